@@ -11,8 +11,12 @@
 #include <string>
 
 struct ConversionOptions {
-    std::string inputFile;   // used exactly as given
+    std::string inputFile;   // used exactly as given; also the name in messages
     std::string outputFile;  // used exactly as given; "-" is not special here
+    // When not -1, an already open descriptor (standard input or output) is read or
+    // written instead of opening the named file; it is neither truncated nor closed.
+    int inputDescriptor = -1;
+    int outputDescriptor = -1;
     bool removeCommas = true;
     bool removeColumnHeaders = true;  // drop the first line
     bool insertHeaderField = true;    // put headerSize spaces in front of every record

@@ -18,4 +18,10 @@ std::optional<std::string> CheckConversionInputs(const ConversionInputs& inputs)
 // Header size of valid inputs (0 when the insertion is off).
 unsigned ParseHeaderSize(const ConversionInputs& inputs);
 
+// True for the header sizes the window accepts: one or two digits.
+bool IsValidHeaderSizeText(const std::string& text);
+
+// True when both names exist and refer to the same file (device and inode).
+bool IsSameFile(const std::string& first, const std::string& second);
+
 inline constexpr const char* kWarningCaption = "Warning";
