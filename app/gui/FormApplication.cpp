@@ -1,0 +1,29 @@
+#include "FormApplication.h"
+
+#include "FormServices.h"
+
+FormApplication::FormApplication(int& argc, char** argv) : application_(argc, argv) {
+    // Matches the running windows with the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("mtconvert-gui"));
+}
+
+void FormApplication::SetTitle(const QString& title) {
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+QString FormApplication::Title() {
+    return QGuiApplication::applicationDisplayName();
+}
+
+int FormApplication::Run() {
+    return QApplication::exec();
+}
+
+void FormApplication::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+void FormApplication::ShowException(FormServices& services, QWidget* parent,
+                                    const std::exception& error) {
+    services.ShowMessage(parent, QString::fromLocal8Bit(error.what()), Title(), MessageKind::Error);
+}

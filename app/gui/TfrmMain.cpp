@@ -1,0 +1,486 @@
+#include "TfrmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QVBoxLayout>
+#include <cstring>
+#include <iterator>
+#include <memory>
+
+#include "ConversionEngine.h"
+#include "FormApplication.h"
+#include "FormServices.h"
+#include "KsCallpath.h"
+#include "KsException.h"
+#include "TdlgHelp.h"
+#include "TdlgProcessing.h"
+
+namespace {
+
+const char* const kClassName = "TfrmMain";
+const char* const kErrorCaption = "Error";
+const char* const kHeaderSizeKeys = "0123456789\b";
+// Width of the window as designed; wider when the desktop's fonts need it.
+constexpr int kDesignedWidth = 570;
+
+const char* const kBackgroundLines[] = {
+    "Questionnaire data files are typically created by scanning paper forms.  Menu*Tally "
+    "requires files in a ",
+    "fixed-width format (also known as fixed-column format).  The fields in fixed-width files "
+    "are not separated ",
+    "by a delimiting character.  In fixed width files there are no commas, tabs, or other "
+    "characters ",
+    "separating the fields.  Rather, the fields are a specified length (that is, a specific "
+    "number of columns).  ",
+    "",
+    "Some scanners and scanning software do not create files in fixed width format.  This "
+    "program will ",
+    "convert files with comma delimiters (CSV files) to fixed width files.",
+};
+
+// A read-only text box as tall as its text at the width it is given, so that the text
+// shows whole whatever font the desktop uses.
+class FittedTextEdit : public QTextEdit {
+public:
+    using QTextEdit::QTextEdit;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        std::unique_ptr<QTextDocument> copy(document()->clone());
+        copy->setTextWidth(width - 2 * frameWidth());
+        return static_cast<int>(copy->size().height()) + 2 * frameWidth();
+    }
+    QSize sizeHint() const override {
+        const int width = QTextEdit::sizeHint().width();
+        return {width, heightForWidth(width)};
+    }
+};
+
+template <class Widget>
+Widget* Named(Widget* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+std::string FileNameOf(const QLineEdit* edit) {
+    return QFile::encodeName(edit->text()).toStdString();
+}
+
+}  // namespace
+
+// Shows the progress window while the engine runs and passes Cancel on to it. Pending
+// events are handled at most every kEventIntervalMs: handling them after every one of
+// hundreds of thousands of short records would cost more than converting them.
+class TfrmMain::ProcessingObserver : public ConversionObserver {
+public:
+    explicit ProcessingObserver(TfrmMain& form) : form_(form) {}
+
+    void Started() override {
+        dialog_ = std::make_unique<TdlgProcessing>(&form_);
+        form_.repaint();
+    }
+    bool CheckCancel() override {
+        // The first record always handles events: the progress window shows at once.
+        if (sinceEvents_.isValid() && sinceEvents_.elapsed() < kEventIntervalMs) {
+            return dialog_->IsCancelled();
+        }
+        sinceEvents_.start();
+        return dialog_->CheckCancel();
+    }
+    void Progress(std::uint64_t consumed, std::uint64_t total) override {
+        dialog_->ShowProgress(consumed, total);
+    }
+    void Finished() override {
+        if (dialog_) {
+            // A Cancel pressed during the last records counts even when the engine did
+            // not ask again before its input ended.
+            cancelledAtEnd_ = dialog_->CheckCancel();
+            dialog_.reset();
+        }
+        form_.repaint();
+    }
+    bool CancelledAtEnd() const { return cancelledAtEnd_; }
+
+    static constexpr qint64 kEventIntervalMs = 10;
+
+private:
+    TfrmMain& form_;
+    std::unique_ptr<TdlgProcessing> dialog_;
+    QElapsedTimer sinceEvents_;
+    bool cancelledAtEnd_ = false;
+};
+
+TfrmMain::TfrmMain(FormServices& services, QWidget* parent)
+    : QWidget(parent, Qt::Window), services_(services) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QString::fromLatin1(kMainWindowCaption));
+    // Fixed border with system menu, minimize and close; no maximize.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    BuildControls();
+    BuildLayout();
+    SetTabOrder();
+
+    const int width = qMax(kDesignedWidth, sizeHint().width());
+    setFixedSize(width, heightForWidth(width));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void TfrmMain::BuildControls() {
+    gbxInfo = Named(new QGroupBox(QStringLiteral("Background"), this), "gbxInfo");
+    Label2 = Named(new QLabel(QStringLiteral("The purpose of this program is to convert "
+                                             "questionnaire data files in comma separated "
+                                             "values (CSV) format to the fixed width format "
+                                             "required by Menu*Tally."),
+                              gbxInfo),
+                   "Label2");
+    Label2->setWordWrap(true);
+    RichEdit1 = Named(new FittedTextEdit(gbxInfo), "RichEdit1");
+    QStringList lines;
+    for (const char* line : kBackgroundLines) {
+        lines << QString::fromLatin1(line);
+    }
+    RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+    RichEdit1->setReadOnly(true);
+    RichEdit1->setFrameShape(QFrame::NoFrame);
+    RichEdit1->setTabChangesFocus(true);
+    RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette face = RichEdit1->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Button));
+    RichEdit1->setPalette(face);
+    // Each of the lines on a row of its own, as they were written.
+    int longest = 0;
+    for (const QString& line : lines) {
+        longest = qMax(longest, RichEdit1->fontMetrics().horizontalAdvance(line));
+    }
+    RichEdit1->setMinimumWidth(longest +
+                               2 * static_cast<int>(RichEdit1->document()->documentMargin()) +
+                               2 * RichEdit1->frameWidth() + 2);
+    QSizePolicy fitted(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    fitted.setHeightForWidth(true);
+    RichEdit1->setSizePolicy(fitted);
+
+    gbxParameters =
+        Named(new QGroupBox(QStringLiteral("Specify Data Files:"), this), "gbxParameters");
+    lblInputFile = Named(
+        new QLabel(QStringLiteral("Input File (Questionnaire Data in CSV File):"), gbxParameters),
+        "lblInputFile");
+    edtInputFile = Named(new QLineEdit(gbxParameters), "edtInputFile");
+    btnInputBrowse =
+        Named(new QPushButton(QStringLiteral("Browse..."), gbxParameters), "btnInputBrowse");
+    lblOutputFile = Named(
+        new QLabel(
+            QStringLiteral("Output File (Questionnaire Data converted to Fixed Width Format)::"),
+            gbxParameters),
+        "lblOutputFile");
+    edtOutputFile = Named(new QLineEdit(gbxParameters), "edtOutputFile");
+    btnOutputBrowse =
+        Named(new QPushButton(QStringLiteral("Browse..."), gbxParameters), "btnOutputBrowse");
+    lblInputFile->setBuddy(edtInputFile);
+    lblOutputFile->setBuddy(edtOutputFile);
+
+    gbxOptions = Named(new QGroupBox(QStringLiteral("Conversions:"), this), "gbxOptions");
+    chkRemoveCommas =
+        Named(new QCheckBox(QStringLiteral("Remove Commas"), gbxOptions), "chkRemoveCommas");
+    chkRemoveCommas->setChecked(true);
+    chkRemoveCommas->setEnabled(false);
+    chkRemoveColHeaders = Named(new QCheckBox(QStringLiteral("Remove Column Headers"), gbxOptions),
+                                "chkRemoveColHeaders");
+    chkRemoveColHeaders->setChecked(true);
+    Label1 = Named(new QLabel(QStringLiteral("Varnel Questionnaire Data Dictionaries (QDD) "
+                                             "typically include a field for \"Scanner "
+                                             "Header\".  Since some scanners do not include "
+                                             "this field, you have the option of inserting "
+                                             "spaces to match the QDD."),
+                              gbxOptions),
+                   "Label1");
+    Label1->setWordWrap(true);
+    chkInsertHeaderField = Named(new QCheckBox(QStringLiteral("Insert characters at the beginning "
+                                                              "of each record.  Number of "
+                                                              "characters to insert:"),
+                                               gbxOptions),
+                                 "chkInsertHeaderField");
+    chkInsertHeaderField->setChecked(true);
+    edtScannerHeaderSize =
+        Named(new QLineEdit(QStringLiteral("50"), gbxOptions), "edtScannerHeaderSize");
+    edtScannerHeaderSize->setMaxLength(2);
+    // Room for two digits; pasted text is held to digits as well.
+    edtScannerHeaderSize->setFixedWidth(
+        edtScannerHeaderSize->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 16);
+    edtScannerHeaderSize->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,2}")), edtScannerHeaderSize));
+    edtScannerHeaderSize->installEventFilter(this);
+
+    btnOK = Named(new QPushButton(QStringLiteral("Create Converted File"), this), "btnOK");
+    btnClose = Named(new QPushButton(QStringLiteral("Close"), this), "btnClose");
+    btnHelp = Named(new QPushButton(QStringLiteral("Help..."), this), "btnHelp");
+
+    // Group captions in a larger bold face, their contents in the window's own.
+    const QFont base = font();
+    QFont caption = base;
+    caption.setBold(true);
+    caption.setPointSizeF(base.pointSizeF() * 1.25);
+    QFont inner = base;
+    inner.setBold(false);
+    inner.setPointSizeF(base.pointSizeF());
+    for (QGroupBox* box : {gbxInfo, gbxParameters, gbxOptions}) {
+        box->setFont(caption);
+        for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            child->setFont(inner);
+        }
+    }
+
+    connect(btnOK, &QPushButton::clicked, this, &TfrmMain::btnOKClick);
+    connect(btnClose, &QPushButton::clicked, this, &TfrmMain::btnCloseClick);
+    connect(btnInputBrowse, &QPushButton::clicked, this, &TfrmMain::btnInputBrowseClick);
+    connect(btnOutputBrowse, &QPushButton::clicked, this, &TfrmMain::btnOutputBrowseClick);
+    connect(btnHelp, &QPushButton::clicked, this, &TfrmMain::btnHelpClick);
+    connect(chkInsertHeaderField, &QCheckBox::clicked, this, &TfrmMain::chkInsertHeaderFieldClick);
+    connect(chkRemoveColHeaders, &QCheckBox::clicked, this, &TfrmMain::chkRemoveColHeadersClick);
+}
+
+void TfrmMain::BuildLayout() {
+    auto* info = new QVBoxLayout(gbxInfo);
+    info->addWidget(Label2);
+    info->addWidget(RichEdit1);
+
+    // Each label above its edit box, the Browse button beside the box.
+    auto* files = new QGridLayout(gbxParameters);
+    files->addWidget(lblInputFile, 0, 0, 1, 2);
+    files->addWidget(edtInputFile, 1, 0);
+    files->addWidget(btnInputBrowse, 1, 1);
+    files->setRowMinimumHeight(2, fontMetrics().height() / 2);
+    files->addWidget(lblOutputFile, 3, 0, 1, 2);
+    files->addWidget(edtOutputFile, 4, 0);
+    files->addWidget(btnOutputBrowse, 4, 1);
+    files->setColumnStretch(0, 1);
+
+    auto* headerSize = new QHBoxLayout;
+    headerSize->addSpacing(style()->pixelMetric(QStyle::PM_IndicatorWidth) * 2);
+    headerSize->addWidget(chkInsertHeaderField);
+    headerSize->addWidget(edtScannerHeaderSize);
+    headerSize->addStretch();
+    auto* options = new QVBoxLayout(gbxOptions);
+    options->addWidget(chkRemoveCommas);
+    options->addWidget(chkRemoveColHeaders);
+    options->addSpacing(fontMetrics().height() / 2);
+    options->addWidget(Label1);
+    options->addLayout(headerSize);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnClose);
+    buttons->addWidget(btnHelp);
+
+    auto* window = new QVBoxLayout(this);
+    window->addWidget(gbxInfo);
+    window->addWidget(gbxParameters);
+    window->addWidget(gbxOptions);
+    window->addLayout(buttons);
+}
+
+void TfrmMain::SetTabOrder() {
+    // File names first, then the buttons that act on them, the options, the background
+    // text and Help.
+    const QWidget* order[] = {edtInputFile,
+                              btnInputBrowse,
+                              edtOutputFile,
+                              btnOutputBrowse,
+                              btnOK,
+                              btnClose,
+                              chkRemoveCommas,
+                              chkInsertHeaderField,
+                              edtScannerHeaderSize,
+                              chkRemoveColHeaders,
+                              RichEdit1,
+                              btnHelp};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+    }
+    edtInputFile->setFocus();
+}
+
+ConversionInputs TfrmMain::ReadInputs() const {
+    ConversionInputs inputs;
+    inputs.inputFile = FileNameOf(edtInputFile);
+    inputs.outputFile = FileNameOf(edtOutputFile);
+    inputs.insertHeaderField = chkInsertHeaderField->isChecked();
+    inputs.headerSizeText = edtScannerHeaderSize->text().toStdString();
+    return inputs;
+}
+
+void TfrmMain::btnOKClick() {
+    try {
+        OnOKClick();
+    } catch (KsException& error) {
+        error.AddCallpath("btnOKClick()", kClassName, nullptr);
+        ShowError(error.GetErrorMessage());
+    } catch (const std::exception& error) {
+        FormApplication::ShowException(services_, this, error);
+    }
+}
+
+void TfrmMain::OnOKClick() {
+    KsCallpath("OnOKClick()", kClassName, [&] {
+        if (auto warning = CheckConversionInputs(ReadInputs())) {
+            services_.ShowMessage(this, QString::fromStdString(*warning),
+                                  QString::fromLatin1(kWarningCaption), MessageKind::Warning);
+            return;
+        }
+        Convert();
+    });
+}
+
+void TfrmMain::Convert() {
+    KsCallpath("Convert()", kClassName, [&] {
+        const ConversionInputs inputs = ReadInputs();
+        ConversionOptions options;
+        options.inputFile = inputs.inputFile;
+        options.outputFile = inputs.outputFile;
+        options.removeCommas = chkRemoveCommas->isChecked();
+        options.removeColumnHeaders = chkRemoveColHeaders->isChecked();
+        options.insertHeaderField = inputs.insertHeaderField;
+        options.headerSize = static_cast<std::uint16_t>(ParseHeaderSize(inputs));
+
+        ProcessingObserver observer(*this);
+        const ConversionResult result = ConvertFile(options, observer);
+        if (result.cancelled || observer.CancelledAtEnd()) {
+            return;
+        }
+        services_.ShowMessage(this, QString::fromLocal8Bit(CompletionMessage(result.recordLength)),
+                              QString::fromLatin1(kCompletionCaption), MessageKind::Information);
+        NotConverted = false;
+    });
+}
+
+void TfrmMain::ShowError(const char* message) {
+    services_.ShowMessage(this, QString::fromLocal8Bit(message), QString::fromLatin1(kErrorCaption),
+                          MessageKind::Error);
+}
+
+void TfrmMain::btnCloseClick() {
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    FormClose(event);
+}
+
+void TfrmMain::FormClose(QCloseEvent* event) {
+    if (!isEnabled()) {
+        // A conversion is running (the progress window disabled us): its files are open
+        // and its loop is on the stack, so the window stays until it ends.
+        event->ignore();
+        return;
+    }
+    if (NotConverted && !edtInputFile->text().isEmpty() && !edtOutputFile->text().isEmpty() &&
+        !services_.AskYesNo(this,
+                            QStringLiteral("You have not converted your file.\n"
+                                           "Are you sure you want to close?"),
+                            QStringLiteral("Confirm Close"))) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void TfrmMain::btnInputBrowseClick() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Select Input File");
+    request.initialFile = edtInputFile->text();
+    request.nameFilters = {QStringLiteral("Comma Separated Text Files (*.txt *.csv *.del)"),
+                           QStringLiteral("All Files (*)")};
+    request.fileMustExist = true;
+    if (auto name = services_.GetOpenFileName(this, request)) {
+        edtInputFile->setText(*name);
+        NotConverted = true;
+    }
+}
+
+void TfrmMain::btnOutputBrowseClick() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Save Output As");
+    request.initialFile = edtOutputFile->text();
+    request.nameFilters = {QStringLiteral("Text Files (*.txt *.dat)")};
+    request.defaultSuffix = QStringLiteral("txt");
+    request.confirmOverwrite = true;
+    if (auto name = services_.GetSaveFileName(this, request)) {
+        edtOutputFile->setText(*name);
+        NotConverted = true;
+    }
+}
+
+void TfrmMain::chkInsertHeaderFieldClick() {
+    const bool enabled = chkInsertHeaderField->isChecked();
+    edtScannerHeaderSize->setEnabled(enabled);
+    // Greyed like a button face while it does not count.
+    QPalette colours = edtScannerHeaderSize->palette();
+    colours.setColor(QPalette::Base, palette().color(enabled ? QPalette::Base : QPalette::Button));
+    edtScannerHeaderSize->setPalette(colours);
+    NotConverted = true;
+}
+
+void TfrmMain::chkRemoveColHeadersClick() {
+    NotConverted = true;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtScannerHeaderSize && event->type() == QEvent::KeyPress) {
+        return edtScannerHeaderSizeKeyPress(static_cast<QKeyEvent*>(event));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TfrmMain::edtScannerHeaderSizeKeyPress(QKeyEvent* key) {
+    const QString text = key->text();
+    if (text.size() != 1) {
+        return false;  // no character: arrows, Home, End and the like move as usual
+    }
+    const QChar character = text.front();
+    if (character.unicode() < 0x80 &&
+        std::strchr(kHeaderSizeKeys, static_cast<char>(character.unicode())) != nullptr &&
+        character.unicode() != 0) {
+        NotConverted = true;
+        return false;
+    }
+    // Other printable characters are swallowed; control characters (Delete, Ctrl+C,
+    // Ctrl+V, Enter) keep their usual meaning.
+    return character.isPrint();
+}
+
+void TfrmMain::btnHelpClick() {
+    try {
+        OnHelpClick();
+    } catch (KsException& error) {
+        error.AddCallpath("btnHelpClick()", kClassName, nullptr);
+        ShowError(error.GetErrorMessage());
+    } catch (const std::exception& error) {
+        FormApplication::ShowException(services_, this, error);
+    }
+}
+
+void TfrmMain::OnHelpClick() {
+    KsCallpath("OnHelpClick()", kClassName, [&] {
+        TdlgHelp help(this, services_);
+        help.exec();
+    });
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The converter's main window: the two file names, the conversion options, and the
+// buttons that convert, close and open the help window. It checks the names and the
+// header size before converting, runs the conversion with the progress window up, and
+// asks before closing when something was changed and nothing converted since.
+
+#include <QWidget>
+
+#include "InputChecks.h"
+
+class FormServices;
+class QCheckBox;
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTextEdit;
+
+// Caption of the main window (the application title differs from it).
+inline constexpr const char* kMainWindowCaption =
+    "Menu*Tally Data File Converter 1.0 (CSV to Fixed Width)";
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(FormServices& services, QWidget* parent = nullptr);
+
+    // Runs one conversion with the options as the controls show them; throws KsException.
+    void Convert();
+
+public slots:
+    void btnOKClick();
+    void btnCloseClick();
+    void btnInputBrowseClick();
+    void btnOutputBrowseClick();
+    void btnHelpClick();
+    void chkInsertHeaderFieldClick();
+    void chkRemoveColHeadersClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class ProcessingObserver;
+
+    void BuildControls();
+    void BuildLayout();
+    void SetTabOrder();
+    void FormClose(QCloseEvent* event);
+    // True when the key is swallowed.
+    bool edtScannerHeaderSizeKeyPress(QKeyEvent* key);
+    void OnOKClick();
+    void OnHelpClick();
+    ConversionInputs ReadInputs() const;
+    void ShowError(const char* message);
+
+    QGroupBox* gbxParameters;
+    QLabel* lblInputFile;
+    QLineEdit* edtInputFile;
+    QLineEdit* edtOutputFile;
+    QPushButton* btnInputBrowse;
+    QPushButton* btnOutputBrowse;
+    QPushButton* btnOK;
+    QPushButton* btnClose;
+    QGroupBox* gbxOptions;
+    QCheckBox* chkRemoveCommas;
+    QCheckBox* chkInsertHeaderField;
+    QLineEdit* edtScannerHeaderSize;
+    QGroupBox* gbxInfo;
+    QLabel* Label2;
+    QLabel* lblOutputFile;
+    QTextEdit* RichEdit1;
+    QPushButton* btnHelp;
+    QCheckBox* chkRemoveColHeaders;
+    QLabel* Label1;
+    bool NotConverted = false;
+
+    FormServices& services_;
+};
