@@ -150,19 +150,6 @@ TEST_F(Conversion, ErrorIsShownUnderErrorAndTheWindowStaysUsable) {
     EXPECT_EQ(ReadWholeFile(dir.File("out.txt")), "ab\ncd\n");
 }
 
-TEST_F(Conversion, RecordsOfDifferentLengthNameTheRecord) {
-    const std::string input = dir.File("in.csv");
-    WriteWholeFile(input, "h\n1234,56789\n12345,6789\n123,456789\n");
-    SetNames(input, dir.File("out.txt"));
-    Edit("edtScannerHeaderSize")->setText(QStringLiteral("0"));
-    WriteWholeFile(input, "h\n1234,56789\n12345,6789\n123,45678\n");
-    PressCreate();
-    EXPECT_EQ(OnlyMessage(),
-              "Error|All the other records are length 9, but record 3 is length 8.\nPlease check "
-              "your input file.");
-    EXPECT_EQ(ReadWholeFile(dir.File("out.txt")), "123456789\n123456789\n");
-}
-
 TEST_F(Conversion, CancelAtTheFirstRecordKeepsItAndShowsNothing) {
     const std::string input = WriteLongInput("in.csv", 20000);
     SetNames(input, dir.File("out.txt"));

@@ -96,11 +96,7 @@ TEST(ProcessingDialog, ProgressBarShowsTheShareOfInputRead) {
     dialog.ShowProgress(1200, 1000);  // a file that grew while being read
     EXPECT_EQ(bar->value(), 1000);
     dialog.ShowProgress(77, 0);  // size unknown: a busy bar
-    EXPECT_EQ(bar->minimum(), 0);
     EXPECT_EQ(bar->maximum(), 0);
-    dialog.ShowProgress(1, 4);
-    EXPECT_EQ(bar->maximum(), 1000);
-    EXPECT_EQ(bar->value(), 250);
 }
 
 TEST(HelpDialog, ShowsItsLabelsAndTheConfiguredLinks) {
