@@ -84,23 +84,21 @@ void KsIO::CopyFrom(const KsIO& other) {
         }
         // The copy reads the file, so it must see what the original wrote.
         const_cast<KsIO&>(other).Flush();
-        KsString name(other.name_);
-        std::int64_t position;
-        int fd = OpenSystemFile(name.GetCString(), FlagsForCopy(other.flags_) & ~IO_APPEND, kClass,
-                                position);
-        Attach(fd, name, other.flags_, {}, position);
+        OpenAs(other.name_.GetCString(), FlagsForCopy(other.flags_) & ~IO_APPEND, other.flags_);
         MoveTo(other.Tell64(), other.Tell64());
     });
 }
 
-void KsIO::Open(const char* name, int flags) {
+void KsIO::Open(const char* name, int flags) { OpenAs(name, flags, flags); }
+
+void KsIO::OpenAs(const char* name, int systemFlags, int flags) {
     KsCallpath("Open", kClass, [&] {
         CheckOpenArguments(name, flags, kClass);
         // The name may be our own; keep it before Close clears it.
         KsString wanted(name);
         Close();
         std::int64_t position;
-        int fd = OpenSystemFile(wanted.GetCString(), flags, kClass, position);
+        int fd = OpenSystemFile(wanted.GetCString(), systemFlags, kClass, position);
         Attach(fd, wanted, flags, {}, position);
     });
 }

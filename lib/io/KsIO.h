@@ -83,6 +83,8 @@ private:
     // Closes without flushing; used when an error leaves no other way.
     void Abandon() noexcept;
     void CopyFrom(const KsIO& other);
+    // Opens the file with `systemFlags` and keeps `flags` as the object's flags.
+    void OpenAs(const char* name, int systemFlags, int flags);
     void CheckReadable() const;
     void CheckCount(std::int32_t count) const;
 

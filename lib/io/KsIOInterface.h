@@ -4,6 +4,8 @@
 // memory blobs and second positions on open files all implement it. The statics create,
 // delete, rename and copy files by name.
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <memory>
 
@@ -20,6 +22,11 @@ inline constexpr int IO_CREATE = 0x08;    // with IO_WRITE only
 inline constexpr int IO_TRUNCATE = 0x10;  // with IO_WRITE only
 inline constexpr int IO_APPEND = 0x20;    // with IO_WRITE only: start at the end of the file
 
+// glibc's <fcntl.h> defines LOCK_READ and LOCK_WRITE as macros of an obsolete flock mode
+// (64 and 128). It is included above, so that its guard keeps the macros from coming back
+// in files that include it later, and the library's names replace them.
+#undef LOCK_READ
+#undef LOCK_WRITE
 // Lock types; they may also be given to Open as hints, which it keeps but ignores.
 inline constexpr int LOCK_READ = 0x100;   // shared
 inline constexpr int LOCK_WRITE = 0x200;  // exclusive
