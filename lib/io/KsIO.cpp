@@ -242,6 +242,7 @@ void KsIO::LoadWindow(std::int64_t start) {
 }
 
 bool KsIO::Refill() {
+    // An empty window is tried again too: the file may have grown since it was loaded.
     WritePending();
     LoadWindow(start_ + position_);
     return valid_ != 0;
@@ -299,18 +300,16 @@ std::int32_t KsIO::Read(void* buffer, std::int32_t count, bool required) {
         CheckCount(count);
         auto* out = static_cast<char*>(buffer);
         std::int32_t remaining = count;
-        while (remaining > 0 && valid_ != 0) {
+        while (remaining > 0) {
             if (position_ < valid_) {
                 std::int32_t n = std::min(valid_ - position_, remaining);
                 std::memcpy(out, buffer_.get() + position_, static_cast<std::size_t>(n));
                 position_ += n;
                 out += n;
                 remaining -= n;
-                if (remaining == 0) {
-                    break;
-                }
+            } else if (!Refill()) {
+                break;
             }
-            Refill();
         }
         if (remaining > 0 && required) {
             KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
@@ -330,7 +329,7 @@ std::int32_t KsIO::ReadLineBytes(char* buffer, std::int32_t limit) {
         std::int32_t stored = 0;
         while (stored < limit) {
             if (position_ >= valid_) {
-                if (valid_ == 0 || !Refill()) {
+                if (!Refill()) {
                     break;
                 }
                 continue;
@@ -571,6 +570,12 @@ std::int32_t KsIO::ReadFrom(std::uint64_t offset, void* buffer, std::int32_t cou
         if (begin < start_) {
             std::int64_t n = std::min(end, start_) - begin;
             done = DirectRead(out, n, begin);
+            if (done < n && !clean_ && valid_ > 0) {
+                // The pending window lies beyond the file's end: the bytes up to it are
+                // the gap that writing the window will leave, which reads as zeros.
+                std::memset(out + done, 0, static_cast<std::size_t>(n - done));
+                done = n;
+            }
             complete = done == n;
         }
         // Inside the window, from the buffer.
