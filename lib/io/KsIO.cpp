@@ -14,7 +14,9 @@ namespace {
 constexpr const char* kClass = "KsIO";
 constexpr std::int64_t kLargest32BitOffset = 0xFFFFFFFFLL;
 
-std::unique_ptr<char[]> NewBlock(std::int32_t size) { return std::unique_ptr<char[]>(KsAlloc(size)); }
+std::unique_ptr<char[]> NewBlock(std::int32_t size) {
+    return std::unique_ptr<char[]>(KsAlloc(size));
+}
 
 // The reason quoted when the descriptor cannot be moved.
 std::string SeekFailureReason(int errorNumber, int fd) {
@@ -63,7 +65,9 @@ KsIO::~KsIO() {
     }
 }
 
-std::unique_ptr<KsIOInterface> KsIO::Clone() const { return std::make_unique<KsIO>(*this); }
+std::unique_ptr<KsIOInterface> KsIO::Clone() const {
+    return std::make_unique<KsIO>(*this);
+}
 
 std::unique_ptr<KsIOInterface> KsIO::CreateNew(const char* name, int flags) const {
     return std::make_unique<KsIO>(name, flags);
@@ -89,17 +93,16 @@ void KsIO::CopyFrom(const KsIO& other) {
     });
 }
 
-void KsIO::Open(const char* name, int flags) { OpenAs(name, flags, flags); }
+void KsIO::Open(const char* name, int flags) {
+    OpenAs(name, flags, flags);
+}
 
 void KsIO::OpenAs(const char* name, int systemFlags, int flags) {
     KsCallpath("Open", kClass, [&] {
-        CheckOpenArguments(name, flags, kClass);
-        // The name may be our own; keep it before Close clears it.
-        KsString wanted(name);
-        Close();
+        KsString opened;
         std::int64_t position;
-        int fd = OpenSystemFile(wanted.GetCString(), systemFlags, kClass, position);
-        Attach(fd, wanted, flags, {}, position);
+        int fd = ReopenSystemFile(name, systemFlags, flags, kClass, opened, position);
+        Attach(fd, opened, flags, {}, position);
     });
 }
 
@@ -122,8 +125,7 @@ void KsIO::OpenDescriptor(int fd, const char* name, int flags) {
     });
 }
 
-void KsIO::Attach(int fd, const KsString& name, int flags, Descriptor kind,
-                  std::int64_t position) {
+void KsIO::Attach(int fd, const KsString& name, int flags, Descriptor kind, std::int64_t position) {
     fd_ = fd;
     owned_ = kind.owned;
     seekable_ = kind.seekable;
@@ -203,8 +205,8 @@ void KsIO::WritePending() {
     if (MoveDescriptor(start_) < 0) {
         errorNumber = errno;
     } else {
-        written = KsPosix::WriteFully(fd_, buffer_.get(), static_cast<std::size_t>(valid_),
-                                      errorNumber);
+        written =
+            KsPosix::WriteFully(fd_, buffer_.get(), static_cast<std::size_t>(valid_), errorNumber);
         descriptorPosition_ += written;
     }
     if (errorNumber != 0) {
@@ -214,9 +216,10 @@ void KsIO::WritePending() {
                                   static_cast<long>(valid_), static_cast<long>(start_),
                                   GetFileName());
         }
-        KsException::Generate("Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\"",
-                              kClass, static_cast<int>(written), static_cast<long>(valid_),
-                              static_cast<long>(start_), GetFileName());
+        KsException::Generate(
+            "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\"", kClass,
+            static_cast<int>(written), static_cast<long>(valid_), static_cast<long>(start_),
+            GetFileName());
     }
     clean_ = true;
 }
@@ -278,7 +281,8 @@ std::int64_t KsIO::LogicalSize() const {
 
 void KsIO::CheckCount(std::int32_t count) const {
     if (count < 0) {
-        KsException::Generate("Invalid byte count %d for file \"%s\"", kClass, count, GetFileName());
+        KsException::Generate("Invalid byte count %d for file \"%s\"", kClass, count,
+                              GetFileName());
     }
 }
 
@@ -483,8 +487,9 @@ void KsIO::Truncate(std::int32_t count) {
             KsThrowSystemError(errno, kClass, "Win32 Error : ");
         }
         if (count < 0 || count > size) {
-            KsException::Generate("Attempt to truncate %d bytes from a file which is %lld bytes long",
-                                  kClass, count, static_cast<long long>(size));
+            KsException::Generate(
+                "Attempt to truncate %d bytes from a file which is %lld bytes long", kClass, count,
+                static_cast<long long>(size));
         }
         std::int64_t newSize = count == 0 ? 0 : size - count;
         if (KsPosix::SetSize(fd_, newSize) != 0) {
@@ -520,8 +525,9 @@ void KsIO::SetBufferSize(std::int32_t size) {
             // is read again from the file when needed.
             std::int32_t unread = std::max(valid_ - position_, 0);
             if (unread > size && !seekable_) {
-                KsException::Generate("Cannot shrink the buffer of \"%s\" below its %d unread bytes",
-                                      kClass, GetFileName(), unread);
+                KsException::Generate(
+                    "Cannot shrink the buffer of \"%s\" below its %d unread bytes", kClass,
+                    GetFileName(), unread);
             }
             std::int32_t kept = std::min(unread, size);
             std::memcpy(block.get(), buffer_.get() + position_, static_cast<std::size_t>(kept));
@@ -549,12 +555,10 @@ std::int64_t KsIO::DirectRead(char* buffer, std::int64_t count, std::int64_t off
 
 std::int64_t KsIO::DirectWrite(const char* buffer, std::int64_t count, std::int64_t offset,
                                int& errorNumber) {
-    return KsPosix::WriteFullyAt(fd_, buffer, static_cast<std::size_t>(count), offset,
-                                 errorNumber);
+    return KsPosix::WriteFullyAt(fd_, buffer, static_cast<std::size_t>(count), offset, errorNumber);
 }
 
-std::int32_t KsIO::ReadFrom(std::uint64_t offset, void* buffer, std::int32_t count,
-                            bool required) {
+std::int32_t KsIO::ReadFrom(std::uint64_t offset, void* buffer, std::int32_t count, bool required) {
     return KsCallpath("ReadFrom()", kClass, [&] {
         if (offset > kLargest32BitOffset) {
             KsException::Generate("KsIO only supports 32-bit offsets", kClass);

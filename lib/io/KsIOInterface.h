@@ -16,8 +16,8 @@ class KsProgressInterface;
 
 // Open flags; callers pass literal numbers, so the values are fixed.
 inline constexpr int IO_READ = 0x01;
-inline constexpr int IO_WRITE = 0x02;  // the file is then opened for reading and writing
-inline constexpr int IO_TEXT = 0x04;   // no effect here: text and binary files are the same
+inline constexpr int IO_WRITE = 0x02;     // the file is then opened for reading and writing
+inline constexpr int IO_TEXT = 0x04;      // no effect here: text and binary files are the same
 inline constexpr int IO_CREATE = 0x08;    // with IO_WRITE only
 inline constexpr int IO_TRUNCATE = 0x10;  // with IO_WRITE only
 inline constexpr int IO_APPEND = 0x20;    // with IO_WRITE only: start at the end of the file
@@ -110,6 +110,11 @@ protected:
 
     // The checks every Open makes first: a name, and IO_READ or IO_WRITE.
     static void CheckOpenArguments(const char* name, int flags, const char* className);
+    // The start of every Open: checks the arguments, keeps the name (which may be this
+    // object's own) in `opened`, closes the open file and opens the operating-system file
+    // with `systemFlags`. Returns the descriptor; `position` receives where it stands.
+    int ReopenSystemFile(const char* name, int systemFlags, int flags, const char* className,
+                         KsString& opened, std::int64_t& position);
     // Opens the operating-system file for `flags` and returns its descriptor, placed at
     // the end with IO_APPEND (`position` receives where it is). Raises the open failure.
     static int OpenSystemFile(const char* name, int flags, const char* className,

@@ -19,7 +19,9 @@ std::uint64_t EndOf(const KsIOLock& lock) {
     return length == 0 || length > kEndOfAnyFile - offset ? kEndOfAnyFile : offset + length;
 }
 
-const char* TypeWord(int type) { return type == LOCK_WRITE ? "WRITE" : "READ"; }
+const char* TypeWord(int type) {
+    return type == LOCK_WRITE ? "WRITE" : "READ";
+}
 
 // KsException keeps its message setter for its own family; an error in flight is given a
 // new message through it, keeping its type and call path.
@@ -49,9 +51,13 @@ KsIOInterfaceWithLocking& KsIOInterfaceWithLocking::operator=(const KsIOInterfac
     return *this;
 }
 
-KsIOInterfaceWithLocking::~KsIOInterfaceWithLocking() { ReleaseLocks(); }
+KsIOInterfaceWithLocking::~KsIOInterfaceWithLocking() {
+    ReleaseLocks();
+}
 
-void KsIOInterfaceWithLocking::SetupBaseLock() { baseLock_ = CreateLock(LOCK_READ, 0, 0); }
+void KsIOInterfaceWithLocking::SetupBaseLock() {
+    baseLock_ = CreateLock(LOCK_READ, 0, 0);
+}
 
 void KsIOInterfaceWithLocking::ReleaseLocks() noexcept {
     std::lock_guard<std::mutex> hold(guard_);
@@ -67,8 +73,8 @@ decltype(auto) KsIOInterfaceWithLocking::RunLocked(const char* function, Body bo
             std::lock_guard<std::mutex> hold(guard_);
             return body();
         } catch (KsException& error) {
-            MessageRewriter::Rewrite(error, std::string(error.GetErrorMessage()) + " (" +
-                                                GetFileName() + ")");
+            MessageRewriter::Rewrite(
+                error, std::string(error.GetErrorMessage()) + " (" + GetFileName() + ")");
             throw;
         }
     });

@@ -54,7 +54,9 @@ KsOSLock::~KsOSLock() {
     }
 }
 
-KsOSLock* KsOSLock::Clone() const { return new KsOSLock(fd_, GetType(), GetOffset(), GetLength()); }
+KsOSLock* KsOSLock::Clone() const {
+    return new KsOSLock(fd_, GetType(), GetOffset(), GetLength());
+}
 
 void KsOSLock::TrueLock() {
     if (KsPosix::LockRange(fd_, IsExclusive(), GetOffset(), GetLength(), true) !=

@@ -33,7 +33,9 @@ KsIOUnbuffered& KsIOUnbuffered::operator=(const KsIOUnbuffered& other) {
     return *this;
 }
 
-KsIOUnbuffered::~KsIOUnbuffered() { Abandon(); }
+KsIOUnbuffered::~KsIOUnbuffered() {
+    Abandon();
+}
 
 std::unique_ptr<KsIOInterface> KsIOUnbuffered::Clone() const {
     return std::make_unique<KsIOUnbuffered>(*this);
@@ -61,15 +63,12 @@ void KsIOUnbuffered::CopyFrom(const KsIOUnbuffered& other) {
 
 void KsIOUnbuffered::Open(const char* name, int flags) {
     KsCallpath("Open", kClass, [&] {
-        CheckOpenArguments(name, flags, kClass);
-        KsString wanted(name);
-        Close();
+        KsString opened;
         std::int64_t position;
-        int fd = OpenSystemFile(wanted.GetCString(), flags, kClass, position);
-        fd_ = fd;
+        fd_ = ReopenSystemFile(name, flags, flags, kClass, opened, position);
         flags_ = flags;
         try {
-            name_ = wanted;
+            name_ = opened;
             SetupBaseLock();
         } catch (...) {
             Abandon();
@@ -97,9 +96,10 @@ std::int32_t KsIOUnbuffered::Read(void* buffer, std::int32_t count, bool require
             KsException::Generate("Attempt to read from a write-only file", kClass);
         }
         int errorNumber = 0;
-        std::int64_t got = count < 0 ? -1
-                                     : KsPosix::ReadFully(fd_, buffer, static_cast<std::size_t>(count),
-                                                          errorNumber);
+        std::int64_t got =
+            count < 0
+                ? -1
+                : KsPosix::ReadFully(fd_, buffer, static_cast<std::size_t>(count), errorNumber);
         if (got < 0 || (required && got < count)) {
             KsException::Generate("Unable to read %d bytes from \"%s\"", kClass, count,
                                   GetFileName());
@@ -113,8 +113,9 @@ void KsIOUnbuffered::Write(const void* buffer, std::int32_t count) {
         // No test of IO_WRITE: a file opened without it refuses in the operating system.
         int errorNumber = 0;
         std::int64_t written =
-            count < 0 ? -1
-                      : KsPosix::WriteFully(fd_, buffer, static_cast<std::size_t>(count), errorNumber);
+            count < 0
+                ? -1
+                : KsPosix::WriteFully(fd_, buffer, static_cast<std::size_t>(count), errorNumber);
         if (written != count) {
             KsException::Generate("Could not write %d bytes to \"%s\"", kClass, count,
                                   GetFileName());
@@ -136,7 +137,8 @@ std::int64_t KsIOUnbuffered::SeekFrom(std::int64_t offset, int whence, const cha
     return KsCallpath(function, kClass, [&] {
         std::int64_t position = KsPosix::Seek(fd_, offset, whence);
         if (position < 0) {
-            KsThrowSystemError(errno, kClass, "Unable to position file pointer of \"%s\" to byte %lld -- ",
+            KsThrowSystemError(errno, kClass,
+                               "Unable to position file pointer of \"%s\" to byte %lld -- ",
                                GetFileName(), static_cast<long long>(offset));
         }
         return position;
@@ -234,7 +236,9 @@ void KsIOUnbuffered::Truncate(std::int32_t count) {
     });
 }
 
-void KsIOUnbuffered::Truncate64() { Truncate64(0); }
+void KsIOUnbuffered::Truncate64() {
+    Truncate64(0);
+}
 
 void KsIOUnbuffered::Truncate64(std::int64_t count) {
     KsCallpath("Truncate64()", kClass, [&] {
@@ -253,10 +257,10 @@ std::int32_t KsIOUnbuffered::ReadFrom(std::uint64_t offset, void* buffer, std::i
             KsException::Generate("KsIOUnbuffered only supports 32-bit offsets", kClass);
         }
         int errorNumber = 0;
-        std::int64_t got = count < 0 ? -1
-                                     : KsPosix::ReadFullyAt(fd_, buffer, static_cast<std::size_t>(count),
-                                                            static_cast<std::int64_t>(offset),
-                                                            errorNumber);
+        std::int64_t got =
+            count < 0 ? -1
+                      : KsPosix::ReadFullyAt(fd_, buffer, static_cast<std::size_t>(count),
+                                             static_cast<std::int64_t>(offset), errorNumber);
         if (got < 0) {
             KsThrowSystemError(count < 0 ? EINVAL : errorNumber, kClass,
                                "Could not read %d bytes at %d in file \"%s\" -- ", count,
@@ -282,8 +286,9 @@ void KsIOUnbuffered::WriteTo(std::uint64_t offset, const void* buffer, std::int3
                       : KsPosix::WriteFullyAt(fd_, buffer, static_cast<std::size_t>(count),
                                               static_cast<std::int64_t>(offset), errorNumber);
         if (written == 0 && errorNumber != 0) {
-            KsThrowSystemError(errorNumber, kClass, "Could not write %d bytes to %d in file \"%s\" -- ",
-                               count, static_cast<int>(offset), GetFileName());
+            KsThrowSystemError(errorNumber, kClass,
+                               "Could not write %d bytes to %d in file \"%s\" -- ", count,
+                               static_cast<int>(offset), GetFileName());
         }
         if (written < count) {
             KsException::Generate("Only wrote %d bytes out of %d to file \"%s\"", kClass,

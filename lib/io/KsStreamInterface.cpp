@@ -36,7 +36,9 @@ void WriteValue(KsOutputStreamInterface& stream, const char* function, T value) 
 
 // ---- reading ----
 
-bool KsInputStreamInterface::ReadBool() { return ReadValue<std::uint8_t>(*this, "ReadBool()") != 0; }
+bool KsInputStreamInterface::ReadBool() {
+    return ReadValue<std::uint8_t>(*this, "ReadBool()") != 0;
+}
 
 std::int16_t KsInputStreamInterface::ReadShort() {
     return ReadValue<std::int16_t>(*this, "ReadShort()");
@@ -46,7 +48,9 @@ std::uint16_t KsInputStreamInterface::ReadUnsignedShort() {
     return ReadValue<std::uint16_t>(*this, "ReadUnsignedShort()");
 }
 
-std::int32_t KsInputStreamInterface::ReadInt() { return ReadValue<std::int32_t>(*this, "ReadInt()"); }
+std::int32_t KsInputStreamInterface::ReadInt() {
+    return ReadValue<std::int32_t>(*this, "ReadInt()");
+}
 
 std::int32_t KsInputStreamInterface::ReadLong() {
     return ReadValue<std::int32_t>(*this, "ReadLong()");
@@ -60,7 +64,9 @@ std::uint64_t KsInputStreamInterface::ReadUnsignedNative() {
     return ReadValue<std::uint64_t>(*this, "ReadUnsignedNative()");
 }
 
-double KsInputStreamInterface::ReadDouble() { return ReadValue<double>(*this, "ReadDouble()"); }
+double KsInputStreamInterface::ReadDouble() {
+    return ReadValue<double>(*this, "ReadDouble()");
+}
 
 char* KsInputStreamInterface::ReadCString(char*& out) {
     return KsCallpath("ReadCString()", kInput, [&] {
@@ -70,7 +76,7 @@ char* KsInputStreamInterface::ReadCString(char*& out) {
         if (length < 0) {
             // A damaged length must not become a huge or negative allocation.
             KsException::GenerateAs<KsIOStreamingException>("Invalid string length %d", kInput,
-                                                             length);
+                                                            length);
         }
         std::unique_ptr<char[]> text(KsAlloc(std::int64_t{length} + 1));
         if (length > 0) {
@@ -119,7 +125,7 @@ std::int32_t KsInputStreamInterface::ReadLineBytes(char* buffer, std::int32_t li
 }
 
 std::int32_t KsInputStreamInterface::ReadLinePiece(char* buffer, std::int32_t size,
-                                                    std::int32_t& textLength) {
+                                                   std::int32_t& textLength) {
     return KsCallpath("ReadLine()", kInput, [&] {
         textLength = 0;
         if (size <= 0) {
@@ -173,7 +179,9 @@ std::uint32_t KsInputStreamInterface::ReadWholeLine(KsString& out, bool* contain
     });
 }
 
-std::uint32_t KsInputStreamInterface::ReadLine(KsString& out) { return ReadWholeLine(out, nullptr); }
+std::uint32_t KsInputStreamInterface::ReadLine(KsString& out) {
+    return ReadWholeLine(out, nullptr);
+}
 
 std::uint32_t KsInputStreamInterface::ReadLine(KsString& out, bool& containsNul) {
     containsNul = false;
@@ -194,7 +202,9 @@ void KsOutputStreamInterface::WriteUnsignedShort(std::uint16_t value) {
     WriteValue(*this, "WriteUnsignedShort()", value);
 }
 
-void KsOutputStreamInterface::WriteInt(std::int32_t value) { WriteValue(*this, "WriteInt()", value); }
+void KsOutputStreamInterface::WriteInt(std::int32_t value) {
+    WriteValue(*this, "WriteInt()", value);
+}
 
 void KsOutputStreamInterface::WriteLong(std::int32_t value) {
     WriteValue(*this, "WriteLong()", value);

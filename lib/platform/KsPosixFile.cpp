@@ -23,6 +23,32 @@ auto Retry(Call call) {
     return result;
 }
 
+// Repeats a transfer until `count` bytes have moved, the input ends (a step moves nothing)
+// or an error stops it; `step(done)` moves some of the bytes after the first `done`.
+// Returns the bytes moved and leaves the stopping error in `errorNumber` (0 when none).
+template <class Step>
+std::int64_t Repeat(std::size_t count, int& errorNumber, Step step) {
+    errorNumber = 0;
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = Retry([&] { return step(done); });
+        if (n <= 0) {
+            errorNumber = n < 0 ? errno : 0;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+// A write that stopped without an error made no progress: the device took nothing.
+std::int64_t Written(std::size_t count, int& errorNumber, std::int64_t done) {
+    if (static_cast<std::size_t>(done) < count && errorNumber == 0) {
+        errorNumber = EIO;
+    }
+    return done;
+}
+
 bool FillLock(struct flock& lock, short type, std::uint64_t offset, std::uint64_t length) {
     lock = {};
     lock.l_type = type;
@@ -74,74 +100,35 @@ std::int64_t ReadSome(int fd, void* buffer, std::size_t count) {
 }
 
 std::int64_t ReadFully(int fd, void* buffer, std::size_t count, int& errorNumber) {
-    errorNumber = 0;
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = Retry([&] { return ::read(fd, static_cast<char*>(buffer) + done, count - done); });
-        if (n < 0) {
-            errorNumber = errno;
-            return done > 0 ? static_cast<std::int64_t>(done) : -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    std::int64_t done = Repeat(count, errorNumber, [&](std::size_t offset) {
+        return ::read(fd, static_cast<char*>(buffer) + offset, count - offset);
+    });
+    return done == 0 && errorNumber != 0 ? -1 : done;
 }
 
 std::int64_t WriteFully(int fd, const void* buffer, std::size_t count, int& errorNumber) {
-    errorNumber = 0;
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = Retry(
-            [&] { return ::write(fd, static_cast<const char*>(buffer) + done, count - done); });
-        if (n <= 0) {
-            errorNumber = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    return Written(count, errorNumber, Repeat(count, errorNumber, [&](std::size_t offset) {
+                       return ::write(fd, static_cast<const char*>(buffer) + offset,
+                                      count - offset);
+                   }));
 }
 
 std::int64_t ReadFullyAt(int fd, void* buffer, std::size_t count, std::int64_t offset,
                          int& errorNumber) {
-    errorNumber = 0;
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = Retry([&] {
-            return ::pread(fd, static_cast<char*>(buffer) + done, count - done,
-                           static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        });
-        if (n < 0) {
-            errorNumber = errno;
-            return done > 0 ? static_cast<std::int64_t>(done) : -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    std::int64_t done = Repeat(count, errorNumber, [&](std::size_t moved) {
+        return ::pread(fd, static_cast<char*>(buffer) + moved, count - moved,
+                       static_cast<off_t>(offset + static_cast<std::int64_t>(moved)));
+    });
+    return done == 0 && errorNumber != 0 ? -1 : done;
 }
 
 std::int64_t WriteFullyAt(int fd, const void* buffer, std::size_t count, std::int64_t offset,
                           int& errorNumber) {
-    errorNumber = 0;
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = Retry([&] {
-            return ::pwrite(fd, static_cast<const char*>(buffer) + done, count - done,
-                            static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        });
-        if (n <= 0) {
-            errorNumber = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    return Written(count, errorNumber, Repeat(count, errorNumber, [&](std::size_t moved) {
+                       return ::pwrite(
+                           fd, static_cast<const char*>(buffer) + moved, count - moved,
+                           static_cast<off_t>(offset + static_cast<std::int64_t>(moved)));
+                   }));
 }
 
 std::int64_t Seek(int fd, std::int64_t offset, int whence) {
@@ -166,7 +153,9 @@ int SetSize(int fd, std::int64_t size) {
     return Retry([&] { return ::ftruncate(fd, static_cast<off_t>(size)); });
 }
 
-bool IsSeekable(int fd) { return ::lseek(fd, 0, SEEK_CUR) >= 0; }
+bool IsSeekable(int fd) {
+    return ::lseek(fd, 0, SEEK_CUR) >= 0;
+}
 
 bool GetAccess(int fd, bool& readable) {
     int mode = ::fcntl(fd, F_GETFL);
@@ -181,11 +170,17 @@ bool IsSameFile(int fd1, int fd2) {
            a.st_ino == b.st_ino;
 }
 
-bool Exists(const char* name) { return ::access(name, F_OK) == 0; }
+bool Exists(const char* name) {
+    return ::access(name, F_OK) == 0;
+}
 
-int Remove(const char* name) { return ::unlink(name); }
+int Remove(const char* name) {
+    return ::unlink(name);
+}
 
-int Rename(const char* oldName, const char* newName) { return std::rename(oldName, newName); }
+int Rename(const char* oldName, const char* newName) {
+    return std::rename(oldName, newName);
+}
 
 std::string TemporaryDirectory() {
     const char* directory = std::getenv("TMPDIR");

@@ -61,8 +61,7 @@ int CreateTemporaryFile(const std::string& directory, const char* prefix, std::s
 // the process, so closing another descriptor of the same file keeps them. A length of 0
 // means from `offset` to the end of any possible file.
 enum class LockResult { kGranted, kBusy, kFailed };
-LockResult LockRange(int fd, bool exclusive, std::uint64_t offset, std::uint64_t length,
-                     bool wait);
+LockResult LockRange(int fd, bool exclusive, std::uint64_t offset, std::uint64_t length, bool wait);
 int UnlockRange(int fd, std::uint64_t offset, std::uint64_t length);
 // Whether another open file description holds a lock that conflicts with the given one.
 // Used by tests and diagnostics.

@@ -7,14 +7,18 @@
 namespace {
 
 constexpr std::uint32_t kLongestText = 1023;
+using TextSetter = void (KsProgressInterface::*)(const char*);
 
-// Formats into `text` (kLongestText + 1 bytes) at most min(maxLength, kLongestText) characters.
-KS_PRINTF(3, 0)
-void FormatLimited(char* text, std::uint32_t maxLength, const char* format, va_list args) {
+// Formats at most min(maxLength, kLongestText) characters and hands them to `set`.
+KS_PRINTF(4, 0)
+void SendFormatted(KsProgressInterface& progress, TextSetter set, std::uint32_t maxLength,
+                   const char* format, va_list args) {
+    char text[kLongestText + 1];
     std::size_t room = std::min(maxLength, kLongestText) + std::size_t{1};
     if (std::vsnprintf(text, room, format, args) < 0) {
         text[0] = '\0';
     }
+    (progress.*set)(text);
 }
 
 }  // namespace
@@ -40,19 +44,15 @@ void KsProgressInterface::SetSubRange(std::int32_t start, std::int32_t end) {
 }
 
 void SetTitlef(KsProgressInterface& progress, std::uint32_t maxLength, const char* format, ...) {
-    char text[kLongestText + 1];
     va_list args;
     va_start(args, format);
-    FormatLimited(text, maxLength, format, args);
+    SendFormatted(progress, &KsProgressInterface::SetTitle, maxLength, format, args);
     va_end(args);
-    progress.SetTitle(text);
 }
 
 void SetDetailf(KsProgressInterface& progress, std::uint32_t maxLength, const char* format, ...) {
-    char text[kLongestText + 1];
     va_list args;
     va_start(args, format);
-    FormatLimited(text, maxLength, format, args);
+    SendFormatted(progress, &KsProgressInterface::SetDetail, maxLength, format, args);
     va_end(args);
-    progress.SetDetail(text);
 }

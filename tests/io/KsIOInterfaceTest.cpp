@@ -109,9 +109,9 @@ TEST_F(KsIOInterfaceTest, CancellingACopyNamesTheBytesLeft) {
     progress.stopAtQuestion = 3;
     KsIOCanceledException error = CaughtError<KsIOCanceledException>(
         [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &progress); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()),
-              "Block copy canceled; " + std::to_string(100000 - 3 * 8192) +
-                  " bytes remained to be copied");
+    EXPECT_EQ(std::string(error.GetErrorMessage()), "Block copy canceled; " +
+                                                        std::to_string(100000 - 3 * 8192) +
+                                                        " bytes remained to be copied");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
     EXPECT_STREQ(error.GetCallpath(), "CopyBlock() of KsIOInterface\r\nCopy() of KsIOInterface");
     EXPECT_EQ(progress.position, 3);
@@ -157,8 +157,9 @@ TEST_F(KsIOInterfaceTest, TemporaryFilesAreCreatedWithTheirPrefix) {
     setenv("TMPDIR", dir.Path().c_str(), 1);
     KsIOInterface::GetTempFileName(name, nullptr, "BC_");
     EXPECT_EQ(std::string(name.GetCString()).rfind(dir.File("BC_"), 0), 0u);
-    EXPECT_EQ(MessageOf([&] { KsIOInterface::GetTempFileName(name, dir.File("none").c_str(), "x"); }),
-              "Could not get temporary file name -- WIN32 : No such file or directory");
+    EXPECT_EQ(
+        MessageOf([&] { KsIOInterface::GetTempFileName(name, dir.File("none").c_str(), "x"); }),
+        "Could not get temporary file name -- WIN32 : No such file or directory");
     if (saved) {
         setenv("TMPDIR", savedValue.c_str(), 1);
     } else {

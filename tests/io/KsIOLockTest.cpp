@@ -23,7 +23,8 @@ using kstest::RunInChild;
 // A lock that only records what it was asked to do.
 class CountingLock : public KsIOLock {
 public:
-    CountingLock(std::vector<std::string>& log, bool free) : KsIOLock(LOCK_READ, 0, 0), log_(log), free_(free) {}
+    CountingLock(std::vector<std::string>& log, bool free)
+        : KsIOLock(LOCK_READ, 0, 0), log_(log), free_(free) {}
     void DoLock() override { log_.push_back("lock"); }
     bool DoTryLock() override {
         log_.push_back("try");
@@ -105,15 +106,17 @@ TEST_F(KsIOLockTest, TheOtherTypeOnAHeldRangeIsRefusedWithTheFileName) {
     KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 10, 5);
     KsException error = CaughtError([&] { file.Lock(LOCK_WRITE, 10, 5); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()),
-              "Could not establish a WRITE lock of length 5 at offset 10; READ lock already held! (" +
-                  path + ")");
+    EXPECT_EQ(
+        std::string(error.GetErrorMessage()),
+        "Could not establish a WRITE lock of length 5 at offset 10; READ lock already held! (" +
+            path + ")");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterfaceWithLocking");
     EXPECT_STREQ(error.GetCallpath(), "Lock() of KsIOInterfaceWithLocking");
-    EXPECT_STREQ(CaughtError([&] { file.TryLock(0x300, 10, 5); }).GetErrorMessage(),
-                 ("Could not establish a READ lock of length 5 at offset 10; READ lock already held! (" +
-                  path + ")")
-                     .c_str());
+    EXPECT_STREQ(
+        CaughtError([&] { file.TryLock(0x300, 10, 5); }).GetErrorMessage(),
+        ("Could not establish a READ lock of length 5 at offset 10; READ lock already held! (" +
+         path + ")")
+            .c_str());
     // A range of another length is another entry.
     file.Lock(LOCK_WRITE, 10, 6);
     EXPECT_EQ(file.GetLockEntryCount(), 2);

@@ -113,7 +113,8 @@ void RunModel(unsigned seed) {
                 break;
             }
             case 7: {
-                std::size_t back = random() % 2 == 0 ? 0 : size(std::min<std::size_t>(50, model.bytes.size() + 1));
+                std::size_t back =
+                    random() % 2 == 0 ? 0 : size(std::min<std::size_t>(50, model.bytes.size() + 1));
                 std::int32_t moved = file.Seek(-static_cast<std::int32_t>(back), 2);
                 model.position = model.bytes.size() - back;
                 ASSERT_EQ(moved, static_cast<std::int32_t>(model.position));
@@ -123,7 +124,8 @@ void RunModel(unsigned seed) {
                 if (random() % 4 == 0) {
                     std::int32_t cut = static_cast<std::int32_t>(size(model.bytes.size() / 4 + 1));
                     file.Truncate(cut);
-                    model.bytes.resize(cut == 0 ? 0 : model.bytes.size() - static_cast<std::size_t>(cut));
+                    model.bytes.resize(
+                        cut == 0 ? 0 : model.bytes.size() - static_cast<std::size_t>(cut));
                     model.position = 0;
                 } else {
                     file.Flush();
@@ -197,8 +199,9 @@ std::string RandomLines(std::mt19937& random, std::size_t length) {
         for (std::size_t i = 0; i < line; ++i) {
             // Mostly text; line-end and NUL bytes now and then, a lone return rarely.
             auto pick = static_cast<unsigned>(random() % 200);
-            bytes += pick < 190 ? static_cast<char>('a' + pick % 26)
-                                : pick < 199 ? kAlphabet[pick % 8] : '\r';
+            bytes += pick < 190   ? static_cast<char>('a' + pick % 26)
+                     : pick < 199 ? kAlphabet[pick % 8]
+                                  : '\r';
         }
         bytes += random() % 3 == 0 ? "\r\n" : "\n";
     }
@@ -256,7 +259,8 @@ TEST(KsIOLineTest, ConvertedOutputReadsBackUnchanged) {
     {
         KsIO out(path.c_str(), 27);
         for (int i = 0; i < 5000; ++i) {
-            records.push_back(std::string(50, ' ') + std::to_string(i * 7919) + std::string(i % 1500, 'r'));
+            records.push_back(std::string(50, ' ') + std::to_string(i * 7919) +
+                              std::string(i % 1500, 'r'));
             out.WriteString(records.back().c_str(), false);
             out.WriteString("\n", false);
         }

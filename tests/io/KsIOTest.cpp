@@ -87,7 +87,8 @@ TEST_F(KsIOTest, ReadAndWritePermissionsFollowTheFlags) {
     KsException error = CaughtError([&] { reader.Write("x", 1); });
     EXPECT_STREQ(error.GetErrorMessage(), "Attempt to write to a read-only file");
     EXPECT_STREQ(error.GetCallpath(), "Write() of KsIO");
-    EXPECT_EQ(MessageOf([&] { reader.WriteTo(0, "x", 1); }), "Attempt to write to a read-only file");
+    EXPECT_EQ(MessageOf([&] { reader.WriteTo(0, "x", 1); }),
+              "Attempt to write to a read-only file");
 
     KsIO writer(path.c_str(), 26);
     char c;
@@ -118,13 +119,15 @@ TEST_F(KsIOTest, ClosedFilesRefuseToReadWriteAndAnswerEOF) {
     KsIO file;
     file.Close();  // harmless when closed
     char c;
-    EXPECT_EQ(MessageOf([&] { file.Read(&c, 1, false); }), "Attempt to read from a write-only file");
+    EXPECT_EQ(MessageOf([&] { file.Read(&c, 1, false); }),
+              "Attempt to read from a write-only file");
     WriteWholeFile(path, "abc");
     file.Open(path.c_str(), 3);
     file.Close();
     EXPECT_EQ(MessageOf([&] { file.Read(&c, 1, false); }),
               "Attempt to read from a file that is not open");
-    EXPECT_EQ(MessageOf([&] { file.Write("x", 1); }), "Attempt to write to a file that is not open");
+    EXPECT_EQ(MessageOf([&] { file.Write("x", 1); }),
+              "Attempt to write to a file that is not open");
     KsException error = CaughtError([&] { file.IsEOF(); });
     EXPECT_STREQ(error.GetErrorMessage(), "Cannot check for EOF on unopened file.");
     EXPECT_EQ(MessageOf([&] { file.Seek(5, 0); }),
@@ -239,7 +242,8 @@ TEST_F(KsIOTest, SixtyFourBitOperationsRefuseLargeValues) {
     KsException error = CaughtError([&] { file.Seek64Absolute(std::int64_t{1} << 32); });
     EXPECT_STREQ(error.GetErrorMessage(), "This IO object does not support 64-bit files");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
-    EXPECT_STREQ(CaughtError([&] { file.Truncate64(std::int64_t{1} << 32); }).GetClassName(), "KsIO");
+    EXPECT_STREQ(CaughtError([&] { file.Truncate64(std::int64_t{1} << 32); }).GetClassName(),
+                 "KsIO");
     EXPECT_EQ(MessageOf([&] { file.Seek64FromEnd(-(std::int64_t{1} << 40)); }),
               "This IO object does not support 64-bit files");
     EXPECT_EQ(MessageOf([&] { file.ReadFrom(std::uint64_t{1} << 32, nullptr, 1, false); }),
@@ -299,8 +303,8 @@ TEST_F(KsIOTest, SeekingPastWrittenBytesLeavesTheFileBytesOrZerosBetween) {
     file.Seek(120, 0);  // inside the buffer, past its valid bytes
     file.Write("Z", 1);
     file.Close();
-    std::string expected = std::string(100, 'x') + "end" + std::string(7, '\0') + "other" +
-                           std::string(5, '\0') + "Z";
+    std::string expected =
+        std::string(100, 'x') + "end" + std::string(7, '\0') + "other" + std::string(5, '\0') + "Z";
     EXPECT_EQ(ReadWholeFile(path), expected);
 }
 
@@ -349,7 +353,8 @@ TEST_F(KsIOTest, CopyOfADeletedFileFailsInsteadOfCreatingIt) {
     unlink(path.c_str());
     KsFileOpenFailedException error =
         CaughtError<KsFileOpenFailedException>([&] { KsIO copy(original); });
-    EXPECT_STREQ(error.GetCallpath(), "Open of KsIO\r\nCopy() of KsIO\r\nCopy constructor() of KsIO");
+    EXPECT_STREQ(error.GetCallpath(),
+                 "Open of KsIO\r\nCopy() of KsIO\r\nCopy constructor() of KsIO");
     EXPECT_FALSE(KsIOInterface::Exists(path.c_str()));
 }
 
@@ -400,7 +405,10 @@ TEST_F(KsIOTest, AdoptedFileDescriptorIsUsedFromItsPosition) {
         file.Write("!", 1);
     }
     EXPECT_EQ(ReadWholeFile(path), "skip;keep!");
-    EXPECT_EQ(MessageOf([&] { KsIO bad; bad.OpenDescriptor(-1, "nothing", IO_READ); }),
+    EXPECT_EQ(MessageOf([&] {
+                  KsIO bad;
+                  bad.OpenDescriptor(-1, "nothing", IO_READ);
+              }),
               "Error in opening file 'nothing'.  Unknown error.");
     close(fd);
 }

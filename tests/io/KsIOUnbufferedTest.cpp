@@ -48,12 +48,14 @@ TEST_F(KsIOUnbufferedTest, ErrorsNameTheCountAndTheFile) {
     file.Seek(16, 0);
     char buffer[10];
     KsException error = CaughtError([&] { file.Read(buffer, 10, true); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()), "Unable to read 10 bytes from \"" + path + "\"");
+    EXPECT_EQ(std::string(error.GetErrorMessage()),
+              "Unable to read 10 bytes from \"" + path + "\"");
     EXPECT_STREQ(error.GetClassName(), "KsIOUnbuffered");
     EXPECT_STREQ(error.GetCallpath(), "Read of KsIOUnbuffered");
     file.Seek(16, 0);
     EXPECT_EQ(file.Read(buffer, 10, false), 4);
-    EXPECT_EQ(MessageOf([&] { file.Write("abc", 3); }), "Could not write 3 bytes to \"" + path + "\"");
+    EXPECT_EQ(MessageOf([&] { file.Write("abc", 3); }),
+              "Could not write 3 bytes to \"" + path + "\"");
     EXPECT_EQ(MessageOf([&] { file.Seek(0, 7); }), "Could not seek");
     EXPECT_EQ(MessageOf([&] { file.Truncate(0); }),
               "Attempt to truncate file \"" + path + "\" without write permission.");
@@ -85,7 +87,9 @@ TEST_F(KsIOUnbufferedTest, PositionedTransfersLeaveThePosition) {
     EXPECT_EQ(MessageOf([&] { file.ReadFrom(std::uint64_t{1} << 32, buffer, 1, false); }),
               "KsIOUnbuffered only supports 32-bit offsets");
     KsIOUnbuffered reader(path.c_str(), IO_READ);
-    EXPECT_EQ(MessageOf([&] { reader.WriteTo(0, "a", 1); }).rfind("Could not write 1 bytes to 0 in file \"" + path + "\" -- ", 0),
+    EXPECT_EQ(MessageOf([&] {
+                  reader.WriteTo(0, "a", 1);
+              }).rfind("Could not write 1 bytes to 0 in file \"" + path + "\" -- ", 0),
               0u);
     EXPECT_EQ(file.Tell(), 3);
 }
@@ -121,9 +125,11 @@ TEST_F(KsIOUnbufferedTest, PositionsBeyondFourGibibytesInASparseFile) {
     EXPECT_EQ(std::string(buffer, 2), std::string("\0f", 2));
     // The 32-bit answers refuse rather than wrap.
     EXPECT_EQ(MessageOf([&] { file.Tell(); }), "KsIOUnbuffered only supports 32-bit offsets");
-    EXPECT_EQ(MessageOf([&] { file.GetFileSize(); }), "This IO object does not support 64-bit files");
-    EXPECT_EQ(MessageOf([&] { file.Seek64Absolute(-1); })
-                  .rfind("Unable to position file pointer of \"" + path + "\" to byte -1 -- ", 0),
+    EXPECT_EQ(MessageOf([&] { file.GetFileSize(); }),
+              "This IO object does not support 64-bit files");
+    EXPECT_EQ(MessageOf([&] {
+                  file.Seek64Absolute(-1);
+              }).rfind("Unable to position file pointer of \"" + path + "\" to byte -1 -- ", 0),
               0u);
     // The buffered file reads the large file sequentially but refuses its 32-bit size.
     KsIO buffered(path.c_str(), IO_READ);

@@ -28,14 +28,15 @@ TEST(KsStreamInterfaceTest, TypedWritesProduceLittleEndianBytes) {
     out.WriteUnsignedLong(0xA1B2C3D4u);
     out.WriteUnsignedNative(0x0102030405060708ull);
     out.WriteDouble(1.0);
-    EXPECT_EQ(out.Bytes(), "\x01\x00"s
-                           "\xFE\xFF"s
-                           "\x34\x12"s
-                           "\x04\x03\x02\x01"s
-                           "\xFF\xFF\xFF\xFF"s
-                           "\xD4\xC3\xB2\xA1"s
-                           "\x08\x07\x06\x05\x04\x03\x02\x01"s
-                           "\x00\x00\x00\x00\x00\x00\xF0\x3F"s);
+    EXPECT_EQ(out.Bytes(),
+              "\x01\x00"s
+              "\xFE\xFF"s
+              "\x34\x12"s
+              "\x04\x03\x02\x01"s
+              "\xFF\xFF\xFF\xFF"s
+              "\xD4\xC3\xB2\xA1"s
+              "\x08\x07\x06\x05\x04\x03\x02\x01"s
+              "\x00\x00\x00\x00\x00\x00\xF0\x3F"s);
 
     MemoryStream in(out.Bytes());
     EXPECT_TRUE(in.ReadBool());
@@ -58,7 +59,8 @@ TEST(KsStreamInterfaceTest, AnyNonZeroByteReadsAsTrue) {
 TEST(KsStreamInterfaceTest, ShortTypedReadIsAnErrorWithCallPath) {
     MemoryStream in("\x01\x02\x03"s);
     KsException error = CaughtError([&] { in.ReadLong(); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Unable to perform a required read at offset 3 of \"memory\"");
+    EXPECT_STREQ(error.GetErrorMessage(),
+                 "Unable to perform a required read at offset 3 of \"memory\"");
     EXPECT_STREQ(error.GetCallpath(), "ReadLong() of KsInputStreamInterface");
 }
 
@@ -67,9 +69,11 @@ TEST(KsStreamInterfaceTest, CStringsCarryTheirLengthAndNul) {
     out.WriteCString("ab");
     out.WriteCString(nullptr);
     out.WriteCString("");
-    EXPECT_EQ(out.Bytes(), "\x03\x00\x00\x00" "ab\0"s
-                           "\x00\x00\x00\x00"s
-                           "\x01\x00\x00\x00\x00"s);
+    EXPECT_EQ(out.Bytes(),
+              "\x03\x00\x00\x00"
+              "ab\0"s
+              "\x00\x00\x00\x00"s
+              "\x01\x00\x00\x00\x00"s);
 
     MemoryStream in(out.Bytes());
     char* text = new char[4]{'o', 'l', 'd', '\0'};  // each read releases what it holds
@@ -95,7 +99,9 @@ TEST(KsStreamInterfaceTest, DamagedCStringLengthsAreRefused) {
     EXPECT_EQ(none, nullptr);
 
     // A length beyond the data: the error leaves no dangling pointer behind.
-    MemoryStream truncated("\x10\x00\x00\x00" "abc"s);
+    MemoryStream truncated(
+        "\x10\x00\x00\x00"
+        "abc"s);
     char* partial = new char[1]{};
     EXPECT_EQ(MessageOf([&] { truncated.ReadCString(partial); }),
               "Unable to perform a required read at offset 7 of \"memory\"");
@@ -106,8 +112,9 @@ TEST(KsStreamInterfaceTest, HeadersHoldMarkerAndVersion) {
     MemoryStream out;
     out.WriteKsHeader('K', 540);
     out.WriteKsHeader('\xE9', -1);
-    EXPECT_EQ(out.Bytes(), "K\x00\x00\x00\x1C\x02"s
-                           "\xE9\xFF\xFF\xFF\xFF\xFF"s);
+    EXPECT_EQ(out.Bytes(),
+              "K\x00\x00\x00\x1C\x02"s
+              "\xE9\xFF\xFF\xFF\xFF\xFF"s);
 
     MemoryStream in(out.Bytes());
     EXPECT_EQ(in.ReadKsHeader('K'), 540);
@@ -118,7 +125,8 @@ TEST(KsStreamInterfaceTest, HeadersHoldMarkerAndVersion) {
     EXPECT_EQ(high.ReadKsHeader('K'), 5);
 
     MemoryStream wrong("L\x00\x00\x00\x05\x00"s);
-    KsIOStreamingException error = CaughtError<KsIOStreamingException>([&] { wrong.ReadKsHeader('K'); });
+    KsIOStreamingException error =
+        CaughtError<KsIOStreamingException>([&] { wrong.ReadKsHeader('K'); });
     EXPECT_STREQ(error.GetErrorMessage(), "Invalid header found");
     EXPECT_STREQ(error.GetClassName(), "KsInputStreamInterface");
     EXPECT_EQ(wrong.Position(), 4u);  // the version is not read
@@ -134,7 +142,14 @@ TEST(KsStreamInterfaceTest, WriteStringForms) {
     out.WriteString("abcde", 5, ';');
     out.WriteString(nullptr, 2, '#');
     out.WriteString(nullptr, 0, '#');
-    EXPECT_EQ(out.Bytes(), "x" "x\0" "x\r\n" "abc;" "abcde" "abcde" "#"s);
+    EXPECT_EQ(out.Bytes(),
+              "x"
+              "x\0"
+              "x\r\n"
+              "abc;"
+              "abcde"
+              "abcde"
+              "#"s);
 
     KsException error = CaughtError([&] { out.WriteString(nullptr, false); });
     EXPECT_STREQ(error.GetErrorMessage(), "Null pointer passed to WriteString");
@@ -156,7 +171,10 @@ TEST(KsStreamInterfaceTest, KsStringStreamForm) {
     MemoryStream out;
     KsString("abc").Write(out);
     KsString().Write(out);
-    EXPECT_EQ(out.Bytes(), "\x04\x00\x00\x00" "abc\0" "\x01\x00\x00\x00\0"s);
+    EXPECT_EQ(out.Bytes(),
+              "\x04\x00\x00\x00"
+              "abc\0"
+              "\x01\x00\x00\x00\0"s);
     MemoryStream in(out.Bytes() + "\x00\x00\x00\x00"s);
     KsString text("old");
     text.Read(in);
@@ -197,8 +215,9 @@ TEST(KsStreamInterfaceTest, ALoneReturnIsAnError) {
         EXPECT_STREQ(error.GetErrorMessage(),
                      "Return character not followed by newline; unknown end of line type");
         EXPECT_STREQ(error.GetClassName(), "KsInputStreamInterface");
-        EXPECT_STREQ(error.GetCallpath(),
-                     "ReadLine() of KsInputStreamInterface\r\nReadLine() of KSInputStreamInterface");
+        EXPECT_STREQ(
+            error.GetCallpath(),
+            "ReadLine() of KsInputStreamInterface\r\nReadLine() of KSInputStreamInterface");
     }
 }
 
@@ -207,8 +226,9 @@ TEST(KsStreamInterfaceTest, LongLinesComeBackWholeWithoutTheNextLine) {
         std::size_t length;
         std::string end;
     };
-    for (const Case& c : {Case{1021, "\r\n"}, Case{1022, "\n"}, Case{1022, "\r\n"}, Case{1023, "\n"},
-                          Case{1023, "\r\n"}, Case{1024, "\n"}, Case{2046, "\n"}, Case{5000, "\n"}}) {
+    for (const Case& c :
+         {Case{1021, "\r\n"}, Case{1022, "\n"}, Case{1022, "\r\n"}, Case{1023, "\n"},
+          Case{1023, "\r\n"}, Case{1024, "\n"}, Case{2046, "\n"}, Case{5000, "\n"}}) {
         std::string text(c.length, 'q');
         text[0] = 'A';
         text[c.length - 1] = 'Z';

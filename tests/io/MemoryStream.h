@@ -22,7 +22,7 @@ public:
         position_ += n;
         if (required && n < static_cast<std::size_t>(count)) {
             KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
-                                   "MemoryStream", static_cast<long>(position_), "memory");
+                                  "MemoryStream", static_cast<long>(position_), "memory");
         }
         return static_cast<std::int32_t>(n);
     }

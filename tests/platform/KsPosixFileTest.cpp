@@ -16,8 +16,9 @@
 namespace {
 
 TEST(KsSystemErrorTest, MessageEndsWithTheSystemText) {
-    KsException error = kstest::CaughtError(
-        [] { KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5, "a%d.txt"); });
+    KsException error = kstest::CaughtError([] {
+        KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5, "a%d.txt");
+    });
     EXPECT_STREQ(error.GetErrorMessage(),
                  "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory");
     EXPECT_STREQ(error.GetClassName(), "KsIO");

@@ -118,8 +118,8 @@ TEST(KsProgressTest, FormattedTitlesAndDetailsAreCutToTheirLength) {
     SetTitlef(display, 5, "Indexing %d records...", 1234);
     SetDetailf(display, 64, "Field \"%s\" of \"%s\"", "NAME", "people.dat");
     SetTitlef(display, 0, "gone");
-    EXPECT_EQ(display.calls, (Calls{"SetTitle(Index)", "SetDetail(Field \"NAME\" of \"people.dat\")",
-                                    "SetTitle()"}));
+    EXPECT_EQ(display.calls, (Calls{"SetTitle(Index)",
+                                    "SetDetail(Field \"NAME\" of \"people.dat\")", "SetTitle()"}));
 
     display.calls.clear();
     std::string longText(3000, 'x');

@@ -43,7 +43,9 @@ public:
                         ")");
     }
     void Begin() override { calls.push_back("Begin()"); }
-    void SetTitle(const char* text) override { calls.push_back("SetTitle(" + std::string(text) + ")"); }
+    void SetTitle(const char* text) override {
+        calls.push_back("SetTitle(" + std::string(text) + ")");
+    }
     void SetMaximum(std::int32_t value) override {
         maximum = value;
         calls.push_back("SetMaximum(" + std::to_string(value) + ")");
