@@ -1,6 +1,7 @@
 #include "KsIO.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "KsErrorCapture.h"
 #include "TempDir.h"
 
@@ -62,6 +64,21 @@ TEST_F(KsIOTest, FlagsAndNamesAreCheckedBeforeAnythingChanges) {
     EXPECT_TRUE(file.IsOpen());
     EXPECT_EQ(file.GetFlags(), IO_READ);
     EXPECT_EQ(ReadAll(file, 10), "abc");
+    // Reopening under its own name works although Close clears the name first.
+    file.Open(file.GetFileName(), 3);
+    EXPECT_EQ(std::string(file.GetFileName()), path);
+    EXPECT_EQ(ReadAll(file, 10), "abc");
+}
+
+TEST_F(KsIOTest, RunningOutOfDescriptorsIsReportedAsSuch) {
+    WriteWholeFile(path, "abc");
+    int result = kstest::RunInChild([&] {
+        struct rlimit none = {0, 0};
+        setrlimit(RLIMIT_NOFILE, &none);
+        std::string message = MessageOf([&] { KsIO file(path.c_str(), IO_READ); });
+        return message == "Error in opening file '" + path + "'.  Too many open files." ? 0 : 1;
+    });
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(KsIOTest, ConverterFlagsCreateOrEmptyTheOutput) {
