@@ -48,7 +48,7 @@ public:
     [[noreturn]] static void GenerateAs(const char* format, const char* className, ...);
 
 protected:
-    void SetMessageV(const char* format, va_list args);
+    KS_PRINTF(2, 0) void SetMessageV(const char* format, va_list args);
     void SetMessage(const char* message) { message_ = message ? message : ""; }
     void SetClassName(const char* className) { className_ = className ? className : ""; }
     void SetLevel(unsigned level) { level_ = static_cast<std::uint8_t>(level); }

@@ -104,7 +104,7 @@ public:
 private:
     KsString& AppendBytes(const char* s, std::uint32_t n);
     KsString& InsertBytes(const char* s, std::uint32_t n, std::uint32_t position);
-    KsString& AppendNumber(const char* format, ...);
+    KS_PRINTF(2, 3) KsString& AppendNumber(const char* format, ...);
 
     KsResizableChunk buffer_;
     std::uint32_t blockSize_ = 32;

@@ -1,0 +1,124 @@
+#pragma once
+// The buffered operating-system file. Sequential reads and writes go through one buffer
+// (8000 bytes unless set, between 8000 and 1,024,000), a window on the file that moves
+// forward as it is used up, so the operating system is called once per buffer. The window
+// mirrors the file as it will be after the next flush; pending bytes reach the file when
+// the window moves, on Flush, Truncate, SetBufferSize, Close and destruction. Positioned
+// reads and writes use the buffer only where they overlap it.
+//
+// Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
+// reports a failed flush; the destructor cannot, so a writer that must know calls Close.
+// KsIO also works on pipes and terminals (OpenDescriptor) for purely sequential use.
+
+#include <cstdint>
+#include <memory>
+
+#include "KsIOInterfaceWithLocking.h"
+#include "KsString.h"
+
+class KsIO : public KsIOInterfaceWithLocking {
+public:
+    static constexpr std::int32_t kDefaultBufferSize = 8000;
+    static constexpr std::int32_t kMinimumBufferSize = 8000;
+    static constexpr std::int32_t kMaximumBufferSize = 1024000;
+
+    KsIO() = default;
+    KsIO(const char* name, int flags);
+    // A second handle on the other object's file, at its position. The file is reopened
+    // without IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates it.
+    KsIO(const KsIO& other);
+    KsIO& operator=(const KsIO& other);
+    ~KsIO() override;
+
+    using KsIOInterface::GetFileName;
+    std::int32_t Read(void* buffer, std::int32_t count, bool required) override;
+    void Write(const void* buffer, std::int32_t count) override;
+    std::unique_ptr<KsIOInterface> Clone() const override;
+    std::unique_ptr<KsIOInterface> CreateNew(const char* name, int flags) const override;
+    void Close() override;
+    void Flush() override;
+    const char* GetFileName() const override { return name_.GetCString(); }
+    std::int32_t GetFileSize() const override;
+    std::int64_t GetFileSize64() const override;
+    bool IsEOF() const override;
+    bool IsOpen() const override { return fd_ >= 0; }
+    int GetFlags() const override { return flags_; }
+    void Open(const char* name, int flags) override;
+    std::int32_t ReadFrom(std::uint64_t offset, void* buffer, std::int32_t count,
+                          bool required) override;
+    std::int32_t Seek(std::int32_t offset, int origin) override;
+    // The position; raises when it does not fit in 32 bits (Tell64 gives it whole).
+    std::int32_t Tell() const override;
+    std::int64_t Tell64() const override { return start_ + position_; }
+    void Truncate(std::int32_t count) override;
+    void WriteTo(std::uint64_t offset, const void* buffer, std::int32_t count) override;
+    std::unique_ptr<KsIOLock> CreateLock(int type, std::uint64_t offset,
+                                         std::uint64_t length) override;
+
+    // Changes the buffer's capacity, clamped to [8000, 1,024,000].
+    void SetBufferSize(std::int32_t size);
+    std::int32_t GetBufferSize() const { return capacity_; }
+
+    // Adopts an open descriptor (for example 0 or 1) under a display name. The descriptor
+    // is never truncated or reopened, and Close leaves it open. Pipes and terminals work
+    // for sequential reading or writing; seeking them fails.
+    void OpenDescriptor(int fd, const char* name, int flags);
+    // The descriptor, -1 while closed.
+    int GetDescriptor() const { return fd_; }
+
+protected:
+    std::int32_t ReadLineBytes(char* buffer, std::int32_t limit) override;
+
+private:
+    struct Descriptor {
+        bool owned = true;
+        bool seekable = true;
+        bool readable = true;
+    };
+    // Takes over an open descriptor: buffer, base lock, first window at `position`.
+    void Attach(int fd, const KsString& name, int flags, Descriptor kind, std::int64_t position);
+    // Moves the position to `target`; `offset` is what the caller asked for, for the message.
+    std::int64_t MoveTo(std::int64_t target, std::int64_t offset);
+    [[noreturn]] void ThrowSeekFailed(int errorNumber, std::int64_t offset) const;
+    // Closes without flushing; used when an error leaves no other way.
+    void Abandon() noexcept;
+    void CopyFrom(const KsIO& other);
+    // Opens the file with `systemFlags` and keeps `flags` as the object's flags.
+    void OpenAs(const char* name, int systemFlags, int flags);
+    void CheckReadable() const;
+    void CheckCount(std::int32_t count) const;
+
+    // Writes the pending bytes of the window, if any; the window stays.
+    void WritePending();
+    // Moves the window to `start` and fills it from the file.
+    void LoadWindow(std::int64_t start);
+    // The window is used up: flush it and load the next one at the position. False at the
+    // end of the file.
+    bool Refill();
+    // Moves the descriptor to `offset` unless it is there already; -1 on failure.
+    std::int64_t MoveDescriptor(std::int64_t offset);
+    // Whether `target` can be reached by moving inside the window.
+    bool IsInWindow(std::int64_t target) const;
+    // Zero bytes, or the file's, between the window's end and a position beyond it.
+    void FillGap();
+    // The file's size after the next flush.
+    std::int64_t LogicalSize() const;
+    // Direct positioned transfers that bypass the window.
+    std::int64_t DirectRead(char* buffer, std::int64_t count, std::int64_t offset);
+    std::int64_t DirectWrite(const char* buffer, std::int64_t count, std::int64_t offset,
+                             int& errorNumber);
+
+    int fd_ = -1;
+    int flags_ = 0;
+    KsString name_;
+    std::unique_ptr<char[]> buffer_;  // allocated on first use, kept across Close and Open
+    std::int32_t position_ = 0;       // next byte of the window to read or write
+    std::int32_t valid_ = 0;          // meaningful bytes in the window
+    std::int32_t capacity_ = kDefaultBufferSize;
+    std::int64_t start_ = 0;               // file offset of the window's first byte
+    bool clean_ = true;                    // no bytes wait to be written
+    std::int64_t descriptorPosition_ = 0;  // where the descriptor stands, so no seek is wasted
+    bool owned_ = true;                    // false for an adopted descriptor
+    bool seekable_ = true;
+    bool readable_ = true;  // false for a write-only descriptor: windows start empty
+};

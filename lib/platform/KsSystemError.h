@@ -1,0 +1,17 @@
+#pragma once
+// The one place where an operating-system error number becomes part of a library error.
+// Every I/O error that quotes the system's reason is raised here, from the formatted text
+// (which names the file) and the error number taken right after the failing call.
+
+#include <string>
+
+#include "KsException.h"
+
+// The system's text for an error number ("No such file or directory").
+std::string KsSystemErrorText(int errorNumber);
+
+// Raises a KsException of `className` whose message is the formatted text followed by the
+// system's text for `errorNumber`.
+KS_PRINTF(3, 4)
+[[noreturn]] void KsThrowSystemError(int errorNumber, const char* className, const char* format,
+                                     ...);

@@ -1,0 +1,6 @@
+#include "KsNullProgress.h"
+
+KsNullProgress& KsNullProgress::Instance() {
+    static KsNullProgress instance;
+    return instance;
+}

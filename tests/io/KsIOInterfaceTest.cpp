@@ -1,0 +1,170 @@
+// Files by name: create, exists, delete, rename, copy with progress and cancelling,
+// temporary files.
+
+#include "KsIOInterface.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "KsErrorCapture.h"
+#include "KsIO.h"
+#include "RecordingProgress.h"
+#include "TempDir.h"
+
+namespace {
+
+using kstest::CaughtError;
+using kstest::MessageOf;
+using kstest::ReadWholeFile;
+using kstest::RecordingProgress;
+using kstest::WriteWholeFile;
+
+std::string PatternBytes(std::size_t count) {
+    std::string bytes(count, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+class KsIOInterfaceTest : public ::testing::Test {
+protected:
+    kstest::TempDir dir;
+    std::string source = dir.File("source.bin");
+    std::string target = dir.File("target.bin");
+};
+
+TEST_F(KsIOInterfaceTest, CreateExistsAndDelete) {
+    WriteWholeFile(source, "old");
+    KsIOInterface::Create(source.c_str());
+    EXPECT_TRUE(KsIOInterface::Exists(source.c_str()));
+    EXPECT_EQ(ReadWholeFile(source), "");
+    KsIOInterface::Delete(source.c_str());
+    EXPECT_FALSE(KsIOInterface::Exists(source.c_str()));
+    KsIOInterface::Delete(source.c_str());  // already gone: nothing to report
+
+    // What cannot be deleted is reported with the reason.
+    std::string folder = dir.File("folder");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    KsFileOpenFailedException error =
+        CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(folder.c_str()); });
+    EXPECT_EQ(std::string(error.GetErrorMessage()),
+              "Error in deleting file '" + folder + "'.  Unknown error.");
+    EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
+}
+
+TEST_F(KsIOInterfaceTest, RenameMovesAndFallsBackToCopyAcrossFileSystems) {
+    WriteWholeFile(source, "content");
+    KsIOInterface::Rename(target.c_str(), source.c_str());
+    EXPECT_FALSE(KsIOInterface::Exists(source.c_str()));
+    EXPECT_EQ(ReadWholeFile(target), "content");
+
+    // /dev/shm is a file system of its own: the rename becomes a copy and a delete.
+    std::string elsewhere = "/dev/shm/ks-rename-" + std::to_string(getpid());
+    if (access("/dev/shm", W_OK) == 0) {
+        KsIOInterface::Rename(elsewhere.c_str(), target.c_str());
+        EXPECT_FALSE(KsIOInterface::Exists(target.c_str()));
+        EXPECT_EQ(ReadWholeFile(elsewhere), "content");
+        unlink(elsewhere.c_str());
+    }
+    EXPECT_EQ(MessageOf([&] { KsIOInterface::Rename(target.c_str(), source.c_str()); }),
+              "Error in opening file '" + source + "'.  No such file or directory.");
+}
+
+TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalAndReportsEveryBlock) {
+    std::string bytes = PatternBytes(3 * 1024 * 1024 + 123);
+    WriteWholeFile(source, bytes);
+    WriteWholeFile(target, std::string(5 * 1024 * 1024, 'x'));  // longer: it is emptied first
+    RecordingProgress progress;
+    KsIOInterface::Copy(target.c_str(), source.c_str(), &progress);
+    EXPECT_TRUE(ReadWholeFile(target) == bytes);
+
+    std::int32_t steps = static_cast<std::int32_t>(bytes.size() / 8192 + 1);
+    ASSERT_GE(progress.calls.size(), 4u);
+    EXPECT_EQ(progress.calls[0], "SetTitle(Copying files...)");
+    EXPECT_EQ(progress.calls[1], "SetDetail(\"" + source + "\" --> \"" + target + "\")");
+    EXPECT_EQ(progress.calls[2], "SetMinimum(0)");
+    EXPECT_EQ(progress.calls[3], "SetMaximum(" + std::to_string(steps) + ")");
+    EXPECT_EQ(progress.calls.back(), "Finish()");
+    EXPECT_EQ(progress.questions, steps);
+    EXPECT_EQ(progress.position, steps);
+
+    // No progress at all is allowed too.
+    KsIOInterface::Copy(target.c_str(), source.c_str());
+    EXPECT_TRUE(ReadWholeFile(target) == bytes);
+}
+
+TEST_F(KsIOInterfaceTest, CancellingACopyNamesTheBytesLeft) {
+    std::string bytes = PatternBytes(100000);
+    WriteWholeFile(source, bytes);
+    RecordingProgress progress;
+    progress.stopAtQuestion = 3;
+    KsIOCanceledException error = CaughtError<KsIOCanceledException>(
+        [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &progress); });
+    EXPECT_EQ(std::string(error.GetErrorMessage()), "Block copy canceled; " +
+                                                        std::to_string(100000 - 3 * 8192) +
+                                                        " bytes remained to be copied");
+    EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
+    EXPECT_STREQ(error.GetCallpath(), "CopyBlock() of KsIOInterface\r\nCopy() of KsIOInterface");
+    EXPECT_EQ(progress.position, 3);
+    // What was copied before the stop reached the file, and the locks were given back.
+    EXPECT_EQ(ReadWholeFile(target), bytes.substr(0, 3 * 8192));
+    KsIO check(target.c_str(), 3);
+    EXPECT_TRUE(check.TryLock(LOCK_WRITE, 0, 0));
+}
+
+TEST_F(KsIOInterfaceTest, CopyBlockCopiesARangeBetweenOpenFiles) {
+    WriteWholeFile(source, "0123456789");
+    WriteWholeFile(target, "abcdefghij");
+    KsIO from(source.c_str(), IO_READ);
+    KsIO to(target.c_str(), 3);
+    KsIOInterface::CopyBlock(from, to, 6, 2, 3);
+    to.Close();
+    EXPECT_EQ(ReadWholeFile(target), "abcdef234j");
+}
+
+TEST_F(KsIOInterfaceTest, CopyOntoItselfIsRefusedAndLosesNothing) {
+    WriteWholeFile(source, "precious");
+    std::string sameFile = dir.File("link.bin");
+    ASSERT_EQ(link(source.c_str(), sameFile.c_str()), 0);
+    EXPECT_EQ(MessageOf([&] { KsIOInterface::Copy(sameFile.c_str(), source.c_str()); }),
+              "Cannot copy file \"" + source + "\" onto itself");
+    EXPECT_EQ(ReadWholeFile(source), "precious");
+}
+
+TEST_F(KsIOInterfaceTest, TemporaryFilesAreCreatedWithTheirPrefix) {
+    KsString name;
+    const char* text = KsIOInterface::GetTempFileName(name, dir.Path().c_str(), "QJsrt");
+    EXPECT_EQ(text, name.GetCString());
+    std::string made = text;
+    EXPECT_EQ(made.rfind(dir.File("QJsrt"), 0), 0u) << made;
+    EXPECT_TRUE(KsIOInterface::Exists(text));
+    KsString second;
+    KsIOInterface::GetTempFileName(second, dir.Path().c_str(), nullptr);
+    EXPECT_NE(std::string(second.GetCString()), made);
+
+    // Without a directory the temporary directory is used.
+    const char* saved = std::getenv("TMPDIR");
+    std::string savedValue = saved ? saved : "";
+    setenv("TMPDIR", dir.Path().c_str(), 1);
+    KsIOInterface::GetTempFileName(name, nullptr, "BC_");
+    EXPECT_EQ(std::string(name.GetCString()).rfind(dir.File("BC_"), 0), 0u);
+    EXPECT_EQ(
+        MessageOf([&] { KsIOInterface::GetTempFileName(name, dir.File("none").c_str(), "x"); }),
+        "Could not get temporary file name -- WIN32 : No such file or directory");
+    if (saved) {
+        setenv("TMPDIR", savedValue.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KsNullProgress.h"
+#include "KsProgressInterface.h"
+#include "KsSubProgress.h"
+#include "RecordingProgress.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using kstest::RecordingProgress;
+
+TEST(KsProgressTest, SetRangeNeverLetsTheMinimumPassTheMaximum) {
+    RecordingProgress display;
+    display.maximum = 100;
+    display.SetRange(200, 300);
+    EXPECT_EQ(display.calls, (Calls{"SetMaximum(300)", "SetMinimum(200)"}));
+
+    display.calls.clear();
+    display.SetRange(10, 50);  // 10 is below the maximum of 300
+    EXPECT_EQ(display.calls, (Calls{"SetMinimum(10)", "SetMaximum(50)"}));
+
+    display.calls.clear();
+    display.SetRange(50, 60);  // equal to the maximum counts as not below it
+    EXPECT_EQ(display.calls, (Calls{"SetMaximum(60)", "SetMinimum(50)"}));
+}
+
+TEST(KsProgressTest, SetSubRangeNeverLetsTheStartPassTheEnd) {
+    RecordingProgress display;
+    display.subEnd = 10;
+    display.SetSubRange(20, 30);
+    EXPECT_EQ(display.calls, (Calls{"SetSubRangeEnd(30)", "SetSubRangeStart(20)"}));
+    display.calls.clear();
+    display.SetSubRange(5, 8);
+    EXPECT_EQ(display.calls, (Calls{"SetSubRangeStart(5)", "SetSubRangeEnd(8)"}));
+}
+
+TEST(KsProgressTest, NullProgressShowsNothingAndNeverStops) {
+    KsNullProgress& null = KsNullProgress::Instance();
+    EXPECT_EQ(&KsNullProgress::Instance(), &null);
+    EXPECT_EQ(&null.GetInterface(), &null);
+    EXPECT_EQ(&null.GetInterfaceConst(), &null);
+    EXPECT_EQ(null.GetSubProgress(), &null);
+    EXPECT_TRUE(null.ShouldContinue());
+    EXPECT_TRUE(null.SetPercent(50));
+    null.SetRange(5, 10);
+    null.SetSubRange(3, 4);
+    // Nothing is kept: every query still gives its default.
+    EXPECT_EQ(null.GetMinimum(), 0);
+    EXPECT_EQ(null.GetMaximum(), 0);
+    EXPECT_EQ(null.GetSubRangeStart(), 0);
+    EXPECT_EQ(null.GetSubRangeEnd(), 0);
+    EXPECT_EQ(null.GetSubPosition(), 0);
+    EXPECT_EQ(null.GetStepSize(), 1);
+    EXPECT_EQ(null.GetPosition(), 0);
+    EXPECT_EQ(null.GetPercent(), 0);
+}
+
+TEST(KsProgressTest, DefaultQueriesFollowTheOnesTheyAreDefinedBy) {
+    // A display that keeps only a minimum and a sub-range start: the maximum, the sub-range
+    // end and the sub-position follow them by default.
+    struct Partial : KsProgressInterface {
+        std::int32_t GetMinimum() override { return 7; }
+        std::int32_t GetSubRangeStart() override { return 3; }
+    } partial;
+    EXPECT_EQ(partial.GetMaximum(), 7);
+    EXPECT_EQ(partial.GetSubRangeEnd(), 3);
+    EXPECT_EQ(partial.GetSubPosition(), 3);
+}
+
+TEST(KsProgressTest, SubProgressFillsTheParentsSubRangeThroughItsChild) {
+    RecordingProgress parent;
+    RecordingProgress child;
+    parent.child = &child;
+    {
+        KsSubProgress part(parent, 5, 99);
+        EXPECT_EQ(parent.calls,
+                  (Calls{"SetSubRangeEnd(99)", "SetSubRangeStart(5)", "GetSubProgress()"}));
+        EXPECT_EQ(&part.GetInterface(), &part);
+        EXPECT_EQ(&part.GetInterfaceConst(), &part);
+
+        part.SetTitle("t");
+        part.SetPosition(4);
+        child.maximum = 100;
+        part.SetRange(1, 50);  // the base behaviour, asking and telling the child
+        child.stopAtQuestion = 1;
+        EXPECT_FALSE(part.ShouldContinue());
+        EXPECT_EQ(part.GetMaximum(), 50);
+        EXPECT_EQ(child.calls, (Calls{"SetTitle(t)", "SetPosition(4)", "SetMinimum(1)",
+                                      "SetMaximum(50)", "ShouldContinue()"}));
+        parent.calls.clear();
+    }
+    EXPECT_EQ(parent.calls, (Calls{"ReleaseSubProgress(child)"}));
+}
+
+TEST(KsProgressTest, SubProgressOverTheNullProgressNeverStops) {
+    KsSubProgress part(KsNullProgress::Instance(), 5, 99);
+    EXPECT_EQ(part.GetSubProgress(), &KsNullProgress::Instance());
+    part.SetRange(0, 10);
+    EXPECT_TRUE(part.ShouldContinue());
+    EXPECT_EQ(part.GetMaximum(), 0);
+}
+
+TEST(KsProgressTest, SubProgressOfAParentWithoutChildReportsNowhere) {
+    RecordingProgress parent;
+    parent.child = nullptr;
+    KsSubProgress part(parent, 1, 2);
+    part.SetPosition(3);
+    EXPECT_TRUE(part.ShouldContinue());
+    EXPECT_EQ(parent.position, 0);
+}
+
+TEST(KsProgressTest, FormattedTitlesAndDetailsAreCutToTheirLength) {
+    RecordingProgress display;
+    SetTitlef(display, 5, "Indexing %d records...", 1234);
+    SetDetailf(display, 64, "Field \"%s\" of \"%s\"", "NAME", "people.dat");
+    SetTitlef(display, 0, "gone");
+    EXPECT_EQ(display.calls, (Calls{"SetTitle(Index)",
+                                    "SetDetail(Field \"NAME\" of \"people.dat\")", "SetTitle()"}));
+
+    display.calls.clear();
+    std::string longText(3000, 'x');
+    SetDetailf(display, 5000, "%s", longText.c_str());
+    EXPECT_EQ(display.calls[0], "SetDetail(" + std::string(1023, 'x') + ")");
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+#pragma once
+// Runs a body that must throw a library error and hands back a copy of it, so that a test
+// can look at its message, class name and call path. A body that does not throw fails
+// the test and gives back an empty error.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KsException.h"
+
+namespace kstest {
+
+template <class Error = KsException, class Body>
+Error CaughtError(Body body) {
+    try {
+        body();
+    } catch (const Error& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error was raised";
+    return Error();
+}
+
+// The message of the error that `body` raises.
+template <class Body>
+std::string MessageOf(Body body) {
+    return CaughtError(body).GetErrorMessage();
+}
+
+}  // namespace kstest
