@@ -83,8 +83,9 @@ std::string FileNameOf(const QLineEdit* edit) {
 }  // namespace
 
 // Shows the progress window while the engine runs and passes Cancel on to it. Pending
-// events are handled at most every kEventIntervalMs: handling them after every one of
-// hundreds of thousands of short records would cost more than converting them.
+// events are handled, and the progress bar redrawn, at most every kEventIntervalMs:
+// doing either after every one of hundreds of thousands of short records would cost
+// more than converting them.
 class TfrmMain::ProcessingObserver : public ConversionObserver {
 public:
     explicit ProcessingObserver(TfrmMain& form) : form_(form) {}
@@ -94,15 +95,19 @@ public:
         form_.repaint();
     }
     bool CheckCancel() override {
-        // The first record always handles events: the progress window shows at once.
-        if (sinceEvents_.isValid() && sinceEvents_.elapsed() < kEventIntervalMs) {
+        // The first record always handles events: the progress window shows at once. The
+        // clock itself is read only every kRecordsPerClockRead records.
+        if (sinceEvents_.isValid() &&
+            (++records_ % kRecordsPerClockRead != 0 || sinceEvents_.elapsed() < kEventIntervalMs)) {
             return dialog_->IsCancelled();
         }
         sinceEvents_.start();
+        dialog_->ShowProgress(consumed_, total_);
         return dialog_->CheckCancel();
     }
     void Progress(std::uint64_t consumed, std::uint64_t total) override {
-        dialog_->ShowProgress(consumed, total);
+        consumed_ = consumed;
+        total_ = total;
     }
     void Finished() override {
         if (dialog_) {
@@ -116,11 +121,15 @@ public:
     bool CancelledAtEnd() const { return cancelledAtEnd_; }
 
     static constexpr qint64 kEventIntervalMs = 10;
+    static constexpr unsigned kRecordsPerClockRead = 32;
 
 private:
     TfrmMain& form_;
     std::unique_ptr<TdlgProcessing> dialog_;
     QElapsedTimer sinceEvents_;
+    unsigned records_ = 0;
+    std::uint64_t consumed_ = 0;
+    std::uint64_t total_ = 1;  // nothing read yet: an empty bar, not a busy one
     bool cancelledAtEnd_ = false;
 };
 
