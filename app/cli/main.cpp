@@ -182,7 +182,9 @@ int main(int argc, char** argv) {
     TerminalObserver observer(showProgress);
     try {
         ConversionResult result = ConvertFile(options, observer);
-        if (result.cancelled) {
+        // Ctrl-C that arrived after the last record was checked still means the run was
+        // stopped: a producer piping into us was most likely killed by the same keypress.
+        if (result.cancelled || interrupted) {
             return kExitCancelled;
         }
         // The records go to standard output when it is the output; the message then

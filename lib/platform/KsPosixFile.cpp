@@ -96,7 +96,10 @@ int CloseFile(int fd) {
 }
 
 std::int64_t ReadSome(int fd, void* buffer, std::size_t count) {
-    return Retry([&] { return ::read(fd, buffer, count); });
+    // Not retried: a read waiting on a pipe or terminal fails with EINTR only when the
+    // program installed a signal handler that asks for exactly that (no SA_RESTART), as
+    // the command-line converter does for Ctrl-C.
+    return ::read(fd, buffer, count);
 }
 
 std::int64_t ReadFully(int fd, void* buffer, std::size_t count, int& errorNumber) {
