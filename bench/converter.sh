@@ -10,22 +10,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 records="${1:-300000}"
 runs="${2:-5}"
-build="${BUILD_DIR:-build}"
 command -v mawk >/dev/null || { echo "mawk is needed (apt-get install mawk)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "GNU time is needed (apt-get install time)"; exit 1; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target mtconvert make_export >/dev/null
-
-data="${BENCH_DATA_DIR:-bench/data}"
-mkdir -p "$data"
-input="$data/export-$records.csv"
-if [ ! -s "$input" ]; then
-    echo "generating $input"
-    "$build/bench/make_export" "$records" 150 > "$input"
-fi
+source bench/common.sh
+prepare_bench mtconvert
 size=$(stat -c %s "$input")
-out="$data/out.txt"
 
 awk_script='
 BEGIN { pad = sprintf("%50s", "") }
@@ -41,7 +31,7 @@ NR == 1 { next }
 }'
 
 # run NAME COMMAND...: runs the command RUNS times, keeps the median time and the peak memory.
-declare -A median memory
+declare -A medians memory
 run() {
     local name="$1"; shift
     local times=() peak=0
@@ -52,7 +42,7 @@ run() {
         local kb="${stats#* }"
         (( kb > peak )) && peak=$kb
     done
-    median[$name]=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    medians[$name]=$(printf '%s\n' "${times[@]}" | median)
     memory[$name]=$peak
 }
 
@@ -68,9 +58,9 @@ printf '\ninput: %s records, %.1f MB; %s runs each, median wall time\n\n' \
     "$records" "$(echo "$size / 1000000" | bc -l)" "$runs"
 printf '%-12s %10s %10s %12s %14s\n' tool seconds MB/s "peak RSS" "mtconvert is"
 for name in mtconvert "tr -d ," mawk; do
-    t=${median[$name]}
+    t=${medians[$name]}
     rate=$(echo "$size / 1000000 / $t" | bc -l 2>/dev/null || echo 0)
-    ratio=$(echo "${median[mtconvert]} / $t" | bc -l)
+    ratio=$(echo "${medians[mtconvert]} / $t" | bc -l)
     printf '%-12s %10.2f %10.1f %9s KiB %11.2f x\n' "$name" "$t" "$rate" "${memory[$name]}" "$ratio"
 done
 printf '\nmtconvert peak resident memory: %s KiB\n' "$mt_kb"

@@ -8,24 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 records="${1:-300000}"
 runs="${2:-5}"
-build="${BUILD_DIR:-build}"
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target mtconvert make_export gui_convert >/dev/null
-
-data="${BENCH_DATA_DIR:-bench/data}"
-mkdir -p "$data"
-input="$data/export-$records.csv"
-if [ ! -s "$input" ]; then
-    echo "generating $input"
-    "$build/bench/make_export" "$records" 150 > "$input"
-fi
-out="$data/out.txt"
+source bench/common.sh
+prepare_bench mtconvert gui_convert
 
 # The two alternate, so that both meet the same state of the machine and its page cache.
 # mtconvert: wall time of the whole process. The window: from the button press to the
 # completion message, one fresh program per run.
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 cli_times=()
 gui_times=()
 whole_times=()
