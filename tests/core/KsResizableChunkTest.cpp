@@ -6,37 +6,28 @@
 #include <memory>
 #include <string>
 
+#include "KsErrorCapture.h"
+
 namespace {
 
-std::string Bytes(const KsResizableChunk& c) { return std::string(c.GetData(), c.GetChunkSize()); }
+using kstest::MessageOf;
 
-std::string MessageOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const KsException& e) {
-        return std::string(e.GetClassName()) + ": " + e.GetErrorMessage();
-    }
-    return "";
+std::string Bytes(const KsResizableChunk& c) {
+    return std::string(c.GetData(), c.GetChunkSize());
 }
 
-TEST(KsResizableChunkTest, ConstructionFills) {
-    EXPECT_EQ(KsResizableChunk().GetChunkSize(), 0u);
+TEST(KsResizableChunkTest, ConstructionResizeAndCheckedOffsets) {
     EXPECT_EQ(KsResizableChunk().GetData(), nullptr);
     EXPECT_EQ(Bytes(KsResizableChunk(3u)), std::string(3, '\0'));
-    EXPECT_EQ(Bytes(KsResizableChunk(4, 'z')), "zzzz");
-}
-
-TEST(KsResizableChunkTest, CheckedOffsetNamesTheSize) {
     KsResizableChunk c(4, 'a');
     EXPECT_EQ(*c.AsPtrAtOffset<char>(3), 'a');
+    EXPECT_STREQ(kstest::CaughtError([&] { c.AsPtrAtOffset<char>(4); }).GetClassName(),
+                 "KsResizableChunk");
     EXPECT_EQ(MessageOf([&] { c.AsPtrAtOffset<char>(4); }),
-              "KsResizableChunk: index (value=4) is out of range [0, 4]");
+              "index (value=4) is out of range [0, 4]");
     EXPECT_EQ(MessageOf([&] { c.AsPtrAtOffset<char>(0xFFFFFFFFu); }),
-              "KsResizableChunk: index (value=-1) is out of range [0, 4]");
-}
+              "index (value=-1) is out of range [0, 4]");
 
-TEST(KsResizableChunkTest, ResizeRules) {
-    KsResizableChunk c(4, 'a');
     c.ResizeChunk(8, false, 'x');
     EXPECT_EQ(Bytes(c), "aaaaxxxx");
     c.ResizeChunk(6, false, 'y');  // shrinking fills nothing
@@ -46,8 +37,7 @@ TEST(KsResizableChunkTest, ResizeRules) {
     char* before = c.GetData();
     c.Resize(3);  // same size: nothing happens
     EXPECT_EQ(c.GetData(), before);
-    EXPECT_EQ(MessageOf([&] { c.Resize(-1); }),
-              "KsResizableChunk: lNewSize, value -1, must be non-negative.");
+    EXPECT_EQ(MessageOf([&] { c.Resize(-1); }), "lNewSize, value -1, must be non-negative.");
     EXPECT_EQ(Bytes(c), "qqq");
     c.Resize(0);
     EXPECT_EQ(c.GetData(), nullptr);
@@ -63,19 +53,16 @@ TEST(KsResizableChunkTest, CopyFromGrowsAndHandlesOverlap) {
     EXPECT_EQ(Bytes(target), ".ccde");
     target.CopyFrom(source, 5, 9, 0);  // offset past the source copies nothing
     EXPECT_EQ(Bytes(target), ".ccde");
-}
 
-TEST(KsResizableChunkTest, CopiesAreDeep) {
-    KsResizableChunk a(3, 'a');
-    KsResizableChunk b;
-    b = a;
-    b.GetData()[0] = 'b';
-    EXPECT_EQ(Bytes(a), "aaa");
-    b = b;
-    EXPECT_EQ(Bytes(b), "baa");
-    std::unique_ptr<KsResizableChunk> c(a.Clone());
-    EXPECT_EQ(Bytes(*c), "aaa");
-    EXPECT_NE(c->GetData(), a.GetData());
+    KsResizableChunk copy;
+    copy = target;
+    copy.GetData()[0] = 'b';
+    EXPECT_EQ(Bytes(target), ".ccde");
+    copy = copy;
+    EXPECT_EQ(Bytes(copy), "bccde");
+    std::unique_ptr<KsResizableChunk> clone(target.Clone());
+    EXPECT_EQ(Bytes(*clone), ".ccde");
+    EXPECT_NE(clone->GetData(), target.GetData());
 }
 
 }  // namespace
