@@ -15,11 +15,10 @@ namespace kstest {
 inline int RunInChild(const std::function<int()>& body) {
     pid_t pid = fork();
     if (pid == 0) {
-        int result = 1;
+        int result = 99;
         try {
             result = body();
         } catch (...) {
-            result = 99;
         }
         _exit(result);
     }
@@ -36,14 +35,11 @@ class HoldingChild {
 public:
     explicit HoldingChild(const std::function<void()>& setUp) {
         int ready[2];
-        int release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0) {
+        if (pipe(ready) != 0 || pipe(release_) != 0) {
             return;
         }
         pid_ = fork();
         if (pid_ == 0) {
-            close(ready[0]);
-            close(release[1]);
             char c = 1;
             try {
                 setUp();
@@ -51,12 +47,12 @@ public:
                 c = 0;
             }
             (void)!write(ready[1], &c, 1);
-            (void)!read(release[0], &c, 1);
+            close(release_[1]);
+            (void)!read(release_[0], &c, 1);
             _exit(0);
         }
         close(ready[1]);
-        close(release[0]);
-        releaseFd_ = release[1];
+        close(release_[0]);
         char c = 0;
         ready_ = read(ready[0], &c, 1) == 1 && c == 1;
         close(ready[0]);
@@ -68,17 +64,16 @@ public:
     // True when the child's set-up ran without an error.
     bool Ready() const { return ready_; }
     void Finish() {
-        if (releaseFd_ >= 0) {
-            close(releaseFd_);
-            releaseFd_ = -1;
-            int status = 0;
-            waitpid(pid_, &status, 0);
+        if (pid_ > 0) {
+            close(release_[1]);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
 
 private:
     pid_t pid_ = -1;
-    int releaseFd_ = -1;
+    int release_[2] = {-1, -1};
     bool ready_ = false;
 };
 

@@ -16,30 +16,15 @@ namespace fs = std::filesystem;
 // The full-path service of a Windows machine whose current directory is E:\WORK.
 std::string FullPathInWorkOnDriveE(const char* path) {
     std::string name(path);
-    if (name.starts_with("\\\\") || name.find(':') == 1) {
-        return name;
-    }
-    return "E:\\WORK\\" + name;
+    return name.starts_with("\\\\") || name.find(':') == 1 ? name : "E:\\WORK\\" + name;
 }
 
 const KsPathStyle kWindows = KsPathStyle::Windows(&FullPathInWorkOnDriveE);
 
-struct Parts {
-    std::string drive, directory, name, extension;
-    bool operator==(const Parts&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Parts& p) {
-    return out << "[" << p.drive << "|" << p.directory << "|" << p.name << "|" << p.extension
-               << "]";
-}
-
-Parts PartsOf(const KsFileName& name) {
-    return {name.GetDrive(), name.GetDirectory(), name.GetFileName(), name.GetExtension()};
-}
-
-Parts SplitWindows(const char* path) {
-    return PartsOf(KsFileName(kWindows, path));
+// "drive|directory|name|extension"
+std::string PartsOf(const KsFileName& name) {
+    return std::string(name.GetDrive()) + "|" + name.GetDirectory() + "|" + name.GetFileName() +
+           "|" + name.GetExtension();
 }
 
 // The error that `body` throws, as "message / class / call path".
@@ -54,53 +39,54 @@ std::string ErrorOf(Body body) {
     return "no error";
 }
 
-TEST(KsFileNameWindowsTest, RelativeNameGetsDriveAndDirectory) {
-    KsFileName name(kWindows, "data.csv");
-    EXPECT_EQ(PartsOf(name), (Parts{"E:", "\\WORK\\", "data", ".csv"}));
-    EXPECT_STREQ(name.GetFullPath(), "E:\\WORK\\data.csv");
-    EXPECT_STREQ(name.GetCompleteFileName(), "data.csv");
-    EXPECT_STREQ(name.GetFullPath(), "E:\\WORK\\data.csv");
-}
-
-TEST(KsFileNameWindowsTest, ExtensionOnlyAfterTheLastSeparator) {
-    EXPECT_EQ(SplitWindows("C:\\dir.d\\file"), (Parts{"C:", "\\dir.d\\", "file", ""}));
-    EXPECT_EQ(SplitWindows("C:\\a.tar.gz"), (Parts{"C:", "\\", "a.tar", ".gz"}));
-    EXPECT_EQ(SplitWindows("C:\\x\\a.b|c"), (Parts{"C:", "\\x\\", "a.b|c", ""}));
-    EXPECT_EQ(SplitWindows("C:\\x\\name."), (Parts{"C:", "\\x\\", "name", "."}));
-}
-
-TEST(KsFileNameWindowsTest, TrailingSeparatorAndDriveRelativeNames) {
-    EXPECT_EQ(SplitWindows("C:\\data\\sub\\"), (Parts{"C:", "\\data\\sub\\", "", ""}));
-    EXPECT_EQ(SplitWindows("E:file.txt"), (Parts{"E:", "", "file", ".txt"}));
+TEST(KsFileNameWindowsTest, SplitsIntoDriveDirectoryNameAndExtension) {
+    struct Case {
+        const char* path;
+        const char* parts;
+        const char* fullPath;
+    };
+    for (const Case& c : {
+             Case{"data.csv", "E:|\\WORK\\|data|.csv", "E:\\WORK\\data.csv"},
+             // The extension is only looked for after the last separator.
+             Case{"C:\\dir.d\\file", "C:|\\dir.d\\|file|", nullptr},
+             Case{"C:\\a.tar.gz", "C:|\\|a.tar|.gz", nullptr},
+             Case{"C:\\x\\a.b|c", "C:|\\x\\|a.b|c|", nullptr},
+             Case{"C:\\x\\name.", "C:|\\x\\|name|.", nullptr},
+             Case{"C:\\data\\sub\\", "C:|\\data\\sub\\||", nullptr},
+             Case{"E:file.txt", "E:||file|.txt", nullptr},
+             Case{"\\\\SRV\\SHR\\DIR\\X.TXT", "\\\\SRV\\SHR|\\DIR\\|X|.TXT",
+                  "\\\\SRV\\SHR\\DIR\\X.TXT"},
+             Case{"\\\\SRV\\SHR\\X", "\\\\SRV\\SHR|\\|X|", nullptr},
+             // A share name of one character is a whole share name.
+             Case{"\\\\SRV\\A\\DIR\\X.TXT", "\\\\SRV\\A|\\DIR\\|X|.TXT", nullptr},
+             Case{"", "|||", ""},
+         }) {
+        KsFileName name(kWindows, c.path);
+        EXPECT_EQ(PartsOf(name), c.parts) << c.path;
+        if (c.fullPath != nullptr) {
+            EXPECT_STREQ(name.GetFullPath(), c.fullPath) << c.path;
+        }
+    }
+    EXPECT_STREQ(KsFileName(kWindows, "data.csv").GetCompleteFileName(), "data.csv");
     // Blanks and control characters at both ends of the full path are dropped.
-    KsFileName asTyped(KsPathStyle::Windows(), " \tC:\\x\\y.txt \r\n");
-    EXPECT_EQ(PartsOf(asTyped), (Parts{"C:", "\\x\\", "y", ".txt"}));
+    EXPECT_EQ(PartsOf(KsFileName(KsPathStyle::Windows(), " \tC:\\x\\y.txt \r\n")),
+              "C:|\\x\\|y|.txt");
 }
 
-TEST(KsFileNameWindowsTest, NetworkPaths) {
-    KsFileName name(kWindows, "\\\\SRV\\SHR\\DIR\\X.TXT");
-    EXPECT_EQ(PartsOf(name), (Parts{"\\\\SRV\\SHR", "\\DIR\\", "X", ".TXT"}));
-    EXPECT_STREQ(name.GetFullPath(), "\\\\SRV\\SHR\\DIR\\X.TXT");
-    EXPECT_EQ(SplitWindows("\\\\SRV\\SHR\\X"), (Parts{"\\\\SRV\\SHR", "\\", "X", ""}));
-    // A share name of one character is a whole share name.
-    EXPECT_EQ(SplitWindows("\\\\SRV\\A\\DIR\\X.TXT"),
-              (Parts{"\\\\SRV\\A", "\\DIR\\", "X", ".TXT"}));
-}
-
-TEST(KsFileNameWindowsTest, InvalidNetworkPathsAndNameKeptAfterFailure) {
-    const std::string invalid =
-        "Invalid UNC name / KsFileName / Set() of KsFileName\r\nConstructor of KsFileName";
-    EXPECT_EQ(ErrorOf([] { KsFileName n(kWindows, "\\\\SRV"); }), invalid);
-    EXPECT_EQ(ErrorOf([] { KsFileName n(kWindows, "\\\\SRVX.TXT"); }), invalid);
-    EXPECT_EQ(ErrorOf([] { KsFileName n(kWindows, "\\\\SRV\\SHR"); }), invalid);
-
+TEST(KsFileNameWindowsTest, InvalidNetworkPathsLeaveTheNameAsItWas) {
+    for (const char* path : {"\\\\SRV", "\\\\SRVX.TXT", "\\\\SRV\\SHR"}) {
+        EXPECT_EQ(ErrorOf([&] { KsFileName n(kWindows, path); }),
+                  "Invalid UNC name / KsFileName / Set() of KsFileName\r\nConstructor of "
+                  "KsFileName")
+            << path;
+    }
     KsFileName name(kWindows, "C:\\keep\\me.txt");
     EXPECT_EQ(ErrorOf([&] { name.Set("\\\\SRV\\SHR"); }),
               "Invalid UNC name / KsFileName / Set() of KsFileName");
-    EXPECT_EQ(PartsOf(name), (Parts{"C:", "\\keep\\", "me", ".txt"}));
+    EXPECT_EQ(PartsOf(name), "C:|\\keep\\|me|.txt");
 }
 
-TEST(KsFileNameWindowsTest, SettersCompleteTheirParts) {
+TEST(KsFileNameWindowsTest, SettersCompleteTheirPartsAndCopiesKeepTheStyle) {
     KsFileName name(kWindows);
     name.SetExtension("txt");
     EXPECT_STREQ(name.GetExtension(), ".txt");
@@ -115,36 +101,22 @@ TEST(KsFileNameWindowsTest, SettersCompleteTheirParts) {
     name.SetDrive("E:");
     EXPECT_STREQ(name.GetDrive(), "E:");
     name.SetDrive("\\\\SRV\\SHR");
-    EXPECT_STREQ(name.GetDrive(), "\\\\SRV\\SHR");
     name.SetFileName("a.b");
     EXPECT_STREQ(name.GetFullPath(), "\\\\SRV\\SHR\\D\\a.b");
-}
 
-TEST(KsFileNameWindowsTest, CompanionFileAndEmptyName) {
-    KsFileName name(kWindows, "E:\\WORK\\table.dat");
-    name.SetExtension("kss");
-    EXPECT_STREQ(name.GetFullPath(), "E:\\WORK\\table.kss");
-    name.Set("");
-    EXPECT_EQ(PartsOf(name), (Parts{"", "", "", ""}));
-    EXPECT_STREQ(name.GetFullPath(), "");
-}
-
-TEST(KsFileNameTest, CopiesKeepStyleAndParts) {
     KsFileName original(kWindows, "E:\\WORK\\table.dat");
+    original.SetExtension("kss");
     KsFileName copy(original);
-    EXPECT_EQ(PartsOf(copy), PartsOf(original));
     copy.SetDirectory("OTHER");
-    EXPECT_STREQ(copy.GetFullPath(), "E:OTHER\\table.dat");
-    EXPECT_STREQ(original.GetFullPath(), "E:\\WORK\\table.dat");
-
+    EXPECT_STREQ(copy.GetFullPath(), "E:OTHER\\table.kss");
+    EXPECT_STREQ(original.GetFullPath(), "E:\\WORK\\table.kss");
     KsFileName assigned("/tmp/x.y");
     assigned = original;
-    EXPECT_STREQ(assigned.GetFullPath(), "E:\\WORK\\table.dat");
     assigned.SetDirectory("Z");
-    EXPECT_STREQ(assigned.GetDirectory(), "Z\\");
+    EXPECT_STREQ(assigned.GetFullPath(), "E:Z\\table.kss");
 }
 
-TEST(KsFileNameTest, NullArgumentsNameTheOperation) {
+TEST(KsFileNameTest, NullArgumentsNameTheOperationAndInvalidCharacters) {
     KsFileName name;
     EXPECT_EQ(ErrorOf([&] { name.Set(nullptr); }),
               "Null pointer / KsFileName / Set() of KsFileName");
@@ -156,9 +128,6 @@ TEST(KsFileNameTest, NullArgumentsNameTheOperation) {
               "Null parameter / KsFileName / SetFileName() of KsFileName");
     EXPECT_EQ(ErrorOf([&] { name.SetExtension(nullptr); }),
               "Null parameter / KsFileName / SetExtension() of KsFileName");
-}
-
-TEST(KsFileNameTest, InvalidFileNameCharacters) {
     for (char c : std::string("<>:\"/\\|")) {
         EXPECT_TRUE(KsFileName::IsInvalidFileNameChar(c)) << c;
     }
@@ -167,55 +136,40 @@ TEST(KsFileNameTest, InvalidFileNameCharacters) {
     }
 }
 
-class KsFileNameNativeTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(dir_.Path() / "work" / "sub");
-        cwd_.emplace(dir_.Path() / "work");
-        here_ = fs::current_path().string();
+TEST(KsFileNameNativeTest, RelativeNamesAndEverySpellingGiveOneFullPath) {
+    kstest::TempDir dir;
+    fs::create_directories(dir.Path() / "work" / "sub");
+    kstest::ScopedCurrentDirectory cwd(dir.Path() / "work");
+    const std::string here = fs::current_path().string();
+    for (auto [path, parts] : {
+             std::pair{"data.csv", "|" + here + "/|data|.csv"},
+             {"sub/", "|" + here + "/sub/||"},
+             {"/opt/x.d/file", "|/opt/x.d/|file|"},
+             {"/a.tar.gz", "|/|a.tar|.gz"},
+             // A colon is no separator here, but it cannot stand in an extension.
+             {"/x/E:a.b:c", "|/x/|E:a.b:c|"},
+             {"", "|||"},
+         }) {
+        EXPECT_EQ(PartsOf(KsFileName(path)), parts) << path;
     }
-    void TearDown() override { cwd_.reset(); }
-
-    kstest::TempDir dir_;
-    std::optional<kstest::ScopedCurrentDirectory> cwd_;
-    std::string here_;
-};
-
-TEST_F(KsFileNameNativeTest, RelativeNameBecomesFullPath) {
-    KsFileName name("data.csv");
-    EXPECT_EQ(PartsOf(name), (Parts{"", here_ + "/", "data", ".csv"}));
-    EXPECT_EQ(name.GetFullPath(), here_ + "/data.csv");
-    name.SetExtension("kss");
-    EXPECT_EQ(name.GetFullPath(), here_ + "/data.kss");
-
-    EXPECT_EQ(PartsOf(KsFileName("sub/")), (Parts{"", here_ + "/sub/", "", ""}));
-    EXPECT_EQ(PartsOf(KsFileName("/opt/x.d/file")), (Parts{"", "/opt/x.d/", "file", ""}));
-    EXPECT_EQ(PartsOf(KsFileName("/a.tar.gz")), (Parts{"", "/", "a.tar", ".gz"}));
-    // A colon is no separator here, but it cannot stand in an extension.
-    EXPECT_EQ(PartsOf(KsFileName("/x/E:a.b:c")), (Parts{"", "/x/", "E:a.b:c", ""}));
-    EXPECT_EQ(PartsOf(KsFileName("")), (Parts{"", "", "", ""}));
-}
-
-TEST_F(KsFileNameNativeTest, SpellingsOfOneFileGiveOneFullPath) {
-    const std::string expected = here_ + "/out.txt";
     for (const char* spelling :
          {"out.txt", "./out.txt", "sub/../out.txt", ".//sub///..//out.txt", "../work/out.txt"}) {
-        EXPECT_EQ(KsFileName(spelling).GetFullPath(), expected) << spelling;
+        EXPECT_EQ(KsFileName(spelling).GetFullPath(), here + "/out.txt") << spelling;
     }
-    KsFileName directory("sub/./");
-    directory.SetDirectory("other");
-    EXPECT_STREQ(directory.GetDirectory(), "other/");
-}
+    KsFileName name("data.csv");
+    name.SetExtension("kss");
+    EXPECT_EQ(name.GetFullPath(), here + "/data.kss");
+    name.SetDirectory("other");
+    EXPECT_STREQ(name.GetDirectory(), "other/");
 
-TEST_F(KsFileNameNativeTest, LostCurrentDirectoryIsReported) {
-    fs::create_directory(dir_.Path() / "gone");
-    kstest::ScopedCurrentDirectory inside(dir_.Path() / "gone");
-    fs::remove(dir_.Path() / "gone");
-    KsFileName name("/kept/name.txt");
-    EXPECT_EQ(ErrorOf([&] { name.Set("x.txt"); }),
+    fs::create_directory(dir.Path() / "gone");
+    kstest::ScopedCurrentDirectory inside(dir.Path() / "gone");
+    fs::remove(dir.Path() / "gone");
+    KsFileName kept("/kept/name.txt");
+    EXPECT_EQ(ErrorOf([&] { kept.Set("x.txt"); }),
               "Could not get full path name -- No such file or directory / KsFileName / Set() "
               "of KsFileName");
-    EXPECT_STREQ(name.GetFullPath(), "/kept/name.txt");
+    EXPECT_STREQ(kept.GetFullPath(), "/kept/name.txt");
 }
 
 }  // namespace

@@ -15,31 +15,41 @@ using kstest::MessageOf;
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
-constexpr std::int64_t kFiveGiB = std::int64_t{5} << 30;
-
 class KsIOUnbufferedTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
     std::string path = dir.File("direct.bin");
 };
 
-TEST_F(KsIOUnbufferedTest, ReadsAndWritesGoStraightToTheFile) {
+TEST_F(KsIOUnbufferedTest, TransfersGoStraightToTheFileAndPositionedOnesLeaveThePosition) {
     KsIOUnbuffered writer(path.c_str(), 27);
     KsIOUnbuffered reader(path.c_str(), IO_READ);
     writer.WriteString("hello", false);
-    // Nothing is held back: another object sees the bytes at once.
-    EXPECT_EQ(ReadWholeFile(path), "hello");
+    EXPECT_EQ(ReadWholeFile(path), "hello");  // nothing is held back
     char buffer[10];
     EXPECT_EQ(reader.Read(buffer, 10, false), 5);
-    EXPECT_EQ(std::string(buffer, 5), "hello");
     EXPECT_TRUE(reader.IsEOF());
-    writer.Flush();  // nothing to do
     writer.Seek(1, 0);
     writer.Write("E", 1);
+    writer.WriteTo(8, "XYZ", 3);
+    EXPECT_EQ(writer.Tell(), 2);
     EXPECT_EQ(reader.Seek(0, 0), 0);
     EXPECT_FALSE(reader.IsEOF());
     EXPECT_EQ(reader.Read(buffer, 5, true), 5);
     EXPECT_EQ(std::string(buffer, 5), "hEllo");
+    EXPECT_EQ(writer.ReadFrom(6, buffer, 8, false), 5);
+    EXPECT_EQ(std::string(buffer, 5), std::string("\0\0XYZ", 5));
+    EXPECT_EQ(writer.Tell(), 2);
+
+    // Copies reopen without truncating, at the same position.
+    KsIOUnbuffered copy(writer);
+    EXPECT_EQ(copy.Tell(), 2);
+    EXPECT_EQ(copy.GetFlags(), 27);
+    EXPECT_EQ(copy.Clone()->GetFileSize(), 11);
+    KsIOUnbuffered assigned;
+    assigned = writer;
+    EXPECT_EQ(assigned.Tell(), 2);
+    EXPECT_EQ(writer.CreateNew(path.c_str(), IO_READ)->GetFileSize64(), 11);
 }
 
 TEST_F(KsIOUnbufferedTest, ErrorsNameTheCountAndTheFile) {
@@ -56,6 +66,13 @@ TEST_F(KsIOUnbufferedTest, ErrorsNameTheCountAndTheFile) {
     EXPECT_EQ(file.Read(buffer, 10, false), 4);
     EXPECT_EQ(MessageOf([&] { file.Write("abc", 3); }),
               "Could not write 3 bytes to \"" + path + "\"");
+    EXPECT_EQ(MessageOf([&] {
+                  file.WriteTo(0, "a", 1);
+              }).rfind("Could not write 1 bytes to 0 in file \"" + path + "\" -- ", 0),
+              0u);
+    EXPECT_EQ(
+        MessageOf([&] { file.ReadFrom(16, buffer, 8, true); }),
+        "Unable to read 8 bytes from position 16 of file \"" + path + "\"; file length is 20");
     EXPECT_EQ(MessageOf([&] { file.Seek(0, 7); }), "Could not seek");
     EXPECT_EQ(MessageOf([&] { file.Truncate(0); }),
               "Attempt to truncate file \"" + path + "\" without write permission.");
@@ -63,8 +80,7 @@ TEST_F(KsIOUnbufferedTest, ErrorsNameTheCountAndTheFile) {
     EXPECT_STREQ(wide.GetClassName(), "KsIO");
     EXPECT_STREQ(wide.GetCallpath(), "Truncate64() of KsIOUnbuffered");
 
-    KsIOUnbuffered writeOnly(path.c_str(), IO_WRITE);
-    EXPECT_EQ(MessageOf([&] { writeOnly.Read(buffer, 1, false); }),
+    EXPECT_EQ(MessageOf([&] { KsIOUnbuffered(path.c_str(), IO_WRITE).Read(buffer, 1, false); }),
               "Attempt to read from a write-only file");
     KsIOUnbuffered closed;
     EXPECT_EQ(MessageOf([&] { closed.IsEOF(); }), "Cannot check for EOF on unopened file.");
@@ -73,32 +89,10 @@ TEST_F(KsIOUnbufferedTest, ErrorsNameTheCountAndTheFile) {
               "Error in opening file '" + dir.File("none") + "'.  No such file or directory.");
 }
 
-TEST_F(KsIOUnbufferedTest, PositionedTransfersLeaveThePosition) {
-    WriteWholeFile(path, "0123456789");
-    KsIOUnbuffered file(path.c_str(), 3);
-    file.Seek(3, 0);
-    file.WriteTo(8, "XYZ", 3);
-    char buffer[8];
-    EXPECT_EQ(file.ReadFrom(6, buffer, 8, false), 5);
-    EXPECT_EQ(std::string(buffer, 5), "67XYZ");
-    EXPECT_EQ(file.Tell(), 3);
-    EXPECT_EQ(MessageOf([&] { file.ReadFrom(6, buffer, 8, true); }),
-              "Unable to read 8 bytes from position 6 of file \"" + path + "\"; file length is 11");
-    EXPECT_EQ(MessageOf([&] { file.ReadFrom(std::uint64_t{1} << 32, buffer, 1, false); }),
-              "KsIOUnbuffered only supports 32-bit offsets");
-    KsIOUnbuffered reader(path.c_str(), IO_READ);
-    EXPECT_EQ(MessageOf([&] {
-                  reader.WriteTo(0, "a", 1);
-              }).rfind("Could not write 1 bytes to 0 in file \"" + path + "\" -- ", 0),
-              0u);
-    EXPECT_EQ(file.Tell(), 3);
-}
-
-TEST_F(KsIOUnbufferedTest, TruncationEmptiesOrShortensAndRewinds) {
+TEST_F(KsIOUnbufferedTest, TruncationShortensAndRewinds) {
     WriteWholeFile(path, "0123456789");
     KsIOUnbuffered file(path.c_str(), 3);
     file.Seek64FromEnd(0);
-    EXPECT_EQ(file.Tell64(), 10);
     file.Truncate(4);
     EXPECT_EQ(file.Tell(), 0);
     EXPECT_EQ(ReadWholeFile(path), "012345");
@@ -111,6 +105,7 @@ TEST_F(KsIOUnbufferedTest, TruncationEmptiesOrShortensAndRewinds) {
 }
 
 TEST_F(KsIOUnbufferedTest, PositionsBeyondFourGibibytesInASparseFile) {
+    constexpr std::int64_t kFiveGiB = std::int64_t{5} << 30;
     KsIOUnbuffered file(path.c_str(), 27);
     EXPECT_EQ(file.Seek64Absolute(kFiveGiB), kFiveGiB);
     file.Write("far", 3);
@@ -125,37 +120,21 @@ TEST_F(KsIOUnbufferedTest, PositionsBeyondFourGibibytesInASparseFile) {
     EXPECT_EQ(std::string(buffer, 2), std::string("\0f", 2));
     // The 32-bit answers refuse rather than wrap.
     EXPECT_EQ(MessageOf([&] { file.Tell(); }), "KsIOUnbuffered only supports 32-bit offsets");
+    EXPECT_EQ(MessageOf([&] { file.ReadFrom(std::uint64_t{1} << 32, buffer, 1, false); }),
+              "KsIOUnbuffered only supports 32-bit offsets");
     EXPECT_EQ(MessageOf([&] { file.GetFileSize(); }),
               "This IO object does not support 64-bit files");
     EXPECT_EQ(MessageOf([&] {
                   file.Seek64Absolute(-1);
               }).rfind("Unable to position file pointer of \"" + path + "\" to byte -1 -- ", 0),
               0u);
-    // The buffered file reads the large file sequentially but refuses its 32-bit size.
+    // The buffered file reads the large file but refuses its 32-bit size.
     KsIO buffered(path.c_str(), IO_READ);
     EXPECT_EQ(buffered.GetFileSize64(), kFiveGiB + 3);
     EXPECT_EQ(MessageOf([&] { buffered.GetFileSize(); }),
               "This IO object does not support 64-bit files");
     file.Truncate64(kFiveGiB);
     EXPECT_EQ(file.GetFileSize64(), 3);
-}
-
-TEST_F(KsIOUnbufferedTest, CopiesReopenWithoutTruncating) {
-    KsIOUnbuffered original(path.c_str(), 27);
-    original.Write("keep me", 7);
-    original.Seek(5, 0);
-    KsIOUnbuffered copy(original);
-    EXPECT_EQ(copy.Tell(), 5);
-    EXPECT_EQ(copy.GetFlags(), 27);
-    std::unique_ptr<KsIOInterface> clone = copy.Clone();
-    EXPECT_EQ(clone->Tell(), 5);
-    EXPECT_EQ(clone->GetFileSize(), 7);
-    KsIOUnbuffered assigned;
-    assigned = original;
-    EXPECT_EQ(assigned.Tell(), 5);
-    EXPECT_EQ(ReadWholeFile(path), "keep me");
-    std::unique_ptr<KsIOInterface> created = original.CreateNew(path.c_str(), IO_READ);
-    EXPECT_EQ(created->GetFileSize64(), 7);
 }
 
 }  // namespace
