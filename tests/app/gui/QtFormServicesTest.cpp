@@ -25,7 +25,7 @@ void WhenShown(Check check) {
         Qt::QueuedConnection);
 }
 
-TEST(QtFormServices, MessageBoxShowsCaptionTextAndOneButton) {
+TEST(QtFormServices, MessageBoxesAndQuestions) {
     QtFormServices services;
     bool seen = false;
     WhenShown<QMessageBox>([&seen](QMessageBox& box) {
@@ -39,10 +39,6 @@ TEST(QtFormServices, MessageBoxShowsCaptionTextAndOneButton) {
     services.ShowMessage(nullptr, QStringLiteral("Cannot send email."), QStringLiteral("Error"),
                          MessageKind::Error);
     EXPECT_TRUE(seen);
-}
-
-TEST(QtFormServices, QuestionIsTrueForYesOnly) {
-    QtFormServices services;
     for (auto answer : {QMessageBox::Yes, QMessageBox::No}) {
         WhenShown<QMessageBox>([answer](QMessageBox& box) {
             EXPECT_EQ(box.windowTitle(), QStringLiteral("Confirm Close"));
@@ -59,14 +55,12 @@ TEST(QtFormServices, FileDialogsAreSetUpAsRequested) {
     QtFormServices services;
     kstest::TempDir dir;
     kstest::WriteWholeFile(dir.File("survey.csv"), "a,b\n");
-    const QString existing = QString::fromStdString(dir.File("survey.csv"));
-
     FileDialogRequest open;
     open.title = QStringLiteral("Select Input File");
     open.nameFilters = {QStringLiteral("Comma Separated Text Files (*.txt *.csv *.del)"),
                         QStringLiteral("All Files (*)")};
     open.fileMustExist = true;
-    open.initialFile = existing;
+    open.initialFile = QString::fromStdString(dir.File("survey.csv"));
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), open.title);
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
@@ -75,11 +69,9 @@ TEST(QtFormServices, FileDialogsAreSetUpAsRequested) {
         EXPECT_EQ(dialog.selectedNameFilter(), open.nameFilters.first());
         static_cast<QDialog&>(dialog).accept();  // as the Open button does
     });
-    EXPECT_EQ(services.GetOpenFileName(nullptr, open), std::optional<QString>(existing));
+    EXPECT_EQ(services.GetOpenFileName(nullptr, open), std::optional<QString>(open.initialFile));
 
     FileDialogRequest save;
-    save.title = QStringLiteral("Save Output As");
-    save.nameFilters = {QStringLiteral("Text Files (*.txt *.dat)")};
     save.defaultSuffix = QStringLiteral("txt");
     save.confirmOverwrite = true;
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
