@@ -14,11 +14,7 @@ namespace kstest {
 class RecordingProgress : public KsProgressInterface {
 public:
     std::vector<std::string> calls;
-    std::int32_t minimum = 0;
-    std::int32_t maximum = 0;
-    std::int32_t subStart = 0;
-    std::int32_t subEnd = 0;
-    std::int32_t position = 0;
+    std::int32_t minimum = 0, maximum = 0, subStart = 0, subEnd = 0, position = 0;
     // ShouldContinue answers false from this call on (counted from 1); 0 never stops.
     int stopAtQuestion = 0;
     int questions = 0;
@@ -39,35 +35,26 @@ public:
     std::int32_t GetSubRangeStart() override { return subStart; }
     void Finish() override { calls.push_back("Finish()"); }
     void ReleaseSubProgress(KsProgressInterface* released) override {
-        calls.push_back(std::string("ReleaseSubProgress(") + (released == child ? "child" : "?") +
-                        ")");
+        calls.push_back(released == child ? "ReleaseSubProgress(child)" : "ReleaseSubProgress(?)");
     }
-    void Begin() override { calls.push_back("Begin()"); }
     void SetTitle(const char* text) override {
         calls.push_back("SetTitle(" + std::string(text) + ")");
-    }
-    void SetMaximum(std::int32_t value) override {
-        maximum = value;
-        calls.push_back("SetMaximum(" + std::to_string(value) + ")");
-    }
-    void SetMinimum(std::int32_t value) override {
-        minimum = value;
-        calls.push_back("SetMinimum(" + std::to_string(value) + ")");
     }
     void SetDetail(const char* text) override {
         calls.push_back("SetDetail(" + std::string(text) + ")");
     }
-    void SetPosition(std::int32_t value) override {
-        position = value;
-        calls.push_back("SetPosition(" + std::to_string(value) + ")");
-    }
-    void SetSubRangeEnd(std::int32_t value) override {
-        subEnd = value;
-        calls.push_back("SetSubRangeEnd(" + std::to_string(value) + ")");
-    }
+    void SetMaximum(std::int32_t value) override { Keep("SetMaximum", maximum, value); }
+    void SetMinimum(std::int32_t value) override { Keep("SetMinimum", minimum, value); }
+    void SetPosition(std::int32_t value) override { Keep("SetPosition", position, value); }
+    void SetSubRangeEnd(std::int32_t value) override { Keep("SetSubRangeEnd", subEnd, value); }
     void SetSubRangeStart(std::int32_t value) override {
-        subStart = value;
-        calls.push_back("SetSubRangeStart(" + std::to_string(value) + ")");
+        Keep("SetSubRangeStart", subStart, value);
+    }
+
+private:
+    void Keep(const char* name, std::int32_t& field, std::int32_t value) {
+        field = value;
+        calls.push_back(name + ("(" + std::to_string(value) + ")"));
     }
 };
 
