@@ -135,8 +135,6 @@ TEST_F(KsIOTest, ClosedFilesRefuseEverything) {
     KsIO file;
     file.Close();  // harmless when closed
     char c;
-    EXPECT_EQ(MessageOf([&] { file.Read(&c, 1, false); }),
-              "Attempt to read from a write-only file");
     WriteWholeFile(path, "abc");
     file.Open(path.c_str(), 3);
     file.Close();
