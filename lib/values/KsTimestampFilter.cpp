@@ -17,6 +17,9 @@ constexpr const char* kFilterClass = "KsTimestampFilter";
 constexpr char kStreamMarker = 4;
 constexpr std::int16_t kStreamVersion = 520;
 constexpr std::int16_t kOldStreamVersion = 400;
+// The longest text a format may make: a buffer size, counted in 16 bits, must hold it and
+// its NUL.
+constexpr std::uint32_t kLongestDisplay = UINT16_MAX - 1;
 
 constexpr const char* kShortMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -381,13 +384,13 @@ void KsTimestampFilter::SetFormat(const char* format) {
                 conversions_.push_back(conversion);
                 literals_.emplace_back();
                 p = percent + used;
-                if (display > UINT16_MAX) {
+                if (display > kLongestDisplay) {
                     break;
                 }
             }
-            if (display > UINT16_MAX) {
+            if (display > kLongestDisplay) {
                 KsException::Generate("Date filter format string \"%s\" makes texts longer than %d",
-                                      kFilterClass, format, UINT16_MAX);
+                                      kFilterClass, format, static_cast<int>(kLongestDisplay));
             }
             displayLength_ = static_cast<std::uint16_t>(display);
             format_ = format;

@@ -149,8 +149,12 @@ TEST(KsTimestampFilter, FormatErrors) {
     EXPECT_EQ("Date filter format string cannot end with '%'",
               MessageOf([&] { filter.SetFormat("%d%%"); }));
     EXPECT_EQ("Unknown conversion type 'q'", MessageOf([&] { filter.SetFormat("%q"); }));
-    EXPECT_EQ("Date filter format string \"%60000d%60000d\" makes texts longer than 65535",
+    EXPECT_EQ("Date filter format string \"%60000d%60000d\" makes texts longer than 65534",
               MessageOf([&] { filter.SetFormat("%60000d%60000d"); }));
+    EXPECT_EQ("Date filter format string \"%65535h\" makes texts longer than 65534",
+              MessageOf([&] { filter.SetFormat("%65535h"); }));
+    filter.SetFormat("%65534h");
+    EXPECT_EQ(65534, filter.GetDisplayLength());
     KsTimestampFilterConversion conversion;
     EXPECT_EQ("This conversion \"d\" does not start with '%'",
               MessageOf([&] { conversion.SetConversion("d"); }));
