@@ -5,6 +5,8 @@
 
 #include "KsCallpath.h"
 #include "KsException.h"
+#include "KsString.h"
+#include "KsTimestampFilter.h"
 
 namespace {
 
@@ -306,4 +308,35 @@ bool KsTimestamp::operator==(const KsTimestamp& other) const {
 
 std::strong_ordering KsTimestamp::operator<=>(const KsTimestamp& other) const {
     return std::memcmp(digits_, other.digits_, sizeof digits_) <=> 0;
+}
+
+const KsTimestampFilter& KsDefaultDateFilter() {
+    static const KsTimestampFilter filter("%M %d, %y", KsFilter::kDateFilter);
+    return filter;
+}
+
+const KsTimestampFilter& KsDefaultTimeFilter() {
+    static const KsTimestampFilter filter("%h:%02n:%02s %p", KsFilter::kTimeFilter);
+    return filter;
+}
+
+namespace {
+
+KsString& AppendFiltered(KsString& out, const KsTimestampFilter& filter,
+                         const KsTimestamp& timestamp) {
+    return KsCallpath("operator<<", "KsDate", [&]() -> KsString& {
+        char buffer[64];
+        filter.FilterTimestamp(buffer, sizeof buffer, timestamp);
+        return out.Append(buffer);
+    });
+}
+
+}  // namespace
+
+KsString& operator<<(KsString& out, const KsDate& date) {
+    return AppendFiltered(out, KsDefaultDateFilter(), date.GetTimestamp());
+}
+
+KsString& operator<<(KsString& out, const KsTime& time) {
+    return AppendFiltered(out, KsDefaultTimeFilter(), time.GetTimestamp());
 }

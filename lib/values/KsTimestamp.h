@@ -122,3 +122,15 @@ public:
 private:
     KsTimestamp timestamp_;
 };
+
+class KsString;
+class KsTimestampFilter;
+
+// The process-wide filters through which dates ("%M %d, %y", as in "Oct 29, 2003") and
+// times ("%h:%02n:%02s %p", as in "4:24:03 pm") are shown. Read-only once made.
+const KsTimestampFilter& KsDefaultDateFilter();
+const KsTimestampFilter& KsDefaultTimeFilter();
+
+// Append the date or the time as the default filters show it.
+KsString& operator<<(KsString& out, const KsDate& date);
+KsString& operator<<(KsString& out, const KsTime& time);

@@ -1,0 +1,89 @@
+#pragma once
+// The filter of number fields: shows a value with a fixed number of decimals, rounded at
+// a chosen place, with its sign before, after or in parentheses, thousands separators,
+// padding to a fixed width, a prefix and a suffix; reads a plain number back. The value
+// -1.0e30 is a missing value and shows as the missing text.
+//
+// Stream form: a header (marker 3, version 520), then the settings in the order in which
+// they are written to a section: missing text (C string), decimal places (16 bits), sign
+// placement (16 bits), fix width (bool), fix width length (16 bits), fill character and
+// fill side (one byte each), rounding place (16 bits), suppress zero, leading zero and
+// thousands separator (bools), prefix and suffix (C strings).
+
+#include <cstdint>
+#include <memory>
+
+#include "KsFilter.h"
+#include "KsString.h"
+
+class KsNumberFilter : public KsFilter {
+public:
+    enum FillSide : char { kFillRight = 1, kFillLeft = 2 };
+    enum SignPlacement : char { kSignBefore = 1, kSignAfter = 2, kSignParentheses = 3 };
+    // The stored value of a number that is missing.
+    static constexpr double kMissingValue = -1.0e30;
+
+    KsNumberFilter() = default;
+    KsNumberFilter(const KsNumberFilter& other) = default;
+    KsNumberFilter& operator=(const KsNumberFilter& other) = default;
+    ~KsNumberFilter() override = default;
+
+    std::unique_ptr<KsFilter> Clone() const override;
+    const char* GetClassnameCString() const override { return "KsNumberFilter"; }
+    std::uint8_t GetFilterType() const override { return KsFilter::kNumberFilter; }
+    using KsFilter::Read;
+    using KsFilter::Write;
+    // A missing key gives 0 for the numbers, false for the flags, blank and right for the
+    // fill, "before" for the sign and the empty text for the texts.
+    void Read(KsIniSection& section, KsProgressInterface& progress) override;
+    void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) override;
+    void Write(KsIniSection& section, KsProgressInterface& progress) const override;
+    void Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const override;
+    void CopyFilter(const KsNumberFilter& other) { *this = other; }
+
+    // Writes the text of `value` and a NUL into `out` (size bytes). A text that does not
+    // fit becomes a row of '*' of the fix width length, cut to the buffer.
+    void FilterValue(double value, char* out, std::int16_t size) const;
+    // A plain decimal number that uses up the whole text; the empty text is missing.
+    double UnfilterValue(const char* text) const;
+
+    void SetMissingString(const char* text) { missing_ = text; }
+    void SetNegSignPosition(char placement);
+    void SetPrefixVars(const char* prefix) { prefix_ = prefix; }
+    void SetSuffixVars(const char* suffix) { suffix_ = suffix; }
+    // Length 1-32 and side kFillRight or kFillLeft are checked even when switching off;
+    // the length, side and fill are kept only when fix width is on.
+    void SetFixWidthVars(bool fixWidth, std::int16_t length, char fillSide, char fillChar);
+    // Rounding place p: p >= 1 rounds to 10^(p-1) (1 to units, 2 to tens), p <= -1 to
+    // 10^p (-1 to tenths); 0 does not round. Decimal places are cut or padded after it.
+    void SetRoundingVars(std::int16_t roundingPlace, std::int16_t decimalPlaces);
+    void SetThousandSeparator(bool on) { thousands_ = on; }
+    void SetLeadingZero(bool on) { leadingZero_ = on; }
+    void SetSuppressZero(bool on) { suppressZero_ = on; }
+
+    const char* GetMissingString() const { return missing_.GetCString(); }
+    std::int16_t GetDecimalPlaces() const { return decimalPlaces_; }
+    std::int16_t GetRoundingPlace() const { return roundingPlace_; }
+    char GetNegSignPosition() const { return negativeSign_; }
+    bool GetFixWidth() const { return fixWidth_; }
+    std::int16_t GetFixWidthLength() const { return fixWidthLength_; }
+    char GetFillSide() const { return fillSide_; }
+    char GetFillChar() const { return fillChar_; }
+
+    bool operator==(const KsNumberFilter& other) const;
+
+private:
+    std::int16_t decimalPlaces_ = 2;
+    char fillChar_ = ' ';
+    char fillSide_ = kFillRight;
+    bool fixWidth_ = false;
+    std::int16_t fixWidthLength_ = 10;
+    bool leadingZero_ = false;
+    KsString missing_;
+    char negativeSign_ = kSignBefore;
+    KsString prefix_;
+    std::int16_t roundingPlace_ = 1;
+    KsString suffix_;
+    bool thousands_ = false;
+    bool suppressZero_ = false;
+};
