@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "../io/MemoryStream.h"
 #include "KsErrorCapture.h"
 #include "KsIniFile.h"
 #include "KsNullProgress.h"
@@ -27,42 +28,30 @@ public:
     }
 };
 
-TEST(KsFilter, InstantiateMakesEachBuiltInType) {
-    EXPECT_EQ(nullptr, KsFilter::Instantiate(KsFilter::kNoFilter));
-    for (int type = KsFilter::kStringFilter; type <= KsFilter::kTimestampFilter; ++type) {
-        std::unique_ptr<KsFilter> filter = KsFilter::Instantiate(type);
-        ASSERT_NE(nullptr, filter);
-        EXPECT_EQ(type, filter->GetFilterType());
-    }
-    EXPECT_STREQ("KsStringFilter", KsFilter::Instantiate(2)->GetClassnameCString());
-    EXPECT_STREQ("KsNumberFilter", KsFilter::Instantiate(3)->GetRegistryIndex());
-    EXPECT_STREQ("KsTimestampFilter", KsFilter::Instantiate(5)->GetClassnameCString());
-    KsException error = CaughtError([] { KsFilter::Instantiate(7); });
-    EXPECT_STREQ("Unknown filter type 7", error.GetErrorMessage());
-    EXPECT_STREQ("KsFilter", error.GetClassName());
-    EXPECT_STREQ("Instantiate() of KsFilter", error.GetCallpath());
+// The stream form of a filter, which holds every setting.
+std::string Bytes(const KsFilter& filter) {
+    kstest::MemoryStream out;
+    filter.Write(out, KsNullProgress::Instance());
+    return out.Bytes();
 }
 
-TEST(KsFilter, RegistryMissesAndRegistration) {
+TEST(KsFilter, RegistryServesTheFiltersOfTheApplication) {
+    UpperCaseFilter upper;
+    upper.SetPictureString("*!");
     KsIniSection section("Field");
-    section.SetInt("FilterType", 2);
-    section.SetString("KsFilter.RegistryIndex", "UpperCaseFilter");
-    section.SetString("Picture String Filter", "*!");
-
-    KsFilterRegistryException miss = CaughtError<KsFilterRegistryException>([&] {
-        KsFilter::ReadRegisteredFilterFromIniSection(section, true, KsNullProgress::Instance());
-    });
+    KsFilter::WriteRegisteredFilterToIniSection(section, upper, KsNullProgress::Instance());
+    auto read = [&](bool strict) {
+        return KsFilter::ReadRegisteredFilterFromIniSection(section, strict,
+                                                            KsNullProgress::Instance());
+    };
     EXPECT_STREQ("The application has not registered the following filter: \"UpperCaseFilter\".",
-                 miss.GetErrorMessage());
-    EXPECT_EQ(nullptr, KsFilter::ReadRegisteredFilterFromIniSection(section, false,
-                                                                    KsNullProgress::Instance()));
+                 CaughtError<KsFilterRegistryException>([&] { read(true); }).GetErrorMessage());
+    EXPECT_EQ(nullptr, read(false));
 
     KsFilter::RegisterFilter(std::make_unique<UpperCaseFilter>());
-    std::unique_ptr<KsFilter> read =
-        KsFilter::ReadRegisteredFilterFromIniSection(section, true, KsNullProgress::Instance());
-    ASSERT_NE(nullptr, dynamic_cast<UpperCaseFilter*>(read.get()));
-    EXPECT_STREQ("*!", static_cast<UpperCaseFilter&>(*read).GetPictureString());
-
+    std::unique_ptr<KsFilter> filter = read(true);
+    ASSERT_NE(nullptr, dynamic_cast<UpperCaseFilter*>(filter.get()));
+    EXPECT_STREQ("*!", static_cast<UpperCaseFilter&>(*filter).GetPictureString());
     EXPECT_EQ(
         "The filter's RegistryIndex (value: \"UpperCaseFilter\") is not unique.\nDeveloper: check "
         "to make sure that the filter's GetRegistryIndex function has been redefined to return "
@@ -72,77 +61,75 @@ TEST(KsFilter, RegistryMissesAndRegistration) {
     EXPECT_FALSE(KsFilter::UnregisterFilter("UpperCaseFilter"));
     EXPECT_EQ("Cannot register a filter of type, \"NoFilter\"",
               MessageOf([] { KsFilter::RegisterFilter(nullptr); }));
-}
 
-TEST(KsFilter, SectionsWithoutFilterOrWithBuiltInIndexes) {
+    // A built-in class under another type is no built-in filter; no type is no filter.
+    section.SetString("KsFilter.RegistryIndex", "KsNumberFilter");
+    EXPECT_THROW(read(true), KsFilterRegistryException);
     KsIniSection empty("Field");
     EXPECT_EQ(nullptr, KsFilter::ReadRegisteredFilterFromIniSection(empty, true,
                                                                     KsNullProgress::Instance()));
-
-    // What WriteRegisteredFilterToIniSection writes for a built-in filter reads back
-    // without any registration.
-    KsIniSection section("Field");
-    KsNumberFilter number;
-    number.SetPrefixVars("#");
-    KsFilter::WriteRegisteredFilterToIniSection(section, number, KsNullProgress::Instance());
-    EXPECT_STREQ("3", section.GetString("FilterType", ""));
-    EXPECT_STREQ("KsNumberFilter", section.GetString("KsFilter.RegistryIndex", ""));
-    std::unique_ptr<KsFilter> read =
-        KsFilter::ReadRegisteredFilterFromIniSection(section, true, KsNullProgress::Instance());
-    ASSERT_NE(nullptr, read);
-    EXPECT_TRUE(static_cast<KsNumberFilter&>(*read) == number);
-
-    // A built-in name under another type is no built-in filter.
-    section.SetInt("FilterType", 4);
-    EXPECT_THROW(
-        KsFilter::ReadRegisteredFilterFromIniSection(section, true, KsNullProgress::Instance()),
-        KsFilterRegistryException);
+    KsException error = CaughtError([] { KsFilter::Instantiate(7); });
+    EXPECT_STREQ("Unknown filter type 7", error.GetErrorMessage());
+    EXPECT_STREQ("Instantiate() of KsFilter", error.GetCallpath());
 }
 
-TEST(KsFilter, WritingReportsProgressAndEveryFilterReadsBackEqual) {
-    kstest::TempDir dir;
-    std::string name = dir.File("table.kss");
+// The built-in filters need no registration: their sections name their type code.
+TEST(KsFilter, EveryBuiltInFilterReadsBackEqualFromAFileAndFromAStream) {
     KsStringFilter picture("###-##");
     picture.SetMissingString("?");
     KsNumberFilter number;
-    number.SetFixWidthVars(true, 8, KsNumberFilter::kFillLeft, '0');
+    number.SetMissingString("--");
+    number.SetRoundingVars(-2, 3);
+    number.SetNegSignPosition(KsNumberFilter::kSignParentheses);
+    number.SetFixWidthVars(true, 12, KsNumberFilter::kFillLeft, ' ');
+    number.SetLeadingZero(true);
+    number.SetThousandSeparator(true);
+    number.SetPrefixVars("EUR ");
+    number.SetSuffixVars(" net");
     KsTimestampFilter date("%02d.%02m.%y", KsFilter::kDateFilter);
-    KsTimestampFilter time("%H:%02n", KsFilter::kTimeFilter);
+    KsTimestampFilter time("%y-%02m-%02d %H:%02n", KsFilter::kTimestampFilter);
     const KsFilter* filters[] = {&picture, &number, &date, &time};
+    kstest::TempDir dir;
+    std::string name = dir.File("table.kss");
     {
         KsIniFile file(name.c_str(), false, true);
         for (int i = 0; i < 4; ++i) {
             kstest::RecordingProgress progress;
-            KsFilter::WriteRegisteredFilterToIniSection(
-                *file.GetSection(("Field" + std::to_string(i)).c_str()), *filters[i], progress);
+            KsFilter::WriteRegisteredFilterToIniSection(*file.GetSection(std::to_string(i).c_str()),
+                                                        *filters[i], progress);
             EXPECT_EQ(100, progress.position);
             EXPECT_EQ(5, progress.subStart);
             EXPECT_EQ(99, progress.subEnd);
         }
         file.Write();
     }
+    EXPECT_EQ(
+        "[0]\r\nFilterType=2\r\nKsFilter.RegistryIndex=KsStringFilter\r\n"
+        "Picture String Filter=###-##\r\nMissing String=?\r\n\r\n"
+        "[1]\r\nFilterType=3\r\nKsFilter.RegistryIndex=KsNumberFilter\r\nMissing String=--\r\n"
+        "Number Of Decimal Places=3\r\nNegative Sign Placement=Parenthesis\r\nFix Width=true\r\n"
+        "Fix Width Length=12\r\nFill Char=\" \"\r\nFill Side=Left\r\nRounding Place=-2\r\n"
+        "Suppress Zero=false\r\nLeading Zero=true\r\nThousand Separator=true\r\n"
+        "Prefix=\"EUR \"\r\nSuffix=\" net\"\r\n\r\n"
+        "[2]\r\nFilterType=4\r\nKsFilter.RegistryIndex=KsTimestampFilter\r\n"
+        "Date Format String=%02d.%02m.%y\r\n\r\n"
+        "[3]\r\nFilterType=6\r\nKsFilter.RegistryIndex=KsTimestampFilter\r\n"
+        "Date Format String=%y-%02m-%02d %H:%02n\r\n\r\n",
+        kstest::ReadWholeFile(name));
+
     KsIniFile file(name.c_str());
     for (int i = 0; i < 4; ++i) {
-        std::unique_ptr<KsFilter> read = KsFilter::ReadRegisteredFilterFromIniSection(
-            *file.GetSection(("Field" + std::to_string(i)).c_str()), true,
-            KsNullProgress::Instance());
-        ASSERT_NE(nullptr, read);
-        EXPECT_EQ(filters[i]->GetFilterType(), read->GetFilterType());
-        EXPECT_STREQ(filters[i]->GetClassnameCString(), read->GetClassnameCString());
+        SCOPED_TRACE(i);
+        std::unique_ptr<KsFilter> fromFile = KsFilter::ReadRegisteredFilterFromIniSection(
+            *file.GetSection(i), true, KsNullProgress::Instance());
+        ASSERT_NE(nullptr, fromFile);
+        EXPECT_EQ(filters[i]->GetFilterType(), fromFile->GetFilterType());
+        EXPECT_EQ(Bytes(*filters[i]), Bytes(*fromFile));
+        kstest::MemoryStream stream(Bytes(*filters[i]));
+        std::unique_ptr<KsFilter> fromStream = KsFilter::Instantiate(filters[i]->GetFilterType());
+        fromStream->Read(stream, KsNullProgress::Instance());
+        EXPECT_EQ(Bytes(*filters[i]), Bytes(*fromStream));
     }
-    auto section = [&](int i) { return file.GetSection(("Field" + std::to_string(i)).c_str()); };
-    KsStringFilter pictureRead;
-    pictureRead.Read(section(0));
-    EXPECT_TRUE(pictureRead == picture);
-    KsNumberFilter numberRead;
-    numberRead.Read(section(1));
-    EXPECT_TRUE(numberRead == number);
-    auto dateRead =
-        KsFilter::ReadRegisteredFilterFromIniSection(*section(2), true, KsNullProgress::Instance());
-    EXPECT_TRUE(static_cast<KsTimestampFilter&>(*dateRead) == date);
-    auto timeRead =
-        KsFilter::ReadRegisteredFilterFromIniSection(*section(3), true, KsNullProgress::Instance());
-    EXPECT_TRUE(static_cast<KsTimestampFilter&>(*timeRead) == time);
 }
 
 }  // namespace

@@ -7,187 +7,149 @@
 #include <limits>
 #include <string>
 
-#include "../io/MemoryStream.h"
 #include "KsErrorCapture.h"
 #include "KsIniFile.h"
-#include "KsNullProgress.h"
 
 namespace {
 
 using kstest::MessageOf;
+using N = KsNumberFilter;
 
-std::string Show(const KsNumberFilter& filter, double value, std::int16_t size = 64) {
+// The settings of one row; a fix width of 0 leaves fix width off.
+struct Settings {
+    std::int16_t rounding = 0, decimals = 0;
+    bool leadingZero = false, suppressZero = false, thousands = false;
+    char sign = N::kSignBefore;
+    std::int16_t width = 0;
+    char side = N::kFillLeft, fill = ' ';
+    const char *prefix = "", *suffix = "", *missing = "";
+};
+
+std::string Show(const Settings& s, double value, std::int16_t size = 64) {
+    N filter;
+    filter.SetRoundingVars(s.rounding, s.decimals);
+    filter.SetLeadingZero(s.leadingZero);
+    filter.SetSuppressZero(s.suppressZero);
+    filter.SetThousandSeparator(s.thousands);
+    filter.SetNegSignPosition(s.sign);
+    filter.SetFixWidthVars(s.width > 0, s.width > 0 ? s.width : 1, s.side, s.fill);
+    filter.SetPrefixVars(s.prefix);
+    filter.SetSuffixVars(s.suffix);
+    filter.SetMissingString(s.missing);
     char out[128];
     filter.FilterValue(value, out, size);
     return out;
 }
 
-// The settings of an empty section: 0 decimals, rounding place 0.
-KsNumberFilter FromEmptySection() {
-    KsIniSection empty("Field");
-    KsNumberFilter filter;
-    filter.Read(&empty);
-    return filter;
-}
-
-TEST(KsNumberFilter, DecimalsAreCutAndLeadingZeroIsOptional) {
-    EXPECT_EQ("1234", Show(FromEmptySection(), 1234.56));
-    EXPECT_EQ("1234", Show(FromEmptySection(), 1234.99));
-
-    KsNumberFilter filter = FromEmptySection();
-    filter.SetRoundingVars(0, 2);
-    EXPECT_EQ(".50", Show(filter, 0.5));
-    EXPECT_EQ("12.00", Show(filter, 12));
-    filter.SetLeadingZero(true);
-    EXPECT_EQ("0.50", Show(filter, 0.5));
-    filter.SetSuppressZero(true);
-    EXPECT_EQ("", Show(filter, 0.0));
-    EXPECT_EQ("", Show(filter, 0.004));
-    EXPECT_EQ("0.01", Show(filter, 0.01));
-}
-
-TEST(KsNumberFilter, SeparatorsAndSignPlacements) {
-    KsNumberFilter filter = FromEmptySection();
-    filter.SetRoundingVars(0, 2);
-    filter.SetThousandSeparator(true);
-    filter.SetNegSignPosition(KsNumberFilter::kSignParentheses);
-    EXPECT_EQ("(1,234,567.89)", Show(filter, -1234567.891));
-    EXPECT_EQ("123,456.00", Show(filter, 123456.0));
-    EXPECT_EQ("999.00", Show(filter, 999));
-    filter.SetNegSignPosition(KsNumberFilter::kSignAfter);
-    EXPECT_EQ("1,000.50-", Show(filter, -1000.5));
-    filter.SetNegSignPosition(KsNumberFilter::kSignBefore);
-    EXPECT_EQ("-.25", Show(filter, -0.25));
-    // A negative value that shows as zero gets no sign.
-    EXPECT_EQ(".00", Show(filter, -0.001));
-    EXPECT_EQ("Invalid negative sign placement", MessageOf([&] { filter.SetNegSignPosition(4); }));
-    EXPECT_EQ(KsNumberFilter::kSignBefore, filter.GetNegSignPosition());
-    filter.SetPrefixVars("$");
-    filter.SetSuffixVars(" net");
-    EXPECT_EQ("$1,234.00 net", Show(filter, 1234));
-    EXPECT_EQ("$-1,234.00 net", Show(filter, -1234));
-}
-
-TEST(KsNumberFilter, RoundingPlaces) {
-    KsNumberFilter filter = FromEmptySection();
-    filter.SetRoundingVars(-1, 2);
-    EXPECT_EQ("2.50", Show(filter, 2.46));
-    EXPECT_EQ("2.40", Show(filter, 2.449));
-    EXPECT_EQ("10.00", Show(filter, 9.96));
-    filter.SetRoundingVars(2, 0);
-    EXPECT_EQ("1230", Show(filter, 1234));
-    EXPECT_EQ("1240", Show(filter, 1235));
-    EXPECT_EQ("1000", Show(filter, 995));
-    // Places above the magnitude: rounding to ten thousands.
-    filter.SetRoundingVars(5, 0);
-    EXPECT_EQ("0", Show(filter, 1234));
-    EXPECT_EQ("10000", Show(filter, 5000));
-    filter.SetRoundingVars(9, 0);
-    EXPECT_EQ("0", Show(filter, 5000));
-    // Finer than the ten printed decimals: unchanged.
-    filter.SetRoundingVars(-11, 3);
-    EXPECT_EQ("1.234", Show(filter, 1.2345));
+TEST(KsNumberFilter, ShowsValuesAsTheSettingsSay) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        Settings settings;
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        // Rounding place 0 does not round: decimals are cut.
+        {{}, 1234.56, "1234"},
+        {{.decimals = 2}, 0.5, ".50"},
+        {{.decimals = 2, .leadingZero = true}, 0.5, "0.50"},
+        {{.decimals = 2, .leadingZero = true, .suppressZero = true}, 0.004, ""},
+        {{.decimals = 2, .leadingZero = true, .suppressZero = true}, 0.01, "0.01"},
+        {{.decimals = 2, .thousands = true, .sign = N::kSignParentheses},
+         -1234567.891,
+         "(1,234,567.89)"},
+        {{.decimals = 2, .thousands = true}, 123456, "123,456.00"},
+        {{.decimals = 2, .thousands = true}, 999, "999.00"},
+        {{.decimals = 2, .thousands = true, .sign = N::kSignAfter}, -1000.5, "1,000.50-"},
+        {{.decimals = 2}, -0.25, "-.25"},
+        // A negative value that shows as zero gets no sign.
+        {{.decimals = 2}, -0.001, ".00"},
+        {{.decimals = 2, .thousands = true, .prefix = "$", .suffix = " net"},
+         -1234,
+         "$-1,234.00 net"},
+        // Rounding place p rounds half up at 10^(p-1) for p >= 1 and at 10^p below.
+        {{.rounding = -1, .decimals = 2}, 2.46, "2.50"},
+        {{.rounding = -1, .decimals = 2}, 2.449, "2.40"},
+        {{.rounding = -1, .decimals = 2}, 9.96, "10.00"},
+        {{.rounding = 2}, 1234, "1230"},
+        {{.rounding = 2}, 1235, "1240"},
+        {{.rounding = 2}, 995, "1000"},
+        // Places above the magnitude: one place above still rounds up.
+        {{.rounding = 5}, 1234, "0"},
+        {{.rounding = 5}, 5000, "10000"},
+        {{.rounding = 6}, 5000, "0"},
+        // Finer than the ten printed decimals: unchanged.
+        {{.rounding = -11, .decimals = 3}, 1.2345, "1.234"},
+        {{.width = 5, .fill = '0'}, 42, "00042"},
+        {{.width = 5, .fill = '0'}, 123456, "*****"},
+        {{.width = 5, .fill = '0'}, -42, "-00042"},
+        {{.decimals = 2, .width = 6, .side = N::kFillRight, .fill = '_'}, 1.5, "1.50___"},
+        {{.missing = "n/a"}, N::kMissingValue, "n/a"},
+        // Numbers that are not finite show as stars of the fix width.
+        {{}, inf, "**********"},
+        {{.width = 3}, std::nan(""), "***"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.text, Show(c.settings, c.value)) << c.value << " -> " << c.text;
+    }
     // The constructor rounds to units and shows two decimals.
-    KsNumberFilter defaults;
-    EXPECT_EQ("3.00", Show(defaults, 2.5));
+    char out[400];
+    KsNumberFilter().FilterValue(1234.56, out, 400);
+    EXPECT_STREQ("1235.00", out);
+    // The largest double prints whole.
+    KsNumberFilter().FilterValue(1.7976931348623157e308, out, 400);
+    EXPECT_EQ(312u, std::strlen(out));
+    // Texts are cut to the buffer; one too long for it turns into stars of the fix width.
+    EXPECT_EQ("n/", Show({.missing = "n/a"}, N::kMissingValue, 3));
+    EXPECT_EQ("1234", Show({}, 1234, 5));
+    EXPECT_EQ("****", Show({}, 12345, 5));
 }
 
-TEST(KsNumberFilter, FixWidthPadsOrFillsWithStars) {
-    KsNumberFilter filter = FromEmptySection();
-    filter.SetFixWidthVars(true, 5, KsNumberFilter::kFillLeft, '0');
-    EXPECT_EQ("00042", Show(filter, 42));
-    EXPECT_EQ("*****", Show(filter, 123456));
-    EXPECT_EQ("-00042", Show(filter, -42));
-    filter.SetFixWidthVars(true, 6, KsNumberFilter::kFillRight, '_');
-    filter.SetRoundingVars(0, 2);
-    EXPECT_EQ("1.50___", Show(filter, 1.5));
-    // Too long for the buffer: stars of the fix width length, cut to the buffer.
-    EXPECT_EQ("****", Show(filter, 1.5, 5));
+TEST(KsNumberFilter, SettingsAreCheckedAndRefusedOnesChangeNothing) {
+    KsNumberFilter filter;
+    filter.SetFixWidthVars(true, 6, N::kFillRight, '_');
     EXPECT_EQ("Fix width length out of the range",
-              MessageOf([&] { filter.SetFixWidthVars(false, 33, 1, ' '); }));
-    EXPECT_EQ("Invalid fill side", MessageOf([&] { filter.SetFixWidthVars(false, 5, 3, ' '); }));
+              MessageOf([&] { filter.SetFixWidthVars(true, 33, N::kFillLeft, ' '); }));
+    EXPECT_EQ("Fix width length out of the range",
+              MessageOf([&] { filter.SetFixWidthVars(true, 0, N::kFillLeft, ' '); }));
+    EXPECT_EQ("Invalid fill side", MessageOf([&] { filter.SetFixWidthVars(true, 5, 3, ' '); }));
+    EXPECT_EQ("Invalid negative sign placement", MessageOf([&] { filter.SetNegSignPosition(4); }));
+    EXPECT_EQ(N::kSignBefore, filter.GetNegSignPosition());
     EXPECT_TRUE(filter.GetFixWidth());
-    filter.SetFixWidthVars(false, 1, KsNumberFilter::kFillLeft, 'x');
+    EXPECT_EQ(6, filter.GetFixWidthLength());
+    // Switching fix width off keeps length, side and fill.
+    filter.SetFixWidthVars(false, 32, N::kFillLeft, 'x');
     EXPECT_FALSE(filter.GetFixWidth());
     EXPECT_EQ(6, filter.GetFixWidthLength());
-}
-
-TEST(KsNumberFilter, MissingAndNonFiniteValues) {
-    KsNumberFilter filter = FromEmptySection();
-    filter.SetMissingString("n/a");
-    EXPECT_EQ("n/a", Show(filter, KsNumberFilter::kMissingValue));
-    EXPECT_EQ("n/", Show(filter, KsNumberFilter::kMissingValue, 3));
-    EXPECT_EQ("", Show(filter, std::numeric_limits<double>::infinity()));
-    filter.SetFixWidthVars(true, 3, 1, ' ');
-    EXPECT_EQ("***", Show(filter, std::nan("")));
-    // The largest double prints whole.
-    filter.SetFixWidthVars(false, 3, 1, ' ');
-    char out[400];
-    filter.FilterValue(1.7976931348623157e308, out, 400);
-    EXPECT_EQ(309u, std::strlen(out));
+    EXPECT_EQ(N::kFillRight, filter.GetFillSide());
 }
 
 TEST(KsNumberFilter, UnfilteringReadsWholeNumbersOnly) {
     KsNumberFilter filter;
     EXPECT_DOUBLE_EQ(12.5, filter.UnfilterValue("12.5"));
-    EXPECT_DOUBLE_EQ(KsNumberFilter::kMissingValue, filter.UnfilterValue(""));
-    EXPECT_EQ("Invalid number", MessageOf([&] { filter.UnfilterValue("12.5x"); }));
-    EXPECT_EQ("Invalid number", MessageOf([&] { filter.UnfilterValue("1,234"); }));
-    EXPECT_EQ("Invalid number", MessageOf([&] { filter.UnfilterValue("nan"); }));
-    EXPECT_EQ("Number is larger then a double", MessageOf([&] { filter.UnfilterValue("1e999"); }));
-    EXPECT_EQ("Null pointer to the number", MessageOf([&] { filter.UnfilterValue(nullptr); }));
+    EXPECT_DOUBLE_EQ(N::kMissingValue, filter.UnfilterValue(""));
+    const char* cases[][2] = {{"12.5x", "Invalid number"},
+                              {"1,234", "Invalid number"},
+                              {"nan", "Invalid number"},
+                              {"1e999", "Number is larger then a double"},
+                              {nullptr, "Null pointer to the number"}};
+    for (const auto& [text, message] : cases) {
+        EXPECT_EQ(message, MessageOf([&] { filter.UnfilterValue(text); }));
+    }
 }
 
-TEST(KsNumberFilter, SectionKeysInOrderAndBack) {
+// A missing key gives 0 or the first choice; keys are found without regard to case, as
+// older files spell them.
+TEST(KsNumberFilter, SectionsOfOlderFiles) {
     KsNumberFilter filter;
-    filter.SetMissingString("--");
-    filter.SetRoundingVars(-2, 3);
-    filter.SetNegSignPosition(KsNumberFilter::kSignParentheses);
-    filter.SetFixWidthVars(true, 12, KsNumberFilter::kFillLeft, ' ');
-    filter.SetThousandSeparator(true);
-    filter.SetPrefixVars("EUR ");
-    KsIniSection section("Field");
-    filter.Write(&section);
-    const char* expected[][2] = {
-        {"Missing String", "--"},
-        {"Number Of Decimal Places", "3"},
-        {"Negative Sign Placement", "Parenthesis"},
-        {"Fix Width", "true"},
-        {"Fix Width Length", "12"},
-        {"Fill Char", " "},
-        {"Fill Side", "Left"},
-        {"Rounding Place", "-2"},
-        {"Suppress Zero", "false"},
-        {"Leading Zero", "false"},
-        {"Thousand Separator", "true"},
-        {"Prefix", "EUR "},
-    };
-    ASSERT_EQ(12, section.GetNumLines());
-    for (int i = 0; i < 12; ++i) {
-        EXPECT_STREQ(expected[i][0], section.GetLine(i)->GetKey());
-        EXPECT_STREQ(expected[i][1], section.GetLine(i)->GetValue());
-    }
-    KsNumberFilter read = FromEmptySection();
-    read.Read(&section);
-    EXPECT_TRUE(read == filter);
-
-    // Keys are found without regard to case, as older files spell them.
+    filter.SetNegSignPosition(N::kSignParentheses);
+    filter.SetFixWidthVars(true, 12, N::kFillLeft, ' ');
     KsIniSection older("Field");
-    older.SetString("Number of Decimal Places", "1");
-    older.SetString("Fill Side", "Right");
-    read.Read(&older);
-    EXPECT_EQ(1, read.GetDecimalPlaces());
-    EXPECT_EQ(KsNumberFilter::kFillRight, read.GetFillSide());
-
-    kstest::MemoryStream out;
-    filter.Write(out, KsNullProgress::Instance());
-    kstest::MemoryStream in(out.Bytes());
-    KsNumberFilter streamed;
-    streamed.Read(in, KsNullProgress::Instance());
-    EXPECT_TRUE(streamed == filter);
-    kstest::MemoryStream bad(std::string("\x03\0\0\0\x90\x01", 6));
-    EXPECT_EQ("Invalid ksfilter header information",
-              MessageOf([&] { streamed.Read(bad, KsNullProgress::Instance()); }));
+    older.SetString("fill side", "Right");
+    filter.Read(&older);
+    EXPECT_EQ(0, filter.GetDecimalPlaces());
+    EXPECT_EQ(0, filter.GetRoundingPlace());
+    EXPECT_EQ(N::kFillRight, filter.GetFillSide());
+    EXPECT_EQ(N::kSignBefore, filter.GetNegSignPosition());
 }
 
 }  // namespace
