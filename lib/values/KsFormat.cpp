@@ -490,12 +490,11 @@ KsFormat* KsFormatDict::GetFormat(const char* sFormatName) {
 KsFormat* KsFormatDict::GetFormat(const char* sFormatName, char cType) {
     return KsCallpath("GetFormat(char *sFormatName)", kDictClass, [&] {
         std::int32_t index = GetLoadedFormatIndex(sFormatName);
-        if (index >= 0) {
-            if (formats_[index]->GetType() == cType) {
-                return formats_[index];
-            }
-            UnloadFormat(index);
+        if (index >= 0 && formats_[index]->GetType() == cType) {
+            return formats_[index];
         }
+        // Reloading refreshes the loaded object in place: a format the file gives another
+        // type is reloaded on every such call, and pointers handed out before stay valid.
         return LoadFormat(sFormatName, cType);
     });
 }

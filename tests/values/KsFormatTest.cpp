@@ -111,8 +111,12 @@ TEST_F(KsFormatDictTest, LoadsOnDemandAndKeepsFormatsSortedByName) {
     KsFormat* score = dictionary.GetFormat("Score");
     EXPECT_FALSE(score->GetEditableByUser());
     EXPECT_EQ("Fail", LabelOf(*score, "49.99"));
-    // A type the file names wins over the asked one.
-    EXPECT_EQ('N', dictionary.GetFormat("Score", 'I')->GetType());
+    // A type the file names wins over the asked one, and asking again with the other
+    // letter reloads the same object instead of freeing the one handed out.
+    EXPECT_EQ(score, dictionary.GetFormat("Score", 'I'));
+    EXPECT_EQ(score, dictionary.GetFormat("Score", 'I'));
+    EXPECT_EQ('N', score->GetType());
+    EXPECT_EQ("Fail", LabelOf(*score, "49.99"));
     KsFormat* age = dictionary.GetFormat("Age");
     EXPECT_EQ('I', age->GetType());
     EXPECT_TRUE(age->GetEditableByUser());
