@@ -1,15 +1,15 @@
 #pragma once
-// Value-label formats. A format is a named table whose lines pair a value specification
+// Value-label formats. A format is a named table whose lines pair a value list
 // with a label, so that a coded value can be shown as its label (Format) and a label read
-// back as a value (UnFormat). A specification is a comma-separated list of single values
+// back as a value (UnFormat). A value list is a comma-separated list of single values
 // and ranges: "1-5" holds 1 to 5, "1<-5" 2 to 5, "1-<5" 1 to 4, "1<-<5" 2 to 4; a whole
-// specification in double quotes is one single value, commas included; an empty one
+// list in double quotes is one single value, commas included; an empty one
 // holds the type's blank value. Values have one of the types A (text, at most 32
 // characters), N (double), I (signed 32-bit), W (unsigned 32-bit), S (signed 16-bit) and
 // U (unsigned 16-bit).
 //
 // Formats live in dictionary files (ini files): section "Format=<name>" holds the lines
-// (key = specification, value = label) and sections "FormatDataType",
+// (key = value list, value = label) and sections "FormatDataType",
 // "FormatCaseSensitivity" and "FormatEditableByUser" hold each format's type letter and
 // flags. A dictionary loads formats on demand; a library searches several dictionaries.
 
@@ -61,11 +61,11 @@ private:
     char type_;
 };
 
-// One line of a format: a value specification parsed into ranges, and a label.
+// One line of a format: a value list parsed into ranges, and a label.
 class KsFormatLine : public KsArrayPointerObject {
 public:
-    // Without a specification and a label the line is empty and has no range; otherwise
-    // the specification is parsed for values of `type`.
+    // Without a value list and a label the line is empty and has no range; otherwise
+    // the value list is parsed for values of `type`.
     KsFormatLine(const char* valueSpec = nullptr, const char* label = nullptr, char type = 'I',
                  bool caseSensitive = true);
     KsFormatLine(const KsFormatLine&) = default;
@@ -75,7 +75,7 @@ public:
     void Copy(const KsFormatLine& other) { *this = other; }
 
     void SetLabel(const char* label);
-    // Replaces the specification and its ranges.
+    // Replaces the value list and its ranges.
     void SetValue(const char* valueSpec);
     void SetValueString(const char* valueSpec) { SetValue(valueSpec); }
     const char* GetLabel() const { return label_.GetCString(); }
