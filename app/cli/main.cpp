@@ -26,7 +26,9 @@ constexpr int kExitCancelled = 130;
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
 
 const char* const kUsage =
     "Usage: mtconvert [options] INPUT OUTPUT\n"
@@ -177,8 +179,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
-    const bool showProgress = isatty(STDERR_FILENO) && options.inputDescriptor < 0 &&
-                              IsRegularFile(options.inputFile);
+    const bool showProgress =
+        isatty(STDERR_FILENO) && options.inputDescriptor < 0 && IsRegularFile(options.inputFile);
     TerminalObserver observer(showProgress);
     try {
         ConversionResult result = ConvertFile(options, observer);

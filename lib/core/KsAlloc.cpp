@@ -27,9 +27,13 @@ std::atomic<char*> reserveBlock{nullptr};
 
 }  // namespace
 
-bool KsAllocReserveHeld() { return reserveBlock.load() != nullptr; }
+bool KsAllocReserveHeld() {
+    return reserveBlock.load() != nullptr;
+}
 
-void KsAllocReleaseReserve() { delete[] reserveBlock.exchange(nullptr); }
+void KsAllocReleaseReserve() {
+    delete[] reserveBlock.exchange(nullptr);
+}
 
 char* KsAlloc(std::int64_t size) {
     if (size < 0) {

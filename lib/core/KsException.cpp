@@ -13,8 +13,7 @@ KsException::KsException(const char* format, const char* className, unsigned lev
     SetLevel(level);
 }
 
-KsException::KsException(const char* format, const char* className, unsigned level,
-                         va_list args) {
+KsException::KsException(const char* format, const char* className, unsigned level, va_list args) {
     SetMessageV(format, args);
     SetClassName(className);
     SetLevel(level);

@@ -35,7 +35,8 @@ public:
     void AddCallpath(const char* function, const char* className, const char* detail);
 
     // Builds a KsException with level 0 and throws it.
-    KS_PRINTF(1, 3) [[noreturn]] static void Generate(const char* format, const char* className, ...);
+    KS_PRINTF(1, 3)
+    [[noreturn]] static void Generate(const char* format, const char* className, ...);
     // As Generate, with the strerror text of errno after the message, or in front of
     // it when prependSystemText is true.
     KS_PRINTF(1, 4)
@@ -90,7 +91,8 @@ private:
 class KsNotImplementedError : public virtual KsException {
 public:
     KsNotImplementedError() { SetLevel(3); }
-    KS_PRINTF(1, 3) [[noreturn]] static void Generate(const char* format, const char* className, ...);
+    KS_PRINTF(1, 3)
+    [[noreturn]] static void Generate(const char* format, const char* className, ...);
 };
 
 class KsCanceledException : public virtual KsException {};

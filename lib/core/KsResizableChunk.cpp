@@ -7,13 +7,17 @@
 
 #include "KsAlloc.h"
 
-KsResizableChunk::KsResizableChunk(std::uint32_t size) { ResizeChunk(size, true, 0); }
+KsResizableChunk::KsResizableChunk(std::uint32_t size) {
+    ResizeChunk(size, true, 0);
+}
 
 KsResizableChunk::KsResizableChunk(std::int32_t size, char fill) {
     ResizeChunk(static_cast<std::uint32_t>(size), true, fill);
 }
 
-KsResizableChunk::KsResizableChunk(const KsResizableChunk& other) { *this = other; }
+KsResizableChunk::KsResizableChunk(const KsResizableChunk& other) {
+    *this = other;
+}
 
 KsResizableChunk& KsResizableChunk::operator=(const KsResizableChunk& other) {
     if (this != &other) {
@@ -25,7 +29,9 @@ KsResizableChunk& KsResizableChunk::operator=(const KsResizableChunk& other) {
     return *this;
 }
 
-KsResizableChunk::KsResizableChunk(KsResizableChunk&& other) noexcept { Swap(other); }
+KsResizableChunk::KsResizableChunk(KsResizableChunk&& other) noexcept {
+    Swap(other);
+}
 
 KsResizableChunk& KsResizableChunk::operator=(KsResizableChunk&& other) noexcept {
     if (this != &other) {

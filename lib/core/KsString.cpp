@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::uint32_t kDefaultBlockSize = 32;
 
-std::uint32_t TextLength(const char* s) { return static_cast<std::uint32_t>(std::strlen(s)); }
+std::uint32_t TextLength(const char* s) {
+    return static_cast<std::uint32_t>(std::strlen(s));
+}
 
 }  // namespace
 
@@ -25,7 +27,9 @@ KsString::KsString(char c) {
     Append(c);
 }
 
-KsString& KsString::operator=(const KsString& other) { return Copy(other.GetCString()); }
+KsString& KsString::operator=(const KsString& other) {
+    return Copy(other.GetCString());
+}
 
 void KsString::Init(std::int32_t blockSize) {
     // A zero or negative block size would make the capacity arithmetic meaningless.
@@ -49,7 +53,9 @@ void KsString::ResizeStringBuffer(std::int32_t newLength) {
     }
 }
 
-std::uint32_t KsString::GetLength() const { return TextLength(buffer_.GetData()); }
+std::uint32_t KsString::GetLength() const {
+    return TextLength(buffer_.GetData());
+}
 
 KsString& KsString::Copy(const char* s) {
     if (!s) {
@@ -222,8 +228,9 @@ KsString& KsString::AppendNumber(const char* format, ...) {
     int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (n < 0) {
-        KsException::Generate("error encountered in call to 'vsnprintf' with format string, \"%s\".",
-                              "KsString", format);
+        KsException::Generate(
+            "error encountered in call to 'vsnprintf' with format string, \"%s\".", "KsString",
+            format);
     }
     // Drop blanks and control bytes at both ends of the formatted number.
     const char* begin = text;
@@ -237,13 +244,27 @@ KsString& KsString::AppendNumber(const char* format, ...) {
     return AppendBytes(begin, static_cast<std::uint32_t>(end - begin));
 }
 
-KsString& KsString::Append(short value) { return AppendNumber("%-d", value); }
-KsString& KsString::Append(int value) { return AppendNumber("%-d", value); }
-KsString& KsString::Append(long value) { return AppendNumber("%-ld", value); }
-KsString& KsString::Append(unsigned short value) { return AppendNumber("%-hu", value); }
-KsString& KsString::Append(unsigned int value) { return AppendNumber("%-u", value); }
-KsString& KsString::Append(unsigned long value) { return AppendNumber("%-lu", value); }
-KsString& KsString::Append(double value) { return AppendNumber("%-lf", value); }
+KsString& KsString::Append(short value) {
+    return AppendNumber("%-d", value);
+}
+KsString& KsString::Append(int value) {
+    return AppendNumber("%-d", value);
+}
+KsString& KsString::Append(long value) {
+    return AppendNumber("%-ld", value);
+}
+KsString& KsString::Append(unsigned short value) {
+    return AppendNumber("%-hu", value);
+}
+KsString& KsString::Append(unsigned int value) {
+    return AppendNumber("%-u", value);
+}
+KsString& KsString::Append(unsigned long value) {
+    return AppendNumber("%-lu", value);
+}
+KsString& KsString::Append(double value) {
+    return AppendNumber("%-lf", value);
+}
 
 KsString& KsString::operator<<(KsStringCommand command) {
     switch (command) {
@@ -369,8 +390,9 @@ KsString& KsString::vprintf(const char* format, va_list args) {
     int n = std::vsnprintf(work.buffer_.GetData(), work.GetCapacity(), format, first);
     va_end(first);
     if (n < 0) {
-        KsException::Generate("error encountered in call to 'vsnprintf' with format string, \"%s\".",
-                              "KsString", format);
+        KsException::Generate(
+            "error encountered in call to 'vsnprintf' with format string, \"%s\".", "KsString",
+            format);
     }
     if (work.GetCapacity() <= static_cast<std::uint32_t>(n)) {
         work.ResizeStringBuffer(n + 1);

@@ -60,8 +60,8 @@ protected:
         // An index below the lower bound wraps to a large position and fails the same test.
         auto position = static_cast<std::uint32_t>(index - lowerBound_);
         if (position >= this->size()) {
-            KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector", index,
-                                  lowerBound_, GetUpperBound());
+            KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector",
+                                  index, lowerBound_, GetUpperBound());
         }
         return position;
     }
