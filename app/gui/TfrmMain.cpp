@@ -337,15 +337,19 @@ ConversionInputs TfrmMain::ReadInputs() const {
     return inputs;
 }
 
-void TfrmMain::btnOKClick() {
+void TfrmMain::RunHandler(const char* handler, const std::function<void()>& body) {
     try {
-        OnOKClick();
+        body();
     } catch (KsException& error) {
-        error.AddCallpath("btnOKClick()", kClassName, nullptr);
+        error.AddCallpath(handler, kClassName, nullptr);
         ShowError(error.GetErrorMessage());
     } catch (const std::exception& error) {
         FormApplication::ShowException(services_, this, error);
     }
+}
+
+void TfrmMain::btnOKClick() {
+    RunHandler("btnOKClick()", [this] { OnOKClick(); });
 }
 
 void TfrmMain::OnOKClick() {
@@ -477,14 +481,7 @@ bool TfrmMain::edtScannerHeaderSizeKeyPress(QKeyEvent* key) {
 }
 
 void TfrmMain::btnHelpClick() {
-    try {
-        OnHelpClick();
-    } catch (KsException& error) {
-        error.AddCallpath("btnHelpClick()", kClassName, nullptr);
-        ShowError(error.GetErrorMessage());
-    } catch (const std::exception& error) {
-        FormApplication::ShowException(services_, this, error);
-    }
+    RunHandler("btnHelpClick()", [this] { OnHelpClick(); });
 }
 
 void TfrmMain::OnHelpClick() {

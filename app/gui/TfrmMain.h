@@ -5,6 +5,7 @@
 // asks before closing when something was changed and nothing converted since.
 
 #include <QWidget>
+#include <functional>
 
 #include "InputChecks.h"
 
@@ -56,6 +57,9 @@ private:
     void OnHelpClick();
     ConversionInputs ReadInputs() const;
     void ShowError(const char* message);
+    // Runs an event handler's body; a KsException gets the handler's call-path line and
+    // its message is shown under "Error", other exceptions go to the default display.
+    void RunHandler(const char* handler, const std::function<void()>& body);
 
     QGroupBox* gbxParameters;
     QLabel* lblInputFile;
