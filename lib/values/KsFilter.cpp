@@ -8,6 +8,7 @@
 #include "KsIniFile.h"
 #include "KsNullProgress.h"
 #include "KsNumberFilter.h"
+#include "KsStreamInterface.h"
 #include "KsStringFilter.h"
 #include "KsSubProgress.h"
 #include "KsTimestampFilter.h"
@@ -153,4 +154,15 @@ void KsFilter::WriteRegisteredFilterToIniSection(KsIniSection& section, const Ks
         }
         progress.SetPosition(progress.GetMaximum());
     });
+}
+
+void KsFilter::ReadStreamHeader(KsInputStreamInterface& stream, char marker, std::int16_t version,
+                                const char* className) {
+    if (stream.ReadKsHeader(marker) != version) {
+        ThrowInvalidStreamHeader(className);
+    }
+}
+
+void KsFilter::ThrowInvalidStreamHeader(const char* className) {
+    KsException::Generate("Invalid ksfilter header information", className);
 }

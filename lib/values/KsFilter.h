@@ -68,6 +68,12 @@ public:
                                                   KsProgressInterface& progress);
 
 protected:
+    // Reads a stream header and fails with "Invalid ksfilter header information" unless
+    // it carries `marker` and `version`.
+    static void ReadStreamHeader(KsInputStreamInterface& stream, char marker, std::int16_t version,
+                                 const char* className);
+    [[noreturn]] static void ThrowInvalidStreamHeader(const char* className);
+
     KsFilter() = default;
     KsFilter(const KsFilter&) = default;
     KsFilter& operator=(const KsFilter&) = default;

@@ -325,9 +325,7 @@ void KsNumberFilter::Write(KsIniSection& section, KsProgressInterface& progress)
 void KsNumberFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& progress) {
     (void)progress;
     KsCallpath("Read()", kClassName, [&] {
-        if (stream.ReadKsHeader(kStreamMarker) != kStreamVersion) {
-            KsException::Generate("Invalid ksfilter header information", kClassName);
-        }
+        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClassName);
         KsNumberFilter read;
         read.missing_.Read(stream);
         read.decimalPlaces_ = stream.ReadShort();

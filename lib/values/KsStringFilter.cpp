@@ -445,9 +445,7 @@ void KsStringFilter::Write(KsIniSection& section, KsProgressInterface& progress)
 void KsStringFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& progress) {
     (void)progress;
     KsCallpath("Read()", kClassName, [&] {
-        if (stream.ReadKsHeader(kStreamMarker) != kStreamVersion) {
-            KsException::Generate("Invalid ksfilter header information", kClassName);
-        }
+        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClassName);
         KsString picture;
         KsStringFilter read;
         picture.Read(stream);

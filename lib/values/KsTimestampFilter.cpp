@@ -497,7 +497,7 @@ void KsTimestampFilter::Read(KsInputStreamInterface& stream, KsProgressInterface
         } else if (version == kOldStreamVersion) {
             ReadV400(stream);
         } else {
-            KsException::Generate("Invalid ksfilter header information", kFilterClass);
+            ThrowInvalidStreamHeader(kFilterClass);
         }
     });
 }
