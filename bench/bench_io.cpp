@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "KsIO.h"
+#include "io/KsIO.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "KsIniFile.h"
+#include "ini/KsIniFile.h"
 
 namespace {
 

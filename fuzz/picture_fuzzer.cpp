@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "KsStringFilter.h"
+#include "values/KsStringFilter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);

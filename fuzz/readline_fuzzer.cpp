@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "KsIO.h"
+#include "io/KsIO.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "KsConvertValue.h"
-#include "KsFileName.h"
-#include "KsStringTokenizer.h"
+#include "core/KsConvertValue.h"
+#include "io/KsFileName.h"
+#include "core/KsStringTokenizer.h"
 
 namespace {
 

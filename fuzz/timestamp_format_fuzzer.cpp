@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "KsNullProgress.h"
-#include "KsStreamInterface.h"
-#include "KsTimestampFilter.h"
+#include "progress/KsNullProgress.h"
+#include "io/KsStreamInterface.h"
+#include "values/KsTimestampFilter.h"
 
 namespace {
 

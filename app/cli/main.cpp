@@ -14,7 +14,7 @@
 
 #include "ConversionEngine.h"
 #include "InputChecks.h"
-#include "KsException.h"
+#include "core/KsException.h"
 #include "ProgressBar.h"
 
 namespace {

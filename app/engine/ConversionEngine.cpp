@@ -1,8 +1,8 @@
 #include "ConversionEngine.h"
 
-#include "KsException.h"
-#include "KsIO.h"
-#include "KsString.h"
+#include "core/KsException.h"
+#include "io/KsIO.h"
+#include "core/KsString.h"
 
 namespace {
 

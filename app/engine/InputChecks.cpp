@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "KsFileName.h"
-#include "KsString.h"
+#include "io/KsFileName.h"
+#include "core/KsString.h"
 
 namespace {
 

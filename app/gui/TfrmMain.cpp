@@ -25,8 +25,8 @@
 #include "ConversionEngine.h"
 #include "FormApplication.h"
 #include "FormServices.h"
-#include "KsCallpath.h"
-#include "KsException.h"
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
 #include "TdlgHelp.h"
 #include "TdlgProcessing.h"
 

@@ -1,10 +1,10 @@
-#include "KsAlloc.h"
+#include "core/KsAlloc.h"
 
 #include <atomic>
 #include <cstdio>
 #include <new>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 namespace {
 

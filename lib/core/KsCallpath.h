@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 template <class Body>
 inline decltype(auto) KsCallpath(const char* function, const char* className, Body&& body) {

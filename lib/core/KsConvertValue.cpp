@@ -1,4 +1,4 @@
-#include "KsConvertValue.h"
+#include "core/KsConvertValue.h"
 
 #include <locale.h>
 #include <strings.h>

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "KsException.h"
-#include "KsString.h"
+#include "core/KsException.h"
+#include "core/KsString.h"
 
 // A text that does not convert to the wanted type. Keeps the field type letter of the
 // type ('N' double, 'W' unsigned long, 'I' long, 'U' unsigned short, 'S' short, 'L'

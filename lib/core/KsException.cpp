@@ -1,4 +1,4 @@
-#include "KsException.h"
+#include "core/KsException.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "KsResizableChunk.h"
+#include "core/KsResizableChunk.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "KsAlloc.h"
+#include "core/KsAlloc.h"
 
 KsResizableChunk::KsResizableChunk(std::uint32_t size) {
     ResizeChunk(size, true, 0);

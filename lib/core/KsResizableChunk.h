@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 class KsResizableChunk {
 public:

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "KsVector.h"
+#include "core/KsVector.h"
 
 template <class T>
 struct KsPredicateLess {

@@ -1,4 +1,4 @@
-#include "KsString.h"
+#include "core/KsString.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,13 +5,12 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <memory>
 
-#include "KsArrayPointerObject.h"
-#include "KsException.h"
-#include "KsResizableChunk.h"
-
-class KsInputStreamInterface;
-class KsOutputStreamInterface;
+#include "core/KsArrayPointerObject.h"
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
+#include "core/KsResizableChunk.h"
 
 enum KsStringCommand : int { StringReset = 0, StringNewLine = 1 };
 
@@ -97,9 +96,22 @@ public:
     // Makes room for newLength characters; the capacity becomes a multiple of the block size.
     void ResizeStringBuffer(std::int32_t newLength);
 
-    // Stream form: a 32-bit length counting the NUL, then the bytes with their NUL.
-    void Write(KsOutputStreamInterface& stream) const;
-    void Read(KsInputStreamInterface& stream);
+    // Stream form: a 32-bit length counting the NUL, then the bytes with their NUL. Any
+    // stream with WriteCString and ReadCString serves, so strings need nothing of the I/O
+    // layer.
+    template <class OutputStream>
+    void Write(OutputStream& stream) const {
+        KsCallpath("Write()", "KsString", [&] { stream.WriteCString(GetCString()); });
+    }
+    template <class InputStream>
+    void Read(InputStream& stream) {
+        KsCallpath("Read()", "KsString", [&] {
+            char* text = nullptr;
+            stream.ReadCString(text);
+            std::unique_ptr<char[]> owner(text);
+            Copy(text);
+        });
+    }
 
 private:
     KsString& AppendBytes(const char* s, std::uint32_t n);

@@ -1,9 +1,9 @@
-#include "KsStringTokenizer.h"
+#include "core/KsStringTokenizer.h"
 
 #include <cstring>
 #include <memory>
 
-#include "KsAlloc.h"
+#include "core/KsAlloc.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-#include "KsException.h"
-#include "KsString.h"
-#include "KsVector.h"
+#include "core/KsException.h"
+#include "core/KsString.h"
+#include "core/KsVector.h"
 
 class KsStringTokenizer {
 public:

@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "KsAlloc.h"
-#include "KsArrayPointerObject.h"
-#include "KsCallpath.h"
-#include "KsException.h"
+#include "core/KsAlloc.h"
+#include "core/KsArrayPointerObject.h"
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
 
 // Allocator of the library's vectors: storage comes from KsAlloc, so running out of
 // memory inside a vector raises KsMemoryException.

@@ -1,10 +1,10 @@
-#include "KsFileName.h"
+#include "io/KsFileName.h"
 
 #include <cstring>
 #include <string>
 
-#include "KsCallpath.h"
-#include "KsStringTokenizer.h"
+#include "core/KsCallpath.h"
+#include "core/KsStringTokenizer.h"
 
 namespace {
 

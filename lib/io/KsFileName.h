@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "KsPathService.h"
-#include "KsString.h"
+#include "platform/KsPathService.h"
+#include "core/KsString.h"
 
 struct KsPathStyle {
     // Turns a name into its absolute form. An empty result for a non-empty name is a

@@ -1,13 +1,13 @@
-#include "KsIO.h"
+#include "io/KsIO.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "KsAlloc.h"
-#include "KsCallpath.h"
-#include "KsPosixFile.h"
-#include "KsSystemError.h"
+#include "core/KsAlloc.h"
+#include "core/KsCallpath.h"
+#include "platform/KsPosixFile.h"
+#include "platform/KsSystemError.h"
 
 namespace {
 

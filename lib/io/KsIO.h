@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsIOInterfaceWithLocking.h"
-#include "KsString.h"
+#include "io/KsIOInterfaceWithLocking.h"
+#include "core/KsString.h"
 
 class KsIO : public KsIOInterfaceWithLocking {
 public:

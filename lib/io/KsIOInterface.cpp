@@ -1,15 +1,15 @@
-#include "KsIOInterface.h"
+#include "io/KsIOInterface.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
-#include "KsAlloc.h"
-#include "KsCallpath.h"
-#include "KsIO.h"
-#include "KsPosixFile.h"
-#include "KsProgressInterface.h"
-#include "KsSystemError.h"
+#include "core/KsAlloc.h"
+#include "core/KsCallpath.h"
+#include "io/KsIO.h"
+#include "platform/KsPosixFile.h"
+#include "progress/KsProgressInterface.h"
+#include "platform/KsSystemError.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsStreamInterface.h"
-#include "KsString.h"
+#include "io/KsStreamInterface.h"
+#include "core/KsString.h"
 
 class KsProgressInterface;
 

@@ -1,11 +1,11 @@
-#include "KsIOInterfaceWithLocking.h"
+#include "io/KsIOInterfaceWithLocking.h"
 
 #include <algorithm>
 #include <iterator>
 #include <limits>
 #include <string>
 
-#include "KsCallpath.h"
+#include "core/KsCallpath.h"
 
 namespace {
 

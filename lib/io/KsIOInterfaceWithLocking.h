@@ -15,9 +15,9 @@
 #include <mutex>
 #include <vector>
 
-#include "KsIOInterface.h"
-#include "KsIOLock.h"
-#include "KsSortedVector.h"
+#include "io/KsIOInterface.h"
+#include "io/KsIOLock.h"
+#include "core/KsSortedVector.h"
 
 class KsIOInterfaceWithLocking : public KsIOInterface {
 public:

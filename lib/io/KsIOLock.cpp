@@ -1,9 +1,9 @@
-#include "KsIOLock.h"
+#include "io/KsIOLock.h"
 
 #include <cerrno>
 
-#include "KsPosixFile.h"
-#include "KsSystemError.h"
+#include "platform/KsPosixFile.h"
+#include "platform/KsSystemError.h"
 
 void KsIOLock::Lock() {
     if (count_ == 0) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsArrayPointerObject.h"
+#include "core/KsArrayPointerObject.h"
 
 class KsIOLock : public KsArrayPointerObject {
 public:

@@ -1,10 +1,10 @@
-#include "KsIOUnbuffered.h"
+#include "io/KsIOUnbuffered.h"
 
 #include <cerrno>
 
-#include "KsCallpath.h"
-#include "KsPosixFile.h"
-#include "KsSystemError.h"
+#include "core/KsCallpath.h"
+#include "platform/KsPosixFile.h"
+#include "platform/KsSystemError.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsIOInterfaceWithLocking.h"
-#include "KsString.h"
+#include "io/KsIOInterfaceWithLocking.h"
+#include "core/KsString.h"
 
 class KsIOUnbuffered : public KsIOInterfaceWithLocking {
 public:

@@ -1,11 +1,11 @@
-#include "KsStreamInterface.h"
+#include "io/KsStreamInterface.h"
 
 #include <bit>
 #include <cstring>
 #include <memory>
 
-#include "KsAlloc.h"
-#include "KsCallpath.h"
+#include "core/KsAlloc.h"
+#include "core/KsCallpath.h"
 
 // Binary values are stored in the machine's own order, which must be little-endian.
 static_assert(std::endian::native == std::endian::little);

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "KsString.h"
+#include "core/KsString.h"
 
 class KsInputStreamInterface {
 public:

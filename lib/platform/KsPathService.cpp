@@ -1,4 +1,4 @@
-#include "KsPathService.h"
+#include "platform/KsPathService.h"
 
 #include <unistd.h>
 

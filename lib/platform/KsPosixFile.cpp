@@ -1,4 +1,4 @@
-#include "KsPosixFile.h"
+#include "platform/KsPosixFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

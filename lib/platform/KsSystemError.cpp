@@ -1,4 +1,4 @@
-#include "KsSystemError.h"
+#include "platform/KsSystemError.h"
 
 #include <cstdarg>
 #include <cstring>

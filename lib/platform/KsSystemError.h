@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 // The system's text for an error number ("No such file or directory").
 std::string KsSystemErrorText(int errorNumber);

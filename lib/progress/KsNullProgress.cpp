@@ -1,4 +1,4 @@
-#include "KsNullProgress.h"
+#include "progress/KsNullProgress.h"
 
 KsNullProgress& KsNullProgress::Instance() {
     static KsNullProgress instance;

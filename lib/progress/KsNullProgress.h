@@ -2,7 +2,7 @@
 // The progress display that shows nothing and never asks to stop. One object serves the
 // whole process; operations that were given no display report to it.
 
-#include "KsProgressInterface.h"
+#include "progress/KsProgressInterface.h"
 
 class KsNullProgress : public KsProgressInterface {
 public:

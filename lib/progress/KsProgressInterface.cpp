@@ -1,4 +1,4 @@
-#include "KsProgressInterface.h"
+#include "progress/KsProgressInterface.h"
 
 #include <algorithm>
 #include <cstdarg>

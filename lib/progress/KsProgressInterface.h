@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 class KsProgressInterface {
 public:

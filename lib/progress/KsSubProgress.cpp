@@ -1,6 +1,6 @@
-#include "KsSubProgress.h"
+#include "progress/KsSubProgress.h"
 
-#include "KsNullProgress.h"
+#include "progress/KsNullProgress.h"
 
 KsSubProgress::KsSubProgress(KsProgressInterface& parent, std::int32_t start, std::int32_t end)
     : child_(nullptr), parent_(&parent), target_(nullptr) {

@@ -6,7 +6,7 @@
 //     KsSubProgress part(progress, 5, 99);
 //     BuildIndex(..., part);
 
-#include "KsProgressInterface.h"
+#include "progress/KsProgressInterface.h"
 
 class KsSubProgress : public KsProgressInterface {
 public:

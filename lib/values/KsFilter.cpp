@@ -1,17 +1,17 @@
-#include "KsFilter.h"
+#include "values/KsFilter.h"
 
 #include <map>
 #include <mutex>
 #include <string>
 
-#include "KsCallpath.h"
-#include "KsIniFile.h"
-#include "KsNullProgress.h"
-#include "KsNumberFilter.h"
-#include "KsStreamInterface.h"
-#include "KsStringFilter.h"
-#include "KsSubProgress.h"
-#include "KsTimestampFilter.h"
+#include "core/KsCallpath.h"
+#include "ini/KsIniFile.h"
+#include "progress/KsNullProgress.h"
+#include "values/KsNumberFilter.h"
+#include "io/KsStreamInterface.h"
+#include "values/KsStringFilter.h"
+#include "progress/KsSubProgress.h"
+#include "values/KsTimestampFilter.h"
 
 namespace {
 

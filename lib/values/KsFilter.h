@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsString.h"
+#include "core/KsString.h"
 
 class KsIniSection;
 class KsInputStreamInterface;

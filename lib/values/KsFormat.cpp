@@ -1,13 +1,13 @@
-#include "KsFormat.h"
+#include "values/KsFormat.h"
 
 #include <strings.h>
 
 #include <cstring>
 #include <memory>
 
-#include "KsCallpath.h"
-#include "KsConvertValue.h"
-#include "KsIniFile.h"
+#include "core/KsCallpath.h"
+#include "core/KsConvertValue.h"
+#include "ini/KsIniFile.h"
 
 namespace {
 

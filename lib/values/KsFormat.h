@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <string>
 
-#include "KsArrayPointerObject.h"
-#include "KsString.h"
-#include "KsVector.h"
+#include "core/KsArrayPointerObject.h"
+#include "core/KsString.h"
+#include "core/KsVector.h"
 
 // One value or range of values of a format line.
 class KsFormatRange : public KsArrayPointerObject {

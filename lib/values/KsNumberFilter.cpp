@@ -1,4 +1,4 @@
-#include "KsNumberFilter.h"
+#include "values/KsNumberFilter.h"
 
 #include <locale.h>
 #include <strings.h>
@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "KsCallpath.h"
-#include "KsIniFile.h"
-#include "KsStreamInterface.h"
+#include "core/KsCallpath.h"
+#include "ini/KsIniFile.h"
+#include "io/KsStreamInterface.h"
 
 namespace {
 

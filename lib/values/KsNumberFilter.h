@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsFilter.h"
-#include "KsString.h"
+#include "values/KsFilter.h"
+#include "core/KsString.h"
 
 class KsNumberFilter : public KsFilter {
 public:

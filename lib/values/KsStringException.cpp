@@ -1,4 +1,4 @@
-#include "KsStringException.h"
+#include "values/KsStringException.h"
 
 void KsStringException::Generate(std::uint8_t code, const char* format, const char* className,
                                  ...) {

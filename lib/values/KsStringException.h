@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 class KsStringException : public virtual KsException {
 public:

@@ -1,4 +1,4 @@
-#include "KsStringFilter.h"
+#include "values/KsStringFilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "KsCallpath.h"
-#include "KsIniFile.h"
-#include "KsStreamInterface.h"
+#include "core/KsCallpath.h"
+#include "ini/KsIniFile.h"
+#include "io/KsStreamInterface.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsFilter.h"
-#include "KsString.h"
-#include "KsStringException.h"
+#include "values/KsFilter.h"
+#include "core/KsString.h"
+#include "values/KsStringException.h"
 
 class KsStringFilter : public KsFilter {
 public:

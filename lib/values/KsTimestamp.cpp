@@ -1,12 +1,12 @@
-#include "KsTimestamp.h"
+#include "values/KsTimestamp.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "KsCallpath.h"
-#include "KsException.h"
-#include "KsString.h"
-#include "KsTimestampFilter.h"
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
+#include "core/KsString.h"
+#include "values/KsTimestampFilter.h"
 
 namespace {
 

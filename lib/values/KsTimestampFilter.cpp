@@ -1,4 +1,4 @@
-#include "KsTimestampFilter.h"
+#include "values/KsTimestampFilter.h"
 
 #include <strings.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "KsCallpath.h"
-#include "KsIniFile.h"
-#include "KsStreamInterface.h"
+#include "core/KsCallpath.h"
+#include "ini/KsIniFile.h"
+#include "io/KsStreamInterface.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "KsFilter.h"
-#include "KsString.h"
-#include "KsTimestamp.h"
-#include "KsVector.h"
+#include "values/KsFilter.h"
+#include "core/KsString.h"
+#include "values/KsTimestamp.h"
+#include "core/KsVector.h"
 
 // One conversion of a format.
 class KsTimestampFilterConversion {

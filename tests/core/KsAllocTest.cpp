@@ -1,11 +1,11 @@
-#include "KsAlloc.h"
+#include "core/KsAlloc.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <new>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 namespace {
 

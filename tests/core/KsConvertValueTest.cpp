@@ -1,4 +1,4 @@
-#include "KsConvertValue.h"
+#include "core/KsConvertValue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace {
 

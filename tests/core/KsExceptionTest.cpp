@@ -1,4 +1,4 @@
-#include "KsException.h"
+#include "core/KsException.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "KsCallpath.h"
-#include "KsErrorCapture.h"
+#include "core/KsCallpath.h"
+#include "support/KsErrorCapture.h"
 
 namespace {
 

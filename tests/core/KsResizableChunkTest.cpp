@@ -1,4 +1,4 @@
-#include "KsResizableChunk.h"
+#include "core/KsResizableChunk.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "KsErrorCapture.h"
+#include "support/KsErrorCapture.h"
 
 namespace {
 

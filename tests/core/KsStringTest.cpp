@@ -1,11 +1,11 @@
-#include "KsString.h"
+#include "core/KsString.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "KsErrorCapture.h"
+#include "support/KsErrorCapture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KsStringTokenizer.h"
+#include "core/KsStringTokenizer.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "KsAlloc.h"
-#include "KsErrorCapture.h"
+#include "core/KsAlloc.h"
+#include "support/KsErrorCapture.h"
 
 namespace {
 

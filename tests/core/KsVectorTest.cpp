@@ -1,12 +1,12 @@
-#include "KsVector.h"
+#include "core/KsVector.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "KsSortedVector.h"
+#include "support/KsErrorCapture.h"
+#include "core/KsSortedVector.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KsFileName.h"
+#include "io/KsFileName.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "ScopedCurrentDirectory.h"
-#include "TempDir.h"
+#include "support/ScopedCurrentDirectory.h"
+#include "support/TempDir.h"
 
 namespace {
 

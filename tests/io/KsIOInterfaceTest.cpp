@@ -1,7 +1,7 @@
 // Files by name: create, exists, delete, rename, copy with progress and cancelling,
 // temporary files.
 
-#include "KsIOInterface.h"
+#include "io/KsIOInterface.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "KsErrorCapture.h"
-#include "KsIO.h"
-#include "RecordingProgress.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "io/KsIO.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
 
 namespace {
 

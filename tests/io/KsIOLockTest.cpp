@@ -1,17 +1,17 @@
 // Byte-range locks: hold counts and the lock table of a file object, and what other
 // processes (forked children) can lock meanwhile.
 
-#include "KsIOLock.h"
+#include "io/KsIOLock.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "ChildProcess.h"
-#include "KsErrorCapture.h"
-#include "KsIO.h"
-#include "KsIOUnbuffered.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "io/KsIO.h"
+#include "io/KsIOUnbuffered.h"
+#include "support/TempDir.h"
 
 namespace {
 

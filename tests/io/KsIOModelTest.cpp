@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "KsIO.h"
-#include "MemoryStream.h"
-#include "TempDir.h"
+#include "io/KsIO.h"
+#include "support/MemoryStream.h"
+#include "support/TempDir.h"
 
 namespace {
 

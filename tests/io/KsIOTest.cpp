@@ -1,4 +1,4 @@
-#include "KsIO.h"
+#include "io/KsIO.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "ChildProcess.h"
-#include "KsErrorCapture.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "KsIOUnbuffered.h"
+#include "io/KsIOUnbuffered.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "KsIO.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "io/KsIO.h"
+#include "support/TempDir.h"
 
 namespace {
 

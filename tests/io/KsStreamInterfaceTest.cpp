@@ -1,4 +1,4 @@
-#include "KsStreamInterface.h"
+#include "io/KsStreamInterface.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "MemoryStream.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KsPathService.h"
+#include "platform/KsPathService.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "ScopedCurrentDirectory.h"
-#include "TempDir.h"
+#include "support/ScopedCurrentDirectory.h"
+#include "support/TempDir.h"
 
 namespace {
 

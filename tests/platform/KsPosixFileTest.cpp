@@ -1,4 +1,4 @@
-#include "KsPosixFile.h"
+#include "platform/KsPosixFile.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "KsSystemError.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "platform/KsSystemError.h"
+#include "support/TempDir.h"
 
 namespace {
 

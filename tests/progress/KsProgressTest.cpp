@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "KsNullProgress.h"
-#include "KsProgressInterface.h"
-#include "KsSubProgress.h"
-#include "RecordingProgress.h"
+#include "progress/KsNullProgress.h"
+#include "progress/KsProgressInterface.h"
+#include "progress/KsSubProgress.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "KsException.h"
+#include "core/KsException.h"
 
 namespace kstest {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "KsProgressInterface.h"
+#include "progress/KsProgressInterface.h"
 
 namespace kstest {
 

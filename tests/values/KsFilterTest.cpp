@@ -1,18 +1,18 @@
-#include "KsFilter.h"
+#include "values/KsFilter.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "../io/MemoryStream.h"
-#include "KsErrorCapture.h"
-#include "KsIniFile.h"
-#include "KsNullProgress.h"
-#include "KsNumberFilter.h"
-#include "KsStringFilter.h"
-#include "KsTimestampFilter.h"
-#include "RecordingProgress.h"
-#include "TempDir.h"
+#include "support/MemoryStream.h"
+#include "support/KsErrorCapture.h"
+#include "ini/KsIniFile.h"
+#include "progress/KsNullProgress.h"
+#include "values/KsNumberFilter.h"
+#include "values/KsStringFilter.h"
+#include "values/KsTimestampFilter.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
 
 namespace {
 

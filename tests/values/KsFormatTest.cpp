@@ -1,11 +1,11 @@
-#include "KsFormat.h"
+#include "values/KsFormat.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "TempDir.h"
+#include "support/KsErrorCapture.h"
+#include "support/TempDir.h"
 
 namespace {
 

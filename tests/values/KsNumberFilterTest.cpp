@@ -1,4 +1,4 @@
-#include "KsNumberFilter.h"
+#include "values/KsNumberFilter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "KsErrorCapture.h"
-#include "KsIniFile.h"
+#include "support/KsErrorCapture.h"
+#include "ini/KsIniFile.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "KsStringFilter.h"
+#include "values/KsStringFilter.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "../io/MemoryStream.h"
-#include "KsErrorCapture.h"
-#include "KsIniFile.h"
-#include "KsNullProgress.h"
+#include "support/MemoryStream.h"
+#include "support/KsErrorCapture.h"
+#include "ini/KsIniFile.h"
+#include "progress/KsNullProgress.h"
 
 namespace {
 

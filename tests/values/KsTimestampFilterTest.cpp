@@ -1,4 +1,4 @@
-#include "KsTimestampFilter.h"
+#include "values/KsTimestampFilter.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 #include <string>
 #include <tuple>
 
-#include "../io/MemoryStream.h"
-#include "KsErrorCapture.h"
-#include "KsIniFile.h"
-#include "KsNullProgress.h"
-#include "KsString.h"
+#include "support/MemoryStream.h"
+#include "support/KsErrorCapture.h"
+#include "ini/KsIniFile.h"
+#include "progress/KsNullProgress.h"
+#include "core/KsString.h"
 #include "TimestampAt.h"
 
 namespace {

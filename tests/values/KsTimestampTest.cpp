@@ -1,4 +1,4 @@
-#include "KsTimestamp.h"
+#include "values/KsTimestamp.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "KsErrorCapture.h"
+#include "support/KsErrorCapture.h"
 #include "TimestampAt.h"
 
 namespace {

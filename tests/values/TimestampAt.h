@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "KsTimestamp.h"
+#include "values/KsTimestamp.h"
 
 inline KsTimestamp At(std::uint16_t year, std::uint16_t month, std::uint16_t day,
                       std::uint16_t hour = 0, std::uint16_t minute = 0, std::uint16_t second = 0,

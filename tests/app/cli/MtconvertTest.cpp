@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "ScopedCurrentDirectory.h"
-#include "TempDir.h"
+#include "support/ScopedCurrentDirectory.h"
+#include "support/TempDir.h"
 
 namespace {
 

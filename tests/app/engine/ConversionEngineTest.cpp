@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "KsException.h"
-#include "TempDir.h"
+#include "core/KsException.h"
+#include "support/TempDir.h"
 
 namespace {
 

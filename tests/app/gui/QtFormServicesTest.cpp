@@ -8,7 +8,7 @@
 #include <QMessageBox>
 
 #include "QtFormServices.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "FakeFormServices.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "TfrmMain.h"
 
 namespace kstest {

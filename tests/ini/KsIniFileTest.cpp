@@ -1,4 +1,4 @@
-#include "KsIniFile.h"
+#include "ini/KsIniFile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "../../io/MemoryStream.h"
-#include "KsErrorCapture.h"
-#include "TempDir.h"
+#include "support/MemoryStream.h"
+#include "support/KsErrorCapture.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "KsIniFile.h"
+#include "ini/KsIniFile.h"
 
 #include <strings.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "KsCallpath.h"
-#include "KsFileName.h"
-#include "KsStringTokenizer.h"
+#include "core/KsCallpath.h"
+#include "io/KsFileName.h"
+#include "core/KsStringTokenizer.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include <cstdint>
 
-#include "KsArrayPointerObject.h"
-#include "KsIO.h"
-#include "KsString.h"
-#include "KsVector.h"
+#include "core/KsArrayPointerObject.h"
+#include "io/KsIO.h"
+#include "core/KsString.h"
+#include "core/KsVector.h"
 
 class KsIniLine : public KsArrayPointerObject {
 public:

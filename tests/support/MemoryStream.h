@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "KsStreamInterface.h"
+#include "io/KsStreamInterface.h"
 
 namespace kstest {
 
