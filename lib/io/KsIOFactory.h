@@ -1,0 +1,31 @@
+#pragma once
+// The one seam through which library code makes, renames and deletes files by name. Classes
+// that open files themselves (ini files, copies, tables, indexes, blob files, logs, sort
+// runs) take a KsIOFactory& and default to KsIOFactory::Default(), which makes KsIO
+// objects and calls the operating system. A test hands them a factory whose files fail the
+// Nth write, flush, truncate or close, or whose renames and deletes fail, and checks that
+// nothing was lost.
+
+#include <memory>
+
+#include "core/KsString.h"
+#include "io/KsIOInterface.h"
+
+class KsIOFactory {
+public:
+    virtual ~KsIOFactory() = default;
+
+    // A buffered file opened on `name` with the open flags (IO_READ, IO_WRITE, ...).
+    virtual std::unique_ptr<KsIOInterface> Open(const char* name, int flags);
+    // Renames `oldName` to `newName`, replacing a file of that name.
+    virtual void Rename(const char* newName, const char* oldName);
+    // Removes the file; raises only when it still exists afterwards.
+    virtual void Delete(const char* name);
+    virtual bool Exists(const char* name);
+    // A new empty file with a unique name in `directory` (the temporary directory when
+    // null) starting with `prefix`; its name goes to `out` and is returned.
+    virtual const char* GetTempFileName(KsString& out, const char* directory, const char* prefix);
+
+    // The factory of real files, shared by the whole process.
+    static KsIOFactory& Default();
+};
