@@ -102,7 +102,10 @@ void KsIO::OpenAs(const char* name, int systemFlags, int flags) {
         KsString opened;
         std::int64_t position;
         int fd = ReopenSystemFile(name, systemFlags, flags, kClass, opened, position);
-        Attach(fd, opened, flags, {}, position);
+        // A FIFO, terminal or device opened for writing is a write-only stream.
+        bool readable = true;
+        KsPosix::GetAccess(fd, readable);
+        Attach(fd, opened, flags, {true, KsPosix::IsSeekable(fd), readable}, position);
     });
 }
 
@@ -212,12 +215,13 @@ void KsIO::WritePending() {
     if (errorNumber != 0) {
         // The window stays as it is and still counts as pending.
         if (written == 0) {
-            KsException::Generate("Unable to write %ld bytes at offset %ld of file \"%s\"", kClass,
-                                  static_cast<long>(valid_), static_cast<long>(start_),
-                                  GetFileName());
+            KsThrowSystemError(errorNumber, kClass,
+                               "Unable to write %ld bytes at offset %ld of file \"%s\" -- ",
+                               static_cast<long>(valid_), static_cast<long>(start_), GetFileName());
         }
-        KsException::Generate(
-            "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\"", kClass,
+        KsThrowSystemError(
+            errorNumber, kClass,
+            "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\" -- ",
             static_cast<int>(written), static_cast<long>(valid_), static_cast<long>(start_),
             GetFileName());
     }
@@ -357,6 +361,20 @@ std::int32_t KsIO::ReadLineBytes(char* buffer, std::int32_t limit) {
             }
         }
         return stored;
+    });
+}
+
+std::int32_t KsIO::ReadAvailable(void* buffer, std::int32_t count) {
+    return KsCallpath("ReadAvailable()", kClass, [&] {
+        CheckReadable();
+        CheckCount(count);
+        if (count == 0 || (position_ >= valid_ && !Refill())) {
+            return 0;
+        }
+        std::int32_t n = std::min(valid_ - position_, count);
+        std::memcpy(buffer, buffer_.get() + position_, static_cast<std::size_t>(n));
+        position_ += n;
+        return n;
     });
 }
 

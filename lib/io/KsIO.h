@@ -8,13 +8,15 @@
 //
 // Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
 // reports a failed flush; the destructor cannot, so a writer that must know calls Close.
-// KsIO also works on pipes and terminals (OpenDescriptor) for purely sequential use.
+// KsIO also works on pipes and terminals for purely sequential use: adopted descriptors
+// (OpenDescriptor), and FIFOs, terminals and devices opened by name for writing, which
+// are written as streams, never read back.
 
 #include <cstdint>
 #include <memory>
 
-#include "io/KsIOInterfaceWithLocking.h"
 #include "core/KsString.h"
+#include "io/KsIOInterfaceWithLocking.h"
 
 class KsIO : public KsIOInterfaceWithLocking {
 public:
@@ -54,6 +56,12 @@ public:
     void WriteTo(std::uint64_t offset, const void* buffer, std::int32_t count) override;
     std::unique_ptr<KsIOLock> CreateLock(int type, std::uint64_t offset,
                                          std::uint64_t length) override;
+
+    // Reads what the file holds at hand, for readers that scan the bytes themselves: at
+    // least one byte unless the input has ended (waiting for it if need be), at most
+    // `count`, and no more once some came, so that a pipe or terminal gives its lines as
+    // they arrive. Returns the bytes read; 0 at the end of the input.
+    std::int32_t ReadAvailable(void* buffer, std::int32_t count);
 
     // Changes the buffer's capacity, clamped to [8000, 1,024,000].
     void SetBufferSize(std::int32_t size);

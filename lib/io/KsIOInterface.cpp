@@ -8,8 +8,8 @@
 #include "core/KsCallpath.h"
 #include "io/KsIO.h"
 #include "platform/KsPosixFile.h"
-#include "progress/KsProgressInterface.h"
 #include "platform/KsSystemError.h"
+#include "progress/KsProgressInterface.h"
 
 namespace {
 
@@ -19,25 +19,6 @@ constexpr std::int32_t kCopyBufferSize = 256 * 1024;
 
 bool FitsIn32Bits(std::int64_t value) {
     return value >= INT32_MIN && value <= INT32_MAX;
-}
-
-const char* OpenFailureReason(int errorNumber) {
-    switch (errorNumber) {
-        case ENOENT:
-        case ENOTDIR:
-            return "No such file or directory.";
-        case EMFILE:
-        case ENFILE:
-            return "Too many open files.";
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "Permission denied.";
-        case EINVAL:
-            return "Invalid access code.";
-        default:
-            return "Unknown error.";
-    }
 }
 
 }  // namespace
@@ -140,7 +121,7 @@ int KsIOInterface::OpenSystemFile(const char* name, int flags, const char* class
 void KsIOInterface::ThrowOpenFailed(const char* verb, const char* name, int errorNumber,
                                     const char* className) {
     std::string message = std::string("Error in ") + verb + " file '" + name + "'.  " +
-                          OpenFailureReason(errorNumber);
+                          KsOpenFailureText(errorNumber);
     KsException::GenerateAs<KsFileOpenFailedException>("%s", className, message.c_str());
 }
 
