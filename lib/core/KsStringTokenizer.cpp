@@ -74,8 +74,7 @@ void KsStringTokenizer::AddToken(std::uint32_t start, std::uint32_t end) {
     auto token = std::make_unique<KsString>();
     token->Append(text_.GetCString() + start, end - start);
     tokenStarts_.push_back(static_cast<std::int32_t>(start));
-    tokens_.push_back(token.get());
-    token.release();
+    tokens_.Add(std::move(token));
 }
 
 void KsStringTokenizer::Parse(std::int32_t start) {

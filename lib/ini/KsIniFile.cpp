@@ -178,7 +178,7 @@ void KsIniSection::AddLine(const char* sLine) {
         }
         auto line = std::make_unique<KsIniLine>(sLine);
         comments_.emplace_back();
-        lines_.push_back(line.release());
+        lines_.Add(std::move(line));
         modified_ = true;
     });
 }
@@ -187,7 +187,7 @@ void KsIniSection::AddLine(const char* sKeyName, const char* sEntry) {
     KsCallpath("AddLine()", kSectionClass, [&] {
         auto line = std::make_unique<KsIniLine>(sKeyName, sEntry);
         comments_.emplace_back();
-        lines_.push_back(line.release());
+        lines_.Add(std::move(line));
         modified_ = true;
     });
 }
@@ -464,7 +464,7 @@ KsIniFile::KsIniFile(const char* fileName, bool loadAll, bool create, int flags)
                 if (loadAll) {
                     section->LoadSection(file_);
                 }
-                sections_.push_back(section.release());
+                sections_.Add(std::move(section));
             }
         } catch (...) {
             file_.UnLock(LOCK_READ, 0, 0);
@@ -597,9 +597,7 @@ KsIniSection* KsIniFile::AddSection(KsIniSection* pSection) {
             KsException::Generate("Section already exists.", kFileClass);
         }
         pSection->SetLoaded(true);
-        sections_.push_back(pSection);
-        owner.release();
-        return pSection;
+        return sections_.Add(std::move(owner));
     });
 }
 
