@@ -297,8 +297,10 @@ std::uint32_t KsTimestampFilterConversion::Unapply(const char* text, KsTimestamp
                 break;
             case 'p':
             case 'P':
-                // Only an hour read as a morning hour moves to the afternoon.
-                if (strncasecmp(text, "PM", 2) == 0 && timestamp.GetHour() < 12) {
+                // "PM" always moves the hour read by 12: an hour of the afternoon that is
+                // marked "PM" again is past the day's end and refused by the setter, not
+                // taken silently.
+                if (strncasecmp(text, "PM", 2) == 0) {
                     timestamp.SetHour(static_cast<std::uint16_t>(timestamp.GetHour() + 12));
                 }
                 used = static_cast<std::uint16_t>(Take(text, 2, width_));
