@@ -11,7 +11,7 @@
 
 #include "core/KsCallpath.h"
 #include "io/KsFileName.h"
-#include "core/KsStringTokenizer.h"
+#include "core/KsText.h"
 
 namespace {
 
@@ -19,11 +19,9 @@ constexpr const char* kLineClass = "KsIniLine";
 constexpr const char* kSectionClass = "KsIniSection";
 constexpr const char* kFileClass = "KsIniFile";
 
+// A copy of `text` without bytes of value 32 or less at either end; null reads as empty.
 std::string Trimmed(const char* text) {
-    std::string s = text != nullptr ? text : "";
-    KsDeblank(s.data());
-    s.resize(std::strlen(s.c_str()));
-    return s;
+    return std::string(KsText::TrimBlanksAndControls(text != nullptr ? text : ""));
 }
 
 bool IsSectionHeader(const std::string& line) {

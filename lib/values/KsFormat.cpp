@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/KsCallpath.h"
 #include "core/KsConvertValue.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 
 namespace {
@@ -21,17 +24,9 @@ bool IsValueType(char type) {
     return type == 'A' || type == 'N' || type == 'I' || type == 'W' || type == 'S' || type == 'U';
 }
 
-std::string Trimmed(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A number of the type from its text, by the library's strict conversion.
 double ConvertNumber(const std::string& text, char type) {
-    std::string trimmed = Trimmed(text);
+    std::string trimmed(KsText::TrimSpacesAndTabs(text));
     switch (type) {
         case 'N': {
             double value = 0;
@@ -240,9 +235,9 @@ void KsFormatLine::CreateRange(const std::string& piece) {
         // A '-' in front of a number is its sign, not the dash of a range.
         std::size_t searchFrom = 0;
         if (type_ != 'A') {
-            std::size_t first = piece.find_first_not_of(" \t");
-            if (first != std::string::npos && piece[first] == '-') {
-                searchFrom = first + 1;
+            std::string_view rest = KsText::TrimLeft(piece, KsText::IsSpaceOrTab);
+            if (!rest.empty() && rest.front() == '-') {
+                searchFrom = piece.size() - rest.size() + 1;
             }
         }
         std::size_t dash = piece.find('-', searchFrom);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 #include "io/KsStreamInterface.h"
 
@@ -34,9 +35,7 @@ constexpr const char* kLongWeekdays[7] = {"Sunday",   "Monday", "Tuesday", "Wedn
 constexpr const char* kDateFormats[6] = {"YMD", "DMY", "MDY", "MY", "YM", "Y"};
 constexpr const char* kMonthFormats[4] = {"1-Digit", "2-Digit", "3-Letter", "Whole Name"};
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using KsText::IsDigit;
 
 // Writes `text` left-aligned in `width`, padded with blanks.
 std::uint32_t WriteName(const char* text, std::uint16_t width, char* out) {
@@ -298,8 +297,10 @@ std::uint32_t KsTimestampFilterConversion::Unapply(const char* text, KsTimestamp
                 break;
             case 'p':
             case 'P':
-                // Only an hour read as a morning hour moves to the afternoon.
-                if (strncasecmp(text, "PM", 2) == 0 && timestamp.GetHour() < 12) {
+                // "PM" always moves the hour read by 12: an hour of the afternoon that is
+                // marked "PM" again is past the day's end and refused by the setter, not
+                // taken silently.
+                if (strncasecmp(text, "PM", 2) == 0) {
                     timestamp.SetHour(static_cast<std::uint16_t>(timestamp.GetHour() + 12));
                 }
                 used = static_cast<std::uint16_t>(Take(text, 2, width_));
