@@ -148,12 +148,11 @@ void KsIO::Attach(int fd, const KsString& name, int flags, Descriptor kind, std:
 
 void KsIO::Close() {
     KsCallpath("Close()", kClass, [&] {
-        if (fd_ < 0) {
-            return;
-        }
         // Pending bytes are written while the file's ranges are still locked. When that
         // fails the file stays open with its bytes pending, so Close or Flush may retry.
-        WritePending();
+        if (fd_ >= 0) {
+            WritePending();
+        }
         KsString name = name_;
         if (int errorNumber = Abandon(); errorNumber != 0) {
             // The descriptor is gone, but what was written may not have reached the file.

@@ -30,10 +30,10 @@ std::string Reason(int errorNumber) {
     return " -- " + KsSystemErrorText(errorNumber);
 }
 
-std::string Bytes(std::size_t count, char first = 'a') {
+std::string Bytes(std::size_t count) {
     std::string bytes(count, '\0');
     for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<char>(first + static_cast<char>(i % 26));
+        bytes[i] = static_cast<char>('a' + i % 26);
     }
     return bytes;
 }
@@ -189,8 +189,8 @@ TEST_F(KsIOFaultTest, ReplaceIsOneStepAndKeepsPermissions) {
     EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
-// Rename falls back to copying through the factory's own files and deleting; a failed
-// delete is reported by the reason the system gave.
+// Rename falls back to copying through the factory's own files and deleting (here as if
+// across file systems); a failed delete is reported with the system's reason.
 TEST_F(KsIOFaultTest, RenameFallsBackToCopyAndDeleteReportsItsReason) {
     std::string target = dir.File("target.bin");
     WriteWholeFile(path, "content");
