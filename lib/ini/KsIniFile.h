@@ -150,8 +150,9 @@ public:
     void LoadUnLoadedSections();
     // Writes every section to a new file in the file's directory and puts it in the file's
     // place; the file is then opened again with `flags`. Without `loadUnloaded`, sections
-    // never loaded are dropped. When it raises, the file on disk is as it was, no new file
-    // is left behind, and the file is open again with its old flags.
+    // never loaded are dropped. When it raises, the file on disk is the old one (or the
+    // new one when only opening it again failed), no new file is left behind, and the
+    // file is open again, with its old flags, when it can be.
     void Write(bool loadUnloaded = true, int flags = IO_READ);
 
     const char* GetFileName() const { return fileName_.GetCString(); }
