@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "core/KsScopeExit.h"
 #include "core/KsText.h"
 #include "ini/KsIniFile.h"
 #include "io/KsStreamInterface.h"
@@ -362,43 +363,40 @@ void KsTimestampFilter::SetFormat(const char* format) {
         if (format[length - 1] == '%') {
             KsException::Generate("Date filter format string cannot end with '%%'", kFilterClass);
         }
-        try {
-            // Worked out in 32 bits: a format longer than 16 bits can count is refused.
-            std::uint32_t display = 0;
-            const char* p = format;
-            while (true) {
-                const char* percent = std::strchr(p, '%');
-                std::size_t literalLength =
-                    percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
-                literals_.back().Append(p, static_cast<std::uint32_t>(literalLength));
-                display += static_cast<std::uint32_t>(literalLength);
-                if (percent == nullptr) {
-                    break;
-                }
-                KsTimestampFilterConversion conversion;
-                std::uint32_t used = conversion.SetConversion(percent);
-                if (conversion.GetLetter() == '\0') {
-                    KsException::Generate("Date filter format string cannot end with '%%'",
-                                          kFilterClass);
-                }
-                display += conversion.GetDisplayLength();
-                conversions_.push_back(conversion);
-                literals_.emplace_back();
-                p = percent + used;
-                if (display > kLongestDisplay) {
-                    break;
-                }
+        KsScopeExit clearOnError([&] { Clear(); });
+        // Worked out in 32 bits: a format longer than 16 bits can count is refused.
+        std::uint32_t display = 0;
+        const char* p = format;
+        while (true) {
+            const char* percent = std::strchr(p, '%');
+            std::size_t literalLength =
+                percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
+            literals_.back().Append(p, static_cast<std::uint32_t>(literalLength));
+            display += static_cast<std::uint32_t>(literalLength);
+            if (percent == nullptr) {
+                break;
             }
+            KsTimestampFilterConversion conversion;
+            std::uint32_t used = conversion.SetConversion(percent);
+            if (conversion.GetLetter() == '\0') {
+                KsException::Generate("Date filter format string cannot end with '%%'",
+                                      kFilterClass);
+            }
+            display += conversion.GetDisplayLength();
+            conversions_.push_back(conversion);
+            literals_.emplace_back();
+            p = percent + used;
             if (display > kLongestDisplay) {
-                KsException::Generate("Date filter format string \"%s\" makes texts longer than %d",
-                                      kFilterClass, format, static_cast<int>(kLongestDisplay));
+                break;
             }
-            displayLength_ = static_cast<std::uint16_t>(display);
-            format_ = format;
-        } catch (...) {
-            Clear();
-            throw;
         }
+        if (display > kLongestDisplay) {
+            KsException::Generate("Date filter format string \"%s\" makes texts longer than %d",
+                                  kFilterClass, format, static_cast<int>(kLongestDisplay));
+        }
+        displayLength_ = static_cast<std::uint16_t>(display);
+        format_ = format;
+        clearOnError.Dismiss();
     });
 }
 
