@@ -235,13 +235,6 @@ bool IsSameFile(const char* name1, const char* name2) {
     return GetStatus(name1, first) && GetStatus(name2, second) && first.IsSameFileAs(second);
 }
 
-bool IsSameFile(const char* name1, const char* name2) {
-    struct stat a;
-    struct stat b;
-    return ::stat(name1, &a) == 0 && ::stat(name2, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
-}
-
 bool Exists(const char* name) {
     return ::access(name, F_OK) == 0;
 }

@@ -49,8 +49,6 @@ bool IsSeekable(int fd);
 bool GetAccess(int fd, bool& readable);
 // True when both descriptors refer to the same file.
 bool IsSameFile(int fd1, int fd2);
-// True when both names refer to one existing file.
-bool IsSameFile(const char* name1, const char* name2);
 
 // What a name or a descriptor refers to, from its file status.
 enum class FileKind { kRegular, kDirectory, kFifo, kCharacterDevice, kSocket, kOther };

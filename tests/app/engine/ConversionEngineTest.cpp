@@ -14,6 +14,7 @@
 
 #include "core/KsException.h"
 #include "io/ChildProcess.h"
+#include "support/FaultInjectingFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -345,6 +346,51 @@ TEST_F(ConversionEngineTest, FullDeviceGivesTheSystemsReason) {
     EXPECT_EQ(Run(options),
               "Unable to write 106 bytes at offset 0 of file \"/dev/full\" -- No space left on "
               "device (KsIO) [Close() of KsIO]");
+}
+
+TEST_F(ConversionEngineTest, FullDiskLeavesWholeRecordsAndTheReason) {
+    std::string input = "H,H\n";
+    std::string records;
+    for (int i = 0; i < 30000; ++i) {
+        input += "a,b\n";
+        records += std::string(50, ' ') + "ab\n";
+    }
+    WriteWholeFile(in, input);
+    const std::string name = "\"" + out + "\" -- No space left on device (KsIO) [";
+    struct Case {
+        kstest::FaultOp op;   // the first write of this kind stops short; all later fail
+        std::size_t written;  // bytes it writes first
+        std::size_t kept;     // whole records left: 53 bytes each
+        std::string result;
+    };
+    for (const Case& c : {
+             // A window of the buffer full, while records are still written.
+             Case{kstest::FaultOp::kWrite, 24576, 463,
+                  "Only able to write 24576 bytes of 1024000 bytes at offset 0 of file " + name +
+                      "Write() of KsIO]"},
+             // The last part, as the file is closed; the first window went through.
+             Case{kstest::FaultOp::kFlush, 100, 19322,
+                  "Only able to write 100 bytes of 566000 bytes at offset 1024000 of file " + name +
+                      "Close() of KsIO]"},
+             Case{kstest::FaultOp::kFlush, 0, 19320,
+                  "Unable to write 566000 bytes at offset 1024000 of file " + name +
+                      "Close() of KsIO]"},
+         }) {
+        kstest::FaultInjectingFactory full;
+        full.Plan().FailShort(c.op, 1, c.written, ENOSPC, true);
+        if (c.op == kstest::FaultOp::kWrite) {
+            full.Plan().Fail(kstest::FaultOp::kFlush, 1, ENOSPC, true);  // the disk stays full
+        }
+        try {
+            ConvertFile(Options(true, true, 50), observer, full);
+            ADD_FAILURE() << "no error";
+        } catch (const KsException& e) {
+            EXPECT_EQ(std::string(e.GetErrorMessage()) + " (" + e.GetClassName() + ") [" +
+                          e.GetCallpath() + "]",
+                      c.result);
+        }
+        EXPECT_EQ(ReadWholeFile(out), records.substr(0, c.kept * 53)) << c.written;
+    }
 }
 
 TEST_F(ConversionEngineTest, WriteFailureCutsTheOutputBackToWholeRecords) {
