@@ -1,6 +1,8 @@
 #include "RecordConverter.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstring>
 
@@ -13,10 +15,47 @@ constexpr const char* kDataErrorClass = "Process Cancelled";
 // The class of the line reader, whose error an unknown line end has always been.
 constexpr const char* kLineReaderClass = "KsInputStreamInterface";
 
-// Copies the text without its commas to `out` and returns the bytes copied. Every byte
-// is stored and the position moves on only past bytes that are kept, so the loop has no
-// branch that depends on the data; `out` needs room for `length` bytes.
-std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
+// How one group of 8 bytes loses its commas, by which of its bytes are commas (bit k for
+// byte k): the masks of the bytes that move 0, 1, 2 or 3 places towards the start, and
+// how many are kept. A group where a kept byte follows more than 3 commas does not fit.
+struct GroupPlan {
+    std::uint64_t moves[4] = {};
+    std::uint8_t kept = 0;
+    bool fits = true;
+};
+
+constexpr std::array<GroupPlan, 256> MakeGroupPlans() {
+    std::array<GroupPlan, 256> plans{};
+    for (unsigned commas = 0; commas < 256; ++commas) {
+        GroupPlan& plan = plans[commas];
+        unsigned removed = 0;
+        for (unsigned byte = 0; byte < 8; ++byte) {
+            if (commas >> byte & 1) {
+                ++removed;
+            } else if (removed > 3) {
+                plan.fits = false;
+            } else {
+                plan.moves[removed] |= std::uint64_t{0xFF} << (8 * (byte - removed));
+            }
+        }
+        plan.kept = static_cast<std::uint8_t>(8 - removed);
+    }
+    return plans;
+}
+
+constexpr std::array<GroupPlan, 256> kGroupPlans = MakeGroupPlans();
+
+// Bit k set when byte k of the little-endian group is a comma.
+unsigned CommasOf(std::uint64_t group) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t differs = group ^ 0x2C2C2C2C2C2C2C2CULL;
+    const std::uint64_t zero = ~(((differs & kLow7) + kLow7) | differs | kLow7);  // 0x80 per comma
+    return static_cast<unsigned>(((zero >> 7) * 0x0102040810204080ULL) >> 56);
+}
+
+// The plain way, one byte at a time: every byte is stored, and the position moves on only
+// past the bytes kept, so no branch depends on the data.
+std::size_t CopyBytesWithoutCommas(const char* text, std::size_t length, char* out) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < length; ++i) {
         const char c = text[i];
@@ -27,6 +66,28 @@ std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
 }
 
 }  // namespace
+
+std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
+    static_assert(std::endian::native == std::endian::little);
+    std::size_t kept = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t group;
+        std::memcpy(&group, text + i, 8);
+        const GroupPlan& plan = kGroupPlans[CommasOf(group)];
+        if (!plan.fits) {
+            kept += CopyBytesWithoutCommas(text + i, 8, out + kept);
+            continue;
+        }
+        group = (group & plan.moves[0]) | (group >> 8 & plan.moves[1]) |
+                (group >> 16 & plan.moves[2]) | (group >> 24 & plan.moves[3]);
+        // All 8 bytes are stored: those past the kept ones are overwritten next, and the
+        // group ends within the room the text needs.
+        std::memcpy(out + kept, &group, 8);
+        kept += plan.kept;
+    }
+    return kept + CopyBytesWithoutCommas(text + i, length - i, out + kept);
+}
 
 RecordConverter::RecordConverter(const ConversionOptions& options, ConversionObserver& observer,
                                  ConversionOutput& output, RecordLayout& layout)

@@ -248,17 +248,20 @@ void KsIO::LoadWindow(std::int64_t start) {
     if (!readable_) {
         return;
     }
-    std::int64_t count = -1;
-    if (MoveDescriptor(start) >= 0) {
-        count = KsPosix::ReadSome(fd_, buffer_.get(), static_cast<std::size_t>(capacity_));
+    valid_ = ReadSomeAt(buffer_.get(), capacity_, start);
+}
+
+std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offset) {
+    std::int64_t got = -1;
+    if (MoveDescriptor(offset) >= 0) {
+        got = KsPosix::ReadSome(fd_, into, static_cast<std::size_t>(count));
     }
-    if (count < 0) {
+    if (got < 0) {
         KsException::Generate("Unable to read %ld bytes at offset %ld of file \"%s\"", kClass,
-                              static_cast<long>(capacity_), static_cast<long>(start_),
-                              GetFileName());
+                              static_cast<long>(count), static_cast<long>(offset), GetFileName());
     }
-    descriptorPosition_ += count;
-    valid_ = static_cast<std::int32_t>(count);
+    descriptorPosition_ += got;
+    return static_cast<std::int32_t>(got);
 }
 
 bool KsIO::Refill() {
@@ -381,6 +384,16 @@ std::int32_t KsIO::ReadAvailable(void* buffer, std::int32_t count) {
     return KsCallpath("ReadAvailable()", kClass, [&] {
         CheckReadable();
         CheckCount(count);
+        if (count >= capacity_ && position_ >= valid_ && clean_ && readable_) {
+            // A caller that takes a whole buffer's worth gets the bytes without a copy;
+            // the window, empty, moves past them.
+            const std::int64_t at = start_ + position_;
+            const std::int32_t got = ReadSomeAt(static_cast<char*>(buffer), count, at);
+            start_ = at + got;
+            position_ = 0;
+            valid_ = 0;
+            return got;
+        }
         if (count == 0 || (position_ >= valid_ && !Refill())) {
             return 0;
         }

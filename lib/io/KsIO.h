@@ -110,6 +110,8 @@ private:
     int TryWritePending(std::int64_t& written) noexcept;
     // Moves the window to `start` and fills it from the file.
     void LoadWindow(std::int64_t start);
+    // One read of at most `count` bytes at `offset` into `into`; the bytes read.
+    std::int32_t ReadSomeAt(char* into, std::int32_t count, std::int64_t offset);
     // The window is used up: flush it and load the next one at the position. False at the
     // end of the file.
     bool Refill();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordConverter.h"
 #include "core/KsException.h"
 #include "io/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
@@ -175,6 +176,21 @@ TEST_F(ConversionEngineTest, ReadsAndWritesOpenDescriptors) {
 }
 
 // ---- the buffer loop against a plain line-by-line reading of the same rules ----
+
+TEST(CopyWithoutCommasTest, CommasAtEveryPlaceOfTwoGroupsAndARest) {
+    std::string text = "ABCDEFGHIJKLMNOPQ";
+    for (unsigned commas = 0; commas < (1u << text.size()); ++commas) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            text[i] = commas >> i & 1 ? ',' : static_cast<char>('A' + i);
+        }
+        std::string expected;
+        std::copy_if(text.begin(), text.end(), std::back_inserter(expected),
+                     [](char c) { return c != ','; });
+        char out[32];
+        const std::size_t kept = CopyWithoutCommas(text.data(), text.size(), out);
+        ASSERT_EQ(std::string(out, kept), expected) << text;
+    }
+}
 
 std::string ReferenceError(std::int64_t line, const std::string& className,
                            const std::string& message) {
