@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 
 #include "core/KsScopeExit.h"
 #include "io/KsIO.h"
@@ -94,6 +95,8 @@ void ConversionOutput::CutBack() noexcept {
         }
     } catch (const KsException&) {
         // The file keeps what it has; the write error says why.
+    } catch (const std::bad_alloc&) {
+        // The same, when not even the file object could be made.
     }
 }
 

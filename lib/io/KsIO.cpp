@@ -19,7 +19,8 @@ std::unique_ptr<char[]> NewBlock(std::int32_t size) {
     return std::unique_ptr<char[]>(KsAlloc(size));
 }
 
-// The reason quoted when the descriptor cannot be moved.
+// The reason quoted when the descriptor cannot be moved: the library's words for the
+// causes it names, the system's text for any other.
 std::string SeekFailureReason(int errorNumber, int fd) {
     switch (errorNumber) {
         case EBADF:
@@ -29,7 +30,7 @@ std::string SeekFailureReason(int errorNumber, int fd) {
         case ESPIPE:
             return "Illegal seek on device";
         default:
-            return "Unknown error";
+            return KsSystemErrorText(errorNumber);
     }
 }
 

@@ -7,10 +7,11 @@
 #include <QStyleOptionButton>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QVariant>
 
 namespace {
 
-const char* const kKinds[] = {"information", "warning", "error", "question"};
+const std::string kKinds[] = {"information ", "warning ", "error ", "question "};
 
 std::string Describe(const FileDialogRequest& request) {
     QStringList parts{request.title, request.initialFile, request.directory,
@@ -67,56 +68,49 @@ void CheckTree(QWidget& parent) {
     }
 }
 
+// The caption or content of a control, with the state of a check box.
 QString CaptionOf(QWidget* control) {
-    if (auto* box = qobject_cast<QGroupBox*>(control)) {
-        return box->title();
+    QString caption;
+    for (const char* property : {"title", "text", "plainText"}) {
+        if (QVariant value = control->property(property); value.isValid()) {
+            caption = value.toString().replace(QLatin1Char('\n'), QStringLiteral("\n  "));
+            break;
+        }
     }
-    if (auto* label = qobject_cast<QLabel*>(control)) {
-        return label->text();
+    if (control->property("checkable").toBool()) {
+        caption = (control->property("checked").toBool() ? QStringLiteral("[x] ")
+                                                         : QStringLiteral("[ ] ")) +
+                  caption;
     }
-    if (auto* check = qobject_cast<QCheckBox*>(control)) {
-        return (check->isChecked() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) +
-               check->text();
+    if (control->property("readOnly").toBool()) {
+        caption = QStringLiteral("(read-only)\n  ") + caption;
     }
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        return button->text();
-    }
-    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-        return QLatin1Char('"') + edit->text() + QLatin1Char('"');
-    }
-    auto* text = qobject_cast<QTextEdit*>(control);
-    if (text == nullptr) {
-        return {};
-    }
-    return (text->isReadOnly() ? QStringLiteral("(read-only)\n  ") : QStringLiteral("\n  ")) +
-           text->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\n  "));
+    return qobject_cast<QLineEdit*>(control) ? QLatin1Char('"') + caption + QLatin1Char('"')
+                                             : caption;
 }
 
 }  // namespace
 
 void FakeFormServices::ShowMessage(QWidget*, const QString& text, const QString& caption,
                                    MessageKind kind) {
-    log.push_back(std::string(kKinds[static_cast<int>(kind)]) + " " +
-                  (caption + QLatin1Char('|') + text).toStdString());
+    log.push_back(kKinds[static_cast<int>(kind)] + (caption + '|' + text).toStdString());
     if (onMessage) {
         onMessage();
     }
 }
 
 bool FakeFormServices::AskYesNo(QWidget*, const QString& text, const QString& caption) {
-    log.push_back("question " + (caption + QLatin1Char('|') + text).toStdString());
+    log.push_back("question " + (caption + '|' + text).toStdString());
     return answerYes;
 }
 
-std::optional<QString> FakeFormServices::GetOpenFileName(QWidget*,
-                                                         const FileDialogRequest& request) {
-    log.push_back("open " + Describe(request));
+std::optional<QString> FakeFormServices::GetOpenFileName(QWidget*, const FileDialogRequest& r) {
+    log.push_back("open " + Describe(r));
     return answer;
 }
 
-std::optional<QString> FakeFormServices::GetSaveFileName(QWidget*,
-                                                         const FileDialogRequest& request) {
-    log.push_back("save " + Describe(request));
+std::optional<QString> FakeFormServices::GetSaveFileName(QWidget*, const FileDialogRequest& r) {
+    log.push_back("save " + Describe(r));
     return answer;
 }
 
