@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -236,6 +238,66 @@ TEST_F(MtconvertTest, OutputToAFifoIsWrittenAsAStream) {
         EXPECT_EQ(o.err,
                   streamOutput.empty() ? "" : "File converted.\nAll records are now length 4\n");
     }
+}
+
+// Runs mtconvert with `args` on a file system of 64 KiB mounted on `mountPoint` in a mount
+// namespace of its own, and copies what it wrote to `mountPoint`/out.txt to `copy` before
+// the file system goes. The exit status, or 77 when no such file system can be made.
+int RunOnTinyFileSystem(const std::string& mountPoint, const std::vector<std::string>& args,
+                        const std::string& errFile, const std::string& copy) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            _exit(77);
+        }
+        pid_t converter = fork();
+        if (converter == 0) {
+            dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
+            for (const std::string& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(MTCONVERT, argv.data());
+            _exit(127);
+        }
+        int status = WaitFor(converter, 20);
+        WriteWholeFile(copy, ReadWholeFile(mountPoint + "/out.txt"));
+        _exit(status);
+    }
+    return WaitFor(pid, 30);
+}
+
+TEST_F(MtconvertTest, TinyFileSystemKeepsWholeRecordsAndSaysWhy) {
+    std::string input = "H,H\n";
+    for (int i = 0; i < 3000; ++i) {
+        input += "a,b\n";
+    }
+    WriteWholeFile(in, input);
+    const std::string small = dir.File("small");
+    std::filesystem::create_directory(small);
+    const int status =
+        RunOnTinyFileSystem(small, {in, small + "/out.txt"}, dir.File(".stderr"), dir.File("kept"));
+    if (status == 77) {
+        GTEST_SKIP() << "no mount namespace for a small file system here";
+    }
+    EXPECT_EQ(status, 1);
+    const std::string error = ReadWholeFile(dir.File(".stderr"));
+    EXPECT_EQ(error.rfind("mtconvert: Only able to write ", 0), 0u) << error;
+    const std::string reason = " bytes of 159000 bytes at offset 0 of file \"" + small +
+                               "/out.txt\" -- No space left on device\n";
+    EXPECT_EQ(error.substr(error.size() - std::min(error.size(), reason.size())), reason);
+    // As many whole records of 53 bytes as fit in 64 KiB, and nothing else.
+    const std::string kept = ReadWholeFile(dir.File("kept"));
+    std::string records;
+    for (std::size_t i = 0; i < 65536 / 53; ++i) {
+        records += std::string(50, ' ') + "ab\n";
+    }
+    EXPECT_EQ(kept, records.substr(0, kept.size()));
+    EXPECT_EQ(kept.size() % 53, 0u);
+    EXPECT_GT(kept.size(), 60000u);
 }
 
 TEST_F(MtconvertTest, HelpAndVersionAndTheirWriteErrors) {

@@ -1,12 +1,10 @@
 #include "ConversionEngine.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -14,7 +12,6 @@
 
 #include "RecordConverter.h"
 #include "core/KsException.h"
-#include "io/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/TempDir.h"
 
@@ -355,15 +352,6 @@ TEST_F(ConversionEngineTest, LineLongerThanTheLimitIsRefusedWithoutBeingHeld) {
     EXPECT_EQ(Run(options), "1 records of length 9");
 }
 
-TEST_F(ConversionEngineTest, FullDeviceGivesTheSystemsReason) {
-    WriteWholeFile(in, "H,H\na,b\nc,d\n");
-    ConversionOptions options = Options(true, true, 50);
-    options.outputFile = "/dev/full";
-    EXPECT_EQ(Run(options),
-              "Unable to write 106 bytes at offset 0 of file \"/dev/full\" -- No space left on "
-              "device (KsIO) [Close() of KsIO]");
-}
-
 TEST_F(ConversionEngineTest, FullDiskLeavesWholeRecordsAndTheReason) {
     std::string input = "H,H\n";
     std::string records;
@@ -407,33 +395,6 @@ TEST_F(ConversionEngineTest, FullDiskLeavesWholeRecordsAndTheReason) {
         }
         EXPECT_EQ(ReadWholeFile(out), records.substr(0, c.kept * 53)) << c.written;
     }
-}
-
-TEST_F(ConversionEngineTest, WriteFailureCutsTheOutputBackToWholeRecords) {
-    std::string input = "H,H\n";
-    for (int i = 0; i < 1000; ++i) {
-        input += "a,b\n";
-    }
-    WriteWholeFile(in, input);
-    // A process may write no more than 10000 bytes to a file: the write of the records
-    // stops short, as on a full disk, and fails with the system's "File too large".
-    const int status = kstest::RunInChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{10000, 10000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const std::string result = Run(Options(true, true, 50));
-        return result == "Only able to write 10000 bytes of 53000 bytes at offset 0 of file \"" +
-                             out + "\" -- File too large (KsIO) [Close() of KsIO]"
-                   ? 0
-                   : 1;
-    });
-    EXPECT_EQ(status, 0);
-    // 188 records of 53 bytes fit below the limit; the 189th was cut off.
-    std::string records;
-    for (int i = 0; i < 188; ++i) {
-        records += std::string(50, ' ') + "ab\n";
-    }
-    EXPECT_EQ(ReadWholeFile(out), records);
 }
 
 }  // namespace
