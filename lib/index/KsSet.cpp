@@ -43,13 +43,23 @@ void StoreNative(unsigned char* p, std::uint64_t value) {
     std::memcpy(p, &value, sizeof value);
 }
 
-// Big-endian blocks put the lowest record of the block in the most significant bit.
+// Big-endian blocks put the lowest record of the block in the most significant bit. The
+// searches and shifts load one block per step, so on little-endian hosts this is one load
+// and one swap rather than the byte loop of the general helper.
 std::uint64_t LoadBlock(const unsigned char* p) {
-    return KsByteOrder::LoadBig<std::uint64_t>(p);
+    if constexpr (std::endian::native == std::endian::little) {
+        return __builtin_bswap64(LoadNative(p));
+    } else {
+        return KsByteOrder::LoadBig<std::uint64_t>(p);
+    }
 }
 
 void StoreBlock(unsigned char* p, std::uint64_t value) {
-    KsByteOrder::StoreBig(p, value);
+    if constexpr (std::endian::native == std::endian::little) {
+        StoreNative(p, __builtin_bswap64(value));
+    } else {
+        KsByteOrder::StoreBig(p, value);
+    }
 }
 
 bool HasZeroByte(std::uint64_t v) {
@@ -258,6 +268,16 @@ void ShiftDownFrom(unsigned char* bits, std::int32_t position, std::int32_t byte
     }
     for (; i < byteCount; ++i) {
         bits[i] = static_cast<unsigned char>((bits[i] << 1) | (bits[i + 1] >> 7));
+    }
+}
+
+// bits[block] = combine(bits[block], sources[block]...) for the 8-byte blocks before `end`.
+// The pointers are locals, so the loop need not reload them after every store.
+template <class Combine, class... Sources>
+void CombineEachBlock(unsigned char* bits, std::size_t end, Combine combine,
+                      const Sources*... sources) {
+    for (std::size_t i = 0; i < end; i += 8) {
+        StoreNative(bits + i, combine(LoadNative(bits + i), LoadNative(sources + i)...));
     }
 }
 
@@ -516,11 +536,8 @@ void KsSet::CombineBlocks(Combine combine, const Others&... others) {
     Expand();
     (others.Expand(), ...);
     // Blocks 0 to byteCount_ / 8 cover the bitmap; the last one may reach into the slack.
-    std::size_t end = static_cast<std::size_t>(byteCount_ / 8 * 8 + 8);
-    unsigned char* bits = Bytes();
-    for (std::size_t i = 0; i < end; i += 8) {
-        StoreNative(bits + i, combine(LoadNative(bits + i), LoadNative(others.Bytes() + i)...));
-    }
+    CombineEachBlock(Bytes(), static_cast<std::size_t>(byteCount_ / 8 * 8 + 8), combine,
+                     static_cast<const unsigned char*>(others.Bytes())...);
 }
 
 void KsSet::AndSet(const KsSet& other) {
