@@ -382,12 +382,12 @@ KsSet& KsSet::operator=(const KsSet& other) {
 void KsSet::Init(std::int32_t lRecords) {
     KsCallpath("Init()", kClass, [&] {
         CheckSize(lRecords);
+        // A set is never left with fewer bytes than its records need.
+        bits_.ResizeChunk(static_cast<std::uint32_t>(ByteCountFor(lRecords) + kSlack), true, 0);
         recordCount_ = lRecords;
         byteCount_ = ByteCountFor(lRecords);
         selectedCount_ = 0;
         compressed_ = false;
-        // A set is never left with fewer bytes than its records need.
-        bits_.ResizeChunk(static_cast<std::uint32_t>(byteCount_ + kSlack), true, 0);
     });
 }
 
@@ -404,11 +404,9 @@ void KsSet::Copy(const KsSet& other) {
 std::int32_t KsSet::Reset(std::int32_t lRecords, bool bSelect) {
     return KsCallpath("Reset()", kClass, [&] {
         CheckSize(lRecords);
+        MakeRoom(ByteCountFor(lRecords));
         recordCount_ = lRecords;
         byteCount_ = ByteCountFor(lRecords);
-        if (bits_.GetChunkSize() < static_cast<std::uint32_t>(byteCount_ + kSlack)) {
-            bits_.ResizeChunk(static_cast<std::uint32_t>(byteCount_ + kSlack), false, 0);
-        }
         compressed_ = false;
         if (bSelect) {
             return AllRecords();
@@ -482,12 +480,10 @@ void KsSet::AddToSet(std::int32_t lRecord, bool bSelect) {
         CheckRoomFor(std::int64_t{recordCount_} + 1);
         CheckRecord(lRecord, recordCount_ + 1);
         Expand();
-        std::int32_t oldRecords = recordCount_++;
-        std::int32_t newBytes = ByteCountFor(recordCount_);
-        if (bits_.GetChunkSize() < static_cast<std::uint32_t>(newBytes + kSlack)) {
-            bits_.ResizeChunk(static_cast<std::uint32_t>(newBytes + kSlack), false, 0);
-        }
-        byteCount_ = newBytes;
+        std::int32_t oldRecords = recordCount_;
+        MakeRoom(ByteCountFor(oldRecords + 1));
+        recordCount_ = oldRecords + 1;
+        byteCount_ = ByteCountFor(recordCount_);
         if (lRecord <= oldRecords) {
             ShiftUpFrom(Bytes(), lRecord - 1, byteCount_);
         }
@@ -518,8 +514,8 @@ void KsSet::Truncate(std::int32_t lRecords) {
             return;
         }
         Expand();
+        bits_.Resize(ByteCountFor(lRecords) + kSlack);
         byteCount_ = ByteCountFor(lRecords);
-        bits_.Resize(byteCount_ + kSlack);
         if (byteCount_ > 0) {
             Bytes()[byteCount_ - 1] &= LastByteMask(lRecords);
         }
@@ -692,6 +688,12 @@ void KsSet::Read(KsInputStreamInterface& stream) {
         selectedCount_ = header.selected;
         compressed_ = true;
     });
+}
+
+void KsSet::MakeRoom(std::int32_t byteCount) {
+    if (bits_.GetChunkSize() < static_cast<std::uint32_t>(byteCount + kSlack)) {
+        bits_.ResizeChunk(static_cast<std::uint32_t>(byteCount + kSlack), false, 0);
+    }
 }
 
 void KsSet::CheckRecord(std::int32_t lRecord, std::int32_t lastValid) const {

@@ -91,6 +91,9 @@ public:
     void Read(KsInputStreamInterface& stream);
 
 private:
+    // Grows the chunk, zero-filled, to hold a bitmap of byteCount bytes and its slack;
+    // called before the counts change, so a failed growth leaves the set as it was.
+    void MakeRoom(std::int32_t byteCount);
     void CheckRecord(std::int32_t lRecord, std::int32_t lastValid) const;
     void CheckSameSize(const KsSet& other) const;
     void PrivateCompress() const;
