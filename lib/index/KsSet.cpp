@@ -43,23 +43,13 @@ void StoreNative(unsigned char* p, std::uint64_t value) {
     std::memcpy(p, &value, sizeof value);
 }
 
-// Big-endian blocks put the lowest record of the block in the most significant bit. The
-// searches and shifts load one block per step, so on little-endian hosts this is one load
-// and one swap rather than the byte loop of the general helper.
+// Big-endian blocks put the lowest record of the block in the most significant bit.
 std::uint64_t LoadBlock(const unsigned char* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return __builtin_bswap64(LoadNative(p));
-    } else {
-        return KsByteOrder::LoadBig<std::uint64_t>(p);
-    }
+    return KsByteOrder::LoadBig<std::uint64_t>(p);
 }
 
 void StoreBlock(unsigned char* p, std::uint64_t value) {
-    if constexpr (std::endian::native == std::endian::little) {
-        StoreNative(p, __builtin_bswap64(value));
-    } else {
-        KsByteOrder::StoreBig(p, value);
-    }
+    KsByteOrder::StoreBig(p, value);
 }
 
 bool HasZeroByte(std::uint64_t v) {
