@@ -21,10 +21,10 @@ struct TypeName {
 };
 
 constexpr TypeName kTypeNames[] = {
-    {'A', "KS_ALPHA_FLD"},    {'Y', "KS_BINARY_FLD"},   {'B', "KS_BLOB_FLD"},
-    {'D', "KS_DATE_FLD"},     {'T', "KS_TIME_FLD"},     {'@', "KS_STAMP_FLD"},
-    {'I', "KS_LONG_FLD"},     {'W', "KS_ULONG_FLD"},    {'S', "KS_SHORT_FLD"},
-    {'U', "KS_USHORT_FLD"},   {'N', "KS_NUMBER_FLD"},   {'L', "KS_BOOLEAN_FLD"},
+    {'A', "KS_ALPHA_FLD"},    {'Y', "KS_BINARY_FLD"}, {'B', "KS_BLOB_FLD"},
+    {'D', "KS_DATE_FLD"},     {'T', "KS_TIME_FLD"},   {'@', "KS_STAMP_FLD"},
+    {'I', "KS_LONG_FLD"},     {'W', "KS_ULONG_FLD"},  {'S', "KS_SHORT_FLD"},
+    {'U', "KS_USHORT_FLD"},   {'N', "KS_NUMBER_FLD"}, {'L', "KS_BOOLEAN_FLD"},
     {'$', "KS_CURRENCY_FLD"},
 };
 
@@ -199,14 +199,17 @@ const char* KsField::GetTypeCString(char letter) {
     });
 }
 
-KsFormatLib* KsField::GetProcessFormatLib() { return ProcessFormatLib(); }
+KsFormatLib* KsField::GetProcessFormatLib() {
+    return ProcessFormatLib();
+}
 
-void KsField::SetProcessFormatLib(KsFormatLib* library) { ProcessFormatLib() = library; }
+void KsField::SetProcessFormatLib(KsFormatLib* library) {
+    ProcessFormatLib() = library;
+}
 
 // ---- Reading and writing a structure section
 
-void KsField::Read(std::uint16_t number, KsIniSection& section,
-                   const FlagTypes* extraFlagTypes) {
+void KsField::Read(std::uint16_t number, KsIniSection& section, const FlagTypes* extraFlagTypes) {
     KsCallpath("Read()", kClassName, section.GetName(), [&] {
         ReadDefinition(number, section, extraFlagTypes);
         CheckType(section);

@@ -117,8 +117,8 @@ public:
     void SetOwnerFile(KsFile* file, KsFormatLib* fileFormatLib = nullptr);
     // Number, type and category; the length unless it is 0 or less, the precision unless
     // it is negative.
-    void SetAttributes(std::uint16_t number, char type, std::int16_t length,
-                       std::int16_t precision, std::int16_t category);
+    void SetAttributes(std::uint16_t number, char type, std::int16_t length, std::int16_t precision,
+                       std::int16_t category);
     void SetHidden(bool hidden);
     // The system word (Flags) or the user word (UserFlags), read or replaced as a whole.
     std::uint32_t GetFlags(bool system = true) const { return system ? flags_ : userFlags_; }

@@ -52,4 +52,6 @@ const KsFieldType* KsFieldType::Find(char letter) {
     return nullptr;
 }
 
-const KsVector<const KsFieldType*>& KsFieldType::GetAll() { return Descriptors(); }
+const KsVector<const KsFieldType*>& KsFieldType::GetAll() {
+    return Descriptors();
+}

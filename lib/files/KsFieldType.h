@@ -11,8 +11,8 @@
 
 class KsFieldType {
 public:
-    KsFieldType(bool numeric, char letter, const char* name, double lowerBound,
-                double upperBound, bool secondFlag);
+    KsFieldType(bool numeric, char letter, const char* name, double lowerBound, double upperBound,
+                bool secondFlag);
 
     // The bounds are value bounds (true) or length bounds (false).
     bool IsNumeric() const { return numeric_; }

@@ -35,8 +35,7 @@ KsVector<const KsFlagType*>& Registry() {
 
 }  // namespace
 
-KsFlagType::KsFlagType(const char* name, const char* description, std::uint32_t mask,
-                       bool system)
+KsFlagType::KsFlagType(const char* name, const char* description, std::uint32_t mask, bool system)
     : description_(description), name_(name), system_(system) {
     SetMask(mask);
 }
@@ -50,7 +49,9 @@ std::uint16_t KsFlagType::GetBitWidth() const {
     return static_cast<std::uint16_t>(std::bit_width(GetShiftedMask()));
 }
 
-const KsVector<const KsFlagType*>& KsFlagType::GetFieldFlagRegistry() { return Registry(); }
+const KsVector<const KsFlagType*>& KsFlagType::GetFieldFlagRegistry() {
+    return Registry();
+}
 
 void KsFlagType::RegisterFieldFlagType(const KsFlagType& flagType) {
     KsCallpath("RegisterFieldFlagType()", kClassName, [&] {
