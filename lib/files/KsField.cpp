@@ -247,7 +247,7 @@ void KsField::ReadDefinition(std::uint16_t number, KsIniSection& section,
 }
 
 void KsField::CheckType(const KsIniSection& section) const {
-    if (type_ == '\0' || FindTypeName(type_) == nullptr) {
+    if (FindTypeName(type_) == nullptr) {  // also a missing type
         KsException::Generate("Section \"%s\": Type \"%s\" is not a valid field type", kClassName,
                               ShownName(section).c_str(), RawValue(section, kKsFieldTypeKey));
     }
