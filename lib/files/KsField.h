@@ -83,7 +83,8 @@ public:
     // Applies a mapped field's own section after the definition of the field it is mapped
     // to was read: number, name, MappedTo, Hidden, Category, filter or format.
     virtual void ReadMappedField(std::uint16_t number, KsIniSection& section);
-    // Writes the field's keys into the section; keys the field no longer has are removed.
+    // Writes the field's keys into the section. Its own keys (not a former filter's) that
+    // it no longer has are removed, so that a section can be rewritten in place.
     virtual void Write(KsIniSection& section, const FlagTypes* extraFlagTypes = nullptr) const;
     KsField* Clone() const override;
     // Copies every attribute; the format by name, or as a clone when the source owns it,
