@@ -23,7 +23,8 @@
 // does not fit its attribute (a negative length, a byte offset past 16 bits, a flag value
 // wider than its flag type) fail with a KsException that names the section.
 //
-// Formats are looked up by name in the format library of the field's file or, for a field
+// Formats are looked up by name and type letter (by name alone for a field whose flags
+// have NonNativeDataSource) in the format library of the field's file or, for a field
 // without one, in the process-wide library of fields (the values layer's default library
 // unless an application sets another). The format found is held, not owned; a format set
 // as an object is owned as a clone.
