@@ -62,14 +62,14 @@ constexpr const char* kGolden =
 TEST(KsField, StructureSectionsReadAndWriteBackEveryKey) {
     RegisteredLevel level;
     KsPointerVector<KsFlagType> extra;
-    extra.push_back(new KsFlagType("Export", "", 0x01, false));
+    extra.Add(std::make_unique<KsFlagType>("Export", "", 0x01, false));
     kstest::TempDir dir;
     kstest::WriteWholeFile(dir.File("table.kss"), kGolden);
     KsIniFile in(dir.File("table.kss").c_str(), true);
     KsField amount, born, paid;
-    amount.Read(0, *in.GetSection("Field1"), &extra);
-    born.Read(1, *in.GetSection("Field2"), &extra);
-    paid.Read(0, *in.GetSection("Field1"), &extra);
+    amount.Read(0, *in.GetSection("Field1"), &extra.GetPointers());
+    born.Read(1, *in.GetSection("Field2"), &extra.GetPointers());
+    paid.Read(0, *in.GetSection("Field1"), &extra.GetPointers());
     paid.ReadMappedField(2, *in.GetSection("Field3"));
     EXPECT_EQ(0x129u, amount.GetFlags());
     EXPECT_EQ(0x60u, amount.GetFlags(false));
@@ -79,9 +79,9 @@ TEST(KsField, StructureSectionsReadAndWriteBackEveryKey) {
     EXPECT_STREQ("", paid.GetDescription());
     EXPECT_TRUE(paid.IsHidden());
     EXPECT_EQ(Written(amount), Written(KsField(amount)));
-    EXPECT_EQ(kGolden, Written(amount, KsIniSection("Field1"), &extra) +
-                           Written(born, KsIniSection("Field2"), &extra) +
-                           Written(paid, KsIniSection("Field3"), &extra));
+    EXPECT_EQ(kGolden, Written(amount, KsIniSection("Field1"), &extra.GetPointers()) +
+                           Written(born, KsIniSection("Field2"), &extra.GetPointers()) +
+                           Written(paid, KsIniSection("Field3"), &extra.GetPointers()));
     KsIniSection own = SectionOf("MappedTo=Amount\nHidden=no\nFormat=");
     paid.ReadMappedField(2, own);  // Category stays: the section has none
     EXPECT_FALSE(paid.IsHidden());
