@@ -54,6 +54,17 @@ int WaitFor(pid_t pid, int seconds) {
     return -1;  // hung
 }
 
+// Replaces this (child) process with mtconvert run on `args`.
+[[noreturn]] void ExecMtconvert(const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(MTCONVERT, argv.data());
+    _exit(127);
+}
+
 class MtconvertTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
@@ -73,13 +84,7 @@ protected:
             dup2(input, 0);
             dup2(output, 1);
             dup2(error, 2);
-            std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
-            for (const std::string& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(MTCONVERT, argv.data());
-            _exit(127);
+            ExecMtconvert(args);
         }
         Outcome outcome;
         outcome.status = WaitFor(pid, 20);
@@ -255,13 +260,7 @@ int RunOnTinyFileSystem(const std::string& mountPoint, const std::vector<std::st
         pid_t converter = fork();
         if (converter == 0) {
             dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
-            for (const std::string& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(MTCONVERT, argv.data());
-            _exit(127);
+            ExecMtconvert(args);
         }
         int status = WaitFor(converter, 20);
         WriteWholeFile(copy, ReadWholeFile(mountPoint + "/out.txt"));
@@ -334,9 +333,7 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
         int error = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(error, 1);
         dup2(error, 2);
-        execl(MTCONVERT, MTCONVERT, "--no-header-field", fifo.c_str(), out.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
+        ExecMtconvert({"--no-header-field", fifo, out});
     }
     int writer = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
