@@ -113,12 +113,14 @@ TEST_F(MainWindow, BrowseDialogsStartFromTheNameOrTheFolderLastUsedForTheBox) {
                                  "overwrite"}));
 }
 
-// Drags `mime` over the box and drops it there, as the file manager does.
-void Drop(QLineEdit* box, QMimeData& mime) {
+// Drags `mime` over the box and drops it there, as the file manager does; true when the
+// box took the drag.
+bool Drop(QLineEdit* box, QMimeData& mime) {
     QDragEnterEvent enter(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(box, &enter);
     QDropEvent drop(QPointF(box->rect().center()), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(box, &drop);
+    return enter.isAccepted() && drop.isAccepted();
 }
 
 TEST_F(MainWindow, FileDroppedOnABoxIsTakenAsIfChosenInItsDialog) {
@@ -132,7 +134,7 @@ TEST_F(MainWindow, FileDroppedOnABoxIsTakenAsIfChosenInItsDialog) {
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QString::fromStdString(file)),
                    QUrl::fromLocalFile(QStringLiteral("/other.csv"))});
-    Drop(Edit("edtInputFile"), files);
+    EXPECT_TRUE(Drop(Edit("edtInputFile"), files));
     EXPECT_EQ(Edit("edtInputFile")->text().toStdString(), file);
     EXPECT_TRUE(ClosingAsks());
     Edit("edtInputFile")->clear();
