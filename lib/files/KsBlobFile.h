@@ -23,9 +23,11 @@
 // What this class adds to reading and freeing, and why:
 // - AddBlob and RewriteBlob keep the new bytes in memory (the in-memory state), so that a
 //   blob added and dropped again within a session costs no I/O. They are stored when more
-//   than the memory blob limit (1 MiB unless set) waits, and before the table is written. Storing
-//   takes the front of the first free extent that is large enough (first fit, in offset order),
-//   else space at the end of the data area. New blobs take the lowest unused descriptor number.
+//   than the memory blob limit (1 MiB unless set) waits, and before the table is written.
+//   Storing takes the front of the first free extent that is large enough (first fit, in
+//   offset order), else space at the end of the data area. An empty blob takes no space (it
+//   points at offset 4), and freeing it gives no free extent. New blobs take the lowest
+//   unused descriptor number, else a new one.
 // - A reference count that falls below 1 frees its blob at once, unless freeing is delayed
 //   (a transaction may still restore the reference); ClearDelayedFree and Close free those.
 // - Closing is safe against a failure half-way (disk full, a crash): the state on disk (the
