@@ -232,6 +232,7 @@ TEST_F(KsBlobFileTest, AddedBlobsAreStoredOnCloseAndTheirReferencesCounted) {
     file.SetDelayedFree();
     EXPECT_EQ(file.ChangeReferenceCount(3, -1), 0);
     file.WriteDescriptors();  // keeps blobs without references while freeing is delayed
+    EXPECT_FALSE(file.IsDirty());
     EXPECT_EQ(Get(file, 3), "three");
     EXPECT_EQ(file.ChangeReferenceCount(3, 1), 1);
     EXPECT_EQ(file.ChangeReferenceCount(3, -1), 0);
