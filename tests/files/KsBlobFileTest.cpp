@@ -2,230 +2,229 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "BlobFileBytes.h"
+#include "core/KsByteOrder.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using kstest::BlobFileBytes;
-using kstest::BrokenBlobFileRule;
 using kstest::CaughtError;
 using kstest::MessageOf;
 using kstest::ReadWholeFile;
-using kstest::Words;
 using kstest::WriteWholeFile;
+
+struct Record {
+    std::int32_t link, offset, length, space;
+};
+
+std::string Words(std::initializer_list<std::int32_t> words) {
+    std::string bytes;
+    for (std::int32_t word : words) {
+        char out[4];
+        KsByteOrder::StoreLittle(out, word);
+        bytes.append(out, 4);
+    }
+    return bytes;
+}
+
+// A blob file whose data area holds `data` and whose table follows it.
+std::string FileOf(const std::string& data, std::int32_t freeHead, std::int32_t unusedHead,
+                   const std::vector<Record>& records) {
+    std::string bytes = Words({static_cast<std::int32_t>(4 + data.size())}) + data +
+                        Words({freeHead, unusedHead, static_cast<std::int32_t>(records.size())});
+    for (const Record& r : records) {
+        bytes += Words({r.link, r.offset, r.length, r.space});
+    }
+    return bytes;
+}
+
+// 'a', 'b', 'c', ... repeating.
+std::string Letters(std::size_t size) {
+    std::string data;
+    for (std::size_t i = 0; i < size; ++i) {
+        data += static_cast<char>('a' + i % 26);
+    }
+    return data;
+}
+
+std::string Get(KsBlobFile& file, std::int32_t number) {
+    KsBlob blob;
+    file.GetBlob(number, blob);
+    return std::string(blob.GetData() ? blob.GetData() : "", blob.GetSize());
+}
+
+std::int32_t Add(KsBlobFile& file, const std::string& bytes) {
+    return file.AddBlob(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+// Opening checks the states, the lists and that no extents overlap; this checks the rest:
+// the table ends the file, the extents cover the data area whole (nothing is lost, no free
+// extent reaches D) and the last descriptor is in use.
+void ExpectTidy(const std::string& path) {
+    KsBlobFile file(path.c_str(), IO_READ);
+    std::int64_t d = file.GetDescriptorOffset(), n = file.GetDescriptorCount(), covered = 0;
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const KsBlobDescriptor& descriptor = file.GetDescriptor(i);
+        covered += descriptor.offset >= 0 ? descriptor.space : 0;
+        EXPECT_TRUE(!descriptor.IsFreeExtent() || descriptor.End() < d) << i;
+        EXPECT_TRUE(i < n || !descriptor.IsUnused());
+    }
+    EXPECT_EQ(covered, d - 4);
+    std::size_t size = ReadWholeFile(path).size();
+    EXPECT_TRUE(size == 0 || static_cast<std::int64_t>(size) == d + 12 + 16 * n) << size;
+}
 
 class KsBlobFileTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
-    std::string table = dir.File("table.dat");
     std::string path = dir.File("table.ksb");
-
-    // Bytes 4, 5, 6, ... of a data area: 'a', 'b', 'c', ... repeating.
-    static std::string Data(std::size_t size) {
-        std::string data;
-        for (std::size_t i = 0; i < size; ++i) {
-            data += static_cast<char>('a' + i % 26);
-        }
-        return data;
-    }
-    static std::string Get(KsBlobFile& file, std::int32_t number) {
-        KsBlob blob;
-        file.GetBlob(number, blob);
-        EXPECT_EQ(blob.Tell(), 0);
-        return std::string(blob.GetData() ? blob.GetData() : "", blob.GetSize());
-    }
-    static std::int32_t Add(KsBlobFile& file, const std::string& bytes) {
-        return file.AddBlob(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    }
 };
 
 TEST_F(KsBlobFileTest, AMissingFileIsCreatedBesideTheTableAndStaysEmptyWithoutChanges) {
-    {
-        KsBlobFile file(table.c_str(), IO_READ);
-        EXPECT_EQ(std::string(file.GetFileName()), path);
-        EXPECT_EQ(file.GetDescriptorOffset(), 4);
-        EXPECT_EQ(file.GetDescriptorCount(), 0);
-        EXPECT_EQ(file.GetFreeListHead(), -1);
-        EXPECT_EQ(file.GetUnusedListHead(), -1);
-    }
+    KsBlobFile file(dir.File("table.dat").c_str(), IO_READ);
+    EXPECT_EQ(file.GetFileName(), path);
+    EXPECT_EQ(file.GetDescriptorOffset(), 4);
+    EXPECT_EQ(file.GetDescriptorCount() + file.GetFreeListHead() + file.GetUnusedListHead(), -2);
+    file.Close();
     EXPECT_EQ(ReadWholeFile(path), "");
-    KsBlobFile file(path.c_str(), IO_READ | IO_WRITE);
+    file.Open(path.c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(file.GetDescriptorCount(), 0);
-    // A blob added and dropped again leaves the empty table of 16 bytes.
+    // A blob added and dropped again leaves the empty table.
     file.ChangeReferenceCount(Add(file, "gone"), -1);
     file.Close();
-    EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(ReadWholeFile(path), Words({4, -1, -1, 0}));
 }
 
 TEST_F(KsBlobFileTest, ABlobThatReachesTheTableGivesItsSpaceBackOnClose) {
-    std::string data = Data(36);
-    WriteWholeFile(path, BlobFileBytes(data, -1, -1, {{1, 4, 10, 16}, {0, 20, 5, 20}}));
-    KsBlobFile file(table.c_str(), IO_READ | IO_WRITE);
-    EXPECT_EQ(file.GetDescriptorOffset(), 40);
+    std::string data = Letters(36);
+    WriteWholeFile(path, FileOf(data, -1, -1, {{1, 4, 10, 16}, {0, 20, 5, 20}}));
+    KsBlobFile file(path.c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(Get(file, 1), data.substr(0, 10));
     EXPECT_EQ(Get(file, 2), data.substr(16, 5));
     for (std::int32_t number : {0, 3}) {
         auto error = CaughtError<KsBlobNumberOutOfRange>([&] { Get(file, number); });
-        EXPECT_EQ(std::string(error.GetErrorMessage()),
-                  "BLOB " + std::to_string(number) + " is out of range [1, 2] of blob file \"" +
-                      path + "\"");
-        EXPECT_STREQ(error.GetCallpath(), ("GetBlob() of KsBlobFile (" + path + ")").c_str());
+        EXPECT_EQ(error.GetErrorMessage(), "BLOB " + std::to_string(number) +
+                                               " is out of range [1, 2] of blob file \"" + path +
+                                               "\"");
+        EXPECT_EQ(error.GetCallpath(), "GetBlob() of KsBlobFile (" + path + ")");
     }
     EXPECT_THROW(file.FreeDescriptor(3), std::out_of_range);
-
     file.FreeAbandonedBlobs();
     EXPECT_EQ(file.GetDescriptorOffset(), 20);
-    EXPECT_EQ(file.GetDescriptorCount(), 1);
     file.Close();
     EXPECT_EQ(ReadWholeFile(path),
               Words({20}) + data.substr(0, 16) + Words({-1, -1, 1, 1, 4, 10, 16}));
-    EXPECT_EQ(ReadWholeFile(path).size(), 48u);
 }
 
 TEST_F(KsBlobFileTest, FreeingMergesWithBothNeighboursAndListsTheAbsorbedDescriptors) {
     // Free 1 [14,24), blob 2 [4,14), free 3 [34,44), blob 4 [24,34), unused 5, blob 6 [44,54).
-    std::string data = Data(50);
-    std::string before = BlobFileBytes(data, 1, 5,
-                                       {{3, 14, -1, 10},
-                                        {1, 4, 10, 10},
-                                        {-1, 34, -1, 10},
-                                        {1, 24, 10, 10},
-                                        {-1, -1, -1, -1},
-                                        {1, 44, 10, 10}});
+    std::string data = Letters(50);
+    std::string before = FileOf(data, 1, 5,
+                                {{3, 14, -1, 10},
+                                 {1, 4, 10, 10},
+                                 {-1, 34, -1, 10},
+                                 {1, 24, 10, 10},
+                                 {-1, -1, -1, -1},
+                                 {1, 44, 10, 10}});
     WriteWholeFile(path, before);
-    {
-        KsBlobFile file(path.c_str(), 3);
-        // Descriptors without a blob cannot be read or freed, and nothing changes.
-        for (std::int32_t number : {1, 5}) {
-            std::string message = "BLOB " + std::to_string(number) + " is not in use.";
-            EXPECT_EQ(MessageOf([&] { Get(file, number); }), message);
-            KsException error = CaughtError([&] { file.FreeDescriptor(number); });
-            EXPECT_EQ(error.GetErrorMessage(), message);
-            EXPECT_STREQ(error.GetClassName(), "KsBlobFile");
-            EXPECT_STREQ(error.GetCallpath(),
-                         ("FreeDescriptor() of KsBlobFile (" + path + ")").c_str());
-        }
-        EXPECT_FALSE(file.IsDirty());
+    KsBlobFile file(path.c_str(), 3);
+    // Descriptors without a blob can be neither read nor freed.
+    for (std::int32_t number : {1, 5}) {
+        std::string message = "BLOB " + std::to_string(number) + " is not in use.";
+        EXPECT_EQ(MessageOf([&] { Get(file, number); }), message);
+        KsException error = CaughtError([&] { file.FreeDescriptor(number); });
+        EXPECT_EQ(error.GetErrorMessage(), message);
+        EXPECT_EQ(error.GetCallpath(), "FreeDescriptor() of KsBlobFile (" + path + ")");
     }
+    file.Close();
     EXPECT_EQ(ReadWholeFile(path), before);
 
-    KsBlobFile file(path.c_str(), 3);
+    file.Open(path.c_str(), 3);
     file.FreeDescriptor(4);
-    EXPECT_EQ(file.GetFreeListHead(), 1);
-    EXPECT_EQ(file.GetUnusedListHead(), 3);
     file.Close();
-    EXPECT_EQ(ReadWholeFile(path), BlobFileBytes(data, 1, 3,
-                                                 {{-1, 14, -1, 30},
-                                                  {1, 4, 10, 10},
-                                                  {4, -1, -1, -1},
-                                                  {5, -1, -1, -1},
-                                                  {-1, -1, -1, -1},
-                                                  {1, 44, 10, 10}}));
-}
-
-TEST_F(KsBlobFileTest, TheFirstExtentFreedBecomesTheHeadOfTheFreeList) {
-    WriteWholeFile(
-        path, BlobFileBytes(Data(26), -1, -1, {{1, 4, 6, 6}, {1, 10, 10, 10}, {1, 20, 10, 10}}));
-    KsBlobFile file(path.c_str(), 3);
-    file.FreeDescriptor(1);
-    EXPECT_EQ(file.GetFreeListHead(), 1);
-    const KsBlobDescriptor& freed = file.GetDescriptor(1);
-    EXPECT_EQ(std::vector<std::int32_t>({freed.link, freed.offset, freed.length, freed.space}),
-              std::vector<std::int32_t>({-1, 4, -1, 6}));
-    file.FreeDescriptor(3);
-    EXPECT_EQ(file.GetDescriptorOffset(), 20);
-    EXPECT_EQ(file.GetDescriptorCount(), 2);
-    file.Close();
-    EXPECT_EQ(BrokenBlobFileRule(ReadWholeFile(path)), "");
+    EXPECT_EQ(ReadWholeFile(path), FileOf(data, 1, 3,
+                                          {{-1, 14, -1, 30},
+                                           {1, 4, 10, 10},
+                                           {4, -1, -1, -1},
+                                           {5, -1, -1, -1},
+                                           {-1, -1, -1, -1},
+                                           {1, 44, 10, 10}}));
 }
 
 TEST_F(KsBlobFileTest, CorruptFilesAreRefusedWithTheFileAndTheFault) {
-    struct Case {
-        std::string bytes;
-        std::string fault;
-    };
-    std::string ten = Data(10);
-    std::vector<Case> cases = {
+    std::string ten = Letters(10);
+    std::vector<std::pair<std::string, std::string>> cases = {
         {"abc", "it has 3 bytes, fewer than the 16 of an empty table"},
         {Words({2, -1, -1, 0}), "its descriptor table offset 2 lies outside its 16 bytes"},
         {Words({8, -1, -1, 0}), "its descriptor table offset 8 lies outside its 16 bytes"},
         {Words({4, -1, -1, -1}), "-1 descriptors at offset 4 do not fit in its 16 bytes"},
-        {Words({4, -1, -1, 0x7FFFFFFF}),
+        {Words({4, -1, -1, INT32_MAX}),
          "2147483647 descriptors at offset 4 do not fit in its 16 bytes"},
-        {BlobFileBytes(ten, -1, -1, {{1, 4, 10, 9}}),
+        {FileOf(ten, -1, -1, {{1, 4, 10, 9}}),
          "descriptor 1 (link 1, offset 4, length 10, space 9) is in no valid state"},
-        {BlobFileBytes(ten, -1, -1, {{1, 2, 10, 10}}),
+        {FileOf(ten, -1, -1, {{1, 2, 10, 10}}),
          "descriptor 1 (link 1, offset 2, length 10, space 10) is in no valid state"},
-        {BlobFileBytes(ten, -1, -1, {{1, 6, 10, 10}}),
+        {FileOf(ten, -1, -1, {{1, 6, 10, 10}}),
          "descriptor 1 (link 1, offset 6, length 10, space 10) is in no valid state"},
-        {BlobFileBytes(ten, -1, -1, {{1, 4, 10, 10}, {-1, 4, -2, 3}}),
+        {FileOf(ten, -1, -1, {{1, 4, 10, 10}, {-1, 4, -2, 3}}),
          "descriptor 2 (link -1, offset 4, length -2, space 3) is in no valid state"},
-        {BlobFileBytes(ten, -1, -1, {{1, 4, 10, 10}, {-1, -1, -1, 0}}),
+        {FileOf(ten, -1, -1, {{1, 4, 10, 10}, {-1, -1, -1, 0}}),
          "descriptor 2 (link -1, offset -1, length -1, space 0) is in no valid state"},
-        {BlobFileBytes(ten, -1, -1, {{1, 4, 4, 4}, {1, 6, 2, 2}}),
+        {FileOf(ten, -1, -1, {{1, 4, 4, 4}, {1, 6, 2, 2}}),
          "the extents of descriptors 1 and 2 overlap"},
-        {BlobFileBytes(ten, 3, -1, {{1, 4, 4, 4}}),
-         "its free list links to descriptor 3, outside 1 to 1"},
-        {BlobFileBytes(ten, 2, -1, {{1, 4, 2, 2}, {3, 6, -1, 2}, {2, 9, -1, 2}}),
+        {FileOf(ten, 3, -1, {{1, 4, 4, 4}}), "its free list links to descriptor 3, outside 1 to 1"},
+        {FileOf(ten, 2, -1, {{1, 4, 2, 2}, {3, 6, -1, 2}, {2, 9, -1, 2}}),
          "its free list goes back or touches at descriptor 2"},
-        {BlobFileBytes(ten, 1, -1, {{2, 4, -1, 2}, {-1, 6, -1, 2}, {1, 8, 6, 6}}),
+        {FileOf(ten, 1, -1, {{2, 4, -1, 2}, {-1, 6, -1, 2}, {1, 8, 6, 6}}),
          "its free list goes back or touches at descriptor 2"},
-        {BlobFileBytes(ten, 1, -1, {{-1, -1, -1, -1}, {1, 4, 10, 10}}),
+        {FileOf(ten, 1, -1, {{-1, -1, -1, -1}, {1, 4, 10, 10}}),
          "its free list holds descriptor 1, which has no extent"},
-        {BlobFileBytes(ten, -1, -1, {{1, 4, 2, 2}, {-1, 6, -1, 8}}),
+        {FileOf(ten, -1, -1, {{1, 4, 2, 2}, {-1, 6, -1, 8}}),
          "1 free extents are not on its free list"},
-        {BlobFileBytes(ten, -1, 1, {{1, -1, -1, -1}, {1, 4, 10, 10}}),
+        {FileOf(ten, -1, 1, {{1, -1, -1, -1}, {1, 4, 10, 10}}),
          "its unused list links to descriptor 1 after 1, out of order or outside 1 to 2"},
-        {BlobFileBytes(ten, -1, 2, {{1, 4, 10, 10}, {-1, -1, -1, -1}, {-1, -1, -1, -1}}),
+        {FileOf(ten, -1, 2, {{1, 4, 10, 10}, {-1, -1, -1, -1}, {-1, -1, -1, -1}}),
          "1 unused descriptors are not on its unused list"},
-        {BlobFileBytes(ten, 1, 1, {{-1, 4, -1, 10}}),
+        {FileOf(ten, 1, 1, {{-1, 4, -1, 10}}),
          "its unused list holds descriptor 1, which has an extent"},
     };
-    for (const Case& c : cases) {
-        WriteWholeFile(path, c.bytes);
-        KsBlobFile* opened = nullptr;
-        KsException error =
-            CaughtError([&] { opened = new KsBlobFile(path.c_str(), IO_READ | IO_WRITE); });
-        EXPECT_EQ(opened, nullptr);
-        delete opened;
-        EXPECT_EQ(error.GetErrorMessage(), "Blob file \"" + path + "\" is corrupt: " + c.fault);
-        EXPECT_STREQ(error.GetCallpath(),
-                     ("Open() of KsBlobFile (" + path + ")\r\nConstructor of KsBlobFile").c_str());
-        EXPECT_EQ(ReadWholeFile(path), c.bytes) << c.fault;
+    KsBlobFile file(path.c_str(), IO_READ);
+    for (const auto& [bytes, fault] : cases) {
+        WriteWholeFile(path, bytes);
+        KsException error = CaughtError([&] { file.Open(path.c_str(), 3); });
+        EXPECT_EQ(error.GetErrorMessage(), "Blob file \"" + path + "\" is corrupt: " + fault);
+        EXPECT_EQ(error.GetCallpath(), "Open() of KsBlobFile (" + path + ")");
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_EQ(ReadWholeFile(path), bytes) << fault;
     }
     // A blob on a list is the corruption the lists themselves report.
-    WriteWholeFile(path, BlobFileBytes(ten, 1, -1, {{1, 4, 10, 10}}));
-    KsException error = CaughtError([&] { KsBlobFile file(path.c_str(), IO_READ); });
+    WriteWholeFile(path, FileOf(ten, 1, -1, {{1, 4, 10, 10}}));
+    KsException error = CaughtError([&] { KsBlobFile opened(path.c_str(), IO_READ); });
     EXPECT_STREQ(error.GetErrorMessage(),
                  "Attempt to link allocated KsBlobDescriptor into KsBlobFile free/unused list.");
     EXPECT_STREQ(error.GetClassName(), "KsBlobDescriptor");
 }
 
 TEST_F(KsBlobFileTest, AddedBlobsAreStoredOnCloseAndTheirReferencesCounted) {
-    {
-        KsBlobFile file(path.c_str(), 3);
-        EXPECT_EQ(Add(file, "one"), 1);
-        EXPECT_EQ(Add(file, ""), 2);
-        EXPECT_EQ(Add(file, "three"), 3);
-        EXPECT_EQ(file.GetDescriptor(3).offset, -1);  // still in memory
-        EXPECT_EQ(Get(file, 3), "three");
-    }
-    // The empty file first became an empty table of its own (its 12 bytes are free now), so
-    // that it stayed valid until the switch.
-    std::string empty = Words({-1, -1, 0});
+    KsBlobFile file(path.c_str(), 3);
+    EXPECT_EQ(Add(file, "one"), 1);
+    EXPECT_EQ(Add(file, ""), 2);
+    EXPECT_EQ(Add(file, "three"), 3);
+    EXPECT_EQ(file.GetDescriptor(3).offset, -1);  // still in memory
+    EXPECT_EQ(Get(file, 3), "three");
+    file.Close();
+    // The empty file first became an empty table of its own, which stayed valid until the
+    // switch; its 12 bytes are now free (descriptor 4). The empty blob points at offset 4.
     EXPECT_EQ(ReadWholeFile(path),
-              Words({24}) + empty + "onethree" +
+              Words({24, -1, -1, 0}) + "onethree" +
                   Words({4, -1, 4, 1, 16, 3, 3, 1, 4, 0, 0, 1, 19, 5, 5, -1, 4, -1, 12}));
 
-    KsBlobFile file(path.c_str(), 3);
+    file.Open(path.c_str(), 3);
     EXPECT_EQ(file.ChangeReferenceCount(1, 1), 2);
     EXPECT_EQ(file.ChangeReferenceCount(1, -2), 0);
     EXPECT_EQ(MessageOf([&] { Get(file, 1); }), "BLOB 1 is not in use.");
@@ -234,14 +233,11 @@ TEST_F(KsBlobFileTest, AddedBlobsAreStoredOnCloseAndTheirReferencesCounted) {
     file.WriteDescriptors();  // keeps blobs without references while freeing is delayed
     EXPECT_FALSE(file.IsDirty());
     EXPECT_EQ(Get(file, 3), "three");
-    EXPECT_EQ(file.ChangeReferenceCount(3, 1), 1);
-    EXPECT_EQ(file.ChangeReferenceCount(3, -1), 0);
+    EXPECT_EQ(file.ChangeReferenceCount(3, 1) + file.ChangeReferenceCount(3, -1), 1);
     file.ClearDelayedFree();
-    EXPECT_FALSE(file.IsDelayedFree());
-    // Descriptor 3 went back to the unused list and, last in the table, was trimmed.
+    // Descriptor 3 went to the unused list and, last in the table, was trimmed.
     EXPECT_EQ(MessageOf([&] { Get(file, 3); }),
               "BLOB 3 is out of range [1, 2] of blob file \"" + path + "\"");
-    EXPECT_EQ(file.GetDescriptorCount(), 2);
     EXPECT_EQ(file.GetDescriptorOffset(), 4);
     EXPECT_EQ(MessageOf([&] { file.ChangeReferenceCount(2, INT32_MAX); }),
               "Reference count 1 of BLOB 2 cannot change by 2147483647");
@@ -251,22 +247,19 @@ TEST_F(KsBlobFileTest, AddedBlobsAreStoredOnCloseAndTheirReferencesCounted) {
 }
 
 TEST_F(KsBlobFileTest, RewritingKeepsTheNumberAndReadOnlyFilesRefuseChanges) {
-    {
-        KsBlobFile file(path.c_str(), 3);
-        Add(file, "short");
-        Add(file, "other");
-        file.Close();
-        file.Open(path.c_str(), 3);
-        file.RewriteBlob(1, "much longer", 11);
-        EXPECT_EQ(Get(file, 1), "much longer");
-        file.RewriteBlob(1, "longest of all", 14);
-        EXPECT_EQ(file.ChangeReferenceCount(1, 0), 1);
-    }
+    KsBlobFile file(path.c_str(), 3);
+    Add(file, "short");
+    Add(file, "other");
+    file.Close();
+    file.Open(path.c_str(), 3);
+    file.RewriteBlob(1, "much longer", 11);
+    EXPECT_EQ(Get(file, 1), "much longer");
+    file.RewriteBlob(1, "longest of all", 14);
+    file.Close();
+    ExpectTidy(path);
     std::string written = ReadWholeFile(path);
-    EXPECT_EQ(BrokenBlobFileRule(written), "");
-    KsBlobFile file(path.c_str(), IO_READ);
-    EXPECT_EQ(Get(file, 1), "longest of all");
-    EXPECT_EQ(Get(file, 2), "other");
+    file.Open(path.c_str(), IO_READ);
+    EXPECT_EQ(Get(file, 1) + Get(file, 2), "longest of allother");
     std::string readOnly = "Blob file \"" + path + "\" is open for reading only";
     EXPECT_EQ(MessageOf([&] { Add(file, "x"); }), readOnly);
     EXPECT_EQ(MessageOf([&] { file.RewriteBlob(1, "x", 1); }), readOnly);
@@ -276,43 +269,122 @@ TEST_F(KsBlobFileTest, RewritingKeepsTheNumberAndReadOnlyFilesRefuseChanges) {
     EXPECT_EQ(ReadWholeFile(path), written);
 }
 
-TEST_F(KsBlobFileTest, SpaceTheFileStillUsesIsReusedOnlyAfterTheClose) {
-    // Blobs 1 [4,14), 2 [14,24), 3 [24,34); the table at 34 ends at 94.
-    WriteWholeFile(
-        path, BlobFileBytes(Data(30), -1, -1, {{1, 4, 10, 10}, {1, 14, 10, 10}, {1, 24, 10, 10}}));
-    {
-        KsBlobFile file(path.c_str(), 3);
-        file.SetMemoryBlobLimit(0);
-        file.FreeDescriptor(2);
-        std::int32_t added = Add(file, "12345678");
-        EXPECT_EQ(file.GetDescriptor(added).offset, 94);  // after the table on disk
-    }
-    EXPECT_EQ(BrokenBlobFileRule(ReadWholeFile(path)), "");
+TEST_F(KsBlobFileTest, FreedSpaceLeadsTheFreeListAndIsReusedOnlyAfterTheClose) {
+    // Blobs 1 [4,14), 2 [14,24), 3 [24,34), 4 [34,44); the table at 44 ends at 120.
+    WriteWholeFile(path,
+                   FileOf(Letters(40), -1, -1,
+                          {{1, 4, 10, 10}, {1, 14, 10, 10}, {1, 24, 10, 10}, {1, 34, 10, 10}}));
     KsBlobFile file(path.c_str(), 3);
     file.SetMemoryBlobLimit(0);
+    file.FreeDescriptor(3);
+    file.FreeDescriptor(1);
+    EXPECT_EQ(file.GetFreeListHead(), 1);
+    EXPECT_EQ(file.GetDescriptor(1).link, 3);
+    EXPECT_EQ(file.GetDescriptor(Add(file, "12345678")).offset, 120);  // after the old table
+    file.Close();
+    ExpectTidy(path);
+    file.Open(path.c_str(), 3);
+    file.SetMemoryBlobLimit(0);
     std::int32_t added = Add(file, "abcdefgh");
-    EXPECT_EQ(file.GetDescriptor(added).offset, 14);  // first fit, now that it is free on disk
+    EXPECT_EQ(file.GetDescriptor(added).offset, 4);  // first fit, now that it is free on disk
     EXPECT_EQ(Get(file, added), "abcdefgh");
 }
 
 TEST_F(KsBlobFileTest, AWritableOpenGivesBackSpaceAfterTheLastBlob) {
-    std::string ten = Data(10);
+    std::string ten = Letters(10);
     // Unused space before the table, as a close interrupted between its switches leaves it;
     // and a free extent that reaches the table.
-    std::vector<std::string> files = {
-        Words({40}) + ten + std::string(26, 'x') + Words({-1, -1, 1, 1, 4, 10, 10}),
-        BlobFileBytes(ten + std::string(26, 'x'), 2, -1, {{1, 4, 10, 10}, {-1, 14, -1, 26}}),
-    };
-    for (const std::string& bytes : files) {
+    for (const std::string& bytes :
+         {Words({40}) + ten + std::string(26, 'x') + Words({-1, -1, 1, 1, 4, 10, 10}),
+          FileOf(ten + std::string(26, 'x'), 2, -1, {{1, 4, 10, 10}, {-1, 14, -1, 26}})}) {
         WriteWholeFile(path, bytes);
         KsBlobFile(path.c_str(), IO_READ).Close();
         EXPECT_EQ(ReadWholeFile(path), bytes);
         KsBlobFile file(path.c_str(), 3);
-        EXPECT_EQ(file.GetDescriptorOffset(), 14);
         EXPECT_EQ(Get(file, 1), ten);
         file.Close();
-        EXPECT_EQ(ReadWholeFile(path), BlobFileBytes(ten, -1, -1, {{1, 4, 10, 10}}));
+        EXPECT_EQ(ReadWholeFile(path), FileOf(ten, -1, -1, {{1, 4, 10, 10}}));
     }
+}
+
+// Thousands of random adds, reference changes, rewrites, frees, closes and reopens against
+// a plain map; after every close the file is tidy and every live blob reads back.
+TEST_F(KsBlobFileTest, RandomChangesMatchAPlainMap) {
+    std::mt19937 random(1);
+    auto next = [&](std::size_t bound) { return static_cast<std::int32_t>(random() % bound); };
+    auto bytes = [&] {
+        std::int32_t kind = next(20);
+        std::string b(static_cast<std::size_t>(kind < 14   ? next(65)
+                                               : kind < 19 ? next(999)
+                                                           : 6000),
+                      '\0');
+        for (char& c : b) {
+            c = static_cast<char>(random());
+        }
+        return b;
+    };
+    std::map<std::int32_t, std::pair<std::string, std::int32_t>> live;  // bytes, references
+    auto pick = [&] { return std::next(live.begin(), next(live.size()))->first; };
+    auto dropAbandoned = [&] { std::erase_if(live, [](auto& e) { return e.second.second < 1; }); };
+    bool delayed = false;
+    std::size_t mostLive = 0;
+    KsBlobFile file(path.c_str(), 3);
+    auto closeAndCheck = [&] {
+        file.Close();
+        dropAbandoned();  // closing frees blobs kept while freeing was delayed
+        delayed = false;
+        ExpectTidy(path);
+        file.Open(path.c_str(), IO_READ);
+        for (std::int32_t i = 1; i <= file.GetDescriptorCount(); ++i) {
+            EXPECT_EQ(file.GetDescriptor(i).HoldsBlob(), live.count(i) == 1) << i;
+        }
+        for (const auto& [number, blob] : live) {
+            EXPECT_EQ(Get(file, number), blob.first);
+            EXPECT_EQ(file.GetDescriptor(number).link, blob.second);
+        }
+    };
+    for (int step = 0; step < 12000 && !HasFailure(); ++step) {
+        std::int32_t choice = next(100), n = live.empty() ? 0 : pick();
+        if (choice < 30 || live.empty()) {
+            std::string b = bytes();
+            std::int32_t references = 1 + next(2);
+            n = file.AddBlob(b.data(), static_cast<std::int32_t>(b.size()), references);
+            EXPECT_EQ(live.count(n), 0u) << "number " << n << " handed out twice";
+            live[n] = {b, references};
+        } else if (choice < 48) {
+            std::int32_t delta = next(4) - 2;
+            EXPECT_EQ(file.ChangeReferenceCount(n, delta), live[n].second += delta);
+            if (live[n].second < 1 && !delayed) {
+                live.erase(n);
+                EXPECT_THROW(Get(file, n), KsException);
+            }
+        } else if (choice < 58) {
+            std::string b = bytes();
+            file.RewriteBlob(n, b.data(), static_cast<std::int32_t>(b.size()));
+            live[n].first = b;
+        } else if (choice < 64) {
+            file.FreeDescriptor(n);
+            live.erase(n);
+        } else if (choice < 67) {
+            if (delayed) {
+                file.ClearDelayedFree();
+                dropAbandoned();
+            } else {
+                file.SetDelayedFree();
+            }
+            delayed = !delayed;
+        } else if (choice < 70) {
+            closeAndCheck();
+            file.Open(path.c_str(), 3);
+            // A small limit stores blobs in the middle of a session as well as on close.
+            file.SetMemoryBlobLimit(next(8000));
+        } else {
+            EXPECT_EQ(Get(file, n), live[n].first);
+        }
+        mostLive = std::max(mostLive, live.size());
+    }
+    closeAndCheck();
+    EXPECT_GT(mostLive, 50u);
 }
 
 }  // namespace
