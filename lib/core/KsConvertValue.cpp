@@ -6,19 +6,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/KsText.h"
+
 namespace {
 
-constexpr const char* kClassName = "KsConvertValue()";
+constexpr const char* kClass = "KsConvertValue()";
 constexpr const char* kWhitespace = " \t\r\n";
 
 void RequireText(const char* text) {
     if (text == nullptr) {
-        KsException::Generate("null pointer: sString", kClassName);
+        KsException::Generate("null pointer: sString", kClass);
     }
 }
 
 bool StartsWithBlank(const char* text) {
-    return *text == ' ' || *text == '\t';
+    return KsText::IsSpaceOrTab(*text);
 }
 
 const char* SkipWhitespace(const char* text) {
@@ -61,9 +63,9 @@ std::int64_t ConvertInteger(const IntegerType& type, const char* text, bool allo
     constexpr std::int64_t kBeyondEveryBound = std::int64_t{1} << 40;
     std::int64_t magnitude = 0;
     for (; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') {
+        if (!KsText::IsDigit(*p)) {
             KsMalformedDataException::Generate("\"%s\" is not a valid %s", type.typeLetter, text,
-                                               kClassName, text, type.name);
+                                               kClass, text, type.name);
         }
         if (magnitude < kBeyondEveryBound) {
             magnitude = magnitude * 10 + (*p - '0');
@@ -72,7 +74,7 @@ std::int64_t ConvertInteger(const IntegerType& type, const char* text, bool allo
     std::int64_t value = negative ? -magnitude : magnitude;
     if (value < type.minimum || value > type.maximum) {
         KsMalformedDataException::Generate("\"%s\" does not fit in %s", type.typeLetter, text,
-                                           kClassName, text, type.nameWithArticle);
+                                           kClass, text, type.nameWithArticle);
     }
     return value;
 }
@@ -97,8 +99,7 @@ void KsConvertValue(double& result, const char* text, bool allowLeadingWhitespac
     char* end = nullptr;
     double value = ReadDouble(text, &end);
     if ((!allowLeadingWhitespace && StartsWithBlank(text)) || *end != '\0') {
-        KsMalformedDataException::Generate("\"%s\" is not a valid double", 'N', text, kClassName,
-                                           text);
+        KsMalformedDataException::Generate("\"%s\" is not a valid double", 'N', text, kClass, text);
     }
     result = value;
 }

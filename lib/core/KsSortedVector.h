@@ -2,6 +2,8 @@
 // An owning vector of pointers kept in the order of a comparison of the objects.
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "core/KsVector.h"
 
@@ -15,52 +17,66 @@ struct KsPredicateEqual {
     bool operator()(const T* a, const T* b) const { return *a == *b; }
 };
 
+// Owns its elements like KsPointerVector and keeps them sorted: elements come in only
+// through InsertElement, so the positional adding of KsPointerVector is absent here.
 template <class T, class Less = KsPredicateLess<T>, class Equal = KsPredicateEqual<T>>
-class KsSortedVector : public KsPointerVector<T> {
+class KsSortedVector : private KsPointerVector<T> {
+    using Base = KsPointerVector<T>;
+
 public:
+    using Base::begin;
+    using Base::capacity;
+    using Base::clear;
+    using Base::DeleteAt;
+    using Base::Detach;
+    using Base::empty;
+    using Base::end;
+    using Base::GetLowerBound;
+    using Base::GetUpperBound;
+    using Base::operator[];
+    using Base::reserve;
+    using Base::SetLowerBound;
+    using Base::size;
+
     // Position (counted from the lower bound) of the first element not less than
     // `element`; one past the last when every element is less.
     std::int32_t FindPosition(const T* element) const {
         if (element == nullptr) {
             KsException::Generate("Null pointer passed to FindPosition", "KsSortedVector");
         }
-        return this->GetLowerBound() + static_cast<std::int32_t>(LowerBound(element));
+        return GetLowerBound() + static_cast<std::int32_t>(LowerBound(element));
     }
 
     // Position of an element equal to `element`, or -1 below the lower bound when none is.
     std::int32_t Find(const T* element) const {
         std::int32_t position = FindPosition(element);
-        std::size_t offset = static_cast<std::size_t>(position - this->GetLowerBound());
-        if (offset < this->size() && Equal()(this->data()[offset], element)) {
+        std::size_t offset = static_cast<std::size_t>(position - GetLowerBound());
+        if (offset < size() && Equal()(begin()[offset], element)) {
             return position;
         }
-        return this->GetLowerBound() - 1;
+        return GetLowerBound() - 1;
     }
 
     // Takes ownership of `element` and inserts it at its sorted position, before any
-    // equal elements; returns the position.
-    std::int32_t InsertElement(T* element) {
+    // equal elements; returns the position. The element is deleted when that fails.
+    std::int32_t InsertElement(std::unique_ptr<T> element) {
         if (element == nullptr) {
             KsException::Generate("Null pointer passed to InsertElement", "KsSortedVector");
         }
-        std::size_t offset = LowerBound(element);
-        try {
-            this->insert(this->begin() + static_cast<std::ptrdiff_t>(offset), element);
-        } catch (...) {
-            delete element;
-            throw;
-        }
-        return this->GetLowerBound() + static_cast<std::int32_t>(offset);
+        std::int32_t position = FindPosition(element.get());
+        Base::InsertAt(position, std::move(element));
+        return position;
     }
+    std::int32_t InsertElement(T* element) { return InsertElement(std::unique_ptr<T>(element)); }
 
 private:
     std::size_t LowerBound(const T* element) const {
         std::size_t low = 0;
-        std::size_t high = this->size();
+        std::size_t high = size();
         Less less;
         while (low < high) {
             std::size_t middle = low + (high - low) / 2;
-            if (less(this->data()[middle], element)) {
+            if (less(begin()[middle], element)) {
                 low = middle + 1;
             } else {
                 high = middle;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/KsScopeExit.h"
+
 namespace {
 
 constexpr std::uint32_t kDefaultBlockSize = 32;
@@ -372,14 +374,8 @@ KsString& KsString::ToLower() {
 KsString& KsString::printf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    try {
-        vprintf(format, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    return *this;
+    KsScopeExit endArguments([&] { va_end(args); });
+    return vprintf(format, args);
 }
 
 KsString& KsString::vprintf(const char* format, va_list args) {

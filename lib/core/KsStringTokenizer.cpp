@@ -2,12 +2,14 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "core/KsAlloc.h"
+#include "core/KsText.h"
 
 namespace {
 
-constexpr const char* kClassName = "KsStringTokenizer";
+constexpr const char* kTokenizerClass = "KsStringTokenizer";
 
 bool IsEmptyText(const char* s) {
     return s == nullptr || *s == '\0';
@@ -26,20 +28,20 @@ KsStringTokenizer::KsStringTokenizer(const char* text, const char* delimiter,
       keepSpaces_(keepSpaces) {
     // An empty delimiter matches everywhere and would never let the split move on.
     if (delimiter_.IsEmpty()) {
-        KsException::Generate("The delimeter must not be empty.", kClassName);
+        KsException::Generate("The delimeter must not be empty.", kTokenizerClass);
     }
     if (IsEmptyText(groupEnd)) {
         groupEnd_ = groupBegin_;
     } else if (IsEmptyText(groupBegin)) {
         KsException::Generate("Group end delimeter specified without a group begin delimeter.",
-                              kClassName);
+                              kTokenizerClass);
     }
     Parse(0);
 }
 
 void KsStringTokenizer::SetString(const char* text) {
     if (text == nullptr) {
-        KsException::Generate("Cannot tokenize null string.", kClassName);
+        KsException::Generate("Cannot tokenize null string.", kTokenizerClass);
     }
     text_ = text;
     tokens_.clear();
@@ -74,8 +76,7 @@ void KsStringTokenizer::AddToken(std::uint32_t start, std::uint32_t end) {
     auto token = std::make_unique<KsString>();
     token->Append(text_.GetCString() + start, end - start);
     tokenStarts_.push_back(static_cast<std::int32_t>(start));
-    tokens_.push_back(token.get());
-    token.release();
+    tokens_.Add(std::move(token));
 }
 
 void KsStringTokenizer::Parse(std::int32_t start) {
@@ -102,7 +103,7 @@ void KsStringTokenizer::Parse(std::int32_t start) {
                 KsException::GenerateAs<KsStringTokenizerException>(
                     "A group token has no end delimeter.\nCannot retrieve token as "
                     "specified.\nPlease correct.\n\n",
-                    kClassName);
+                    kTokenizerClass);
             }
             auto endAt = static_cast<std::uint32_t>(groupEnd);
             std::uint32_t searchFrom;
@@ -133,27 +134,15 @@ char* KsDeblank(char* s, bool left, bool right) {
     if (s == nullptr) {
         KsException::Generate("null pointer: sString", "KsDeblank");
     }
-    if (*s == '\0') {
-        return s;
-    }
-    // Bytes are compared as unsigned values, so that letters above 127 are kept.
-    auto value = [](char c) { return static_cast<unsigned char>(c); };
+    std::string_view kept(s);
     if (right) {
-        std::size_t length = std::strlen(s);
-        while (length > 0 && value(s[length - 1]) <= 32) {
-            --length;
-        }
-        s[length] = '\0';
+        kept = KsText::TrimRight(kept, KsText::IsBlankOrControl);
     }
     if (left) {
-        std::size_t skip = 0;
-        while (s[skip] != '\0' && value(s[skip]) <= 32) {
-            ++skip;
-        }
-        if (skip > 0) {
-            std::memmove(s, s + skip, std::strlen(s + skip) + 1);
-        }
+        kept = KsText::TrimLeft(kept, KsText::IsBlankOrControl);
     }
+    std::memmove(s, kept.data(), kept.size());
+    s[kept.size()] = '\0';
     return s;
 }
 

@@ -11,6 +11,7 @@
 #include "core/KsArrayPointerObject.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "core/KsScopeExit.h"
 
 // Allocator of the library's vectors: storage comes from KsAlloc, so running out of
 // memory inside a vector raises KsMemoryException.
@@ -70,80 +71,110 @@ private:
     std::int32_t lowerBound_ = 0;
 };
 
-// A KsVector of pointers that owns what they point at. Elements derive from
-// KsArrayPointerObject; a copy owns clones of the original's elements. Null elements
-// are allowed and stay null in a copy.
+// A KsVector of pointers that owns what they point at: every non-null element is deleted
+// (through its virtual destructor) when it leaves the vector. Elements derive from
+// KsArrayPointerObject; a copy owns clones of the original's elements, with the same lower
+// bound. Null elements are allowed and stay null in a copy.
+//
+// Only operations that keep ownership are offered: adding takes a std::unique_ptr, DeleteAt
+// and clear delete, Detach hands the element back as a std::unique_ptr, and element access
+// gives the pointer by value, never a reference to the stored pointer. Deliberately absent:
+// erase, resize, insert/push_back of raw pointers, pop_back, assignment of single elements
+// and data(), since each would let a pointer be dropped or overwritten without its delete.
 template <class T, class Base = KsVector<T*>>
-class KsPointerVector : public Base {
+class KsPointerVector {
 public:
     KsPointerVector() = default;
-    KsPointerVector(const KsPointerVector& other) : Base(other) {
-        try {
-            InplaceCopy();
-        } catch (...) {
-            // InplaceCopy left only its clones here; the rest still belong to `other`.
-            DeleteElements();
-            this->Base::clear();
-            throw;
-        }
+    KsPointerVector(const KsPointerVector& other) {
+        // A constructor that throws runs no destructor: the clones made so far go here.
+        KsScopeExit deleteClones([&] { DeleteElements(); });
+        items_.SetLowerBound(other.GetLowerBound());
+        InplaceCopy(other);
+        deleteClones.Dismiss();
     }
-    KsPointerVector& operator=(const KsPointerVector& other) {
-        if (this != &other) {
-            KsPointerVector copy(other);
-            DeleteElements();
-            this->swap(copy);
-        }
+    KsPointerVector(KsPointerVector&& other) noexcept { swap(other); }
+    // Copy and move assignment; the old elements are deleted with the parameter.
+    KsPointerVector& operator=(KsPointerVector other) noexcept {
+        swap(other);
         return *this;
     }
-    ~KsPointerVector() override { DeleteElements(); }
+    ~KsPointerVector() { DeleteElements(); }
 
-    // Replaces every element by its clone, so that this vector owns its own objects.
-    // On failure the elements not yet cloned become null and the clones stay owned.
-    void InplaceCopy() {
+    void swap(KsPointerVector& other) noexcept {
+        items_.swap(other.items_);
+        std::int32_t lowerBound = items_.GetLowerBound();
+        items_.SetLowerBound(other.items_.GetLowerBound());
+        other.items_.SetLowerBound(lowerBound);
+    }
+
+    std::size_t size() const noexcept { return items_.size(); }
+    bool empty() const noexcept { return items_.empty(); }
+    std::size_t capacity() const noexcept { return items_.capacity(); }
+    void reserve(std::size_t count) { items_.reserve(count); }
+    std::int32_t GetLowerBound() const { return items_.GetLowerBound(); }
+    void SetLowerBound(std::int32_t lowerBound) { items_.SetLowerBound(lowerBound); }
+    std::int32_t GetUpperBound() const { return items_.GetUpperBound(); }
+
+    // Element `index`, counted from the lower bound and checked as in KsVector.
+    T* operator[](std::int32_t index) { return items_[index]; }
+    const T* operator[](std::int32_t index) const { return items_[index]; }
+    // Iteration yields the elements; the stored pointers themselves stay read-only.
+    T* const* begin() noexcept { return items_.data(); }
+    T* const* end() noexcept { return items_.data() + items_.size(); }
+    const T* const* begin() const noexcept { return items_.data(); }
+    const T* const* end() const noexcept { return items_.data() + items_.size(); }
+
+    // Takes `element` (which may be null) as the new last element; returns it. When the
+    // vector cannot grow, the element is deleted with its unique_ptr.
+    T* Add(std::unique_ptr<T> element) {
+        items_.push_back(element.get());
+        return element.release();
+    }
+    // Takes `element` in before the element at `index`; an index one past the last appends.
+    T* InsertAt(std::int32_t index, std::unique_ptr<T> element) {
+        std::size_t position = index == GetUpperBound() + 1 ? items_.size() : PositionOf(index);
+        items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(position), element.get());
+        return element.release();
+    }
+    // Removes the slot at `index` and hands its element to the caller.
+    std::unique_ptr<T> Detach(std::int32_t index) {
+        std::size_t position = PositionOf(index);
+        std::unique_ptr<T> element(items_.data()[position]);
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(position));
+        return element;
+    }
+    // Deletes the element at `index` and removes its slot.
+    void DeleteAt(std::int32_t index) { Detach(index); }
+    // Deletes every element and empties the vector.
+    void clear() noexcept {
+        DeleteElements();
+        items_.clear();
+    }
+
+private:
+    // Offset in the storage of the element at `index`; throws the vector's range error.
+    std::size_t PositionOf(std::int32_t index) {
+        return static_cast<std::size_t>(&items_[index] - items_.data());
+    }
+
+    // Fills this empty vector with clones of `source`'s elements, so that it owns its own
+    // objects.
+    void InplaceCopy(const KsPointerVector& source) {
         KsCallpath("InplaceCopy()", "KsPointerVector", [&] {
-            std::size_t i = 0;
-            try {
-                for (; i < this->size(); ++i) {
-                    T*& element = this->data()[i];
-                    if (element != nullptr) {
-                        element = static_cast<T*>(element->Clone());
-                    }
-                }
-            } catch (...) {
-                for (; i < this->size(); ++i) {
-                    this->data()[i] = nullptr;
-                }
-                throw;
+            items_.reserve(source.size());
+            for (const T* element : source) {
+                Add(std::unique_ptr<T>(element != nullptr ? static_cast<T*>(element->Clone())
+                                                          : nullptr));
             }
         });
     }
 
-    // Deletes every element and empties the vector.
-    void clear() noexcept {
-        DeleteElements();
-        this->Base::clear();
-    }
-    // Deletes the element at `index` (counted from the lower bound) and removes its slot.
-    void DeleteAt(std::int32_t index) {
-        std::size_t position = this->Position(index);
-        delete this->data()[position];
-        this->erase(this->begin() + static_cast<std::ptrdiff_t>(position));
-    }
-    // Removes the slot at `index` and hands its element to the caller.
-    T* Detach(std::int32_t index) {
-        std::size_t position = this->Position(index);
-        T* element = this->data()[position];
-        this->erase(this->begin() + static_cast<std::ptrdiff_t>(position));
-        return element;
-    }
-
-private:
     void DeleteElements() noexcept {
-        for (T* element : *this) {
+        for (T*& element : items_) {
             delete element;
-        }
-        for (T*& element : *this) {
             element = nullptr;
         }
     }
+
+    Base items_;
 };

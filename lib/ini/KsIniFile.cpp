@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "core/KsCallpath.h"
-#include "io/KsFileName.h"
+#include "core/KsScopeExit.h"
 #include "core/KsStringTokenizer.h"
+#include "core/KsText.h"
+#include "io/KsFileName.h"
+#include "io/KsIOLockGuard.h"
 
 namespace {
 
@@ -19,11 +22,9 @@ constexpr const char* kLineClass = "KsIniLine";
 constexpr const char* kSectionClass = "KsIniSection";
 constexpr const char* kFileClass = "KsIniFile";
 
+// A copy of `text` without bytes of value 32 or less at either end; null reads as empty.
 std::string Trimmed(const char* text) {
-    std::string s = text != nullptr ? text : "";
-    KsDeblank(s.data());
-    s.resize(std::strlen(s.c_str()));
-    return s;
+    return std::string(KsText::TrimBlanksAndControls(text != nullptr ? text : ""));
 }
 
 bool IsSectionHeader(const std::string& line) {
@@ -178,7 +179,7 @@ void KsIniSection::AddLine(const char* sLine) {
         }
         auto line = std::make_unique<KsIniLine>(sLine);
         comments_.emplace_back();
-        lines_.push_back(line.release());
+        lines_.Add(std::move(line));
         modified_ = true;
     });
 }
@@ -187,7 +188,7 @@ void KsIniSection::AddLine(const char* sKeyName, const char* sEntry) {
     KsCallpath("AddLine()", kSectionClass, [&] {
         auto line = std::make_unique<KsIniLine>(sKeyName, sEntry);
         comments_.emplace_back();
-        lines_.push_back(line.release());
+        lines_.Add(std::move(line));
         modified_ = true;
     });
 }
@@ -440,37 +441,34 @@ void KsIniSection::Write(KsOutputStreamInterface& io) {
 
 // ---- KsIniFile
 
-KsIniFile::KsIniFile() = default;
+KsIniFile::KsIniFile() : factory_(&KsIOFactory::Default()) {}
 
-KsIniFile::KsIniFile(const char* fileName, bool loadAll, bool create, int flags) {
+KsIniFile::KsIniFile(const char* fileName, bool loadAll, bool create, int flags,
+                     KsIOFactory& factory)
+    : factory_(&factory) {
     KsCallpath("KsIniFile()", kFileClass, [&] {
         const char* name = fileName != nullptr ? fileName : "";
         KsFileName fullName(name);
         fileName_ = fullName.GetFullPath();
-        if (!KsIOInterface::Exists(fileName_.GetCString())) {
+        if (!factory_->Exists(fileName_.GetCString())) {
             if (!create) {
                 KsFileException::Generate("\"%s\" does not exist.", kFileClass, name, name);
             }
-            KsIO(fileName_.GetCString(), IO_WRITE | IO_CREATE | IO_TRUNCATE).Close();
+            factory_->Open(fileName_.GetCString(), IO_WRITE | IO_CREATE | IO_TRUNCATE)->Close();
         }
-        file_.Open(fileName_.GetCString(), flags);
-        file_.Lock(LOCK_READ, 0, 0);
-        try {
-            file_.Seek(0, 0);
-            KsString header;
-            while (FindNextSectionHeader()) {
-                file_.ReadLine(header);
-                auto section = std::make_unique<KsIniSection>(Trimmed(header.GetCString()).c_str());
-                if (loadAll) {
-                    section->LoadSection(file_);
-                }
-                sections_.push_back(section.release());
+        file_ = factory_->Open(fileName_.GetCString(), flags);
+        KsIOLockGuard lock(*file_, LOCK_READ, 0, 0);
+        file_->Seek(0, 0);
+        KsString header;
+        while (FindNextSectionHeader()) {
+            file_->ReadLine(header);
+            auto section = std::make_unique<KsIniSection>(Trimmed(header.GetCString()).c_str());
+            if (loadAll) {
+                section->LoadSection(*file_);
             }
-        } catch (...) {
-            file_.UnLock(LOCK_READ, 0, 0);
-            throw;
+            sections_.Add(std::move(section));
         }
-        file_.UnLock(LOCK_READ, 0, 0);
+        lock.Release();
     });
 }
 
@@ -483,12 +481,12 @@ bool KsIniFile::FindNextSectionHeader() {
         }
         KsString raw;
         while (true) {
-            std::int32_t position = file_.Tell();
-            if (file_.ReadLine(raw) == 0) {
+            std::int32_t position = file_->Tell();
+            if (file_->ReadLine(raw) == 0) {
                 return false;
             }
             if (IsSectionHeader(Trimmed(raw.GetCString()))) {
-                file_.Seek(position, 0);
+                file_->Seek(position, 0);
                 return true;
             }
         }
@@ -510,28 +508,23 @@ void KsIniFile::LoadFromFile(const KsVector<std::int32_t>& wanted) {
         pending[index] = true;
     }
     std::map<std::string, std::size_t> seen;
-    file_.Lock(LOCK_READ, 0, 0);
-    try {
-        file_.Seek(0, 0);
-        KsString header;
-        while (!pending.empty() && FindNextSectionHeader()) {
-            file_.ReadLine(header);
-            std::string name = Trimmed(header.GetCString());
-            std::size_t occurrence = seen[name]++;
-            auto found = byName.find(name);
-            if (found == byName.end() || occurrence >= found->second.size()) {
-                continue;
-            }
-            std::int32_t index = found->second[occurrence];
-            if (pending.erase(index) > 0) {
-                sections_[index]->LoadSection(file_);
-            }
+    KsIOLockGuard lock(*file_, LOCK_READ, 0, 0);
+    file_->Seek(0, 0);
+    KsString header;
+    while (!pending.empty() && FindNextSectionHeader()) {
+        file_->ReadLine(header);
+        std::string name = Trimmed(header.GetCString());
+        std::size_t occurrence = seen[name]++;
+        auto found = byName.find(name);
+        if (found == byName.end() || occurrence >= found->second.size()) {
+            continue;
         }
-    } catch (...) {
-        file_.UnLock(LOCK_READ, 0, 0);
-        throw;
+        std::int32_t index = found->second[occurrence];
+        if (pending.erase(index) > 0) {
+            sections_[index]->LoadSection(*file_);
+        }
     }
-    file_.UnLock(LOCK_READ, 0, 0);
+    lock.Release();
 }
 
 KsIniSection* KsIniFile::GetSection(std::int32_t lIndex) {
@@ -597,9 +590,7 @@ KsIniSection* KsIniFile::AddSection(KsIniSection* pSection) {
             KsException::Generate("Section already exists.", kFileClass);
         }
         pSection->SetLoaded(true);
-        sections_.push_back(pSection);
-        owner.release();
-        return pSection;
+        return sections_.Add(std::move(owner));
     });
 }
 
@@ -624,40 +615,51 @@ void KsIniFile::Write(bool loadUnloaded, int flags) {
         if (fileName_.IsEmpty()) {
             KsException::Generate("Cannot write sections without a file", kFileClass);
         }
-        KsString tempName;
-        KsIOInterface::GetTempFileName(tempName, nullptr, "ini");
-        // Whatever happens, the temporary file goes and the ini file is open again.
-        struct Cleanup {
-            KsIniFile& self;
-            const KsString& temp;
-            int reopenFlags;
-            ~Cleanup() {
-                try {
-                    KsIOInterface::Delete(temp.GetCString());
-                } catch (const KsException&) {
-                }
-                if (!self.file_.IsOpen()) {
-                    try {
-                        self.file_.Open(self.fileName_.GetCString(), reopenFlags);
-                    } catch (const KsException&) {
-                    }
-                }
-            }
-        } cleanup{*this, tempName, flags};
-
         if (loadUnloaded) {
             LoadUnLoadedSections();
         }
-        int oldFlags = file_.GetFlags();
-        cleanup.reopenFlags = oldFlags;
-        file_.Close();
-        KsIO temp(tempName.GetCString(), IO_READ | IO_WRITE | IO_CREATE);
-        for (KsIniSection* section : sections_) {
-            section->Write(temp);
-        }
-        temp.Close();
-        KsIOInterface::Copy(fileName_.GetCString(), tempName.GetCString());
-        cleanup.reopenFlags = flags;
-        file_.Open(fileName_.GetCString(), flags);
+        // The new file is made beside the old one, so that it can take its place in one
+        // step; the file on disk is never half written.
+        KsFileName place(fileName_.GetCString());
+        KsString directory;
+        directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
+        KsString newName;
+        factory_->GetTempFileName(newName, directory.GetCString(), "ini");
+        KsScopeExit removeNewFile([&] { DeleteQuietly(newName.GetCString()); });
+        WriteSectionsTo(newName.GetCString());
+
+        int oldFlags = file_->GetFlags();
+        KsScopeExit reopenAsBefore([&] { ReopenQuietly(oldFlags); });
+        file_->Close();
+        factory_->Replace(fileName_.GetCString(), newName.GetCString());
+        removeNewFile.Dismiss();
+        file_->Open(fileName_.GetCString(), flags);
+        reopenAsBefore.Dismiss();
     });
+}
+
+void KsIniFile::WriteSectionsTo(const char* name) {
+    std::unique_ptr<KsIOInterface> out = factory_->Open(name, IO_READ | IO_WRITE | IO_CREATE);
+    for (KsIniSection* section : sections_) {
+        section->Write(*out);
+    }
+    out->Close();
+}
+
+// Both run while an error is on its way out: that error is the one to report, so their own
+// failures are dropped.
+void KsIniFile::DeleteQuietly(const char* name) noexcept {
+    try {
+        factory_->Delete(name);
+    } catch (const KsException&) {
+    }
+}
+
+void KsIniFile::ReopenQuietly(int flags) noexcept {
+    try {
+        if (!file_->IsOpen()) {
+            file_->Open(fileName_.GetCString(), flags);
+        }
+    } catch (const KsException&) {
+    }
 }

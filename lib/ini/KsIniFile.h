@@ -6,7 +6,8 @@
 // stand before line i, the last entry those after the last line. KsIniFile holds the
 // sections of one file on disk: it finds their names when it opens the file, loads the
 // lines of a section when the section is first asked for, and writes every section back
-// through a temporary file. Nothing is written unless Write is called.
+// through a new file beside it that then takes its place, so that the file on disk is
+// always either the old one or the new one. Nothing is written unless Write is called.
 //
 // The text form: a section starts at a line "[name]"; inside it ";" starts a comment and
 // any other line is "key=value", both trimmed. A value written with leading or trailing
@@ -14,11 +15,13 @@
 // which reading removes again. Keys and section names match without regard to case.
 
 #include <cstdint>
+#include <memory>
 
 #include "core/KsArrayPointerObject.h"
-#include "io/KsIO.h"
 #include "core/KsString.h"
 #include "core/KsVector.h"
+#include "io/KsIO.h"
+#include "io/KsIOFactory.h"
 
 class KsIniLine : public KsArrayPointerObject {
 public:
@@ -123,7 +126,9 @@ public:
     KsIniFile();
     // Opens `fileName` with `flags` (creating an empty file first when `create` is set and
     // none exists) and reads the names of its sections, and with `loadAll` their lines.
-    KsIniFile(const char* fileName, bool loadAll = false, bool create = false, int flags = IO_READ);
+    // Files are opened, replaced and deleted through `factory`, which must outlive this.
+    KsIniFile(const char* fileName, bool loadAll = false, bool create = false, int flags = IO_READ,
+              KsIOFactory& factory = KsIOFactory::Default());
     KsIniFile(const KsIniFile&) = delete;
     KsIniFile& operator=(const KsIniFile&) = delete;
     // Closes the file. Nothing is written: changes not written are lost.
@@ -143,8 +148,11 @@ public:
     // Takes ownership of the section, also when it is refused.
     KsIniSection* AddSection(KsIniSection* pSection);
     void LoadUnLoadedSections();
-    // Writes every section to a temporary file and copies it over the file, which is then
-    // opened again with `flags`. Without `loadUnloaded`, sections never loaded are dropped.
+    // Writes every section to a new file in the file's directory and puts it in the file's
+    // place; the file is then opened again with `flags`. Without `loadUnloaded`, sections
+    // never loaded are dropped. When it raises, the file on disk is the old one (or the
+    // new one when only opening it again failed), no new file is left behind, and the
+    // file is open again, with its old flags, when it can be.
     void Write(bool loadUnloaded = true, int flags = IO_READ);
 
     const char* GetFileName() const { return fileName_.GetCString(); }
@@ -155,8 +163,14 @@ private:
     bool FindNextSectionHeader();
     // Loads the sections of `wanted` (indexes of sections not loaded) from the file.
     void LoadFromFile(const KsVector<std::int32_t>& wanted);
+    // Writes every section to the new file `name`.
+    void WriteSectionsTo(const char* name);
+    void DeleteQuietly(const char* name) noexcept;
+    // Opens the file again with `flags` unless it is open.
+    void ReopenQuietly(int flags) noexcept;
 
-    KsIO file_;
+    KsIOFactory* factory_;
+    std::unique_ptr<KsIOInterface> file_;  // null until a file is opened
     KsString fileName_;
     KsPointerVector<KsIniSection> sections_;
 };

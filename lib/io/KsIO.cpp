@@ -6,6 +6,7 @@
 
 #include "core/KsAlloc.h"
 #include "core/KsCallpath.h"
+#include "core/KsScopeExit.h"
 #include "platform/KsPosixFile.h"
 #include "platform/KsSystemError.h"
 
@@ -42,13 +43,10 @@ KsIO::KsIO(const char* name, int flags) {
 
 KsIO::KsIO(const KsIO& other) : KsIOInterfaceWithLocking(other) {
     KsCallpath("Copy constructor()", kClass, [&] {
-        try {
-            CopyFrom(other);
-        } catch (...) {
-            // No destructor runs for an object whose constructor failed.
-            Abandon();
-            throw;
-        }
+        // No destructor runs for an object whose constructor failed.
+        KsScopeExit closeOnError([&] { Abandon(); });
+        CopyFrom(other);
+        closeOnError.Dismiss();
     });
 }
 
@@ -58,11 +56,16 @@ KsIO& KsIO::operator=(const KsIO& other) {
 }
 
 KsIO::~KsIO() {
-    try {
-        Close();
-    } catch (...) {
-        Abandon();
+    CloseForDestruction();
+}
+
+void KsIO::CloseForDestruction() noexcept {
+    if (fd_ >= 0) {
+        std::int64_t written = 0;
+        // Nobody is left to hear of a failure: the bytes that could not be written are lost.
+        TryWritePending(written);
     }
+    Abandon();
 }
 
 std::unique_ptr<KsIOInterface> KsIO::Clone() const {
@@ -132,34 +135,38 @@ void KsIO::Attach(int fd, const KsString& name, int flags, Descriptor kind, std:
     readable_ = kind.readable;
     flags_ = flags;
     descriptorPosition_ = position;
-    try {
-        name_ = name;
-        if (!buffer_) {
-            buffer_ = NewBlock(capacity_);
-        }
-        clean_ = true;
-        SetupBaseLock();
-        LoadWindow(position);
-    } catch (...) {
-        Abandon();
-        throw;
+    KsScopeExit closeOnError([&] { Abandon(); });
+    name_ = name;
+    if (!buffer_) {
+        buffer_ = NewBlock(capacity_);
     }
+    clean_ = true;
+    SetupBaseLock();
+    LoadWindow(position);
+    closeOnError.Dismiss();
 }
 
 void KsIO::Close() {
     KsCallpath("Close()", kClass, [&] {
-        // Pending bytes are written while the file's ranges are still locked.
+        // Pending bytes are written while the file's ranges are still locked. When that
+        // fails the file stays open with its bytes pending, so Close or Flush may retry.
         if (fd_ >= 0) {
             WritePending();
         }
-        Abandon();
+        KsString name = name_;
+        if (int errorNumber = Abandon(); errorNumber != 0) {
+            // The descriptor is gone, but what was written may not have reached the file.
+            KsThrowSystemError(errorNumber, kClass, "Unable to close file \"%s\" -- ",
+                               name.GetCString());
+        }
     });
 }
 
-void KsIO::Abandon() noexcept {
+int KsIO::Abandon() noexcept {
     ReleaseLocks();
-    if (fd_ >= 0 && owned_) {
-        KsPosix::CloseFile(fd_);
+    int errorNumber = 0;
+    if (fd_ >= 0 && owned_ && SystemClose(fd_) != 0) {
+        errorNumber = errno;
     }
     fd_ = -1;
     owned_ = true;
@@ -169,6 +176,7 @@ void KsIO::Abandon() noexcept {
     valid_ = 0;
     clean_ = true;
     descriptorPosition_ = 0;
+    return errorNumber;
 }
 
 void KsIO::Flush() {
@@ -196,32 +204,38 @@ std::int64_t KsIO::MoveDescriptor(std::int64_t offset) {
     return descriptorPosition_;
 }
 
-void KsIO::WritePending() {
+int KsIO::TryWritePending(std::int64_t& written) noexcept {
+    written = 0;
     if (clean_) {
-        return;
+        return 0;
     }
-    std::int64_t written = 0;
     int errorNumber = 0;
     if (MoveDescriptor(start_) < 0) {
         errorNumber = errno;
     } else {
-        written =
-            KsPosix::WriteFully(fd_, buffer_.get(), static_cast<std::size_t>(valid_), errorNumber);
+        written = SystemWrite(fd_, buffer_.get(), static_cast<std::size_t>(valid_), errorNumber);
         descriptorPosition_ += written;
     }
-    if (errorNumber != 0) {
-        // The window stays as it is and still counts as pending.
-        if (written == 0) {
-            KsException::Generate("Unable to write %ld bytes at offset %ld of file \"%s\"", kClass,
-                                  static_cast<long>(valid_), static_cast<long>(start_),
-                                  GetFileName());
-        }
-        KsException::Generate(
-            "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\"", kClass,
-            static_cast<int>(written), static_cast<long>(valid_), static_cast<long>(start_),
-            GetFileName());
+    // On failure the window stays as it is and still counts as pending.
+    clean_ = errorNumber == 0;
+    return errorNumber;
+}
+
+void KsIO::WritePending() {
+    std::int64_t written = 0;
+    int errorNumber = TryWritePending(written);
+    if (errorNumber == 0) {
+        return;
     }
-    clean_ = true;
+    if (written == 0) {
+        KsThrowSystemError(errorNumber, kClass,
+                           "Unable to write %ld bytes at offset %ld of file \"%s\" -- ",
+                           static_cast<long>(valid_), static_cast<long>(start_), GetFileName());
+    }
+    KsThrowSystemError(errorNumber, kClass,
+                       "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\" -- ",
+                       static_cast<int>(written), static_cast<long>(valid_),
+                       static_cast<long>(start_), GetFileName());
 }
 
 void KsIO::LoadWindow(std::int64_t start) {
@@ -492,7 +506,7 @@ void KsIO::Truncate(std::int32_t count) {
                 static_cast<long long>(size));
         }
         std::int64_t newSize = count == 0 ? 0 : size - count;
-        if (KsPosix::SetSize(fd_, newSize) != 0) {
+        if (SystemSetSize(fd_, newSize) != 0) {
             KsThrowSystemError(errno, kClass, "Win32 Error : ");
         }
         // The window keeps only what is still in the file.
@@ -555,7 +569,7 @@ std::int64_t KsIO::DirectRead(char* buffer, std::int64_t count, std::int64_t off
 
 std::int64_t KsIO::DirectWrite(const char* buffer, std::int64_t count, std::int64_t offset,
                                int& errorNumber) {
-    return KsPosix::WriteFullyAt(fd_, buffer, static_cast<std::size_t>(count), offset, errorNumber);
+    return SystemWriteAt(fd_, buffer, static_cast<std::size_t>(count), offset, errorNumber);
 }
 
 std::int32_t KsIO::ReadFrom(std::uint64_t offset, void* buffer, std::int32_t count, bool required) {

@@ -7,14 +7,17 @@
 // reads and writes use the buffer only where they overlap it.
 //
 // Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
-// reports a failed flush; the destructor cannot, so a writer that must know calls Close.
+// reports a failed flush or close; the destructor cannot, so a writer that must know calls
+// Close. A failed flush (from Flush, Close, or a Write that fills the buffer) leaves the
+// file open and the bytes pending, so that a later Flush or Close writes them; after a
+// failed Write, Tell() shows how many of its bytes the buffer took.
 // KsIO also works on pipes and terminals (OpenDescriptor) for purely sequential use.
 
 #include <cstdint>
 #include <memory>
 
-#include "io/KsIOInterfaceWithLocking.h"
 #include "core/KsString.h"
+#include "io/KsIOInterfaceWithLocking.h"
 
 class KsIO : public KsIOInterfaceWithLocking {
 public:
@@ -68,6 +71,10 @@ public:
 
 protected:
     std::int32_t ReadLineBytes(char* buffer, std::int32_t limit) override;
+    // What the destructor does: writes what is pending, ignoring a failure, and closes.
+    // A derived class whose system-call hooks must see these last calls runs it from its
+    // own destructor.
+    void CloseForDestruction() noexcept;
 
 private:
     struct Descriptor {
@@ -80,16 +87,19 @@ private:
     // Moves the position to `target`; `offset` is what the caller asked for, for the message.
     std::int64_t MoveTo(std::int64_t target, std::int64_t offset);
     [[noreturn]] void ThrowSeekFailed(int errorNumber, std::int64_t offset) const;
-    // Closes without flushing; used when an error leaves no other way.
-    void Abandon() noexcept;
+    // Closes without flushing; used when an error leaves no other way. Returns the
+    // error of the operating system's close, 0 when none.
+    int Abandon() noexcept;
     void CopyFrom(const KsIO& other);
     // Opens the file with `systemFlags` and keeps `flags` as the object's flags.
     void OpenAs(const char* name, int systemFlags, int flags);
     void CheckReadable() const;
     void CheckCount(std::int32_t count) const;
 
-    // Writes the pending bytes of the window, if any; the window stays.
+    // Writes the pending bytes of the window, if any; the window stays. Raises on failure.
     void WritePending();
+    // The same without raising: the error number (0 when none) and the bytes written.
+    int TryWritePending(std::int64_t& written) noexcept;
     // Moves the window to `start` and fills it from the file.
     void LoadWindow(std::int64_t start);
     // The window is used up: flush it and load the next one at the position. False at the

@@ -7,9 +7,11 @@
 #include "core/KsAlloc.h"
 #include "core/KsCallpath.h"
 #include "io/KsIO.h"
+#include "io/KsIOFactory.h"
+#include "io/KsIOLockGuard.h"
 #include "platform/KsPosixFile.h"
-#include "progress/KsProgressInterface.h"
 #include "platform/KsSystemError.h"
+#include "progress/KsProgressInterface.h"
 
 namespace {
 
@@ -148,8 +150,7 @@ void KsIOInterface::ThrowOpenFailed(const char* verb, const char* name, int erro
 
 void KsIOInterface::Create(const char* name) {
     KsCallpath("Create()", kClass, [&] {
-        KsIO file(name, IO_WRITE | IO_CREATE | IO_TRUNCATE);
-        file.Close();
+        KsIOFactory::Default().Open(name, IO_WRITE | IO_CREATE | IO_TRUNCATE)->Close();
     });
 }
 
@@ -158,52 +159,46 @@ bool KsIOInterface::Exists(const char* name) {
 }
 
 void KsIOInterface::Delete(const char* name) {
-    KsCallpath("Delete()", kClass, [&] {
-        if (name == nullptr) {
-            KsException::Generate("Null pointer to filename", kClass);
-        }
-        int errorNumber = KsPosix::Remove(name) == 0 ? 0 : errno;
-        if (KsPosix::Exists(name)) {
-            ThrowOpenFailed("deleting", name, errorNumber, kClass);
-        }
-    });
+    KsIOFactory::Default().Delete(name);
 }
 
 void KsIOInterface::Rename(const char* newName, const char* oldName) {
-    KsCallpath("Rename()", kClass, [&] {
-        if (newName == nullptr || oldName == nullptr) {
-            KsException::Generate("Null pointer to filename", kClass);
-        }
-        if (KsPosix::Rename(oldName, newName) != 0) {
-            // For example across file systems.
-            Copy(newName, oldName);
-            Delete(oldName);
-        }
-    });
+    KsIOFactory::Default().Rename(newName, oldName);
 }
 
 void KsIOInterface::Copy(const char* destination, const char* source,
                          KsProgressInterface* progress) {
+    Copy(destination, source, progress, KsIOFactory::Default());
+}
+
+void KsIOInterface::Copy(const char* destination, const char* source, KsProgressInterface* progress,
+                         KsIOFactory& factory) {
     KsCallpath("Copy()", kClass, [&] {
-        KsIO from(source, IO_READ | LOCK_READ | LOCK_WRITE);
-        KsIO to(destination, IO_WRITE | IO_CREATE | LOCK_READ | LOCK_WRITE);
-        if (KsPosix::IsSameFile(from.GetDescriptor(), to.GetDescriptor())) {
+        std::unique_ptr<KsIOInterface> from =
+            factory.Open(source, IO_READ | LOCK_READ | LOCK_WRITE);
+        std::unique_ptr<KsIOInterface> to =
+            factory.Open(destination, IO_WRITE | IO_CREATE | LOCK_READ | LOCK_WRITE);
+        if (KsPosix::IsSameFile(source, destination)) {
             // Emptying the destination would destroy the source.
             KsException::Generate("Cannot copy file \"%s\" onto itself", kClass, source);
         }
         // Larger windows: the copy then calls the operating system once per 256 KiB.
-        from.SetBufferSize(kCopyBufferSize);
-        to.SetBufferSize(kCopyBufferSize);
-        from.Lock(LOCK_READ, 0, 0);
-        to.Lock(LOCK_WRITE, 0, 0);
-        to.Truncate(0);
-        CopyBlock(from, to, 0, 0, from.GetFileSize64(), progress);
-        // The last bytes reach the file while it is still locked.
-        to.Flush();
-        to.UnLock(LOCK_WRITE, 0, 0);
-        from.UnLock(LOCK_READ, 0, 0);
-        to.Close();
-        from.Close();
+        for (KsIOInterface* file : {from.get(), to.get()}) {
+            if (auto* buffered = dynamic_cast<KsIO*>(file)) {
+                buffered->SetBufferSize(kCopyBufferSize);
+            }
+        }
+        KsIOLockGuard readLock(*from, LOCK_READ, 0, 0);
+        KsIOLockGuard writeLock(*to, LOCK_WRITE, 0, 0);
+        to->Truncate(0);
+        CopyBlock(*from, *to, 0, 0, from->GetFileSize64(), progress);
+        // The last bytes reach the file while it is still locked; any failure, the close
+        // included, is the copy's failure.
+        to->Flush();
+        writeLock.Release();
+        readLock.Release();
+        to->Close();
+        from->Close();
     });
 }
 

@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "io/KsStreamInterface.h"
 #include "core/KsString.h"
+#include "io/KsStreamInterface.h"
 
+class KsIOFactory;
 class KsProgressInterface;
 
 // Open flags; callers pass literal numbers, so the values are fixed.
@@ -87,12 +88,17 @@ public:
     static bool Exists(const char* name);
     // Removes the file; raises only when it still exists afterwards.
     static void Delete(const char* name);
-    // Renames, or copies and deletes when the file cannot simply be renamed.
+    // Renames, or copies and deletes when the file cannot simply be renamed. These
+    // statics work on real files through KsIOFactory::Default().
     static void Rename(const char* newName, const char* oldName);
     // Copies a whole file under a read lock on the source and a write lock on the
     // destination; `progress` may be null.
     static void Copy(const char* destination, const char* source,
                      KsProgressInterface* progress = nullptr);
+    // The same with files made by `factory`. When it raises, the destination may hold
+    // part of the source.
+    static void Copy(const char* destination, const char* source, KsProgressInterface* progress,
+                     KsIOFactory& factory);
     // Copies `count` bytes from `sourceOffset` of `source` to `destinationOffset` of
     // `destination` in blocks of 8192 bytes, reporting each block to `progress` (may be
     // null); raises KsIOCanceledException when the progress says stop.
@@ -104,6 +110,8 @@ public:
     static const char* GetTempFileName(KsString& out, const char* directory, const char* prefix);
 
 protected:
+    friend class KsIOFactory;  // raises the open-failure error of a failed delete
+
     KsIOInterface() = default;
     KsIOInterface(const KsIOInterface&) = default;
     KsIOInterface& operator=(const KsIOInterface&) = default;

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "core/KsScopeExit.h"
+#include "platform/KsPosixFile.h"
 
 namespace {
 
@@ -57,6 +59,24 @@ KsIOInterfaceWithLocking::~KsIOInterfaceWithLocking() {
 
 void KsIOInterfaceWithLocking::SetupBaseLock() {
     baseLock_ = CreateLock(LOCK_READ, 0, 0);
+}
+
+std::int64_t KsIOInterfaceWithLocking::SystemWrite(int fd, const void* buffer, std::size_t count,
+                                                   int& errorNumber) {
+    return KsPosix::WriteFully(fd, buffer, count, errorNumber);
+}
+
+std::int64_t KsIOInterfaceWithLocking::SystemWriteAt(int fd, const void* buffer, std::size_t count,
+                                                     std::int64_t offset, int& errorNumber) {
+    return KsPosix::WriteFullyAt(fd, buffer, count, offset, errorNumber);
+}
+
+int KsIOInterfaceWithLocking::SystemSetSize(int fd, std::int64_t size) {
+    return KsPosix::SetSize(fd, size);
+}
+
+int KsIOInterfaceWithLocking::SystemClose(int fd) {
+    return KsPosix::CloseFile(fd);
 }
 
 void KsIOInterfaceWithLocking::ReleaseLocks() noexcept {
@@ -222,28 +242,35 @@ bool KsIOInterfaceWithLocking::Acquire(KsIOLock& entry, bool wait) {
     }
     // Lock only the parts that other entries do not already hold strongly enough.
     std::vector<Segment> taken;
-    try {
-        for (const Segment& segment : segments) {
-            bool needed = entry.IsExclusive() ? segment.cover != Cover::kExclusive
-                                              : segment.cover == Cover::kNone;
-            if (!needed) {
-                continue;
-            }
-            std::unique_ptr<KsIOLock> part = PartOf(entry.GetType(), segment);
-            if (wait) {
-                part->DoLock();
-            } else if (!part->DoTryLock()) {
-                Restore(taken);
-                return false;
-            }
-            taken.push_back(segment);
+    KsScopeExit undoOnError([&] { RestoreAfterError(taken); });
+    for (const Segment& segment : segments) {
+        bool needed = entry.IsExclusive() ? segment.cover != Cover::kExclusive
+                                          : segment.cover == Cover::kNone;
+        if (!needed) {
+            continue;
         }
-    } catch (...) {
-        Restore(taken);
-        throw;
+        std::unique_ptr<KsIOLock> part = PartOf(entry.GetType(), segment);
+        if (wait) {
+            part->DoLock();
+        } else if (!part->DoTryLock()) {
+            undoOnError.Dismiss();
+            Restore(taken);
+            return false;
+        }
+        taken.push_back(segment);
     }
+    undoOnError.Dismiss();
     entry.count_ = 1;
     return true;
+}
+
+void KsIOInterfaceWithLocking::RestoreAfterError(const std::vector<Segment>& segments) noexcept {
+    try {
+        Restore(segments);
+    } catch (const KsException&) {
+        // The error that made us undo is the one to report; the descriptor's close gives
+        // back whatever could not be restored here.
+    }
 }
 
 void KsIOInterfaceWithLocking::Release(KsIOLock& entry) {

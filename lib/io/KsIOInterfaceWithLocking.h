@@ -10,14 +10,15 @@
 // only the parts that must change are locked or released, so a release never drops bytes
 // that another held entry still covers and a shared lock never weakens an exclusive one.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "core/KsSortedVector.h"
 #include "io/KsIOInterface.h"
 #include "io/KsIOLock.h"
-#include "core/KsSortedVector.h"
 
 class KsIOInterfaceWithLocking : public KsIOInterface {
 public:
@@ -45,6 +46,22 @@ protected:
     void SetupBaseLock();
     // Deletes the base lock and every entry, giving back what they hold.
     void ReleaseLocks() noexcept;
+
+    // The operating-system calls through which the file classes change a file: every
+    // write, truncation and close goes through one of them. A test derives from a file
+    // class and overrides them to make the Nth call fail; they must not throw.
+    //
+    // Writes all `count` bytes at the descriptor's position unless an error stops it;
+    // returns the bytes written and leaves the error in `errorNumber` (0 when none).
+    virtual std::int64_t SystemWrite(int fd, const void* buffer, std::size_t count,
+                                     int& errorNumber);
+    // The same at `offset`, leaving the descriptor's position alone.
+    virtual std::int64_t SystemWriteAt(int fd, const void* buffer, std::size_t count,
+                                       std::int64_t offset, int& errorNumber);
+    // Sets the file's size: 0, or -1 with the reason in errno.
+    virtual int SystemSetSize(int fd, std::int64_t size);
+    // Closes the descriptor, which is gone even when the call fails: 0, or -1 with errno.
+    virtual int SystemClose(int fd);
 
 private:
     struct RangeLess {
@@ -78,6 +95,8 @@ private:
     void Release(KsIOLock& entry);
     // Puts parts of a range back to what the other entries hold there.
     void Restore(const std::vector<Segment>& segments);
+    // Restore while another error is on its way out: a failure here is dropped.
+    void RestoreAfterError(const std::vector<Segment>& segments) noexcept;
     std::unique_ptr<KsIOLock> PartOf(int type, const Segment& segment);
 
     std::unique_ptr<KsIOLock> baseLock_;  // null while no file is open

@@ -48,8 +48,8 @@ KsOSLock::~KsOSLock() {
     if (GetCount() > 0) {
         try {
             DoUnlock();
-        } catch (...) {
-            // Closing the descriptor gives the lock back in any case.
+        } catch (const KsException&) {
+            // A destructor cannot report it; closing the descriptor gives the lock back.
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "core/KsCallpath.h"
+#include "core/KsScopeExit.h"
 #include "platform/KsPosixFile.h"
 #include "platform/KsSystemError.h"
 
@@ -19,12 +20,10 @@ KsIOUnbuffered::KsIOUnbuffered(const char* name, int flags) {
 
 KsIOUnbuffered::KsIOUnbuffered(const KsIOUnbuffered& other) : KsIOInterfaceWithLocking(other) {
     KsCallpath("Copy constructor()", kClass, [&] {
-        try {
-            CopyFrom(other);
-        } catch (...) {
-            Abandon();
-            throw;
-        }
+        // No destructor runs for an object whose constructor failed.
+        KsScopeExit closeOnError([&] { Abandon(); });
+        CopyFrom(other);
+        closeOnError.Dismiss();
     });
 }
 
@@ -34,6 +33,10 @@ KsIOUnbuffered& KsIOUnbuffered::operator=(const KsIOUnbuffered& other) {
 }
 
 KsIOUnbuffered::~KsIOUnbuffered() {
+    CloseForDestruction();
+}
+
+void KsIOUnbuffered::CloseForDestruction() noexcept {
     Abandon();
 }
 
@@ -67,27 +70,32 @@ void KsIOUnbuffered::Open(const char* name, int flags) {
         std::int64_t position;
         fd_ = ReopenSystemFile(name, flags, flags, kClass, opened, position);
         flags_ = flags;
-        try {
-            name_ = opened;
-            SetupBaseLock();
-        } catch (...) {
-            Abandon();
-            throw;
-        }
+        KsScopeExit closeOnError([&] { Abandon(); });
+        name_ = opened;
+        SetupBaseLock();
+        closeOnError.Dismiss();
     });
 }
 
 void KsIOUnbuffered::Close() {
-    KsCallpath("Close()", kClass, [&] { Abandon(); });
+    KsCallpath("Close()", kClass, [&] {
+        KsString name = name_;
+        if (int errorNumber = Abandon(); errorNumber != 0) {
+            KsThrowSystemError(errorNumber, kClass, "Unable to close file \"%s\" -- ",
+                               name.GetCString());
+        }
+    });
 }
 
-void KsIOUnbuffered::Abandon() noexcept {
+int KsIOUnbuffered::Abandon() noexcept {
     ReleaseLocks();
-    if (fd_ >= 0) {
-        KsPosix::CloseFile(fd_);
+    int errorNumber = 0;
+    if (fd_ >= 0 && SystemClose(fd_) != 0) {
+        errorNumber = errno;
     }
     fd_ = -1;
     name_.Clear();
+    return errorNumber;
 }
 
 std::int32_t KsIOUnbuffered::Read(void* buffer, std::int32_t count, bool required) {
@@ -113,9 +121,7 @@ void KsIOUnbuffered::Write(const void* buffer, std::int32_t count) {
         // No test of IO_WRITE: a file opened without it refuses in the operating system.
         int errorNumber = 0;
         std::int64_t written =
-            count < 0
-                ? -1
-                : KsPosix::WriteFully(fd_, buffer, static_cast<std::size_t>(count), errorNumber);
+            count < 0 ? -1 : SystemWrite(fd_, buffer, static_cast<std::size_t>(count), errorNumber);
         if (written != count) {
             KsException::Generate("Could not write %d bytes to \"%s\"", kClass, count,
                                   GetFileName());
@@ -218,7 +224,7 @@ void KsIOUnbuffered::CutEnd(std::int64_t count, const char* className) {
                               className, static_cast<long long>(count),
                               static_cast<long long>(size));
     }
-    if (KsPosix::SetSize(fd_, count == 0 ? 0 : size - count) != 0) {
+    if (SystemSetSize(fd_, count == 0 ? 0 : size - count) != 0) {
         KsThrowSystemError(errno, className, "Win32 Error : ");
     }
     if (KsPosix::Seek(fd_, 0, 0) < 0) {
@@ -281,10 +287,10 @@ std::int32_t KsIOUnbuffered::ReadFrom(std::uint64_t offset, void* buffer, std::i
 void KsIOUnbuffered::WriteTo(std::uint64_t offset, const void* buffer, std::int32_t count) {
     KsCallpath("WriteTo()", kClass, [&] {
         int errorNumber = count < 0 ? EINVAL : 0;
-        std::int64_t written =
-            count < 0 ? 0
-                      : KsPosix::WriteFullyAt(fd_, buffer, static_cast<std::size_t>(count),
-                                              static_cast<std::int64_t>(offset), errorNumber);
+        std::int64_t written = count < 0
+                                   ? 0
+                                   : SystemWriteAt(fd_, buffer, static_cast<std::size_t>(count),
+                                                   static_cast<std::int64_t>(offset), errorNumber);
         if (written == 0 && errorNumber != 0) {
             KsThrowSystemError(errorNumber, kClass,
                                "Could not write %d bytes to %d in file \"%s\" -- ", count,

@@ -3,12 +3,13 @@
 // but every read, write, seek and tell goes straight to the operating system. Nothing is
 // ever pending, so several objects or processes working on one file under locks always
 // see each other's completed writes. It is the file class with true 64-bit positions.
+// Close reports a failed close; the destructor cannot.
 
 #include <cstdint>
 #include <memory>
 
-#include "io/KsIOInterfaceWithLocking.h"
 #include "core/KsString.h"
+#include "io/KsIOInterfaceWithLocking.h"
 
 class KsIOUnbuffered : public KsIOInterfaceWithLocking {
 public:
@@ -50,9 +51,15 @@ public:
     std::unique_ptr<KsIOLock> CreateLock(int type, std::uint64_t offset,
                                          std::uint64_t length) override;
 
+protected:
+    // What the destructor does: closes, ignoring a failure. A derived class whose
+    // system-call hooks must see the close runs it from its own destructor.
+    void CloseForDestruction() noexcept;
+
 private:
     void CopyFrom(const KsIOUnbuffered& other);
-    void Abandon() noexcept;
+    // Closes; returns the error of the operating system's close, 0 when none.
+    int Abandon() noexcept;
     std::int64_t SeekFrom(std::int64_t offset, int whence, const char* function);
     // Removes `count` bytes from the end (all of them for 0) and goes to the start; errors
     // name `className`.

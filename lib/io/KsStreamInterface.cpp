@@ -5,10 +5,8 @@
 #include <memory>
 
 #include "core/KsAlloc.h"
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
-
-// Binary values are stored in the machine's own order, which must be little-endian.
-static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -18,18 +16,23 @@ constexpr const char* kOutput = "KsOutputStreamInterface";
 // Line pieces of ReadLine(KsString&): a full piece is kPieceSize - 1 bytes.
 constexpr std::int32_t kPieceSize = 1024;
 
+// Binary values are little-endian whatever the host's order.
 template <class T>
 T ReadValue(KsInputStreamInterface& stream, const char* function) {
     return KsCallpath(function, kInput, [&] {
-        T value;
-        stream.Read(&value, sizeof value, true);
-        return value;
+        unsigned char bytes[sizeof(T)];
+        stream.Read(bytes, sizeof bytes, true);
+        return KsByteOrder::LoadLittle<T>(bytes);
     });
 }
 
 template <class T>
 void WriteValue(KsOutputStreamInterface& stream, const char* function, T value) {
-    KsCallpath(function, kOutput, [&] { stream.Write(&value, sizeof value); });
+    KsCallpath(function, kOutput, [&] {
+        unsigned char bytes[sizeof(T)];
+        KsByteOrder::StoreLittle(bytes, value);
+        stream.Write(bytes, sizeof bytes);
+    });
 }
 
 }  // namespace
@@ -65,7 +68,7 @@ std::uint64_t KsInputStreamInterface::ReadUnsignedNative() {
 }
 
 double KsInputStreamInterface::ReadDouble() {
-    return ReadValue<double>(*this, "ReadDouble()");
+    return std::bit_cast<double>(ReadValue<std::uint64_t>(*this, "ReadDouble()"));
 }
 
 char* KsInputStreamInterface::ReadCString(char*& out) {
@@ -219,7 +222,7 @@ void KsOutputStreamInterface::WriteUnsignedNative(std::uint64_t value) {
 }
 
 void KsOutputStreamInterface::WriteDouble(double value) {
-    WriteValue(*this, "WriteDouble()", value);
+    WriteValue(*this, "WriteDouble()", std::bit_cast<std::uint64_t>(value));
 }
 
 void KsOutputStreamInterface::WriteCString(const char* text) {

@@ -173,6 +173,13 @@ bool IsSameFile(int fd1, int fd2) {
            a.st_ino == b.st_ino;
 }
 
+bool IsSameFile(const char* name1, const char* name2) {
+    struct stat a;
+    struct stat b;
+    return ::stat(name1, &a) == 0 && ::stat(name2, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 bool Exists(const char* name) {
     return ::access(name, F_OK) == 0;
 }
@@ -183,6 +190,14 @@ int Remove(const char* name) {
 
 int Rename(const char* oldName, const char* newName) {
     return std::rename(oldName, newName);
+}
+
+int CopyPermissions(const char* from, const char* to) {
+    struct stat status;
+    if (::stat(from, &status) != 0) {
+        return -1;
+    }
+    return ::chmod(to, status.st_mode & 07777);
 }
 
 std::string TemporaryDirectory() {

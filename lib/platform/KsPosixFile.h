@@ -46,10 +46,14 @@ bool IsSeekable(int fd);
 bool GetAccess(int fd, bool& readable);
 // True when both descriptors refer to the same file.
 bool IsSameFile(int fd1, int fd2);
+// True when both names refer to one existing file.
+bool IsSameFile(const char* name1, const char* name2);
 
 bool Exists(const char* name);
 int Remove(const char* name);
 int Rename(const char* oldName, const char* newName);
+// Gives `to` the permission bits of `from`; -1 when `from` does not exist or on failure.
+int CopyPermissions(const char* from, const char* to);
 
 // $TMPDIR when set and not empty, else /tmp.
 std::string TemporaryDirectory();

@@ -1,5 +1,6 @@
 #include "progress/KsSubProgress.h"
 
+#include "core/KsException.h"
 #include "progress/KsNullProgress.h"
 
 KsSubProgress::KsSubProgress(KsProgressInterface& parent, std::int32_t start, std::int32_t end)
@@ -12,7 +13,7 @@ KsSubProgress::KsSubProgress(KsProgressInterface& parent, std::int32_t start, st
 KsSubProgress::~KsSubProgress() {
     try {
         parent_->ReleaseSubProgress(child_);
-    } catch (...) {
+    } catch (const KsException&) {
         // A destructor cannot report; the nested operation is over either way.
     }
     child_ = nullptr;

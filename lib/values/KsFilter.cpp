@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kClassName = "KsFilter";
+constexpr const char* kClass = "KsFilter";
 
 struct Registry {
     std::mutex guard;
@@ -48,7 +48,7 @@ void KsFilter::Write(KsIniSection* pIniSection) const {
 }
 
 std::unique_ptr<KsFilter> KsFilter::Instantiate(int type) {
-    return KsCallpath("Instantiate()", kClassName, [&]() -> std::unique_ptr<KsFilter> {
+    return KsCallpath("Instantiate()", kClass, [&]() -> std::unique_ptr<KsFilter> {
         switch (type) {
             case kNoFilter:
                 return nullptr;
@@ -62,19 +62,19 @@ std::unique_ptr<KsFilter> KsFilter::Instantiate(int type) {
                 return std::make_unique<KsTimestampFilter>(nullptr,
                                                            static_cast<std::uint8_t>(type));
             default:
-                KsException::Generate("Unknown filter type %d", kClassName, type);
+                KsException::Generate("Unknown filter type %d", kClass, type);
         }
     });
 }
 
 std::unique_ptr<KsFilter> KsFilter::GetFilterFromRegistry(const KsString& index) {
-    return KsCallpath("GetFilterFromRegistry()", kClassName, [&] {
+    return KsCallpath("GetFilterFromRegistry()", kClass, [&] {
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.guard);
         auto found = registry.prototypes.find(index.GetCString());
         if (found == registry.prototypes.end()) {
             KsException::GenerateAs<KsFilterRegistryException>(
-                "The application has not registered the following filter: \"%s\".", kClassName,
+                "The application has not registered the following filter: \"%s\".", kClass,
                 index.GetCString());
         }
         return found->second->Clone();
@@ -82,15 +82,15 @@ std::unique_ptr<KsFilter> KsFilter::GetFilterFromRegistry(const KsString& index)
 }
 
 void KsFilter::RegisterFilter(std::unique_ptr<KsFilter> prototype) {
-    KsCallpath("RegisterFilter()", kClassName, [&] {
+    KsCallpath("RegisterFilter()", kClass, [&] {
         if (prototype == nullptr || prototype->GetFilterType() == kNoFilter) {
             KsException::GenerateAs<KsFilterRegistryException>(
-                "Cannot register a filter of type, \"NoFilter\"", kClassName);
+                "Cannot register a filter of type, \"NoFilter\"", kClass);
         }
         std::string index = prototype->GetRegistryIndex();
         if (index.empty()) {
             KsException::GenerateAs<KsFilterRegistryException>(
-                "Cannot register a filter whose RegistryIndex is an empty string.", kClassName);
+                "Cannot register a filter whose RegistryIndex is an empty string.", kClass);
         }
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.guard);
@@ -99,7 +99,7 @@ void KsFilter::RegisterFilter(std::unique_ptr<KsFilter> prototype) {
                 "The filter's RegistryIndex (value: \"%s\") is not unique.\nDeveloper: check to "
                 "make sure that the filter's GetRegistryIndex function has been redefined to "
                 "return the name of this filter object's actual type.",
-                kClassName, index.c_str());
+                kClass, index.c_str());
         }
         registry.prototypes.emplace(index, std::move(prototype));
     });
@@ -113,7 +113,7 @@ bool KsFilter::UnregisterFilter(const char* index) {
 
 std::unique_ptr<KsFilter> KsFilter::ReadRegisteredFilterFromIniSection(
     KsIniSection& section, bool strict, KsProgressInterface& progress) {
-    return KsCallpath("ReadRegisteredFilterFromIniSection()", kClassName, [&] {
+    return KsCallpath("ReadRegisteredFilterFromIniSection()", kClass, [&] {
         std::int32_t type = section.GetInt(kKsFilterTypeKey, kNoFilter);
         KsString index(section.GetString(kKsFilterRegistryIndexKey, ""));
         std::unique_ptr<KsFilter> filter;
@@ -144,7 +144,7 @@ std::unique_ptr<KsFilter> KsFilter::ReadRegisteredFilterFromIniSection(
 
 void KsFilter::WriteRegisteredFilterToIniSection(KsIniSection& section, const KsFilter& filter,
                                                  KsProgressInterface& progress) {
-    KsCallpath("WriteRegisteredFilterToIniSection()", kClassName, [&] {
+    KsCallpath("WriteRegisteredFilterToIniSection()", kClass, [&] {
         progress.SetRange(0, 100);
         section.SetInt(kKsFilterTypeKey, filter.GetFilterType());
         section.SetString(kKsFilterRegistryIndexKey, filter.GetRegistryIndex());

@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/KsCallpath.h"
 #include "core/KsConvertValue.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 
 namespace {
@@ -21,17 +24,9 @@ bool IsValueType(char type) {
     return type == 'A' || type == 'N' || type == 'I' || type == 'W' || type == 'S' || type == 'U';
 }
 
-std::string Trimmed(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A number of the type from its text, by the library's strict conversion.
 double ConvertNumber(const std::string& text, char type) {
-    std::string trimmed = Trimmed(text);
+    std::string trimmed(KsText::TrimSpacesAndTabs(text));
     switch (type) {
         case 'N': {
             double value = 0;
@@ -240,9 +235,9 @@ void KsFormatLine::CreateRange(const std::string& piece) {
         // A '-' in front of a number is its sign, not the dash of a range.
         std::size_t searchFrom = 0;
         if (type_ != 'A') {
-            std::size_t first = piece.find_first_not_of(" \t");
-            if (first != std::string::npos && piece[first] == '-') {
-                searchFrom = first + 1;
+            std::string_view rest = KsText::TrimLeft(piece, KsText::IsSpaceOrTab);
+            if (!rest.empty() && rest.front() == '-') {
+                searchFrom = piece.size() - rest.size() + 1;
             }
         }
         std::size_t dash = piece.find('-', searchFrom);
@@ -274,8 +269,7 @@ void KsFormatLine::AddRange(const std::string& low, const std::string& high, std
         range = std::make_unique<KsFormatRange>(ConvertNumber(low, type_),
                                                 ConvertNumber(high, type_), kind, type_);
     }
-    ranges_.push_back(range.get());
-    range.release();
+    ranges_.Add(std::move(range));
 }
 
 void KsFormatLine::CreateBlankRange() {
@@ -301,9 +295,8 @@ void KsFormatLine::CreateBlankRange() {
             default:
                 KsException::Generate("Invalid character type", kLineClass);
         }
-        auto range = std::make_unique<KsFormatRange>(blank, blank, KsFormatRange::kSingle, type_);
-        ranges_.push_back(range.get());
-        range.release();
+        ranges_.Add(
+            std::make_unique<KsFormatRange>(blank, blank, KsFormatRange::kSingle, type_));
     });
 }
 
@@ -380,11 +373,10 @@ void KsFormat::AddLine(const char* sValue, const char* sLabel, std::int32_t posi
             std::make_unique<KsFormatLine>(sValue != nullptr ? sValue : "",
                                            sLabel != nullptr ? sLabel : "", type_, caseSensitive_);
         if (position < 0 || position >= GetNumLines()) {
-            lines_.push_back(line.get());
+            lines_.Add(std::move(line));
         } else {
-            lines_.insert(lines_.begin() + position, line.get());
+            lines_.InsertAt(position, std::move(line));
         }
-        line.release();
     });
 }
 
@@ -514,19 +506,18 @@ KsFormat* KsFormatDict::LoadFormat(const char* name, char type) {
 
 KsFormat* KsFormatDict::Insert(KsFormat* format) {
     std::unique_ptr<KsFormat> owner(format);
-    std::size_t position = 0;
-    while (position < formats_.size() &&
-           std::strcmp(formats_.data()[position]->GetName(), format->GetName()) < 0) {
+    std::int32_t position = 0;
+    while (position < GetNumLoadedFormats() &&
+           std::strcmp(formats_[position]->GetName(), format->GetName()) < 0) {
         ++position;
     }
-    if (position < formats_.size() &&
-        std::strcmp(formats_.data()[position]->GetName(), format->GetName()) == 0) {
-        KsFormat* existing = formats_.data()[position];
+    if (position < GetNumLoadedFormats() &&
+        std::strcmp(formats_[position]->GetName(), format->GetName()) == 0) {
+        KsFormat* existing = formats_[position];
         *existing = *format;
         return existing;
     }
-    formats_.insert(formats_.begin() + static_cast<std::ptrdiff_t>(position), format);
-    return owner.release();
+    return formats_.InsertAt(position, std::move(owner));
 }
 
 KsFormat* KsFormatDict::AddFormat(KsFormat* format) {
@@ -547,8 +538,7 @@ void KsFormatDict::UnloadFormat(std::int32_t index) {
 void KsFormatLib::AddDictionary(KsFormatDict* dictionary) {
     std::unique_ptr<KsFormatDict> owner(dictionary);
     if (dictionary != nullptr) {
-        dictionaries_.push_back(dictionary);
-        owner.release();
+        dictionaries_.Add(std::move(owner));
     }
 }
 

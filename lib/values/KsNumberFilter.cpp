@@ -12,12 +12,13 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 #include "io/KsStreamInterface.h"
 
 namespace {
 
-constexpr const char* kClassName = "KsNumberFilter";
+constexpr const char* kClass = "KsNumberFilter";
 constexpr char kStreamMarker = 3;
 constexpr std::int16_t kStreamVersion = 520;
 
@@ -35,9 +36,7 @@ constexpr const char* kThousandsKey = "Thousand Separator";
 constexpr const char* kPrefixKey = "Prefix";
 constexpr const char* kSuffixKey = "Suffix";
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using KsText::IsDigit;
 
 bool ReadsAsZero(const std::string& text) {
     return text.find_first_of("123456789") == std::string::npos;
@@ -90,6 +89,41 @@ void StripLeadingZeros(std::string& whole) {
     whole = first == std::string::npos ? std::string(1, '0') : whole.substr(first);
 }
 
+struct PrintedDigits {
+    std::string whole;
+    std::string fraction;
+};
+
+// The digits of a finite, non-negative value as "%21.10f" prints them, without leading
+// zeros except the one before the point.
+PrintedDigits PrintDigits(double magnitude) {
+    // The largest double prints with 309 digits before the point.
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%21.10f", magnitude);
+    std::string printed(KsText::TrimSpacesAndTabs(buffer));
+    std::size_t point = printed.find('.');
+    PrintedDigits digits{printed.substr(0, point),
+                         point == std::string::npos ? "" : printed.substr(point + 1)};
+    StripLeadingZeros(digits.whole);
+    return digits;
+}
+
+// Puts a comma before every group of three digits to the left of the decimal point.
+void InsertThousandsSeparators(std::string& text) {
+    std::size_t end = std::min(text.find('.'), text.size());
+    int digits = 0;
+    for (std::size_t i = end; i > 0; --i) {
+        if (!IsDigit(text[i - 1])) {
+            break;
+        }
+        if (digits == 3) {
+            text.insert(i, 1, ',');
+            digits = 0;
+        }
+        ++digits;
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<KsFilter> KsNumberFilter::Clone() const {
@@ -107,9 +141,9 @@ bool KsNumberFilter::operator==(const KsNumberFilter& other) const {
 }
 
 void KsNumberFilter::SetNegSignPosition(char placement) {
-    KsCallpath("SetNegSignPosition()", kClassName, [&] {
+    KsCallpath("SetNegSignPosition()", kClass, [&] {
         if (placement < kSignBefore || placement > kSignParentheses) {
-            KsException::Generate("Invalid negative sign placement", kClassName);
+            KsException::Generate("Invalid negative sign placement", kClass);
         }
         negativeSign_ = placement;
     });
@@ -117,12 +151,12 @@ void KsNumberFilter::SetNegSignPosition(char placement) {
 
 void KsNumberFilter::SetFixWidthVars(bool fixWidth, std::int16_t length, char fillSide,
                                      char fillChar) {
-    KsCallpath("SetFixWidthVars()", kClassName, [&] {
+    KsCallpath("SetFixWidthVars()", kClass, [&] {
         if (length < 1 || length > 32) {
-            KsException::Generate("Fix width length out of the range", kClassName);
+            KsException::Generate("Fix width length out of the range", kClass);
         }
         if (fillSide != kFillRight && fillSide != kFillLeft) {
-            KsException::Generate("Invalid fill side", kClassName);
+            KsException::Generate("Invalid fill side", kClass);
         }
         fixWidth_ = fixWidth;
         if (fixWidth) {
@@ -139,117 +173,107 @@ void KsNumberFilter::SetRoundingVars(std::int16_t roundingPlace, std::int16_t de
 }
 
 void KsNumberFilter::FilterValue(double value, char* out, std::int16_t size) const {
-    KsCallpath("FilterValue()", kClassName, [&] {
+    KsCallpath("FilterValue()", kClass, [&] {
         if (out == nullptr) {
-            KsException::Generate("Null pointer(s) passed in", kClassName);
+            KsException::Generate("Null pointer(s) passed in", kClass);
         }
         if (size < 1) {
             return;
         }
         auto room = static_cast<std::size_t>(size - 1);
-        auto copyOut = [&](const std::string& text) {
-            std::size_t n = std::min(text.size(), room);
-            std::memcpy(out, text.data(), n);
-            out[n] = '\0';
-        };
-        auto stars = [&] {
-            copyOut(std::string(
-                static_cast<std::size_t>(std::max<std::int16_t>(fixWidthLength_, 0)), '*'));
-        };
+        std::string stars(static_cast<std::size_t>(std::max<std::int16_t>(fixWidthLength_, 0)),
+                          '*');
+        std::string text;
         if (value == kMissingValue) {
-            copyOut(missing_.GetCString());
-            return;
-        }
-        if (!std::isfinite(value)) {
-            stars();
-            return;
-        }
-        bool negative = value < 0;
-        double magnitude = std::fabs(value);
-        // The largest double prints with 309 digits before the point.
-        char buffer[400];
-        std::snprintf(buffer, sizeof buffer, "%21.10f", magnitude);
-        std::string printed = buffer;
-        std::size_t first = printed.find_first_not_of(' ');
-        printed = printed.substr(first);
-
-        std::size_t point = printed.find('.');
-        std::string whole = printed.substr(0, point);
-        std::string fraction = point == std::string::npos ? "" : printed.substr(point + 1);
-        StripLeadingZeros(whole);
-        if (roundingPlace_ != 0) {
-            RoundAt(whole, fraction, roundingPlace_ >= 1 ? roundingPlace_ - 1 : roundingPlace_);
-            StripLeadingZeros(whole);
-        }
-
-        std::string text = whole;
-        if (decimalPlaces_ >= 1) {
-            fraction.resize(static_cast<std::size_t>(decimalPlaces_), '0');
-            text += "." + fraction;
-        }
-        if (!leadingZero_ && decimalPlaces_ > 0 && text[0] == '0') {
-            text.erase(0, 1);
-        }
-        bool zero = ReadsAsZero(text);
-        if (suppressZero_ && zero) {
-            text.clear();
-        }
-        std::size_t counted = text.size();
-        if (decimalPlaces_ > 0 && text.find('.') != std::string::npos) {
-            --counted;
-        }
-        if (thousands_) {
-            std::size_t end = std::min(text.find('.'), text.size());
-            int digits = 0;
-            for (std::size_t i = end; i > 0; --i) {
-                if (!IsDigit(text[i - 1])) {
-                    break;
-                }
-                if (digits == 3) {
-                    text.insert(i, 1, ',');
-                    digits = 0;
-                }
-                ++digits;
-            }
-        }
-        if (fixWidth_) {
-            auto width = static_cast<std::size_t>(std::max<std::int16_t>(fixWidthLength_, 0));
-            if (counted > width) {
-                text.assign(width, '*');
-            } else if (fillSide_ == kFillLeft) {
-                text.insert(0, width - counted, fillChar_);
-            } else {
-                text.append(width - counted, fillChar_);
-            }
-        }
-        if (negative && !zero) {
-            switch (negativeSign_) {
-                case kSignBefore:
-                    text = "-" + text;
-                    break;
-                case kSignAfter:
-                    text += "-";
-                    break;
-                case kSignParentheses:
-                    text = "(" + text + ")";
-                    break;
-                default:
-                    KsException::Generate("Invalid negative sign placement", kClassName);
-            }
-        }
-        text = std::string(prefix_.GetCString()) + text + suffix_.GetCString();
-        if (text.size() > room) {
-            stars();
+            text = missing_.GetCString();
+        } else if (!std::isfinite(value)) {
+            text = stars;
         } else {
-            copyOut(text);
+            text = ShownText(value);
+            if (text.size() > room) {
+                text = stars;
+            }
         }
+        // Only the missing text and the stars can be longer than the buffer; they are cut.
+        std::size_t n = std::min(text.size(), room);
+        std::memcpy(out, text.data(), n);
+        out[n] = '\0';
     });
 }
 
+std::string KsNumberFilter::ShownText(double value) const {
+    bool negative = value < 0;
+    std::string text = RoundedDigits(std::fabs(value));
+    bool zero = ReadsAsZero(text);
+    if (suppressZero_ && zero) {
+        text.clear();
+    }
+    // Fix width counts digits only: not the decimal point, commas or signs.
+    std::size_t counted = text.size();
+    if (decimalPlaces_ > 0 && text.find('.') != std::string::npos) {
+        --counted;
+    }
+    if (thousands_) {
+        InsertThousandsSeparators(text);
+    }
+    if (fixWidth_) {
+        FitToWidth(text, counted);
+    }
+    if (negative && !zero) {
+        AddNegativeSign(text);
+    }
+    return std::string(prefix_.GetCString()) + text + suffix_.GetCString();
+}
+
+std::string KsNumberFilter::RoundedDigits(double magnitude) const {
+    PrintedDigits digits = PrintDigits(magnitude);
+    if (roundingPlace_ != 0) {
+        RoundAt(digits.whole, digits.fraction,
+                roundingPlace_ >= 1 ? roundingPlace_ - 1 : roundingPlace_);
+        StripLeadingZeros(digits.whole);
+    }
+    std::string text = digits.whole;
+    if (decimalPlaces_ >= 1) {
+        digits.fraction.resize(static_cast<std::size_t>(decimalPlaces_), '0');
+        text += "." + digits.fraction;
+    }
+    if (!leadingZero_ && decimalPlaces_ > 0 && text[0] == '0') {
+        text.erase(0, 1);
+    }
+    return text;
+}
+
+void KsNumberFilter::FitToWidth(std::string& text, std::size_t counted) const {
+    auto width = static_cast<std::size_t>(std::max<std::int16_t>(fixWidthLength_, 0));
+    if (counted > width) {
+        text.assign(width, '*');
+    } else if (fillSide_ == kFillLeft) {
+        text.insert(0, width - counted, fillChar_);
+    } else {
+        text.append(width - counted, fillChar_);
+    }
+}
+
+void KsNumberFilter::AddNegativeSign(std::string& text) const {
+    switch (negativeSign_) {
+        case kSignBefore:
+            text = "-" + text;
+            break;
+        case kSignAfter:
+            text += "-";
+            break;
+        case kSignParentheses:
+            text = "(" + text + ")";
+            break;
+        default:
+            KsException::Generate("Invalid negative sign placement", kClass);
+    }
+}
+
 double KsNumberFilter::UnfilterValue(const char* text) const {
-    return KsCallpath("UnfilterValue()", kClassName, [&] {
+    return KsCallpath("UnfilterValue()", kClass, [&] {
         if (text == nullptr) {
-            KsException::Generate("Null pointer to the number", kClassName);
+            KsException::Generate("Null pointer to the number", kClass);
         }
         if (*text == '\0') {
             return kMissingValue;
@@ -261,10 +285,10 @@ double KsNumberFilter::UnfilterValue(const char* text) const {
         double value = classic != nullptr ? strtod_l(text, &end, classic) : std::strtod(text, &end);
         if (end == text || *end != '\0' || std::isnan(value) ||
             (std::isinf(value) && errno != ERANGE)) {
-            KsException::Generate("Invalid number", kClassName);
+            KsException::Generate("Invalid number", kClass);
         }
         if (std::isinf(value)) {
-            KsException::Generate("Number is larger then a double", kClassName);
+            KsException::Generate("Number is larger then a double", kClass);
         }
         return value;
     });
@@ -272,7 +296,7 @@ double KsNumberFilter::UnfilterValue(const char* text) const {
 
 void KsNumberFilter::Read(KsIniSection& section, KsProgressInterface& progress) {
     (void)progress;
-    KsCallpath("Read()", kClassName, [&] {
+    KsCallpath("Read()", kClass, [&] {
         KsNumberFilter read;
         read.decimalPlaces_ = ToShort(section.GetInt(kDecimalPlacesKey, 0));
         read.fillChar_ = section.GetString(kFillCharKey, " ")[0];
@@ -300,7 +324,7 @@ void KsNumberFilter::Read(KsIniSection& section, KsProgressInterface& progress) 
 
 void KsNumberFilter::Write(KsIniSection& section, KsProgressInterface& progress) const {
     (void)progress;
-    KsCallpath("Write()", kClassName, [&] {
+    KsCallpath("Write()", kClass, [&] {
         static constexpr const char* kSigns[4] = {"", "Before", "After", "Parenthesis"};
         section.SetString(kMissingKey, missing_.GetCString());
         section.SetInt(kDecimalPlacesKey, decimalPlaces_);
@@ -324,8 +348,8 @@ void KsNumberFilter::Write(KsIniSection& section, KsProgressInterface& progress)
 
 void KsNumberFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& progress) {
     (void)progress;
-    KsCallpath("Read()", kClassName, [&] {
-        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClassName);
+    KsCallpath("Read()", kClass, [&] {
+        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClass);
         KsNumberFilter read;
         read.missing_.Read(stream);
         read.decimalPlaces_ = stream.ReadShort();
@@ -341,7 +365,7 @@ void KsNumberFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& p
         read.prefix_.Read(stream);
         read.suffix_.Read(stream);
         if (read.negativeSign_ < kSignBefore || read.negativeSign_ > kSignParentheses) {
-            KsException::Generate("Invalid negative sign placement", kClassName);
+            KsException::Generate("Invalid negative sign placement", kClass);
         }
         *this = read;
     });
@@ -349,7 +373,7 @@ void KsNumberFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& p
 
 void KsNumberFilter::Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const {
     (void)progress;
-    KsCallpath("Write()", kClassName, [&] {
+    KsCallpath("Write()", kClass, [&] {
         stream.WriteKsHeader(kStreamMarker, kStreamVersion);
         missing_.Write(stream);
         stream.WriteShort(decimalPlaces_);

@@ -12,9 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
-#include "values/KsFilter.h"
 #include "core/KsString.h"
+#include "values/KsFilter.h"
 
 class KsNumberFilter : public KsFilter {
 public:
@@ -73,6 +74,16 @@ public:
     bool operator==(const KsNumberFilter& other) const;
 
 private:
+    // Steps of FilterValue for a finite value that is not missing.
+    std::string ShownText(double value) const;
+    // The magnitude rounded, with its decimals cut or padded and its leading zero dropped
+    // when asked to.
+    std::string RoundedDigits(double magnitude) const;
+    // Fills to the fix width length, or replaces an overlong text by stars; `counted` is
+    // the length that counts against the width.
+    void FitToWidth(std::string& text, std::size_t counted) const;
+    void AddNegativeSign(std::string& text) const;
+
     std::int16_t decimalPlaces_ = 2;
     char fillChar_ = ' ';
     char fillSide_ = kFillRight;

@@ -1,18 +1,18 @@
 #include "values/KsStringFilter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/KsCallpath.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 #include "io/KsStreamInterface.h"
 
 namespace {
 
-constexpr const char* kClassName = "KsStringFilter";
+constexpr const char* kClass = "KsStringFilter";
 constexpr char kStreamMarker = 2;
 constexpr std::int16_t kStreamVersion = 520;
 constexpr const char* kPictureKey = "Picture String Filter";
@@ -21,20 +21,12 @@ constexpr const char* kMissingKey = "Missing String";
 constexpr int kMaximumGroupDepth = 100;
 constexpr std::uint32_t kMaximumRepeatCount = 65535;
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using KsText::IsDigit;
+using KsText::IsLetter;
+using KsText::ToUpper;
 
 bool TakesInput(char c) {
     return c == '#' || c == '?' || c == '&' || c == '@' || c == '!';
-}
-
-bool IsLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char ToUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // Marks every character that a ";" escapes.
@@ -67,16 +59,14 @@ public:
     std::string Run() {
         Expression();
         if (inputPos_ < input_.size()) {
-            KsStringException::Generate(KsStringException::kFilterFailed, "Filter Error",
-                                        kClassName);
+            KsStringException::Generate(KsStringException::kFilterFailed, "Filter Error", kClass);
         }
         return output_;
     }
 
 private:
     [[noreturn]] void Fail(std::uint8_t code) const {
-        KsStringException::Generate(code, unfilter_ ? "Unfilter Error" : "Filter Error",
-                                    kClassName);
+        KsStringException::Generate(code, unfilter_ ? "Unfilter Error" : "Filter Error", kClass);
     }
 
     // Walks one group up to and past its "}" (the closing "}" of the whole picture is not
@@ -259,13 +249,182 @@ std::string Walk(const KsString& picture, const KsString& text, bool unfilter) {
 }
 
 [[noreturn]] void SyntaxError(std::uint8_t code, const char* message) {
-    KsStringException::Generate(code, "%s", "KsStringFilter", message);
+    KsStringException::Generate(code, "%s", kClass, message);
 }
+
+// The checks of a non-empty picture after the first, in the order in which they are made;
+// the first that fails is reported.
+class PictureSyntax {
+public:
+    explicit PictureSyntax(const std::string& picture)
+        : picture_(picture), escaped_(EscapedCharacters(picture)) {}
+
+    void Check() const {
+        CheckOptions();
+        CheckLiteralSequences();
+        Groups groups = CheckGroups();
+        CheckOptionalPart(groups.owner);
+        CheckRepeats(groups.match);
+    }
+
+private:
+    // For each "{", the index of its "}"; for each character, the "{" of the innermost
+    // group around it (-1 outside every group).
+    struct Groups {
+        std::vector<std::size_t> match;
+        std::vector<long> owner;
+    };
+
+    // `c` stands at `i` and no ";" escapes it.
+    bool Plain(std::size_t i, char c) const { return picture_[i] == c && !escaped_[i]; }
+
+    void CheckOptions() const {
+        for (std::size_t i = 0; i < picture_.size(); ++i) {
+            if (Plain(i, ',')) {
+                SyntaxError(KsStringException::kUnsupportedOption, "Unsupported option");
+            }
+        }
+    }
+
+    void CheckLiteralSequences() const {
+        for (std::size_t i = 0; i < picture_.size(); ++i) {
+            if (Plain(i, ';')) {
+                if (i + 1 == picture_.size()) {
+                    SyntaxError(KsStringException::kLiteralSequence, "Invalid literal sequence");
+                }
+                ++i;
+            }
+        }
+    }
+
+    [[noreturn]] static void GroupError() {
+        SyntaxError(KsStringException::kGroupSyntax, "Invalid group syntax");
+    }
+
+    // Braces pair like parentheses.
+    Groups CheckGroups() const {
+        const std::size_t length = picture_.size();
+        Groups groups{std::vector<std::size_t>(length, std::string::npos),
+                      std::vector<long>(length, -1)};
+        std::vector<std::size_t> open;
+        for (std::size_t i = 0; i < length; ++i) {
+            groups.owner[i] = open.empty() ? -1 : static_cast<long>(open.back());
+            if (Plain(i, '{')) {
+                open.push_back(i);
+                if (open.size() > static_cast<std::size_t>(kMaximumGroupDepth)) {
+                    GroupError();
+                }
+            } else if (Plain(i, '}')) {
+                if (open.empty()) {
+                    GroupError();
+                }
+                std::size_t start = open.back();
+                open.pop_back();
+                groups.owner[i] = open.empty() ? -1 : static_cast<long>(open.back());
+                if (i - start < 2 || picture_[start + 1] == ']' || Plain(i - 1, '[')) {
+                    GroupError();
+                }
+                groups.match[start] = i;
+            }
+        }
+        if (!open.empty()) {
+            GroupError();
+        }
+        return groups;
+    }
+
+    // One optional part at most, inside one group.
+    void CheckOptionalPart(const std::vector<long>& owner) const {
+        std::vector<std::size_t> opens;
+        std::vector<std::size_t> closes;
+        for (std::size_t i = 0; i < picture_.size(); ++i) {
+            if (Plain(i, '[')) {
+                opens.push_back(i);
+            } else if (Plain(i, ']')) {
+                closes.push_back(i);
+            }
+        }
+        if (opens.empty() && closes.empty()) {
+            return;
+        }
+        if (opens.size() != 1 || closes.size() != 1 || closes[0] < opens[0] + 2 ||
+            owner[opens[0]] != owner[closes[0]]) {
+            SyntaxError(KsStringException::kOptionalSyntax, "Invalid optional syntax");
+        }
+    }
+
+    [[noreturn]] static void RepeatError() {
+        SyntaxError(KsStringException::kRepeatSyntax, "Invalid repeat syntax");
+    }
+
+    void CheckRepeats(const std::vector<std::size_t>& match) const {
+        for (std::size_t i = 0; i < picture_.size(); ++i) {
+            if (Plain(i, '*')) {
+                CheckRepeatedElement(SkipRepeatCount(i + 1), match);
+            }
+        }
+    }
+
+    // Index of the element after a repeat's count that starts at `j`; a finite count must
+    // lie within 1 and the largest count, and an element must follow.
+    std::size_t SkipRepeatCount(std::size_t j) const {
+        const std::size_t length = picture_.size();
+        bool finite = j < length && IsDigit(picture_[j]);
+        std::uint32_t count = 0;
+        for (; j < length && IsDigit(picture_[j]); ++j) {
+            count =
+                std::min<std::uint32_t>(count * 10 + static_cast<std::uint32_t>(picture_[j] - '0'),
+                                        kMaximumRepeatCount + 1);
+        }
+        if ((finite && (count == 0 || count > kMaximumRepeatCount)) || j >= length) {
+            RepeatError();
+        }
+        return j;
+    }
+
+    // A group, or a single character; one that takes no input only at the picture's end.
+    void CheckRepeatedElement(std::size_t j, const std::vector<std::size_t>& match) const {
+        const std::size_t length = picture_.size();
+        char element = picture_[j];
+        if (element == '{') {
+            CheckRepeatedGroup(j, match[j]);
+        } else if (element == '}' || element == '[' || element == ']' || element == '*') {
+            RepeatError();
+        } else if (element == ';') {
+            if (j + 2 != length) {
+                RepeatError();
+            }
+        } else if (!TakesInput(element) && j + 1 != length) {
+            RepeatError();
+        }
+    }
+
+    // No optional part and no infinite repeat inside, and something that takes input.
+    void CheckRepeatedGroup(std::size_t open, std::size_t close) const {
+        bool takesInput = false;
+        for (std::size_t k = open + 1; k < close; ++k) {
+            if (escaped_[k]) {
+                continue;
+            }
+            if (picture_[k] == '[' || picture_[k] == ']' ||
+                (picture_[k] == '*' && (k + 1 >= close || !IsDigit(picture_[k + 1])))) {
+                RepeatError();
+            }
+            takesInput = takesInput || TakesInput(picture_[k]);
+        }
+        if (!takesInput) {
+            RepeatError();
+        }
+    }
+
+    const std::string& picture_;
+    std::vector<bool> escaped_;
+};
 
 }  // namespace
 
 KsStringFilter::KsStringFilter(const char* picture) {
-    KsCallpath("KsStringFilter()", kClassName, [&] { SetPictureString(picture); });
+    KsCallpath("KsStringFilter()", kClass, [&] { SetPictureString(picture); });
 }
 
 std::unique_ptr<KsFilter> KsStringFilter::Clone() const {
@@ -278,14 +437,14 @@ void KsStringFilter::ResetValues() {
 }
 
 void KsStringFilter::SetPictureString(const char* picture) {
-    KsCallpath("SetPictureString()", kClassName, [&] {
+    KsCallpath("SetPictureString()", kClass, [&] {
         SyntaxCheck(picture);
         picture_ = picture;
     });
 }
 
 void KsStringFilter::FilterValue(KsString& text) const {
-    KsCallpath("FilterValue()", kClassName, [&] {
+    KsCallpath("FilterValue()", kClass, [&] {
         if (text.IsEmpty()) {
             text = missing_;
             return;
@@ -295,7 +454,7 @@ void KsStringFilter::FilterValue(KsString& text) const {
 }
 
 void KsStringFilter::UnfilterValue(KsString& text) const {
-    KsCallpath("UnfilterValue()", kClassName, [&] {
+    KsCallpath("UnfilterValue()", kClass, [&] {
         if (text == missing_) {
             text.Clear();
             return;
@@ -305,128 +464,18 @@ void KsStringFilter::UnfilterValue(KsString& text) const {
 }
 
 void KsStringFilter::SyntaxCheck(const char* pictureText) {
-    KsCallpath("SyntaxCheck()", kClassName, [&] {
+    KsCallpath("SyntaxCheck()", kClass, [&] {
         std::string picture = pictureText != nullptr ? pictureText : "";
-        const std::size_t length = picture.size();
-        if (length == 0) {
+        if (picture.empty()) {
             SyntaxError(KsStringException::kEmptyPicture, "Empty picture string");
         }
-        std::vector<bool> escaped = EscapedCharacters(picture);
-        auto plain = [&](std::size_t i, char c) { return picture[i] == c && !escaped[i]; };
-
-        for (std::size_t i = 0; i < length; ++i) {
-            if (plain(i, ',')) {
-                SyntaxError(KsStringException::kUnsupportedOption, "Unsupported option");
-            }
-        }
-        for (std::size_t i = 0; i < length; ++i) {
-            if (plain(i, ';')) {
-                if (i + 1 == length) {
-                    SyntaxError(KsStringException::kLiteralSequence, "Invalid literal sequence");
-                }
-                ++i;
-            }
-        }
-
-        // Braces pair like parentheses; `owner` is the innermost group around each character.
-        std::vector<std::size_t> match(length, std::string::npos);
-        std::vector<long> owner(length, -1);
-        std::vector<std::size_t> open;
-        auto groupError = [] {
-            SyntaxError(KsStringException::kGroupSyntax, "Invalid group syntax");
-        };
-        for (std::size_t i = 0; i < length; ++i) {
-            owner[i] = open.empty() ? -1 : static_cast<long>(open.back());
-            if (plain(i, '{')) {
-                open.push_back(i);
-                if (open.size() > static_cast<std::size_t>(kMaximumGroupDepth)) {
-                    groupError();
-                }
-            } else if (plain(i, '}')) {
-                if (open.empty()) {
-                    groupError();
-                }
-                std::size_t start = open.back();
-                open.pop_back();
-                owner[i] = open.empty() ? -1 : static_cast<long>(open.back());
-                if (i - start < 2 || picture[start + 1] == ']' || plain(i - 1, '[')) {
-                    groupError();
-                }
-                match[start] = i;
-            }
-        }
-        if (!open.empty()) {
-            groupError();
-        }
-
-        std::vector<std::size_t> opens;
-        std::vector<std::size_t> closes;
-        for (std::size_t i = 0; i < length; ++i) {
-            if (plain(i, '[')) {
-                opens.push_back(i);
-            } else if (plain(i, ']')) {
-                closes.push_back(i);
-            }
-        }
-        if (!opens.empty() || !closes.empty()) {
-            // One optional part, inside one group.
-            if (opens.size() != 1 || closes.size() != 1 || closes[0] < opens[0] + 2 ||
-                owner[opens[0]] != owner[closes[0]]) {
-                SyntaxError(KsStringException::kOptionalSyntax, "Invalid optional syntax");
-            }
-        }
-
-        auto repeatError = [] {
-            SyntaxError(KsStringException::kRepeatSyntax, "Invalid repeat syntax");
-        };
-        for (std::size_t i = 0; i < length; ++i) {
-            if (!plain(i, '*')) {
-                continue;
-            }
-            std::size_t j = i + 1;
-            bool finite = j < length && IsDigit(picture[j]);
-            std::uint32_t count = 0;
-            for (; j < length && IsDigit(picture[j]); ++j) {
-                count = std::min<std::uint32_t>(
-                    count * 10 + static_cast<std::uint32_t>(picture[j] - '0'),
-                    kMaximumRepeatCount + 1);
-            }
-            if ((finite && (count == 0 || count > kMaximumRepeatCount)) || j >= length) {
-                repeatError();
-            }
-            char element = picture[j];
-            if (element == '{') {
-                std::size_t close = match[j];
-                bool takesInput = false;
-                for (std::size_t k = j + 1; k < close; ++k) {
-                    if (escaped[k]) {
-                        continue;
-                    }
-                    if (picture[k] == '[' || picture[k] == ']' ||
-                        (picture[k] == '*' && (k + 1 >= close || !IsDigit(picture[k + 1])))) {
-                        repeatError();
-                    }
-                    takesInput = takesInput || TakesInput(picture[k]);
-                }
-                if (!takesInput) {
-                    repeatError();
-                }
-            } else if (element == '}' || element == '[' || element == ']' || element == '*') {
-                repeatError();
-            } else if (element == ';') {
-                if (j + 2 != length) {
-                    repeatError();
-                }
-            } else if (!TakesInput(element) && j + 1 != length) {
-                repeatError();
-            }
-        }
+        PictureSyntax(picture).Check();
     });
 }
 
 void KsStringFilter::Read(KsIniSection& section, KsProgressInterface& progress) {
     (void)progress;
-    KsCallpath("Read()", kClassName, [&] {
+    KsCallpath("Read()", kClass, [&] {
         KsStringFilter read;
         read.SetPictureString(section.GetString(kPictureKey, ""));
         read.missing_ = section.GetString(kMissingKey, "");
@@ -436,7 +485,7 @@ void KsStringFilter::Read(KsIniSection& section, KsProgressInterface& progress) 
 
 void KsStringFilter::Write(KsIniSection& section, KsProgressInterface& progress) const {
     (void)progress;
-    KsCallpath("Write()", kClassName, [&] {
+    KsCallpath("Write()", kClass, [&] {
         section.SetString(kPictureKey, picture_.GetCString());
         section.SetString(kMissingKey, missing_.GetCString());
     });
@@ -444,8 +493,8 @@ void KsStringFilter::Write(KsIniSection& section, KsProgressInterface& progress)
 
 void KsStringFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& progress) {
     (void)progress;
-    KsCallpath("Read()", kClassName, [&] {
-        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClassName);
+    KsCallpath("Read()", kClass, [&] {
+        ReadStreamHeader(stream, kStreamMarker, kStreamVersion, kClass);
         KsString picture;
         KsStringFilter read;
         picture.Read(stream);
@@ -457,7 +506,7 @@ void KsStringFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& p
 
 void KsStringFilter::Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const {
     (void)progress;
-    KsCallpath("Write()", kClassName, [&] {
+    KsCallpath("Write()", kClass, [&] {
         stream.WriteKsHeader(kStreamMarker, kStreamVersion);
         picture_.Write(stream);
         missing_.Write(stream);

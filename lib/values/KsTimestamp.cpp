@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char* kClassName = "KsTimestamp";
+constexpr const char* kTimestampClass = "KsTimestamp";
 
 // Indexed by month 1-12. February has 29 days whatever the year; only SetYear looks at
 // the year.
@@ -74,9 +74,10 @@ void KsTimestamp::SetYear(std::uint16_t year) {
 }
 
 void KsTimestamp::SetYearValue(std::uint32_t year) {
-    KsCallpath("SetYear()", kClassName, [&] {
+    KsCallpath("SetYear()", kTimestampClass, [&] {
         if (year > 9999) {
-            KsException::Generate("%u is too large; 9999 is the maximum year", kClassName, year);
+            KsException::Generate("%u is too large; 9999 is the maximum year", kTimestampClass,
+                                  year);
         }
         StoreField(0, 4, year);
         if (GetMonth() == 2 && GetDay() == 29 && !IsLeapYear(year)) {
@@ -86,10 +87,10 @@ void KsTimestamp::SetYearValue(std::uint32_t year) {
 }
 
 void KsTimestamp::SetMonth(std::uint16_t month) {
-    KsCallpath("SetMonth()", kClassName, [&] {
+    KsCallpath("SetMonth()", kTimestampClass, [&] {
         // Month 0 has no length and no days before it; it is no month.
         if (month < 1 || month > 12) {
-            KsException::Generate("%hu is not a valid month", kClassName, month);
+            KsException::Generate("%hu is not a valid month", kTimestampClass, month);
         }
         StoreField(4, 2, month);
         if (GetDay() > kMonthLength[month]) {
@@ -99,55 +100,56 @@ void KsTimestamp::SetMonth(std::uint16_t month) {
 }
 
 void KsTimestamp::SetDay(std::uint16_t day) {
-    KsCallpath("SetDay()", kClassName, [&] {
+    KsCallpath("SetDay()", kTimestampClass, [&] {
         std::uint16_t month = GetMonth();
         if (day < 1 || day > kMonthLength[month]) {
-            KsException::Generate("%hu is not a valid day in month %hu", kClassName, day, month);
+            KsException::Generate("%hu is not a valid day in month %hu", kTimestampClass, day,
+                                  month);
         }
         StoreField(6, 2, day);
     });
 }
 
 void KsTimestamp::SetHour(std::uint16_t hour) {
-    KsCallpath("SetHour()", kClassName, [&] {
+    KsCallpath("SetHour()", kTimestampClass, [&] {
         if (hour > 23) {
-            KsException::Generate("%hu is not a valid hour", kClassName, hour);
+            KsException::Generate("%hu is not a valid hour", kTimestampClass, hour);
         }
         StoreField(8, 2, hour);
     });
 }
 
 void KsTimestamp::SetMinute(std::uint16_t minute) {
-    KsCallpath("SetMinute()", kClassName, [&] {
+    KsCallpath("SetMinute()", kTimestampClass, [&] {
         if (minute > 59) {
-            KsException::Generate("%hu is not a valid minute", kClassName, minute);
+            KsException::Generate("%hu is not a valid minute", kTimestampClass, minute);
         }
         StoreField(10, 2, minute);
     });
 }
 
 void KsTimestamp::SetSecond(std::uint16_t second) {
-    KsCallpath("SetSecond()", kClassName, [&] {
+    KsCallpath("SetSecond()", kTimestampClass, [&] {
         // The last minute of a day may hold a leap second; two digits hold at most 99.
         bool lastMinute = GetHour() == 23 && GetMinute() == 59;
         if (second > (lastMinute ? 99 : 59)) {
-            KsException::Generate("%hu is not a valid second", kClassName, second);
+            KsException::Generate("%hu is not a valid second", kTimestampClass, second);
         }
         StoreField(12, 2, second);
     });
 }
 
 void KsTimestamp::SetMilliseconds(std::uint16_t milliseconds) {
-    KsCallpath("SetMilliseconds()", kClassName, [&] {
+    KsCallpath("SetMilliseconds()", kTimestampClass, [&] {
         if (milliseconds > 999) {
-            KsException::Generate("%hu is not a valid millisecond", kClassName, milliseconds);
+            KsException::Generate("%hu is not a valid millisecond", kTimestampClass, milliseconds);
         }
         StoreField(14, 3, milliseconds);
     });
 }
 
 std::uint32_t KsTimestamp::GetJulianDayFromCalendarStart() const {
-    return KsCallpath("GetJulianDayFromCalendarStart()", kClassName, [&] {
+    return KsCallpath("GetJulianDayFromCalendarStart()", kTimestampClass, [&] {
         std::uint32_t year = GetYear();
         std::uint32_t month = GetMonth();
         if (year == 0) {
@@ -155,7 +157,7 @@ std::uint32_t KsTimestamp::GetJulianDayFromCalendarStart() const {
             KsException::Generate(
                 "Year 0 has no day number; day numbers start on 1 January of "
                 "year 1",
-                kClassName);
+                kTimestampClass);
         }
         std::uint32_t leapYear = month <= 2 ? year - 1 : year;
         return GetDay() + kDaysBeforeMonth[month] + (year - 1) * kDaysPerYear + leapYear / 4 -
@@ -164,7 +166,7 @@ std::uint32_t KsTimestamp::GetJulianDayFromCalendarStart() const {
 }
 
 void KsTimestamp::SetJulianDayFromCalendarStart(std::uint32_t dayNumber) {
-    KsCallpath("SetJulianDayFromCalendarStart()", kClassName, [&] {
+    KsCallpath("SetJulianDayFromCalendarStart()", kTimestampClass, [&] {
         std::uint32_t rest = dayNumber - 1;  // day 0 wraps to a year far beyond 9999
         std::uint32_t q400 = rest / kDaysPer400Years;
         rest %= kDaysPer400Years;
@@ -214,7 +216,7 @@ std::uint32_t KsTimestamp::GetTimeInMilliseconds() const {
 }
 
 void KsTimestamp::SetTimeInMilliseconds(std::uint32_t milliseconds) {
-    KsCallpath("SetTimeInMilliseconds()", kClassName, [&] {
+    KsCallpath("SetTimeInMilliseconds()", kTimestampClass, [&] {
         // An hour of at most 4294967295 / 3600000 fits in 16 bits and is then refused.
         SetHour(static_cast<std::uint16_t>(milliseconds / kMillisecondsPerHour));
         SetMinute(static_cast<std::uint16_t>(milliseconds % kMillisecondsPerHour /
@@ -236,7 +238,7 @@ std::uint16_t KsTimestamp::GetDayOfWeek() const {
 }
 
 void KsTimestamp::AddMilliseconds(int milliseconds) {
-    KsCallpath("AddMilliseconds()", kClassName, [&] {
+    KsCallpath("AddMilliseconds()", kTimestampClass, [&] {
         std::int64_t carry = AddWithCarry(GetMilliseconds(), milliseconds, 1000,
                                           [&](std::uint16_t v) { SetMilliseconds(v); });
         if (carry != 0) {
@@ -246,7 +248,7 @@ void KsTimestamp::AddMilliseconds(int milliseconds) {
 }
 
 void KsTimestamp::AddSeconds(int seconds) {
-    KsCallpath("AddSeconds()", kClassName, [&] {
+    KsCallpath("AddSeconds()", kTimestampClass, [&] {
         std::int64_t carry =
             AddWithCarry(GetSecond(), seconds, 60, [&](std::uint16_t v) { SetSecond(v); });
         if (carry != 0) {
@@ -256,7 +258,7 @@ void KsTimestamp::AddSeconds(int seconds) {
 }
 
 void KsTimestamp::AddMinutes(int minutes) {
-    KsCallpath("AddMinutes()", kClassName, [&] {
+    KsCallpath("AddMinutes()", kTimestampClass, [&] {
         std::int64_t carry =
             AddWithCarry(GetMinute(), minutes, 60, [&](std::uint16_t v) { SetMinute(v); });
         if (carry != 0) {
@@ -266,7 +268,7 @@ void KsTimestamp::AddMinutes(int minutes) {
 }
 
 void KsTimestamp::AddHours(int hours) {
-    KsCallpath("AddHours()", kClassName, [&] {
+    KsCallpath("AddHours()", kTimestampClass, [&] {
         std::int64_t carry =
             AddWithCarry(GetHour(), hours, 24, [&](std::uint16_t v) { SetHour(v); });
         if (carry != 0) {

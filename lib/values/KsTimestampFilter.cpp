@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "core/KsScopeExit.h"
+#include "core/KsText.h"
 #include "ini/KsIniFile.h"
 #include "io/KsStreamInterface.h"
 
@@ -34,9 +36,7 @@ constexpr const char* kLongWeekdays[7] = {"Sunday",   "Monday", "Tuesday", "Wedn
 constexpr const char* kDateFormats[6] = {"YMD", "DMY", "MDY", "MY", "YM", "Y"};
 constexpr const char* kMonthFormats[4] = {"1-Digit", "2-Digit", "3-Letter", "Whole Name"};
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using KsText::IsDigit;
 
 // Writes `text` left-aligned in `width`, padded with blanks.
 std::uint32_t WriteName(const char* text, std::uint16_t width, char* out) {
@@ -298,8 +298,10 @@ std::uint32_t KsTimestampFilterConversion::Unapply(const char* text, KsTimestamp
                 break;
             case 'p':
             case 'P':
-                // Only an hour read as a morning hour moves to the afternoon.
-                if (strncasecmp(text, "PM", 2) == 0 && timestamp.GetHour() < 12) {
+                // "PM" always moves the hour read by 12: an hour of the afternoon that is
+                // marked "PM" again is past the day's end and refused by the setter, not
+                // taken silently.
+                if (strncasecmp(text, "PM", 2) == 0) {
                     timestamp.SetHour(static_cast<std::uint16_t>(timestamp.GetHour() + 12));
                 }
                 used = static_cast<std::uint16_t>(Take(text, 2, width_));
@@ -361,43 +363,40 @@ void KsTimestampFilter::SetFormat(const char* format) {
         if (format[length - 1] == '%') {
             KsException::Generate("Date filter format string cannot end with '%%'", kFilterClass);
         }
-        try {
-            // Worked out in 32 bits: a format longer than 16 bits can count is refused.
-            std::uint32_t display = 0;
-            const char* p = format;
-            while (true) {
-                const char* percent = std::strchr(p, '%');
-                std::size_t literalLength =
-                    percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
-                literals_.back().Append(p, static_cast<std::uint32_t>(literalLength));
-                display += static_cast<std::uint32_t>(literalLength);
-                if (percent == nullptr) {
-                    break;
-                }
-                KsTimestampFilterConversion conversion;
-                std::uint32_t used = conversion.SetConversion(percent);
-                if (conversion.GetLetter() == '\0') {
-                    KsException::Generate("Date filter format string cannot end with '%%'",
-                                          kFilterClass);
-                }
-                display += conversion.GetDisplayLength();
-                conversions_.push_back(conversion);
-                literals_.emplace_back();
-                p = percent + used;
-                if (display > kLongestDisplay) {
-                    break;
-                }
+        KsScopeExit clearOnError([&] { Clear(); });
+        // Worked out in 32 bits: a format longer than 16 bits can count is refused.
+        std::uint32_t display = 0;
+        const char* p = format;
+        while (true) {
+            const char* percent = std::strchr(p, '%');
+            std::size_t literalLength =
+                percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
+            literals_.back().Append(p, static_cast<std::uint32_t>(literalLength));
+            display += static_cast<std::uint32_t>(literalLength);
+            if (percent == nullptr) {
+                break;
             }
+            KsTimestampFilterConversion conversion;
+            std::uint32_t used = conversion.SetConversion(percent);
+            if (conversion.GetLetter() == '\0') {
+                KsException::Generate("Date filter format string cannot end with '%%'",
+                                      kFilterClass);
+            }
+            display += conversion.GetDisplayLength();
+            conversions_.push_back(conversion);
+            literals_.emplace_back();
+            p = percent + used;
             if (display > kLongestDisplay) {
-                KsException::Generate("Date filter format string \"%s\" makes texts longer than %d",
-                                      kFilterClass, format, static_cast<int>(kLongestDisplay));
+                break;
             }
-            displayLength_ = static_cast<std::uint16_t>(display);
-            format_ = format;
-        } catch (...) {
-            Clear();
-            throw;
         }
+        if (display > kLongestDisplay) {
+            KsException::Generate("Date filter format string \"%s\" makes texts longer than %d",
+                                  kFilterClass, format, static_cast<int>(kLongestDisplay));
+        }
+        displayLength_ = static_cast<std::uint16_t>(display);
+        format_ = format;
+        clearOnError.Dismiss();
     });
 }
 

@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
 
-#include "support/MemoryStream.h"
+#include "platform/KsSystemError.h"
+#include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -211,20 +215,110 @@ TEST(KsIniFile, NothingIsWrittenUnlessAsked) {
     EXPECT_EQ("", ReadWholeFile(missing));
 }
 
-// A write that fails leaves the file as it was and open, and removes its temporary file.
+std::vector<std::string> FilesIn(const kstest::TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+std::string RegexQuoted(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+// A write that fails at any step (each write, flush, close, rename and delete in turn)
+// leaves the file byte for byte as it was and open, leaves no new file beside it, and the
+// next write succeeds.
+TEST(KsIniFile, WriteFailingAtEachStepLeavesTheFileAsItWas) {
+    using kstest::FaultOp;
+    kstest::TempDir dir;
+    std::string original = "[A]\r\na=1\r\n\r\n[Big]\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        original += "key" + std::to_string(i) + "=value " + std::to_string(i) + "\r\n";
+    }
+    std::string name = MakeFile(dir, original);
+    auto update = [&](KsIniFile& file) {
+        file.GetSection("A")->SetString("a", "2");
+        file.Write(true, IO_READ);
+    };
+    kstest::FaultInjectingFactory counting;
+    kstest::FaultPlan clean;
+    {
+        KsIniFile file(name.c_str(), false, false, IO_READ, counting);
+        update(file);
+        clean = counting.Plan();
+    }
+    const std::string updated = ReadWholeFile(name);
+    ASSERT_EQ("[A]\r\na=2\r\n\r\n" + original.substr(12) + "\r\n", updated);
+    const int windows = clean.Calls(FaultOp::kWrite);
+    ASSERT_EQ(windows, static_cast<int>(updated.size() / 8000));
+    ASSERT_EQ(1, clean.Calls(FaultOp::kFlush));
+    ASSERT_EQ(2, clean.Calls(FaultOp::kClose));  // the new file, then the file itself
+    ASSERT_EQ(1, clean.Calls(FaultOp::kRename));
+    ASSERT_EQ(0, clean.Calls(FaultOp::kDelete) + clean.Calls(FaultOp::kWriteTo) +
+                     clean.Calls(FaultOp::kTruncate));
+
+    const std::string newFile = RegexQuoted(dir.Path().string()) + "/ini[A-Za-z0-9]{6}";
+    const std::string reason = RegexQuoted(" -- " + KsSystemErrorText(EIO));
+    struct Step {
+        FaultOp op;
+        int nth;
+        std::string message;  // a pattern: the new file's name is not known
+    };
+    std::vector<Step> steps;
+    for (int n = 1; n <= windows; ++n) {
+        steps.push_back({FaultOp::kWrite, n,
+                         "Unable to write 8000 bytes at offset " + std::to_string((n - 1) * 8000) +
+                             " of file \"" + newFile + "\"" + reason});
+    }
+    steps.push_back({FaultOp::kFlush, 1,
+                     "Unable to write " + std::to_string(updated.size() - windows * 8000u) +
+                         " bytes at offset " + std::to_string(windows * 8000) + " of file \"" +
+                         newFile + "\"" + reason});
+    steps.push_back({FaultOp::kClose, 1, "Unable to close file \"" + newFile + "\"" + reason});
+    steps.push_back(
+        {FaultOp::kClose, 2, "Unable to close file \"" + RegexQuoted(name) + "\"" + reason});
+    steps.push_back(
+        {FaultOp::kRename, 1,
+         "Unable to rename \"" + newFile + "\" to \"" + RegexQuoted(name) + "\"" + reason});
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.message);
+        kstest::WriteWholeFile(name, original);
+        kstest::FaultInjectingFactory failing;
+        failing.Plan().Fail(step.op, step.nth, EIO);
+        KsIniFile file(name.c_str(), false, false, IO_READ, failing);
+        KsException error = kstest::CaughtError([&] { update(file); });
+        EXPECT_TRUE(std::regex_match(error.GetErrorMessage(), std::regex(step.message)))
+            << error.GetErrorMessage();
+        EXPECT_TRUE(std::string(error.GetCallpath()).ends_with("Write() of KsIniFile"));
+        EXPECT_TRUE(original == ReadWholeFile(name));
+        EXPECT_EQ(std::vector<std::string>{"test.ini"}, FilesIn(dir));
+        update(file);
+        EXPECT_TRUE(updated == ReadWholeFile(name));
+    }
+
+    // When the new file cannot be deleted either, the first error is the one reported.
+    kstest::WriteWholeFile(name, original);
+    kstest::FaultInjectingFactory failing;
+    failing.Plan().Fail(FaultOp::kRename, 1, EIO);
+    failing.Plan().Fail(FaultOp::kDelete, 1, EACCES);
+    KsIniFile file(name.c_str(), false, false, IO_READ, failing);
+    EXPECT_TRUE(
+        std::regex_match(MessageOf([&] { update(file); }), std::regex(steps.back().message)));
+    EXPECT_TRUE(original == ReadWholeFile(name));
+    EXPECT_EQ(1, failing.Plan().Failures(FaultOp::kDelete));
+}
+
+// A section without a name stops the write before the file is touched.
 TEST(KsIniFile, FailedWriteCleansUp) {
     kstest::TempDir dir;
-    kstest::TempDir temporary;
     std::string name = MakeFile(dir, "[A]\r\na=1\r\n");
-    const char* saved = std::getenv("TMPDIR");
-    std::string savedValue = saved != nullptr ? saved : "";
-    setenv("TMPDIR", temporary.Path().c_str(), 1);
     KsIniFile file(name.c_str());
     file.AddSection("");
     EXPECT_EQ("Cannot write a section which does not have a name.",
               MessageOf([&] { file.Write(false); }));
-    saved != nullptr ? setenv("TMPDIR", savedValue.c_str(), 1) : unsetenv("TMPDIR");
-    EXPECT_TRUE(std::filesystem::is_empty(temporary.Path()));
+    EXPECT_EQ(std::vector<std::string>{"test.ini"}, FilesIn(dir));
     EXPECT_EQ("[A]\r\na=1\r\n", ReadWholeFile(name));
     EXPECT_STREQ("1", file.GetSection("A")->GetString("a", ""));
 }

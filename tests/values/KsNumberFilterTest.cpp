@@ -84,6 +84,8 @@ TEST(KsNumberFilter, ShowsValuesAsTheSettingsSay) {
         {{.width = 5, .fill = '0'}, 123456, "*****"},
         {{.width = 5, .fill = '0'}, -42, "-00042"},
         {{.decimals = 2, .width = 6, .side = N::kFillRight, .fill = '_'}, 1.5, "1.50___"},
+        // The decimal point does not count against the width.
+        {{.decimals = 1, .width = 4, .fill = '0'}, 1.5, "001.5"},
         {{.missing = "n/a"}, N::kMissingValue, "n/a"},
         // Numbers that are not finite show as stars of the fix width.
         {{}, inf, "**********"},

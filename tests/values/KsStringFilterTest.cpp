@@ -92,6 +92,7 @@ TEST(KsStringFilter, SyntaxErrorsWithTheirCodes) {
                               {"{#", "Invalid group syntax/3"},
                               {deep.c_str(), "Invalid group syntax/3"},
                               {"[]#", "Invalid optional syntax/5"},
+                              {"#]", "Invalid optional syntax/5"},
                               {"[#][#]", "Invalid optional syntax/5"},
                               {"{#[#}#]", "Invalid optional syntax/5"},
                               {"*{-}", "Invalid repeat syntax/6"},

@@ -5,13 +5,14 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 
-#include "support/MemoryStream.h"
-#include "support/KsErrorCapture.h"
+#include "TimestampAt.h"
+#include "core/KsString.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
-#include "core/KsString.h"
-#include "TimestampAt.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ TEST(KsTimestampFilter, FormatsShowTimestampsAndReadThemBack) {
         {clock, At(2000, 1, 1, 16, 24, 3), "4:24:03 pm", "00010101162403000"},
         {clock, At(2000, 1, 1, 0, 5, 0), "12:05:00 am", "00010101000500000"},
         {clock, At(2000, 1, 1, 12, 0, 0), "12:00:00 pm", "00010101120000000"},
-        // A 24-hour hour with a marker is not moved a second time.
-        {"%H %p", At(2000, 1, 1, 15), "15 pm", "00010101150000000"},
+        {"%H %p", At(2000, 1, 1, 4), "4 am", "00010101040000000"},
         {"%02s.%03u %P", At(2000, 1, 1, 13, 0, 7, 45), "07.045 PM", "00010101120007045"},
         {"%lh|%zh", At(2000, 1, 1, 13), "1|1", "00010101010000000"},
         {"%Y", At(2005, 1, 1), "5", "20050101000000000"},
@@ -61,7 +61,14 @@ TEST(KsTimestampFilter, FormatsShowTimestampsAndReadThemBack) {
         EXPECT_EQ(text, Show(format, timestamp));
         EXPECT_EQ(digits, Digits(format, text));
     }
-    EXPECT_EQ("00010101162403000", Digits(clock, "4:24:03 PM"));
+    // "PM" in any case adds 12 hours to the hour read, a 24-hour hour too.
+    const std::pair<const char*, const char*> afternoons[] = {{"4:24:03 PM", "00010101162403000"},
+                                                              {"4:24:03 pM", "00010101162403000"},
+                                                              {"12:05:00 AM", "00010101000500000"}};
+    for (const auto& [text, digits] : afternoons) {
+        EXPECT_EQ(digits, Digits(clock, text)) << text;
+    }
+    EXPECT_EQ("00010101160000000", Digits("%H %P", "04 Pm"));
 }
 
 TEST(KsTimestampFilter, TextsTheFormatDidNotMakeAreRefused) {
@@ -82,10 +89,16 @@ TEST(KsTimestampFilter, TextsTheFormatDidNotMakeAreRefused) {
                                   filter.UnfilterTimestamp(t, text);
                               }).GetErrorMessage());
     }
-    // A value the setters refuse raises their message.
-    EXPECT_EQ("13 is not a valid month", MessageOf([] { Digits("%02m", "13"); }));
-    EXPECT_EQ("65535 is too large; 9999 is the maximum year",
-              MessageOf([] { Digits("%07y", "9999999"); }));
+    // A value the setters refuse raises their message: an afternoon hour marked "PM" is
+    // moved past the day's end.
+    const char* impossible[][3] = {
+        {"%02m", "13", "13 is not a valid month"},
+        {"%07y", "9999999", "65535 is too large; 9999 is the maximum year"},
+        {"%H %P", "16 PM", "28 is not a valid hour"},
+        {"%H:%02n %p", "12:30 pm", "24 is not a valid hour"}};
+    for (const auto& [format, text, message] : impossible) {
+        EXPECT_EQ(message, MessageOf([&] { Digits(format, text); })) << text;
+    }
 
     // A failure or an empty text changes nothing; a format of literal text reads any text
     // as a new timestamp.
