@@ -396,6 +396,10 @@ void KsBlobFile::AddStateTo(DiskState& ranges) const {
 }
 
 void KsBlobFile::GiveBackUnusedTail() {
+    // Bytes after the table (left by an interrupted close) go with the next close.
+    if (!emptyOnDisk_ && file_->GetFileSize64() > onDisk_.End()) {
+        dirty_ = true;
+    }
     // Space after the last blob that no free extent keeps out of reach of D (a close
     // interrupted between its two switches leaves such space before the table).
     std::int64_t end = kHeaderSize;
@@ -780,18 +784,41 @@ void KsBlobFile::EnsureValidOnDisk() {
     if (!emptyOnDisk_) {
         return;
     }
-    // A file of 0 bytes is valid only while it stays empty: before anything else goes in, it
-    // becomes an empty table of its own, which no later write covers until the switch.
+    // A file of 0 bytes stays valid only while nothing is in it. Before the first write, a
+    // new file holding an empty table takes its place in one step; later writes leave that
+    // table alone until the switch.
+    KsFileName place(name_.GetCString());
+    KsString directory;
+    directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
+    KsString newName;
+    factory_->GetTempFileName(newName, directory.GetCString(), "ksb");
+    KsScopeExit removeNewFile([&] { DeleteQuietly(newName.GetCString()); });
     KsBlob empty;
     empty.WriteLong(kHeaderSize);
     empty.WriteLong(kNone);
     empty.WriteLong(kNone);
     empty.WriteLong(0);
-    file_->WriteTo(0, empty.GetData(), static_cast<std::int32_t>(empty.GetSize()));
-    file_->Flush();
+    std::unique_ptr<KsIOInterface> out = factory_->Open(newName.GetCString(), IO_READ | IO_WRITE);
+    empty.Write(*out);
+    out->Close();
+    factory_->Replace(name_.GetCString(), newName.GetCString());
+    removeNewFile.Dismiss();
+    // The handle on the file that was replaced goes (and may fail to close) only once the new
+    // file is open; until then a second try starts over.
+    std::unique_ptr<KsIOInterface> replaced =
+        factory_->Open(name_.GetCString(), flags_ & ~(IO_CREATE | IO_TRUNCATE));
+    file_.swap(replaced);
     emptyOnDisk_ = false;
     onDisk_.Add(kHeaderSize, kHeaderSize + kTableHeaderSize);
     onDisk_.Normalize();
+}
+
+// Runs while an error is on its way out: that error is the one to report.
+void KsBlobFile::DeleteQuietly(const char* name) noexcept {
+    try {
+        factory_->Delete(name);
+    } catch (const KsException&) {
+    }
 }
 
 void KsBlobFile::StoreMemoryBlobs() {

@@ -35,12 +35,14 @@
 //   while it is current. Free space that it still uses (blobs freed since it was written, its
 //   own table) is not reused, and appends go after its end. Close stores the new blobs in
 //   such space, writes the new table where nothing of the old state lies, flushes, and only
-//   then switches the header word at offset 0 (one 4-byte write) and cuts the file. When the
-//   new table's place would cover part of the old state (the data area shrank), the table is
-//   first written after the old state's end and switched to, then written at its place and
-//   switched again. An interrupted close thus leaves the old or the new state. Interrupted
-//   between the two switches, it leaves the new state with unused space before its table;
-//   the next writable Open gives that back.
+//   then switches the header word at offset 0 (one 4-byte write, which the disk does whole)
+//   and cuts the file. When the new table's place would cover part of the old state (the
+//   data area shrank), the table is first written after the old state's end and switched
+//   to, then written at its place and switched again. An interrupted close thus leaves the
+//   old or the new state. Interrupted between the two switches, it leaves the new state with
+//   unused space before its table; the next writable Open gives that back. A file of 0 bytes
+//   has no header word to switch: before its first write, a new file holding an empty table
+//   takes its place in one step (KsIOFactory::Replace).
 // - A Close that fails keeps the file open with every change, so it can be tried again; the
 //   destructor gives up quietly and the file keeps its last complete state.
 // - Every stored value is checked on Open: offsets, lengths and counts inside the file, no
@@ -213,6 +215,7 @@ private:
     Placement FindSpace(std::int32_t size);
     void Claim(const Placement& placement, std::int32_t size);
     void EnsureValidOnDisk();
+    void DeleteQuietly(const char* name) noexcept;
     void StoreMemoryBlobs();
     void StoreMemoryBlob(KsBlobDescriptor& descriptor);
     // Gives the descriptor these bytes as an in-memory blob.
