@@ -92,7 +92,7 @@ TEST(KsBlobTest, TransfersMoveThePositionGrowTheBlobAndCopyTheBytes) {
 }
 
 TEST(KsBlobTest, SettersAndStreamsCarryTheBytes) {
-    KsBlob blob;
+    KsBlob blob("abc", 3);
     blob.SetBlob(nullptr, 3);
     EXPECT_EQ(Bytes(blob), std::string(3, '\0'));
     blob.SetBlob("hello", 5);
