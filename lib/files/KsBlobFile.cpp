@@ -276,7 +276,9 @@ void KsBlobFile::CheckDescriptorStates() const {
         const KsBlobDescriptor& d = At(number);
         bool valid;
         if (d.HoldsBlob()) {
-            valid = d.offset >= kHeaderSize && d.space >= d.length && d.End() <= tableOffset_;
+            // An empty blob's offset is never read; the data area may have shrunk past it.
+            valid = d.offset >= kHeaderSize && d.space >= d.length &&
+                    (d.space == 0 || d.End() <= tableOffset_);
         } else if (d.offset >= 0) {
             valid = d.length == kNone && d.offset >= kHeaderSize && d.space >= 0 &&
                     d.End() <= tableOffset_;

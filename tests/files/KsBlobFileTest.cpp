@@ -103,6 +103,13 @@ TEST_F(KsBlobFileTest, ABlobThatReachesTheTableGivesItsSpaceBackOnClose) {
     file.Close();
     EXPECT_EQ(ReadWholeFile(path),
               Words({20}) + data.substr(0, 16) + Words({-1, -1, 1, 1, 4, 10, 16}));
+    // An empty blob keeps its offset when the data area shrinks past it.
+    WriteWholeFile(path, FileOf(data.substr(0, 10), {-1, -1, 1, 4, 10, 10, 1, 14, 0, 0}));
+    file.Open(path.c_str(), 3);
+    file.FreeDescriptor(1);
+    file.Close();
+    file.Open(path.c_str(), IO_READ);
+    EXPECT_EQ(Get(file, 2), "");
 }
 
 TEST_F(KsBlobFileTest, FreeingMergesWithBothNeighboursAndListsTheAbsorbedDescriptors) {
