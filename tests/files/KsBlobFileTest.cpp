@@ -333,7 +333,7 @@ TEST_F(KsBlobFileTest, RandomChangesMatchAPlainMap) {
             EXPECT_EQ(file.GetDescriptor(number).link, blob.second);
         }
     };
-    for (int step = 0; step < 12000 && !HasFailure(); ++step) {
+    for (int step = 0; step < 8000 && !HasFailure(); ++step) {
         std::int32_t choice = next(100), n = live.empty() ? 0 : pick();
         if (choice < 30 || live.empty()) {
             std::string b = bytes();
