@@ -449,9 +449,9 @@ void KsBlobFile::GetBlob(std::int32_t blobNumber, KsBlob& out) {
 
 std::int32_t KsBlobFile::AddBlob(const void* data, std::int32_t size, std::int32_t references) {
     return KsCallpath("AddBlob()", kClass, name_.GetCString(), [&] {
-        CheckWritable();
+        std::unique_ptr<KsBlob> bytes = PrepareNewBytes(data, size);
         std::int32_t number = TakeDescriptor();
-        KeepInMemory(number, data, size);
+        KeepInMemory(number, std::move(bytes));
         At(number).link = references;
         return number;
     });
@@ -459,37 +459,41 @@ std::int32_t KsBlobFile::AddBlob(const void* data, std::int32_t size, std::int32
 
 void KsBlobFile::RewriteBlob(std::int32_t blobNumber, const void* data, std::int32_t size) {
     KsCallpath("RewriteBlob()", kClass, name_.GetCString(), [&] {
-        CheckWritable();
         KsBlobDescriptor& d = InUse(blobNumber);
+        std::unique_ptr<KsBlob> bytes = PrepareNewBytes(data, size);  // may store d itself
         std::int32_t oldOffset = d.offset;
         std::int32_t oldSpace = d.space;
-        KeepInMemory(blobNumber, data, size);
+        KeepInMemory(blobNumber, std::move(bytes));
         if (oldOffset >= 0 && oldSpace > 0) {
             FreeRange(oldOffset, oldSpace);
         }
     });
 }
 
-void KsBlobFile::KeepInMemory(std::int32_t number, const void* data, std::int32_t size) {
+std::unique_ptr<KsBlob> KsBlobFile::PrepareNewBytes(const void* data, std::int32_t size) {
+    CheckWritable();
     if (size < 0) {
         KsException::Generate("Invalid blob size %ld", kClass, static_cast<long>(size));
     }
-    auto bytes =
-        std::make_unique<KsBlob>(static_cast<const char*>(data), static_cast<std::uint32_t>(size));
+    // Blobs added earlier are stored first, so that a failure leaves this change undone.
+    if (memoryBytes_ > memoryLimit_) {
+        StoreMemoryBlobs();
+    }
+    return std::make_unique<KsBlob>(static_cast<const char*>(data),
+                                    static_cast<std::uint32_t>(size));
+}
+
+void KsBlobFile::KeepInMemory(std::int32_t number, std::unique_ptr<KsBlob> bytes) {
     KsBlobDescriptor& d = At(number);
     if (d.IsInMemory()) {
         memoryBytes_ -= d.length;
     }
     d.offset = kNone;
-    d.length = size;
-    d.space = size;
+    d.length = d.space = static_cast<std::int32_t>(bytes->GetSize());
     d.memoryBlob = std::move(bytes);
-    memoryBytes_ += size;
+    memoryBytes_ += d.length;
     inMemory_.push_back(number);
     dirty_ = true;
-    if (memoryBytes_ > memoryLimit_) {
-        StoreMemoryBlobs();
-    }
 }
 
 std::int32_t KsBlobFile::ChangeReferenceCount(std::int32_t blobNumber, std::int32_t delta) {

@@ -22,8 +22,9 @@
 //
 // What this class adds to reading and freeing, and why:
 // - AddBlob and RewriteBlob keep the new bytes in memory (the in-memory state), so that a
-//   blob added and dropped again within a session costs no I/O. They are stored when more
-//   than the memory blob limit (1 MiB unless set) waits, and before the table is written.
+//   blob added and dropped again within a session costs no I/O. They are stored before the
+//   next change once more than the memory blob limit (1 MiB unless set) waits, and before
+//   the table is written; a change that fails thus leaves nothing half done.
 //   Storing takes the front of the first free extent that is large enough (first fit, in
 //   offset order), else space at the end of the data area. An empty blob takes no space (it
 //   points at offset 4), and freeing it gives no free extent. New blobs take the lowest
@@ -218,8 +219,10 @@ private:
     void DeleteQuietly(const char* name) noexcept;
     void StoreMemoryBlobs();
     void StoreMemoryBlob(KsBlobDescriptor& descriptor);
+    // Checks a change of bytes and copies them, after storing what waits beyond the limit.
+    std::unique_ptr<KsBlob> PrepareNewBytes(const void* data, std::int32_t size);
     // Gives the descriptor these bytes as an in-memory blob.
-    void KeepInMemory(std::int32_t number, const void* data, std::int32_t size);
+    void KeepInMemory(std::int32_t number, std::unique_ptr<KsBlob> bytes);
 
     // Writing the table.
     void AddStateTo(DiskState& ranges) const;

@@ -186,6 +186,7 @@ TEST_F(KsBlobFileTest, AddedBlobsAreStoredOnCloseAndTheirReferencesCounted) {
     EXPECT_EQ(Add(file, "three"), 3);
     EXPECT_EQ(file.GetDescriptor(3).offset, -1);  // still in memory
     EXPECT_EQ(Get(file, 3), "three");
+    EXPECT_EQ(MessageOf([&] { file.AddBlob("x", -1); }), "Invalid blob size -1");  // no trace
     file.Close();
     // The empty file first became an empty table of its own, which stayed valid until the
     // switch; its 12 bytes are now free (descriptor 4). The empty blob points at offset 4.
@@ -236,8 +237,9 @@ TEST_F(KsBlobFileTest, TheLowestFreedExtentLeadsTheFreeListAndIsFilledFirst) {
     EXPECT_EQ(file.GetDescriptor(1).link, 3);
     file.Close();
     file.Open(path.c_str(), 3);
-    file.SetMemoryBlobLimit(0);
-    EXPECT_EQ(file.GetDescriptor(Add(file, "12345678")).offset, 4);
+    std::int32_t added = Add(file, "12345678");
+    file.WriteDescriptors();
+    EXPECT_EQ(file.GetDescriptor(added).offset, 4);
 }
 
 // Each write, flush, truncation, close, rename and delete of a close fails in turn, in full
