@@ -31,6 +31,10 @@
 //   unused descriptor number, else a new one.
 // - A reference count that falls below 1 frees its blob at once, unless freeing is delayed
 //   (a transaction may still restore the reference); ClearDelayedFree and Close free those.
+//   For the same reason WriteDescriptors frees no unreferenced blob while freeing is delayed.
+// - Freeing a descriptor that holds no blob is refused ("BLOB %ld is not in use."): it would
+//   link the descriptor into a list twice. A number outside 1..N raises
+//   KsBlobNumberOutOfRange, which is both a KsException and a std::out_of_range.
 // - Closing is safe against a failure half-way (disk full, a crash): the state on disk (the
 //   header word, the table it points to and the blobs that table uses) is never written over
 //   while it is current. Free space that it still uses (blobs freed since it was written, its
@@ -41,9 +45,9 @@
 //   data area shrank), the table is first written after the old state's end and switched
 //   to, then written at its place and switched again. An interrupted close thus leaves the
 //   old or the new state. Interrupted between the two switches, it leaves the new state with
-//   unused space before its table; the next writable Open gives that back. A file of 0 bytes
-//   has no header word to switch: before its first write, a new file holding an empty table
-//   takes its place in one step (KsIOFactory::Replace).
+//   unused space before its table; the next writable Open gives that back, and bytes after
+//   the table too. A file of 0 bytes has no header word to switch: before its first write, a
+//   new file holding an empty table takes its place in one step (KsIOFactory::Replace).
 // - A Close that fails keeps the file open with every change, so it can be tried again; the
 //   destructor gives up quietly and the file keeps its last complete state.
 // - Every stored value is checked on Open: offsets, lengths and counts inside the file, no
