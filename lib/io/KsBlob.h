@@ -60,7 +60,8 @@ public:
     std::int32_t Seek(std::int32_t offset, int origin) override;
     std::int32_t Tell() const override { return static_cast<std::int32_t>(position_); }
     std::int64_t Tell64() const override { return position_; }
-    // Removes `count` bytes from the end; 0 empties the blob. Position 0.
+    // Removes `count` bytes from the end; 0 empties the blob. Position 0. More bytes than the
+    // blob holds are refused, as for files.
     void Truncate(std::int32_t count) override;
     bool TryLock(int, std::uint64_t, std::uint64_t) override { return true; }
     bool UnLock(int, std::uint64_t, std::uint64_t) override { return true; }
