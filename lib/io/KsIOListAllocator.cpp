@@ -24,6 +24,16 @@ constexpr std::uint64_t kFreeListHead = kFreeListPosition + kWordSize;
         kClass, static_cast<ull>(size), static_cast<ull>(offset), file.GetFileName());
 }
 
+// The free list ascends: a block starts at or after the end of the one before it.
+void CheckFreeOrder(KsIOListCheck& check, std::uint64_t where, std::uint64_t block,
+                    std::uint64_t previousEnd) {
+    if (block < previousEnd) {
+        check.Damaged(where,
+                      "the free list goes back to %llu, before the end of the block before it",
+                      static_cast<ull>(block));
+    }
+}
+
 void CheckAllocationSize(std::uint64_t size) {
     if (size % kGranule != 0) {
         KsException::Generate("Must allocate a multiple of %d bytes from list", kClass,
@@ -101,11 +111,7 @@ std::uint64_t KsIOListBase::FreeBlockSize(void_iterator& it, std::uint64_t& prev
     std::uint64_t size = it.GetWord0();
     check.BlockSize(block, size);
     check.Block(it.GetLinkPosition(), block, size);
-    if (block < previousEnd) {
-        check.Damaged(it.GetLinkPosition(),
-                      "the free list goes back to %llu, before the end of the block before it",
-                      static_cast<ull>(block));
-    }
+    CheckFreeOrder(check, it.GetLinkPosition(), block, previousEnd);
     previousEnd = block + size;
     return size;
 }
@@ -175,6 +181,12 @@ void KsIOListBase::GrowFreeBlock(void_iterator& it, std::uint64_t blockSize, std
             ThrowFreeAlready(*file_, offset, size);
         }
         if (it.GetPosition() == offset + size) {
+            // What follows must lie beyond it, or the unlinking below would close a loop.
+            std::uint64_t link = it.GetPosition() + kWordSize;
+            std::uint64_t after = KsIOListWords::Read(*file_, link);
+            if (after != 0) {
+                CheckFreeOrder(it.Check(), link, after, previousEnd);
+            }
             // The next block is unlinked first: until the size below grows, its bytes are
             // merely unused.
             it.Drop();
