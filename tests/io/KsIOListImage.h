@@ -80,12 +80,11 @@ public:
             out.push_back({word0, Word(word0) & 0xFFFFFFFFu});
         }
     }
-    // "" when the free list ascends without touching blocks, no two blocks of `used`, the
-    // lists `lists` and the free list overlap, all lie between the header of `lists.size()`
-    // lists and the end of the file, and (with `exact`) they cover that space; else what
-    // is wrong.
-    std::string CheckLayout(std::vector<Block> used, const std::vector<std::uint64_t>& lists,
-                            bool ofLists, bool exact) const {
+    // "" when the free list ascends without touching blocks, no two blocks of `used` (the
+    // lists' blocks among them) and the free list overlap, all lie between the header of
+    // `headerLists` lists and the end of the file, and (with `exact`) they cover that
+    // space; else what is wrong.
+    std::string CheckLayout(std::vector<Block> used, std::uint64_t headerLists, bool exact) const {
         std::vector<Block> free = FreeBlocks();
         for (std::size_t i = 1; i < free.size(); ++i) {
             if (free[i].offset <= free[i - 1].offset + free[i - 1].size) {
@@ -94,12 +93,10 @@ public:
             }
         }
         used.insert(used.end(), free.begin(), free.end());
-        for (std::uint64_t list : lists) {
-            AddListBlocks(list, ofLists, used);
-        }
         std::sort(used.begin(), used.end(),
                   [](const Block& a, const Block& b) { return a.offset < b.offset; });
-        std::uint64_t end = 24 + 8 * lists.size();
+        std::uint64_t header = 24 + 8 * headerLists;
+        std::uint64_t end = header;
         std::uint64_t covered = 0;
         for (const Block& block : used) {
             if (block.offset < end || block.size == 0 || block.size % 16 != 0) {
@@ -112,7 +109,7 @@ public:
         if (end > bytes_.size()) {
             Problem("blocks run past the end of the file");
         }
-        if (exact && covered + 24 + 8 * lists.size() != bytes_.size()) {
+        if (exact && header + covered != bytes_.size()) {
             Problem("blocks cover " + std::to_string(covered) + " of the file's " +
                     std::to_string(bytes_.size()) + " bytes");
         }

@@ -129,7 +129,7 @@ TEST_F(KsIOListTest, FreedNeighboursMergeAndTheFreeListAscends) {
             std::erase(used, Block{offset, 16});
         }
         EXPECT_EQ(FreeBlocks(), c.free);
-        ExpectSound({16}, false, true, used);
+        ExpectSound({16}, {}, true, used);
     }
 }
 
@@ -245,7 +245,7 @@ TEST_F(KsIOListTest, TypedListsInsertReadRewriteAndErase) {
         EXPECT_TRUE(it == list.end());
     }
     EXPECT_EQ(Texts(list), (std::vector<std::string>{"a", "b, now much longer than its block"}));
-    ExpectSound({ListPosition(0), ListPosition(1)}, false);
+    ExpectSound({ListPosition(0), ListPosition(1)}, {});
     EXPECT_EQ(file.GetLockEntryCount(), 0);
 }
 
@@ -333,14 +333,14 @@ TEST_F(KsIOListTest, ListsOfListsKeepASubListPerElement) {
         }
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"first:xy", "second:"}));
-    ExpectSound({ListPosition(0)}, true);
+    ExpectSound({}, {ListPosition(0)});
     {
         auto it = log.begin(LOCK_WRITE);
         it.Write({"first, rewritten to a longer text"});
         log.erase(it);  // with its sub-list
     }
     EXPECT_EQ(Texts(log), (std::vector<std::string>{"second"}));
-    ExpectSound({ListPosition(0)}, true);
+    ExpectSound({}, {ListPosition(0)});
 }
 
 TEST_F(KsIOListTest, AReusedSubListHeaderStartsEmpty) {
@@ -399,7 +399,7 @@ TEST_F(KsIOListTest, NodesMoveAndGraftIntoOtherLists) {
     }
     raw.Free(moved, 16);
     EXPECT_EQ(Texts(first), (std::vector<std::string>{"a", "c"}));
-    ExpectSound({ListPosition(0), ListPosition(1)}, false);
+    ExpectSound({ListPosition(0), ListPosition(1)}, {});
 }
 
 }  // namespace

@@ -63,10 +63,19 @@ protected:
     void Prepare(int lists) { KsIOSimpleList<void>(file, 8).PrepareFile(lists); }
     ListFileImage Image() const { return ListFileImage::Of(path); }
     // Every list and the free list walk to their ends and no block is in two places
-    // (with `exact`, none is lost either).
-    void ExpectSound(const std::vector<std::uint64_t>& lists, bool ofLists, bool exact = true,
-                     const std::vector<ListFileImage::Block>& used = {}) const {
-        EXPECT_EQ(Image().CheckLayout(used, lists, ofLists, exact), "");
+    // (with `exact`, none is lost either). The lists are those of the file's header, with
+    // `ofLists` the lists of lists among them; `used` are blocks held outside them.
+    void ExpectSound(const std::vector<std::uint64_t>& lists,
+                     const std::vector<std::uint64_t>& ofLists, bool exact = true,
+                     std::vector<ListFileImage::Block> used = {}) const {
+        ListFileImage image = Image();
+        for (std::uint64_t list : lists) {
+            image.AddListBlocks(list, false, used);
+        }
+        for (std::uint64_t list : ofLists) {
+            image.AddListBlocks(list, true, used);
+        }
+        EXPECT_EQ(image.CheckLayout(used, lists.size() + ofLists.size(), exact), "");
     }
 };
 
