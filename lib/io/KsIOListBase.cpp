@@ -71,7 +71,7 @@ void KsIOListCheck::BlockSize(std::uint64_t where, std::uint64_t size) {
 
 void KsIOListCheck::Step(std::uint64_t where) {
     ++steps_;
-    auto nodesThatFit = [this](std::uint64_t size) {
+    auto nodesThatFit = [](std::uint64_t size) {
         return size > kSmallestBlockOffset ? (size - kSmallestBlockOffset) / kGranule : 0;
     };
     if (steps_ > nodesThatFit(Size()) && steps_ > nodesThatFit(Size(true))) {
