@@ -1,6 +1,8 @@
 // The allocator of a list file: first fit over a free list kept in ascending order of
 // offset, with neighbouring free blocks merged, and serialized objects stored in blocks.
-// Allocate and Free hold LOCK_WRITE on the free list's head for their whole run.
+// Allocate and Free hold LOCK_WRITE on the free list's head for their whole run. Every
+// process that touches the free list does, so inside that lock the free list is walked and
+// changed without locks of its words.
 
 #include <cstring>
 
@@ -67,7 +69,7 @@ std::uint64_t KsIOListBase::Allocate(std::uint64_t size) {
         CheckAllocationSize(size);
         accessor_lock head(*file_);
         head.AcquireAt(LOCK_WRITE, kFreeListHead);
-        void_iterator it(*file_, LOCK_WRITE);
+        void_iterator it(*file_, kUnlocked);
         it.Start(kFreeListPosition);
         std::uint64_t previousEnd = 0;
         for (; !it.AtEnd(); ++it) {
@@ -150,7 +152,7 @@ void KsIOListBase::Free(std::uint64_t offset, std::uint64_t size) {
         }
         accessor_lock head(*file_);
         head.AcquireAt(LOCK_WRITE, kFreeListHead);
-        void_iterator it(*file_, LOCK_WRITE);
+        void_iterator it(*file_, kUnlocked);
         it.Start(kFreeListPosition);
         CheckFreedRange(it.Check(), offset, size);
         std::uint64_t blockSize = FindFreeBlockEndingFrom(it, offset);

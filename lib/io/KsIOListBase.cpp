@@ -117,14 +117,16 @@ void KsIOListBase::accessor_lock::Acquire(int type, std::int64_t relativeOffset,
 
 void KsIOListBase::accessor_lock::AcquireAt(int type, std::uint64_t position) {
     KsCallpath("Acquire()", kLockClass, [&] {
-        if (type != LOCK_READ && type != LOCK_WRITE) {
+        if (type != LOCK_READ && type != LOCK_WRITE && type != kUnlocked) {
             KsException::Generate("Unknown lock type %d", kLockClass, type);
         }
         if (type_ == type && GetPosition() == position) {
             return;
         }
         Release();
-        GetFile().Lock(type, position, kWordSize);
+        if (type != kUnlocked) {
+            GetFile().Lock(type, position, kWordSize);
+        }
         proxy_ = KsIOProxy(GetFile(), position);
         type_ = type;
     });
@@ -132,10 +134,10 @@ void KsIOListBase::accessor_lock::AcquireAt(int type, std::uint64_t position) {
 
 void KsIOListBase::accessor_lock::Release() {
     KsCallpath("Release()", kLockClass, [&] {
-        if (type_ != 0) {
-            int type = std::exchange(type_, 0);
-            std::uint64_t position = GetPosition();
-            proxy_ = KsIOProxy(GetFile(), 0);
+        int type = std::exchange(type_, kUnlocked);
+        std::uint64_t position = GetPosition();
+        proxy_ = KsIOProxy(GetFile(), 0);
+        if (type != kUnlocked) {
             GetFile().UnLock(type, position, kWordSize);
         }
     });
@@ -246,11 +248,11 @@ void KsIOListBase::void_iterator::SetWord0(std::uint64_t value) {
 }
 
 void KsIOListBase::void_iterator::RequireWriter(const char* action) const {
-    if (!link_.IsHeld()) {
+    if (GetLinkPosition() == 0) {
         KsException::Generate("Cannot %s through an iterator that is on no list", kIteratorClass,
                               action);
     }
-    if (lockType_ != LOCK_WRITE) {
+    if (lockType_ == LOCK_READ) {
         KsException::Generate("Cannot %s through an iterator that only reads", kIteratorClass,
                               action);
     }
@@ -260,7 +262,7 @@ void KsIOListBase::void_iterator::Insert(std::uint64_t node) {
     KsCallpath("Insert()", kIteratorClass, [&] {
         RequireWriter("insert");
         accessor_lock nodeLock(GetFile());
-        nodeLock.AcquireAt(LOCK_WRITE, node);
+        nodeLock.AcquireAt(lockType_, node);
         KsIOListWords::Write(GetFile(), node + kWordSize, GetPosition());
         link_.Set(node);  // the node is complete: now it can be reached
         StandOn(node, nodeLock);
@@ -272,7 +274,7 @@ void KsIOListBase::void_iterator::Insert(std::uint64_t node, std::uint64_t word0
     KsCallpath("Insert()", kIteratorClass, [&] {
         RequireWriter("insert");
         accessor_lock nodeLock(GetFile());
-        nodeLock.AcquireAt(LOCK_WRITE, node);
+        nodeLock.AcquireAt(lockType_, node);
         KsIOListWords::WritePair(GetFile(), node, word0, GetPosition());
         link_.Set(node);
         StandOn(node, nodeLock);
@@ -289,14 +291,14 @@ std::uint64_t KsIOListBase::void_iterator::Drop() {
         std::uint64_t dropped = GetPosition();
         // Word 1 too, so that no writer standing on the successor changes it meanwhile.
         accessor_lock tail(GetFile());
-        tail.Acquire(LOCK_WRITE, kWordSize, node_);
+        tail.Acquire(lockType_, kWordSize, node_);
         std::uint64_t next = ReadLink(dropped + kWordSize);
         if (next == dropped) {
             check_.Damaged(dropped + kWordSize, "the list runs round in a cycle");
         }
         accessor_lock nextLock(GetFile());
         if (next != 0) {
-            nextLock.AcquireAt(LOCK_WRITE, next);
+            nextLock.AcquireAt(lockType_, next);
         }
         link_.Set(next);
         StandOn(next, nextLock);
@@ -313,11 +315,11 @@ void KsIOListBase::void_iterator::CopyNode(std::uint64_t offset, const std::uint
     std::uint64_t node = GetPosition();
     // Word 1 stays locked until the copy is linked, so no insert after the node is lost.
     accessor_lock tail(GetFile());
-    tail.Acquire(LOCK_WRITE, kWordSize, node_);
+    tail.Acquire(lockType_, kWordSize, node_);
     std::uint64_t first = word0 ? *word0 : GetWord0();
     std::uint64_t second = KsIOListWords::Read(GetFile(), node + kWordSize);
     accessor_lock copyLock(GetFile());
-    copyLock.AcquireAt(LOCK_WRITE, offset);
+    copyLock.AcquireAt(lockType_, offset);
     KsIOListWords::WritePair(GetFile(), offset, first, second);
     if (relink) {
         link_.Set(offset);
@@ -343,7 +345,7 @@ void KsIOListBase::void_iterator::GraftAfter(accessor_lock& link) {
             KsException::Generate("Cannot graft the end() iterator", kIteratorClass);
         }
         RequireWriter("graft a node");
-        if (link.GetType() != LOCK_WRITE) {
+        if (link.GetType() != lockType_) {
             KsException::Generate(
                 "Cannot graft a node after a link word that is not locked "
                 "for writing",
@@ -355,7 +357,7 @@ void KsIOListBase::void_iterator::GraftAfter(accessor_lock& link) {
             check_.Block(link.GetPosition(), next, kGranule);
         }
         accessor_lock newLink(GetFile());
-        newLink.AcquireAt(LOCK_WRITE, link.GetPosition());
+        newLink.AcquireAt(lockType_, link.GetPosition());
         KsIOListWords::Write(GetFile(), node + kWordSize, next);
         link.Set(node);
         link_.Swap(newLink);

@@ -16,7 +16,9 @@
 //   writer standing on C's successor can change it), then L takes C's successor.
 // - Relocating C locks C's word 1 until L points at the copy.
 // - Allocate and Free hold LOCK_WRITE on the free list's head for their whole run, which
-//   serialises them between processes; inside, the free list is walked like any list.
+//   serialises them between processes. Nobody else touches the free list, so inside that
+//   lock it is walked and changed without locks on its words (an iterator of type
+//   kUnlocked), which saves four lock calls a step.
 // Why no deadlock: along a list, locks are only ever requested ahead of those already
 // held (a waiter waits for a word later in its list than every word it holds, and an
 // acyclic list has no last-to-first edge). The free-list head is requested while list
@@ -75,6 +77,10 @@ private:
 
 class KsIOListBase {
 public:
+    // The lock type of an iterator that takes no locks, for a caller whose own lock keeps
+    // every other process out of the list; such an iterator may change the list.
+    static constexpr int kUnlocked = 0;
+
     // Designates one 8-byte link word of the list file through a proxy.
     class accessor_base {
     public:
@@ -91,8 +97,8 @@ public:
         KsIOProxy proxy_;
     };
 
-    // An accessor that holds a lock of one type (0 when none) on its word. Moving it hands
-    // the lock over; destroying it releases the lock.
+    // An accessor that holds a lock of one type on its word (kUnlocked: it only designates
+    // the word). Moving it hands the lock over; destroying it releases the lock.
     class accessor_lock : public accessor_base {
     public:
         explicit accessor_lock(KsIOInterface& file) : accessor_base(file) {}
@@ -108,7 +114,6 @@ public:
         void AcquireAt(int type, std::uint64_t position);
         void Release();
         int GetType() const { return type_; }
-        bool IsHeld() const { return type_ != 0; }
         void Swap(accessor_lock& other) noexcept;
 
     private:
@@ -164,7 +169,8 @@ public:
         void Relocate(std::uint64_t offset, std::uint64_t word0);
         // Inserts the current node (not linked anywhere) where `link` points: the node's
         // word 1 takes the link's value and the link takes the node. `link` must hold
-        // LOCK_WRITE; it keeps its lock, and the iterator locks it too as its new link.
+        // the iterator's lock type; it keeps its lock, and the iterator locks it too as its
+        // new link.
         void GraftAfter(accessor_lock& link);
 
         // Raises unless the iterator may change the list: a writer on a list. `action`
