@@ -11,244 +11,159 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "KsIOListTestSupport.h"
-#include "io/KsIOList.h"
 
 namespace {
 
-using Block = kstest::ListFileImage::Block;
-using KsIOListFormat::ListPosition;
+using kstest::Block;
+using Iterator = KsIOListBase::void_iterator;
 
-constexpr int kProcesses = 4;
+// An element's bytes: its id, bytes that depend on it, its id again.
+std::string ElementBytes(std::uint64_t id) {
+    std::string edge = kstest::Words({id});
+    return edge + std::string(id % 40, static_cast<char>(id)) + edge;
+}
 
-// An element: who inserted it, its number, and bytes that only it has, with a checksum.
-struct Element {
-    std::uint32_t process = 0;
-    std::uint32_t number = 0;
+// The id of the element `it` stands on; throws unless the element is whole.
+std::uint64_t ReadId(KsIOList<void>& list, Iterator& it) {
+    KsIOListObject object;
+    list.ReadElement(it, object);
+    std::string bytes(static_cast<const char*>(object.GetData()), object.GetSize());
+    std::uint64_t id = KsByteOrder::LoadLittle<std::uint64_t>(bytes.data());
+    if (bytes.compare(0, ElementBytes(id).size(), ElementBytes(id)) != 0) {
+        throw std::runtime_error("an element was not whole");
+    }
+    return id;
+}
 
+// Keeps a block of its own: its bytes must stay those the process wrote.
+struct Held {
+    KsIOInterface& file;
+    std::uint64_t owner;
+    Block block;
     std::string Bytes() const {
-        std::string text(8 + (process * 7 + number) % 40, static_cast<char>('a' + number % 26));
-        KsByteOrder::StoreLittle(text.data(), process);
-        KsByteOrder::StoreLittle(text.data() + 4, number);
-        std::uint32_t sum = 0;
-        for (unsigned char c : text) {
-            sum = sum * 31 + c;
-        }
-        char tail[4];
-        KsByteOrder::StoreLittle(tail, sum);
-        return text + std::string(tail, 4);
+        return std::string(block.size, static_cast<char>(block.offset / 16 * 5 + owner));
     }
-    // Reads an element back from its object; false when the bytes are not one whole.
-    bool Read(KsIOListObject& object) {
-        char head[8];
-        if (object.Read(head, 8, false) != 8) {
-            return false;
-        }
-        process = KsByteOrder::LoadLittle<std::uint32_t>(head);
-        number = KsByteOrder::LoadLittle<std::uint32_t>(head + 4);
-        std::string expected = Bytes();
-        std::string rest(expected.size() - 8, '\0');
-        return process < kProcesses &&
-               object.Read(rest.data(), static_cast<std::int32_t>(rest.size()), false) ==
-                   static_cast<std::int32_t>(rest.size()) &&
-               expected.substr(8) == rest;
+    bool Intact() const {
+        std::string bytes = Bytes();
+        file.ReadFrom(block.offset, bytes.data(), static_cast<int>(bytes.size()), true);
+        return bytes == Bytes();
     }
-    std::uint64_t Id() const { return std::uint64_t{process} << 32 | number; }
 };
 
-// One process's share of the work, logged as "I list id", "D list id" or "E reason".
-class Worker {
-public:
-    Worker(const std::string& path, std::uint32_t process, std::ostream& log)
-        : file_(path.c_str(), IO_READ | IO_WRITE),
-          process_(process),
-          random_(process * 7919 + 1),
-          log_(log) {}
-
-    void Run(int operations) {
-        for (int i = 0; i < operations; ++i) {
-            int which = static_cast<int>(random_() % 2);
-            int choice = static_cast<int>(random_() % 100);
-            if (choice < 40) {
-                Insert(which);
-            } else if (choice < 60) {
-                Drop(which);
-            } else if (choice < 63) {
-                Walk(which);
-            } else {
-                AllocateOrFree();
-            }
+// One process's share of the work, logged as "I list id" and "D list id".
+void Work(const std::string& path, std::uint64_t process, std::uint64_t operations,
+          std::ostream& log) {
+    KsIOUnbuffered file(path.c_str(), IO_READ | IO_WRITE);
+    KsIOSimpleList<void> raw(file, 16);
+    std::mt19937 random(static_cast<unsigned>(process));
+    std::vector<Held> held;
+    auto freeOne = [&] {
+        if (!held.back().Intact()) {
+            throw std::runtime_error("a held block was changed by someone else");
         }
-        while (!held_.empty()) {
-            FreeHeld();
-        }
-    }
-
-private:
-    KsIOListBase::void_iterator WriterAt(KsIOList<void>& list, unsigned steps) {
-        KsIOListBase::void_iterator it = list.begin(LOCK_WRITE);
-        for (unsigned i = 0; i < steps && !it.AtEnd(); ++i) {
+        raw.Free(held.back().block.offset, held.back().block.size);
+        held.pop_back();
+    };
+    for (std::uint64_t i = 0, id = process << 32; i < operations; ++i, ++id) {
+        std::uint64_t which = random() % 2, choice = random() % 100;
+        KsIOList<void> list(file, 16 + 8 * which);
+        Iterator it = list.begin(choice < 60 ? LOCK_WRITE : LOCK_READ);
+        for (unsigned step = random() % 8; choice < 60 && step > 0 && !it.AtEnd(); --step) {
             ++it;
         }
-        return it;
-    }
-    void Insert(int which) {
-        KsIOList<void> list(file_, ListPosition(static_cast<std::uint64_t>(which)));
-        KsIOListBase::void_iterator it = WriterAt(list, random_() % 8);
-        Element element{process_, ++inserted_};
-        std::string bytes = element.Bytes();
-        list.InsertElement(it, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-        log_ << "I " << which << " " << element.Id() << "\n";
-    }
-    void Drop(int which) {
-        KsIOList<void> list(file_, ListPosition(static_cast<std::uint64_t>(which)));
-        KsIOListBase::void_iterator it = WriterAt(list, random_() % 8);
-        if (!it.AtEnd()) {
-            Element element = ReadWhole(list, it);
+        std::string bytes = ElementBytes(id);
+        if (choice < 40) {
+            list.InsertElement(it, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            log << "I " << which << " " << id << "\n";
+        } else if (choice < 60 && !it.AtEnd()) {
+            log << "D " << which << " " << ReadId(list, it) << "\n";
             list.EraseElement(it);
-            log_ << "D " << which << " " << element.Id() << "\n";
-        }
-    }
-    void Walk(int which) {
-        KsIOList<void> list(file_, ListPosition(static_cast<std::uint64_t>(which)));
-        std::set<std::uint64_t> seen;
-        for (KsIOListBase::void_iterator it = list.begin(); !it.AtEnd(); ++it) {
-            if (!seen.insert(ReadWhole(list, it).Id()).second) {
-                Fail("a walk met an element twice");
+        } else if (choice < 63) {
+            for (std::set<std::uint64_t> seen; !it.AtEnd(); ++it) {
+                if (!seen.insert(ReadId(list, it)).second) {
+                    throw std::runtime_error("a walk met an element twice");
+                }
             }
+        } else if (choice >= 60 && held.size() < 8 && random() % 2 == 0) {
+            it.Release();
+            Held block{file, process, {0, 16 * (1 + random() % 4)}};
+            block.block.offset = raw.Allocate(block.block.size);
+            file.WriteTo(block.block.offset, block.Bytes().data(),
+                         static_cast<int>(block.block.size));
+            held.push_back(block);
+        }
+        if (!held.empty() && choice % 7 == 0) {
+            freeOne();
         }
     }
-    Element ReadWhole(KsIOList<void>& list, KsIOListBase::void_iterator& it) {
-        KsIOListObject object;
-        list.ReadElement(it, object);
-        Element element;
-        if (!element.Read(object)) {
-            Fail("an element was not whole");
-        }
-        return element;
+    while (!held.empty()) {
+        freeOne();
     }
-    void AllocateOrFree() {
-        if (held_.size() < 8 && random_() % 2 == 0) {
-            Block block{0, 16 * (1 + random_() % 4)};
-            block.offset = raw_.Allocate(block.size);
-            file_.WriteTo(block.offset, Pattern(block).data(),
-                          static_cast<std::int32_t>(block.size));
-            held_.push_back(block);
-        } else if (!held_.empty()) {
-            FreeHeld();
-        }
-    }
-    void FreeHeld() {
-        Block block = held_.back();
-        held_.pop_back();
-        std::string bytes(block.size, '\0');
-        file_.ReadFrom(block.offset, bytes.data(), static_cast<std::int32_t>(block.size), true);
-        if (bytes != Pattern(block)) {
-            Fail("a held block was changed by someone else");
-        }
-        raw_.Free(block.offset, block.size);
-    }
-    std::string Pattern(const Block& block) const {
-        return std::string(block.size, static_cast<char>('A' + process_ * 5 + block.size / 16));
-    }
-    [[noreturn]] void Fail(const char* reason) {
-        log_ << "E " << reason << "\n";
-        log_.flush();
-        _exit(1);
-    }
-
-    KsIOUnbuffered file_;
-    std::uint32_t process_;
-    std::mt19937 random_;
-    std::ostream& log_;
-    KsIOSimpleList<void> raw_{file_, ListPosition(0)};
-    std::vector<Block> held_;
-    std::uint32_t inserted_ = 0;
-};
+}
 
 class KsIOListProcessTest : public kstest::ListFileTest {
 protected:
-    std::string LogOf(int process) const { return dir.File("worker" + std::to_string(process)); }
-
-    // Runs the workers in forked children at once; their exit statuses.
-    std::vector<int> RunWorkers(int operations) {
+    // Runs the workers in forked children at once; a deadlock fails, it does not hang.
+    void RunWorkers(int processes, int operations) {
         std::vector<pid_t> children;
-        for (int process = 0; process < kProcesses; ++process) {
-            pid_t pid = fork();
-            if (pid == 0) {
-                std::ofstream log(LogOf(process));
-                int status = 2;
-                try {
-                    Worker(path, static_cast<std::uint32_t>(process), log).Run(operations);
-                    status = 0;
-                } catch (const KsException& error) {
-                    log << "E " << error.GetErrorMessage() << " / " << error.GetCallpath() << "\n";
-                }
-                log.flush();
-                _exit(status);
+        for (int process = 0; process < processes; ++process) {
+            if (pid_t pid = fork(); pid != 0) {
+                children.push_back(pid);
+                continue;
             }
-            children.push_back(pid);
+            std::ofstream log(dir.File("worker" + std::to_string(process)));
+            try {
+                Work(path, static_cast<std::uint64_t>(process),
+                     static_cast<std::uint64_t>(operations), log);
+                log.flush();
+                _exit(0);
+            } catch (const KsException& error) {
+                log << "E " << error.GetErrorMessage() << "\n";
+            } catch (const std::exception& error) {
+                log << "E " << error.what() << "\n";
+            }
+            log.flush();
+            _exit(1);
         }
-        // A deadlock must fail the test, not hang it: stragglers are killed.
         auto deadline =
             std::chrono::steady_clock::now() + std::chrono::seconds(60 + operations / 100);
-        std::vector<int> statuses(children.size(), -1);
-        std::size_t running = children.size();
-        while (running > 0 && std::chrono::steady_clock::now() < deadline) {
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                int status = 0;
-                if (children[i] > 0 && waitpid(children[i], &status, WNOHANG) == children[i]) {
-                    statuses[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                    children[i] = 0;
-                    --running;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
         for (pid_t pid : children) {
-            if (pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-                ADD_FAILURE() << "a worker did not finish in time";
+            int status = -1;
+            while (waitpid(pid, &status, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker " << pid;
         }
-        return statuses;
     }
 };
 
 TEST_F(KsIOListProcessTest, ConcurrentChangesKeepEveryListAndBlockWhole) {
     Prepare(2);
     const char* configured = std::getenv("KSTEST_LIST_OPS");
-    int operations = configured ? std::atoi(configured) : 1200;
-    std::vector<int> statuses = RunWorkers(operations);
+    RunWorkers(4, configured ? std::atoi(configured) : 1200);
 
     std::map<std::uint64_t, int> expected;  // id -> list
     std::set<std::uint64_t> dropped;
-    for (int process = 0; process < kProcesses; ++process) {
-        EXPECT_EQ(statuses[static_cast<std::size_t>(process)], 0) << process;
-        std::ifstream log(LogOf(process));
-        std::string kind;
-        int which = 0;
-        std::uint64_t id = 0;
-        while (log >> kind) {
-            if (kind == "E") {
-                std::string reason;
-                std::getline(log, reason);
-                ADD_FAILURE() << "process " << process << ":" << reason;
-                continue;
-            }
-            log >> which >> id;
-            if (kind == "I") {
+    for (int process = 0; process < 4; ++process) {
+        std::ifstream log(dir.File("worker" + std::to_string(process)));
+        std::string kind, rest;
+        for (int which = 0; log >> kind;) {
+            std::uint64_t id = 0;
+            if (kind == "E" && std::getline(log, rest)) {
+                ADD_FAILURE() << "worker " << process << ":" << rest;
+            } else if (log >> which >> id && kind == "I") {
                 EXPECT_TRUE(expected.emplace(id, which).second) << id;
             } else {
                 EXPECT_TRUE(dropped.insert(id).second) << "dropped twice: " << id;
@@ -256,22 +171,18 @@ TEST_F(KsIOListProcessTest, ConcurrentChangesKeepEveryListAndBlockWhole) {
         }
     }
     for (std::uint64_t id : dropped) {
-        EXPECT_EQ(expected.erase(id), 1u) << "dropped but never inserted: " << id;
+        EXPECT_EQ(expected.erase(id), 1u) << "dropped, never inserted: " << id;
     }
     std::map<std::uint64_t, int> found;
     for (int which = 0; which < 2; ++which) {
-        KsIOList<void> list(file, ListPosition(static_cast<std::uint64_t>(which)));
-        for (KsIOListBase::void_iterator it = list.begin(); !it.AtEnd(); ++it) {
-            KsIOListObject object;
-            list.ReadElement(it, object);
-            Element element;
-            ASSERT_TRUE(element.Read(object));
-            EXPECT_TRUE(found.emplace(element.Id(), which).second) << "twice: " << element.Id();
+        KsIOList<void> list(file, 16 + 8 * static_cast<std::uint64_t>(which));
+        for (Iterator it = list.begin(); !it.AtEnd(); ++it) {
+            EXPECT_TRUE(found.emplace(ReadId(list, it), which).second);
         }
     }
     EXPECT_EQ(found, expected);
     EXPECT_GT(dropped.size(), 100u);
-    ExpectSound({ListPosition(0), ListPosition(1)}, {});
+    ExpectSound({16, 24}, {});
 }
 
 }  // namespace
