@@ -128,7 +128,10 @@ void KsIOList<void>::ReadElement(void_iterator& it, KsIOListObject& out) {
     });
 }
 
-std::uint64_t KsIOList<void>::PrepareElement(std::uint64_t object, PendingBlocks&) {
+std::uint64_t KsIOList<void>::PrepareElement(const void* data, std::uint32_t n,
+                                             PendingBlocks& pending) {
+    std::uint64_t object = AppendSerializedObject(data, n);
+    pending.Add(object, ObjectBlockSize(n));
     return object;
 }
 
@@ -136,11 +139,9 @@ void KsIOList<void>::InsertElement(void_iterator& it, const void* data, std::uin
     KsCallpath("Insert()", kListClass, [&] {
         it.RequireWriter("insert");
         PendingBlocks pending(*this);
-        std::uint64_t object = AppendSerializedObject(data, n);
-        pending.Add(object, ObjectBlockSize(n));
-        std::uint64_t word0 = PrepareElement(object, pending);
         std::uint64_t node = Allocate(kGranule);
         pending.Add(node, kGranule);
+        std::uint64_t word0 = PrepareElement(data, n, pending);
         // From here a failure may have linked the node: its blocks are no longer ours.
         pending.Dismiss();
         it.Insert(node, word0);
@@ -198,10 +199,11 @@ std::uint64_t KsIOListOfLists<void, void>::ObjectWord(void_iterator& it) {
     return SubListPosition(it);
 }
 
-std::uint64_t KsIOListOfLists<void, void>::PrepareElement(std::uint64_t object,
+std::uint64_t KsIOListOfLists<void, void>::PrepareElement(const void* data, std::uint32_t n,
                                                           PendingBlocks& pending) {
     std::uint64_t header = Allocate(kGranule);
     pending.Add(header, kGranule);
+    std::uint64_t object = KsIOList<void>::PrepareElement(data, n, pending);
     // A reused block still holds its old words: the new sub-list starts empty.
     KsIOListWords::WritePair(GetFile(), header, object, 0);
     return header;

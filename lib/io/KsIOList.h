@@ -106,8 +106,8 @@ protected:
     static void CheckFile(KsIOInterface& file, const char* function);
     // The word that holds the offset of the element's object block.
     virtual std::uint64_t ObjectWord(void_iterator& it);
-    // Word 0 for the node of a new element whose object is at `object`.
-    virtual std::uint64_t PrepareElement(std::uint64_t object, PendingBlocks& pending);
+    // Stores the object of a new element; returns word 0 for its node.
+    virtual std::uint64_t PrepareElement(const void* data, std::uint32_t n, PendingBlocks& pending);
     // Frees the blocks of an unlinked element, its node last.
     virtual void FreeElement(std::uint64_t node, std::uint64_t objectWord, std::uint64_t object,
                              std::uint64_t objectSize);
@@ -123,7 +123,8 @@ public:
 
 protected:
     std::uint64_t ObjectWord(void_iterator& it) override;
-    std::uint64_t PrepareElement(std::uint64_t object, PendingBlocks& pending) override;
+    std::uint64_t PrepareElement(const void* data, std::uint32_t n,
+                                 PendingBlocks& pending) override;
     void FreeElement(std::uint64_t node, std::uint64_t objectWord, std::uint64_t object,
                      std::uint64_t objectSize) override;
 };

@@ -58,12 +58,6 @@ KsIOListBase::PendingBlocks::~PendingBlocks() {
     }
 }
 
-KsIOListBase::void_iterator KsIOListBase::Begin(int lockType) const {
-    void_iterator it(*file_, lockType);
-    it.Start(position_);
-    return it;
-}
-
 std::uint64_t KsIOListBase::Allocate(std::uint64_t size) {
     return KsCallpath("Allocate()", kClass, [&] {
         CheckAllocationSize(size);

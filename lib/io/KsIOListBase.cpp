@@ -158,6 +158,12 @@ void KsIOListBase::accessor_lock::Swap(accessor_lock& other) noexcept {
 
 // ---- iterator ----
 
+KsIOListBase::void_iterator KsIOListBase::Begin(int lockType) const {
+    void_iterator it(*file_, lockType);
+    it.Start(position_);
+    return it;
+}
+
 KsIOListBase::void_iterator::void_iterator(KsIOInterface& file, int lockType)
     : node_(file), link_(file), nodeLock_(file), lockType_(lockType), check_(file) {}
 

@@ -29,13 +29,31 @@
 //
 // Order of writes. Every change reaches the disk so that each state in between is a
 // valid file: a block's content and links are written before the single link word that
-// makes it reachable, and a block is unlinked before it is freed or reused. A change cut
-// off half way may leave a block neither in use nor free, never a block in two places and
-// never a list that does not end. One aligned 8-byte word is taken to be written whole.
+// makes it reachable, and a block is unlinked before it is freed or reused.
+// - Insert: the node (and a sub-list header) and the object block are allocated and
+//   written whole; then the one link word that makes the node part of the list.
+// - Erase: the link word that skips the node; then the object, the sub-list and the node
+//   are freed.
+// - Allocate: a block of the exact size is unlinked (one word); a larger one has its rest
+//   written as a new free block after the part taken, then the link is moved to it.
+// - Free: a new free block is written whole, then linked; growing the block before the
+//   freed bytes is one size word; absorbing the block after them unlinks that one first
+//   and then grows the size; the block after growing backwards is written at its new
+//   start, then linked.
+// - Rewrite: in place, the new bytes first, then the tail no longer needed is freed;
+//   moved, the new block is written, the word referring to the object is pointed at it,
+//   then the old block is freed.
+// - PrepareFile: the empty heads first, the marker last.
+// A change cut off half way may leave a block neither in use nor free, never a block in
+// two places and never a list that does not end. One aligned 8-byte word is taken to be
+// written whole.
 //
 // Every offset and size read from the file is checked before it is used: a bad link, a
 // block of a bad size or a walk longer than the file has blocks raises an error naming
-// the file and the offset (KsIOListCheck).
+// the file and the offset (KsIOListCheck). An iterator counts the nodes it reaches (by
+// advancing or dropping) since it started or last inserted; more than the file has room
+// for means a cycle. On a list damaged into a cycle, writers of several processes may
+// still wait for each other's locks; within one process the walk ends in the error.
 //
 // Processes that share a list file must use a file class that caches nothing
 // (KsIOUnbuffered): a buffered file would read its own stale copy of words others change.
