@@ -95,7 +95,7 @@ TEST_F(KsIOListDamageTest, BadLinksSizesAndCyclesAreReportedWhereTheyAre) {
         EXPECT_EQ(DamageOf(c.offset, c.word, c.bytes, c.body), At(c.at, c.reason));
     }
     SetUp();
-    EXPECT_EQ(DamageOf(52, 100, 4, walk),  // "b" claims 100 bytes in a block of 16
+    EXPECT_EQ(DamageOf(52, 9, 4, walk),  // "b" claims 4 + 9 bytes; its block holds 12
               "The object at offset 48 of list file \"" + path +
                   "\" is larger than its block of 16 bytes");
     SetUp();

@@ -221,6 +221,8 @@ TEST_F(KsIOListTest, IteratorsLockHandOverHandAndRefuseWhatTheyCannotDo) {
     EXPECT_EQ(held(), (std::vector<std::uint64_t>{b[0] + 8}));
     it.GetVoidIterator().Release();
     writer = list.begin(LOCK_WRITE);
+    KsIOListBase::accessor_lock probe(file);  // a writer's locks exclude readers
+    EXPECT_THROW(probe.AcquireAt(LOCK_READ, a[0]), KsException);
     list.erase(writer);  // stands on "b", through the head
     EXPECT_EQ(held(), (std::vector<std::uint64_t>{24, b[0]}));
 }

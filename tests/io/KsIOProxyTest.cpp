@@ -34,6 +34,7 @@ TEST_F(KsIOProxyTest, ProxiesKeepTheirOwnPositions) {
     EXPECT_EQ(Read(second, 4), "0123");
     second.Write("ab", 2);
     EXPECT_EQ(Read(second, 10), "6789");  // a short read moves by what it read
+    EXPECT_EQ(second.Tell(), 10);
     EXPECT_EQ(first.Tell(), 10);
     EXPECT_EQ(file.Tell(), 0);
     EXPECT_TRUE(second.IsEOF());
