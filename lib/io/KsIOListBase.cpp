@@ -91,15 +91,16 @@ void KsIOListBase::accessor_base::Set(std::uint64_t value) {
 
 KsIOListBase::accessor_lock::accessor_lock(accessor_lock&& other) noexcept
     : accessor_base(other.GetFile(), other.GetPosition()), type_(other.type_) {
-    other.type_ = 0;
+    other.type_ = kUnlocked;
+    other.proxy_ = KsIOProxy(other.GetFile(), 0);
 }
 
 KsIOListBase::accessor_lock& KsIOListBase::accessor_lock::operator=(
     accessor_lock&& other) noexcept {
     if (this != &other) {
         ReleaseQuietly();
-        proxy_ = other.proxy_;
-        type_ = std::exchange(other.type_, 0);
+        proxy_ = std::exchange(other.proxy_, KsIOProxy(other.GetFile(), 0));
+        type_ = std::exchange(other.type_, kUnlocked);
     }
     return *this;
 }
@@ -241,16 +242,6 @@ KsIOListBase::void_iterator& KsIOListBase::void_iterator::operator++() {
 
 std::uint64_t KsIOListBase::void_iterator::GetWord0() const {
     return KsIOListWords::Read(GetFile(), GetPosition());
-}
-
-void KsIOListBase::void_iterator::SetWord0(std::uint64_t value) {
-    KsCallpath("SetWord0()", kIteratorClass, [&] {
-        RequireWriter("change a node");
-        if (AtEnd()) {
-            KsException::Generate("Cannot change the end() iterator", kIteratorClass);
-        }
-        KsIOListWords::Write(GetFile(), GetPosition(), value);
-    });
 }
 
 void KsIOListBase::void_iterator::RequireWriter(const char* action) const {

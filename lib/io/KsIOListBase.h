@@ -171,7 +171,6 @@ public:
         void_iterator& operator++();
         // Word 0 of the current node.
         std::uint64_t GetWord0() const;
-        void SetWord0(std::uint64_t value);
         // Links `node` (its word 0 written already) before the current node and stands on
         // it. The second form writes word 0 too, with the link in one write.
         void Insert(std::uint64_t node);

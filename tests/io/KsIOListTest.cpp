@@ -190,6 +190,8 @@ TEST_F(KsIOListTest, IteratorsLockHandOverHandAndRefuseWhatTheyCannotDo) {
     EXPECT_STREQ(error.GetCallpath(), "operator++ of KsIOListBase::void_iterator");
     EXPECT_EQ(MessageOf([&] { *reader; }), "Cannot read the end() iterator");
     reader.GetVoidIterator().Release();
+    EXPECT_EQ(MessageOf([&] { list.insert(reader, {"x"}); }),
+              "Cannot insert through an iterator that is on no list");
     auto writer = list.begin(LOCK_WRITE);
     EXPECT_EQ(MessageOf([&] { list.erase(writer); }), "Cannot drop the end() iterator");
     EXPECT_EQ(MessageOf([&] { writer.GetVoidIterator().Relocate(64); }),
