@@ -144,10 +144,9 @@ TEST_F(KsIOListTest, TypedListsAndListsOfLists) {
     }
     Strings seen;
     for (auto it = log.begin(); it != log.end(); ++it) {
-        KsIOList<Item> actions = it.SubList();
         seen.push_back((*it).text + ":");
-        for (const std::string& text : Texts(actions)) {
-            seen.back() += text;
+        for (const Item& action : it.SubList()) {  // `it` keeps the element meanwhile
+            seen.back() += action.text;
         }
     }
     EXPECT_EQ(seen, (Strings{"t1:xy", "t2:"}));
