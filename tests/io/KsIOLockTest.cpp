@@ -8,9 +8,9 @@
 #include <string>
 
 #include "ChildProcess.h"
-#include "support/KsErrorCapture.h"
 #include "io/KsIO.h"
 #include "io/KsIOUnbuffered.h"
+#include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "support/KsErrorCapture.h"
 #include "io/KsIO.h"
+#include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {

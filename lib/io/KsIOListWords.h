@@ -1,0 +1,46 @@
+#pragma once
+// Reads and writes of the little-endian 64-bit words and the raw bytes of a list file.
+
+#include <cstdint>
+
+#include "core/KsByteOrder.h"
+#include "io/KsIOInterface.h"
+
+namespace KsIOListWords {
+
+inline std::uint64_t Read(KsIOInterface& file, std::uint64_t position) {
+    unsigned char bytes[8];
+    file.ReadFrom(position, bytes, 8, true);
+    return KsByteOrder::LoadLittle<std::uint64_t>(bytes);
+}
+
+inline void Write(KsIOInterface& file, std::uint64_t position, std::uint64_t value) {
+    unsigned char bytes[8];
+    KsByteOrder::StoreLittle(bytes, value);
+    file.WriteTo(position, bytes, 8);
+}
+
+// Both words of a node or a free block in one write.
+inline void WritePair(KsIOInterface& file, std::uint64_t position, std::uint64_t word0,
+                      std::uint64_t word1) {
+    unsigned char bytes[16];
+    KsByteOrder::StoreLittle(bytes, word0);
+    KsByteOrder::StoreLittle(bytes + 8, word1);
+    file.WriteTo(position, bytes, 16);
+}
+
+// `count` bytes at `position`, in pieces that the 32-bit counts of the file interface take.
+inline void WriteBytes(KsIOInterface& file, std::uint64_t position, const void* data,
+                       std::uint64_t count) {
+    constexpr std::uint64_t kPiece = 1u << 30;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+        std::uint64_t piece = count < kPiece ? count : kPiece;
+        file.WriteTo(position, bytes, static_cast<std::int32_t>(piece));
+        position += piece;
+        bytes += piece;
+        count -= piece;
+    }
+}
+
+}  // namespace KsIOListWords
