@@ -13,9 +13,9 @@
 // place. DataInsert first grows the data file by one record (the one write that can fail
 // for lack of space) and, if that fails, cuts it back. If a write fails while records are
 // moving, the records already moved are moved back and the file is cut to its old size,
-// so that the table holds either its old or its new records; only when the moving back
-// fails too is the table left damaged, and the error says so. An append that fails is cut
-// back to the last whole record. Records are never written through a new file renamed
+// so that the table holds either its old or its new records; only a disk that also fails
+// the moving back leaves the table damaged. An append that fails is cut back to the last
+// whole record. Records are never written through a new file renamed
 // over the old one: other processes keep the data file open and hold their byte-range
 // locks on it.
 
@@ -114,18 +114,26 @@ public:
                                         const KsVector<CBFField*>& run);
 
 private:
-    friend class CBFFileTester;
-    void ReadUserBitFields(KsIniSection& info);
-    void WriteUserBitFields(KsIniSection& info) const;
-    void ReadRecordLayout(KsIniSection& info);
-    void CheckLayout() const;
+    void CloseQuietly() noexcept;
+    // RecordLength and NumberOfFields, with the checks of the fields against them.
+    void ReadRecordLayout(KsIniSection& info, const char* header);
+    void ReadUserBitFields(KsIniFile& structure, const char* header);
+    void WriteUserBitFields(KsIniFile& structure) const;
     KsIOInterface& DataFile() const;
+    // Byte offset of record n.
     std::int64_t RecordOffset(std::int32_t n) const;
-    void CheckRecordNumber(std::int32_t n, std::int32_t last, const char* operation) const;
+    // "Record %d is not in the range [1, %d] of \"%s\"" unless 1 <= n <= last.
+    void CheckRecordNumber(std::int32_t n, std::int32_t last) const;
+    // Refuses a record of another length than the table's.
     void CheckRecordLength(const KsFileRecord& record) const;
-    void WriteRecordAt(std::int32_t n, const KsFileRecord& record);
+    // Moves the data file to record n unless it is there already.
+    void SeekRecord(std::int32_t n);
     void ReadRecordAt(std::int32_t n, KsFileRecord& record);
-    void MoveRecords(std::int32_t first, std::int32_t count, std::int32_t by);
+    void WriteRecordAt(std::int32_t n, const KsFileRecord& record);
+    // Writes what is pending and moves the buffer to `end`, beyond the bytes that a move
+    // of records touches.
+    void ParkDataFile(std::int64_t end);
+    void InsertInPlace(std::int32_t n, const KsFileRecord& record);
 
     std::unique_ptr<KsIOInterface> dataFile_;
     std::uint16_t headerFieldCount_ = 0;

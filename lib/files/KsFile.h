@@ -31,6 +31,7 @@
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "core/KsString.h"
@@ -334,12 +335,16 @@ protected:
     // the selection, the first record.
     void OpenFinish();
     // The [FileInfo] and field sections of `fields` into `ini` for the data file
-    // `dataFileName`.
-    void WriteStructureTo(KsIniFile& ini, const FieldList& fields, const char* dataFileName);
+    // `dataFileName`; sections of fields beyond the list are emptied.
+    void WriteStructureTo(KsIniFile& ini, const FieldList& fields, const char* dataFileName,
+                          std::uint16_t primaryKeyFieldCount);
+    // Replaces the structure file `name` in one step by a new one that `write` fills, so
+    // that it is always either the old file or the new one.
+    void ReplaceStructureFile(const char* name, const std::function<void(KsIniFile&)>& write);
     // Reads the structure file of the data file `dataFileName`, or the given one, running
     // `read` on it.
-    template <class Read>
-    void WithStructureFile(KsIniFile* ini, const char* dataFileName, Read read);
+    void WithStructureFile(KsIniFile* ini, const char* dataFileName,
+                           const std::function<void(KsIniFile&)>& read);
     // Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
     bool CountUnlock(int flags);
@@ -353,7 +358,8 @@ private:
     void ReadCategories(KsIniSection& info);
     void ReadUserFlags(KsIniSection& info);
     void ReadFieldArray(KsIniFile& ini);
-    void WriteFileInfo(KsIniSection& info, const char* dataFileName) const;
+    void WriteFileInfo(KsIniSection& info, const char* dataFileName,
+                       std::uint16_t primaryKeyFieldCount) const;
     void WriteUserFlags(KsIniSection& info) const;
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
 

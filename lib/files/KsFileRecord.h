@@ -28,6 +28,7 @@ class KsBlob;
 class KsField;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
+class KsTimestampFilter;
 
 using KsFieldList = KsPointerVector<KsField>;
 
@@ -222,6 +223,21 @@ protected:
     KsFileRecord& operator=(const KsFileRecord&) = delete;
 
 private:
+    // Steps of GetField and PutField.
+    bool FormatField(std::int32_t n, char* buffer, std::uint32_t size) const;
+    const char* FilterField(std::int32_t n, char* buffer, std::uint32_t size) const;
+    double NumericValueForFilter(std::int32_t n) const;
+    const char* FilterTimestampField(std::int32_t n, const KsTimestampFilter& filter, char* buffer,
+                                     std::uint32_t size) const;
+    void PutPlainText(std::int32_t n, const char* text);
+    void PutText(std::int32_t n, const char* text);
+    void UnformatField(std::int32_t n, const char* text);
+    void UnfilterField(std::int32_t n, const char* text);
+    void PutUnfilteredNumber(std::int32_t n, double value);
+    void PutTimestampOfType(std::int32_t n, const KsTimestamp& timestamp);
+    void CopyField(std::int32_t n, const KsFileRecord& source);
+    void WriteField(std::int32_t n, KsOutputStreamInterface& stream) const;
+
     const KsFieldList& fields_;
     const void* context_;
 };
