@@ -126,10 +126,11 @@ void SetupField(CBFField& field, std::int32_t i) {
             field.SetType('N');
         } else if (type == 'A') {
             if (field.GetLength() > kLongestText) {
-                KsException::Generate("Field %ld (\"%s\") of %d bytes is longer than the %d bytes "
-                                      "of a text field",
-                                      kClass, static_cast<long>(i), field.GetName(),
-                                      static_cast<int>(field.GetLength()), kLongestText);
+                KsException::Generate(
+                    "Field %ld (\"%s\") of %d bytes is longer than the %d bytes "
+                    "of a text field",
+                    kClass, static_cast<long>(i), field.GetName(),
+                    static_cast<int>(field.GetLength()), kLongestText);
             }
             field.SetNumberOfBits(
                 static_cast<std::uint16_t>(8 * std::max<int>(field.GetLength(), 0)));

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "core/KsCallpath.h"
@@ -125,6 +126,66 @@ KsTimestamp TimestampOfDigits(const char* text, std::size_t digits, std::size_t 
         timestamp.SetMilliseconds(field(14, 3));
     }
     return timestamp;
+}
+
+// The value of a plain decimal integer (an optional sign and 1 to 10 digits) that lies in
+// the type's range; false for any other text, which the strict converter then reads and
+// refuses with its own message. The common texts of imports so skip the general reader.
+template <class Integer>
+bool PlainInteger(const char* text, Integer& value) {
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '+' || negative) {
+        ++p;
+    }
+    std::int64_t magnitude = 0;
+    const char* digits = p;
+    for (; KsText::IsDigit(*p) && p - digits < 10; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+    }
+    std::int64_t whole = negative ? -magnitude : magnitude;
+    if (*p != '\0' || p == digits || (negative && std::numeric_limits<Integer>::min() == 0) ||
+        whole < std::numeric_limits<Integer>::min() ||
+        whole > std::numeric_limits<Integer>::max()) {
+        return false;
+    }
+    value = static_cast<Integer>(whole);
+    return true;
+}
+
+template <class Integer>
+Integer IntegerOf(const char* text) {
+    Integer value = 0;
+    if (!PlainInteger(text, value)) {
+        KsConvertValue(value, text, true);
+    }
+    return value;
+}
+
+// A plain decimal fraction (an optional "-", digits and at most one point) is read exactly
+// as the C library's reader reads it, only faster; any other text goes to that reader.
+double NumberOf(const char* text) {
+    const char* end = text + (*text == '-');
+    bool point = false;
+    bool digit = false;
+    for (; *end != '\0' && end - text < 40; ++end) {
+        if (*end == '.' && !point) {
+            point = true;
+        } else if (KsText::IsDigit(*end)) {
+            digit = true;
+        } else {
+            break;
+        }
+    }
+    double value = 0;
+    if (*end == '\0' && digit) {
+        auto result = std::from_chars(text, end, value, std::chars_format::fixed);
+        if (result.ec == std::errc() && result.ptr == end) {
+            return value;
+        }
+    }
+    KsConvertValue(value, text, true);
+    return value;
 }
 
 template <class Filter>
@@ -411,8 +472,7 @@ const char* KsFileRecord::GetField(std::int32_t n, char* buffer, std::uint32_t s
         if (buffer == nullptr || size == 0) {
             KsException::Generate("Invalid (null) parameter", kFileRecordClass);
         }
-        CheckFieldIndexRange(n);
-        const KsField& field = GetFieldInfo(n);
+        const KsField& field = CheckedField(n);
         int mode = formatted ? int{field.GetFormatOption()} : int{KsField::kNoFormat};
         if (mode == KsField::kFormatted && FormatField(n, buffer, size)) {
             return buffer;
@@ -552,13 +612,13 @@ const char* KsFileRecord::FilterTimestampField(std::int32_t n, const KsTimestamp
 
 void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
     KsCallpath("PutField()", kFileRecordClass, [&] {
-        CheckFieldIndexRange(n);
+        const KsField& field = CheckedField(n);
         if (text == nullptr || *text == '\0') {
             PutBlank(n);
             return;
         }
         if (mode == kFieldOption) {
-            mode = GetFieldInfo(n).GetFormatOption();
+            mode = field.GetFormatOption();
         }
         switch (mode) {
             case kPlain:
@@ -577,38 +637,23 @@ void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
 }
 
 void KsFileRecord::PutPlainText(std::int32_t n, const char* text) {
-    switch (GetFieldType(n)) {
+    switch (CheckedField(n).GetType()) {
         case 'N':
-        case '$': {
-            double value = 0;
-            KsConvertValue(value, text, true);
-            PutNumber(n, value);
+        case '$':
+            PutNumber(n, NumberOf(text));
             break;
-        }
-        case 'I': {
-            std::int32_t value = 0;
-            KsConvertValue(value, text, true);
-            PutLong(n, value);
+        case 'I':
+            PutLong(n, IntegerOf<std::int32_t>(text));
             break;
-        }
-        case 'W': {
-            std::uint32_t value = 0;
-            KsConvertValue(value, text, true);
-            PutUnsignedLong(n, value);
+        case 'W':
+            PutUnsignedLong(n, IntegerOf<std::uint32_t>(text));
             break;
-        }
-        case 'S': {
-            std::int16_t value = 0;
-            KsConvertValue(value, text, true);
-            PutShort(n, value);
+        case 'S':
+            PutShort(n, IntegerOf<std::int16_t>(text));
             break;
-        }
-        case 'U': {
-            std::uint16_t value = 0;
-            KsConvertValue(value, text, true);
-            PutUnsignedShort(n, value);
+        case 'U':
+            PutUnsignedShort(n, IntegerOf<std::uint16_t>(text));
             break;
-        }
         case 'L': {
             bool value = false;
             KsConvertValue(value, text, true);

@@ -222,6 +222,15 @@ protected:
     KsFileRecord(const KsFileRecord&) = default;
     KsFileRecord& operator=(const KsFileRecord&) = delete;
 
+    // Field n; a number outside the field list goes through CheckFieldIndexRange.
+    const KsField& CheckedField(std::int32_t n) const {
+        if (static_cast<std::uint32_t>(n) < fields_.size()) {
+            return *fields_.GetPointers().data()[n];
+        }
+        CheckFieldIndexRange(n);
+        return *fields_[n];
+    }
+
 private:
     // Steps of GetField and PutField.
     bool FormatField(std::int32_t n, char* buffer, std::uint32_t size) const;
