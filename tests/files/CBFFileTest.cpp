@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 
@@ -385,6 +385,47 @@ TEST(CBFFile, WriteLocksExcludeOtherProcessesAndCountInStep) {
     holder.Finish();
     EXPECT_TRUE(table.TryLock(LOCK_WRITE));
     EXPECT_EQ(1, table.GetWriteLockCount());
+}
+
+// Data files that count how often they are positioned.
+struct SeekCountingFactory : KsIOFactory {
+    struct File : KsIO {
+        File(const char* name, int flags, int& seeks) : KsIO(name, flags), seeks_(seeks) {}
+        std::int32_t Seek(std::int32_t offset, int origin) override {
+            ++seeks_;
+            return KsIO::Seek(offset, origin);
+        }
+        int& seeks_;
+    };
+    int seeks = 0;
+    std::unique_ptr<KsIOInterface> Open(const char* name, int flags) override {
+        return std::make_unique<File>(name, flags, seeks);
+    }
+};
+
+TEST(CBFFile, SequentialReadsAndAppendsDoNotSeekButReadsAfterAChangeDo) {
+    kstest::TempDir dir;
+    std::string name = MakeGoldenTable(dir);
+    SeekCountingFactory factory;
+    CBFFile table(factory);
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    auto record = table.GetNewRecord();
+    factory.seeks = 0;  // the structure file's are not counted
+    for (int i = 0; i < 5000; ++i) {
+        table.DataAppend(*table.GetCurrentRecord());
+    }
+    EXPECT_EQ(1, factory.seeks);  // to the end once
+    factory.seeks = 0;
+    for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
+        table.GotoRecord(n, record.get());
+    }
+    EXPECT_EQ(1, factory.seeks);  // to the first record once
+    table.GotoRecord(1);
+    record->PutField(0, "77");
+    table.DataModify(3, *record);  // elsewhere: the next read must seek back
+    table.GotoRecord(2);
+    EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
+    EXPECT_EQ("77", kstest::TextsOf(table, 3).substr(0, 2));
 }
 
 TEST(CBFFile, RecordsOutsideTheTableAndStreamsAreRefused) {

@@ -193,8 +193,8 @@ TEST(CBFLayout, PackFieldsRefusesWhatItCannotStore) {
         {{"a", 'A', 8191}, "Records of more than 32767 bytes are longer than a table can hold"},
     };
     for (const Case& c : cases) {
-        KsFieldList fields =
-            kstest::CBFFields({c.spec, {"b", 'A', 8191}, {"c", 'A', 8191}, {"d", 'A', 8191}, {"e", 'N'}});
+        KsFieldList fields = kstest::CBFFields(
+            {c.spec, {"b", 'A', 8191}, {"c", 'A', 8191}, {"d", 'A', 8191}, {"e", 'N'}});
         EXPECT_EQ(c.message, MessageOf([&] { CBFFile::PackFields(nullptr, fields); }));
     }
 }
