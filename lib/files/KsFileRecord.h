@@ -243,7 +243,6 @@ private:
     void UnformatField(std::int32_t n, const char* text);
     void UnfilterField(std::int32_t n, const char* text);
     void PutUnfilteredNumber(std::int32_t n, double value);
-    void PutTimestampOfType(std::int32_t n, const KsTimestamp& timestamp);
     void CopyField(std::int32_t n, const KsFileRecord& source);
     void WriteField(std::int32_t n, KsOutputStreamInterface& stream) const;
 
