@@ -381,6 +381,12 @@ TEST(CBFFile, WriteLocksExcludeOtherProcessesAndCountInStep) {
     });
     ASSERT_TRUE(holder.Ready());
     EXPECT_FALSE(table.TryLock(LOCK_WRITE));
+    {
+        CBFFile mine;  // this process closing a table leaves the other process's lock
+        mine.Open(name.c_str(), IO_READ);
+        mine.Close();
+    }
+    EXPECT_FALSE(table.TryLock(LOCK_WRITE));
     EXPECT_EQ(0, table.GetWriteLockCount());
     holder.Finish();
     EXPECT_TRUE(table.TryLock(LOCK_WRITE));
