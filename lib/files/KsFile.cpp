@@ -132,7 +132,19 @@ std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord&) {
 }
 
 void KsFile::OpenBlobFile() {
-    KsCallpath("OpenBlobFile()", kClass, [&] { ThrowNotImplemented("OpenBlobFile()"); });
+    KsCallpath("OpenBlobFile()", kClass, [&] {
+        CloseBlobFile();
+        // Never truncating or creating with the table's flags: the blobs stay.
+        blobFile_ = std::make_unique<KsBlobFile>(GetFileName(), openFlags_ & (IO_READ | IO_WRITE),
+                                                 factory_);
+    });
+}
+
+void KsFile::CloseBlobFile() {
+    std::unique_ptr<KsBlobFile> blobs = std::move(blobFile_);
+    if (blobs) {
+        blobs->Close();
+    }
 }
 
 std::int32_t KsFile::DataInsert(std::int32_t, KsFileRecord& record) {
@@ -258,11 +270,19 @@ void KsFile::RemoveActionListener(KsFileListener&) {
     ThrowNotImplemented("RemoveActionListener()");
 }
 
-// No blob file can be open yet (OpenBlobFile is not available), so there is nothing to
-// delay or to bring up to date.
-void KsFile::DelayExternalUpdates() {}
+void KsFile::DelayExternalUpdates() {
+    if (blobFile_) {
+        blobFile_->SetDelayedFree();
+    }
+}
 
-void KsFile::PerformExternalUpdates() {}
+void KsFile::PerformExternalUpdates() {
+    KsCallpath("PerformExternalUpdates()", kClass, [&] {
+        if (blobFile_) {
+            blobFile_->ClearDelayedFree();
+        }
+    });
+}
 
 // ---- Creating, copying, deleting and renaming tables
 
@@ -678,6 +698,8 @@ void KsFile::Close() {
         password_.Clear();
         selection_.Init(0);
         secondSet_.Init(0);
+        openFlags_ = 0;
+        CloseBlobFile();
     });
 }
 
@@ -693,6 +715,7 @@ void KsFile::OpenSetup(const char* name) {
 void KsFile::OpenStructure(int flags, const char* alternateHeader, KsIniFile* ini,
                            const char* password) {
     password_ = password;
+    openFlags_ = flags;
     if (ini != nullptr) {
         ReadStructure(ini);
     } else if (alternateHeader != nullptr && *alternateHeader != '\0') {
@@ -714,6 +737,11 @@ void KsFile::OpenFinish() {
     for (KsField* field : fields_) {
         if (field->GetOwnerFile() == nullptr) {
             field->SetOwnerFile(this, formatLib_);
+        }
+    }
+    for (const KsField* field : fields_) {
+        if (field->GetType() == 'B' && !blobFile_) {
+            OpenBlobFile();
         }
     }
     currentRecord_ = GetNewRecord();

@@ -36,6 +36,7 @@
 
 #include "core/KsString.h"
 #include "core/KsVector.h"
+#include "files/KsBlobFile.h"
 #include "files/KsField.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
@@ -43,7 +44,6 @@
 #include "io/KsFileName.h"
 #include "io/KsIOFactory.h"
 
-class KsBlobFile;
 class KsFileCheckPoint;
 class KsFileListener;
 class KsFileType;
@@ -104,7 +104,8 @@ public:
                                    const FieldList* fields = nullptr);
     // The record whose primary key fields equal those of `record`, 0 when none.
     virtual std::int32_t GetRecordNumberByKey(const KsFileRecord& record);
-    // Opens the table's blob file, replacing the one open.
+    // Opens the table's blob file (its name with ".ksb", made when missing), replacing the one
+    // open. Open does so for a table with Blob fields.
     virtual void OpenBlobFile();
 
     // Raw record changes; the sets and the current record are brought in step by Refresh
@@ -321,6 +322,8 @@ public:
     void DeleteIndexesFor(const char* name, std::int32_t count);
     // The log of new-style transactions.
     KsTransactionLog& GetTransactionLog();
+    // The open blob file, or null.
+    KsBlobFile* GetBlobFile() const { return blobFile_.get(); }
 
 protected:
     // The first step of every Open: closes the table and takes the new name (with the
@@ -361,6 +364,8 @@ private:
     void WriteFileInfo(KsIniSection& info, const char* dataFileName,
                        std::uint16_t primaryKeyFieldCount) const;
     void WriteUserFlags(KsIniSection& info) const;
+    // Closes the blob file and forgets it; a failure to write it is raised.
+    void CloseBlobFile();
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
 
     std::int32_t selectionPosition_ = 0;
@@ -388,5 +393,8 @@ private:
     KsVector<KsString> relateFields_;
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
+    std::unique_ptr<KsBlobFile> blobFile_;
+    // The open flags of the table, for its blob file.
+    int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
 };

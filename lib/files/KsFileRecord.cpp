@@ -10,6 +10,7 @@
 #include "core/KsConvertValue.h"
 #include "core/KsText.h"
 #include "files/KsField.h"
+#include "io/KsBlob.h"
 #include "io/KsStreamInterface.h"
 #include "values/KsFormat.h"
 #include "values/KsNumberFilter.h"
@@ -362,6 +363,34 @@ void KsRecord::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
     });
 }
 
+// ---- KsRecordVariable
+
+void KsRecordVariable::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
+    KsCallpath("PutFieldValue()", "KsRecordVariable", [&] {
+        CheckFieldIndexRange(n);
+        if (value.GetType() != 'B' || GetFieldType(n) != 'B') {
+            KsRecord::PutFieldValue(n, value);
+            return;
+        }
+        const std::string& bytes = value.GetBinary();
+        PutBLOB(n, KsBlob(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    });
+}
+
+void KsRecordVariable::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
+    KsCallpath("RetrieveFieldValue()", "KsRecordVariable", [&] {
+        CheckFieldIndexRange(n);
+        if (GetFieldType(n) != 'B') {
+            KsRecord::RetrieveFieldValue(n, value);
+            return;
+        }
+        KsBlob blob;
+        GetBLOB(n, blob);
+        value.SetType('B');
+        value.SetBinary(blob.GetData(), blob.GetSize());
+    });
+}
+
 // ---- KsFileRecord: the field list
 
 KsFileRecord::KsFileRecord(const KsFieldList& fields, const void* context)
@@ -424,6 +453,8 @@ public:
                 return AlphaText(field.GetLength());
             case 'Y':
                 return BinaryText(field.GetLength());
+            case 'B':
+                return BlobText();
             case 'D':
                 return DigitsOf(TimestampOf('D'), 0, 8);
             case 'T':
@@ -461,6 +492,12 @@ private:
         std::string bytes = FieldBytes(record_, n_);
         return HexText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                        scratch_);
+    }
+    std::string_view BlobText() {
+        KsBlob blob;
+        record_.GetBLOB(n_, blob);
+        scratch_.assign(blob.GetData(), blob.GetSize());
+        return scratch_.c_str();  // up to the first NUL
     }
     std::string_view DigitsOf(const KsTimestamp& timestamp, std::size_t from, std::size_t count) {
         std::memcpy(digits_, timestamp.GetDigits() + from, count);
@@ -685,6 +722,9 @@ void KsFileRecord::PutText(std::int32_t n, const char* text) {
             PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
             break;
         }
+        case 'B':
+            PutBLOB(n, KsBlob(text, static_cast<std::uint32_t>(std::strlen(text))));
+            break;
         case 'D':
             PutDate(n, KsDate(TimestampOfDigits(text, 8, 0)));
             break;
@@ -930,6 +970,12 @@ void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
         case 'L':
             PutBoolean(n, source.GetBoolean(n));
             break;
+        case 'B': {
+            KsBlob blob;
+            source.GetBLOB(n, blob);
+            PutBLOB(n, blob);
+            break;
+        }
         default:
             KsException::Generate("Invalid field type '%c' for field %hu", kFileRecordClass, type,
                                   static_cast<unsigned short>(n));
@@ -1001,6 +1047,13 @@ void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) c
             case 'Y': {
                 std::string bytes = FieldBytes(*this, n);
                 stream.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+                break;
+            }
+            case 'B': {
+                KsBlob blob;
+                GetBLOB(n, blob);
+                stream.WriteUnsignedLong(blob.GetSize());
+                blob.Write(stream);
                 break;
             }
             default:

@@ -13,8 +13,9 @@
 //
 // Text forms (GetField mode 0, read back by PutField mode 0): numbers in decimal, Number
 // fields with the field's precision; Boolean "True"/"False"; Date, Time and Timestamp as
-// their 8, 9 and 17 digits; Binary as two upper-case hexadecimal digits per byte. A blank
-// field is the empty text, and the empty text stores a blank.
+// their 8, 9 and 17 digits; Binary as two upper-case hexadecimal digits per byte; a Blob as
+// its bytes up to the first NUL. A blank field is the empty text, and the empty text
+// stores a blank.
 
 #include <cstdint>
 #include <string>
@@ -45,7 +46,7 @@ public:
 
     const char* GetAlpha() const { return text_.c_str(); }
     void SetAlpha(const char* text) { text_ = text != nullptr ? text : ""; }
-    // Binary bytes, as many as the field holds.
+    // The bytes of a Binary field (as many as it holds) or of a Blob field.
     const std::string& GetBinary() const { return text_; }
     void SetBinary(const void* bytes, std::uint32_t count) {
         text_.assign(static_cast<const char*>(bytes), count);
@@ -143,8 +144,9 @@ public:
     // Stores the blob's bytes for field n.
     virtual void PutBLOB(std::int32_t n, const KsBlob& blob) = 0;
 
-    using KsRecord::PutFieldValue;
-    using KsRecord::RetrieveFieldValue;
+    // Blob values through GetBLOB and PutBLOB; other types as KsRecord does.
+    void RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const override;
+    void PutFieldValue(std::int32_t n, const KsFieldValue& value) override;
 
 protected:
     KsRecordVariable() = default;

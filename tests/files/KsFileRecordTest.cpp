@@ -11,6 +11,7 @@
 
 #include "TableTestSupport.h"
 #include "files/CBFRec.h"
+#include "io/KsBlob.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
 #include "values/KsFormat.h"
@@ -255,8 +256,13 @@ public:
     void PutShort(std::int32_t n, std::int16_t v) override { Set(n).SetShort(v); }
     void PutUnsignedLong(std::int32_t n, std::uint32_t v) override { Set(n).SetUnsignedLong(v); }
     void PutUnsignedShort(std::int32_t n, std::uint16_t v) override { Set(n).SetUnsignedShort(v); }
-    void GetBLOB(std::int32_t, KsBlob&) const override {}
-    void PutBLOB(std::int32_t, const KsBlob&) override {}
+    void GetBLOB(std::int32_t n, KsBlob& blob) const override {
+        const std::string& bytes = values_[At(n)].GetBinary();
+        blob.SetBlob(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    }
+    void PutBLOB(std::int32_t n, const KsBlob& blob) override {
+        Set(n).SetBinary(blob.GetData(), blob.GetSize());
+    }
     std::int32_t GetBLOBIndex(std::int32_t) const override { return 0; }
     std::int32_t GetRecordLength() const override { return 0; }
     void Load(const void*) override {}
@@ -335,6 +341,32 @@ TEST(KsFileRecord, DatesTimesTruthAndBlanksConvertThroughTheRecordInterface) {
     copy.LoadFieldsFrom(record);
     EXPECT_TRUE(copy.IsBlank(4));
     EXPECT_EQ("20230301", std::string(copy.GetField(0, text, 64, false)));
+}
+
+TEST(KsFileRecord, BlobsTravelAsTextsValuesCopiesAndInTheSerialForm) {
+    KsFieldList fields = kstest::CBFFields({{"Memo", 'B', 4}});
+    MemoryRecord record(fields);
+    record.PutField(0, "a long memo");
+    char text[8];
+    EXPECT_STREQ("a long ", record.GetField(0, text, sizeof text));
+    KsFieldValue value;
+    record.RetrieveFieldValue(0, value);
+    EXPECT_EQ('B', value.GetType());
+    EXPECT_EQ("a long memo", value.GetBinary());
+    value.SetBinary("x\0y", 3);
+    MemoryRecord copy(fields);
+    copy.PutFieldValue(0, value);
+    record.LoadFieldsFrom(copy);
+    kstest::MemoryStream out;
+    record.RawSerialWrite(out);
+    EXPECT_EQ(
+        "00"
+        "03000000"
+        "780079",
+        kstest::Hex(out.Bytes()));  // no blank, size, bytes
+    KsString dump;
+    dump << record;
+    EXPECT_STREQ("{BLOB},", dump.GetCString());
 }
 
 TEST(KsFileRecord, ScramblerRestoresEveryByteAndOnlyAddsTheKeyForOneCharacter) {

@@ -10,6 +10,7 @@
 #include "TableTestSupport.h"
 #include "files/CBFFile.h"
 #include "ini/KsIniFile.h"
+#include "io/KsBlob.h"
 #include "support/KsErrorCapture.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
@@ -183,6 +184,35 @@ TEST(KsFile, CreateFromCopiesEveryRecordWithProgressAndStopsWhenCanceled) {
         "Copying from \"" + name + ".cbf\" to \"" + dir.File("stopped.cbf") + "\" canceled by user",
         std::string(error.GetErrorMessage()));
     EXPECT_EQ(0, canceled.GetWriteLockCount());
+}
+
+TEST(KsFile, BlobFileIsOpenedBesideTheTableAndDelaysItsFreeing) {
+    kstest::TempDir dir;
+    std::string name = MakeTable(dir, "t", 1);
+    CBFFile table;
+    table.Open(name.c_str(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    EXPECT_EQ(nullptr, table.GetBlobFile());  // no Blob field: none is opened
+    table.OpenBlobFile();
+    KsBlobFile* blobs = table.GetBlobFile();
+    ASSERT_NE(nullptr, blobs);
+    EXPECT_EQ(name + ".ksb", blobs->GetFileName());
+    std::int32_t number = blobs->AddBlob("memo", 4);
+    KsBlob memo;
+    table.DelayExternalUpdates();
+    EXPECT_EQ(0, blobs->ChangeReferenceCount(number, -1));
+    blobs->GetBlob(number, memo);  // kept while freeing is delayed
+    table.PerformExternalUpdates();
+    EXPECT_FALSE(blobs->IsDelayedFree());
+    EXPECT_THROW(blobs->GetBlob(number, memo), KsException);
+    blobs->AddBlob("kept", 4);
+    table.Close();
+    EXPECT_EQ(nullptr, table.GetBlobFile());
+    EXPECT_NE(std::string::npos, ReadWholeFile(name + ".ksb").find("kept"));
+    table.Open(name.c_str(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    table.OpenBlobFile();  // the table's truncate flag does not empty the blob file
+    KsBlob kept;
+    table.GetBlobFile()->GetBlob(1, kept);
+    EXPECT_EQ("kept", std::string(kept.GetData(), kept.GetSize()));
 }
 
 TEST(KsFile, OperationsOfLaterLayersSayTheyAreNotAvailable) {
