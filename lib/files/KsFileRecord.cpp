@@ -38,7 +38,9 @@ constexpr std::size_t kNumberText = 400;
 // Copies `text` into the caller's buffer, cut to size - 1 bytes.
 const char* CopyOut(std::string_view text, char* buffer, std::uint32_t size) {
     std::size_t n = std::min<std::size_t>(text.size(), size - 1);
-    std::memmove(buffer, text.data(), n);
+    if (n > 0) {  // an empty view may have no data at all
+        std::memmove(buffer, text.data(), n);
+    }
     buffer[n] = '\0';
     return buffer;
 }
