@@ -153,8 +153,6 @@ TEST(CBFFile, HostileHeadersAreRefusedWithTheirReason) {
          header + "NumberOfFields is 9, but 8 field sections were found"},
         {"StartingBit=12", "StartingBit=15",
          header + "field 3 (\"Flag\") has 3 bits from bit 15 of a 16-bit word"},
-        {"NumberOfBits=11", "NumberOfBits=0",
-         header + "field 4 (\"Level\") has 0 bits from bit 1 of a 16-bit word"},
         {"ByteOffset=21", "ByteOffset=70000",
          "Section \"Field6\": ByteOffset=70000 is out of range [0, 65535]"},
         {"Type=Y", "Type=Q", "Section \"Field6\": Type \"Q\" is not a valid field type"},

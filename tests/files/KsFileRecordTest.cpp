@@ -81,8 +81,6 @@ TEST(KsFileRecord, PlainTextsConvertBothWaysWithinEachFieldsRange) {
     }
     EXPECT_EQ("The field index (value=8) is not in range [0, 7].",
               MessageOf([&] { sample.Text(8); }));
-    EXPECT_EQ("Index 8 out of range; array is from 0 to 7",
-              MessageOf([&] { sample.record.GetFieldName(8); }));
     char small[4];
     sample.record.PutField(6, "4000000000");
     EXPECT_STREQ("400", sample.record.GetField(6, small, sizeof small));  // cut to the buffer
@@ -115,7 +113,6 @@ TEST(KsFileRecord, FormatsAndFiltersShowAndReadTheirOwnTexts) {
     EXPECT_EQ("1234", sample.Text(2, false));
     EXPECT_EQ("12-34", sample.Text(2));
 
-    sample.fields[0]->SetFormat(KsField::kFiltered, nullptr, std::make_unique<KsStringFilter>("#"));
     // The filter's kind must match what the field can hand it.
     sample.fields[4]->SetFormat(KsField::kFiltered, nullptr,
                                 std::make_unique<KsTimestampFilter>("%y", KsFilter::kDateFilter));
@@ -308,7 +305,10 @@ TEST(KsFileRecord, DatesTimesTruthAndBlanksConvertThroughTheRecordInterface) {
                                                                   shown(2) + "|" + shown(3) + "|" +
                                                                   shown(4) + "|" + shown(5));
     EXPECT_FALSE(record.GetAllFieldsBlank());
-    EXPECT_EQ("\"2024\" is not a text of 8 digits", MessageOf([&] { record.PutField(0, "2024"); }));
+    for (const char* bad : {"2024", "2024-2-9", "202402290"}) {
+        EXPECT_EQ("\"" + std::string(bad) + "\" is not a text of 8 digits",
+                  MessageOf([&] { record.PutField(0, bad); }));
+    }
     EXPECT_EQ("13 is not a valid month", MessageOf([&] { record.PutField(0, "20241301"); }));
 
     fields[0]->SetFormat(
