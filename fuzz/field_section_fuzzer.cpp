@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "core/KsVector.h"
@@ -22,11 +23,11 @@ const KsField::FlagTypes& ExtraFlagTypes() {
     static KsPointerVector<KsFlagType> extra = [] {
         KsFlagType::RegisterFieldFlagType(level);
         KsPointerVector<KsFlagType> types;
-        types.push_back(new KsFlagType("Export", "", 0x01, false));
-        types.push_back(new KsFlagType("Grade", "", 0x0C, false));
+        types.Add(std::make_unique<KsFlagType>("Export", "", 0x01, false));
+        types.Add(std::make_unique<KsFlagType>("Grade", "", 0x0C, false));
         return types;
     }();
-    return extra;
+    return extra.GetPointers();
 }
 
 // One "[F]" section of the lines of the input.
