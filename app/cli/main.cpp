@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -14,21 +13,16 @@
 
 #include "ConversionEngine.h"
 #include "InputChecks.h"
-#include "core/KsException.h"
+#include "Interrupt.h"
 #include "ProgressBar.h"
+#include "core/KsException.h"
 
 namespace {
 
 constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitCancelled = 130;
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
-}
+constexpr int kExitCancelled = KsTool::kExitInterrupted;
 
 const char* const kUsage =
     "Usage: mtconvert [options] INPUT OUTPUT\n"
@@ -62,7 +56,7 @@ public:
             bar_ = std::make_unique<ProgressBar>(stderr);
         }
     }
-    bool CheckCancel() override { return interrupted != 0; }
+    bool CheckCancel() override { return KsTool::Interrupted(); }
     void Progress(std::uint64_t consumed, std::uint64_t total) override {
         if (bar_) {
             bar_->Update(consumed, total);
@@ -173,11 +167,7 @@ int main(int argc, char** argv) {
     options.insertHeaderField = line.inputs.insertHeaderField;
     options.headerSize = static_cast<std::uint16_t>(ParseHeaderSize(line.inputs));
 
-    // No SA_RESTART: a read waiting on a terminal or pipe returns, and the run stops.
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    KsTool::InstallInterruptHandler();
 
     const bool showProgress =
         isatty(STDERR_FILENO) && options.inputDescriptor < 0 && IsRegularFile(options.inputFile);
@@ -186,7 +176,7 @@ int main(int argc, char** argv) {
         ConversionResult result = ConvertFile(options, observer);
         // Ctrl-C that arrived after the last record was checked still means the run was
         // stopped: a producer piping into us was most likely killed by the same keypress.
-        if (result.cancelled || interrupted) {
+        if (result.cancelled || KsTool::Interrupted()) {
             return kExitCancelled;
         }
         // The records go to standard output when it is the output; the message then
@@ -195,7 +185,7 @@ int main(int argc, char** argv) {
         std::fprintf(report, "%s\n", CompletionMessage(result.recordLength).c_str());
         return kExitConverted;
     } catch (const KsException& error) {
-        if (interrupted) {
+        if (KsTool::Interrupted()) {
             // A read or write cut short by Ctrl-C: a cancel, not a failure.
             return kExitCancelled;
         }
