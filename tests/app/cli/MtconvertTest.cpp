@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/ProgramRun.h"
 #include "support/ScopedCurrentDirectory.h"
 #include "support/TempDir.h"
 
@@ -24,11 +25,7 @@ namespace {
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = kstest::ProgramOutcome;
 
 class MtconvertTest : public ::testing::Test {
 protected:
@@ -38,31 +35,7 @@ protected:
 
     // Runs mtconvert with `args`; standard input comes from the file `stdinFile` (or /dev/null).
     Outcome Run(const std::vector<std::string>& args, const std::string& stdinFile = "/dev/null") {
-        std::string outFile = dir.File(".stdout");
-        std::string errFile = dir.File(".stderr");
-        pid_t pid = fork();
-        if (pid == 0) {
-            int input = open(stdinFile.c_str(), O_RDONLY);
-            int output = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int error = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(input, 0);
-            dup2(output, 1);
-            dup2(error, 2);
-            std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
-            for (const std::string& arg : args) {
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(MTCONVERT, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Outcome outcome;
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-        outcome.out = ReadWholeFile(outFile);
-        outcome.err = ReadWholeFile(errFile);
-        return outcome;
+        return kstest::RunProgram(MTCONVERT, args, dir.Path().string(), stdinFile);
     }
 };
 
