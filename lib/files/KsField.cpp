@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "files/KsSectionValues.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
 #include "values/KsFilter.h"
@@ -42,35 +43,10 @@ KsFormatLib*& ProcessFormatLib() {
     return library;
 }
 
-// The section's name without its brackets, for messages.
-std::string ShownName(const KsIniSection& section) {
-    std::string name = section.GetName();
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
-        name = name.substr(1, name.size() - 2);
-    }
-    return name;
-}
-
-// The key's value as the section holds it.
-const char* RawValue(const KsIniSection& section, const char* key) {
-    std::int32_t index = section.FindKey(key);
-    return index >= 0 ? section.GetLine(index)->GetValue() : "";
-}
-
-[[noreturn]] void ThrowOutOfRange(const KsIniSection& section, const char* key, long long low,
-                                  long long high) {
-    KsException::Generate("Section \"%s\": %s=%s is out of range [%lld, %lld]", kClassName,
-                          ShownName(section).c_str(), key, RawValue(section, key), low, high);
-}
-
 // An integer key that must fit the attribute it is read into.
 std::int32_t RangedInt(const KsIniSection& section, const char* key, std::int32_t def,
                        std::int32_t low, std::int32_t high) {
-    std::int32_t value = section.GetInt(key, def);
-    if (value < low || value > high) {
-        ThrowOutOfRange(section, key, low, high);
-    }
-    return value;
+    return KsSectionRangedInt(section, key, def, low, high, kClassName);
 }
 
 // The bits a section holds for one flag type, in their place in the flag word. A value
@@ -81,7 +57,7 @@ std::uint32_t ReadFlag(const KsIniSection& section, const KsFlagType& type) {
     }
     auto value = static_cast<std::uint32_t>(section.GetInt(type.GetName(), 0));
     if (value > type.GetShiftedMask()) {
-        ThrowOutOfRange(section, type.GetName(), 0, type.GetShiftedMask());
+        KsThrowOutOfRange(section, type.GetName(), 0, type.GetShiftedMask(), kClassName);
     }
     return value << type.GetShift();
 }
@@ -249,7 +225,8 @@ void KsField::ReadDefinition(std::uint16_t number, KsIniSection& section,
 void KsField::CheckType(const KsIniSection& section) const {
     if (FindTypeName(type_) == nullptr) {  // also a missing type
         KsException::Generate("Section \"%s\": Type \"%s\" is not a valid field type", kClassName,
-                              ShownName(section).c_str(), RawValue(section, kKsFieldTypeKey));
+                              KsSectionShownName(section).c_str(),
+                              KsSectionRawValue(section, kKsFieldTypeKey));
     }
 }
 

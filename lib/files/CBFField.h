@@ -1,0 +1,64 @@
+#pragma once
+// The field of compressed binary tables and the position of a bit string in a record.
+//
+// CBFBits: a bit offset from the start of the record (0 is the most significant bit of the
+// first byte) and a bit count. A bit string never crosses a 16-bit word boundary.
+//
+// CBFField adds to KsField the starting bit (1-based position inside the 16-bit word at
+// the field's byte offset, 1 the word's most significant bit; 0 until laid out), the
+// number of bits and the divisor of Number fields (0: none). Its header section carries
+// them under StartingBit, NumberOfBits and Divisor, and its type as a code (CBFFormat.h).
+
+#include <cstdint>
+
+#include "files/KsField.h"
+
+class CBFBits {
+public:
+    CBFBits() = default;
+    // Through SetPosition.
+    CBFBits(std::uint32_t bitOffset, std::uint32_t bitCount);
+
+    // Fails with "Bit string of length %u at offset %u would cross a %u-bit boundary"
+    // (also for a count of 0).
+    void SetPosition(std::uint32_t bitOffset, std::uint32_t bitCount);
+    std::uint32_t GetBitOffset() const { return bitOffset_; }
+    std::uint32_t GetBitCount() const { return bitCount_; }
+
+private:
+    std::uint32_t bitOffset_ = 0;
+    std::uint32_t bitCount_ = 0;
+};
+
+class CBFField : public KsField {
+public:
+    CBFField() = default;
+    // A copy of any field; the bit attributes are copied from a CBFField, else 0.
+    explicit CBFField(const KsField& source);
+    CBFField(const CBFField& source);
+    ~CBFField() override;
+
+    // Reads the KsField keys with the type code mapped to its letter, then the bit
+    // attributes; values that cannot place a field in a record are refused.
+    void Read(std::uint16_t number, KsIniSection& section,
+              const FlagTypes* extraFlagTypes = nullptr) override;
+    // Writes the KsField keys, then (unless mapped) the type code and the bit attributes.
+    void Write(KsIniSection& section, const FlagTypes* extraFlagTypes = nullptr) const override;
+    CBFField* Clone() const override;
+
+    std::uint16_t GetStartingBit() const { return startingBit_; }
+    void SetStartingBit(std::uint16_t bit) { startingBit_ = bit; }
+    std::uint16_t GetNumberOfBits() const { return numberOfBits_; }
+    void SetNumberOfBits(std::uint16_t bits) { numberOfBits_ = bits; }
+    std::int32_t GetDivisor() const { return divisor_; }
+    void SetDivisor(std::int32_t divisor) { divisor_ = divisor; }
+
+    // The header's code for a type letter, and the letter a code stands for.
+    static char TypeCode(char type);
+    static char TypeFromCode(char code);
+
+private:
+    std::uint16_t startingBit_ = 0;
+    std::uint16_t numberOfBits_ = 0;
+    std::int32_t divisor_ = 0;
+};

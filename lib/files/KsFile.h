@@ -1,0 +1,392 @@
+#pragma once
+// KsFile is the abstract table: a data file of numbered records (from 1) of one field
+// layout, described by a structure file in ini syntax beside it (the data file's name with
+// the extension ".kss"). A concrete class (CBFFile) supplies the storage; KsFile supplies
+// the field list, the structure file, the current and scratch records, the selection of
+// records, lock counting and the companion files of a table:
+//
+//   <name><data extension>   the records (".cbf" for compressed binary tables)
+//   <name>.kss               the structure file ("default.kss" in the folder stands in
+//                            for a table without one)
+//   <name>.ksb               the blob file
+//   <name>.klg               the transaction log
+//   <name>.000 ...           one index file per indexed field, the field number in three
+//                            digits
+//
+// Structure file, section [FileInfo] in writing order: FileName, Title, Information,
+// InputLayout, InputLayoutNumber, PrimaryKeyFields, Password, Category1..n, UserFlagCount
+// and UserFlag1..n ("name;\"description\";value;width"); then one section [Field1] ...
+// [Fieldn] per field (see KsField). The stored password is the password's bytes run
+// through the record scrambler under the library key, in hexadecimal: it keeps the
+// password from being read at a glance, nothing more. Anyone with the library can
+// recover it; it is no protection against a determined reader.
+//
+// Locks: Lock and Unlock count the table's read and write locks in step with the storage's
+// byte-range locks, so that nested code may lock a table it already holds.
+//
+// Operations that belong to indexes, keys, sorting, listeners, check points and
+// transactions are declared here and raise KsNotImplementedError naming the operation
+// until their layers provide them.
+//
+// Every file is opened, renamed and deleted through the KsIOFactory given at construction.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "core/KsString.h"
+#include "core/KsVector.h"
+#include "files/KsField.h"
+#include "files/KsFileRecord.h"
+#include "files/KsFlagType.h"
+#include "index/KsSet.h"
+#include "io/KsFileName.h"
+#include "io/KsIOFactory.h"
+
+class KsBlobFile;
+class KsFileCheckPoint;
+class KsFileListener;
+class KsFileType;
+class KsFormatLib;
+class KsIndex;
+class KsIniFile;
+class KsIniSection;
+class KsInputStreamInterface;
+class KsOutputStreamInterface;
+class KsProgressInterface;
+class KsTransaction;
+class KsTransactionLog;
+
+// Keys of the structure file's [FileInfo] section.
+inline constexpr const char* kKsFileInfoSection = "FileInfo";
+inline constexpr const char* kKsFileNameKey = "FileName";
+inline constexpr const char* kKsTitleKey = "Title";
+inline constexpr const char* kKsInformationKey = "Information";
+inline constexpr const char* kKsInputLayoutKey = "InputLayout";
+inline constexpr const char* kKsInputLayoutNumberKey = "InputLayoutNumber";
+inline constexpr const char* kKsPrimaryKeyFieldsKey = "PrimaryKeyFields";
+inline constexpr const char* kKsPasswordKey = "Password";
+inline constexpr const char* kKsRelateFieldCountKey = "Number of Relate Fields";
+inline constexpr const char* kKsRelateFieldKey = "Relate Field";
+inline constexpr const char* kKsUserFlagCountKey = "UserFlagCount";
+inline constexpr const char* kKsNumberOfFieldsKey = "NumberOfFields";
+
+// Companion file extensions.
+inline constexpr const char* kKsStructureExtension = ".kss";
+inline constexpr const char* kKsBlobExtension = ".ksb";
+inline constexpr const char* kKsLogExtension = ".klg";
+
+class KsFile {
+public:
+    using FieldList = KsFieldList;
+
+    explicit KsFile(KsIOFactory& factory = KsIOFactory::Default());
+    KsFile(const KsFile&) = delete;
+    KsFile& operator=(const KsFile&) = delete;
+
+    // ---- Operations of the concrete formats and of later layers
+
+    // Creates empty index files for the indexed fields of the table `name` (the open
+    // table's when null). Nothing to do when no field is indexed.
+    virtual void BuildEmptyIndexes(const char* name = nullptr);
+    // Makes this table `newName` with the layout of `source` and copies every record of
+    // `source` into it, reporting "Copying %d records..." and "%s --> %s" to `progress`
+    // (may be null), which is asked every 1000 records whether to go on; a refusal fails
+    // with KsFileCanceledException "Copying from \"%s\" to \"%s\" canceled by user". The
+    // records are appended under the table's write lock.
+    virtual void CreateFrom(const char* newName, KsFile& source,
+                            KsProgressInterface* progress = nullptr, int flags = 0);
+    // Makes and opens the table `name` from `fields`, or, without them, from fields of this
+    // class copied from `source` (number, type, length, precision, category, flags, index
+    // count, name and format or filter), laid out by PackFields, with `source`'s user flag
+    // types and primary key field count.
+    virtual void CreateAndOpenFrom(const char* name, KsFile& source,
+                                   const FieldList* fields = nullptr);
+    // The record whose primary key fields equal those of `record`, 0 when none.
+    virtual std::int32_t GetRecordNumberByKey(const KsFileRecord& record);
+    // Opens the table's blob file, replacing the one open.
+    virtual void OpenBlobFile();
+
+    // Raw record changes; the sets and the current record are brought in step by Refresh
+    // (or by the maintenance calls).
+    // Writes `record` after the last record; returns its number.
+    virtual std::int32_t DataAppend(KsFileRecord& record) = 0;
+    // Removes record n, first copying it into `oldRecord` when one is given.
+    virtual void DataDelete(std::int32_t n, KsFileRecord* oldRecord = nullptr) = 0;
+    // Inserts `record` as record n; this default appends it instead. Returns its number.
+    virtual std::int32_t DataInsert(std::int32_t n, KsFileRecord& record);
+    // Overwrites record n, first copying it into `oldRecord` when one is given; returns n.
+    virtual std::int32_t DataModify(std::int32_t n, KsFileRecord& record,
+                                    KsFileRecord* oldRecord = nullptr) = 0;
+    // Changes addressed by primary key.
+    virtual void DataReplace(KsFileRecord& oldRecord, KsFileRecord& newRecord,
+                             KsFileRecord* removedCopy, std::int32_t& removedNumber,
+                             std::int32_t& addedNumber);
+    virtual std::int32_t DataAdd(KsFileRecord& record);
+    virtual std::int32_t DataRemove(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
+    virtual std::int32_t DataUpdate(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
+    // Keep indexes, sets and listeners in step after a raw change.
+    virtual void FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record);
+    virtual void FileMaintenanceDelete(std::int32_t n);
+    virtual void FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
+                                       const KsFileRecord& newRecord);
+    virtual void FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumber,
+                                        const KsFileRecord& oldRecord,
+                                        const KsFileRecord& newRecord);
+
+    // Sends the destroy event and closes the table.
+    virtual ~KsFile();
+
+    virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
+    virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr);
+    virtual KsTransaction* BeginTransaction(bool lockForWriting);
+    // Ends any transaction, forgets the fields, the structure and the storage; the lock
+    // counts become 0.
+    virtual void Close();
+    // Copies the structure file (rewriting its FileName) and/or the data, blob and index
+    // files of the table `sourceName` to `targetName`.
+    virtual void Copy(const char* sourceName, const char* targetName, KsProgressInterface* progress,
+                      bool copyStructure, bool copyData);
+    // Makes a new table from a laid-out field list; this default fails with "This driver
+    // can not create a new file."
+    virtual void Create(const char* name, FieldList& fields, std::uint16_t primaryKeyFieldCount,
+                        bool buildIndexes);
+    // Keeps the blob file from freeing unreferenced blobs until PerformExternalUpdates.
+    virtual void DelayExternalUpdates();
+    // Deletes the files of the table `name`: with `deleteData` its index, data, blob and
+    // log files, with `deleteStructure` its structure file.
+    virtual void DeleteFile(const char* name, bool deleteStructure, bool deleteData);
+    // Removes every record; this default fails with "Empty function not supported".
+    virtual void Empty();
+    virtual void EndTransaction(KsTransaction* transaction);
+    virtual std::unique_ptr<KsFileCheckPoint> GetCheckPoint();
+    // The file type's data file extension and name.
+    virtual const char* GetDefaultExtension() const;
+    virtual const char* GetFileTypeName() const;
+    virtual double GetFileVersion() const { return 1.0; }
+    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool flag = false);
+    // Whether the index file of the field exists.
+    virtual bool IndexFileExists(std::uint16_t fieldNumber);
+    // A new, empty field of the table's field class.
+    virtual std::unique_ptr<KsField> GetNewField() const;
+    // The data file's name without folder and extension.
+    virtual KsString GetBaseName() const;
+    // Reads the record with the primary key of `record` into `target`; returns its number
+    // (0 when none, and `target` is unchanged).
+    virtual std::int32_t GotoRecordByPrimaryKeys(const KsFileRecord& record, KsFileRecord& target);
+    // Counts one lock: a write lock when the flags carry LOCK_WRITE, else a read lock.
+    // Concrete tables lock their storage first.
+    virtual void Lock(int flags);
+    // Lets the blob file free what no record references any more.
+    virtual void PerformExternalUpdates();
+    // The stream form of the table object.
+    virtual void Read(KsInputStreamInterface& stream) = 0;
+    // Reads the structure from `ini`, or from the structure file of the open table.
+    virtual void ReadStructure(KsIniFile* ini = nullptr);
+    // Brings the selection up to date with the record count and reads the first selected
+    // record.
+    virtual void Refresh();
+    virtual void RegisterTransaction(KsTransaction* transaction);
+    virtual void RemoveIndex(const char* fieldName);
+    virtual void RemoveIndex(std::uint16_t fieldNumber);
+    // Renames the table's files (data, structure, blob, log and index files) from `oldName`
+    // to `newName`; a password fails with "KsFile's Rename can not handle passwords".
+    virtual void Rename(const char* oldName, const char* newName, const char* password = nullptr);
+    virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
+    virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
+                      KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
+    virtual KsTransaction* StartTransaction(std::int32_t number, const char* description);
+    // Releases one lock counted by Lock; a write lock when the flags carry LOCK_WRITE (or
+    // when only write locks are held), else a read lock. Returns whether the table holds no
+    // lock any more.
+    virtual bool Unlock(int flags);
+    virtual void Write(KsOutputStreamInterface& stream) = 0;
+    // Writes the structure of the open table (or of `fields`) to `ini`, or, without it,
+    // replaces the table's structure file.
+    virtual void WriteStructure(KsIniFile* ini = nullptr, const FieldList* fields = nullptr);
+    // Writes pending changes of the storage.
+    virtual void Flush() = 0;
+    // Number of the record last read, 0 when none.
+    virtual std::int32_t GetCurrentRecordNumber() const = 0;
+    // A new record of the table's record class over its fields.
+    virtual std::unique_ptr<KsFileRecord> GetNewRecord() = 0;
+    virtual std::int32_t GetNumRecords() const = 0;
+    // Reads record n (1 to GetNumRecords()) into `record`, or into the current record.
+    virtual void GotoRecord(std::int32_t n, KsFileRecord* record = nullptr) = 0;
+    // Opens the table whose data file is `name` with the open flags of KsIO; the structure
+    // comes from `ini`, else from `alternateHeader`, else from the table's structure file.
+    // A table stored with a password needs the same `password`.
+    virtual void Open(const char* name, int flags, const char* alternateHeader = nullptr,
+                      KsIniFile* ini = nullptr, const char* password = nullptr) = 0;
+    // Lays out a field list for this format: byte offsets, lengths and whatever else the
+    // format stores.
+    virtual void PackFields(FieldList& fields) = 0;
+    // Lock without waiting; true when granted (and counted).
+    virtual bool TryLock(int flags) = 0;
+    virtual const KsFileType& GetFileType() const = 0;
+
+    // ---- Fields
+
+    std::int32_t GetFieldCount() const { return static_cast<std::int32_t>(fields_.size()); }
+    // Field n; the vector's range check applies.
+    KsField& GetField(std::int32_t n) { return *fields_[n]; }
+    const KsField& GetField(std::int32_t n) const { return *fields_[n]; }
+    const FieldList& GetFields() const { return fields_; }
+    // The number of the field of that name, compared without regard to case; an unknown
+    // name throws KsFieldNotFoundException with the name as its message.
+    std::int32_t GetFieldNumber(const char* name) const;
+    const KsField& FieldGetInfo(const char* name) const;
+
+    // ---- Records and the selection
+
+    // The current record (read by GotoRecord without a record) and the scratch record; null
+    // while the table is closed.
+    KsFileRecord* GetCurrentRecord() { return currentRecord_.get(); }
+    KsFileRecord* GetScratchRecord() { return scratchRecord_.get(); }
+    // Reads the first selected record into `record` (the current one when null); false when
+    // none is selected.
+    bool GotoFirstRecord(KsFileRecord* record = nullptr);
+    const KsSet& GetSelection() const { return selection_; }
+    KsSet& GetSelection() { return selection_; }
+    const KsSet& GetSecondSet() const { return secondSet_; }
+    std::int32_t GetSelectionPosition() const { return selectionPosition_; }
+
+    // ---- Table attributes
+
+    // The data file's full name; empty while closed.
+    const char* GetFileName() const { return fileName_.GetFullPath(); }
+    KsIOFactory& GetFactory() const { return factory_; }
+    const char* GetTitle() const { return title_.GetCString(); }
+    void SetTitle(const char* title) { title_ = title; }
+    const char* GetInformation() const { return information_.GetCString(); }
+    void SetInformation(const char* text) { information_ = text; }
+    const char* GetInputLayout() const { return inputLayout_.GetCString(); }
+    void SetInputLayout(const char* text, std::uint16_t number);
+    std::uint16_t GetInputLayoutNumber() const { return inputLayoutNumber_; }
+    std::uint16_t GetPrimaryKeyFieldCount() const { return primaryKeyFieldCount_; }
+    void SetPrimaryKeyFieldCount(std::uint16_t count) { primaryKeyFieldCount_ = count; }
+    // The password stored by the next WriteStructure (empty: none).
+    void SetPassword(const char* password) { password_ = password; }
+    std::int32_t GetRelateFieldCount() const {
+        return static_cast<std::int32_t>(relateFields_.size());
+    }
+    const char* GetRelateField(std::int32_t i) const { return relateFields_[i].GetCString(); }
+
+    void AddCategory(const char* name);
+    void RemoveCategory(std::int32_t index);
+    // Category `index`, from 0.
+    const char* GetCategory(std::int32_t index) const { return categories_[index].GetCString(); }
+    std::int32_t GetCategoryCount() const { return static_cast<std::int32_t>(categories_.size()); }
+
+    // The table's own user flag types (beside the registry's).
+    const KsField::FlagTypes& GetUserFlagTypes() const { return userFlagTypes_.GetPointers(); }
+    void AddUserFlagType(std::unique_ptr<KsFlagType> type);
+
+    // The table's own format library, else the process-wide one of fields.
+    KsFormatLib* GetFormatLib() const;
+    void SetFormatLib(KsFormatLib* library) { formatLib_ = library; }
+
+    bool GetIndexingState() const { return indexingEnabled_; }
+    // Turning indexing off releases the loaded indexes.
+    void SetIndexingState(bool enabled);
+    bool GetSetMaintenance() const { return setMaintenance_; }
+    void SetSetMaintenance(bool on) { setMaintenance_ = on; }
+    bool GetNewRecordsSelected() const { return newRecordsSelected_; }
+    void SetNewRecordsSelected(bool on) { newRecordsSelected_ = on; }
+
+    std::uint16_t GetReadLockCount() const { return readLocks_; }
+    std::uint16_t GetWriteLockCount() const { return writeLocks_; }
+
+    // ---- Listeners
+
+    void AddActionListener(KsFileListener& listener);
+    void RemoveActionListener(KsFileListener& listener);
+    // Switch the table's listeners off and on; `notify` tells them.
+    void DeactivateListeners(bool notify);
+    void ActivateListeners(bool notify);
+    bool AreListenersActive() const { return !listenersInactive_; }
+
+    // ---- Companion files
+
+    // The structure file of the data file `dataFileName` (".kss" beside it, else
+    // "default.kss" in its folder); "Unable to open .KSS for %s" when neither exists.
+    std::unique_ptr<KsIniFile> GetIniFile(const char* dataFileName) const;
+    // `name` with its extension replaced by `extension`.
+    static KsString CompanionName(const char* name, const char* extension);
+    // The index file of a field of the table `name` (the open table's when null): the
+    // field number (of the field it is mapped to, for a mapped field of the open table) as
+    // a three-digit extension.
+    KsString GetIndexFileName(std::uint16_t fieldNumber, const char* name = nullptr) const;
+    // Deletes the index files of field numbers 0 ... count - 1 of the table `name`.
+    void DeleteIndexesFor(const char* name, std::int32_t count);
+    // The log of new-style transactions.
+    KsTransactionLog& GetTransactionLog();
+
+protected:
+    // The first step of every Open: closes the table and takes the new name (with the
+    // format's data file extension).
+    void OpenSetup(const char* name);
+    // The structure of the table being opened, from `ini`, `alternateHeader` or the
+    // structure file; then the index slots and, with IO_TRUNCATE in `flags`, the removal of
+    // the index files.
+    void OpenStructure(int flags, const char* alternateHeader, KsIniFile* ini,
+                       const char* password);
+    // The last step of every Open: owners of the fields, the current and scratch records,
+    // the selection, the first record.
+    void OpenFinish();
+    // The [FileInfo] and field sections of `fields` into `ini` for the data file
+    // `dataFileName`; sections of fields beyond the list are emptied.
+    void WriteStructureTo(KsIniFile& ini, const FieldList& fields, const char* dataFileName,
+                          std::uint16_t primaryKeyFieldCount);
+    // Replaces the structure file `name` in one step by a new one that `write` fills, so
+    // that it is always either the old file or the new one.
+    void ReplaceStructureFile(const char* name, const std::function<void(KsIniFile&)>& write);
+    // Reads the structure file of the data file `dataFileName`, or the given one, running
+    // `read` on it.
+    void WithStructureFile(KsIniFile* ini, const char* dataFileName,
+                           const std::function<void(KsIniFile&)>& read);
+    // Lets the count follow a lock or unlock of the storage.
+    void CountLock(int flags);
+    bool CountUnlock(int flags);
+    // The fields being read or written (the table's own).
+    FieldList& MutableFields() { return fields_; }
+    void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
+
+private:
+    void ReadFileInfo(KsIniSection& info, const char* dataFileName);
+    void CheckPassword(KsIniSection& info, const char* dataFileName) const;
+    void ReadCategories(KsIniSection& info);
+    void ReadUserFlags(KsIniSection& info);
+    void ReadFieldArray(KsIniFile& ini);
+    void WriteFileInfo(KsIniSection& info, const char* dataFileName,
+                       std::uint16_t primaryKeyFieldCount) const;
+    void WriteUserFlags(KsIniSection& info) const;
+    [[noreturn]] void ThrowNotImplemented(const char* operation) const;
+
+    std::int32_t selectionPosition_ = 0;
+    std::int32_t selectionSize_ = 0;
+    std::uint16_t writeLocks_ = 0;
+    std::uint16_t readLocks_ = 0;
+    std::uint16_t inputLayoutNumber_ = 0;
+    std::uint16_t primaryKeyFieldCount_ = 0;
+    bool indexingEnabled_ = true;
+    bool setMaintenance_ = true;
+    bool newRecordsSelected_ = true;
+    bool transactionWriteLocked_ = false;
+    bool listenersInactive_ = false;
+    KsIOFactory& factory_;
+    KsFileName fileName_;
+    KsSet selection_;
+    KsSet secondSet_;
+    KsString inputLayout_;
+    KsString title_;
+    KsString information_;
+    KsString password_;
+    KsPointerVector<KsFlagType> userFlagTypes_;
+    KsVector<KsString> categories_;
+    FieldList fields_;
+    KsVector<KsString> relateFields_;
+    std::unique_ptr<KsFileRecord> currentRecord_;
+    std::unique_ptr<KsFileRecord> scratchRecord_;
+    KsFormatLib* formatLib_ = nullptr;
+};

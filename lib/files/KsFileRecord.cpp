@@ -1,0 +1,1072 @@
+#include "files/KsFileRecord.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "core/KsCallpath.h"
+#include "core/KsConvertValue.h"
+#include "core/KsText.h"
+#include "files/KsField.h"
+#include "io/KsStreamInterface.h"
+#include "values/KsFormat.h"
+#include "values/KsNumberFilter.h"
+#include "values/KsStringFilter.h"
+#include "values/KsTimestampFilter.h"
+
+namespace {
+
+constexpr const char* kRecordClass = "KsRecord";
+constexpr const char* kFileRecordClass = "KsFileRecord";
+
+// Values that stand for a blank field when it is read for conversion to text. They print
+// as the empty text also when a field holds them.
+constexpr double kBlankNumber = -1.0e30;
+constexpr std::int32_t kBlankLong = INT32_MIN;
+constexpr std::int16_t kBlankShort = INT16_MIN;
+
+// 13 characters; changing it makes every stored password unreadable.
+constexpr char kLibraryKey[] = "Kestrel#Wings";
+static_assert(sizeof kLibraryKey == 14);
+
+// Room for the plain text of any number, date or time.
+constexpr std::size_t kNumberText = 400;
+
+// Copies `text` into the caller's buffer, cut to size - 1 bytes.
+const char* CopyOut(std::string_view text, char* buffer, std::uint32_t size) {
+    std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memmove(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return buffer;
+}
+
+template <class Integer>
+std::string_view IntegerText(Integer value, char* out) {
+    auto result = std::to_chars(out, out + kNumberText, value);
+    return {out, static_cast<std::size_t>(result.ptr - out)};
+}
+
+// printf's "%.*f": a negative precision means 6 decimals.
+std::string_view FixedText(double value, int precision, char* out) {
+    auto result = std::to_chars(out, out + kNumberText, value, std::chars_format::fixed,
+                                precision < 0 ? 6 : precision);
+    if (result.ec != std::errc()) {
+        return {};
+    }
+    return {out, static_cast<std::size_t>(result.ptr - out)};
+}
+
+std::string_view HexText(const unsigned char* bytes, std::size_t count, std::string& out) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    out.resize(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+int HexValue(char c) {
+    if (KsText::IsDigit(c)) {
+        return c - '0';
+    }
+    char upper = KsText::ToUpper(c);
+    return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
+}
+
+// The bytes of a hexadecimal text, two digits per byte.
+std::string BytesOfHex(const char* text) {
+    std::size_t length = std::strlen(text);
+    if (length % 2 != 0) {
+        KsException::Generate("\"%s\" is not hexadecimal text of whole bytes", kFileRecordClass,
+                              text);
+    }
+    std::string bytes(length / 2, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        int high = HexValue(text[2 * i]);
+        int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            KsException::Generate("\"%s\" is not hexadecimal text of whole bytes", kFileRecordClass,
+                                  text);
+        }
+        bytes[i] = static_cast<char>(high * 16 + low);
+    }
+    return bytes;
+}
+
+// A timestamp from the digits of a date (8), a time of day (9) or a timestamp (17).
+KsTimestamp TimestampOfDigits(const char* text, std::size_t digits, std::size_t at) {
+    std::size_t length = std::strlen(text);
+    bool allDigits = length == digits;
+    for (std::size_t i = 0; allDigits && i < length; ++i) {
+        allDigits = KsText::IsDigit(text[i]);
+    }
+    if (!allDigits) {
+        KsException::Generate("\"%s\" is not a text of %zu digits", kFileRecordClass, text, digits);
+    }
+    auto field = [&](std::size_t offset, std::size_t width) {
+        std::uint16_t value = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            value = static_cast<std::uint16_t>(value * 10 + (text[offset - at + i] - '0'));
+        }
+        return value;
+    };
+    KsTimestamp timestamp;
+    if (at == 0) {
+        timestamp.SetYear(field(0, 4));
+        timestamp.SetMonth(field(4, 2));
+        timestamp.SetDay(field(6, 2));
+    }
+    if (at + digits > 8) {
+        timestamp.SetHour(field(8, 2));
+        timestamp.SetMinute(field(10, 2));
+        timestamp.SetSecond(field(12, 2));
+        timestamp.SetMilliseconds(field(14, 3));
+    }
+    return timestamp;
+}
+
+template <class Filter>
+const Filter& FilterOfKind(const KsFilter& filter, const char* kind, const char* className) {
+    const auto* typed = dynamic_cast<const Filter*>(&filter);
+    if (typed == nullptr) {
+        KsException::Generate(
+            "filter has an enumerated type, \"%s\", but is not of type \"%s\" or descendant",
+            kFileRecordClass, kind, className);
+    }
+    return *typed;
+}
+
+const char* TimestampKind(std::uint8_t type) {
+    return type == KsFilter::kDateFilter   ? "DateFilter"
+           : type == KsFilter::kTimeFilter ? "TimeFilter"
+                                           : "TimestampFilter";
+}
+
+}  // namespace
+
+// ---- KsRecord
+
+void KsRecord::CheckFieldIndexRange(std::int32_t n) const {
+    if (!IsValidFieldNumber(n)) {
+        KsCallpath("CheckFieldIndexRange()", kRecordClass, [&] {
+            KsException::Generate("The field index (value=%d) is not in range [%d, %d].",
+                                  kRecordClass, n, 0, GetFieldCount() - 1);
+        });
+    }
+}
+
+void KsRecord::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
+    KsCallpath("PutFieldValue()", kRecordClass, [&] {
+        CheckFieldIndexRange(n);
+        char type = GetFieldType(n);
+        if (value.GetType() != type) {
+            KsException::Generate("Cannot put a field value of type %s into a field of type %s.",
+                                  kRecordClass, KsField::GetTypeCString(value.GetType()),
+                                  KsField::GetTypeCString(type));
+        }
+        switch (type) {
+            case '@':
+                PutTimestamp(n, value.GetTimestamp());
+                break;
+            case 'A':
+                PutAlpha(n, value.GetAlpha());
+                break;
+            case 'D':
+                PutDate(n, KsDate(value.GetTimestamp()));
+                break;
+            case 'I':
+                PutLong(n, value.GetLong());
+                break;
+            case 'L':
+                PutBoolean(n, value.GetBoolean());
+                break;
+            case 'N':
+                PutNumber(n, value.GetNumber());
+                break;
+            case 'S':
+                PutShort(n, value.GetShort());
+                break;
+            case 'T':
+                PutTime(n, KsTime(value.GetTimestamp()));
+                break;
+            case 'U':
+                PutUnsignedShort(n, value.GetUnsignedShort());
+                break;
+            case 'W':
+                PutUnsignedLong(n, value.GetUnsignedLong());
+                break;
+            case 'Y':
+                PutBinary(n, value.GetBinary().data(),
+                          static_cast<std::uint32_t>(value.GetBinary().size()));
+                break;
+            case 'B':
+                KsException::Generate(
+                    "PutFieldValue not defined in this class for KsFieldValues of type %s.",
+                    kRecordClass, KsField::GetTypeCString(type));
+            default:
+                KsException::Generate("This function is not setup to handle type '%c'.",
+                                      kRecordClass, type);
+        }
+    });
+}
+
+void KsRecord::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
+    KsCallpath("RetrieveFieldValue()", kRecordClass, [&] {
+        CheckFieldIndexRange(n);
+        char type = GetFieldType(n);
+        value.SetType(type);
+        switch (type) {
+            case '@': {
+                KsTimestamp timestamp;
+                GetTimestamp(n, timestamp);
+                value.SetTimestamp(timestamp);
+                break;
+            }
+            case 'D': {
+                KsDate date;
+                GetDate(n, date);
+                value.SetTimestamp(date.GetTimestamp());
+                break;
+            }
+            case 'T': {
+                KsTime time;
+                GetTime(n, time);
+                value.SetTimestamp(time.GetTimestamp());
+                break;
+            }
+            case 'A': {
+                std::string text(static_cast<std::size_t>(GetFieldLength(n)) + 1, '\0');
+                value.SetAlpha(
+                    GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), false));
+                break;
+            }
+            case 'Y': {
+                std::string bytes(static_cast<std::size_t>(GetFieldLength(n)), '\0');
+                GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                value.SetBinary(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                break;
+            }
+            case 'I':
+                value.SetLong(GetLong(n));
+                break;
+            case 'L':
+                value.SetBoolean(GetBoolean(n));
+                break;
+            case 'N':
+                value.SetNumber(GetNumber(n));
+                break;
+            case 'S':
+                value.SetShort(GetShort(n));
+                break;
+            case 'U':
+                value.SetUnsignedShort(GetUnsignedShort(n));
+                break;
+            case 'W':
+                value.SetUnsignedLong(GetUnsignedLong(n));
+                break;
+            case 'B':
+                KsException::Generate(
+                    "RetrieveFieldValue not defined in this class for KsFieldValues of type %s.",
+                    kRecordClass, KsField::GetTypeCString(type));
+            default:
+                KsException::Generate("This function is not setup to handle type '%c'.",
+                                      kRecordClass, type);
+        }
+    });
+}
+
+// ---- KsFileRecord: the field list
+
+KsFileRecord::KsFileRecord(const KsFieldList& fields, const void* context)
+    : fields_(fields), context_(context) {}
+
+std::int32_t KsFileRecord::GetFieldCount() const {
+    return static_cast<std::int32_t>(fields_.size());
+}
+
+bool KsFileRecord::IsValidFieldNumber(std::int32_t n) const {
+    return n >= 0 && n < GetFieldCount();
+}
+
+const KsField& KsFileRecord::GetFieldInfo(std::int32_t n) const {
+    return *fields_[n];
+}
+
+std::int16_t KsFileRecord::GetFieldLength(std::int32_t n) const {
+    return KsCallpath("GetFieldLength()", kFileRecordClass,
+                      [&] { return fields_[n]->GetLength(); });
+}
+
+char KsFileRecord::GetFieldType(std::int32_t n) const {
+    return KsCallpath("GetFieldType()", kFileRecordClass, [&] { return fields_[n]->GetType(); });
+}
+
+const char* KsFileRecord::GetFieldName(std::int32_t n) const {
+    return KsCallpath("GetFieldName()", kFileRecordClass, [&] { return fields_[n]->GetName(); });
+}
+
+// ---- Field to text
+
+namespace {
+
+// The plain text of one field of a record; `scratch` holds texts longer than `digits`.
+class PlainText {
+public:
+    PlainText(const KsFileRecord& record, std::int32_t n) : record_(record), n_(n) {}
+
+    std::string_view Of() {
+        const KsField& field = record_.GetFieldInfo(n_);
+        if (record_.IsBlank(n_)) {
+            return {};
+        }
+        switch (field.GetType()) {
+            case 'N':
+            case '$':
+                return NumberText(record_.GetNumber(n_), field.GetPrecision());
+            case 'I':
+                return LongText(record_.GetLong(n_));
+            case 'W':
+                return IntegerText(record_.GetUnsignedLong(n_), digits_);
+            case 'S':
+                return ShortText(record_.GetShort(n_));
+            case 'U':
+                return IntegerText(record_.GetUnsignedShort(n_), digits_);
+            case 'L':
+                return record_.GetBoolean(n_) ? "True" : "False";
+            case 'A':
+                return AlphaText(field.GetLength());
+            case 'Y':
+                return BinaryText(field.GetLength());
+            case 'D':
+                return DigitsOf(TimestampOf('D'), 0, 8);
+            case 'T':
+                return DigitsOf(TimestampOf('T'), 8, 9);
+            case '@':
+                return DigitsOf(TimestampOf('@'), 0, 17);
+            default:
+                KsException::Generate("Unknown field type", kFileRecordClass);
+        }
+    }
+
+    // The timestamp of a Date, Time or Timestamp field.
+    KsTimestamp TimestampOf(char type) const {
+        if (type == 'D') {
+            KsDate date;
+            record_.GetDate(n_, date);
+            return date.GetTimestamp();
+        }
+        if (type == 'T') {
+            KsTime time;
+            record_.GetTime(n_, time);
+            return time.GetTimestamp();
+        }
+        KsTimestamp timestamp;
+        record_.GetTimestamp(n_, timestamp);
+        return timestamp;
+    }
+
+private:
+    std::string_view NumberText(double value, int precision) {
+        return value == kBlankNumber ? std::string_view() : FixedText(value, precision, digits_);
+    }
+    std::string_view LongText(std::int32_t value) {
+        return value == kBlankLong ? std::string_view() : IntegerText(value, digits_);
+    }
+    std::string_view ShortText(std::int16_t value) {
+        return value == kBlankShort ? std::string_view() : IntegerText(value, digits_);
+    }
+    std::string_view AlphaText(std::int16_t length) {
+        auto room = static_cast<std::uint32_t>(length) + 1;
+        char* text = digits_;
+        if (room > sizeof digits_) {
+            scratch_.resize(room);
+            text = scratch_.data();
+        }
+        return record_.GetAlpha(n_, text, room, true);
+    }
+    std::string_view BinaryText(std::int16_t length) {
+        std::string bytes(static_cast<std::size_t>(length), '\0');
+        record_.GetBinary(n_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        return HexText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                       scratch_);
+    }
+    std::string_view DigitsOf(const KsTimestamp& timestamp, std::size_t from, std::size_t count) {
+        std::memcpy(digits_, timestamp.GetDigits() + from, count);
+        return {digits_, count};
+    }
+
+    const KsFileRecord& record_;
+    std::int32_t n_;
+    char digits_[kNumberText];
+    std::string scratch_;
+};
+
+}  // namespace
+
+const char* KsFileRecord::GetField(std::int32_t n, char* buffer, std::uint32_t size,
+                                   bool formatted) const {
+    return KsCallpath("GetField()", kFileRecordClass, [&]() -> const char* {
+        if (buffer == nullptr || size == 0) {
+            KsException::Generate("Invalid (null) parameter", kFileRecordClass);
+        }
+        CheckFieldIndexRange(n);
+        const KsField& field = GetFieldInfo(n);
+        int mode = formatted ? int{field.GetFormatOption()} : int{KsField::kNoFormat};
+        if (mode == KsField::kFormatted && FormatField(n, buffer, size)) {
+            return buffer;
+        }
+        if (mode == KsField::kFiltered && field.GetFilter() != nullptr &&
+            field.GetFilter()->GetFilterType() != KsFilter::kNoFilter) {
+            return FilterField(n, buffer, size);
+        }
+        if (mode > KsField::kFiltered) {
+            KsException::Generate("Unknown format type", kFileRecordClass);
+        }
+        PlainText text(*this, n);
+        return CopyOut(text.Of(), buffer, size);
+    });
+}
+
+bool KsFileRecord::FormatField(std::int32_t n, char* buffer, std::uint32_t size) const {
+    const KsFormat* format = GetFieldInfo(n).GetFormat();
+    if (format == nullptr || IsBlank(n)) {
+        return false;
+    }
+    char type = GetFieldType(n);
+    union {
+        double number;
+        std::int32_t integer;
+        std::uint32_t unsignedInteger;
+        std::int16_t shortInteger;
+        std::uint16_t unsignedShort;
+    } native{};
+    const void* value = &native;
+    bool valueIsText = false;
+    std::string text;
+    if (format->GetType() == type &&
+        (type == 'N' || type == 'I' || type == 'W' || type == 'S' || type == 'U')) {
+        switch (type) {
+            case 'N':
+                native.number = GetNumber(n);
+                break;
+            case 'I':
+                native.integer = GetLong(n);
+                break;
+            case 'W':
+                native.unsignedInteger = GetUnsignedLong(n);
+                break;
+            case 'S':
+                native.shortInteger = GetShort(n);
+                break;
+            default:
+                native.unsignedShort = GetUnsignedShort(n);
+                break;
+        }
+    } else {
+        PlainText plain(*this, n);
+        text = plain.Of();
+        value = text.c_str();
+        valueIsText = true;
+    }
+    return format->Format(value, valueIsText, buffer, size) >= 0;
+}
+
+const char* KsFileRecord::FilterField(std::int32_t n, char* buffer, std::uint32_t size) const {
+    return KsCallpath("FilterField()", kFileRecordClass, [&]() -> const char* {
+        const KsFilter* filter = GetFieldInfo(n).GetFilter();
+        if (filter == nullptr) {
+            KsException::Generate("No filter for FilterField request", kFileRecordClass);
+        }
+        std::uint8_t kind = filter->GetFilterType();
+        switch (kind) {
+            case KsFilter::kNoFilter: {
+                PlainText text(*this, n);
+                return CopyOut(text.Of(), buffer, size);
+            }
+            case KsFilter::kStringFilter: {
+                const auto& strings =
+                    FilterOfKind<KsStringFilter>(*filter, "StringFilter", "KsStringFilter");
+                PlainText plain(*this, n);
+                KsString text(std::string(plain.Of()).c_str());
+                strings.FilterValue(text);
+                return CopyOut(text.GetCString(), buffer, size);
+            }
+            case KsFilter::kNumberFilter: {
+                const auto& numbers =
+                    FilterOfKind<KsNumberFilter>(*filter, "NumberFilter", "KsNumberFilter");
+                auto room = static_cast<std::int16_t>(std::min<std::uint32_t>(size, INT16_MAX));
+                numbers.FilterValue(NumericValueForFilter(n), buffer, room);
+                return buffer;
+            }
+            case KsFilter::kDateFilter:
+            case KsFilter::kTimeFilter:
+            case KsFilter::kTimestampFilter: {
+                const auto& stamps = FilterOfKind<KsTimestampFilter>(*filter, TimestampKind(kind),
+                                                                     "KsTimestampFilter");
+                return FilterTimestampField(n, stamps, buffer, size);
+            }
+            default:
+                KsException::Generate("Unknown filter type", kFileRecordClass);
+        }
+    });
+}
+
+double KsFileRecord::NumericValueForFilter(std::int32_t n) const {
+    bool blank = IsBlank(n);
+    switch (GetFieldType(n)) {
+        case 'N':
+        case '$':
+            return blank ? kBlankNumber : GetNumber(n);
+        case 'I':
+            return blank ? kBlankLong : GetLong(n);
+        case 'W':
+            return blank ? 0 : GetUnsignedLong(n);
+        case 'S':
+            return blank ? kBlankShort : GetShort(n);
+        case 'U':
+            return blank ? 0 : GetUnsignedShort(n);
+        default:
+            KsException::Generate("Unknown field type for numeric filter", kFileRecordClass);
+    }
+}
+
+const char* KsFileRecord::FilterTimestampField(std::int32_t n, const KsTimestampFilter& filter,
+                                               char* buffer, std::uint32_t size) const {
+    char type = GetFieldType(n);
+    if (type != 'D' && type != 'T' && type != '@') {
+        KsException::Generate("Unknown field type for timestamp filter", kFileRecordClass);
+    }
+    if (IsBlank(n)) {
+        return CopyOut({}, buffer, size);
+    }
+    PlainText plain(*this, n);
+    std::string shown(static_cast<std::size_t>(filter.GetDisplayLength()) + 1, '\0');
+    filter.FilterTimestamp(shown.data(), static_cast<std::uint16_t>(shown.size()),
+                           plain.TimestampOf(type));
+    return CopyOut(shown.c_str(), buffer, size);
+}
+
+// ---- Text to field
+
+void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
+    KsCallpath("PutField()", kFileRecordClass, [&] {
+        CheckFieldIndexRange(n);
+        if (text == nullptr || *text == '\0') {
+            PutBlank(n);
+            return;
+        }
+        if (mode == kFieldOption) {
+            mode = GetFieldInfo(n).GetFormatOption();
+        }
+        switch (mode) {
+            case kPlain:
+                PutPlainText(n, text);
+                break;
+            case kFormatted:
+                UnformatField(n, text);
+                break;
+            case kFiltered:
+                UnfilterField(n, text);
+                break;
+            default:
+                KsException::Generate("Unknown format type", kFileRecordClass);
+        }
+    });
+}
+
+void KsFileRecord::PutPlainText(std::int32_t n, const char* text) {
+    switch (GetFieldType(n)) {
+        case 'N':
+        case '$': {
+            double value = 0;
+            KsConvertValue(value, text, true);
+            PutNumber(n, value);
+            break;
+        }
+        case 'I': {
+            std::int32_t value = 0;
+            KsConvertValue(value, text, true);
+            PutLong(n, value);
+            break;
+        }
+        case 'W': {
+            std::uint32_t value = 0;
+            KsConvertValue(value, text, true);
+            PutUnsignedLong(n, value);
+            break;
+        }
+        case 'S': {
+            std::int16_t value = 0;
+            KsConvertValue(value, text, true);
+            PutShort(n, value);
+            break;
+        }
+        case 'U': {
+            std::uint16_t value = 0;
+            KsConvertValue(value, text, true);
+            PutUnsignedShort(n, value);
+            break;
+        }
+        case 'L': {
+            bool value = false;
+            KsConvertValue(value, text, true);
+            PutBoolean(n, value);
+            break;
+        }
+        default:
+            PutText(n, text);
+            break;
+    }
+}
+
+void KsFileRecord::PutText(std::int32_t n, const char* text) {
+    switch (GetFieldType(n)) {
+        case 'A':
+            PutAlpha(n, text);
+            break;
+        case 'Y': {
+            std::string bytes = BytesOfHex(text);
+            PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            break;
+        }
+        case 'D':
+            PutDate(n, KsDate(TimestampOfDigits(text, 8, 0)));
+            break;
+        case 'T':
+            PutTime(n, KsTime(TimestampOfDigits(text, 9, 8)));
+            break;
+        case '@':
+            PutTimestamp(n, TimestampOfDigits(text, 17, 0));
+            break;
+        default:
+            KsException::Generate("Invalid field type", kFileRecordClass);
+    }
+}
+
+void KsFileRecord::UnformatField(std::int32_t n, const char* text) {
+    KsCallpath("UnformatField()", kFileRecordClass, [&] {
+        const KsFormat* format = GetFieldInfo(n).GetFormat();
+        // Room for any native value of a format; a text value is at most 32 characters.
+        union {
+            double number;
+            std::int32_t integer;
+            std::uint32_t unsignedInteger;
+            std::int16_t shortInteger;
+            std::uint16_t unsignedShort;
+            char text[40];
+        } value{};
+        // A text that is no label is taken as the value itself.
+        if (format == nullptr || format->UnFormat(text, &value) < 0) {
+            PutPlainText(n, text);
+            return;
+        }
+        char digits[kNumberText];
+        std::string_view shown;
+        switch (format->GetType()) {
+            case 'A':
+                value.text[sizeof value.text - 1] = '\0';
+                shown = value.text;
+                break;
+            case 'N': {
+                auto result = std::to_chars(digits, digits + sizeof digits, value.number);
+                shown = {digits, static_cast<std::size_t>(result.ptr - digits)};
+                break;
+            }
+            case 'I':
+                shown = IntegerText(value.integer, digits);
+                break;
+            case 'W':
+                shown = IntegerText(value.unsignedInteger, digits);
+                break;
+            case 'S':
+                shown = IntegerText(value.shortInteger, digits);
+                break;
+            default:
+                shown = IntegerText(value.unsignedShort, digits);
+                break;
+        }
+        PutPlainText(n, std::string(shown).c_str());
+    });
+}
+
+void KsFileRecord::UnfilterField(std::int32_t n, const char* text) {
+    KsCallpath("UnfilterField()", kFileRecordClass, [&] {
+        const KsFilter* filter = GetFieldInfo(n).GetFilter();
+        if (filter == nullptr) {
+            KsException::Generate("No filter for UnfilterField request", kFileRecordClass);
+        }
+        std::uint8_t kind = filter->GetFilterType();
+        switch (kind) {
+            case KsFilter::kNoFilter:
+                PutPlainText(n, text);
+                break;
+            case KsFilter::kStringFilter: {
+                const auto& strings =
+                    FilterOfKind<KsStringFilter>(*filter, "StringFilter", "KsStringFilter");
+                KsString value(text);
+                strings.UnfilterValue(value);
+                value.IsEmpty() ? PutBlank(n) : PutPlainText(n, value.GetCString());
+                break;
+            }
+            case KsFilter::kNumberFilter: {
+                const auto& numbers =
+                    FilterOfKind<KsNumberFilter>(*filter, "NumberFilter", "KsNumberFilter");
+                PutUnfilteredNumber(n, numbers.UnfilterValue(text));
+                break;
+            }
+            case KsFilter::kDateFilter:
+            case KsFilter::kTimeFilter:
+            case KsFilter::kTimestampFilter: {
+                const auto& stamps = FilterOfKind<KsTimestampFilter>(*filter, TimestampKind(kind),
+                                                                     "KsTimestampFilter");
+                KsTimestamp timestamp;
+                stamps.UnfilterTimestamp(timestamp, text);
+                PutTimestampOfType(n, timestamp);
+                break;
+            }
+            default:
+                KsException::Generate("Unknown filter type", kFileRecordClass);
+        }
+    });
+}
+
+void KsFileRecord::PutUnfilteredNumber(std::int32_t n, double value) {
+    if (value == KsNumberFilter::kMissingValue) {
+        PutBlank(n);
+        return;
+    }
+    // The integer putters range-check their own type; out-of-range doubles are refused
+    // before they are narrowed.
+    auto checked = [&](double low, double high) {
+        if (!(value >= low && value <= high)) {
+            KsException::Generate("Number out of range", kFileRecordClass);
+        }
+        return std::trunc(value);
+    };
+    switch (GetFieldType(n)) {
+        case 'N':
+        case '$':
+            PutNumber(n, value);
+            break;
+        case 'I':
+            PutLong(n, static_cast<std::int32_t>(checked(INT32_MIN, INT32_MAX)));
+            break;
+        case 'W':
+            PutUnsignedLong(n, static_cast<std::uint32_t>(checked(0, UINT32_MAX)));
+            break;
+        case 'S':
+            PutShort(n, static_cast<std::int16_t>(checked(INT16_MIN, INT16_MAX)));
+            break;
+        case 'U':
+            PutUnsignedShort(n, static_cast<std::uint16_t>(checked(0, UINT16_MAX)));
+            break;
+        default:
+            KsException::Generate("Unknown field type for numeric filter", kFileRecordClass);
+    }
+}
+
+void KsFileRecord::PutTimestampOfType(std::int32_t n, const KsTimestamp& timestamp) {
+    switch (GetFieldType(n)) {
+        case 'D':
+            PutDate(n, KsDate(timestamp));
+            break;
+        case 'T':
+            PutTime(n, KsTime(timestamp));
+            break;
+        case '@':
+            PutTimestamp(n, timestamp);
+            break;
+        default:
+            KsException::Generate("Unknown field type for timestamp filter", kFileRecordClass);
+    }
+}
+
+// ---- Whole records
+
+namespace {
+
+// Checks the range of GetAllFields and PutAllFields and returns its end.
+std::int32_t EndOfRange(std::int32_t count, std::int32_t start, std::int32_t fields,
+                        const char* message) {
+    std::int64_t end = count == 0 ? fields : std::int64_t{start} + count;
+    if (start < 0 || count < 0 || end > fields) {
+        KsException::Generate("%s", kFileRecordClass, message);
+    }
+    return static_cast<std::int32_t>(end);
+}
+
+}  // namespace
+
+void KsFileRecord::GetAllFields(char* const* texts, std::int32_t count, std::int32_t start,
+                                std::uint32_t size, bool formatted) const {
+    KsCallpath("GetAllFields()", kFileRecordClass, [&] {
+        std::int32_t end =
+            EndOfRange(count, start, GetFieldCount(), "Attempt to GetFields past end of record");
+        for (std::int32_t n = start; n < end; ++n) {
+            GetField(n, texts[n], size, formatted);
+        }
+    });
+}
+
+void KsFileRecord::PutAllFields(const char* const* texts, std::int32_t count, std::int32_t start) {
+    KsCallpath("PutAllFields()", kFileRecordClass, [&] {
+        std::int32_t end =
+            EndOfRange(count, start, GetFieldCount(), "Attempt to PutFields past end of record");
+        for (std::int32_t n = start; n < end; ++n) {
+            PutField(n, texts[n], kFieldOption);
+        }
+    });
+}
+
+bool KsFileRecord::GetAllFieldsBlank() const {
+    return KsCallpath("GetAllFieldsBlank()", kFileRecordClass, [&] {
+        for (std::int32_t n = 0; n < GetFieldCount(); ++n) {
+            if (!IsBlank(n)) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+void KsFileRecord::LoadFieldsFrom(const KsFileRecord& source) {
+    KsCallpath("LoadFieldsFrom()", kFileRecordClass, [&] {
+        for (std::int32_t n = 0; n < GetFieldCount(); ++n) {
+            source.CheckFieldIndexRange(n);
+            char type = GetFieldType(n);
+            char sourceType = source.GetFieldType(n);
+            if (type != sourceType) {
+                KsException::Generate(
+                    "Field %hu has type '%c' locally, but passed in record has type '%c' for "
+                    "this field",
+                    kFileRecordClass, static_cast<unsigned short>(n), type, sourceType);
+            }
+            if (source.IsBlank(n)) {
+                PutBlank(n);
+            } else {
+                CopyField(n, source);
+            }
+        }
+    });
+}
+
+void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
+    char type = GetFieldType(n);
+    switch (type) {
+        case 'A': {
+            // A text through a 256-byte buffer (or the field's length), trimmed.
+            std::string text(
+                std::max<std::size_t>(256, static_cast<std::size_t>(source.GetFieldLength(n)) + 1),
+                '\0');
+            PutAlpha(
+                n, source.GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), true));
+            break;
+        }
+        case 'Y': {
+            std::string bytes(static_cast<std::size_t>(source.GetFieldLength(n)), '\0');
+            source.GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            break;
+        }
+        case 'N':
+        case '$':
+            PutNumber(n, source.GetNumber(n));
+            break;
+        case 'I':
+            PutLong(n, source.GetLong(n));
+            break;
+        case 'W':
+            PutUnsignedLong(n, source.GetUnsignedLong(n));
+            break;
+        case 'S':
+            PutShort(n, source.GetShort(n));
+            break;
+        case 'U':
+            PutUnsignedShort(n, source.GetUnsignedShort(n));
+            break;
+        case 'L':
+            PutBoolean(n, source.GetBoolean(n));
+            break;
+        case 'D': {
+            KsDate date;
+            source.GetDate(n, date);
+            PutDate(n, date);
+            break;
+        }
+        case 'T': {
+            KsTime time;
+            source.GetTime(n, time);
+            PutTime(n, time);
+            break;
+        }
+        case '@': {
+            KsTimestamp timestamp;
+            source.GetTimestamp(n, timestamp);
+            PutTimestamp(n, timestamp);
+            break;
+        }
+        default:
+            KsException::Generate("Invalid field type '%c' for field %hu", kFileRecordClass, type,
+                                  static_cast<unsigned short>(n));
+    }
+}
+
+// ---- Serial form and text dump
+
+void KsFileRecord::RawSerialWrite(KsOutputStreamInterface& stream) const {
+    KsCallpath("WriteRecord()", kFileRecordClass, [&] {
+        std::int32_t count = GetFieldCount();
+        std::string blanks(static_cast<std::size_t>((count + 7) / 8), '\0');
+        for (std::int32_t n = 0; n < count; ++n) {
+            if (IsBlank(n)) {
+                blanks[static_cast<std::size_t>(n / 8)] |= static_cast<char>(1 << (n % 8));
+            }
+        }
+        if (!blanks.empty()) {
+            stream.Write(blanks.data(), static_cast<std::int32_t>(blanks.size()));
+        }
+        for (std::int32_t n = 0; n < count; ++n) {
+            if (!IsBlank(n)) {
+                WriteField(n, stream);
+            }
+        }
+    });
+}
+
+void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) const {
+    KsCallpath("WriteField()", kFileRecordClass, [&] {
+        switch (GetFieldType(n)) {
+            case 'N':
+            case '$':
+                stream.WriteDouble(GetNumber(n));
+                break;
+            case 'I':
+                stream.WriteLong(GetLong(n));
+                break;
+            case 'S':
+                stream.WriteShort(GetShort(n));
+                break;
+            case 'U':
+                stream.WriteUnsignedShort(GetUnsignedShort(n));
+                break;
+            case 'W':
+                stream.WriteUnsignedLong(GetUnsignedLong(n));
+                break;
+            case 'L':
+                stream.WriteBool(GetBoolean(n));
+                break;
+            case 'D': {
+                KsDate date;
+                GetDate(n, date);
+                stream.WriteUnsignedLong(date.GetTimestamp().GetJulianDayFromCalendarStart());
+                break;
+            }
+            case '@': {
+                KsTimestamp timestamp;
+                GetTimestamp(n, timestamp);
+                stream.WriteUnsignedLong(timestamp.GetJulianDayFromCalendarStart());
+                stream.WriteUnsignedLong(timestamp.GetTimeInMilliseconds());
+                break;
+            }
+            case 'T': {
+                KsTime time;
+                GetTime(n, time);
+                stream.WriteUnsignedLong(time.GetTimestamp().GetTimeInMilliseconds());
+                break;
+            }
+            case 'A': {
+                std::string text(
+                    std::max<std::size_t>(512, static_cast<std::size_t>(GetFieldLength(n)) + 1),
+                    '\0');
+                GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), true);
+                stream.WriteString(text.c_str(), static_cast<std::uint32_t>(GetFieldLength(n)),
+                                   '\0');
+                break;
+            }
+            case 'Y': {
+                std::string bytes(static_cast<std::size_t>(GetFieldLength(n)), '\0');
+                GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                stream.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+                break;
+            }
+            default:
+                KsException::Generate("Unknown field type", kFileRecordClass);
+        }
+    });
+}
+
+void KsFileRecord::AppendTextDump(KsString& out) const {
+    char text[kNumberText];
+    for (std::int32_t n = 0; n < GetFieldCount(); ++n) {
+        char type = GetFieldType(n);
+        if (type == 'Y') {
+            out.Append("{BINARY},");
+        } else if (type == 'B') {
+            out.Append("{BLOB},");
+        } else {
+            out.Append(GetField(n, text, sizeof text, false)).Append(',');
+        }
+    }
+}
+
+KsString& operator<<(KsString& out, const KsFileRecord& record) {
+    record.AppendTextDump(out);
+    return out;
+}
+
+// ---- Scrambler
+
+namespace {
+
+void CheckScramblerArguments(const unsigned char* bytes, const char* key) {
+    if (bytes == nullptr || key == nullptr || *key == '\0') {
+        KsException::Generate("Invalid (null) parameter", kFileRecordClass);
+    }
+}
+
+// Swaps b[j] and b[j + d] for j = 0, d + 1, 2(d + 1), ... while j < length - d; each
+// distance is its own inverse.
+void SwapAtDistance(unsigned char* bytes, std::uint32_t length, std::uint32_t d) {
+    for (std::uint32_t j = 0; j + d < length; j += d + 1) {
+        std::swap(bytes[j], bytes[j + d]);
+    }
+}
+
+}  // namespace
+
+void KsFileRecord::Encrypt(unsigned char* bytes, std::uint32_t length, const char* key) {
+    KsCallpath("Encrypt()", kFileRecordClass, [&] {
+        CheckScramblerArguments(bytes, key);
+        auto k = static_cast<std::uint32_t>(std::strlen(key));
+        for (std::uint32_t i = 0; i < length; ++i) {
+            bytes[i] = static_cast<unsigned char>(static_cast<unsigned char>(key[i % k]) +
+                                                  (255 - bytes[i]));
+        }
+        for (std::uint32_t d = 1; d < k; ++d) {
+            SwapAtDistance(bytes, length, d);
+        }
+    });
+}
+
+void KsFileRecord::Decrypt(unsigned char* bytes, std::uint32_t length, const char* key) {
+    KsCallpath("Decrypt()", kFileRecordClass, [&] {
+        CheckScramblerArguments(bytes, key);
+        auto k = static_cast<std::uint32_t>(std::strlen(key));
+        for (std::uint32_t d = k - 1; d >= 1; --d) {
+            SwapAtDistance(bytes, length, d);
+        }
+        for (std::uint32_t i = 0; i < length; ++i) {
+            int t = bytes[i] - static_cast<signed char>(key[i % k]);
+            if (t < 1) {
+                t += 256;
+            }
+            bytes[i] = static_cast<unsigned char>(255 - (t % 256));
+        }
+    });
+}
+
+const char* KsFileRecord::GetLibraryKey() {
+    return kLibraryKey;
+}
