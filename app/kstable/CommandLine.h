@@ -19,6 +19,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A table or input file that is not there or cannot be read; a usage error whose message
+// needs no pointer to the help.
+class MissingFileError : public UsageError {
+public:
+    using UsageError::UsageError;
+};
+
 // One field of a new table as NAME:TYPE gives it.
 struct FieldSpec {
     std::string name;

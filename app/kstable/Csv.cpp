@@ -24,146 +24,163 @@ constexpr StopBytes kQuotedStops(std::string_view("\"\n\0", 3));
 }  // namespace
 
 CsvReader::CsvReader(KsInputStreamInterface& input, std::size_t bufferSize)
-    : input_(input), buffer_(new char[bufferSize]), capacity_(bufferSize) {}
+    : input_(input),
+      capacity_(std::clamp<std::size_t>(bufferSize, 2, kMaxRecordBytes + 3)),
+      buffer_(new char[capacity_]) {}
 
-std::string_view CsvReader::View(std::size_t i) const {
-    const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] : values_.size();
-    return {values_.data() + starts_[i], end - starts_[i] - 1};
+void CsvReader::Fail(const char* problem) const {
+    KsException::Generate("%s", kReaderClass, problem);
 }
 
-bool CsvReader::Fill() {
+bool CsvReader::More() {
     if (atEnd_) {
         return false;
     }
-    const auto wanted = static_cast<std::int32_t>(std::min<std::size_t>(capacity_, 1 << 30));
-    const std::int32_t got = input_.Read(buffer_.get(), wanted, false);
-    position_ = 0;
-    end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
-    consumed_ += end_;
-    atEnd_ = end_ == 0;
-    return !atEnd_;
-}
-
-int CsvReader::Peek() {
-    if (position_ == end_ && !Fill()) {
-        return -1;
+    if (record_ > 0) {
+        std::memmove(buffer_.get(), Record(), Available());
+        end_ -= record_;
+        next_ -= std::min(next_, record_);
+        record_ = 0;
     }
-    return static_cast<unsigned char>(buffer_[position_]);
+    if (end_ + 1 >= capacity_) {
+        // A record up to the longest, its line end and the room for a last NUL.
+        constexpr std::size_t kLargest = kMaxRecordBytes + 3;
+        if (capacity_ >= kLargest) {
+            KsException::Generate("a record longer than %lu bytes", kReaderClass,
+                                  static_cast<unsigned long>(kMaxRecordBytes));
+        }
+        const std::size_t larger = std::min(2 * capacity_, kLargest);
+        std::unique_ptr<char[]> grown(new char[larger]);
+        std::memcpy(grown.get(), buffer_.get(), end_);
+        buffer_ = std::move(grown);
+        capacity_ = larger;
+    }
+    const auto room = static_cast<std::int32_t>(capacity_ - end_ - 1);
+    const std::int32_t got = input_.Read(buffer_.get() + end_, room, false);
+    if (got <= 0) {
+        atEnd_ = true;
+        return false;
+    }
+    end_ += static_cast<std::size_t>(got);
+    consumed_ += static_cast<std::uint64_t>(got);
+    return true;
 }
 
-int CsvReader::TakeUntil(const bool (&stop)[256]) {
+int CsvReader::Scan(std::size_t& at, const bool (&stop)[256]) {
     for (;;) {
-        const std::size_t start = position_;
-        while (position_ < end_ && !stop[static_cast<unsigned char>(buffer_[position_])]) {
-            ++position_;
+        const char* bytes = Record();
+        const std::size_t available = Available();
+        while (at < available && !stop[static_cast<unsigned char>(bytes[at])]) {
+            ++at;
         }
-        values_.append(buffer_.get() + start, position_ - start);
-        CheckRecordSize();
-        if (position_ < end_) {
-            return static_cast<unsigned char>(buffer_[position_]);
+        if (at < available) {
+            return static_cast<unsigned char>(bytes[at]);
         }
-        if (!Fill()) {
+        if (!More()) {
             return -1;
         }
     }
 }
 
-void CsvReader::CheckRecordSize() const {
-    if (values_.size() > kMaxRecordBytes) {
-        KsException::Generate("a record longer than %lu bytes", kReaderClass,
-                              static_cast<unsigned long>(kMaxRecordBytes));
+void CsvReader::ReadQuoted(std::size_t& at, std::size_t& length) {
+    const std::size_t start = at;
+    std::size_t out = start;
+    ++at;  // the opening quote
+    for (;;) {
+        if (at == Available() && !More()) {
+            Fail("a quoted value is not closed before the end of the input");
+        }
+        const char c = Record()[at];
+        if (c == '"') {
+            if ((at + 1 == Available() && !More()) || Record()[at + 1] != '"') {
+                ++at;  // the closing quote
+                break;
+            }
+            ++at;  // the first of a doubled quote; the second is the value's
+        } else if (c == '\0') {
+            Fail("a NUL byte in a value");
+        } else if (c == '\n') {
+            ++line_;
+        }
+        Record()[out++] = Record()[at++];
     }
+    length = out - start;
 }
 
-void CsvReader::TakeLineFeed() {
-    if (Peek() != '\n') {
-        KsException::Generate("a carriage return not followed by a line feed", kReaderClass);
-    }
-    Skip();
-    ++line_;
-}
-
-int CsvReader::ReadUnquoted() {
-    const int stop = TakeUntil(kUnquotedStops.table);
-    switch (stop) {
+int CsvReader::TakeSeparator(std::size_t& at, int separator) {
+    switch (separator) {
+        case -1:
+            return '\n';
         case ',':
-            Skip();
+            ++at;
             return ',';
         case '\n':
-            Skip();
+            ++at;
             ++line_;
             return '\n';
         case '\r':
-            Skip();
-            TakeLineFeed();
-            return '\n';
+            if ((at + 1 < Available() || More()) && Record()[at + 1] == '\n') {
+                at += 2;
+                ++line_;
+                return '\n';
+            }
+            Fail("a carriage return not followed by a line feed");
         case '"':
-            KsException::Generate("a quote inside a value that does not start with a quote",
-                                  kReaderClass);
-        case '\0':
-            KsException::Generate("a NUL byte in a value", kReaderClass);
+            Fail("a quote inside a value that does not start with a quote");
         default:
-            return -1;
+            Fail("a NUL byte in a value");
     }
-}
-
-int CsvReader::ReadQuoted() {
-    Skip();  // the opening quote
-    for (;;) {
-        const int stop = TakeUntil(kQuotedStops.table);
-        if (stop == -1) {
-            KsException::Generate("a quoted value is not closed before the end of the input",
-                                  kReaderClass);
-        }
-        if (stop == '\0') {
-            KsException::Generate("a NUL byte in a value", kReaderClass);
-        }
-        Skip();
-        if (stop == '\n') {
-            values_ += '\n';
-            ++line_;
-            continue;
-        }
-        switch (Peek()) {  // after a quote: a doubled quote, or the value's end
-            case '"':
-                values_ += '"';
-                Skip();
-                continue;
-            case -1:
-                return -1;
-            case '\r':
-            case '\n':
-            case ',':
-                return ReadUnquoted();  // takes the separator and nothing else
-            default:
-                KsException::Generate("text after the closing quote of a value", kReaderClass);
-        }
-    }
-}
-
-void CsvReader::EndValue() {
-    starts_.push_back(valueStart_);
-    values_ += '\0';
-    CheckRecordSize();
 }
 
 bool CsvReader::Next() {
     values_.clear();
-    starts_.clear();
-    if (Peek() == -1) {
+    record_ = next_;
+    if (record_ == end_ && !More()) {
         return false;
     }
     recordLine_ = line_;
+    std::size_t at = 0;
     for (;;) {
-        valueStart_ = values_.size();
-        const int end = Peek() == '"' ? ReadQuoted() : ReadUnquoted();
-        EndValue();
-        if (end != ',') {
+        const std::size_t start = at;
+        // The common case first: an unquoted value and its comma inside the buffer.
+        char* bytes = Record();
+        const std::size_t available = Available();
+        while (at < available && !kUnquotedStops.table[static_cast<unsigned char>(bytes[at])]) {
+            ++at;
+        }
+        if (at < available && bytes[at] == ',') {
+            bytes[at] = '\0';
+            values_.push_back(
+                {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(at - start)});
+            ++at;
+            continue;
+        }
+        std::size_t length = 0;
+        int separator = 0;
+        if (at == start && (at < Available() || More()) && Record()[at] == '"') {
+            ReadQuoted(at, length);
+            const std::size_t afterQuote = at;
+            separator = Scan(at, kUnquotedStops.table);
+            if (at != afterQuote) {
+                Fail("text after the closing quote of a value");
+            }
+        } else {
+            separator = Scan(at, kUnquotedStops.table);
+            length = at - start;
+        }
+        const int taken = TakeSeparator(at, separator);
+        Record()[start + length] = '\0';  // over the separator or the closing quote
+        values_.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
+        if (taken != ',') {
+            if (start + length > kMaxRecordBytes) {
+                KsException::Generate("a record longer than %lu bytes", kReaderClass,
+                                      static_cast<unsigned long>(kMaxRecordBytes));
+            }
+            next_ = record_ + at;
             return true;
         }
     }
 }
-
 CsvWriter::CsvWriter(KsOutputStreamInterface& output, std::size_t bufferSize)
     : output_(output), capacity_(bufferSize) {
     pending_.reserve(bufferSize + 1024);

@@ -14,60 +14,66 @@
 
 #include "io/KsStreamInterface.h"
 
-// Reads records one at a time. A malformed record (a quote inside an unquoted value, text
-// after a closing quote, a quote never closed, a carriage return without a line feed, a
-// NUL byte, a record whose values with a NUL after each take more than kMaxRecordBytes)
-// raises a KsException of class
-// "CsvReader" whose message says what is wrong; Line() tells where the record starts.
+// Reads records one at a time, in place: the values of a record stay in the reader's
+// buffer, each ended by a NUL where its separator was, until the next record is read. A
+// malformed record (a quote inside an unquoted value, text after a closing quote, a quote
+// never closed, a carriage return without a line feed, a NUL byte, more than
+// kMaxRecordBytes bytes before the line end) raises a KsException of class "CsvReader"
+// whose message says what is wrong; Line() tells where the record starts.
 class CsvReader {
 public:
     static constexpr std::size_t kMaxRecordBytes = 1 << 20;
 
+    // The buffer starts at `bufferSize` bytes and grows to hold the longest record.
     explicit CsvReader(KsInputStreamInterface& input, std::size_t bufferSize = 1 << 20);
 
     // Reads the next record; false at the end of the input. An input that ends with a line
     // break has no empty record after it; an empty line is a record of one empty value.
     bool Next();
 
-    std::size_t Count() const { return starts_.size(); }
+    std::size_t Count() const { return values_.size(); }
     // Value i of the record, NUL-terminated (values never hold a NUL byte).
-    const char* Value(std::size_t i) const { return values_.data() + starts_[i]; }
-    std::string_view View(std::size_t i) const;
+    const char* Value(std::size_t i) const { return Record() + values_[i].start; }
+    std::string_view View(std::size_t i) const { return {Value(i), values_[i].length}; }
     // Line of the input (from 1) on which the last record read starts.
     std::int64_t Line() const { return recordLine_; }
     // Bytes taken from the input so far.
     std::uint64_t Consumed() const { return consumed_; }
 
 private:
-    // The next byte without taking it, or -1 at the end of the input.
-    int Peek();
-    // Moves past the byte Peek() returned.
-    void Skip() { ++position_; }
-    // Appends bytes to the current value up to the first one `stop` marks, which stays
-    // unread; returns it, or -1 at the end of the input.
-    int TakeUntil(const bool (&stop)[256]);
-    // Reads one value after its first byte has been peeked; returns the byte that ended
-    // it (',' or '\n') or -1 at the end of the input.
-    int ReadUnquoted();
-    int ReadQuoted();
-    // After a carriage return: takes the line feed that must follow.
-    void TakeLineFeed();
-    void EndValue();
-    void CheckRecordSize() const;
-    bool Fill();
+    struct Span {
+        std::uint32_t start;  // from the start of the record
+        std::uint32_t length;
+    };
+
+    const char* Record() const { return buffer_.get() + record_; }
+    char* Record() { return buffer_.get() + record_; }
+    std::size_t Available() const { return end_ - record_; }
+    // Brings more input behind the bytes of the current record, which move to the front of
+    // the buffer (or into a larger one); false at the end of the input.
+    bool More();
+    // Moves `at` (from the record's start) to the first byte that `stop` marks; returns
+    // that byte, or -1 at the end of the input.
+    int Scan(std::size_t& at, const bool (&stop)[256]);
+    // A quoted value from `at` (its opening quote); its text is written over itself from
+    // `at`, its length returned in `length`. `at` ends on the byte after the closing quote.
+    void ReadQuoted(std::size_t& at, std::size_t& length);
+    // Takes the separator at `at` ('\0' when the input ended there); returns ',' or '\n'
+    // (the record ended).
+    int TakeSeparator(std::size_t& at, int separator);
+    [[noreturn]] void Fail(const char* problem) const;
 
     KsInputStreamInterface& input_;
-    std::unique_ptr<char[]> buffer_;
     std::size_t capacity_;
-    std::size_t position_ = 0;
-    std::size_t end_ = 0;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t record_ = 0;  // start of the current record
+    std::size_t next_ = 0;    // start of the record after it
+    std::size_t end_ = 0;     // end of the bytes read; one byte of room always follows
     bool atEnd_ = false;
     std::uint64_t consumed_ = 0;
     std::int64_t line_ = 1;
     std::int64_t recordLine_ = 0;
-    std::string values_;               // every value of the record, each followed by a NUL
-    std::vector<std::size_t> starts_;  // offset of each value in values_
-    std::size_t valueStart_ = 0;
+    std::vector<Span> values_;
 };
 
 // Writes records through a buffer of its own that fills up to about bufferSize bytes
