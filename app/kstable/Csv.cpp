@@ -19,7 +19,6 @@ struct StopBytes {
 };
 
 constexpr StopBytes kUnquotedStops(std::string_view(",\n\r\"\0", 5));
-constexpr StopBytes kQuotedStops(std::string_view("\"\n\0", 3));
 
 }  // namespace
 

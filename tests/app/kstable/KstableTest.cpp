@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -220,6 +222,40 @@ TEST_F(KstableTest, AnImportWaitsForAWriteLockAndCtrlCStopsTheWait) {
         EXPECT_EQ(WEXITSTATUS(status), interrupt ? 130 : 0);
         EXPECT_EQ(ReadWholeFile(table + ".cbf"), interrupt ? "" : std::string("\x50\0", 2));
     }
+}
+
+TEST_F(KstableTest, CtrlCDuringAnImportTakesBackWhatWasAppended) {
+    Create({"n:U4"});
+    ASSERT_EQ(Run({"import", table, "-"}, "1\n").status, 0);
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WriteWholeFile(dir.File("err"), "");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        freopen(dir.File("err").c_str(), "w", stderr);
+        execl(KSTABLE, KSTABLE, "import", table.c_str(), fifo.c_str(), nullptr);
+        _exit(127);
+    }
+    FILE* writer = fopen(fifo.c_str(), "w");
+    ASSERT_NE(writer, nullptr);
+    fputs("2\n3\n", writer);
+    fflush(writer);
+    // The import takes the records (they wait in the table's buffer), then Ctrl-C.
+    int unread = 1;
+    for (int i = 0; i < 500 && unread > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ioctl(fileno(writer), FIONREAD, &unread);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fclose(writer);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(ReadWholeFile(dir.File("err")),
+              "kstable: interrupted\nkstable: nothing was imported; \"" + table +
+                  ".cbf\" is as it was\n");
+    EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\x10\0", 2));
 }
 
 }  // namespace
