@@ -25,7 +25,9 @@ constexpr StopBytes kUnquotedStops(std::string_view(",\n\r\"\0", 5));
 CsvReader::CsvReader(KsInputStreamInterface& input, std::size_t bufferSize)
     : input_(input),
       capacity_(std::clamp<std::size_t>(bufferSize, 2, kMaxRecordBytes + 3)),
-      buffer_(new char[capacity_]) {}
+      buffer_(new char[capacity_]) {
+    buffer_[0] = '\0';
+}
 
 void CsvReader::Fail(const char* problem) const {
     KsException::Generate("%s", kReaderClass, problem);
@@ -54,6 +56,7 @@ bool CsvReader::More() {
         buffer_ = std::move(grown);
         capacity_ = larger;
     }
+    buffer_[end_] = '\0';
     const auto room = static_cast<std::int32_t>(capacity_ - end_ - 1);
     const std::int32_t got = input_.Read(buffer_.get() + end_, room, false);
     if (got <= 0) {
@@ -61,6 +64,7 @@ bool CsvReader::More() {
         return false;
     }
     end_ += static_cast<std::size_t>(got);
+    buffer_[end_] = '\0';
     consumed_ += static_cast<std::uint64_t>(got);
     return true;
 }
@@ -69,8 +73,8 @@ int CsvReader::Scan(std::size_t& at, const bool (&stop)[256]) {
     for (;;) {
         const char* bytes = Record();
         const std::size_t available = Available();
-        while (at < available && !stop[static_cast<unsigned char>(bytes[at])]) {
-            ++at;
+        while (!stop[static_cast<unsigned char>(bytes[at])]) {
+            ++at;  // the NUL after the bytes read stops the scan at the latest
         }
         if (at < available) {
             return static_cast<unsigned char>(bytes[at]);
@@ -143,11 +147,10 @@ bool CsvReader::Next() {
         const std::size_t start = at;
         // The common case first: an unquoted value and its comma inside the buffer.
         char* bytes = Record();
-        const std::size_t available = Available();
-        while (at < available && !kUnquotedStops.table[static_cast<unsigned char>(bytes[at])]) {
-            ++at;
+        while (!kUnquotedStops.table[static_cast<unsigned char>(bytes[at])]) {
+            ++at;  // the NUL after the bytes read stops the scan at the latest
         }
-        if (at < available && bytes[at] == ',') {
+        if (bytes[at] == ',') {
             bytes[at] = '\0';
             values_.push_back(
                 {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(at - start)});

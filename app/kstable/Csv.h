@@ -52,8 +52,8 @@ private:
     // Brings more input behind the bytes of the current record, which move to the front of
     // the buffer (or into a larger one); false at the end of the input.
     bool More();
-    // Moves `at` (from the record's start) to the first byte that `stop` marks; returns
-    // that byte, or -1 at the end of the input.
+    // Moves `at` (from the record's start) to the first byte that `stop` marks, which must
+    // include the NUL; returns that byte, or -1 at the end of the input.
     int Scan(std::size_t& at, const bool (&stop)[256]);
     // A quoted value from `at` (its opening quote); its text is written over itself from
     // `at`, its length returned in `length`. `at` ends on the byte after the closing quote.
@@ -68,7 +68,7 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t record_ = 0;  // start of the current record
     std::size_t next_ = 0;    // start of the record after it
-    std::size_t end_ = 0;     // end of the bytes read; one byte of room always follows
+    std::size_t end_ = 0;     // end of the bytes read, where a NUL always follows
     bool atEnd_ = false;
     std::uint64_t consumed_ = 0;
     std::int64_t line_ = 1;

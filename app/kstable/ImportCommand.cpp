@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "Commands.h"
 #include "Csv.h"
@@ -46,7 +47,7 @@ std::uint64_t ProgressTotal(const std::string& name) {
 
 // For a plain decimal text ([+-]digits[.digits]): whether it has at most `decimals` digits
 // after the point, trailing zeros not counted. Nothing for any other text.
-std::optional<bool> HasAtMostDecimals(std::string_view text, int decimals) {
+std::optional<bool> HasAtMostDecimals(std::string_view text, std::size_t decimals) {
     std::size_t i = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
     const std::size_t firstDigit = i;
     while (i < text.size() && KsText::IsDigit(text[i])) {
@@ -70,7 +71,7 @@ std::optional<bool> HasAtMostDecimals(std::string_view text, int decimals) {
     while (last > firstDecimal && text[last - 1] == '0') {
         --last;
     }
-    return last - firstDecimal <= static_cast<std::size_t>(decimals);
+    return last - firstDecimal <= decimals;
 }
 
 // Whether the divisor is 10 to the power of the field's precision, so that a decimal text
@@ -83,11 +84,44 @@ bool IsDecimalDivisor(const CBFField& field) {
     return field.GetDivisor() == power;
 }
 
+// What a field's conversion would cut short, worked out once per field: a text longer than
+// an Alpha field, more bytes than a Binary field holds, a number with more decimals than a
+// Number field keeps. Fields read through a format or a filter are left to them.
+struct FieldLimit {
+    enum Kind { kNone, kText, kBytes, kDecimals, kSteps } kind = kNone;
+    std::size_t size = 0;  // bytes of a text, of a Binary field, or decimals kept
+    std::int32_t divisor = 0;
+    int mode = KsFileRecord::kPlain;  // the field's text mode
+};
+
+FieldLimit LimitOf(const CBFField& field) {
+    FieldLimit limit;
+    if (field.GetFormatOption() != KsField::kNoFormat) {
+        limit.mode = KsFileRecord::kFieldOption;
+        return limit;
+    }
+    const auto length = static_cast<std::size_t>(field.GetLength());
+    switch (field.GetType()) {
+        case 'A':
+            return {FieldLimit::kText, length, 0};
+        case 'Y':
+            return {FieldLimit::kBytes, length, 0};
+        case 'N':
+            return {IsDecimalDivisor(field) ? FieldLimit::kDecimals : FieldLimit::kSteps,
+                    static_cast<std::size_t>(field.GetPrecision()), field.GetDivisor()};
+        default:
+            return limit;
+    }
+}
+
 // Converts the records of the input into the table's records and appends them.
 class Importer {
 public:
     Importer(CBFFile& table, CsvReader& reader, std::uint64_t progressTotal)
         : table_(table), reader_(reader), record_(table.GetNewRecord()), total_(progressTotal) {
+        for (const KsField* field : table.GetFields()) {
+            limits_.push_back(LimitOf(static_cast<const CBFField&>(*field)));
+        }
         if (total_ > 0) {
             bar_ = std::make_unique<ProgressBar>(stderr);
         }
@@ -123,17 +157,16 @@ private:
     }
 
     void Convert() {
-        const auto fieldCount = static_cast<std::size_t>(table_.GetFieldCount());
-        if (reader_.Count() != fieldCount) {
+        if (reader_.Count() != limits_.size()) {
             KsException::Generate("line %lld: %zu values, but the table has %zu fields", kClass,
                                   static_cast<long long>(reader_.Line()), reader_.Count(),
-                                  fieldCount);
+                                  limits_.size());
         }
-        for (std::size_t i = 0; i < fieldCount; ++i) {
+        for (std::size_t i = 0; i < limits_.size(); ++i) {
             const auto n = static_cast<std::int32_t>(i);
             try {
-                record_->PutField(n, reader_.Value(i));
-                CheckFits(n, reader_.View(i));
+                record_->PutField(n, reader_.Value(i), limits_[i].mode);
+                CheckFits(n, limits_[i], reader_.View(i));
             } catch (const KsException& error) {
                 KsException::Generate("line %lld, field \"%s\": %s", kClass,
                                       static_cast<long long>(reader_.Line()),
@@ -142,54 +175,56 @@ private:
         }
     }
 
-    // What the conversion would cut short: a text longer than its field, more bytes than a
-    // Binary field holds, a number with more decimals than its field keeps. Fields read
-    // through a format or a filter are left to them.
-    void CheckFits(std::int32_t n, std::string_view text) const {
-        const KsField& field = record_->GetFieldInfo(n);
-        if (text.empty() || field.GetFormatOption() != KsField::kNoFormat) {
-            return;
-        }
-        const auto length = static_cast<std::size_t>(field.GetLength());
-        if (field.GetType() == 'A' && text.size() > length) {
-            KsException::Generate("\"%s\" is longer than the field's %zu bytes", kClass,
-                                  text.data(), length);
-        }
-        if (field.GetType() == 'Y' && text.size() > 2 * length) {
-            KsException::Generate("\"%s\" holds more than the field's %zu bytes", kClass,
-                                  text.data(), length);
-        }
-        if (field.GetType() == 'N') {
-            CheckNumberFits(static_cast<const CBFField&>(field), n, text);
+    void CheckFits(std::int32_t n, const FieldLimit& limit, std::string_view text) const {
+        switch (limit.kind) {
+            case FieldLimit::kText:
+                if (text.size() > limit.size) {
+                    KsException::Generate("\"%s\" is longer than the field's %zu bytes", kClass,
+                                          text.data(), limit.size);
+                }
+                break;
+            case FieldLimit::kBytes:
+                if (text.size() > 2 * limit.size) {
+                    KsException::Generate("\"%s\" holds more than the field's %zu bytes", kClass,
+                                          text.data(), limit.size);
+                }
+                break;
+            case FieldLimit::kDecimals:
+            case FieldLimit::kSteps:
+                CheckNumberFits(n, limit, text);
+                break;
+            default:
+                break;
         }
     }
 
     // The Number field n must hold the value of `text` exactly: decided from the text alone
     // for decimal divisors, else from the value stored.
-    void CheckNumberFits(const CBFField& field, std::int32_t n, std::string_view text) const {
-        const bool decimal = IsDecimalDivisor(field);
+    void CheckNumberFits(std::int32_t n, const FieldLimit& limit, std::string_view text) const {
+        const bool decimal = limit.kind == FieldLimit::kDecimals;
         std::optional<bool> fits;
         if (decimal) {
-            fits = HasAtMostDecimals(text, field.GetPrecision());
+            fits = HasAtMostDecimals(text, limit.size);
         }
-        if (!fits) {
+        if (!fits && !text.empty()) {
             double wanted = 0;
             KsConvertValue(wanted, text.data(), true);
             fits = record_->GetNumber(n) == wanted;
         }
-        if (!*fits && decimal) {
-            KsException::Generate("\"%s\" has more decimals than the field's %d", kClass,
-                                  text.data(), static_cast<int>(field.GetPrecision()));
+        if (fits == false && decimal) {
+            KsException::Generate("\"%s\" has more decimals than the field's %zu", kClass,
+                                  text.data(), limit.size);
         }
-        if (!*fits) {
+        if (fits == false) {
             KsException::Generate("\"%s\" is not a whole number of 1/%ld", kClass, text.data(),
-                                  static_cast<long>(field.GetDivisor()));
+                                  static_cast<long>(limit.divisor));
         }
     }
 
     CBFFile& table_;
     CsvReader& reader_;
     std::unique_ptr<KsFileRecord> record_;
+    std::vector<FieldLimit> limits_;
     std::uint64_t total_;
     std::unique_ptr<ProgressBar> bar_;
 };
