@@ -19,6 +19,8 @@ struct StopBytes {
 };
 
 constexpr StopBytes kUnquotedStops(std::string_view(",\n\r\"\0", 5));
+// Bytes that make the writer quote a value.
+constexpr StopBytes kQuotedBytes(std::string_view(",\"\r\n", 4));
 
 }  // namespace
 
@@ -184,48 +186,64 @@ bool CsvReader::Next() {
     }
 }
 CsvWriter::CsvWriter(KsOutputStreamInterface& output, std::size_t bufferSize)
-    : output_(output), capacity_(bufferSize) {
-    pending_.reserve(bufferSize + 1024);
+    : output_(output), capacity_(bufferSize), room_(bufferSize + 1024), buffer_(new char[room_]) {}
+
+char* CsvWriter::Reserve(std::size_t bytes) {
+    if (size_ + bytes > room_) {
+        Flush();
+        if (bytes > room_) {
+            room_ = bytes;
+            buffer_.reset(new char[room_]);
+        }
+    }
+    return buffer_.get() + size_;
 }
 
 void CsvWriter::Value(std::string_view text) {
+    // At most: a comma, the quotes and every byte doubled.
+    char* out = Reserve(2 * text.size() + 3);
+    char* const first = out;
     if (!firstValue_) {
-        pending_ += ',';
+        *out++ = ',';
     }
     firstValue_ = false;
-    if (text.find_first_of(std::string_view(",\"\r\n", 4)) == std::string_view::npos) {
-        pending_ += text;
-    } else {
-        pending_ += '"';
-        for (char c : text) {
-            if (c == '"') {
-                pending_ += '"';
-            }
-            pending_ += c;
-        }
-        pending_ += '"';
+    std::size_t i = 0;
+    while (i < text.size() && !kQuotedBytes.table[static_cast<unsigned char>(text[i])]) {
+        out[i] = text[i];
+        ++i;
     }
+    if (i == text.size()) {
+        size_ += static_cast<std::size_t>(out - first) + i;
+        return;
+    }
+    *out++ = '"';
+    for (char c : text) {
+        if (c == '"') {
+            *out++ = '"';
+        }
+        *out++ = c;
+    }
+    *out++ = '"';
+    size_ += static_cast<std::size_t>(out - first);
 }
 
 void CsvWriter::EndRecord() {
-    pending_ += "\r\n";
+    char* out = Reserve(2);
+    out[0] = '\r';
+    out[1] = '\n';
+    size_ += 2;
     firstValue_ = true;
-    FlushWhenFull();
-}
-
-void CsvWriter::FlushWhenFull() {
-    if (pending_.size() >= capacity_) {
+    if (size_ >= capacity_) {
         Flush();
     }
 }
 
 void CsvWriter::Flush() {
     std::size_t done = 0;
-    while (done < pending_.size()) {
-        const auto count =
-            static_cast<std::int32_t>(std::min<std::size_t>(pending_.size() - done, 1 << 30));
-        output_.Write(pending_.data() + done, count);
+    while (done < size_) {
+        const auto count = static_cast<std::int32_t>(std::min<std::size_t>(size_ - done, 1 << 30));
+        output_.Write(buffer_.get() + done, count);
         done += static_cast<std::size_t>(count);
     }
-    pending_.clear();
+    size_ = 0;
 }

@@ -93,10 +93,13 @@ public:
     void Flush();
 
 private:
-    void FlushWhenFull();
+    // Room for `bytes` more bytes, flushing or growing the buffer first when needed.
+    char* Reserve(std::size_t bytes);
 
     KsOutputStreamInterface& output_;
-    std::size_t capacity_;
-    std::string pending_;
+    std::size_t capacity_;  // flushed at the end of a record once this full
+    std::size_t room_;      // bytes allocated
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_ = 0;  // bytes pending
     bool firstValue_ = true;
 };

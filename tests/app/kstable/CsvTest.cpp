@@ -112,7 +112,8 @@ TEST(CsvWriter, QuotesOnlyWhatNeedsItAndReadsBack) {
     kstest::MemoryStream output;
     const Records records{{"plain", "a,b", "say \"hi\"", "two\r\nlines", "", " pad "},
                           {"lf\nonly", "cr\ronly", "\""},
-                          {""}};
+                          {""},
+                          {std::string(600, ',')}};  // more than the buffer holds: it grows
     {
         CsvWriter writer(output, 4);  // a tiny buffer: flushed after every record
         for (const auto& record : records) {
@@ -126,7 +127,8 @@ TEST(CsvWriter, QuotesOnlyWhatNeedsItAndReadsBack) {
     EXPECT_EQ(output.Bytes(),
               "plain,\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\",, pad \r\n"
               "\"lf\nonly\",\"cr\ronly\",\"\"\"\"\r\n"
-              "\r\n");
+              "\r\n\"" +
+                  std::string(600, ',') + "\"\r\n");
     EXPECT_EQ(ReadAll(output.Bytes(), 3).records, records);
 }
 
