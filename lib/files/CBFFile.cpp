@@ -19,6 +19,8 @@ constexpr const char* kClass = "CBFFile";
 // Bytes moved at a time when records are inserted or deleted.
 constexpr std::int64_t kMoveBlock = 256 * 1024;
 constexpr std::int32_t kLongestRecord = INT16_MAX;
+// The longest text whose number of bits the header can state.
+constexpr int kLongestText = UINT16_MAX / 8;
 
 // Fails with "Header \"<header>\": <message>".
 KS_PRINTF(2, 3) [[noreturn]] void ThrowBadHeader(const char* header, const char* format, ...) {
@@ -123,6 +125,13 @@ void SetupField(CBFField& field, std::int32_t i) {
             field.SetNumberOfBits(32);
             field.SetType('N');
         } else if (type == 'A') {
+            if (field.GetLength() > kLongestText) {
+                KsException::Generate(
+                    "Field %ld (\"%s\") of %d bytes is longer than the %d bytes "
+                    "of a text field",
+                    kClass, static_cast<long>(i), field.GetName(),
+                    static_cast<int>(field.GetLength()), kLongestText);
+            }
             field.SetNumberOfBits(
                 static_cast<std::uint16_t>(8 * std::max<int>(field.GetLength(), 0)));
         } else if (IsBitType(type)) {

@@ -144,13 +144,12 @@ void CBFRec::Clear() {
 }
 
 bool CBFRec::IsBlank(std::int32_t n) const {
-    CheckFieldIndexRange(n);
+    CheckedField(n);
     return false;
 }
 
 const CBFField& CBFRec::FieldAt(std::int32_t n) const {
-    CheckFieldIndexRange(n);
-    const auto& field = static_cast<const CBFField&>(GetFieldInfo(n));
+    const auto& field = static_cast<const CBFField&>(CheckedField(n));
     if (std::int32_t{field.GetByteOffset()} + BytesOf(field) > recordLength_) {
         KsException::Generate("Field %d (\"%s\") lies outside the record of %d bytes", kClass, n,
                               field.GetName(), static_cast<int>(recordLength_));

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "core/KsCallpath.h"
@@ -127,6 +128,113 @@ KsTimestamp TimestampOfDigits(const char* text, std::size_t digits, std::size_t 
     return timestamp;
 }
 
+// The value of a plain decimal integer (an optional sign and 1 to 10 digits) that lies in
+// the type's range; false for any other text, which the strict converter then reads and
+// refuses with its own message. The common texts of imports so skip the general reader.
+template <class Integer>
+bool PlainInteger(const char* text, Integer& value) {
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '+' || negative) {
+        ++p;
+    }
+    std::int64_t magnitude = 0;
+    const char* digits = p;
+    for (; KsText::IsDigit(*p) && p - digits < 10; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+    }
+    std::int64_t whole = negative ? -magnitude : magnitude;
+    if (*p != '\0' || p == digits || (negative && std::numeric_limits<Integer>::min() == 0) ||
+        whole < std::numeric_limits<Integer>::min() ||
+        whole > std::numeric_limits<Integer>::max()) {
+        return false;
+    }
+    value = static_cast<Integer>(whole);
+    return true;
+}
+
+template <class Integer>
+Integer IntegerOf(const char* text) {
+    Integer value = 0;
+    if (!PlainInteger(text, value)) {
+        KsConvertValue(value, text, true);
+    }
+    return value;
+}
+
+// A plain decimal fraction (an optional "-", digits and at most one point) is read exactly
+// as the C library's reader reads it, only faster; any other text goes to that reader.
+double NumberOf(const char* text) {
+    const char* end = text + (*text == '-');
+    bool point = false;
+    bool digit = false;
+    for (; *end != '\0' && end - text < 40; ++end) {
+        if (*end == '.' && !point) {
+            point = true;
+        } else if (KsText::IsDigit(*end)) {
+            digit = true;
+        } else {
+            break;
+        }
+    }
+    double value = 0;
+    if (*end == '\0' && digit) {
+        auto result = std::from_chars(text, end, value, std::chars_format::fixed);
+        if (result.ec == std::errc() && result.ptr == end) {
+            return value;
+        }
+    }
+    KsConvertValue(value, text, true);
+    return value;
+}
+
+bool IsTimestampType(char type) {
+    return type == 'D' || type == 'T' || type == '@';
+}
+
+// The timestamp of a Date, Time or Timestamp field.
+KsTimestamp FieldTimestamp(const KsRecord& record, std::int32_t n, char type) {
+    if (type == 'D') {
+        KsDate date;
+        record.GetDate(n, date);
+        return date.GetTimestamp();
+    }
+    if (type == 'T') {
+        KsTime time;
+        record.GetTime(n, time);
+        return time.GetTimestamp();
+    }
+    KsTimestamp timestamp;
+    record.GetTimestamp(n, timestamp);
+    return timestamp;
+}
+
+// Stores a timestamp into a Date, Time or Timestamp field.
+void PutFieldTimestamp(KsRecord& record, std::int32_t n, char type, const KsTimestamp& timestamp) {
+    if (type == 'D') {
+        record.PutDate(n, KsDate(timestamp));
+    } else if (type == 'T') {
+        record.PutTime(n, KsTime(timestamp));
+    } else {
+        record.PutTimestamp(n, timestamp);
+    }
+}
+
+// The text of an Alpha field, through a buffer of at least `room` bytes.
+std::string FieldText(const KsRecord& record, std::int32_t n, bool trim, std::size_t room) {
+    std::string text(std::max(room, static_cast<std::size_t>(record.GetFieldLength(n)) + 1), '\0');
+    record.GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), trim);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// The bytes of a Binary field.
+std::string FieldBytes(const KsRecord& record, std::int32_t n) {
+    std::string bytes(static_cast<std::size_t>(record.GetFieldLength(n)), '\0');
+    record.GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return bytes;
+}
+
 template <class Filter>
 const Filter& FilterOfKind(const KsFilter& filter, const char* kind, const char* className) {
     const auto* typed = dynamic_cast<const Filter*>(&filter);
@@ -166,15 +274,13 @@ void KsRecord::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
                                   kRecordClass, KsField::GetTypeCString(value.GetType()),
                                   KsField::GetTypeCString(type));
         }
+        if (IsTimestampType(type)) {
+            PutFieldTimestamp(*this, n, type, value.GetTimestamp());
+            return;
+        }
         switch (type) {
-            case '@':
-                PutTimestamp(n, value.GetTimestamp());
-                break;
             case 'A':
                 PutAlpha(n, value.GetAlpha());
-                break;
-            case 'D':
-                PutDate(n, KsDate(value.GetTimestamp()));
                 break;
             case 'I':
                 PutLong(n, value.GetLong());
@@ -187,9 +293,6 @@ void KsRecord::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
                 break;
             case 'S':
                 PutShort(n, value.GetShort());
-                break;
-            case 'T':
-                PutTime(n, KsTime(value.GetTimestamp()));
                 break;
             case 'U':
                 PutUnsignedShort(n, value.GetUnsignedShort());
@@ -217,34 +320,16 @@ void KsRecord::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
         CheckFieldIndexRange(n);
         char type = GetFieldType(n);
         value.SetType(type);
+        if (IsTimestampType(type)) {
+            value.SetTimestamp(FieldTimestamp(*this, n, type));
+            return;
+        }
         switch (type) {
-            case '@': {
-                KsTimestamp timestamp;
-                GetTimestamp(n, timestamp);
-                value.SetTimestamp(timestamp);
+            case 'A':
+                value.SetAlpha(FieldText(*this, n, false, 0).c_str());
                 break;
-            }
-            case 'D': {
-                KsDate date;
-                GetDate(n, date);
-                value.SetTimestamp(date.GetTimestamp());
-                break;
-            }
-            case 'T': {
-                KsTime time;
-                GetTime(n, time);
-                value.SetTimestamp(time.GetTimestamp());
-                break;
-            }
-            case 'A': {
-                std::string text(static_cast<std::size_t>(GetFieldLength(n)) + 1, '\0');
-                value.SetAlpha(
-                    GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), false));
-                break;
-            }
             case 'Y': {
-                std::string bytes(static_cast<std::size_t>(GetFieldLength(n)), '\0');
-                GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                std::string bytes = FieldBytes(*this, n);
                 value.SetBinary(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
                 break;
             }
@@ -350,22 +435,7 @@ public:
         }
     }
 
-    // The timestamp of a Date, Time or Timestamp field.
-    KsTimestamp TimestampOf(char type) const {
-        if (type == 'D') {
-            KsDate date;
-            record_.GetDate(n_, date);
-            return date.GetTimestamp();
-        }
-        if (type == 'T') {
-            KsTime time;
-            record_.GetTime(n_, time);
-            return time.GetTimestamp();
-        }
-        KsTimestamp timestamp;
-        record_.GetTimestamp(n_, timestamp);
-        return timestamp;
-    }
+    KsTimestamp TimestampOf(char type) const { return FieldTimestamp(record_, n_, type); }
 
 private:
     std::string_view NumberText(double value, int precision) {
@@ -387,8 +457,8 @@ private:
         return record_.GetAlpha(n_, text, room, true);
     }
     std::string_view BinaryText(std::int16_t length) {
-        std::string bytes(static_cast<std::size_t>(length), '\0');
-        record_.GetBinary(n_, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        (void)length;
+        std::string bytes = FieldBytes(record_, n_);
         return HexText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                        scratch_);
     }
@@ -411,8 +481,7 @@ const char* KsFileRecord::GetField(std::int32_t n, char* buffer, std::uint32_t s
         if (buffer == nullptr || size == 0) {
             KsException::Generate("Invalid (null) parameter", kFileRecordClass);
         }
-        CheckFieldIndexRange(n);
-        const KsField& field = GetFieldInfo(n);
+        const KsField& field = CheckedField(n);
         int mode = formatted ? int{field.GetFormatOption()} : int{KsField::kNoFormat};
         if (mode == KsField::kFormatted && FormatField(n, buffer, size)) {
             return buffer;
@@ -535,7 +604,7 @@ double KsFileRecord::NumericValueForFilter(std::int32_t n) const {
 const char* KsFileRecord::FilterTimestampField(std::int32_t n, const KsTimestampFilter& filter,
                                                char* buffer, std::uint32_t size) const {
     char type = GetFieldType(n);
-    if (type != 'D' && type != 'T' && type != '@') {
+    if (!IsTimestampType(type)) {
         KsException::Generate("Unknown field type for timestamp filter", kFileRecordClass);
     }
     if (IsBlank(n)) {
@@ -552,13 +621,13 @@ const char* KsFileRecord::FilterTimestampField(std::int32_t n, const KsTimestamp
 
 void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
     KsCallpath("PutField()", kFileRecordClass, [&] {
-        CheckFieldIndexRange(n);
+        const KsField& field = CheckedField(n);
         if (text == nullptr || *text == '\0') {
             PutBlank(n);
             return;
         }
         if (mode == kFieldOption) {
-            mode = GetFieldInfo(n).GetFormatOption();
+            mode = field.GetFormatOption();
         }
         switch (mode) {
             case kPlain:
@@ -577,38 +646,23 @@ void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
 }
 
 void KsFileRecord::PutPlainText(std::int32_t n, const char* text) {
-    switch (GetFieldType(n)) {
+    switch (CheckedField(n).GetType()) {
         case 'N':
-        case '$': {
-            double value = 0;
-            KsConvertValue(value, text, true);
-            PutNumber(n, value);
+        case '$':
+            PutNumber(n, NumberOf(text));
             break;
-        }
-        case 'I': {
-            std::int32_t value = 0;
-            KsConvertValue(value, text, true);
-            PutLong(n, value);
+        case 'I':
+            PutLong(n, IntegerOf<std::int32_t>(text));
             break;
-        }
-        case 'W': {
-            std::uint32_t value = 0;
-            KsConvertValue(value, text, true);
-            PutUnsignedLong(n, value);
+        case 'W':
+            PutUnsignedLong(n, IntegerOf<std::uint32_t>(text));
             break;
-        }
-        case 'S': {
-            std::int16_t value = 0;
-            KsConvertValue(value, text, true);
-            PutShort(n, value);
+        case 'S':
+            PutShort(n, IntegerOf<std::int16_t>(text));
             break;
-        }
-        case 'U': {
-            std::uint16_t value = 0;
-            KsConvertValue(value, text, true);
-            PutUnsignedShort(n, value);
+        case 'U':
+            PutUnsignedShort(n, IntegerOf<std::uint16_t>(text));
             break;
-        }
         case 'L': {
             bool value = false;
             KsConvertValue(value, text, true);
@@ -721,9 +775,14 @@ void KsFileRecord::UnfilterField(std::int32_t n, const char* text) {
             case KsFilter::kTimestampFilter: {
                 const auto& stamps = FilterOfKind<KsTimestampFilter>(*filter, TimestampKind(kind),
                                                                      "KsTimestampFilter");
+                char type = GetFieldType(n);
+                if (!IsTimestampType(type)) {
+                    KsException::Generate("Unknown field type for timestamp filter",
+                                          kFileRecordClass);
+                }
                 KsTimestamp timestamp;
                 stamps.UnfilterTimestamp(timestamp, text);
-                PutTimestampOfType(n, timestamp);
+                PutFieldTimestamp(*this, n, type, timestamp);
                 break;
             }
             default:
@@ -764,22 +823,6 @@ void KsFileRecord::PutUnfilteredNumber(std::int32_t n, double value) {
             break;
         default:
             KsException::Generate("Unknown field type for numeric filter", kFileRecordClass);
-    }
-}
-
-void KsFileRecord::PutTimestampOfType(std::int32_t n, const KsTimestamp& timestamp) {
-    switch (GetFieldType(n)) {
-        case 'D':
-            PutDate(n, KsDate(timestamp));
-            break;
-        case 'T':
-            PutTime(n, KsTime(timestamp));
-            break;
-        case '@':
-            PutTimestamp(n, timestamp);
-            break;
-        default:
-            KsException::Generate("Unknown field type for timestamp filter", kFileRecordClass);
     }
 }
 
@@ -854,19 +897,17 @@ void KsFileRecord::LoadFieldsFrom(const KsFileRecord& source) {
 
 void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
     char type = GetFieldType(n);
+    if (IsTimestampType(type)) {
+        PutFieldTimestamp(*this, n, type, FieldTimestamp(source, n, type));
+        return;
+    }
     switch (type) {
-        case 'A': {
-            // A text through a 256-byte buffer (or the field's length), trimmed.
-            std::string text(
-                std::max<std::size_t>(256, static_cast<std::size_t>(source.GetFieldLength(n)) + 1),
-                '\0');
-            PutAlpha(
-                n, source.GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), true));
+        case 'A':
+            // A text through a 256-byte buffer (or one of the field's length), trimmed.
+            PutAlpha(n, FieldText(source, n, true, 256).c_str());
             break;
-        }
         case 'Y': {
-            std::string bytes(static_cast<std::size_t>(source.GetFieldLength(n)), '\0');
-            source.GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            std::string bytes = FieldBytes(source, n);
             PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
             break;
         }
@@ -889,24 +930,6 @@ void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
         case 'L':
             PutBoolean(n, source.GetBoolean(n));
             break;
-        case 'D': {
-            KsDate date;
-            source.GetDate(n, date);
-            PutDate(n, date);
-            break;
-        }
-        case 'T': {
-            KsTime time;
-            source.GetTime(n, time);
-            PutTime(n, time);
-            break;
-        }
-        case '@': {
-            KsTimestamp timestamp;
-            source.GetTimestamp(n, timestamp);
-            PutTimestamp(n, timestamp);
-            break;
-        }
         default:
             KsException::Generate("Invalid field type '%c' for field %hu", kFileRecordClass, type,
                                   static_cast<unsigned short>(n));
@@ -957,37 +980,26 @@ void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) c
             case 'L':
                 stream.WriteBool(GetBoolean(n));
                 break;
-            case 'D': {
-                KsDate date;
-                GetDate(n, date);
-                stream.WriteUnsignedLong(date.GetTimestamp().GetJulianDayFromCalendarStart());
+            case 'D':
+                stream.WriteUnsignedLong(
+                    FieldTimestamp(*this, n, 'D').GetJulianDayFromCalendarStart());
                 break;
-            }
             case '@': {
-                KsTimestamp timestamp;
-                GetTimestamp(n, timestamp);
+                KsTimestamp timestamp = FieldTimestamp(*this, n, '@');
                 stream.WriteUnsignedLong(timestamp.GetJulianDayFromCalendarStart());
                 stream.WriteUnsignedLong(timestamp.GetTimeInMilliseconds());
                 break;
             }
-            case 'T': {
-                KsTime time;
-                GetTime(n, time);
-                stream.WriteUnsignedLong(time.GetTimestamp().GetTimeInMilliseconds());
+            case 'T':
+                stream.WriteUnsignedLong(FieldTimestamp(*this, n, 'T').GetTimeInMilliseconds());
                 break;
-            }
-            case 'A': {
-                std::string text(
-                    std::max<std::size_t>(512, static_cast<std::size_t>(GetFieldLength(n)) + 1),
-                    '\0');
-                GetAlpha(n, text.data(), static_cast<std::uint32_t>(text.size()), true);
-                stream.WriteString(text.c_str(), static_cast<std::uint32_t>(GetFieldLength(n)),
-                                   '\0');
+            case 'A':
+                // The trimmed text, through a 512-byte buffer, within the field's width.
+                stream.WriteString(FieldText(*this, n, true, 512).c_str(),
+                                   static_cast<std::uint32_t>(GetFieldLength(n)), '\0');
                 break;
-            }
             case 'Y': {
-                std::string bytes(static_cast<std::size_t>(GetFieldLength(n)), '\0');
-                GetBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                std::string bytes = FieldBytes(*this, n);
                 stream.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
                 break;
             }

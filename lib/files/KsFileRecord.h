@@ -222,6 +222,15 @@ protected:
     KsFileRecord(const KsFileRecord&) = default;
     KsFileRecord& operator=(const KsFileRecord&) = delete;
 
+    // Field n; a number outside the field list goes through CheckFieldIndexRange.
+    const KsField& CheckedField(std::int32_t n) const {
+        if (static_cast<std::uint32_t>(n) < fields_.size()) {
+            return *fields_.GetPointers().data()[n];
+        }
+        CheckFieldIndexRange(n);
+        return *fields_[n];
+    }
+
 private:
     // Steps of GetField and PutField.
     bool FormatField(std::int32_t n, char* buffer, std::uint32_t size) const;
@@ -234,7 +243,6 @@ private:
     void UnformatField(std::int32_t n, const char* text);
     void UnfilterField(std::int32_t n, const char* text);
     void PutUnfilteredNumber(std::int32_t n, double value);
-    void PutTimestampOfType(std::int32_t n, const KsTimestamp& timestamp);
     void CopyField(std::int32_t n, const KsFileRecord& source);
     void WriteField(std::int32_t n, KsOutputStreamInterface& stream) const;
 

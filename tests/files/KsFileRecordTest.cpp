@@ -1,0 +1,234 @@
+// Records: text conversion, copies between records, the serial form and the scrambler,
+// through the compressed binary record.
+
+#include "files/KsFileRecord.h"
+
+#include <gtest/gtest.h>
+
+#include "TableTestSupport.h"
+#include "files/CBFRec.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
+#include "values/KsFormat.h"
+#include "values/KsNumberFilter.h"
+#include "values/KsStringFilter.h"
+#include "values/KsTimestampFilter.h"
+
+namespace {
+
+using kstest::MessageOf;
+
+// A record of the sample layout.
+struct SampleRecord {
+    KsFieldList fields = kstest::SampleFields();
+    KsVector<CBFBits> noBits;
+    CBFRec record{fields, 23, noBits};
+
+    std::string Text(std::int32_t n, bool formatted = true) {
+        char text[64];
+        return record.GetField(n, text, sizeof text, formatted);
+    }
+};
+
+TEST(KsFileRecord, PlainTextsConvertBothWaysWithinEachFieldsRange) {
+    SampleRecord sample;
+    struct Case {
+        std::int32_t field;
+        const char* in;
+        const char* out;  // null: the conversion fails with `error`
+        const char* error = nullptr;
+    } cases[] = {
+        {0, "42", "42"},
+        {0, " -7", "-7"},
+        {0, "", "0"},  // empty text stores the blank, zero
+        {0, "abc", nullptr, "\"abc\" is not a valid double"},
+        {0, "2147483648", nullptr, "Number out of range"},
+        {1, "12.345", "12.34"},
+        {1, "-0.5", "-0.50"},
+        {1, "1e300", nullptr, "Number out of range"},
+        {2, "  hi ", "hi"},
+        {2, "HELLOWORLD", "HELLO"},
+        {2, "", ""},
+        {3, "7", "7"},
+        {3, "8", nullptr, "Number out of range"},
+        {3, "-1", nullptr, "\"-1\" is not a valid unsigned short"},
+        {4, "2047", "2047"},
+        {4, "-3", nullptr, "Number out of range"},
+        {4, "40000", nullptr, "\"40000\" does not fit in a short"},
+        {5, "beef", "BEEF"},
+        {5, "01", "0100"},
+        {5, "BEE", nullptr, "\"BEE\" is not hexadecimal text of whole bytes"},
+        {5, "XY", nullptr, "\"XY\" is not hexadecimal text of whole bytes"},
+        {6, "4294967295", "4294967295"},
+        {6, "4294967296", nullptr, "\"4294967296\" does not fit in an unsigned long"},
+        {7, "65535", "65535"},
+        {7, "0", "0"},
+    };
+    for (const Case& c : cases) {
+        if (c.out != nullptr) {
+            sample.record.PutField(c.field, c.in);
+            EXPECT_EQ(c.out, sample.Text(c.field)) << c.field << " " << c.in;
+        } else {
+            std::string before = kstest::HexOf(sample.record);
+            EXPECT_EQ(c.error, MessageOf([&] { sample.record.PutField(c.field, c.in); })) << c.in;
+            EXPECT_EQ(before, kstest::HexOf(sample.record)) << c.in;
+        }
+    }
+    EXPECT_EQ("The field index (value=8) is not in range [0, 7].",
+              MessageOf([&] { sample.Text(8); }));
+    EXPECT_EQ("Index 8 out of range; array is from 0 to 7",
+              MessageOf([&] { sample.record.GetFieldName(8); }));
+    char small[4];
+    sample.record.PutField(6, "4000000000");
+    EXPECT_STREQ("400", sample.record.GetField(6, small, sizeof small));  // cut to the buffer
+}
+
+TEST(KsFileRecord, FormatsAndFiltersShowAndReadTheirOwnTexts) {
+    SampleRecord sample;
+    KsFormat sizes("Sizes", 'U');
+    sizes.AddLine("1", "Small");
+    sizes.AddLine("2-3", "Large");
+    sample.fields[3]->SetFormat(sizes);
+    sample.record.PutField(3, "Large");
+    EXPECT_EQ(2, sample.record.GetUnsignedShort(3));
+    EXPECT_EQ("Large", sample.Text(3));
+    EXPECT_EQ("2", sample.Text(3, false));
+    sample.record.PutField(3, "5");  // not a label: the value itself
+    EXPECT_EQ("5", sample.Text(3));  // no label: the plain text
+
+    auto money = std::make_unique<KsNumberFilter>();
+    money->SetRoundingVars(0, 2);
+    money->SetThousandSeparator(true);
+    sample.fields[1]->SetFormat(KsField::kFiltered, nullptr, std::move(money));
+    sample.record.PutField(1, "-1234.5");
+    EXPECT_EQ(-1234.5, sample.record.GetNumber(1));
+    EXPECT_EQ("-1,234.50", sample.Text(1));
+
+    sample.fields[2]->SetFormat(KsField::kFiltered, nullptr,
+                                std::make_unique<KsStringFilter>("##-##"));
+    sample.record.PutField(2, "12-34");
+    EXPECT_EQ("1234", sample.Text(2, false));
+    EXPECT_EQ("12-34", sample.Text(2));
+
+    sample.fields[0]->SetFormat(KsField::kFiltered, nullptr, std::make_unique<KsStringFilter>("#"));
+    // The filter's kind must match what the field can hand it.
+    sample.fields[4]->SetFormat(KsField::kFiltered, nullptr,
+                                std::make_unique<KsTimestampFilter>("%y", KsFilter::kDateFilter));
+    EXPECT_EQ("Unknown field type for timestamp filter", MessageOf([&] { sample.Text(4); }));
+    EXPECT_EQ("No filter for UnfilterField request",
+              MessageOf([&] { sample.record.PutField(5, "00", KsFileRecord::kFiltered); }));
+}
+
+TEST(KsFileRecord, UnsupportedTypesAndFieldsOutsideTheRecordAreRefused) {
+    SampleRecord sample;
+    KsDate date;
+    EXPECT_EQ("CBFFiles do not support DATE fields",
+              MessageOf([&] { sample.record.GetDate(0, date); }));
+    EXPECT_EQ("CBFFiles do not support BOOLEAN fields",
+              MessageOf([&] { sample.record.PutBoolean(0, true); }));
+    EXPECT_EQ("Invalid field type", MessageOf([&] { sample.record.GetNumber(2); }));
+    EXPECT_EQ("Invalid (null) parameter", MessageOf([&] { sample.record.PutAlpha(2, nullptr); }));
+    char four[4];
+    EXPECT_EQ("Buffer too small", MessageOf([&] { sample.record.GetAlpha(2, four, 4, false); }));
+
+    KsFieldList fields = kstest::CBFFields({{"X", 'N', 4, 32}});
+    fields[0]->SetByteOffset(2);
+    KsVector<CBFBits> noBits;
+    CBFRec outside(fields, 4, noBits);
+    EXPECT_EQ("Field 0 (\"X\") lies outside the record of 4 bytes",
+              MessageOf([&] { outside.PutNumber(0, 1); }));
+    KsFieldList plain;
+    plain.Add(std::make_unique<KsField>());
+    EXPECT_EQ("Field 0 is not a CBFField.", MessageOf([&] { CBFRec(plain, 4, noBits); }));
+}
+
+TEST(KsFileRecord, FieldValuesAndCopiesKeepEveryValue) {
+    SampleRecord from;
+    const char* texts[] = {"-9", "3.25", "XY", "6", "99", "ABCD", "123456", "4321"};
+    from.record.PutAllFields(texts, 0, 0);
+    SampleRecord to;
+    to.record.LoadFieldsFrom(from.record);
+    EXPECT_EQ(kstest::HexOf(from.record), kstest::HexOf(to.record));
+
+    KsFieldValue value;
+    from.record.RetrieveFieldValue(1, value);
+    EXPECT_EQ('N', value.GetType());
+    EXPECT_EQ(3.25, value.GetNumber());
+    value.SetType('I');
+    EXPECT_EQ("Cannot put a field value of type KS_LONG_FLD into a field of type KS_NUMBER_FLD.",
+              MessageOf([&] { to.record.PutFieldValue(1, value); }));
+    from.record.RetrieveFieldValue(5, value);
+    to.record.PutFieldValue(5, value);
+    EXPECT_EQ("ABCD", to.Text(5));
+
+    char buffers[8][32];
+    char* out[8];
+    for (int i = 0; i < 8; ++i) {
+        out[i] = buffers[i];
+    }
+    to.record.GetAllFields(out, 3, 5, 32);
+    EXPECT_STREQ("123456", out[6]);
+    EXPECT_EQ("Attempt to GetFields past end of record",
+              MessageOf([&] { to.record.GetAllFields(out, 4, 5, 32); }));
+    EXPECT_EQ("Attempt to PutFields past end of record",
+              MessageOf([&] { to.record.PutAllFields(texts, 9, 0); }));
+
+    KsFieldList other = kstest::CBFFields({{"A", 'A', 4}});
+    CBFFile::PackFields(nullptr, other);
+    KsVector<CBFBits> noBits;
+    CBFRec text(other, 4, noBits);
+    EXPECT_EQ("Field 0 has type 'A' locally, but passed in record has type 'N' for this field",
+              MessageOf([&] { text.LoadFieldsFrom(from.record); }));
+
+    KsString dump;
+    dump << from.record;
+    EXPECT_STREQ("-9,3.25,XY,6,99,{BINARY},123456,4321,", dump.GetCString());
+}
+
+TEST(KsFileRecord, SerialFormIsABlankVectorThenEachValue) {
+    KsFieldList fields = kstest::CBFFields({{"N", 'N'}, {"A", 'A', 4}, {"W", 'W', 4, 32}});
+    CBFFile::PackFields(nullptr, fields);
+    KsVector<CBFBits> noBits;
+    CBFRec record(fields, 12, noBits);
+    record.PutNumber(0, 2);
+    record.PutAlpha(1, "ab");
+    record.PutUnsignedLong(2, 0x01020304);
+    kstest::MemoryStream out;
+    record.RawSerialWrite(out);
+    // No field is blank; the double 2; "ab" and its NUL within the width; the value.
+    EXPECT_EQ(
+        "00"
+        "0000000000000040"
+        "616200"
+        "04030201",
+        kstest::Hex(out.Bytes()));
+}
+
+TEST(KsFileRecord, ScramblerRestoresEveryByteAndOnlyAddsTheKeyForOneCharacter) {
+    unsigned char abc[] = {'a', 'b', 'c'};
+    KsFileRecord::Encrypt(abc, 3, "K");
+    EXPECT_EQ("E9E8E7", kstest::Hex(std::string(abc, abc + 3)));
+    KsFileRecord::Decrypt(abc, 3, "K");
+    EXPECT_EQ("abc", std::string(abc, abc + 3));
+
+    EXPECT_EQ(13u, std::strlen(KsFileRecord::GetLibraryKey()));
+    for (const char* key : {KsFileRecord::GetLibraryKey(), "\xF0\x80z"}) {
+        for (std::uint32_t length : {5u, 13u, 256u}) {
+            std::string bytes(length, '\0');
+            for (std::uint32_t i = 0; i < length; ++i) {
+                bytes[i] = static_cast<char>((i * 7) % 256);
+            }
+            std::string scrambled = bytes;
+            auto* data = reinterpret_cast<unsigned char*>(scrambled.data());
+            KsFileRecord::Encrypt(data, length, key);
+            EXPECT_NE(bytes, scrambled);
+            KsFileRecord::Decrypt(data, length, key);
+            EXPECT_EQ(bytes, scrambled) << length;
+        }
+    }
+    EXPECT_EQ("Invalid (null) parameter",
+              MessageOf([] { KsFileRecord::Encrypt(nullptr, 1, "k"); }));
+    EXPECT_EQ("Invalid (null) parameter", MessageOf([&] { KsFileRecord::Decrypt(abc, 3, ""); }));
+}
+
+}  // namespace
