@@ -139,15 +139,7 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     std::string fifo = dir.File("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string errFile = dir.File(".stderr");
-    pid_t pid = fork();
-    if (pid == 0) {
-        int error = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(error, 1);
-        dup2(error, 2);
-        execl(MTCONVERT, MTCONVERT, "--no-header-field", fifo.c_str(), out.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = kstest::StartProgram(MTCONVERT, {"--no-header-field", fifo, out}, errFile, errFile);
     int writer = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
     const std::string lines = "H,H\n1,2\n3,4\n";
@@ -158,11 +150,8 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    EXPECT_EQ(kstest::FinishProgram(pid), 130);
     close(writer);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_EQ(ReadWholeFile(errFile), "");  // no completion message, no error
     EXPECT_EQ(ReadWholeFile(out), "12\n34\n");
 }

@@ -132,14 +132,4 @@ TEST(CsvWriter, QuotesOnlyWhatNeedsItAndReadsBack) {
     EXPECT_EQ(ReadAll(output.Bytes(), 3).records, records);
 }
 
-TEST(CsvWriter, KeepsRecordsUntilFlushed) {
-    kstest::MemoryStream output;
-    CsvWriter writer(output, 1000);
-    writer.Value("x");
-    writer.EndRecord();
-    EXPECT_EQ(output.Bytes(), "");
-    writer.Flush();
-    EXPECT_EQ(output.Bytes(), "x\r\n");
-}
-
 }  // namespace
