@@ -49,7 +49,8 @@ RecordRange ExportedRecords(const CBFFile& table, const CommandLine& line,
     if (range.first > count || range.last > count) {
         throw UsageError("records " + std::to_string(line.records.first) + "-" +
                          (line.records.last ? std::to_string(line.records.last) : "") + ": \"" +
-                         name + "\" holds " + std::to_string(count) + " records");
+                         name + "\" holds " + std::to_string(count) +
+                         (count == 1 ? " record" : " records"));
     }
     return range;
 }

@@ -32,7 +32,7 @@ TEST(FieldSpec, EveryTypeWithItsLengthBitsAndDivisor) {
         {"n:N", "n N 0 0 1 0"},
         {"n:N/1", "n N 0 0 1 0"},
         {"n:N/100", "n N 0 0 100 2"},
-        {"n:N/4", "n N 0 0 4 2"},
+        {"n:N/25", "n N 0 0 25 2"},
         {"n:N/8", "n N 0 0 8 3"},
         {"n:N/1000000000", "n N 0 0 1000000000 9"},
         {"n:N/1073741824", "n N 0 0 1073741824 30"},
