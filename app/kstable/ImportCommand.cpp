@@ -35,7 +35,8 @@ std::unique_ptr<KsIOInterface> OpenInput(const std::string& name) {
     return KsIOFactory::Default().Open(name.c_str(), IO_READ);
 }
 
-// The size of a regular file on a terminal's behalf, for the progress bar; 0 otherwise.
+// The bytes the progress bar counts up to: the size of a regular input file while standard
+// error is a terminal, else 0 (no bar).
 std::uint64_t ProgressTotal(const std::string& name) {
     struct stat status {};
     if (name == "-" || !isatty(STDERR_FILENO) || stat(name.c_str(), &status) != 0 ||
