@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 #include "TableTestSupport.h"
 #include "files/CBFRec.h"
 #include "support/KsErrorCapture.h"
@@ -202,6 +206,135 @@ TEST(KsFileRecord, SerialFormIsABlankVectorThenEachValue) {
         "616200"
         "04030201",
         kstest::Hex(out.Bytes()));
+}
+
+// A record that keeps one value and a blank mark per field, for the conversions of the
+// types that compressed binary records do not store.
+class MemoryRecord : public KsFileRecord {
+public:
+    explicit MemoryRecord(const KsFieldList& fields)
+        : KsFileRecord(fields), values_(fields.size()), blank_(fields.size(), true) {}
+    MemoryRecord* Clone() const override { return new MemoryRecord(*this); }
+    void Clear() override { blank_.assign(blank_.size(), true); }
+    bool IsBlank(std::int32_t n) const override { return blank_[At(n)]; }
+    const char* GetAlpha(std::int32_t n, char* buffer, std::uint32_t size, bool) const override {
+        std::snprintf(buffer, size, "%s", values_[At(n)].GetAlpha());
+        return buffer;
+    }
+    void GetBinary(std::int32_t n, void* buffer, std::uint32_t) const override {
+        std::memcpy(buffer, values_[At(n)].GetBinary().data(), values_[At(n)].GetBinary().size());
+    }
+    bool GetBoolean(std::int32_t n) const override { return values_[At(n)].GetBoolean(); }
+    void GetDate(std::int32_t n, KsDate& d) const override { d = KsDate(Stamp(n)); }
+    void GetTime(std::int32_t n, KsTime& t) const override { t = KsTime(Stamp(n)); }
+    void GetTimestamp(std::int32_t n, KsTimestamp& t) const override { t = Stamp(n); }
+    std::int32_t GetLong(std::int32_t n) const override { return values_[At(n)].GetLong(); }
+    double GetNumber(std::int32_t n) const override { return values_[At(n)].GetNumber(); }
+    std::int16_t GetShort(std::int32_t n) const override { return values_[At(n)].GetShort(); }
+    std::uint32_t GetUnsignedLong(std::int32_t n) const override {
+        return values_[At(n)].GetUnsignedLong();
+    }
+    std::uint16_t GetUnsignedShort(std::int32_t n) const override {
+        return values_[At(n)].GetUnsignedShort();
+    }
+    void PutAlpha(std::int32_t n, const char* t) override { Set(n).SetAlpha(t); }
+    void PutBinary(std::int32_t n, const void* b, std::uint32_t c) override {
+        Set(n).SetBinary(b, c);
+    }
+    void PutBlank(std::int32_t n) override { blank_[At(n)] = true; }
+    void PutBoolean(std::int32_t n, bool v) override { Set(n).SetBoolean(v); }
+    void PutDate(std::int32_t n, const KsDate& d) override {
+        Set(n).SetTimestamp(d.GetTimestamp());
+    }
+    void PutTime(std::int32_t n, const KsTime& t) override {
+        Set(n).SetTimestamp(t.GetTimestamp());
+    }
+    void PutTimestamp(std::int32_t n, const KsTimestamp& t) override { Set(n).SetTimestamp(t); }
+    void PutLong(std::int32_t n, std::int32_t v) override { Set(n).SetLong(v); }
+    void PutNumber(std::int32_t n, double v) override { Set(n).SetNumber(v); }
+    void PutShort(std::int32_t n, std::int16_t v) override { Set(n).SetShort(v); }
+    void PutUnsignedLong(std::int32_t n, std::uint32_t v) override { Set(n).SetUnsignedLong(v); }
+    void PutUnsignedShort(std::int32_t n, std::uint16_t v) override { Set(n).SetUnsignedShort(v); }
+    void GetBLOB(std::int32_t, KsBlob&) const override {}
+    void PutBLOB(std::int32_t, const KsBlob&) override {}
+    std::int32_t GetBLOBIndex(std::int32_t) const override { return 0; }
+    std::int32_t GetRecordLength() const override { return 0; }
+    void Load(const void*) override {}
+    void Store(void*) const override {}
+    void ReadRecord(KsInputStreamInterface&) override {}
+    void WriteRecord(KsOutputStreamInterface&) const override {}
+
+private:
+    std::size_t At(std::int32_t n) const {
+        CheckFieldIndexRange(n);
+        return static_cast<std::size_t>(n);
+    }
+    KsFieldValue& Set(std::int32_t n) {
+        blank_[At(n)] = false;
+        return values_[At(n)];
+    }
+    KsTimestamp Stamp(std::int32_t n) const { return values_[At(n)].GetTimestamp(); }
+    std::vector<KsFieldValue> values_;
+    std::vector<bool> blank_;
+};
+
+TEST(KsFileRecord, DatesTimesTruthAndBlanksConvertThroughTheRecordInterface) {
+    KsFieldList fields = kstest::CBFFields({{"D", 'D', 8},
+                                            {"T", 'T', 9},
+                                            {"S", '@', 17},
+                                            {"L", 'L', 1},
+                                            {"I", 'I', 4},
+                                            {"N", 'N', 4}});
+    MemoryRecord record(fields);
+    char text[64];
+    auto shown = [&](std::int32_t n) { return std::string(record.GetField(n, text, 64)); };
+    EXPECT_TRUE(record.GetAllFieldsBlank());
+    for (std::int32_t n = 0; n < 6; ++n) {
+        EXPECT_EQ("", shown(n)) << n;  // blank fields show the empty text
+    }
+    record.PutField(0, "20240229");
+    record.PutField(1, "235958123");
+    record.PutField(2, "19991231235959999");
+    record.PutField(3, "yes");
+    record.PutField(4, "-2147483648");  // the blank stand-in of a Long shows empty too
+    record.PutField(5, "2.7");
+    EXPECT_EQ("20240229|235958123|19991231235959999|True||3", shown(0) + "|" + shown(1) + "|" +
+                                                                  shown(2) + "|" + shown(3) + "|" +
+                                                                  shown(4) + "|" + shown(5));
+    EXPECT_FALSE(record.GetAllFieldsBlank());
+    EXPECT_EQ("\"2024\" is not a text of 8 digits", MessageOf([&] { record.PutField(0, "2024"); }));
+    EXPECT_EQ("13 is not a valid month", MessageOf([&] { record.PutField(0, "20241301"); }));
+
+    fields[0]->SetFormat(
+        KsField::kFiltered, nullptr,
+        std::make_unique<KsTimestampFilter>("%02d/%02m/%y", KsFilter::kDateFilter));
+    EXPECT_EQ("29/02/2024", shown(0));
+    record.PutField(0, "01/03/2023");
+    EXPECT_EQ("20230301", std::string(record.GetField(0, text, 64, false)));
+    fields[5]->SetFormat(KsField::kFiltered, nullptr, std::make_unique<KsNumberFilter>());
+    static_cast<KsNumberFilter*>(fields[5]->GetFilter())->SetMissingString("n/a");
+    record.PutBlank(5);
+    EXPECT_EQ("n/a", shown(5));
+
+    // Serial form: fields 4 and 5 blank (bits 0x10 and 0x20), then the values.
+    record.PutBlank(4);
+    kstest::MemoryStream out;
+    record.RawSerialWrite(out);
+    KsTimestamp day;
+    day.SetYear(2023), day.SetMonth(3), day.SetDay(1);
+    std::uint32_t dayNumber = day.GetJulianDayFromCalendarStart();
+    std::string expected = "30";
+    for (std::uint32_t word : {dayNumber, 86398123u}) {
+        expected += kstest::Hex(std::string(reinterpret_cast<const char*>(&word), 4));
+    }
+    EXPECT_EQ(expected, kstest::Hex(out.Bytes()).substr(0, expected.size()));
+    EXPECT_EQ(expected.size() + 8 * 2 + 2, kstest::Hex(out.Bytes()).size());
+
+    MemoryRecord copy(fields);
+    copy.PutField(4, "9");
+    copy.LoadFieldsFrom(record);
+    EXPECT_TRUE(copy.IsBlank(4));
+    EXPECT_EQ("20230301", std::string(copy.GetField(0, text, 64, false)));
 }
 
 TEST(KsFileRecord, ScramblerRestoresEveryByteAndOnlyAddsTheKeyForOneCharacter) {
