@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/ProgramRun.h"
 #include "support/ScopedCurrentDirectory.h"
 #include "support/TempDir.h"
 
@@ -25,7 +24,11 @@ namespace {
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
-using Outcome = kstest::ProgramOutcome;
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
 
 class MtconvertTest : public ::testing::Test {
 protected:
@@ -35,7 +38,31 @@ protected:
 
     // Runs mtconvert with `args`; standard input comes from the file `stdinFile` (or /dev/null).
     Outcome Run(const std::vector<std::string>& args, const std::string& stdinFile = "/dev/null") {
-        return kstest::RunProgram(MTCONVERT, args, dir.Path().string(), stdinFile);
+        std::string outFile = dir.File(".stdout");
+        std::string errFile = dir.File(".stderr");
+        pid_t pid = fork();
+        if (pid == 0) {
+            int input = open(stdinFile.c_str(), O_RDONLY);
+            int output = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int error = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(input, 0);
+            dup2(output, 1);
+            dup2(error, 2);
+            std::vector<char*> argv{const_cast<char*>(MTCONVERT)};
+            for (const std::string& arg : args) {
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(MTCONVERT, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Outcome outcome;
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        outcome.out = ReadWholeFile(outFile);
+        outcome.err = ReadWholeFile(errFile);
+        return outcome;
     }
 };
 
@@ -139,7 +166,15 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     std::string fifo = dir.File("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string errFile = dir.File(".stderr");
-    pid_t pid = kstest::StartProgram(MTCONVERT, {"--no-header-field", fifo, out}, errFile, errFile);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int error = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(error, 1);
+        dup2(error, 2);
+        execl(MTCONVERT, MTCONVERT, "--no-header-field", fifo.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
     int writer = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
     const std::string lines = "H,H\n1,2\n3,4\n";
@@ -150,8 +185,11 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGINT);
-    EXPECT_EQ(kstest::FinishProgram(pid), 130);
+    int status = 0;
+    waitpid(pid, &status, 0);
     close(writer);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_EQ(ReadWholeFile(errFile), "");  // no completion message, no error
     EXPECT_EQ(ReadWholeFile(out), "12\n34\n");
 }
