@@ -56,7 +56,7 @@ TEST_F(KsIOInterfaceTest, CreateExistsAndDelete) {
     auto error =
         CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(folder.c_str()); });
     EXPECT_EQ(std::string(error.GetErrorMessage()),
-              "Error in deleting file '" + folder + "'.  Unknown error.");
+              "Error in deleting file '" + folder + "'.  Is a directory.");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
 
     // CopyBlock copies a range between open files.
