@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +15,7 @@
 
 #include "ConversionEngine.h"
 #include "InputChecks.h"
+#include "Interrupt.h"
 #include "ProgressBar.h"
 #include "core/KsException.h"
 #include "platform/KsPosixFile.h"
@@ -26,13 +26,7 @@ namespace {
 constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitCancelled = 130;
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
-}
+constexpr int kExitCancelled = KsTool::kExitInterrupted;
 
 const char* const kUsage =
     "Usage: mtconvert [options] INPUT OUTPUT\n"
@@ -73,7 +67,7 @@ public:
             bar_ = std::make_unique<ProgressBar>(stderr);
         }
     }
-    bool CheckCancel() override { return interrupted != 0; }
+    bool CheckCancel() override { return KsTool::Interrupted(); }
     void Progress(std::uint64_t consumed, std::uint64_t total) override {
         if (bar_) {
             bar_->Update(consumed, total);
@@ -229,14 +223,6 @@ bool WritesToStandardOutput(const ConversionOptions& options) {
             output.IsSameFileAs(standardOutput));
 }
 
-// No SA_RESTART: a read waiting on a terminal or pipe returns, and the run stops.
-void CatchInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
-
 // The completion message: on standard error when the records went to standard output,
 // so that it does not end up among them.
 int ReportCompletion(const ConversionOptions& options, const ConversionResult& result) {
@@ -254,12 +240,12 @@ int Convert(const ConversionOptions& options) {
         const ConversionResult result = ConvertFile(options, observer);
         // Ctrl-C that arrived after the last record was checked still means the run was
         // stopped: a producer piping into us was most likely killed by the same keypress.
-        if (result.cancelled || interrupted) {
+        if (result.cancelled || KsTool::Interrupted()) {
             return kExitCancelled;
         }
         return ReportCompletion(options, result);
     } catch (const KsException& error) {
-        if (interrupted) {
+        if (KsTool::Interrupted()) {
             // A read or write cut short by Ctrl-C: a cancel, not a failure.
             return kExitCancelled;
         }
@@ -283,6 +269,6 @@ int main(int argc, char** argv) {
         Report(*warning);
         return kExitUsage;
     }
-    CatchInterrupt();
+    KsTool::InstallInterruptHandler();
     return Convert(OptionsOf(line));
 }

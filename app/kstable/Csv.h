@@ -1,0 +1,105 @@
+#pragma once
+// Comma-separated text in the common form: values separated by commas, records ended by
+// CR LF or LF, a value that holds a comma, a quote or a line break enclosed in double
+// quotes, a quote inside such a value doubled. The reader accepts both line ends and a
+// last record without one; the writer ends every record with CR LF and quotes only the
+// values that need it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/KsStreamInterface.h"
+
+// Reads records one at a time, in place: the values of a record stay in the reader's
+// buffer, each ended by a NUL where its separator was, until the next record is read. A
+// malformed record (a quote inside an unquoted value, text after a closing quote, a quote
+// never closed, a carriage return without a line feed, a NUL byte, more than
+// kMaxRecordBytes bytes before the line end) raises a KsException of class "CsvReader"
+// whose message says what is wrong; Line() tells where the record starts.
+class CsvReader {
+public:
+    static constexpr std::size_t kMaxRecordBytes = 1 << 20;
+
+    // The buffer starts at `bufferSize` bytes and grows to hold the longest record.
+    explicit CsvReader(KsInputStreamInterface& input, std::size_t bufferSize = 1 << 20);
+
+    // Reads the next record; false at the end of the input. An input that ends with a line
+    // break has no empty record after it; an empty line is a record of one empty value.
+    bool Next();
+
+    std::size_t Count() const { return values_.size(); }
+    // Value i of the record, NUL-terminated (values never hold a NUL byte).
+    const char* Value(std::size_t i) const { return Record() + values_[i].start; }
+    std::string_view View(std::size_t i) const { return {Value(i), values_[i].length}; }
+    // Line of the input (from 1) on which the last record read starts.
+    std::int64_t Line() const { return recordLine_; }
+    // Bytes taken from the input so far.
+    std::uint64_t Consumed() const { return consumed_; }
+
+private:
+    struct Span {
+        std::uint32_t start;  // from the start of the record
+        std::uint32_t length;
+    };
+
+    const char* Record() const { return buffer_.get() + record_; }
+    char* Record() { return buffer_.get() + record_; }
+    std::size_t Available() const { return end_ - record_; }
+    // Brings more input behind the bytes of the current record, which move to the front of
+    // the buffer (or into a larger one); false at the end of the input.
+    bool More();
+    // Moves `at` (from the record's start) to the first byte that `stop` marks, which must
+    // include the NUL; returns that byte, or -1 at the end of the input.
+    int Scan(std::size_t& at, const bool (&stop)[256]);
+    // A quoted value from `at` (its opening quote); its text is written over itself from
+    // `at`, its length returned in `length`. `at` ends on the byte after the closing quote.
+    void ReadQuoted(std::size_t& at, std::size_t& length);
+    // Takes the separator at `at` ('\0' when the input ended there); returns ',' or '\n'
+    // (the record ended).
+    int TakeSeparator(std::size_t& at, int separator);
+    [[noreturn]] void Fail(const char* problem) const;
+
+    KsInputStreamInterface& input_;
+    std::size_t capacity_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t record_ = 0;  // start of the current record
+    std::size_t next_ = 0;    // start of the record after it
+    std::size_t end_ = 0;     // end of the bytes read, where a NUL always follows
+    bool atEnd_ = false;
+    std::uint64_t consumed_ = 0;
+    std::int64_t line_ = 1;
+    std::int64_t recordLine_ = 0;
+    std::vector<Span> values_;
+};
+
+// Writes records through a buffer of its own that fills up to about bufferSize bytes
+// before it goes to the output. Flush() hands over what is pending; the writer's owner
+// calls it at the end, since the destructor drops what was not flushed.
+class CsvWriter {
+public:
+    explicit CsvWriter(KsOutputStreamInterface& output, std::size_t bufferSize = 1 << 20);
+    CsvWriter(const CsvWriter&) = delete;
+    CsvWriter& operator=(const CsvWriter&) = delete;
+
+    // Adds a value to the current record, quoted when it holds a comma, a quote or a line
+    // break.
+    void Value(std::string_view text);
+    // Ends the current record with CR LF.
+    void EndRecord();
+    void Flush();
+
+private:
+    // Room for `bytes` more bytes, flushing or growing the buffer first when needed.
+    char* Reserve(std::size_t bytes);
+
+    KsOutputStreamInterface& output_;
+    std::size_t capacity_;  // flushed at the end of a record once this full
+    std::size_t room_;      // bytes allocated
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_ = 0;  // bytes pending
+    bool firstValue_ = true;
+};

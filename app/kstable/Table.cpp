@@ -1,0 +1,75 @@
+#include "Table.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "CommandLine.h"
+#include "Interrupt.h"
+
+namespace {
+
+bool EndsWith(const std::string& text, const char* suffix) {
+    const std::size_t length = std::strlen(suffix);
+    return text.size() > length && text.compare(text.size() - length, length, suffix) == 0;
+}
+
+}  // namespace
+
+TableFiles TableFilesOf(const std::string& given) {
+    std::string base = given;
+    for (const char* extension : {".cbf", ".kss"}) {
+        if (EndsWith(base, extension) && base[base.size() - std::strlen(extension) - 1] != '/') {
+            base.resize(base.size() - std::strlen(extension));
+        }
+    }
+    return {base + ".cbf", base + ".kss"};
+}
+
+LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
+    if (access(files.data.c_str(), F_OK) != 0) {
+        throw MissingFileError("no table \"" + files.data + "\": " + std::strerror(errno));
+    }
+    const int mode = forWriting ? IO_READ | IO_WRITE : IO_READ;
+    const int type = forWriting ? LOCK_WRITE : LOCK_READ;
+    lockHandle_ = KsIOFactory::Default().Open(files.data.c_str(), mode);
+    lock_.emplace(*lockHandle_, type, 0, 0, KsIOLockGuard::kTry);
+    if (!lock_->IsHeld()) {
+        std::fprintf(stderr, "kstable: waiting for another process to release \"%s\"\n",
+                     files.data.c_str());
+    }
+    while (!lock_->IsHeld()) {
+        if (KsTool::Interrupted()) {
+            throw Interrupted();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        lock_.emplace(*lockHandle_, type, 0, 0, KsIOLockGuard::kTry);
+    }
+    table_.Open(files.data.c_str(), mode);
+}
+
+void LockedTable::Close() {
+    table_.Close();
+    lock_->Release();
+}
+
+std::string LockedTable::CloseAndCutBack(std::int64_t size) noexcept {
+    try {
+        table_.Close();
+    } catch (const KsException&) {
+        // The bytes it could not write are the ones being cut off.
+    }
+    try {
+        const std::int64_t excess = lockHandle_->GetFileSize64() - size;
+        if (excess > 0) {
+            lockHandle_->Truncate64(excess);  // cuts `excess` bytes off the end
+        }
+        return {};
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+}

@@ -1,0 +1,58 @@
+// kstable: creates compressed binary tables, shows their layout, imports comma-separated
+// text into them and exports them as such.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "Interrupt.h"
+#include "Table.h"
+#include "core/KsException.h"
+
+namespace {
+
+int Run(const CommandLine& line) {
+    switch (line.command) {
+        case CommandLine::Command::kHelp:
+            std::fputs(kUsageText, stdout);
+            return 0;
+        case CommandLine::Command::kVersion:
+            std::fputs(kVersionText, stdout);
+            return 0;
+        case CommandLine::Command::kCreate:
+            return CreateTable(line);
+        case CommandLine::Command::kInfo:
+            return ShowTableInfo(line);
+        case CommandLine::Command::kImport:
+            return ImportRecords(line);
+        case CommandLine::Command::kExport:
+            return ExportRecords(line);
+    }
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    KsTool::InstallInterruptHandler();
+    try {
+        return Run(ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
+    } catch (const MissingFileError& error) {
+        std::fprintf(stderr, "kstable: %s\n", error.what());
+        return 2;
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "kstable: %s\nTry 'kstable --help' for more information.\n",
+                     error.what());
+        return 2;
+    } catch (const Interrupted&) {
+        return KsTool::kExitInterrupted;
+    } catch (const KsException& error) {
+        if (KsTool::Interrupted()) {
+            return KsTool::kExitInterrupted;  // a read or write cut short by Ctrl-C
+        }
+        std::fprintf(stderr, "kstable: %s\n", error.GetErrorMessage());
+        return 1;
+    }
+}

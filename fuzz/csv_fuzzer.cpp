@@ -1,0 +1,92 @@
+// Comma-separated text from untrusted bytes: whatever the buffer size, the reader gives the
+// same records and stops at the same record with the same error; every value is a NUL-free
+// C string; and what the writer makes of the records reads back as the same records.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Csv.h"
+#include "core/KsException.h"
+
+namespace {
+
+class Bytes : public KsStreamInterface {
+public:
+    explicit Bytes(std::string bytes = {}) : bytes_(std::move(bytes)) {}
+    void GetFileName(KsString& out) override { out = "bytes"; }
+    std::int32_t Read(void* buffer, std::int32_t count, bool) override {
+        std::size_t n = std::min(static_cast<std::size_t>(count), bytes_.size() - position_);
+        std::memcpy(buffer, bytes_.data() + position_, n);
+        position_ += n;
+        return static_cast<std::int32_t>(n);
+    }
+    void Write(const void* buffer, std::int32_t count) override {
+        bytes_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    }
+    const std::string& Content() const { return bytes_; }
+
+private:
+    std::string bytes_;
+    std::size_t position_ = 0;
+};
+
+struct Outcome {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::int64_t> lines;
+    std::string error;
+};
+
+Outcome ReadAll(const std::string& text, std::size_t bufferSize) {
+    Bytes input(text);
+    CsvReader reader(input, bufferSize);
+    Outcome outcome;
+    try {
+        while (reader.Next()) {
+            outcome.records.emplace_back();
+            outcome.lines.push_back(reader.Line());
+            for (std::size_t i = 0; i < reader.Count(); ++i) {
+                if (std::strlen(reader.Value(i)) != reader.View(i).size()) {
+                    __builtin_trap();
+                }
+                outcome.records.back().emplace_back(reader.View(i));
+            }
+        }
+    } catch (const KsException& error) {
+        outcome.error = error.GetErrorMessage();
+        outcome.lines.push_back(reader.Line());
+    }
+    return outcome;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::size_t smallBuffer = 1 + data[0] % 16;
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const Outcome small = ReadAll(text, smallBuffer);
+    const Outcome large = ReadAll(text, 1 << 16);
+    if (small.records != large.records || small.error != large.error ||
+        small.lines != large.lines) {
+        __builtin_trap();
+    }
+    Bytes written;
+    CsvWriter writer(written, 64);
+    for (const auto& record : large.records) {
+        for (const std::string& value : record) {
+            writer.Value(value);
+        }
+        writer.EndRecord();
+    }
+    writer.Flush();
+    const Outcome again = ReadAll(written.Content(), smallBuffer);
+    if (!again.error.empty() || again.records != large.records) {
+        __builtin_trap();
+    }
+    return 0;
+}

@@ -1,0 +1,135 @@
+// The comma-separated reader against tables of inputs, read through buffers of several
+// sizes so that every byte can fall on a buffer's edge, and the writer's quoting.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Csv.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
+
+namespace {
+
+using Records = std::vector<std::vector<std::string>>;
+
+struct Read {
+    Records records;
+    std::vector<std::int64_t> lines;
+};
+
+Read ReadAll(const std::string& text, std::size_t bufferSize) {
+    kstest::MemoryStream input(text);
+    CsvReader reader(input, bufferSize);
+    Read result;
+    while (reader.Next()) {
+        result.records.emplace_back();
+        for (std::size_t i = 0; i < reader.Count(); ++i) {
+            EXPECT_EQ(reader.View(i), std::string(reader.Value(i)));
+            result.records.back().emplace_back(reader.View(i));
+        }
+        result.lines.push_back(reader.Line());
+    }
+    EXPECT_EQ(reader.Consumed(), text.size());
+    return result;
+}
+
+constexpr std::size_t kBufferSizes[] = {1, 2, 3, 7, 1 << 20};
+
+TEST(CsvReader, ReadsRecordsWhateverTheBufferSize) {
+    const struct {
+        std::string text;
+        Records records;
+        std::vector<std::int64_t> lines;
+    } cases[] = {
+        {"", {}, {}},
+        {"a,b\r\nc,d\n", {{"a", "b"}, {"c", "d"}}, {1, 2}},
+        {"a,b", {{"a", "b"}}, {1}},
+        {"\n", {{""}}, {1}},
+        {"a,\n,\n", {{"a", ""}, {"", ""}}, {1, 2}},
+        {"x\n\ny", {{"x"}, {""}, {"y"}}, {1, 2, 3}},
+        {"\"x,y\",\"say \"\"hi\"\"\"\r\n", {{"x,y", "say \"hi\""}}, {1}},
+        {"\"two\r\nlines\",\"a\nb\"\nnext\n", {{"two\r\nlines", "a\nb"}, {"next"}}, {1, 4}},
+        {"\"\",\"\"\"\"", {{"", "\""}}, {1}},
+        {"\"end\"", {{"end"}}, {1}},
+        {" spaced , kept \n", {{" spaced ", " kept "}}, {1}},
+        {"caf\xc3\xa9,\x7f\xff\n", {{"caf\xc3\xa9", "\x7f\xff"}}, {1}},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t size : kBufferSizes) {
+            Read got = ReadAll(c.text, size);
+            EXPECT_EQ(got.records, c.records) << c.text << " / buffer " << size;
+            EXPECT_EQ(got.lines, c.lines) << c.text << " / buffer " << size;
+        }
+    }
+}
+
+TEST(CsvReader, MalformedRecordsNameTheFaultAndTheirFirstLine) {
+    const struct {
+        std::string text;
+        std::string message;
+        std::int64_t line;
+    } cases[] = {
+        {"ok\nab\"c\n", "a quote inside a value that does not start with a quote", 2},
+        {"\"a\"b\n", "text after the closing quote of a value", 1},
+        {"\"a\" ,b\n", "text after the closing quote of a value", 1},
+        {"1\n2\n\"open,\n\nstill", "a quoted value is not closed before the end of the input", 3},
+        {"a\rb\n", "a carriage return not followed by a line feed", 1},
+        {"a,b\r", "a carriage return not followed by a line feed", 1},
+        {"\"q\"\rx", "a carriage return not followed by a line feed", 1},
+        {std::string("a\0b\n", 4), "a NUL byte in a value", 1},
+        {std::string("\"a\0\"\n", 5), "a NUL byte in a value", 1},
+        {"x\n" + std::string(CsvReader::kMaxRecordBytes + 1, 'v'),
+         "a record longer than 1048576 bytes", 2},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t size : kBufferSizes) {
+            kstest::MemoryStream input(c.text);
+            CsvReader reader(input, size);
+            KsException error = kstest::CaughtError([&] {
+                while (reader.Next()) {
+                }
+            });
+            EXPECT_EQ(error.GetErrorMessage(), c.message) << c.text.substr(0, 20) << " / " << size;
+            EXPECT_STREQ(error.GetClassName(), "CsvReader");
+            EXPECT_EQ(reader.Line(), c.line) << c.text.substr(0, 20);
+        }
+    }
+}
+
+TEST(CsvReader, ARecordOfTheLargestSizeIsRead) {
+    const std::string value(CsvReader::kMaxRecordBytes - 2, 'v');  // after "a,"
+    Read got = ReadAll("a," + value + "\r\n", 16);
+    ASSERT_EQ(got.records.size(), 1u);
+    EXPECT_EQ(got.records[0][1], value);
+    kstest::MemoryStream input("a," + value + "v\n");
+    CsvReader reader(input);
+    EXPECT_EQ(kstest::MessageOf([&] { reader.Next(); }), "a record longer than 1048576 bytes");
+}
+
+TEST(CsvWriter, QuotesOnlyWhatNeedsItAndReadsBack) {
+    kstest::MemoryStream output;
+    const Records records{{"plain", "a,b", "say \"hi\"", "two\r\nlines", "", " pad "},
+                          {"lf\nonly", "cr\ronly", "\""},
+                          {""},
+                          {std::string(600, ',')}};  // more than the buffer holds: it grows
+    {
+        CsvWriter writer(output, 4);  // a tiny buffer: flushed after every record
+        for (const auto& record : records) {
+            for (const auto& value : record) {
+                writer.Value(value);
+            }
+            writer.EndRecord();
+        }
+        writer.Flush();
+    }
+    EXPECT_EQ(output.Bytes(),
+              "plain,\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\",, pad \r\n"
+              "\"lf\nonly\",\"cr\ronly\",\"\"\"\"\r\n"
+              "\r\n\"" +
+                  std::string(600, ',') + "\"\r\n");
+    EXPECT_EQ(ReadAll(output.Bytes(), 3).records, records);
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// Runs the real kstable binary: create, import, info and export in turn, the exit statuses
+// and messages of its failures, and what an import that fails leaves behind: nothing.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/KsIOFactory.h"
+#include "io/KsIOLockGuard.h"
+#include "support/ProgramRun.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using kstest::ReadWholeFile;
+using kstest::WriteWholeFile;
+
+const std::vector<std::string> kEveryType = {"name:A8",     "raw:Y2",   "whole:N", "cents:N/100",
+                                             "quarter:N/4", "long:I",   "ulong:W", "short:S",
+                                             "tiny:S3",     "ushort:U", "small:U5"};
+
+// Both files of the table "t", to compare before and after.
+struct TableBytes {
+    std::string header, data;
+    bool operator==(const TableBytes&) const = default;
+};
+
+class KstableTest : public ::testing::Test {
+protected:
+    kstest::TempDir dir;
+    std::string table = dir.File("t");
+
+    kstest::ProgramOutcome Run(std::vector<std::string> args, const std::string& input = "") {
+        WriteWholeFile(dir.File("stdin"), input);
+        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
+    }
+    void Create(const std::vector<std::string>& fields) {
+        std::vector<std::string> args{"create", table};
+        args.insert(args.end(), fields.begin(), fields.end());
+        ASSERT_EQ(Run(args).status, 0);
+    }
+    TableBytes Bytes() { return {ReadWholeFile(table + ".kss"), ReadWholeFile(table + ".cbf")}; }
+    // Starts an import in the background; its standard error goes to the file "err".
+    pid_t StartImport(const std::string& input) {
+        WriteWholeFile(dir.File("err"), "");
+        return kstest::StartProgram(KSTABLE, {"import", table, input}, "/dev/null",
+                                    dir.File("err"));
+    }
+};
+
+TEST_F(KstableTest, CreateImportInfoExportRoundTripEveryType) {
+    std::vector<std::string> args{"create", "--title", "Every type", table + ".kss"};
+    args.insert(args.end(), kEveryType.begin(), kEveryType.end());
+    auto o = Run(args);
+    EXPECT_EQ(o.out, "Created \"" + table + ".kss\" and \"" + table +
+                         ".cbf\": 11 fields, 36 bytes a record.\n");
+    const std::string csv =
+        "name,raw,whole,cents,quarter,long,ulong,short,tiny,ushort,small\r\n"
+        "\"a,\"\"b\"\"\",00FF,-2147483647,-21474836.47,0.25,-2147483647,4294967295,32767,7,"
+        "65535,31\r\n"
+        "\"two\nline\",,0,0.29,-0.75,2147483647,0,0,0,0,0\r\n"
+        "12345678,abcd,2147483647,21474836.47,536870911.75,0,1,1,1,1,1\r\n";
+    o = Run({"import", "--header", table + ".cbf", "-"}, csv);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Imported 3 records into \"" + table + ".cbf\", which now holds 3.\n");
+    o = Run({"info", table});
+    EXPECT_EQ(o.out,
+              "File type:      TARN Compressed Binary File\n"
+              "Title:          Every type\n"
+              "Records:        3\n"
+              "Record length:  36 bytes\n"
+              "Fields:         11\n\n"
+              "    #  Name     Type  Length  Offset  Bit  Bits  Divisor\n"
+              "    0  name     A          8      26    0    64        1\n"
+              "    1  raw      Y          2      34    0    16        0\n"
+              "    2  whole    N          4       0    0    32        1\n"
+              "    3  cents    N          4       4    0    32      100\n"
+              "    4  quarter  N          4       8    0    32        4\n"
+              "    5  long     I          4      18    0    32        0\n"
+              "    6  ulong    W          4      22    0    32        0\n"
+              "    7  short    S          2      12    1    16        0\n"
+              "    8  tiny     S          2      16    6     3        0\n"
+              "    9  ushort   U          2      14    1    16        0\n"
+              "   10  small    U          2      16    1     5        0\n");
+    // An empty value stores the field's zero; the rest comes back as it went in.
+    std::string expected = csv;
+    expected.replace(expected.find(",,0,"), 4, ",0000,0,");
+    expected.replace(expected.find("abcd"), 4, "ABCD");
+    EXPECT_EQ(Run({"export", table}).out, expected);
+    o = Run({"export", "--fields", "SMALL,name", "--records", "2-3", table});
+    EXPECT_EQ(o.out, "small,name\r\n0,\"two\nline\"\r\n1,12345678\r\n");
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST_F(KstableTest, AFailedImportLeavesBothFilesAsTheyWere) {
+    Create({"a:A3", "n:N/10", "u:U3", "y:Y1"});
+    ASSERT_EQ(Run({"import", table, "-"}, "old,1.5,7,FF\n").status, 0);
+    const TableBytes before = Bytes();
+    const std::string good = "abc,0.10,1,00\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"abcd,1,1,00", "line 3, field \"a\": \"abcd\" is longer than the field's 3 bytes"},
+        {"a,1.25,1,00", "line 3, field \"n\": \"1.25\" has more decimals than the field's 1"},
+        {"a,x,1,00", "line 3, field \"n\": \"x\" is not a valid double"},
+        {"a,1,8,00", "line 3, field \"u\": Number out of range"},
+        {"a,1,-1,00", "line 3, field \"u\": \"-1\" is not a valid unsigned short"},
+        {"a,1,1,0102", "line 3, field \"y\": \"0102\" holds more than the field's 1 bytes"},
+        {"a,1,1,G0", "line 3, field \"y\": \"G0\" is not hexadecimal text of whole bytes"},
+        {"a,1,1", "line 3: 3 values, but the table has 4 fields"},
+        {"a,\"1,1,00", "line 3: a quoted value is not closed before the end of the input"},
+    };
+    for (const auto& [bad, message] : cases) {
+        auto o = Run({"import", table, "-"}, good + good + bad + "\n" + good);
+        EXPECT_EQ(o.status, 1) << bad;
+        EXPECT_EQ(o.err, "kstable: " + message + "\nkstable: nothing was imported; \"" + table +
+                             ".cbf\" is as it was\n");
+        EXPECT_TRUE(Bytes() == before) << bad;
+    }
+}
+
+TEST_F(KstableTest, AFullDiskDuringAnImportLeavesTheTableAsItWas) {
+    Create({"a:A100"});
+    ASSERT_EQ(Run({"import", table, "-"}, "kept\n").status, 0);
+    const TableBytes before = Bytes();
+    std::string csv;
+    for (int i = 0; i < 5000; ++i) {
+        csv += "record " + std::to_string(i) + "\n";
+    }
+    WriteWholeFile(dir.File("big.csv"), csv);
+    // Files may grow to 100 kB (200 blocks): the data file fills up after 1000 records.
+    auto o = kstest::RunProgram("/bin/sh",
+                                {"-c", "trap '' XFSZ; ulimit -f 200; exec " KSTABLE " import " +
+                                           table + " " + dir.File("big.csv")},
+                                dir.Path().string());
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("kstable: nothing was imported"), std::string::npos) << o.err;
+    EXPECT_TRUE(Bytes() == before);
+}
+
+TEST_F(KstableTest, ExtraBytesAreReportedAndDroppedByTheNextImport) {
+    Create({"n:U16"});
+    ASSERT_EQ(Run({"import", table, "-"}, "1\n2\n").status, 0);
+    WriteWholeFile(table + ".cbf", ReadWholeFile(table + ".cbf") + "x");
+    EXPECT_NE(
+        Run({"info", table})
+            .out.find("Records:        2\nRecord length:  2 bytes\n"
+                      "Extra bytes:    1 after the last whole record (not part of the table)\n"),
+        std::string::npos);
+    EXPECT_EQ(Run({"export", table}).out, "n\r\n1\r\n2\r\n");
+    auto o = Run({"import", table, "-"}, "");  // nothing to append: only the cut
+    EXPECT_EQ(o.err,
+              "kstable: removed 1 bytes after the last whole record of \"" + table + ".cbf\"\n");
+    EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\0\1\0\2", 4));
+}
+
+TEST_F(KstableTest, UsageErrorsAndMissingFilesExitWithTwo) {
+    Create({"n:N"});
+    ASSERT_EQ(Run({"import", table, "-"}, "1\n").status, 0);
+    const std::string hint = "\nTry 'kstable --help' for more information.\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"info", dir.File("none")},
+         "no table \"" + dir.File("none") + ".cbf\": No such file or directory\n"},
+        {{"import", table, dir.File("none.csv")},
+         "cannot read \"" + dir.File("none.csv") + "\": No such file or directory\n"},
+        {{"export", "--fields", "n,m", table}, "no field \"m\" in \"" + table + ".cbf\"" + hint},
+        {{"export", "--records", "1-2", table},
+         "records 1-2: \"" + table + ".cbf\" holds 1 record" + hint},
+        {{"create", table, "x:A0"}, "field \"x:A0\": A takes a length from 1 to 255" + hint},
+    };
+    for (const auto& [args, message] : cases) {
+        auto o = Run(args);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err, "kstable: " + message);
+    }
+    const TableBytes before = Bytes();
+    auto o = Run({"create", table, "other:A1"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "kstable: Header file \"" + table + ".kss\" already exists\n");
+    EXPECT_TRUE(Bytes() == before);
+    EXPECT_EQ(Run({"--help"}).out.rfind("Usage: kstable COMMAND", 0), 0u);
+    EXPECT_EQ(Run({"--version"}).out, "kstable (Kestrel table tool) 1.0\nKestrel 5.41.1.0\n");
+}
+
+// Waits for a child's standard error to hold `text`.
+bool WaitForText(const std::string& file, const std::string& text) {
+    for (int i = 0; i < 1000; ++i) {
+        if (ReadWholeFile(file).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(KstableTest, AnImportWaitsForAWriteLockAndCtrlCStopsTheWait) {
+    Create({"n:U4"});
+    auto file = KsIOFactory::Default().Open((table + ".cbf").c_str(), IO_READ | IO_WRITE);
+    KsIOLockGuard lock(*file, LOCK_WRITE, 0, 0);
+    WriteWholeFile(dir.File("in.csv"), "5\n");
+    for (bool interrupt : {true, false}) {
+        const pid_t pid = StartImport(dir.File("in.csv"));
+        ASSERT_TRUE(WaitForText(dir.File("err"), "kstable: waiting for another process"));
+        if (interrupt) {
+            kill(pid, SIGINT);
+        } else {
+            lock.Release();
+        }
+        EXPECT_EQ(kstest::FinishProgram(pid), interrupt ? 130 : 0);
+        EXPECT_EQ(ReadWholeFile(table + ".cbf"), interrupt ? "" : std::string("\x50\0", 2));
+    }
+}
+
+TEST_F(KstableTest, CtrlCDuringAnImportTakesBackWhatWasAppended) {
+    Create({"n:U4"});
+    ASSERT_EQ(Run({"import", table, "-"}, "1\n").status, 0);
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = StartImport(fifo);
+    FILE* writer = std::fopen(fifo.c_str(), "w");
+    ASSERT_NE(writer, nullptr);
+    std::fputs("2\n3\n", writer);
+    std::fflush(writer);
+    // The import takes the records (they wait in the table's buffer), then Ctrl-C.
+    int unread = 1;
+    for (int i = 0; i < 500 && unread > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ioctl(fileno(writer), FIONREAD, &unread);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGINT);
+    EXPECT_EQ(kstest::FinishProgram(pid), 130);
+    std::fclose(writer);
+    EXPECT_EQ(ReadWholeFile(dir.File("err")),
+              "kstable: interrupted\nkstable: nothing was imported; \"" + table +
+                  ".cbf\" is as it was\n");
+    EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\x10\0", 2));
+}
+
+}  // namespace
