@@ -285,6 +285,35 @@ void CBFFile::Close() {
     });
 }
 
+void CBFFile::ReplaceDataFile(const char* replacement) {
+    KsCallpath("ReplaceDataFile()", kClass, replacement, [&] {
+        std::unique_ptr<KsIOInterface> file =
+            GetFactory().Open(replacement, DataFile().GetFlags() & (IO_READ | IO_WRITE));
+        if (auto* buffered = dynamic_cast<KsIO*>(file.get())) {
+            buffered->SetBufferSize(kCBFBufferSize);
+        }
+        std::int64_t size = file->GetFileSize64();
+        if (size % recordLength_ != 0 || size / recordLength_ > INT32_MAX) {
+            KsException::Generate("\"%s\" does not hold whole records of %d bytes", kClass,
+                                  replacement, static_cast<int>(recordLength_));
+        }
+        // Whoever waits for the table's lock must find the new file locked as the old one.
+        for (std::uint16_t i = 0; i < GetWriteLockCount(); ++i) {
+            file->Lock(LOCK_WRITE, 0, 0);
+        }
+        for (std::uint16_t i = 0; i < GetReadLockCount(); ++i) {
+            file->Lock(LOCK_READ, 0, 0);
+        }
+        GetFactory().Replace(GetFileName(), replacement);
+        // The old file goes with `file`; what its buffer held is in the new one already.
+        dataFile_.swap(file);
+        recordCount_ = static_cast<std::int32_t>(size / recordLength_);
+        currentRecordNumber_ = 0;
+        positionedAfter_ = -1;
+    });
+    Refresh();
+}
+
 void CBFFile::CloseQuietly() noexcept {
     try {
         Close();

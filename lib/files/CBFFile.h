@@ -57,6 +57,9 @@ public:
     // Empties the data file; the record count and the current record number become 0.
     void Empty() override;
     void Flush() override;
+    // The new data file must hold whole records; it takes the table's locks before it is
+    // renamed over the old one, and the selection is refreshed.
+    void ReplaceDataFile(const char* replacement) override;
     void GotoRecord(std::int32_t n, KsFileRecord* record = nullptr) override;
     // Lock the whole data file (LOCK_WRITE in the flags: exclusive, else shared) and count
     // the lock; Unlock fails with "KsIO and KsFile lock counts do not match" when the data

@@ -13,6 +13,7 @@
 #include "core/KsStringTokenizer.h"
 #include "files/KsFileType.h"
 #include "files/KsSectionValues.h"
+#include "index/KsSortFileWrapper.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
 #include "values/KsFilter.h"
@@ -250,8 +251,22 @@ void KsFile::RestoreCheckPoint(KsFileCheckPoint&) {
     ThrowNotImplemented("RestoreCheckPoint()");
 }
 
-void KsFile::Sort(const KsVector<std::uint16_t>&, KsProgressInterface*, bool) {
-    ThrowNotImplemented("Sort()");
+void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
+                  bool rebuildIndexes) {
+    KsCallpath("Sort()", kClass, [&] {
+        if (rebuildIndexes) {
+            ThrowNotImplemented("Sort() with index rebuilding");
+        }
+        std::vector<KsSortField> fields;
+        for (std::uint16_t number : fieldNumbers) {
+            fields.push_back(KsSortField{number, false});
+        }
+        KsSortTable(*this, fields, progress != nullptr ? *progress : KsNullProgress::Instance());
+    });
+}
+
+void KsFile::ReplaceDataFile(const char*) {
+    ThrowNotImplemented("ReplaceDataFile()");
 }
 
 KsTransaction* KsFile::StartTransaction(std::int32_t, const char*) {

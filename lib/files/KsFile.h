@@ -194,8 +194,15 @@ public:
     // to `newName`; a password fails with "KsFile's Rename can not handle passwords".
     virtual void Rename(const char* oldName, const char* newName, const char* password = nullptr);
     virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
+    // Sorts the records in place by the fields in order, ascending (see KsSortTable), under
+    // the table's write lock. Index rebuilding is not available yet.
     virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
                       KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
+    // Puts the file `replacement` (the records' WriteRecord forms one after another) in the
+    // place of the table's data file in one rename and reads the table from it; the locks
+    // the table holds are taken on the new file first. When it raises, the table and its
+    // data file are as they were. This default raises KsNotImplementedError.
+    virtual void ReplaceDataFile(const char* replacement);
     virtual KsTransaction* StartTransaction(std::int32_t number, const char* description);
     // Releases one lock counted by Lock; a write lock when the flags carry LOCK_WRITE (or
     // when only write locks are held), else a read lock. Returns whether the table holds no

@@ -1,0 +1,188 @@
+#include "index/KsSortFileWrapper.h"
+
+#include <filesystem>
+
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
+#include "core/KsScopeExit.h"
+#include "files/KsFile.h"
+#include "files/KsFileRecord.h"
+#include "index/KsRecordKey.h"
+#include "io/KsIO.h"
+#include "progress/KsProgressInterface.h"
+
+namespace {
+
+constexpr const char* kClass = "KsSortFileWrapper";
+constexpr std::int32_t kReplacementBufferSize = 256000;
+// What the sort needs beside its heaps and run files: the new data file's buffer and the
+// table's own.
+constexpr std::uint64_t kTableOverhead = kReplacementBufferSize + 64000;
+
+std::vector<KsSortField> Ascending(const KsVector<std::uint16_t>& numbers) {
+    std::vector<KsSortField> fields;
+    for (std::uint16_t number : numbers) {
+        fields.push_back(KsSortField{number, false});
+    }
+    return fields;
+}
+
+}  // namespace
+
+KsSortFileWrapper::KsSortFileWrapper(KsFile& file, const KsVector<std::uint16_t>& fieldNumbers)
+    : KsSortFileWrapper(file, Ascending(fieldNumbers)) {}
+
+KsSortFileWrapper::KsSortFileWrapper(KsFile& file, const std::vector<KsSortField>& fields)
+    : file_(file), fields_(fields) {
+    KsCallpath("KsSortFileWrapper()", kClass, [&] {
+        if (file.GetCurrentRecord() == nullptr) {
+            KsException::Generate("Cannot sort a table that is not open", kClass);
+        }
+        record_ = file.GetNewRecord();
+        if (record_->GetRecordLength() <= 0) {
+            KsException::Generate("Records need to have a length; length of zero is illegal",
+                                  kClass);
+        }
+        imageLength_ = static_cast<std::uint32_t>(record_->GetRecordLength());
+        BuildKeys(fields);
+    });
+}
+
+KsSortFileWrapper::~KsSortFileWrapper() {
+    DiscardReplacement();
+}
+
+void KsSortFileWrapper::BuildKeys(const std::vector<KsSortField>& fields) {
+    if (fields.empty()) {
+        KsException::Generate("A key needs at least one field", kClass);
+    }
+    for (const KsSortField& field : fields) {
+        if (field.number >= file_.GetFieldCount()) {
+            KsException::Generate("Field %u is not a field of \"%s\", which has %d fields", kClass,
+                                  static_cast<unsigned>(field.number), file_.GetFileName(),
+                                  static_cast<int>(file_.GetFieldCount()));
+        }
+        // Raises for a field type that forms no key.
+        keys_.push_back(KsRecordKey::Extract(*record_, field.number));
+        keyLength_ += keys_.back()->GetComparableKeyLength();
+    }
+}
+
+bool KsSortFileWrapper::IsAtEnd() {
+    return recordNumber_ >= file_.GetNumRecords();
+}
+
+std::uint32_t KsSortFileWrapper::GetRecordCount() {
+    return static_cast<std::uint32_t>(file_.GetNumRecords());
+}
+
+void KsSortFileWrapper::GetNextRecord(void* buffer) {
+    KsCallpath("GetNextRecord()", kClass, [&] {
+        ++recordNumber_;
+        file_.GotoRecord(recordNumber_, record_.get());
+        auto* out = static_cast<unsigned char*>(buffer);
+        for (std::size_t i = 0; i < keys_.size(); ++i) {
+            KsRecordKey& key = *keys_[i];
+            key.SetValue(*record_, fields_[i].number);
+            key.GetComparableKey(out);
+            std::uint32_t length = key.GetComparableKeyLength();
+            if (fields_[i].descending) {
+                for (std::uint32_t b = 0; b < length; ++b) {
+                    out[b] = static_cast<unsigned char>(~out[b]);
+                }
+            }
+            out += length;
+        }
+        record_->Store(out);
+    });
+}
+
+void KsSortFileWrapper::OpenReplacement() {
+    std::filesystem::path folder = std::filesystem::path(file_.GetFileName()).parent_path();
+    KsIOFactory& factory = file_.GetFactory();
+    factory.GetTempFileName(replacementName_, folder.c_str(), KsSort::kTempPrefix);
+    replacement_ = factory.Open(replacementName_.GetCString(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    if (auto* buffered = dynamic_cast<KsIO*>(replacement_.get())) {
+        buffered->SetBufferSize(kReplacementBufferSize);
+    }
+}
+
+void KsSortFileWrapper::PutNextRecord(std::uint32_t length, const void* record) {
+    KsCallpath("PutNextRecord()", kClass, [&] {
+        if (length != GetRecordLength()) {
+            KsException::Generate(
+                "A record of %u bytes cannot be put into \"%s\", whose sort "
+                "records have %u bytes",
+                kClass, length, file_.GetFileName(), GetRecordLength());
+        }
+        if (!replacement_) {
+            OpenReplacement();
+        }
+        record_->Load(static_cast<const char*>(record) + keyLength_);
+        record_->WriteRecord(*replacement_);
+        ++written_;
+    });
+}
+
+void KsSortFileWrapper::Finish() {
+    KsCallpath("Finish()", kClass, [&] {
+        recordNumber_ = 0;
+        if (replacement_) {
+            replacement_->Close();
+            finished_ = true;
+        }
+    });
+}
+
+void KsSortFileWrapper::Commit() {
+    KsCallpath("Commit()", kClass, [&] {
+        if (!finished_ || written_ != file_.GetNumRecords()) {
+            KsException::Generate("The sorted copy of \"%s\" holds %lld of its %d records", kClass,
+                                  file_.GetFileName(), static_cast<long long>(written_),
+                                  static_cast<int>(file_.GetNumRecords()));
+        }
+        file_.ReplaceDataFile(replacementName_.GetCString());
+        replacementName_.Clear();
+        replacement_.reset();
+    });
+}
+
+void KsSortFileWrapper::DiscardReplacement() noexcept {
+    replacement_.reset();
+    if (replacementName_.IsEmpty()) {
+        return;
+    }
+    try {
+        file_.GetFactory().Delete(replacementName_.GetCString());
+    } catch (const KsException&) {
+        // Already failing, or being destroyed: the sort's own error is the one to report.
+    }
+    replacementName_.Clear();
+}
+
+void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
+                 KsProgressInterface& progress, const KsTableSortSettings& settings) {
+    KsSortFileWrapper wrapper(file, fields);
+    KsSortCKey criterion(wrapper.GetKeyLength());
+    std::uint64_t memory =
+        settings.memoryBytes > kTableOverhead ? settings.memoryBytes - kTableOverhead : 0;
+    KsSort::Limits limits =
+        KsSort::LimitsFor(memory, wrapper.GetRecordLength(), settings.fileCount);
+    KsSort sort(criterion, settings.tempDirectory, settings.fileCount, limits.nodesInMemory,
+                limits.cacheSize, file.GetFactory());
+    SetDetailf(progress, 64, "File \"%s\"", file.GetFileName());
+    file.Lock(LOCK_WRITE);
+    KsScopeExit unlock([&] {
+        try {
+            file.Unlock(LOCK_WRITE);
+        } catch (const KsException&) {
+            // The failure that got us here is the one to report.
+        }
+    });
+    if (file.GetNumRecords() > 0) {
+        sort.Sort(wrapper, wrapper, progress);
+        wrapper.Commit();
+    }
+    unlock.Dismiss();
+    file.Unlock(LOCK_WRITE);
+}
