@@ -87,6 +87,7 @@ void KsSort::Sort(KsSortInput& input, KsSortOutput& output, KsProgressInterface&
     if (input.IsAtEnd()) {
         return;
     }
+    KsCallpath("Sort()", kClass, [&] { CheckRecordLength(input.GetRecordLength()); });
     progress.SetMaximum(static_cast<std::int32_t>(input.GetRecordCount()));
     progress.SetMinimum(0);
     recordLength_ = input.GetRecordLength();
@@ -97,6 +98,17 @@ void KsSort::Sort(KsSortInput& input, KsSortOutput& output, KsProgressInterface&
     MergeRuns(output, runs, progress);
     ReleaseTemporaryFiles(true);
     release.Dismiss();
+}
+
+void KsSort::CheckRecordLength(std::uint32_t recordLength) const {
+    if (recordLength == 0) {
+        KsException::Generate("Records need to have a length; length of zero is illegal", kClass);
+    }
+    const auto* key = dynamic_cast<const KsSortCKey*>(criterion_);
+    if (key != nullptr && key->GetKeyLength() > recordLength) {
+        KsException::Generate("A key of %u bytes is longer than the records of %u bytes", kClass,
+                              key->GetKeyLength(), recordLength);
+    }
 }
 
 void KsSort::CreateTemporaryFiles() {
