@@ -29,13 +29,19 @@ const char* const kUsageText =
     "  export [--fields NAME,...] [--records FIRST-LAST] TABLE\n"
     "      write the records as comma-separated text with a header line to standard\n"
     "      output; FIRST-LAST, FIRST- or N choose records, numbered from 1\n"
+    "  sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...\n"
+    "      order the records in place by the fields in turn, each ascending or, with\n"
+    "      :desc, descending; equal records keep no particular order. SIZE bounds the\n"
+    "      memory of the sort and its file buffers (64M; K, M and G allowed); DIR holds\n"
+    "      the temporary files. An interrupted or failed sort leaves the records as they\n"
+    "      were.\n"
     "\n"
     "Options:\n"
     "  --help              show this help and exit\n"
     "  --version           show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 bad data or a failed operation, 2 invalid arguments or a\n"
-    "missing file, 130 interrupted (an interrupted import leaves the table as it was).\n";
+    "missing file, 130 interrupted (an interrupted import or sort leaves the table as it was).\n";
 
 const char* const kVersionText = "kstable (Kestrel table tool) 1.0\nKestrel 5.41.1.0\n";
 
@@ -172,6 +178,42 @@ RecordRange ParseRecordRange(std::string_view text) {
     return range;
 }
 
+SortFieldSpec ParseSortField(std::string_view text) {
+    SortFieldSpec field;
+    const std::size_t colon = text.rfind(':');
+    field.name = std::string(text.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        const std::string_view order = text.substr(colon + 1);
+        if (order != "desc" && order != "asc") {
+            throw UsageError("sort field \"" + std::string(text) +
+                             "\": the order after ':' is 'asc' or 'desc'");
+        }
+        field.descending = order == "desc";
+    }
+    if (field.name.empty()) {
+        throw UsageError("sort field \"" + std::string(text) + "\" has no name");
+    }
+    return field;
+}
+
+std::uint64_t ParseMemorySize(std::string_view text) {
+    static constexpr std::string_view kUnits = "KMG";
+    long long value = 0;
+    int shift = 0;
+    std::string_view digits = text;
+    if (!text.empty() && kUnits.find(text.back()) != std::string_view::npos) {
+        shift = 10 * (static_cast<int>(kUnits.find(text.back())) + 1);
+        digits.remove_suffix(1);
+    }
+    constexpr long long kMinimum = 1ll << 20;
+    constexpr long long kMaximum = 1ll << 40;
+    if (!ReadNumber(digits, 1, kMaximum >> shift, value) || (value << shift) < kMinimum) {
+        throw UsageError("invalid memory size '" + std::string(text) +
+                         "'; use bytes or a number with K, M or G, from 1M to 1024G");
+    }
+    return static_cast<std::uint64_t>(value) << shift;
+}
+
 namespace {
 
 using Command = CommandLine::Command;
@@ -179,7 +221,8 @@ using Command = CommandLine::Command;
 const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::kCreate},
                                                             {"info", Command::kInfo},
                                                             {"import", Command::kImport},
-                                                            {"export", Command::kExport}};
+                                                            {"export", Command::kExport},
+                                                            {"sort", Command::kSort}};
 
 // The options each command takes; those in `withValue` take the next argument or "=VALUE".
 struct OptionRule {
@@ -187,10 +230,10 @@ struct OptionRule {
     Command command;
     bool withValue;
 };
-const OptionRule kOptions[] = {{"--title", Command::kCreate, true},
-                               {"--header", Command::kImport, false},
-                               {"--fields", Command::kExport, true},
-                               {"--records", Command::kExport, true}};
+const OptionRule kOptions[] = {
+    {"--title", Command::kCreate, true},  {"--header", Command::kImport, false},
+    {"--fields", Command::kExport, true}, {"--records", Command::kExport, true},
+    {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true}};
 
 std::vector<std::string> SplitNames(const std::string& list) {
     std::vector<std::string> names;
@@ -216,6 +259,10 @@ void ApplyOption(const std::string& name, const std::string& value, CommandLine&
         line.skipHeader = true;
     } else if (name == "--fields") {
         line.exportFields = SplitNames(value);
+    } else if (name == "--memory") {
+        line.memory = ParseMemorySize(value);
+    } else if (name == "--temp") {
+        line.tempDirectory = value;
     } else {
         line.records = ParseRecordRange(value);
     }
@@ -252,19 +299,25 @@ void ParseOption(const std::vector<std::string>& arguments, std::size_t& i, Comm
 void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
                   const std::string& commandName) {
     const std::size_t wanted = line.command == Command::kImport ? 2 : 1;
-    const bool moreAllowed = line.command == Command::kCreate;
+    const bool moreAllowed = line.command == Command::kCreate || line.command == Command::kSort;
     if (operands.size() < wanted + (moreAllowed ? 1 : 0) ||
         (!moreAllowed && operands.size() > wanted)) {
         static const std::map<Command, const char*> forms{
             {Command::kCreate, "a table and at least one field NAME:TYPE"},
             {Command::kInfo, "one table"},
             {Command::kImport, "a table and a file"},
-            {Command::kExport, "one table"}};
+            {Command::kExport, "one table"},
+            {Command::kSort, "a table and at least one field"}};
         throw UsageError("'" + commandName + "' expects " + forms.at(line.command));
     }
     line.table = operands[0];
     if (line.command == Command::kImport) {
         line.input = operands[1];
+    }
+    if (line.command == Command::kSort) {
+        for (std::size_t i = 1; i < operands.size(); ++i) {
+            line.sortFields.push_back(ParseSortField(operands[i]));
+        }
     }
     if (line.command == Command::kCreate) {
         std::map<std::string, bool> seen;

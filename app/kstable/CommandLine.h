@@ -5,6 +5,7 @@
 //   kstable info TABLE
 //   kstable import [--header] TABLE FILE
 //   kstable export [--fields NAME,...] [--records FIRST-LAST] TABLE
+//   kstable sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...
 //   kstable --help | --version
 
 #include <cstdint>
@@ -50,8 +51,18 @@ struct RecordRange {
 // Reads "N", "FIRST-LAST" or "FIRST-".
 RecordRange ParseRecordRange(std::string_view text);
 
+// One field of a sort order as FIELD or FIELD:desc gives it.
+struct SortFieldSpec {
+    std::string name;
+    bool descending = false;
+};
+SortFieldSpec ParseSortField(std::string_view text);
+
+// Reads a byte count: digits with an optional K, M or G (binary multiples), from 1M to 1T.
+std::uint64_t ParseMemorySize(std::string_view text);
+
 struct CommandLine {
-    enum class Command { kHelp, kVersion, kCreate, kInfo, kImport, kExport };
+    enum class Command { kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension
     // create
@@ -64,6 +75,10 @@ struct CommandLine {
     // export
     std::vector<std::string> exportFields;  // empty: every field
     RecordRange records;
+    // sort
+    std::vector<SortFieldSpec> sortFields;
+    std::uint64_t memory = 64ull << 20;
+    std::string tempDirectory;  // empty: the system's temporary directory
 };
 
 // Raises UsageError for an unknown command or option, a missing or extra operand, or a

@@ -13,3 +13,6 @@ int ShowTableInfo(const CommandLine& line);
 int ImportRecords(const CommandLine& line);
 // Writes records as comma-separated text to standard output.
 int ExportRecords(const CommandLine& line);
+// Sorts the table in place by the fields; the old order stays when it fails or is
+// interrupted.
+int SortTable(const CommandLine& line);

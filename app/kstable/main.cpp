@@ -1,5 +1,5 @@
 // kstable: creates compressed binary tables, shows their layout, imports comma-separated
-// text into them and exports them as such.
+// text into them, exports them as such and sorts them.
 
 #include <cstdio>
 #include <string>
@@ -29,6 +29,8 @@ int Run(const CommandLine& line) {
             return ImportRecords(line);
         case CommandLine::Command::kExport:
             return ExportRecords(line);
+        case CommandLine::Command::kSort:
+            return SortTable(line);
     }
     return 2;
 }

@@ -171,10 +171,14 @@ void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
     KsSort sort(criterion, settings.tempDirectory, settings.fileCount, limits.nodesInMemory,
                 limits.cacheSize, file.GetFactory());
     SetDetailf(progress, 64, "File \"%s\"", file.GetFileName());
-    file.Lock(LOCK_WRITE);
+    if (settings.lockTable) {
+        file.Lock(LOCK_WRITE);
+    }
     KsScopeExit unlock([&] {
         try {
-            file.Unlock(LOCK_WRITE);
+            if (settings.lockTable) {
+                file.Unlock(LOCK_WRITE);
+            }
         } catch (const KsException&) {
             // The failure that got us here is the one to report.
         }
@@ -184,5 +188,7 @@ void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
         wrapper.Commit();
     }
     unlock.Dismiss();
-    file.Unlock(LOCK_WRITE);
+    if (settings.lockTable) {
+        file.Unlock(LOCK_WRITE);
+    }
 }

@@ -85,6 +85,9 @@ struct KsTableSortSettings {
     // The temporary files' folder; null or empty: the system's temporary directory.
     const char* tempDirectory = nullptr;
     std::uint32_t fileCount = 8;
+    // Take the table's write lock for the sort; off for a caller that holds the data file
+    // locked through a handle of its own.
+    bool lockTable = true;
 };
 
 // Sorts the records of the open table by `fields` in place, reporting to `progress`.
