@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "progress/KsProgressInterface.h"
@@ -81,6 +82,22 @@ bool KsSortOrder::IsLess(const char* a, const char* b) const {
     return criterion_->IsLess(a, b);
 }
 
+std::uint64_t KsSortOrder::PrefixOf(const char* record) const {
+    if (!plainKey_) {
+        return 0;
+    }
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, record, plainKeyLength_ < 8 ? plainKeyLength_ : 8);
+    return KsByteOrder::LoadBig<std::uint64_t>(bytes);
+}
+
+bool KsSortOrder::IsLessAfterPrefix(const char* a, const char* b) const {
+    if (plainKey_) {
+        return plainKeyLength_ > 8 && std::memcmp(a + 8, b + 8, plainKeyLength_ - 8) < 0;
+    }
+    return criterion_->IsLess(a, b);
+}
+
 // ---- KsSortRunBuilder
 
 KsSortRunBuilder::KsSortRunBuilder(int heapSize, std::uint32_t recordLength)
@@ -104,9 +121,9 @@ void KsSortRunBuilder::AllocateArray() {
         store_ = std::make_unique<char[]>(slots * recordLength_);
         heap_.resize(static_cast<std::size_t>(heapSize_));
         for (std::size_t i = 0; i < heap_.size(); ++i) {
-            heap_[i] = store_.get() + i * recordLength_;
+            heap_[i] = KsSortNode{0, store_.get() + i * recordLength_};
         }
-        spare_ = store_.get() + heap_.size() * recordLength_;
+        spare_ = KsSortNode{0, store_.get() + heap_.size() * recordLength_};
         held_ = 0;
     });
 }
@@ -132,7 +149,7 @@ void KsSortRunBuilder::SetDataSource(KsSortInput& input, const KsSortCriterion& 
 void KsSortRunBuilder::FillHeapA() {
     KsCallpath("FillHeapA()", kBuilderClass, [&] {
         while (held_ < heapSize_ && !input_->IsAtEnd()) {
-            input_->GetNextRecord(heap_[static_cast<std::size_t>(held_)]);
+            ReadInto(heap_[static_cast<std::size_t>(held_)]);
             SiftUp(heap_.data(), held_, order_);
             ++held_;
         }
@@ -143,7 +160,12 @@ void KsSortRunBuilder::WriteSmallest(KsSortOutput& out, KsProgressInterface* pro
                                      std::uint32_t& counter) {
     Tick(progress, counter, "Build phase of sort halted by user", kBuilderClass);
     std::swap(heap_[0], spare_);
-    out.PutNextRecord(recordLength_, spare_);
+    out.PutNextRecord(recordLength_, spare_.record);
+}
+
+void KsSortRunBuilder::ReadInto(KsSortNode& node) {
+    input_->GetNextRecord(node.record);
+    node.prefix = order_.PrefixOf(node.record);
 }
 
 void KsSortRunBuilder::OutputSingleRun(KsSortOutput& out, KsProgressInterface* progress,
@@ -152,12 +174,12 @@ void KsSortRunBuilder::OutputSingleRun(KsSortOutput& out, KsProgressInterface* p
         if (held_ == 0) {
             KsException::Generate("Cannot output a run with no data", kBuilderClass);
         }
-        char** heap = heap_.data();
+        KsSortNode* heap = heap_.data();
         int active = held_;
         while (active > 0 && !input_->IsAtEnd()) {
             WriteSmallest(out, progress, counter);
-            input_->GetNextRecord(heap[0]);
-            if (order_.IsGreater(spare_, heap[0])) {
+            ReadInto(heap[0]);
+            if (order_.IsLess(heap[0], spare_)) {
                 // Sorts before the record just written: it waits for the next run.
                 --active;
                 std::swap(heap[0], heap[active]);
@@ -177,12 +199,12 @@ void KsSortRunBuilder::OutputSingleRun(KsSortOutput& out, KsProgressInterface* p
 
 int KsSortRunBuilder::DrainActive(KsSortOutput& out, KsProgressInterface* progress,
                                   std::uint32_t& counter, int active, int parked) {
-    char** heap = heap_.data();
+    KsSortNode* heap = heap_.data();
     while (active > 0) {
         WriteSmallest(out, progress, counter);
         // heap[0] now holds a free slot: the last active record takes the root, the last
         // parked record the place it left, and the free slot goes behind them all.
-        char* free = heap[0];
+        KsSortNode free = heap[0];
         heap[0] = heap[active - 1];
         heap[active - 1] = heap[active - 1 + parked];
         heap[active - 1 + parked] = free;

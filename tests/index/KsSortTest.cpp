@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -128,6 +131,59 @@ TEST(KsSortTest, OrdersLikeStableSortForEverySizeShapeAndFileCount) {
                 EXPECT_EQ(SortLeftovers(dir.Path()), std::vector<std::string>());
             }
         }
+    }
+}
+
+// Orders by the record's last four bytes, descending: a criterion that is no plain key.
+class LastBytesDescending : public KsSortCriterion {
+public:
+    bool IsEqual(const void* a, const void* b) const override { return Compare(a, b) == 0; }
+    bool IsLess(const void* a, const void* b) const override { return Compare(a, b) > 0; }
+    bool IsGreater(const void* a, const void* b) const override { return Compare(a, b) < 0; }
+    std::unique_ptr<KsSortCriterion> Clone() const override {
+        return std::make_unique<LastBytesDescending>();
+    }
+    static int Compare(const void* a, const void* b) {
+        return std::memcmp(static_cast<const char*>(a) + 8, static_cast<const char*>(b) + 8, 4);
+    }
+};
+
+TEST(KsSortTest, KeysLongerThanEightBytesAndOtherCriteriaOrderLikeStableSort) {
+    kstest::TempDir dir;
+    // The first eight bytes take three values, so that most comparisons need the rest.
+    std::mt19937 random(5);
+    std::vector<std::string> records;
+    for (std::uint32_t i = 0; i < 500; ++i) {
+        std::string record = MakeRecord(0x41424344, static_cast<std::uint32_t>(random() % 3));
+        KsByteOrder::StoreBig<std::uint32_t>(reinterpret_cast<unsigned char*>(record.data()) + 8,
+                                             static_cast<std::uint32_t>(random() % 50));
+        records.push_back(record);
+    }
+    KsSortCKey fullKey(kRecordLength);
+    LastBytesDescending lastBytes;
+    for (KsSortCriterion* criterion :
+         std::initializer_list<KsSortCriterion*>{&fullKey, &lastBytes}) {
+        KsSort sort(*criterion, dir.Path().c_str(), 4, 4, 0);
+        VectorInput input(records, kRecordLength);
+        SortRun run;
+        sort.Sort(input, run.output, run.progress);
+        std::vector<std::string> expected = records;
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+            return criterion->IsLess(a.data(), b.data());
+        });
+        auto expectOrder = [&](const std::vector<std::string>& got) {
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_TRUE(criterion->IsEqual(got[i].data(), expected[i].data())) << i;
+            }
+        };
+        expectOrder(run.output.records);
+        // Input in order is one run, written in order.
+        VectorInput sorted(expected, kRecordLength);
+        SortRun again;
+        sort.Sort(sorted, again.output, again.progress);
+        EXPECT_EQ(again.Count("SetTitle(Creating run "), 1);
+        expectOrder(again.output.records);
     }
 }
 
