@@ -1,9 +1,11 @@
-// Runs a command and reports what it cost: wall seconds, peak resident memory and the bytes
-// it wrote (the kernel's count of bytes passed to write calls, temporary files included).
+// Runs a command and reports what it cost: wall seconds, peak resident memory, the bytes it
+// wrote (the kernel's count of bytes passed to write calls, temporary files included) and
+// its processor seconds (user and system).
 //
 //   run_measured REPORT COMMAND ARG...
 //
-// Appends "WALL_SECONDS MAX_RSS_KIB WRITTEN_BYTES" to the file REPORT; the command's own
+// Appends "WALL_SECONDS MAX_RSS_KIB WRITTEN_BYTES CPU_SECONDS" to the file REPORT; the
+// command's own
 // output goes where ours goes. Exits with the command's status.
 
 #include <sys/resource.h>
@@ -53,7 +55,10 @@ int main(int argc, char** argv) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (FILE* report = std::fopen(argv[1], "a")) {
-        std::fprintf(report, "%.3f %ld %lld\n", wall, usage.ru_maxrss, written);
+        const double cpu =
+            static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        std::fprintf(report, "%.3f %ld %lld %.3f\n", wall, usage.ru_maxrss, written, cpu);
         std::fclose(report);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
