@@ -71,11 +71,11 @@ KsSort::~KsSort() {
 KsSort::Limits KsSort::LimitsFor(std::uint64_t memoryBytes, std::uint32_t recordLength,
                                  std::uint32_t fileCount) {
     // A quarter of the budget buffers the files (more buys little), the rest holds the
-    // heap's records and their pointers.
+    // heap's records and their nodes.
     std::uint64_t files = std::max<std::uint32_t>(fileCount & ~1u, kMinimumFiles);
     std::uint64_t cache =
         std::clamp<std::uint64_t>(memoryBytes / 4, files * kMinimumCachePerFile, files * 1024000);
-    std::uint64_t perNode = std::uint64_t{recordLength} + sizeof(char*);
+    std::uint64_t perNode = std::uint64_t{recordLength} + sizeof(KsSortNode);
     std::uint64_t rest = memoryBytes > cache ? memoryBytes - cache : 0;
     std::uint64_t nodes =
         std::clamp<std::uint64_t>(rest / perNode, kMinimumNodes + 1, std::uint64_t{INT32_MAX} - 1) -
