@@ -108,7 +108,7 @@ protected:
     virtual const char* KeyClassName() const = 0;
     virtual const char* KeyTypeName() const = 0;
     // `other` as the class of `self`; a key of another class raises
-    // "Cannot compare a %s key with a %s key".
+    // "Cannot compare a key of type %s with a key of type %s".
     template <class Key>
     static const Key& SameClass(const Key& self, const KsRecordKey& other) {
         if (typeid(other) != typeid(self)) {
