@@ -24,33 +24,106 @@ KsRecordKeyAlpha Alpha(std::uint32_t length, const char* text) {
     return key;
 }
 
-TEST(KsRecordKeyForms, ComparableKeysOfEachClassAreTheGoldenBytes) {
-    EXPECT_EQ("7F FF FF FF", HexOfKey(KsRecordKeyLong(-1)));
-    EXPECT_EQ("80 00 00 00", HexOfKey(KsRecordKeyLong(0)));
-    EXPECT_EQ("80 00 00 01", HexOfKey(KsRecordKeyLong(1)));
-    EXPECT_EQ("00 00 00 00", HexOfKey(KsRecordKeyLong(std::numeric_limits<std::int32_t>::min())));
-    EXPECT_EQ("7F FB", HexOfKey(KsRecordKeyShort(-5)));
-    EXPECT_EQ("80 03", HexOfKey(KsRecordKeyShort(3)));
-    EXPECT_EQ("FF FF FF FE", HexOfKey(KsRecordKeyUnsignedLong(0xFFFFFFFE)));
-    EXPECT_EQ("12 34", HexOfKey(KsRecordKeyUnsignedShort(0x1234)));
-    EXPECT_EQ("00", HexOfKey(KsRecordKeyBoolean(false)));
-    EXPECT_EQ("01", HexOfKey(KsRecordKeyBoolean(true)));
-    EXPECT_EQ("C0 08 00 00 00 00 00 00", HexOfKey(KsRecordKeyNumber(3.0)));   // sign bit flipped
-    EXPECT_EQ("3F FF FF FF FF FF FF FF", HexOfKey(KsRecordKeyNumber(-2.0)));  // every bit
-    EXPECT_EQ("80 00 00 00 00 00 00 00", HexOfKey(KsRecordKeyNumber(-0.0)));  // as 0.0
-    EXPECT_EQ("FF F8 00 00 00 00 00 00", HexOfKey(KsRecordKeyNumber(-std::nan("7"))));
-    EXPECT_EQ("00 1A E8 9F", HexOfKey(KsRecordKeyDate(0x1AE89F)));
-    EXPECT_EQ("41 42 00 00 00", HexOfKey(Alpha(5, "AB")));
-    EXPECT_EQ("41 42 43", HexOfKey(Alpha(3, "ABCDE")));  // cut to the key's length
-    EXPECT_EQ("", HexOfKey(Alpha(0, "A")));
+std::shared_ptr<KsRecordKey> Multi() {
+    auto key = std::make_shared<KsMultiRecordKey>();
+    key->AddComponent(std::make_unique<KsRecordKeyLong>(-12));
+    key->AddComponent(std::make_unique<KsRecordKeyNumber>(2.5));
+    key->AddComponent(std::make_unique<KsRecordKeyBoolean>(true));
+    return key;
+}
+
+// Each key's comparable key, native value and stream form, byte by byte, and its dump;
+// each form read back into a copy of another value restores the key.
+TEST(KsRecordKeyForms, EveryFormOfEachClassIsItsGoldenBytes) {
+    auto alpha = [](std::vector<std::uint16_t> pieces, const char* bytes) {
+        auto key = std::make_shared<KsRecordKeyAlpha>(std::move(pieces));
+        key->SetValue(bytes);
+        return key;
+    };
+    auto binary = std::make_shared<KsRecordKeyBinary>(3);
+    binary->SetValue("\x0A\xFF\x00");
+    const std::tuple<std::shared_ptr<KsRecordKey>, const char*, const char*, const char*,
+                     const char*>
+        cases[] = {
+            // key, comparable key, native value, stream form (null: the native value), dump
+            {std::make_shared<KsRecordKeyLong>(-1), "7F FF FF FF", "FF FF FF FF", nullptr, "N:-1"},
+            {std::make_shared<KsRecordKeyLong>(0), "80 00 00 00", "00 00 00 00", nullptr, "N:0"},
+            {std::make_shared<KsRecordKeyLong>(1), "80 00 00 01", "01 00 00 00", nullptr, "N:1"},
+            {std::make_shared<KsRecordKeyLong>(INT32_MIN), "00 00 00 00", "00 00 00 80", nullptr,
+             "N:-2147483648"},
+            {std::make_shared<KsRecordKeyShort>(-5), "7F FB", "FB FF", nullptr, "N:-5"},
+            {std::make_shared<KsRecordKeyUnsignedLong>(0xFFFFFFFE), "FF FF FF FE", "FE FF FF FF",
+             nullptr, "N:4294967294"},
+            {std::make_shared<KsRecordKeyUnsignedShort>(0x1234), "12 34", "34 12", nullptr,
+             "N:4660"},
+            {std::make_shared<KsRecordKeyBoolean>(true), "01", "01", nullptr, "N:1"},
+            {std::make_shared<KsRecordKeyNumber>(3.0), "C0 08 00 00 00 00 00 00",
+             "00 00 00 00 00 00 08 40", nullptr, "N:3"},
+            {std::make_shared<KsRecordKeyNumber>(-2.0), "3F FF FF FF FF FF FF FF",
+             "00 00 00 00 00 00 00 C0", nullptr, "N:-2"},
+            {std::make_shared<KsRecordKeyNumber>(-0.0), "80 00 00 00 00 00 00 00",
+             "00 00 00 00 00 00 00 80", nullptr, "N:-0"},
+            {std::make_shared<KsRecordKeyDate>(730179), "00 0B 24 43", "32 30 30 30 30 32 32 39 00",
+             "43 24 0B 00", "D:Feb 29, 2000"},
+            {alpha({5}, "AB\0\0\0"), "41 42 00 00 00", "41 42 00 00 00 00", "41 42 00 00 00",
+             "A:AB"},
+            {alpha({3, 2}, "ab\0cd"), "61 62 00 63 64", "61 62 00 63 64 00", "61 62 00 63 64",
+             "A:ab|cd"},
+            {alpha({0}, ""), "", "00", "", "A:"},
+            {binary, "0A FF 00", "0A FF 00", nullptr, "B:0x0AFF00"},
+            {Multi(), "7F FF FF F4 C0 04 00 00 00 00 00 00 01",
+             "F4 FF FF FF 00 00 00 00 00 00 04 40 01", nullptr, "( N:-12, N:2.5, N:1"},
+        };
+    for (const auto& [key, comparable, native, stream, dump] : cases) {
+        EXPECT_EQ(comparable, HexOfKey(*key)) << dump;
+        EXPECT_EQ(native, kstest::Hex(kstest::NativeOf(*key), 1)) << dump;
+        EXPECT_EQ(stream != nullptr ? stream : native, kstest::Hex(kstest::StreamOf(*key), 1))
+            << dump;
+        EXPECT_EQ(dump, kstest::DumpOf(*key));
+    }
+}
+
+TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalised) {
     EXPECT_TRUE(Alpha(5, "AB").IsLessThan(Alpha(5, "ABC")));
     EXPECT_TRUE(Alpha(5, "AB").IsEqual(Alpha(2, "AB")));
     EXPECT_TRUE(Alpha(5, "abc").IsLessThanAlternate(Alpha(5, "ABD")));
     EXPECT_TRUE(Alpha(5, "ABD").IsLessThan(Alpha(5, "abc")));
     EXPECT_TRUE(Alpha(5, "abc").IsEqualAlternate(Alpha(5, "ABC")));
-    KsRecordKeyBinary binary(3);
-    binary.SetValue("\x00\xFF\x7F");
-    EXPECT_EQ("00 FF 7F", HexOfKey(binary));
+    EXPECT_STREQ("ABC", Alpha(3, "ABCDE").GetText());  // cut to the key's length
+    KsRecordKeyAlpha alpha(4);
+    alpha.SetValue("abcdefg");  // length bytes are taken, the NUL stays
+    EXPECT_STREQ("abcd", alpha.GetText());
+    KsRecordKeyBoolean truth;
+    truth.SetValue("\x02");  // any byte but 0 is true
+    EXPECT_EQ("01", HexOfKey(truth));
+
+    KsRecordKeyDate date;
+    date.SetValue("00010101");
+    EXPECT_EQ(1, date.GetDayNumber());
+    EXPECT_EQ("\"2000-2-2\" is not a date text of 8 digits",
+              MessageOf([&] { date.SetValue("2000-2-29"); }));
+    EXPECT_EQ("13 is not a valid month", MessageOf([&] { date.SetValue("20001301"); }));
+    EXPECT_EQ(1, date.GetDayNumber());  // a refused text leaves the key as it was
+    KsException error = kstest::CaughtError([] { kstest::NativeOf(KsRecordKeyDate(0)); });
+    EXPECT_STREQ("11759222 is too large; 9999 is the maximum year", error.GetErrorMessage());
+    EXPECT_STREQ(
+        "SetYear() of KsTimestamp\r\nSetJulianDayFromCalendarStart() of KsTimestamp\r\n"
+        "GetValue() of KsRecordKeyDate",
+        error.GetCallpath());
+
+    // Input that ends early raises the stream's error and leaves each key as it was.
+    std::shared_ptr<KsRecordKey> multi = Multi();
+    const std::tuple<KsRecordKey*, std::string, const char*> readers[] = {
+        {&alpha, "xyz", "Read() of KsRecordKeyAlpha"},
+        {multi.get(), std::string("\x01\x00\x00\x00q", 5),
+         "ReadDouble() of KsInputStreamInterface\r\nRead() of KsRecordKey\r\nRead() of "
+         "KsMultiRecordKey"}};
+    for (const auto& [key, bytes, path] : readers) {
+        kstest::MemoryStream input(bytes);
+        EXPECT_STREQ(path, kstest::CaughtError([&] { key->Read(input); }).GetCallpath());
+    }
+    EXPECT_STREQ("abcd", alpha.GetText());
+    EXPECT_EQ("( N:-12, N:2.5, N:1", kstest::DumpOf(*multi));
 }
 
 // Numbers in order, with -0.0 equal to 0.0 and NaN after +infinity (equal to every other
@@ -138,84 +211,6 @@ TEST(KsRecordKeyForms, ByteOrderOfRandomKeysIsTheirOrderAndEveryFormRestoresThem
             }
         }
     }
-}
-
-TEST(KsRecordKeyForms, NativeValuesAreTheValuesInMemoryOrTheirTexts) {
-    EXPECT_EQ("FE FF FF FF", kstest::Hex(kstest::NativeOf(KsRecordKeyLong(-2)), 1));
-    EXPECT_EQ("00 00 00 00 00 00 F0 3F", kstest::Hex(kstest::NativeOf(KsRecordKeyNumber(1)), 1));
-    EXPECT_EQ(std::string("xy\0\0\0", 5), kstest::NativeOf(Alpha(4, "xy")));
-    KsRecordKeyAlpha alpha(4);
-    alpha.SetValue("abcdefg");  // length bytes are taken, the NUL stays
-    EXPECT_STREQ("abcd", alpha.GetText());
-    KsRecordKeyBoolean truth;
-    truth.SetValue("\x02");  // any byte but 0 is true
-    EXPECT_EQ("01", HexOfKey(truth));
-    truth.SetComparableKey("\x00");
-    EXPECT_FALSE(truth.GetNumber());
-
-    KsRecordKeyDate date;
-    date.SetValue("20000229");
-    EXPECT_EQ(730179, date.GetDayNumber());
-    EXPECT_EQ(std::string("20000229\0", 9), kstest::NativeOf(date));
-    date.SetValue("00010101");
-    EXPECT_EQ(1, date.GetDayNumber());
-    EXPECT_EQ("\"2000-2-2\" is not a date text of 8 digits",
-              MessageOf([&] { date.SetValue("2000-2-29"); }));
-    EXPECT_EQ("13 is not a valid month", MessageOf([&] { date.SetValue("20001301"); }));
-    EXPECT_EQ(1, date.GetDayNumber());  // a refused text leaves the key as it was
-    KsException error = kstest::CaughtError([] { kstest::NativeOf(KsRecordKeyDate(0)); });
-    EXPECT_STREQ("11759222 is too large; 9999 is the maximum year", error.GetErrorMessage());
-    EXPECT_STREQ(
-        "SetYear() of KsTimestamp\r\nSetJulianDayFromCalendarStart() of KsTimestamp\r\n"
-        "GetValue() of KsRecordKeyDate",
-        error.GetCallpath());
-}
-
-TEST(KsRecordKeyForms, StreamFormsAreNumbersLittleEndianAndTextsRaw) {
-    KsRecordKeyBinary binary(2);
-    binary.SetValue("\x01\x02");
-    const std::pair<std::shared_ptr<KsRecordKey>, const char*> cases[] = {
-        {std::make_shared<KsRecordKeyLong>(-2), "FE FF FF FF"},
-        {std::make_shared<KsRecordKeyShort>(-2), "FE FF"},
-        {std::make_shared<KsRecordKeyUnsignedLong>(0x01020304), "04 03 02 01"},
-        {std::make_shared<KsRecordKeyUnsignedShort>(0x0102), "02 01"},
-        {std::make_shared<KsRecordKeyNumber>(-2.0), "00 00 00 00 00 00 00 C0"},
-        {std::make_shared<KsRecordKeyBoolean>(true), "01"},
-        {std::make_shared<KsRecordKeyDate>(730179), "43 24 0B 00"},
-        {std::make_shared<KsRecordKeyAlpha>(Alpha(4, "ab")), "61 62 00 00"},
-        {std::shared_ptr<KsRecordKey>(binary.Clone()), "01 02"},
-    };
-    for (const auto& [key, hex] : cases) {
-        EXPECT_EQ(hex, kstest::Hex(kstest::StreamOf(*key), 1));
-    }
-    KsRecordKeyAlpha alpha(4);
-    kstest::MemoryStream text(std::string("wxyz", 4));
-    alpha.Read(text);
-    EXPECT_STREQ("wxyz", alpha.GetText());  // terminated after the raw bytes
-    // Input that ends early raises the stream's error and leaves each key as it was.
-    for (KsRecordKey* key : std::initializer_list<KsRecordKey*>{&alpha, &binary}) {
-        kstest::MemoryStream shortInput("q");
-        EXPECT_EQ(key == &alpha ? "Read() of KsRecordKeyAlpha" : "Read() of KsRecordKeyBinary",
-                  std::string(kstest::CaughtError([&] { key->Read(shortInput); }).GetCallpath()));
-    }
-    EXPECT_STREQ("wxyz", alpha.GetText());
-    EXPECT_EQ("01 02", HexOfKey(binary));
-}
-
-TEST(KsRecordKeyForms, DumpsNameTheKindAndShowTheValue) {
-    KsRecordKeyAlpha alpha(std::vector<std::uint16_t>{3, 2});
-    alpha.SetValue("ab\0cd");
-    KsRecordKeyBinary binary(3);
-    binary.SetValue("\x0A\xFF\x00");
-    KsMultiRecordKey multi;
-    multi.AddComponent(std::make_unique<KsRecordKeyLong>(-12));
-    multi.AddComponent(std::make_unique<KsRecordKeyNumber>(2.5));
-    multi.AddComponent(std::make_unique<KsRecordKeyBoolean>(true));
-    EXPECT_EQ("A:ab|cd", kstest::DumpOf(alpha));
-    EXPECT_EQ("B:0x0AFF00", kstest::DumpOf(binary));
-    EXPECT_EQ("D:Feb 29, 2000", kstest::DumpOf(KsRecordKeyDate(730179)));
-    EXPECT_EQ("( N:-12, N:2.5, N:1", kstest::DumpOf(multi));
-    EXPECT_EQ("N:65535", kstest::DumpOf(KsRecordKeyUnsignedShort(65535)));
 }
 
 }  // namespace

@@ -153,26 +153,6 @@ TEST(KsRecordKeyRecords, BinaryFieldsConsolidateAndMixedTypesMakeMultiKeys) {
     EXPECT_EQ("AB -7", keyed.Text(record, 0) + " " + std::to_string(record.GetLong(2)));
 }
 
-// The comparable key and native value split at the components' lengths; a stream read
-// that ends early leaves the key as it was.
-TEST(KsRecordKeyRecords, MultiKeyFormsSplitAtTheComponentsLengths) {
-    KsMultiRecordKey key;
-    key.AddComponent(std::make_unique<KsRecordKeyShort>(-2));
-    key.AddComponent(std::make_unique<KsRecordKeyAlpha>(2));
-    EXPECT_EQ(4u, key.GetComparableKeyLength());
-    EXPECT_EQ(5u, key.GetLength());
-    key.SetComparableKey("\x80\x07xy");
-    EXPECT_EQ("( N:7, A:xy", kstest::DumpOf(key));
-    key.SetValue("\xFE\xFFzz\0");
-    EXPECT_EQ("( N:-2, A:zz", kstest::DumpOf(key));
-    EXPECT_EQ(std::string("\xFE\xFFzz\0", 5), kstest::NativeOf(key));
-    EXPECT_EQ("FE FF 7A 7A", kstest::Hex(kstest::StreamOf(key), 1));
-    kstest::MemoryStream input(std::string("\x01\x00q", 3));
-    EXPECT_STREQ("Read() of KsRecordKeyAlpha\r\nRead() of KsMultiRecordKey",
-                 kstest::CaughtError([&] { key.Read(input); }).GetCallpath());
-    EXPECT_EQ("( N:-2, A:zz", kstest::DumpOf(key));
-}
-
 TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
     Keyed keyed;
     std::unique_ptr<KsRecordKey> pair = KsRecordKey::Extract(keyed.record, Fields{2, 3});
