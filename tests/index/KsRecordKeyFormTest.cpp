@@ -93,6 +93,9 @@ TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalis
     KsRecordKeyAlpha alpha(4);
     alpha.SetValue("abcdefg");  // length bytes are taken, the NUL stays
     EXPECT_STREQ("abcd", alpha.GetText());
+    KsRecordKeyBinary two(2), three(3);
+    three.SetValue("\0\0\0");
+    EXPECT_TRUE(two.IsLessThan(three) && !three.IsLessThan(two));  // a longer key of zeros
     KsRecordKeyBoolean truth;
     truth.SetValue("\x02");  // any byte but 0 is true
     EXPECT_EQ("01", HexOfKey(truth));

@@ -197,17 +197,20 @@ TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
 // its field keeps zeros after the field's value.
 TEST(KsRecordKeyRecords, KeysOfOtherLengthsThanTheirFieldsCutOrPad) {
     Keyed keyed;
-    KsRecordKeyAlpha alpha(2), longer(6);
+    KsRecordKeyAlpha alpha(2), longer(6), fields(9);
     alpha.SetValue(keyed.record, 1);
     longer.SetValue("qqqqqq");
     longer.SetValue(keyed.record, 0);
+    fields.SetValue("qqqqqqqqq");
+    fields.SetValue(keyed.record, Fields{0, 1});
     KsRecordKeyBinary binary(1), wide(4);
     wide.SetValue("\xFF\xFF\xFF\xFF");
     binary.SetValue(keyed.record, 5);
     wide.SetValue(keyed.record, 5);
-    EXPECT_EQ(
-        "77 78|41 42 00 00 00 00|01|01 02 00 00",
-        HexOfKey(alpha) + "|" + HexOfKey(longer) + "|" + HexOfKey(binary) + "|" + HexOfKey(wide));
+    EXPECT_EQ("77 78|41 42 00 00 00 00|41 42 00 77 78 79 7A 00 00 00|01|01 02 00 00",
+              HexOfKey(alpha) + "|" + HexOfKey(longer) + "|" +
+                  kstest::Hex(kstest::NativeOf(fields), 1) + "|" + HexOfKey(binary) + "|" +
+                  HexOfKey(wide));
 }
 
 }  // namespace
