@@ -9,6 +9,7 @@
 #include <random>
 
 #include "index/KsMultiRecordKey.h"
+#include "index/KsRecordKeyDescending.h"
 #include "index/KsRecordKeyTestSupport.h"
 #include "support/KsErrorCapture.h"
 
@@ -152,6 +153,9 @@ TEST(KsRecordKeyForms, NumbersOrderByteWiseAndRestoreExactly) {
 
 // A key of each kind with random native bytes, often the edge bytes of values.
 std::unique_ptr<KsRecordKey> RandomKey(char kind, std::mt19937_64& rng) {
+    if (kind == 'd') {
+        return std::make_unique<KsRecordKeyDescending>(RandomKey('M', rng));
+    }
     if (kind == 'M') {
         auto key = std::make_unique<KsMultiRecordKey>();
         for (char component : {'a', 'I', 'N'}) {
@@ -180,7 +184,7 @@ int KeyOrder(const KsRecordKey& a, const KsRecordKey& b) {
 // each restore a key equal to the original.
 TEST(KsRecordKeyForms, ByteOrderOfRandomKeysIsTheirOrderAndEveryFormRestoresThem) {
     std::mt19937_64 rng(20261207);
-    for (char kind : std::string("ISWULNDYAaM")) {
+    for (char kind : std::string("ISWULNDYAaMd")) {
         for (int round = 0; round < 4000; ++round) {
             std::unique_ptr<KsRecordKey> a = RandomKey(kind, rng), b = RandomKey(kind, rng);
             std::string bytesA = ComparableOf(*a), bytesB = ComparableOf(*b);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "index/KsMultiRecordKey.h"
+#include "index/KsRecordKeyDescending.h"
 #include "index/KsRecordKeyTestSupport.h"
 #include "support/KsErrorCapture.h"
 
@@ -147,6 +148,27 @@ TEST(KsRecordKeyRecords, BinaryFieldsConsolidateAndMixedTypesMakeMultiKeys) {
     EXPECT_FALSE(other->IsLessThan(*mixed));
     mixed->GetValue(record, Fields{0, 2});
     EXPECT_EQ("AB -7", keyed.Text(record, 0) + " " + std::to_string(record.GetLong(2)));
+}
+
+// Descending fields order downwards: their comparable keys are inverted bit by bit.
+TEST(KsRecordKeyRecords, DescendingFieldsReverseTheirOrder) {
+    Keyed keyed;
+    std::unique_ptr<KsRecordKey> key =
+        KsRecordKeyDescending::Extract(keyed.record, Fields{0, 2}, {false, true});
+    EXPECT_EQ("41 42 00 80 00 00 06", HexOfKey(*key));
+    EXPECT_EQ("( A:AB, ~N:-7", kstest::DumpOf(*key));
+    std::unique_ptr<KsRecordKey> other(key->Clone());
+    keyed.record.PutLong(2, 5);
+    other->SetValue(keyed.record, Fields{0, 2});
+    EXPECT_TRUE(other->IsLessThan(*key) && !key->IsLessThan(*other));
+    other->SetComparableKey(kstest::ComparableOf(*key).data());
+    EXPECT_TRUE(other->IsEqual(*key));
+    std::unique_ptr<KsRecordKey> upwards =  // Alpha fields still consolidate
+        KsRecordKeyDescending::Extract(keyed.record, Fields{0, 1}, {false, false});
+    EXPECT_NE(nullptr, dynamic_cast<KsRecordKeyAlpha*>(upwards.get()));
+    EXPECT_EQ("2 fields, but 1 sort directions", MessageOf([&] {
+                  KsRecordKeyDescending::Extract(keyed.record, Fields{0, 2}, {true});
+              }));
 }
 
 TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
