@@ -13,6 +13,7 @@
 
 #include "index/KsMultiRecordKey.h"
 #include "index/KsRecordKey.h"
+#include "index/KsRecordKeyDescending.h"
 #include "io/KsStreamInterface.h"
 
 namespace {
@@ -49,15 +50,18 @@ void Check(bool condition) {
     }
 }
 
-// One component per pair of shape bytes: a type (an Alpha key of two pieces for 'a') and
-// a length.
+// One component per pair of shape bytes: a type (an Alpha key of two pieces for 'a', a
+// descending Number or Alpha key for 'd') and a length.
 std::unique_ptr<KsRecordKey> Component(std::uint8_t type, std::uint8_t length) {
-    static constexpr char kTypes[] = "AYDISWUNLa";
-    char letter = kTypes[type % 10];
+    static constexpr char kTypes[] = "AYDISWUNLad";
+    char letter = kTypes[type % 11];
+    if (letter == 'd') {
+        return std::make_unique<KsRecordKeyDescending>(
+            KsRecordKey::Instantiate(length % 2 == 0 ? 'N' : 'A', length % 40));
+    }
     if (letter == 'a') {
-        return std::make_unique<KsRecordKeyAlpha>(
-            std::vector<std::uint16_t>{static_cast<std::uint16_t>(length % 8),
-                                       static_cast<std::uint16_t>(length / 8 % 8)});
+        return std::make_unique<KsRecordKeyAlpha>(std::vector<std::uint16_t>{
+            static_cast<std::uint16_t>(length % 8), static_cast<std::uint16_t>(length / 8 % 8)});
     }
     return KsRecordKey::Instantiate(letter, length % 40);
 }
