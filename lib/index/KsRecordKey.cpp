@@ -41,8 +41,8 @@ std::unique_ptr<KsRecordKey> NewKey(char type, std::uint32_t length) {
 }  // namespace
 
 void KsRecordKey::ThrowOtherClass(const KsRecordKey& self, const KsRecordKey& other) {
-    KsException::Generate("Cannot compare a %s key with a %s key", self.KeyClassName(),
-                          self.KeyTypeName(), other.KeyTypeName());
+    KsException::Generate("Cannot compare a key of type %s with a key of type %s",
+                          self.KeyClassName(), self.KeyTypeName(), other.KeyTypeName());
 }
 
 void KsRecordKey::GetValue(KsRecord& record, KsKeyFieldNumbers fields) const {

@@ -108,7 +108,7 @@ protected:
     virtual const char* KeyClassName() const = 0;
     virtual const char* KeyTypeName() const = 0;
     // `other` as the class of `self`; a key of another class raises
-    // "Cannot compare a %s key with a %s key".
+    // "Cannot compare a key of type %s with a key of type %s".
     template <class Key>
     static const Key& SameClass(const Key& self, const KsRecordKey& other) {
         if (typeid(other) != typeid(self)) {
@@ -131,6 +131,8 @@ public:
     explicit KsRecordKeyAlpha(std::uint32_t length);
     // An empty text made of pieces of the given lengths (summing to at most kMaxLength).
     explicit KsRecordKeyAlpha(std::vector<std::uint16_t> pieces);
+    KsRecordKeyAlpha(const KsRecordKeyAlpha& other);
+    KsRecordKeyAlpha& operator=(const KsRecordKeyAlpha&) = delete;
     KsRecordKeyAlpha* Clone() const override { return new KsRecordKeyAlpha(*this); }
 
     bool IsLessThan(const KsRecordKey& other) const override;
@@ -162,7 +164,6 @@ protected:
     const char* KeyTypeName() const override { return "Alpha"; }
 
 private:
-    KsRecordKeyAlpha(const KsRecordKeyAlpha& other);
     // -1, 0 or 1 as this text orders before, with or after the other's.
     int Compare(const KsRecordKey& other, bool ignoreCase) const;
 

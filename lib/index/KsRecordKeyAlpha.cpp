@@ -177,9 +177,8 @@ void KsRecordKeyAlpha::SetValue(const KsRecord& record, KsKeyFieldNumbers fields
 
 void KsRecordKeyAlpha::Read(KsInputStreamInterface& stream) {
     KsCallpath("Read()", kClass, [&] {
-        std::unique_ptr<char[]> text(new char[length_ + 1u]);
+        std::unique_ptr<char[]> text(new char[length_ + 1u]());
         stream.Read(text.get(), length_, true);
-        text[length_] = '\0';
         text_ = std::move(text);
     });
 }
