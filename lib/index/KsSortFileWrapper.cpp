@@ -8,6 +8,7 @@
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
 #include "index/KsRecordKey.h"
+#include "index/KsRecordKeyDescending.h"
 #include "io/KsIO.h"
 #include "progress/KsProgressInterface.h"
 
@@ -33,7 +34,7 @@ KsSortFileWrapper::KsSortFileWrapper(KsFile& file, const KsVector<std::uint16_t>
     : KsSortFileWrapper(file, Ascending(fieldNumbers)) {}
 
 KsSortFileWrapper::KsSortFileWrapper(KsFile& file, const std::vector<KsSortField>& fields)
-    : file_(file), fields_(fields) {
+    : file_(file) {
     KsCallpath("KsSortFileWrapper()", kClass, [&] {
         if (file.GetCurrentRecord() == nullptr) {
             KsException::Generate("Cannot sort a table that is not open", kClass);
@@ -56,16 +57,19 @@ void KsSortFileWrapper::BuildKeys(const std::vector<KsSortField>& fields) {
     if (fields.empty()) {
         KsException::Generate("A key needs at least one field", kClass);
     }
+    std::vector<bool> descending;
     for (const KsSortField& field : fields) {
         if (field.number >= file_.GetFieldCount()) {
             KsException::Generate("Field %u is not a field of \"%s\", which has %d fields", kClass,
                                   static_cast<unsigned>(field.number), file_.GetFileName(),
                                   static_cast<int>(file_.GetFieldCount()));
         }
-        // Raises for a field type that forms no key.
-        keys_.push_back(KsRecordKey::Extract(*record_, field.number));
-        keyLength_ += keys_.back()->GetComparableKeyLength();
+        fieldNumbers_.push_back(field.number);
+        descending.push_back(field.descending);
     }
+    // Raises for a field type that forms no key.
+    key_ = KsRecordKeyDescending::Extract(*record_, fieldNumbers_, descending);
+    keyLength_ = key_->GetComparableKeyLength();
 }
 
 bool KsSortFileWrapper::IsAtEnd() {
@@ -80,20 +84,10 @@ void KsSortFileWrapper::GetNextRecord(void* buffer) {
     KsCallpath("GetNextRecord()", kClass, [&] {
         ++recordNumber_;
         file_.GotoRecord(recordNumber_, record_.get());
-        auto* out = static_cast<unsigned char*>(buffer);
-        for (std::size_t i = 0; i < keys_.size(); ++i) {
-            KsRecordKey& key = *keys_[i];
-            key.SetValue(*record_, fields_[i].number);
-            key.GetComparableKey(out);
-            std::uint32_t length = key.GetComparableKeyLength();
-            if (fields_[i].descending) {
-                for (std::uint32_t b = 0; b < length; ++b) {
-                    out[b] = static_cast<unsigned char>(~out[b]);
-                }
-            }
-            out += length;
-        }
-        record_->Store(out);
+        auto* out = static_cast<char*>(buffer);
+        key_->SetValue(*record_, fieldNumbers_);
+        key_->GetComparableKey(out);
+        record_->Store(out + keyLength_);
     });
 }
 

@@ -3,7 +3,7 @@
 //
 // KsSortFileWrapper is both the source and the sink of the sort. As a source it reads the
 // table's records in turn; each sort record is the comparable key of the listed fields
-// (each field's key in turn, every byte inverted for a descending field) followed by the
+// (each field's in turn; a descending field's with every bit inverted) followed by the
 // record's image, so a KsSortCKey over GetKeyLength() bytes orders it. As a sink it
 // writes the record images, in the order they come, to a new data file beside the table
 // ("QJsrt..." in the table's folder); Commit puts that file in the place of the table's
@@ -70,8 +70,9 @@ private:
     std::int32_t recordNumber_ = 0;
     std::uint32_t keyLength_ = 0;
     std::uint32_t imageLength_ = 0;
-    std::vector<std::unique_ptr<KsRecordKey>> keys_;
-    std::vector<KsSortField> fields_;
+    // The key over the fields (KsRecordKeyDescending::Extract) and their numbers.
+    std::unique_ptr<KsRecordKey> key_;
+    std::vector<std::uint16_t> fieldNumbers_;
     KsString replacementName_;
     std::unique_ptr<KsIOInterface> replacement_;
     std::int64_t written_ = 0;
