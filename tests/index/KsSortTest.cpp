@@ -76,20 +76,12 @@ struct SortRun {
 };
 
 // The output holds the records in the order of a stable sort by `criterion`, ties aside.
-void ExpectSorted(const std::vector<std::string>& output, std::vector<std::string> records,
+void ExpectSorted(const std::vector<std::string>& output, const std::vector<std::string>& records,
                   const KsSortCriterion& criterion) {
-    std::vector<std::string> expected = records;
-    std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
-        return criterion.IsLess(a.data(), b.data());
-    });
-    ASSERT_EQ(output.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_TRUE(criterion.IsEqual(output[i].data(), expected[i].data())) << "record " << i;
-    }
-    std::vector<std::string> got = output;
-    std::sort(got.begin(), got.end());
-    std::sort(records.begin(), records.end());
-    EXPECT_EQ(got, records);
+    kstest::ExpectSortedLike(
+        output, records,
+        [&](const auto& a, const auto& b) { return criterion.IsLess(a.data(), b.data()); },
+        [&](const auto& a, const auto& b) { return criterion.IsEqual(a.data(), b.data()); });
 }
 
 // Orders by the tail, descending: a criterion that is no plain key.

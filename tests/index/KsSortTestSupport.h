@@ -2,6 +2,9 @@
 // Helpers of the sort tests: records held in memory as a source and a sink, and a look at
 // the sort's temporary files left in a folder.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -44,6 +47,23 @@ public:
     std::vector<std::string> records;
     int finishes = 0;
 };
+
+// `got` holds the records of `given` (the same multiset) in the order of a stable sort by
+// `less`, records that `less` does not order being judged by `same` alone.
+template <class Less, class Same>
+void ExpectSortedLike(const std::vector<std::string>& got, std::vector<std::string> given,
+                      Less less, Same same) {
+    std::vector<std::string> expected = given;
+    std::stable_sort(expected.begin(), expected.end(), less);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_TRUE(same(got[i], expected[i])) << "record " << i << ": " << got[i];
+    }
+    std::vector<std::string> sorted = got;
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(given.begin(), given.end());
+    EXPECT_EQ(sorted, given);
+}
 
 // Names of the files in `folder` that start with the sort's temporary prefix.
 inline std::vector<std::string> SortLeftovers(const std::filesystem::path& folder) {
