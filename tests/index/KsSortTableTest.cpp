@@ -81,7 +81,12 @@ TEST(KsSortTableTest, SortsInPlaceByFieldsInTurnAscendingOrDescending) {
         SortTable t;
         kstest::RecordingProgress progress;
         KsSortTable(*t.table, {{0, descending}, {1, false}}, progress, t.settings);
+        // The current record is the first of the new order.
+        char text[8];
+        EXPECT_EQ(t.table->GetCurrentRecordNumber(), 1);
+        std::string first = t.table->GetCurrentRecord()->GetField(0, text, sizeof text);
         t.ExpectSorted(SortTable::Texts(*t.table), descending);
+        EXPECT_EQ(first, SortTable::Texts(*t.table).front().substr(0, 2));
         EXPECT_EQ(progress.calls.front(), "SetDetail(File \"" + t.data + "\")");
         EXPECT_EQ(t.table->GetWriteLockCount(), 0);
         t.ExpectNoLeftovers();
