@@ -74,7 +74,8 @@ TEST(KsConvertValueTest, IntegersAreDigitsWithinTheirRange) {
                                   {"42 ", true, "\"42 \" is not a valid long"},
                                   kNullText});
     ExpectOutcomes<std::uint16_t>('U',
-                                  {{"65535", false, "= 65535"},
+                                  {{"0", false, "= 0"},
+                                   {"65535", false, "= 65535"},
                                    {"65536", false, "\"65536\" does not fit in an unsigned short"},
                                    {"-1", false, "\"-1\" is not a valid unsigned short"}});
     ExpectOutcomes<std::int16_t>('S', {{"32767", false, "= 32767"},

@@ -67,7 +67,7 @@ TEST(KsStringTest, AppendsOfNumbersOwnTextAndCommands) {
 TEST(KsStringTest, SubstringFindAndEnds) {
     KsString s("banana");
     EXPECT_EQ(Text(s.GetSubstring(2, -1)) + "|" + Text(s.GetSubstring(1, 3)) + "|" +
-                  Text(s.GetSubstring(6, 0)),
+                  Text(s.GetSubstring(2, 0)) + Text(s.GetSubstring(6, -1)),
               "nana|ana|");
     EXPECT_EQ(MessageOf([&] { s.GetSubstring(7, -1); }),
               "lStart (value=7) must not be greater than GetLength (value=6)");
@@ -105,6 +105,8 @@ TEST(KsStringTest, RemoveTruncateInsert) {
     s.Insert("bc", 1).Insert('-', 0, 3).Insert('!', 6, 0).Insert('.', 7, 2);
     EXPECT_EQ(Text(s), "---abcd..");
 
+    // Growth only when the inserted text does not fit.
+    EXPECT_EQ(KsString("abc").Insert(Repeated(60, 'x').c_str(), 1).GetCapacity(), 64u);
     KsString grown(Repeated(60, 'a').c_str());
     grown.Insert(Repeated(10, 'b').c_str(), 30);
     EXPECT_EQ(grown.GetCapacity(), 96u);
