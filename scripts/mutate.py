@@ -4,7 +4,7 @@ test suite catches.
 
     scripts/mutate.py --tree SCRATCH [--build SCRATCH/build] [--count 150] [--seed 7]
                       [--paths lib app] [--list mutants.json] [--out results.json]
-                      [--programs NAME ...] [--layered]
+                      [--programs NAME ...] [--layered] [--record-tests]
 
 SCRATCH is a checkout that may be changed (a git worktree); it is restored after every
 mutant. Mutants are drawn reproducibly from the .cpp files under --paths: each is a file,
@@ -17,7 +17,9 @@ mutant cheaper, --programs names the test programs (kestrel_core_tests, ...) tha
 and run instead, each directly and in its own build folder; --layered keeps, of those (or of
 all programs when none are named), only the programs of the mutated file's layer and the
 layers above it, which are the only ones that link it. Configure the scratch build with
--DKESTREL_BENCH=OFF -DKESTREL_GUI=OFF so that a rebuild compiles nothing else.
+-DKESTREL_BENCH=OFF -DKESTREL_GUI=OFF so that a rebuild compiles nothing else. With
+--record-tests, every named program runs to its end and the results name the tests that
+failed for each mutant, so that a suite can be judged test by test.
 """
 
 import argparse
