@@ -88,7 +88,7 @@ TEST(KsVectorTest, LowerBoundIndexing) {
         v.push_back(value);
     }
     v.SetLowerBound(1);
-    EXPECT_EQ(v[1] + v[3], 40);
+    EXPECT_EQ(std::pair(v[1], v[3]), std::pair(10, 30));
     EXPECT_EQ(ClassAndMessageOf([&] { v[0]; }), OutOfRange(0, 1, 3));
     EXPECT_EQ(ClassAndMessageOf([&] { v[4]; }), OutOfRange(4, 1, 3));
     EXPECT_EQ(ClassAndMessageOf([] { KsVector<int>()[0]; }), OutOfRange(0, 0, -1));

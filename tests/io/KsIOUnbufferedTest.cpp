@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "io/KsIO.h"
 #include "support/KsErrorCapture.h"
@@ -41,7 +42,9 @@ TEST_F(KsIOUnbufferedTest, TransfersGoStraightToTheFileAndPositionedOnesLeaveThe
     EXPECT_EQ(writer.Tell(), 2);
     // Copies reopen without truncating, at the same position.
     KsIOUnbuffered copy(writer);
-    EXPECT_EQ(copy.Tell() + copy.GetFlags() + copy.Clone()->GetFileSize(), 2 + 27 + 11);
+    EXPECT_EQ(
+        (std::vector<std::int64_t>{copy.Tell(), copy.GetFlags(), copy.Clone()->GetFileSize()}),
+        (std::vector<std::int64_t>{2, 27, 11}));
     KsIOUnbuffered assigned;
     assigned = writer;
     EXPECT_EQ(assigned.Tell(), 2);
