@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "core/KsCallpath.h"
 #include "support/KsErrorCapture.h"
@@ -138,6 +139,19 @@ TEST(KsStringTest, CharactersCaseComparisonAndPrintf) {
     EXPECT_EQ(Text(p), "<" + Repeated(200, 'q') + ">");
     EXPECT_EQ(p.GetCapacity(), 224u);
 }
+
+// The family: a handler for KsException& catches every library error, one for
+// std::bad_alloc& also a KsMemoryException, and the cancellations share one base.
+template <class Base, class... Derived>
+constexpr bool kAllDerive = (std::is_base_of_v<Base, Derived> && ...);
+static_assert(kAllDerive<std::bad_alloc, KsMemoryException>);
+static_assert(
+    kAllDerive<KsException, KsMemoryException, KsFileOpenFailedException,
+               KsStringTokenizerException, KsRecordActionUnknown, KsIOStreamingException>);
+static_assert(kAllDerive<KsCanceledException, KsFileCanceledException, KsIndexBuildCanceled,
+                         KsSortCanceledException, KsIOCanceledException, KsCommissionCanceled>);
+static_assert(kAllDerive<KsFilterException, KsFilterUninterpretableStringException,
+                         KsFilterRegistryException>);
 
 TEST(KsExceptionTest, GenerateFormatsMessageAndClassAndWrapsStandardErrors) {
     KsException e = CaughtError(
