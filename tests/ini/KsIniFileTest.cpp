@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -257,16 +255,15 @@ TEST(KsIniFile, WriteFailingAtEachStepLeavesTheFileAsItWas) {
         int nth;
         std::string message;  // a pattern: the new file's name is not known
     };
+    auto unableToWrite = [&](std::size_t count, std::size_t offset) {
+        return "Unable to write " + std::to_string(count) + " bytes at offset " +
+               std::to_string(offset) + " of file \"" + newFile + "\"" + reason;
+    };
     std::vector<Step> steps;
     for (int n = 1; n <= windows; ++n) {
-        steps.push_back({FaultOp::kWrite, n,
-                         "Unable to write 8000 bytes at offset " + std::to_string((n - 1) * 8000) +
-                             " of file \"" + newFile + "\"" + reason});
+        steps.push_back({FaultOp::kWrite, n, unableToWrite(8000, (n - 1) * 8000u)});
     }
-    steps.push_back({FaultOp::kFlush, 1,
-                     "Unable to write " + std::to_string(updated.size() - windows * 8000u) +
-                         " bytes at offset " + std::to_string(windows * 8000) + " of file \"" +
-                         newFile + "\"" + reason});
+    steps.push_back({FaultOp::kFlush, 1, unableToWrite(updated.size() % 8000, windows * 8000u)});
     steps.push_back({FaultOp::kClose, 1, "Unable to close file \"" + newFile + "\"" + reason});
     steps.push_back(
         {FaultOp::kClose, 2, "Unable to close file \"" + RegexQuoted(name) + "\"" + reason});
