@@ -1,7 +1,9 @@
 # Shared by the converter benchmarks: sourced after `cd` to the repository's root, with
 # $records set. Builds the given targets in a release build and sets $build, $data, $input
-# (the synthetic export, generated once) and $out.
+# (the synthetic export, generated once) and $out. Builds use CMAKE_BUILD_PARALLEL_LEVEL
+# jobs, by default one per core.
 build="${BUILD_DIR:-build}"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 prepare_bench() {
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -1,21 +1,25 @@
 // mtconvert: the command-line converter. Converts a comma-separated questionnaire export
 // into the fixed-width file the analysis package reads, with the desktop window's checks,
-// defaults and messages.
+// defaults and messages. Diagnostics go to standard error, each starting with
+// "mtconvert: "; those about the input's data name the line.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ConversionEngine.h"
 #include "InputChecks.h"
-#include "core/KsException.h"
 #include "ProgressBar.h"
+#include "core/KsException.h"
+#include "platform/KsPosixFile.h"
+#include "platform/KsSystemError.h"
 
 namespace {
 
@@ -42,15 +46,22 @@ const char* const kUsage =
     "  --keep-header       do not drop the first line\n"
     "  --header-size N     number of spaces in front of every record, 0 to 99 (default 50)\n"
     "  --no-header-field   insert no spaces\n"
-    "  --help              show this help and exit\n"
-    "  --version           show the version and exit\n"
+    "  -h, --help          show this help and exit\n"
+    "  -V, --version       show the version and exit\n"
     "\n"
     "Exit status: 0 converted, 1 conversion failed, 2 invalid arguments or file names,\n"
     "130 interrupted (the records written so far are kept).\n";
 
+const char* const kVersion = "mtconvert (Menu*Tally Data File Converter) 1.0\nKestrel 5.41.1.0\n";
+
+// The window's warning about the header size, with the range an option value must be in.
+const char* const kHeaderSizeRange =
+    "Please enter a valid scanner header length: a number from 0 to 99.";
+
 struct CommandLine {
     ConversionInputs inputs;
     bool keepHeader = false;
+    bool headerSizeGiven = false;  // then it must be valid even when not used
 };
 
 // Reports on standard error while the engine runs: a progress bar on a terminal, nothing
@@ -74,10 +85,58 @@ private:
     std::unique_ptr<ProgressBar> bar_;
 };
 
+void Report(const std::string& text) {
+    std::fprintf(stderr, "mtconvert: %s\n", text.c_str());
+}
+
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "mtconvert: %s\nTry 'mtconvert --help' for more information.\n",
-                 message.c_str());
+    Report(message);
+    std::fputs("Try 'mtconvert --help' for more information.\n", stderr);
     return kExitUsage;
+}
+
+// Makes sure that what was printed on standard output arrived: "mtconvert --help >
+// /dev/full" must not report success.
+bool FinishStandardOutput() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Report("write error: " + KsSystemErrorText(errno));
+        return false;
+    }
+    return true;
+}
+
+int PrintAndExit(const char* text) {
+    std::fputs(text, stdout);
+    return FinishStandardOutput() ? kExitConverted : kExitFailed;
+}
+
+// Takes the option at argv[i] (and its value); returns an exit status when the program
+// should stop.
+std::optional<int> ParseOption(int argc, char** argv, int& i, CommandLine& line) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+        return PrintAndExit(kUsage);
+    }
+    if (arg == "--version" || arg == "-V") {
+        return PrintAndExit(kVersion);
+    }
+    if (arg == "--keep-header") {
+        line.keepHeader = true;
+    } else if (arg == "--no-header-field") {
+        line.inputs.insertHeaderField = false;
+    } else if (arg == "--header-size") {
+        if (++i == argc) {
+            return UsageError("option '--header-size' needs a number");
+        }
+        line.inputs.headerSizeText = argv[i];
+        line.headerSizeGiven = true;
+    } else if (arg.rfind("--header-size=", 0) == 0) {
+        line.inputs.headerSizeText = arg.substr(std::strlen("--header-size="));
+        line.headerSizeGiven = true;
+    } else {
+        return UsageError("unknown option '" + arg + "'");
+    }
+    return std::nullopt;
 }
 
 // Parses the arguments; returns an exit status when the program should stop.
@@ -86,32 +145,13 @@ std::optional<int> Parse(int argc, char** argv, CommandLine& line) {
     line.inputs.headerSizeText = "50";
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         if (optionsEnded || arg == "-" || arg.size() < 2 || arg[0] != '-') {
             names.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return kExitConverted;
-        } else if (arg == "--version") {
-            std::puts("mtconvert (Menu*Tally Data File Converter) 1.0\nKestrel 5.41.1.0");
-            return kExitConverted;
-        } else if (arg == "--keep-header") {
-            line.keepHeader = true;
-        } else if (arg == "--no-header-field") {
-            line.inputs.insertHeaderField = false;
-        } else if (arg == "--header-size" || arg.rfind("--header-size=", 0) == 0) {
-            if (arg == "--header-size") {
-                if (++i == argc) {
-                    return UsageError("option '--header-size' needs a number");
-                }
-                line.inputs.headerSizeText = argv[i];
-            } else {
-                line.inputs.headerSizeText = arg.substr(std::strlen("--header-size="));
-            }
-        } else {
-            return UsageError("unknown option '" + arg + "'");
+        } else if (auto status = ParseOption(argc, argv, i, line)) {
+            return status;
         }
     }
     if (names.size() != 2) {
@@ -123,43 +163,41 @@ std::optional<int> Parse(int argc, char** argv, CommandLine& line) {
 }
 
 // The window's checks; standard input and output stand in for file names as "-".
-std::optional<std::string> CheckInputs(const ConversionInputs& inputs) {
-    const bool fromStdin = inputs.inputFile == "-";
-    const bool toStdout = inputs.outputFile == "-";
+std::optional<std::string> CheckNames(const CommandLine& line) {
+    ConversionInputs checked = line.inputs;
+    // A header size given is checked even when no spaces are inserted.
+    checked.insertHeaderField = line.inputs.insertHeaderField || line.headerSizeGiven;
+    const bool fromStdin = checked.inputFile == "-";
+    const bool toStdout = checked.outputFile == "-";
     if (fromStdin && toStdout) {
-        if (inputs.insertHeaderField && !IsValidHeaderSizeText(inputs.headerSizeText)) {
-            return std::string("Please enter a valid scanner header length.");
+        // "mtconvert - - < data.csv >> data.csv" would read its own output.
+        if (checked.insertHeaderField && !IsValidHeaderSizeText(checked.headerSizeText)) {
+            return std::string(kHeaderSizeWarning);
+        }
+        if (IsSameFile(STDIN_FILENO, STDOUT_FILENO)) {
+            return std::string(kSameFileWarning);
         }
         return std::nullopt;
     }
-    ConversionInputs checked = inputs;
     if (fromStdin) {
         checked.inputFile = "/dev/stdin";
     }
     if (toStdout) {
-        // Catches "mtconvert data.csv - >> data.csv", which would read its own output.
+        // Catches "mtconvert data.csv - >> data.csv" as well.
         checked.outputFile = "/dev/stdout";
     }
     return CheckConversionInputs(checked);
 }
 
-bool IsRegularFile(const std::string& name) {
-    struct stat status {};
-    return stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+std::optional<std::string> CheckInputs(const CommandLine& line) {
+    std::optional<std::string> warning = CheckNames(line);
+    if (warning && *warning == kHeaderSizeWarning) {
+        return std::string(kHeaderSizeRange);
+    }
+    return warning;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CommandLine line;
-    if (auto status = Parse(argc, argv, line)) {
-        return *status;
-    }
-    if (auto warning = CheckInputs(line.inputs)) {
-        std::fprintf(stderr, "%s\n", warning->c_str());
-        return kExitUsage;
-    }
-
+ConversionOptions OptionsOf(const CommandLine& line) {
     ConversionOptions options;
     options.inputFile = line.inputs.inputFile;
     options.outputFile = line.inputs.outputFile;
@@ -172,34 +210,79 @@ int main(int argc, char** argv) {
     options.removeColumnHeaders = !line.keepHeader;
     options.insertHeaderField = line.inputs.insertHeaderField;
     options.headerSize = static_cast<std::uint16_t>(ParseHeaderSize(line.inputs));
+    return options;
+}
 
-    // No SA_RESTART: a read waiting on a terminal or pipe returns, and the run stops.
+bool IsRegularFile(const std::string& name) {
+    KsPosix::FileStatus status;
+    return KsPosix::GetStatus(name.c_str(), status) && status.kind == KsPosix::FileKind::kRegular;
+}
+
+// True when the records went to the file that standard output is, under whatever name
+// ("-", "/dev/stdout", the name of the file it was redirected to).
+bool WritesToStandardOutput(const ConversionOptions& options) {
+    KsPosix::FileStatus output;
+    KsPosix::FileStatus standardOutput;
+    return options.outputDescriptor == STDOUT_FILENO ||
+           (KsPosix::GetStatus(options.outputFile.c_str(), output) &&
+            KsPosix::GetStatus(STDOUT_FILENO, standardOutput) &&
+            output.IsSameFileAs(standardOutput));
+}
+
+// No SA_RESTART: a read waiting on a terminal or pipe returns, and the run stops.
+void CatchInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+}
 
+// The completion message: on standard error when the records went to standard output,
+// so that it does not end up among them.
+int ReportCompletion(const ConversionOptions& options, const ConversionResult& result) {
+    const bool toStderr = WritesToStandardOutput(options);
+    std::fprintf(toStderr ? stderr : stdout, "%s\n",
+                 CompletionMessage(result.recordLength).c_str());
+    return toStderr || FinishStandardOutput() ? kExitConverted : kExitFailed;
+}
+
+int Convert(const ConversionOptions& options) {
     const bool showProgress =
         isatty(STDERR_FILENO) && options.inputDescriptor < 0 && IsRegularFile(options.inputFile);
     TerminalObserver observer(showProgress);
     try {
-        ConversionResult result = ConvertFile(options, observer);
+        const ConversionResult result = ConvertFile(options, observer);
         // Ctrl-C that arrived after the last record was checked still means the run was
         // stopped: a producer piping into us was most likely killed by the same keypress.
         if (result.cancelled || interrupted) {
             return kExitCancelled;
         }
-        // The records go to standard output when it is the output; the message then
-        // goes to standard error so that it does not end up among them.
-        std::FILE* report = options.outputDescriptor == STDOUT_FILENO ? stderr : stdout;
-        std::fprintf(report, "%s\n", CompletionMessage(result.recordLength).c_str());
-        return kExitConverted;
+        return ReportCompletion(options, result);
     } catch (const KsException& error) {
         if (interrupted) {
             // A read or write cut short by Ctrl-C: a cancel, not a failure.
             return kExitCancelled;
         }
-        std::fprintf(stderr, "%s\n", error.GetErrorMessage());
+        std::string where;
+        if (const auto* dataError = dynamic_cast<const ConversionDataError*>(&error)) {
+            where = options.inputFile + ":" + std::to_string(dataError->GetLineNumber()) + ": ";
+        }
+        Report(where + error.GetErrorMessage());
         return kExitFailed;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    if (auto status = Parse(argc, argv, line)) {
+        return *status;
+    }
+    if (auto warning = CheckInputs(line)) {
+        Report(*warning);
+        return kExitUsage;
+    }
+    CatchInterrupt();
+    return Convert(OptionsOf(line));
 }

@@ -1,30 +1,148 @@
 #include "ConversionEngine.h"
 
-#include "core/KsException.h"
-#include "io/KsIO.h"
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "ConversionOutput.h"
+#include "RecordConverter.h"
+#include "core/KsAlloc.h"
+#include "core/KsScopeExit.h"
 #include "core/KsString.h"
+#include "io/KsIO.h"
 
 namespace {
 
-// The class name under which the engine's data errors reach the user.
-constexpr const char* kDataErrorClass = "Process Cancelled";
-// Open flags of the output: read, write, create, truncate.
-constexpr int kOutputFlags = IO_READ | IO_WRITE | IO_CREATE | IO_TRUNCATE;
-// Both files stream through the largest buffer the file class allows.
-constexpr std::int32_t kStreamBufferSize = 1024000;
+using Outcome = RecordConverter::Outcome;
+
 // Progress is reported at most once per this many bytes of input.
 constexpr std::uint64_t kProgressStep = 256 * 1024;
 
-void OpenFile(KsIO& file, const std::string& name, int descriptor, int flags) {
-    if (descriptor >= 0) {
-        file.OpenDescriptor(descriptor, name.c_str(), flags);
-    } else {
-        file.Open(name.c_str(), flags);
+// The bytes read and not converted yet: whole lines, then the start of a line whose end
+// has not been read. A line longer than the block makes the block grow.
+class InputBlock {
+public:
+    InputBlock(std::size_t capacity, std::size_t longestLine)
+        : data_(KsAlloc(static_cast<std::int64_t>(capacity))),
+          capacity_(capacity),
+          largest_(std::max(capacity, longestLine + KsIO::kMaximumBufferSize)) {}
+
+    // Reads what the input has at hand after the bytes kept; 0 at the end of the input.
+    std::size_t Fill(KsIO& input) {
+        if (begin_ > 0) {
+            std::memmove(data_.get(), data_.get() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (end_ == capacity_) {
+            Grow();
+        }
+        const auto room =
+            static_cast<std::int32_t>(std::min<std::size_t>(capacity_ - end_, INT32_MAX));
+        const auto count = static_cast<std::size_t>(input.ReadAvailable(data_.get() + end_, room));
+        end_ += count;
+        return count;
     }
-    file.SetBufferSize(kStreamBufferSize);
+
+    // The line feed that ends the next line, or null when it has not been read yet. The
+    // bytes searched are not searched again once more come.
+    const char* FindLineEnd() {
+        const char* from = data_.get() + begin_ + searched_;
+        const void* found = std::memchr(from, '\n', end_ - begin_ - searched_);
+        searched_ = found != nullptr ? 0 : end_ - begin_;
+        return static_cast<const char*>(found);
+    }
+
+    const char* Begin() const { return data_.get() + begin_; }
+    const char* End() const { return data_.get() + end_; }
+    std::size_t Pending() const { return end_ - begin_; }
+    void Consume(const char* to) {
+        begin_ = static_cast<std::size_t>(to - data_.get());
+        searched_ = 0;
+    }
+
+private:
+    void Grow() {
+        const std::size_t capacity = std::min(2 * capacity_, largest_);
+        std::unique_ptr<char[]> data(KsAlloc(static_cast<std::int64_t>(capacity)));
+        std::memcpy(data.get(), data_.get(), end_);
+        data_ = std::move(data);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_;
+    const std::size_t largest_;  // enough to see that a line is too long
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    std::size_t searched_ = 0;  // bytes from begin_ that hold no line feed
+};
+
+// Converts the whole lines in the block, and at the end of the input the last line.
+Outcome ConvertLines(InputBlock& block, RecordConverter& converter, bool atEnd,
+                     std::size_t longestLine) {
+    for (;;) {
+        const char* text = block.Begin();
+        const char* lineFeed = block.FindLineEnd();
+        const std::size_t length =
+            lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - text) : block.Pending();
+        if (length > longestLine) {
+            return converter.RefuseLongLine(longestLine);
+        }
+        if (lineFeed == nullptr && (!atEnd || length == 0)) {
+            return Outcome::kMore;
+        }
+        const std::size_t consumed = lineFeed != nullptr ? length + 1 : length;
+        const Outcome outcome = converter.ConvertLine(text, length, consumed);
+        block.Consume(text + consumed);
+        if (outcome != Outcome::kMore) {
+            return outcome;
+        }
+    }
+}
+
+// Reads and converts the whole input; true when the observer cancelled the run.
+bool ConvertInput(const ConversionOptions& options, KsIO& input, RecordConverter& converter,
+                  ConversionObserver& observer) {
+    const std::uint64_t total = options.inputDescriptor >= 0 ? 0 : input.GetFileSize64();
+    InputBlock block(options.blockSize, options.longestLine);
+    std::uint64_t nextReport = kProgressStep;
+    for (;;) {
+        const bool atEnd = block.Fill(input) == 0;
+        const Outcome outcome = ConvertLines(block, converter, atEnd, options.longestLine);
+        // The records before an error or a cancel are written too.
+        converter.Flush();
+        if (outcome == Outcome::kFailed) {
+            throw converter.Error();
+        }
+        if (converter.Consumed() >= nextReport || atEnd) {
+            observer.Progress(converter.Consumed(), total);
+            nextReport = converter.Consumed() + kProgressStep;
+        }
+        if (atEnd || outcome == Outcome::kCancelled) {
+            return outcome == Outcome::kCancelled;
+        }
+    }
+}
+
+void OpenInput(KsIO& input, const ConversionOptions& options) {
+    if (options.inputDescriptor >= 0) {
+        input.OpenDescriptor(options.inputDescriptor, options.inputFile.c_str(), IO_READ);
+    } else {
+        input.Open(options.inputFile.c_str(), IO_READ);
+    }
+    input.SetBufferSize(KsIO::kMaximumBufferSize);
 }
 
 }  // namespace
+
+ConversionDataError::ConversionDataError(std::int64_t lineNumber, const char* className,
+                                         const char* format, va_list args)
+    : lineNumber_(lineNumber) {
+    SetMessageV(format, args);
+    SetClassName(className);
+}
 
 std::string CompletionMessage(std::uint32_t recordLength) {
     KsString message("File converted.\nAll records are now length ");
@@ -32,83 +150,22 @@ std::string CompletionMessage(std::uint32_t recordLength) {
     return message.GetCString();
 }
 
-ConversionResult ConvertFile(const ConversionOptions& options, ConversionObserver& observer) {
-    ConversionResult result;
+ConversionResult ConvertFile(const ConversionOptions& options, ConversionObserver& observer,
+                             KsIOFactory& factory) {
     // Declared in this order so that the output is closed before the input.
     KsIO input;
-    KsIO output;
-    OpenFile(input, options.inputFile, options.inputDescriptor, IO_READ);
-    // From here on the output exists and is empty.
-    OpenFile(output, options.outputFile, options.outputDescriptor, kOutputFlags);
-    const std::uint16_t headerSize = options.insertHeaderField ? options.headerSize : 0;
-    const std::uint64_t total = options.inputDescriptor >= 0 ? 0 : input.GetFileSize64();
+    OpenInput(input, options);
+    RecordLayout layout;
+    // From here on a named output exists and is empty.
+    ConversionOutput output(options, layout, factory);
 
     observer.Started();
-    try {
-        KsString record;
-        bool containsNul = false;
-        std::uint64_t consumed = 0;
-        std::uint64_t nextReport = kProgressStep;
-        if (options.removeColumnHeaders) {
-            consumed += input.ReadLine(record, containsNul);
-        }
-        std::int32_t recordNumber = 1;
-        bool cancelled = false;
-        for (;;) {
-            std::uint32_t read = input.ReadLine(record, containsNul);
-            if (read == 0) {
-                break;
-            }
-            if (cancelled) {
-                break;
-            }
-            consumed += read;
-            if (containsNul) {
-                // The line reader would silently shorten such a record; refuse it instead.
-                KsException::Generate(
-                    "Record %d of \"%s\" contains a NUL character.\nPlease check your input file.",
-                    kDataErrorClass, recordNumber, options.inputFile.c_str());
-            }
-            const std::uint32_t lengthBefore = record.GetLength();
-            if (options.removeCommas) {
-                record.RemoveChar(',');
-            }
-            if (record.GetLength() == lengthBefore) {
-                KsException::Generate(
-                    "\"%s\" is not a valid comma separated file.\nPlease choose a new input file.",
-                    kDataErrorClass, options.inputFile.c_str());
-            }
-            if (options.insertHeaderField) {
-                record.Insert(' ', 0, headerSize);
-            }
-            const std::uint32_t length = record.GetLength();
-            if (result.recordLength == 0) {
-                result.recordLength = length;
-            }
-            if (length != result.recordLength) {
-                KsException::Generate(
-                    "All the other records are length %d, but record %d is length %d.\n"
-                    "Please check your input file.",
-                    kDataErrorClass, static_cast<int>(result.recordLength), recordNumber,
-                    static_cast<int>(length));
-            }
-            output.WriteString(record.GetCString(), false);
-            output.WriteString("\n", false);
-            ++result.records;
-            if (consumed >= nextReport) {
-                observer.Progress(consumed, total);
-                nextReport = consumed + kProgressStep;
-            }
-            cancelled = observer.CheckCancel();
-            ++recordNumber;
-        }
-        observer.Progress(consumed, total);
-        result.cancelled = cancelled;
-        output.Close();
-    } catch (...) {
-        observer.Finished();
-        throw;
-    }
-    observer.Finished();
+    KsScopeExit finished([&observer] { observer.Finished(); });
+    RecordConverter converter(options, observer, output, layout);
+    ConversionResult result;
+    result.cancelled = ConvertInput(options, input, converter, observer);
+    output.Close();
+    result.recordLength = layout.recordLength;
+    result.records = converter.Records();
     return result;
 }

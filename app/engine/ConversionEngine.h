@@ -1,14 +1,21 @@
 #pragma once
-// The conversion engine: reads a comma-separated questionnaire export line by line and
-// writes the fixed-width file, one record per line ending in "\n". Shared by the desktop
-// window and the command-line converter; it knows nothing of either.
+// The conversion engine: reads a comma-separated questionnaire export and writes the
+// fixed-width file, one record per line ending in "\n". Shared by the desktop window and
+// the command-line converter; it knows nothing of either.
 //
 // Every failure leaves as a KsException with the message and class name the user sees;
 // the engine adds no call-path line of its own (its caller does). The output keeps every
-// record written before an error or a cancel.
+// record written before an error or a cancel, and nothing but whole records: when a write
+// fails (a full disk), an output that is a regular file is cut back to the end of its last
+// whole record.
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "core/KsException.h"
+#include "io/KsIOFactory.h"
 
 struct ConversionOptions {
     std::string inputFile;   // used exactly as given; also the name in messages
@@ -21,6 +28,13 @@ struct ConversionOptions {
     bool removeColumnHeaders = true;  // drop the first line
     bool insertHeaderField = true;    // put headerSize spaces in front of every record
     std::uint16_t headerSize = 50;
+    // Bytes read, and records gathered, at a time: at least the input file's buffer, so
+    // that it is read without a copy. Tests make it small so that lines cross every kind
+    // of boundary.
+    std::size_t blockSize = 1024 * 1024;
+    // The longest line converted, in bytes before its line feed; a longer one is refused
+    // rather than held in memory.
+    std::size_t longestLine = std::size_t{1} << 30;
 };
 
 // What the engine tells its front end while it runs. Every member has a default that
@@ -30,7 +44,8 @@ public:
     virtual ~ConversionObserver() = default;
     // Both files are open and the output is empty; the loop is about to start.
     virtual void Started() {}
-    // Called once per record, after the record was written; true stops the run.
+    // Called once per record, after the record was converted; true stops the run, and
+    // the records converted so far, this one included, are written.
     virtual bool CheckCancel() { return false; }
     // Bytes of input consumed so far and the input's size (0 when unknown, as for a
     // pipe). Called every few hundred kilobytes and once at the end of the input.
@@ -46,11 +61,29 @@ public:
 struct ConversionResult {
     bool cancelled = false;
     std::uint32_t recordLength = 0;  // 0 when no record fixed it
-    std::uint32_t records = 0;       // records written
+    std::uint64_t records = 0;       // records written
 };
 
-// Runs one conversion. Throws KsException on any error.
-ConversionResult ConvertFile(const ConversionOptions& options, ConversionObserver& observer);
+// An error in the input's data (a line without a comma, a record of another length, a
+// NUL byte, an unknown line end, a line too long to convert). Besides the message the
+// window shows, it names the line of the input (from 1) where it was found.
+class ConversionDataError : public KsException {
+public:
+    ConversionDataError() = default;
+    KS_PRINTF(4, 0)
+    ConversionDataError(std::int64_t lineNumber, const char* className, const char* format,
+                        va_list args);
+
+    std::int64_t GetLineNumber() const { return lineNumber_; }
+
+private:
+    std::int64_t lineNumber_ = 0;
+};
+
+// Runs one conversion. The output is opened through `factory` (a named output only).
+// Throws KsException on any error; data errors are ConversionDataError.
+ConversionResult ConvertFile(const ConversionOptions& options, ConversionObserver& observer,
+                             KsIOFactory& factory = KsIOFactory::Default());
 
 // "File converted.\nAll records are now length N".
 std::string CompletionMessage(std::uint32_t recordLength);

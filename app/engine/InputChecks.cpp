@@ -1,9 +1,8 @@
 #include "InputChecks.h"
 
-#include <sys/stat.h>
-
-#include "io/KsFileName.h"
 #include "core/KsString.h"
+#include "io/KsFileName.h"
+#include "platform/KsPosixFile.h"
 
 namespace {
 
@@ -16,8 +15,15 @@ std::string UpperCaseFullPath(const std::string& text) {
 }
 
 bool IsExistingFile(const std::string& name) {
-    struct stat status {};
-    return stat(name.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+    KsPosix::FileStatus status;
+    return KsPosix::GetStatus(name.c_str(), status) && status.kind != KsPosix::FileKind::kDirectory;
+}
+
+// Whether reading one and writing the other would damage the file.
+bool Collide(bool found, const KsPosix::FileStatus& first, const KsPosix::FileStatus& second) {
+    using KsPosix::FileKind;
+    return found && first.IsSameFileAs(second) && first.kind != FileKind::kCharacterDevice &&
+           first.kind != FileKind::kSocket;
 }
 
 }  // namespace
@@ -35,10 +41,16 @@ bool IsValidHeaderSizeText(const std::string& text) {
 }
 
 bool IsSameFile(const std::string& first, const std::string& second) {
-    struct stat a {};
-    struct stat b {};
-    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    KsPosix::FileStatus a;
+    KsPosix::FileStatus b;
+    return Collide(KsPosix::GetStatus(first.c_str(), a) && KsPosix::GetStatus(second.c_str(), b), a,
+                   b);
+}
+
+bool IsSameFile(int first, int second) {
+    KsPosix::FileStatus a;
+    KsPosix::FileStatus b;
+    return Collide(KsPosix::GetStatus(first, a) && KsPosix::GetStatus(second, b), a, b);
 }
 
 std::optional<std::string> CheckConversionInputs(const ConversionInputs& inputs) {
@@ -50,13 +62,13 @@ std::optional<std::string> CheckConversionInputs(const ConversionInputs& inputs)
         return std::string("Please enter a valid output file name.");
     }
     if (inputs.insertHeaderField && !IsValidHeaderSizeText(inputs.headerSizeText)) {
-        return std::string("Please enter a valid scanner header length.");
+        return std::string(kHeaderSizeWarning);
     }
     // Names equal apart from letter case are refused too (on the safe side), and so is
     // any other spelling of the same file: a link, "..", a second path to it.
     if (UpperCaseFullPath(inputs.inputFile) == UpperCaseFullPath(inputs.outputFile) ||
         IsSameFile(inputs.inputFile, inputs.outputFile)) {
-        return std::string("You cannot choose the same file name for the input and the output.");
+        return std::string(kSameFileWarning);
     }
     return std::nullopt;
 }

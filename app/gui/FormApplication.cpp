@@ -5,6 +5,9 @@
 FormApplication::FormApplication(int& argc, char** argv) : application_(argc, argv) {
     // Matches the running windows with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("mtconvert-gui"));
+    // Where the window keeps what it remembers between runs (QSettings).
+    QCoreApplication::setOrganizationName(QStringLiteral("MenuTally"));
+    QCoreApplication::setApplicationName(QStringLiteral("mtconvert-gui"));
 }
 
 void FormApplication::SetTitle(const QString& title) {

@@ -18,6 +18,7 @@ enum class MessageKind { Information, Warning, Error, Question };
 struct FileDialogRequest {
     QString title;
     QString initialFile;            // preselected name, may be empty
+    QString directory;              // the folder to start in when no name is preselected
     QStringList nameFilters;        // "Description (*.a *.b)", the first is selected
     QString defaultSuffix;          // added to a name typed without an extension; empty: none
     bool fileMustExist = false;     // open: only an existing file can be chosen

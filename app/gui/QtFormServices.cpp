@@ -35,6 +35,8 @@ std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogRequest& r
     dialog.setDefaultSuffix(request.defaultSuffix);
     if (!request.initialFile.isEmpty()) {
         dialog.selectFile(request.initialFile);
+    } else if (!request.directory.isEmpty()) {
+        dialog.setDirectory(request.directory);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;

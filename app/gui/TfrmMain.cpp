@@ -3,20 +3,25 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cstring>
 #include <iterator>
@@ -25,10 +30,10 @@
 #include "ConversionEngine.h"
 #include "FormApplication.h"
 #include "FormServices.h"
-#include "core/KsCallpath.h"
-#include "core/KsException.h"
 #include "TdlgHelp.h"
 #include "TdlgProcessing.h"
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
 
 namespace {
 
@@ -153,6 +158,17 @@ TfrmMain::TfrmMain(FormServices& services, QWidget* parent)
 }
 
 void TfrmMain::BuildControls() {
+    BuildInfoGroup();
+    BuildFileGroup();
+    BuildOptionsGroup();
+    btnOK = Named(new QPushButton(QStringLiteral("Create Converted File"), this), "btnOK");
+    btnClose = Named(new QPushButton(QStringLiteral("Close"), this), "btnClose");
+    btnHelp = Named(new QPushButton(QStringLiteral("Help..."), this), "btnHelp");
+    UseGroupFonts();
+    ConnectHandlers();
+}
+
+void TfrmMain::BuildInfoGroup() {
     gbxInfo = Named(new QGroupBox(QStringLiteral("Background"), this), "gbxInfo");
     Label2 = Named(new QLabel(QStringLiteral("The purpose of this program is to convert "
                                              "questionnaire data files in comma separated "
@@ -186,7 +202,9 @@ void TfrmMain::BuildControls() {
     QSizePolicy fitted(QSizePolicy::Expanding, QSizePolicy::Fixed);
     fitted.setHeightForWidth(true);
     RichEdit1->setSizePolicy(fitted);
+}
 
+void TfrmMain::BuildFileGroup() {
     gbxParameters =
         Named(new QGroupBox(QStringLiteral("Specify Data Files:"), this), "gbxParameters");
     lblInputFile = Named(
@@ -205,7 +223,13 @@ void TfrmMain::BuildControls() {
         Named(new QPushButton(QStringLiteral("Browse..."), gbxParameters), "btnOutputBrowse");
     lblInputFile->setBuddy(edtInputFile);
     lblOutputFile->setBuddy(edtOutputFile);
+    // A file dragged from the file manager onto a box is taken as if chosen in its dialog.
+    for (QLineEdit* box : {edtInputFile, edtOutputFile}) {
+        box->installEventFilter(this);
+    }
+}
 
+void TfrmMain::BuildOptionsGroup() {
     gbxOptions = Named(new QGroupBox(QStringLiteral("Conversions:"), this), "gbxOptions");
     chkRemoveCommas =
         Named(new QCheckBox(QStringLiteral("Remove Commas"), gbxOptions), "chkRemoveCommas");
@@ -237,11 +261,9 @@ void TfrmMain::BuildControls() {
     edtScannerHeaderSize->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,2}")), edtScannerHeaderSize));
     edtScannerHeaderSize->installEventFilter(this);
+}
 
-    btnOK = Named(new QPushButton(QStringLiteral("Create Converted File"), this), "btnOK");
-    btnClose = Named(new QPushButton(QStringLiteral("Close"), this), "btnClose");
-    btnHelp = Named(new QPushButton(QStringLiteral("Help..."), this), "btnHelp");
-
+void TfrmMain::UseGroupFonts() {
     // Group captions in a larger bold face, their contents in the window's own.
     const QFont base = font();
     QFont caption = base;
@@ -256,7 +278,9 @@ void TfrmMain::BuildControls() {
             child->setFont(inner);
         }
     }
+}
 
+void TfrmMain::ConnectHandlers() {
     connect(btnOK, &QPushButton::clicked, this, &TfrmMain::btnOKClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmMain::btnCloseClick);
     connect(btnInputBrowse, &QPushButton::clicked, this, &TfrmMain::btnInputBrowseClick);
@@ -419,27 +443,57 @@ void TfrmMain::FormClose(QCloseEvent* event) {
 void TfrmMain::btnInputBrowseClick() {
     FileDialogRequest request;
     request.title = QStringLiteral("Select Input File");
-    request.initialFile = edtInputFile->text();
     request.nameFilters = {QStringLiteral("Comma Separated Text Files (*.txt *.csv *.del)"),
                            QStringLiteral("All Files (*)")};
     request.fileMustExist = true;
+    StartFrom(edtInputFile, request);
     if (auto name = services_.GetOpenFileName(this, request)) {
-        edtInputFile->setText(*name);
-        NotConverted = true;
+        TakeChosenFile(edtInputFile, *name);
     }
 }
 
 void TfrmMain::btnOutputBrowseClick() {
     FileDialogRequest request;
     request.title = QStringLiteral("Save Output As");
-    request.initialFile = edtOutputFile->text();
     request.nameFilters = {QStringLiteral("Text Files (*.txt *.dat)")};
     request.defaultSuffix = QStringLiteral("txt");
     request.confirmOverwrite = true;
+    StartFrom(edtOutputFile, request);
     if (auto name = services_.GetSaveFileName(this, request)) {
-        edtOutputFile->setText(*name);
-        NotConverted = true;
+        TakeChosenFile(edtOutputFile, *name);
     }
+}
+
+void TfrmMain::StartFrom(const QLineEdit* box, FileDialogRequest& request) const {
+    // The name in the box, or else the folder a file was last chosen in for this box, in
+    // this run or an earlier one.
+    request.initialFile = box->text();
+    if (request.initialFile.isEmpty()) {
+        request.directory = QSettings().value(FolderKey(box)).toString();
+    }
+}
+
+void TfrmMain::TakeChosenFile(QLineEdit* box, const QString& name) {
+    box->setText(name);
+    NotConverted = true;
+    QSettings().setValue(FolderKey(box), QFileInfo(name).absolutePath());
+}
+
+QString TfrmMain::FolderKey(const QLineEdit* box) const {
+    return box == edtInputFile ? QStringLiteral("folders/input") : QStringLiteral("folders/output");
+}
+
+bool TfrmMain::FileDragEvent(QLineEdit* box, QEvent* event) {
+    auto* drag = static_cast<QDropEvent*>(event);
+    const QList<QUrl> urls = drag->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) {
+        return false;  // text and other drops behave as in any edit box
+    }
+    drag->acceptProposedAction();
+    if (event->type() == QEvent::Drop) {
+        TakeChosenFile(box, urls.first().toLocalFile());
+    }
+    return true;
 }
 
 void TfrmMain::chkInsertHeaderFieldClick() {
@@ -459,6 +513,11 @@ void TfrmMain::chkRemoveColHeadersClick() {
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edtScannerHeaderSize && event->type() == QEvent::KeyPress) {
         return edtScannerHeaderSizeKeyPress(static_cast<QKeyEvent*>(event));
+    }
+    const QEvent::Type type = event->type();
+    if ((watched == edtInputFile || watched == edtOutputFile) &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        return FileDragEvent(static_cast<QLineEdit*>(watched), event);
     }
     return QWidget::eventFilter(watched, event);
 }

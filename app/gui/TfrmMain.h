@@ -10,6 +10,7 @@
 #include "InputChecks.h"
 
 class FormServices;
+struct FileDialogRequest;
 class QCheckBox;
 class QGroupBox;
 class QKeyEvent;
@@ -48,9 +49,22 @@ private:
     class ProcessingObserver;
 
     void BuildControls();
+    void BuildInfoGroup();
+    void BuildFileGroup();
+    void BuildOptionsGroup();
+    void UseGroupFonts();
+    void ConnectHandlers();
     void BuildLayout();
     void SetTabOrder();
     void FormClose(QCloseEvent* event);
+    // Where a browse dialog for `box` starts.
+    void StartFrom(const QLineEdit* box, FileDialogRequest& request) const;
+    // A file chosen for `box` in its dialog or dragged onto it: the name goes into the box,
+    // it counts as a change, and its folder is remembered for the box.
+    void TakeChosenFile(QLineEdit* box, const QString& name);
+    QString FolderKey(const QLineEdit* box) const;
+    // Drag and drop of a local file onto a file-name box; true when the event was taken.
+    bool FileDragEvent(QLineEdit* box, QEvent* event);
     // True when the key is swallowed.
     bool edtScannerHeaderSizeKeyPress(QKeyEvent* key);
     void OnOKClick();

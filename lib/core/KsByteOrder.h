@@ -1,9 +1,11 @@
 #pragma once
 // Loads and stores of 16-, 32- and 64-bit values in a fixed byte order, whatever the host's.
-// Stream forms are little-endian; the bit-packed table records are big-endian. The loops
-// compile to single moves (with a byte swap where needed) on current compilers.
+// Stream forms are little-endian; the bit-packed table records are big-endian. Each is one
+// move, with a byte swap when the host's order differs.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace KsByteOrder {
@@ -11,46 +13,62 @@ namespace KsByteOrder {
 template <class T>
 using Unsigned = std::make_unsigned_t<T>;
 
+// Reverses the bytes of an unsigned value.
+template <class U>
+constexpr U Swapped(U value) {
+    static_assert(std::is_unsigned_v<U>);
+    if constexpr (sizeof(U) == 1) {
+        return value;
+    } else if constexpr (sizeof(U) == 2) {
+        return __builtin_bswap16(value);
+    } else if constexpr (sizeof(U) == 4) {
+        return __builtin_bswap32(value);
+    } else {
+        static_assert(sizeof(U) == 8);
+        return __builtin_bswap64(value);
+    }
+}
+
+template <class U>
+constexpr U FromHost(U value, std::endian order) {
+    return order == std::endian::native ? value : Swapped(value);
+}
+
+template <class T>
+inline void Store(void* destination, T value, std::endian order) {
+    static_assert(std::is_integral_v<T>);
+    static_assert(std::endian::native == std::endian::little ||
+                  std::endian::native == std::endian::big);
+    Unsigned<T> bits = FromHost(static_cast<Unsigned<T>>(value), order);
+    std::memcpy(destination, &bits, sizeof bits);
+}
+
+template <class T>
+inline T Load(const void* source, std::endian order) {
+    static_assert(std::is_integral_v<T>);
+    Unsigned<T> bits;
+    std::memcpy(&bits, source, sizeof bits);
+    return static_cast<T>(FromHost(bits, order));
+}
+
 template <class T>
 inline void StoreLittle(void* destination, T value) {
-    static_assert(std::is_integral_v<T>);
-    auto bits = static_cast<Unsigned<T>>(value);
-    auto* out = static_cast<unsigned char*>(destination);
-    for (unsigned i = 0; i < sizeof(T); ++i) {
-        out[i] = static_cast<unsigned char>(bits >> (8 * i));
-    }
+    Store(destination, value, std::endian::little);
 }
 
 template <class T>
 inline void StoreBig(void* destination, T value) {
-    static_assert(std::is_integral_v<T>);
-    auto bits = static_cast<Unsigned<T>>(value);
-    auto* out = static_cast<unsigned char*>(destination);
-    for (unsigned i = 0; i < sizeof(T); ++i) {
-        out[sizeof(T) - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-    }
+    Store(destination, value, std::endian::big);
 }
 
 template <class T>
 inline T LoadLittle(const void* source) {
-    static_assert(std::is_integral_v<T>);
-    const auto* in = static_cast<const unsigned char*>(source);
-    Unsigned<T> bits = 0;
-    for (unsigned i = 0; i < sizeof(T); ++i) {
-        bits = static_cast<Unsigned<T>>(bits | static_cast<Unsigned<T>>(in[i]) << (8 * i));
-    }
-    return static_cast<T>(bits);
+    return Load<T>(source, std::endian::little);
 }
 
 template <class T>
 inline T LoadBig(const void* source) {
-    static_assert(std::is_integral_v<T>);
-    const auto* in = static_cast<const unsigned char*>(source);
-    Unsigned<T> bits = 0;
-    for (unsigned i = 0; i < sizeof(T); ++i) {
-        bits = static_cast<Unsigned<T>>(bits << 8 | in[i]);
-    }
-    return static_cast<T>(bits);
+    return Load<T>(source, std::endian::big);
 }
 
 }  // namespace KsByteOrder

@@ -124,6 +124,10 @@ public:
     const T* const* begin() const noexcept { return items_.data(); }
     const T* const* end() const noexcept { return items_.data() + items_.size(); }
 
+    // The stored pointers, read-only, for a caller that reads the elements without owning
+    // them (for example a function taking a KsVector<T*>).
+    const Base& GetPointers() const noexcept { return items_; }
+
     // Takes `element` (which may be null) as the new last element; returns it. When the
     // vector cannot grow, the element is deleted with its unique_ptr.
     T* Add(std::unique_ptr<T> element) {

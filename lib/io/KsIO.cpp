@@ -19,7 +19,8 @@ std::unique_ptr<char[]> NewBlock(std::int32_t size) {
     return std::unique_ptr<char[]>(KsAlloc(size));
 }
 
-// The reason quoted when the descriptor cannot be moved.
+// The reason quoted when the descriptor cannot be moved: the library's words for the
+// causes it names, the system's text for any other.
 std::string SeekFailureReason(int errorNumber, int fd) {
     switch (errorNumber) {
         case EBADF:
@@ -29,7 +30,7 @@ std::string SeekFailureReason(int errorNumber, int fd) {
         case ESPIPE:
             return "Illegal seek on device";
         default:
-            return "Unknown error";
+            return KsSystemErrorText(errorNumber);
     }
 }
 
@@ -105,7 +106,10 @@ void KsIO::OpenAs(const char* name, int systemFlags, int flags) {
         KsString opened;
         std::int64_t position;
         int fd = ReopenSystemFile(name, systemFlags, flags, kClass, opened, position);
-        Attach(fd, opened, flags, {}, position);
+        // A FIFO, terminal or device opened for writing is a write-only stream.
+        bool readable = true;
+        KsPosix::GetAccess(fd, readable);
+        Attach(fd, opened, flags, {true, KsPosix::IsSeekable(fd), readable}, position);
     });
 }
 
@@ -245,17 +249,20 @@ void KsIO::LoadWindow(std::int64_t start) {
     if (!readable_) {
         return;
     }
-    std::int64_t count = -1;
-    if (MoveDescriptor(start) >= 0) {
-        count = KsPosix::ReadSome(fd_, buffer_.get(), static_cast<std::size_t>(capacity_));
+    valid_ = ReadSomeAt(buffer_.get(), capacity_, start);
+}
+
+std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offset) {
+    std::int64_t got = -1;
+    if (MoveDescriptor(offset) >= 0) {
+        got = KsPosix::ReadSome(fd_, into, static_cast<std::size_t>(count));
     }
-    if (count < 0) {
+    if (got < 0) {
         KsException::Generate("Unable to read %ld bytes at offset %ld of file \"%s\"", kClass,
-                              static_cast<long>(capacity_), static_cast<long>(start_),
-                              GetFileName());
+                              static_cast<long>(count), static_cast<long>(offset), GetFileName());
     }
-    descriptorPosition_ += count;
-    valid_ = static_cast<std::int32_t>(count);
+    descriptorPosition_ += got;
+    return static_cast<std::int32_t>(got);
 }
 
 bool KsIO::Refill() {
@@ -371,6 +378,30 @@ std::int32_t KsIO::ReadLineBytes(char* buffer, std::int32_t limit) {
             }
         }
         return stored;
+    });
+}
+
+std::int32_t KsIO::ReadAvailable(void* buffer, std::int32_t count) {
+    return KsCallpath("ReadAvailable()", kClass, [&] {
+        CheckReadable();
+        CheckCount(count);
+        if (count >= capacity_ && position_ >= valid_ && clean_ && readable_) {
+            // A caller that takes a whole buffer's worth gets the bytes without a copy;
+            // the window, empty, moves past them.
+            const std::int64_t at = start_ + position_;
+            const std::int32_t got = ReadSomeAt(static_cast<char*>(buffer), count, at);
+            start_ = at + got;
+            position_ = 0;
+            valid_ = 0;
+            return got;
+        }
+        if (count == 0 || (position_ >= valid_ && !Refill())) {
+            return 0;
+        }
+        std::int32_t n = std::min(valid_ - position_, count);
+        std::memcpy(buffer, buffer_.get() + position_, static_cast<std::size_t>(n));
+        position_ += n;
+        return n;
     });
 }
 

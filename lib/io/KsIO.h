@@ -11,7 +11,9 @@
 // Close. A failed flush (from Flush, Close, or a Write that fills the buffer) leaves the
 // file open and the bytes pending, so that a later Flush or Close writes them; after a
 // failed Write, Tell() shows how many of its bytes the buffer took.
-// KsIO also works on pipes and terminals (OpenDescriptor) for purely sequential use.
+// KsIO also works on pipes and terminals for purely sequential use: adopted descriptors
+// (OpenDescriptor), and FIFOs, terminals and devices opened by name for writing, which
+// are written as streams, never read back.
 
 #include <cstdint>
 #include <memory>
@@ -58,6 +60,12 @@ public:
     std::unique_ptr<KsIOLock> CreateLock(int type, std::uint64_t offset,
                                          std::uint64_t length) override;
 
+    // Reads what the file holds at hand, for readers that scan the bytes themselves: at
+    // least one byte unless the input has ended (waiting for it if need be), at most
+    // `count`, and no more once some came, so that a pipe or terminal gives its lines as
+    // they arrive. Returns the bytes read; 0 at the end of the input.
+    std::int32_t ReadAvailable(void* buffer, std::int32_t count);
+
     // Changes the buffer's capacity, clamped to [8000, 1,024,000].
     void SetBufferSize(std::int32_t size);
     std::int32_t GetBufferSize() const { return capacity_; }
@@ -102,6 +110,8 @@ private:
     int TryWritePending(std::int64_t& written) noexcept;
     // Moves the window to `start` and fills it from the file.
     void LoadWindow(std::int64_t start);
+    // One read of at most `count` bytes at `offset` into `into`; the bytes read.
+    std::int32_t ReadSomeAt(char* into, std::int32_t count, std::int64_t offset);
     // The window is used up: flush it and load the next one at the position. False at the
     // end of the file.
     bool Refill();

@@ -23,25 +23,6 @@ bool FitsIn32Bits(std::int64_t value) {
     return value >= INT32_MIN && value <= INT32_MAX;
 }
 
-const char* OpenFailureReason(int errorNumber) {
-    switch (errorNumber) {
-        case ENOENT:
-        case ENOTDIR:
-            return "No such file or directory.";
-        case EMFILE:
-        case ENFILE:
-            return "Too many open files.";
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "Permission denied.";
-        case EINVAL:
-            return "Invalid access code.";
-        default:
-            return "Unknown error.";
-    }
-}
-
 }  // namespace
 
 void KsIOInterface::GetFileName(KsString& out) {
@@ -142,7 +123,7 @@ int KsIOInterface::OpenSystemFile(const char* name, int flags, const char* class
 void KsIOInterface::ThrowOpenFailed(const char* verb, const char* name, int errorNumber,
                                     const char* className) {
     std::string message = std::string("Error in ") + verb + " file '" + name + "'.  " +
-                          OpenFailureReason(errorNumber);
+                          KsOpenFailureText(errorNumber);
     KsException::GenerateAs<KsFileOpenFailedException>("%s", className, message.c_str());
 }
 

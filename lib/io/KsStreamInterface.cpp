@@ -1,8 +1,10 @@
 #include "io/KsStreamInterface.h"
 
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "core/KsAlloc.h"
 #include "core/KsByteOrder.h"
@@ -165,19 +167,36 @@ std::uint32_t KsInputStreamInterface::ReadWholeLine(KsString& out, bool* contain
         out.Clear();
         std::uint32_t total = 0;
         char piece[kPieceSize];
-        std::int32_t consumed;
+        // A line longer than one piece is gathered here, where it grows geometrically, and
+        // handed to `out` once: appending piece by piece would measure and regrow the
+        // string for every piece, which takes time quadratic in the line's length.
+        std::string longLine;
+        bool more;
         do {
             // Still NUL afterwards when the piece ended before its last slot.
             piece[kPieceSize - 2] = '\0';
             std::int32_t textLength;
-            consumed = ReadLinePiece(piece, kPieceSize, textLength);
+            std::int32_t consumed = ReadLinePiece(piece, kPieceSize, textLength);
             total += static_cast<std::uint32_t>(consumed);
-            auto shown = static_cast<std::uint32_t>(std::strlen(piece));
-            if (containsNul != nullptr && shown < static_cast<std::uint32_t>(textLength)) {
+            std::size_t shown = std::strlen(piece);
+            if (containsNul != nullptr && shown < static_cast<std::size_t>(textLength)) {
                 *containsNul = true;
             }
-            out.Append(piece, shown);
-        } while (consumed == kPieceSize - 1 && piece[kPieceSize - 2] != '\0');
+            more = consumed == kPieceSize - 1 && piece[kPieceSize - 2] != '\0';
+            if (!more && longLine.empty()) {
+                out.Append(piece, static_cast<std::uint32_t>(shown));
+                return total;
+            }
+            longLine.append(piece, shown);
+            if (longLine.size() >= static_cast<std::size_t>(INT32_MAX)) {
+                KsException::Generate("Line of more than %d bytes is too long for a string", kInput,
+                                      INT32_MAX - 1);
+            }
+        } while (more);
+        if (!longLine.empty()) {
+            out.ResizeStringBuffer(static_cast<std::int32_t>(longLine.size()));
+        }
+        out.Append(longLine.data(), static_cast<std::uint32_t>(longLine.size()));
         return total;
     });
 }

@@ -64,11 +64,47 @@ bool FillLock(struct flock& lock, short type, std::uint64_t offset, std::uint64_
     return true;
 }
 
+FileKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FileKind::kRegular;
+    }
+    if (S_ISDIR(mode)) {
+        return FileKind::kDirectory;
+    }
+    if (S_ISFIFO(mode)) {
+        return FileKind::kFifo;
+    }
+    if (S_ISCHR(mode)) {
+        return FileKind::kCharacterDevice;
+    }
+    if (S_ISSOCK(mode)) {
+        return FileKind::kSocket;
+    }
+    return FileKind::kOther;
+}
+
+void FillStatus(const struct stat& from, FileStatus& status) {
+    status.kind = KindOf(from.st_mode);
+    status.device = from.st_dev;
+    status.inode = from.st_ino;
+    status.size = from.st_size;
+}
+
+// True for an existing name that is written as a stream: a FIFO, a terminal, a device.
+bool IsStream(const char* name) {
+    FileStatus status;
+    return GetStatus(name, status) && status.kind != FileKind::kRegular &&
+           status.kind != FileKind::kDirectory;
+}
+
 }  // namespace
 
 int OpenFile(const char* name, int flags) {
+    const bool stream = IsStream(name);
     int mode = O_RDONLY;
-    if (flags & kWrite) {
+    if ((flags & kWrite) && stream) {
+        mode = O_WRONLY;
+    } else if (flags & kWrite) {
         mode = O_RDWR;
         if (flags & kCreate) {
             mode |= O_CREAT;
@@ -77,12 +113,15 @@ int OpenFile(const char* name, int flags) {
             mode |= O_TRUNC;
         }
     }
-    int fd = Retry([&] { return ::open(name, mode | O_CLOEXEC, 0666); });
+    // Opening a FIFO waits for its other end; a signal that interrupts the wait is
+    // reported, as for a read, so that Ctrl-C stops a program waiting there.
+    auto open = [&] { return ::open(name, mode | O_CLOEXEC, 0666); };
+    int fd = stream ? open() : Retry(open);
     if (fd < 0) {
         return -1;
     }
-    struct stat status;
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    FileStatus status;
+    if (GetStatus(fd, status) && status.kind == FileKind::kDirectory) {
         ::close(fd);
         errno = EACCES;
         return -1;
@@ -167,17 +206,33 @@ bool GetAccess(int fd, bool& readable) {
 }
 
 bool IsSameFile(int fd1, int fd2) {
-    struct stat a;
-    struct stat b;
-    return ::fstat(fd1, &a) == 0 && ::fstat(fd2, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    FileStatus first;
+    FileStatus second;
+    return GetStatus(fd1, first) && GetStatus(fd2, second) && first.IsSameFileAs(second);
+}
+
+bool GetStatus(const char* name, FileStatus& status) {
+    struct stat result;
+    if (::stat(name, &result) != 0) {
+        return false;
+    }
+    FillStatus(result, status);
+    return true;
+}
+
+bool GetStatus(int fd, FileStatus& status) {
+    struct stat result;
+    if (::fstat(fd, &result) != 0) {
+        return false;
+    }
+    FillStatus(result, status);
+    return true;
 }
 
 bool IsSameFile(const char* name1, const char* name2) {
-    struct stat a;
-    struct stat b;
-    return ::stat(name1, &a) == 0 && ::stat(name2, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    FileStatus first;
+    FileStatus second;
+    return GetStatus(name1, first) && GetStatus(name2, second) && first.IsSameFileAs(second);
 }
 
 bool Exists(const char* name) {

@@ -17,7 +17,10 @@ inline constexpr int kTruncate = 0x10;
 
 // Opens `name`: read-only without kWrite, read-write with it; kCreate and kTruncate count
 // only with kWrite. New files get mode 0666 less the umask. Returns the descriptor or -1.
-// A directory is refused with EACCES, as the other platforms do.
+// A directory is refused with EACCES, as the other platforms do. An existing name that is
+// no regular file (a FIFO, a terminal, a device) is opened write-only when kWrite is given
+// and never truncated: it is a stream to write to, and reading it back would wait for
+// input that never comes (or, for a FIFO, make this process a reader of its own output).
 int OpenFile(const char* name, int flags);
 int CloseFile(int fd);
 
@@ -46,7 +49,26 @@ bool IsSeekable(int fd);
 bool GetAccess(int fd, bool& readable);
 // True when both descriptors refer to the same file.
 bool IsSameFile(int fd1, int fd2);
-// True when both names refer to one existing file.
+
+// What a name or a descriptor refers to, from its file status.
+enum class FileKind { kRegular, kDirectory, kFifo, kCharacterDevice, kSocket, kOther };
+struct FileStatus {
+    FileKind kind = FileKind::kOther;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+
+    // The same file: the same device and inode.
+    bool IsSameFileAs(const FileStatus& other) const {
+        return device == other.device && inode == other.inode;
+    }
+};
+// The status of the file `name` refers to (symbolic links followed); false, with the
+// reason in errno, when there is none.
+bool GetStatus(const char* name, FileStatus& status);
+bool GetStatus(int fd, FileStatus& status);
+// True when both names exist and refer to the same file, whatever their spelling (links,
+// "..", a second path).
 bool IsSameFile(const char* name1, const char* name2);
 
 bool Exists(const char* name);

@@ -1,5 +1,6 @@
 #include "platform/KsSystemError.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -7,6 +8,25 @@ std::string KsSystemErrorText(int errorNumber) {
     char text[1024];
     // The GNU strerror_r returns the text, which need not be in `text`.
     return strerror_r(errorNumber, text, sizeof text);
+}
+
+std::string KsOpenFailureText(int errorNumber) {
+    switch (errorNumber) {
+        case ENOENT:
+        case ENOTDIR:
+            return "No such file or directory.";
+        case EMFILE:
+        case ENFILE:
+            return "Too many open files.";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "Permission denied.";
+        case EINVAL:
+            return "Invalid access code.";
+        default:
+            return KsSystemErrorText(errorNumber) + ".";
+    }
 }
 
 void KsThrowSystemError(int errorNumber, const char* className, const char* format, ...) {

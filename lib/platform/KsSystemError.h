@@ -10,6 +10,12 @@
 // The system's text for an error number ("No such file or directory").
 std::string KsSystemErrorText(int errorNumber);
 
+// The reason quoted when a file cannot be opened or deleted, ending in a full stop: the
+// library's own words for the causes users meet most ("No such file or directory.",
+// "Too many open files.", "Permission denied.", "Invalid access code."), the system's
+// text for every other ("Is a directory.", "File name too long.").
+std::string KsOpenFailureText(int errorNumber);
+
 // Raises a KsException of `className` whose message is the formatted text followed by the
 // system's text for `errorNumber`.
 KS_PRINTF(3, 4)

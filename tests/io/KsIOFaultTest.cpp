@@ -198,7 +198,7 @@ TEST_F(KsIOFaultTest, RenameFallsBackToCopyAndDeleteReportsItsReason) {
     EXPECT_EQ(factory.Plan().Calls(FaultOp::kDelete), 1);
 
     for (auto [errorNumber, reason] :
-         {std::pair{EACCES, "Permission denied."}, std::pair{EIO, "Unknown error."}}) {
+         {std::pair{EACCES, "Permission denied."}, std::pair{EIO, "Input/output error."}}) {
         factory.Plan().Fail(FaultOp::kDelete, factory.Plan().Calls(FaultOp::kDelete) + 1,
                             errorNumber);
         auto failed =

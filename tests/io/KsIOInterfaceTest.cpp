@@ -53,7 +53,7 @@ TEST_F(KsIOInterfaceTest, CreateDeleteRenameAndCopyBlock) {
     ASSERT_EQ(mkdir(source.c_str(), 0700), 0);
     auto error =
         CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(source.c_str()); });
-    EXPECT_EQ(error.GetErrorMessage(), "Error in deleting file '" + source + "'.  Unknown error.");
+    EXPECT_EQ(error.GetErrorMessage(), "Error in deleting file '" + source + "'.  Is a directory.");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
     rmdir(source.c_str());
 

@@ -265,7 +265,7 @@ TEST_F(KsIOTest, AdoptedDescriptorsPipesAndFiles) {
     close(fd);
     EXPECT_EQ(ReadWholeFile(path), "skip;keep!");
     EXPECT_EQ(MessageOf([&] { file.OpenDescriptor(-1, "nothing", IO_READ); }),
-              "Error in opening file 'nothing'.  Unknown error.");
+              "Error in opening file 'nothing'.  Bad file descriptor.");
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "platform/KsPosixFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
-#include "support/KsErrorCapture.h"
 #include "platform/KsSystemError.h"
+#include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -19,6 +23,88 @@ TEST(KsSystemErrorTest, MessageEndsWithTheSystemText) {
     EXPECT_STREQ(error.GetErrorMessage(),
                  "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory");
     EXPECT_STREQ(error.GetClassName(), "KsIO");
+}
+
+TEST(KsSystemErrorTest, OpenFailuresInTheLibrarysWordsOrTheSystems) {
+    for (auto [error, text] : {std::pair{ENOENT, "No such file or directory."},
+                               {ENOTDIR, "No such file or directory."},
+                               {EMFILE, "Too many open files."},
+                               {ENFILE, "Too many open files."},
+                               {EACCES, "Permission denied."},
+                               {EPERM, "Permission denied."},
+                               {EROFS, "Permission denied."},
+                               {EINVAL, "Invalid access code."},
+                               {EISDIR, "Is a directory."},
+                               {ENAMETOOLONG, "File name too long."},
+                               {ENOSPC, "No space left on device."}}) {
+        EXPECT_EQ(KsOpenFailureText(error), text) << error;
+    }
+}
+
+TEST(KsPosixFileTest, StatusTellsKindSizeAndIdentity) {
+    kstest::TempDir dir;
+    const std::string file = dir.File("f");
+    const std::string fifo = dir.File("p");
+    kstest::WriteWholeFile(file, "12345");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(file, dir.File("link"));
+    using KsPosix::FileKind;
+    for (auto [name, kind] : {std::pair{file, FileKind::kRegular},
+                              {dir.Path().string(), FileKind::kDirectory},
+                              {fifo, FileKind::kFifo},
+                              {std::string("/dev/null"), FileKind::kCharacterDevice}}) {
+        KsPosix::FileStatus status;
+        ASSERT_TRUE(KsPosix::GetStatus(name.c_str(), status)) << name;
+        EXPECT_EQ(status.kind, kind) << name;
+    }
+    KsPosix::FileStatus status;
+    EXPECT_FALSE(KsPosix::GetStatus(dir.File("missing").c_str(), status));
+    EXPECT_EQ(errno, ENOENT);
+    int fd = KsPosix::OpenFile(file.c_str(), KsPosix::kRead);
+    ASSERT_TRUE(KsPosix::GetStatus(fd, status));
+    EXPECT_EQ(status.size, 5);
+    KsPosix::CloseFile(fd);
+
+    EXPECT_TRUE(KsPosix::IsSameFile(file.c_str(), dir.File("link").c_str()));
+    std::filesystem::create_hard_link(file, dir.File("hard"));
+    EXPECT_TRUE(KsPosix::IsSameFile(dir.File("hard").c_str(), dir.File("./link").c_str()));
+    EXPECT_FALSE(KsPosix::IsSameFile(file.c_str(), fifo.c_str()));
+    EXPECT_FALSE(KsPosix::IsSameFile(file.c_str(), dir.File("missing").c_str()));
+}
+
+TEST(KsPosixFileTest, StreamsOpenedForWritingAreWriteOnlyAndNeverTruncated) {
+    kstest::TempDir dir;
+    const std::string fifo = dir.File("p");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A reader at the other end, so that opening for writing does not wait.
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int all = KsPosix::kRead | KsPosix::kWrite | KsPosix::kCreate | KsPosix::kTruncate;
+    for (const char* name : {fifo.c_str(), "/dev/null"}) {
+        int fd = KsPosix::OpenFile(name, all);
+        ASSERT_GE(fd, 0) << name;
+        bool readable = true;
+        EXPECT_TRUE(KsPosix::GetAccess(fd, readable));
+        EXPECT_FALSE(readable) << name;
+        int error = 0;
+        EXPECT_EQ(KsPosix::WriteFully(fd, "ab\n", 3, error), 3);
+        KsPosix::CloseFile(fd);
+    }
+    char received[8] = {};
+    EXPECT_EQ(read(reader, received, sizeof received), 3);
+    EXPECT_STREQ(received, "ab\n");
+    close(reader);
+    // A regular file opened the same way is read and written, and emptied.
+    const std::string file = dir.File("f");
+    kstest::WriteWholeFile(file, "old");
+    int fd = KsPosix::OpenFile(file.c_str(), all);
+    bool readable = false;
+    EXPECT_TRUE(KsPosix::GetAccess(fd, readable));
+    EXPECT_TRUE(readable);
+    std::int64_t size = -1;
+    EXPECT_TRUE(KsPosix::GetSize(fd, size));
+    EXPECT_EQ(size, 0);
+    KsPosix::CloseFile(fd);
 }
 
 TEST(KsPosixFileTest, CreatingAndTruncatingNeedTheWriteFlag) {

@@ -1,82 +1,30 @@
-// The main window's controls, keyboard rules, browse dialogs, closing and help, without
-// running a conversion.
+// The main window's captions, keyboard rules, browse dialogs, dropped files, closing and
+// help, without running a conversion.
 
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTextEdit>
+#include <QMimeData>
+#include <QUrl>
 
 #include "TdlgHelp.h"
+#include "TdlgProcessing.h"
 #include "WindowTest.h"
 
 namespace {
 
 using MainWindow = kstest::WindowTest;
 
-TEST_F(MainWindow, ControlsShowTheirCaptionsAndDefaults) {
-    EXPECT_EQ(form.windowTitle(),
-              QStringLiteral("Menu*Tally Data File Converter 1.0 (CSV to Fixed Width)"));
-    const std::pair<const char*, const char*> captions[] = {
-        {"gbxInfo", "Background"},
-        {"gbxParameters", "Specify Data Files:"},
-        {"gbxOptions", "Conversions:"},
-        {"Label2",
-         "The purpose of this program is to convert questionnaire data files in comma separated "
-         "values (CSV) format to the fixed width format required by Menu*Tally."},
-        {"lblInputFile", "Input File (Questionnaire Data in CSV File):"},
-        {"lblOutputFile", "Output File (Questionnaire Data converted to Fixed Width Format)::"},
-        {"Label1",
-         "Varnel Questionnaire Data Dictionaries (QDD) typically include a field for \"Scanner "
-         "Header\".  Since some scanners do not include this field, you have the option of "
-         "inserting spaces to match the QDD."},
-        {"btnInputBrowse", "Browse..."},
-        {"btnOutputBrowse", "Browse..."},
-        {"btnOK", "Create Converted File"},
-        {"btnClose", "Close"},
-        {"btnHelp", "Help..."},
-        {"chkRemoveCommas", "Remove Commas"},
-        {"chkRemoveColHeaders", "Remove Column Headers"},
-        {"chkInsertHeaderField",
-         "Insert characters at the beginning of each record.  Number of characters to insert:"},
-    };
-    for (auto [name, caption] : captions) {
-        QWidget* control = Get<QWidget>(name);
-        QString text;
-        if (auto* box = qobject_cast<QGroupBox*>(control)) {
-            text = box->title();
-        } else if (auto* label = qobject_cast<QLabel*>(control)) {
-            text = label->text();
-        } else {
-            text = Get<QAbstractButton>(name)->text();
-        }
-        EXPECT_EQ(text.toStdString(), caption) << name;
+// Every caption, default and enabled state of the three windows, against the list kept
+// in captions.txt beside this file.
+TEST_F(MainWindow, EveryCaptionOfTheThreeWindows) {
+    std::string captions = kstest::DescribeControls(form);
+    {
+        TdlgProcessing processing(&form);
+        captions += kstest::DescribeControls(processing);
     }
-    EXPECT_TRUE(Edit("edtInputFile")->text().isEmpty());
-    EXPECT_TRUE(Edit("edtOutputFile")->text().isEmpty());
-    EXPECT_TRUE(Check("chkRemoveCommas")->isChecked());
-    EXPECT_FALSE(Check("chkRemoveCommas")->isEnabled());
-    EXPECT_TRUE(Check("chkRemoveColHeaders")->isChecked());
-    EXPECT_TRUE(Check("chkInsertHeaderField")->isChecked());
-    EXPECT_EQ(Edit("edtScannerHeaderSize")->text(), QStringLiteral("50"));
-
-    QTextEdit* background = Get<QTextEdit>("RichEdit1");
-    EXPECT_TRUE(background->isReadOnly());
-    EXPECT_EQ(background->toPlainText(),
-              QStringLiteral(
-                  "Questionnaire data files are typically created by scanning paper forms.  "
-                  "Menu*Tally requires files in a \n"
-                  "fixed-width format (also known as fixed-column format).  The fields in "
-                  "fixed-width files are not separated \n"
-                  "by a delimiting character.  In fixed width files there are no commas, tabs, "
-                  "or other characters \n"
-                  "separating the fields.  Rather, the fields are a specified length (that is, "
-                  "a specific number of columns).  \n"
-                  "\n"
-                  "Some scanners and scanning software do not create files in fixed width "
-                  "format.  This program will \n"
-                  "convert files with comma delimiters (CSV files) to fixed width files."));
+    TdlgHelp help(&form, services);
+    captions += kstest::DescribeControls(help);
+    EXPECT_EQ(captions, kstest::ReadWholeFile(GUI_TESTS_DIR "/captions.txt"));
 }
 
 TEST_F(MainWindow, FixedSizeWithoutMaximizeNothingClippedAndTabInItsOrder) {
@@ -92,105 +40,108 @@ TEST_F(MainWindow, FixedSizeWithoutMaximizeNothingClippedAndTabInItsOrder) {
                              "btnClose", "chkInsertHeaderField", "edtScannerHeaderSize",
                              "chkRemoveColHeaders", "RichEdit1", "btnHelp", "edtInputFile"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        ASSERT_EQ(QApplication::focusWidget(), Get<QWidget>(name)) << "expected " << name;
+        ASSERT_EQ(QApplication::focusWidget(), Child(form, name)) << "expected " << name;
     }
 }
 
-TEST_F(MainWindow, ClearingTheInsertOptionDisablesAndGreysTheHeaderSize) {
+TEST_F(MainWindow, HeaderSizeTakesTwoDigitsAndIsGreyedWithoutTheInsertOption) {
+    SetNames("in.csv", "out.txt");
     QLineEdit* size = Edit("edtScannerHeaderSize");
+    size->clear();
+    QTest::keyClicks(size, QStringLiteral("a-+ x"));
+    EXPECT_EQ(size->text(), QString());
+    EXPECT_FALSE(ClosingAsks());                     // letters are no change
+    QTest::keyClicks(size, QStringLiteral("4q27"));  // a third digit does not fit
+    EXPECT_EQ(size->text(), QStringLiteral("42"));
+    QTest::keyClick(size, Qt::Key_Backspace);
+    QTest::keyClick(size, Qt::Key_Home);
+    QTest::keyClick(size, Qt::Key_Delete);  // keys without a character keep working
+    EXPECT_EQ(size->text(), QString());
+    EXPECT_TRUE(ClosingAsks());
+
     const QColor editColour = size->palette().color(QPalette::Base);
-    Click(Check("chkInsertHeaderField"));
+    Click("chkInsertHeaderField");
     EXPECT_FALSE(size->isEnabled());
     EXPECT_EQ(size->palette().color(QPalette::Base), form.palette().color(QPalette::Button));
-    Click(Check("chkInsertHeaderField"));
+    Click("chkInsertHeaderField");
     EXPECT_TRUE(size->isEnabled());
     EXPECT_EQ(size->palette().color(QPalette::Base), editColour);
 }
 
-TEST_F(MainWindow, HeaderSizeTakesTwoDigitsAndOnlyADigitCountsAsAChange) {
-    SetNames("in.csv", "out.txt");
-    QLineEdit* size = Edit("edtScannerHeaderSize");
-    size->clear();
-    QTest::keyClick(size, Qt::Key_A);
-    QTest::keyClicks(size, QStringLiteral("-+ x"));
-    EXPECT_EQ(size->text(), QString());
-    EXPECT_TRUE(form.close());  // letters are no change
-    EXPECT_TRUE(services.questions.empty());
-
-    form.show();
-    QTest::keyClicks(size, QStringLiteral("4q2"));
-    EXPECT_EQ(size->text(), QStringLiteral("42"));
-    QTest::keyClick(size, Qt::Key_7);  // a third digit
-    EXPECT_EQ(size->text(), QStringLiteral("42"));
-    QTest::keyClick(size, Qt::Key_Backspace);
-    QTest::keyClick(size, Qt::Key_9);
-    QTest::keyClick(size, Qt::Key_Home);
-    QTest::keyClick(size, Qt::Key_Delete);  // keys without a character keep working
-    EXPECT_EQ(size->text(), QStringLiteral("9"));
-    services.answerYes = false;
-    EXPECT_FALSE(form.close());
-    EXPECT_EQ(services.questions.size(), 1u);
-}
-
 TEST_F(MainWindow, ClosingAsksOnlyAfterAChangeWithBothNamesFilledIn) {
-    Click(Check("chkInsertHeaderField"));
+    Click("chkInsertHeaderField");
     for (auto [input, output] : {std::pair{"in.csv", ""}, {"", "out.txt"}}) {
         SetNames(input, output);
-        EXPECT_TRUE(form.close());
-        form.show();
+        EXPECT_FALSE(ClosingAsks()) << input << output;
     }
-    EXPECT_TRUE(services.questions.empty());
-
     SetNames("in.csv", "out.txt");
-    Click(Check("chkRemoveColHeaders"));
     services.answerYes = false;
     EXPECT_FALSE(form.close());
-    EXPECT_TRUE(form.isVisible());
-    ASSERT_EQ(services.questions.size(), 1u);
-    EXPECT_EQ(services.questions[0].text,
-              QStringLiteral("You have not converted your file.\nAre you sure you want to close?"));
-    EXPECT_EQ(services.questions[0].caption, QStringLiteral("Confirm Close"));
+    EXPECT_EQ(services.Take(), Log{"question Confirm Close|You have not converted your "
+                                   "file.\nAre you sure you want to close?"});
     services.answerYes = true;
-    QTest::mouseClick(Get<QPushButton>("btnClose"), Qt::LeftButton);
+    Press("btnClose");
     EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(MainWindow, BrowseDialogsFillTheNamesAndCountAsAChange) {
-    SetNames("in.csv", "first.txt");
-    QTest::mouseClick(Get<QPushButton>("btnOutputBrowse"), Qt::LeftButton);  // cancelled
+TEST_F(MainWindow, BrowseDialogsStartFromTheNameOrTheFolderLastUsedForTheBox) {
+    SetNames("/data/old.csv", "first.txt");
+    Press("btnOutputBrowse");  // cancelled: nothing changes
     EXPECT_EQ(Edit("edtOutputFile")->text(), QStringLiteral("first.txt"));
-    EXPECT_TRUE(form.close());
-    EXPECT_TRUE(services.questions.empty());
+    EXPECT_FALSE(ClosingAsks());
+    const std::string folder = dir.Path().string();
+    services.answer = QString::fromStdString(folder + "/survey.csv");
+    Press("btnInputBrowse");
+    EXPECT_EQ(Edit("edtInputFile")->text(), *services.answer);
+    EXPECT_TRUE(ClosingAsks());
+    EXPECT_EQ(services.Take(),
+              (Log{"save Save Output As|first.txt||Text Files (*.txt *.dat)|txt|confirm overwrite",
+                   "open Select Input File|/data/old.csv||Comma Separated Text Files (*.txt *.csv "
+                   "*.del);All Files (*)||must exist"}));
 
-    form.show();
-    services.saveAnswer = QStringLiteral("/data/fixed.txt");
-    QTest::mouseClick(Get<QPushButton>("btnOutputBrowse"), Qt::LeftButton);
-    ASSERT_EQ(services.saveRequests.size(), 2u);
-    const FileDialogRequest& save = services.saveRequests[1];
-    EXPECT_EQ(save.title, QStringLiteral("Save Output As"));
-    EXPECT_EQ(save.initialFile, QStringLiteral("first.txt"));
-    EXPECT_EQ(save.nameFilters, QStringList({QStringLiteral("Text Files (*.txt *.dat)")}));
-    EXPECT_EQ(save.defaultSuffix, QStringLiteral("txt"));
-    EXPECT_TRUE(save.confirmOverwrite);
-    EXPECT_EQ(Edit("edtOutputFile")->text(), QStringLiteral("/data/fixed.txt"));
-    services.answerYes = false;
-    EXPECT_FALSE(form.close());
-    EXPECT_EQ(services.questions.size(), 1u);
+    // An empty box starts in the folder of the last choice for that box, in a window of a
+    // later run too; the other box has none yet.
+    FakeFormServices later;
+    TfrmMain next(later);
+    for (const char* button : {"btnInputBrowse", "btnOutputBrowse"}) {
+        QTest::mouseClick(Child<QPushButton>(next, button), Qt::LeftButton);
+    }
+    EXPECT_EQ(later.Take(), (Log{"open Select Input File||" + folder +
+                                     "|Comma Separated Text Files (*.txt *.csv *.del);All Files "
+                                     "(*)||must exist",
+                                 "save Save Output As|||Text Files (*.txt *.dat)|txt|confirm "
+                                 "overwrite"}));
+}
 
-    SetNames("/data/old.csv", "");
-    services.openAnswer = QStringLiteral("/data/survey.csv");
-    QTest::mouseClick(Get<QPushButton>("btnInputBrowse"), Qt::LeftButton);
-    ASSERT_EQ(services.openRequests.size(), 1u);
-    const FileDialogRequest& open = services.openRequests[0];
-    EXPECT_EQ(open.title, QStringLiteral("Select Input File"));
-    EXPECT_EQ(open.initialFile, QStringLiteral("/data/old.csv"));
-    EXPECT_EQ(open.nameFilters,
-              QStringList({QStringLiteral("Comma Separated Text Files (*.txt *.csv *.del)"),
-                           QStringLiteral("All Files (*)")}));
-    EXPECT_TRUE(open.fileMustExist);
-    EXPECT_EQ(Edit("edtInputFile")->text(), QStringLiteral("/data/survey.csv"));
-    EXPECT_TRUE(form.close());  // no output name: nothing to ask
-    EXPECT_EQ(services.questions.size(), 1u);
+// Drags `mime` over the box and drops it there, as the file manager does; true when the
+// box took the drag.
+bool Drop(QLineEdit* box, QMimeData& mime) {
+    QDragEnterEvent enter(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(box, &enter);
+    QDropEvent drop(QPointF(box->rect().center()), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(box, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+TEST_F(MainWindow, FileDroppedOnABoxIsTakenAsIfChosenInItsDialog) {
+    SetNames("in.csv", "out.txt");
+    QMimeData text;
+    text.setText(QStringLiteral("typed"));
+    Drop(Edit("edtInputFile"), text);  // not a file: an edit box's own drop, no change
+    EXPECT_FALSE(ClosingAsks());
+
+    const std::string file = dir.File("dropped.csv");
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(file)),
+                   QUrl::fromLocalFile(QStringLiteral("/other.csv"))});
+    EXPECT_TRUE(Drop(Edit("edtInputFile"), files));
+    EXPECT_EQ(Edit("edtInputFile")->text().toStdString(), file);
+    EXPECT_TRUE(ClosingAsks());
+    Edit("edtInputFile")->clear();
+    Press("btnInputBrowse");
+    EXPECT_EQ(services.Take(), Log{"open Select Input File||" + dir.Path().string() +
+                                   "|Comma Separated Text Files (*.txt *.csv *.del);All Files "
+                                   "(*)||must exist"});
 }
 
 TEST_F(MainWindow, HelpOpensTheHelpWindowModallyAndOkDestroysIt) {
@@ -204,11 +155,10 @@ TEST_F(MainWindow, HelpOpensTheHelpWindowModallyAndOkDestroysIt) {
             ASSERT_NE(help, nullptr);
             caption = help->windowTitle();
             seenParent = help->parentWidget();
-            QTest::mouseClick(help->findChild<QPushButton*>(QStringLiteral("btnOK")),
-                              Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(*help, "btnOK"), Qt::LeftButton);
         },
         Qt::QueuedConnection);
-    QTest::mouseClick(Get<QPushButton>("btnHelp"), Qt::LeftButton);
+    Press("btnHelp");
     EXPECT_EQ(caption, QStringLiteral("Getting Help"));
     EXPECT_EQ(seenParent, &form);
     EXPECT_EQ(form.findChild<TdlgHelp*>(), nullptr);

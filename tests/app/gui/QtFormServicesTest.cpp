@@ -27,21 +27,17 @@ void WhenShown(Check check) {
 
 TEST(QtFormServices, MessageBoxesAndQuestions) {
     QtFormServices services;
-    bool seen = false;
-    WhenShown<QMessageBox>([&seen](QMessageBox& box) {
-        seen = true;
-        EXPECT_EQ(box.windowTitle(), QStringLiteral("Error"));
-        EXPECT_EQ(box.text(), QStringLiteral("Cannot send email."));
+    WhenShown<QMessageBox>([](QMessageBox& box) {
+        EXPECT_EQ(box.windowTitle() + box.text(), QStringLiteral("ErrorCannot send email."));
         EXPECT_EQ(box.icon(), QMessageBox::Critical);
         EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
         box.button(QMessageBox::Ok)->click();
     });
     services.ShowMessage(nullptr, QStringLiteral("Cannot send email."), QStringLiteral("Error"),
                          MessageKind::Error);
-    EXPECT_TRUE(seen);
     for (auto answer : {QMessageBox::Yes, QMessageBox::No}) {
         WhenShown<QMessageBox>([answer](QMessageBox& box) {
-            EXPECT_EQ(box.windowTitle(), QStringLiteral("Confirm Close"));
+            EXPECT_EQ(box.windowTitle() + box.text(), QStringLiteral("Confirm CloseSure?"));
             EXPECT_EQ(box.standardButtons(), QMessageBox::Yes | QMessageBox::No);
             box.button(answer)->click();
         });
@@ -55,12 +51,13 @@ TEST(QtFormServices, FileDialogsAreSetUpAsRequested) {
     QtFormServices services;
     kstest::TempDir dir;
     kstest::WriteWholeFile(dir.File("survey.csv"), "a,b\n");
-    FileDialogRequest open;
-    open.title = QStringLiteral("Select Input File");
-    open.nameFilters = {QStringLiteral("Comma Separated Text Files (*.txt *.csv *.del)"),
-                        QStringLiteral("All Files (*)")};
-    open.fileMustExist = true;
-    open.initialFile = QString::fromStdString(dir.File("survey.csv"));
+    FileDialogRequest open{QStringLiteral("Select Input File"),
+                           QString::fromStdString(dir.File("survey.csv")),
+                           {},
+                           {QStringLiteral("Comma Separated (*.csv)"), QStringLiteral("All (*)")},
+                           {},
+                           true,
+                           false};
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), open.title);
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
@@ -71,13 +68,15 @@ TEST(QtFormServices, FileDialogsAreSetUpAsRequested) {
     });
     EXPECT_EQ(services.GetOpenFileName(nullptr, open), std::optional<QString>(open.initialFile));
 
-    FileDialogRequest save;
-    save.defaultSuffix = QStringLiteral("txt");
-    save.confirmOverwrite = true;
+    // With no name, the dialog starts in the folder given.
+    FileDialogRequest save{
+        {},    {},  QString::fromStdString(dir.Path().string()), {}, QStringLiteral("txt"),
+        false, true};
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("txt"));
         EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+        EXPECT_EQ(dialog.directory().absolutePath(), save.directory);
         dialog.reject();
     });
     EXPECT_EQ(services.GetSaveFileName(nullptr, save), std::nullopt);
