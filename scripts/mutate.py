@@ -4,12 +4,15 @@ test suite catches.
 
     scripts/mutate.py --tree SCRATCH [--build SCRATCH/build] [--count 150] [--seed 7]
                       [--paths lib app] [--list mutants.json] [--out results.json]
+                      [--programs tests/app/engine/kestrel_engine_tests ...]
 
 SCRATCH is a checkout that may be changed (a git worktree); it is restored after every
 mutant. Mutants are drawn reproducibly from the .cpp files under --paths: each is a file,
 the exact text of one line and its replacement. With --list, the mutants of an earlier run
 are planted again where their line still stands exactly once, so that two versions of the
 suite can be compared on the same faults. A mutant that does not compile is not counted.
+With --programs, only those test programs (paths in the build directory) are built and
+run, one after the other, instead of the whole suite through ctest.
 """
 
 import argparse
@@ -61,7 +64,21 @@ def run(command, cwd, timeout):
         return -1
 
 
-def plant(tree, build, mutant, test_timeout):
+def build_command(build, programs):
+    targets = [item for program in programs for item in ("--target", os.path.basename(program))]
+    return ["cmake", "--build", build, "-j2"] + targets
+
+
+def run_tests(tree, build, programs, test_timeout):
+    """True when the tests catch the planted fault."""
+    if not programs:
+        return run(["ctest", "--test-dir", build, "-j2", "--timeout", "120",
+                    "--stop-on-failure"], tree, test_timeout) != 0
+    return any(run([os.path.join(build, program)], build, test_timeout) != 0
+               for program in programs)
+
+
+def plant(tree, build, mutant, test_timeout, programs):
     path = os.path.join(tree, mutant["file"])
     original = open(path, encoding="utf-8").read()
     lines = original.split("\n")
@@ -70,11 +87,9 @@ def plant(tree, build, mutant, test_timeout):
     lines[lines.index(mutant["line"])] = mutant["mutated"]
     try:
         open(path, "w", encoding="utf-8").write("\n".join(lines))
-        if run(["cmake", "--build", build, "-j2"], tree, 900) != 0:
+        if run(build_command(build, programs), tree, 900) != 0:
             return "uncompilable"
-        env_status = run(["ctest", "--test-dir", build, "-j2", "--timeout", "120",
-                          "--stop-on-failure"], tree, test_timeout)
-        return "caught" if env_status != 0 else "survived"
+        return "caught" if run_tests(tree, build, programs, test_timeout) else "survived"
     finally:
         open(path, "w", encoding="utf-8").write(original)
 
@@ -89,6 +104,7 @@ def main():
     parser.add_argument("--list")
     parser.add_argument("--out")
     parser.add_argument("--test-timeout", type=int, default=600)
+    parser.add_argument("--programs", nargs="+", default=[])
     args = parser.parse_args()
     build = args.build or os.path.join(args.tree, "build")
     os.environ["QT_QPA_PLATFORM"] = "offscreen"
@@ -99,14 +115,14 @@ def main():
     else:
         pool = candidates(args.tree, args.paths)
         mutants = random.Random(args.seed).sample(pool, min(args.count, len(pool)))
-    if run(["cmake", "--build", build, "-j2"], args.tree, 3600) != 0:
+    if run(build_command(build, args.programs), args.tree, 3600) != 0:
         sys.exit("the unmutated tree does not build")
 
     results = []
     tally = {}
     for number, mutant in enumerate(mutants, 1):
         started = time.time()
-        outcome = plant(args.tree, build, mutant, args.test_timeout)
+        outcome = plant(args.tree, build, mutant, args.test_timeout, args.programs)
         tally[outcome] = tally.get(outcome, 0) + 1
         results.append({"mutant": mutant, "outcome": outcome})
         print(f"{number}/{len(mutants)} {outcome:12} {time.time() - started:5.1f}s "
@@ -114,7 +130,7 @@ def main():
               flush=True)
         if args.out:
             json.dump(results, open(args.out, "w"), indent=1)
-    run(["cmake", "--build", build, "-j2"], args.tree, 3600)
+    run(build_command(build, args.programs), args.tree, 3600)
     counted = tally.get("caught", 0) + tally.get("survived", 0)
     print(f"caught {tally.get('caught', 0)} of {counted} planted "
           f"({tally.get('uncompilable', 0)} did not compile, {tally.get('absent', 0)} absent)")
