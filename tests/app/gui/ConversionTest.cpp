@@ -1,16 +1,16 @@
-// The main window's checks before a conversion and conversions run through its button:
-// the file written, the messages, the progress window, Cancel. The engine's own rules are
-// the engine tests'.
+// Conversions run through the main window's button: its checks, the file written, the
+// messages, the progress window and Cancel. The engine's own rules are the engine tests'.
 
-#include <gtest/gtest.h>
-
+#include <QProgressBar>
 #include <filesystem>
+#include <tuple>
 
 #include "TdlgProcessing.h"
 #include "WindowTest.h"
 
 namespace {
 
+using namespace std::string_literals;
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
@@ -28,20 +28,18 @@ protected:
 
 TEST_F(Conversion, ChecksWarnOfTheFirstProblemOnlyAndWriteNothing) {
     WriteWholeFile(in, "h\na,b\n");
-    struct Case {
-        std::string input, output, headerSize, warning;
-    };
-    for (const Case& c : {
-             Case{"", "", "", "Please enter a valid input file name."},
-             Case{dir.File("missing.csv"), out, "50", "Please enter a valid input file name."},
-             Case{in, "", "", "Please enter a valid output file name."},
-             Case{in, dir.File("IN.CSV"), "50",
-                  "You cannot choose the same file name for the input and the output."},
-             Case{in, out, "", "Please enter a valid scanner header length."},
+    const std::string valid = "warning Warning|Please enter a valid ";
+    for (auto [input, output, size, warning] : {
+             std::tuple{""s, ""s, "", valid + "input file name."},
+             {in, ""s, "", valid + "output file name."},
+             {in, out, "", valid + "scanner header length."},
+             {in, dir.File("IN.CSV"), "50",
+              "warning Warning|You cannot choose the same file name for the input and the "
+              "output."s},
          }) {
-        SetNames(c.input, c.output);
-        Edit("edtScannerHeaderSize")->setText(QString::fromStdString(c.headerSize));
-        EXPECT_EQ(Create(), Log{"warning Warning|" + c.warning});
+        SetNames(input, output);
+        Edit("edtScannerHeaderSize")->setText(size);
+        EXPECT_EQ(Create(), Log{warning});
     }
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_FALSE(std::filesystem::exists(dir.File("IN.CSV")));
@@ -50,7 +48,7 @@ TEST_F(Conversion, ChecksWarnOfTheFirstProblemOnlyAndWriteNothing) {
 TEST_F(Conversion, ResultOrErrorIsShownAndOnlyAFinishedRunCountsAsConverted) {
     WriteWholeFile(in, "xy,z\r\na,b,c\r\nno comma\r\n");
     SetNames(in, out);
-    Edit("edtScannerHeaderSize")->setText(QStringLiteral("2"));
+    Edit("edtScannerHeaderSize")->setText("2");
     Click("chkRemoveColHeaders");  // the first line is data now
     EXPECT_EQ(Create(), Log{"error Error|\"" + in +
                             "\" is not a valid comma separated file.\nPlease choose a new input "
@@ -60,73 +58,82 @@ TEST_F(Conversion, ResultOrErrorIsShownAndOnlyAFinishedRunCountsAsConverted) {
     EXPECT_TRUE(ClosingAsks());
 
     WriteWholeFile(in, "xy,z\r\na,b,c\r\n");
-    bool progressGone = false;
-    bool formEnabled = false;
+    bool progressGoneFormEnabled = false;
     services.onMessage = [&] {
-        progressGone = FindTopLevel<TdlgProcessing>() == nullptr;
-        formEnabled = form.isEnabled();
+        progressGoneFormEnabled = FindTopLevel<TdlgProcessing>() == nullptr && form.isEnabled();
     };
-    EXPECT_EQ(Create(), Log{"information Conversion Completed.|File converted.\nAll records are "
-                            "now length 5"});
-    EXPECT_TRUE(progressGone);
-    EXPECT_TRUE(formEnabled);
+    const std::string done =
+        "information Conversion Completed.|File converted.\nAll records are now length ";
+    EXPECT_EQ(Create(), Log{done + "5"});
+    EXPECT_TRUE(progressGoneFormEnabled);
     EXPECT_EQ(ReadWholeFile(out), "  xyz\n  abc\n");
     EXPECT_FALSE(ClosingAsks());
-
     // Without the insert option an empty size passes.
     Click("chkInsertHeaderField");
+    EXPECT_TRUE(ClosingAsks());
     Edit("edtScannerHeaderSize")->clear();
-    EXPECT_EQ(Create(), Log{"information Conversion Completed.|File converted.\nAll records are "
-                            "now length 3"});
+    EXPECT_EQ(Create(), Log{done + "3"});
 }
 
+// While the run goes the main window is disabled and stays open, the progress window
+// cannot be closed or escaped; Cancel stops the run, keeping whole records and showing
+// nothing, and the main window comes back.
 TEST_F(Conversion, CancelDuringALongRunKeepsWholeRecordsAndShowsNothing) {
     std::string content = "id,answer\r\n";
     std::string records;
     for (int i = 0; i < 1000; ++i) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%06d,%c\r\n", i, 'a' + i % 26);
-        content += line;
-        records += std::string(line, 6) + line[7] + "\n";
+        const std::string number = std::to_string(100000 + i);
+        content += number + "," + static_cast<char>('a' + i % 26) + "\r\n";
+        records += number + static_cast<char>('a' + i % 26) + "\n";
     }
     WriteWholeFile(in, content);
     SetNames(in, out);
     Click("chkInsertHeaderField");
     int rounds = 0;
-    bool formDisabled = false;
-    bool closeRefused = false;
-    // The first time the run lets events through, this takes a while (as a slow desktop
-    // would), so the run lets them through again soon after; Cancel is pressed then. The
-    // progress window cannot be closed any other way.
+    // The first time the run lets events through this takes a while (as a slow desktop
+    // would), so the run lets them through again soon after; Cancel is pressed then.
     std::function<void()> pressLater = [&] {
         TdlgProcessing* dialog = FindTopLevel<TdlgProcessing>();
         ASSERT_NE(dialog, nullptr);
         if (++rounds == 1) {
-            formDisabled = !form.isEnabled();
-            closeRefused = !form.close() && !dialog->close();
+            EXPECT_FALSE(form.isEnabled());
+            EXPECT_FALSE(dialog->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+            EXPECT_FALSE(form.close() || dialog->close());
             QTest::keyClick(dialog, Qt::Key_Escape);
+            form.hide();
             QTest::qSleep(30);
             QMetaObject::invokeMethod(&form, pressLater, Qt::QueuedConnection);
             return;
         }
-        ASSERT_TRUE(dialog->isVisible());  // Escape did not remove it
+        ASSERT_TRUE(dialog->isVisible());
         QTest::mouseClick(Child<QPushButton>(*dialog, "btnCancel"), Qt::LeftButton);
     };
     QMetaObject::invokeMethod(&form, pressLater, Qt::QueuedConnection);
     Press("btnOK");
     EXPECT_EQ(rounds, 2);
-    EXPECT_TRUE(formDisabled);
-    EXPECT_TRUE(closeRefused);
     EXPECT_TRUE(services.log.empty());
-    EXPECT_TRUE(form.isEnabled());
+    EXPECT_TRUE(form.isEnabled() && form.isVisible());
     EXPECT_EQ(FindTopLevel<TdlgProcessing>(), nullptr);
     // Whole records, in order, from the first up to the one Cancel was pressed during.
     const std::string output = ReadWholeFile(out);
-    EXPECT_EQ(output.size() % 8, 0u);
-    EXPECT_GT(output.size(), 8u);
-    EXPECT_LT(output.size(), records.size());
-    EXPECT_EQ(records.compare(0, output.size(), output), 0);
+    EXPECT_TRUE(output.size() > 8 && output.size() < records.size() && output.size() % 8 == 0 &&
+                records.compare(0, output.size(), output) == 0)
+        << output.size();
     EXPECT_TRUE(ClosingAsks());  // a cancelled run is no conversion
+}
+
+TEST(ProcessingDialog, ProgressBarShowsTheShareOfInputRead) {
+    TdlgProcessing dialog(nullptr);
+    auto* bar = Child<QProgressBar>(dialog, "barProgress");
+    for (auto [consumed, total, shown] : {
+             std::tuple{250ULL, 1000ULL, "250/1000"},
+             {5'000'000'000'000ULL, 10'000'000'000'000ULL, "500/1000"},
+             {1200ULL, 1000ULL, "1000/1000"},  // a file that grew while read
+             {77ULL, 0ULL, "-1/0"},            // size unknown: a busy bar
+         }) {
+        dialog.ShowProgress(consumed, total);
+        EXPECT_EQ(std::to_string(bar->value()) + "/" + std::to_string(bar->maximum()), shown);
+    }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace {
 
-// Runs once the next modal window's event loop is going.
+// Runs `check` on the next modal window once its event loop is going.
 template <class Modal, class Check>
 void WhenShown(Check check) {
     QMetaObject::invokeMethod(
@@ -25,61 +25,43 @@ void WhenShown(Check check) {
         Qt::QueuedConnection);
 }
 
-TEST(QtFormServices, MessageBoxesAndQuestions) {
+// Questions answered Yes or No; an open dialog for an existing file; a save dialog that
+// asks before overwriting and, with no name given, starts in the folder given.
+TEST(QtFormServices, DialogsAreSetUpAsRequested) {
     QtFormServices services;
-    WhenShown<QMessageBox>([](QMessageBox& box) {
-        EXPECT_EQ(box.windowTitle() + box.text(), QStringLiteral("ErrorCannot send email."));
-        EXPECT_EQ(box.icon(), QMessageBox::Critical);
-        EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
-        box.button(QMessageBox::Ok)->click();
-    });
-    services.ShowMessage(nullptr, QStringLiteral("Cannot send email."), QStringLiteral("Error"),
-                         MessageKind::Error);
     for (auto answer : {QMessageBox::Yes, QMessageBox::No}) {
         WhenShown<QMessageBox>([answer](QMessageBox& box) {
-            EXPECT_EQ(box.windowTitle() + box.text(), QStringLiteral("Confirm CloseSure?"));
+            EXPECT_EQ(box.windowTitle() + box.text(), "Confirm CloseSure?");
             EXPECT_EQ(box.standardButtons(), QMessageBox::Yes | QMessageBox::No);
             box.button(answer)->click();
         });
-        EXPECT_EQ(
-            services.AskYesNo(nullptr, QStringLiteral("Sure?"), QStringLiteral("Confirm Close")),
-            answer == QMessageBox::Yes);
+        EXPECT_EQ(services.AskYesNo(nullptr, "Sure?", "Confirm Close"), answer == QMessageBox::Yes);
     }
-}
-
-TEST(QtFormServices, FileDialogsAreSetUpAsRequested) {
-    QtFormServices services;
     kstest::TempDir dir;
     kstest::WriteWholeFile(dir.File("survey.csv"), "a,b\n");
-    FileDialogRequest open{QStringLiteral("Select Input File"),
-                           QString::fromStdString(dir.File("survey.csv")),
-                           {},
-                           {QStringLiteral("Comma Separated (*.csv)"), QStringLiteral("All (*)")},
-                           {},
-                           true,
-                           false};
+    const QString file = QString::fromStdString(dir.File("survey.csv"));
+    const QStringList filters{"Comma Separated (*.csv)", "All (*)"};
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
-        EXPECT_EQ(dialog.windowTitle(), open.title);
+        EXPECT_EQ(dialog.windowTitle(), "Select Input File");
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
         EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
-        EXPECT_EQ(dialog.nameFilters(), open.nameFilters);
-        EXPECT_EQ(dialog.selectedNameFilter(), open.nameFilters.first());
+        EXPECT_EQ(dialog.nameFilters(), filters);
         static_cast<QDialog&>(dialog).accept();  // as the Open button does
     });
-    EXPECT_EQ(services.GetOpenFileName(nullptr, open), std::optional<QString>(open.initialFile));
-
+    EXPECT_EQ(services.GetOpenFileName(nullptr, {"Select Input File", file, {}, filters, {}, true}),
+              file);
     // With no name, the dialog starts in the folder given.
-    FileDialogRequest save{
-        {},    {},  QString::fromStdString(dir.Path().string()), {}, QStringLiteral("txt"),
-        false, true};
+    const QString folder = QString::fromStdString(dir.Path().string());
     WhenShown<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("txt"));
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
+        EXPECT_EQ(dialog.defaultSuffix(), "txt");
         EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
-        EXPECT_EQ(dialog.directory().absolutePath(), save.directory);
+        EXPECT_EQ(dialog.directory().absolutePath(), folder);
         dialog.reject();
     });
-    EXPECT_EQ(services.GetSaveFileName(nullptr, save), std::nullopt);
+    EXPECT_EQ(services.GetSaveFileName(nullptr, {{}, {}, folder, {}, "txt", false, true}),
+              std::nullopt);
 }
 
 }  // namespace

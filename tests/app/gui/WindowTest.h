@@ -1,7 +1,7 @@
 #pragma once
 // Window tests: a stand-in for the desktop that logs every message box, question, file
-// dialog and address as one line of text and answers as the test set up, and a fixture
-// with a shown TfrmMain on it, a fresh temporary directory, empty settings and helpers.
+// dialog and address as a line of text and answers as the test set up, and a fixture with
+// a shown TfrmMain, a fresh temporary directory and empty settings.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <QTest>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,30 @@ using Log = std::vector<std::string>;
 
 class FakeFormServices : public FormServices {
 public:
-    // "error Error|Cannot send email.", "question Confirm Close|...", "save <request>",
-    // "address mailto:...".
+    // "error Error|Cannot send email.", "question Confirm Close|...", "address mailto:..."
     void ShowMessage(QWidget*, const QString& text, const QString& caption,
-                     MessageKind kind) override;
-    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override;
-    std::optional<QString> GetOpenFileName(QWidget*, const FileDialogRequest& request) override;
-    std::optional<QString> GetSaveFileName(QWidget*, const FileDialogRequest& request) override;
-    bool OpenAddress(const QString& address) override;
+                     MessageKind kind) override {
+        const char* const kinds[] = {"information ", "warning ", "error ", "question "};
+        Add(kinds[static_cast<int>(kind)] + caption + '|' + text);
+        if (onMessage) {
+            onMessage();
+        }
+    }
+    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
+        Add("question " + caption + '|' + text);
+        return answerYes;
+    }
+    // "open Title|initial file|folder|filters|default suffix|must exist|confirm overwrite"
+    std::optional<QString> GetOpenFileName(QWidget*, const FileDialogRequest& request) override {
+        return Dialog("open ", request);
+    }
+    std::optional<QString> GetSaveFileName(QWidget*, const FileDialogRequest& request) override {
+        return Dialog("save ", request);
+    }
+    bool OpenAddress(const QString& address) override {
+        Add("address " + address);
+        return addressOpens;
+    }
     // The log so far; it starts again empty.
     Log Take() { return std::exchange(log, {}); }
 
@@ -40,7 +57,24 @@ public:
     std::optional<QString> answer;  // of every file dialog
     bool addressOpens = true;
     std::function<void()> onMessage;  // runs while the message box would be up
+
+private:
+    void Add(const QString& line) { log.push_back(line.toStdString()); }
+    std::optional<QString> Dialog(const char* kind, const FileDialogRequest& r) {
+        Add(kind + QStringList{r.title, r.initialFile, r.directory, r.nameFilters.join(';'),
+                               r.defaultSuffix, r.fileMustExist ? "must exist" : "",
+                               r.confirmOverwrite ? "confirm overwrite" : ""}
+                       .join('|'));
+        return answer;
+    }
 };
+
+// The named child of `parent`; a missing one fails the test by an exception.
+template <class T = QWidget>
+T* Child(const QObject& parent, const char* name) {
+    T* child = parent.findChild<T*>(name);
+    return child != nullptr ? child : throw std::runtime_error(std::string("no control ") + name);
+}
 
 // The one top-level window of type T that is alive, or null.
 template <class T>
@@ -51,16 +85,6 @@ T* FindTopLevel() {
         }
     }
     return nullptr;
-}
-
-// The named child of `parent`; a missing one fails the test by an exception.
-template <class T = QWidget>
-T* Child(const QObject& parent, const char* name) {
-    T* child = parent.findChild<T*>(QString::fromLatin1(name));
-    if (child == nullptr) {
-        throw std::runtime_error(std::string("no control ") + name);
-    }
-    return child;
 }
 
 namespace kstest {
@@ -76,26 +100,27 @@ protected:
     void Press(const char* button) {
         QTest::mouseClick(Child<QPushButton>(form, button), Qt::LeftButton);
     }
-    // A mouse click on the check box itself, as a user makes it.
-    void Click(const char* name);
+    void Click(const char* checkBox) { Child<QCheckBox>(form, checkBox)->click(); }
     void SetNames(const std::string& input, const std::string& output) {
         Edit("edtInputFile")->setText(QString::fromStdString(input));
         Edit("edtOutputFile")->setText(QString::fromStdString(output));
     }
-    // Whether closing the window asks before closing without a conversion (the question is
-    // not logged). The answer is No, so the window stays.
-    bool ClosingAsks();
+    // Whether closing the window asks first; the answer is No, so the window stays, and
+    // the question is taken off the log.
+    bool ClosingAsks() {
+        services.answerYes = false;
+        const std::size_t logged = services.log.size();
+        const bool closed = form.close();
+        form.show();
+        const bool asked = services.log.size() == logged + 1;
+        EXPECT_EQ(closed, !asked);
+        services.log.resize(logged);
+        return asked;
+    }
 
     TempDir dir;
     FakeFormServices services;
     TfrmMain form;
 };
-
-// Every label, button and check box of the window is at least as large as its text needs,
-// and no two controls of the same parent cover each other.
-void ExpectNothingClippedOrOverlapping(QWidget& window);
-
-// The caption and the state of every named control of the window, a line each.
-std::string DescribeControls(QWidget& window);
 
 }  // namespace kstest
