@@ -104,6 +104,19 @@ T* FindTopLevel() {
     return nullptr;
 }
 
+// Runs `check` on the next modal window once its event loop is going.
+template <class Modal, class Check>
+void WhenShown(Check check) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [check] {
+            auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
+            ASSERT_NE(modal, nullptr);
+            check(*modal);
+        },
+        Qt::QueuedConnection);
+}
+
 // A shown main window on the stand-in, a fresh temporary directory and empty settings.
 class MainWindow : public ::testing::Test {
 protected:
@@ -325,30 +338,25 @@ TEST_F(MainWindow, ChosenAndDroppedFilesAreTakenAndTheirFoldersRemembered) {
 // a link's caption being its target, and a desktop that cannot open them is reported;
 // OK closes and destroys it.
 TEST_F(MainWindow, HelpWindowHandsItsLinksToTheDesktop) {
-    QMetaObject::invokeMethod(
-        &form,
-        [&] {
-            auto* help = qobject_cast<TdlgHelp*>(QApplication::activeModalWidget());
-            ASSERT_NE(help, nullptr);
-            EXPECT_EQ(help->parentWidget(), &form);
-            EXPECT_TRUE(Child<QLabel>(*help, "Label2")->font().bold());
-            Child<QLabel>(*help, "lblBSRWebSite")->setText("https://example.org/products");
-            for (bool opens : {true, false}) {
-                services.addressOpens = opens;
-                for (const char* name : {"lblConverterWebSite", "lblBSRWebSite", "lblEmail"}) {
-                    auto* link = Child<QLabel>(*help, name);
-                    EXPECT_TRUE(link->font().underline() &&
-                                link->cursor().shape() == Qt::PointingHandCursor &&
-                                link->palette().color(QPalette::WindowText) ==
-                                    help->palette().color(QPalette::Link))
-                        << name;
-                    QTest::mouseClick(link, Qt::LeftButton);
-                }
+    WhenShown<TdlgHelp>([&](TdlgHelp& help) {
+        EXPECT_EQ(help.parentWidget(), &form);
+        EXPECT_TRUE(Child<QLabel>(help, "Label2")->font().bold());
+        Child<QLabel>(help, "lblBSRWebSite")->setText("https://example.org/products");
+        for (bool opens : {true, false}) {
+            services.addressOpens = opens;
+            for (const char* name : {"lblConverterWebSite", "lblBSRWebSite", "lblEmail"}) {
+                auto* link = Child<QLabel>(help, name);
+                EXPECT_TRUE(link->font().underline() &&
+                            link->cursor().shape() == Qt::PointingHandCursor &&
+                            link->palette().color(QPalette::WindowText) ==
+                                help.palette().color(QPalette::Link))
+                    << name;
+                QTest::mouseClick(link, Qt::LeftButton);
             }
-            QTest::mouseClick(Child(*help, "lblEmail"), Qt::RightButton);  // not a click
-            QTest::mouseClick(Child<QPushButton>(*help, "btnOK"), Qt::LeftButton);
-        },
-        Qt::QueuedConnection);
+        }
+        QTest::mouseClick(Child(help, "lblEmail"), Qt::RightButton);  // not a click
+        QTest::mouseClick(Child<QPushButton>(help, "btnOK"), Qt::LeftButton);
+    });
     Press("btnHelp");
     EXPECT_EQ(form.findChild<TdlgHelp*>(), nullptr);
     const std::string site = "address " MTCONVERT_CONVERTER_URL;
@@ -455,19 +463,6 @@ TEST(ProcessingDialog, ProgressBarShowsTheShareOfInputRead) {
         dialog.ShowProgress(consumed, total);
         EXPECT_EQ(std::to_string(bar->value()) + "/" + std::to_string(bar->maximum()), shown);
     }
-}
-
-// Runs `check` on the next modal window once its event loop is going.
-template <class Modal, class Check>
-void WhenShown(Check check) {
-    QMetaObject::invokeMethod(
-        qApp,
-        [check] {
-            auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
-            ASSERT_NE(modal, nullptr);
-            check(*modal);
-        },
-        Qt::QueuedConnection);
 }
 
 // Questions answered Yes or No; an open dialog for an existing file; a save dialog that
