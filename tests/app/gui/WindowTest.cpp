@@ -5,21 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSettings>
-#include <QTest>
-#include <QTextDocument>
-#include <QTextEdit>
-#include <QUrl>
+#include <QtTest>
+#include <QtWidgets>
 #include <filesystem>
 #include <functional>
 #include <optional>
