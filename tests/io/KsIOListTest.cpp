@@ -1,47 +1,217 @@
-// List files: the header, binding, the allocator's golden layouts, the iterator's locks and
-// changes, and the typed lists and lists of lists.
+// List files: their exact bytes, the allocator's reuse, errors, the iterator's locks and
+// moves, and thousands of random changes (against a model, with failing writes, from several
+// processes at once), each followed by a reading of the bytes made without the list classes.
 
 #include "io/KsIOList.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include "KsIOListTestSupport.h"
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "core/KsByteOrder.h"
+#include "io/KsIOUnbuffered.h"
+#include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
+#include "support/TempDir.h"
 
 namespace {
 
-using kstest::Block;
 using kstest::CaughtError;
-using kstest::Item;
 using kstest::MessageOf;
-using kstest::Texts;
-using kstest::Words;
-using Iterator = KsIOListBase::void_iterator;
-using Strings = std::vector<std::string>;
+using Offsets = std::vector<std::uint64_t>;
 
-class KsIOListTest : public kstest::ListFileTest {
-protected:
-    KsIOSimpleList<void> raw{file, 16};
+// An element that stores its text with a 32-bit length in front.
+struct Item {
+    std::string text;
 
-    // Allocates 16-byte blocks from 32 to 112 on a fresh file, then frees `frees`.
-    void FreeAmongSix(std::initializer_list<std::uint64_t> frees) {
-        Prepare(1);
-        for (int i = 0; i < 6; ++i) {
-            raw.Allocate(16);
+    void Read(KsInputStreamInterface& in) {
+        text.assign(std::min(in.ReadUnsignedLong(), 4096u), '\0');  // whatever a torn length says
+        in.Read(text.data(), static_cast<std::int32_t>(text.size()), true);
+    }
+    void Write(KsOutputStreamInterface& out) const {
+        out.WriteUnsignedLong(static_cast<std::uint32_t>(text.size()));
+        out.Write(text.data(), static_cast<std::int32_t>(text.size()));
+    }
+};
+using Log = KsIOListOfLists<Item, Item>;
+
+// An element's text and, in a list of lists, those of its sub-list.
+struct Element {
+    std::string text;
+    std::vector<Element> sub = {};
+    bool operator==(const Element&) const = default;
+    friend void PrintTo(const Element& e, std::ostream* out) {
+        *out << e.text << "/" << e.sub.size();
+    }
+};
+using Elements = std::vector<Element>;
+
+struct Block {
+    std::uint64_t offset, size;
+    friend void PrintTo(const Block& b, std::ostream* out) { *out << b.offset << "+" << b.size; }
+};
+
+std::string Words(std::initializer_list<std::uint64_t> words) {
+    std::string bytes;
+    for (std::uint64_t word : words) {
+        bytes.append(8, '\0');
+        KsByteOrder::StoreLittle(bytes.data() + bytes.size() - 8, word);
+    }
+    return bytes;
+}
+
+// The bytes of a list file, read without the list classes.
+struct ListImage {
+    std::string bytes;
+    bool sound = true;  // every word read lay in the file and every list ended
+
+    std::uint64_t Word(std::uint64_t at) {
+        sound = sound && at + 8 <= bytes.size();
+        return sound ? KsByteOrder::LoadLittle<std::uint64_t>(bytes.data() + at) : 0;
+    }
+    // The nodes of the list whose pseudo-node is at `position` (8: the free list).
+    Offsets Nodes(std::uint64_t position) {
+        Offsets nodes;
+        for (std::uint64_t at = Word(position + 8); at != 0 && sound; at = Word(at + 8)) {
+            nodes.push_back(at);
+            sound = nodes.size() <= bytes.size() / 16;
         }
-        for (std::uint64_t offset : frees) {
-            raw.Free(offset, 16);
+        return nodes;
+    }
+    // The elements of a list of Items (`ofLists`: with sub-lists); adds its blocks to `used`.
+    Elements Walk(std::uint64_t position, bool ofLists, std::vector<Block>& used) {
+        Elements elements;
+        for (std::uint64_t node : Nodes(position)) {
+            std::uint64_t object = Word(node);
+            elements.push_back({"", ofLists ? Walk(object, false, used) : Elements()});
+            used.push_back({node, 16});
+            if (ofLists) {
+                used.push_back({object, 16});
+                object = Word(object);
+            }
+            used.push_back({object, Word(object) & 0xFFFFFFFF});
+            std::uint64_t text = std::min<std::uint64_t>(object + 8, bytes.size());
+            elements.back().text = bytes.substr(text, Word(object + 4) & 0xFFFFFFFF);
+        }
+        return elements;
+    }
+};
+
+class KsIOListTest : public ::testing::Test {
+protected:
+    kstest::TempDir dir;
+    std::string path = dir.File("list.klg");
+    KsIOUnbuffered file{path.c_str(), IO_READ | IO_WRITE | IO_CREATE | IO_TRUNCATE};
+    KsIOSimpleList<void> raw{file, 16};
+    std::mt19937 random{20240611};
+    Elements model;           // of list 0, a list of lists
+    std::vector<Block> held;  // blocks allocated outside the lists
+
+    ListImage Image() const { return {kstest::ReadWholeFile(path)}; }
+    // The elements of lists 0, 1, ... (`ofLists[k]`: list k is a list of lists). The lists
+    // and the free list must end, the free list ascend without touching blocks, and the
+    // free, listed and `used` blocks neither overlap nor leave the file nor, with `exact`,
+    // leave any of it out.
+    std::vector<Elements> Contents(const std::vector<bool>& ofLists, bool exact = true,
+                                   std::vector<Block> used = {}) const {
+        ListImage image = Image();
+        std::vector<Elements> lists;
+        for (std::size_t k = 0; k < ofLists.size(); ++k) {
+            lists.push_back(image.Walk(KsIOListFormat::ListPosition(k), ofLists[k], used));
+        }
+        std::uint64_t end = 0;
+        for (std::uint64_t node : image.Nodes(8)) {
+            image.sound = image.sound && node > end;  // ascending, never touching
+            used.push_back({node, image.Word(node)});
+            end = node + used.back().size;
+        }
+        std::sort(used.begin(), used.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+        std::uint64_t covered = end = KsIOListFormat::HeaderSize(ofLists.size());
+        for (const Block& block : used) {
+            image.sound = image.sound && block.offset >= end && block.size % 16 == 0 && block.size;
+            end = block.offset + block.size;
+            covered += block.size;
+        }
+        EXPECT_TRUE(image.sound && end <= image.bytes.size() &&
+                    (!exact || covered == image.bytes.size()))
+            << testing::PrintToString(used) << " in " << image.bytes.size() << " bytes";
+        return lists;
+    }
+    std::size_t Below(std::size_t n) { return n == 0 ? 0 : random() % n; }
+    static std::string Pattern(const Block& block) {
+        return std::string(block.size, static_cast<char>('A' + block.offset / 16 % 26));
+    }
+    // One random change through `on` to a file with one list: a block allocated or freed
+    // outside the list, or a change to the list of lists.
+    void Step(KsIOInterface& on) {
+        std::size_t kind = Below(8);
+        if (kind == 0) {
+            Block block{0, 16 * (1 + Below(8))};
+            block.offset = KsIOSimpleList<void>(on, 16).Allocate(block.size);
+            on.WriteTo(block.offset, Pattern(block).data(), static_cast<int>(block.size));
+            held.push_back(block);
+        } else if (kind == 1 && !held.empty()) {
+            std::swap(held[Below(held.size())], held.back());
+            KsIOSimpleList<void>(on, 16).Free(held.back().offset, held.back().size);
+            held.pop_back();
+        } else {
+            Change(Log(on, 16), model, kind);
+        }
+    }
+    // Inserts, erases or rewrites an element, or changes the sub-list of one.
+    template <class List>
+    void Change(List list, Elements& elements, std::size_t kind) {
+        std::size_t index = Below(elements.size() + 1);
+        auto it = list.begin(LOCK_WRITE);
+        for (std::size_t i = 0; i < index; ++i) {
+            ++it;
+        }
+        auto at = elements.begin() + static_cast<std::ptrdiff_t>(index);
+        std::string text(Below(100), static_cast<char>('a' + Below(26)));
+        if (kind <= 3 && elements.size() < 30) {
+            list.insert(it, {text});
+            elements.insert(at, {text});
+            EXPECT_EQ((*it).text, text);  // it stands on what it inserted
+        } else if (at == elements.end()) {
+        } else if (kind == 4) {
+            list.erase(it);  // with its sub-list
+            elements.erase(at);
+            EXPECT_EQ(it == list.end(), index == elements.size());
+        } else if (kind == 5) {
+            it.Write({text});
+            at->text = text;
+        } else if constexpr (std::is_same_v<List, Log>) {
+            Change(it.SubList(), at->sub, Below(6));
         }
     }
 };
 
-TEST_F(KsIOListTest, HeaderBindingAndNewBlocks) {
+TEST_F(KsIOListTest, BindingAndTheBytesOfANewFile) {
+    EXPECT_NO_THROW(KsIOList<void>(file, 16));  // an empty file binds, to be prepared
+    const std::string notList = "Bound-to file is not a list file";
+    for (auto [bytes, message] :
+         {std::pair<std::string, std::string>{std::string("NotAList\x1c\x02", 10), notList},
+          {"ListFil", notList},
+          {"ListFile\x1d\x02", "List file is of an unsupported version"}}) {
+        kstest::WriteWholeFile(path, bytes);
+        KsException error = CaughtError([&] { KsIOList<void>(file, 16); });
+        EXPECT_EQ(error.GetErrorMessage() + std::string("|") + error.GetCallpath(),
+                  message + "|KsIOList() of KsIOList<void> (" + path + ")");
+        EXPECT_EQ(CaughtError([&] { Log(file, 16); }).GetCallpath(),
+                  "KsIOListOfLists() of KsIOList<void> (" + path + ")");
+    }
     kstest::WriteWholeFile(path, std::string(100, 'x'));
-    Prepare(1);
+    raw.PrepareFile(1);
     EXPECT_EQ(Image().bytes, std::string("ListFile\x1c\x02", 10) + std::string(22, 0));
-    KsException error = CaughtError([&] { Prepare(0); });
-    EXPECT_STREQ(error.GetErrorMessage(), "List files require at least one list");
-    EXPECT_STREQ(error.GetCallpath(), "PrepareFile() of KsIOSimpleList<void>");
     EXPECT_EQ(raw.Allocate(16), 32u);
     EXPECT_EQ(file.GetFileSize64(), 48);
     EXPECT_EQ(raw.AppendSerializedObject("twelve bytes", 12), 48u);
@@ -49,217 +219,353 @@ TEST_F(KsIOListTest, HeaderBindingAndNewBlocks) {
     EXPECT_EQ(Image().bytes.substr(32),
               std::string(16, 0) + std::string("\x10\0\0\0twelve bytes", 16) +
                   std::string("\x20\0\0\0thirteen byte", 17) + std::string(15, 0));
-    error = CaughtError([&] { raw.Allocate(24); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Must allocate a multiple of 16 bytes from list");
-    EXPECT_STREQ(error.GetCallpath(), "Allocate() of KsIOListBase");
-    EXPECT_EQ(MessageOf([&] { raw.Allocate(0); }), "Cannot allocate 0 bytes from list");
-    EXPECT_EQ(MessageOf([&] { raw.Free(32, 24); }),
-              "Cannot free blocks unless they are a multiple of 16 bytes");
-
-    for (auto [bytes, message] : {std::pair{std::string("NotAList\x1c\x02", 10), "not a list file"},
-                                  {"ListFil", "not a list file"},
-                                  {std::string("ListFile\x1d\x02"), "of an unsupported version"}}) {
-        kstest::WriteWholeFile(path, bytes);
-        std::string expected = message[0] == 'n' ? std::string("Bound-to file is ") + message
-                                                 : std::string("List file is ") + message;
-        error = CaughtError([&] { KsIOList<void>(file, 16); });
-        EXPECT_EQ(error.GetErrorMessage(), expected);
-        EXPECT_EQ(error.GetCallpath(), "KsIOList() of KsIOList<void> (" + path + ")");
-        error = CaughtError([&] { KsIOListOfLists<void, void>(file, 16); });
-        EXPECT_EQ(error.GetCallpath(), "KsIOListOfLists() of KsIOList<void> (" + path + ")");
-    }
-    kstest::WriteWholeFile(path, "");  // an empty file binds, to be prepared
-    EXPECT_NO_THROW(KsIOList<void>(file, 16));
 }
 
-TEST_F(KsIOListTest, FreedNeighboursMergeAndAreReusedFirstFit) {
-    struct Case {
-        std::initializer_list<std::uint64_t> frees;
-        std::vector<Block> free;
-    } cases[] = {
-        {{32, 48}, {{32, 32}}},     {{48, 32}, {{32, 32}}},
-        {{32, 64, 48}, {{32, 48}}}, {{64, 32, 96}, {{32, 16}, {64, 16}, {96, 16}}},
-        {{96, 64, 80}, {{64, 48}}},
-    };
-    for (const Case& c : cases) {
-        FreeAmongSix(c.frees);
-        EXPECT_EQ(Image().FreeBlocks(), c.free);
-    }
-    FreeAmongSix({32, 48, 96});
-    EXPECT_EQ(raw.Allocate(32), 32u);  // exactly the merged pair
-    EXPECT_EQ(Image().bytes.substr(16, 8), Words({96}));
-    FreeAmongSix({32, 48, 64, 96});
-    EXPECT_EQ(raw.Allocate(16), 32u);  // the rest stays free in the same place
-    EXPECT_EQ(Image().bytes.substr(16, 8) + Image().bytes.substr(48, 16), Words({48, 32, 96}));
-    EXPECT_EQ(raw.Allocate(48), 128u);  // nothing fits: from the end
-    ExpectSound({16}, {}, true, {{32, 16}, {80, 16}, {112, 16}, {128, 48}});
-}
-
-TEST_F(KsIOListTest, FreeingWhatIsNotInUseIsRefusedAndChangesNothing) {
-    FreeAmongSix({32, 64, 48, 96});  // free: 32..80 and 96..112
-    std::string before = Image().bytes;
-    std::string free = " of list file \"" + path + "\": part of them is free already";
-    std::string outside = " of list file \"" + path + "\": they are not blocks of the file";
-    for (auto [offset, size, message] :
-         {std::tuple{32, 16, "Cannot free 16 bytes at offset 32" + free},
-          {64, 16, "Cannot free 16 bytes at offset 64" + free},
-          {80, 32, "Cannot free 32 bytes at offset 80" + free},  // into the next free block
-          {16, 16, "Cannot free 16 bytes at offset 16" + outside},
-          {40, 16, "Cannot free 16 bytes at offset 40" + outside},
-          {112, 32, "Cannot free 32 bytes at offset 112" + outside}}) {
-        EXPECT_EQ(MessageOf([&] { raw.Free(offset, size); }), message);
-    }
-    raw.Free(32, 0);
-    EXPECT_EQ(Image().bytes, before);
-    EXPECT_EQ(file.GetLockEntryCount(), 0);
-}
-
-TEST_F(KsIOListTest, TypedListsAndListsOfLists) {
-    Prepare(2);
-    KsIOList<Item> list(file, 24);
-    KsIOListOfLists<Item, Item> log(file, 16);
-    {
-        auto it = list.begin(LOCK_WRITE);
-        for (const char* text : {"d", "b", "a"}) {
-            list.insert(it, {text});  // it stands on what it inserted
+TEST_F(KsIOListTest, FreedBlocksMergeWithTheirNeighboursAndAreReusedFirstFit) {
+    // Six 16-byte blocks from 32 on; the order they are freed in; the free list (offset,
+    // size, ...); the size of an allocation then, what it returns, and the free list after.
+    for (auto [frees, free, size, offset, after] : {
+             std::tuple<Offsets, Offsets, int, std::uint64_t, Offsets>{
+                 {32, 48}, {32, 32}, 32, 32, {}},
+             {{48, 32, 96}, {32, 32, 96, 16}, 32, 32, {96, 16}},              // the pair exactly
+             {{32, 64, 48, 96}, {32, 48, 96, 16}, 16, 32, {48, 32, 96, 16}},  // the rest stays
+             {{64, 32, 96}, {32, 16, 64, 16, 96, 16}, 48, 128, {32, 16, 64, 16, 96, 16}},
+             {{96, 64, 80}, {64, 48}, 48, 64, {}},
+         }) {
+        raw.PrepareFile(1);
+        for (int i = 0; i < 6; ++i) {
+            raw.Allocate(16);
         }
-        ++it;
-        list.insert(it, {"c"});
-        ++it;
-        it.Write({"b, now longer than its block"});
-        ++it;
-        list.erase(it);
-        EXPECT_TRUE(it == list.end());
-        list.insert(it, {"e"});  // at the end: appended
-    }
-    EXPECT_EQ(Texts(list), (Strings{"a", "c", "b, now longer than its block", "e"}));
-    {
-        auto it = log.begin(LOCK_WRITE);
-        log.insert(it, {"t2"});
-        log.insert(it, {"t1"});
-        KsIOList<Item> actions = it.SubList();
-        auto action = actions.begin(LOCK_WRITE);
-        actions.insert(action, {"y"});
-        actions.insert(action, {"x"});
-    }
-    Strings seen;
-    for (auto it = log.begin(); it != log.end(); ++it) {
-        seen.push_back((*it).text + ":");
-        for (const Item& action : it.SubList()) {  // `it` keeps the element meanwhile
-            seen.back() += action.text;
+        for (std::uint64_t block : frees) {
+            raw.Free(block, 16);
         }
+        auto freeList = [&] {
+            ListImage image = Image();
+            Offsets blocks;
+            for (std::uint64_t node : image.Nodes(8)) {
+                blocks.insert(blocks.end(), {node, image.Word(node)});
+            }
+            return blocks;
+        };
+        EXPECT_EQ(freeList(), free);
+        EXPECT_EQ(raw.Allocate(static_cast<std::uint64_t>(size)), offset);
+        EXPECT_EQ(freeList(), after);
     }
-    EXPECT_EQ(seen, (Strings{"t1:xy", "t2:"}));
-    ExpectSound({24}, {16});
-    {
-        auto it = log.begin(LOCK_WRITE);
-        it.Write({"t1, rewritten longer"});
-        log.erase(it);  // with its sub-list
-    }
-    EXPECT_EQ(Texts(log), (Strings{"t2"}));
-    ExpectSound({24}, {16});
 }
 
-TEST_F(KsIOListTest, AReusedSubListHeaderStartsEmpty) {
-    FreeAmongSix({32, 64, 96});
-    ASSERT_EQ(Image().Word(72), 96u);  // the free block at 64 links to 96
-    KsIOListOfLists<Item, Item> log(file, 16);
-    auto it = log.begin(LOCK_WRITE);
-    log.insert(it, {"a text that needs 48 bytes"});  // node 32, header 64, object at the end
-    EXPECT_EQ(Image().bytes.substr(16, 16), Words({96, 32}));
-    EXPECT_EQ(Image().bytes.substr(32, 16), Words({64, 0}));
-    EXPECT_EQ(Image().bytes.substr(64, 16), Words({128, 0}));
-    EXPECT_EQ(Image().bytes.substr(128, 34),
-              std::string("\x30\0\0\0\x1a\0\0\0a text that needs 48 bytes", 34));
-    EXPECT_TRUE(it.SubList().begin() == it.SubList().end());
-}
-
-TEST_F(KsIOListTest, IteratorsLockHandOverHandAndRefuseWhatTheyCannotDo) {
-    Prepare(1);
+TEST_F(KsIOListTest, ErrorsNameTheFileAndTheOffsetAndChangeNothing) {
     KsIOList<Item> list(file, 16);
-    auto reader = list.begin();
-    KsException error = CaughtError([&] { list.insert(reader, {"x"}); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Cannot insert through an iterator that only reads");
-    EXPECT_STREQ(error.GetCallpath(), "Insert() of KsIOList<void>\r\ninsert() of KsIOList<TYPE>");
-    auto nowhere = list.end();
-    EXPECT_EQ(MessageOf([&] { list.insert(nowhere, {"x"}); }),
-              "Cannot insert through an iterator that is on no list");
-    error = CaughtError([&] { ++reader; });
-    EXPECT_STREQ(error.GetErrorMessage(), "Cannot advance the end() iterator");
-    EXPECT_STREQ(error.GetCallpath(), "operator++ of KsIOListBase::void_iterator");
-    EXPECT_EQ(MessageOf([&] { *reader; }), "Cannot read the end() iterator");
-    reader.GetVoidIterator().Release();
-    EXPECT_EQ(MessageOf([&] { list.insert(reader, {"x"}); }),
-              "Cannot insert through an iterator that is on no list");
-    auto writer = list.begin(LOCK_WRITE);
-    EXPECT_EQ(MessageOf([&] { list.erase(writer); }), "Cannot drop the end() iterator");
-    EXPECT_EQ(MessageOf([&] { writer.GetVoidIterator().Relocate(64); }),
-              "Cannot move the end() iterator");
-    list.insert(writer, {"b"});
-    list.insert(writer, {"a"});
-    writer.GetVoidIterator().Release();
+    auto lvalue = [](auto&& value) -> auto& {
+        return value;
+    };
+    // On the list "a", "b" (node b at 32 with its object at 48, node a at 64 with its object
+    // at 80; the head, 24, links 64, which links 32) with free blocks of 16 at 96 and 128,
+    // damaged by `bytes` bytes of `word` at `offset`: the error of `body`, its call path
+    // too when nothing was damaged.
+    auto check = [&](const std::function<void()>& body, const std::string& expected,
+                     std::uint64_t offset = 0, std::uint64_t word = 0, int bytes = 8) {
+        SCOPED_TRACE(expected);
+        raw.PrepareFile(1);
+        auto it = list.begin(LOCK_WRITE);
+        list.insert(it, {"b"});
+        list.insert(it, {"a"});
+        it.GetVoidIterator().Release();
+        for (std::uint64_t block : {96, 112, 128, 144}) {
+            EXPECT_EQ(raw.Allocate(16), block);
+        }
+        raw.Free(96, 16);
+        raw.Free(128, 16);
+        if (offset != 0) {
+            file.WriteTo(offset, Words({word}).data(), bytes);
+        }
+        const std::string before = Image().bytes;
+        KsException error = CaughtError(body);
+        std::string callpath = offset ? "" : error.GetCallpath() + std::string(": ");
+        EXPECT_EQ(callpath + error.GetErrorMessage(), expected);
+        EXPECT_EQ(Image().bytes, before);
+        EXPECT_EQ(file.GetLockEntryCount(), 0);
+    };
+    auto damaged = [&](int at, const std::string& reason) {
+        return "List file \"" + path + "\" is damaged at offset " + std::to_string(at) + ": " +
+               reason;
+    };
+    std::function<void()> walk = [&] {
+        for (auto it = list.begin(); it != list.end(); ++it) {
+            *it;
+        }
+    };
+    std::function<void()> erase = [&] { list.erase(lvalue(list.begin(LOCK_WRITE))); };
+    std::function<void()> allocate = [&] { raw.Allocate(64); };
+    std::function<void()> free = [&] { raw.Free(144, 16); };
+    const std::string beyond = "the link points to a block of 16 bytes at ";
+    const std::string end = ", beyond the end of the file (160 bytes)";
+    const std::string back = " before the end of the block before it";
+    const std::string multiple = " is not a positive multiple of 16";
+    check(walk, damaged(24, beyond + "4096" + end), 24, 4096);
+    check(walk, damaged(24, beyond + "18446744073709551600" + end), 24, ~std::uint64_t{15});
+    check(erase, damaged(24, "the link points to 16, inside the header"), 24, 16);
+    check(walk, damaged(24, "the link points to 72, which is not on a block boundary"), 24, 72);
+    check(walk, damaged(40, "the list runs round in a cycle"), 40, 64);
+    check(walk, damaged(40, "the list runs round in a cycle"), 40, 32);
+    check(walk, damaged(32, "the link points to 0, inside the header"), 32, 0);
+    check(walk, damaged(48, "a block size of 24" + multiple), 48, 24, 4);
+    check(erase, damaged(80, "a block size of 0" + multiple), 80, 0, 4);
+    check(walk, damaged(32, "the link points to a block of 4096 bytes at 48" + end), 48, 4096, 4);
+    check(allocate, damaged(16, beyond + "4096" + end), 16, 4096);
+    check(free, damaged(96, "a block size of 0" + multiple), 96, 0);
+    check(allocate, damaged(104, "the free list goes back to 128," + back), 96, 48);
+    check(free, damaged(136, "the free list goes back to 96," + back), 136, 96);
+    check([&] { *Log(file, 16).begin(); }, damaged(64, beyond + "4096" + end), 64, 4096);
+    check(walk,  // "b" claims 4 + 9 bytes; its block holds 12
+          "The object at offset 48 of list file \"" + path +
+              "\" is larger than its block of 16 bytes",
+          52, 9, 4);
+    const std::string cannot = "Free() of KsIOListBase: Cannot free ",
+                      of = " of list file \"" + path + "\": ";
+    for (auto [offset, size, reason] : {std::tuple{96, 16, "part of them is free already"},
+                                        {112, 32, "part of them is free already"},
+                                        {16, 16, "they are not blocks of the file"},
+                                        {40, 16, "they are not blocks of the file"},
+                                        {160, 16, "they are not blocks of the file"}}) {
+        check([&] { raw.Free(offset, size); }, cannot + std::to_string(size) + " bytes at offset " +
+                                                   std::to_string(offset) + of + reason);
+    }
+    check([&] { raw.Free(32, 24); }, cannot + "blocks unless they are a multiple of 16 bytes");
+    check([&] { raw.Allocate(24); },
+          "Allocate() of KsIOListBase: Must allocate a multiple of 16 bytes from list");
+    check([&] { raw.Allocate(0); },
+          "Allocate() of KsIOListBase: Cannot allocate 0 bytes from list");
+    check([&] { raw.PrepareFile(0); },
+          "PrepareFile() of KsIOSimpleList<void>: List files require at least one list");
+    const std::string insert =
+        "Insert() of KsIOList<void>\r\ninsert() of KsIOList<TYPE>: Cannot insert through an "
+        "iterator that ";
+    check([&] { list.insert(lvalue(list.begin()), {"x"}); }, insert + "only reads");
+    check([&] { list.insert(lvalue(list.end()), {"x"}); }, insert + "is on no list");
+    check([&] { ++list.end(); },
+          "operator++ of KsIOListBase::void_iterator: Cannot advance the end() iterator");
+    check([&] { *list.end(); },
+          "ReadElement() of KsIOList<void>\r\nRead() of KsIOList<TYPE>: Cannot read the end() "
+          "iterator");
+    check([&] { list.erase(lvalue(list.end())); },
+          "EraseElement() of KsIOList<void>\r\nerase() of KsIOList<TYPE>: Cannot drop the end() "
+          "iterator");
+    check([&] { raw.end().Drop(); },
+          "Drop() of KsIOListBase::void_iterator: Cannot drop the end() iterator");
+    check([&] { raw.end().Relocate(64); },
+          "Relocate() of KsIOListBase::void_iterator: Cannot move the end() iterator");
+    file.WriteTo(40, Words({64}).data(), 8);  // a cycle a -> b -> a: erasing round it stops
+    auto it = list.begin(LOCK_WRITE);
+    int erased = 0;
+    EXPECT_THROW(
+        for (; it != list.end() && erased < 10; ++erased) { list.erase(it); }, KsException);
+    EXPECT_LT(erased, 10);
+}
 
-    std::vector<std::uint64_t> a = {Image().Word(24)}, b = {Image().Word(a[0] + 8)};
-    auto held = [&] {
-        std::vector<std::uint64_t> words;
-        for (std::uint64_t word : {std::uint64_t{24}, a[0], a[0] + 8, b[0], b[0] + 8}) {
+TEST_F(KsIOListTest, IteratorsLockTheWordAheadBeforeLettingGoOfTheOneBehind) {
+    raw.PrepareFile(1);
+    KsIOList<Item> list(file, 16);
+    auto it = list.begin(LOCK_WRITE);
+    list.insert(it, {"b"});
+    list.insert(it, {"a"});
+    it.GetVoidIterator().Release();
+    const std::uint64_t a = Image().Word(24), b = Image().Word(a + 8);
+    auto locked = [&] {
+        Offsets words;
+        for (std::uint64_t word : {std::uint64_t{24}, a, a + 8, b, b + 8}) {
             if (file.GetLockCount(word, 8) > 0) {
                 words.push_back(word);
             }
         }
         return words;
     };
-    auto it = list.begin();
-    EXPECT_EQ(held(), (std::vector<std::uint64_t>{24, a[0]}));
+    it = list.begin();
+    EXPECT_EQ(locked(), (Offsets{24, a}));
     EXPECT_EQ(MessageOf([&] { list.begin(LOCK_WRITE); }),  // one process: refused, not waited
               "Could not establish a WRITE lock of length 8 at offset 24; READ lock already "
               "held! (" +
                   path + ")");
-    EXPECT_EQ(held(), (std::vector<std::uint64_t>{24, a[0]}));
+    EXPECT_EQ(locked(), (Offsets{24, a}));
     ++it;
-    EXPECT_EQ(held(), (std::vector<std::uint64_t>{a[0] + 8, b[0]}));
+    EXPECT_EQ(locked(), (Offsets{a + 8, b}));
     ++it;  // the end keeps the last link
-    EXPECT_EQ(held(), (std::vector<std::uint64_t>{b[0] + 8}));
-    it.GetVoidIterator().Release();
-    writer = list.begin(LOCK_WRITE);
+    EXPECT_EQ(locked(), (Offsets{b + 8}));
+    it = list.begin(LOCK_WRITE);
     KsIOListBase::accessor_lock probe(file);  // a writer's locks exclude readers
-    EXPECT_THROW(probe.AcquireAt(LOCK_READ, a[0]), KsException);
-    list.erase(writer);  // stands on "b", through the head
-    EXPECT_EQ(held(), (std::vector<std::uint64_t>{24, b[0]}));
+    EXPECT_THROW(probe.AcquireAt(LOCK_READ, a), KsException);
+    list.erase(it);  // stands on "b", through the head
+    EXPECT_EQ(locked(), (Offsets{24, b}));
 }
 
 TEST_F(KsIOListTest, NodesMoveAndGraftIntoOtherLists) {
-    Prepare(2);
-    KsIOList<Item> first(file, 16), second(file, 24);
+    raw.PrepareFile(2);
+    KsIOList<Item> first(file, 16);
     auto at = first.begin(LOCK_WRITE);
     for (const char* text : {"c", "b", "a"}) {
         first.insert(at, {text});
     }
     at.GetVoidIterator().Release();
     std::uint64_t b = Image().Nodes(16)[1], moved = raw.Allocate(16), copy = raw.Allocate(16);
-    {
-        Iterator it = raw.begin(LOCK_WRITE);
-        ++it;
-        it.Relocate(moved);
-        EXPECT_EQ(Image().Nodes(16)[1], moved);
-        it.MoveTo(copy);  // a copy that is not linked yet
-        KsIOListBase::accessor_lock head(file);
-        head.AcquireAt(LOCK_READ, 32);
-        EXPECT_EQ(MessageOf([&] { it.GraftAfter(head); }),
-                  "Cannot graft a node after a link word that is not locked for writing");
-        head.AcquireAt(LOCK_WRITE, 32);
-        it.GraftAfter(head);
-        EXPECT_EQ(it.GetLinkPosition(), 32u);
-    }
-    raw.Free(b, 16);
-    EXPECT_EQ(Texts(second), (Strings{"b"}));
-    Iterator it = raw.begin(LOCK_WRITE);
+    KsIOListBase::void_iterator it = raw.begin(LOCK_WRITE);
     ++it;
-    EXPECT_EQ(it.Drop(), moved);  // the original, whose object the copy shares now
+    it.Relocate(moved);
+    EXPECT_EQ(Image().Nodes(16)[1], moved);
+    it.MoveTo(copy);  // a copy that is not linked yet
+    KsIOListBase::accessor_lock head(file);
+    head.AcquireAt(LOCK_READ, 32);
+    EXPECT_EQ(MessageOf([&] { it.GraftAfter(head); }),
+              "Cannot graft a node after a link word that is not locked for writing");
+    head.AcquireAt(LOCK_WRITE, 32);
+    it.GraftAfter(head);
+    EXPECT_EQ(it.GetLinkPosition(), 32u);
+    it.Release();
+    head.Release();
+    raw.Free(b, 16);
+    it = raw.begin(LOCK_WRITE);
+    EXPECT_EQ((++it).Drop(), moved);  // the original, whose object the copy shares now
     it.Release();
     raw.Free(moved, 16);
-    EXPECT_EQ(Texts(first), (Strings{"a", "c"}));
-    ExpectSound({16, 24}, {});
+    EXPECT_EQ(Contents({false, false}), (std::vector<Elements>{{{"a"}, {"c"}}, {{"b"}}}));
+}
+
+TEST_F(KsIOListTest, RandomChangesFollowTheModel) {
+    raw.PrepareFile(1);
+    for (int step = 0; step < 3000 && !HasFailure(); ++step) {
+        SCOPED_TRACE(step);
+        Step(file);
+        EXPECT_EQ(Contents({true}, true, held)[0], model);
+        ListImage image = Image();
+        for (const Block& block : held) {
+            EXPECT_EQ(image.bytes.substr(block.offset, block.size), Pattern(block));
+        }
+        EXPECT_EQ(file.GetLockEntryCount(), 0);
+    }
+}
+
+TEST_F(KsIOListTest, AFailedWriteLeavesASoundFileThatTakesMoreChanges) {
+    raw.PrepareFile(1);
+    for (int i = 0; i < 60; ++i) {
+        Step(file);
+    }
+    const auto start = std::tuple(Image().bytes, random, model, held);
+    auto plan = std::make_shared<kstest::FaultPlan>();
+    kstest::FaultInjectingUnbufferedFile failing(plan, path.c_str(), IO_READ | IO_WRITE);
+    auto changes = [&] {  // 20 changes from the start through the failing file
+        std::string bytes;
+        std::tie(bytes, random, model, held) = start;
+        kstest::WriteWholeFile(path, bytes);
+        for (int i = 0; i < 20; ++i) {
+            Step(failing);
+        }
+    };
+    changes();
+    const int writes = plan->Calls(kstest::FaultOp::kWriteTo);
+    ASSERT_GT(writes, 40);
+    for (int run = 2; run < 2 * writes + 2 && !HasFailure(); ++run) {
+        SCOPED_TRACE(run);
+        plan->Reset();  // write run / 2 fails once, or from then on
+        plan->Fail(kstest::FaultOp::kWriteTo, run / 2, ENOSPC, run % 2 == 1);
+        EXPECT_THROW(changes(), KsException);
+        EXPECT_EQ(failing.GetLockEntryCount(), 0);
+        model = Contents({true}, false, held)[0];  // whatever the file holds is sound
+        for (const Block& block : held) {          // a failed Free may have begun to write one
+            file.WriteTo(block.offset, Pattern(block).data(), static_cast<int>(block.size));
+        }
+        for (int i = 0; i < 5; ++i) {  // and takes more changes
+            Step(file);
+        }
+        EXPECT_EQ(Contents({true}, false, held)[0], model);
+    }
+}
+
+// An element's text: its id, bytes that depend on it, its id again.
+std::string ElementText(std::uint64_t id) {
+    return Words({id}) + std::string(id % 40, static_cast<char>(id)) + Words({id});
+}
+
+// The id in an element's text; throws unless the text is whole.
+std::uint64_t IdOf(const std::string& text) {
+    std::uint64_t id = text.size() < 8 ? 0 : KsByteOrder::LoadLittle<std::uint64_t>(text.data());
+    if (text != ElementText(id)) {
+        throw std::runtime_error("an element was not whole");
+    }
+    return id;
+}
+
+// One process's share: inserts, erases (which allocate and free) and walks on lists 0 and
+// 1, logged as "I list id" and "D list id".
+void Work(const std::string& path, std::uint64_t process, int operations, std::ostream& log) {
+    KsIOUnbuffered file(path.c_str(), IO_READ | IO_WRITE);
+    std::mt19937 random(static_cast<unsigned>(process));
+    for (std::uint64_t id = process << 32; id < (process << 32) + unsigned(operations); ++id) {
+        std::uint64_t which = random() % 2, choice = random() % 100;
+        KsIOList<Item> list(file, KsIOListFormat::ListPosition(which));
+        auto it = list.begin(choice < 75 ? LOCK_WRITE : LOCK_READ);
+        std::set<std::uint64_t> seen;  // readers read what they pass, some to the end
+        for (unsigned step = choice >= 75 && choice < 78 ? ~0u : random() % 8;
+             step > 0 && it != list.end(); --step, ++it) {
+            if (choice >= 75 && !seen.insert(IdOf((*it).text)).second) {
+                throw std::runtime_error("a walk met an element twice");
+            }
+        }
+        if (choice < 45) {
+            list.insert(it, {ElementText(id)});
+            log << "I " << which << " " << id << "\n";
+        } else if (choice < 75 && it != list.end()) {
+            log << "D " << which << " " << IdOf((*it).text) << "\n";
+            list.erase(it);
+        }
+    }
+}
+
+// KSTEST_LIST_OPS sets the operations per process (default 1500) for longer runs.
+TEST_F(KsIOListTest, ConcurrentProcessesKeepEveryElementAndBlockWhole) {
+    raw.PrepareFile(2);
+    const char* configured = std::getenv("KSTEST_LIST_OPS");
+    const int processes = 4, operations = configured ? std::atoi(configured) : 1500;
+    std::vector<pid_t> children;
+    for (int process = 0; process < processes; ++process) {
+        if (pid_t pid = fork(); pid != 0) {
+            children.push_back(pid);
+            continue;
+        }
+        alarm(static_cast<unsigned>(60 + operations / 100));  // a deadlock ends the child
+        std::ofstream log(dir.File("worker" + std::to_string(process)));
+        try {
+            Work(path, static_cast<std::uint64_t>(process), operations, log);
+            log.flush();
+            _exit(0);
+        } catch (const KsException& error) {
+            std::cerr << "worker " << process << ": " << error.GetErrorMessage() << std::endl;
+        } catch (const std::exception& error) {
+            std::cerr << "worker " << process << ": " << error.what() << std::endl;
+        }
+        _exit(1);
+    }
+    for (pid_t pid : children) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker " << pid;
+    }
+    std::map<std::uint64_t, std::uint64_t> expected, dropped, found;  // id -> list
+    for (int process = 0; process < processes; ++process) {
+        std::ifstream log(dir.File("worker" + std::to_string(process)));
+        std::string kind;
+        for (std::uint64_t which = 0, id = 0; log >> kind >> which >> id;) {
+            EXPECT_TRUE((kind == "I" ? expected : dropped).emplace(id, which).second) << id;
+        }
+    }
+    for (auto [id, which] : dropped) {
+        EXPECT_EQ(expected.erase(id), 1u) << "dropped, never inserted: " << id;
+    }
+    std::vector<Elements> lists = Contents({false, false});
+    for (std::uint64_t which = 0; which < 2; ++which) {
+        for (const Element& element : lists[which]) {
+            EXPECT_TRUE(found.emplace(IdOf(element.text), which).second);
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_GT(dropped.size(), 100u);
 }
 
 }  // namespace
