@@ -75,16 +75,18 @@ TEST(KsBlobTest, TransfersMoveThePositionAndGrowTheBlob) {
     std::unique_ptr<KsIOInterface> clone = blob.Clone();
     EXPECT_EQ((std::tuple{Bytes(blob), blob.ReadFrom(15, buffer, 3, false),
                           blob.ReadFrom(16, buffer, 3, false), blob.Tell(), clone->Tell(),
-                          std::string(clone->GetFileName()), (blob.Truncate(6), Bytes(blob)),
-                          blob.Tell(), clone->GetFileSize()}),
-              std::tuple(std::string("\0Q\0\0\0\0\0\0\0\0xy\0\0ab", 16), 1, 0, 20, 20, "BLOB()",
-                         std::string("\0Q\0\0\0\0\0\0\0\0", 10), 0, 16));
+                          std::string(clone->GetFileName())}),
+              std::tuple(std::string("\0Q\0\0\0\0\0\0\0\0xy\0\0ab", 16), 1, 0, 20, 20, "BLOB()"));
+    blob.Truncate(6);  // takes 6 bytes off the end
+    EXPECT_EQ(std::tuple(Bytes(blob), blob.Tell(), clone->GetFileSize()),
+              std::tuple(std::string("\0Q\0\0\0\0\0\0\0\0", 10), 0, 16));
     blob.Truncate(0);
     blob.SetBlob(nullptr, 3);
+    EXPECT_EQ(Bytes(blob), std::string(3, '\0'));
     kstest::MemoryStream in(std::string(150000, 'z')), out;
-    EXPECT_EQ((std::tuple{Bytes(blob), blob.Seek(3, 0), (blob.Read(in, 150000), Bytes(blob)),
-                          blob.Tell()}),  // more than the first step of memory
-              std::tuple(std::string(3, '\0'), 3, std::string(150000, 'z'), 0));
+    blob.Seek(3, 0);
+    blob.Read(in, 150000);  // more than the first step of memory
+    EXPECT_EQ(std::tuple(Bytes(blob), blob.Tell()), std::tuple(std::string(150000, 'z'), 0));
     blob.SetBlob("hello", 5);
     blob.Write(out);
     EXPECT_EQ(out.Bytes(), "hello");  // the bytes only, no size
