@@ -35,10 +35,10 @@ TEST(KsIOProxyTest, ProxiesKeepTheirOwnPositionsAndLeaveTheRestToTheTarget) {
     EXPECT_STREQ(CaughtError([&] { first.Read(bytes, 4, true); }).GetCallpath(),
                  "ReadFrom() of KsIOUnbuffered\r\nRead() of KsIOProxy");
     const std::string prior = "Cannot seek prior to beginning of file|Seek() of KsIOProxy";
-    // From 9 (a failed read moved nothing): to 7, 9, 6, 6, 15; then before the start from
-    // each origin, and an unknown origin.
-    const int offsets[] = {7, 2, -3, -4, 5, -1, -16, -11, 0},
-              origins[] = {0, 1, 1, 2, 2, 0, 1, 2, 5};
+    // From 9 (a failed read moved nothing): 2 back, to 9, 3 back, 4 before the end, 5 after
+    // it; then before the start from each origin, and an unknown origin.
+    const int offsets[] = {-2, 9, -3, -4, 5, -1, -16, -11, 0},
+              origins[] = {1, 0, 1, 2, 2, 0, 1, 2, 5};
     const std::string results[] = {
         "7", "9", "6", "6", "15", prior, prior, prior, "Unknown type of seek|Seek() of KsIOProxy"};
     for (int i = 0; i < 9; ++i) {
