@@ -154,7 +154,8 @@ protected:
         return list;
     }
     std::size_t Below(std::size_t n) { return n == 0 ? 0 : random() % n; }
-    // Inserts, erases or rewrites an element, or changes the sub-list of one.
+    // Inserts, erases or rewrites an element, or changes the sub-list of one; `elements`
+    // changes first, so that it holds what the file should hold when the change fails.
     template <class List>
     void Change(List list, Elements& elements, std::size_t kind) {
         std::size_t index = Below(elements.size() + 1);
@@ -165,17 +166,17 @@ protected:
         auto at = elements.begin() + static_cast<std::ptrdiff_t>(index);
         std::string text(Below(100), static_cast<char>('a' + Below(26)));
         if (kind <= 2 && elements.size() < 30) {
-            list.insert(it, {text});
             elements.insert(at, {text});
+            list.insert(it, {text});
             EXPECT_EQ((*it).text, text);  // it stands on what it inserted
         } else if (at == elements.end()) {
         } else if (kind == 3) {
-            list.erase(it);  // with its sub-list
             elements.erase(at);
+            list.erase(it);  // with its sub-list
             EXPECT_EQ(it == list.end(), index == elements.size());
         } else if (kind == 4) {
-            it.Write({text});
             at->text = text;
+            it.Write({text});
         } else if constexpr (std::is_same_v<List, Log>) {
             Change(it.SubList(), at->sub, Below(5));
         }
@@ -348,11 +349,14 @@ TEST_F(KsIOListTest, RandomChangesFollowTheModelAndFailedWritesLeaveASoundFile) 
         SCOPED_TRACE(step);
         plan->Reset();
         plan->Fail(kstest::FaultOp::kWriteTo, 1 + static_cast<int>(Below(24)), ENOSPC, step % 2);
+        const Elements before = model;
         try {
             Change(Log(step < 3000 ? file : failing, 16), model, Below(8));
         } catch (const KsException&) {
             ++failed;
-            model = Contents({true}, false)[0];
+            Elements now = Contents({true}, false)[0];
+            EXPECT_TRUE(now == before || now == model);  // the change was made whole or not at all
+            model = now;
         }
         EXPECT_EQ(Contents({true}, step < 3000)[0], model);
         EXPECT_EQ(file.GetLockEntryCount() + failing.GetLockEntryCount(), 0);
@@ -401,7 +405,8 @@ TEST_F(KsIOListTest, ConcurrentProcessesKeepEveryElementAndBlockWhole) {
     for (pid_t pid : children) {
         int status = -1;
         waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker " << pid;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)  // 99: it raised an error
+            << "worker " << pid << " ended with status " << status;
     }
     std::map<std::string, std::uint64_t> inserted, dropped, found;  // text -> list
     for (int process = 0; process < processes; ++process) {
