@@ -110,11 +110,11 @@ protected:
     ListImage Image() const { return {kstest::ReadWholeFile(path)}; }
     // The elements of lists 0, 1, ... (`ofLists[k]`: list k is a list of lists). The lists
     // and the free list must end, the free list ascend without touching blocks, and the
-    // free, listed and `used` blocks neither overlap nor leave the file nor, with `exact`,
-    // leave any of it out.
-    std::vector<Elements> Contents(const std::vector<bool>& ofLists, bool exact = true,
-                                   std::vector<Block> used = {}) const {
+    // free and listed blocks neither overlap nor leave the file nor, with `exact`, leave any
+    // of it out.
+    std::vector<Elements> Contents(const std::vector<bool>& ofLists, bool exact = true) const {
         ListImage image = Image();
+        std::vector<Block> used;
         std::vector<Elements> lists;
         for (std::size_t k = 0; k < ofLists.size(); ++k) {
             lists.push_back(image.Walk(KsIOListFormat::ListPosition(k), ofLists[k], used));
