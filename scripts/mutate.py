@@ -7,10 +7,11 @@ test suite catches.
                       [--programs NAME ...] [--layered] [--record-tests]
 
 SCRATCH is a checkout that may be changed (a git worktree); it is restored after every
-mutant. Mutants are drawn reproducibly from the .cpp files under --paths: each is a file,
-the exact text of one line and its replacement. With --list, the mutants of an earlier run
-are planted again where their line still stands exactly once, so that two versions of the
-suite can be compared on the same faults. A mutant that does not compile is not counted.
+mutant. Mutants are drawn reproducibly from the .cpp files under --paths (folders, or .cpp
+files named directly, relative to SCRATCH): each is a file, the exact text of one line and
+its replacement. With --list, the mutants of an earlier run are planted again where their
+line still stands exactly once, so that two versions of the suite can be compared on the
+same faults. A mutant that does not compile is not counted.
 
 By default every mutant rebuilds the tree and runs the whole suite through ctest. To make a
 mutant cheaper, --programs names the test programs (kestrel_core_tests, ...) that are built
@@ -61,25 +62,33 @@ LAYER_PROGRAMS = {
 SKIP = re.compile(r"^\s*(//|#|\*|/\*)|static_assert|KS_PRINTF|template\s*<|operator")
 
 
-def candidates(tree, paths):
-    found = []
+def sources(tree, paths):
+    """The .cpp files under each of `paths`, or the path itself when it names a .cpp file."""
     for top in paths:
+        if os.path.isfile(os.path.join(tree, top)):
+            if top.endswith(".cpp"):
+                yield os.path.normpath(top)
+            continue
         for folder, _, files in os.walk(os.path.join(tree, top)):
             for name in sorted(files):
-                if not name.endswith(".cpp"):
-                    continue
-                path = os.path.relpath(os.path.join(folder, name), tree)
-                lines = open(os.path.join(tree, path), encoding="utf-8").read().split("\n")
-                counts = {}
-                for line in lines:
-                    counts[line] = counts.get(line, 0) + 1
-                for line in lines:
-                    if counts[line] != 1 or SKIP.search(line) or not line.strip():
-                        continue
-                    for pattern, replacement in RULES:
-                        for match in re.finditer(pattern, line):
-                            mutated = line[:match.start()] + replacement + line[match.end():]
-                            found.append({"file": path, "line": line, "mutated": mutated})
+                if name.endswith(".cpp"):
+                    yield os.path.relpath(os.path.join(folder, name), tree)
+
+
+def candidates(tree, paths):
+    found = []
+    for path in sources(tree, paths):
+        lines = open(os.path.join(tree, path), encoding="utf-8").read().split("\n")
+        counts = {}
+        for line in lines:
+            counts[line] = counts.get(line, 0) + 1
+        for line in lines:
+            if counts[line] != 1 or SKIP.search(line) or not line.strip():
+                continue
+            for pattern, replacement in RULES:
+                for match in re.finditer(pattern, line):
+                    mutated = line[:match.start()] + replacement + line[match.end():]
+                    found.append({"file": path, "line": line, "mutated": mutated})
     return found
 
 
