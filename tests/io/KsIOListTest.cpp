@@ -337,6 +337,40 @@ TEST_F(KsIOListTest, IteratorsLockTheWordAheadBeforeLettingGoOfTheOneBehind) {
     EXPECT_EQ(locked(), (Offsets{24, 32}));
 }
 
+// "c" of "a", "b", "c" moves to a new block, is copied to another, which joins the second
+// list, and leaves the first.
+TEST_F(KsIOListTest, NodesRelocateAndAreGraftedIntoAnotherList) {
+    raw.PrepareFile(2);
+    KsIOList<Item> first(file, 16);
+    auto at = first.begin(LOCK_WRITE);
+    for (const char* text : {"c", "b", "a"}) {
+        first.insert(at, {text});
+    }
+    at.GetVoidIterator().Release();
+    std::uint64_t b = Image().Nodes(16)[1], moved = raw.Allocate(16), copy = raw.Allocate(16);
+    {
+        auto it = raw.begin(LOCK_WRITE);
+        ++it;
+        it.Relocate(moved);
+        EXPECT_EQ(Image().Nodes(16)[1], moved);
+        it.MoveTo(copy);  // not linked yet
+        KsIOListBase::accessor_lock head(file);
+        head.AcquireAt(LOCK_READ, 32);
+        EXPECT_EQ(MessageOf([&] { it.GraftAfter(head); }),
+                  "Cannot graft a node after a link word that is not locked for writing");
+        head.AcquireAt(LOCK_WRITE, 32);
+        it.GraftAfter(head);
+        EXPECT_EQ(it.GetLinkPosition(), 32u);
+    }
+    raw.Free(b, 16);
+    auto it = raw.begin(LOCK_WRITE);
+    ++it;
+    EXPECT_EQ(it.Drop(), moved);  // the copy shares its object now
+    it.Release();
+    raw.Free(moved, 16);
+    EXPECT_EQ(Contents({false, false}), (std::vector<Elements>{{{"a"}, {"c"}}, {{"b"}}}));
+}
+
 // The first 3000 changes go through the file, the others through a second handle on it whose
 // nth write fails, once or from then on (in Allocate, Free, an insert, ...):
 // what that leaves is sound and takes more changes.
