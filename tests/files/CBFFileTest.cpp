@@ -391,6 +391,45 @@ TEST(CBFFile, WriteLocksExcludeOtherProcessesAndCountInStep) {
     EXPECT_EQ(1, table.GetWriteLockCount());
 }
 
+// Records another process adds or removes while this one holds no lock count once this
+// one takes a lock, so that its appends go after them; what it appended under the lock is
+// in the file when the lock goes.
+TEST(CBFFile, ALockCountsWhatOtherProcessesChangedInTheMeantime) {
+    kstest::TempDir dir;
+    std::string name = MakeGoldenTable(dir);
+    auto changeInChild = [&](const std::function<void(CBFFile&)>& change) {
+        return kstest::RunInChild([&] {
+            CBFFile other;
+            other.Open(name.c_str(), IO_READ | IO_WRITE);
+            other.Lock(LOCK_WRITE);
+            change(other);
+            other.Unlock(LOCK_WRITE);
+            return other.GetNumRecords();
+        });
+    };
+    CBFFile table;
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    ASSERT_EQ(5, changeInChild([](CBFFile& other) {
+                  kstest::AppendTexts(other, kGoldenTexts[1]);
+                  kstest::AppendTexts(other, kGoldenTexts[2]);
+              }));
+    EXPECT_EQ(3, table.GetNumRecords());  // no lock: not looked at
+    table.Lock(LOCK_WRITE);
+    EXPECT_EQ(5, table.GetNumRecords());
+    kstest::AppendTexts(table, kGoldenTexts[0]);
+    EXPECT_TRUE(table.Unlock(LOCK_WRITE));
+    EXPECT_EQ(2, changeInChild([](CBFFile& other) {
+                  EXPECT_EQ(6, other.GetNumRecords());
+                  EXPECT_EQ("1|12.34|AB|5|1000|BEEF|4000000000|65535", kstest::TextsOf(other, 6));
+                  other.KeepRecords(2);
+              }));
+    EXPECT_EQ(6, table.GetCurrentRecordNumber());
+    ASSERT_TRUE(table.TryLock(LOCK_READ));
+    EXPECT_EQ(2, table.GetNumRecords());
+    EXPECT_EQ(0, table.GetCurrentRecordNumber());
+    EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
+}
+
 // Data files that count how often they are positioned.
 struct SeekCountingFactory : KsIOFactory {
     struct File : KsIO {
