@@ -90,6 +90,25 @@ TEST(CBFFile, SampleTableIsWrittenByteForByteAndReadsBack) {
     EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
     EXPECT_EQ("2147483647|0.29||7|0|0000|1|258", kstest::TextsOf(table, 3));
     EXPECT_EQ(0, table.GetExtraBytes());
+
+    // The format's own title key and a user bit field are read, and written back.
+    std::string header = kGoldenHeader;
+    header.replace(header.find("RecordLength=23\r\n"), 17,
+                   "RecordLength=23\r\nFileTitle=Other\r\nNumberOfUserBitFields=1\r\n");
+    WriteWholeFile(name + ".kss",
+                   header + "[UserBitField0]\r\nNumberOfBits=2\r\nStartingBit=95\r\n");
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    EXPECT_STREQ("Other", table.GetTitle());
+    KsVector<CBFBits> bits;
+    table.GetUserBitFields(bits);
+    ASSERT_EQ(1u, bits.size());
+    EXPECT_EQ(94u, bits[0].GetBitOffset());
+    table.WriteStructure();
+    std::string written = ReadWholeFile(name + ".kss");
+    for (const char* keys : {"Title=Other\r\n", "RecordLength=23\r\nNumberOfUserBitFields=1\r\n",
+                             "[UserBitField0]\r\nNumberOfBits=2\r\nStartingBit=95\r\n"}) {
+        EXPECT_NE(std::string::npos, written.find(keys)) << keys;
+    }
 }
 
 TEST(CBFFile, DataFileWithAPartialRecordCountsWholeRecordsAndAppendsOverTheRest) {
