@@ -317,12 +317,10 @@ void CBFFile::CountRecords() {
         KsException::Generate("\"%s\" holds more records than a table can count", kClass,
                               GetFileName());
     }
-    if (count != recordCount_) {
-        recordCount_ = static_cast<std::int32_t>(count);
-        positionedAfter_ = -1;
-        if (currentRecordNumber_ > recordCount_) {
-            currentRecordNumber_ = 0;
-        }
+    // The data file's position stays valid: it is a byte offset, whatever the count.
+    recordCount_ = static_cast<std::int32_t>(count);
+    if (currentRecordNumber_ > recordCount_) {
+        currentRecordNumber_ = 0;
     }
 }
 
