@@ -303,17 +303,25 @@ void CBFFile::Open(const char* name, int flags, const char* alternateHeader, KsI
         if (auto* buffered = dynamic_cast<KsIO*>(dataFile_.get())) {
             buffered->SetBufferSize(kCBFBufferSize);
         }
-        std::int64_t count = dataFile_->GetFileSize64() / recordLength_;
-        if (count > INT32_MAX) {
-            KsException::Generate("\"%s\" holds more records than a table can count", kClass,
-                                  GetFileName());
-        }
-        recordCount_ = static_cast<std::int32_t>(count);
+        CountRecords();
         currentRecordNumber_ = 0;
         positionedAfter_ = -1;
         OpenFinish();
         closeAgain.Dismiss();
     });
+}
+
+void CBFFile::CountRecords() {
+    std::int64_t count = DataFile().GetFileSize64() / recordLength_;
+    if (count > INT32_MAX) {
+        KsException::Generate("\"%s\" holds more records than a table can count", kClass,
+                              GetFileName());
+    }
+    // The data file's position stays valid: it is a byte offset, whatever the count.
+    recordCount_ = static_cast<std::int32_t>(count);
+    if (currentRecordNumber_ > recordCount_) {
+        currentRecordNumber_ = 0;
+    }
 }
 
 void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryKeyFieldCount,
@@ -765,6 +773,7 @@ void CBFFile::Lock(int flags) {
     KsCallpath("Lock()", kClass, [&] {
         DataFile().Lock(LockType(flags), 0, 0);
         CountLock(flags);
+        CountRecords();
     });
 }
 
@@ -773,6 +782,7 @@ bool CBFFile::TryLock(int flags) {
         bool granted = DataFile().TryLock(LockType(flags), 0, 0);
         if (granted) {
             CountLock(flags);
+            CountRecords();
         }
         return granted;
     });
@@ -780,6 +790,8 @@ bool CBFFile::TryLock(int flags) {
 
 bool CBFFile::Unlock(int flags) {
     return KsCallpath("Unlock()", kClass, [&] {
+        // What this process wrote under the lock reaches the file before others may look.
+        DataFile().Flush();
         bool released = DataFile().UnLock(LockType(flags), 0, 0);
         if (released != CountUnlock(flags)) {
             KsException::Generate("KsIO and KsFile lock counts do not match", kClass);
