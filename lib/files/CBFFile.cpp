@@ -773,8 +773,15 @@ void CBFFile::Lock(int flags) {
     KsCallpath("Lock()", kClass, [&] {
         DataFile().Lock(LockType(flags), 0, 0);
         CountLock(flags);
-        CountRecords();
+        Resynchronise();
     });
+}
+
+// Under a new lock, what other processes wrote before it counts: the bytes read ahead are
+// forgotten and the records counted again.
+void CBFFile::Resynchronise() {
+    DataFile().DiscardReadAhead();
+    CountRecords();
 }
 
 bool CBFFile::TryLock(int flags) {
@@ -782,7 +789,7 @@ bool CBFFile::TryLock(int flags) {
         bool granted = DataFile().TryLock(LockType(flags), 0, 0);
         if (granted) {
             CountLock(flags);
-            CountRecords();
+            Resynchronise();
         }
         return granted;
     });

@@ -119,6 +119,7 @@ private:
     void CloseQuietly() noexcept;
     // The record count from the data file's size (whole records only).
     void CountRecords();
+    void Resynchronise();
     // RecordLength and NumberOfFields, with the checks of the fields against them.
     void ReadRecordLayout(KsIniSection& info, const char* header);
     void ReadUserBitFields(KsIniFile& structure, const char* header);

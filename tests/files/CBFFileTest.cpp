@@ -451,6 +451,13 @@ TEST(CBFFile, ALockCountsWhatOtherProcessesChangedInTheMeantime) {
     EXPECT_EQ(2, table.GetNumRecords());
     EXPECT_EQ(0, table.GetCurrentRecordNumber());
     EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
+    table.Unlock(LOCK_READ);
+    changeInChild([](CBFFile& other) {
+        other.KeepRecords(1);
+        kstest::AppendTexts(other, kGoldenTexts[2]);
+    });
+    ASSERT_TRUE(table.TryLock(LOCK_READ));  // the bytes read before the lock are not trusted
+    EXPECT_EQ("2147483647|0.29||7|0|0000|1|258", kstest::TextsOf(table, 2));
 }
 
 // Data files that count how often they are positioned.
