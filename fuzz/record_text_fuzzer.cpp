@@ -30,8 +30,9 @@ CBFField* NewField(KsFieldList& fields, const char* name, char type, std::int16_
     return static_cast<CBFField*>(fields.Add(std::move(field)));
 }
 
-// Numbers with divisors whose fractions their precision shows in full, bit fields, a long word,
-// texts and bytes; a number filter and a picture filter on copies of two of them.
+// Numbers with divisors whose fractions their precision shows in full, bit fields (one of
+// 16 bits), a Long and an Unsigned Long word, texts and bytes; a number filter and a picture
+// filter on copies of two of them.
 const Layout& TheLayout() {
     static const Layout layout = [] {
         Layout made;
@@ -43,6 +44,8 @@ const Layout& TheLayout() {
         NewField(made.fields, "Count", 'W', 4, 32, 0, 0);
         NewField(made.fields, "Code", 'A', 7, 0, 0, 0);
         NewField(made.fields, "Tag", 'Y', 3, 24, 0, 0);
+        NewField(made.fields, "Whole", 'I', 4, 32, 0, 0);  // preset bits: stays a Long
+        NewField(made.fields, "Small", 'U', 0, 16, 0, 0);
         auto* money = NewField(made.fields, "Money", 'N', 0, 0, 1000, 3);
         auto filter = std::make_unique<KsNumberFilter>();
         filter->SetRoundingVars(0, 2);

@@ -21,8 +21,8 @@ struct Interrupted {};
 
 // Opens a table under a byte-range lock of its whole data file, shared for reading or
 // exclusive for writing, held until the object goes. The lock is taken on a handle of its
-// own before the table is opened, so that no other process changes the record count
-// between the table's reading it and the command's use of it. While another process holds
+// own before the table is opened, so that a failed import can still cut the data file back
+// through a handle with nothing unwritten, under the same lock. While another process holds
 // a conflicting lock the constructor says so once on standard error and waits; Ctrl-C
 // stops the wait (Interrupted). A missing data file is a UsageError.
 class LockedTable {

@@ -332,17 +332,25 @@ void CBFFile::Open(const char* name, int flags, const char* alternateHeader, KsI
         if (auto* buffered = dynamic_cast<KsIO*>(dataFile_.get())) {
             buffered->SetBufferSize(kCBFBufferSize);
         }
-        std::int64_t count = dataFile_->GetFileSize64() / recordLength_;
-        if (count > INT32_MAX) {
-            KsException::Generate("\"%s\" holds more records than a table can count", kClass,
-                                  GetFileName());
-        }
-        recordCount_ = static_cast<std::int32_t>(count);
+        CountRecords();
         currentRecordNumber_ = 0;
         positionedAfter_ = -1;
         OpenFinish();
         closeAgain.Dismiss();
     });
+}
+
+void CBFFile::CountRecords() {
+    std::int64_t count = DataFile().GetFileSize64() / recordLength_;
+    if (count > INT32_MAX) {
+        KsException::Generate("\"%s\" holds more records than a table can count", kClass,
+                              GetFileName());
+    }
+    // The data file's position stays valid: it is a byte offset, whatever the count.
+    recordCount_ = static_cast<std::int32_t>(count);
+    if (currentRecordNumber_ > recordCount_) {
+        currentRecordNumber_ = 0;
+    }
 }
 
 void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryKeyFieldCount,
@@ -794,7 +802,15 @@ void CBFFile::Lock(int flags) {
     KsCallpath("Lock()", kClass, [&] {
         DataFile().Lock(LockType(flags), 0, 0);
         CountLock(flags);
+        Resynchronise();
     });
+}
+
+// Under a new lock, what other processes wrote before it counts: the bytes read ahead are
+// forgotten and the records counted again.
+void CBFFile::Resynchronise() {
+    DataFile().DiscardReadAhead();
+    CountRecords();
 }
 
 bool CBFFile::TryLock(int flags) {
@@ -802,6 +818,7 @@ bool CBFFile::TryLock(int flags) {
         bool granted = DataFile().TryLock(LockType(flags), 0, 0);
         if (granted) {
             CountLock(flags);
+            Resynchronise();
         }
         return granted;
     });
@@ -809,6 +826,8 @@ bool CBFFile::TryLock(int flags) {
 
 bool CBFFile::Unlock(int flags) {
     return KsCallpath("Unlock()", kClass, [&] {
+        // What this process wrote under the lock reaches the file before others may look.
+        DataFile().Flush();
         bool released = DataFile().UnLock(LockType(flags), 0, 0);
         if (released != CountUnlock(flags)) {
             KsException::Generate("KsIO and KsFile lock counts do not match", kClass);

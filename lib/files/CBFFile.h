@@ -63,7 +63,9 @@ public:
     void GotoRecord(std::int32_t n, KsFileRecord* record = nullptr) override;
     // Lock the whole data file (LOCK_WRITE in the flags: exclusive, else shared) and count
     // the lock; Unlock fails with "KsIO and KsFile lock counts do not match" when the data
-    // file and the count disagree about being released.
+    // file and the count disagree about being released. Once the lock is held the record
+    // count is taken again from the data file's size, since other processes may have added
+    // or removed records while this one held no lock; Unlock first writes what is pending.
     void Lock(int flags) override;
     bool TryLock(int flags) override;
     bool Unlock(int flags) override;
@@ -118,6 +120,9 @@ public:
 
 private:
     void CloseQuietly() noexcept;
+    // The record count from the data file's size (whole records only).
+    void CountRecords();
+    void Resynchronise();
     // RecordLength and NumberOfFields, with the checks of the fields against them.
     void ReadRecordLayout(KsIniSection& info, const char* header);
     void ReadUserBitFields(KsIniFile& structure, const char* header);

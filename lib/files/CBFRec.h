@@ -26,6 +26,8 @@ public:
 
     void Clear() override;
     bool IsBlank(std::int32_t n) const override;
+    // No blanks: a Long holding -2147483648 shows as "-2147483648".
+    bool HasBlanks() const override { return false; }
 
     const char* GetAlpha(std::int32_t n, char* buffer, std::uint32_t size,
                          bool trim) const override;

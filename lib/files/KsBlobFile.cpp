@@ -519,6 +519,7 @@ std::int32_t KsBlobFile::ChangeReferenceCount(std::int32_t blobNumber, std::int3
 
 void KsBlobFile::FreeDescriptor(std::int32_t blobNumber) {
     KsCallpath("FreeDescriptor()", kClass, name_.GetCString(), [&] {
+        CheckWritable();
         // Freeing a free or unused descriptor would link it into a list twice.
         KsBlobDescriptor& d = InUse(blobNumber);
         dirty_ = true;
@@ -699,7 +700,8 @@ void KsBlobFile::FreeAbandonedBlobs() {
 
 void KsBlobFile::ClearDelayedFree() {
     KsCallpath("ClearDelayedFree()", kClass, [&] {
-        if (delayedFree_) {
+        // A file open for reading only keeps its blobs: it is never written.
+        if (delayedFree_ && (flags_ & IO_WRITE)) {
             FreeAbandonedBlobs();
         }
         delayedFree_ = false;

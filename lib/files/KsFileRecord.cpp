@@ -22,8 +22,8 @@ namespace {
 constexpr const char* kRecordClass = "KsRecord";
 constexpr const char* kFileRecordClass = "KsFileRecord";
 
-// Values that stand for a blank field when it is read for conversion to text. They print
-// as the empty text also when a field holds them.
+// Values that stand for a blank field when it is read for conversion to text. In a record
+// type with blanks they print as the empty text also when a field holds them.
 constexpr double kBlankNumber = -1.0e30;
 constexpr std::int32_t kBlankLong = INT32_MIN;
 constexpr std::int16_t kBlankShort = INT16_MIN;
@@ -471,14 +471,21 @@ public:
     KsTimestamp TimestampOf(char type) const { return FieldTimestamp(record_, n_, type); }
 
 private:
+    // A value equal to a blank's stand-in, in a record type with blanks.
+    template <class Value>
+    bool StandsForBlank(Value value, Value blank) const {
+        return value == blank && record_.HasBlanks();
+    }
     std::string_view NumberText(double value, int precision) {
-        return value == kBlankNumber ? std::string_view() : FixedText(value, precision, digits_);
+        return StandsForBlank(value, kBlankNumber) ? std::string_view()
+                                                   : FixedText(value, precision, digits_);
     }
     std::string_view LongText(std::int32_t value) {
-        return value == kBlankLong ? std::string_view() : IntegerText(value, digits_);
+        return StandsForBlank(value, kBlankLong) ? std::string_view() : IntegerText(value, digits_);
     }
     std::string_view ShortText(std::int16_t value) {
-        return value == kBlankShort ? std::string_view() : IntegerText(value, digits_);
+        return StandsForBlank(value, kBlankShort) ? std::string_view()
+                                                  : IntegerText(value, digits_);
     }
     std::string_view AlphaText(std::int16_t length) {
         auto room = static_cast<std::uint32_t>(length) + 1;

@@ -100,6 +100,10 @@ public:
     virtual std::int16_t GetFieldLength(std::int32_t n) const = 0;
     virtual char GetFieldType(std::int32_t n) const = 0;
     virtual bool IsBlank(std::int32_t n) const = 0;
+    // Whether the record type has blank fields. Where it has, a field holding a blank's
+    // stand-in value (Long -2147483648, Short -32768, Number -1e+30) shows as the empty text
+    // too; where it has not, every value shows as itself.
+    virtual bool HasBlanks() const { return true; }
     virtual std::int32_t GetLong(std::int32_t n) const = 0;
     virtual double GetNumber(std::int32_t n) const = 0;
     virtual std::int16_t GetShort(std::int32_t n) const = 0;

@@ -119,11 +119,7 @@ std::unique_ptr<KsRecordKey> KsRecordKey::GetConsolidatedKey(const KsRecord& rec
             pieces.push_back(static_cast<std::uint16_t>(length));
             total += length;
         }
-        if (total > KsRecordKeyAlpha::kMaxLength) {
-            KsException::Generate("A key of %llu bytes is longer than the longest of %u bytes",
-                                  kClass, static_cast<unsigned long long>(total),
-                                  KsRecordKeyAlpha::kMaxLength);
-        }
+        KsRecordKeyPieces::CheckedKeyLength(total, kClass);
         if (type == 'Y') {
             return std::make_unique<KsRecordKeyBinary>(static_cast<std::uint32_t>(total));
         }

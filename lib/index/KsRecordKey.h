@@ -15,6 +15,7 @@
 //                                                            others the sign bit only
 //   KsRecordKeyBoolean          bool                         one byte, 0 or 1
 //   KsMultiRecordKey            one key per field            the components' keys in turn
+//   KsRecordKeyDescending       another key, order reversed  its key with all bits inverted
 //
 // Byte order of comparable keys is the order of IsLessThan and IsEqual for every value:
 // -0.0 and 0.0 are equal and share one comparable key; every NaN is equal to every other
@@ -29,7 +30,8 @@
 // operations of the same width, Date the day number as 32 bits, Alpha and Binary exactly
 // `length` raw bytes.
 //
-// Comparing a key with a key of another class raises an error.
+// Comparing a key with a key of another class raises an error. Alpha and Binary keys hold
+// at most 65535 bytes.
 
 #include <cstdint>
 #include <memory>

@@ -14,12 +14,7 @@ namespace {
 constexpr const char* kClass = "KsRecordKeyAlpha";
 
 std::uint16_t CheckedLength(std::uint64_t length) {
-    if (length > KsRecordKeyAlpha::kMaxLength) {
-        KsException::Generate("A key of %llu bytes is longer than the longest of %u bytes", kClass,
-                              static_cast<unsigned long long>(length),
-                              KsRecordKeyAlpha::kMaxLength);
-    }
-    return static_cast<std::uint16_t>(length);
+    return static_cast<std::uint16_t>(KsRecordKeyPieces::CheckedKeyLength(length, kClass));
 }
 
 unsigned char Folded(char c, bool ignoreCase) {

@@ -13,14 +13,6 @@ namespace {
 
 constexpr const char* kClass = "KsRecordKeyBinary";
 
-std::uint32_t CheckedLength(std::uint32_t length) {
-    if (length > KsRecordKeyAlpha::kMaxLength) {
-        KsException::Generate("A key of %u bytes is longer than the longest of %u bytes", kClass,
-                              length, KsRecordKeyAlpha::kMaxLength);
-    }
-    return length;
-}
-
 // memcpy that accepts the null block of an empty chunk.
 void CopyBytes(void* to, const void* from, std::size_t count) {
     if (count > 0) {
@@ -30,7 +22,8 @@ void CopyBytes(void* to, const void* from, std::size_t count) {
 
 }  // namespace
 
-KsRecordKeyBinary::KsRecordKeyBinary(std::uint32_t length) : bytes_(CheckedLength(length)) {}
+KsRecordKeyBinary::KsRecordKeyBinary(std::uint32_t length)
+    : bytes_(KsRecordKeyPieces::CheckedKeyLength(length, kClass)) {}
 
 int KsRecordKeyBinary::Compare(const KsRecordKey& other) const {
     const KsRecordKeyBinary& that = SameClass(*this, other);

@@ -21,6 +21,17 @@ inline std::uint32_t FieldLength(const KsRecord& record, std::int32_t field) {
     return static_cast<std::uint32_t>(length);
 }
 
+// `length` when a key of that many bytes can be made, else "A key of %llu bytes is longer
+// than the longest of %u bytes".
+inline std::uint32_t CheckedKeyLength(std::uint64_t length, const char* className) {
+    if (length > KsRecordKeyAlpha::kMaxLength) {
+        KsException::Generate("A key of %llu bytes is longer than the longest of %u bytes",
+                              className, static_cast<unsigned long long>(length),
+                              KsRecordKeyAlpha::kMaxLength);
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
 // Calls visit(field, offset, length) for each listed field, the offset running on by each
 // field's length. A field that ends past `keyLength` raises an error before it is visited.
 template <class Visit>

@@ -191,6 +191,18 @@ void KsIO::Flush() {
     });
 }
 
+void KsIO::DiscardReadAhead() {
+    KsCallpath("DiscardReadAhead()", kClass, [&] {
+        if (fd_ >= 0) {
+            WritePending();
+            // An empty window at the current position: the next read loads it anew.
+            start_ += position_;
+            position_ = 0;
+            valid_ = 0;
+        }
+    });
+}
+
 // ---- the window ----
 
 std::int64_t KsIO::MoveDescriptor(std::int64_t offset) {

@@ -47,6 +47,9 @@ public:
     virtual void Close() = 0;
     // Writes pending buffered bytes to the file.
     virtual void Flush() = 0;
+    // Writes pending bytes and forgets the bytes read ahead, so that the next read sees what
+    // other processes wrote since (called after taking a lock). The position is kept.
+    virtual void DiscardReadAhead() { Flush(); }
     virtual const char* GetFileName() const = 0;
     virtual std::int32_t GetFileSize() const = 0;
     virtual std::int64_t GetFileSize64() const = 0;

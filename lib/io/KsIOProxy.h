@@ -30,6 +30,7 @@ public:
     std::unique_ptr<KsIOInterface> CreateNew(const char* name, int flags) const override;
     void Close() override { target_->Close(); }
     void Flush() override { target_->Flush(); }
+    void DiscardReadAhead() override { target_->DiscardReadAhead(); }
     const char* GetFileName() const override { return target_->GetFileName(); }
     std::int32_t GetFileSize() const override { return target_->GetFileSize(); }
     std::int64_t GetFileSize64() const override { return target_->GetFileSize64(); }

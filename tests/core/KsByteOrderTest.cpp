@@ -32,26 +32,17 @@ void CheckBothOrders(T value, const Bytes& little) {
     EXPECT_EQ(KsByteOrder::LoadBig<T>(big.data()), value);
 }
 
+// One value per width and signedness, with the top bit set where the type allows.
 TEST(KsByteOrderTest, GoldenBytesInBothOrders) {
-    CheckBothOrders<std::uint16_t>(0x1234, {0x34, 0x12});
     CheckBothOrders<std::uint16_t>(0x8001, {0x01, 0x80});
     CheckBothOrders<std::int16_t>(-2, {0xFE, 0xFF});
-    CheckBothOrders<std::int16_t>(std::numeric_limits<std::int16_t>::min(), {0x00, 0x80});
-
-    CheckBothOrders<std::uint32_t>(0x01020304, {0x04, 0x03, 0x02, 0x01});
     CheckBothOrders<std::uint32_t>(0xDEADBEEF, {0xEF, 0xBE, 0xAD, 0xDE});
-    CheckBothOrders<std::int32_t>(-1, {0xFF, 0xFF, 0xFF, 0xFF});
     CheckBothOrders<std::int32_t>(std::numeric_limits<std::int32_t>::min() + 0x7F,
                                   {0x7F, 0x00, 0x00, 0x80});
-
-    CheckBothOrders<std::uint64_t>(0x0123456789ABCDEF,
-                                   {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01});
-    CheckBothOrders<std::uint64_t>(0x8000000000000001,
-                                   {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80});
+    CheckBothOrders<std::uint64_t>(0x8123456789ABCDEF,
+                                   {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x81});
     CheckBothOrders<std::int64_t>(-0x0102030405060708,
                                   {0xF8, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE});
-    CheckBothOrders<std::int64_t>(std::numeric_limits<std::int64_t>::max(),
-                                  {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ std::string Outcome(const char* text, bool allowWhitespace, char typeLetter,
         EXPECT_EQ(e.GetTypeLetter(), typeLetter);
         EXPECT_STREQ(e.GetText(), text);
         EXPECT_STREQ(e.GetClassName(), className);
-        EXPECT_EQ(e.GetLevel(), 0);
         EXPECT_EQ(result, static_cast<T>(7));
         return e.GetErrorMessage();
+    } catch (const KsException& e) {
+        EXPECT_EQ(result, static_cast<T>(7));
+        return std::string(e.GetClassName()) + ": " + e.GetErrorMessage();
     }
 }
 
@@ -40,29 +42,26 @@ struct Row {
 template <class T>
 void ExpectOutcomes(char typeLetter, const std::vector<Row>& rows) {
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string("\"") + row.text + "\" whitespace " +
+        SCOPED_TRACE(std::string("\"") + (row.text ? row.text : "(null)") + "\" whitespace " +
                      (row.allowWhitespace ? "allowed" : "refused"));
         EXPECT_EQ(Outcome<T>(row.text, row.allowWhitespace, typeLetter), row.expected);
     }
 }
 
-TEST(KsConvertValueTest, UnsignedLong) {
+const Row kNullText{nullptr, true, "KsConvertValue(): null pointer: sString"};
+
+TEST(KsConvertValueTest, IntegersAreDigitsWithinTheirRange) {
     ExpectOutcomes<std::uint32_t>(
         'W', {{"4294967295", false, "= 4294967295"},
-              {"0004294967295", false, "= 4294967295"},
               {"+17", false, "= 17"},
               {"", false, "= 0"},  // no digits at all reads as 0
               {"4294967296", false, "\"4294967296\" does not fit in an unsigned long"},
               {"99999999999999999999999999", false,
                "\"99999999999999999999999999\" does not fit in an unsigned long"},
               // The sign is refused before the range is looked at.
-              {"-1", false, "\"-1\" is not a valid unsigned long"},
               {"-0", true, "\"-0\" is not a valid unsigned long"},
-              {"12.5", false, "\"12.5\" is not a valid unsigned long"},
-              {"++1", false, "\"++1\" is not a valid unsigned long"}});
-}
-
-TEST(KsConvertValueTest, Long) {
+              {"++1", false, "\"++1\" is not a valid unsigned long"},
+              kNullText});
     ExpectOutcomes<std::int32_t>('I',
                                  {{"2147483647", false, "= 2147483647"},
                                   {"-2147483648", false, "= -2147483648"},
@@ -71,70 +70,43 @@ TEST(KsConvertValueTest, Long) {
                                   {"-2147483649", false, "\"-2147483649\" does not fit in a long"},
                                   {"12.5", false, "\"12.5\" is not a valid long"},
                                   {"-+1", false, "\"-+1\" is not a valid long"},
-                                  {"1e3", false, "\"1e3\" is not a valid long"},
-                                  {"0x10", false, "\"0x10\" is not a valid long"},
                                   {" 42", false, "\" 42\" is not a valid long"},
-                                  {"42 ", true, "\"42 \" is not a valid long"}});
-}
-
-TEST(KsConvertValueTest, ShortTypes) {
+                                  {"42 ", true, "\"42 \" is not a valid long"},
+                                  kNullText});
     ExpectOutcomes<std::uint16_t>('U',
-                                  {{"65535", false, "= 65535"},
+                                  {{"0", false, "= 0"},
+                                   {"65535", false, "= 65535"},
                                    {"65536", false, "\"65536\" does not fit in an unsigned short"},
-                                   {"-1", false, "\"-1\" is not a valid unsigned short"},
-                                   {"42\n", true, "\"42\n\" is not a valid unsigned short"}});
+                                   {"-1", false, "\"-1\" is not a valid unsigned short"}});
     ExpectOutcomes<std::int16_t>('S', {{"32767", false, "= 32767"},
                                        {"-32768", false, "= -32768"},
                                        {" \t ", true, "= 0"},
                                        {"32768", false, "\"32768\" does not fit in a short"},
-                                       {"-32769", false, "\"-32769\" does not fit in a short"},
-                                       {"3 2", true, "\"3 2\" is not a valid short"},
-                                       {" \t ", false, "\" \t \" is not a valid short"}});
+                                       {"-32769", false, "\"-32769\" does not fit in a short"}});
 }
 
-TEST(KsConvertValueTest, Double) {
-    ExpectOutcomes<double>('N', {{"12.5", false, "= 12.500000"},
-                                 {"-1e3", false, "= -1000.000000"},
+TEST(KsConvertValueTest, DoublesAndTruthTexts) {
+    ExpectOutcomes<double>('N', {{"-12.5", false, "= -12.500000"},
                                  {"\t1.5", true, "= 1.500000"},
                                  {"", false, "= 0.000000"},
                                  {" 1.5", false, "\" 1.5\" is not a valid double"},
                                  {"\t1.5", false, "\"\t1.5\" is not a valid double"},
                                  {"1.5 ", true, "\"1.5 \" is not a valid double"},
-                                 {"1,5", false, "\"1,5\" is not a valid double"},
-                                 {"abc", false, "\"abc\" is not a valid double"}});
-}
-
-TEST(KsConvertValueTest, TruthTexts) {
-    for (const char* text : {"1", "y", "Y", "yes", "YeS", "t", "T", "true", "TRUE"}) {
-        EXPECT_EQ(Outcome<bool>(text, false, 'L'), "= 1") << text;
+                                 {"abc", false, "\"abc\" is not a valid double"},
+                                 kNullText});
+    // Line ends in front are allowed even where spaces and tabs are not.
+    for (const char* text : {"1", "y", "YeS", "T", "true", " \t\r\nyes", "\r\nT"}) {
+        EXPECT_EQ(Outcome<bool>(text, text[0] != '\r', 'L'), "= 1") << text;
     }
-    for (const char* text : {"no", "0", "", "TRUE ", "yess", "2", "on", "f"}) {
-        bool result = true;
-        KsConvertValue(result, text, false);
-        EXPECT_FALSE(result) << text;
+    for (const char* text : {"0", "", "TRUE ", "yess", "f"}) {
+        EXPECT_EQ(Outcome<bool>(text, false, 'L'), "= 0") << text;
     }
     // Only a space or a tab counts as forbidden leading whitespace.
-    ExpectOutcomes<bool>('L', {{" \t\r\nyes", true, "= 1"}, {"\r\nT", false, "= 1"}});
-    EXPECT_EQ(Outcome<bool>(" yes", false, 'L', "KsConvertValue"),
-              "No preceding whitespace permitted in \" yes\"");
-    EXPECT_EQ(Outcome<bool>("\tt", false, 'L', "KsConvertValue"),
-              "No preceding whitespace permitted in \"\tt\"");
-}
-
-TEST(KsConvertValueTest, NullTextIsRefused) {
-    std::int32_t value = 5;
-    try {
-        KsConvertValue(value, nullptr, true);
-        ADD_FAILURE() << "a null text converted";
-    } catch (const KsException& e) {
-        EXPECT_STREQ(e.GetErrorMessage(), "null pointer: sString");
-        EXPECT_STREQ(e.GetClassName(), "KsConvertValue()");
+    for (const char* text : {" yes", "\tt"}) {
+        EXPECT_EQ(Outcome<bool>(text, false, 'L', "KsConvertValue"),
+                  "No preceding whitespace permitted in \"" + std::string(text) + "\"");
     }
-    EXPECT_EQ(value, 5);
-    double number = 1;
-    EXPECT_THROW(KsConvertValue(number, nullptr, true), KsException);
-    bool flag = true;
-    EXPECT_THROW(KsConvertValue(flag, nullptr, true), KsException);
+    EXPECT_EQ(Outcome<bool>(nullptr, true, 'L'), kNullText.expected);
 }
 
 TEST(KsConvertValueTest, DoublesIgnoreTheProcessLocale) {
@@ -150,10 +122,10 @@ TEST(KsConvertValueTest, DoublesIgnoreTheProcessLocale) {
     setenv("LOCPATH", dir.Path().c_str(), 1);
     bool usable = std::setlocale(LC_NUMERIC, "xx_XX.UTF-8") != nullptr &&
                   std::localeconv()->decimal_point[0] == ',';
-    double value = 0;
+    double point = 0;
     std::string comma;
     if (usable) {
-        KsConvertValue(value, "12.5", false);
+        KsConvertValue(point, "12.5", false);
         comma = Outcome<double>("3,5", false, 'N');
     }
     std::setlocale(LC_NUMERIC, "C");
@@ -161,7 +133,7 @@ TEST(KsConvertValueTest, DoublesIgnoreTheProcessLocale) {
     if (!usable) {
         GTEST_SKIP() << "no locale with a decimal comma could be built";
     }
-    EXPECT_EQ(value, 12.5);
+    EXPECT_EQ(point, 12.5);
     EXPECT_EQ(comma, "\"3,5\" is not a valid double");
 }
 

@@ -90,6 +90,25 @@ TEST(CBFFile, SampleTableIsWrittenByteForByteAndReadsBack) {
     EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
     EXPECT_EQ("2147483647|0.29||7|0|0000|1|258", kstest::TextsOf(table, 3));
     EXPECT_EQ(0, table.GetExtraBytes());
+
+    // The format's own title key and a user bit field are read, and written back.
+    std::string header = kGoldenHeader;
+    header.replace(header.find("RecordLength=23\r\n"), 17,
+                   "RecordLength=23\r\nFileTitle=Other\r\nNumberOfUserBitFields=1\r\n");
+    WriteWholeFile(name + ".kss",
+                   header + "[UserBitField0]\r\nNumberOfBits=2\r\nStartingBit=95\r\n");
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    EXPECT_STREQ("Other", table.GetTitle());
+    KsVector<CBFBits> bits;
+    table.GetUserBitFields(bits);
+    ASSERT_EQ(1u, bits.size());
+    EXPECT_EQ(94u, bits[0].GetBitOffset());
+    table.WriteStructure();
+    std::string written = ReadWholeFile(name + ".kss");
+    for (const char* keys : {"Title=Other\r\n", "RecordLength=23\r\nNumberOfUserBitFields=1\r\n",
+                             "[UserBitField0]\r\nNumberOfBits=2\r\nStartingBit=95\r\n"}) {
+        EXPECT_NE(std::string::npos, written.find(keys)) << keys;
+    }
 }
 
 TEST(CBFFile, DataFileWithAPartialRecordCountsWholeRecordsAndAppendsOverTheRest) {
@@ -100,10 +119,14 @@ TEST(CBFFile, DataFileWithAPartialRecordCountsWholeRecordsAndAppendsOverTheRest)
     table->Open(name.c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(3, table->GetNumRecords());
     EXPECT_EQ(5, table->GetExtraBytes());
+    table->DataDelete(3);  // a delete drops them with the last record's old place
+    EXPECT_EQ(2 * 23u, ReadWholeFile(name + ".cbf").size());
+    WriteWholeFile(name + ".cbf", ReadWholeFile(name + ".cbf") + "12345");
+    table->Open(name.c_str(), IO_READ | IO_WRITE);
     kstest::AppendTexts(*table, kGoldenTexts[0]);
     EXPECT_EQ(0, table->GetExtraBytes());
     table->Close();
-    EXPECT_EQ(4 * 23u, ReadWholeFile(name + ".cbf").size());
+    EXPECT_EQ(3 * 23u, ReadWholeFile(name + ".cbf").size());
 }
 
 TEST(CBFFile, CreateChecksBothNamesBeforeWritingAnything) {
@@ -389,6 +412,52 @@ TEST(CBFFile, WriteLocksExcludeOtherProcessesAndCountInStep) {
     holder.Finish();
     EXPECT_TRUE(table.TryLock(LOCK_WRITE));
     EXPECT_EQ(1, table.GetWriteLockCount());
+}
+
+// Records another process adds or removes while this one holds no lock count once this
+// one takes a lock, so that its appends go after them; what it appended under the lock is
+// in the file when the lock goes.
+TEST(CBFFile, ALockCountsWhatOtherProcessesChangedInTheMeantime) {
+    kstest::TempDir dir;
+    std::string name = MakeGoldenTable(dir);
+    auto changeInChild = [&](const std::function<void(CBFFile&)>& change) {
+        return kstest::RunInChild([&] {
+            CBFFile other;
+            other.Open(name.c_str(), IO_READ | IO_WRITE);
+            other.Lock(LOCK_WRITE);
+            change(other);
+            other.Unlock(LOCK_WRITE);
+            return other.GetNumRecords();
+        });
+    };
+    CBFFile table;
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    ASSERT_EQ(5, changeInChild([](CBFFile& other) {
+                  kstest::AppendTexts(other, kGoldenTexts[1]);
+                  kstest::AppendTexts(other, kGoldenTexts[2]);
+              }));
+    EXPECT_EQ(3, table.GetNumRecords());  // no lock: not looked at
+    table.Lock(LOCK_WRITE);
+    EXPECT_EQ(5, table.GetNumRecords());
+    kstest::AppendTexts(table, kGoldenTexts[0]);
+    EXPECT_TRUE(table.Unlock(LOCK_WRITE));
+    EXPECT_EQ(2, changeInChild([](CBFFile& other) {
+                  EXPECT_EQ(6, other.GetNumRecords());
+                  EXPECT_EQ("1|12.34|AB|5|1000|BEEF|4000000000|65535", kstest::TextsOf(other, 6));
+                  other.KeepRecords(2);
+              }));
+    EXPECT_EQ(6, table.GetCurrentRecordNumber());
+    ASSERT_TRUE(table.TryLock(LOCK_READ));
+    EXPECT_EQ(2, table.GetNumRecords());
+    EXPECT_EQ(0, table.GetCurrentRecordNumber());
+    EXPECT_EQ("-2|-0.50|HELLO|0|2047|0001|0|0", kstest::TextsOf(table, 2));
+    table.Unlock(LOCK_READ);
+    changeInChild([](CBFFile& other) {
+        other.KeepRecords(1);
+        kstest::AppendTexts(other, kGoldenTexts[2]);
+    });
+    ASSERT_TRUE(table.TryLock(LOCK_READ));  // the bytes read before the lock are not trusted
+    EXPECT_EQ("2147483647|0.29||7|0|0000|1|258", kstest::TextsOf(table, 2));
 }
 
 // Data files that count how often they are positioned.

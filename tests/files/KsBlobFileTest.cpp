@@ -211,6 +211,7 @@ TEST_F(KsBlobFileTest, AMissingFileIsCreatedAndAddedBlobsAreStoredOnClose) {
     EXPECT_EQ(MessageOf([&] { Add(file, "x"); }), readOnly);
     EXPECT_EQ(MessageOf([&] { file.RewriteBlob(1, "x", 1); }), readOnly);
     EXPECT_EQ(MessageOf([&] { file.ChangeReferenceCount(1, 1); }), readOnly);
+    EXPECT_EQ(MessageOf([&] { file.FreeDescriptor(1); }), readOnly);
     file.Close();
     EXPECT_EQ(MessageOf([&] { Add(file, "x"); }), "Blob file \"" + path + "\" is not open");
     EXPECT_EQ(ReadWholeFile(path), written);

@@ -67,6 +67,8 @@ TEST(KsFileRecord, PlainTextsConvertBothWaysWithinEachFieldsRange) {
         {6, "4294967295", "4294967295"},
         {6, "4294967296", nullptr, "\"4294967296\" does not fit in an unsigned long"},
         {7, "65535", "65535"},
+        {7, "32768", "32768"},
+        {7, "65536", nullptr, "\"65536\" does not fit in an unsigned short"},
         {7, "0", "0"},
     };
     for (const Case& c : cases) {
@@ -79,6 +81,13 @@ TEST(KsFileRecord, PlainTextsConvertBothWaysWithinEachFieldsRange) {
             EXPECT_EQ(before, kstest::HexOf(sample.record)) << c.in;
         }
     }
+    // Compressed binary records have no blanks: the least Long shows as itself.
+    KsFieldList longs = kstest::CBFFields({{"L", 'I', 4, 32}});
+    CBFRec record(longs, 4, sample.noBits);
+    record.PutField(0, "-2147483648");
+    EXPECT_EQ("80000000", kstest::HexOf(record));
+    char text[16];
+    EXPECT_STREQ("-2147483648", record.GetField(0, text, sizeof text));
     EXPECT_EQ("The field index (value=8) is not in range [0, 7].",
               MessageOf([&] { sample.Text(8); }));
     char small[4];

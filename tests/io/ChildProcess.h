@@ -3,6 +3,7 @@
 // make (byte-range locks). The child must not touch GoogleTest; it reports through its
 // exit status.
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,9 +11,8 @@
 
 namespace kstest {
 
-// Runs `body` in a child and returns what it returned (its exit status), or -1 when the
-// child died otherwise.
-inline int RunInChild(const std::function<int()>& body) {
+// Forks a child that runs `body` and exits with its result (99 when it threw).
+inline pid_t Spawn(const std::function<int()>& body) {
     pid_t pid = fork();
     if (pid == 0) {
         int result = 99;
@@ -22,6 +22,12 @@ inline int RunInChild(const std::function<int()>& body) {
         }
         _exit(result);
     }
+    return pid;
+}
+
+// Runs `body` in a child and returns its exit status, or -1 when the child died otherwise.
+inline int RunInChild(const std::function<int()>& body) {
+    pid_t pid = Spawn(body);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
         return -1;
@@ -29,32 +35,24 @@ inline int RunInChild(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-// A child that runs `setUp` (for example takes a lock), then waits until Finish() or
-// destruction lets it end. The parent meanwhile sees what the child holds.
+// A child that runs `setUp` (for example takes a lock) and then waits until Finish() or
+// destruction ends it. The parent meanwhile sees what the child holds.
 class HoldingChild {
 public:
     explicit HoldingChild(const std::function<void()>& setUp) {
         int ready[2];
-        if (pipe(ready) != 0 || pipe(release_) != 0) {
+        if (pipe(ready) != 0) {
             return;
         }
-        pid_ = fork();
-        if (pid_ == 0) {
-            char c = 1;
-            try {
-                setUp();
-            } catch (...) {
-                c = 0;
-            }
-            (void)!write(ready[1], &c, 1);
-            close(release_[1]);
-            (void)!read(release_[0], &c, 1);
-            _exit(0);
-        }
+        pid_ = Spawn([&] {
+            setUp();
+            (void)!write(ready[1], "!", 1);
+            pause();
+            return 0;
+        });
         close(ready[1]);
-        close(release_[0]);
         char c = 0;
-        ready_ = read(ready[0], &c, 1) == 1 && c == 1;
+        ready_ = read(ready[0], &c, 1) == 1;  // end of file when the set-up failed
         close(ready[0]);
     }
     ~HoldingChild() { Finish(); }
@@ -65,7 +63,7 @@ public:
     bool Ready() const { return ready_; }
     void Finish() {
         if (pid_ > 0) {
-            close(release_[1]);
+            kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
             pid_ = -1;
         }
@@ -73,7 +71,6 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int release_[2] = {-1, -1};
     bool ready_ = false;
 };
 

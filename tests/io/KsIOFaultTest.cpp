@@ -52,24 +52,20 @@ protected:
 // A flush that fails, wholly or after some bytes, leaves the file open with every byte
 // pending: the retry writes the whole window again, so nothing is lost or doubled.
 TEST_F(KsIOFaultTest, FailedFlushKeepsTheBytesForARetry) {
-    struct Case {
-        std::size_t bytesFirst;
-        int errorNumber;
-        std::string message;
-    };
-    for (const Case& c :
-         {Case{0, ENOSPC, "Unable to write 13 bytes at offset 0 of file \"" + path + "\""},
-          Case{4, EIO,
-               "Only able to write 4 bytes of 13 bytes at offset 0 of file \"" + path + "\""}}) {
+    for (std::size_t bytesFirst : {0u, 4u}) {
+        const int errorNumber = bytesFirst == 0 ? ENOSPC : EIO;
+        const std::string unable =
+            bytesFirst == 0 ? "Unable to write 13 bytes" : "Only able to write 4 bytes of 13 bytes";
         factory.Plan().Reset();
         WriteWholeFile(path, "");
         auto file = OpenFile();
         file->Write("abc", 3);
         file->Flush();
         file->Write("0123456789", 10);
-        factory.Plan().FailShort(FaultOp::kFlush, 2, c.bytesFirst, c.errorNumber);
+        factory.Plan().FailShort(FaultOp::kFlush, 2, bytesFirst, errorNumber);
         KsException error = CaughtError([&] { file->Flush(); });
-        EXPECT_EQ(error.GetErrorMessage(), c.message + Reason(c.errorNumber));
+        EXPECT_EQ(error.GetErrorMessage(),
+                  unable + " at offset 0 of file \"" + path + "\"" + Reason(errorNumber));
         EXPECT_STREQ(error.GetClassName(), "KsIO");
         EXPECT_STREQ(error.GetCallpath(), "Flush() of KsIO");
         EXPECT_TRUE(file->IsOpen());

@@ -42,41 +42,35 @@ protected:
     std::string target = dir.File("target.bin");
 };
 
-TEST_F(KsIOInterfaceTest, CreateExistsAndDelete) {
+TEST_F(KsIOInterfaceTest, CreateDeleteRenameAndCopyBlock) {
     WriteWholeFile(source, "old");
     KsIOInterface::Create(source.c_str());
     EXPECT_EQ(ReadWholeFile(source), "");
     KsIOInterface::Delete(source.c_str());
     EXPECT_FALSE(KsIOInterface::Exists(source.c_str()));
     KsIOInterface::Delete(source.c_str());  // already gone: nothing to report
-
     // What cannot be deleted is reported with the reason.
-    std::string folder = dir.File("folder");
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(source.c_str(), 0700), 0);
     auto error =
-        CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(folder.c_str()); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()),
-              "Error in deleting file '" + folder + "'.  Is a directory.");
+        CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(source.c_str()); });
+    EXPECT_EQ(error.GetErrorMessage(), "Error in deleting file '" + source + "'.  Is a directory.");
     EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
+    rmdir(source.c_str());
 
-    // CopyBlock copies a range between open files.
+    // The fall-back to copying when the system cannot rename is tested with failing renames.
     WriteWholeFile(source, "0123456789");
-    WriteWholeFile(target, "abcdefghij");
-    KsIO from(source.c_str(), IO_READ);
-    KsIO to(target.c_str(), 3);
-    KsIOInterface::CopyBlock(from, to, 6, 2, 3);
-    to.Close();
-    EXPECT_EQ(ReadWholeFile(target), "abcdef234j");
-}
-
-// The fallback to copying when the system cannot rename is tested with failing renames.
-TEST_F(KsIOInterfaceTest, RenameMovesTheFile) {
-    WriteWholeFile(source, "content");
     KsIOInterface::Rename(target.c_str(), source.c_str());
     EXPECT_FALSE(KsIOInterface::Exists(source.c_str()));
-    EXPECT_EQ(ReadWholeFile(target), "content");
     EXPECT_EQ(MessageOf([&] { KsIOInterface::Rename(target.c_str(), source.c_str()); }),
               "Error in opening file '" + source + "'.  No such file or directory.");
+
+    // CopyBlock copies a range between open files.
+    WriteWholeFile(source, "abcdefghij");
+    KsIO from(target.c_str(), IO_READ);
+    KsIO to(source.c_str(), 3);
+    KsIOInterface::CopyBlock(from, to, 6, 2, 3);
+    to.Close();
+    EXPECT_EQ(ReadWholeFile(source), "abcdef234j");
 }
 
 TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalAndReportsEveryBlock) {
@@ -134,27 +128,21 @@ TEST_F(KsIOInterfaceTest, TemporaryFilesAreCreatedWithTheirPrefix) {
     KsString name;
     const char* text = KsIOInterface::GetTempFileName(name, dir.Path().c_str(), "QJsrt");
     EXPECT_EQ(text, name.GetCString());
-    std::string made = text;
-    EXPECT_EQ(made.rfind(dir.File("QJsrt"), 0), 0u) << made;
+    EXPECT_TRUE(name.BeginsWith(dir.File("QJsrt").c_str())) << text;
     EXPECT_TRUE(KsIOInterface::Exists(text));
     KsString second;
-    EXPECT_NE(std::string(KsIOInterface::GetTempFileName(second, dir.Path().c_str(), nullptr)),
-              made);
+    EXPECT_FALSE(name == KsIOInterface::GetTempFileName(second, dir.Path().c_str(), nullptr));
 
     // Without a directory the temporary directory is used.
     const char* saved = std::getenv("TMPDIR");
     std::string savedValue = saved ? saved : "";
     setenv("TMPDIR", dir.Path().c_str(), 1);
     KsIOInterface::GetTempFileName(name, nullptr, "BC_");
-    EXPECT_EQ(std::string(name.GetCString()).rfind(dir.File("BC_"), 0), 0u);
+    EXPECT_TRUE(name.BeginsWith(dir.File("BC_").c_str())) << name.GetCString();
     EXPECT_EQ(
         MessageOf([&] { KsIOInterface::GetTempFileName(name, dir.File("none").c_str(), "x"); }),
         "Could not get temporary file name -- WIN32 : No such file or directory");
-    if (saved) {
-        setenv("TMPDIR", savedValue.c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
-    }
+    saved ? setenv("TMPDIR", savedValue.c_str(), 1) : unsetenv("TMPDIR");
 }
 
 }  // namespace

@@ -146,12 +146,9 @@ void ExpectSameLines(const std::string& bytes, const std::vector<int>& plan) {
     kstest::MemoryStream memory(bytes);
     std::vector<std::string> expected = ReadSteps(
         memory, [&] { return static_cast<std::int64_t>(memory.Position()); }, plan);
-    std::vector<std::string> actual = ReadSteps(
-        file, [&] { return file.Tell64(); }, plan);
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(actual[i], expected[i]) << "line " << i;
-    }
+    ASSERT_EQ(ReadSteps(
+                  file, [&] { return file.Tell64(); }, plan),
+              expected);
 }
 
 TEST(KsIOLineTest, RandomInputsReadAsByteAtATimeReadingDoes) {

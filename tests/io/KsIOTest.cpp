@@ -1,21 +1,20 @@
 #include "io/KsIO.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "ChildProcess.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using kstest::CaughtError;
+using kstest::ClassAndMessageOf;
 using kstest::MessageOf;
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
@@ -25,7 +24,7 @@ protected:
     kstest::TempDir dir;
     std::string path = dir.File("data.bin");
 
-    static std::string ReadAll(KsIO& file, std::int32_t count) {
+    static std::string ReadAll(KsIOInterface& file, std::int32_t count = 20) {
         std::string bytes(static_cast<std::size_t>(count), '\0');
         bytes.resize(static_cast<std::size_t>(file.Read(bytes.data(), count, false)));
         return bytes;
@@ -36,12 +35,10 @@ TEST_F(KsIOTest, OpenFailuresNameTheFileAndTheReasonAndLeaveTheOpenFileAlone) {
     KsIO file;
     auto missing =
         CaughtError<KsFileOpenFailedException>([&] { file.Open(path.c_str(), IO_READ); });
-    EXPECT_EQ(std::string(missing.GetErrorMessage()),
+    EXPECT_EQ(missing.GetErrorMessage(),
               "Error in opening file '" + path + "'.  No such file or directory.");
     EXPECT_STREQ(missing.GetClassName(), "KsIO");
     EXPECT_STREQ(missing.GetCallpath(), "Open of KsIO");
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_STREQ(file.GetFileName(), "");
     EXPECT_STREQ(
         CaughtError([&] { KsIO constructed(dir.File("none/x").c_str(), 27); }).GetCallpath(),
         "Open of KsIO\r\nConstructor(char * sFile...) of KsIO");
@@ -51,48 +48,27 @@ TEST_F(KsIOTest, OpenFailuresNameTheFileAndTheReasonAndLeaveTheOpenFileAlone) {
     WriteWholeFile(path, "abc");
     file.Open(path.c_str(), IO_READ);
     for (int flags : {0, IO_TEXT, IO_CREATE | IO_TRUNCATE}) {
-        KsException error = CaughtError([&] { file.Open(dir.File("other").c_str(), flags); });
-        EXPECT_STREQ(error.GetErrorMessage(), "Invalid file flags");
-        EXPECT_STREQ(error.GetClassName(), "KsIO");
+        EXPECT_EQ(ClassAndMessageOf([&] { file.Open(dir.File("other").c_str(), flags); }),
+                  "KsIO: Invalid file flags");
     }
     EXPECT_EQ(MessageOf([&] { file.Open(nullptr, IO_READ); }), "Null pointer to filename");
-    EXPECT_EQ(file.GetFlags(), IO_READ);
-    EXPECT_EQ(ReadAll(file, 10), "abc");
+    EXPECT_EQ(ReadAll(file), "abc");
     // Reopening under its own name works although Close clears the name first.
     file.Open(file.GetFileName(), 3);
-    EXPECT_EQ(std::string(file.GetFileName()), path);
-    EXPECT_EQ(ReadAll(file, 10), "abc");
-}
-
-TEST_F(KsIOTest, RunningOutOfDescriptorsIsReportedAsSuch) {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizers need descriptors of their own in the child";
-#endif
-    WriteWholeFile(path, "abc");
-    EXPECT_EQ(kstest::RunInChild([&] {
-                  struct rlimit none = {0, 0};
-                  setrlimit(RLIMIT_NOFILE, &none);
-                  return MessageOf([&] { KsIO file(path.c_str(), IO_READ); }) ==
-                                 "Error in opening file '" + path + "'.  Too many open files."
-                             ? 0
-                             : 1;
-              }),
-              0);
+    EXPECT_EQ(file.GetFileName() + ReadAll(file), path + "abc");
 }
 
 TEST_F(KsIOTest, FlagsDecideCreatingEmptyingAppendingAndAccess) {
     KsIO(path.c_str(), 27).WriteString("record\n", false);
     EXPECT_EQ(ReadWholeFile(path), "record\n");
     EXPECT_EQ(KsIO(path.c_str(), 27).GetFileSize(), 0);
-    // Lock hints are kept with the flags and mean nothing else.
-    EXPECT_EQ(KsIO(path.c_str(), IO_READ | LOCK_READ | LOCK_WRITE).GetFlags(), 0x301);
-
     WriteWholeFile(path, "abc");
     KsIO appending(path.c_str(), IO_READ | IO_WRITE | IO_APPEND);
     EXPECT_EQ(appending.Tell(), 3);
     appending.Write("def", 3);
     appending.Close();
     EXPECT_EQ(ReadWholeFile(path), "abcdef");
+
     KsIO reader(path.c_str(), IO_READ | IO_APPEND);  // without IO_WRITE it means nothing
     EXPECT_EQ(reader.Tell(), 0);
     KsException error = CaughtError([&] { reader.Write("x", 1); });
@@ -102,51 +78,35 @@ TEST_F(KsIOTest, FlagsDecideCreatingEmptyingAppendingAndAccess) {
               "Attempt to write to a read-only file");
     EXPECT_EQ(MessageOf([&] { reader.Truncate(0); }),
               "Attempt to truncate file \"" + path + "\" without write permission.");
-
     KsIO writer(path.c_str(), 26);
-    char c;
-    error = CaughtError([&] { writer.Read(&c, 1, false); });
+    error = CaughtError([&] { ReadAll(writer); });
     EXPECT_STREQ(error.GetErrorMessage(), "Attempt to read from a write-only file");
     EXPECT_STREQ(error.GetCallpath(), "Read of KsIO");
-    KsString line;
-    EXPECT_EQ(MessageOf([&] { writer.ReadLine(line); }), "Attempt to read from a write-only file");
 }
 
-TEST_F(KsIOTest, RequiredReadAtTheEndNamesOffsetAndFile) {
+TEST_F(KsIOTest, ReadsAtTheEndAndClosedFiles) {
     WriteWholeFile(path, "0123456789abcdefghij");
-    KsIO file(path.c_str(), IO_READ);
+    KsIO file(path.c_str(), 3);
     file.Seek(16, 0);
     char buffer[10];
-    KsException error = CaughtError([&] { file.Read(buffer, 10, true); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()),
-              "Unable to perform a required read at offset 20 of \"" + path + "\"");
-    EXPECT_STREQ(error.GetClassName(), "KsIO");
+    EXPECT_EQ(ClassAndMessageOf([&] { file.Read(buffer, 10, true); }),
+              "KsIO: Unable to perform a required read at offset 20 of \"" + path + "\"");
     file.Seek(16, 0);
-    EXPECT_EQ(file.Read(buffer, 10, false), 4);
-    EXPECT_EQ(std::string(buffer, 4), "ghij");
-    EXPECT_EQ(file.Read(buffer, 10, false), 0);
-    EXPECT_EQ(file.Read(buffer, 0, true), 0);
+    EXPECT_EQ(ReadAll(file, 10), "ghij");
+    EXPECT_EQ(file.Read(buffer, 10, false) + file.Read(buffer, 0, true), 0);
     EXPECT_EQ(
         MessageOf([&] { file.ReadFrom(15, buffer, 10, true); }),
         "Unable to read 10 bytes from position 15 of file \"" + path + "\"; file length is 20");
-}
 
-TEST_F(KsIOTest, ClosedFilesRefuseEverything) {
-    KsIO file;
-    file.Close();  // harmless when closed
-    char c;
-    WriteWholeFile(path, "abc");
-    file.Open(path.c_str(), 3);
     file.Close();
-    EXPECT_EQ(MessageOf([&] { file.Read(&c, 1, false); }),
-              "Attempt to read from a file that is not open");
+    file.Close();  // harmless when closed
+    EXPECT_EQ(MessageOf([&] { ReadAll(file); }), "Attempt to read from a file that is not open");
     EXPECT_EQ(MessageOf([&] { file.Write("x", 1); }),
               "Attempt to write to a file that is not open");
     EXPECT_EQ(MessageOf([&] { file.IsEOF(); }), "Cannot check for EOF on unopened file.");
     EXPECT_EQ(MessageOf([&] { file.Seek(5, 0); }),
               "Error: Bad file handle (-1), in repositioning file \"\" to byte 5 ");
     EXPECT_EQ(file.GetFileSize(), 0);
-    EXPECT_EQ(ReadWholeFile(path), "abc");
 }
 
 TEST_F(KsIOTest, SeekFromEachOriginAndItsErrors) {
@@ -161,10 +121,10 @@ TEST_F(KsIOTest, SeekFromEachOriginAndItsErrors) {
                       std::to_string(offset) + " ");
     }
     EXPECT_EQ(file.Seek(-1, 2), 2);
-    EXPECT_EQ(ReadAll(file, 5), "c");
+    EXPECT_EQ(ReadAll(file), "c");
     file.Seek(2, 0);
     EXPECT_EQ(file.Seek(-1, 1), 1);
-    EXPECT_EQ(ReadAll(file, 5), "bc");
+    EXPECT_EQ(ReadAll(file), "bc");
 }
 
 TEST_F(KsIOTest, TruncateRemovesBytesFromTheEndAndRewinds) {
@@ -173,18 +133,15 @@ TEST_F(KsIOTest, TruncateRemovesBytesFromTheEndAndRewinds) {
     file.Seek(7, 0);
     file.Truncate(3);
     EXPECT_EQ(file.Tell(), 0);
-    EXPECT_EQ(file.GetFileSize(), 7);
-    EXPECT_EQ(ReadAll(file, 20), "0123456");
+    EXPECT_EQ(ReadAll(file), "0123456");
     KsException error = CaughtError([&] { file.Truncate(8); });
     EXPECT_STREQ(error.GetErrorMessage(),
                  "Attempt to truncate 8 bytes from a file which is 7 bytes long");
-    EXPECT_STREQ(error.GetClassName(), "KsIO");
     EXPECT_STREQ(error.GetCallpath(), "Truncate() of KsIO");
     EXPECT_EQ(MessageOf([&] { file.Truncate(-1); }),
               "Attempt to truncate -1 bytes from a file which is 7 bytes long");
-    EXPECT_EQ(ReadAll(file, 20), "");  // the failures moved nothing
-    file.Truncate(7);                  // every byte
-    EXPECT_EQ(file.GetFileSize(), 0);
+    EXPECT_EQ(ReadAll(file), "");  // the failures moved nothing
+    file.Truncate(7);              // every byte
     file.Write("xyz", 3);
     file.Truncate(0);  // all of it
     EXPECT_EQ(file.Tell(), 0);
@@ -209,43 +166,37 @@ TEST_F(KsIOTest, BufferSizeIsClampedAndPendingBytesCount) {
     EXPECT_EQ(ReadWholeFile(path), "");  // nothing written yet
     file.Flush();
     EXPECT_EQ(ReadWholeFile(path), "0123456789");
+    // Writing past the valid bytes keeps what another writer put between them.
+    file.Seek(0, 2);
+    file.Write("end", 3);  // pending at [10, 13)
+    KsIO(path.c_str(), 3).WriteTo(20, "other", 5);
+    file.Seek(30, 0);  // inside the buffer, past its valid bytes
+    file.Write("Z", 1);
+    file.Close();
+    EXPECT_EQ(ReadWholeFile(path),
+              "0123456789end" + std::string(7, '\0') + "other" + std::string(5, '\0') + "Z");
 }
 
 TEST_F(KsIOTest, SixtyFourBitOperationsRefuseLargeValues) {
     KsIO file(path.c_str(), 27);
     const std::int64_t big = std::int64_t{1} << 32;
-    KsException error = CaughtError([&] { file.Seek64Absolute(big); });
-    EXPECT_STREQ(error.GetErrorMessage(), "This IO object does not support 64-bit files");
-    EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
-    EXPECT_STREQ(CaughtError([&] { file.Truncate64(big); }).GetClassName(), "KsIO");
+    EXPECT_EQ(ClassAndMessageOf([&] { file.Seek64Absolute(big); }),
+              "KsIOInterface: This IO object does not support 64-bit files");
+    EXPECT_EQ(ClassAndMessageOf([&] { file.Truncate64(big); }),
+              "KsIO: This IO object does not support 64-bit files");
     EXPECT_EQ(MessageOf([&] { file.Seek64FromEnd(-(big << 8)); }),
               "This IO object does not support 64-bit files");
     EXPECT_EQ(MessageOf([&] { file.ReadFrom(big, nullptr, 1, false); }),
               "KsIO only supports 32-bit offsets");
     EXPECT_EQ(MessageOf([&] { file.WriteTo(big, "x", 1); }), "KsIO only supports 32-bit offsets");
     file.Write("abcdef", 6);
-    EXPECT_EQ(file.Seek64Absolute(2), 2);
-    EXPECT_EQ(file.Seek64FromCurrent(1), 3);
-    EXPECT_EQ(file.Seek64FromEnd(-1), 5);
+    EXPECT_EQ((std::vector<std::int64_t>{file.Seek64Absolute(2), file.Seek64FromCurrent(1),
+                                         file.Seek64FromEnd(-1)}),
+              (std::vector<std::int64_t>{2, 3, 5}));
     file.Truncate64(std::int64_t{2});
     EXPECT_EQ(file.GetFileSize64(), 4);
     file.Truncate64();
     EXPECT_EQ(file.GetFileSize64(), 0);
-}
-
-TEST_F(KsIOTest, WritingPastTheValidBytesKeepsWhatAnotherWriterPutThere) {
-    WriteWholeFile(path, std::string(100, 'x'));
-    KsIO file(path.c_str(), IO_READ | IO_WRITE);
-    file.Seek(0, 2);
-    file.Write("end", 3);  // pending at [100, 103)
-    KsIO other(path.c_str(), 3);
-    other.WriteTo(110, "other", 5);  // beyond the window's valid part
-    other.Close();
-    file.Seek(120, 0);  // inside the buffer, past its valid bytes
-    file.Write("Z", 1);
-    file.Close();
-    EXPECT_EQ(ReadWholeFile(path), std::string(100, 'x') + "end" + std::string(7, '\0') + "other" +
-                                       std::string(5, '\0') + "Z");
 }
 
 TEST_F(KsIOTest, CopiesReopenWithoutTruncatingAtTheSamePosition) {
@@ -254,53 +205,45 @@ TEST_F(KsIOTest, CopiesReopenWithoutTruncatingAtTheSamePosition) {
     original.Seek(6, 0);
     KsIO copy(original);
     EXPECT_EQ(copy.GetFlags(), 27);
-    EXPECT_EQ(ReadAll(copy, 20), "world");
-    std::unique_ptr<KsIOInterface> clone = original.Clone();
-    EXPECT_EQ(clone->Tell(), 6);
-    EXPECT_EQ(clone->GetFileSize(), 11);
+    EXPECT_EQ(ReadAll(copy), "world");
+    EXPECT_EQ(original.Clone()->Tell(), 6);
     KsIO assigned;
     assigned = copy;
+    assigned = static_cast<KsIO&>(assigned);
     EXPECT_EQ(assigned.Tell(), 11);
-    KsIO& same = assigned;
-    assigned = same;
-    EXPECT_TRUE(assigned.IsOpen());
     original.Close();
     EXPECT_EQ(ReadWholeFile(path), "hello world");
-    KsIO closed;
-    EXPECT_FALSE(KsIO(closed).IsOpen());
+    EXPECT_FALSE(KsIO(KsIO()).IsOpen());
     EXPECT_TRUE(original.CreateNew(dir.File("new").c_str(), 26)->IsOpen());
     EXPECT_TRUE(KsIOInterface::Exists(dir.File("new").c_str()));
 
     // A copy of a file that was deleted fails instead of creating it again.
-    KsIO doomed(path.c_str(), 27);
     unlink(path.c_str());
-    EXPECT_STREQ(CaughtError<KsFileOpenFailedException>([&] { KsIO again(doomed); }).GetCallpath(),
-                 "Open of KsIO\r\nCopy() of KsIO\r\nCopy constructor() of KsIO");
+    EXPECT_STREQ(
+        CaughtError<KsFileOpenFailedException>([&] { KsIO again(assigned); }).GetCallpath(),
+        "Open of KsIO\r\nCopy() of KsIO\r\nCopy constructor() of KsIO");
     EXPECT_FALSE(KsIOInterface::Exists(path.c_str()));
 }
 
 TEST_F(KsIOTest, AdoptedDescriptorsPipesAndFiles) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    std::string lines;
+    std::string lines;  // several buffers, less than a pipe holds
     for (int i = 0; i < 3000; ++i) {
         lines += "line " + std::to_string(i) + "\r\n";
     }
-    std::thread writer([&] {
-        KsIO out;
-        out.OpenDescriptor(fds[1], "standard output", IO_WRITE | IO_TRUNCATE);
-        out.WriteString(lines.c_str(), false);
-        out.Close();
-        close(fds[1]);
-    });
+    KsIO out;
+    out.OpenDescriptor(fds[1], "standard output", IO_WRITE | IO_TRUNCATE);
+    out.WriteString(lines.c_str(), false);
+    out.Close();
+    close(fds[1]);
     KsIO in;
     in.OpenDescriptor(fds[0], "standard input", IO_READ);
     KsString line;
     int count = 0;
     while (in.ReadLine(line) > 0) {
-        EXPECT_EQ(std::string(line.GetCString()), "line " + std::to_string(count++));
+        EXPECT_EQ(line.GetCString(), "line " + std::to_string(count++));
     }
-    writer.join();
     EXPECT_EQ(count, 3000);
     EXPECT_EQ(MessageOf([&] { in.Seek(0, 0); }),
               "Error: Illegal seek on device, in repositioning file \"standard input\" to byte 0 ");
@@ -316,7 +259,7 @@ TEST_F(KsIOTest, AdoptedDescriptorsPipesAndFiles) {
     ASSERT_EQ(lseek(fd, 5, SEEK_SET), 5);
     KsIO file;
     file.OpenDescriptor(fd, "adopted", IO_READ | IO_WRITE | IO_TRUNCATE);
-    EXPECT_EQ(ReadAll(file, 10), "keep");
+    EXPECT_EQ(ReadAll(file), "keep");
     file.Write("!", 1);
     file.Close();
     close(fd);

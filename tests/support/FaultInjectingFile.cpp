@@ -27,9 +27,8 @@ void FaultPlan::Reset() {
 FaultPlan::Verdict FaultPlan::Next(FaultOp op) {
     Counter& counter = Of(op);
     ++counter.calls;
-    bool fail = counter.nth > 0 && (counter.calls == counter.nth ||
-                                    (counter.keepFailing && counter.calls > counter.nth));
-    if (!fail) {
+    if (counter.nth == 0 || counter.calls < counter.nth ||
+        (counter.calls > counter.nth && !counter.keepFailing)) {
         return {};
     }
     ++counter.failures;
@@ -41,21 +40,12 @@ std::unique_ptr<KsIOInterface> FaultInjectingFactory::Open(const char* name, int
 }
 
 int FaultInjectingFactory::SystemRename(const char* oldName, const char* newName) {
-    FaultPlan::Verdict verdict = plan_->Next(FaultOp::kRename);
-    if (verdict.fail) {
-        errno = verdict.errorNumber;
-        return -1;
-    }
-    return KsIOFactory::SystemRename(oldName, newName);
+    return PlannedCall(*plan_, FaultOp::kRename,
+                       [&] { return KsIOFactory::SystemRename(oldName, newName); });
 }
 
 int FaultInjectingFactory::SystemRemove(const char* name) {
-    FaultPlan::Verdict verdict = plan_->Next(FaultOp::kDelete);
-    if (verdict.fail) {
-        errno = verdict.errorNumber;
-        return -1;
-    }
-    return KsIOFactory::SystemRemove(name);
+    return PlannedCall(*plan_, FaultOp::kDelete, [&] { return KsIOFactory::SystemRemove(name); });
 }
 
 }  // namespace kstest

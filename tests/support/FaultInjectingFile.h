@@ -106,6 +106,18 @@ std::int64_t PlannedWrite(FaultPlan& plan, FaultOp op, std::size_t count, int& e
     return written;
 }
 
+// Runs `call` unless the plan fails this call of `op`, which then returns -1 with errno set
+// to the planned error.
+template <class Call>
+int PlannedCall(FaultPlan& plan, FaultOp op, Call call) {
+    FaultPlan::Verdict verdict = plan.Next(op);
+    if (!verdict.fail) {
+        return call();
+    }
+    errno = verdict.errorNumber;
+    return -1;
+}
+
 // A file of class Base (KsIO or KsIOUnbuffered) whose system calls follow a FaultPlan.
 // Clone and CreateNew make files that follow the same plan.
 template <class Base>
@@ -154,21 +166,13 @@ protected:
             [&](std::size_t n, int& e) { return Base::SystemWriteAt(fd, buffer, n, offset, e); });
     }
     int SystemSetSize(int fd, std::int64_t size) override {
-        FaultPlan::Verdict verdict = plan_->Next(FaultOp::kTruncate);
-        if (verdict.fail) {
-            errno = verdict.errorNumber;
-            return -1;
-        }
-        return Base::SystemSetSize(fd, size);
+        return PlannedCall(*plan_, FaultOp::kTruncate,
+                           [&] { return Base::SystemSetSize(fd, size); });
     }
     int SystemClose(int fd) override {
-        FaultPlan::Verdict verdict = plan_->Next(FaultOp::kClose);
+        // A failed close still releases the descriptor.
         int result = Base::SystemClose(fd);
-        if (verdict.fail) {
-            errno = verdict.errorNumber;
-            return -1;
-        }
-        return result;
+        return PlannedCall(*plan_, FaultOp::kClose, [&] { return result; });
     }
 
 private:

@@ -28,4 +28,11 @@ std::string MessageOf(Body body) {
     return CaughtError(body).GetErrorMessage();
 }
 
+// "class: message" of the error that `body` raises.
+template <class Body>
+std::string ClassAndMessageOf(Body body) {
+    KsException error = CaughtError(body);
+    return std::string(error.GetClassName()) + ": " + error.GetErrorMessage();
+}
+
 }  // namespace kstest

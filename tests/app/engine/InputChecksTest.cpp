@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/TempDir.h"
 
 namespace {
@@ -16,6 +18,8 @@ TEST(InputChecksTest, ChecksRunInOrderAndOnlyTheFirstFailureShows) {
     const std::string in = dir.File("data.csv");
     const std::string out = dir.File("out.txt");
     kstest::WriteWholeFile(in, "a,b\n");
+    std::filesystem::create_hard_link(in, dir.File("hard.csv"));
+    std::filesystem::create_symlink(in, dir.File("soft.csv"));
     struct Case {
         std::string input, output;
         bool insert;
@@ -32,6 +36,8 @@ TEST(InputChecksTest, ChecksRunInOrderAndOnlyTheFirstFailureShows) {
              Case{in, in, true, "", kHeader},
              Case{in, in, true, "50", kSame},
              Case{in, dir.File("sub/../DATA.csv"), true, "50", kSame},
+             Case{in, dir.File("hard.csv"), true, "50", kSame},
+             Case{dir.File("soft.csv"), in, true, "50", kSame},
              Case{in, out, true, "50", ""},
              Case{in, out, true, "0", ""},
              Case{in, out, true, "99", ""},

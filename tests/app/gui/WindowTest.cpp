@@ -1,167 +1,495 @@
-#include "WindowTest.h"
+// The converter's windows driven through their real controls on the offscreen platform,
+// with a stand-in for the desktop that logs every message box, question, file dialog and
+// address as a line of text and answers as the test set up; and the desktop's own message
+// boxes and file dialogs as the windows ask for them.
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLabel>
-#include <QStyle>
-#include <QStyleOptionButton>
-#include <QTextDocument>
-#include <QTextEdit>
-#include <QVariant>
+#include <gtest/gtest.h>
+
+#include <QtTest>
+#include <QtWidgets>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "FormServices.h"
+#include "QtFormServices.h"
+#include "TdlgHelp.h"
+#include "TdlgProcessing.h"
+#include "TfrmMain.h"
+#include "support/TempDir.h"
 
 namespace {
 
-const std::string kKinds[] = {"information ", "warning ", "error ", "question "};
+using kstest::ReadWholeFile;
+using kstest::WriteWholeFile;
+using Log = std::vector<std::string>;
 
-std::string Describe(const FileDialogRequest& request) {
-    QStringList parts{request.title, request.initialFile, request.directory,
-                      request.nameFilters.join(QLatin1Char(';')), request.defaultSuffix};
-    if (request.fileMustExist) {
-        parts << QStringLiteral("must exist");
-    }
-    if (request.confirmOverwrite) {
-        parts << QStringLiteral("confirm overwrite");
-    }
-    return parts.join(QLatin1Char('|')).toStdString();
-}
-
-// Our own controls carry names; the parts inside Qt's composite widgets do not.
-QList<QWidget*> NamedChildren(QWidget& parent) {
-    QList<QWidget*> named;
-    for (QWidget* child : parent.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!child->objectName().isEmpty() && !child->isWindow() && child->isVisibleTo(&parent)) {
-            named << child;
+class FakeFormServices : public FormServices {
+public:
+    // "error Error|Cannot send email.", "question Confirm Close|...", "address mailto:..."
+    void ShowMessage(QWidget*, const QString& text, const QString& caption,
+                     MessageKind kind) override {
+        const char* const kinds[] = {"information ", "warning ", "error ", "question "};
+        Add(kinds[static_cast<int>(kind)] + caption + '|' + text);
+        if (onMessage) {
+            onMessage();
         }
     }
-    return named;
-}
-
-void ExpectFits(QWidget* control) {
-    const std::string name = control->objectName().toStdString();
-    auto* label = qobject_cast<QLabel*>(control);
-    if (label != nullptr && label->wordWrap()) {
-        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
-    } else if (label != nullptr || qobject_cast<QAbstractButton*>(control)) {
-        EXPECT_GE(control->width(), control->sizeHint().width()) << name;
-        EXPECT_GE(control->height(), control->fontMetrics().height()) << name;
-    } else if (auto* box = qobject_cast<QGroupBox*>(control)) {
-        EXPECT_GT(box->width(), box->fontMetrics().horizontalAdvance(box->title())) << name;
-    } else if (auto* text = qobject_cast<QTextEdit*>(control)) {
-        // Every line on a row of its own, and all rows visible.
-        QTextDocument* document = text->document();
-        EXPECT_EQ(document->lineCount(), document->blockCount()) << name;
-        EXPECT_LE(document->size().height(), text->viewport()->height()) << name;
+    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override {
+        Add("question " + caption + '|' + text);
+        return answerYes;
     }
+    // "open Title|initial file|folder|filters|default suffix|must exist|confirm overwrite"
+    std::optional<QString> GetOpenFileName(QWidget*, const FileDialogRequest& request) override {
+        return Dialog("open ", request);
+    }
+    std::optional<QString> GetSaveFileName(QWidget*, const FileDialogRequest& request) override {
+        return Dialog("save ", request);
+    }
+    bool OpenAddress(const QString& address) override {
+        Add("address " + address);
+        return addressOpens;
+    }
+    // The log so far; it starts again empty.
+    Log Take() { return std::exchange(log, {}); }
+
+    Log log;
+    bool answerYes = true;
+    std::optional<QString> answer;  // of every file dialog
+    bool addressOpens = true;
+    std::function<void()> onMessage;  // runs while the message box would be up
+
+private:
+    void Add(const QString& line) { log.push_back(line.toStdString()); }
+    std::optional<QString> Dialog(const char* kind, const FileDialogRequest& r) {
+        Add(kind + QStringList{r.title, r.initialFile, r.directory, r.nameFilters.join(';'),
+                               r.defaultSuffix, r.fileMustExist ? "must exist" : "",
+                               r.confirmOverwrite ? "confirm overwrite" : ""}
+                       .join('|'));
+        return answer;
+    }
+};
+
+// The named child of `parent`; a missing one fails the test by an exception.
+template <class T = QWidget>
+T* Child(const QObject& parent, const char* name) {
+    T* child = parent.findChild<T*>(name);
+    return child != nullptr ? child : throw std::runtime_error(std::string("no control ") + name);
 }
 
-void CheckTree(QWidget& parent) {
-    const QList<QWidget*> children = NamedChildren(parent);
-    for (int i = 0; i < children.size(); ++i) {
-        const std::string name = children[i]->objectName().toStdString();
-        ExpectFits(children[i]);
-        EXPECT_TRUE(parent.rect().contains(children[i]->geometry())) << name << " leaves";
-        for (int j = i + 1; j < children.size(); ++j) {
-            EXPECT_FALSE(children[i]->geometry().intersects(children[j]->geometry()))
-                << name << " overlaps " << children[j]->objectName().toStdString();
+// The one top-level window of type T that is alive, or null.
+template <class T>
+T* FindTopLevel() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<T*>(widget)) {
+            return found;
         }
-        CheckTree(*children[i]);
     }
+    return nullptr;
 }
 
-// The caption or content of a control, with the state of a check box.
-QString CaptionOf(QWidget* control) {
+// Runs `check` on the next modal window once its event loop is going.
+template <class Modal, class Check>
+void WhenShown(Check check) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [check] {
+            auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget());
+            ASSERT_NE(modal, nullptr);
+            check(*modal);
+        },
+        Qt::QueuedConnection);
+}
+
+// A shown main window on the stand-in, a fresh temporary directory and empty settings.
+class MainWindow : public ::testing::Test {
+protected:
+    MainWindow() : form(services) {
+        QSettings().clear();
+        form.show();
+    }
+
+    QLineEdit* Edit(const char* name) { return Child<QLineEdit>(form, name); }
+    void Press(const char* button) {
+        QTest::mouseClick(Child<QPushButton>(form, button), Qt::LeftButton);
+    }
+    void Click(const char* checkBox) { Child<QCheckBox>(form, checkBox)->click(); }
+    void SetNames(const std::string& input, const std::string& output) {
+        Edit("edtInputFile")->setText(QString::fromStdString(input));
+        Edit("edtOutputFile")->setText(QString::fromStdString(output));
+    }
+    // Whether closing the window asks first; the answer is No, so the window stays, and
+    // the question is taken off the log.
+    bool ClosingAsks() {
+        services.answerYes = false;
+        const std::size_t logged = services.log.size();
+        const bool closed = form.close();
+        form.show();
+        const bool asked = services.log.size() == logged + 1;
+        EXPECT_EQ(closed, !asked);
+        services.log.resize(logged);
+        return asked;
+    }
+
+    // Presses "Create Converted File"; what it showed.
+    Log Create() {
+        Press("btnOK");
+        return services.Take();
+    }
+
+    kstest::TempDir dir;
+    FakeFormServices services;
+    TfrmMain form;
+    std::string in = dir.File("in.csv");
+    std::string out = dir.File("out.txt");
+};
+
+// The caption or content of a control, with its state.
+QString CaptionOf(QWidget& control) {
     QString caption;
     for (const char* property : {"title", "text", "plainText"}) {
-        if (QVariant value = control->property(property); value.isValid()) {
-            caption = value.toString().replace(QLatin1Char('\n'), QStringLiteral("\n  "));
+        if (QVariant value = control.property(property); value.isValid()) {
+            caption = value.toString().replace('\n', "\n  ");
             break;
         }
     }
-    if (control->property("checkable").toBool()) {
-        caption = (control->property("checked").toBool() ? QStringLiteral("[x] ")
-                                                         : QStringLiteral("[ ] ")) +
-                  caption;
+    if (control.property("checkable").toBool()) {
+        caption = (control.property("checked").toBool() ? "[x] " : "[ ] ") + caption;
     }
-    if (control->property("readOnly").toBool()) {
-        caption = QStringLiteral("(read-only)\n  ") + caption;
+    if (control.property("readOnly").toBool()) {
+        caption = "(read-only)\n  " + caption;
     }
-    return qobject_cast<QLineEdit*>(control) ? QLatin1Char('"') + caption + QLatin1Char('"')
-                                             : caption;
+    return qobject_cast<QLineEdit*>(&control) ? '"' + caption + '"' : caption;
+}
+
+// Checks that a control lies inside its parent, clear of its siblings and as large as its
+// text needs.
+void ExpectLaidOut(QWidget& parent, QWidget& control, const QList<QWidget*>& siblings) {
+    const std::string name = control.objectName().toStdString();
+    EXPECT_TRUE(parent.rect().contains(control.geometry())) << name << " leaves";
+    for (QWidget* sibling : siblings) {
+        EXPECT_FALSE(control.geometry().intersects(sibling->geometry()))
+            << name << " overlaps " << sibling->objectName().toStdString();
+    }
+    auto* label = qobject_cast<QLabel*>(&control);
+    if (label != nullptr && label->wordWrap()) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
+    } else if (label != nullptr || qobject_cast<QAbstractButton*>(&control)) {
+        EXPECT_GE(control.width(), control.sizeHint().width()) << name;
+    } else if (auto* text = qobject_cast<QTextEdit*>(&control)) {
+        // Every line on a row of its own, and all rows in view.
+        EXPECT_EQ(text->document()->lineCount(), text->document()->blockCount()) << name;
+        EXPECT_LE(text->document()->size().height(), text->viewport()->height()) << name;
+    }
+}
+
+// The caption and state of every named control in a window, a line each, checking the
+// layout of each on the way. Windows inside it are not its controls.
+QString Inspect(QWidget& parent) {
+    QString lines = parent.isWindow() ? parent.objectName() + ": " + parent.windowTitle() : "";
+    QList<QWidget*> siblings;
+    for (QWidget* control : parent.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control->isWindow()) {
+            continue;
+        }
+        const QString name = control->objectName();
+        const QString caption = CaptionOf(*control);
+        // The help window's links are build settings, not captions of the program.
+        if (!name.isEmpty() && !caption.isEmpty() && !control->inherits("LinkLabel")) {
+            lines += '\n' + name + ": " + caption + (control->isEnabled() ? "" : " (disabled)");
+        }
+        if (!name.isEmpty() && control->isVisibleTo(&parent)) {
+            ExpectLaidOut(parent, *control, siblings);
+            siblings << control;
+        }
+        lines += Inspect(*control);
+    }
+    return lines;
+}
+
+// Captions, defaults and states against captions.txt beside this file; nothing clipped or
+// overlapping; the main window fixed in size without maximize, tabbing in its order.
+TEST_F(MainWindow, CaptionsLayoutAndTabOrderOfTheThreeWindows) {
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    Edit("edtInputFile")->setFocus();
+    for (const char* name : {"btnInputBrowse", "edtOutputFile", "btnOutputBrowse", "btnOK",
+                             "btnClose", "chkInsertHeaderField", "edtScannerHeaderSize",
+                             "chkRemoveColHeaders", "RichEdit1", "btnHelp", "edtInputFile"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), Child(form, name)) << "expected " << name;
+    }
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    // Group captions in bold, the controls inside them not.
+    EXPECT_TRUE(Child(form, "gbxOptions")->font().bold() && !Child(form, "Label1")->font().bold());
+    EXPECT_EQ(form.windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint),
+              Qt::WindowMinimizeButtonHint);
+    QString captions = Inspect(form) + "\n";
+    {
+        TdlgProcessing processing(&form);
+        captions += Inspect(processing) + "\n";
+    }
+    TdlgHelp help(&form, services);
+    help.show();
+    QApplication::processEvents();
+    EXPECT_EQ((captions + Inspect(help) + "\n").toStdString(),
+              ReadWholeFile(GUI_TESTS_DIR "/captions.txt"));
+}
+
+// The header size box takes two digits and is greyed without the insert option. Closing
+// asks after a change only when both names are filled in.
+TEST_F(MainWindow, HeaderSizeKeysAndTheClosingQuestion) {
+    SetNames("in.csv", "out.txt");
+    QLineEdit* size = Edit("edtScannerHeaderSize");
+    size->clear();
+    QTest::keyClicks(size, "a-+ x");
+    EXPECT_EQ(size->text(), "");
+    EXPECT_FALSE(ClosingAsks());     // letters are no change
+    QTest::keyClicks(size, "4q27");  // a third digit does not fit
+    EXPECT_EQ(size->text(), "42");
+    QTest::keyClicks(size, "\b");
+    QTest::keyClick(size, Qt::Key_Home);
+    QTest::keyClick(size, Qt::Key_Delete);  // keys without a character keep working
+    EXPECT_EQ(size->text(), "");
+    for (auto [input, output] : {std::pair{"in.csv", ""}, {"", "out.txt"}}) {
+        SetNames(input, output);
+        EXPECT_FALSE(ClosingAsks()) << input << output;
+    }
+    SetNames("in.csv", "out.txt");
+    services.answerYes = false;
+    EXPECT_FALSE(form.close());
+    EXPECT_EQ(services.Take(), Log{"question Confirm Close|You have not converted your "
+                                   "file.\nAre you sure you want to close?"});
+    const QColor editColour = size->palette().color(QPalette::Base);
+    for (QColor colour : {form.palette().color(QPalette::Button), editColour}) {
+        Click("chkInsertHeaderField");
+        EXPECT_EQ(size->isEnabled(), colour == editColour);
+        EXPECT_EQ(size->palette().color(QPalette::Base), colour);
+    }
+    services.answerYes = true;
+    Press("btnClose");
+    EXPECT_FALSE(form.isVisible());
+}
+
+// Drags `mime` over the box and drops it there, as the file manager does; true when the
+// box took both.
+bool Drop(QLineEdit* box, QMimeData& mime) {
+    QDragEnterEvent enter(box->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(box, &enter);
+    QDropEvent drop(QPointF(box->rect().center()), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(box, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+// A file chosen in a box's dialog or dropped on the box is taken as a change; a box's
+// dialog starts from its name, or when it is empty from the folder of the last file taken
+// for that box, in a later run too.
+TEST_F(MainWindow, ChosenAndDroppedFilesAreTakenAndTheirFoldersRemembered) {
+    QMimeData text;
+    text.setText("typed");
+    Drop(Edit("edtInputFile"), text);  // not a file: the edit box's own drop
+    SetNames("/data/old.csv", "first.txt");
+    Press("btnOutputBrowse");  // cancelled
+    EXPECT_FALSE(ClosingAsks());
+    const std::string folder = dir.Path().string();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder + "/sub/out.txt")),
+                   QUrl::fromLocalFile("/other.txt")});
+    EXPECT_TRUE(Drop(Edit("edtOutputFile"), files));
+    EXPECT_EQ(Edit("edtOutputFile")->text().toStdString(), folder + "/sub/out.txt");
+    EXPECT_TRUE(ClosingAsks());
+    services.answer = QString::fromStdString(folder + "/survey.csv");
+    Press("btnInputBrowse");
+    EXPECT_EQ(Edit("edtInputFile")->text(), *services.answer);
+    const std::string open = "open Select Input File|";
+    const std::string filters =
+        "|Comma Separated Text Files (*.txt *.csv *.del);All Files (*)||must exist|";
+    const std::string save = "save Save Output As|";
+    const std::string saveFilters = "|Text Files (*.txt *.dat)|txt||confirm overwrite";
+    EXPECT_EQ(services.Take(),
+              (Log{save + "first.txt|" + saveFilters, open + "/data/old.csv|" + filters}));
+
+    FakeFormServices later;
+    TfrmMain next(later);
+    for (const char* button : {"btnInputBrowse", "btnOutputBrowse"}) {
+        QTest::mouseClick(Child<QPushButton>(next, button), Qt::LeftButton);
+    }
+    EXPECT_EQ(later.Take(),
+              (Log{open + "|" + folder + filters, save + "|" + folder + "/sub" + saveFilters}));
+}
+
+// Help opens the help window modally over the main window. Its links go to the desktop,
+// a link's caption being its target, and a desktop that cannot open them is reported;
+// OK closes and destroys it.
+TEST_F(MainWindow, HelpWindowHandsItsLinksToTheDesktop) {
+    WhenShown<TdlgHelp>([&](TdlgHelp& help) {
+        EXPECT_EQ(help.parentWidget(), &form);
+        EXPECT_TRUE(Child<QLabel>(help, "Label2")->font().bold());
+        Child<QLabel>(help, "lblBSRWebSite")->setText("https://example.org/products");
+        for (bool opens : {true, false}) {
+            services.addressOpens = opens;
+            for (const char* name : {"lblConverterWebSite", "lblBSRWebSite", "lblEmail"}) {
+                auto* link = Child<QLabel>(help, name);
+                EXPECT_TRUE(link->font().underline() &&
+                            link->cursor().shape() == Qt::PointingHandCursor &&
+                            link->palette().color(QPalette::WindowText) ==
+                                help.palette().color(QPalette::Link))
+                    << name;
+                QTest::mouseClick(link, Qt::LeftButton);
+            }
+        }
+        QTest::mouseClick(Child(help, "lblEmail"), Qt::RightButton);  // not a click
+        QTest::mouseClick(Child<QPushButton>(help, "btnOK"), Qt::LeftButton);
+    });
+    Press("btnHelp");
+    EXPECT_EQ(form.findChild<TdlgHelp*>(), nullptr);
+    const std::string site = "address " MTCONVERT_CONVERTER_URL;
+    const std::string products = "address https://example.org/products";
+    const std::string mail = "address mailto:" MTCONVERT_SUPPORT_EMAIL;
+    const std::string browser = "error Error|Cannot open Internet browser to view web site.";
+    EXPECT_EQ(services.Take(), (Log{site, products, mail, site, browser, products, browser, mail,
+                                    "error Error|Cannot send email."}));
+}
+
+// A failed check shows its warning and writes nothing (the checks themselves are the
+// engine tests'); a run shows its result or its error, and only a finished run counts as
+// a conversion.
+TEST_F(MainWindow, WarningResultOrErrorIsShownAndOnlyAFinishedRunCountsAsConverted) {
+    EXPECT_EQ(Create(), Log{"warning Warning|Please enter a valid input file name."});
+    WriteWholeFile(in, "xy,z\r\na,b,c\r\nno comma\r\n");
+    SetNames(in, dir.File("IN.CSV"));
+    EXPECT_EQ(Create(), Log{"warning Warning|You cannot choose the same file name for the input "
+                            "and the output."});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("IN.CSV")));
+    SetNames(in, out);
+    Edit("edtScannerHeaderSize")->setText("2");
+    Click("chkRemoveColHeaders");  // the first line is data now
+    EXPECT_EQ(Create(), Log{"error Error|\"" + in +
+                            "\" is not a valid comma separated file.\nPlease choose a new input "
+                            "file."});
+    EXPECT_EQ(ReadWholeFile(out), "  xyz\n  abc\n");
+    EXPECT_TRUE(form.isEnabled());
+    EXPECT_TRUE(ClosingAsks());
+
+    WriteWholeFile(in, "xy,z\r\na,b,c\r\n");
+    bool progressGoneFormEnabled = false;
+    services.onMessage = [&] {
+        progressGoneFormEnabled = FindTopLevel<TdlgProcessing>() == nullptr && form.isEnabled();
+    };
+    const std::string done =
+        "information Conversion Completed.|File converted.\nAll records are now length ";
+    EXPECT_EQ(Create(), Log{done + "5"});
+    EXPECT_TRUE(progressGoneFormEnabled);
+    EXPECT_EQ(ReadWholeFile(out), "  xyz\n  abc\n");
+    EXPECT_FALSE(ClosingAsks());
+    // Without the insert option an empty size passes.
+    Click("chkInsertHeaderField");
+    EXPECT_TRUE(ClosingAsks());
+    Edit("edtScannerHeaderSize")->clear();
+    EXPECT_EQ(Create(), Log{done + "3"});
+}
+
+// While the run goes the main window is disabled and stays open, the progress window
+// cannot be closed or escaped; Cancel stops the run, keeping whole records and showing
+// nothing, and the main window comes back.
+TEST_F(MainWindow, CancelDuringALongRunKeepsWholeRecordsAndShowsNothing) {
+    std::string content = "id,answer\r\n";
+    std::string records;
+    for (int i = 100000; i < 101000; ++i) {
+        content += std::to_string(i) + ",a\r\n";
+        records += std::to_string(i) + "a\n";
+    }
+    WriteWholeFile(in, content);
+    SetNames(in, out);
+    Click("chkInsertHeaderField");
+    int rounds = 0;
+    // The first time the run lets events through this takes a while (as a slow desktop
+    // would), so the run lets them through again soon after; Cancel is pressed then.
+    std::function<void()> pressLater = [&] {
+        TdlgProcessing* dialog = FindTopLevel<TdlgProcessing>();
+        ASSERT_NE(dialog, nullptr);
+        if (++rounds == 1) {
+            EXPECT_FALSE(form.isEnabled());
+            EXPECT_FALSE(dialog->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+            EXPECT_FALSE(form.close() || dialog->close());
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            form.hide();
+            QTest::qSleep(30);
+            QMetaObject::invokeMethod(&form, pressLater, Qt::QueuedConnection);
+            return;
+        }
+        ASSERT_TRUE(dialog->isVisible());
+        QTest::mouseClick(Child<QPushButton>(*dialog, "btnCancel"), Qt::LeftButton);
+    };
+    QMetaObject::invokeMethod(&form, pressLater, Qt::QueuedConnection);
+    Press("btnOK");
+    EXPECT_EQ(rounds, 2);
+    EXPECT_TRUE(services.log.empty());
+    EXPECT_TRUE(form.isEnabled() && form.isVisible());
+    EXPECT_EQ(FindTopLevel<TdlgProcessing>(), nullptr);
+    // Whole records, in order, from the first up to the one Cancel was pressed during.
+    const std::string output = ReadWholeFile(out);
+    EXPECT_TRUE(output.size() > 8 && output.size() < records.size() && output.size() % 8 == 0 &&
+                records.compare(0, output.size(), output) == 0)
+        << output.size();
+    EXPECT_TRUE(ClosingAsks());  // a cancelled run is no conversion
+}
+
+TEST(ProcessingDialog, ProgressBarShowsTheShareOfInputRead) {
+    TdlgProcessing dialog(nullptr);
+    auto* bar = Child<QProgressBar>(dialog, "barProgress");
+    for (auto [consumed, total, shown] : {
+             std::tuple{250ULL, 1000ULL, "250/1000"},
+             {5'000'000'000'000ULL, 10'000'000'000'000ULL, "500/1000"},
+             {1200ULL, 1000ULL, "1000/1000"},  // a file that grew while read
+             {77ULL, 0ULL, "-1/0"},            // size unknown: a busy bar
+         }) {
+        dialog.ShowProgress(consumed, total);
+        EXPECT_EQ(std::to_string(bar->value()) + "/" + std::to_string(bar->maximum()), shown);
+    }
+}
+
+// Questions answered Yes or No; an open dialog for an existing file; a save dialog that
+// asks before overwriting and, with no name given, starts in the folder given.
+TEST(QtFormServices, DialogsAreSetUpAsRequested) {
+    QtFormServices services;
+    for (auto answer : {QMessageBox::Yes, QMessageBox::No}) {
+        WhenShown<QMessageBox>([answer](QMessageBox& box) {
+            EXPECT_EQ(box.windowTitle() + box.text(), "Confirm CloseSure?");
+            EXPECT_EQ(box.standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            box.button(answer)->click();
+        });
+        EXPECT_EQ(services.AskYesNo(nullptr, "Sure?", "Confirm Close"), answer == QMessageBox::Yes);
+    }
+    kstest::TempDir dir;
+    WriteWholeFile(dir.File("survey.csv"), "a,b\n");
+    const QString file = QString::fromStdString(dir.File("survey.csv"));
+    const QStringList filters{"Comma Separated (*.csv)", "All (*)"};
+    WhenShown<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), "Select Input File");
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
+        EXPECT_EQ(dialog.nameFilters(), filters);
+        static_cast<QDialog&>(dialog).accept();  // as the Open button does
+    });
+    EXPECT_EQ(services.GetOpenFileName(nullptr, {"Select Input File", file, {}, filters, {}, true}),
+              file);
+    // With no name, the dialog starts in the folder given, not in the one used last.
+    const QString folder = QString::fromStdString(dir.File("saved"));
+    QDir().mkdir(folder);
+    WhenShown<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::AnyFile);
+        EXPECT_EQ(dialog.defaultSuffix(), "txt");
+        EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+        EXPECT_EQ(dialog.directory().absolutePath(), folder);
+        dialog.reject();
+    });
+    EXPECT_EQ(services.GetSaveFileName(nullptr, {{}, {}, folder, {}, "txt", false, true}),
+              std::nullopt);
 }
 
 }  // namespace
-
-void FakeFormServices::ShowMessage(QWidget*, const QString& text, const QString& caption,
-                                   MessageKind kind) {
-    log.push_back(kKinds[static_cast<int>(kind)] + (caption + '|' + text).toStdString());
-    if (onMessage) {
-        onMessage();
-    }
-}
-
-bool FakeFormServices::AskYesNo(QWidget*, const QString& text, const QString& caption) {
-    log.push_back("question " + (caption + '|' + text).toStdString());
-    return answerYes;
-}
-
-std::optional<QString> FakeFormServices::GetOpenFileName(QWidget*, const FileDialogRequest& r) {
-    log.push_back("open " + Describe(r));
-    return answer;
-}
-
-std::optional<QString> FakeFormServices::GetSaveFileName(QWidget*, const FileDialogRequest& r) {
-    log.push_back("save " + Describe(r));
-    return answer;
-}
-
-bool FakeFormServices::OpenAddress(const QString& address) {
-    log.push_back("address " + address.toStdString());
-    return addressOpens;
-}
-
-namespace kstest {
-
-void WindowTest::Click(const char* name) {
-    QCheckBox* box = Child<QCheckBox>(form, name);
-    QStyleOptionButton option;
-    option.initFrom(box);
-    const QRect indicator =
-        box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-    QTest::mouseClick(box, Qt::LeftButton, {}, indicator.center());
-}
-
-bool WindowTest::ClosingAsks() {
-    services.answerYes = false;
-    const std::size_t logged = services.log.size();
-    const bool closed = form.close();
-    form.show();
-    const bool asked = services.log.size() == logged + 1;
-    EXPECT_EQ(closed, !asked);
-    if (asked) {
-        services.log.pop_back();  // the question is the caller's only to count
-    }
-    return asked;
-}
-
-void ExpectNothingClippedOrOverlapping(QWidget& window) {
-    QApplication::processEvents();
-    CheckTree(window);
-}
-
-std::string DescribeControls(QWidget& window) {
-    std::string lines =
-        (window.objectName() + QStringLiteral(": ") + window.windowTitle()).toStdString();
-    for (QWidget* control : window.findChildren<QWidget*>()) {
-        const QString caption = CaptionOf(control);
-        // The help window's links are build settings, not captions of the program.
-        if (control->objectName().isEmpty() || caption.isEmpty() ||
-            control->inherits("LinkLabel")) {
-            continue;
-        }
-        lines += "\n" + control->objectName().toStdString() + ": " + caption.toStdString() +
-                 (control->isEnabled() ? "" : " (disabled)");
-    }
-    return lines + "\n";
-}
-
-}  // namespace kstest

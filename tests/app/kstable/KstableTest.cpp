@@ -63,7 +63,7 @@ TEST_F(KstableTest, CreateImportInfoExportRoundTripEveryType) {
                          ".cbf\": 11 fields, 36 bytes a record.\n");
     const std::string csv =
         "name,raw,whole,cents,quarter,long,ulong,short,tiny,ushort,small\r\n"
-        "\"a,\"\"b\"\"\",00FF,-2147483647,-21474836.47,0.25,-2147483647,4294967295,32767,7,"
+        "\"a,\"\"b\"\"\",00FF,-2147483647,-21474836.47,0.25,-2147483648,4294967295,32767,7,"
         "65535,31\r\n"
         "\"two\nline\",,0,0.29,-0.75,2147483647,0,0,0,0,0\r\n"
         "12345678,abcd,2147483647,21474836.47,536870911.75,0,1,1,1,1,1\r\n";
