@@ -178,8 +178,8 @@ RecordRange ParseRecordRange(std::string_view text) {
     return range;
 }
 
-SortFieldSpec ParseSortField(std::string_view text) {
-    SortFieldSpec field;
+SortFieldOrder ParseSortField(std::string_view text) {
+    SortFieldOrder field;
     const std::size_t colon = text.rfind(':');
     field.name = std::string(text.substr(0, colon));
     if (colon != std::string_view::npos) {

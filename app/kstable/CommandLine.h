@@ -52,11 +52,11 @@ struct RecordRange {
 RecordRange ParseRecordRange(std::string_view text);
 
 // One field of a sort order as FIELD or FIELD:desc gives it.
-struct SortFieldSpec {
+struct SortFieldOrder {
     std::string name;
     bool descending = false;
 };
-SortFieldSpec ParseSortField(std::string_view text);
+SortFieldOrder ParseSortField(std::string_view text);
 
 // Reads a byte count: digits with an optional K, M or G (binary multiples), from 1M to 1T.
 std::uint64_t ParseMemorySize(std::string_view text);
@@ -76,7 +76,7 @@ struct CommandLine {
     std::vector<std::string> exportFields;  // empty: every field
     RecordRange records;
     // sort
-    std::vector<SortFieldSpec> sortFields;
+    std::vector<SortFieldOrder> sortFields;
     std::uint64_t memory = 64ull << 20;
     std::string tempDirectory;  // empty: the system's temporary directory
 };

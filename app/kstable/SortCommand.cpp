@@ -41,14 +41,14 @@ private:
 std::vector<KsSortField> SortFieldsOf(const CBFFile& table, const CommandLine& line,
                                       const std::string& name) {
     std::vector<KsSortField> fields;
-    for (const SortFieldSpec& spec : line.sortFields) {
+    for (const SortFieldOrder& given : line.sortFields) {
         std::int32_t number = 0;
         try {
-            number = table.GetFieldNumber(spec.name.c_str());
+            number = table.GetFieldNumber(given.name.c_str());
         } catch (const KsFieldNotFoundException&) {
-            throw UsageError("no field \"" + spec.name + "\" in \"" + name + "\"");
+            throw UsageError("no field \"" + given.name + "\" in \"" + name + "\"");
         }
-        fields.push_back(KsSortField{static_cast<std::uint16_t>(number), spec.descending});
+        fields.push_back(KsSortField{static_cast<std::uint16_t>(number), given.descending});
     }
     return fields;
 }
