@@ -15,6 +15,7 @@
 namespace {
 
 using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::MessageOf;
 
 std::string Text(const KsString& s) {
@@ -82,9 +83,8 @@ TEST(KsStringTest, SubstringFindAndEnds) {
     EXPECT_EQ(s.Find(KsString("nan"), 2), 2u);
     EXPECT_EQ(s.Find('z'), 0xFFFFFFFFu);
     EXPECT_EQ(s.Find('a', 6), KsString::npos);
-    KsException error = CaughtError([&] { s.Find('a', 7); });
-    EXPECT_STREQ(error.GetErrorMessage(), "lStart (value=7) is past end of string (length=6)");
-    EXPECT_STREQ(error.GetClassName(), "KsString");
+    EXPECT_EQ(ErrorOf([&] { s.Find('a', 7); }),
+              "lStart (value=7) is past end of string (length=6) / KsString / ");
     EXPECT_EQ(MessageOf([&] { s.Find(static_cast<const char*>(nullptr)); }),
               "null pointer: sString");
 
@@ -156,18 +156,14 @@ static_assert(kAllDerive<KsFilterException, KsFilterUninterpretableStringExcepti
 TEST(KsExceptionTest, GenerateFormatsMessageAndClassAndWrapsStandardErrors) {
     KsException e = CaughtError(
         [] { KsException::Generate("File \"%s\" has %d records", "KsFile", "a.dat", 12); });
-    EXPECT_STREQ(e.GetErrorMessage(), "File \"a.dat\" has 12 records");
-    EXPECT_STREQ(e.GetClassName(), "KsFile");
-    EXPECT_STREQ(e.GetCallpath(), "");
+    EXPECT_EQ(ErrorOf([&] { throw e; }), "File \"a.dat\" has 12 records / KsFile / ");
     EXPECT_EQ(e.GetLevel(), 0);
     KsException empty(nullptr, nullptr, 0);
     EXPECT_EQ(std::string(empty.GetErrorMessage()) + empty.GetClassName(), "");
 
     std::runtime_error inner("disk gone");
-    KsException wrapped(inner, "Save()", "KsFile");
-    EXPECT_STREQ(wrapped.GetErrorMessage(), "disk gone");
-    EXPECT_STREQ(wrapped.GetClassName(), "KsFile");
-    EXPECT_STREQ(wrapped.GetCallpath(), "Save() of KsFile");
+    EXPECT_EQ(ErrorOf([&] { throw KsException(inner, "Save()", "KsFile"); }),
+              "disk gone / KsFile / Save() of KsFile");
     EXPECT_STREQ(KsException(inner, nullptr, nullptr).GetCallpath(), "");
 }
 
@@ -187,9 +183,8 @@ TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {
             KsCallpath("Inner()", "A", [] { KsFileException::Generate("boom %d", "A", "f", 1); });
         });
     });
-    EXPECT_STREQ(thrown.GetErrorMessage(), "boom 1");
-    EXPECT_STREQ(thrown.GetFileName(), "f");
-    EXPECT_STREQ(thrown.GetCallpath(), "Inner() of A\r\nMiddle() of B (detail)");
+    EXPECT_EQ(ErrorOf([&] { throw thrown; }) + thrown.GetFileName(),
+              "boom 1 / A / Inner() of A\r\nMiddle() of B (detail)f");
     EXPECT_THROW(KsCallpath("F()", "X", [] { throw std::runtime_error("plain"); }),
                  std::runtime_error);
     EXPECT_EQ(KsCallpath("F()", "X", [] { return 3; }), 3);
@@ -198,10 +193,10 @@ TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {
 TEST(KsExceptionTest, SystemErrorTextAndFamilyVariants) {
     const std::string text = std::strerror(ENOENT);
     errno = ENOENT;
-    KsException after = CaughtError(
-        [] { KsException::GenerateWithSystemError("Could not lock file --", false, "KsIO"); });
-    EXPECT_EQ(after.GetErrorMessage(), "Could not lock file --" + text);
-    EXPECT_STREQ(after.GetClassName(), "KsIO");
+    EXPECT_EQ(ErrorOf([] {
+                  KsException::GenerateWithSystemError("Could not lock file --", false, "KsIO");
+              }),
+              "Could not lock file --" + text + " / KsIO / ");
     errno = ENOENT;
     EXPECT_EQ(MessageOf([] { KsException::GenerateWithSystemError(" (%d)", true, "KsIO", 3); }),
               text + " (3)");
@@ -210,10 +205,10 @@ TEST(KsExceptionTest, SystemErrorTextAndFamilyVariants) {
         [] { KsNotImplementedError::Generate("%s not implemented", "KsIO", "Lock"); });
     EXPECT_EQ(missing.GetLevel(), 3);
     EXPECT_STREQ(missing.GetErrorMessage(), "Lock not implemented");
-    auto canceled = CaughtError<KsCanceledException>(
-        [] { KsException::GenerateAs<KsCommissionCanceled>("stopped %d", "KsTransaction", 2); });
-    EXPECT_STREQ(canceled.GetErrorMessage(), "stopped 2");
-    EXPECT_STREQ(canceled.GetClassName(), "KsTransaction");
+    EXPECT_EQ(ErrorOf<KsCommissionCanceled>([] {
+                  KsException::GenerateAs<KsCommissionCanceled>("stopped %d", "KsTransaction", 2);
+              }),
+              "stopped 2 / KsTransaction / ");
 }
 
 }  // namespace
