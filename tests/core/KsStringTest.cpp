@@ -22,25 +22,21 @@ std::string Text(const KsString& s) {
     return s.GetCString();
 }
 
-std::string Repeated(std::size_t count, char c) {
-    return std::string(count, c);
-}
-
 TEST(KsStringTest, CapacityGrowsInBlocksAndNeverShrinks) {
     KsString s;
     EXPECT_EQ(s.GetCapacity(), 64u);
-    s.Copy(Repeated(63, 'a').c_str());
+    s.Copy(std::string(63, 'a').c_str());
     EXPECT_EQ(s.GetCapacity(), 64u);
     s.Append('b');  // one more character in a full 64-byte buffer
     EXPECT_EQ(s.GetCapacity(), 160u);
-    s.Copy(Repeated(160, 'b').c_str());  // no room for its NUL
+    s.Copy(std::string(160, 'b').c_str());  // no room for its NUL
     EXPECT_EQ(s.GetCapacity(), 192u);
     s.Copy("x");
     EXPECT_EQ(std::unique_ptr<KsString>(s.Clone())->GetCapacity(), 192u);
     EXPECT_EQ(s.Copy(nullptr).GetLength(), 0u);
     // A long append grows by what it needs plus half of it, at most 1024 beyond.
     for (auto [length, capacity] : {std::pair{100u, 224u}, {5000u, 6112u}}) {
-        EXPECT_EQ(KsString().Append(Repeated(length, 'y').c_str()).GetCapacity(), capacity);
+        EXPECT_EQ(KsString().Append(std::string(length, 'y').c_str()).GetCapacity(), capacity);
     }
     KsString r;
     r.ResizeStringBuffer(62);
@@ -55,9 +51,9 @@ TEST(KsStringTest, AppendsOfNumbersOwnTextAndCommands) {
     KsString s("abc");
     s.Append(s);
     EXPECT_EQ(Text(s), "abc");
-    KsString t(Repeated(60, 'z').c_str());
+    KsString t(std::string(60, 'z').c_str());
     t.Append(t.GetCString() + 50);  // inside the buffer that must grow
-    EXPECT_EQ(Text(t), Repeated(70, 'z'));
+    EXPECT_EQ(Text(t), std::string(70, 'z'));
 
     s << static_cast<long>(-5) << ' ' << 2.5 << ' ' << static_cast<short>(-32768) << ' '
       << static_cast<unsigned short>(65535) << ' ' << 4294967295u << ' ' << true << false
@@ -107,11 +103,11 @@ TEST(KsStringTest, RemoveTruncateInsert) {
     EXPECT_EQ(Text(s), "---abcd..");
 
     // Growth only when the inserted text does not fit.
-    EXPECT_EQ(KsString("abc").Insert(Repeated(60, 'x').c_str(), 1).GetCapacity(), 64u);
-    KsString grown(Repeated(60, 'a').c_str());
-    grown.Insert(Repeated(10, 'b').c_str(), 30);
+    EXPECT_EQ(KsString("abc").Insert(std::string(60, 'x').c_str(), 1).GetCapacity(), 64u);
+    KsString grown(std::string(60, 'a').c_str());
+    grown.Insert(std::string(10, 'b').c_str(), 30);
     EXPECT_EQ(grown.GetCapacity(), 96u);
-    EXPECT_EQ(Text(grown), Repeated(30, 'a') + Repeated(10, 'b') + Repeated(30, 'a'));
+    EXPECT_EQ(Text(grown), std::string(30, 'a') + std::string(10, 'b') + std::string(30, 'a'));
 }
 
 TEST(KsStringTest, CharactersCaseComparisonAndPrintf) {
@@ -135,8 +131,8 @@ TEST(KsStringTest, CharactersCaseComparisonAndPrintf) {
     KsString p("hello");
     p.printf("%s world %d", p.GetCString(), 42);  // arguments may point into the string
     EXPECT_EQ(Text(p), "hello world 42");
-    p.printf("<%s>", Repeated(200, 'q').c_str());
-    EXPECT_EQ(Text(p), "<" + Repeated(200, 'q') + ">");
+    p.printf("<%s>", std::string(200, 'q').c_str());
+    EXPECT_EQ(Text(p), "<" + std::string(200, 'q') + ">");
     EXPECT_EQ(p.GetCapacity(), 224u);
 }
 

@@ -28,7 +28,7 @@ void WriteAt(std::string& bytes, std::size_t at, const std::string& data) {
     }
 }
 
-// Odd seeds drive the buffered file, even ones the unbuffered file.
+// Seeds 1 to 12 drive the buffered file, the others the unbuffered file.
 class KsIOModelTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
@@ -36,7 +36,7 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
     std::string path = dir.File("model.bin");
     std::mt19937 random(GetParam());
     std::unique_ptr<KsIOInterface> opened;
-    if (GetParam() % 2 == 1) {
+    if (GetParam() <= 12) {
         opened = std::make_unique<KsIO>(path.c_str(), 27);
     } else {
         opened = std::make_unique<KsIOUnbuffered>(path.c_str(), 27);
@@ -117,7 +117,7 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
     EXPECT_EQ(kstest::ReadWholeFile(path), model);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, KsIOModelTest, ::testing::Range(1u, 17u));
+INSTANTIATE_TEST_SUITE_P(Seeds, KsIOModelTest, ::testing::Range(1u, 19u));
 
 // ---- line reading: the buffered file against byte-at-a-time reading ----
 

@@ -21,12 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(KsSystemErrorTest, MessageEndsWithTheSystemText) {
-    KsException error = kstest::CaughtError([] {
-        KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5, "a%d.txt");
-    });
-    EXPECT_STREQ(error.GetErrorMessage(),
-                 "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory");
-    EXPECT_STREQ(error.GetClassName(), "KsIO");
+    EXPECT_EQ(kstest::ErrorOf([] {
+                  KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5,
+                                     "a%d.txt");
+              }),
+              "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory / KsIO / ");
 }
 
 TEST(KsSystemErrorTest, OpenFailuresInTheLibrarysWordsOrTheSystems) {
