@@ -59,8 +59,9 @@ TEST_F(KsIOLockTest, RepeatedLocksCountAndReleaseOnTheLastUnlock) {
     file.Close();  // gives the locks back
     EXPECT_EQ(file.GetLockEntryCount(), 0);
     EXPECT_TRUE(OtherProcessCanLock(LOCK_WRITE, 0, 0));
-    EXPECT_EQ(kstest::ErrorOf([] { KsIO().Lock(LOCK_READ, 0, 0); }),
-              "Base lock not setup () / KsIO / Lock() of KsIOInterfaceWithLocking");
+    EXPECT_EQ(
+        kstest::ErrorOf([] { KsIO().Lock(LOCK_READ, 0, 0); }),
+        "Base lock not setup () / KsIOInterfaceWithLocking / Lock() of KsIOInterfaceWithLocking");
 }
 
 TEST_F(KsIOLockTest, TheOtherTypeOnAHeldRangeIsRefusedWithTheFileName) {

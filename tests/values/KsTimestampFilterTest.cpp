@@ -122,8 +122,10 @@ TEST(KsTimestampFilter, BufferMustHoldTheDisplayLengthAndTheNul) {
     filter.FilterTimestamp(buffer, 7, At(2000, 12, 31));
     EXPECT_STREQ("31/12/", buffer);
     EXPECT_EQ('#', buffer[7]);
-    EXPECT_EQ("Buffer of 6 too small; needs at least 7 / KsTimestampFilter / ",
-              kstest::ErrorOf([&] { filter.FilterTimestamp(buffer, 6, At(2000, 1, 1)); }));
+    EXPECT_EQ(
+        "Buffer of 6 too small; needs at least 7 / KsTimestampFilter / FilterTimestamp() of "
+        "KsTimestampFilter",
+        kstest::ErrorOf([&] { filter.FilterTimestamp(buffer, 6, At(2000, 1, 1)); }));
 }
 
 TEST(KsTimestampFilter, FormatErrorsLeaveTheFilterEmpty) {
