@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,12 @@ TEST_F(KsIOTest, SixtyFourBitOperationsRefuseLargeValues) {
     EXPECT_EQ(file.GetFileSize64(), 4);
     file.Truncate64();
     EXPECT_EQ(file.GetFileSize64(), 0);
+    // The last 32-bit position is still told; the one after it is refused.
+    EXPECT_EQ(file.Seek64Absolute(INT32_MAX), INT32_MAX);
+    EXPECT_EQ(file.Tell(), INT32_MAX);
+    file.Write("x", 1);
+    EXPECT_EQ(MessageOf([&] { file.Tell(); }), "KsIO only supports 32-bit offsets");
+    file.Truncate64();
 }
 
 TEST_F(KsIOTest, CopiesReopenWithoutTruncatingAtTheSamePosition) {
