@@ -101,6 +101,7 @@ TEST(KsStringTest, RemoveTruncateInsert) {
     EXPECT_EQ(MessageOf([&] { s.Insert(nullptr, 0); }), "null pointer: pString");
     s.Insert("bc", 1).Insert('-', 0, 3).Insert('!', 6, 0).Insert('.', 7, 2);
     EXPECT_EQ(Text(s), "---abcd..");
+    EXPECT_EQ(s.Insert('\0', 2, 3).GetLength(), 9u);  // NULs are not inserted
 
     // Growth only when the inserted text does not fit.
     EXPECT_EQ(KsString("abc").Insert(std::string(60, 'x').c_str(), 1).GetCapacity(), 64u);

@@ -55,6 +55,8 @@ TEST(KsFormat, LowAndHighLabelsOfAnIntegerFormat) {
     EXPECT_STREQ("unset", label);
     EXPECT_EQ(1, format.Format(&ten, false, label, 3));
     EXPECT_STREQ("Hi", label);
+    std::int32_t two = 2;  // the first line's label is copied too
+    EXPECT_EQ(std::to_string(format.Format(&two, false, label, sizeof label)) + label, "0Low");
     EXPECT_EQ("Null buffer", MessageOf([&] { format.Format(&ten, false, nullptr, 3); }));
 
     // Labels read back as the low value of the line's first range.
