@@ -15,31 +15,28 @@
 namespace {
 
 using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::MessageOf;
 
 std::string Text(const KsString& s) {
     return s.GetCString();
 }
 
-std::string Repeated(std::size_t count, char c) {
-    return std::string(count, c);
-}
-
 TEST(KsStringTest, CapacityGrowsInBlocksAndNeverShrinks) {
     KsString s;
     EXPECT_EQ(s.GetCapacity(), 64u);
-    s.Copy(Repeated(63, 'a').c_str());
+    s.Copy(std::string(63, 'a').c_str());
     EXPECT_EQ(s.GetCapacity(), 64u);
     s.Append('b');  // one more character in a full 64-byte buffer
     EXPECT_EQ(s.GetCapacity(), 160u);
-    s.Copy(Repeated(160, 'b').c_str());  // no room for its NUL
+    s.Copy(std::string(160, 'b').c_str());  // no room for its NUL
     EXPECT_EQ(s.GetCapacity(), 192u);
     s.Copy("x");
     EXPECT_EQ(std::unique_ptr<KsString>(s.Clone())->GetCapacity(), 192u);
     EXPECT_EQ(s.Copy(nullptr).GetLength(), 0u);
     // A long append grows by what it needs plus half of it, at most 1024 beyond.
     for (auto [length, capacity] : {std::pair{100u, 224u}, {5000u, 6112u}}) {
-        EXPECT_EQ(KsString().Append(Repeated(length, 'y').c_str()).GetCapacity(), capacity);
+        EXPECT_EQ(KsString().Append(std::string(length, 'y').c_str()).GetCapacity(), capacity);
     }
     KsString r;
     r.ResizeStringBuffer(62);
@@ -54,9 +51,9 @@ TEST(KsStringTest, AppendsOfNumbersOwnTextAndCommands) {
     KsString s("abc");
     s.Append(s);
     EXPECT_EQ(Text(s), "abc");
-    KsString t(Repeated(60, 'z').c_str());
+    KsString t(std::string(60, 'z').c_str());
     t.Append(t.GetCString() + 50);  // inside the buffer that must grow
-    EXPECT_EQ(Text(t), Repeated(70, 'z'));
+    EXPECT_EQ(Text(t), std::string(70, 'z'));
 
     s << static_cast<long>(-5) << ' ' << 2.5 << ' ' << static_cast<short>(-32768) << ' '
       << static_cast<unsigned short>(65535) << ' ' << 4294967295u << ' ' << true << false
@@ -82,9 +79,8 @@ TEST(KsStringTest, SubstringFindAndEnds) {
     EXPECT_EQ(s.Find(KsString("nan"), 2), 2u);
     EXPECT_EQ(s.Find('z'), 0xFFFFFFFFu);
     EXPECT_EQ(s.Find('a', 6), KsString::npos);
-    KsException error = CaughtError([&] { s.Find('a', 7); });
-    EXPECT_STREQ(error.GetErrorMessage(), "lStart (value=7) is past end of string (length=6)");
-    EXPECT_STREQ(error.GetClassName(), "KsString");
+    EXPECT_EQ(ErrorOf([&] { s.Find('a', 7); }),
+              "lStart (value=7) is past end of string (length=6) / KsString / ");
     EXPECT_EQ(MessageOf([&] { s.Find(static_cast<const char*>(nullptr)); }),
               "null pointer: sString");
 
@@ -105,13 +101,14 @@ TEST(KsStringTest, RemoveTruncateInsert) {
     EXPECT_EQ(MessageOf([&] { s.Insert(nullptr, 0); }), "null pointer: pString");
     s.Insert("bc", 1).Insert('-', 0, 3).Insert('!', 6, 0).Insert('.', 7, 2);
     EXPECT_EQ(Text(s), "---abcd..");
+    EXPECT_EQ(s.Insert('\0', 2, 3).GetLength(), 9u);  // NULs are not inserted
 
     // Growth only when the inserted text does not fit.
-    EXPECT_EQ(KsString("abc").Insert(Repeated(60, 'x').c_str(), 1).GetCapacity(), 64u);
-    KsString grown(Repeated(60, 'a').c_str());
-    grown.Insert(Repeated(10, 'b').c_str(), 30);
+    EXPECT_EQ(KsString("abc").Insert(std::string(60, 'x').c_str(), 1).GetCapacity(), 64u);
+    KsString grown(std::string(60, 'a').c_str());
+    grown.Insert(std::string(10, 'b').c_str(), 30);
     EXPECT_EQ(grown.GetCapacity(), 96u);
-    EXPECT_EQ(Text(grown), Repeated(30, 'a') + Repeated(10, 'b') + Repeated(30, 'a'));
+    EXPECT_EQ(Text(grown), std::string(30, 'a') + std::string(10, 'b') + std::string(30, 'a'));
 }
 
 TEST(KsStringTest, CharactersCaseComparisonAndPrintf) {
@@ -135,8 +132,8 @@ TEST(KsStringTest, CharactersCaseComparisonAndPrintf) {
     KsString p("hello");
     p.printf("%s world %d", p.GetCString(), 42);  // arguments may point into the string
     EXPECT_EQ(Text(p), "hello world 42");
-    p.printf("<%s>", Repeated(200, 'q').c_str());
-    EXPECT_EQ(Text(p), "<" + Repeated(200, 'q') + ">");
+    p.printf("<%s>", std::string(200, 'q').c_str());
+    EXPECT_EQ(Text(p), "<" + std::string(200, 'q') + ">");
     EXPECT_EQ(p.GetCapacity(), 224u);
 }
 
@@ -156,18 +153,14 @@ static_assert(kAllDerive<KsFilterException, KsFilterUninterpretableStringExcepti
 TEST(KsExceptionTest, GenerateFormatsMessageAndClassAndWrapsStandardErrors) {
     KsException e = CaughtError(
         [] { KsException::Generate("File \"%s\" has %d records", "KsFile", "a.dat", 12); });
-    EXPECT_STREQ(e.GetErrorMessage(), "File \"a.dat\" has 12 records");
-    EXPECT_STREQ(e.GetClassName(), "KsFile");
-    EXPECT_STREQ(e.GetCallpath(), "");
+    EXPECT_EQ(ErrorOf([&] { throw e; }), "File \"a.dat\" has 12 records / KsFile / ");
     EXPECT_EQ(e.GetLevel(), 0);
     KsException empty(nullptr, nullptr, 0);
     EXPECT_EQ(std::string(empty.GetErrorMessage()) + empty.GetClassName(), "");
 
     std::runtime_error inner("disk gone");
-    KsException wrapped(inner, "Save()", "KsFile");
-    EXPECT_STREQ(wrapped.GetErrorMessage(), "disk gone");
-    EXPECT_STREQ(wrapped.GetClassName(), "KsFile");
-    EXPECT_STREQ(wrapped.GetCallpath(), "Save() of KsFile");
+    EXPECT_EQ(ErrorOf([&] { throw KsException(inner, "Save()", "KsFile"); }),
+              "disk gone / KsFile / Save() of KsFile");
     EXPECT_STREQ(KsException(inner, nullptr, nullptr).GetCallpath(), "");
 }
 
@@ -187,9 +180,8 @@ TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {
             KsCallpath("Inner()", "A", [] { KsFileException::Generate("boom %d", "A", "f", 1); });
         });
     });
-    EXPECT_STREQ(thrown.GetErrorMessage(), "boom 1");
-    EXPECT_STREQ(thrown.GetFileName(), "f");
-    EXPECT_STREQ(thrown.GetCallpath(), "Inner() of A\r\nMiddle() of B (detail)");
+    EXPECT_EQ(ErrorOf([&] { throw thrown; }) + thrown.GetFileName(),
+              "boom 1 / A / Inner() of A\r\nMiddle() of B (detail)f");
     EXPECT_THROW(KsCallpath("F()", "X", [] { throw std::runtime_error("plain"); }),
                  std::runtime_error);
     EXPECT_EQ(KsCallpath("F()", "X", [] { return 3; }), 3);
@@ -198,10 +190,10 @@ TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {
 TEST(KsExceptionTest, SystemErrorTextAndFamilyVariants) {
     const std::string text = std::strerror(ENOENT);
     errno = ENOENT;
-    KsException after = CaughtError(
-        [] { KsException::GenerateWithSystemError("Could not lock file --", false, "KsIO"); });
-    EXPECT_EQ(after.GetErrorMessage(), "Could not lock file --" + text);
-    EXPECT_STREQ(after.GetClassName(), "KsIO");
+    EXPECT_EQ(ErrorOf([] {
+                  KsException::GenerateWithSystemError("Could not lock file --", false, "KsIO");
+              }),
+              "Could not lock file --" + text + " / KsIO / ");
     errno = ENOENT;
     EXPECT_EQ(MessageOf([] { KsException::GenerateWithSystemError(" (%d)", true, "KsIO", 3); }),
               text + " (3)");
@@ -210,10 +202,10 @@ TEST(KsExceptionTest, SystemErrorTextAndFamilyVariants) {
         [] { KsNotImplementedError::Generate("%s not implemented", "KsIO", "Lock"); });
     EXPECT_EQ(missing.GetLevel(), 3);
     EXPECT_STREQ(missing.GetErrorMessage(), "Lock not implemented");
-    auto canceled = CaughtError<KsCanceledException>(
-        [] { KsException::GenerateAs<KsCommissionCanceled>("stopped %d", "KsTransaction", 2); });
-    EXPECT_STREQ(canceled.GetErrorMessage(), "stopped 2");
-    EXPECT_STREQ(canceled.GetClassName(), "KsTransaction");
+    EXPECT_EQ(ErrorOf<KsCommissionCanceled>([] {
+                  KsException::GenerateAs<KsCommissionCanceled>("stopped %d", "KsTransaction", 2);
+              }),
+              "stopped 2 / KsTransaction / ");
 }
 
 }  // namespace

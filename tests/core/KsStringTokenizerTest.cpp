@@ -13,6 +13,7 @@
 namespace {
 
 using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::MessageOf;
 using Tokens = std::vector<std::string>;
 using namespace std::string_view_literals;
@@ -72,9 +73,8 @@ TEST(KsStringTokenizerTest, CountsDownTokenStartsAndSetString) {
     EXPECT_STREQ(tokenizer.GetNextToken()->GetCString(), "a");
     EXPECT_EQ(tokenizer.GetNumTokens(), 2u);
     Drain(tokenizer);
-    KsException error = CaughtError([&] { tokenizer.GetNextToken(); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Index 3 out of range; array is from 0 to 2");
-    EXPECT_STREQ(error.GetClassName(), "KsVector");
+    EXPECT_EQ(ErrorOf([&] { tokenizer.GetNextToken(); }),
+              "Index 3 out of range; array is from 0 to 2 / KsVector / ");
     // The failed call handed nothing out, so the count does not wrap around.
     EXPECT_EQ(tokenizer.GetNumTokens(), 0u);
 
@@ -88,12 +88,10 @@ TEST(KsStringTokenizerTest, CountsDownTokenStartsAndSetString) {
 }
 
 TEST(KsStringTokenizerTest, UnclosedGroupAndInvalidArguments) {
-    KsStringTokenizerException unclosed = CaughtError<KsStringTokenizerException>(
-        [] { KsStringTokenizer tokenizer("\"x;y", ";", "\""); });
-    EXPECT_STREQ(unclosed.GetErrorMessage(),
-                 "A group token has no end delimeter.\nCannot retrieve token as specified.\n"
-                 "Please correct.\n\n");
-    EXPECT_STREQ(unclosed.GetClassName(), "KsStringTokenizer");
+    EXPECT_EQ(ErrorOf<KsStringTokenizerException>(
+                  [] { KsStringTokenizer tokenizer("\"x;y", ";", "\""); }),
+              "A group token has no end delimeter.\nCannot retrieve token as specified.\n"
+              "Please correct.\n\n / KsStringTokenizer / ");
     // The tokens before the unclosed group are kept.
     KsStringTokenizer tokenizer("", ";", "(", false, ")");
     EXPECT_THROW(tokenizer.SetString("a;b;(c;d"), KsStringTokenizerException);
@@ -153,9 +151,8 @@ TEST(KsTextTest, TrimmingRulesAndDeblank) {
     EXPECT_STREQ(KsDeblank(left, true, false), "x  ");
     EXPECT_EQ(KsDeblank(right, false, true), right);
     EXPECT_STREQ(right, "  x");
-    KsException error = CaughtError([] { KsDeblank(nullptr, true, true); });
-    EXPECT_STREQ(error.GetErrorMessage(), "null pointer: sString");
-    EXPECT_STREQ(error.GetClassName(), "KsDeblank");
+    EXPECT_EQ(ErrorOf([] { KsDeblank(nullptr, true, true); }),
+              "null pointer: sString / KsDeblank / ");
 }
 
 TEST(KsCopyStringTest, CopiesWithRoomToSpareEvenFromItsOwnText) {
@@ -174,9 +171,8 @@ TEST(KsCopyStringTest, CopiesWithRoomToSpareEvenFromItsOwnText) {
     EXPECT_STREQ(text, "tail");
     delete[] text;
 
-    KsException error = CaughtError([] { KsCopyString(nullptr, "x", 0); });
-    EXPECT_STREQ(error.GetErrorMessage(), "null pointer: pDest");
-    EXPECT_STREQ(error.GetClassName(), "KsCopyString");
+    EXPECT_EQ(ErrorOf([] { KsCopyString(nullptr, "x", 0); }),
+              "null pointer: pDest / KsCopyString / ");
 }
 
 }  // namespace

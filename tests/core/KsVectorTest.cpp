@@ -84,9 +84,7 @@ std::string OutOfRange(int index, int first, int last) {
 
 TEST(KsVectorTest, LowerBoundIndexing) {
     KsVector<int> v;
-    for (int value : {10, 20, 30}) {
-        v.push_back(value);
-    }
+    v.assign({10, 20, 30});
     v.SetLowerBound(1);
     EXPECT_EQ(std::pair(v[1], v[3]), std::pair(10, 30));
     EXPECT_EQ(ClassAndMessageOf([&] { v[0]; }), OutOfRange(0, 1, 3));
@@ -199,9 +197,8 @@ TEST(KsPointerVectorTest, CopiesOwnClonesAndFailedCopiesLeakNothing) {
         EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));
 
         a.Add(Make(-2));
-        KsException e = kstest::CaughtError([&] { Owning d(a); });
-        EXPECT_STREQ(e.GetErrorMessage(), "cannot clone -2");
-        EXPECT_STREQ(e.GetCallpath(), "InplaceCopy() of KsPointerVector");
+        EXPECT_EQ(kstest::ErrorOf([&] { Owning d(a); }),
+                  "cannot clone -2 / Counted / InplaceCopy() of KsPointerVector");
         EXPECT_EQ(Counted::live, 5);
         EXPECT_THROW(b = a, KsException);
         EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));

@@ -12,6 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kstest::ErrorOf;
 
 // The full-path service of a Windows machine whose current directory is E:\WORK.
 std::string FullPathInWorkOnDriveE(const char* path) {
@@ -25,13 +26,6 @@ const KsPathStyle kWindows = KsPathStyle::Windows(&FullPathInWorkOnDriveE);
 std::string PartsOf(const KsFileName& name) {
     return std::string(name.GetDrive()) + "|" + name.GetDirectory() + "|" + name.GetFileName() +
            "|" + name.GetExtension();
-}
-
-// The error that `body` throws, as "message / class / call path".
-template <class Body>
-std::string ErrorOf(Body body) {
-    KsException e = kstest::CaughtError(body);
-    return std::string(e.GetErrorMessage()) + " / " + e.GetClassName() + " / " + e.GetCallpath();
 }
 
 TEST(KsFileNameWindowsTest, SplitsIntoDriveDirectoryNameAndExtension) {

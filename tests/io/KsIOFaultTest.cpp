@@ -19,6 +19,7 @@
 namespace {
 
 using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::FaultInjectingFactory;
 using kstest::FaultOp;
 using kstest::MessageOf;
@@ -63,11 +64,9 @@ TEST_F(KsIOFaultTest, FailedFlushKeepsTheBytesForARetry) {
         file->Flush();
         file->Write("0123456789", 10);
         factory.Plan().FailShort(FaultOp::kFlush, 2, bytesFirst, errorNumber);
-        KsException error = CaughtError([&] { file->Flush(); });
-        EXPECT_EQ(error.GetErrorMessage(),
-                  unable + " at offset 0 of file \"" + path + "\"" + Reason(errorNumber));
-        EXPECT_STREQ(error.GetClassName(), "KsIO");
-        EXPECT_STREQ(error.GetCallpath(), "Flush() of KsIO");
+        EXPECT_EQ(ErrorOf([&] { file->Flush(); }), unable + " at offset 0 of file \"" + path +
+                                                       "\"" + Reason(errorNumber) +
+                                                       " / KsIO / Flush() of KsIO");
         EXPECT_TRUE(file->IsOpen());
         EXPECT_EQ(file->Tell(), 13);
         EXPECT_EQ(file->GetFileSize(), 13);
@@ -88,10 +87,9 @@ TEST_F(KsIOFaultTest, FailedWriteNamesTheWindowAndKeepsWhatTheBufferTook) {
     auto file = OpenFile();
     std::string bytes = Bytes(20000);
     factory.Plan().Fail(FaultOp::kWrite, 2, ENOSPC);
-    KsException error = CaughtError([&] { file->Write(bytes.data(), 20000); });
-    EXPECT_EQ(error.GetErrorMessage(), "Unable to write 8000 bytes at offset 8000 of file \"" +
-                                           path + "\"" + Reason(ENOSPC));
-    EXPECT_STREQ(error.GetCallpath(), "Write() of KsIO");
+    EXPECT_EQ(ErrorOf([&] { file->Write(bytes.data(), 20000); }),
+              "Unable to write 8000 bytes at offset 8000 of file \"" + path + "\"" +
+                  Reason(ENOSPC) + " / KsIO / Write() of KsIO");
     EXPECT_EQ(file->Tell(), 16000);
     file->Write(bytes.data() + 16000, 4000);  // the caller goes on from there
     file->Close();
@@ -104,10 +102,9 @@ TEST_F(KsIOFaultTest, PositionedWritesTruncationAndCloseReportTheSystemsReason) 
     auto file = OpenFile();
     file->Write(Bytes(9000).data(), 9000);  // the window now starts at 8000
     factory.Plan().FailShort(FaultOp::kWriteTo, 1, 2, EIO);
-    KsException error = CaughtError([&] { file->WriteTo(10, "12345", 5); });
-    EXPECT_EQ(error.GetErrorMessage(),
-              "Unable to write 5 bytes at position 10 of file \"" + path + "\"" + Reason(EIO));
-    EXPECT_STREQ(error.GetCallpath(), "WriteTo() of KsIO");
+    EXPECT_EQ(ErrorOf([&] { file->WriteTo(10, "12345", 5); }),
+              "Unable to write 5 bytes at position 10 of file \"" + path + "\"" + Reason(EIO) +
+                  " / KsIO / WriteTo() of KsIO");
     EXPECT_EQ(file->Tell(), 9000);
 
     factory.Plan().Fail(FaultOp::kTruncate, 1, EIO);
@@ -116,9 +113,8 @@ TEST_F(KsIOFaultTest, PositionedWritesTruncationAndCloseReportTheSystemsReason) 
 
     // A failed close has still released the file: what Close reports may have been lost.
     factory.Plan().Fail(FaultOp::kClose, 1, EIO);
-    error = CaughtError([&] { file->Close(); });
-    EXPECT_EQ(error.GetErrorMessage(), "Unable to close file \"" + path + "\"" + Reason(EIO));
-    EXPECT_STREQ(error.GetCallpath(), "Close() of KsIO");
+    EXPECT_EQ(ErrorOf([&] { file->Close(); }),
+              "Unable to close file \"" + path + "\"" + Reason(EIO) + " / KsIO / Close() of KsIO");
     EXPECT_FALSE(file->IsOpen());
     EXPECT_EQ(ReadWholeFile(path), Bytes(9000).replace(10, 2, "12"));
 }
@@ -155,9 +151,9 @@ TEST_F(KsIOFaultTest, UnbufferedFilesFailTheirWritesAndCloses) {
     factory.Plan().Fail(FaultOp::kTruncate, 1, EIO);
     EXPECT_EQ(MessageOf([&] { file.Truncate(0); }), "Win32 Error : " + KsSystemErrorText(EIO));
     factory.Plan().Fail(FaultOp::kClose, 1, EIO);
-    KsException error = CaughtError([&] { file.Close(); });
-    EXPECT_EQ(error.GetErrorMessage(), "Unable to close file \"" + path + "\"" + Reason(EIO));
-    EXPECT_STREQ(error.GetClassName(), "KsIOUnbuffered");
+    EXPECT_EQ(ErrorOf([&] { file.Close(); }), "Unable to close file \"" + path + "\"" +
+                                                  Reason(EIO) +
+                                                  " / KsIOUnbuffered / Close() of KsIOUnbuffered");
     EXPECT_FALSE(file.IsOpen());
 }
 
@@ -170,10 +166,9 @@ TEST_F(KsIOFaultTest, ReplaceIsOneStepAndKeepsPermissions) {
     WriteWholeFile(replacement, "new");
     ASSERT_EQ(chmod(replacement.c_str(), 0600), 0);
     factory.Plan().Fail(FaultOp::kRename, 1, EXDEV);
-    KsException error = CaughtError([&] { factory.Replace(path.c_str(), replacement.c_str()); });
-    EXPECT_EQ(error.GetErrorMessage(),
-              "Unable to rename \"" + replacement + "\" to \"" + path + "\"" + Reason(EXDEV));
-    EXPECT_STREQ(error.GetCallpath(), "Replace() of KsIOInterface");
+    EXPECT_EQ(ErrorOf([&] { factory.Replace(path.c_str(), replacement.c_str()); }),
+              "Unable to rename \"" + replacement + "\" to \"" + path + "\"" + Reason(EXDEV) +
+                  " / KsIOInterface / Replace() of KsIOInterface");
     EXPECT_EQ(ReadWholeFile(path), "old");
     EXPECT_EQ(ReadWholeFile(replacement), "new");
 

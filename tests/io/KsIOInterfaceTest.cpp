@@ -19,7 +19,7 @@
 
 namespace {
 
-using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::MessageOf;
 using kstest::ReadWholeFile;
 using kstest::RecordingProgress;
@@ -51,10 +51,9 @@ TEST_F(KsIOInterfaceTest, CreateDeleteRenameAndCopyBlock) {
     KsIOInterface::Delete(source.c_str());  // already gone: nothing to report
     // What cannot be deleted is reported with the reason.
     ASSERT_EQ(mkdir(source.c_str(), 0700), 0);
-    auto error =
-        CaughtError<KsFileOpenFailedException>([&] { KsIOInterface::Delete(source.c_str()); });
-    EXPECT_EQ(error.GetErrorMessage(), "Error in deleting file '" + source + "'.  Is a directory.");
-    EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
+    EXPECT_EQ(ErrorOf<KsFileOpenFailedException>([&] { KsIOInterface::Delete(source.c_str()); }),
+              "Error in deleting file '" + source +
+                  "'.  Is a directory. / KsIOInterface / Delete() of KsIOInterface");
     rmdir(source.c_str());
 
     // The fall-back to copying when the system cannot rename is tested with failing renames.
@@ -90,10 +89,6 @@ TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalAndReportsEveryBlock) {
     EXPECT_EQ(progress.calls.back(), "Finish()");
     EXPECT_EQ(progress.questions, steps);
     EXPECT_EQ(progress.position, steps);
-
-    // No progress at all is allowed too.
-    KsIOInterface::Copy(target.c_str(), source.c_str());
-    EXPECT_TRUE(ReadWholeFile(target) == bytes);
 }
 
 TEST_F(KsIOInterfaceTest, CancellingACopyNamesTheBytesLeft) {
@@ -101,13 +96,11 @@ TEST_F(KsIOInterfaceTest, CancellingACopyNamesTheBytesLeft) {
     WriteWholeFile(source, bytes);
     RecordingProgress progress;
     progress.stopAtQuestion = 3;
-    KsIOCanceledException error = CaughtError<KsIOCanceledException>(
-        [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &progress); });
-    EXPECT_EQ(std::string(error.GetErrorMessage()), "Block copy canceled; " +
-                                                        std::to_string(100000 - 3 * 8192) +
-                                                        " bytes remained to be copied");
-    EXPECT_STREQ(error.GetClassName(), "KsIOInterface");
-    EXPECT_STREQ(error.GetCallpath(), "CopyBlock() of KsIOInterface\r\nCopy() of KsIOInterface");
+    EXPECT_EQ(ErrorOf<KsIOCanceledException>(
+                  [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &progress); }),
+              "Block copy canceled; " + std::to_string(100000 - 3 * 8192) +
+                  " bytes remained to be copied / KsIOInterface / CopyBlock() of "
+                  "KsIOInterface\r\nCopy() of KsIOInterface");
     EXPECT_EQ(progress.position, 3);
     // What was copied before the stop reached the file, and the locks were given back.
     EXPECT_EQ(ReadWholeFile(target), bytes.substr(0, 3 * 8192));

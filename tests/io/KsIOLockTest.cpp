@@ -15,7 +15,6 @@
 
 namespace {
 
-using kstest::CaughtError;
 using kstest::HoldingChild;
 
 class KsIOLockTest : public ::testing::Test {
@@ -60,20 +59,18 @@ TEST_F(KsIOLockTest, RepeatedLocksCountAndReleaseOnTheLastUnlock) {
     file.Close();  // gives the locks back
     EXPECT_EQ(file.GetLockEntryCount(), 0);
     EXPECT_TRUE(OtherProcessCanLock(LOCK_WRITE, 0, 0));
-    KsException error = CaughtError([] { KsIO().Lock(LOCK_READ, 0, 0); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Base lock not setup ()");
-    EXPECT_STREQ(error.GetCallpath(), "Lock() of KsIOInterfaceWithLocking");
+    EXPECT_EQ(
+        kstest::ErrorOf([] { KsIO().Lock(LOCK_READ, 0, 0); }),
+        "Base lock not setup () / KsIOInterfaceWithLocking / Lock() of KsIOInterfaceWithLocking");
 }
 
 TEST_F(KsIOLockTest, TheOtherTypeOnAHeldRangeIsRefusedWithTheFileName) {
     KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 10, 5);
-    KsException error = CaughtError([&] { file.Lock(LOCK_WRITE, 10, 5); });
     EXPECT_EQ(
-        std::string(error.GetErrorMessage()),
+        kstest::ErrorOf([&] { file.Lock(LOCK_WRITE, 10, 5); }),
         "Could not establish a WRITE lock of length 5 at offset 10; READ lock already held! (" +
-            path + ")");
-    EXPECT_STREQ(error.GetClassName(), "KsIOInterfaceWithLocking");
+            path + ") / KsIOInterfaceWithLocking / Lock() of KsIOInterfaceWithLocking");
     EXPECT_EQ(
         kstest::MessageOf([&] { file.TryLock(0x300, 10, 5); }),
         "Could not establish a READ lock of length 5 at offset 10; READ lock already held! (" +

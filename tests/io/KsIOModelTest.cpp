@@ -1,15 +1,18 @@
 // Random sequences of seeks, reads, writes, positioned transfers, truncations, flushes and
-// buffer-size changes on a buffered file, checked step by step against a plain byte string,
-// and the line reading of the buffered file checked against byte-at-a-time reading.
+// buffer-size changes on the buffered and the unbuffered file, checked step by step against
+// a plain byte string; the line reading of the buffered file checked against byte-at-a-time
+// reading, and timed on one long line.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "io/KsIO.h"
+#include "io/KsIOUnbuffered.h"
 #include "support/MemoryStream.h"
 #include "support/TempDir.h"
 
@@ -25,12 +28,21 @@ void WriteAt(std::string& bytes, std::size_t at, const std::string& data) {
     }
 }
 
+// Seeds 1 to 12 drive the buffered file, the others the unbuffered file.
 class KsIOModelTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
     kstest::TempDir dir;
     std::string path = dir.File("model.bin");
     std::mt19937 random(GetParam());
+    std::unique_ptr<KsIOInterface> opened;
+    if (GetParam() <= 12) {
+        opened = std::make_unique<KsIO>(path.c_str(), 27);
+    } else {
+        opened = std::make_unique<KsIOUnbuffered>(path.c_str(), 27);
+    }
+    KsIOInterface& file = *opened;
+    auto* buffered = dynamic_cast<KsIO*>(&file);
     auto size = [&](std::size_t largest) { return static_cast<std::size_t>(random() % largest); };
     auto text = [&](std::size_t count) {
         std::string data(count, '\0');
@@ -41,7 +53,6 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
     };
     std::string model;
     std::size_t position = 0;
-    KsIO file(path.c_str(), 27);
     try {
         for (int step = 0; step < 400; ++step) {
             // Mostly small transfers around the buffer's edges, sometimes larger than it.
@@ -60,10 +71,14 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
                     file.Read(data.data(), static_cast<std::int32_t>(count), false)));
                 ASSERT_EQ(data, position < model.size() ? model.substr(position, count) : "");
                 position += data.size();
-            } else if (operation == 4) {  // within a few buffers of the current position
+            } else if (operation == 4) {  // within a few buffers, from the start or from here
                 std::size_t target = position + size(20000);
-                position = target > 10000 ? target - 10000 : size(100);
-                ASSERT_EQ(file.Seek(static_cast<std::int32_t>(position), 0),
+                target = target > 10000 ? target - 10000 : size(100);
+                const bool fromHere = random() % 2 == 0;
+                const std::int64_t offset = static_cast<std::int64_t>(target) -
+                                            static_cast<std::int64_t>(fromHere ? position : 0);
+                position = target;
+                ASSERT_EQ(file.Seek(static_cast<std::int32_t>(offset), fromHere ? 1 : 0),
                           static_cast<std::int32_t>(position));
             } else if (operation == 5) {
                 std::size_t at = size(model.size() + 9000);
@@ -88,11 +103,12 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
                 position = 0;
             } else if (operation == 8) {
                 file.Flush();
-            } else {
-                file.SetBufferSize(static_cast<std::int32_t>(8000 + size(12000)));
+            } else if (buffered != nullptr) {
+                buffered->SetBufferSize(static_cast<std::int32_t>(8000 + size(12000)));
             }
             ASSERT_EQ(file.Tell64(), static_cast<std::int64_t>(position));
             ASSERT_EQ(file.GetFileSize64(), static_cast<std::int64_t>(model.size()));
+            ASSERT_EQ(file.IsEOF(), position >= model.size());
         }
         file.Close();
     } catch (const KsException& error) {
@@ -101,7 +117,7 @@ TEST_P(KsIOModelTest, RandomOperationsMatchAPlainByteString) {
     EXPECT_EQ(kstest::ReadWholeFile(path), model);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, KsIOModelTest, ::testing::Range(1u, 13u));
+INSTANTIATE_TEST_SUITE_P(Seeds, KsIOModelTest, ::testing::Range(1u, 19u));
 
 // ---- line reading: the buffered file against byte-at-a-time reading ----
 
@@ -188,6 +204,39 @@ TEST(KsIOLineTest, LineEndsOnTheBufferEdge) {
             ExpectSameLines(bytes, {1024});
         }
     }
+}
+
+// Reading a line takes time in proportion to its length: one line of 10 MB reads about as
+// fast as the same bytes in short lines (time quadratic in the length would make it hundreds
+// of times slower). Best of two rounds each.
+TEST(KsIOLineTest, OneLongLineReadsAboutAsFastAsManyShortOnes) {
+    kstest::TempDir dir;
+    const std::size_t size = 10'000'000;
+    std::string text;
+    while (text.size() < size) {
+        text += "short line\r\n";
+    }
+    kstest::WriteWholeFile(dir.File("short"), text);
+    std::string longLine(size, 'x');
+    longLine[size / 2] = ',';
+    kstest::WriteWholeFile(dir.File("long"), longLine + "\r\n");
+    double best[2] = {1e9, 1e9};
+    for (int round = 0; round < 4; ++round) {
+        KsIO file(dir.File(round < 2 ? "short" : "long").c_str(), IO_READ);
+        KsString line;
+        std::uint64_t consumed = 0;
+        std::size_t longest = 0;
+        const auto start = std::chrono::steady_clock::now();
+        while (std::uint32_t n = file.ReadLine(line)) {
+            consumed += n;
+            longest = std::max<std::size_t>(longest, line.GetLength());
+        }
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        best[round / 2] = std::min(best[round / 2], took.count());
+        EXPECT_EQ(longest, round < 2 ? 10u : size);
+        EXPECT_EQ(consumed, round < 2 ? text.size() : size + 2);
+    }
+    EXPECT_LT(best[1], 4 * best[0]) << best[1] << " s against " << best[0] << " s";
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 namespace {
 
 using kstest::CaughtError;
+using kstest::ErrorOf;
 using kstest::MemoryStream;
 using kstest::MessageOf;
 using namespace std::string_literals;
@@ -74,10 +75,9 @@ TEST(KsStreamInterfaceTest, DamagedDataIsRefused) {
     MemoryStream truthy("\x02\x80"s);
     EXPECT_TRUE(truthy.ReadBool() && truthy.ReadBool());  // any non-zero byte
     MemoryStream shortLong("\x01\x02\x03"s);
-    KsException error = CaughtError([&] { shortLong.ReadLong(); });
-    EXPECT_STREQ(error.GetErrorMessage(),
-                 "Unable to perform a required read at offset 3 of \"memory\"");
-    EXPECT_STREQ(error.GetCallpath(), "ReadLong() of KsInputStreamInterface");
+    EXPECT_EQ(ErrorOf([&] { shortLong.ReadLong(); }),
+              "Unable to perform a required read at offset 3 of \"memory\" / MemoryStream / "
+              "ReadLong() of KsInputStreamInterface");
 
     // A stored string that lost its NUL still comes back terminated.
     MemoryStream unterminated("\x02\x00\x00\x00xy"s);
@@ -104,9 +104,9 @@ TEST(KsStreamInterfaceTest, DamagedDataIsRefused) {
     MemoryStream high("K\x7F\x7F\x7F\x05\x00"s);
     EXPECT_EQ(high.ReadKsHeader('K'), 5);
     MemoryStream wrong("L\x00\x00\x00\x05\x00"s);
-    error = CaughtError<KsIOStreamingException>([&] { wrong.ReadKsHeader('K'); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Invalid header found");
-    EXPECT_STREQ(error.GetClassName(), "KsInputStreamInterface");
+    EXPECT_EQ(
+        ErrorOf<KsIOStreamingException>([&] { wrong.ReadKsHeader('K'); }),
+        "Invalid header found / KsInputStreamInterface / ReadKsHeader() of KsInputStreamInterface");
     EXPECT_EQ(wrong.Position(), 4u);  // the version is not read
 }
 
@@ -121,9 +121,9 @@ TEST(KsStreamInterfaceTest, WriteAndReadStringForms) {
     out.WriteString(nullptr, 2, '#');
     out.WriteString(nullptr, 0, '#');
     EXPECT_EQ(out.Bytes(), "xx\0x\r\nabc;abcdeabcde#"s);
-    KsException error = CaughtError([&] { out.WriteString(nullptr, false); });
-    EXPECT_STREQ(error.GetErrorMessage(), "Null pointer passed to WriteString");
-    EXPECT_STREQ(error.GetClassName(), "KsOutputStreamInterface");
+    EXPECT_EQ(ErrorOf([&] { out.WriteString(nullptr, false); }),
+              "Null pointer passed to WriteString / KsOutputStreamInterface / WriteString() of "
+              "KsOutputStreamInterface");
 
     MemoryStream in("ab;cd\0ef"s);
     KsString text;
@@ -161,10 +161,10 @@ TEST(KsStreamInterfaceTest, ReadLineCountsTheBytesOfEachLineEnd) {
     EXPECT_EQ(Lines("a\r"), lone);
     MemoryStream in("\r"s);
     KsString line;
-    KsException error = CaughtError([&] { in.ReadLine(line); });
-    EXPECT_STREQ(error.GetClassName(), "KsInputStreamInterface");
-    EXPECT_STREQ(error.GetCallpath(),
-                 "ReadLine() of KsInputStreamInterface\r\nReadLine() of KSInputStreamInterface");
+    EXPECT_EQ(ErrorOf([&] { in.ReadLine(line); }),
+              lone +
+                  " / KsInputStreamInterface / ReadLine() of KsInputStreamInterface\r\n"
+                  "ReadLine() of KSInputStreamInterface");
     // Long lines come back whole, without the next line.
     for (std::size_t length : {1021u, 1022u, 1023u, 1024u, 2046u, 5000u}) {
         for (std::string end : {"\n", "\r\n"}) {

@@ -10,19 +10,22 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/KsPathService.h"
 #include "platform/KsSystemError.h"
 #include "support/KsErrorCapture.h"
+#include "support/ScopedCurrentDirectory.h"
 #include "support/TempDir.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 TEST(KsSystemErrorTest, MessageEndsWithTheSystemText) {
-    KsException error = kstest::CaughtError([] {
-        KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5, "a%d.txt");
-    });
-    EXPECT_STREQ(error.GetErrorMessage(),
-                 "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory");
-    EXPECT_STREQ(error.GetClassName(), "KsIO");
+    EXPECT_EQ(kstest::ErrorOf([] {
+                  KsThrowSystemError(ENOENT, "KsIO", "Could not read %d bytes of \"%s\" -- ", 5,
+                                     "a%d.txt");
+              }),
+              "Could not read 5 bytes of \"a%d.txt\" -- No such file or directory / KsIO / ");
 }
 
 TEST(KsSystemErrorTest, OpenFailuresInTheLibrarysWordsOrTheSystems) {
@@ -47,7 +50,7 @@ TEST(KsPosixFileTest, StatusTellsKindSizeAndIdentity) {
     const std::string fifo = dir.File("p");
     kstest::WriteWholeFile(file, "12345");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink(file, dir.File("link"));
+    fs::create_symlink(file, dir.File("link"));
     using KsPosix::FileKind;
     for (auto [name, kind] : {std::pair{file, FileKind::kRegular},
                               {dir.Path().string(), FileKind::kDirectory},
@@ -66,7 +69,7 @@ TEST(KsPosixFileTest, StatusTellsKindSizeAndIdentity) {
     KsPosix::CloseFile(fd);
 
     EXPECT_TRUE(KsPosix::IsSameFile(file.c_str(), dir.File("link").c_str()));
-    std::filesystem::create_hard_link(file, dir.File("hard"));
+    fs::create_hard_link(file, dir.File("hard"));
     EXPECT_TRUE(KsPosix::IsSameFile(dir.File("hard").c_str(), dir.File("./link").c_str()));
     EXPECT_FALSE(KsPosix::IsSameFile(file.c_str(), fifo.c_str()));
     EXPECT_FALSE(KsPosix::IsSameFile(file.c_str(), dir.File("missing").c_str()));
@@ -139,6 +142,48 @@ TEST(KsPosixFileTest, TemporaryDirectoryFallsBackToTmp) {
     setenv("TMPDIR", "/var/tmp", 1);
     EXPECT_EQ(KsPosix::TemporaryDirectory(), "/var/tmp");
     saved ? setenv("TMPDIR", savedValue.c_str(), 1) : unsetenv("TMPDIR");
+}
+
+TEST(KsFullPathTest, NamesAreNormalisedAgainstTheCurrentDirectory) {
+    kstest::TempDir dir;
+    fs::create_directories(dir.Path() / "a" / "b");
+    kstest::ScopedCurrentDirectory cwd(dir.Path() / "a" / "b");
+    // The directory as the system spells it (the temporary folder may be a link).
+    const std::string here = fs::current_path().string();
+    const std::string parent = fs::current_path().parent_path().string();
+    for (auto [name, full] : {
+             std::pair{"data.csv", here + "/data.csv"},
+             {"x/y.txt", here + "/x/y.txt"},
+             {".", here},
+             {"./data.csv", here + "/data.csv"},
+             {"..", parent},
+             {"x/../../data.csv", parent + "/data.csv"},
+             {" odd name ", here + "/ odd name "},  // blanks are kept; the file need not exist
+             {"/usr//lib/./x/../data.csv", "/usr/lib/data.csv"},
+             {"//usr/lib", "/usr/lib"},
+             {"/", "/"},
+             {"/..", "/"},
+             {"/../../etc/x", "/etc/x"},
+             {"/a/b/.", "/a/b"},
+             {"/a/b/..", "/a"},
+             // A trailing separator is kept once.
+             {"/a/b///", "/a/b/"},
+             {"x/", here + "/x/"},
+             {"x/../", here + "/"},
+             {"/a/../", "/"},
+             {"", ""},
+         }) {
+        EXPECT_EQ(KsFullPath(name), full) << name;
+    }
+    EXPECT_EQ(KsFullPath(nullptr), "");
+
+    fs::create_directory(dir.Path() / "gone");
+    kstest::ScopedCurrentDirectory inside(dir.Path() / "gone");
+    fs::remove(dir.Path() / "gone");
+    errno = 0;
+    EXPECT_EQ(KsFullPath("x"), "");
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(KsFullPath("/x"), "/x");  // an absolute name does not need the current directory
 }
 
 }  // namespace

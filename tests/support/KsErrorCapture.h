@@ -35,4 +35,12 @@ std::string ClassAndMessageOf(Body body) {
     return std::string(error.GetClassName()) + ": " + error.GetErrorMessage();
 }
 
+// "message / class / call path" of the error of type `Error` that `body` raises.
+template <class Error = KsException, class Body>
+std::string ErrorOf(Body body) {
+    Error error = CaughtError<Error>(body);
+    return std::string(error.GetErrorMessage()) + " / " + error.GetClassName() + " / " +
+           error.GetCallpath();
+}
+
 }  // namespace kstest

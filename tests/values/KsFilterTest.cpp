@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "support/MemoryStream.h"
-#include "support/KsErrorCapture.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
 #include "values/KsNumberFilter.h"
 #include "values/KsStringFilter.h"
 #include "values/KsTimestampFilter.h"
-#include "support/RecordingProgress.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -68,9 +68,8 @@ TEST(KsFilter, RegistryServesTheFiltersOfTheApplication) {
     KsIniSection empty("Field");
     EXPECT_EQ(nullptr, KsFilter::ReadRegisteredFilterFromIniSection(empty, true,
                                                                     KsNullProgress::Instance()));
-    KsException error = CaughtError([] { KsFilter::Instantiate(7); });
-    EXPECT_STREQ("Unknown filter type 7", error.GetErrorMessage());
-    EXPECT_STREQ("Instantiate() of KsFilter", error.GetCallpath());
+    EXPECT_EQ("Unknown filter type 7 / KsFilter / Instantiate() of KsFilter",
+              kstest::ErrorOf([] { KsFilter::Instantiate(7); }));
 }
 
 // The built-in filters need no registration: their sections name their type code.

@@ -49,13 +49,14 @@ TEST(KsFormat, LowAndHighLabelsOfAnIntegerFormat) {
     EXPECT_EQ("-", LabelOf(format, "6"));
     EXPECT_EQ("High", LabelOf(format, "7"));
     EXPECT_EQ("\"x\" is not a valid long", MessageOf([&] { LabelOf(format, "x"); }));
-    std::int32_t six = 6;
-    std::int32_t ten = 10;
+    std::int32_t six = 6, ten = 10;
     char label[8] = "unset";
     EXPECT_EQ(-1, format.Format(&six, false, label, sizeof label));
     EXPECT_STREQ("unset", label);
     EXPECT_EQ(1, format.Format(&ten, false, label, 3));
     EXPECT_STREQ("Hi", label);
+    std::int32_t two = 2;  // the first line's label is copied too
+    EXPECT_EQ(std::to_string(format.Format(&two, false, label, sizeof label)) + label, "0Low");
     EXPECT_EQ("Null buffer", MessageOf([&] { format.Format(&ten, false, nullptr, 3); }));
 
     // Labels read back as the low value of the line's first range.
@@ -122,9 +123,8 @@ TEST_F(KsFormatDictTest, LoadsOnDemandAndKeepsFormatsSortedByName) {
     EXPECT_TRUE(age->GetEditableByUser());
     EXPECT_EQ(nullptr, dictionary.GetFormat("None"));
     ASSERT_EQ(3, dictionary.GetNumLoadedFormats());
-    EXPECT_STREQ("Age", dictionary.GetFormatName(0));
-    EXPECT_STREQ("Score", dictionary.GetFormatName(1));
-    EXPECT_STREQ("Sex", dictionary.GetFormatName(2));
+    EXPECT_EQ("Age Score Sex", std::string(dictionary.GetFormatName(0)) + " " +
+                                   dictionary.GetFormatName(1) + " " + dictionary.GetFormatName(2));
 
     // Another type letter loads the format again; loading a loaded name refreshes it.
     EXPECT_EQ(age, dictionary.GetFormat("Age", 'I'));

@@ -122,9 +122,10 @@ TEST(KsTimestampFilter, BufferMustHoldTheDisplayLengthAndTheNul) {
     filter.FilterTimestamp(buffer, 7, At(2000, 12, 31));
     EXPECT_STREQ("31/12/", buffer);
     EXPECT_EQ('#', buffer[7]);
-    KsException error = CaughtError([&] { filter.FilterTimestamp(buffer, 6, At(2000, 1, 1)); });
-    EXPECT_STREQ("Buffer of 6 too small; needs at least 7", error.GetErrorMessage());
-    EXPECT_STREQ("KsTimestampFilter", error.GetClassName());
+    EXPECT_EQ(
+        "Buffer of 6 too small; needs at least 7 / KsTimestampFilter / FilterTimestamp() of "
+        "KsTimestampFilter",
+        kstest::ErrorOf([&] { filter.FilterTimestamp(buffer, 6, At(2000, 1, 1)); }));
 }
 
 TEST(KsTimestampFilter, FormatErrorsLeaveTheFilterEmpty) {

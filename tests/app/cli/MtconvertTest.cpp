@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -110,14 +111,8 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     const std::string fifo = dir.File("fifo");
     const std::string out = dir.File("out.txt");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int log = open(dir.File(".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(log, 1);
-        dup2(log, 2);
-        execl(MTCONVERT, MTCONVERT, "--no-header-field", fifo.c_str(), out.c_str(), nullptr);
-        _exit(127);
-    }
+    const pid_t pid = kstest::StartProgram(MTCONVERT, {"--no-header-field", fifo, out},
+                                           dir.File(".err"), dir.File(".err"));
     const int writer = open(fifo.c_str(), O_WRONLY);
     const std::string lines = "H,H\n1,2\n3,4\n";
     EXPECT_EQ(write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
@@ -129,9 +124,7 @@ TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGINT);
     close(writer);  // a run that missed the interrupt ends too
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130);
+    EXPECT_EQ(kstest::FinishProgram(pid), 130);
     EXPECT_EQ(ReadWholeFile(dir.File(".err")), "");
     EXPECT_EQ(ReadWholeFile(out), "12\n34\n");
 }
