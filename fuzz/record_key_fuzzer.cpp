@@ -15,34 +15,11 @@
 #include "index/KsRecordKey.h"
 #include "index/KsRecordKeyDescending.h"
 #include "io/KsStreamInterface.h"
+#include "support/MemoryStream.h"
 
 namespace {
 
-class ByteStream : public KsStreamInterface {
-public:
-    explicit ByteStream(std::string bytes) : bytes_(std::move(bytes)) {}
-
-    void GetFileName(KsString& out) override { out = "fuzz"; }
-    std::int32_t Read(void* buffer, std::int32_t count, bool required) override {
-        std::size_t n =
-            std::min<std::size_t>(static_cast<std::size_t>(count), bytes_.size() - position_);
-        std::memcpy(buffer, bytes_.data() + position_, n);
-        position_ += n;
-        if (required && n < static_cast<std::size_t>(count)) {
-            KsException::Generate("short read", "ByteStream");
-        }
-        return static_cast<std::int32_t>(n);
-    }
-    void Write(const void* buffer, std::int32_t count) override {
-        bytes_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    }
-    const std::string& Bytes() const { return bytes_; }
-    std::size_t Position() const { return position_; }
-
-private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
+using ByteStream = kstest::MemoryStream;
 
 void Check(bool condition) {
     if (!condition) {

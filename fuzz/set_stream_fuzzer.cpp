@@ -11,36 +11,11 @@
 #include <string>
 
 #include "index/KsSet.h"
+#include "support/MemoryStream.h"
 
 namespace {
 
-class ByteStream : public KsStreamInterface {
-public:
-    ByteStream(const std::uint8_t* data, std::size_t size)
-        : bytes_(reinterpret_cast<const char*>(data), size) {}
-
-    void GetFileName(KsString& out) override { out = "fuzz"; }
-    std::int32_t Read(void* buffer, std::int32_t count, bool required) override {
-        std::size_t n =
-            std::min<std::size_t>(static_cast<std::size_t>(count), bytes_.size() - position_);
-        std::memcpy(buffer, bytes_.data() + position_, n);
-        position_ += n;
-        if (required && n < static_cast<std::size_t>(count)) {
-            KsException::Generate("short read", "ByteStream");
-        }
-        return static_cast<std::int32_t>(n);
-    }
-    void Write(const void* buffer, std::int32_t count) override {
-        bytes_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    }
-
-    const std::string& Bytes() const { return bytes_; }
-    std::size_t Position() const { return position_; }
-
-private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
+using ByteStream = kstest::MemoryStream;
 
 void Check(bool condition) {
     if (!condition) {
@@ -68,7 +43,7 @@ void CheckBitmap(const KsSet& set) {
 }
 
 void CheckRoundTrip(const KsSet& set) {
-    ByteStream stream(nullptr, 0);
+    ByteStream stream;
     set.Write(stream);
     KsSet back;
     back.Read(stream);
@@ -125,7 +100,7 @@ void RunOperations(KsSet& set, const std::uint8_t* ops, std::size_t count) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    ByteStream stream(data, size);
+    ByteStream stream(std::string(reinterpret_cast<const char*>(data), size));
     KsSet set(3, true);
     try {
         set.Read(stream);
