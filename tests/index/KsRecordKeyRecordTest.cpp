@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
+#include "files/CBFFile.h"
+#include "files/CBFRec.h"
 #include "index/KsMultiRecordKey.h"
 #include "index/KsRecordKeyDescending.h"
 #include "index/KsRecordKeyTestSupport.h"
@@ -17,20 +20,55 @@ using kstest::HexOfKey;
 using kstest::MessageOf;
 using Fields = std::vector<std::uint16_t>;
 
-// Alpha 3, Alpha 4, Long, Short, Number, Binary 2, Unsigned Long, Unsigned Short, Date
-// and Boolean fields, then Time, Timestamp and Blob fields, which have no keys.
+// Compressed binary records that also keep Date, Boolean and negative Short values, so that
+// every keyed field type lives on one record.
+class KeyRecord : public CBFRec {
+public:
+    using CBFRec::CBFRec;
+    KeyRecord* Clone() const override { return new KeyRecord(*this); }
+    bool GetBoolean(std::int32_t n) const override { return truths_.at(n); }
+    void PutBoolean(std::int32_t n, bool value) override { truths_[n] = value; }
+    void GetDate(std::int32_t n, KsDate& date) const override { date = dates_.at(n); }
+    void PutDate(std::int32_t n, const KsDate& date) override { dates_[n] = date; }
+    // Bit fields hold no negative numbers; these records keep Short values of their own.
+    std::int16_t GetShort(std::int32_t n) const override { return shorts_.at(n); }
+    void PutShort(std::int32_t n, std::int16_t value) override { shorts_[n] = value; }
+
+private:
+    std::map<std::int32_t, bool> truths_;
+    std::map<std::int32_t, KsDate> dates_;
+    std::map<std::int32_t, std::int16_t> shorts_;
+};
+
+// Alpha 3, Alpha 4, Long, Short, Number, Binary 2, Unsigned Long and Unsigned Short fields
+// laid out as a compressed binary table lays them out, then Date and Boolean fields and
+// Time, Timestamp and Blob fields, which have no keys, at byte 48; records of 64 bytes.
 struct Keyed {
-    kstest::KeyTable table{
-        {{"A3", 'A', 3},
-         {"A4", 'A', 4},
-         {"I", 'I', 0, 32},
-         {"S", 'S', 0, 16},
-         {"N", 'N', 0, 0, 100, 2},
-         {"Y", 'Y', 2, 16},
-         {"W", 'W', 0, 32},
-         {"U", 'U', 0, 16}},
-        {{"D", 'D', 8}, {"L", 'L', 1}, {"T", 'T', 9}, {"@", '@', 17}, {"B", 'B', 4}}};
-    kstest::KeyRecord record = table.NewRecord();
+    static KsFieldList Layout() {
+        KsFieldList fields = kstest::CBFFields({{"A3", 'A', 3},
+                                                {"A4", 'A', 4},
+                                                {"I", 'I', 0, 32},
+                                                {"S", 'S', 0, 16},
+                                                {"N", 'N', 0, 0, 100, 2},
+                                                {"Y", 'Y', 2, 16},
+                                                {"W", 'W', 0, 32},
+                                                {"U", 'U', 0, 16}});
+        CBFFile::PackFields(nullptr, fields);
+        KsFieldList more = kstest::CBFFields(
+            {{"D", 'D', 8}, {"L", 'L', 1}, {"T", 'T', 9}, {"@", '@', 17}, {"B", 'B', 4}});
+        while (!more.empty()) {
+            std::unique_ptr<KsField> field = more.Detach(0);
+            field->SetByteOffset(48);
+            field->SetFieldNumber(static_cast<std::uint16_t>(fields.size()));
+            fields.Add(std::move(field));
+        }
+        return fields;
+    }
+    KeyRecord NewRecord() const { return KeyRecord(fields, 64, noBits); }
+
+    KsFieldList fields = Layout();
+    KsVector<CBFBits> noBits;
+    KeyRecord record = NewRecord();
 
     Keyed() {
         const char* texts[] = {"AB", "wxyz", "-7", "-5", "-0.5", "0102", "4294967295", "9"};
@@ -42,10 +80,6 @@ struct Keyed {
         record.PutDate(8, KsDate(day));
         record.PutBoolean(9, true);
     }
-    std::string Text(const KsRecord& from, std::int32_t n) {
-        char text[8];
-        return from.GetAlpha(n, text, sizeof text, false);
-    }
 };
 
 TEST(KsRecordKeyRecords, EveryKeyedTypeIsExtractedAndPutBack) {
@@ -53,7 +87,7 @@ TEST(KsRecordKeyRecords, EveryKeyedTypeIsExtractedAndPutBack) {
     const char* const expected[] = {
         "41 42 00", "77 78 79 7A", "7F FF FF F9", "7F FB",       "40 1F FF FF FF FF FF FF",
         "01 02",    "FF FF FF FF", "00 09",       "00 0B 46 81", "01"};
-    kstest::KeyRecord copy = keyed.table.NewRecord();
+    KeyRecord copy = keyed.NewRecord();
     for (std::int32_t field = 0; field < 10; ++field) {
         std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(keyed.record, field);
         EXPECT_EQ(expected[field], HexOfKey(*key)) << field;
@@ -68,74 +102,55 @@ TEST(KsRecordKeyRecords, EveryKeyedTypeIsExtractedAndPutBack) {
     keyed.record.PutField(1, "WXYZ", KsFileRecord::kPlain);  // filled to its length
     KsRecordKey::Extract(keyed.record, 1)->GetValue(copy, 1);
     EXPECT_EQ(kstest::HexOf(keyed.record), kstest::HexOf(copy));
-    // A Short field holding -5 orders before one holding 3.
-    copy.PutShort(3, 3);
-    EXPECT_TRUE(KsRecordKey::Extract(keyed.record, 3)->IsLessThan(*KsRecordKey::Extract(copy, 3)));
 }
 
-TEST(KsRecordKeyRecords, TypesWithoutKeysAndEmptyListsAreRefused) {
+// Several fields make one key: Alpha or Binary fields one consolidated key whose fields
+// stay apart, fields of mixed types a multiple key, descending fields inverted bit by bit.
+// Each key puts its fields back into a record unchanged.
+TEST(KsRecordKeyRecords, FieldListsMakeConsolidatedMultipleOrDescendingKeys) {
     Keyed keyed;
-    KsException error = kstest::CaughtError([&] { KsRecordKey::Extract(keyed.record, 10); });
-    EXPECT_STREQ("Field type of field 10 is 'T', an unknown type.", error.GetErrorMessage());
-    EXPECT_STREQ("KsRecordKey", error.GetClassName());
-    EXPECT_STREQ("Extract() of KsRecordKey", error.GetCallpath());
-    EXPECT_EQ("Field type of field 12 is 'B', an unknown type.",
-              MessageOf([&] { KsRecordKey::Extract(keyed.record, 12); }));
-    for (char type : {'T', '@', 'B', 'X', 'a'}) {
-        EXPECT_EQ(std::string("Field type is '") + type + "', an unknown type.",
-                  MessageOf([&] { KsRecordKey::Instantiate(type, 4); }));
+    const std::tuple<Fields, std::vector<bool>, const char*, const char*> cases[] = {
+        {{0, 1}, {false, false}, "41 42 00 77 78 79 7A", "A:AB|wxyz"},
+        {{5, 5}, {false, false}, "01 02 01 02", "B:0x01020102"},
+        {{0, 2}, {false, false}, "41 42 00 7F FF FF F9", "( A:AB, N:-7"},
+        {{0, 2}, {false, true}, "41 42 00 80 00 00 06", "( A:AB, ~N:-7"},
+    };
+    for (const auto& [fields, descending, hex, dump] : cases) {
+        std::unique_ptr<KsRecordKey> key =
+            KsRecordKeyDescending::Extract(keyed.record, fields, descending);
+        EXPECT_EQ(hex, HexOfKey(*key));
+        EXPECT_EQ(dump, kstest::DumpOf(*key));
+        KeyRecord copy = keyed.NewRecord();
+        key->GetValue(copy, fields);
+        EXPECT_TRUE(KsRecordKeyDescending::Extract(copy, fields, descending)->IsEqual(*key))
+            << dump;
     }
-    EXPECT_EQ("A key needs at least one field",
-              MessageOf([&] { KsRecordKey::Extract(keyed.record, Fields{}); }));
-    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{}));
-    error = kstest::CaughtError([&] { KsRecordKey::Extract(keyed.record, Fields{2, 11}); });
-    EXPECT_STREQ("Extract() of KsRecordKey\r\nExtract() of KsRecordKey", error.GetCallpath());
-}
-
-// Two Alpha fields of lengths 3 and 4 make one Alpha key of length 7 whose fields stay
-// apart: "AB" then "wxy" orders before "AB" then "wxyz", which is not "ABw...".
-TEST(KsRecordKeyRecords, AlphaFieldsConsolidateIntoOneKeyWhoseFieldsStayApart) {
-    Keyed keyed;
-    std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(keyed.record, Fields{0, 1});
-    auto& alpha = dynamic_cast<KsRecordKeyAlpha&>(*key);
-    EXPECT_EQ((std::vector<std::uint16_t>{3, 4}), alpha.GetPieces());
-    EXPECT_EQ("41 42 00 77 78 79 7A", HexOfKey(*key));
-    EXPECT_EQ("A:AB|wxyz", kstest::DumpOf(*key));
-
-    kstest::KeyRecord other = keyed.table.NewRecord();
-    other.PutAlpha(0, "AB");
-    other.PutAlpha(1, "wxy");
-    std::unique_ptr<KsRecordKey> shorter = KsRecordKey::Extract(other, Fields{0, 1});
-    EXPECT_TRUE(shorter->IsLessThan(*key));
-    EXPECT_LT(kstest::ComparableOf(*shorter), kstest::ComparableOf(*key));
-    other.PutAlpha(1, "WXYZ");  // the alternate order ignores case field by field
-    shorter->SetValue(other, Fields{0, 1});
-    EXPECT_TRUE(shorter->IsEqualAlternate(*key));
-    EXPECT_FALSE(shorter->IsEqual(*key));
-    other.PutAlpha(0, "ABC");
-    shorter->SetValue(other, Fields{0, 1});
-    EXPECT_TRUE(key->IsLessThan(*shorter));
-
-    kstest::KeyRecord copy = keyed.table.NewRecord();
-    key->GetValue(copy, Fields{0, 1});
-    EXPECT_EQ("AB|wxyz", keyed.Text(copy, 0) + "|" + keyed.Text(copy, 1));
-}
-
-TEST(KsRecordKeyRecords, BinaryFieldsConsolidateAndMixedTypesMakeMultiKeys) {
-    Keyed keyed;
-    std::unique_ptr<KsRecordKey> binary = KsRecordKey::Extract(keyed.record, Fields{5, 5});
-    EXPECT_EQ("01 02 01 02", HexOfKey(dynamic_cast<KsRecordKeyBinary&>(*binary)));
     EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{0, 5}));
     EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{2, 2}));
+}
 
+// "AB" then "wxy" orders before "AB" then "wxyz", which is not "ABw..."; the alternate order
+// ignores case field by field. Multiple keys compare component by component, the first that
+// differs deciding; descending components order downwards.
+TEST(KsRecordKeyRecords, KeysOverSeveralFieldsOrderFieldByField) {
+    Keyed keyed;
+    std::unique_ptr<KsRecordKey> alpha = KsRecordKey::Extract(keyed.record, Fields{0, 1});
+    KeyRecord record = keyed.NewRecord();
+    record.PutAlpha(0, "AB");
+    record.PutAlpha(1, "wxy");
+    std::unique_ptr<KsRecordKey> shorter = KsRecordKey::Extract(record, Fields{0, 1});
+    EXPECT_TRUE(shorter->IsLessThan(*alpha));
+    record.PutAlpha(1, "WXYZ");
+    shorter->SetValue(record, Fields{0, 1});
+    EXPECT_TRUE(shorter->IsEqualAlternate(*alpha));
+    EXPECT_FALSE(shorter->IsEqual(*alpha));
+    record.PutAlpha(0, "ABC");
+    shorter->SetValue(record, Fields{0, 1});
+    EXPECT_TRUE(alpha->IsLessThan(*shorter));
     std::unique_ptr<KsRecordKey> mixed = KsRecordKey::Extract(keyed.record, Fields{0, 2});
     auto& multi = dynamic_cast<KsMultiRecordKey&>(*mixed);
-    EXPECT_EQ(2, multi.GetComponentCount());
-    EXPECT_EQ("41 42 00 7F FF FF F9", HexOfKey(*mixed));
-    // Component by component: the first that differs decides.
     std::unique_ptr<KsRecordKey> other(mixed->Clone());
     EXPECT_EQ(2, multi.FindFirstNotEqual(*other));
-    kstest::KeyRecord record = keyed.table.NewRecord();
     record.PutAlpha(0, "AB");
     record.PutLong(2, -8);
     other->SetValue(record, Fields{0, 2});
@@ -145,45 +160,35 @@ TEST(KsRecordKeyRecords, BinaryFieldsConsolidateAndMixedTypesMakeMultiKeys) {
     other->SetValue(record, Fields{0, 2});
     EXPECT_EQ(0, multi.FindFirstNotEqual(*other));
     EXPECT_TRUE(mixed->IsLessThan(*other));
-    EXPECT_FALSE(other->IsLessThan(*mixed));
-    mixed->GetValue(record, Fields{0, 2});
-    EXPECT_EQ("AB -7", keyed.Text(record, 0) + " " + std::to_string(record.GetLong(2)));
-}
 
-// Descending fields order downwards: their comparable keys are inverted bit by bit.
-TEST(KsRecordKeyRecords, DescendingFieldsReverseTheirOrder) {
-    Keyed keyed;
     std::unique_ptr<KsRecordKey> key =
         KsRecordKeyDescending::Extract(keyed.record, Fields{0, 2}, {false, true});
-    EXPECT_EQ("41 42 00 80 00 00 06", HexOfKey(*key));
-    EXPECT_EQ("( A:AB, ~N:-7", kstest::DumpOf(*key));
-    std::unique_ptr<KsRecordKey> other(key->Clone());
+    std::unique_ptr<KsRecordKey> down(key->Clone());
     keyed.record.PutLong(2, 5);
-    other->SetValue(keyed.record, Fields{0, 2});
-    EXPECT_TRUE(other->IsLessThan(*key) && !key->IsLessThan(*other));
-    other->SetComparableKey(kstest::ComparableOf(*key).data());
-    EXPECT_TRUE(other->IsEqual(*key));
-    std::unique_ptr<KsRecordKey> upwards =  // Alpha fields still consolidate
-        KsRecordKeyDescending::Extract(keyed.record, Fields{0, 1}, {false, false});
-    EXPECT_NE(nullptr, dynamic_cast<KsRecordKeyAlpha*>(upwards.get()));
-    EXPECT_EQ("2 fields, but 1 sort directions", MessageOf([&] {
-                  KsRecordKeyDescending::Extract(keyed.record, Fields{0, 2}, {true});
-              }));
+    down->SetValue(keyed.record, Fields{0, 2});
+    EXPECT_TRUE(down->IsLessThan(*key) && !key->IsLessThan(*down));
 }
 
-TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
+TEST(KsRecordKeyRecords, UnkeyedTypesAndMismatchedKeysAndFieldListsGiveTheirMessages) {
     Keyed keyed;
-    kstest::KeyRecord& r = keyed.record;
+    KeyRecord& r = keyed.record;
     std::unique_ptr<KsRecordKey> pair = KsRecordKey::Extract(r, Fields{2, 3});
-    std::unique_ptr<KsRecordKey> triple = KsRecordKey::Extract(r, Fields{2, 3, 4});
+    const Fields three{2, 3, 4}, mixed{0, 2}, alphas{0, 1}, binaries{5, 5}, unkeyed{2, 11};
+    std::unique_ptr<KsRecordKey> triple = KsRecordKey::Extract(r, three);
     const std::tuple<std::function<void()>, const char*, const char*> cases[] = {
+        {[&] { KsRecordKey::Extract(r, 10); }, "Field type of field 10 is 'T', an unknown type.",
+         "KsRecordKey"},
+        {[&] { KsRecordKey::Extract(r, 12); }, "Field type of field 12 is 'B', an unknown type.",
+         "KsRecordKey"},
+        {[&] { KsRecordKey::Extract(r, Fields{}); }, "A key needs at least one field",
+         "KsRecordKey"},
+        {[&] { KsRecordKeyDescending::Extract(r, mixed, {true}); },
+         "2 fields, but 1 sort directions", "KsRecordKeyDescending"},
         {[&] { pair->IsLessThan(*triple); },
          "This KsMultiRecordKey has 2 components, but the other one has 3", "KsMultiRecordKey"},
         {[&] { pair->GetValue(r, Fields{2}); },
          "2 components in key, but passed in vector has 1 components", "KsMultiRecordKey"},
-        {[&] {
-             pair->SetValue(r, Fields{2, 3, 4});
-         },
+        {[&] { pair->SetValue(r, three); },
          "KsMultiRecordKey has 2 components, but passed in vector has 3", "KsMultiRecordKey"},
         {[&] { pair->GetValue(r, 2); },
          "Tried to retrieve a single field, but there are 2 components", "KsMultiRecordKey"},
@@ -199,13 +204,9 @@ TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
          "A key of 65536 bytes is longer than the longest of 65535 bytes", "KsRecordKeyAlpha"},
         {[&] { KsRecordKey::Instantiate('Y', 70000); },
          "A key of 70000 bytes is longer than the longest of 65535 bytes", "KsRecordKeyBinary"},
-        {[&] {
-             KsRecordKeyAlpha(3).SetValue(r, Fields{0, 1});
-         },
+        {[&] { KsRecordKeyAlpha(3).SetValue(r, alphas); },
          "Field 1 of 4 bytes at offset 3 does not fit a key of 3 bytes", "KsRecordKeyAlpha"},
-        {[&] {
-             KsRecordKeyBinary(3).GetValue(r, Fields{5, 5});
-         },
+        {[&] { KsRecordKeyBinary(3).GetValue(r, binaries); },
          "Field 5 of 2 bytes at offset 2 does not fit a key of 3 bytes", "KsRecordKeyBinary"},
     };
     for (const auto& [call, message, className] : cases) {
@@ -213,6 +214,15 @@ TEST(KsRecordKeyRecords, MismatchedKeysAndFieldListsGiveTheirMessages) {
         EXPECT_STREQ(message, error.GetErrorMessage());
         EXPECT_STREQ(className, error.GetClassName()) << message;
     }
+    for (char type : {'T', '@', 'B', 'X', 'a'}) {
+        EXPECT_EQ(std::string("Field type is '") + type + "', an unknown type.",
+                  MessageOf([&] { KsRecordKey::Instantiate(type, 4); }));
+    }
+    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(r, Fields{}));
+    EXPECT_STREQ("Extract() of KsRecordKey\r\nExtract() of KsRecordKey",
+                 kstest::CaughtError([&] { KsRecordKey::Extract(r, unkeyed); }).GetCallpath());
+    EXPECT_STREQ("Extract() of KsRecordKey",
+                 kstest::CaughtError([&] { KsRecordKey::Extract(r, 10); }).GetCallpath());
 }
 
 // A field longer than a key over one field is cut to the key's length; a key longer than

@@ -26,9 +26,7 @@ public:
     }
     std::uint32_t GetRecordCount() override { return static_cast<std::uint32_t>(records_.size()); }
     std::uint32_t GetRecordLength() override { return length_; }
-    void Rewind() override { ++rewinds; }
-
-    int rewinds = 0;
+    void Rewind() override {}
 
 private:
     std::vector<std::string> records_;
@@ -69,11 +67,9 @@ void ExpectSortedLike(const std::vector<std::string>& got, std::vector<std::stri
 inline std::vector<std::string> SortLeftovers(const std::filesystem::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind(KsSort::kTempPrefix, 0) == 0) {
-            names.push_back(name);
-        }
+        names.push_back(entry.path().filename().string());
     }
+    std::erase_if(names, [](const auto& name) { return !name.starts_with(KsSort::kTempPrefix); });
     return names;
 }
 

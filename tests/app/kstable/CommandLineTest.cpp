@@ -123,6 +123,11 @@ TEST(CommandLine, UsageErrors) {
         {{"export", "--fields", "a,,b", "t"},
          "option '--fields' needs names separated by single commas"},
         {{"create", "t", "Age:I", "age:S"}, "two fields are named \"age\""},
+        {{"sort", "t"}, "'sort' expects a table and at least one field"},
+        {{"sort", "t", "n:up"}, "sort field \"n:up\": the order after ':' is 'asc' or 'desc'"},
+        {{"sort", "t", ":desc"}, "sort field \":desc\" has no name"},
+        {{"sort", "--memory", "7", "t", "n"},
+         "invalid memory size '7'; use bytes or a number with K, M or G, from 1M to 1024G"},
     };
     for (const auto& [arguments, message] : cases) {
         EXPECT_EQ(UsageMessage(arguments), message);

@@ -1,14 +1,11 @@
-// kstable sort: its command line, and the real binary sorting, refusing and being
-// interrupted.
+// kstable sort: its command line (its refusals are among the usage errors), and the real
+// binary sorting, refusing and being interrupted.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "CommandLine.h"
 #include "index/KsSortTestSupport.h"
@@ -24,12 +21,11 @@ TEST(KstableSortCommandLine, ReadsFieldsOrdersAndMemorySizes) {
     CommandLine line = ParseCommandLine(
         {"sort", "--memory", "2M", "--temp=/var/tmp", "t", "name", "n:desc", "m:asc"});
     EXPECT_EQ(line.table, "t");
-    ASSERT_EQ(line.sortFields.size(), 3u);
-    EXPECT_EQ(line.sortFields[0].name + line.sortFields[1].name + line.sortFields[2].name,
-              "namenm");
-    EXPECT_EQ(std::vector<bool>({line.sortFields[0].descending, line.sortFields[1].descending,
-                                 line.sortFields[2].descending}),
-              std::vector<bool>({false, true, false}));
+    std::string fields;
+    for (const auto& field : line.sortFields) {
+        fields += field.name + (field.descending ? "- " : "+ ");
+    }
+    EXPECT_EQ(fields, "name+ n- m+ ");
     EXPECT_EQ(line.memory, 2u << 20);
     EXPECT_EQ(line.tempDirectory, "/var/tmp");
     EXPECT_EQ(ParseCommandLine({"sort", "t", "a"}).memory, 64u << 20);
@@ -37,21 +33,6 @@ TEST(KstableSortCommandLine, ReadsFieldsOrdersAndMemorySizes) {
     EXPECT_EQ(ParseMemorySize("1024G"), 1ull << 40);
     for (const char* bad : {"1048575", "1023K", "1025G", "", "M", "-1M", "1.5M", "12Q"}) {
         EXPECT_THROW(ParseMemorySize(bad), UsageError) << bad;
-    }
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"sort", "t"}, "'sort' expects a table and at least one field"},
-        {{"sort", "t", "n:up"}, "sort field \"n:up\": the order after ':' is 'asc' or 'desc'"},
-        {{"sort", "t", ":desc"}, "sort field \":desc\" has no name"},
-        {{"sort", "--memory", "7", "t", "n"},
-         "invalid memory size '7'; use bytes or a number with K, M or G, from 1M to 1024G"},
-    };
-    for (const auto& [arguments, message] : cases) {
-        try {
-            ParseCommandLine(arguments);
-            ADD_FAILURE() << message;
-        } catch (const UsageError& error) {
-            EXPECT_STREQ(error.what(), message);
-        }
     }
 }
 
