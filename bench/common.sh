@@ -18,5 +18,19 @@ prepare_bench() {
     out="$data/out.txt"
 }
 
+# The questionnaire table of the table benchmarks as `kstable create` fields ($fields) and
+# SQLite columns ($columns): an id, three amounts with two decimals, forty answers from 0 to
+# 15, a code of ten letters and a text of up to twenty.
+questionnaire_layout() {
+    fields=(id:I amount1:N/100 amount2:N/100 amount3:N/100)
+    columns="id INTEGER, amount1 REAL, amount2 REAL, amount3 REAL"
+    for q in $(seq 1 40); do
+        fields+=("q$q:U4")
+        columns+=", q$q INTEGER"
+    done
+    fields+=(code:A10 text:A20)
+    columns+=", code TEXT, text TEXT"
+}
+
 # Median of the numbers on standard input, one a line.
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }

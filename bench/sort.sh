@@ -33,15 +33,8 @@ mkdir -p "$data" "$tmp"
 export SQLITE_TMPDIR="$tmp"
 memory_kib=$(( $(numfmt --from=iec "$memory") / 1024 ))
 
-# The same 46 fields as the table benchmark: id, three amounts, forty answers, code, text.
-fields=(id:I amount1:N/100 amount2:N/100 amount3:N/100)
-columns="id INTEGER, amount1 REAL, amount2 REAL, amount3 REAL"
-for q in $(seq 1 40); do
-    fields+=("q$q:U4")
-    columns+=", q$q INTEGER"
-done
-fields+=(code:A10 text:A20)
-columns+=", code TEXT, text TEXT"
+# The same 46 fields as the table benchmark.
+questionnaire_layout
 
 csv="$data/table-$records.csv"
 table="$data/sort_table"

@@ -31,16 +31,8 @@ table="$data/bench_table"
 db="$data/bench_table.db"
 out="$data/table-out.csv"
 
-# The same 46 fields on both sides: id, three amounts with two decimals, forty answers from
-# 0 to 15, a code of ten letters and a text of up to twenty.
-fields=(id:I amount1:N/100 amount2:N/100 amount3:N/100)
-columns="id INTEGER, amount1 REAL, amount2 REAL, amount3 REAL"
-for q in $(seq 1 40); do
-    fields+=("q$q:U4")
-    columns+=", q$q INTEGER"
-done
-fields+=(code:A10 text:A20)
-columns+=", code TEXT, text TEXT"
+# The same 46 fields on both sides.
+questionnaire_layout
 
 kstable_import() {
     rm -f "$table.cbf" "$table.kss"
