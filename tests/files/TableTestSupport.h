@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the table tests: field lists from short specifications, the sample table
+// Helpers of the table tests: field lists from short NAME:TYPE texts, the sample table
 // that the golden files describe, and hexadecimal views of bytes.
 
 #include <cstdint>
