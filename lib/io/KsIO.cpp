@@ -195,10 +195,8 @@ void KsIO::DiscardReadAhead() {
     KsCallpath("DiscardReadAhead()", kClass, [&] {
         if (fd_ >= 0) {
             WritePending();
-            // An empty window at the current position: the next read loads it anew.
-            start_ += position_;
-            position_ = 0;
-            valid_ = 0;
+            // The next read loads the window anew.
+            EmptyWindowAt(start_ + position_);
         }
     });
 }
@@ -254,10 +252,14 @@ void KsIO::WritePending() {
                        static_cast<long>(start_), GetFileName());
 }
 
-void KsIO::LoadWindow(std::int64_t start) {
+void KsIO::EmptyWindowAt(std::int64_t start) {
     start_ = start;
     position_ = 0;
     valid_ = 0;
+}
+
+void KsIO::LoadWindow(std::int64_t start) {
+    EmptyWindowAt(start);
     if (!readable_) {
         return;
     }
@@ -402,9 +404,7 @@ std::int32_t KsIO::ReadAvailable(void* buffer, std::int32_t count) {
             // the window, empty, moves past them.
             const std::int64_t at = start_ + position_;
             const std::int32_t got = ReadSomeAt(static_cast<char*>(buffer), count, at);
-            start_ = at + got;
-            position_ = 0;
-            valid_ = 0;
+            EmptyWindowAt(at + got);
             return got;
         }
         if (count == 0 || (position_ >= valid_ && !Refill())) {

@@ -118,6 +118,8 @@ private:
     bool Refill();
     // Moves the descriptor to `offset` unless it is there already; -1 on failure.
     std::int64_t MoveDescriptor(std::int64_t offset);
+    // An empty window starting at file offset `start`.
+    void EmptyWindowAt(std::int64_t start);
     // Whether `target` can be reached by moving inside the window.
     bool IsInWindow(std::int64_t target) const;
     // Zero bytes, or the file's, between the window's end and a position beyond it.
