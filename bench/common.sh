@@ -1,8 +1,9 @@
 # Shared by the converter benchmarks: sourced after `cd` to the repository's root, with
-# $records set. Builds the given targets in a release build and sets $build, $data, $input
-# (the synthetic export, generated once) and $out. Builds use CMAKE_BUILD_PARALLEL_LEVEL
-# jobs, by default one per core.
-build="${BUILD_DIR:-build}"
+# $records set. Builds the given targets in a release build of its own (build-bench/, so
+# that the test build in build/ keeps its type) and sets $build, $data, $input (the
+# synthetic export, generated once) and $out. Builds use CMAKE_BUILD_PARALLEL_LEVEL jobs,
+# by default one per core.
+build="${BUILD_DIR:-build-bench}"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 prepare_bench() {
