@@ -932,6 +932,12 @@ void KsFile::ReadFieldArray(KsIniFile& ini) {
                         "names",
                         kClass, static_cast<int>(i + 1), mappedTo.c_str());
                 }
+                // A mapped field's own section holds no definition to read: a field mapped
+                // to itself or to another mapped field would not open again once written.
+                if (sections[target]->FindKey(kKsFieldMappedToKey) >= 0) {
+                    KsException::Generate("Field %d is mapped to \"%s\", which is a mapped field",
+                                          kClass, static_cast<int>(i + 1), mappedTo.c_str());
+                }
                 field->Read(static_cast<std::uint16_t>(target), *sections[target], extra);
                 field->ReadMappedField(number, section);
             }

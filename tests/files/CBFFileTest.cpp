@@ -191,6 +191,8 @@ TEST(CBFFile, HostileHeadersAreRefusedWithTheirReason) {
          "Bit string of length 3 at offset 14 would cross a 16-bit boundary"},
         {"NumberOfFields=8", "NumberOfFields=9\r\n[Field9]\r\nFieldName=Alias\r\nMappedTo=Nope",
          "Field 9 is mapped to \"Nope\", which no field section names"},
+        {"NumberOfFields=8", "NumberOfFields=9\r\n[Field9]\r\nFieldName=Alias\r\nMappedTo=Alias",
+         "Field 9 is mapped to \"Alias\", which is a mapped field"},
         {"UserFlagCount=0", "UserFlagCount=1\r\nUserFlag1=a;b;1", "Bad UserFlag string \"a;b;1\""},
     };
     std::string golden = ReadWholeFile(name + ".kss");
