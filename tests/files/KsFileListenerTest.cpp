@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "TableTestSupport.h"
 #include "files/KsFileCheckPoint.h"
 #include "files/KsFileListener.h"
 #include "io/KsIOInterface.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
-#include "TableTestSupport.h"
 
 namespace {
 
@@ -86,8 +86,7 @@ TEST(KsFileListener, DestroyedWhileRegisteredLeavesEveryListAndSaysSo) {
     b.Add(*listener);
     b.Add(*listener);
     auto error = kstest::CaughtError([&] { delete listener; });
-    EXPECT_STREQ("Reference count of KsFileListener is 3 at destruction",
-                 error.GetErrorMessage());
+    EXPECT_STREQ("Reference count of KsFileListener is 3 at destruction", error.GetErrorMessage());
     EXPECT_EQ(0, a.GetListenerCount());
     EXPECT_EQ(0, b.GetListenerCount());
     Recorder outliving(log, "y");
@@ -150,6 +149,9 @@ TEST(KsFileCheckPoint, SurvivesModifyAndLockExpiresAtAddAndRestoresOnlyWhenValid
     auto expiredCopy = point->Clone();
     EXPECT_TRUE(expiredCopy->IsExpired());
     EXPECT_EQ(0, table->GetListeners().GetListenerCount());
+    auto changed = table->GetCheckPoint();
+    table->FileMaintenanceModify(1, *table->GetScratchRecord(), *table->GetScratchRecord());
+    EXPECT_TRUE(changed->IsExpired());
 }
 
 TEST(KsFileCheckPoint, OutlivesItsTableWithoutTouchingIt) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TableTestSupport.h"
 #include "files/KsFileListener.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
-#include "TableTestSupport.h"
 
 namespace {
 
@@ -93,9 +93,9 @@ TEST(KsFileMaintenance, CurrentRecordFollowsADeletion) {
         int records, current, deleted, expected;
         const char* text;
     };
-    for (const Case& c : {Case{9, 5, 5, 4, "4,r4,"}, Case{9, 1, 1, 1, "2,r2,"},
-                          Case{1, 1, 1, 0, ""}, Case{9, 9, 9, 8, "8,r8,"},
-                          Case{9, 7, 3, 6, "7,r7,"}, Case{9, 3, 7, 3, "3,r3,"}}) {
+    for (const Case& c :
+         {Case{9, 5, 5, 4, "4,r4,"}, Case{9, 1, 1, 1, "2,r2,"}, Case{1, 1, 1, 0, ""},
+          Case{9, 9, 9, 8, "8,r8,"}, Case{9, 7, 3, 6, "7,r7,"}, Case{9, 3, 7, 3, "3,r3,"}}) {
         SCOPED_TRACE(c.current);
         kstest::TempDir dir;
         auto table = KeyedTable(dir, c.records);
@@ -154,7 +154,9 @@ TEST(KsFileMaintenance, RandomChangesKeepSetsAndCurrentRecordInStep) {
     std::int32_t current = 0;
     int nextId = 1;
     std::mt19937 random(15);
-    auto pick = [&](int count) { return static_cast<int>(random() % static_cast<unsigned>(count)) + 1; };
+    auto pick = [&](int count) {
+        return static_cast<int>(random() % static_cast<unsigned>(count)) + 1;
+    };
     for (int step = 0; step < 600; ++step) {
         int count = static_cast<int>(model.size());
         int op = count == 0 ? 0 : static_cast<int>(random() % 6);
