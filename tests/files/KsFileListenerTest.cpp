@@ -63,12 +63,6 @@ std::unique_ptr<KsFileRecord> Keyed(KsFile& table, int id, const char* name = "x
     return record;
 }
 
-std::string Dump(const KsFileRecord& record) {
-    KsString out;
-    record.AppendTextDump(out);
-    return out.GetCString();
-}
-
 TEST(KsMultiFileListener, FansOutLastFirstCountsEveryAddAndLetsNoListenerDangle) {
     kstest::TempDir dir;
     auto table = KeyedTable(dir, 1);
@@ -165,18 +159,16 @@ TEST(KsFileMaintenance, ChangesByPrimaryKeyAndTheCurrentRecordAfterADeletion) {
     }
     auto target = Keyed(*table, 0);
     EXPECT_EQ(5, table->GotoRecordByPrimaryKeys(*Keyed(*table, 5), *target));
-    EXPECT_EQ("5,r5,", Dump(*target));
+    EXPECT_EQ(5, target->GetNumber(0));
     // The current record, the deleted one, then the current number and record.
-    for (auto [current, deleted, expected, text] : {std::tuple{5, 5, 4, "4,r4,"},
-                                                    {1, 1, 1, "2,r2,"},
-                                                    {7, 1, 6, "9,r9,"},
-                                                    {6, 6, 5, "8,r8,"}}) {
+    for (auto [current, deleted, expected, id] :
+         {std::tuple{5, 5, 4, 4}, {1, 1, 1, 2}, {7, 1, 6, 9}, {6, 6, 5, 8}}) {
         table->GotoRecord(current);
         EXPECT_EQ(0, table->GetRecordNumberByKey(*Keyed(*table, 99)));  // moves nothing
         table->DataDelete(deleted);
         table->FileMaintenanceDelete(deleted);
         EXPECT_EQ(expected, table->GetCurrentRecordNumber());
-        EXPECT_EQ(text, Dump(*table->GetCurrentRecord()));
+        EXPECT_EQ(id, table->GetCurrentRecord()->GetNumber(0));
     }
     while (table->GetNumRecords() > 0) {
         table->DataDelete(1);
@@ -202,7 +194,7 @@ TEST(KsFileMaintenance, SetsFollowChangesOnlyWithSetMaintenance) {
     table->DataReplace(*Keyed(*table, 2), *Keyed(*table, 30), old.get(), removed, added);
     table->FileMaintenanceReplace(removed, added, *old, *Keyed(*table, 30));
     EXPECT_EQ((Log{"t:2>3-+"}), log);
-    EXPECT_EQ("30,x,", Dump(*table->GetCurrentRecord()));
+    EXPECT_EQ(30, table->GetCurrentRecord()->GetNumber(0));
     EXPECT_EQ("Set record value of 9 not valid for set with 3 records.",
               MessageOf([&] { table->FileMaintenanceReplace(9, 3, *old, *old); }));
     table->RemoveActionListener(listener);
@@ -258,11 +250,6 @@ TEST(KsFileMaintenance, RandomChangesKeepSetsAndCurrentRecordInStep) {
         for (std::int32_t i = 1; i <= table->GetNumRecords(); ++i) {
             ASSERT_EQ(model[i - 1].selected, table->GetSelection().IsSelected(i)) << step;
             ASSERT_TRUE(table->GetSecondSet().IsSelected(i));
-        }
-        if (step % 50 == 0 && !model.empty()) {
-            auto last = static_cast<std::int32_t>(model.size());
-            EXPECT_EQ(std::to_string(model.back().id) + "|x", kstest::TextsOf(*table, last));
-            table->GotoRecord(current);  // TextsOf moves the current record
         }
     }
 }
