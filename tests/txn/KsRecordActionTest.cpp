@@ -1,0 +1,286 @@
+#include "txn/KsRecordAction.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
+#include "support/TempDir.h"
+#include "txn/ActionTable.h"
+
+namespace {
+
+using kstest::ActionTable;
+using kstest::RecordOf;
+using kstest::Snapshot;
+using ActionPtr = std::unique_ptr<KsRecordAction>;
+
+std::string Describe(const KsRecordAction& action) {
+    KsString text;
+    action.AppendDescription(text);
+    return text.GetCString();
+}
+
+std::string Written(const KsRecordAction& action) {
+    kstest::MemoryStream stream;
+    KsRecordAction::Write(action, stream);
+    return stream.Bytes();
+}
+
+class RecordActionTest : public ::testing::Test {
+protected:
+    kstest::TempDir dir;
+    std::unique_ptr<ActionTable> table = kstest::MakeActionTable(dir.File("t.cbf"), 5);
+
+    std::unique_ptr<KsFileRecord> Record(const char* id, const char* name) {
+        return RecordOf(*table, id, name);
+    }
+};
+
+struct KindCase {
+    const char* name;
+    std::function<ActionPtr(KsFile&)> make;
+    const char* description;
+    const char* changed;  // the table after the action
+    const char* maintenance;  // the maintenance calls of the action, then of its inverse
+    const char* inverse;
+};
+
+// Every kind, committed and then undone by its inverse: the table is back as it was, with
+// every record at its old number and the same records selected.
+TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
+    const KindCase cases[] = {
+        {"add", [](KsFile& t) { return ActionPtr(new KsAddAction(*RecordOf(t, "9", "new"))); },
+         "add the record 9,new,", "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 2 3 4 5 6",
+         "add 6;delete 6;", "remove the record 9,new,"},
+        {"append",
+         [](KsFile& t) { return ActionPtr(new KsAppendAction(*RecordOf(t, "9", "new"))); },
+         "append the record 9,new,", "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 2 3 4 5 6",
+         "add 6;delete 6;", "delete the record at 6"},
+        {"insert",
+         [](KsFile& t) { return ActionPtr(new KsInsertAction(*RecordOf(t, "9", "new"), 2)); },
+         "insert the record 9,new, at 2",
+         "1|r1;9|new;2|r2;3|r3;4|r4;5|r5; selected: 1 2 3 4 5 6", "add 2;delete 2;",
+         "delete the record at 2"},
+        {"modify",
+         [](KsFile& t) { return ActionPtr(new KsModifyAction(*RecordOf(t, "3", "changed"), 3)); },
+         "modify the record at 3 to be 3,changed,",
+         "1|r1;2|r2;3|changed;4|r4;5|r5; selected: 1 2 3 4 5", "modify 3;modify 3;",
+         "modify the record at 3 to be 3,r3,"},
+        {"delete", [](KsFile&) { return ActionPtr(new KsDeleteAction(2)); },
+         "delete the record at 2", "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4",
+         "delete 2;add 2;", "insert the record 2,r2, at 2"},
+        {"remove",
+         [](KsFile& t) { return ActionPtr(new KsRemoveAction(*RecordOf(t, "2", ""))); },
+         "remove the record 2,,", "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4",
+         "delete 2;add 2;", "insert the record 2,r2, at 2"},
+        {"null", [](KsFile&) { return ActionPtr(new KsNullAction()); }, "do nothing",
+         "1|r1;2|r2;3|r3;4|r4;5|r5; selected: 1 2 3 4 5", "", "do nothing"},
+    };
+    const std::string start = Snapshot(*table);
+    for (const KindCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        table->maintenanceLog.clear();
+        ActionPtr action = c.make(*table);
+        EXPECT_EQ(Describe(*action), c.description);
+        ActionPtr inverse = action->Commit(*table);
+        EXPECT_EQ(Snapshot(*table), c.changed);
+        EXPECT_EQ(Describe(*inverse), c.inverse);
+        inverse->Commit(*table);
+        EXPECT_EQ(Snapshot(*table), start);
+        EXPECT_EQ(table->maintenanceLog, c.maintenance);
+        // PermanentCommit changes the table the same way.
+        action->PermanentCommit(*table);
+        EXPECT_EQ(Snapshot(*table), c.changed);
+        inverse->PermanentCommit(*table);
+        EXPECT_EQ(Snapshot(*table), start);
+    }
+}
+
+TEST_F(RecordActionTest, AnAppendAt17IsUndoneByADeleteOf17AndThatByAnInsertAt17) {
+    for (int i = 6; i <= 16; ++i) {
+        kstest::AppendTexts(*table, {std::to_string(i).c_str(), "x"});
+    }
+    table->Refresh();
+    ActionPtr toDelete = KsAppendAction(*Record("17", "last")).Commit(*table);
+    EXPECT_EQ(Describe(*toDelete), "delete the record at 17");
+    ActionPtr toInsert = toDelete->Commit(*table);
+    EXPECT_EQ(Describe(*toInsert), "insert the record 17,last, at 17");
+    EXPECT_EQ(table->GetNumRecords(), 16);
+}
+
+TEST_F(RecordActionTest, EveryKindReadsBackFromItsStreamForm) {
+    ActionPtr actions[] = {
+        std::make_unique<KsAddAction>(*Record("1", "a")),
+        std::make_unique<KsAppendAction>(*Record("", "b")),
+        std::make_unique<KsInsertAction>(*Record("3", "abcdefgh"), 4),
+        std::make_unique<KsModifyAction>(*Record("-7", ""), 5),
+        std::make_unique<KsDeleteAction>(-2),
+        std::make_unique<KsRemoveAction>(*Record("6", "f")),
+        std::make_unique<KsNullAction>(),
+    };
+    for (const ActionPtr& action : actions) {
+        SCOPED_TRACE(Describe(*action));
+        kstest::MemoryStream stream(Written(*action));
+        ActionPtr read = KsRecordAction::Read(*table, stream);
+        EXPECT_EQ(read->GetType(), action->GetType());
+        EXPECT_EQ(Describe(*read), Describe(*action));
+        EXPECT_EQ(Written(*read), stream.Bytes());
+        EXPECT_EQ(stream.Position(), stream.Bytes().size());
+        ActionPtr copy = action->Copy();
+        EXPECT_EQ(Written(*copy), stream.Bytes());
+    }
+}
+
+TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
+    // Blank vector (no field blank), Id as 32 bits, Name up to its NUL, the number.
+    EXPECT_EQ(kstest::Hex(Written(KsInsertAction(*Record("3", "ab"), 0x01020304))),
+              "49" "00" "03000000" "616200" "04030201");
+    // Name blank; the full-width name carries no NUL.
+    EXPECT_EQ(kstest::Hex(Written(KsAddAction(*Record("1", "")))), "41" "02" "01000000");
+    EXPECT_EQ(kstest::Hex(Written(KsRemoveAction(*Record("1", "abcdefgh")))),
+              "52" "00" "01000000" "6162636465666768");
+    EXPECT_EQ(kstest::Hex(Written(KsDeleteAction(17))), "44" "11000000");
+    EXPECT_EQ(kstest::Hex(Written(KsNullAction())), "00");
+}
+
+TEST_F(RecordActionTest, DamagedStreamsFailWithAClearError) {
+    kstest::MemoryStream unknown("X");
+    KsRecordActionUnknown error = kstest::CaughtError<KsRecordActionUnknown>(
+        [&] { KsRecordAction::Read(*table, unknown); });
+    EXPECT_STREQ(error.GetErrorMessage(), "Cannot use file action of type 'X' (88)");
+    EXPECT_STREQ(error.GetClassName(), "KsRecordAction");
+    EXPECT_STREQ(error.GetCallpath(), "Read() of KsRecordAction");
+    // Every cut of a well-formed action fails, and no record is left half-read.
+    const std::string whole = Written(KsModifyAction(*Record("3", "abc"), 2));
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        kstest::MemoryStream cut(whole.substr(0, size));
+        EXPECT_THROW(KsRecordAction::Read(*table, cut), KsException) << size;
+    }
+}
+
+TEST_F(RecordActionTest, ModifyDescriptionAndDelayedInverses) {
+    EXPECT_EQ(Describe(KsModifyAction(*Record("5", "five"), 5)),
+              "modify the record at 5 to be 5,five,");
+    KsModifyAction modify(*Record("5", "five"), 5);
+    KsRollbackFailure failure =
+        kstest::CaughtError<KsRollbackFailure>([&] { modify.GenerateInverse(*table); });
+    EXPECT_EQ(std::string(failure.GetClassName()) + ": " + failure.GetErrorMessage(),
+              "KsModifyAction: Cannot perform delayed rollbacks on modifications; do not know "
+              "the original value");
+    EXPECT_STREQ(failure.GetCallpath(), "GenerateInverse ( KsFile &theTable ) of KsModifyAction");
+    EXPECT_EQ(Describe(*KsDeleteAction(4).GenerateInverse(*table)), "insert the record 4,r4, at 4");
+    EXPECT_EQ(Describe(*KsRemoveAction(*Record("3", "")).GenerateInverse(*table)),
+              "insert the record 3,r3, at 3");
+    EXPECT_EQ(Describe(*KsRemoveAction(*Record("8", "")).GenerateInverse(*table)),
+              "add the record 8,,");
+    EXPECT_EQ(Describe(*KsAppendAction(*Record("8", "")).GenerateInverse(*table)),
+              "remove the record 8,,");
+    EXPECT_TRUE(KsAddAction(*Record("8", "")).CanCommitTo(*table));
+    EXPECT_TRUE(KsDeleteAction(1).CanCommitTo(*table));
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<ActionPtr(KsFile&)> make;
+    const char* commitFailure;   // maintenance failed, data step undone
+    const char* rollbackFailure; // maintenance failed, undo failed as well
+    bool undoDeletes;            // whether the undo deletes (else it inserts)
+};
+
+// A failing maintenance step leaves the table as it was and reports the maintenance
+// failure; when the undo of the data step fails too, both messages are reported.
+TEST_F(RecordActionTest, DataStepIsUndoneWhenMaintenanceFails) {
+    const FailureCase cases[] = {
+        {"add", [](KsFile& t) { return ActionPtr(new KsAddAction(*RecordOf(t, "9", "n"))); },
+         "The addition of a record failed with message \"maintenance failed\"",
+         "AtomicAdd() rollback failed with message \"delete failed\" for an original exception "
+         "of \"maintenance failed\"",
+         true},
+        {"append", [](KsFile& t) { return ActionPtr(new KsAppendAction(*RecordOf(t, "9", "n"))); },
+         "The appending of a record failed with message \"maintenance failed\"",
+         "AtomicAppend() rollback failed with message \"delete failed\" for an original "
+         "exception of \"maintenance failed\"",
+         true},
+        {"insert",
+         [](KsFile& t) { return ActionPtr(new KsInsertAction(*RecordOf(t, "9", "n"), 1)); },
+         "The insertion of a record failed with message \"maintenance failed\"",
+         "AtomicInsert() rollback failed with message \"delete failed\" for an original "
+         "exception of \"maintenance failed\"",
+         true},
+        {"modify",
+         [](KsFile& t) { return ActionPtr(new KsModifyAction(*RecordOf(t, "2", "n"), 2)); },
+         "The modification of a record failed with message \"maintenance failed\"", nullptr,
+         false},
+        {"delete", [](KsFile&) { return ActionPtr(new KsDeleteAction(5)); },
+         "The deletion of a record failed with message \"maintenance failed\"",
+         "AtomicDelete() rollback failed with message \"unknown error\" for an original "
+         "exception of \"maintenance failed\"",
+         false},
+        {"remove", [](KsFile& t) { return ActionPtr(new KsRemoveAction(*RecordOf(t, "1", ""))); },
+         "The removal of a record failed with message \"maintenance failed\"",
+         "AtomicRemove() rollback failed with message \"unknown error\" for an original "
+         "exception of \"maintenance failed\"",
+         false},
+    };
+    const std::string start = Snapshot(*table);
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ActionPtr action = c.make(*table);
+        table->failMaintenance = true;
+        KsCommitFailure failure =
+            kstest::CaughtError<KsCommitFailure>([&] { action->Commit(*table); });
+        EXPECT_STREQ(failure.GetErrorMessage(), c.commitFailure);
+        EXPECT_STREQ(failure.GetClassName(), "KsRecordAction");
+        table->failMaintenance = false;
+        EXPECT_EQ(Snapshot(*table), start);
+        if (c.rollbackFailure != nullptr) {
+            table->failMaintenance = true;
+            (c.undoDeletes ? table->failDelete : table->failInsert) = true;
+            EXPECT_EQ(kstest::MessageOf([&] { action->PermanentCommit(*table); }),
+                      c.rollbackFailure);
+            table->failMaintenance = table->failDelete = table->failInsert = false;
+            table->Close();
+            table = kstest::MakeActionTable(dir.File("t.cbf"), 5);
+        }
+    }
+}
+
+TEST_F(RecordActionTest, DataStepFailuresAreReportedWithTheirMessage) {
+    const std::string start = Snapshot(*table);
+    EXPECT_EQ(kstest::MessageOf([&] { KsAddAction(*Record("3", "dup")).Commit(*table); }),
+              "The addition of a record failed with message \"Attempting to add new record, but "
+              "the primary keys match those of record 3\"");
+    EXPECT_EQ(kstest::ErrorOf<KsCommitFailure>(
+                  [&] { KsRemoveAction(*Record("99", "")).PermanentCommit(*table); }),
+              "The removal of a record failed with message \"Keys not found in file\" / "
+              "KsRecordAction / PermanentCommit() of KsRemoveAction");
+    table->failInsert = true;
+    EXPECT_EQ(kstest::MessageOf([&] { KsInsertAction(*Record("3", "x"), 1).Commit(*table); }),
+              "The insertion of a record failed for an unknown reason");
+    table->failInsert = false;
+    EXPECT_EQ(Snapshot(*table), start);
+}
+
+TEST_F(RecordActionTest, UndoReversesOneAtomicChangeAndCollectsBothFailures) {
+    const std::string start = Snapshot(*table);
+    std::unique_ptr<KsFileRecord> old = table->GetNewRecord();
+    KsRecordAction::AtomicDelete(*table, 3, old.get());
+    KsRecordAction::UndoDelete(*table, 3, *old);
+    EXPECT_EQ(Snapshot(*table), start);
+    std::int32_t n = KsRecordAction::AtomicAppend(*table, *Record("7", "x"));
+    table->failMaintenance = table->failDelete = true;
+    EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoAppend(*table, n); }),
+              "(Could not UndoAppend() of indexes : \"maintenance failed\")"
+              "(Could not UndoAppend() of record : \"delete failed\")");
+    table->failDelete = false;
+    table->failInsert = true;
+    EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoRemove(*table, 2, *old); }),
+              "(Could not UndoModify() of indexes : \"maintenance failed\")"
+              "(Could not UndoRemove() of record : \"unknown error\")");
+}
+
+}  // namespace
