@@ -139,8 +139,8 @@ TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
     // Blank vector (no field blank), Id as 32 bits, Name up to its NUL, the number.
     EXPECT_EQ(kstest::Hex(Written(KsInsertAction(*Record("3", "ab"), 0x01020304))),
               "49" "00" "03000000" "616200" "04030201");
-    // Name blank; the full-width name carries no NUL.
-    EXPECT_EQ(kstest::Hex(Written(KsAddAction(*Record("1", "")))), "41" "02" "01000000");
+    // An empty name ends in its NUL; a full-width one carries none.
+    EXPECT_EQ(kstest::Hex(Written(KsAddAction(*Record("1", "")))), "41" "00" "01000000" "00");
     EXPECT_EQ(kstest::Hex(Written(KsRemoveAction(*Record("1", "abcdefgh")))),
               "52" "00" "01000000" "6162636465666768");
     EXPECT_EQ(kstest::Hex(Written(KsDeleteAction(17))), "44" "11000000");
@@ -243,8 +243,7 @@ TEST_F(RecordActionTest, DataStepIsUndoneWhenMaintenanceFails) {
             EXPECT_EQ(kstest::MessageOf([&] { action->PermanentCommit(*table); }),
                       c.rollbackFailure);
             table->failMaintenance = table->failDelete = table->failInsert = false;
-            table->Close();
-            table = kstest::MakeActionTable(dir.File("t.cbf"), 5);
+            table = kstest::MakeActionTable(dir.File(std::string(c.name) + ".cbf"), 5);
         }
     }
 }
