@@ -169,9 +169,13 @@ private:
 };
 
 // Inserts a record as record `number`; undone by deleting the record where it landed.
+// As the inverse of a delete or a remove it puts the record back into the selection as it
+// was; that state lives in the object only, the stream form has no place for it.
 class KsInsertAction : public KsRecordActionData {
 public:
     KsInsertAction(const KsFileRecord& record, std::int32_t number);
+    // The inserted record is selected or not whatever the table does with new records.
+    void SetSelectedWhenInserted(bool selected) { selectedWhenInserted_ = selected ? 1 : 0; }
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
@@ -186,6 +190,10 @@ protected:
 private:
     friend class KsRecordAction;
     KsInsertAction();
+    // AtomicInsert under the selection rule of the action.
+    std::int32_t Insert(KsFile& table);
+
+    int selectedWhenInserted_ = -1;  // -1: as the table selects new records
 };
 
 // Overwrites record `number`; undone by writing the old content back.

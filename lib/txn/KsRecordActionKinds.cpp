@@ -3,6 +3,7 @@
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "core/KsScopeExit.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
 #include "io/KsStreamInterface.h"
@@ -26,6 +27,21 @@ std::unique_ptr<KsFileRecord> NewOldRecord(KsFile& table) {
         KsException::Generate("The table is not open", "KsRecordAction");
     }
     return old;
+}
+
+// The inverse of taking record `number` out of the table: inserting `old` back there, into
+// the selection as the record was.
+std::unique_ptr<KsInsertAction> ReinsertAction(const KsFileRecord& old, std::int32_t number,
+                                               bool selected) {
+    auto inverse = std::make_unique<KsInsertAction>(old, number);
+    inverse->SetSelectedWhenInserted(selected);
+    return inverse;
+}
+
+// Whether record n is in the table's selection (false for a number outside it).
+bool IsSelected(const KsFile& table, std::int32_t n) {
+    const KsSet& selection = table.GetSelection();
+    return n >= 1 && n <= selection.GetSize() && selection.IsSelected(n);
 }
 
 }  // namespace
@@ -169,12 +185,24 @@ KsInsertAction::KsInsertAction(const KsFileRecord& record, std::int32_t number)
     : KsRecordActionData(kInsertClass, "KsInsertAction()", &record, number, true) {}
 
 std::unique_ptr<KsRecordAction> KsInsertAction::Copy() const {
-    return std::make_unique<KsInsertAction>(Record(), GetNumber());
+    auto copy = std::make_unique<KsInsertAction>(Record(), GetNumber());
+    copy->selectedWhenInserted_ = selectedWhenInserted_;
+    return copy;
+}
+
+std::int32_t KsInsertAction::Insert(KsFile& table) {
+    if (selectedWhenInserted_ < 0) {
+        return AtomicInsert(table, GetNumber(), Record());
+    }
+    bool rule = table.GetNewRecordsSelected();
+    KsScopeExit restoreRule([&] { table.SetNewRecordsSelected(rule); });
+    table.SetNewRecordsSelected(selectedWhenInserted_ != 0);
+    return AtomicInsert(table, GetNumber(), Record());
 }
 
 std::unique_ptr<KsRecordAction> KsInsertAction::Commit(KsFile& table) {
     return KsCallpath("Commit()", kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        return std::make_unique<KsDeleteAction>(AtomicInsert(table, GetNumber(), Record()));
+        return std::make_unique<KsDeleteAction>(Insert(table));
     });
 }
 
@@ -185,8 +213,7 @@ std::unique_ptr<KsRecordAction> KsInsertAction::GenerateInverse(KsFile&) {
 }
 
 void KsInsertAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kInsertClass,
-               [&] { AtomicInsert(table, GetNumber(), Record()); });
+    KsCallpath("PermanentCommit()", kInsertClass, [&] { Insert(table); });
 }
 
 void KsInsertAction::AppendDescription(KsString& out) const {
@@ -259,8 +286,9 @@ std::unique_ptr<KsRecordAction> KsDeleteAction::Copy() const {
 std::unique_ptr<KsRecordAction> KsDeleteAction::Commit(KsFile& table) {
     return KsCallpath("Commit()", kDeleteClass, [&]() -> std::unique_ptr<KsRecordAction> {
         std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        bool selected = IsSelected(table, GetNumber());
         AtomicDelete(table, GetNumber(), old.get());
-        return std::make_unique<KsInsertAction>(*old, GetNumber());
+        return ReinsertAction(*old, GetNumber(), selected);
     });
 }
 
@@ -307,8 +335,10 @@ std::unique_ptr<KsRecordAction> KsRemoveAction::Copy() const {
 std::unique_ptr<KsRecordAction> KsRemoveAction::Commit(KsFile& table) {
     return KsCallpath("Commit()", kRemoveClass, [&]() -> std::unique_ptr<KsRecordAction> {
         std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        std::int32_t found = table.GetRecordNumberByKey(Record());
+        bool selected = IsSelected(table, found);
         std::int32_t n = AtomicRemove(table, Record(), old.get());
-        return std::make_unique<KsInsertAction>(*old, n);
+        return ReinsertAction(*old, n, selected);
     });
 }
 
