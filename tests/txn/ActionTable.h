@@ -80,13 +80,18 @@ inline std::unique_ptr<KsFileRecord> RecordOf(KsFile& table, const char* id, con
     return record;
 }
 
-// Every record's texts in order, then the numbers of the selected records.
-inline std::string Snapshot(KsFile& table) {
+// Every record's texts in order.
+inline std::string RecordsOf(KsFile& table) {
     std::string out;
     for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
         out += TextsOf(table, n) + ";";
     }
-    out += " selected:";
+    return out;
+}
+
+// The records, then the numbers of the selected records.
+inline std::string Snapshot(KsFile& table) {
+    std::string out = RecordsOf(table) + " selected:";
     const KsSet& selection = table.GetSelection();
     for (std::int32_t n = 1; n <= selection.GetSize(); ++n) {
         if (selection.IsSelected(n)) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "files/KsFileListener.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
 #include "support/TempDir.h"
@@ -281,6 +282,33 @@ TEST_F(RecordActionTest, UndoReversesOneAtomicChangeAndCollectsBothFailures) {
     EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoRemove(*table, 2, *old); }),
               "(Could not UndoModify() of indexes : \"maintenance failed\")"
               "(Could not UndoRemove() of record : \"unknown error\")");
+}
+
+}  // namespace
+
+namespace {
+
+// A listener that refuses every added record, as a failing index or set owner would.
+class RefusingListener : public KsFileListener {
+public:
+    void FLRecordAdded(KsFile&, std::int32_t, const KsFileRecord&) override {
+        KsException::Generate("listener refused", "RefusingListener");
+    }
+};
+
+// The records only: a maintenance call that fails in a listener has already changed the
+// table's sets, and undoing the data step does not take that back.
+TEST_F(RecordActionTest, AFailingListenerLeavesTheRecordsAsTheyWere) {
+    const std::string start = kstest::RecordsOf(*table);
+    RefusingListener listener;
+    table->AddActionListener(listener);
+    EXPECT_EQ(kstest::MessageOf([&] { KsAppendAction(*Record("9", "x")).Commit(*table); }),
+              "The appending of a record failed with message \"listener refused\"");
+    EXPECT_EQ(kstest::RecordsOf(*table), start);
+    EXPECT_EQ(kstest::MessageOf([&] { KsInsertAction(*Record("9", "x"), 2).Commit(*table); }),
+              "The insertion of a record failed with message \"listener refused\"");
+    EXPECT_EQ(kstest::RecordsOf(*table), start);
+    table->RemoveActionListener(listener);
 }
 
 }  // namespace
