@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,61 +40,65 @@ protected:
     }
 };
 
-struct KindCase {
-    const char* name;
-    std::function<ActionPtr(KsFile&)> make;
-    const char* description;
-    const char* changed;  // the table after the action
-    const char* maintenance;  // the maintenance calls of the action, then of its inverse
-    const char* inverse;
-};
+// A new action: its type, the record's texts (for the kinds with a record) and the number.
+ActionPtr Act(KsFile& t, char type, const char* id = "9", const char* name = "new",
+              std::int32_t number = 2) {
+    std::unique_ptr<KsFileRecord> record = RecordOf(t, id, name);
+    switch (type) {
+        case 'A': return std::make_unique<KsAddAction>(*record);
+        case 'P': return std::make_unique<KsAppendAction>(*record);
+        case 'I': return std::make_unique<KsInsertAction>(*record, number);
+        case 'M': return std::make_unique<KsModifyAction>(*record, number);
+        case 'D': return std::make_unique<KsDeleteAction>(number);
+        case 'R': return std::make_unique<KsRemoveAction>(*record);
+        default: return std::make_unique<KsNullAction>();
+    }
+}
 
 // Every kind, committed and then undone by its inverse: the table is back as it was, with
 // every record at its old number and the same records selected (record 2 is not).
 TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
-    const KindCase cases[] = {
-        {"add", [](KsFile& t) { return ActionPtr(new KsAddAction(*RecordOf(t, "9", "new"))); },
-         "add the record 9,new,", "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 3 4 5 6",
-         "add 6;delete 6;", "remove the record 9,new,"},
-        {"append",
-         [](KsFile& t) { return ActionPtr(new KsAppendAction(*RecordOf(t, "9", "new"))); },
-         "append the record 9,new,", "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 3 4 5 6",
-         "add 6;delete 6;", "delete the record at 6"},
-        {"insert",
-         [](KsFile& t) { return ActionPtr(new KsInsertAction(*RecordOf(t, "9", "new"), 2)); },
-         "insert the record 9,new, at 2",
+    struct {
+        ActionPtr action;
+        const char* description;
+        const char* changed;      // the table after the action
+        const char* maintenance;  // the maintenance calls of the action, then of its inverse
+        const char* inverse;
+    } cases[] = {
+        {Act(*table, 'A'), "add the record 9,new,",
+         "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 3 4 5 6", "add 6;delete 6;",
+         "remove the record 9,new,"},
+        {Act(*table, 'P'), "append the record 9,new,",
+         "1|r1;2|r2;3|r3;4|r4;5|r5;9|new; selected: 1 3 4 5 6", "add 6;delete 6;",
+         "delete the record at 6"},
+        {Act(*table, 'I'), "insert the record 9,new, at 2",
          "1|r1;9|new;2|r2;3|r3;4|r4;5|r5; selected: 1 2 4 5 6", "add 2;delete 2;",
          "delete the record at 2"},
-        {"modify",
-         [](KsFile& t) { return ActionPtr(new KsModifyAction(*RecordOf(t, "3", "changed"), 3)); },
-         "modify the record at 3 to be 3,changed,",
+        {Act(*table, 'M', "3", "changed", 3), "modify the record at 3 to be 3,changed,",
          "1|r1;2|r2;3|changed;4|r4;5|r5; selected: 1 3 4 5", "modify 3;modify 3;",
          "modify the record at 3 to be 3,r3,"},
-        {"delete", [](KsFile&) { return ActionPtr(new KsDeleteAction(2)); },
-         "delete the record at 2", "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4",
+        {Act(*table, 'D'), "delete the record at 2", "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4",
          "delete 2;add 2;", "insert the record 2,r2, at 2"},
-        {"remove",
-         [](KsFile& t) { return ActionPtr(new KsRemoveAction(*RecordOf(t, "2", ""))); },
-         "remove the record 2,,", "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4",
-         "delete 2;add 2;", "insert the record 2,r2, at 2"},
-        {"null", [](KsFile&) { return ActionPtr(new KsNullAction()); }, "do nothing",
-         "1|r1;2|r2;3|r3;4|r4;5|r5; selected: 1 3 4 5", "", "do nothing"},
+        {Act(*table, 'R', "2", ""), "remove the record 2,,",
+         "1|r1;3|r3;4|r4;5|r5; selected: 1 2 3 4", "delete 2;add 2;",
+         "insert the record 2,r2, at 2"},
+        {Act(*table, 0), "do nothing", "1|r1;2|r2;3|r3;4|r4;5|r5; selected: 1 3 4 5", "",
+         "do nothing"},
     };
     table->GetSelection().SelectRecord(2, false);
     const std::string start = Snapshot(*table);
-    for (const KindCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.description);
         table->maintenanceLog.clear();
-        ActionPtr action = c.make(*table);
-        EXPECT_EQ(Describe(*action), c.description);
-        ActionPtr inverse = action->Commit(*table);
+        EXPECT_EQ(Describe(*c.action), c.description);
+        ActionPtr inverse = c.action->Commit(*table);
         EXPECT_EQ(Snapshot(*table), c.changed);
         EXPECT_EQ(Describe(*inverse), c.inverse);
         inverse->Commit(*table);
         EXPECT_EQ(Snapshot(*table), start);
         EXPECT_EQ(table->maintenanceLog, c.maintenance);
         // PermanentCommit changes the table the same way.
-        action->PermanentCommit(*table);
+        c.action->PermanentCommit(*table);
         EXPECT_EQ(Snapshot(*table), c.changed);
         inverse->PermanentCommit(*table);
         EXPECT_EQ(Snapshot(*table), start);
@@ -115,25 +118,16 @@ TEST_F(RecordActionTest, AnAppendAt17IsUndoneByADeleteOf17AndThatByAnInsertAt17)
 }
 
 TEST_F(RecordActionTest, EveryKindReadsBackFromItsStreamForm) {
-    ActionPtr actions[] = {
-        std::make_unique<KsAddAction>(*Record("1", "a")),
-        std::make_unique<KsAppendAction>(*Record("", "b")),
-        std::make_unique<KsInsertAction>(*Record("3", "abcdefgh"), 4),
-        std::make_unique<KsModifyAction>(*Record("-7", ""), 5),
-        std::make_unique<KsDeleteAction>(-2),
-        std::make_unique<KsRemoveAction>(*Record("6", "f")),
-        std::make_unique<KsNullAction>(),
-    };
-    for (const ActionPtr& action : actions) {
+    for (char type : {'A', 'P', 'I', 'M', 'D', 'R', '\0'}) {
+        ActionPtr action = Act(*table, type, "-7", "abcdefgh", -2);
         SCOPED_TRACE(Describe(*action));
         kstest::MemoryStream stream(Written(*action));
         ActionPtr read = KsRecordAction::Read(*table, stream);
-        EXPECT_EQ(read->GetType(), action->GetType());
+        EXPECT_EQ(read->GetType(), type);
         EXPECT_EQ(Describe(*read), Describe(*action));
         EXPECT_EQ(Written(*read), stream.Bytes());
         EXPECT_EQ(stream.Position(), stream.Bytes().size());
-        ActionPtr copy = action->Copy();
-        EXPECT_EQ(Written(*copy), stream.Bytes());
+        EXPECT_EQ(Written(*action->Copy()), stream.Bytes());
     }
 }
 
@@ -185,68 +179,43 @@ TEST_F(RecordActionTest, ModifyDescriptionAndDelayedInverses) {
     EXPECT_TRUE(KsDeleteAction(1).CanCommitTo(*table));
 }
 
-struct FailureCase {
-    const char* name;
-    std::function<ActionPtr(KsFile&)> make;
-    const char* commitFailure;   // maintenance failed, data step undone
-    const char* rollbackFailure; // maintenance failed, undo failed as well
-    bool undoDeletes;            // whether the undo deletes (else it inserts)
-};
-
 // A failing maintenance step leaves the table as it was and reports the maintenance
 // failure; when the undo of the data step fails too, both messages are reported.
 TEST_F(RecordActionTest, DataStepIsUndoneWhenMaintenanceFails) {
-    const FailureCase cases[] = {
-        {"add", [](KsFile& t) { return ActionPtr(new KsAddAction(*RecordOf(t, "9", "n"))); },
-         "The addition of a record failed with message \"maintenance failed\"",
-         "AtomicAdd() rollback failed with message \"delete failed\" for an original exception "
-         "of \"maintenance failed\"",
-         true},
-        {"append", [](KsFile& t) { return ActionPtr(new KsAppendAction(*RecordOf(t, "9", "n"))); },
-         "The appending of a record failed with message \"maintenance failed\"",
-         "AtomicAppend() rollback failed with message \"delete failed\" for an original "
-         "exception of \"maintenance failed\"",
-         true},
-        {"insert",
-         [](KsFile& t) { return ActionPtr(new KsInsertAction(*RecordOf(t, "9", "n"), 1)); },
-         "The insertion of a record failed with message \"maintenance failed\"",
-         "AtomicInsert() rollback failed with message \"delete failed\" for an original "
-         "exception of \"maintenance failed\"",
-         true},
-        {"modify",
-         [](KsFile& t) { return ActionPtr(new KsModifyAction(*RecordOf(t, "2", "n"), 2)); },
-         "The modification of a record failed with message \"maintenance failed\"", nullptr,
-         false},
-        {"delete", [](KsFile&) { return ActionPtr(new KsDeleteAction(5)); },
-         "The deletion of a record failed with message \"maintenance failed\"",
-         "AtomicDelete() rollback failed with message \"unknown error\" for an original "
-         "exception of \"maintenance failed\"",
-         false},
-        {"remove", [](KsFile& t) { return ActionPtr(new KsRemoveAction(*RecordOf(t, "1", ""))); },
-         "The removal of a record failed with message \"maintenance failed\"",
-         "AtomicRemove() rollback failed with message \"unknown error\" for an original "
-         "exception of \"maintenance failed\"",
-         false},
-    };
+    struct {
+        char type;
+        const char* noun;
+        const char* atomic;
+        const char* undoFailure;  // null: the undo of this kind cannot be made to fail here
+    } cases[] = {{'A', "addition", "AtomicAdd()", "delete failed"},
+                 {'P', "appending", "AtomicAppend()", "delete failed"},
+                 {'I', "insertion", "AtomicInsert()", "delete failed"},
+                 {'M', "modification", "AtomicModify()", nullptr},
+                 {'D', "deletion", "AtomicDelete()", "unknown error"},
+                 {'R', "removal", "AtomicRemove()", "unknown error"}};
     const std::string start = Snapshot(*table);
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ActionPtr action = c.make(*table);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.noun);
+        ActionPtr action = Act(*table, c.type, c.type == 'A' ? "9" : "1", "n", 1);
         table->failMaintenance = true;
         KsCommitFailure failure =
             kstest::CaughtError<KsCommitFailure>([&] { action->Commit(*table); });
-        EXPECT_STREQ(failure.GetErrorMessage(), c.commitFailure);
-        EXPECT_STREQ(failure.GetClassName(), "KsRecordAction");
+        EXPECT_EQ(std::string(failure.GetClassName()) + ": " + failure.GetErrorMessage(),
+                  std::string("KsRecordAction: The ") + c.noun +
+                      " of a record failed with message \"maintenance failed\"");
         table->failMaintenance = false;
         EXPECT_EQ(Snapshot(*table), start);
-        if (c.rollbackFailure != nullptr) {
-            table->failMaintenance = true;
-            (c.undoDeletes ? table->failDelete : table->failInsert) = true;
-            EXPECT_EQ(kstest::MessageOf([&] { action->PermanentCommit(*table); }),
-                      c.rollbackFailure);
-            table->failMaintenance = table->failDelete = table->failInsert = false;
-            table = kstest::MakeActionTable(dir.File(std::string(c.name) + ".cbf"), 5);
+        if (c.undoFailure == nullptr) {
+            continue;
         }
+        table->failMaintenance = true;
+        (std::string(c.undoFailure) == "delete failed" ? table->failDelete : table->failInsert) =
+            true;
+        EXPECT_EQ(kstest::MessageOf([&] { action->PermanentCommit(*table); }),
+                  std::string(c.atomic) + " rollback failed with message \"" + c.undoFailure +
+                      "\" for an original exception of \"maintenance failed\"");
+        table->failMaintenance = table->failDelete = table->failInsert = false;
+        table = kstest::MakeActionTable(dir.File(std::string(c.noun) + ".cbf"), 5);
     }
 }
 
