@@ -62,8 +62,7 @@ public:
     static std::int32_t AtomicModify(KsFile& table, std::int32_t number, KsFileRecord& record,
                                      KsFileRecord* oldRecord);
     static void AtomicDelete(KsFile& table, std::int32_t number, KsFileRecord* oldRecord);
-    static std::int32_t AtomicRemove(KsFile& table, KsFileRecord& record,
-                                     KsFileRecord* oldRecord);
+    static std::int32_t AtomicRemove(KsFile& table, KsFileRecord& record, KsFileRecord* oldRecord);
 
     // Reverse one atomic change that landed at record `n`: the maintenance step first, then
     // the data step. Both are tried; the failures are collected into one KsRollbackFailure.
