@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "files/KsFileListener.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
 #include "support/TempDir.h"
@@ -245,10 +244,9 @@ TEST_F(RecordActionTest, DataStepFailuresAreReportedWithTheirMessage) {
 
 TEST_F(RecordActionTest, UndoReversesOneAtomicChangeAndCollectsBothFailures) {
     const std::string start = Snapshot(*table);
-    std::unique_ptr<KsFileRecord> old = table->GetNewRecord();
-    KsRecordAction::AtomicDelete(*table, 3, old.get());
-    KsRecordAction::UndoDelete(*table, 3, *old);
+    KsRecordAction::UndoAppend(*table, KsRecordAction::AtomicAppend(*table, *Record("7", "x")));
     EXPECT_EQ(Snapshot(*table), start);
+    std::unique_ptr<KsFileRecord> old = table->GetNewRecord();
     std::int32_t n = KsRecordAction::AtomicAppend(*table, *Record("7", "x"));
     table->failMaintenance = table->failDelete = true;
     EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoAppend(*table, n); }),
@@ -259,28 +257,6 @@ TEST_F(RecordActionTest, UndoReversesOneAtomicChangeAndCollectsBothFailures) {
     EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoRemove(*table, 2, *old); }),
               "(Could not UndoModify() of indexes : \"maintenance failed\")"
               "(Could not UndoRemove() of record : \"unknown error\")");
-}
-
-// A listener that refuses every added record, as a failing index or set owner would.
-class RefusingListener : public KsFileListener {
-public:
-    void FLRecordAdded(KsFile&, std::int32_t, const KsFileRecord&) override {
-        KsException::Generate("listener refused", "RefusingListener");
-    }
-};
-
-// The records only: a maintenance call that fails in a listener has already changed the
-// table's sets, and undoing the data step does not take that back.
-TEST_F(RecordActionTest, AFailingListenerLeavesTheRecordsAsTheyWere) {
-    const std::string start = kstest::RecordsOf(*table);
-    RefusingListener listener;
-    table->AddActionListener(listener);
-    for (char type : {'P', 'I'}) {
-        EXPECT_EQ(kstest::MessageOf([&] { Act(*table, type)->Commit(*table); }).substr(17),
-                  "a record failed with message \"listener refused\"");
-        EXPECT_EQ(kstest::RecordsOf(*table), start);
-    }
-    table->RemoveActionListener(listener);
 }
 
 }  // namespace
