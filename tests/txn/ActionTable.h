@@ -80,18 +80,13 @@ inline std::unique_ptr<KsFileRecord> RecordOf(KsFile& table, const char* id, con
     return record;
 }
 
-// Every record's texts in order.
-inline std::string RecordsOf(KsFile& table) {
+// Every record's texts in order, then the numbers of the selected records.
+inline std::string Snapshot(KsFile& table) {
     std::string out;
     for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
         out += TextsOf(table, n) + ";";
     }
-    return out;
-}
-
-// The records, then the numbers of the selected records.
-inline std::string Snapshot(KsFile& table) {
-    std::string out = RecordsOf(table) + " selected:";
+    out += " selected:";
     const KsSet& selection = table.GetSelection();
     for (std::int32_t n = 1; n <= selection.GetSize(); ++n) {
         if (selection.IsSelected(n)) {

@@ -33,10 +33,6 @@ class RecordActionTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
     std::unique_ptr<ActionTable> table = kstest::MakeActionTable(dir.File("t.cbf"), 5);
-
-    std::unique_ptr<KsFileRecord> Record(const char* id, const char* name) {
-        return RecordOf(*table, id, name);
-    }
 };
 
 // A new action: its type, the record's texts (for the kinds with a record) and the number.
@@ -113,7 +109,7 @@ TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
 
 TEST_F(RecordActionTest, AnAppendAt17IsUndoneByADeleteOf17AndThatByAnInsertAt17) {
     table = kstest::MakeActionTable(dir.File("t16.cbf"), 16);
-    ActionPtr toDelete = KsAppendAction(*Record("17", "last")).Commit(*table);
+    ActionPtr toDelete = Act(*table, 'P', "17", "last")->Commit(*table);
     EXPECT_EQ(Describe(*toDelete), "delete the record at 17");
     ActionPtr toInsert = toDelete->Commit(*table);
     EXPECT_EQ(Describe(*toInsert), "insert the record 17,last, at 17");
@@ -135,28 +131,16 @@ TEST_F(RecordActionTest, EveryKindReadsBackFromItsStreamForm) {
 }
 
 TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
+    auto hex = [](const KsRecordAction& action) { return kstest::Hex(Written(action), 0); };
+    // clang-format off
     // Blank vector (no field blank), Id as 32 bits, Name up to its NUL, the number.
-    EXPECT_EQ(kstest::Hex(Written(KsInsertAction(*Record("3", "ab"), 0x01020304))),
-              "49"
-              "00"
-              "03000000"
-              "616200"
-              "04030201");
+    EXPECT_EQ(hex(*Act(*table, 'I', "3", "ab", 0x01020304)), "49" "00" "03000000" "616200" "04030201");
     // An empty name ends in its NUL; a full-width one carries none.
-    EXPECT_EQ(kstest::Hex(Written(KsAddAction(*Record("1", "")))),
-              "41"
-              "00"
-              "01000000"
-              "00");
-    EXPECT_EQ(kstest::Hex(Written(KsRemoveAction(*Record("1", "abcdefgh")))),
-              "52"
-              "00"
-              "01000000"
-              "6162636465666768");
-    EXPECT_EQ(kstest::Hex(Written(KsDeleteAction(17))),
-              "44"
-              "11000000");
-    EXPECT_EQ(kstest::Hex(Written(KsNullAction())), "00");
+    EXPECT_EQ(hex(*Act(*table, 'A', "1", "")), "41" "00" "01000000" "00");
+    EXPECT_EQ(hex(*Act(*table, 'R', "1", "abcdefgh")), "52" "00" "01000000" "6162636465666768");
+    EXPECT_EQ(hex(KsDeleteAction(17)), "44" "11000000");
+    EXPECT_EQ(hex(KsNullAction()), "00");
+    // clang-format on
 }
 
 TEST_F(RecordActionTest, DamagedStreamsFailWithAClearError) {
@@ -165,7 +149,7 @@ TEST_F(RecordActionTest, DamagedStreamsFailWithAClearError) {
         kstest::ErrorOf<KsRecordActionUnknown>([&] { KsRecordAction::Read(*table, unknown); }),
         "Cannot use file action of type 'X' (88) / KsRecordAction / Read() of KsRecordAction");
     // Every cut of a well-formed action fails, and no record is left half-read.
-    const std::string whole = Written(KsModifyAction(*Record("3", "abc"), 2));
+    const std::string whole = Written(*Act(*table, 'M', "3", "abc", 2));
     for (std::size_t size = 0; size < whole.size(); ++size) {
         kstest::MemoryStream cut(whole.substr(0, size));
         EXPECT_THROW(KsRecordAction::Read(*table, cut), KsException) << size;
@@ -173,17 +157,15 @@ TEST_F(RecordActionTest, DamagedStreamsFailWithAClearError) {
 }
 
 TEST_F(RecordActionTest, ModifyDescriptionAndDelayedInverses) {
-    EXPECT_EQ(Describe(KsModifyAction(*Record("5", "five"), 5)),
-              "modify the record at 5 to be 5,five,");
+    EXPECT_EQ(Describe(*Act(*table, 'M', "5", "five", 5)), "modify the record at 5 to be 5,five,");
     EXPECT_EQ(
         kstest::ErrorOf<KsRollbackFailure>([&] { Act(*table, 'M')->GenerateInverse(*table); }),
         "Cannot perform delayed rollbacks on modifications; do not know the original value"
         " / KsModifyAction / GenerateInverse ( KsFile &theTable ) of KsModifyAction");
     EXPECT_EQ(Describe(*KsDeleteAction(4).GenerateInverse(*table)), "insert the record 4,r4, at 4");
-    EXPECT_EQ(Describe(*KsRemoveAction(*Record("3", "")).GenerateInverse(*table)),
+    EXPECT_EQ(Describe(*Act(*table, 'R', "3", "")->GenerateInverse(*table)),
               "insert the record 3,r3, at 3");
-    EXPECT_EQ(Describe(*KsRemoveAction(*Record("8", "")).GenerateInverse(*table)),
-              "add the record 8,,");
+    EXPECT_EQ(Describe(*Act(*table, 'R', "8", "")->GenerateInverse(*table)), "add the record 8,,");
 }
 
 // A failing maintenance step leaves the table as it was and reports the maintenance
@@ -228,15 +210,15 @@ TEST_F(RecordActionTest, DataStepIsUndoneWhenMaintenanceFails) {
 
 TEST_F(RecordActionTest, DataStepFailuresAreReportedWithTheirMessage) {
     const std::string start = Snapshot(*table);
-    EXPECT_EQ(kstest::MessageOf([&] { KsAddAction(*Record("3", "dup")).Commit(*table); }),
+    EXPECT_EQ(kstest::MessageOf([&] { Act(*table, 'A', "3", "dup")->Commit(*table); }),
               "The addition of a record failed with message \"Attempting to add new record, but "
               "the primary keys match those of record 3\"");
     EXPECT_EQ(kstest::ErrorOf<KsCommitFailure>(
-                  [&] { KsRemoveAction(*Record("99", "")).PermanentCommit(*table); }),
+                  [&] { Act(*table, 'R', "99", "")->PermanentCommit(*table); }),
               "The removal of a record failed with message \"Keys not found in file\" / "
               "KsRecordAction / PermanentCommit() of KsRemoveAction");
     table->failInsert = true;
-    EXPECT_EQ(kstest::MessageOf([&] { KsInsertAction(*Record("3", "x"), 1).Commit(*table); }),
+    EXPECT_EQ(kstest::MessageOf([&] { Act(*table, 'I', "3", "x", 1)->Commit(*table); }),
               "The insertion of a record failed for an unknown reason");
     table->failInsert = false;
     EXPECT_EQ(Snapshot(*table), start);
@@ -244,10 +226,11 @@ TEST_F(RecordActionTest, DataStepFailuresAreReportedWithTheirMessage) {
 
 TEST_F(RecordActionTest, UndoReversesOneAtomicChangeAndCollectsBothFailures) {
     const std::string start = Snapshot(*table);
-    KsRecordAction::UndoAppend(*table, KsRecordAction::AtomicAppend(*table, *Record("7", "x")));
+    KsRecordAction::UndoAppend(*table,
+                               KsRecordAction::AtomicAppend(*table, *RecordOf(*table, "7", "x")));
     EXPECT_EQ(Snapshot(*table), start);
     std::unique_ptr<KsFileRecord> old = table->GetNewRecord();
-    std::int32_t n = KsRecordAction::AtomicAppend(*table, *Record("7", "x"));
+    std::int32_t n = KsRecordAction::AtomicAppend(*table, *RecordOf(*table, "7", "x"));
     table->failMaintenance = table->failDelete = true;
     EXPECT_EQ(kstest::MessageOf([&] { KsRecordAction::UndoAppend(*table, n); }),
               "(Could not UndoAppend() of indexes : \"maintenance failed\")"
