@@ -79,10 +79,8 @@ public:
     // A new CBFRec over the table's fields, record length and user bit fields.
     std::unique_ptr<KsFileRecord> GetNewRecord() override;
     std::int32_t GetNumRecords() const override { return recordCount_; }
-    // 0 once the record last read is gone (the table shrank below it).
-    std::int32_t GetCurrentRecordNumber() const override {
-        return currentRecordNumber_ <= recordCount_ ? currentRecordNumber_ : 0;
-    }
+    std::int32_t GetCurrentRecordNumber() const override { return currentRecordNumber_; }
+    void ForgetCurrentRecord() override { currentRecordNumber_ = 0; }
     // Lays out the fields (see the static PackFields) without user bit fields.
     void PackFields(FieldList& fields) override;
     const KsFileType& GetFileType() const override;

@@ -271,10 +271,12 @@ std::pair<bool, bool> KsFile::RemoveFromSets(std::int32_t n) {
 }
 
 void KsFile::FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current) {
-    if (current == 0 || GetNumRecords() == 0) {
-        return;  // a table without records has no current record
+    if (current == 0) {
+        return;
     }
-    if (current == n) {
+    if (GetNumRecords() == 0) {
+        ForgetCurrentRecord();
+    } else if (current == n) {
         GotoRecord(std::max(1, current - 1));
     } else if (current > n && current - 1 <= GetNumRecords()) {
         // The current record moved down with the others: its number follows it; reading

@@ -217,6 +217,8 @@ public:
     virtual void Flush() = 0;
     // Number of the record last read, 0 when none.
     virtual std::int32_t GetCurrentRecordNumber() const = 0;
+    // Makes the current record number 0 (the record last read is gone).
+    virtual void ForgetCurrentRecord() = 0;
     // A new record of the table's record class over its fields.
     virtual std::unique_ptr<KsFileRecord> GetNewRecord() = 0;
     virtual std::int32_t GetNumRecords() const = 0;
