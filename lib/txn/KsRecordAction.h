@@ -100,6 +100,9 @@ class KsRecordActionData : public KsRecordAction {
 public:
     ~KsRecordActionData() override;
     void WriteData(KsOutputStreamInterface& stream) const override;
+    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
+    // Carries the action out as Commit does; the inverse is dropped.
+    void PermanentCommit(KsFile& table) override;
 
     // The kind's record (null only in a prototype) and number.
     const KsFileRecord* GetRecord() const { return record_.get(); }
@@ -109,6 +112,8 @@ protected:
     // `className` names the kind in call paths; `constructor` is its constructor's name.
     KsRecordActionData(const char* className, const char* constructor, const KsFileRecord* record,
                        std::int32_t number, bool hasNumber);
+    // The kind's change on the table; returns its inverse.
+    virtual std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) = 0;
     KsFileRecord& Record() const { return *record_; }
     const char* ClassName() const { return className_; }
     // The record and the number of a kind that stores them, read from `stream`.
@@ -132,13 +137,12 @@ public:
     explicit KsAddAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'A'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -152,13 +156,12 @@ class KsAppendAction : public KsRecordActionData {
 public:
     explicit KsAppendAction(const KsFileRecord& record);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'P'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -176,22 +179,18 @@ public:
     // The inserted record is selected or not whatever the table does with new records.
     void SetSelectedWhenInserted(bool selected) { selectedWhenInserted_ = selected ? 1 : 0; }
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'I'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
 private:
     friend class KsRecordAction;
     KsInsertAction();
-    // AtomicInsert under the selection rule of the action.
-    std::int32_t Insert(KsFile& table);
-
     int selectedWhenInserted_ = -1;  // -1: as the table selects new records
 };
 
@@ -200,14 +199,13 @@ class KsModifyAction : public KsRecordActionData {
 public:
     KsModifyAction(const KsFileRecord& record, std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     // Fails: the old content is not known before the change.
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'M'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -221,13 +219,12 @@ class KsDeleteAction : public KsRecordActionData {
 public:
     explicit KsDeleteAction(std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'D'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 };
@@ -239,13 +236,12 @@ public:
     explicit KsRemoveAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'R'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
