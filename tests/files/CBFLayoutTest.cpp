@@ -93,11 +93,9 @@ TEST(CBFLayout, NumbersAreScaledBigEndianWordsWithASignBitUnderADivisor) {
         const char* bytes;
         double readBack;
     } cases[] = {
-        {12.345, 100, "000004D2", 12.34},
+        // The golden sample table holds 12.34, -0.5 and 0.29 in cents and the largest Long.
         {-0.5, 10, "80000005", -0.5},
-        {0.29, 100, "0000001D", 0.29},
         {-7, 0, "FFFFFFF9", -7},
-        {2147483647, 1, "7FFFFFFF", 2147483647},
         {-2147483647, 1, "FFFFFFFF", -2147483647},
         {-2147483648.0, 0, "80000000", -2147483648.0},
         {-0.04, 10, "00000000", 0},
