@@ -65,10 +65,8 @@ TEST(KsFileRecord, PlainTextsConvertBothWaysWithinEachFieldsRange) {
         {5, "BEE", nullptr, "\"BEE\" is not hexadecimal text of whole bytes"},
         {5, "XY", nullptr, "\"XY\" is not hexadecimal text of whole bytes"},
         {6, "4294967295", "4294967295"},
-        {6, "4294967296", nullptr, "\"4294967296\" does not fit in an unsigned long"},
         {7, "65535", "65535"},
         {7, "32768", "32768"},
-        {7, "65536", nullptr, "\"65536\" does not fit in an unsigned short"},
         {7, "0", "0"},
     };
     for (const Case& c : cases) {
