@@ -24,15 +24,16 @@
 // Locks: Lock and Unlock count the table's read and write locks in step with the storage's
 // byte-range locks, so that nested code may lock a table it already holds.
 //
-// Operations that belong to indexes, keys, sorting, listeners, check points and
-// transactions are declared here and raise KsNotImplementedError naming the operation
-// until their layers provide them.
+// Operations that belong to keys, listeners, check points and transactions are declared
+// here and raise KsNotImplementedError naming the operation until their layers provide
+// them. The table's side of its indexes lives in KsFileIndexes.cpp.
 //
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "core/KsString.h"
 #include "core/KsVector.h"
@@ -195,7 +196,9 @@ public:
     virtual void Rename(const char* oldName, const char* newName, const char* password = nullptr);
     virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
     // Sorts the records in place by the fields in order, ascending (see KsSortTable), under
-    // the table's write lock. Index rebuilding is not available yet.
+    // the table's write lock. Index files made for the old order go: with `rebuildIndexes`
+    // every indexed field's index is built again and saved, without it they are deleted
+    // (GetIndex builds them when asked).
     virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
                       KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
     // Puts the file `replacement` (the records' WriteRecord forms one after another) in the
@@ -297,6 +300,11 @@ public:
     bool GetIndexingState() const { return indexingEnabled_; }
     // Turning indexing off releases the loaded indexes.
     void SetIndexingState(bool enabled);
+    // Bring the loaded indexes up to date after a record change (nothing when indexing is
+    // off). A Blob field's index is removed instead of updated.
+    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
+    void IndexRecordDeleted(std::int32_t n);
+    void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
     bool GetSetMaintenance() const { return setMaintenance_; }
     void SetSetMaintenance(bool on) { setMaintenance_ = on; }
     bool GetNewRecordsSelected() const { return newRecordsSelected_; }
@@ -327,6 +335,36 @@ public:
     KsString GetIndexFileName(std::uint16_t fieldNumber, const char* name = nullptr) const;
     // Deletes the index files of field numbers 0 ... count - 1 of the table `name`.
     void DeleteIndexesFor(const char* name, std::int32_t count);
+
+    // ---- Indexes (one index file per indexed field; see KsIndex for the format)
+
+    // A new, empty index for a field of that type and length over recordCount records. A
+    // Blob field's index reads the table's blob file: "Cannot create index on blob field
+    // without a blob file" without one.
+    std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length,
+                                         std::int32_t recordCount);
+    // The loaded index of the field (of the field it is mapped to), or null.
+    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const;
+    // Builds every indexed field's missing index file (deleting every one first with
+    // `rebuild`) and deletes stray index files of unindexed fields; failures of single fields
+    // are collected and raised together.
+    void VerifyIndexExists(bool rebuild, KsProgressInterface* progress = nullptr,
+                           std::int16_t version = 510);
+    // VerifyIndexExists without rebuilding, then GetIndex for every indexed field.
+    void LoadIndexes();
+    // Writes every loaded index that has changes to its file (see SaveIndex).
+    void SaveIndexes();
+    // Writes the field's loaded index to its file through a new file renamed over the old
+    // one, so that the file is always the old index or the new one.
+    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510);
+    // Writes back the changed indexes (unless `discard`), then releases every index; with
+    // `discard` the index files are deleted.
+    void ClearIndexes(bool discard);
+    // Releases every loaded index and deletes every field's index file.
+    void DeleteIndexes();
+    // Copies the index files of the open table's fields from the table `sourceName` to the
+    // table `targetName`.
+    void CopyIndexes(const char* sourceName, const char* targetName);
     // The log of new-style transactions.
     KsTransactionLog& GetTransactionLog();
     // The open blob file, or null.
@@ -355,6 +393,9 @@ protected:
     // `read` on it.
     void WithStructureFile(KsIniFile* ini, const char* dataFileName,
                            const std::function<void(KsIniFile&)>& read);
+    // Writes an empty index file (no records) for every indexed, unmapped field of `fields`
+    // beside the data file `name`.
+    void BuildEmptyIndexesFor(const FieldList& fields, const char* name);
     // Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
     bool CountUnlock(int flags);
@@ -374,6 +415,25 @@ private:
     // Closes the blob file and forgets it; a failure to write it is raised.
     void CloseBlobFile();
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
+    // Writes the file `name` through a new file (its name starting with `prefix`) beside it,
+    // which `fill` writes and which then replaces `name` in one step.
+    void WriteReplacing(const char* name, const char* prefix,
+                        const std::function<void(const char* fresh)>& fill);
+    // Index side (KsFileIndexes.cpp).
+    std::uint16_t IndexedFieldOf(std::uint16_t fieldNumber) const;
+    bool IsIndexedField(std::uint16_t fieldNumber) const;
+    std::unique_ptr<KsIndex>& IndexSlot(std::uint16_t fieldNumber);
+    std::unique_ptr<KsIndex> ReadIndexFile(std::uint16_t fieldNumber, std::int32_t recordCount);
+    std::unique_ptr<KsIndex> BuildBlobIndex(std::uint16_t fieldNumber,
+                                            KsProgressInterface& progress);
+    void WriteIndexFile(KsIndex& index, const char* name, std::int16_t version);
+    void DeleteIndexFile(std::uint16_t fieldNumber);
+    void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
+                        std::int16_t version);
+    // Runs `update` on the index of every indexed field that the change of a record
+    // concerns, loading index files written for recordsBefore records first; see the .cpp.
+    void UpdateIndexes(std::int32_t recordsBefore,
+                       const std::function<void(KsIndex&, std::uint16_t)>& update);
 
     std::int32_t selectionPosition_ = 0;
     std::int32_t selectionSize_ = 0;
@@ -401,6 +461,8 @@ private:
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
     std::unique_ptr<KsBlobFile> blobFile_;
+    // One slot per field, empty until the field's index is loaded or built.
+    std::vector<std::unique_ptr<KsIndex>> indexes_;
     // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
