@@ -21,10 +21,7 @@ namespace {
 std::string KeyOfText(CBFFile& table, std::int32_t field, const std::string& text) {
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     record->PutField(field, text.c_str(), KsFileRecord::kPlain);
-    std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(*record, field);
-    std::string bytes(key->GetComparableKeyLength(), '\0');
-    key->GetComparableKey(bytes.data());
-    return bytes;
+    return KsRecordKey::ComparableKeyOf(*record, field);
 }
 
 }  // namespace

@@ -30,10 +30,7 @@ std::uint16_t FieldNumberOf(const CBFFile& table, const std::string& field,
 std::string KeyOfText(CBFFile& table, std::uint16_t field, const std::string& text) {
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     record->PutField(field, text.c_str(), KsFileRecord::kPlain);
-    std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(*record, field);
-    std::string bytes(key->GetComparableKeyLength(), '\0');
-    key->GetComparableKey(bytes.data());
-    return bytes;
+    return KsRecordKey::ComparableKeyOf(*record, field);
 }
 
 void WriteFoundRecords(CBFFile& table, const KsSet& found) {
@@ -80,6 +77,16 @@ std::vector<std::string> CheckIndexFile(CBFFile& table, std::uint16_t field) {
     return {};
 }
 
+// The field to index or unindex: a field of the table that is not mapped to another.
+std::uint16_t UnmappedField(const CBFFile& table, const CommandLine& line,
+                            const std::string& name) {
+    const std::uint16_t field = FieldNumberOf(table, line.field, name);
+    if (table.GetField(field).IsMapped()) {
+        throw UsageError("field \"" + line.field + "\" is mapped to another field");
+    }
+    return field;
+}
+
 }  // namespace
 
 void RebuildIndexFiles(CBFFile& table) {
@@ -96,10 +103,7 @@ int IndexField(const CommandLine& line) {
     const TableFiles files = TableFilesOf(line.table);
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
-    const std::uint16_t field = FieldNumberOf(table, line.field, files.data);
-    if (table.GetField(field).IsMapped()) {
-        throw UsageError("field \"" + line.field + "\" is mapped to another field");
-    }
+    const std::uint16_t field = UnmappedField(table, line, files.data);
     if (table.GetField(field).GetIndexCount() <= 0) {
         table.GetField(field).SetIndexCount(1);
         table.WriteStructure();
@@ -117,10 +121,7 @@ int UnindexField(const CommandLine& line) {
     const TableFiles files = TableFilesOf(line.table);
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
-    const std::uint16_t field = FieldNumberOf(table, line.field, files.data);
-    if (table.GetField(field).IsMapped()) {
-        throw UsageError("field \"" + line.field + "\" is mapped to another field");
-    }
+    const std::uint16_t field = UnmappedField(table, line, files.data);
     table.GetField(field).SetIndexCount(0);
     table.WriteStructure();
     table.RemoveIndex(field);

@@ -35,14 +35,6 @@ KsProgressInterface& ProgressOrNull(KsProgressInterface* progress) {
     return progress != nullptr ? *progress : KsNullProgress::Instance();
 }
 
-// The field's comparable key bytes in `record`.
-std::vector<unsigned char> KeyBytes(const KsFileRecord& record, std::uint16_t field) {
-    std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(record, field);
-    std::vector<unsigned char> bytes(key->GetComparableKeyLength());
-    key->GetComparableKey(bytes.data());
-    return bytes;
-}
-
 }  // namespace
 
 // ---- Which fields, which slots
@@ -165,8 +157,11 @@ KsIndex* KsFile::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
             try {
                 slot = ReadIndexFile(indexed, GetNumRecords());
             } catch (const KsException&) {
-                // Written for another table state, or damaged: built again below.
-                DeleteIndexFile(indexed);
+                // Written for another table state, or damaged: built again below (and
+                // written over the file when the table is saved).
+                if ((openFlags_ & IO_WRITE) != 0) {
+                    DeleteIndexFile(indexed);
+                }
             }
         }
         if (!slot) {
@@ -433,7 +428,7 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
 void KsFile::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("IndexRecordAdded()", kClass, [&] {
         UpdateIndexes(GetNumRecords() - 1, [&](KsIndex& index, std::uint16_t field) {
-            index.InsertRecord(n, KeyBytes(record, field).data());
+            index.InsertRecord(n, KsRecordKey::ComparableKeyOf(record, field).data());
         });
     });
 }
@@ -449,7 +444,7 @@ void KsFile::IndexRecordDeleted(std::int32_t n) {
 void KsFile::IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("IndexRecordModified()", kClass, [&] {
         UpdateIndexes(GetNumRecords(), [&](KsIndex& index, std::uint16_t field) {
-            index.UpdateRecord(n, KeyBytes(record, field).data());
+            index.UpdateRecord(n, KsRecordKey::ComparableKeyOf(record, field).data());
         });
     });
 }

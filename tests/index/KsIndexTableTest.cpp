@@ -49,10 +49,7 @@ std::unique_ptr<KsFileRecord> RecordOf(KsFile& table, const Row& row) {
 }
 
 std::string KeyOf(const KsFileRecord& record, std::uint16_t field) {
-    std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(record, field);
-    std::string bytes(key->GetComparableKeyLength(), '\0');
-    key->GetComparableKey(bytes.data());
-    return bytes;
+    return KsRecordKey::ComparableKeyOf(record, field);
 }
 
 Records Search(KsFile& table, std::uint16_t field, const Row& low, const Row* high) {
