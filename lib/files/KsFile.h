@@ -139,6 +139,8 @@ public:
     // Sends the destroy event and closes the table.
     virtual ~KsFile();
 
+    // Builds the field's index from the records into its slot (not yet saved): "Index
+    // already exists" when one is loaded, "Cannot create an index on a mapped field".
     virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
     virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr);
     virtual KsTransaction* BeginTransaction(bool lockForWriting);
@@ -166,7 +168,10 @@ public:
     virtual const char* GetDefaultExtension() const;
     virtual const char* GetFileTypeName() const;
     virtual double GetFileVersion() const { return 1.0; }
-    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool flag = false);
+    // The field's index (the index of the field it is mapped to): the loaded one, else its
+    // index file when that was written for the table as it is, else one built from the
+    // records. With `rebuild` it is built from the records whatever is loaded or stored.
+    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false);
     // Whether the index file of the field exists.
     virtual bool IndexFileExists(std::uint16_t fieldNumber);
     // A new, empty field of the table's field class.
@@ -189,6 +194,7 @@ public:
     // record.
     virtual void Refresh();
     virtual void RegisterTransaction(KsTransaction* transaction);
+    // Releases the field's index and deletes its index file.
     virtual void RemoveIndex(const char* fieldName);
     virtual void RemoveIndex(std::uint16_t fieldNumber);
     // Renames the table's files (data, structure, blob, log and index files) from `oldName`
