@@ -70,8 +70,7 @@ std::unique_ptr<KsIndex> KsFile::GetNewIndex(char type, std::uint16_t length,
             return std::make_unique<KsIndex>(type, length, recordCount);
         }
         if (!blobFile_) {
-            KsException::Generate("Cannot create index on blob field without a blob file",
-                                  kClass);
+            KsException::Generate("Cannot create index on blob field without a blob file", kClass);
         }
         return std::make_unique<KsBlobIndex>(*blobFile_, recordCount);
     });
@@ -89,9 +88,10 @@ void KsFile::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) 
             KsException::Generate("Cannot create an index on a mapped field", kClass);
         }
         KsProgressInterface& report = ProgressOrNull(progress);
-        std::unique_ptr<KsIndex> index = GetField(fieldNumber).GetType() == 'B'
-                                             ? BuildBlobIndex(fieldNumber, report)
-                                             : std::make_unique<KsIndex>(*this, fieldNumber, &report);
+        std::unique_ptr<KsIndex> index =
+            GetField(fieldNumber).GetType() == 'B'
+                ? BuildBlobIndex(fieldNumber, report)
+                : std::make_unique<KsIndex>(*this, fieldNumber, &report);
         slot = std::move(index);
         std::int32_t current = GetCurrentRecordNumber();
         if (current > 0 && current <= GetNumRecords()) {
@@ -101,9 +101,8 @@ void KsFile::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) 
 }
 
 void KsFile::AddIndex(const char* fieldName, KsProgressInterface* progress) {
-    KsCallpath("AddIndex()", kClass, [&] {
-        AddIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName)), progress);
-    });
+    KsCallpath("AddIndex()", kClass,
+               [&] { AddIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName)), progress); });
 }
 
 std::unique_ptr<KsIndex> KsFile::BuildBlobIndex(std::uint16_t fieldNumber,
@@ -221,8 +220,8 @@ void KsFile::BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
 
 // ---- Checking, loading, releasing, deleting
 
-void KsFile::VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild,
-                            KsProgressInterface& progress, std::int16_t version) {
+void KsFile::VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
+                            std::int16_t version) {
     const KsField& field = GetField(fieldNumber);
     if (field.IsMapped()) {
         GetFieldNumber(field.GetMappedFieldName());
@@ -342,9 +341,8 @@ void KsFile::RemoveIndex(std::uint16_t fieldNumber) {
 }
 
 void KsFile::RemoveIndex(const char* fieldName) {
-    KsCallpath("RemoveIndex(char *)", kClass, [&] {
-        RemoveIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName)));
-    });
+    KsCallpath("RemoveIndex(char *)", kClass,
+               [&] { RemoveIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName))); });
 }
 
 void KsFile::CopyIndexes(const char* sourceName, const char* targetName) {
@@ -435,9 +433,8 @@ void KsFile::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
 
 void KsFile::IndexRecordDeleted(std::int32_t n) {
     KsCallpath("IndexRecordDeleted()", kClass, [&] {
-        UpdateIndexes(GetNumRecords() + 1, [&](KsIndex& index, std::uint16_t) {
-            index.DeleteRecord(n);
-        });
+        UpdateIndexes(GetNumRecords() + 1,
+                      [&](KsIndex& index, std::uint16_t) { index.DeleteRecord(n); });
     });
 }
 

@@ -62,8 +62,8 @@ void KsBlobIndex::Search(const void* low, const void* high, KsSet& result, bool)
     });
 }
 
-void KsBlobIndex::MaskedSearch(const void* low, const void* high, KsSet& result,
-                               const KsSet& mask, bool alternateOrder) {
+void KsBlobIndex::MaskedSearch(const void* low, const void* high, KsSet& result, const KsSet& mask,
+                               bool alternateOrder) {
     KsCallpath("Search", kClass, [&] {
         KsSet found;
         Search(low, high, found, alternateOrder);

@@ -22,15 +22,15 @@ constexpr std::int32_t kStraightReport = 128;
 constexpr std::int32_t kIterativeReport = 2048;
 std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
 
-bool IsAlphaKey(const KsRecordKey& key) { return dynamic_cast<const KsRecordKeyAlpha*>(&key); }
+bool IsAlphaKey(const KsRecordKey& key) {
+    return dynamic_cast<const KsRecordKeyAlpha*>(&key);
+}
 
 // The prototype of an index's keys: an empty value of the field's kind. A blob index's
 // keys are three-character texts.
-std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength,
-                                         std::int32_t records) {
-    return std::make_unique<KsIndexKey>(KsRecordKey::Instantiate(type == 'B' ? 'A' : type,
-                                                                 keyLength),
-                                        records);
+std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std::int32_t records) {
+    return std::make_unique<KsIndexKey>(
+        KsRecordKey::Instantiate(type == 'B' ? 'A' : type, keyLength), records);
 }
 
 std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
@@ -47,9 +47,13 @@ struct KsIndex::Parts {
     std::unique_ptr<KsInverseIndex> inverse;
 };
 
-void KsIndex::SetStraightBuildLimit(std::int32_t records) { straightBuildLimit = records; }
+void KsIndex::SetStraightBuildLimit(std::int32_t records) {
+    straightBuildLimit = records;
+}
 
-std::int32_t KsIndex::GetStraightBuildLimit() { return straightBuildLimit; }
+std::int32_t KsIndex::GetStraightBuildLimit() {
+    return straightBuildLimit;
+}
 
 KsIndex::KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount)
     : fieldType_(type), recordCount_(recordCount) {
@@ -99,9 +103,8 @@ void KsIndex::IterativeBuild(KsFile& table, std::uint16_t fieldNumber,
 
 // Reads the records a block at a time, sorts each block's values and merges them into the
 // keys: a key is found or made once per distinct value of a block, not once per record.
-void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber,
-                            KsProgressInterface& progress, std::int32_t blockRecords,
-                            std::int32_t reportEvery) {
+void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
+                            std::int32_t blockRecords, std::int32_t reportEvery) {
     DestroyKeyArray();
     SetTitlef(progress, 1023, "Indexing %d records...", recordCount_);
     SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", table.GetField(fieldNumber).GetName(),
@@ -124,8 +127,8 @@ void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber,
                 if (!progress.ShouldContinue()) {
                     DestroyKeyArray();
                     KsException::GenerateAs<KsIndexBuildCanceled>(
-                        "Build of index on field \"%s\" of file \"%s\" was halted by user.",
-                        kClass, table.GetField(fieldNumber).GetName(), table.GetFileName());
+                        "Build of index on field \"%s\" of file \"%s\" was halted by user.", kClass,
+                        table.GetField(fieldNumber).GetName(), table.GetFileName());
                 }
             }
         }
@@ -196,11 +199,10 @@ void KsIndex::BuildAlternateOrderArray() {
 
 void KsIndex::InsertAlternate(KsIndexKey* key) {
     if (alternate_) {
-        auto position = std::upper_bound(
-            alternate_->begin(), alternate_->end(), key,
-            [](const KsIndexKey* a, const KsIndexKey* b) {
-                return a->Value().IsLessThanAlternate(b->Value());
-            });
+        auto position = std::upper_bound(alternate_->begin(), alternate_->end(), key,
+                                         [](const KsIndexKey* a, const KsIndexKey* b) {
+                                             return a->Value().IsLessThanAlternate(b->Value());
+                                         });
         alternate_->insert(position, key);
     }
 }
@@ -226,8 +228,7 @@ std::int32_t KsIndex::FindPrototype() const {
 void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder,
                           const std::function<void(const KsIndexKey&)>& take) {
     if (alternateOrder && !alternate_) {
-        KsException::Generate("Cannot search on the given order; no alternate key array.",
-                              kClass);
+        KsException::Generate("Cannot search on the given order; no alternate key array.", kClass);
     }
     KsRecordKey& value = prototype_->Value();
     std::unique_ptr<KsRecordKey> upper(value.Clone());
@@ -243,9 +244,10 @@ void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder
         }
         return;
     }
-    auto position = std::lower_bound(
-        alternate_->begin(), alternate_->end(), &value,
-        [](const KsIndexKey* a, const KsRecordKey* b) { return a->Value().IsLessThanAlternate(*b); });
+    auto position = std::lower_bound(alternate_->begin(), alternate_->end(), &value,
+                                     [](const KsIndexKey* a, const KsRecordKey* b) {
+                                         return a->Value().IsLessThanAlternate(*b);
+                                     });
     for (; position != alternate_->end(); ++position) {
         const KsRecordKey& key = (*position)->Value();
         if (high != nullptr ? upper->IsLessThanAlternate(key) : !key.IsEqualAlternate(value)) {
@@ -493,8 +495,9 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
         }
         std::int16_t length = stream.ReadShort();
         if (length != static_cast<std::int16_t>(keyLength_)) {
-            KsException::Generate("Index file \"%s\" has field length of %hd, but field length is %hd",
-                                  kClass, file, length, static_cast<std::int16_t>(keyLength_));
+            KsException::Generate(
+                "Index file \"%s\" has field length of %hd, but field length is %hd", kClass, file,
+                length, static_cast<std::int16_t>(keyLength_));
         }
         Parts parts;
         parts.recordCount = stream.ReadLong();
@@ -519,8 +522,9 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
             read.Read(stream, version == kVersion, static_cast<std::int32_t>(parts.keys.size()),
                       file);
             if (!(read == *parts.inverse)) {
-                KsException::Generate("Index file \"%s\" has an inverse index that disagrees with its keys",
-                                      kClass, file);
+                KsException::Generate(
+                    "Index file \"%s\" has an inverse index that disagrees with its keys", kClass,
+                    file);
             }
         } else if (KeepsInverseIndex()) {
             CheckRecordsAgainstKeys(parts, file);
@@ -554,8 +558,8 @@ void KsIndex::ReadKeys(KsInputStreamInterface& stream, Parts& parts, const char*
                                       static_cast<long>(k));
             }
             if (key->GetRecordCount() == 0) {
-                KsException::Generate("Index file \"%s\" has key %ld without records", kClass,
-                                      file, static_cast<long>(k));
+                KsException::Generate("Index file \"%s\" has key %ld without records", kClass, file,
+                                      static_cast<long>(k));
             }
             parts.keys.Append(std::move(key));
         }

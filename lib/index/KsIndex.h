@@ -59,8 +59,8 @@ public:
     // Adds to `result` the records of the keys equal to `low` (high null) or from `low` to
     // `high`, in the alternate order when asked; the masked form only those also in `mask`.
     // A result of another size is first made an empty set of the index's records.
-    virtual void MaskedSearch(const void* low, const void* high, KsSet& result,
-                              const KsSet& mask, bool alternateOrder = false);
+    virtual void MaskedSearch(const void* low, const void* high, KsSet& result, const KsSet& mask,
+                              bool alternateOrder = false);
     virtual void Search(const void* low, const void* high, KsSet& result,
                         bool alternateOrder = false);
     // Adds record `record` under the value; returns the key number.

@@ -20,9 +20,13 @@ KsIndexKey::KsIndexKey(std::unique_ptr<KsRecordKey> value, std::int32_t universe
 KsIndexKey::KsIndexKey(const KsIndexKey& prototype)
     : value_(prototype.value_->Clone()), universe_(prototype.universe_) {}
 
-void KsIndexKey::SetSwitchCount(std::int32_t count) { switchCount = count; }
+void KsIndexKey::SetSwitchCount(std::int32_t count) {
+    switchCount = count;
+}
 
-std::int32_t KsIndexKey::GetSwitchCount() { return switchCount; }
+std::int32_t KsIndexKey::GetSwitchCount() {
+    return switchCount;
+}
 
 std::int32_t KsIndexKey::GetRecordCount() const {
     return set_ ? set_->GetSelectedCount() : static_cast<std::int32_t>(records_.size());
@@ -171,8 +175,8 @@ void KsIndexKey::Read(KsInputStreamInterface& stream, const char* file) {
         char form = 0;
         stream.Read(&form, 1, true);
         if (form != 0 && form != 1) {
-            KsException::Generate("Index file \"%s\" holds a key of unknown form %d", kClass,
-                                  file, form);
+            KsException::Generate("Index file \"%s\" holds a key of unknown form %d", kClass, file,
+                                  form);
         }
         if (form == 0) {
             ReadVector(stream, file);

@@ -80,8 +80,8 @@ void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::in
     KsCallpath("Read", kClass, [&] {
         auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {
-            bool compact = stream.ReadKsHeader(KsIndexKey::kVectorMarker) ==
-                           KsIndexKey::kVectorVersionCompact;
+            bool compact =
+                stream.ReadKsHeader(KsIndexKey::kVectorMarker) == KsIndexKey::kVectorVersionCompact;
             if (!compact) {
                 stream.ReadShort();
                 stream.ReadLong();
@@ -97,8 +97,8 @@ void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::in
         for (std::int32_t& key : keys_) {
             key = stream.ReadLong();
             if (key < -1 || key >= keyCount) {
-                KsException::Generate("Index file \"%s\" has an inverse entry of key %ld",
-                                      kClass, file, static_cast<long>(key));
+                KsException::Generate("Index file \"%s\" has an inverse entry of key %ld", kClass,
+                                      file, static_cast<long>(key));
             }
         }
     });

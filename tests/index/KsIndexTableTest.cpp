@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "files/KsBlobFile.h"
 #include "files/TableTestSupport.h"
 #include "index/KsBlobIndex.h"
 #include "index/KsIndex.h"
 #include "index/KsRecordKey.h"
-#include "files/KsBlobFile.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/RecordingProgress.h"
@@ -25,8 +25,8 @@ using Records = std::vector<std::int32_t>;
 constexpr std::uint16_t kName = 0, kScore = 1, kLevel = 2;
 
 // A table of an indexed Alpha, Number and Unsigned Short field, and an unindexed Long.
-std::unique_ptr<CBFFile> IndexedTable(const std::string& name, KsIOFactory& factory =
-                                                                   KsIOFactory::Default()) {
+std::unique_ptr<CBFFile> IndexedTable(const std::string& name,
+                                      KsIOFactory& factory = KsIOFactory::Default()) {
     KsFieldList fields =
         kstest::CBFFields({{"Name", 'A', 4}, {"Score", 'N'}, {"Level", 'U'}, {"Plain", 'I'}});
     for (std::int32_t i = 0; i < 3; ++i) {
@@ -91,8 +91,10 @@ Records Within(const std::vector<std::string>& keys, const std::string& low,
 TEST(KsIndexTable, IndexFilesAreNamedByFieldNumberAndEmptyOnesSkipMappedAndUnindexedFields) {
     kstest::TempDir dir;
     auto table = IndexedTable(dir.File("t"));
-    EXPECT_EQ(dir.File("t.012"), table->GetIndexFileName(12, dir.File("t.cbf").c_str()).GetCString());
-    EXPECT_EQ(dir.File("t.007"), table->GetIndexFileName(7, dir.File("t.cbf").c_str()).GetCString());
+    EXPECT_EQ(dir.File("t.012"),
+              table->GetIndexFileName(12, dir.File("t.cbf").c_str()).GetCString());
+    EXPECT_EQ(dir.File("t.007"),
+              table->GetIndexFileName(7, dir.File("t.cbf").c_str()).GetCString());
     table->GetField(kLevel).SetMappedFieldName("Name");
     table->BuildEmptyIndexes();
     for (const char* name : {"t.000", "t.001"}) {
@@ -178,8 +180,8 @@ TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
     auto table = IndexedTable(dir.File("t"));
     std::unique_ptr<KsFileRecord> record = table->GetNewRecord();
     for (std::int32_t r = 1; r <= KsIndex::kBlockRecords + 1; ++r) {
-        table->DataAppend(*RecordOf(*table, {std::to_string(r % 97), std::to_string(r % 5),
-                                             std::to_string(r % 1000)}));
+        table->DataAppend(*RecordOf(
+            *table, {std::to_string(r % 97), std::to_string(r % 5), std::to_string(r % 1000)}));
     }
     for (std::uint16_t field : {kName, kScore, kLevel}) {
         kstest::RecordingProgress straightProgress, iterativeProgress;
@@ -197,7 +199,8 @@ TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
     EXPECT_EQ(256, exact.questions);
     exact.stopAtQuestion = 3;
     exact.questions = 0;
-    KsException stop = kstest::CaughtError<KsIndexBuildCanceled>([&] { KsIndex(*table, 0, &exact); });
+    KsException stop =
+        kstest::CaughtError<KsIndexBuildCanceled>([&] { KsIndex(*table, 0, &exact); });
     EXPECT_EQ("Build of index on field \"Name\" of file \"" + dir.File("t.cbf") +
                   "\" was halted by user.",
               std::string(stop.GetErrorMessage()));
@@ -232,7 +235,9 @@ TEST(KsIndexTable, IndexesFollowRandomRecordChanges) {
     kstest::TempDir dir;
     auto table = IndexedTable(dir.File("t"));
     std::mt19937 random(4);
-    auto pick = [&](int n) { return static_cast<std::int32_t>(random() % static_cast<unsigned>(n)); };
+    auto pick = [&](int n) {
+        return static_cast<std::int32_t>(random() % static_cast<unsigned>(n));
+    };
     auto row = [&] {
         const char* names[] = {"ab", "AB", "b", "ca", "", "zz"};
         return Row{names[pick(6)], std::to_string(pick(9) - 4) + ".5", std::to_string(pick(30))};

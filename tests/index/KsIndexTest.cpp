@@ -122,21 +122,52 @@ TEST(KsIndex, SearchesIncludeBothEndsAndTheAlternateOrderIgnoresCase) {
     EXPECT_EQ(2, masked.GetSelectedCount());
     KsIndex numbers('N', 0, 0);
     KsSet result;
-    EXPECT_EQ("Cannot search on the given order; no alternate key array.",
-              kstest::MessageOf([&] { numbers.Search("\0\0\0\0\0\0\0\0", nullptr, result, true); }));
+    EXPECT_EQ("Cannot search on the given order; no alternate key array.", kstest::MessageOf([&] {
+                  numbers.Search("\0\0\0\0\0\0\0\0", nullptr, result, true);
+              }));
 }
 
 TEST(KsIndex, WritesItsFileFormat) {
     auto indexOwned = AlphaIndex({"AB", "C", "AB"});
     KsIndex& index = *indexOwned;
-    const std::string vector400 = "00000000" "9001" "0400" "80000000";
+    const std::string vector400 =
+        "00000000"
+        "9001"
+        "0400"
+        "80000000";
     // "AB" holds 2 of 3 records, past (3 / 32) + 1: a set (records 1 and 3: bits 0xA0).
-    EXPECT_EQ("03000000" "FE01" "41" "0300" "03000000" "02000000"
-              "4142000000000000" "01" "0B000000" "9001" "03000000" "01000000" "02000000" "A0"
-              "4300000000000000" "00" + vector400 + "04000000" "01000000" "00000000" "02000000"
-              "01" + vector400 + "10000000" "04000000" "00000000" "FFFFFFFF" "00000000"
-              "01000000" "00000000",
-              kstest::Hex(Bytes(index)));
+    EXPECT_EQ(
+        "03000000"
+        "FE01"
+        "41"
+        "0300"
+        "03000000"
+        "02000000"
+        "4142000000000000"
+        "01"
+        "0B000000"
+        "9001"
+        "03000000"
+        "01000000"
+        "02000000"
+        "A0"
+        "4300000000000000"
+        "00" +
+            vector400 +
+            "04000000"
+            "01000000"
+            "00000000"
+            "02000000"
+            "01" +
+            vector400 +
+            "10000000"
+            "04000000"
+            "00000000"
+            "FFFFFFFF"
+            "00000000"
+            "01000000"
+            "00000000",
+        kstest::Hex(Bytes(index)));
 }
 
 TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
@@ -178,7 +209,7 @@ TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
     std::string bytes = Bytes(source);
     for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
         auto readOwned = AlphaIndex({"X", "Y", "Z", "X", "X"});
-    KsIndex& read = *readOwned;
+        KsIndex& read = *readOwned;
         kstest::MemoryStream stream(bytes.substr(0, cut));
         EXPECT_THROW(read.Read(stream), KsException) << cut;
         EXPECT_EQ((Records{1, 4, 5}), Found(read, "X"));
@@ -212,19 +243,19 @@ TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
         std::string text = value();
         char key[3] = {text[0], 0, 0};
         switch (count == 0 ? 0 : random() % 4) {
-        case 0:
-        case 1:
-            r = static_cast<std::int32_t>(random() % (count + 1)) + 1;
-            index.InsertRecord(r, key);
-            model.insert(model.begin() + (r - 1), text);
-            break;
-        case 2:
-            index.DeleteRecord(r);
-            model.erase(model.begin() + (r - 1));
-            break;
-        default:
-            index.UpdateRecord(r, key);
-            model[r - 1] = text;
+            case 0:
+            case 1:
+                r = static_cast<std::int32_t>(random() % (count + 1)) + 1;
+                index.InsertRecord(r, key);
+                model.insert(model.begin() + (r - 1), text);
+                break;
+            case 2:
+                index.DeleteRecord(r);
+                model.erase(model.begin() + (r - 1));
+                break;
+            default:
+                index.UpdateRecord(r, key);
+                model[r - 1] = text;
         }
         std::string low = value(), high = value();
         Records expected;

@@ -21,9 +21,10 @@ TEST(KstableIndexCommandLine, ReadsFieldsValuesAndSearchOptions) {
     EXPECT_EQ(line.table + line.field + line.value + line.toValue, "tscore25");
     EXPECT_TRUE(line.hasTo && line.countOnly);
     EXPECT_EQ(ParseCommandLine({"index", "t", "f"}).field, "f");
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"index", "t"}, {"search", "t", "f"}, {"check", "t", "x"},
-          {"unindex", "--count", "t", "f"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"index", "t"},
+                                                {"search", "t", "f"},
+                                                {"check", "t", "x"},
+                                                {"unindex", "--count", "t", "f"}}) {
         EXPECT_THROW(ParseCommandLine(bad), UsageError) << bad[0];
     }
 }
@@ -40,9 +41,9 @@ protected:
     void SetUp() override {
         ASSERT_EQ(Run({"create", table, "name:A4", "score:N", "level:U"}).status, 0);
         ASSERT_EQ(Run({"import", table, "-"}, "ab,1,2\ncd,3,4\nab,5,6\nb,2,2\n").status, 0);
-        ASSERT_EQ(Run({"index", table, "name"}).out,
-                  "Indexed field \"name\" of \"" + table + ".cbf\": 3 keys in \"" + table +
-                      ".000\".\n");
+        ASSERT_EQ(
+            Run({"index", table, "name"}).out,
+            "Indexed field \"name\" of \"" + table + ".cbf\": 3 keys in \"" + table + ".000\".\n");
     }
 };
 
@@ -74,9 +75,11 @@ TEST_F(KstableIndexTest, ImportAndSortKeepIndexesInStepAndCheckReportsStaleFiles
     WriteWholeFile(table + ".000", good);
     auto o = Run({"check", table});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, "\"" + table + ".000\": its keys or records differ from those of the records\n");
+    EXPECT_EQ(o.out,
+              "\"" + table + ".000\": its keys or records differ from those of the records\n");
     WriteWholeFile(table + ".000", good.substr(0, 20));
-    EXPECT_NE(Run({"check", table}).out.find("Unable to perform a required read"), std::string::npos);
+    EXPECT_NE(Run({"check", table}).out.find("Unable to perform a required read"),
+              std::string::npos);
     // A search never answers from a file it cannot trust: it builds the index instead.
     EXPECT_EQ(Run({"search", table, "name", "ab", "--count"}).out, "3\n");
 }
