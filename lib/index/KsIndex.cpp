@@ -65,7 +65,7 @@ KsIndex::KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount)
         prototype_ = NewPrototype(type, keyLength, recordCount);
         keyLength_ = static_cast<std::uint16_t>(prototype_->Value().GetComparableKeyLength());
         if (IsAlphaKey(prototype_->Value()) && type != 'B') {
-            alternate_ = std::make_unique<std::vector<KsIndexKey*>>();
+            alternateOrder_ = true;
         }
     });
 }
@@ -136,7 +136,7 @@ void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgress
     }
     progress.SetPosition(recordCount_);
     progress.SetDetail("");
-    BuildAlternateOrderArray();
+    alternate_.reset();  // built when a search first asks for it
 }
 
 void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_t firstRecord,
@@ -186,14 +186,14 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
 
 void KsIndex::BuildAlternateOrderArray() {
     KsCallpath("BuildAlternateOrderArray()", kClass, [&] {
-        if (!alternate_) {
+        if (!alternateOrder_) {
             return;
         }
         std::vector<KsIndexKey*> keys(keys_.begin(), keys_.end());
         std::stable_sort(keys.begin(), keys.end(), [](const KsIndexKey* a, const KsIndexKey* b) {
             return a->Value().IsLessThanAlternate(b->Value());
         });
-        alternate_->swap(keys);
+        alternate_ = std::make_unique<std::vector<KsIndexKey*>>(std::move(keys));
     });
 }
 
@@ -227,8 +227,11 @@ std::int32_t KsIndex::FindPrototype() const {
 
 void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder,
                           const std::function<void(const KsIndexKey&)>& take) {
-    if (alternateOrder && !alternate_) {
+    if (alternateOrder && !alternateOrder_) {
         KsException::Generate("Cannot search on the given order; no alternate key array.", kClass);
+    }
+    if (alternateOrder && !alternate_) {
+        BuildAlternateOrderArray();
     }
     KsRecordKey& value = prototype_->Value();
     std::unique_ptr<KsRecordKey> upper(value.Clone());
@@ -388,9 +391,7 @@ void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
 
 void KsIndex::DestroyKeyArray() {
     KsCallpath("DestroyKeyArray()", kClass, [&] {
-        if (alternate_) {
-            alternate_->clear();
-        }
+        alternate_.reset();
         inverse_.reset();
         keys_.clear();
     });
@@ -534,7 +535,7 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
         prototype_->SetUniverse(recordCount_);
         keys_.swap(parts.keys);
         inverse_ = stored ? std::move(parts.inverse) : nullptr;
-        BuildAlternateOrderArray();
+        alternate_.reset();
         modified_ = false;
     });
 }

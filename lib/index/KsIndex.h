@@ -4,7 +4,8 @@
 // record sets: the records whose value equals a key or lies in a range (both ends included),
 // optionally only those in a mask. The index follows record changes: a record inserted or
 // deleted in the middle renumbers the records after it, a changed value moves the record to
-// another key. Alpha fields keep a second, case-blind order of the same keys. An optional
+// another key. Alpha fields keep a second, case-blind order of the same keys, made when a
+// search first asks for it. An optional
 // inverse index maps each record to its key number, which makes value updates cheap.
 //
 // Search values and record values are given as the field's comparable key bytes.
@@ -90,7 +91,7 @@ public:
     std::int32_t GetKeyCount() const { return static_cast<std::int32_t>(keys_.size()); }
     const KsIndexKey& GetKey(std::int32_t number) const { return *keys_[number]; }
     bool HasInverseIndex() const { return inverse_ != nullptr; }
-    bool HasAlternateOrder() const { return alternate_ != nullptr; }
+    bool HasAlternateOrder() const { return alternateOrder_; }
     // Same type, records, keys and record lists (forms aside).
     bool IsSameAs(const KsIndex& other) const;
 
@@ -129,6 +130,9 @@ private:
     std::int32_t recordCount_ = 0;
     std::unique_ptr<KsIndexKey> prototype_;
     Keys keys_;
+    // Alpha fields keep the alternate order, built when a search first asks for it (or by
+    // BuildAlternateOrderArray) and kept in step from then on.
+    bool alternateOrder_ = false;
     std::unique_ptr<std::vector<KsIndexKey*>> alternate_;
     std::unique_ptr<KsInverseIndex> inverse_;
 };
