@@ -20,6 +20,7 @@ constexpr std::uint16_t kShortAlphaBytes = 8;
 // Records between two questions to the progress object: straight and iterative builds.
 constexpr std::int32_t kStraightReport = 128;
 constexpr std::int32_t kIterativeReport = 2048;
+std::atomic<std::int32_t> mergeBytes{16 << 20};
 std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
 
 bool IsAlphaKey(const KsRecordKey& key) {
@@ -53,6 +54,10 @@ void KsIndex::SetStraightBuildLimit(std::int32_t records) {
 
 std::int32_t KsIndex::GetStraightBuildLimit() {
     return straightBuildLimit;
+}
+
+void KsIndex::SetMergeBytes(std::int32_t bytes) {
+    mergeBytes = bytes;
 }
 
 KsIndex::KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount)
@@ -113,26 +118,32 @@ void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgress
     progress.SetPosition(1);
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     KsRecordKey& value = prototype_->Value();
+    // Whole blocks are merged together up to a bound of key bytes: each merge walks every
+    // key made so far, so fewer merges make large builds faster.
+    const std::int32_t mergeBlocks = std::max<std::int32_t>(
+        1, mergeBytes / std::max<std::int32_t>(1, keyLength_) / blockRecords);
     std::vector<unsigned char> bytes;
-    for (std::int32_t first = 1; first <= recordCount_; first += blockRecords) {
-        std::int32_t count = std::min(blockRecords, recordCount_ - first + 1);
-        bytes.resize(static_cast<std::size_t>(count) * keyLength_);
-        for (std::int32_t i = 0; i < count; ++i) {
-            std::int32_t r = first + i;
-            table.GotoRecord(r, record.get());
-            value.SetValue(*record, fieldNumber);
-            value.GetComparableKey(bytes.data() + static_cast<std::size_t>(i) * keyLength_);
-            if (r % reportEvery == 0) {
-                progress.SetPosition(r);
-                if (!progress.ShouldContinue()) {
-                    DestroyKeyArray();
-                    KsException::GenerateAs<KsIndexBuildCanceled>(
-                        "Build of index on field \"%s\" of file \"%s\" was halted by user.", kClass,
-                        table.GetField(fieldNumber).GetName(), table.GetFileName());
-                }
+    std::int32_t first = 1;
+    for (std::int32_t r = 1; r <= recordCount_; ++r) {
+        bytes.resize(static_cast<std::size_t>(r - first + 1) * keyLength_);
+        table.GotoRecord(r, record.get());
+        value.SetValue(*record, fieldNumber);
+        value.GetComparableKey(bytes.data() + static_cast<std::size_t>(r - first) * keyLength_);
+        if (r % reportEvery == 0) {
+            progress.SetPosition(r);
+            if (!progress.ShouldContinue()) {
+                DestroyKeyArray();
+                KsException::GenerateAs<KsIndexBuildCanceled>(
+                    "Build of index on field \"%s\" of file \"%s\" was halted by user.", kClass,
+                    table.GetField(fieldNumber).GetName(), table.GetFileName());
             }
         }
-        MergeBlock(bytes, first, count);
+        if (r == recordCount_ ||
+            (r - first + 1) >= static_cast<std::int64_t>(blockRecords) * mergeBlocks) {
+            MergeBlock(bytes, first, r - first + 1);
+            first = r + 1;
+            bytes.clear();
+        }
     }
     progress.SetPosition(recordCount_);
     progress.SetDetail("");
@@ -376,9 +387,7 @@ void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
         progress.SetRange(0, GetKeyCount());
         auto inverse = std::make_unique<KsInverseIndex>(recordCount_);
         for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
-            for (std::int32_t r : keys_[k]->GetRecords()) {
-                inverse->SetKey(r, k);
-            }
+            keys_[k]->ForEachRecord([&](std::int32_t r) { inverse->SetKey(r, k); });
             progress.SetPosition(k + 1);
             if (!progress.ShouldContinue()) {
                 KsException::GenerateAs<KsIndexBuildCanceled>(
@@ -579,12 +588,12 @@ void KsIndex::CheckRecordsAgainstKeys(Parts& parts, const char* file) const {
     }
     parts.inverse = std::make_unique<KsInverseIndex>(parts.recordCount);
     for (std::int32_t k = 0; k < static_cast<std::int32_t>(parts.keys.size()); ++k) {
-        for (std::int32_t r : parts.keys[k]->GetRecords()) {
+        parts.keys[k]->ForEachRecord([&](std::int32_t r) {
             if (parts.inverse->Peek(r) >= 0) {
                 KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
                                       file, static_cast<long>(r));
             }
             parts.inverse->SetKey(r, k);
-        }
+        });
     }
 }

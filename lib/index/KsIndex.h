@@ -99,6 +99,9 @@ public:
     // straight). 32,768 unless set.
     static void SetStraightBuildLimit(std::int32_t records);
     static std::int32_t GetStraightBuildLimit();
+    // Process-wide: a build sorts and merges the values of whole blocks of records up to this
+    // many key bytes at a time (16 MiB unless set); each merge walks every key made so far.
+    static void SetMergeBytes(std::int32_t bytes);
 
 protected:
     // Whether records are in exactly one key each (not so for blob indexes).

@@ -37,9 +37,7 @@ KsVector<std::int32_t> KsIndexKey::GetRecords() const {
         return records_;
     }
     KsVector<std::int32_t> records;
-    for (std::int32_t r = set_->GetNextInSet(0); r != 0; r = set_->GetNextInSet(r)) {
-        records.push_back(r);
-    }
+    ForEachRecord([&](std::int32_t r) { records.push_back(r); });
     return records;
 }
 

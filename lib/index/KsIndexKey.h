@@ -44,6 +44,19 @@ public:
     std::int32_t GetRecordCount() const;
     // The records in ascending order (for checks and tests).
     KsVector<std::int32_t> GetRecords() const;
+    // Calls visit(record) for each record in ascending order.
+    template <class Visit>
+    void ForEachRecord(Visit visit) const {
+        if (!set_) {
+            for (std::int32_t r : records_) {
+                visit(r);
+            }
+            return;
+        }
+        for (std::int32_t r = set_->GetNextInSet(0); r != 0; r = set_->GetNextInSet(r)) {
+            visit(r);
+        }
+    }
 
     // Adds record r (1 to the universe); converts to the set form first when the rule says so.
     void SetRecord(std::int32_t r);

@@ -188,7 +188,9 @@ TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
         KsIndex::SetStraightBuildLimit(0);
         KsIndex straight(*table, field, &straightProgress);
         KsIndex::SetStraightBuildLimit(KsIndex::kBlockRecords);
+        KsIndex::SetMergeBytes(1);  // a merge of the keys after every block
         KsIndex iterative(*table, field, &iterativeProgress);
+        KsIndex::SetMergeBytes(16 << 20);
         EXPECT_TRUE(straight.IsSameAs(iterative));
         EXPECT_EQ(256, straightProgress.questions);  // every 128 records
         EXPECT_EQ(16, iterativeProgress.questions);  // every 2048 records
