@@ -201,8 +201,8 @@ TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
     EXPECT_EQ(3, other.GetRecordCount());
 }
 
-// Every cut and every flipped byte of a file gives an error or an index that is whole; the
-// index read into stays as it was after an error.
+// Every cut of a file gives an error, and the index read into stays as it was (other damage
+// is the index file fuzzer's).
 TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
     auto sourceOwned = AlphaIndex({"AB", "C", "AB", "D", "C"});
     KsIndex& source = *sourceOwned;
@@ -213,21 +213,6 @@ TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
         kstest::MemoryStream stream(bytes.substr(0, cut));
         EXPECT_THROW(read.Read(stream), KsException) << cut;
         EXPECT_EQ((Records{1, 4, 5}), Found(read, "X"));
-    }
-    for (std::size_t at = 0; at < bytes.size(); ++at) {
-        std::string flipped = bytes;
-        flipped[at] = static_cast<char>(flipped[at] ^ 0x41);
-        KsIndex read('A', 3, 5);
-        kstest::MemoryStream stream(flipped);
-        try {
-            read.Read(stream);
-            std::int64_t held = 0;
-            for (std::int32_t k = 0; k < read.GetKeyCount(); ++k) {
-                held += read.GetKey(k).GetRecordCount();
-            }
-            EXPECT_EQ(5, held) << at;
-        } catch (const KsException&) {
-        }
     }
 }
 
