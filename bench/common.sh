@@ -19,6 +19,22 @@ prepare_bench() {
     out="$data/out.txt"
 }
 
+# The input of the table benchmarks: builds kstable, the input generator and the given
+# targets, sets $kstable and $data, and generates $input ($records questionnaire records as
+# comma-separated text) once.
+prepare_table_input() {
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" --target kstable make_table_input "$@" >/dev/null
+    kstable="$build/app/kstable/kstable"
+    data="${BENCH_DATA_DIR:-bench/data}"
+    mkdir -p "$data"
+    input="$data/table-$records.csv"
+    if [ ! -s "$input" ]; then
+        echo "generating $input"
+        "$build/bench/make_table_input" "$records" > "$input"
+    fi
+}
+
 # The questionnaire table of the table benchmarks as `kstable create` fields ($fields) and
 # SQLite columns ($columns): an id, three amounts with two decimals, forty answers from 0 to
 # 15, a code of ten letters and a text of up to twenty.

@@ -35,6 +35,16 @@ const char* const kUsageText =
     "      memory of the sort and its file buffers (64M; K, M and G allowed); DIR holds\n"
     "      the temporary files. An interrupted or failed sort leaves the records as they\n"
     "      were.\n"
+    "  index TABLE FIELD\n"
+    "      mark the field indexed and build its index file (TABLE.<field number>)\n"
+    "  unindex TABLE FIELD\n"
+    "      mark the field not indexed and delete its index file\n"
+    "  search [--to VALUE] [--count] TABLE FIELD VALUE\n"
+    "      write the records whose indexed FIELD equals VALUE (or lies from VALUE to the\n"
+    "      --to VALUE, both included) as export does, or with --count only how many\n"
+    "  check TABLE\n"
+    "      check that the header fits the data file and that every index file agrees\n"
+    "      with the records; print each disagreement (exit status 1 when there is one)\n"
     "\n"
     "Options:\n"
     "  --help              show this help and exit\n"
@@ -222,7 +232,11 @@ const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::
                                                             {"info", Command::kInfo},
                                                             {"import", Command::kImport},
                                                             {"export", Command::kExport},
-                                                            {"sort", Command::kSort}};
+                                                            {"sort", Command::kSort},
+                                                            {"index", Command::kIndex},
+                                                            {"unindex", Command::kUnindex},
+                                                            {"search", Command::kSearch},
+                                                            {"check", Command::kCheck}};
 
 // The options each command takes; those in `withValue` take the next argument or "=VALUE".
 struct OptionRule {
@@ -233,7 +247,8 @@ struct OptionRule {
 const OptionRule kOptions[] = {
     {"--title", Command::kCreate, true},  {"--header", Command::kImport, false},
     {"--fields", Command::kExport, true}, {"--records", Command::kExport, true},
-    {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true}};
+    {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true},
+    {"--to", Command::kSearch, true},     {"--count", Command::kSearch, false}};
 
 std::vector<std::string> SplitNames(const std::string& list) {
     std::vector<std::string> names;
@@ -263,6 +278,11 @@ void ApplyOption(const std::string& name, const std::string& value, CommandLine&
         line.memory = ParseMemorySize(value);
     } else if (name == "--temp") {
         line.tempDirectory = value;
+    } else if (name == "--to") {
+        line.toValue = value;
+        line.hasTo = true;
+    } else if (name == "--count") {
+        line.countOnly = true;
     } else {
         line.records = ParseRecordRange(value);
     }
@@ -298,7 +318,12 @@ void ParseOption(const std::vector<std::string>& arguments, std::size_t& i, Comm
 
 void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
                   const std::string& commandName) {
-    const std::size_t wanted = line.command == Command::kImport ? 2 : 1;
+    static const std::map<Command, std::size_t> operandCounts{{Command::kImport, 2},
+                                                              {Command::kIndex, 2},
+                                                              {Command::kUnindex, 2},
+                                                              {Command::kSearch, 3}};
+    const auto counted = operandCounts.find(line.command);
+    const std::size_t wanted = counted != operandCounts.end() ? counted->second : 1;
     const bool moreAllowed = line.command == Command::kCreate || line.command == Command::kSort;
     if (operands.size() < wanted + (moreAllowed ? 1 : 0) ||
         (!moreAllowed && operands.size() > wanted)) {
@@ -307,12 +332,22 @@ void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
             {Command::kInfo, "one table"},
             {Command::kImport, "a table and a file"},
             {Command::kExport, "one table"},
-            {Command::kSort, "a table and at least one field"}};
+            {Command::kSort, "a table and at least one field"},
+            {Command::kIndex, "a table and a field"},
+            {Command::kUnindex, "a table and a field"},
+            {Command::kSearch, "a table, a field and a value"},
+            {Command::kCheck, "one table"}};
         throw UsageError("'" + commandName + "' expects " + forms.at(line.command));
     }
     line.table = operands[0];
     if (line.command == Command::kImport) {
         line.input = operands[1];
+    }
+    if (wanted >= 2 && line.command != Command::kImport) {
+        line.field = operands[1];
+    }
+    if (line.command == Command::kSearch) {
+        line.value = operands[2];
     }
     if (line.command == Command::kSort) {
         for (std::size_t i = 1; i < operands.size(); ++i) {

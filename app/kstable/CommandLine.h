@@ -6,6 +6,8 @@
 //   kstable import [--header] TABLE FILE
 //   kstable export [--fields NAME,...] [--records FIRST-LAST] TABLE
 //   kstable sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...
+//   kstable index TABLE FIELD | unindex TABLE FIELD | check TABLE
+//   kstable search [--to VALUE] [--count] TABLE FIELD VALUE
 //   kstable --help | --version
 
 #include <cstdint>
@@ -62,7 +64,10 @@ SortFieldOrder ParseSortField(std::string_view text);
 std::uint64_t ParseMemorySize(std::string_view text);
 
 struct CommandLine {
-    enum class Command { kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort };
+    enum class Command {
+        kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort,
+        kIndex, kUnindex, kSearch, kCheck
+    };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension
     // create
@@ -79,6 +84,13 @@ struct CommandLine {
     std::vector<SortFieldOrder> sortFields;
     std::uint64_t memory = 64ull << 20;
     std::string tempDirectory;  // empty: the system's temporary directory
+    // index, unindex, search
+    std::string field;
+    // search: VALUE, or VALUE to --to VALUE; --count prints only how many
+    std::string value;
+    std::string toValue;
+    bool hasTo = false;
+    bool countOnly = false;
 };
 
 // Raises UsageError for an unknown command or option, a missing or extra operand, or a

@@ -16,3 +16,16 @@ int ExportRecords(const CommandLine& line);
 // Sorts the table in place by the fields; the old order stays when it fails or is
 // interrupted.
 int SortTable(const CommandLine& line);
+// Marks the field indexed and builds and saves its index file.
+int IndexField(const CommandLine& line);
+// Marks the field not indexed and deletes its index file.
+int UnindexField(const CommandLine& line);
+// Writes the records an index search finds, or their count.
+int SearchTable(const CommandLine& line);
+// Checks the header against the data file and every index file against the records.
+int CheckTable(const CommandLine& line);
+
+class CBFFile;
+// Builds the index of every indexed field from the records and saves it: after a change
+// that moved or added records.
+void RebuildIndexFiles(CBFFile& table);

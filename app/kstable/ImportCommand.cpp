@@ -278,6 +278,11 @@ int ImportRecords(const CommandLine& line) {
         return KsTool::kExitInterrupted;
     }
     const std::int32_t after = table.GetNumRecords();
+    // An index file written before the import no longer fits the record count, so it
+    // would not be trusted anyway; it is built afresh now.
+    if (after != before) {
+        RebuildIndexFiles(table);
+    }
     locked.Close();
     std::printf("Imported %ld record%s into \"%s\", which now holds %ld.\n",
                 static_cast<long>(after - before), after - before == 1 ? "" : "s",

@@ -73,6 +73,7 @@ int SortTable(const CommandLine& line) {
     settings.lockTable = false;
     SortProgress progress(static_cast<std::uint32_t>(table.GetRecordLength()));
     KsSortTable(table, fields, progress, settings);
+    RebuildIndexFiles(table);
     locked.Close();
     std::printf("Sorted %d %s of \"%s\".\n", static_cast<int>(count),
                 count == 1 ? "record" : "records", files.data.c_str());

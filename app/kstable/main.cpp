@@ -31,6 +31,14 @@ int Run(const CommandLine& line) {
             return ExportRecords(line);
         case CommandLine::Command::kSort:
             return SortTable(line);
+        case CommandLine::Command::kIndex:
+            return IndexField(line);
+        case CommandLine::Command::kUnindex:
+            return UnindexField(line);
+        case CommandLine::Command::kSearch:
+            return SearchTable(line);
+        case CommandLine::Command::kCheck:
+            return CheckTable(line);
     }
     return 2;
 }

@@ -69,6 +69,21 @@ public:
     }
     std::int32_t InsertElement(T* element) { return InsertElement(std::unique_ptr<T>(element)); }
 
+    void swap(KsSortedVector& other) noexcept { Base::swap(other); }
+
+    // Takes ownership of `element`, which must order after every element, as the new last
+    // element: building a vector from ordered elements without a search for each. One out of
+    // order fails with "Element out of order passed to Append".
+    void Append(std::unique_ptr<T> element) {
+        if (element == nullptr) {
+            KsException::Generate("Null pointer passed to Append", "KsSortedVector");
+        }
+        if (!empty() && !Less()(begin()[size() - 1], element.get())) {
+            KsException::Generate("Element out of order passed to Append", "KsSortedVector");
+        }
+        Base::Add(std::move(element));
+    }
+
 private:
     std::size_t LowerBound(const T* element) const {
         std::size_t low = 0;

@@ -374,14 +374,6 @@ void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryK
         }
         std::int32_t recordLength = ExtentOf(fields);
         CheckFields(fields, recordLength, header.GetCString());
-        if (buildIndexes) {
-            for (const KsField* field : fields) {
-                if (field->GetIndexCount() > 0 && !field->IsMapped()) {
-                    KsNotImplementedError::Generate("%s is not available for tables yet", kClass,
-                                                    "BuildEmptyIndexes()");
-                }
-            }
-        }
         KsIniFile structure(header.GetCString(), false, true, IO_READ | IO_WRITE, factory);
         KsScopeExit removeHeader([&] {
             try {
@@ -396,6 +388,9 @@ void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryK
         info.SetInt(kCBFRecordLengthKey, recordLength);
         structure.Write(false, IO_READ);
         factory.Open(data.GetCString(), IO_WRITE | IO_CREATE)->Close();
+        if (buildIndexes) {
+            BuildEmptyIndexesFor(fields, data.GetCString());
+        }
         removeHeader.Dismiss();
     });
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "files/KsFileType.h"
 #include "files/KsSectionValues.h"
 #include "index/KsRecordKey.h"
+#include "index/KsIndex.h"
 #include "index/KsSortFileWrapper.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
@@ -129,17 +131,6 @@ void KsFile::ThrowNotImplemented(const char* operation) const {
 
 // ---- Operations of later layers
 
-void KsFile::BuildEmptyIndexes(const char* name) {
-    KsCallpath("BuildEmptyIndexes()", kClass, [&] {
-        (void)name;
-        for (const KsField* field : fields_) {
-            if (field->GetIndexCount() > 0 && !field->IsMapped()) {
-                ThrowNotImplemented("BuildEmptyIndexes()");
-            }
-        }
-    });
-}
-
 std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord& record) {
     return KsCallpath("GetRecordNumberByKey()", kClass, [&]() -> std::int32_t {
         if (primaryKeyFieldCount_ == 0) {
@@ -237,7 +228,7 @@ void KsFile::DataReplace(KsFileRecord& oldRecord, KsFileRecord& newRecord,
 // whose change cannot be taken back is discarded; it is built afresh when next needed.
 void KsFile::DiscardIndexesQuietly() noexcept {
     try {
-        DeleteIndexesFor(GetFileName(), GetFieldCount());
+        ClearIndexes(true);
     } catch (...) {  // nothing more can be done on a failure path
     }
 }
@@ -390,14 +381,6 @@ void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumb
     });
 }
 
-void KsFile::AddIndex(std::uint16_t, KsProgressInterface*) {
-    ThrowNotImplemented("AddIndex()");
-}
-
-void KsFile::AddIndex(const char*, KsProgressInterface*) {
-    ThrowNotImplemented("AddIndex()");
-}
-
 KsTransaction* KsFile::BeginTransaction(bool) {
     ThrowNotImplemented("BeginTransaction()");
 }
@@ -412,20 +395,8 @@ std::unique_ptr<KsFileCheckPoint> KsFile::GetCheckPoint() {
     });
 }
 
-KsIndex* KsFile::GetIndex(std::uint16_t, bool) {
-    ThrowNotImplemented("GetIndex()");
-}
-
 void KsFile::RegisterTransaction(KsTransaction*) {
     ThrowNotImplemented("RegisterTransaction()");
-}
-
-void KsFile::RemoveIndex(const char*) {
-    ThrowNotImplemented("RemoveIndex(char *)");
-}
-
-void KsFile::RemoveIndex(std::uint16_t) {
-    ThrowNotImplemented("RemoveIndex(unsigned short)");
 }
 
 void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
@@ -450,20 +421,6 @@ void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
                 "Checkpoint had %ld records in set, but file contains %ld records", kClass,
                 static_cast<long>(had), static_cast<long>(count));
         }
-    });
-}
-
-void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
-                  bool rebuildIndexes) {
-    KsCallpath("Sort()", kClass, [&] {
-        if (rebuildIndexes) {
-            ThrowNotImplemented("Sort() with index rebuilding");
-        }
-        std::vector<KsSortField> fields;
-        for (std::uint16_t number : fieldNumbers) {
-            fields.push_back(KsSortField{number, false});
-        }
-        KsSortTable(*this, fields, progress != nullptr ? *progress : KsNullProgress::Instance());
     });
 }
 
@@ -762,12 +719,6 @@ KsFormatLib* KsFile::GetFormatLib() const {
     return formatLib_ != nullptr ? formatLib_ : KsField::GetProcessFormatLib();
 }
 
-void KsFile::SetIndexingState(bool enabled) {
-    // No index is ever loaded while indexes are not available, so there is nothing to
-    // release when indexing is turned off.
-    indexingEnabled_ = enabled;
-}
-
 const char* KsFile::GetDefaultExtension() const {
     return GetFileType().GetDataFileExtension();
 }
@@ -876,22 +827,6 @@ KsString KsFile::GetIndexFileName(std::uint16_t fieldNumber, const char* name) c
     });
 }
 
-bool KsFile::IndexFileExists(std::uint16_t fieldNumber) {
-    return KsCallpath("IndexFileExists", kClass,
-                      [&] { return factory_.Exists(GetIndexFileName(fieldNumber).GetCString()); });
-}
-
-void KsFile::DeleteIndexesFor(const char* name, std::int32_t count) {
-    KsCallpath("DeleteIndexesFor()", kClass, [&] {
-        for (std::int32_t i = 0; i < count; ++i) {
-            KsString index = GetIndexFileName(static_cast<std::uint16_t>(i), name);
-            if (factory_.Exists(index.GetCString())) {
-                factory_.Delete(index.GetCString());
-            }
-        }
-    });
-}
-
 std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
     return KsCallpath("GetIniFile()", kClass, [&] {
         KsString own = CompanionName(dataFileName, kKsStructureExtension);
@@ -914,6 +849,17 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
 void KsFile::Close() {
     KsCallpath("Close()", kClass, [&] {
         listeners_.FLClose(*this);
+        // Changed indexes are written while the fields they describe are still there; the
+        // table closes even when that fails, and the failure is raised at the end.
+        std::exception_ptr indexFailure;
+        try {
+            if ((openFlags_ & IO_WRITE) != 0) {
+                SaveIndexes();
+            }
+        } catch (const KsException&) {
+            indexFailure = std::current_exception();
+        }
+        indexes_.clear();
         // Records refer to the field list: they go first.
         currentRecord_.reset();
         scratchRecord_.reset();
@@ -938,6 +884,9 @@ void KsFile::Close() {
         secondSet_.Init(0);
         openFlags_ = 0;
         CloseBlobFile();
+        if (indexFailure) {
+            std::rethrow_exception(indexFailure);
+        }
     });
 }
 
@@ -967,7 +916,7 @@ void KsFile::OpenStructure(int flags, const char* alternateHeader, KsIniFile* in
         ReadStructure(nullptr);
     }
     if ((flags & IO_TRUNCATE) != 0) {
-        DeleteIndexesFor(GetFileName(), GetFieldCount());
+        ClearIndexes(true);
     }
 }
 
@@ -1191,11 +1140,20 @@ void KsFile::WriteStructure(KsIniFile* ini, const FieldList* fields) {
 }
 
 void KsFile::ReplaceStructureFile(const char* name, const std::function<void(KsIniFile&)>& write) {
+    WriteReplacing(name, "kss", [&](const char* fresh) {
+        KsIniFile structure(fresh, false, false, IO_READ | IO_WRITE, factory_);
+        write(structure);
+        structure.Write(false, IO_READ);
+    });
+}
+
+void KsFile::WriteReplacing(const char* name, const char* prefix,
+                            const std::function<void(const char* fresh)>& fill) {
     KsFileName place(name);
     KsString directory;
     directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
     KsString fresh;
-    factory_.GetTempFileName(fresh, directory.GetCString(), "kss");
+    factory_.GetTempFileName(fresh, directory.GetCString(), prefix);
     KsScopeExit removeFresh([&] {
         try {
             factory_.Delete(fresh.GetCString());
@@ -1203,11 +1161,7 @@ void KsFile::ReplaceStructureFile(const char* name, const std::function<void(KsI
             // The error on its way out is the one to report.
         }
     });
-    {
-        KsIniFile structure(fresh.GetCString(), false, false, IO_READ | IO_WRITE, factory_);
-        write(structure);
-        structure.Write(false, IO_READ);
-    }
+    fill(fresh.GetCString());
     factory_.Replace(name, fresh.GetCString());
     removeFresh.Dismiss();
 }

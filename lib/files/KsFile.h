@@ -27,8 +27,9 @@
 // Listeners (KsFileListener) registered with the table hear of its open, close,
 // destruction, locks, refreshes and, through the maintenance calls, of every record change.
 //
-// Operations that belong to indexes and transactions are declared here and raise
-// KsNotImplementedError naming the operation until their layers provide them.
+// Operations that belong to transactions are declared here and raise KsNotImplementedError
+// naming the operation until their layer provides them. The table's side of its indexes
+// lives in KsFileIndexes.cpp.
 //
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
@@ -36,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "core/KsString.h"
 #include "core/KsVector.h"
@@ -150,6 +152,8 @@ public:
     // Sends the destroy event, releases the listeners and closes the table.
     virtual ~KsFile();
 
+    // Builds the field's index from the records into its slot (not yet saved): "Index
+    // already exists" when one is loaded, "Cannot create an index on a mapped field".
     virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
     virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr);
     virtual KsTransaction* BeginTransaction(bool lockForWriting);
@@ -178,7 +182,10 @@ public:
     virtual const char* GetDefaultExtension() const;
     virtual const char* GetFileTypeName() const;
     virtual double GetFileVersion() const { return 1.0; }
-    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool flag = false);
+    // The field's index (the index of the field it is mapped to): the loaded one, else its
+    // index file when that was written for the table as it is, else one built from the
+    // records. With `rebuild` it is built from the records whatever is loaded or stored.
+    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false);
     // Whether the index file of the field exists.
     virtual bool IndexFileExists(std::uint16_t fieldNumber);
     // A new, empty field of the table's field class.
@@ -201,6 +208,7 @@ public:
     // record and tells the listeners (FLRefresh).
     virtual void Refresh();
     virtual void RegisterTransaction(KsTransaction* transaction);
+    // Releases the field's index and deletes its index file.
     virtual void RemoveIndex(const char* fieldName);
     virtual void RemoveIndex(std::uint16_t fieldNumber);
     // Renames the table's files (data, structure, blob, log and index files) from `oldName`
@@ -213,7 +221,9 @@ public:
     // records".
     virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
     // Sorts the records in place by the fields in order, ascending (see KsSortTable), under
-    // the table's write lock. Index rebuilding is not available yet.
+    // the table's write lock. Index files made for the old order go: with `rebuildIndexes`
+    // every indexed field's index is built again and saved, without it they are deleted
+    // (GetIndex builds them when asked).
     virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
                       KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
     // Puts the file `replacement` (the records' WriteRecord forms one after another) in the
@@ -357,6 +367,36 @@ public:
     KsString GetIndexFileName(std::uint16_t fieldNumber, const char* name = nullptr) const;
     // Deletes the index files of field numbers 0 ... count - 1 of the table `name`.
     void DeleteIndexesFor(const char* name, std::int32_t count);
+
+    // ---- Indexes (one index file per indexed field; see KsIndex for the format)
+
+    // A new, empty index for a field of that type and length over recordCount records. A
+    // Blob field's index reads the table's blob file: "Cannot create index on blob field
+    // without a blob file" without one.
+    std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length,
+                                         std::int32_t recordCount);
+    // The loaded index of the field (of the field it is mapped to), or null.
+    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const;
+    // Builds every indexed field's missing index file (deleting every one first with
+    // `rebuild`) and deletes stray index files of unindexed fields; failures of single fields
+    // are collected and raised together.
+    void VerifyIndexExists(bool rebuild, KsProgressInterface* progress = nullptr,
+                           std::int16_t version = 510);
+    // VerifyIndexExists without rebuilding, then GetIndex for every indexed field.
+    void LoadIndexes();
+    // Writes every loaded index that has changes to its file (see SaveIndex).
+    void SaveIndexes();
+    // Writes the field's loaded index to its file through a new file renamed over the old
+    // one, so that the file is always the old index or the new one.
+    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510);
+    // Writes back the changed indexes (unless `discard`), then releases every index; with
+    // `discard` the index files are deleted.
+    void ClearIndexes(bool discard);
+    // Releases every loaded index and deletes every field's index file.
+    void DeleteIndexes();
+    // Copies the index files of the open table's fields from the table `sourceName` to the
+    // table `targetName`.
+    void CopyIndexes(const char* sourceName, const char* targetName);
     // The log of new-style transactions.
     KsTransactionLog& GetTransactionLog();
     // The open blob file, or null.
@@ -385,6 +425,9 @@ protected:
     // `read` on it.
     void WithStructureFile(KsIniFile* ini, const char* dataFileName,
                            const std::function<void(KsIniFile&)>& read);
+    // Writes an empty index file (no records) for every indexed, unmapped field of `fields`
+    // beside the data file `name`.
+    void BuildEmptyIndexesFor(const FieldList& fields, const char* name);
     // Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
     bool CountUnlock(int flags);
@@ -414,6 +457,25 @@ private:
     std::pair<bool, bool> RemoveFromSets(std::int32_t n);
     void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
+    // Writes the file `name` through a new file (its name starting with `prefix`) beside it,
+    // which `fill` writes and which then replaces `name` in one step.
+    void WriteReplacing(const char* name, const char* prefix,
+                        const std::function<void(const char* fresh)>& fill);
+    // Index side (KsFileIndexes.cpp).
+    std::uint16_t IndexedFieldOf(std::uint16_t fieldNumber) const;
+    bool IsIndexedField(std::uint16_t fieldNumber) const;
+    std::unique_ptr<KsIndex>& IndexSlot(std::uint16_t fieldNumber);
+    std::unique_ptr<KsIndex> ReadIndexFile(std::uint16_t fieldNumber, std::int32_t recordCount);
+    std::unique_ptr<KsIndex> BuildBlobIndex(std::uint16_t fieldNumber,
+                                            KsProgressInterface& progress);
+    void WriteIndexFile(KsIndex& index, const char* name, std::int16_t version);
+    void DeleteIndexFile(std::uint16_t fieldNumber);
+    void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
+                        std::int16_t version);
+    // Runs `update` on the index of every indexed field that the change of a record
+    // concerns, loading index files written for recordsBefore records first; see the .cpp.
+    void UpdateIndexes(std::int32_t recordsBefore,
+                       const std::function<void(KsIndex&, std::uint16_t)>& update);
 
     std::int32_t selectionPosition_ = 0;
     std::int32_t selectionSize_ = 0;
@@ -440,6 +502,8 @@ private:
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
     std::unique_ptr<KsBlobFile> blobFile_;
+    // One slot per field, empty until the field's index is loaded or built.
+    std::vector<std::unique_ptr<KsIndex>> indexes_;
     // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;

@@ -136,3 +136,12 @@ std::unique_ptr<KsRecordKey> KsRecordKey::Instantiate(char type, std::uint32_t l
         return key;
     });
 }
+
+std::string KsRecordKey::ComparableKeyOf(const KsRecord& record, std::int32_t field) {
+    return KsCallpath("ComparableKeyOf()", kClass, [&] {
+        std::unique_ptr<KsRecordKey> key = Extract(record, field);
+        std::string bytes(key->GetComparableKeyLength(), '\0');
+        key->GetComparableKey(bytes.data());
+        return bytes;
+    });
+}

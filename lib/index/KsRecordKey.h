@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <typeinfo>
 #include <vector>
 
@@ -97,6 +98,8 @@ public:
     // the summed length, which SetValue(record, fields) fills. Null for any other list.
     static std::unique_ptr<KsRecordKey> GetConsolidatedKey(const KsRecord& record,
                                                            KsKeyFieldNumbers fields);
+    // The comparable key of field `field` of the record (Extract, then GetComparableKey).
+    static std::string ComparableKeyOf(const KsRecord& record, std::int32_t field);
     // An empty key for the type letter; `length` counts for Alpha and Binary keys. Other
     // letters: "Field type is '%c', an unknown type."
     static std::unique_ptr<KsRecordKey> Instantiate(char type, std::uint32_t length);

@@ -178,6 +178,9 @@ void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
         }
     });
     if (file.GetNumRecords() > 0) {
+        // Index files describe the old order: they go before the records move, so that no
+        // stop between the two can leave an index that reads back whole and is wrong.
+        file.DeleteIndexes();
         sort.Sort(wrapper, wrapper, progress);
         wrapper.Commit();
     }

@@ -11,7 +11,8 @@
 // cancelled at any point leaves the table with its records in their old order, and the
 // new file is deleted with the wrapper.
 //
-// KsSortTable runs the whole operation under the table's write lock.
+// KsSortTable runs the whole operation under the table's write lock and deletes the table's index
+// files, which describe the old order, before the records move.
 
 #include <cstdint>
 #include <memory>

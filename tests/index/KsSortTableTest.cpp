@@ -115,8 +115,6 @@ TEST(KsSortTableTest, RefusesBadRequestsBeforeAnyFileIsTouchedAndSortsGoodOnes) 
         {[&] { t.table->Sort(none); }, "A key needs at least one field"},
         {[&] { t.table->Sort(unknown); },
          "Field 4 is not a field of \"" + t.data + "\", which has 4 fields"},
-        {[&] { t.table->Sort(good, nullptr, true); },
-         "Sort() with index rebuilding is not available for tables yet"},
         {[&] { closed.Sort(good); }, "Cannot sort a table that is not open"},
     };
     for (const auto& [body, message] : cases) {

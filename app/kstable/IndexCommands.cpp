@@ -1,0 +1,187 @@
+// kstable index, unindex, search and check: the index files beside a table.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Csv.h"
+#include "Table.h"
+#include "index/KsIndex.h"
+#include "index/KsRecordKey.h"
+#include "index/KsSet.h"
+#include "io/KsIO.h"
+
+namespace {
+
+std::uint16_t FieldNumberOf(const CBFFile& table, const std::string& field,
+                            const std::string& name) {
+    try {
+        return static_cast<std::uint16_t>(table.GetFieldNumber(field.c_str()));
+    } catch (const KsFieldNotFoundException&) {
+        throw UsageError("no field \"" + field + "\" in \"" + name + "\"");
+    }
+}
+
+// The field's comparable key for the value as text.
+std::string KeyOfText(CBFFile& table, std::uint16_t field, const std::string& text) {
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    record->PutField(field, text.c_str(), KsFileRecord::kPlain);
+    return KsRecordKey::ComparableKeyOf(*record, field);
+}
+
+void WriteFoundRecords(CBFFile& table, const KsSet& found) {
+    KsIO output;
+    output.OpenDescriptor(STDOUT_FILENO, "standard output", IO_WRITE);
+    CsvWriter writer(output);
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+        writer.Value(record->GetFieldName(n));
+    }
+    writer.EndRecord();
+    std::vector<char> text(2048);
+    for (std::int32_t r = found.GetNextInSet(0); r != 0; r = found.GetNextInSet(r)) {
+        table.GotoRecord(r, record.get());
+        for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+            writer.Value(record->GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
+        }
+        writer.EndRecord();
+    }
+    writer.Flush();
+    output.Close();
+}
+
+// Disagreements of one index file with the records, as lines of text.
+std::vector<std::string> CheckIndexFile(CBFFile& table, std::uint16_t field) {
+    const std::string file = table.GetIndexFileName(field).GetCString();
+    const KsField& info = table.GetField(field);
+    std::unique_ptr<KsIndex> stored = table.GetNewIndex(
+        info.GetType(), static_cast<std::uint16_t>(info.GetLength()), table.GetNumRecords());
+    try {
+        std::unique_ptr<KsIOInterface> input = table.GetFactory().Open(file.c_str(), IO_READ);
+        stored->Read(*input, true);
+    } catch (const KsException& error) {
+        return {"\"" + file + "\": " + error.GetErrorMessage()};
+    }
+    KsIndex built(table, field, nullptr);
+    if (stored->GetRecordCount() != built.GetRecordCount()) {
+        return {"\"" + file + "\": indexes " + std::to_string(stored->GetRecordCount()) +
+                " records, the table holds " + std::to_string(built.GetRecordCount())};
+    }
+    if (!stored->IsSameAs(built)) {
+        return {"\"" + file + "\": its keys or records differ from those of the records"};
+    }
+    return {};
+}
+
+// The field to index or unindex: a field of the table that is not mapped to another.
+std::uint16_t UnmappedField(const CBFFile& table, const CommandLine& line,
+                            const std::string& name) {
+    const std::uint16_t field = FieldNumberOf(table, line.field, name);
+    if (table.GetField(field).IsMapped()) {
+        throw UsageError("field \"" + line.field + "\" is mapped to another field");
+    }
+    return field;
+}
+
+}  // namespace
+
+void RebuildIndexFiles(CBFFile& table) {
+    for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+        const KsField& field = table.GetField(n);
+        if (field.GetIndexCount() > 0 && !field.IsMapped()) {
+            table.GetIndex(static_cast<std::uint16_t>(n), true);
+            table.SaveIndex(static_cast<std::uint16_t>(n));
+        }
+    }
+}
+
+int IndexField(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    LockedTable locked(files, true);
+    CBFFile& table = locked.Table();
+    const std::uint16_t field = UnmappedField(table, line, files.data);
+    if (table.GetField(field).GetIndexCount() <= 0) {
+        table.GetField(field).SetIndexCount(1);
+        table.WriteStructure();
+    }
+    KsIndex* index = table.GetIndex(field, true);
+    table.SaveIndex(field);
+    std::printf("Indexed field \"%s\" of \"%s\": %ld keys in \"%s\".\n", line.field.c_str(),
+                files.data.c_str(), static_cast<long>(index->GetKeyCount()),
+                table.GetIndexFileName(field).GetCString());
+    locked.Close();
+    return 0;
+}
+
+int UnindexField(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    LockedTable locked(files, true);
+    CBFFile& table = locked.Table();
+    const std::uint16_t field = UnmappedField(table, line, files.data);
+    table.GetField(field).SetIndexCount(0);
+    table.WriteStructure();
+    table.RemoveIndex(field);
+    std::printf("Field \"%s\" of \"%s\" is no longer indexed.\n", line.field.c_str(),
+                files.data.c_str());
+    locked.Close();
+    return 0;
+}
+
+int SearchTable(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    LockedTable locked(files, false);
+    CBFFile& table = locked.Table();
+    const std::uint16_t field = FieldNumberOf(table, line.field, files.data);
+    const KsField& info = table.GetField(field);
+    if (!info.IsMapped() && info.GetIndexCount() <= 0) {
+        throw UsageError("field \"" + line.field + "\" is not indexed; 'kstable index " +
+                         line.table + " " + line.field + "' indexes it");
+    }
+    const std::string low = KeyOfText(table, field, line.value);
+    const std::string high = line.hasTo ? KeyOfText(table, field, line.toValue) : "";
+    KsSet found;
+    // GetIndex reads the index file only when it fits the table, else builds the index.
+    table.GetIndex(field)->Search(low.data(), line.hasTo ? high.data() : nullptr, found);
+    if (line.countOnly) {
+        std::printf("%ld\n", static_cast<long>(found.GetSelectedCount()));
+    } else {
+        WriteFoundRecords(table, found);
+    }
+    locked.Close();
+    return 0;
+}
+
+int CheckTable(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    LockedTable locked(files, false);
+    CBFFile& table = locked.Table();
+    std::vector<std::string> problems;
+    if (const std::int64_t extra = table.GetExtraBytes(); extra > 0) {
+        problems.push_back("\"" + files.data + "\": " + std::to_string(extra) +
+                           " bytes after the last whole record of " +
+                           std::to_string(table.GetRecordLength()) + " bytes");
+    }
+    int checked = 0;
+    for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+        const KsField& field = table.GetField(n);
+        auto number = static_cast<std::uint16_t>(n);
+        if (field.GetIndexCount() > 0 && !field.IsMapped() && table.IndexFileExists(number)) {
+            std::vector<std::string> found = CheckIndexFile(table, number);
+            problems.insert(problems.end(), found.begin(), found.end());
+            ++checked;
+        }
+    }
+    for (const std::string& problem : problems) {
+        std::printf("%s\n", problem.c_str());
+    }
+    if (problems.empty()) {
+        std::printf("\"%s\": %ld records, header and %d index file%s agree.\n", files.data.c_str(),
+                    static_cast<long>(table.GetNumRecords()), checked, checked == 1 ? "" : "s");
+    }
+    locked.Close();
+    return problems.empty() ? 0 : 1;
+}

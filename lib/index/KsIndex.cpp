@@ -1,0 +1,599 @@
+#include "index/KsIndex.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <numeric>
+
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
+#include "files/KsFile.h"
+#include "index/KsSet.h"
+#include "io/KsStreamInterface.h"
+#include "progress/KsNullProgress.h"
+
+namespace {
+
+constexpr const char* kClass = "KsIndex";
+// Alpha values shorter than this are stored padded to it.
+constexpr std::uint16_t kShortAlphaBytes = 8;
+// Records between two questions to the progress object: straight and iterative builds.
+constexpr std::int32_t kStraightReport = 128;
+constexpr std::int32_t kIterativeReport = 2048;
+std::atomic<std::int32_t> mergeBytes{16 << 20};
+std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
+
+bool IsAlphaKey(const KsRecordKey& key) {
+    return dynamic_cast<const KsRecordKeyAlpha*>(&key);
+}
+
+// The prototype of an index's keys: an empty value of the field's kind. A blob index's
+// keys are three-character texts.
+std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std::int32_t records) {
+    return std::make_unique<KsIndexKey>(
+        KsRecordKey::Instantiate(type == 'B' ? 'A' : type, keyLength), records);
+}
+
+std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
+    const KsField& field = table.GetField(fieldNumber);
+    return static_cast<std::uint16_t>(field.GetLength());
+}
+
+}  // namespace
+
+// What Read builds before it replaces the index.
+struct KsIndex::Parts {
+    std::int32_t recordCount = 0;
+    Keys keys;
+    std::unique_ptr<KsInverseIndex> inverse;
+};
+
+void KsIndex::SetStraightBuildLimit(std::int32_t records) {
+    straightBuildLimit = records;
+}
+
+std::int32_t KsIndex::GetStraightBuildLimit() {
+    return straightBuildLimit;
+}
+
+void KsIndex::SetMergeBytes(std::int32_t bytes) {
+    mergeBytes = bytes;
+}
+
+KsIndex::KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount)
+    : fieldType_(type), recordCount_(recordCount) {
+    KsCallpath("Constructor", kClass, [&] {
+        if (recordCount < 0) {
+            KsException::Generate("An index cannot cover %ld records", kClass,
+                                  static_cast<long>(recordCount));
+        }
+        prototype_ = NewPrototype(type, keyLength, recordCount);
+        keyLength_ = static_cast<std::uint16_t>(prototype_->Value().GetComparableKeyLength());
+        if (IsAlphaKey(prototype_->Value()) && type != 'B') {
+            alternateOrder_ = true;
+        }
+    });
+}
+
+KsIndex::KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* progress)
+    : KsIndex(table.GetField(fieldNumber).GetType(), FieldKeyLength(table, fieldNumber),
+              table.GetNumRecords()) {
+    KsCallpath("KsIndex()", kClass, [&] {
+        KsProgressInterface& report = progress ? *progress : KsNullProgress::Instance();
+        std::int32_t limit = straightBuildLimit;
+        if (limit == 0 || recordCount_ <= limit) {
+            StraightBuild(table, fieldNumber, report);
+        } else {
+            IterativeBuild(table, fieldNumber, report);
+        }
+        modified_ = true;
+    });
+}
+
+KsIndex::~KsIndex() = default;
+
+void KsIndex::StraightBuild(KsFile& table, std::uint16_t fieldNumber,
+                            KsProgressInterface& progress) {
+    KsCallpath("StraightBuild()", kClass, [&] {
+        BuildInBlocks(table, fieldNumber, progress, std::max(recordCount_, 1), kStraightReport);
+    });
+}
+
+void KsIndex::IterativeBuild(KsFile& table, std::uint16_t fieldNumber,
+                             KsProgressInterface& progress) {
+    KsCallpath("IterativeBuild()", kClass, [&] {
+        BuildInBlocks(table, fieldNumber, progress, kBlockRecords, kIterativeReport);
+    });
+}
+
+// Reads the records a block at a time, sorts each block's values and merges them into the
+// keys: a key is found or made once per distinct value of a block, not once per record.
+void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
+                            std::int32_t blockRecords, std::int32_t reportEvery) {
+    DestroyKeyArray();
+    SetTitlef(progress, 1023, "Indexing %d records...", recordCount_);
+    SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", table.GetField(fieldNumber).GetName(),
+               table.GetFileName());
+    progress.SetRange(1, recordCount_);
+    progress.SetPosition(1);
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    KsRecordKey& value = prototype_->Value();
+    // Whole blocks are merged together up to a bound of key bytes: each merge walks every
+    // key made so far, so fewer merges make large builds faster.
+    const std::int32_t mergeBlocks = std::max<std::int32_t>(
+        1, mergeBytes / std::max<std::int32_t>(1, keyLength_) / blockRecords);
+    std::vector<unsigned char> bytes;
+    std::int32_t first = 1;
+    for (std::int32_t r = 1; r <= recordCount_; ++r) {
+        bytes.resize(static_cast<std::size_t>(r - first + 1) * keyLength_);
+        table.GotoRecord(r, record.get());
+        value.SetValue(*record, fieldNumber);
+        value.GetComparableKey(bytes.data() + static_cast<std::size_t>(r - first) * keyLength_);
+        if (r % reportEvery == 0) {
+            progress.SetPosition(r);
+            if (!progress.ShouldContinue()) {
+                DestroyKeyArray();
+                KsException::GenerateAs<KsIndexBuildCanceled>(
+                    "Build of index on field \"%s\" of file \"%s\" was halted by user.", kClass,
+                    table.GetField(fieldNumber).GetName(), table.GetFileName());
+            }
+        }
+        if (r == recordCount_ ||
+            (r - first + 1) >= static_cast<std::int64_t>(blockRecords) * mergeBlocks) {
+            MergeBlock(bytes, first, r - first + 1);
+            first = r + 1;
+            bytes.clear();
+        }
+    }
+    progress.SetPosition(recordCount_);
+    progress.SetDetail("");
+    alternate_.reset();  // built when a search first asks for it
+}
+
+void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_t firstRecord,
+                         std::int32_t count) {
+    const unsigned char* bytes = keyBytes.data();
+    std::size_t length = keyLength_;
+    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+        return std::memcmp(bytes + a * length, bytes + b * length, length) < 0;
+    });
+    std::vector<std::unique_ptr<KsIndexKey>> old;
+    old.reserve(keys_.size());
+    while (!keys_.empty()) {
+        old.push_back(keys_.Detach(keys_.GetUpperBound()));
+    }
+    std::reverse(old.begin(), old.end());
+    Keys merged;
+    merged.reserve(old.size() + static_cast<std::size_t>(count));
+    std::size_t next = 0;
+    KsIndexKey* current = nullptr;
+    const unsigned char* currentBytes = nullptr;
+    for (std::int32_t i : order) {
+        const unsigned char* these = bytes + static_cast<std::size_t>(i) * length;
+        if (current == nullptr || std::memcmp(these, currentBytes, length) != 0) {
+            KsRecordKey& value = prototype_->Value();
+            value.SetComparableKey(these);
+            while (next < old.size() && old[next]->Value().IsLessThan(value)) {
+                merged.Append(std::move(old[next++]));
+            }
+            if (next < old.size() && old[next]->Value().IsEqual(value)) {
+                current = old[next].get();
+                merged.Append(std::move(old[next++]));
+            } else {
+                current = new KsIndexKey(*prototype_);
+                merged.Append(std::unique_ptr<KsIndexKey>(current));
+            }
+            currentBytes = these;
+        }
+        current->SetRecord(firstRecord + i);
+    }
+    while (next < old.size()) {
+        merged.Append(std::move(old[next++]));
+    }
+    keys_.swap(merged);
+}
+
+void KsIndex::BuildAlternateOrderArray() {
+    KsCallpath("BuildAlternateOrderArray()", kClass, [&] {
+        if (!alternateOrder_) {
+            return;
+        }
+        std::vector<KsIndexKey*> keys(keys_.begin(), keys_.end());
+        std::stable_sort(keys.begin(), keys.end(), [](const KsIndexKey* a, const KsIndexKey* b) {
+            return a->Value().IsLessThanAlternate(b->Value());
+        });
+        alternate_ = std::make_unique<std::vector<KsIndexKey*>>(std::move(keys));
+    });
+}
+
+void KsIndex::InsertAlternate(KsIndexKey* key) {
+    if (alternate_) {
+        auto position = std::upper_bound(alternate_->begin(), alternate_->end(), key,
+                                         [](const KsIndexKey* a, const KsIndexKey* b) {
+                                             return a->Value().IsLessThanAlternate(b->Value());
+                                         });
+        alternate_->insert(position, key);
+    }
+}
+
+void KsIndex::RemoveAlternate(const KsIndexKey* key, std::int32_t number) {
+    if (alternate_) {
+        auto position = std::find(alternate_->begin(), alternate_->end(), key);
+        if (position == alternate_->end()) {
+            KsException::Generate("Unable to find key %d in alternate index", kClass, number);
+        }
+        alternate_->erase(position);
+    }
+}
+
+std::int32_t KsIndex::FindPrototype() const {
+    std::int32_t position = keys_.FindPosition(prototype_.get());
+    if (position < GetKeyCount() && keys_[position]->Value().IsEqual(prototype_->Value())) {
+        return position;
+    }
+    return -1;
+}
+
+void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder,
+                          const std::function<void(const KsIndexKey&)>& take) {
+    if (alternateOrder && !alternateOrder_) {
+        KsException::Generate("Cannot search on the given order; no alternate key array.", kClass);
+    }
+    if (alternateOrder && !alternate_) {
+        BuildAlternateOrderArray();
+    }
+    KsRecordKey& value = prototype_->Value();
+    std::unique_ptr<KsRecordKey> upper(value.Clone());
+    upper->SetComparableKey(high != nullptr ? high : low);
+    value.SetComparableKey(low);
+    if (!alternateOrder) {
+        for (std::int32_t k = keys_.FindPosition(prototype_.get()); k < GetKeyCount(); ++k) {
+            const KsIndexKey& key = *keys_[k];
+            if (high != nullptr ? upper->IsLessThan(key.Value()) : !key.Value().IsEqual(value)) {
+                break;
+            }
+            take(key);
+        }
+        return;
+    }
+    auto position = std::lower_bound(alternate_->begin(), alternate_->end(), &value,
+                                     [](const KsIndexKey* a, const KsRecordKey* b) {
+                                         return a->Value().IsLessThanAlternate(*b);
+                                     });
+    for (; position != alternate_->end(); ++position) {
+        const KsRecordKey& key = (*position)->Value();
+        if (high != nullptr ? upper->IsLessThanAlternate(key) : !key.IsEqualAlternate(value)) {
+            break;
+        }
+        take(**position);
+    }
+}
+
+void KsIndex::Search(const void* low, const void* high, KsSet& result, bool alternateOrder) {
+    KsCallpath(high != nullptr ? "SearchRange()" : "SearchExact()", kClass, [&] {
+        if (result.GetSize() != recordCount_) {
+            result.Init(recordCount_);
+        }
+        SearchRange(low, high, alternateOrder, [&](const KsIndexKey& key) { key.GetSet(result); });
+    });
+}
+
+void KsIndex::MaskedSearch(const void* low, const void* high, KsSet& result, const KsSet& mask,
+                           bool alternateOrder) {
+    KsCallpath(high != nullptr ? "MaskRange()" : "MaskExact()", kClass, [&] {
+        if (result.GetSize() != recordCount_) {
+            result.Init(recordCount_);
+        }
+        SearchRange(low, high, alternateOrder,
+                    [&](const KsIndexKey& key) { key.GetSet(result, mask); });
+    });
+}
+
+std::int32_t KsIndex::SetRecord(std::int32_t record, const void* keyBytes) {
+    return KsCallpath("SetRecord()", kClass, [&] {
+        prototype_->Value().SetComparableKey(keyBytes);
+        std::int32_t number = FindPrototype();
+        if (number >= 0) {
+            keys_[number]->SetRecord(record);
+        } else {
+            auto key = std::make_unique<KsIndexKey>(*prototype_);
+            key->SetRecord(record);
+            KsIndexKey* added = key.get();
+            number = keys_.InsertElement(std::move(key));
+            InsertAlternate(added);
+            if (inverse_) {
+                inverse_->AddKeyNumber(number);
+            }
+        }
+        if (inverse_) {
+            inverse_->SetKey(record, number);
+        }
+        modified_ = true;
+        return number;
+    });
+}
+
+void KsIndex::InsertRecord(std::int32_t record, const void* keyBytes) {
+    KsCallpath("InsertRecord()", kClass, [&] {
+        if (record < 1 || record > recordCount_ + 1) {
+            KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector",
+                                  record, 1, recordCount_ + 1);
+        }
+        for (KsIndexKey* key : keys_) {
+            key->InsertRecord(record);
+        }
+        ++recordCount_;
+        prototype_->SetUniverse(recordCount_);
+        if (inverse_) {
+            inverse_->InsertRecord(record, -1);
+        }
+        SetRecord(record, keyBytes);
+        modified_ = true;
+    });
+}
+
+void KsIndex::DeleteRecord(std::int32_t record) {
+    KsCallpath("DeleteRecord()", kClass, [&] {
+        if (record < 1 || record > recordCount_) {
+            KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector",
+                                  record, 1, recordCount_);
+        }
+        for (std::int32_t k = GetKeyCount() - 1; k >= 0; --k) {
+            KsIndexKey* key = keys_[k];
+            if (key->DeleteRecordIsEmpty(record)) {
+                RemoveAlternate(key, k);
+                if (inverse_) {
+                    inverse_->RemoveKeyNumber(k);
+                }
+                keys_.DeleteAt(k);
+            }
+        }
+        --recordCount_;
+        prototype_->SetUniverse(recordCount_);
+        if (inverse_) {
+            inverse_->RemoveRecord(record);
+        }
+        modified_ = true;
+    });
+}
+
+void KsIndex::UpdateRecord(std::int32_t record, const void* keyBytes) {
+    KsCallpath("UpdateRecord()", kClass, [&] {
+        EnsureInverseIndex();
+        std::int32_t number = inverse_->GetKeyNumber(record);
+        prototype_->Value().SetComparableKey(keyBytes);
+        if (keys_[number]->Value().IsEqual(prototype_->Value())) {
+            return;
+        }
+        DeleteRecord(record);
+        InsertRecord(record, keyBytes);
+    });
+}
+
+void KsIndex::EnsureInverseIndex() {
+    if (!inverse_) {
+        BuildInverseIndex(KsNullProgress::Instance());
+    }
+}
+
+void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
+    KsCallpath("BuildInverseIndex()", kClass, [&] {
+        if (inverse_) {
+            return;
+        }
+        SetTitlef(progress, 1023, "Building inverse index for %d keys...", GetKeyCount());
+        progress.SetRange(0, GetKeyCount());
+        auto inverse = std::make_unique<KsInverseIndex>(recordCount_);
+        for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
+            keys_[k]->ForEachRecord([&](std::int32_t r) { inverse->SetKey(r, k); });
+            progress.SetPosition(k + 1);
+            if (!progress.ShouldContinue()) {
+                KsException::GenerateAs<KsIndexBuildCanceled>(
+                    "Build of inverse index interrupted by user.", kClass);
+            }
+        }
+        inverse_ = std::move(inverse);
+    });
+}
+
+void KsIndex::DestroyKeyArray() {
+    KsCallpath("DestroyKeyArray()", kClass, [&] {
+        alternate_.reset();
+        inverse_.reset();
+        keys_.clear();
+    });
+}
+
+bool KsIndex::IsSameAs(const KsIndex& other) const {
+    if (fieldType_ != other.fieldType_ || keyLength_ != other.keyLength_ ||
+        recordCount_ != other.recordCount_ || GetKeyCount() != other.GetKeyCount()) {
+        return false;
+    }
+    for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
+        const KsIndexKey& mine = *keys_[k];
+        const KsIndexKey& theirs = *other.keys_[k];
+        if (!mine.Value().IsEqual(theirs.Value()) || mine.GetRecords() != theirs.GetRecords()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void KsIndex::WriteValue(KsOutputStreamInterface& stream, const KsRecordKey& value) const {
+    if (!IsAlphaKey(value)) {
+        value.Write(stream);
+        return;
+    }
+    const char* text = static_cast<const KsRecordKeyAlpha&>(value).GetText();
+    const char zeros[kShortAlphaBytes] = {};
+    if (keyLength_ < kShortAlphaBytes) {
+        char padded[kShortAlphaBytes] = {};
+        std::memcpy(padded, text, keyLength_);
+        stream.Write(padded, kShortAlphaBytes);
+    } else {
+        value.Write(stream);
+        stream.Write(zeros, 2);
+    }
+}
+
+void KsIndex::ReadValue(KsInputStreamInterface& stream, KsRecordKey& value) const {
+    if (!IsAlphaKey(value)) {
+        value.Read(stream);
+        return;
+    }
+    char padding[kShortAlphaBytes] = {};
+    if (keyLength_ < kShortAlphaBytes) {
+        char padded[kShortAlphaBytes + 1] = {};
+        stream.Read(padded, kShortAlphaBytes, true);
+        padded[keyLength_] = '\0';
+        static_cast<KsRecordKeyAlpha&>(value).SetText(padded);
+    } else {
+        value.Read(stream);
+        stream.Read(padding, 2, true);
+    }
+}
+
+void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
+    KsCallpath("Write()", kClass, [&] {
+        if (version != kVersion && version != kVersion420 && version != kVersion400) {
+            KsException::Generate("Index version %hd cannot be written", kClass, version);
+        }
+        bool withInverse = version != kVersion400 && KeepsInverseIndex();
+        if (withInverse) {
+            EnsureInverseIndex();
+        }
+        stream.WriteKsHeader(kMarker, version);
+        stream.Write(&fieldType_, 1);
+        stream.WriteShort(static_cast<std::int16_t>(keyLength_));
+        stream.WriteLong(recordCount_);
+        stream.WriteLong(GetKeyCount());
+        for (const KsIndexKey* key : keys_) {
+            WriteValue(stream, key->Value());
+            key->Write(stream);
+        }
+        if (version == kVersion400) {
+            return;
+        }
+        char flag = withInverse ? 1 : 0;
+        stream.Write(&flag, 1);
+        if (withInverse && version == kVersion) {
+            inverse_->Write(stream);
+        } else if (withInverse) {
+            inverse_->WriteV420(stream);
+        }
+    });
+}
+
+void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
+    KsString name;
+    stream.GetFileName(name);
+    const char* file = name.GetCString();
+    KsCallpath("Read()", kClass, [&] {
+        std::int16_t version = stream.ReadKsHeader(kMarker);
+        if (version != kVersion && version != kVersion420 && version != kVersion400) {
+            KsException::Generate("Index file \"%s\" has unknown version %hd", kClass, file,
+                                  version);
+        }
+        char type = 0;
+        stream.Read(&type, 1, true);
+        if (type != fieldType_) {
+            KsException::Generate(
+                "Index file \"%s\" is for field of type '%c', but field  is of type '%c'", kClass,
+                file, type, fieldType_);
+        }
+        std::int16_t length = stream.ReadShort();
+        if (length != static_cast<std::int16_t>(keyLength_)) {
+            KsException::Generate(
+                "Index file \"%s\" has field length of %hd, but field length is %hd", kClass, file,
+                length, static_cast<std::int16_t>(keyLength_));
+        }
+        Parts parts;
+        parts.recordCount = stream.ReadLong();
+        if (parts.recordCount < 0 || (!ignoreRecordCount && parts.recordCount != recordCount_)) {
+            KsException::Generate("Index file \"%s\" has %ld records, but file has %ld records",
+                                  kClass, file, static_cast<long>(parts.recordCount),
+                                  static_cast<long>(recordCount_));
+        }
+        ReadKeys(stream, parts, file);
+        bool stored = false;
+        if (version != kVersion400) {
+            char flag = 0;
+            stream.Read(&flag, 1, true);
+            stored = flag != 0;
+        }
+        if (stored) {
+            if (!KeepsInverseIndex()) {
+                KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
+            }
+            CheckRecordsAgainstKeys(parts, file);
+            KsInverseIndex read(parts.recordCount);
+            read.Read(stream, version == kVersion, static_cast<std::int32_t>(parts.keys.size()),
+                      file);
+            if (!(read == *parts.inverse)) {
+                KsException::Generate(
+                    "Index file \"%s\" has an inverse index that disagrees with its keys", kClass,
+                    file);
+            }
+        } else if (KeepsInverseIndex()) {
+            CheckRecordsAgainstKeys(parts, file);
+        }
+        // Everything is read and checked: the index takes it over.
+        recordCount_ = parts.recordCount;
+        prototype_->SetUniverse(recordCount_);
+        keys_.swap(parts.keys);
+        inverse_ = stored ? std::move(parts.inverse) : nullptr;
+        alternate_.reset();
+        modified_ = false;
+    });
+}
+
+void KsIndex::ReadKeys(KsInputStreamInterface& stream, Parts& parts, const char* file) {
+    KsCallpath("ReadIndexSet()", kClass, [&] {
+        std::int32_t keyCount = stream.ReadLong();
+        if (keyCount < 0) {
+            KsException::Generate("Index file \"%s\" has %ld keys", kClass, file,
+                                  static_cast<long>(keyCount));
+        }
+        KsIndexKey prototype(*prototype_);
+        prototype.SetUniverse(parts.recordCount);
+        for (std::int32_t k = 0; k < keyCount; ++k) {
+            auto key = std::make_unique<KsIndexKey>(prototype);
+            ReadValue(stream, key->Value());
+            key->Read(stream, file);
+            if (!parts.keys.empty() &&
+                !parts.keys[parts.keys.GetUpperBound()]->Value().IsLessThan(key->Value())) {
+                KsException::Generate("Index file \"%s\" has key %ld out of order", kClass, file,
+                                      static_cast<long>(k));
+            }
+            if (key->GetRecordCount() == 0) {
+                KsException::Generate("Index file \"%s\" has key %ld without records", kClass, file,
+                                      static_cast<long>(k));
+            }
+            parts.keys.Append(std::move(key));
+        }
+    });
+}
+
+// Every record must be in exactly one key, or searches would answer wrongly.
+void KsIndex::CheckRecordsAgainstKeys(Parts& parts, const char* file) const {
+    std::int64_t held = 0;
+    for (const KsIndexKey* key : parts.keys) {
+        held += key->GetRecordCount();
+    }
+    if (held != parts.recordCount) {
+        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass, file,
+                              static_cast<long long>(held), static_cast<long>(parts.recordCount));
+    }
+    parts.inverse = std::make_unique<KsInverseIndex>(parts.recordCount);
+    for (std::int32_t k = 0; k < static_cast<std::int32_t>(parts.keys.size()); ++k) {
+        parts.keys[k]->ForEachRecord([&](std::int32_t r) {
+            if (parts.inverse->Peek(r) >= 0) {
+                KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
+                                      file, static_cast<long>(r));
+            }
+            parts.inverse->SetKey(r, k);
+        });
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The inverse of an index: for each record number (1 to the record count) the number of the
+// key that holds it, -1 while none does. It makes a record's old value cheap to find.
+//
+// Stream forms: a vector (see KsIndexKey) of record count + 1 entries, entry 0 unused; the
+// older form is the record count + 1 raw 4-byte entries.
+
+#include <cstdint>
+
+#include "core/KsVector.h"
+
+class KsInputStreamInterface;
+class KsOutputStreamInterface;
+
+class KsInverseIndex {
+public:
+    explicit KsInverseIndex(std::int32_t recordCount);
+
+    std::int32_t GetRecordCount() const { return static_cast<std::int32_t>(keys_.size()) - 1; }
+    // The key of record r; "No key set for record %d" when none is.
+    std::int32_t GetKeyNumber(std::int32_t r) const;
+    // -1 when no key is set for record r.
+    std::int32_t Peek(std::int32_t r) const { return keys_[r]; }
+    void SetKey(std::int32_t r, std::int32_t keyNumber);
+    // A key was inserted at keyNumber: the numbers from there on grow by 1.
+    void AddKeyNumber(std::int32_t keyNumber);
+    // The key keyNumber went: the numbers above it shrink by 1.
+    void RemoveKeyNumber(std::int32_t keyNumber);
+    // A record with key keyNumber comes in at r; later records move up.
+    void InsertRecord(std::int32_t r, std::int32_t keyNumber);
+    // Record r goes; later records move down.
+    void RemoveRecord(std::int32_t r);
+
+    bool operator==(const KsInverseIndex& other) const { return keys_ == other.keys_; }
+
+    void Write(KsOutputStreamInterface& stream) const;
+    void WriteV420(KsOutputStreamInterface& stream) const;
+    // Reads either form (vector with `asVector`) for recordCount records; entries must be -1
+    // or a key number below keyCount. `file` names the file in errors.
+    void Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
+              const char* file);
+
+private:
+    KsVector<std::int32_t> keys_;
+};

@@ -1,0 +1,87 @@
+// kstable index, unindex, search and check through the real binary, and import and sort
+// keeping index files in step.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "support/ProgramRun.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using kstest::ReadWholeFile;
+using kstest::WriteWholeFile;
+
+TEST(KstableIndexCommandLine, ReadsFieldsValuesAndSearchOptions) {
+    CommandLine line = ParseCommandLine({"search", "--count", "t", "score", "2", "--to=5"});
+    EXPECT_EQ(line.table + line.field + line.value + line.toValue, "tscore25");
+    EXPECT_TRUE(line.hasTo && line.countOnly);
+    EXPECT_EQ(ParseCommandLine({"index", "t", "f"}).field, "f");
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"index", "t"},
+                                                {"search", "t", "f"},
+                                                {"check", "t", "x"},
+                                                {"unindex", "--count", "t", "f"}}) {
+        EXPECT_THROW(ParseCommandLine(bad), UsageError) << bad[0];
+    }
+}
+
+class KstableIndexTest : public ::testing::Test {
+protected:
+    kstest::TempDir dir;
+    std::string table = dir.File("t");
+
+    kstest::ProgramOutcome Run(std::vector<std::string> args, const std::string& input = "") {
+        WriteWholeFile(dir.File("stdin"), input);
+        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
+    }
+    void SetUp() override {
+        ASSERT_EQ(Run({"create", table, "name:A4", "score:N", "level:U"}).status, 0);
+        ASSERT_EQ(Run({"import", table, "-"}, "ab,1,2\ncd,3,4\nab,5,6\nb,2,2\n").status, 0);
+        ASSERT_EQ(
+            Run({"index", table, "name"}).out,
+            "Indexed field \"name\" of \"" + table + ".cbf\": 3 keys in \"" + table + ".000\".\n");
+    }
+};
+
+TEST_F(KstableIndexTest, SearchesFindRecordsAndRangesIncludeBothEnds) {
+    EXPECT_EQ(Run({"search", table, "name", "ab"}).out, "name,score,level\r\nab,1,2\r\nab,5,6\r\n");
+    ASSERT_EQ(Run({"index", table, "score"}).status, 0);
+    EXPECT_EQ(Run({"search", table, "score", "2", "--to", "5", "--count"}).out, "3\n");
+    EXPECT_EQ(Run({"search", table, "name", "zz", "--count"}).out, "0\n");
+    auto o = Run({"search", table, "level", "2"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("field \"level\" is not indexed"), std::string::npos);
+    EXPECT_EQ(Run({"check", table}).out,
+              "\"" + table + ".cbf\": 4 records, header and 2 index files agree.\n");
+    EXPECT_EQ(Run({"unindex", table, "score"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(table + ".001"));
+    EXPECT_EQ(Run({"search", table, "score", "1"}).status, 2);
+}
+
+TEST_F(KstableIndexTest, ImportAndSortKeepIndexesInStepAndCheckReportsStaleFiles) {
+    ASSERT_EQ(Run({"import", table, "-"}, "ab,9,9\n").status, 0);
+    EXPECT_EQ(Run({"search", table, "name", "ab", "--count"}).out, "3\n");
+    ASSERT_EQ(Run({"sort", table, "score:desc"}).status, 0);
+    EXPECT_EQ(Run({"search", table, "name", "ab"}).out,
+              "name,score,level\r\nab,9,9\r\nab,5,6\r\nab,1,2\r\n");
+    EXPECT_EQ(Run({"check", table}).status, 0);
+    // An index file of the same record count that no longer fits the records.
+    std::string good = ReadWholeFile(table + ".000");
+    ASSERT_EQ(Run({"sort", table, "score"}).status, 0);
+    WriteWholeFile(table + ".000", good);
+    auto o = Run({"check", table});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out,
+              "\"" + table + ".000\": its keys or records differ from those of the records\n");
+    WriteWholeFile(table + ".000", good.substr(0, 20));
+    EXPECT_NE(Run({"check", table}).out.find("Unable to perform a required read"),
+              std::string::npos);
+    // A search never answers from a file it cannot trust: it builds the index instead.
+    EXPECT_EQ(Run({"search", table, "name", "ab", "--count"}).out, "3\n");
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+// The table's side of its indexes: file names, building, loading, saving, stale and damaged
+// files, sorting, and the record-change hooks under thousands of random changes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "files/KsBlobFile.h"
+#include "files/TableTestSupport.h"
+#include "index/KsBlobIndex.h"
+#include "index/KsIndex.h"
+#include "index/KsRecordKey.h"
+#include "support/FaultInjectingFile.h"
+#include "support/KsErrorCapture.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Records = std::vector<std::int32_t>;
+constexpr std::uint16_t kName = 0, kScore = 1, kLevel = 2;
+
+// A table of an indexed Alpha, Number and Unsigned Short field, and an unindexed Long.
+std::unique_ptr<CBFFile> IndexedTable(const std::string& name,
+                                      KsIOFactory& factory = KsIOFactory::Default()) {
+    KsFieldList fields =
+        kstest::CBFFields({{"Name", 'A', 4}, {"Score", 'N'}, {"Level", 'U'}, {"Plain", 'I'}});
+    for (std::int32_t i = 0; i < 3; ++i) {
+        fields[i]->SetIndexCount(1);
+    }
+    CBFFile::PackFields(nullptr, fields);
+    return kstest::CreateTable(name, std::move(fields), factory);
+}
+
+struct Row {
+    std::string name, score = "0", level = "0";
+};
+
+std::unique_ptr<KsFileRecord> RecordOf(KsFile& table, const Row& row) {
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    record->PutField(kName, row.name.c_str(), KsFileRecord::kPlain);
+    record->PutField(kScore, row.score.c_str(), KsFileRecord::kPlain);
+    record->PutField(kLevel, row.level.c_str(), KsFileRecord::kPlain);
+    return record;
+}
+
+std::string KeyOf(const KsFileRecord& record, std::uint16_t field) {
+    return KsRecordKey::ComparableKeyOf(record, field);
+}
+
+Records Search(KsFile& table, std::uint16_t field, const Row& low, const Row* high) {
+    std::string lowKey = KeyOf(*RecordOf(table, low), field);
+    std::string highKey = high != nullptr ? KeyOf(*RecordOf(table, *high), field) : "";
+    KsSet result;
+    table.GetIndex(field)->Search(lowKey.data(), high != nullptr ? highKey.data() : nullptr,
+                                  result);
+    Records records;
+    for (std::int32_t r = result.GetNextInSet(0); r != 0; r = result.GetNextInSet(r)) {
+        records.push_back(r);
+    }
+    return records;
+}
+
+// The comparable keys of the field in every record, read one by one.
+std::vector<std::string> ScanKeys(KsFile& table, std::uint16_t field) {
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    std::vector<std::string> keys;
+    for (std::int32_t r = 1; r <= table.GetNumRecords(); ++r) {
+        table.GotoRecord(r, record.get());
+        keys.push_back(KeyOf(*record, field));
+    }
+    return keys;
+}
+
+// The records whose key lies from low to high.
+Records Within(const std::vector<std::string>& keys, const std::string& low,
+               const std::string& high) {
+    Records records;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] >= low && keys[i] <= high) {
+            records.push_back(static_cast<std::int32_t>(i + 1));
+        }
+    }
+    return records;
+}
+
+TEST(KsIndexTable, IndexFilesAreNamedByFieldNumberAndEmptyOnesSkipMappedAndUnindexedFields) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    EXPECT_EQ(dir.File("t.012"),
+              table->GetIndexFileName(12, dir.File("t.cbf").c_str()).GetCString());
+    EXPECT_EQ(dir.File("t.007"),
+              table->GetIndexFileName(7, dir.File("t.cbf").c_str()).GetCString());
+    table->GetField(kLevel).SetMappedFieldName("Name");
+    table->BuildEmptyIndexes();
+    for (const char* name : {"t.000", "t.001"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
+    }
+    for (const char* name : {"t.002", "t.003"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+    }
+    // A mapped field uses the index of its target; none can be added to it.
+    EXPECT_EQ(table->GetIndex(kLevel), table->GetIndex(kName));
+    EXPECT_EQ("Index already exists", kstest::MessageOf([&] { table->AddIndex(kName); }));
+    table->RemoveIndex(kName);
+    EXPECT_EQ("Cannot create an index on a mapped field",
+              kstest::MessageOf([&] { table->AddIndex(kLevel); }));
+    EXPECT_EQ("Index for field 3 of file \"" + dir.File("t.cbf") + "\" does not exist",
+              kstest::MessageOf([&] { table->GetIndex(3); }));
+}
+
+TEST(KsIndexTable, StaleOrDamagedIndexFilesAreBuiltAgainAndSavesAreWholeOrNothing) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    for (const char* name : {"ab", "cd", "ab"}) {
+        table->DataAppend(*RecordOf(*table, {name, "1", "2"}));
+    }
+    table->GetIndex(kName);
+    table->ClearIndexes(false);
+    std::string saved = kstest::ReadWholeFile(dir.File("t.000"));
+    // Another record count, cut short: never trusted.
+    table->DataAppend(*RecordOf(*table, {"ab", "1", "2"}));
+    EXPECT_EQ((Records{1, 3, 4}), Search(*table, kName, {"ab", "0", "0"}, nullptr));
+    table->ClearIndexes(false);
+    kstest::WriteWholeFile(dir.File("t.000"), saved.substr(0, saved.size() - 3));
+    EXPECT_EQ((Records{1, 3, 4}), Search(*table, kName, {"ab", "0", "0"}, nullptr));
+    table->Close();
+    std::string good = kstest::ReadWholeFile(dir.File("t.000"));
+    // Every failing write, flush or rename while saving leaves the old file whole.
+    for (kstest::FaultOp op : {kstest::FaultOp::kWrite, kstest::FaultOp::kFlush,
+                               kstest::FaultOp::kClose, kstest::FaultOp::kRename}) {
+        // A write of the whole small file happens when it is flushed: torn there.
+        kstest::FaultInjectingFactory factory;
+        CBFFile faulty(factory);
+        faulty.Open(dir.File("t").c_str(), IO_READ | IO_WRITE);
+        faulty.GetIndex(kName, true);
+        if (op == kstest::FaultOp::kWrite) {
+            factory.Plan().FailShort(kstest::FaultOp::kFlush, 1, 10);
+        } else {
+            factory.Plan().Fail(op, 1, ENOSPC, true);
+        }
+        EXPECT_THROW(faulty.SaveIndex(kName), KsException) << static_cast<int>(op);
+        EXPECT_EQ(good, kstest::ReadWholeFile(dir.File("t.000")));
+        factory.Plan().Reset();
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(3u, names.size());  // t.cbf, t.kss, t.000 and nothing left half-written
+}
+
+TEST(KsIndexTable, VerifyIndexExistsRebuildsEveryIndexAndDeletesStrayFiles) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    table->DataAppend(*RecordOf(*table, {"x", "1", "2"}));
+    kstest::WriteWholeFile(dir.File("t.003"), "stray");
+    kstest::WriteWholeFile(dir.File("t.001"), "old");
+    kstest::RecordingProgress progress;
+    table->VerifyIndexExists(true, &progress);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("t.003")));
+    for (const char* name : {"t.000", "t.001", "t.002"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
+    }
+    EXPECT_NE(std::find(progress.calls.begin(), progress.calls.end(), "SetTitle(3 out of 3)"),
+              progress.calls.end());
+    table->ClearIndexes(false);
+    EXPECT_EQ((Records{1}), Search(*table, kScore, {"", "1", "0"}, nullptr));
+    table->GetField(kName).SetMappedFieldName("Nowhere");
+    EXPECT_EQ("Field \"Name\" is mapped to a non-existent field.",
+              kstest::MessageOf([&] { table->VerifyIndexExists(false); }));
+}
+
+TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    std::unique_ptr<KsFileRecord> record = table->GetNewRecord();
+    for (std::int32_t r = 1; r <= KsIndex::kBlockRecords + 1; ++r) {
+        table->DataAppend(*RecordOf(
+            *table, {std::to_string(r % 97), std::to_string(r % 5), std::to_string(r % 1000)}));
+    }
+    for (std::uint16_t field : {kName, kScore, kLevel}) {
+        kstest::RecordingProgress straightProgress, iterativeProgress;
+        KsIndex::SetStraightBuildLimit(0);
+        KsIndex straight(*table, field, &straightProgress);
+        KsIndex::SetStraightBuildLimit(KsIndex::kBlockRecords);
+        KsIndex::SetMergeBytes(1);  // a merge of the keys after every block
+        KsIndex iterative(*table, field, &iterativeProgress);
+        KsIndex::SetMergeBytes(16 << 20);
+        EXPECT_TRUE(straight.IsSameAs(iterative));
+        EXPECT_EQ(256, straightProgress.questions);  // every 128 records
+        EXPECT_EQ(16, iterativeProgress.questions);  // every 2048 records
+    }
+    table->DataDelete(1);
+    kstest::RecordingProgress exact;
+    KsIndex built(*table, kLevel, &exact);
+    EXPECT_EQ(256, exact.questions);
+    exact.stopAtQuestion = 3;
+    exact.questions = 0;
+    KsException stop =
+        kstest::CaughtError<KsIndexBuildCanceled>([&] { KsIndex(*table, 0, &exact); });
+    EXPECT_EQ("Build of index on field \"Name\" of file \"" + dir.File("t.cbf") +
+                  "\" was halted by user.",
+              std::string(stop.GetErrorMessage()));
+}
+
+// (Compressed binary tables hold no Blob fields, so the blob index is tried on its own.)
+TEST(KsBlobIndex, FindsRecordsWhoseBlobsHoldEveryPieceOfTheText) {
+    kstest::TempDir dir;
+    KsBlobFile blobs(dir.File("b.ksb").c_str(), IO_READ | IO_WRITE | IO_CREATE);
+    std::int32_t red = blobs.AddBlob("red fox", 7);
+    std::int32_t blue = blobs.AddBlob("Blue Foxes", 10);
+    KsBlobIndex index(blobs, 300);
+    for (std::int32_t r = 1; r <= 300; ++r) {
+        index.InsertRecord(r, r % 3 == 0 ? -1 : r % 2 == 0 ? red : blue);
+    }
+    KsSet found;
+    index.Search("fox", nullptr, found);
+    EXPECT_EQ(200, found.GetSelectedCount());
+    index.Search("uE fOx", nullptr, found);
+    EXPECT_EQ(100, found.GetSelectedCount());
+    EXPECT_TRUE(found.IsSelected(1));
+    EXPECT_FALSE(found.IsSelected(2));
+    index.Search("qqq", nullptr, found);  // no such piece: the result stays whole
+    EXPECT_EQ(300, found.GetSelectedCount());
+    EXPECT_EQ("Blob fields may only be searched for equivalence",
+              kstest::MessageOf([&] { index.Search("a", "b", found); }));
+}
+
+// Thousands of random appends, inserts, modifies, deletes and sorts, each followed by the
+// hooks, checked against a scan of the records; indexes saved and read back at random.
+TEST(KsIndexTable, IndexesFollowRandomRecordChanges) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    std::mt19937 random(4);
+    auto pick = [&](int n) {
+        return static_cast<std::int32_t>(random() % static_cast<unsigned>(n));
+    };
+    auto row = [&] {
+        const char* names[] = {"ab", "AB", "b", "ca", "", "zz"};
+        return Row{names[pick(6)], std::to_string(pick(9) - 4) + ".5", std::to_string(pick(30))};
+    };
+    for (int step = 0; step < 2500; ++step) {
+        std::int32_t count = table->GetNumRecords();
+        std::int32_t n = count > 0 ? pick(count) + 1 : 0;
+        int op = count < 5 ? 0 : pick(10);
+        std::unique_ptr<KsFileRecord> record = RecordOf(*table, row());
+        if (op <= 2) {
+            n = table->DataAppend(*record);
+            table->IndexRecordAdded(n, *record);
+        } else if (op <= 4) {
+            n = table->DataInsert(n, *record);
+            table->IndexRecordAdded(n, *record);
+        } else if (op <= 6) {
+            table->DataModify(n, *record);
+            table->IndexRecordModified(n, *record);
+        } else if (op <= 8) {
+            table->DataDelete(n);
+            table->IndexRecordDeleted(n);
+        } else if (pick(25) == 0) {
+            KsVector<std::uint16_t> by;
+            by.push_back(static_cast<std::uint16_t>(pick(3)));
+            table->Sort(by, nullptr, pick(2) == 0);
+        }
+        if (pick(50) == 0) {
+            table->ClearIndexes(false);  // read back from their files by the next change
+        }
+        for (std::uint16_t field : {kName, kScore, kLevel}) {
+            Row low = row(), high = row();
+            std::string lowKey = KeyOf(*RecordOf(*table, low), field);
+            std::string highKey = KeyOf(*RecordOf(*table, high), field);
+            if (highKey < lowKey) {
+                std::swap(low, high);
+                std::swap(lowKey, highKey);
+            }
+            std::vector<std::string> keys = ScanKeys(*table, field);
+            ASSERT_EQ(Within(keys, lowKey, highKey), Search(*table, field, low, &high))
+                << "step " << step << " field " << field;
+            ASSERT_EQ(Within(keys, lowKey, lowKey), Search(*table, field, low, nullptr));
+        }
+    }
+}
+
+// An index file that is not loaded still follows a change: it is read and updated first.
+TEST(KsIndexTable, ChangesUpdateIndexFilesThatAreNotLoadedAndIndexingOffDeletesThem) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    table->DataAppend(*RecordOf(*table, {"a", "1", "1"}));
+    table->LoadIndexes();
+    table->Close();
+    table->Open(dir.File("t").c_str(), IO_READ | IO_WRITE);
+    std::unique_ptr<KsFileRecord> record = RecordOf(*table, {"b", "2", "2"});
+    table->DataInsert(1, *record);
+    table->IndexRecordAdded(1, *record);
+    table->Close();
+    table->Open(dir.File("t").c_str(), IO_READ | IO_WRITE);
+    EXPECT_EQ((Records{1}), Search(*table, kName, {"b", "0", "0"}, nullptr));
+    EXPECT_EQ((Records{2}), Search(*table, kLevel, {"", "", "1"}, nullptr));
+    table->SetIndexingState(false);
+    table->DataDelete(1);
+    table->IndexRecordDeleted(1);
+    EXPECT_FALSE(table->IndexFileExists(kName));
+    table->SetIndexingState(true);
+    EXPECT_EQ((Records{1}), Search(*table, kName, {"a", "0", "0"}, nullptr));
+}
+
+}  // namespace

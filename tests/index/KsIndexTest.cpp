@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/KsException.h"
+#include "files/TableTestSupport.h"
+#include "index/KsIndex.h"
+#include "index/KsSet.h"
+#include "progress/KsNullProgress.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
+
+namespace {
+
+// The 3-byte comparable key of a text of at most 3 characters.
+std::string Key3(const char* text) {
+    std::string key(text);
+    key.resize(3, '\0');
+    return key;
+}
+
+using Records = std::vector<std::int32_t>;
+
+// An Alpha index of key length 3 over `count` records holding the texts given.
+std::unique_ptr<KsIndex> AlphaIndex(const std::vector<const char*>& values) {
+    auto made = std::make_unique<KsIndex>('A', 3, 0);
+    KsIndex& index = *made;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        index.InsertRecord(static_cast<std::int32_t>(i + 1), Key3(values[i]).data());
+    }
+    return made;
+}
+
+Records Found(KsIndex& index, const char* low, const char* high = nullptr, bool alternate = false) {
+    std::string lowKey = Key3(low), highKey = Key3(high != nullptr ? high : "");
+    KsSet result;
+    index.Search(lowKey.data(), high != nullptr ? highKey.data() : nullptr, result, alternate);
+    Records records;
+    for (std::int32_t r = result.GetNextInSet(0); r != 0; r = result.GetNextInSet(r)) {
+        records.push_back(r);
+    }
+    return records;
+}
+
+Records RecordsOf(const KsIndexKey& key) {
+    KsVector<std::int32_t> records = key.GetRecords();
+    return Records(records.begin(), records.end());
+}
+
+std::string Bytes(KsIndex& index, std::int16_t version = KsIndex::kVersion) {
+    kstest::MemoryStream stream;
+    index.Write(stream, version);
+    return stream.Bytes();
+}
+
+TEST(KsIndexKey, TurnsIntoASetAtTheTwelfthRecordOfThreeHundredTwenty) {
+    KsIndexKey key(KsRecordKey::Instantiate('N', 0), 320);
+    for (std::int32_t r = 1; r <= 11; ++r) {
+        key.SetRecord(r * 20);
+    }
+    EXPECT_FALSE(key.IsSetForm());
+    key.SetRecord(5);
+    EXPECT_TRUE(key.IsSetForm());
+    EXPECT_EQ(12, key.GetRecordCount());
+    EXPECT_EQ(5, RecordsOf(key).front());
+    EXPECT_EQ(220, RecordsOf(key).back());
+    EXPECT_EQ("Set record value of 321 not valid for set with 320 records.",
+              kstest::MessageOf([&] { key.SetRecord(321); }));
+}
+
+TEST(KsIndexKey, RenumbersForDeletedAndInsertedRecordsInBothForms) {
+    for (bool asSet : {false, true}) {
+        KsIndexKey key(KsRecordKey::Instantiate('N', 0), 10);
+        for (std::int32_t r : {3, 5, 9}) {
+            key.SetRecord(r);
+        }
+        if (asSet) {
+            key.ConvertArrayToSet();
+        }
+        EXPECT_FALSE(key.DeleteRecordIsEmpty(5));
+        EXPECT_EQ((Records{3, 8}), RecordsOf(key));
+        key.InsertRecord(3);
+        EXPECT_EQ((Records{4, 9}), RecordsOf(key));
+        EXPECT_EQ(10, key.GetUniverse());
+    }
+}
+
+TEST(KsIndex, DeletingTheOnlyRecordOfAKeyRemovesItAndLowersLaterKeyNumbers) {
+    auto indexOwned = AlphaIndex({"B", "A", "C", "C"});
+    KsIndex& index = *indexOwned;
+    index.BuildInverseIndex(KsNullProgress::Instance());
+    index.DeleteRecord(1);  // the only "B"
+    ASSERT_EQ(2, index.GetKeyCount());
+    EXPECT_EQ((Records{2, 3}), Found(index, "C"));
+    // Record 2 (was 3) now has key 1: updating it to its value changes nothing.
+    index.SetModified(false);
+    index.UpdateRecord(2, "C\0");
+    EXPECT_FALSE(index.IsModified());
+    index.UpdateRecord(2, "A\0");
+    EXPECT_TRUE(index.IsModified());
+    EXPECT_EQ((Records{1, 2}), Found(index, "A"));
+    EXPECT_EQ((Records{3}), Found(index, "C"));
+}
+
+TEST(KsIndex, SearchesIncludeBothEndsAndTheAlternateOrderIgnoresCase) {
+    auto indexOwned = AlphaIndex({"A", "B", "b", "C", "D", "E", "d"});
+    KsIndex& index = *indexOwned;
+    EXPECT_EQ((Records{2, 4, 5}), Found(index, "B", "D"));
+    EXPECT_EQ((Records{2, 3, 4, 5, 7}), Found(index, "b", "D", true));
+    EXPECT_EQ((Records{5, 7}), Found(index, "D", nullptr, true));
+    EXPECT_EQ((Records{}), Found(index, "F"));
+    KsSet mask(7), masked;
+    mask.SelectRecord(4, true);
+    mask.SelectRecord(6, true);
+    index.MaskedSearch("A\0", "Z\0", masked, mask);
+    EXPECT_EQ(2, masked.GetSelectedCount());
+    KsIndex numbers('N', 0, 0);
+    KsSet result;
+    EXPECT_EQ("Cannot search on the given order; no alternate key array.", kstest::MessageOf([&] {
+                  numbers.Search("\0\0\0\0\0\0\0\0", nullptr, result, true);
+              }));
+}
+
+TEST(KsIndex, WritesItsFileFormat) {
+    auto indexOwned = AlphaIndex({"AB", "C", "AB"});
+    KsIndex& index = *indexOwned;
+    const std::string vector400 =
+        "00000000"
+        "9001"
+        "0400"
+        "80000000";
+    // "AB" holds 2 of 3 records, past (3 / 32) + 1: a set (records 1 and 3: bits 0xA0).
+    EXPECT_EQ(
+        "03000000"
+        "FE01"
+        "41"
+        "0300"
+        "03000000"
+        "02000000"
+        "4142000000000000"
+        "01"
+        "0B000000"
+        "9001"
+        "03000000"
+        "01000000"
+        "02000000"
+        "A0"
+        "4300000000000000"
+        "00" +
+            vector400 +
+            "04000000"
+            "01000000"
+            "00000000"
+            "02000000"
+            "01" +
+            vector400 +
+            "10000000"
+            "04000000"
+            "00000000"
+            "FFFFFFFF"
+            "00000000"
+            "01000000"
+            "00000000",
+        kstest::Hex(Bytes(index)));
+}
+
+TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
+    auto sourceOwned = AlphaIndex({"AB", "C", "AB"});
+    KsIndex& source = *sourceOwned;
+    std::string v510 = Bytes(source);
+    std::string v400 = Bytes(source, KsIndex::kVersion400);
+    std::string v420 = Bytes(source, KsIndex::kVersion420);
+    EXPECT_EQ(v400, v510.substr(0, v400.size()).replace(4, 2, "\x90\x01", 2));
+    EXPECT_EQ(v420.substr(v400.size()), "\x01" + v510.substr(v510.size() - 16));
+    for (const std::string& bytes : {v510, v420, v400}) {
+        KsIndex read('A', 3, 3);
+        kstest::MemoryStream stream(bytes);
+        read.Read(stream);
+        EXPECT_TRUE(read.IsSameAs(source));
+        EXPECT_EQ((Records{1, 3}), Found(read, "AB"));
+    }
+    const std::tuple<char, std::uint16_t, std::int32_t, std::string> mismatches[] = {
+        {'A', 3, 4, "Index file \"memory\" has 3 records, but file has 4 records"},
+        {'A', 4, 3, "Index file \"memory\" has field length of 3, but field length is 4"},
+        {'Y', 3, 3, "Index file \"memory\" is for field of type 'A', but field  is of type 'Y'"},
+    };
+    for (const auto& [type, length, records, message] : mismatches) {
+        KsIndex index(type, length, records);
+        kstest::MemoryStream stream(v510);
+        EXPECT_EQ(message, kstest::MessageOf([&] { index.Read(stream); }));
+    }
+    KsIndex other('A', 3, 4);
+    kstest::MemoryStream stream(v510);
+    other.Read(stream, true);
+    EXPECT_EQ(3, other.GetRecordCount());
+}
+
+// Every cut of a file gives an error, and the index read into stays as it was (other damage
+// is the index file fuzzer's).
+TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
+    auto sourceOwned = AlphaIndex({"AB", "C", "AB", "D", "C"});
+    KsIndex& source = *sourceOwned;
+    std::string bytes = Bytes(source);
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+        auto readOwned = AlphaIndex({"X", "Y", "Z", "X", "X"});
+        KsIndex& read = *readOwned;
+        kstest::MemoryStream stream(bytes.substr(0, cut));
+        EXPECT_THROW(read.Read(stream), KsException) << cut;
+        EXPECT_EQ((Records{1, 4, 5}), Found(read, "X"));
+    }
+}
+
+// Thousands of random inserts, deletes and updates against a plain list of values.
+TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
+    std::mt19937 random(15);
+    std::vector<std::string> model;
+    KsIndex index('A', 3, 0);
+    auto value = [&] { return std::string(1, static_cast<char>('A' + random() % 6)); };
+    for (int step = 0; step < 4000; ++step) {
+        auto count = static_cast<std::int32_t>(model.size());
+        std::int32_t r = count == 0 ? 1 : static_cast<std::int32_t>(random() % count) + 1;
+        std::string text = value();
+        char key[3] = {text[0], 0, 0};
+        switch (count == 0 ? 0 : random() % 4) {
+            case 0:
+            case 1:
+                r = static_cast<std::int32_t>(random() % (count + 1)) + 1;
+                index.InsertRecord(r, key);
+                model.insert(model.begin() + (r - 1), text);
+                break;
+            case 2:
+                index.DeleteRecord(r);
+                model.erase(model.begin() + (r - 1));
+                break;
+            default:
+                index.UpdateRecord(r, key);
+                model[r - 1] = text;
+        }
+        std::string low = value(), high = value();
+        Records expected;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            if (model[i] >= low && model[i] <= std::max(low, high)) {
+                expected.push_back(static_cast<std::int32_t>(i + 1));
+            }
+        }
+        ASSERT_EQ(expected, Found(index, low.c_str(), std::max(low, high).c_str())) << step;
+        // The case-blind order, made at the first such search, follows every change after.
+        ASSERT_EQ(expected, Found(index, low.c_str(), std::max(low, high).c_str(), step > 100))
+            << step;
+        if (step % 500 == 0) {
+            KsIndex copy('A', 3, static_cast<std::int32_t>(model.size()));
+            kstest::MemoryStream stream(Bytes(index));
+            copy.Read(stream);
+            ASSERT_TRUE(copy.IsSameAs(index));
+        }
+    }
+}
+
+}  // namespace
