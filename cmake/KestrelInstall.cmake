@@ -13,6 +13,10 @@ if(BUILD_SHARED_LIBS)
 else()
     set(KESTREL_LINKAGE static)
 endif()
+# Shared libraries in one folder of the build, where the packaging looks for them.
+if(BUILD_SHARED_LIBS)
+    set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/shlib)
+endif()
 # Programs find the shared libraries of their own prefix wherever it is installed.
 set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 
@@ -80,8 +84,10 @@ function(kestrel_install_package)
         endif()
     endforeach()
     string(STRIP "${libs}" KESTREL_PC_LIBS)
+    # The prefix is found from where the file lies, so the installed tree can move.
     file(RELATIVE_PATH KESTREL_PC_PREFIX
         /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+    string(REGEX REPLACE "/$" "" KESTREL_PC_PREFIX "${KESTREL_PC_PREFIX}")
     configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrel.pc.in ${PROJECT_BINARY_DIR}/kestrel.pc @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/kestrel.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
