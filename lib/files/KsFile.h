@@ -24,20 +24,24 @@
 // Locks: Lock and Unlock count the table's read and write locks in step with the storage's
 // byte-range locks, so that nested code may lock a table it already holds.
 //
-// Operations that belong to indexes, keys, sorting, listeners, check points and
-// transactions are declared here and raise KsNotImplementedError naming the operation
-// until their layers provide them.
+// Listeners (KsFileListener) registered with the table hear of its open, close,
+// destruction, locks, refreshes and, through the maintenance calls, of every record change.
+//
+// Operations that belong to indexes and transactions are declared here and raise
+// KsNotImplementedError naming the operation until their layers provide them.
 //
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "core/KsString.h"
 #include "core/KsVector.h"
 #include "files/KsBlobFile.h"
 #include "files/KsField.h"
+#include "files/KsFileListener.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
 #include "index/KsSet.h"
@@ -102,7 +106,9 @@ public:
     // types and primary key field count.
     virtual void CreateAndOpenFrom(const char* name, KsFile& source,
                                    const FieldList* fields = nullptr);
-    // The record whose primary key fields equal those of `record`, 0 when none.
+    // The record whose primary key fields equal those of `record`, 0 when none (the lowest
+    // when several do); "No primary key defined for this file" without key fields. The
+    // current record number is kept.
     virtual std::int32_t GetRecordNumberByKey(const KsFileRecord& record);
     // Opens the table's blob file (its name with ".ksb", made when missing), replacing the one
     // open. Open does so for a table with Blob fields.
@@ -126,7 +132,13 @@ public:
     virtual std::int32_t DataAdd(KsFileRecord& record);
     virtual std::int32_t DataRemove(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
     virtual std::int32_t DataUpdate(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
-    // Keep indexes, sets and listeners in step after a raw change.
+    // Keep indexes, sets and listeners in step after a raw change. With set maintenance on,
+    // an added record n enters both sets at n (the selection with the new-records-selected
+    // bit, the second set selected) and a deleted one leaves them; the selection position
+    // becomes 0 and the listeners are told. After a deletion the current record follows:
+    // the record before a deleted current one (record 1 when it was the first), the same
+    // record one number lower when it lay behind, none when the table is empty. A
+    // replacement (old n deleted, new n added) makes new n current.
     virtual void FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record);
     virtual void FileMaintenanceDelete(std::int32_t n);
     virtual void FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
@@ -135,7 +147,7 @@ public:
                                         const KsFileRecord& oldRecord,
                                         const KsFileRecord& newRecord);
 
-    // Sends the destroy event and closes the table.
+    // Sends the destroy event, releases the listeners and closes the table.
     virtual ~KsFile();
 
     virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
@@ -160,6 +172,7 @@ public:
     // Removes every record; this default fails with "Empty function not supported".
     virtual void Empty();
     virtual void EndTransaction(KsTransaction* transaction);
+    // A check point of the selection (KsPlainFCheckPoint).
     virtual std::unique_ptr<KsFileCheckPoint> GetCheckPoint();
     // The file type's data file extension and name.
     virtual const char* GetDefaultExtension() const;
@@ -175,8 +188,8 @@ public:
     // Reads the record with the primary key of `record` into `target`; returns its number
     // (0 when none, and `target` is unchanged).
     virtual std::int32_t GotoRecordByPrimaryKeys(const KsFileRecord& record, KsFileRecord& target);
-    // Counts one lock: a write lock when the flags carry LOCK_WRITE, else a read lock.
-    // Concrete tables lock their storage first.
+    // Counts one lock: a write lock when the flags carry LOCK_WRITE, else a read lock, and
+    // tells the listeners (FLLock). Concrete tables lock their storage first.
     virtual void Lock(int flags);
     // Lets the blob file free what no record references any more.
     virtual void PerformExternalUpdates();
@@ -184,8 +197,8 @@ public:
     virtual void Read(KsInputStreamInterface& stream) = 0;
     // Reads the structure from `ini`, or from the structure file of the open table.
     virtual void ReadStructure(KsIniFile* ini = nullptr);
-    // Brings the selection up to date with the record count and reads the first selected
-    // record.
+    // Brings the selection up to date with the record count, reads the first selected
+    // record and tells the listeners (FLRefresh).
     virtual void Refresh();
     virtual void RegisterTransaction(KsTransaction* transaction);
     virtual void RemoveIndex(const char* fieldName);
@@ -193,6 +206,11 @@ public:
     // Renames the table's files (data, structure, blob, log and index files) from `oldName`
     // to `newName`; a password fails with "KsFile's Rename can not handle passwords".
     virtual void Rename(const char* oldName, const char* newName, const char* password = nullptr);
+    // Puts the check point's selection back. An expired check point fails with "Cannot
+    // restore file state from an expired checkpoint."; a selection of another size than
+    // the record count is cut or extended to it (new records with the new-records-selected
+    // bit) and fails with "Checkpoint had %ld records in set, but file contains %ld
+    // records".
     virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
     // Sorts the records in place by the fields in order, ascending (see KsSortTable), under
     // the table's write lock. Index rebuilding is not available yet.
@@ -206,7 +224,8 @@ public:
     virtual KsTransaction* StartTransaction(std::int32_t number, const char* description);
     // Releases one lock counted by Lock; a write lock when the flags carry LOCK_WRITE (or
     // when only write locks are held), else a read lock. Returns whether the table holds no
-    // lock any more.
+    // lock any more. The last write lock's release switches the listeners on again and
+    // sends FLRefresh; every release sends FLUnlock.
     virtual bool Unlock(int flags);
     virtual void Write(KsOutputStreamInterface& stream) = 0;
     // Writes the structure of the open table (or of `fields`) to `ini`, or, without it,
@@ -216,6 +235,8 @@ public:
     virtual void Flush() = 0;
     // Number of the record last read, 0 when none.
     virtual std::int32_t GetCurrentRecordNumber() const = 0;
+    // Makes the current record number 0 (the record last read is gone).
+    virtual void ForgetCurrentRecord() = 0;
     // A new record of the table's record class over its fields.
     virtual std::unique_ptr<KsFileRecord> GetNewRecord() = 0;
     virtual std::int32_t GetNumRecords() const = 0;
@@ -258,6 +279,8 @@ public:
     KsSet& GetSelection() { return selection_; }
     const KsSet& GetSecondSet() const { return secondSet_; }
     std::int32_t GetSelectionPosition() const { return selectionPosition_; }
+    // The next GotoFirstRecord starts afresh.
+    void ResetSelectionPosition() { selectionPosition_ = 0; }
 
     // ---- Table attributes
 
@@ -297,6 +320,11 @@ public:
     bool GetIndexingState() const { return indexingEnabled_; }
     // Turning indexing off releases the loaded indexes.
     void SetIndexingState(bool enabled);
+    // Bring the loaded indexes up to date after a record change (nothing when indexing is
+    // off). A Blob field's index is removed instead of updated.
+    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
+    void IndexRecordDeleted(std::int32_t n);
+    void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
     bool GetSetMaintenance() const { return setMaintenance_; }
     void SetSetMaintenance(bool on) { setMaintenance_ = on; }
     bool GetNewRecordsSelected() const { return newRecordsSelected_; }
@@ -312,7 +340,9 @@ public:
     // Switch the table's listeners off and on; `notify` tells them.
     void DeactivateListeners(bool notify);
     void ActivateListeners(bool notify);
-    bool AreListenersActive() const { return !listenersInactive_; }
+    bool AreListenersActive() const { return !listeners_.IsInactive(); }
+    // The table's listeners, for sending events.
+    KsMultiFileListener& GetListeners() { return listeners_; }
 
     // ---- Companion files
 
@@ -361,6 +391,9 @@ protected:
     // The fields being read or written (the table's own).
     FieldList& MutableFields() { return fields_; }
     void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
+    // Sends the destroy event once and releases the listeners. A concrete table calls it
+    // first thing in its destructor, while listeners may still use the whole table.
+    void NotifyDestroy() noexcept;
 
 private:
     void ReadFileInfo(KsIniSection& info, const char* dataFileName);
@@ -374,6 +407,11 @@ private:
     // Closes the blob file and forgets it; a failure to write it is raised.
     void CloseBlobFile();
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
+    // After record n left the table: the current record follows it (see
+    // FileMaintenanceDelete).
+    void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
+    // Takes record n out of both sets (refusing a number outside them); returns its bits.
+    std::pair<bool, bool> RemoveFromSets(std::int32_t n);
 
     std::int32_t selectionPosition_ = 0;
     std::int32_t selectionSize_ = 0;
@@ -385,7 +423,6 @@ private:
     bool setMaintenance_ = true;
     bool newRecordsSelected_ = true;
     bool transactionWriteLocked_ = false;
-    bool listenersInactive_ = false;
     KsIOFactory& factory_;
     KsFileName fileName_;
     KsSet selection_;
@@ -404,4 +441,7 @@ private:
     // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
+    // The listeners registered with the table; its inactive flag is the table's.
+    KsMultiFileListener listeners_;
+    bool destroyNotified_ = false;
 };
