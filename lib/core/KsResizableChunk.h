@@ -5,7 +5,9 @@
 
 #include "core/KsException.h"
 
-/// An owned, resizable block of bytes with checked access by offset.
+/// An owned, resizable block of bytes with checked access by offset. Errors are
+/// KsException objects of class "KsResizableChunk": a negative size, an offset outside the
+/// block; growing raises KsMemoryException when memory runs out.
 class KsResizableChunk {
 public:
     KsResizableChunk() = default;
