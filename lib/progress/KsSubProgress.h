@@ -11,6 +11,8 @@
 ///     BuildIndex(..., part);
 class KsSubProgress : public KsProgressInterface {
 public:
+    /// Sets the sub-range [start, end] of `parent`, whose child takes the calls until this
+    /// object goes; `parent` must outlive it.
     KsSubProgress(KsProgressInterface& parent, std::int32_t start, std::int32_t end);
     ~KsSubProgress() override;
     KsSubProgress(const KsSubProgress&) = delete;
