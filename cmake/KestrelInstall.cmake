@@ -39,6 +39,7 @@ function(kestrel_install_library target)
         # the shared object; template instances of other code stay inside.
         set_target_properties(${target} PROPERTIES
             VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
+            INSTALL_RPATH "$ORIGIN"
             LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kestrel.map)
         target_link_options(${target} PRIVATE
             -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/kestrel.map -Wl,--no-undefined)

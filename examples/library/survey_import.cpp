@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
         table.Open(name.c_str(), IO_READ | IO_WRITE);
         std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
         std::ifstream csv(argv[2]);
+        if (!csv) {
+            std::cerr << "survey_import: cannot read \"" << argv[2] << "\"\n";
+            return 1;
+        }
         std::string line;
         while (std::getline(csv, line)) {
             std::istringstream values(line);
