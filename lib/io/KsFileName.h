@@ -1,13 +1,5 @@
 #pragma once
-// KsFileName splits a path into drive, directory, file name and extension, lets each
-// part be replaced and rebuilds the path; the library derives companion files of a data
-// file by replacing the extension. The full path is always drive + directory + file name
-// + extension.
-//
-// The splitting is pure text work for one path style: the native (POSIX) style has the
-// separator "/" and no drive; the Windows style has "\", drive letters ("E:") and network
-// prefixes ("\\SRV\SHR"). Set first turns a name into its full path with the style's
-// full-path service.
+/// @file
 
 #include <string>
 
@@ -15,14 +7,14 @@
 #include "core/KsString.h"
 
 struct KsPathStyle {
-    // Turns a name into its absolute form. An empty result for a non-empty name is a
-    // failure whose reason is in errno.
+    /// Turns a name into its absolute form. An empty result for a non-empty name is a
+    /// failure whose reason is in errno.
     using FullPathFunction = std::string (*)(const char* path);
 
     char separator;
-    // Drive letters and network prefixes exist.
+    /// Drive letters and network prefixes exist.
     bool hasDrives;
-    // Null when names are taken as they stand.
+    /// Null when names are taken as they stand.
     FullPathFunction fullPath;
 
     static KsPathStyle Posix() { return {'/', false, &KsFullPath}; }
@@ -32,30 +24,39 @@ struct KsPathStyle {
     static KsPathStyle Native() { return Posix(); }
 };
 
+/// KsFileName splits a path into drive, directory, file name and extension, lets each
+/// part be replaced and rebuilds the path; the library derives companion files of a data
+/// file by replacing the extension. The full path is always drive + directory + file name
+/// + extension.
+///
+/// The splitting is pure text work for one path style: the native (POSIX) style has the
+/// separator "/" and no drive; the Windows style has "\", drive letters ("E:") and network
+/// prefixes ("\\SRV\SHR"). Set first turns a name into its full path with the style's
+/// full-path service.
 class KsFileName {
 public:
-    // Empty parts in the native style; Set(path) when a path is given.
+    /// Empty parts in the native style; Set(path) when a path is given.
     explicit KsFileName(const char* path = nullptr);
     explicit KsFileName(KsPathStyle style, const char* path = nullptr);
-    // Copies the style and the four parts through the setters.
+    /// Copies the style and the four parts through the setters.
     KsFileName(const KsFileName& other);
     KsFileName& operator=(const KsFileName& other);
     virtual ~KsFileName() = default;
 
-    // Splits the full path of `path`; an empty path leaves every part empty. On failure
-    // the parts are unchanged.
+    /// Splits the full path of `path`; an empty path leaves every part empty. On failure
+    /// the parts are unchanged.
     void Set(const char* path);
-    // Stores the drive; adds ":" unless it is empty, a network prefix or ends in ":".
+    /// Stores the drive; adds ":" unless it is empty, a network prefix or ends in ":".
     void SetDrive(const char* drive);
-    // Stores the directory; adds a separator unless it is empty or ends in one.
+    /// Stores the directory; adds a separator unless it is empty or ends in one.
     void SetDirectory(const char* directory);
     void SetFileName(const char* name);
-    // Stores the extension; adds a leading "." unless it is empty or starts with one.
+    /// Stores the extension; adds a leading "." unless it is empty or starts with one.
     void SetExtension(const char* extension);
 
-    // Rebuilds the full path from the four parts; valid until the next Get...Path call.
+    /// Rebuilds the full path from the four parts; valid until the next Get...Path call.
     const char* GetFullPath() const;
-    // File name and extension; rebuilt into the same place as the full path.
+    /// File name and extension; rebuilt into the same place as the full path.
     const char* GetCompleteFileName() const;
     const char* GetDrive() const { return drive_.GetCString(); }
     const char* GetDirectory() const { return directory_.GetCString(); }
@@ -63,7 +64,7 @@ public:
     const char* GetExtension() const { return extension_.GetCString(); }
     const KsPathStyle& GetStyle() const { return style_; }
 
-    // True for the characters that no file name may hold: < > : " / \ |
+    /// True for the characters that no file name may hold: < > : " / \ |
     static bool IsInvalidFileNameChar(char c);
 
 private:

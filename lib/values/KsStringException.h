@@ -1,12 +1,13 @@
 #pragma once
-// The failure of picture-string checks and of filtering through a picture. Beside the
-// message it carries a code that tells which rule failed.
+/// @file
 
 #include <cstdarg>
 #include <cstdint>
 
 #include "core/KsException.h"
 
+/// The failure of picture-string checks and of filtering through a picture. Beside the
+/// message it carries a code that tells which rule failed.
 class KsStringException : public virtual KsException {
 public:
     enum Code : std::uint8_t {
@@ -23,7 +24,7 @@ public:
     KsStringException() = default;
     std::uint8_t GetErrorCode() const { return code_; }
 
-    // Throws with the code, the formatted message and the raising class.
+    /// Throws with the code, the formatted message and the raising class.
     KS_PRINTF(2, 4)
     [[noreturn]] static void Generate(std::uint8_t code, const char* format, const char* className,
                                       ...);
