@@ -85,7 +85,7 @@ public:
     virtual void Write(const void* buffer, std::int32_t count) = 0;
 
     /// @{
-    /// Writes the value little-endian in the type's width: a bool as a 16-bit 0 or 1, a
+    /// Writes the value little-endian in the type's width: a bool as one byte 0 or 1, a
     /// long as 32 bits, a native unsigned as 64 bits, a double as its 8 IEEE bytes.
     void WriteBool(bool value);
     void WriteShort(std::int16_t value);
