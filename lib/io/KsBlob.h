@@ -20,8 +20,11 @@ class KsBlob : public KsIOInterface {
 public:
     /// `size` bytes copied from `data`, or zero bytes when `data` is null.
     explicit KsBlob(const char* data = nullptr, std::uint32_t size = 0);
+    /// @{
+    /// A blob of its own with the bytes, position and name of `other`.
     KsBlob(const KsBlob& other) = default;
     KsBlob& operator=(const KsBlob& other) = default;
+    /// @}
     ~KsBlob() override = default;
 
     /// New size and content (zero bytes when `data` is null); position 0.
@@ -33,7 +36,9 @@ public:
     /// Writes every byte of the blob (not its size) to `stream`.
     void Write(KsOutputStreamInterface& stream) const;
 
+    /// The bytes, valid until the blob next changes size; null when empty.
     const char* GetData() const { return chunk_.GetData(); }
+    /// The number of bytes.
     std::uint32_t GetSize() const { return chunk_.GetChunkSize(); }
 
     /// Replaces the content by a whole file, read through `factory` under a read lock on the

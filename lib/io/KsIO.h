@@ -24,15 +24,21 @@
 /// are written as streams, never read back.
 class KsIO : public KsIOInterfaceWithLocking {
 public:
+    /// The buffer's capacity unless SetBufferSize changes it.
     static constexpr std::int32_t kDefaultBufferSize = 8000;
+    /// @{
+    /// The bounds SetBufferSize clamps to.
     static constexpr std::int32_t kMinimumBufferSize = 8000;
     static constexpr std::int32_t kMaximumBufferSize = 1024000;
+    /// @}
 
     KsIO() = default;
+    /// Opens `name` with the open flags (see Open); raises when it cannot.
     KsIO(const char* name, int flags);
     /// A second handle on the other object's file, at its position. The file is reopened
     /// without IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates it.
     KsIO(const KsIO& other);
+    /// Closes this file, then becomes a second handle as the copy constructor does.
     KsIO& operator=(const KsIO& other);
     ~KsIO() override;
 
@@ -70,6 +76,7 @@ public:
 
     /// Changes the buffer's capacity, clamped to [8000, 1,024,000].
     void SetBufferSize(std::int32_t size);
+    /// The buffer's capacity in bytes.
     std::int32_t GetBufferSize() const { return capacity_; }
 
     /// Adopts an open descriptor (for example 0 or 1) under a display name. The descriptor

@@ -16,8 +16,11 @@ public:
     /// A proxy at position 0 of `target`.
     explicit KsIOProxy(KsIOInterface& target, std::uint64_t position = 0)
         : target_(&target), position_(position) {}
+    /// @{
+    /// Another proxy on the same target at the same position.
     KsIOProxy(const KsIOProxy& other) = default;
     KsIOProxy& operator=(const KsIOProxy& other) = default;
+    /// @}
     /// Leaves the target open.
     ~KsIOProxy() override = default;
 
@@ -61,7 +64,9 @@ public:
     /// Exchanges target and position with `other`.
     void Swap(KsIOProxy& other) noexcept;
 
+    /// The file the proxy reads and writes.
     KsIOInterface& GetTarget() const { return *target_; }
+    /// The proxy's own position in the target.
     std::uint64_t GetPosition() const { return position_; }
 
 private:

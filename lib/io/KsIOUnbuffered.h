@@ -15,10 +15,12 @@
 class KsIOUnbuffered : public KsIOInterfaceWithLocking {
 public:
     KsIOUnbuffered() = default;
+    /// Opens `name` with the open flags of KsIO; raises when it cannot.
     KsIOUnbuffered(const char* name, int flags);
     /// A second handle on the other object's file, at its position; reopened without
     /// IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates the file.
     KsIOUnbuffered(const KsIOUnbuffered& other);
+    /// Closes this file, then becomes a second handle as the copy constructor does.
     KsIOUnbuffered& operator=(const KsIOUnbuffered& other);
     ~KsIOUnbuffered() override;
 
