@@ -10,14 +10,20 @@
 #include "io/KsIO.h"
 #include "io/KsIOFactory.h"
 
+/// One "key=value" line of an ini file (see KsIniFile).
 class KsIniLine : public KsArrayPointerObject {
 public:
     /// Splits sLine at its first "=" as SetLine does.
     explicit KsIniLine(const char* sLine);
+    /// The key, trimmed, and the value as given (see SetKey and SetValue).
     KsIniLine(const char* sKey, const char* sValue);
+    /// @{
+    /// Copies key and value.
     KsIniLine(const KsIniLine& other) = default;
     KsIniLine& operator=(const KsIniLine& other) = default;
+    /// @}
     ~KsIniLine() override = default;
+    /// A copy owned by the caller.
     KsIniLine* Clone() const override { return new KsIniLine(*this); }
 
     /// The key is the trimmed text before the first "=", the value the text after it,
@@ -27,7 +33,9 @@ public:
     void SetKey(const char* sKey);
     /// Stores the value as given; null stores the empty text.
     void SetValue(const char* sValue);
+    /// The key; valid until the line changes.
     const char* GetKey() const { return key_.GetCString(); }
+    /// The value; valid until the line changes.
     const char* GetValue() const { return value_.GetCString(); }
 
 private:
@@ -35,6 +43,9 @@ private:
     KsString value_;
 };
 
+/// A named list of lines with their comments (see KsIniFile). Setters mark it modified.
+/// Errors are KsException objects of class "KsIniSection"; a line index out of range
+/// raises the vector's range error.
 class KsIniSection : public KsArrayPointerObject {
 public:
     /// An empty section named `name` (put in brackets unless it starts with "["), not
@@ -42,23 +53,33 @@ public:
     explicit KsIniSection(const char* name = nullptr);
     /// Copies the lines, the comments, the name and both flags.
     KsIniSection(const KsIniSection& other);
+    /// Replaces lines, comments, name and flags by copies of those of `other`.
     KsIniSection& operator=(const KsIniSection& other);
     ~KsIniSection() override = default;
+    /// A copy owned by the caller.
     KsIniSection* Clone() const override { return new KsIniSection(*this); }
     /// A new section with this section's name and flags but no lines.
     KsIniSection* Copy() const;
 
+    /// Renames the section: in brackets unless `name` starts with "["; null or empty
+    /// leaves it without a name.
     void SetName(const char* name);
+    /// The name with its brackets; empty for a section without a name.
     const char* GetName() const { return name_.GetCString(); }
 
     /// Appends a line split as KsIniLine::SetLine does; an empty text adds nothing.
     void AddLine(const char* sLine);
+    /// Appends a line of that key and value.
     void AddLine(const char* sKeyName, const char* sEntry);
     /// Index of the first line whose key equals `key` without regard to case, or -1.
     std::int32_t FindKey(const char* key) const;
+    /// The number of lines.
     std::int32_t GetNumLines() const { return static_cast<std::int32_t>(lines_.size()); }
+    /// @{
+    /// Line `index` (from 0), still owned by the section.
     KsIniLine* GetLine(std::int32_t index) { return lines_[index]; }
     const KsIniLine* GetLine(std::int32_t index) const { return lines_[index]; }
+    /// @}
     /// Comments standing before line `index`; GetNumLines() gives those after the last line.
     const KsVector<KsString>& GetComments(std::int32_t index) const { return comments_[index]; }
     /// Adds a comment before line `index` (GetNumLines(): after the last line).
@@ -81,7 +102,9 @@ public:
     /// Adds, replaces or (with an empty value) removes the key's line. The comments before
     /// a removed line move to the line that follows it.
     void SetString(const char* key, const char* value);
+    /// SetString with the number in decimal.
     void SetInt(const char* key, std::int32_t value);
+    /// SetString with "true" or "false".
     void SetBool(const char* key, bool value);
     /// Each byte as two upper-case hexadecimal digits.
     void SetBinaryString(const char* key, const unsigned char* bytes, std::uint16_t count);
@@ -92,9 +115,13 @@ public:
     /// Writes the section in its text form; a section without lines writes nothing.
     void Write(KsOutputStreamInterface& io);
 
+    /// Whether anything was changed since the section was made or loaded.
     bool IsModified() const { return modified_; }
+    /// @{
+    /// Whether the section's lines were read from the file (or made in memory).
     bool IsLoaded() const { return loaded_; }
     void SetLoaded(bool loaded) { loaded_ = loaded; }
+    /// @}
 
 private:
     void RemoveLine(std::int32_t index);
@@ -135,6 +162,7 @@ public:
     /// Closes the file. Nothing is written: changes not written are lost.
     virtual ~KsIniFile();
 
+    /// The number of sections, loaded or not.
     std::int32_t GetNumSections() const { return static_cast<std::int32_t>(sections_.size()); }
     /// The section, loaded from the file first if it was not loaded.
     KsIniSection* GetSection(std::int32_t lIndex);
@@ -145,9 +173,13 @@ public:
     /// without brackets), or only starts with it when `prefix` is set; -1 when none does.
     std::int32_t GetSectionIndex(const char* name, std::int32_t start = 0,
                                  bool prefix = false) const;
+    /// Adds a new empty section of that name and returns it; raises "Section already
+    /// exists." when the file has one of that name.
     KsIniSection* AddSection(const char* sSectionName);
-    /// Takes ownership of the section, also when it is refused.
+    /// Takes ownership of the section, also when it is refused (null, or a name the file
+    /// already has); it counts as loaded.
     KsIniSection* AddSection(KsIniSection* pSection);
+    /// Loads the lines of every section not loaded yet; raises for sections without a file.
     void LoadUnLoadedSections();
     /// Writes every section to a new file in the file's directory and puts it in the file's
     /// place; the file is then opened again with `flags`. Without `loadUnloaded`, sections
@@ -156,6 +188,7 @@ public:
     /// file is open again, with its old flags, when it can be.
     void Write(bool loadUnloaded = true, int flags = IO_READ);
 
+    /// The file's name as given; empty without a file.
     const char* GetFileName() const { return fileName_.GetCString(); }
 
 private:
