@@ -232,31 +232,76 @@ void KsFile::DataReplace(KsFileRecord& oldRecord, KsFileRecord& newRecord,
     });
 }
 
+// A maintenance call that fails part-way takes back what it did to the sets and indexes,
+// so that a caller that then undoes its data change finds the table as it was. An index
+// whose change cannot be taken back is discarded; it is built afresh when next needed.
+void KsFile::DiscardIndexesQuietly() noexcept {
+    try {
+        DeleteIndexesFor(GetFileName(), GetFieldCount());
+    } catch (...) {  // nothing more can be done on a failure path
+    }
+}
+
+void KsFile::AddToSets(std::int32_t n, bool selected, bool secondSelected) {
+    selectionPosition_ = 0;
+    selection_.AddToSet(n, selected);
+    secondSet_.AddToSet(n, secondSelected);
+    selectionSize_ = selection_.GetSelectedCount();
+}
+
 void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("FileMaintenanceAdd()", kClass, [&] {
-        if (indexingEnabled_) {
-            IndexRecordAdded(n, record);
-        }
+        bool indexStarted = false, indexed = false, inSets = false;
+        KsScopeExit takeBack([&]() noexcept {
+            try {
+                if (inSets) {
+                    RemoveFromSets(n);
+                }
+                if (indexed) {
+                    IndexRecordDeleted(n);
+                } else if (indexStarted) {
+                    DiscardIndexesQuietly();
+                }
+            } catch (...) {
+                DiscardIndexesQuietly();
+            }
+        });
+        indexStarted = true;
+        IndexRecordAdded(n, record);
+        indexed = true;
         if (setMaintenance_) {
-            selectionPosition_ = 0;
-            selection_.AddToSet(n, newRecordsSelected_);
-            secondSet_.AddToSet(n, true);
-            selectionSize_ = selection_.GetSelectedCount();
+            AddToSets(n, newRecordsSelected_, true);
+            inSets = true;
             listeners_.FLRecordAdded(*this, n, record);
         }
+        takeBack.Dismiss();
     });
 }
 
 void KsFile::FileMaintenanceDelete(std::int32_t n) {
     KsCallpath("FileMaintenanceDelete()", kClass, [&] {
         std::int32_t current = GetCurrentRecordNumber();
-        if (indexingEnabled_) {
-            IndexRecordDeleted(n);
-        }
+        bool indexStarted = false, removed = false;
+        std::pair<bool, bool> bits;
+        KsScopeExit takeBack([&]() noexcept {
+            try {
+                if (removed) {
+                    AddToSets(n, bits.first, bits.second);
+                }
+            } catch (...) {
+            }
+            if (indexStarted) {  // the deleted values are gone: the indexes are built afresh
+                DiscardIndexesQuietly();
+            }
+        });
+        indexStarted = true;
+        IndexRecordDeleted(n);
         if (setMaintenance_) {
-            RemoveFromSets(n);
+            bits = RemoveFromSets(n);
+            removed = true;
             listeners_.FLRecordRemoved(*this, n, *scratchRecord_);
         }
+        takeBack.Dismiss();
         FollowDeletedCurrentRecord(n, current);
     });
 }
@@ -288,30 +333,59 @@ void KsFile::FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current) {
 void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
                                    const KsFileRecord& newRecord) {
     KsCallpath("FileMaintenanceModify()", kClass, [&] {
-        if (indexingEnabled_) {
-            IndexRecordModified(n, newRecord);
-        }
+        bool indexStarted = false, indexed = false;
+        KsScopeExit takeBack([&]() noexcept {
+            try {
+                if (indexed) {
+                    IndexRecordModified(n, oldRecord);
+                } else if (indexStarted) {
+                    DiscardIndexesQuietly();
+                }
+            } catch (...) {
+                DiscardIndexesQuietly();
+            }
+        });
+        indexStarted = true;
+        IndexRecordModified(n, newRecord);
+        indexed = true;
         if (setMaintenance_) {
             listeners_.FLRecordChanged(*this, n, oldRecord, n, newRecord);
         }
+        takeBack.Dismiss();
     });
 }
 
 void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumber,
                                     const KsFileRecord& oldRecord, const KsFileRecord& newRecord) {
     KsCallpath("FileMaintenanceReplace()", kClass, [&] {
-        if (indexingEnabled_) {
-            IndexRecordDeleted(oldNumber);
-            IndexRecordAdded(newNumber, newRecord);
-        }
+        bool indexStarted = false, removed = false, added = false;
+        std::pair<bool, bool> bits;
+        KsScopeExit takeBack([&]() noexcept {
+            try {
+                if (added) {
+                    RemoveFromSets(newNumber);
+                }
+                if (removed) {
+                    AddToSets(oldNumber, bits.first, bits.second);
+                }
+            } catch (...) {
+            }
+            if (indexStarted) {
+                DiscardIndexesQuietly();
+            }
+        });
+        indexStarted = true;
+        IndexRecordDeleted(oldNumber);
+        IndexRecordAdded(newNumber, newRecord);
         if (setMaintenance_) {
-            auto [selected, secondSelected] = RemoveFromSets(oldNumber);
-            selection_.AddToSet(newNumber, newRecordsSelected_);
-            secondSet_.AddToSet(newNumber, true);
-            selectionSize_ = selection_.GetSelectedCount();
-            listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord, selected,
-                                        secondSelected);
+            bits = RemoveFromSets(oldNumber);
+            removed = true;
+            AddToSets(newNumber, newRecordsSelected_, true);
+            added = true;
+            listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord,
+                                        bits.first, bits.second);
         }
+        takeBack.Dismiss();
         GotoRecord(newNumber);
     });
 }

@@ -412,6 +412,8 @@ private:
     void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
     // Takes record n out of both sets (refusing a number outside them); returns its bits.
     std::pair<bool, bool> RemoveFromSets(std::int32_t n);
+    void AddToSets(std::int32_t n, bool selected, bool secondSelected);
+    void DiscardIndexesQuietly() noexcept;
 
     std::int32_t selectionPosition_ = 0;
     std::int32_t selectionSize_ = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -198,6 +199,42 @@ TEST(KsFileMaintenance, SetsFollowChangesOnlyWithSetMaintenance) {
     EXPECT_EQ("Set record value of 9 not valid for set with 3 records.",
               MessageOf([&] { table->FileMaintenanceReplace(9, 3, *old, *old); }));
     table->RemoveActionListener(listener);
+}
+
+// A maintenance call that a listener refuses leaves both sets as they were, so the caller's
+// undo of its data change restores the whole table.
+TEST(KsFileMaintenance, ARefusedChangeTakesBackTheSetChanges) {
+    struct Refuser : KsFileListener {
+        void ActionHandler(KsFile&, int, std::int32_t) override {
+            KsException::Generate("refused", "Refuser");
+        }
+    } refuser;
+    kstest::TempDir dir;
+    auto table = KeyedTable(dir, 3);
+    table->GetSelection().SelectRecord(2, false);
+    const KsFile& view = *table;
+    auto bits = [&] {
+        std::string text;
+        for (const KsSet* set : {&view.GetSelection(), &view.GetSecondSet()}) {
+            for (std::int32_t i = 1; i <= set->GetSize(); ++i) {
+                text += set->IsSelected(i) ? '1' : '0';
+            }
+            text += '|';
+        }
+        return text;
+    };
+    const std::string before = bits();
+    table->AddActionListener(refuser);
+    auto record = Keyed(*table, 9);
+    for (auto change : std::vector<std::function<void()>>{
+             [&] { table->FileMaintenanceAdd(2, *record); },
+             [&] { table->FileMaintenanceDelete(2); },
+             [&] { table->FileMaintenanceModify(2, *record, *record); },
+             [&] { table->FileMaintenanceReplace(1, 3, *record, *record); }}) {
+        EXPECT_EQ("refused", MessageOf(change));
+        EXPECT_EQ(before, bits());
+    }
+    table->RemoveActionListener(refuser);
 }
 
 // Random adds by key, inserts, removals by key, replacements, selection changes and moves

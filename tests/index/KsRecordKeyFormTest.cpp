@@ -83,11 +83,10 @@ TEST(KsRecordKeyForms, EveryFormOfEachClassIsItsGoldenBytes) {
 }
 
 TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalised) {
-    EXPECT_TRUE(Alpha(5, "AB").IsLessThan(Alpha(5, "ABC")));
+    // Keys of one length order as their comparable keys do (the random test's part).
     EXPECT_TRUE(Alpha(5, "AB").IsEqual(Alpha(2, "AB")));
     EXPECT_TRUE(Alpha(5, "abc").IsLessThanAlternate(Alpha(5, "ABD")));
     EXPECT_FALSE(Alpha(5, "abc").IsLessThanAlternate(Alpha(5, "ABC")));
-    EXPECT_TRUE(Alpha(5, "ABD").IsLessThan(Alpha(5, "abc")));
     EXPECT_TRUE(Alpha(5, "abc").IsEqualAlternate(Alpha(5, "ABC")));
     EXPECT_STREQ("ABC", Alpha(3, "ABCDE").GetText());  // cut to the key's length
     KsRecordKeyAlpha alpha(4);

