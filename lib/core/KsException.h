@@ -145,9 +145,9 @@ class KsFileOpenFailedException : public virtual KsException {};
 class KsStringTokenizerException : public virtual KsException {};
 /// A transaction that cannot be started, logged, committed or rolled back.
 class KsTransactionException : public virtual KsException {};
-// A change that failed and was undone (the table is as it was before it).
+/// A change that failed and was undone (the table is as it was before it).
 class KsCommitFailure : public KsTransactionException {};
-// A change that failed and could not be undone either (the table may be half-changed).
+/// A change that failed and could not be undone either (the table may be half-changed).
 class KsRollbackFailure : public KsTransactionException {};
 
 /// An allocation failure; caught by handlers of KsException and of std::bad_alloc alike.
