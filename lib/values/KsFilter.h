@@ -36,16 +36,23 @@ public:
     virtual ~KsFilter() = default;
     /// A new filter equal to this one.
     virtual std::unique_ptr<KsFilter> Clone() const = 0;
+    /// The class name, as the registry and call paths use it.
     virtual const char* GetClassnameCString() const = 0;
+    /// The filter's Type code.
     virtual std::uint8_t GetFilterType() const = 0;
-    /// The filter's own settings in a section or a stream.
+    /// @{
+    /// Reads or writes the filter's own settings in a section or a stream; malformed
+    /// settings raise, naming the filter's class.
     virtual void Read(KsIniSection& section, KsProgressInterface& progress) = 0;
     virtual void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) = 0;
     virtual void Write(KsIniSection& section, KsProgressInterface& progress) const = 0;
     virtual void Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const = 0;
+    /// @}
+    /// @{
     /// The section forms without a progress display; a null section is an error.
     void Read(KsIniSection* pIniSection);
     void Write(KsIniSection* pIniSection) const;
+    /// @}
 
     /// A new filter of a built-in type: null for kNoFilter; the timestamp types come
     /// without a format. Any other code fails with "Unknown filter type %d".
@@ -65,6 +72,7 @@ public:
     /// served by its type code when no application registered it.
     static std::unique_ptr<KsFilter> ReadRegisteredFilterFromIniSection(
         KsIniSection& section, bool strict, KsProgressInterface& progress);
+    /// Writes the filter's type code, its registry index and its own keys to the section.
     static void WriteRegisteredFilterToIniSection(KsIniSection& section, const KsFilter& filter,
                                                   KsProgressInterface& progress);
 
@@ -73,13 +81,19 @@ protected:
     /// it carries `marker` and `version`.
     static void ReadStreamHeader(KsInputStreamInterface& stream, char marker, std::int16_t version,
                                  const char* className);
+    /// Raises "Invalid ksfilter header information" for the class.
     [[noreturn]] static void ThrowInvalidStreamHeader(const char* className);
 
     KsFilter() = default;
+    /// @{
+    /// Filters copy only through Clone.
     KsFilter(const KsFilter&) = default;
     KsFilter& operator=(const KsFilter&) = default;
+    /// @}
 };
 
+/// @{
 /// Ini keys shared by every filter.
 inline constexpr const char* kKsFilterTypeKey = "FilterType";
 inline constexpr const char* kKsFilterRegistryIndexKey = "KsFilter.RegistryIndex";
+/// @}
