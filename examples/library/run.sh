@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the examples built in BUILD_DIR on a fresh table in the current directory; what they
-# print is expected.txt.
+# print on standard output is expected.txt (survey_change reports the change it makes fail
+# on standard error).
 #   examples/library/run.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

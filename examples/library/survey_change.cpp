@@ -33,7 +33,9 @@ void CommitAll(CBFFile& table, std::vector<std::unique_ptr<KsRecordAction>>& act
             inverses.push_back(action->Commit(table));
         }
     } catch (const KsException& error) {
-        std::printf("rolled back: %s\n", error.GetErrorMessage());
+        std::printf("change %d of %d failed; rolled back\n", static_cast<int>(inverses.size()) + 1,
+                    static_cast<int>(actions.size()));
+        std::fprintf(stderr, "survey_change: %s\n", error.GetErrorMessage());
         for (auto inverse = inverses.rbegin(); inverse != inverses.rend(); ++inverse) {
             (*inverse)->Commit(table);
         }
