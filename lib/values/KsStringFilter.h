@@ -23,20 +23,27 @@ public:
     KsStringFilter() = default;
     /// A filter with a checked picture.
     explicit KsStringFilter(const char* picture);
+    /// @{
+    /// Copies picture and missing text.
     KsStringFilter(const KsStringFilter& other) = default;
     KsStringFilter& operator=(const KsStringFilter& other) = default;
+    /// @}
     ~KsStringFilter() override = default;
 
     std::unique_ptr<KsFilter> Clone() const override;
     const char* GetClassnameCString() const override { return "KsStringFilter"; }
     std::uint8_t GetFilterType() const override { return KsFilter::kStringFilter; }
+    /// @{
+    /// The forms of KsFilter without a progress display.
     using KsFilter::Read;
     using KsFilter::Write;
+    /// @}
     /// "Picture String Filter" and "Missing String"; the picture is checked.
     void Read(KsIniSection& section, KsProgressInterface& progress) override;
     void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) override;
     void Write(KsIniSection& section, KsProgressInterface& progress) const override;
     void Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const override;
+    /// Takes over the other filter's picture and missing text.
     void Copy(const KsStringFilter& other) { *this = other; }
     /// Empties the picture and the missing text.
     void ResetValues();
@@ -50,14 +57,18 @@ public:
 
     /// Checks the picture (SyntaxCheck) and keeps it; a refused picture changes nothing.
     void SetPictureString(const char* picture);
+    /// The picture; empty for a filter without one.
     const char* GetPictureString() const { return picture_.GetCString(); }
+    /// Sets the text shown for an empty value; null empties it.
     void SetMissingString(const char* text) { missing_ = text; }
+    /// The text shown for an empty value.
     const char* GetMissingString() const { return missing_.GetCString(); }
 
     /// Raises KsStringException with the code of the first rule the picture breaks: 1 empty,
     /// 2 unescaped ",", 4 ";" at the end, 3 braces, 5 the optional part, 6 repeats.
     static void SyntaxCheck(const char* picture);
 
+    /// Whether picture and missing text are equal.
     bool operator==(const KsStringFilter& other) const {
         return picture_ == other.picture_ && missing_ == other.missing_;
     }

@@ -31,8 +31,11 @@ public:
     /// Reads a number of at most `maximum` from the start of `text` (see the class notes).
     std::uint16_t ASCIIToShort(const char* text, std::uint16_t maximum, std::uint16_t& used) const;
 
+    /// The conversion letter; NUL when the text ended before one.
     char GetLetter() const { return letter_; }
+    /// The width given, 0 when none was.
     std::uint16_t GetWidth() const { return width_; }
+    /// Whether numbers are padded with zeros rather than blanks.
     bool GetZeroFill() const { return zeroFill_; }
 
 private:
@@ -56,15 +59,21 @@ public:
     /// filter empty.
     explicit KsTimestampFilter(const char* format = nullptr,
                                std::uint8_t type = KsFilter::kTimestampFilter);
+    /// @{
+    /// Copies type and format.
     KsTimestampFilter(const KsTimestampFilter& other) = default;
     KsTimestampFilter& operator=(const KsTimestampFilter& other) = default;
+    /// @}
     ~KsTimestampFilter() override = default;
 
     std::unique_ptr<KsFilter> Clone() const override;
     const char* GetClassnameCString() const override { return "KsTimestampFilter"; }
     std::uint8_t GetFilterType() const override { return type_; }
+    /// @{
+    /// The forms of KsFilter without a progress display.
     using KsFilter::Read;
     using KsFilter::Write;
+    /// @}
     /// "Date Format String", or a format built from the older keys when it is missing.
     void Read(KsIniSection& section, KsProgressInterface& progress) override;
     /// Header (marker 4) version 520 with the format, or the older version 400.
@@ -78,6 +87,7 @@ public:
     void Copy(const KsTimestampFilter& other);
     /// Replaces the format; null or empty leaves the filter empty.
     void SetFormat(const char* format);
+    /// The format; empty for an empty filter.
     const char* GetFormat() const { return format_.GetCString(); }
     /// The longest text the format produces, without the NUL.
     std::uint16_t GetDisplayLength() const { return displayLength_; }
@@ -90,6 +100,7 @@ public:
     /// new timestamp. An empty text leaves `result` unchanged.
     void UnfilterTimestamp(KsTimestamp& result, const char* text) const;
 
+    /// Whether type and format are equal.
     bool operator==(const KsTimestampFilter& other) const {
         return type_ == other.type_ && format_ == other.format_;
     }
