@@ -473,6 +473,10 @@ void TfrmMain::StartFrom(const QLineEdit* box, FileDialogRequest& request) const
     }
 }
 
+void TfrmMain::OpenInputFile(const QString& name) {
+    TakeChosenFile(edtInputFile, name);
+}
+
 void TfrmMain::TakeChosenFile(QLineEdit* box, const QString& name) {
     box->setText(name);
     NotConverted = true;

@@ -28,6 +28,9 @@ class TfrmMain : public QWidget {
 
 public:
     explicit TfrmMain(FormServices& services, QWidget* parent = nullptr);
+    // Puts a file named at start-up (the desktop's "Open with") into the input box, taken
+    // like a file chosen through its browse dialog.
+    void OpenInputFile(const QString& name);
 
     // Runs one conversion with the options as the controls show them; throws KsException.
     void Convert();

@@ -1,7 +1,10 @@
 // mtconvert-gui: the converter's desktop program. One window: two file names, three
-// options, one button.
+// options, one button. "mtconvert-gui FILE" starts with FILE as the input file.
 
 #include <exception>
+
+#include <QCoreApplication>
+#include <QStringList>
 
 #include "FormApplication.h"
 #include "QtFormServices.h"
@@ -18,6 +21,10 @@ int main(int argc, char** argv) {
     try {
         application.SetTitle(QString::fromLatin1(kApplicationTitle));
         TfrmMain frmMain(services);
+        // The application object has taken its own options out of the arguments.
+        if (const QStringList arguments = QCoreApplication::arguments(); arguments.size() > 1) {
+            frmMain.OpenInputFile(arguments.at(1));
+        }
         frmMain.show();
         application.Run();
     } catch (const std::exception& error) {

@@ -1,15 +1,17 @@
 #pragma once
-// Runs a body and, when a KsException leaves it, adds one call-path line for the
-// calling function and throws the same object on:
-//
-//     return KsCallpath("Read()", "KsBlob", [&] { ... });
-//
-// Other exceptions pass through untouched.
+/// @file
+/// KsCallpath, the one-line call-path helper of every library function that can fail.
 
 #include <utility>
 
 #include "core/KsException.h"
 
+/// Runs `body` and, when a KsException leaves it, adds one call-path line for the calling
+/// function and throws the same object on; returns what the body returns.
+///
+///     return KsCallpath("Read()", "KsBlob", [&] { ... });
+///
+/// Other exceptions pass through untouched.
 template <class Body>
 inline decltype(auto) KsCallpath(const char* function, const char* className, Body&& body) {
     try {
@@ -20,7 +22,7 @@ inline decltype(auto) KsCallpath(const char* function, const char* className, Bo
     }
 }
 
-// As above, with a detail (for example a file name) in parentheses after the class name.
+/// As above, with a detail (for example a file name) in parentheses after the class name.
 template <class Body>
 inline decltype(auto) KsCallpath(const char* function, const char* className, const char* detail,
                                  Body&& body) {

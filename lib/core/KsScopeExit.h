@@ -1,18 +1,20 @@
 #pragma once
-// Runs a callable when the scope ends, unless dismissed: the cleanup of a temporary file or
-// a half-built state, written once beside what it undoes instead of in every catch block.
-//
-//     KsScopeExit removeTemporary([&] { KsIOInterface::Delete(temporary); });
-//     ... work that may throw ...
-//     removeTemporary.Dismiss();   // success: keep the file
-//
-// The callable must not throw; the destructor runs it while an exception may be in flight.
+/// @file
 
 #include <utility>
 
+/// Runs a callable when the scope ends, unless dismissed: the cleanup of a temporary file or
+/// a half-built state, written once beside what it undoes instead of in every catch block.
+///
+///     KsScopeExit removeTemporary([&] { KsIOInterface::Delete(temporary); });
+///     ... work that may throw ...
+///     removeTemporary.Dismiss();   // success: keep the file
+///
+/// The callable must not throw; the destructor runs it while an exception may be in flight.
 template <class Callable>
 class KsScopeExit {
 public:
+    /// Keeps `callable` to run when the scope ends.
     explicit KsScopeExit(Callable callable) : callable_(std::move(callable)) {}
     KsScopeExit(const KsScopeExit&) = delete;
     KsScopeExit& operator=(const KsScopeExit&) = delete;
@@ -22,9 +24,9 @@ public:
         }
     }
 
-    // The scope ended well: do not run the callable.
+    /// The scope ended well: do not run the callable.
     void Dismiss() noexcept { active_ = false; }
-    // Runs the callable now, once.
+    /// Runs the callable now, once.
     void RunNow() {
         if (active_) {
             active_ = false;

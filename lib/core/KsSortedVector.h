@@ -1,5 +1,6 @@
 #pragma once
-// An owning vector of pointers kept in the order of a comparison of the objects.
+/// @file
+/// An owning vector of pointers kept in the order of a comparison of the objects.
 
 #include <cstdint>
 #include <memory>
@@ -7,23 +8,31 @@
 
 #include "core/KsVector.h"
 
+/// The default order of a KsSortedVector: the objects' operator<.
 template <class T>
 struct KsPredicateLess {
+    /// Whether *a comes before *b.
     bool operator()(const T* a, const T* b) const { return *a < *b; }
 };
 
+/// The default equality of a KsSortedVector: the objects' operator==.
 template <class T>
 struct KsPredicateEqual {
+    /// Whether *a equals *b.
     bool operator()(const T* a, const T* b) const { return *a == *b; }
 };
 
-// Owns its elements like KsPointerVector and keeps them sorted: elements come in only
-// through InsertElement, so the positional adding of KsPointerVector is absent here.
+/// Owns its elements like KsPointerVector and keeps them sorted: elements come in only
+/// through InsertElement, so the positional adding of KsPointerVector is absent here.
 template <class T, class Less = KsPredicateLess<T>, class Equal = KsPredicateEqual<T>>
 class KsSortedVector : private KsPointerVector<T> {
     using Base = KsPointerVector<T>;
 
 public:
+    /// @{
+    /// As in KsPointerVector: iteration over the element pointers, size and capacity,
+    /// the bounds of the positions, checked access by position, and removal (DeleteAt
+    /// deletes the element, Detach hands it to the caller).
     using Base::begin;
     using Base::capacity;
     using Base::clear;
@@ -37,9 +46,10 @@ public:
     using Base::reserve;
     using Base::SetLowerBound;
     using Base::size;
+    /// @}
 
-    // Position (counted from the lower bound) of the first element not less than
-    // `element`; one past the last when every element is less.
+    /// Position (counted from the lower bound) of the first element not less than
+    /// `element`; one past the last when every element is less.
     std::int32_t FindPosition(const T* element) const {
         if (element == nullptr) {
             KsException::Generate("Null pointer passed to FindPosition", "KsSortedVector");
@@ -47,7 +57,7 @@ public:
         return GetLowerBound() + static_cast<std::int32_t>(LowerBound(element));
     }
 
-    // Position of an element equal to `element`, or -1 below the lower bound when none is.
+    /// Position of an element equal to `element`, or -1 below the lower bound when none is.
     std::int32_t Find(const T* element) const {
         std::int32_t position = FindPosition(element);
         std::size_t offset = static_cast<std::size_t>(position - GetLowerBound());
@@ -57,8 +67,8 @@ public:
         return GetLowerBound() - 1;
     }
 
-    // Takes ownership of `element` and inserts it at its sorted position, before any
-    // equal elements; returns the position. The element is deleted when that fails.
+    /// Takes ownership of `element` and inserts it at its sorted position, before any
+    /// equal elements; returns the position. The element is deleted when that fails.
     std::int32_t InsertElement(std::unique_ptr<T> element) {
         if (element == nullptr) {
             KsException::Generate("Null pointer passed to InsertElement", "KsSortedVector");
@@ -67,6 +77,7 @@ public:
         Base::InsertAt(position, std::move(element));
         return position;
     }
+    /// As above, taking ownership of a raw pointer.
     std::int32_t InsertElement(T* element) { return InsertElement(std::unique_ptr<T>(element)); }
 
     void swap(KsSortedVector& other) noexcept { Base::swap(other); }

@@ -1,19 +1,5 @@
 #pragma once
-// The buffered operating-system file. Sequential reads and writes go through one buffer
-// (8000 bytes unless set, between 8000 and 1,024,000), a window on the file that moves
-// forward as it is used up, so the operating system is called once per buffer. The window
-// mirrors the file as it will be after the next flush; pending bytes reach the file when
-// the window moves, on Flush, Truncate, SetBufferSize, Close and destruction. Positioned
-// reads and writes use the buffer only where they overlap it.
-//
-// Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
-// reports a failed flush or close; the destructor cannot, so a writer that must know calls
-// Close. A failed flush (from Flush, Close, or a Write that fills the buffer) leaves the
-// file open and the bytes pending, so that a later Flush or Close writes them; after a
-// failed Write, Tell() shows how many of its bytes the buffer took.
-// KsIO also works on pipes and terminals for purely sequential use: adopted descriptors
-// (OpenDescriptor), and FIFOs, terminals and devices opened by name for writing, which
-// are written as streams, never read back.
+/// @file
 
 #include <cstdint>
 #include <memory>
@@ -21,17 +7,38 @@
 #include "core/KsString.h"
 #include "io/KsIOInterfaceWithLocking.h"
 
+/// The buffered operating-system file. Sequential reads and writes go through one buffer
+/// (8000 bytes unless set, between 8000 and 1,024,000), a window on the file that moves
+/// forward as it is used up, so the operating system is called once per buffer. The window
+/// mirrors the file as it will be after the next flush; pending bytes reach the file when
+/// the window moves, on Flush, Truncate, SetBufferSize, Close and destruction. Positioned
+/// reads and writes use the buffer only where they overlap it.
+///
+/// Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
+/// reports a failed flush or close; the destructor cannot, so a writer that must know calls
+/// Close. A failed flush (from Flush, Close, or a Write that fills the buffer) leaves the
+/// file open and the bytes pending, so that a later Flush or Close writes them; after a
+/// failed Write, Tell() shows how many of its bytes the buffer took.
+/// KsIO also works on pipes and terminals for purely sequential use: adopted descriptors
+/// (OpenDescriptor), and FIFOs, terminals and devices opened by name for writing, which
+/// are written as streams, never read back.
 class KsIO : public KsIOInterfaceWithLocking {
 public:
+    /// The buffer's capacity unless SetBufferSize changes it.
     static constexpr std::int32_t kDefaultBufferSize = 8000;
+    /// @{
+    /// The bounds SetBufferSize clamps to.
     static constexpr std::int32_t kMinimumBufferSize = 8000;
     static constexpr std::int32_t kMaximumBufferSize = 1024000;
+    /// @}
 
     KsIO() = default;
+    /// Opens `name` with the open flags (see Open); raises when it cannot.
     KsIO(const char* name, int flags);
-    // A second handle on the other object's file, at its position. The file is reopened
-    // without IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates it.
+    /// A second handle on the other object's file, at its position. The file is reopened
+    /// without IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates it.
     KsIO(const KsIO& other);
+    /// Closes this file, then becomes a second handle as the copy constructor does.
     KsIO& operator=(const KsIO& other);
     ~KsIO() override;
 
@@ -53,7 +60,7 @@ public:
     std::int32_t ReadFrom(std::uint64_t offset, void* buffer, std::int32_t count,
                           bool required) override;
     std::int32_t Seek(std::int32_t offset, int origin) override;
-    // The position; raises when it does not fit in 32 bits (Tell64 gives it whole).
+    /// The position; raises when it does not fit in 32 bits (Tell64 gives it whole).
     std::int32_t Tell() const override;
     std::int64_t Tell64() const override { return start_ + position_; }
     void Truncate(std::int32_t count) override;
@@ -61,28 +68,29 @@ public:
     std::unique_ptr<KsIOLock> CreateLock(int type, std::uint64_t offset,
                                          std::uint64_t length) override;
 
-    // Reads what the file holds at hand, for readers that scan the bytes themselves: at
-    // least one byte unless the input has ended (waiting for it if need be), at most
-    // `count`, and no more once some came, so that a pipe or terminal gives its lines as
-    // they arrive. Returns the bytes read; 0 at the end of the input.
+    /// Reads what the file holds at hand, for readers that scan the bytes themselves: at
+    /// least one byte unless the input has ended (waiting for it if need be), at most
+    /// `count`, and no more once some came, so that a pipe or terminal gives its lines as
+    /// they arrive. Returns the bytes read; 0 at the end of the input.
     std::int32_t ReadAvailable(void* buffer, std::int32_t count);
 
-    // Changes the buffer's capacity, clamped to [8000, 1,024,000].
+    /// Changes the buffer's capacity, clamped to [8000, 1,024,000].
     void SetBufferSize(std::int32_t size);
+    /// The buffer's capacity in bytes.
     std::int32_t GetBufferSize() const { return capacity_; }
 
-    // Adopts an open descriptor (for example 0 or 1) under a display name. The descriptor
-    // is never truncated or reopened, and Close leaves it open. Pipes and terminals work
-    // for sequential reading or writing; seeking them fails.
+    /// Adopts an open descriptor (for example 0 or 1) under a display name. The descriptor
+    /// is never truncated or reopened, and Close leaves it open. Pipes and terminals work
+    /// for sequential reading or writing; seeking them fails.
     void OpenDescriptor(int fd, const char* name, int flags);
-    // The descriptor, -1 while closed.
+    /// The descriptor, -1 while closed.
     int GetDescriptor() const { return fd_; }
 
 protected:
     std::int32_t ReadLineBytes(char* buffer, std::int32_t limit) override;
-    // What the destructor does: writes what is pending, ignoring a failure, and closes.
-    // A derived class whose system-call hooks must see these last calls runs it from its
-    // own destructor.
+    /// What the destructor does: writes what is pending, ignoring a failure, and closes.
+    /// A derived class whose system-call hooks must see these last calls runs it from its
+    /// own destructor.
     void CloseForDestruction() noexcept;
 
 private:
@@ -91,42 +99,42 @@ private:
         bool seekable = true;
         bool readable = true;
     };
-    // Takes over an open descriptor: buffer, base lock, first window at `position`.
+    /// Takes over an open descriptor: buffer, base lock, first window at `position`.
     void Attach(int fd, const KsString& name, int flags, Descriptor kind, std::int64_t position);
-    // Moves the position to `target`; `offset` is what the caller asked for, for the message.
+    /// Moves the position to `target`; `offset` is what the caller asked for, for the message.
     std::int64_t MoveTo(std::int64_t target, std::int64_t offset);
     [[noreturn]] void ThrowSeekFailed(int errorNumber, std::int64_t offset) const;
-    // Closes without flushing; used when an error leaves no other way. Returns the
-    // error of the operating system's close, 0 when none.
+    /// Closes without flushing; used when an error leaves no other way. Returns the
+    /// error of the operating system's close, 0 when none.
     int Abandon() noexcept;
     void CopyFrom(const KsIO& other);
-    // Opens the file with `systemFlags` and keeps `flags` as the object's flags.
+    /// Opens the file with `systemFlags` and keeps `flags` as the object's flags.
     void OpenAs(const char* name, int systemFlags, int flags);
     void CheckReadable() const;
     void CheckCount(std::int32_t count) const;
 
-    // Writes the pending bytes of the window, if any; the window stays. Raises on failure.
+    /// Writes the pending bytes of the window, if any; the window stays. Raises on failure.
     void WritePending();
-    // The same without raising: the error number (0 when none) and the bytes written.
+    /// The same without raising: the error number (0 when none) and the bytes written.
     int TryWritePending(std::int64_t& written) noexcept;
-    // Moves the window to `start` and fills it from the file.
+    /// Moves the window to `start` and fills it from the file.
     void LoadWindow(std::int64_t start);
-    // One read of at most `count` bytes at `offset` into `into`; the bytes read.
+    /// One read of at most `count` bytes at `offset` into `into`; the bytes read.
     std::int32_t ReadSomeAt(char* into, std::int32_t count, std::int64_t offset);
-    // The window is used up: flush it and load the next one at the position. False at the
-    // end of the file.
+    /// The window is used up: flush it and load the next one at the position. False at the
+    /// end of the file.
     bool Refill();
-    // Moves the descriptor to `offset` unless it is there already; -1 on failure.
+    /// Moves the descriptor to `offset` unless it is there already; -1 on failure.
     std::int64_t MoveDescriptor(std::int64_t offset);
-    // An empty window starting at file offset `start`.
+    /// An empty window starting at file offset `start`.
     void EmptyWindowAt(std::int64_t start);
-    // Whether `target` can be reached by moving inside the window.
+    /// Whether `target` can be reached by moving inside the window.
     bool IsInWindow(std::int64_t target) const;
-    // Zero bytes, or the file's, between the window's end and a position beyond it.
+    /// Zero bytes, or the file's, between the window's end and a position beyond it.
     void FillGap();
-    // The file's size after the next flush.
+    /// The file's size after the next flush.
     std::int64_t LogicalSize() const;
-    // Direct positioned transfers that bypass the window.
+    /// Direct positioned transfers that bypass the window.
     std::int64_t DirectRead(char* buffer, std::int64_t count, std::int64_t offset);
     std::int64_t DirectWrite(const char* buffer, std::int64_t count, std::int64_t offset,
                              int& errorNumber);

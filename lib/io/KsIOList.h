@@ -1,34 +1,5 @@
 #pragma once
-// Lists of serialized objects in a list file (layout in io/KsIOListFormat.h, locking and
-// write order in io/KsIOListBase.h).
-//
-//   KsIOSimpleList<void>          a list of bare nodes; prepares new list files
-//   KsIOList<void>                nodes whose word 0 is an object block
-//   KsIOListOfLists<void, void>   nodes whose word 0 is a sub-list header: an object block
-//                                 and the head of a KsIOList<void> of the element's own
-//   KsIOList<TYPE>, KsIOListOfLists<TYPE, SUBLIST>
-//                                 the same with elements read and written by TYPE's own
-//                                 Read(KsInputStreamInterface&) and
-//                                 Write(KsOutputStreamInterface&) const
-//
-// A list object is the file (not owned) and the position of the list's pseudo-node:
-// KsIOListFormat::ListPosition(k) for list k of the file's header. The transaction log's
-// list of lists is list 0 of a file prepared with one list.
-//
-//     KsIOListOfLists<Status, Action> log(file, KsIOListFormat::ListPosition(0));
-//     for (auto it = log.begin(); it != log.end(); ++it) {
-//         Status status = *it;                         // reads under LOCK_READ
-//         for (auto action : it.SubList()) ...         // `it` keeps the element alive
-//     }
-//     auto it = log.begin(LOCK_WRITE);                 // writers walk with LOCK_WRITE
-//     log.insert(it, status);                          // before the first element
-//     it.Write(changed);                               // rewrites the element in place
-//     log.erase(it);                                   // and its sub-list with it
-//
-// Iterators hold byte-range locks while they live: keep them short-lived, walk forward,
-// and do not hold a reader and a writer on the same words in one process (the lock
-// table refuses a second type on a held word). An iterator at the end still holds the
-// list's last link, so inserting there appends.
+/// @file
 
 #include <cstdint>
 #include <utility>
@@ -38,9 +9,9 @@
 #include "io/KsIOListBase.h"
 #include "io/KsStreamInterface.h"
 
-// The bytes of one serialized object: filled by an element's Write before it is stored,
-// or loaded from the element's block for its Read. Reading past the block is an error
-// that names the file and the block.
+/// The bytes of one serialized object: filled by an element's Write before it is stored,
+/// or loaded from the element's block for its Read. Reading past the block is an error
+/// that names the file and the block.
 class KsIOListObject : public KsStreamInterface {
 public:
     KsIOListObject() = default;
@@ -50,9 +21,9 @@ public:
     void Write(const void* buffer, std::int32_t count) override;
 
     const void* GetData() const { return bytes_.data(); }
-    // The bytes written or loaded; an object of 4 GB or more cannot be stored.
+    /// The bytes written or loaded; an object of 4 GB or more cannot be stored.
     std::uint32_t GetSize() const;
-    // Loads the object block of `blockSize` bytes at `offset` and goes to its start.
+    /// Loads the object block of `blockSize` bytes at `offset` and goes to its start.
     void Load(KsIOInterface& file, std::uint64_t offset, std::uint32_t blockSize);
 
 private:
@@ -74,41 +45,71 @@ class KsIOSimpleList<void> : public KsIOListBase {
 public:
     KsIOSimpleList(KsIOInterface& file, std::uint64_t position) : KsIOListBase(file, position) {}
 
-    // Makes the bound file an empty list file with `numberOfLists` empty lists.
+    /// Makes the bound file an empty list file with `numberOfLists` empty lists.
     void PrepareFile(int numberOfLists);
     void_iterator begin(int lockType = LOCK_READ) const { return Begin(lockType); }
     void_iterator end() const { return void_iterator(GetFile()); }
 };
 
+/// Lists of serialized objects in a list file (layout in io/KsIOListFormat.h, locking and
+/// write order in io/KsIOListBase.h).
+///
+///   KsIOSimpleList<void>          a list of bare nodes; prepares new list files
+///   KsIOList<void>                nodes whose word 0 is an object block
+///   KsIOListOfLists<void, void>   nodes whose word 0 is a sub-list header: an object block
+///                                 and the head of a KsIOList<void> of the element's own
+///   KsIOList<TYPE>, KsIOListOfLists<TYPE, SUBLIST>
+///                                 the same with elements read and written by TYPE's own
+///                                 Read(KsInputStreamInterface&) and
+///                                 Write(KsOutputStreamInterface&) const
+///
+/// A list object is the file (not owned) and the position of the list's pseudo-node:
+/// KsIOListFormat::ListPosition(k) for list k of the file's header. The transaction log's
+/// list of lists is list 0 of a file prepared with one list.
+///
+///     KsIOListOfLists<Status, Action> log(file, KsIOListFormat::ListPosition(0));
+///     for (auto it = log.begin(); it != log.end(); ++it) {
+///         Status status = *it;                         // reads under LOCK_READ
+///         for (auto action : it.SubList()) ...         // `it` keeps the element alive
+///     }
+///     auto it = log.begin(LOCK_WRITE);                 // writers walk with LOCK_WRITE
+///     log.insert(it, status);                          // before the first element
+///     it.Write(changed);                               // rewrites the element in place
+///     log.erase(it);                                   // and its sub-list with it
+///
+/// Iterators hold byte-range locks while they live: keep them short-lived, walk forward,
+/// and do not hold a reader and a writer on the same words in one process (the lock
+/// table refuses a second type on a held word). An iterator at the end still holds the
+/// list's last link, so inserting there appends.
 template <>
 class KsIOList<void> : public KsIOSimpleList<void> {
 public:
     enum SubListTag { kSubList };
 
-    // Binds to list `position` of `file`. An open, non-empty file must be a list file of
-    // version 540; an empty one can be made one with PrepareFile.
+    /// Binds to list `position` of `file`. An open, non-empty file must be a list file of
+    /// version 540; an empty one can be made one with PrepareFile.
     KsIOList(KsIOInterface& file, std::uint64_t position);
-    // Binds to a sub-list (its header is `position`) without checking the file again.
+    /// Binds to a sub-list (its header is `position`) without checking the file again.
     KsIOList(KsIOInterface& file, std::uint64_t position, SubListTag)
         : KsIOSimpleList<void>(file, position) {}
 
-    // Loads the object of the element `it` stands on.
+    /// Loads the object of the element `it` stands on.
     void ReadElement(void_iterator& it, KsIOListObject& out);
-    // Stores an object of `n` bytes as a new element before `it`, which then stands on it.
+    /// Stores an object of `n` bytes as a new element before `it`, which then stands on it.
     void InsertElement(void_iterator& it, const void* data, std::uint32_t n);
-    // Replaces the object of the element `it` stands on.
+    /// Replaces the object of the element `it` stands on.
     void RewriteElement(void_iterator& it, const void* data, std::uint32_t n);
-    // Unlinks the element `it` stands on and frees its blocks; `it` goes to the next one.
+    /// Unlinks the element `it` stands on and frees its blocks; `it` goes to the next one.
     void EraseElement(void_iterator& it);
 
 protected:
-    // Raises unless an open, non-empty `file` starts with the list-file marker and version.
+    /// Raises unless an open, non-empty `file` starts with the list-file marker and version.
     static void CheckFile(KsIOInterface& file, const char* function);
-    // The word that holds the offset of the element's object block.
+    /// The word that holds the offset of the element's object block.
     virtual std::uint64_t ObjectWord(void_iterator& it);
-    // Stores the object of a new element; returns word 0 for its node.
+    /// Stores the object of a new element; returns word 0 for its node.
     virtual std::uint64_t PrepareElement(const void* data, std::uint32_t n, PendingBlocks& pending);
-    // Frees the blocks of an unlinked element, its node last.
+    /// Frees the blocks of an unlinked element, its node last.
     virtual void FreeElement(std::uint64_t node, std::uint64_t objectWord, std::uint64_t object,
                              std::uint64_t objectSize);
 };
@@ -118,7 +119,7 @@ class KsIOListOfLists<void, void> : public KsIOList<void> {
 public:
     KsIOListOfLists(KsIOInterface& file, std::uint64_t position);
 
-    // The position of the sub-list of the element `it` stands on (its header).
+    /// The position of the sub-list of the element `it` stands on (its header).
     std::uint64_t SubListPosition(void_iterator& it);
 
 protected:
@@ -129,7 +130,7 @@ protected:
                      std::uint64_t objectSize) override;
 };
 
-// Iterator of a typed list: the void iterator with the element read and written as TYPE.
+/// Iterator of a typed list: the void iterator with the element read and written as TYPE.
 template <class TYPE>
 class KsIOListIterator {
 public:
@@ -141,7 +142,7 @@ public:
         ++it_;
         return *this;
     }
-    // Reads the element into `out` (which may carry what its Read needs, like a table).
+    /// Reads the element into `out` (which may carry what its Read needs, like a table).
     void Read(TYPE& out) {
         KsCallpath("Read()", "KsIOList<TYPE>", [&] {
             KsIOListObject object;
@@ -154,7 +155,7 @@ public:
         Read(value);
         return value;
     }
-    // Replaces the element with `value`; needs LOCK_WRITE.
+    /// Replaces the element with `value`; needs LOCK_WRITE.
     void Write(const TYPE& value) {
         KsCallpath("Write()", "KsIOList<TYPE>", [&] {
             KsIOListObject object;
@@ -162,7 +163,7 @@ public:
             list_->RewriteElement(it_, object.GetData(), object.GetSize());
         });
     }
-    // The node it stands on, 0 at the end.
+    /// The node it stands on, 0 at the end.
     std::uint64_t GetPosition() const { return it_.GetPosition(); }
     KsIOListBase::void_iterator& GetVoidIterator() { return it_; }
 
@@ -176,8 +177,8 @@ class KsIOListOfListsIterator : public KsIOListIterator<TYPE> {
 public:
     using KsIOListIterator<TYPE>::KsIOListIterator;
 
-    // The element's sub-list. Keep this iterator on the element while the sub-list is in
-    // use: its lock on the element keeps the element, and the sub-list, from being erased.
+    /// The element's sub-list. Keep this iterator on the element while the sub-list is in
+    /// use: its lock on the element keeps the element, and the sub-list, from being erased.
     KsIOList<SUBLIST> SubList() {
         auto& list = static_cast<KsIOListOfLists<void, void>&>(*this->list_);
         return KsIOList<SUBLIST>(list.GetFile(), list.SubListPosition(this->it_),
@@ -185,7 +186,7 @@ public:
     }
 };
 
-// begin, end, insert and erase of the typed lists.
+/// begin, end, insert and erase of the typed lists.
 template <class TYPE, class Iterator, class VoidList>
 class KsIOTypedList : public VoidList {
 public:
@@ -194,7 +195,7 @@ public:
 
     iterator begin(int lockType = LOCK_READ) { return iterator(*this, this->Begin(lockType)); }
     iterator end() { return iterator(*this, KsIOListBase::void_iterator(this->GetFile())); }
-    // Stores `value` before `where` (a LOCK_WRITE iterator), which then stands on it.
+    /// Stores `value` before `where` (a LOCK_WRITE iterator), which then stands on it.
     void insert(iterator& where, const TYPE& value) {
         KsCallpath("insert()", "KsIOList<TYPE>", [&] {
             KsIOListObject object;
@@ -202,7 +203,7 @@ public:
             this->InsertElement(where.GetVoidIterator(), object.GetData(), object.GetSize());
         });
     }
-    // Removes the element `where` stands on; `where` goes to the next one.
+    /// Removes the element `where` stands on; `where` goes to the next one.
     void erase(iterator& where) {
         KsCallpath("erase()", "KsIOList<TYPE>",
                    [&] { this->EraseElement(where.GetVoidIterator()); });

@@ -1,62 +1,5 @@
 #pragma once
-// The machinery shared by every list of a list file (layout in io/KsIOListFormat.h): the
-// block allocator with its free list, locked access to single link words, and the iterator
-// that walks a list hand over hand.
-//
-// Locking protocol. Every lock covers exactly one 8-byte word; readers take LOCK_READ,
-// writers LOCK_WRITE.
-// - An iterator standing on node C holds two locks: the link word L that points at C (a
-//   head word, or the word 1 of the node before C) and C's word 0. Nobody can unlink C, or
-//   change what it holds, while they are held: that needs L and C's word 0 exclusively.
-// - Advancing locks C's word 1 before releasing L, reads it, locks the next node's word 0
-//   and only then releases C's word 0: a lock ahead is always held before the one behind
-//   goes, so the node under the iterator never changes beneath it.
-// - Inserting before C (writer on L and C's word 0): the new node is written whole and
-//   locked before L is pointed at it. Dropping C: C's word 1 is locked as well (so no
-//   writer standing on C's successor can change it), then L takes C's successor.
-// - Relocating C locks C's word 1 until L points at the copy.
-// - Allocate and Free hold LOCK_WRITE on the free list's head for their whole run, which
-//   serialises them between processes. Nobody else touches the free list, so inside that
-//   lock it is walked and changed without locks on its words (an iterator of type
-//   kUnlocked), which saves four lock calls a step.
-// Why no deadlock: along a list, locks are only ever requested ahead of those already
-// held (a waiter waits for a word later in its list than every word it holds, and an
-// acyclic list has no last-to-first edge). The free-list head is requested while list
-// locks are held (an insert allocates), but whoever holds it never waits for a list word:
-// Allocate and Free touch only free blocks, which belong to no list. A file must not be
-// changed from two file objects of one process at once: their locks exclude each other
-// like other processes' locks do.
-//
-// Order of writes. Every change reaches the disk so that each state in between is a
-// valid file: a block's content and links are written before the single link word that
-// makes it reachable, and a block is unlinked before it is freed or reused.
-// - Insert: the node (and a sub-list header) and the object block are allocated and
-//   written whole; then the one link word that makes the node part of the list.
-// - Erase: the link word that skips the node; then the object, the sub-list and the node
-//   are freed.
-// - Allocate: a block of the exact size is unlinked (one word); a larger one has its rest
-//   written as a new free block after the part taken, then the link is moved to it.
-// - Free: a new free block is written whole, then linked; growing the block before the
-//   freed bytes is one size word; absorbing the block after them unlinks that one first
-//   and then grows the size; the block after growing backwards is written at its new
-//   start, then linked.
-// - Rewrite: in place, the new bytes first, then the tail no longer needed is freed;
-//   moved, the new block is written, the word referring to the object is pointed at it,
-//   then the old block is freed.
-// - PrepareFile: the empty heads first, the marker last.
-// A change cut off half way may leave a block neither in use nor free, never a block in
-// two places and never a list that does not end. One aligned 8-byte word is taken to be
-// written whole.
-//
-// Every offset and size read from the file is checked before it is used: a bad link, a
-// block of a bad size or a walk longer than the file has blocks raises an error naming
-// the file and the offset (KsIOListCheck). An iterator counts the nodes it reaches (by
-// advancing or dropping) since it started or last inserted; more than the file has room
-// for means a cycle. On a list damaged into a cycle, writers of several processes may
-// still wait for each other's locks; within one process the walk ends in the error.
-//
-// Processes that share a list file must use a file class that caches nothing
-// (KsIOUnbuffered): a buffered file would read its own stale copy of words others change.
+/// @file
 
 #include <cstdint>
 #include <vector>
@@ -65,24 +8,24 @@
 #include "io/KsIOListFormat.h"
 #include "io/KsIOProxy.h"
 
-// Checks offsets and sizes read from a list file before they are trusted, and counts the
-// steps of a walk so that a cycle ends it. Its errors name the file and the offset of the
-// word that was wrong.
+/// Checks offsets and sizes read from a list file before they are trusted, and counts the
+/// steps of a walk so that a cycle ends it. Its errors name the file and the offset of the
+/// word that was wrong.
 class KsIOListCheck {
 public:
     explicit KsIOListCheck(KsIOInterface& file) : file_(&file) {}
 
-    // `target`, read from the word at `where`, must start a block of `size` bytes inside
-    // the file, after the header and on a block boundary.
+    /// `target`, read from the word at `where`, must start a block of `size` bytes inside
+    /// the file, after the header and on a block boundary.
     void Block(std::uint64_t where, std::uint64_t target, std::uint64_t size);
-    // A block size read from `where`: a nonzero multiple of 16.
+    /// A block size read from `where`: a nonzero multiple of 16.
     void BlockSize(std::uint64_t where, std::uint64_t size);
-    // The walk reached the word at `where` once more; a walk with more steps than the file
-    // has room for nodes runs round in a cycle.
+    /// The walk reached the word at `where` once more; a walk with more steps than the file
+    /// has room for nodes runs round in a cycle.
     void Step(std::uint64_t where);
-    // The file's size, read again when `refresh` is set or nothing was read yet.
+    /// The file's size, read again when `refresh` is set or nothing was read yet.
     std::uint64_t Size(bool refresh = false);
-    // Raises "List file "<name>" is damaged at offset <where>: <reason>".
+    /// Raises "List file "<name>" is damaged at offset <where>: <reason>".
     [[gnu::format(printf, 3, 4)]] [[noreturn]] void Damaged(std::uint64_t where, const char* format,
                                                             ...);
 
@@ -93,13 +36,71 @@ private:
     std::uint64_t steps_ = 0;
 };
 
+/// The machinery shared by every list of a list file (layout in io/KsIOListFormat.h): the
+/// block allocator with its free list, locked access to single link words, and the iterator
+/// that walks a list hand over hand.
+///
+/// Locking protocol. Every lock covers exactly one 8-byte word; readers take LOCK_READ,
+/// writers LOCK_WRITE.
+/// - An iterator standing on node C holds two locks: the link word L that points at C (a
+///   head word, or the word 1 of the node before C) and C's word 0. Nobody can unlink C, or
+///   change what it holds, while they are held: that needs L and C's word 0 exclusively.
+/// - Advancing locks C's word 1 before releasing L, reads it, locks the next node's word 0
+///   and only then releases C's word 0: a lock ahead is always held before the one behind
+///   goes, so the node under the iterator never changes beneath it.
+/// - Inserting before C (writer on L and C's word 0): the new node is written whole and
+///   locked before L is pointed at it. Dropping C: C's word 1 is locked as well (so no
+///   writer standing on C's successor can change it), then L takes C's successor.
+/// - Relocating C locks C's word 1 until L points at the copy.
+/// - Allocate and Free hold LOCK_WRITE on the free list's head for their whole run, which
+///   serialises them between processes. Nobody else touches the free list, so inside that
+///   lock it is walked and changed without locks on its words (an iterator of type
+///   kUnlocked), which saves four lock calls a step.
+/// Why no deadlock: along a list, locks are only ever requested ahead of those already
+/// held (a waiter waits for a word later in its list than every word it holds, and an
+/// acyclic list has no last-to-first edge). The free-list head is requested while list
+/// locks are held (an insert allocates), but whoever holds it never waits for a list word:
+/// Allocate and Free touch only free blocks, which belong to no list. A file must not be
+/// changed from two file objects of one process at once: their locks exclude each other
+/// like other processes' locks do.
+///
+/// Order of writes. Every change reaches the disk so that each state in between is a
+/// valid file: a block's content and links are written before the single link word that
+/// makes it reachable, and a block is unlinked before it is freed or reused.
+/// - Insert: the node (and a sub-list header) and the object block are allocated and
+///   written whole; then the one link word that makes the node part of the list.
+/// - Erase: the link word that skips the node; then the object, the sub-list and the node
+///   are freed.
+/// - Allocate: a block of the exact size is unlinked (one word); a larger one has its rest
+///   written as a new free block after the part taken, then the link is moved to it.
+/// - Free: a new free block is written whole, then linked; growing the block before the
+///   freed bytes is one size word; absorbing the block after them unlinks that one first
+///   and then grows the size; the block after growing backwards is written at its new
+///   start, then linked.
+/// - Rewrite: in place, the new bytes first, then the tail no longer needed is freed;
+///   moved, the new block is written, the word referring to the object is pointed at it,
+///   then the old block is freed.
+/// - PrepareFile: the empty heads first, the marker last.
+/// A change cut off half way may leave a block neither in use nor free, never a block in
+/// two places and never a list that does not end. One aligned 8-byte word is taken to be
+/// written whole.
+///
+/// Every offset and size read from the file is checked before it is used: a bad link, a
+/// block of a bad size or a walk longer than the file has blocks raises an error naming
+/// the file and the offset (KsIOListCheck). An iterator counts the nodes it reaches (by
+/// advancing or dropping) since it started or last inserted; more than the file has room
+/// for means a cycle. On a list damaged into a cycle, writers of several processes may
+/// still wait for each other's locks; within one process the walk ends in the error.
+///
+/// Processes that share a list file must use a file class that caches nothing
+/// (KsIOUnbuffered): a buffered file would read its own stale copy of words others change.
 class KsIOListBase {
 public:
-    // The lock type of an iterator that takes no locks, for a caller whose own lock keeps
-    // every other process out of the list; such an iterator may change the list.
+    /// The lock type of an iterator that takes no locks, for a caller whose own lock keeps
+    /// every other process out of the list; such an iterator may change the list.
     static constexpr int kUnlocked = 0;
 
-    // Designates one 8-byte link word of the list file through a proxy.
+    /// Designates one 8-byte link word of the list file through a proxy.
     class accessor_base {
     public:
         explicit accessor_base(KsIOInterface& file, std::uint64_t position = 0)
@@ -115,8 +116,8 @@ public:
         KsIOProxy proxy_;
     };
 
-    // An accessor that holds a lock of one type on its word (kUnlocked: it only designates
-    // the word). Moving it hands the lock over; destroying it releases the lock.
+    /// An accessor that holds a lock of one type on its word (kUnlocked: it only designates
+    /// the word). Moving it hands the lock over; destroying it releases the lock.
     class accessor_lock : public accessor_base {
     public:
         explicit accessor_lock(KsIOInterface& file) : accessor_base(file) {}
@@ -140,9 +141,9 @@ public:
         int type_ = 0;
     };
 
-    // Walks one list hand over hand (see the protocol above). It stands on a node, or at
-    // the end (position 0) after the last one; at the end it still holds the last link
-    // word, so a node can be inserted there. Move-only: it owns its locks.
+    /// Walks one list hand over hand (see the protocol above). It stands on a node, or at
+    /// the end (position 0) after the last one; at the end it still holds the last link
+    /// word, so a node can be inserted there. Move-only: it owns its locks.
     class void_iterator {
     public:
         // An end iterator that holds nothing and is on no list.
@@ -214,35 +215,35 @@ public:
     virtual ~KsIOListBase() = default;
 
     KsIOInterface& GetFile() const { return *file_; }
-    // The list's pseudo-node: its head word is 8 bytes further.
+    /// The list's pseudo-node: its head word is 8 bytes further.
     std::uint64_t GetPosition() const { return position_; }
 
-    // A block of `size` bytes (a multiple of 16): the first free block large enough, or new
-    // space at the end of the file. The rest of a larger free block stays free in place.
+    /// A block of `size` bytes (a multiple of 16): the first free block large enough, or new
+    /// space at the end of the file. The rest of a larger free block stays free in place.
     std::uint64_t Allocate(std::uint64_t size);
-    // New space of `size` bytes at the end of the file, read as zero.
+    /// New space of `size` bytes at the end of the file, read as zero.
     std::uint64_t AllocateFromEnd(std::uint64_t size);
-    // Gives back `size` bytes at `offset`, merged with the free blocks that touch them.
-    // The file never shrinks. Freeing bytes that are free already, or that are not in the
-    // file's blocks, is refused.
+    /// Gives back `size` bytes at `offset`, merged with the free blocks that touch them.
+    /// The file never shrinks. Freeing bytes that are free already, or that are not in the
+    /// file's blocks, is refused.
     void Free(std::uint64_t offset, std::uint64_t size);
-    // Stores an object of `n` bytes in a new block and returns the block.
+    /// Stores an object of `n` bytes in a new block and returns the block.
     std::uint64_t AppendSerializedObject(const void* data, std::uint32_t n);
-    // Replaces the object in the block at `offset` with `n` new bytes and returns the
-    // block that now holds it: the same one when it fits (a tail no longer needed is
-    // freed), else a new one, after which the old one is freed. When the object moves
-    // and `referrer` is not 0, the word at `referrer` is pointed at the new block before the
-    // old one is freed, so the file never refers to a free block.
+    /// Replaces the object in the block at `offset` with `n` new bytes and returns the
+    /// block that now holds it: the same one when it fits (a tail no longer needed is
+    /// freed), else a new one, after which the old one is freed. When the object moves
+    /// and `referrer` is not 0, the word at `referrer` is pointed at the new block before the
+    /// old one is freed, so the file never refers to a free block.
     std::uint64_t RewriteSerializedObject(std::uint64_t offset, const void* data, std::uint32_t n,
                                           std::uint64_t referrer = 0);
-    // The checked size of the object block at `offset`, reached through the word at `where`.
+    /// The checked size of the object block at `offset`, reached through the word at `where`.
     std::uint32_t ReadObjectBlockSize(KsIOListCheck& check, std::uint64_t where,
                                       std::uint64_t offset) const;
 
 protected:
-    // Blocks taken for something that is not linked yet. Unless dismissed (once they are
-    // linked, or may be), they are freed again when it goes; a failure of that leaves them
-    // lost, never in two places.
+    /// Blocks taken for something that is not linked yet. Unless dismissed (once they are
+    /// linked, or may be), they are freed again when it goes; a failure of that leaves them
+    /// lost, never in two places.
     class PendingBlocks {
     public:
         explicit PendingBlocks(KsIOListBase& list) : list_(list) {}
@@ -262,22 +263,22 @@ protected:
         std::vector<Block> blocks_;
     };
 
-    // An iterator standing on the first node of this list.
+    /// An iterator standing on the first node of this list.
     void_iterator Begin(int lockType) const;
 
 private:
-    // Walks the free list to the first block that ends at or after `offset` (checking the
-    // order of the blocks); returns its size, or 0 at the end.
+    /// Walks the free list to the first block that ends at or after `offset` (checking the
+    /// order of the blocks); returns its size, or 0 at the end.
     std::uint64_t FindFreeBlockEndingFrom(void_iterator& it, std::uint64_t offset);
-    // The checked size of the free block the iterator stands on; `previousEnd` is where the
-    // block before it ended, and becomes where this one ends.
+    /// The checked size of the free block the iterator stands on; `previousEnd` is where the
+    /// block before it ended, and becomes where this one ends.
     std::uint64_t FreeBlockSize(void_iterator& it, std::uint64_t& previousEnd);
-    // Free's case of a free block that ends exactly at `offset`: it grows over the freed
-    // bytes and, when they reach the next free block, over that one too.
+    /// Free's case of a free block that ends exactly at `offset`: it grows over the freed
+    /// bytes and, when they reach the next free block, over that one too.
     void GrowFreeBlock(void_iterator& it, std::uint64_t blockSize, std::uint64_t offset,
                        std::uint64_t size);
     void CheckFreedRange(KsIOListCheck& check, std::uint64_t offset, std::uint64_t size) const;
-    // Writes the block size and the object's bytes at `offset`.
+    /// Writes the block size and the object's bytes at `offset`.
     void WriteObject(std::uint64_t offset, std::uint64_t blockSize, const void* data,
                      std::uint32_t n);
 

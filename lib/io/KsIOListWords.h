@@ -1,5 +1,6 @@
 #pragma once
-// Reads and writes of the little-endian 64-bit words and the raw bytes of a list file.
+/// @file
+/// Reads and writes of the little-endian 64-bit words and the raw bytes of a list file.
 
 #include <cstdint>
 
@@ -8,19 +9,21 @@
 
 namespace KsIOListWords {
 
+/// The word at `position`; the file's read errors pass through.
 inline std::uint64_t Read(KsIOInterface& file, std::uint64_t position) {
     unsigned char bytes[8];
     file.ReadFrom(position, bytes, 8, true);
     return KsByteOrder::LoadLittle<std::uint64_t>(bytes);
 }
 
+/// Writes `value` as the word at `position`; the file's write errors pass through.
 inline void Write(KsIOInterface& file, std::uint64_t position, std::uint64_t value) {
     unsigned char bytes[8];
     KsByteOrder::StoreLittle(bytes, value);
     file.WriteTo(position, bytes, 8);
 }
 
-// Both words of a node or a free block in one write.
+/// Both words of a node or a free block in one write.
 inline void WritePair(KsIOInterface& file, std::uint64_t position, std::uint64_t word0,
                       std::uint64_t word1) {
     unsigned char bytes[16];
@@ -29,7 +32,7 @@ inline void WritePair(KsIOInterface& file, std::uint64_t position, std::uint64_t
     file.WriteTo(position, bytes, 16);
 }
 
-// `count` bytes at `position`, in pieces that the 32-bit counts of the file interface take.
+/// `count` bytes at `position`, in pieces that the 32-bit counts of the file interface take.
 inline void WriteBytes(KsIOInterface& file, std::uint64_t position, const void* data,
                        std::uint64_t count) {
     constexpr std::uint64_t kPiece = 1u << 30;

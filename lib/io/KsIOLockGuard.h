@@ -1,29 +1,31 @@
 #pragma once
-// Holds a byte-range lock of a file for a scope: locks in the constructor (waiting, or
-// trying with KsIOLockGuard::kTry), unlocks in the destructor, and may release early.
-//
-//     KsIOLockGuard guard(file, LOCK_READ, 0, 0);
-//     ... read ...
-//     guard.Release();   // optional: report an unlock failure instead of swallowing it
-//
-// The destructor cannot report a failed unlock (an exception may already be in flight), so
-// a caller that must know calls Release.
+/// @file
 
 #include <cstdint>
 
 #include "io/KsIOInterface.h"
 
+/// Holds a byte-range lock of a file for a scope: locks in the constructor (waiting, or
+/// trying with KsIOLockGuard::kTry), unlocks in the destructor, and may release early.
+///
+///     KsIOLockGuard guard(file, LOCK_READ, 0, 0);
+///     ... read ...
+///     guard.Release();   // optional: report an unlock failure instead of swallowing it
+///
+/// The destructor cannot report a failed unlock (an exception may already be in flight), so
+/// a caller that must know calls Release.
 class KsIOLockGuard {
 public:
+    /// Chooses the constructor that tries instead of waiting.
     enum TryTag { kTry };
 
-    // Waits until the range is locked.
+    /// Waits until the range is locked.
     KsIOLockGuard(KsIOInterface& file, int type, std::uint64_t offset, std::uint64_t length)
         : file_(&file), type_(type), offset_(offset), length_(length) {
         file.Lock(type, offset, length);
         held_ = true;
     }
-    // Takes the range only if it is free; IsHeld tells whether it was.
+    /// Takes the range only if it is free; IsHeld tells whether it was.
     KsIOLockGuard(KsIOInterface& file, int type, std::uint64_t offset, std::uint64_t length,
                   TryTag)
         : file_(&file), type_(type), offset_(offset), length_(length) {
@@ -41,8 +43,9 @@ public:
         }
     }
 
+    /// Whether the guard holds the range.
     bool IsHeld() const { return held_; }
-    // Unlocks now; a failure is raised. Harmless when not held.
+    /// Unlocks now; a failure is raised. Harmless when not held.
     void Release() {
         if (held_) {
             held_ = false;

@@ -1,9 +1,5 @@
 #pragma once
-// The unbuffered operating-system file: the open flags, opening rules and locks of KsIO,
-// but every read, write, seek and tell goes straight to the operating system. Nothing is
-// ever pending, so several objects or processes working on one file under locks always
-// see each other's completed writes. It is the file class with true 64-bit positions.
-// Close reports a failed close; the destructor cannot.
+/// @file
 
 #include <cstdint>
 #include <memory>
@@ -11,13 +7,20 @@
 #include "core/KsString.h"
 #include "io/KsIOInterfaceWithLocking.h"
 
+/// The unbuffered operating-system file: the open flags, opening rules and locks of KsIO,
+/// but every read, write, seek and tell goes straight to the operating system. Nothing is
+/// ever pending, so several objects or processes working on one file under locks always
+/// see each other's completed writes. It is the file class with true 64-bit positions.
+/// Close reports a failed close; the destructor cannot.
 class KsIOUnbuffered : public KsIOInterfaceWithLocking {
 public:
     KsIOUnbuffered() = default;
+    /// Opens `name` with the open flags of KsIO; raises when it cannot.
     KsIOUnbuffered(const char* name, int flags);
-    // A second handle on the other object's file, at its position; reopened without
-    // IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates the file.
+    /// A second handle on the other object's file, at its position; reopened without
+    /// IO_TRUNCATE and IO_CREATE, so a copy never empties or recreates the file.
     KsIOUnbuffered(const KsIOUnbuffered& other);
+    /// Closes this file, then becomes a second handle as the copy constructor does.
     KsIOUnbuffered& operator=(const KsIOUnbuffered& other);
     ~KsIOUnbuffered() override;
 
@@ -41,7 +44,7 @@ public:
     std::int64_t Seek64Absolute(std::int64_t offset) override;
     std::int64_t Seek64FromCurrent(std::int64_t offset) override;
     std::int64_t Seek64FromEnd(std::int64_t offset) override;
-    // The position; raises when it does not fit in 32 bits (Tell64 gives it whole).
+    /// The position; raises when it does not fit in 32 bits (Tell64 gives it whole).
     std::int32_t Tell() const override;
     std::int64_t Tell64() const override;
     void Truncate(std::int32_t count) override;
@@ -52,17 +55,17 @@ public:
                                          std::uint64_t length) override;
 
 protected:
-    // What the destructor does: closes, ignoring a failure. A derived class whose
-    // system-call hooks must see the close runs it from its own destructor.
+    /// What the destructor does: closes, ignoring a failure. A derived class whose
+    /// system-call hooks must see the close runs it from its own destructor.
     void CloseForDestruction() noexcept;
 
 private:
     void CopyFrom(const KsIOUnbuffered& other);
-    // Closes; returns the error of the operating system's close, 0 when none.
+    /// Closes; returns the error of the operating system's close, 0 when none.
     int Abandon() noexcept;
     std::int64_t SeekFrom(std::int64_t offset, int whence, const char* function);
-    // Removes `count` bytes from the end (all of them for 0) and goes to the start; errors
-    // name `className`.
+    /// Removes `count` bytes from the end (all of them for 0) and goes to the start; errors
+    /// name `className`.
     void CutEnd(std::int64_t count, const char* className);
     std::int64_t CurrentPosition() const;
 

@@ -1,15 +1,18 @@
 #pragma once
-// Lets a nested operation fill a part of its caller's progress range: on construction it
-// sets the parent's sub-range and takes the parent's child interface, forwards every call
-// to that child while it lives, and hands the child back when it is destroyed.
-//
-//     KsSubProgress part(progress, 5, 99);
-//     BuildIndex(..., part);
+/// @file
 
 #include "progress/KsProgressInterface.h"
 
+/// Lets a nested operation fill a part of its caller's progress range: on construction it
+/// sets the parent's sub-range and takes the parent's child interface, forwards every call
+/// to that child while it lives, and hands the child back when it is destroyed.
+///
+///     KsSubProgress part(progress, 5, 99);
+///     BuildIndex(..., part);
 class KsSubProgress : public KsProgressInterface {
 public:
+    /// Sets the sub-range [start, end] of `parent`, whose child takes the calls until this
+    /// object goes; `parent` must outlive it.
     KsSubProgress(KsProgressInterface& parent, std::int32_t start, std::int32_t end);
     ~KsSubProgress() override;
     KsSubProgress(const KsSubProgress&) = delete;
@@ -61,6 +64,6 @@ public:
 private:
     KsProgressInterface* child_;   // from the parent's GetSubProgress(), not owned
     KsProgressInterface* parent_;  // not owned
-    // Where the calls go: the child, or the null display when the parent gave none.
+    /// Where the calls go: the child, or the null display when the parent gave none.
     KsProgressInterface* target_;
 };

@@ -1,17 +1,5 @@
 #pragma once
-// Value-label formats. A format is a named table whose lines pair a value list
-// with a label, so that a coded value can be shown as its label (Format) and a label read
-// back as a value (UnFormat). A value list is a comma-separated list of single values
-// and ranges: "1-5" holds 1 to 5, "1<-5" 2 to 5, "1-<5" 1 to 4, "1<-<5" 2 to 4; a whole
-// list in double quotes is one single value, commas included; an empty one
-// holds the type's blank value. Values have one of the types A (text, at most 32
-// characters), N (double), I (signed 32-bit), W (unsigned 32-bit), S (signed 16-bit) and
-// U (unsigned 16-bit).
-//
-// Formats live in dictionary files (ini files): section "Format=<name>" holds the lines
-// (key = value list, value = label) and sections "FormatDataType",
-// "FormatCaseSensitivity" and "FormatEditableByUser" hold each format's type letter and
-// flags. A dictionary loads formats on demand; a library searches several dictionaries.
+/// @file
 
 #include <cstdint>
 #include <string>
@@ -20,25 +8,25 @@
 #include "core/KsString.h"
 #include "core/KsVector.h"
 
-// One value or range of values of a format line.
+/// One value or range of values of a format line.
 class KsFormatRange : public KsArrayPointerObject {
 public:
-    // Kinds: 0 the value equals low; 1 low <= v <= high; 2 low <= v < high;
-    // 3 low < v <= high; 4 low < v < high.
+    /// Kinds: 0 the value equals low; 1 low <= v <= high; 2 low <= v < high;
+    /// 3 low < v <= high; 4 low < v < high.
     enum Kind : std::uint8_t { kSingle = 0, kClosed = 1, kHighOpen = 2, kLowOpen = 3, kOpen = 4 };
     static constexpr std::uint32_t kMaximumTextLength = 32;
 
-    // A text range; a missing bound or one of 33 characters or more is refused.
+    /// A text range; a missing bound or one of 33 characters or more is refused.
     KsFormatRange(const char* low, const char* high, std::uint8_t kind);
-    // A range of numbers of `type` (N, I, W, S or U), held exactly as doubles.
+    /// A range of numbers of `type` (N, I, W, S or U), held exactly as doubles.
     KsFormatRange(double low, double high, std::uint8_t kind, char type);
     KsFormatRange(const KsFormatRange&) = default;
     KsFormatRange& operator=(const KsFormatRange&) = default;
     ~KsFormatRange() override = default;
     KsFormatRange* Clone() const override { return new KsFormatRange(*this); }
 
-    // Copies the low bound in the native form of `type`: a text with its NUL (up to 33
-    // bytes) or the number as double, int32, uint32, int16 or uint16.
+    /// Copies the low bound in the native form of `type`: a text with its NUL (up to 33
+    /// bytes) or the number as double, int32, uint32, int16 or uint16.
     void GetLow(void* out, char type) const;
     bool Holds(const char* text, bool caseSensitive) const;
     bool Holds(double number) const;
@@ -61,11 +49,11 @@ private:
     char type_;
 };
 
-// One line of a format: a value list parsed into ranges, and a label.
+/// One line of a format: a value list parsed into ranges, and a label.
 class KsFormatLine : public KsArrayPointerObject {
 public:
-    // Without a value list and a label the line is empty and has no range; otherwise
-    // the value list is parsed for values of `type`.
+    /// Without a value list and a label the line is empty and has no range; otherwise
+    /// the value list is parsed for values of `type`.
     KsFormatLine(const char* valueSpec = nullptr, const char* label = nullptr, char type = 'I',
                  bool caseSensitive = true);
     KsFormatLine(const KsFormatLine&) = default;
@@ -75,7 +63,7 @@ public:
     void Copy(const KsFormatLine& other) { *this = other; }
 
     void SetLabel(const char* label);
-    // Replaces the value list and its ranges.
+    /// Replaces the value list and its ranges.
     void SetValue(const char* valueSpec);
     void SetValueString(const char* valueSpec) { SetValue(valueSpec); }
     const char* GetLabel() const { return label_.GetCString(); }
@@ -86,15 +74,15 @@ public:
     void DeleteAllRanges() { ranges_.clear(); }
     void SetCaseSensitive(bool caseSensitive) { caseSensitive_ = caseSensitive; }
 
-    // Whether any range holds the value: a text (converted to the line's type) when
-    // `valueIsText`, else a value in the native form of `type`.
+    /// Whether any range holds the value: a text (converted to the line's type) when
+    /// `valueIsText`, else a value in the native form of `type`.
     bool GetIsInFormatLine(const void* value, char type, bool valueIsText) const;
 
 private:
     void SetAllRanges();
     void CreateRange(const std::string& piece);
     void CreateBlankRange();
-    // The range of the texts in the line's type.
+    /// The range of the texts in the line's type.
     void AddRange(const std::string& low, const std::string& high, std::uint8_t kind);
 
     KsString valueSpec_;
@@ -104,35 +92,48 @@ private:
     bool caseSensitive_;
 };
 
+/// Value-label formats. A format is a named table whose lines pair a value list
+/// with a label, so that a coded value can be shown as its label (Format) and a label read
+/// back as a value (UnFormat). A value list is a comma-separated list of single values
+/// and ranges: "1-5" holds 1 to 5, "1<-5" 2 to 5, "1-<5" 1 to 4, "1<-<5" 2 to 4; a whole
+/// list in double quotes is one single value, commas included; an empty one
+/// holds the type's blank value. Values have one of the types A (text, at most 32
+/// characters), N (double), I (signed 32-bit), W (unsigned 32-bit), S (signed 16-bit) and
+/// U (unsigned 16-bit).
+///
+/// Formats live in dictionary files (ini files): section "Format=<name>" holds the lines
+/// (key = value list, value = label) and sections "FormatDataType",
+/// "FormatCaseSensitivity" and "FormatEditableByUser" hold each format's type letter and
+/// flags. A dictionary loads formats on demand; a library searches several dictionaries.
 class KsFormat : public KsArrayPointerObject {
 public:
-    // An empty format in memory.
+    /// An empty format in memory.
     explicit KsFormat(const char* name = nullptr, char type = 'I');
-    // The format `name` of the dictionary file, `type` unless the file names another.
+    /// The format `name` of the dictionary file, `type` unless the file names another.
     KsFormat(const char* name, const char* dictionaryFile, char type);
     KsFormat(const KsFormat&) = default;
     KsFormat& operator=(const KsFormat&) = default;
     ~KsFormat() override = default;
     KsFormat* Clone() const override { return new KsFormat(*this); }
 
-    // Adds the lines and settings of format `name` of the dictionary file.
+    /// Adds the lines and settings of format `name` of the dictionary file.
     void LoadFormat(const char* dictionaryFile, const char* name, char type);
-    // Adds a line at `position`, or at the end for a negative position.
+    /// Adds a line at `position`, or at the end for a negative position.
     void AddLine(const char* sValue, const char* sLabel, std::int32_t position = -1);
     std::int32_t GetNumLines() const { return static_cast<std::int32_t>(lines_.size()); }
     const KsFormatLine* GetLine(std::int32_t index) const { return lines_[index]; }
 
-    // The index of the first line holding the value (see KsFormatLine), or -1; when found
-    // its label is copied into sLabel (at most size - 1 characters and a NUL).
+    /// The index of the first line holding the value (see KsFormatLine), or -1; when found
+    /// its label is copied into sLabel (at most size - 1 characters and a NUL).
     std::int32_t Format(const void* value, bool valueIsText, char* sLabel,
                         std::uint32_t size) const;
-    // The same for a value given as text.
+    /// The same for a value given as text.
     std::int32_t Format(const char* valueText, KsString& label) const;
-    // The index of the first line with that label (compared with or without case as the
-    // format says), or -1; when found the low value of its first range is copied into
-    // `value` in the format's native form (a text needs 33 bytes).
+    /// The index of the first line with that label (compared with or without case as the
+    /// format says), or -1; when found the low value of its first range is copied into
+    /// `value` in the format's native form (a text needs 33 bytes).
     std::int32_t UnFormat(const char* label, void* value) const;
-    // "Format=<name>", the name of the format's section in a dictionary.
+    /// "Format=<name>", the name of the format's section in a dictionary.
     KsString CreateFormatHeader() const;
 
     const char* GetName() const { return name_.GetCString(); }
@@ -153,29 +154,29 @@ private:
     bool editable_ = true;
 };
 
-// The formats of one dictionary file, loaded on demand and kept sorted by name.
+/// The formats of one dictionary file, loaded on demand and kept sorted by name.
 class KsFormatDict : public KsArrayPointerObject {
 public:
-    // A dictionary of the file; without a file it holds only what is added to it.
+    /// A dictionary of the file; without a file it holds only what is added to it.
     explicit KsFormatDict(const char* fileName = nullptr, char defaultType = 'I');
     KsFormatDict(const KsFormatDict&) = default;
     ~KsFormatDict() override = default;
     KsFormatDict* Clone() const override { return new KsFormatDict(*this); }
 
-    // The loaded format, or the format loaded with the default type; null when the
-    // dictionary has no such format.
+    /// The loaded format, or the format loaded with the default type; null when the
+    /// dictionary has no such format.
     KsFormat* GetFormat(const char* sFormatName);
-    // As above; a format loaded with another type letter is loaded again with cType.
+    /// As above; a format loaded with another type letter is loaded again with cType.
     KsFormat* GetFormat(const char* sFormatName, char cType);
     KsFormat* GetFormat(std::int32_t lIndex) { return formats_[lIndex]; }
     const char* GetFormatName(std::int32_t index) const { return formats_[index]->GetName(); }
     std::int32_t GetLoadedFormatIndex(const char* name) const;
     std::int32_t GetNumLoadedFormats() const { return static_cast<std::int32_t>(formats_.size()); }
-    // Loads the format from the file; null when the file has no lines for it. A format
-    // already loaded under that name takes over the new content and is returned.
+    /// Loads the format from the file; null when the file has no lines for it. A format
+    /// already loaded under that name takes over the new content and is returned.
     KsFormat* LoadFormat(const char* name, char type);
     void UnloadFormat(std::int32_t index);
-    // Takes ownership of a format made in memory; one of the same name is replaced.
+    /// Takes ownership of a format made in memory; one of the same name is replaced.
     KsFormat* AddFormat(KsFormat* format);
 
     const char* GetFileName() const { return fileName_.GetCString(); }
@@ -189,19 +190,19 @@ private:
     KsPointerVector<KsFormat> formats_;
 };
 
-// Several dictionaries searched in order.
+/// Several dictionaries searched in order.
 class KsFormatLib {
 public:
     explicit KsFormatLib(bool loadFromAnyDictionary = true) : loadFromAny_(loadFromAnyDictionary) {}
 
-    // Takes ownership of the dictionary.
+    /// Takes ownership of the dictionary.
     void AddDictionary(KsFormatDict* dictionary);
     KsFormatDict* GetDictionary(std::int32_t index);
     std::int32_t GetNumDictionaries() const {
         return static_cast<std::int32_t>(dictionaries_.size());
     }
-    // The first dictionary that has the format loaded returns it; otherwise, when loading
-    // is allowed, each dictionary in turn is asked to load it. Null when none has it.
+    /// The first dictionary that has the format loaded returns it; otherwise, when loading
+    /// is allowed, each dictionary in turn is asked to load it. Null when none has it.
     KsFormat* GetFormat(const char* name);
 
 private:
@@ -209,5 +210,5 @@ private:
     bool loadFromAny_;
 };
 
-// The process-wide format library through which fields find their formats.
+/// The process-wide format library through which fields find their formats.
 KsFormatLib& KsDefaultFormatLib();

@@ -1,14 +1,5 @@
 #pragma once
-// The filter of number fields: shows a value with a fixed number of decimals, rounded at
-// a chosen place, with its sign before, after or in parentheses, thousands separators,
-// padding to a fixed width, a prefix and a suffix; reads a plain number back. The value
-// -1.0e30 is a missing value and shows as the missing text.
-//
-// Stream form: a header (marker 3, version 520), then the settings in the order in which
-// they are written to a section: missing text (C string), decimal places (16 bits), sign
-// placement (16 bits), fix width (bool), fix width length (16 bits), fill character and
-// fill side (one byte each), rounding place (16 bits), suppress zero, leading zero and
-// thousands separator (bools), prefix and suffix (C strings).
+/// @file
 
 #include <cstdint>
 #include <memory>
@@ -17,11 +8,21 @@
 #include "core/KsString.h"
 #include "values/KsFilter.h"
 
+/// The filter of number fields: shows a value with a fixed number of decimals, rounded at
+/// a chosen place, with its sign before, after or in parentheses, thousands separators,
+/// padding to a fixed width, a prefix and a suffix; reads a plain number back. The value
+/// -1.0e30 is a missing value and shows as the missing text.
+///
+/// Stream form: a header (marker 3, version 520), then the settings in the order in which
+/// they are written to a section: missing text (C string), decimal places (16 bits), sign
+/// placement (16 bits), fix width (bool), fix width length (16 bits), fill character and
+/// fill side (one byte each), rounding place (16 bits), suppress zero, leading zero and
+/// thousands separator (bools), prefix and suffix (C strings).
 class KsNumberFilter : public KsFilter {
 public:
     enum FillSide : char { kFillRight = 1, kFillLeft = 2 };
     enum SignPlacement : char { kSignBefore = 1, kSignAfter = 2, kSignParentheses = 3 };
-    // The stored value of a number that is missing.
+    /// The stored value of a number that is missing.
     static constexpr double kMissingValue = -1.0e30;
 
     KsNumberFilter() = default;
@@ -34,29 +35,29 @@ public:
     std::uint8_t GetFilterType() const override { return KsFilter::kNumberFilter; }
     using KsFilter::Read;
     using KsFilter::Write;
-    // A missing key gives 0 for the numbers, false for the flags, blank and right for the
-    // fill, "before" for the sign and the empty text for the texts.
+    /// A missing key gives 0 for the numbers, false for the flags, blank and right for the
+    /// fill, "before" for the sign and the empty text for the texts.
     void Read(KsIniSection& section, KsProgressInterface& progress) override;
     void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) override;
     void Write(KsIniSection& section, KsProgressInterface& progress) const override;
     void Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const override;
     void CopyFilter(const KsNumberFilter& other) { *this = other; }
 
-    // Writes the text of `value` and a NUL into `out` (size bytes). A text that does not
-    // fit becomes a row of '*' of the fix width length, cut to the buffer.
+    /// Writes the text of `value` and a NUL into `out` (size bytes). A text that does not
+    /// fit becomes a row of '*' of the fix width length, cut to the buffer.
     void FilterValue(double value, char* out, std::int16_t size) const;
-    // A plain decimal number that uses up the whole text; the empty text is missing.
+    /// A plain decimal number that uses up the whole text; the empty text is missing.
     double UnfilterValue(const char* text) const;
 
     void SetMissingString(const char* text) { missing_ = text; }
     void SetNegSignPosition(char placement);
     void SetPrefixVars(const char* prefix) { prefix_ = prefix; }
     void SetSuffixVars(const char* suffix) { suffix_ = suffix; }
-    // Length 1-32 and side kFillRight or kFillLeft are checked even when switching off;
-    // the length, side and fill are kept only when fix width is on.
+    /// Length 1-32 and side kFillRight or kFillLeft are checked even when switching off;
+    /// the length, side and fill are kept only when fix width is on.
     void SetFixWidthVars(bool fixWidth, std::int16_t length, char fillSide, char fillChar);
-    // Rounding place p: p >= 1 rounds to 10^(p-1) (1 to units, 2 to tens), p <= -1 to
-    // 10^p (-1 to tenths); 0 does not round. Decimal places are cut or padded after it.
+    /// Rounding place p: p >= 1 rounds to 10^(p-1) (1 to units, 2 to tens), p <= -1 to
+    /// 10^p (-1 to tenths); 0 does not round. Decimal places are cut or padded after it.
     void SetRoundingVars(std::int16_t roundingPlace, std::int16_t decimalPlaces);
     void SetThousandSeparator(bool on) { thousands_ = on; }
     void SetLeadingZero(bool on) { leadingZero_ = on; }
@@ -74,13 +75,13 @@ public:
     bool operator==(const KsNumberFilter& other) const;
 
 private:
-    // Steps of FilterValue for a finite value that is not missing.
+    /// Steps of FilterValue for a finite value that is not missing.
     std::string ShownText(double value) const;
-    // The magnitude rounded, with its decimals cut or padded and its leading zero dropped
-    // when asked to.
+    /// The magnitude rounded, with its decimals cut or padded and its leading zero dropped
+    /// when asked to.
     std::string RoundedDigits(double magnitude) const;
-    // Fills to the fix width length, or replaces an overlong text by stars; `counted` is
-    // the length that counts against the width.
+    /// Fills to the fix width length, or replaces an overlong text by stars; `counted` is
+    /// the length that counts against the width.
     void FitToWidth(std::string& text, std::size_t counted) const;
     void AddNegativeSign(std::string& text) const;
 

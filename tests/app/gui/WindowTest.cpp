@@ -321,6 +321,23 @@ TEST_F(MainWindow, ChosenAndDroppedFilesAreTakenAndTheirFoldersRemembered) {
               (Log{open + "|" + folder + filters, save + "|" + folder + "/sub" + saveFilters}));
 }
 
+// A file named at start-up is taken like a browse choice: it fills the input box, counts as
+// a change and its folder is where the next run's input dialog starts.
+TEST_F(MainWindow, FileOpenedAtStartIsTakenAsInput) {
+    Edit("edtOutputFile")->setText("out.txt");
+    EXPECT_FALSE(ClosingAsks());
+    const std::string folder = dir.Path().string();
+    form.OpenInputFile(QString::fromStdString(folder + "/survey.csv"));
+    EXPECT_EQ(Edit("edtInputFile")->text().toStdString(), folder + "/survey.csv");
+    EXPECT_TRUE(ClosingAsks());
+    FakeFormServices later;
+    TfrmMain next(later);
+    QTest::mouseClick(Child<QPushButton>(next, "btnInputBrowse"), Qt::LeftButton);
+    const Log shown = later.Take();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("||" + folder + "|"), std::string::npos) << shown[0];
+}
+
 // Help opens the help window modally over the main window. Its links go to the desktop,
 // a link's caption being its target, and a desktop that cannot open them is reported;
 // OK closes and destroys it.
