@@ -105,6 +105,9 @@ class KsFieldNotFoundException : public virtual KsException {};
 class KsFileOpenFailedException : public virtual KsException {};
 class KsStringTokenizerException : public virtual KsException {};
 class KsTransactionException : public virtual KsException {};
+// A commit that did not happen (the table is as before) and one whose undo failed too.
+class KsCommitFailure : public virtual KsException {};
+class KsRollbackFailure : public virtual KsException {};
 
 // Allocation failure; caught by handlers of KsException and of std::bad_alloc alike.
 class KsMemoryException : public std::bad_alloc, public virtual KsException {

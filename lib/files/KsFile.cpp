@@ -219,13 +219,7 @@ void KsFile::AddIndex(const char*, KsProgressInterface*) {
     ThrowNotImplemented("AddIndex()");
 }
 
-KsTransaction* KsFile::BeginTransaction(bool) {
-    ThrowNotImplemented("BeginTransaction()");
-}
 
-void KsFile::EndTransaction(KsTransaction*) {
-    ThrowNotImplemented("EndTransaction()");
-}
 
 std::unique_ptr<KsFileCheckPoint> KsFile::GetCheckPoint() {
     ThrowNotImplemented("GetCheckPoint()");
@@ -235,9 +229,6 @@ KsIndex* KsFile::GetIndex(std::uint16_t, bool) {
     ThrowNotImplemented("GetIndex()");
 }
 
-void KsFile::RegisterTransaction(KsTransaction*) {
-    ThrowNotImplemented("RegisterTransaction()");
-}
 
 void KsFile::RemoveIndex(const char*) {
     ThrowNotImplemented("RemoveIndex(char *)");
@@ -269,13 +260,7 @@ void KsFile::ReplaceDataFile(const char*) {
     ThrowNotImplemented("ReplaceDataFile()");
 }
 
-KsTransaction* KsFile::StartTransaction(std::int32_t, const char*) {
-    ThrowNotImplemented("StartTransaction()");
-}
 
-KsTransactionLog& KsFile::GetTransactionLog() {
-    ThrowNotImplemented("GetTransactionLog()");
-}
 
 void KsFile::AddActionListener(KsFileListener&) {
     ThrowNotImplemented("AddActionListener()");
@@ -691,6 +676,7 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
 
 void KsFile::Close() {
     KsCallpath("Close()", kClass, [&] {
+        CloseTransactions();
         // Records refer to the field list: they go first.
         currentRecord_.reset();
         scratchRecord_.reset();
@@ -769,6 +755,7 @@ void KsFile::OpenFinish() {
     if (count > 0) {
         GotoFirstRecord();
     }
+    OpenTransactionLog();
 }
 
 // ---- Reading the structure
