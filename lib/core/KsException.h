@@ -105,9 +105,10 @@ class KsFieldNotFoundException : public virtual KsException {};
 class KsFileOpenFailedException : public virtual KsException {};
 class KsStringTokenizerException : public virtual KsException {};
 class KsTransactionException : public virtual KsException {};
-// A commit that did not happen (the table is as before) and one whose undo failed too.
-class KsCommitFailure : public virtual KsException {};
-class KsRollbackFailure : public virtual KsException {};
+// A change that failed and was undone (the table is as it was before it).
+class KsCommitFailure : public KsTransactionException {};
+// A change that failed and could not be undone either (the table may be half-changed).
+class KsRollbackFailure : public KsTransactionException {};
 
 // Allocation failure; caught by handlers of KsException and of std::bad_alloc alike.
 class KsMemoryException : public std::bad_alloc, public virtual KsException {

@@ -1,9 +1,11 @@
 #include "files/KsFileRecord.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 
 #include "core/KsCallpath.h"
@@ -1063,6 +1065,96 @@ void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) c
                 GetBLOB(n, blob);
                 stream.WriteUnsignedLong(blob.GetSize());
                 blob.Write(stream);
+                break;
+            }
+            default:
+                KsException::Generate("Unknown field type", kFileRecordClass);
+        }
+    });
+}
+
+void KsFileRecord::RawSerialRead(KsInputStreamInterface& stream) {
+    KsCallpath("ReadRecord()", kFileRecordClass, [&] {
+        std::int32_t count = GetFieldCount();
+        std::string blanks(static_cast<std::size_t>((count + 7) / 8), '\0');
+        if (!blanks.empty()) {
+            stream.Read(blanks.data(), static_cast<std::int32_t>(blanks.size()), true);
+        }
+        // Filled in a copy, so that a stream that fails half-way changes nothing here.
+        std::unique_ptr<KsFileRecord> read(Clone());
+        for (std::int32_t n = 0; n < count; ++n) {
+            if ((blanks[static_cast<std::size_t>(n / 8)] >> (n % 8)) & 1) {
+                read->PutBlank(n);
+            } else {
+                read->ReadField(n, stream);
+            }
+        }
+        std::string bytes(static_cast<std::size_t>(GetRecordLength()), '\0');
+        read->Store(bytes.data());
+        Load(bytes.data());
+    });
+}
+
+void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
+    KsCallpath("ReadField()", kFileRecordClass, [&] {
+        char type = GetFieldType(n);
+        if (IsTimestampType(type)) {
+            KsTimestamp timestamp;
+            if (type != 'T') {
+                timestamp.SetJulianDayFromCalendarStart(stream.ReadUnsignedLong());
+            }
+            if (type != 'D') {
+                timestamp.SetTimeInMilliseconds(stream.ReadUnsignedLong());
+            }
+            PutFieldTimestamp(*this, n, type, timestamp);
+            return;
+        }
+        switch (type) {
+            case 'N':
+            case '$':
+                PutNumber(n, stream.ReadDouble());
+                break;
+            case 'I':
+                PutLong(n, stream.ReadLong());
+                break;
+            case 'S':
+                PutShort(n, stream.ReadShort());
+                break;
+            case 'U':
+                PutUnsignedShort(n, stream.ReadUnsignedShort());
+                break;
+            case 'W':
+                PutUnsignedLong(n, stream.ReadUnsignedLong());
+                break;
+            case 'L':
+                PutBoolean(n, stream.ReadBool());
+                break;
+            case 'A': {
+                // At most the field's width; a shorter text ends in its NUL.
+                std::string text;
+                char byte = '\0';
+                while (text.size() < static_cast<std::size_t>(std::max<std::int16_t>(
+                                         GetFieldLength(n), 0)) &&
+                       stream.Read(&byte, 1, true) == 1 && byte != '\0') {
+                    text += byte;
+                }
+                PutAlpha(n, text.c_str());
+                break;
+            }
+            case 'Y': {
+                std::string bytes(static_cast<std::size_t>(std::max<std::int16_t>(
+                                      GetFieldLength(n), 0)),
+                                  '\0');
+                if (!bytes.empty()) {
+                    stream.Read(bytes.data(), static_cast<std::int32_t>(bytes.size()), true);
+                }
+                PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+                break;
+            }
+            case 'B': {
+                KsBlob blob;
+                blob.Read(stream, stream.ReadUnsignedLong());
+                PutBLOB(n, blob);
                 break;
             }
             default:

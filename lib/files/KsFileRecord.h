@@ -214,6 +214,10 @@ public:
     // The serial form: a blank bit per field (least significant bit first, ceil(n / 8)
     // bytes), then each field that is not blank in its stream form.
     void RawSerialWrite(KsOutputStreamInterface& stream) const;
+    // Reads the serial form back into this record (blank fields become blank). The stream
+    // is not trusted: a short stream or a bad value fails, and a failed read leaves the
+    // record as it was.
+    void RawSerialRead(KsInputStreamInterface& stream);
     // Every field's plain text followed by a comma; Binary shows "{BINARY},", Blob "{BLOB},".
     void AppendTextDump(KsString& out) const;
 
@@ -251,6 +255,7 @@ private:
     void PutUnfilteredNumber(std::int32_t n, double value);
     void CopyField(std::int32_t n, const KsFileRecord& source);
     void WriteField(std::int32_t n, KsOutputStreamInterface& stream) const;
+    void ReadField(std::int32_t n, KsInputStreamInterface& stream);
 
     const KsFieldList& fields_;
     const void* context_;

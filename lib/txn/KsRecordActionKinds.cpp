@@ -1,0 +1,362 @@
+// The kinds of record actions: what each carries out, its inverse, its data and its text.
+#include <memory>
+
+#include "core/KsCallpath.h"
+#include "core/KsException.h"
+#include "files/KsFile.h"
+#include "files/KsFileRecord.h"
+#include "io/KsStreamInterface.h"
+#include "txn/KsRecordAction.h"
+
+namespace {
+
+constexpr const char* kAddClass = "KsAddAction";
+constexpr const char* kAppendClass = "KsAppendAction";
+constexpr const char* kInsertClass = "KsInsertAction";
+constexpr const char* kModifyClass = "KsModifyAction";
+constexpr const char* kDeleteClass = "KsDeleteAction";
+constexpr const char* kRemoveClass = "KsRemoveAction";
+constexpr const char* kGenerateInverse = "GenerateInverse ( KsFile &theTable )";
+
+// A record of the table to receive what a change deletes or overwrites. A record of the
+// action's own, not the scratch record, which the table itself may use during the change.
+std::unique_ptr<KsFileRecord> NewOldRecord(KsFile& table) {
+    std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
+    if (!old) {
+        KsException::Generate("The table is not open", "KsRecordAction");
+    }
+    return old;
+}
+
+}  // namespace
+
+// ---- Shared data
+
+KsRecordActionData::KsRecordActionData(const char* className, const char* constructor,
+                                       const KsFileRecord* record, std::int32_t number,
+                                       bool hasNumber)
+    : className_(className), number_(number), hasNumber_(hasNumber) {
+    if (record != nullptr) {
+        KsCallpath(constructor, className, [&] { record_.reset(record->Clone()); });
+    }
+}
+
+KsRecordActionData::~KsRecordActionData() = default;
+
+void KsRecordActionData::WriteData(KsOutputStreamInterface& stream) const {
+    KsCallpath("WriteData()", className_, [&] {
+        if (record_) {
+            record_->RawSerialWrite(stream);
+        }
+        if (hasNumber_) {
+            stream.WriteLong(number_);
+        }
+    });
+}
+
+std::unique_ptr<KsFileRecord> KsRecordActionData::ReadRecord(KsFile& table,
+                                                             KsInputStreamInterface& stream) {
+    std::unique_ptr<KsFileRecord> record = NewOldRecord(table);
+    record->RawSerialRead(stream);
+    return record;
+}
+
+std::int32_t KsRecordActionData::ReadNumber(KsInputStreamInterface& stream) {
+    return stream.ReadLong();
+}
+
+void KsRecordActionData::AppendRecord(KsString& out) const {
+    if (record_) {
+        record_->AppendTextDump(out);
+    }
+}
+
+KsFileRecord& KsRecordActionData::ReadIntoScratch(KsFile& table, std::int32_t n) {
+    KsFileRecord* scratch = table.GetScratchRecord();
+    if (scratch == nullptr) {
+        KsException::Generate("The table is not open", "KsRecordAction");
+    }
+    table.GotoRecord(n, scratch);
+    return *scratch;
+}
+
+// ---- Add
+
+KsAddAction::KsAddAction() : KsRecordActionData(kAddClass, "KsAddAction()", nullptr, 0, false) {}
+
+KsAddAction::KsAddAction(const KsFileRecord& record)
+    : KsRecordActionData(kAddClass, "KsAddAction()", &record, 0, false) {}
+
+bool KsAddAction::CanCommitTo(const KsFile& table) const {
+    return table.GetPrimaryKeyFieldCount() != 0;
+}
+
+std::unique_ptr<KsRecordAction> KsAddAction::Copy() const {
+    return std::make_unique<KsAddAction>(Record());
+}
+
+std::unique_ptr<KsRecordAction> KsAddAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kAddClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        AtomicAdd(table, Record());
+        return std::make_unique<KsRemoveAction>(Record());
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsAddAction::GenerateInverse(KsFile&) {
+    return KsCallpath(kGenerateInverse, kAddClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsRemoveAction>(Record());
+    });
+}
+
+void KsAddAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kAddClass, [&] { AtomicAdd(table, Record()); });
+}
+
+void KsAddAction::AppendDescription(KsString& out) const {
+    out.Append("add the record ");
+    AppendRecord(out);
+}
+
+std::unique_ptr<KsRecordAction> KsAddAction::ReadData(KsFile& table,
+                                                      KsInputStreamInterface& stream) const {
+    return std::make_unique<KsAddAction>(*ReadRecord(table, stream));
+}
+
+// ---- Append
+
+KsAppendAction::KsAppendAction()
+    : KsRecordActionData(kAppendClass, "KsAppendAction()", nullptr, 0, false) {}
+
+KsAppendAction::KsAppendAction(const KsFileRecord& record)
+    : KsRecordActionData(kAppendClass, "KsAppendAction()", &record, 0, false) {}
+
+std::unique_ptr<KsRecordAction> KsAppendAction::Copy() const {
+    return std::make_unique<KsAppendAction>(Record());
+}
+
+std::unique_ptr<KsRecordAction> KsAppendAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kAppendClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsDeleteAction>(AtomicAppend(table, Record()));
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsAppendAction::GenerateInverse(KsFile&) {
+    return KsCallpath(kGenerateInverse, kAppendClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsRemoveAction>(Record());
+    });
+}
+
+void KsAppendAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kAppendClass, [&] { AtomicAppend(table, Record()); });
+}
+
+void KsAppendAction::AppendDescription(KsString& out) const {
+    out.Append("append the record ");
+    AppendRecord(out);
+}
+
+std::unique_ptr<KsRecordAction> KsAppendAction::ReadData(KsFile& table,
+                                                         KsInputStreamInterface& stream) const {
+    return std::make_unique<KsAppendAction>(*ReadRecord(table, stream));
+}
+
+// ---- Insert
+
+KsInsertAction::KsInsertAction()
+    : KsRecordActionData(kInsertClass, "KsInsertAction()", nullptr, 0, true) {}
+
+KsInsertAction::KsInsertAction(const KsFileRecord& record, std::int32_t number)
+    : KsRecordActionData(kInsertClass, "KsInsertAction()", &record, number, true) {}
+
+std::unique_ptr<KsRecordAction> KsInsertAction::Copy() const {
+    return std::make_unique<KsInsertAction>(Record(), GetNumber());
+}
+
+std::unique_ptr<KsRecordAction> KsInsertAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsDeleteAction>(AtomicInsert(table, GetNumber(), Record()));
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsInsertAction::GenerateInverse(KsFile&) {
+    return KsCallpath(kGenerateInverse, kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsRemoveAction>(Record());
+    });
+}
+
+void KsInsertAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kInsertClass,
+               [&] { AtomicInsert(table, GetNumber(), Record()); });
+}
+
+void KsInsertAction::AppendDescription(KsString& out) const {
+    out.Append("insert the record ");
+    AppendRecord(out);
+    out.Append(" at ").Append(static_cast<long>(GetNumber()));
+}
+
+std::unique_ptr<KsRecordAction> KsInsertAction::ReadData(KsFile& table,
+                                                         KsInputStreamInterface& stream) const {
+    std::unique_ptr<KsFileRecord> record = ReadRecord(table, stream);
+    return std::make_unique<KsInsertAction>(*record, ReadNumber(stream));
+}
+
+// ---- Modify
+
+KsModifyAction::KsModifyAction()
+    : KsRecordActionData(kModifyClass, "KsModifyAction()", nullptr, 0, true) {}
+
+KsModifyAction::KsModifyAction(const KsFileRecord& record, std::int32_t number)
+    : KsRecordActionData(kModifyClass, "KsModifyAction()", &record, number, true) {}
+
+std::unique_ptr<KsRecordAction> KsModifyAction::Copy() const {
+    return std::make_unique<KsModifyAction>(Record(), GetNumber());
+}
+
+std::unique_ptr<KsRecordAction> KsModifyAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kModifyClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        std::int32_t n = AtomicModify(table, GetNumber(), Record(), old.get());
+        return std::make_unique<KsModifyAction>(*old, n);
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsModifyAction::GenerateInverse(KsFile&) {
+    return KsCallpath(kGenerateInverse, kModifyClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        KsException::GenerateAs<KsRollbackFailure>(
+            "Cannot perform delayed rollbacks on modifications; do not know the original value",
+            kModifyClass);
+    });
+}
+
+void KsModifyAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kModifyClass, [&] {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        AtomicModify(table, GetNumber(), Record(), old.get());
+    });
+}
+
+void KsModifyAction::AppendDescription(KsString& out) const {
+    out.Append("modify the record at ").Append(static_cast<long>(GetNumber())).Append(" to be ");
+    AppendRecord(out);
+}
+
+std::unique_ptr<KsRecordAction> KsModifyAction::ReadData(KsFile& table,
+                                                         KsInputStreamInterface& stream) const {
+    std::unique_ptr<KsFileRecord> record = ReadRecord(table, stream);
+    return std::make_unique<KsModifyAction>(*record, ReadNumber(stream));
+}
+
+// ---- Delete
+
+KsDeleteAction::KsDeleteAction(std::int32_t number)
+    : KsRecordActionData(kDeleteClass, "KsDeleteAction()", nullptr, number, true) {}
+
+std::unique_ptr<KsRecordAction> KsDeleteAction::Copy() const {
+    return std::make_unique<KsDeleteAction>(GetNumber());
+}
+
+std::unique_ptr<KsRecordAction> KsDeleteAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kDeleteClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        AtomicDelete(table, GetNumber(), old.get());
+        return std::make_unique<KsInsertAction>(*old, GetNumber());
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsDeleteAction::GenerateInverse(KsFile& table) {
+    return KsCallpath(kGenerateInverse, kDeleteClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        return std::make_unique<KsInsertAction>(ReadIntoScratch(table, GetNumber()), GetNumber());
+    });
+}
+
+void KsDeleteAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kDeleteClass, [&] {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        AtomicDelete(table, GetNumber(), old.get());
+    });
+}
+
+void KsDeleteAction::AppendDescription(KsString& out) const {
+    out.Append("delete the record at ").Append(static_cast<long>(GetNumber()));
+}
+
+std::unique_ptr<KsRecordAction> KsDeleteAction::ReadData(KsFile&,
+                                                         KsInputStreamInterface& stream) const {
+    return std::make_unique<KsDeleteAction>(ReadNumber(stream));
+}
+
+// ---- Remove
+
+KsRemoveAction::KsRemoveAction()
+    : KsRecordActionData(kRemoveClass, "KsRemoveAction()", nullptr, 0, false) {}
+
+KsRemoveAction::KsRemoveAction(const KsFileRecord& record)
+    : KsRecordActionData(kRemoveClass, "KsRemoveAction()", &record, 0, false) {}
+
+bool KsRemoveAction::CanCommitTo(const KsFile& table) const {
+    return table.GetPrimaryKeyFieldCount() != 0;
+}
+
+std::unique_ptr<KsRecordAction> KsRemoveAction::Copy() const {
+    return std::make_unique<KsRemoveAction>(Record());
+}
+
+// The inverse inserts the removed record at its old number: an add would put it after the
+// last record, so the records behind it would change their numbers.
+std::unique_ptr<KsRecordAction> KsRemoveAction::Commit(KsFile& table) {
+    return KsCallpath("Commit()", kRemoveClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        std::int32_t n = AtomicRemove(table, Record(), old.get());
+        return std::make_unique<KsInsertAction>(*old, n);
+    });
+}
+
+std::unique_ptr<KsRecordAction> KsRemoveAction::GenerateInverse(KsFile& table) {
+    return KsCallpath(kGenerateInverse, kRemoveClass, [&]() -> std::unique_ptr<KsRecordAction> {
+        std::int32_t n = table.GetRecordNumberByKey(Record());
+        if (n == 0) {
+            return std::make_unique<KsAddAction>(Record());
+        }
+        return std::make_unique<KsInsertAction>(ReadIntoScratch(table, n), n);
+    });
+}
+
+void KsRemoveAction::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", kRemoveClass, [&] {
+        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+        AtomicRemove(table, Record(), old.get());
+    });
+}
+
+void KsRemoveAction::AppendDescription(KsString& out) const {
+    out.Append("remove the record ");
+    AppendRecord(out);
+}
+
+std::unique_ptr<KsRecordAction> KsRemoveAction::ReadData(KsFile& table,
+                                                         KsInputStreamInterface& stream) const {
+    return std::make_unique<KsRemoveAction>(*ReadRecord(table, stream));
+}
+
+// ---- Null
+
+std::unique_ptr<KsRecordAction> KsNullAction::Copy() const {
+    return std::make_unique<KsNullAction>();
+}
+
+std::unique_ptr<KsRecordAction> KsNullAction::Commit(KsFile&) {
+    return std::make_unique<KsNullAction>();
+}
+
+std::unique_ptr<KsRecordAction> KsNullAction::GenerateInverse(KsFile&) {
+    return std::make_unique<KsNullAction>();
+}
+
+void KsNullAction::AppendDescription(KsString& out) const {
+    out.Append("do nothing");
+}
+
+std::unique_ptr<KsRecordAction> KsNullAction::ReadData(KsFile&, KsInputStreamInterface&) const {
+    return std::make_unique<KsNullAction>();
+}
