@@ -74,6 +74,10 @@ void KsFile::EndTransaction(KsTransaction* transaction) {
         KsTransactionSupport& support = RequireSupport();
         if (transaction != nullptr &&
             support.GetKind(*transaction) == KsTransactionSupport::Kind::kNew) {
+            // A registered one must not stay active once it is gone.
+            if (transaction == activeTransaction_) {
+                activeTransaction_ = nullptr;
+            }
             support.Destroy(transaction);
             return;
         }

@@ -26,6 +26,7 @@ inline constexpr std::uint16_t kStatusVersion = 540;
 inline constexpr std::uint64_t kStatusFixedSize = 23;
 inline constexpr char kInversePrefix[] = "BC_";
 inline constexpr std::uint64_t kInverseOffsetSize = 8;
+inline constexpr char kInverseExtension[] = ".kbc";
 
 // Status characters of a transaction.
 inline constexpr char kBuilding = '.';
