@@ -265,6 +265,7 @@ void UndoDelete(KsIOInterface& file, std::int64_t start, std::int64_t length,
 CBFFile::CBFFile(KsIOFactory& factory) : KsFile(factory) {}
 
 CBFFile::~CBFFile() {
+    NotifyDestroy();
     // Its destructor writes what is pending; a failure cannot be reported here.
     dataFile_.reset();
 }

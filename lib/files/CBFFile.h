@@ -81,6 +81,7 @@ public:
     std::unique_ptr<KsFileRecord> GetNewRecord() override;
     std::int32_t GetNumRecords() const override { return recordCount_; }
     std::int32_t GetCurrentRecordNumber() const override { return currentRecordNumber_; }
+    void ForgetCurrentRecord() override { currentRecordNumber_ = 0; }
     // Lays out the fields (see the static PackFields) without user bit fields.
     void PackFields(FieldList& fields) override;
     const KsFileType& GetFileType() const override;

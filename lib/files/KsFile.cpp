@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,8 +12,10 @@
 #include "core/KsConvertValue.h"
 #include "core/KsScopeExit.h"
 #include "core/KsStringTokenizer.h"
+#include "files/KsFileCheckPoint.h"
 #include "files/KsFileType.h"
 #include "files/KsSectionValues.h"
+#include "index/KsRecordKey.h"
 #include "index/KsSortFileWrapper.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
@@ -99,11 +102,25 @@ private:
 KsFile::KsFile(KsIOFactory& factory) : factory_(factory) {}
 
 KsFile::~KsFile() {
+    NotifyDestroy();
     try {
         KsFile::Close();
     } catch (const KsException&) {
         // A destructor cannot report; Close of a concrete table reports its own failures.
     }
+}
+
+void KsFile::NotifyDestroy() noexcept {
+    if (destroyNotified_) {
+        return;
+    }
+    destroyNotified_ = true;
+    try {
+        listeners_.FLDestroy(*this);
+    } catch (const KsException&) {
+        // A destructor cannot report; the listeners are released all the same.
+    }
+    listeners_.RemoveAll();
 }
 
 void KsFile::ThrowNotImplemented(const char* operation) const {
@@ -123,12 +140,33 @@ void KsFile::BuildEmptyIndexes(const char* name) {
     });
 }
 
-std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord&) {
+std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord& record) {
     return KsCallpath("GetRecordNumberByKey()", kClass, [&]() -> std::int32_t {
         if (primaryKeyFieldCount_ == 0) {
             KsException::Generate("No primary key defined for this file", kClass);
         }
-        ThrowNotImplemented("GetRecordNumberByKey()");
+        std::vector<std::uint16_t> keyFields(primaryKeyFieldCount_);
+        for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
+            keyFields[i] = i;
+        }
+        std::unique_ptr<KsRecordKey> wanted = KsRecordKey::Extract(record, keyFields);
+        std::unique_ptr<KsRecordKey> candidate(wanted->Clone());
+        std::unique_ptr<KsFileRecord> stored = GetNewRecord();
+        // Reading a record makes its number the current one; the current record's number
+        // (not its contents, which may hold changes) is put back afterwards.
+        std::int32_t current = GetCurrentRecordNumber();
+        std::int32_t found = 0;
+        for (std::int32_t n = 1; n <= GetNumRecords() && found == 0; ++n) {
+            GotoRecord(n, stored.get());
+            candidate->SetValue(*stored, keyFields);
+            if (candidate->IsEqual(*wanted)) {
+                found = n;
+            }
+        }
+        if (current != 0 && current <= GetNumRecords()) {
+            GotoRecord(current, stored.get());
+        }
+        return found;
     });
 }
 
@@ -194,21 +232,89 @@ void KsFile::DataReplace(KsFileRecord& oldRecord, KsFileRecord& newRecord,
     });
 }
 
-void KsFile::FileMaintenanceAdd(std::int32_t, const KsFileRecord&) {
-    ThrowNotImplemented("FileMaintenanceAdd()");
+void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
+    KsCallpath("FileMaintenanceAdd()", kClass, [&] {
+        if (indexingEnabled_) {
+            IndexRecordAdded(n, record);
+        }
+        if (setMaintenance_) {
+            selectionPosition_ = 0;
+            selection_.AddToSet(n, newRecordsSelected_);
+            secondSet_.AddToSet(n, true);
+            selectionSize_ = selection_.GetSelectedCount();
+            listeners_.FLRecordAdded(*this, n, record);
+        }
+    });
 }
 
-void KsFile::FileMaintenanceDelete(std::int32_t) {
-    ThrowNotImplemented("FileMaintenanceDelete()");
+void KsFile::FileMaintenanceDelete(std::int32_t n) {
+    KsCallpath("FileMaintenanceDelete()", kClass, [&] {
+        std::int32_t current = GetCurrentRecordNumber();
+        if (indexingEnabled_) {
+            IndexRecordDeleted(n);
+        }
+        if (setMaintenance_) {
+            RemoveFromSets(n);
+            listeners_.FLRecordRemoved(*this, n, *scratchRecord_);
+        }
+        FollowDeletedCurrentRecord(n, current);
+    });
 }
 
-void KsFile::FileMaintenanceModify(std::int32_t, const KsFileRecord&, const KsFileRecord&) {
-    ThrowNotImplemented("FileMaintenanceModify()");
+std::pair<bool, bool> KsFile::RemoveFromSets(std::int32_t n) {
+    selectionPosition_ = 0;
+    std::pair<bool, bool> bits(selection_.IsSelected(n), secondSet_.IsSelected(n));
+    selection_.DeleteFromSet(n);
+    secondSet_.DeleteFromSet(n);
+    selectionSize_ = selection_.GetSelectedCount();
+    return bits;
 }
 
-void KsFile::FileMaintenanceReplace(std::int32_t, std::int32_t, const KsFileRecord&,
-                                    const KsFileRecord&) {
-    ThrowNotImplemented("FileMaintenanceReplace()");
+void KsFile::FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current) {
+    if (current == 0) {
+        return;
+    }
+    if (GetNumRecords() == 0) {
+        ForgetCurrentRecord();
+    } else if (current == n) {
+        GotoRecord(std::max(1, current - 1));
+    } else if (current > n && current - 1 <= GetNumRecords()) {
+        // The current record moved down with the others: its number follows it; reading
+        // it into the scratch record keeps any change in the current record.
+        GotoRecord(current - 1, scratchRecord_.get());
+    }
+}
+
+void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
+                                   const KsFileRecord& newRecord) {
+    KsCallpath("FileMaintenanceModify()", kClass, [&] {
+        if (indexingEnabled_) {
+            IndexRecordModified(n, newRecord);
+        }
+        if (setMaintenance_) {
+            listeners_.FLRecordChanged(*this, n, oldRecord, n, newRecord);
+        }
+    });
+}
+
+void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumber,
+                                    const KsFileRecord& oldRecord,
+                                    const KsFileRecord& newRecord) {
+    KsCallpath("FileMaintenanceReplace()", kClass, [&] {
+        if (indexingEnabled_) {
+            IndexRecordDeleted(oldNumber);
+            IndexRecordAdded(newNumber, newRecord);
+        }
+        if (setMaintenance_) {
+            auto [selected, secondSelected] = RemoveFromSets(oldNumber);
+            selection_.AddToSet(newNumber, newRecordsSelected_);
+            secondSet_.AddToSet(newNumber, true);
+            selectionSize_ = selection_.GetSelectedCount();
+            listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord,
+                                        selected, secondSelected);
+        }
+        GotoRecord(newNumber);
+    });
 }
 
 void KsFile::AddIndex(std::uint16_t, KsProgressInterface*) {
@@ -219,10 +325,10 @@ void KsFile::AddIndex(const char*, KsProgressInterface*) {
     ThrowNotImplemented("AddIndex()");
 }
 
-
-
 std::unique_ptr<KsFileCheckPoint> KsFile::GetCheckPoint() {
-    ThrowNotImplemented("GetCheckPoint()");
+    return KsCallpath("GetCheckPoint()", kClass, [&]() -> std::unique_ptr<KsFileCheckPoint> {
+        return std::make_unique<KsPlainFCheckPoint>(*this);
+    });
 }
 
 KsIndex* KsFile::GetIndex(std::uint16_t, bool) {
@@ -238,8 +344,28 @@ void KsFile::RemoveIndex(std::uint16_t) {
     ThrowNotImplemented("RemoveIndex(unsigned short)");
 }
 
-void KsFile::RestoreCheckPoint(KsFileCheckPoint&) {
-    ThrowNotImplemented("RestoreCheckPoint()");
+void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
+    KsCallpath("RestoreCheckPoint()", kClass, [&] {
+        checkPoint.CheckNotExpired();
+        if (&checkPoint.GetFile() != this) {
+            KsException::Generate("The checkpoint was made on another file", kClass);
+        }
+        checkPoint.GetSet(selection_);
+        selectionPosition_ = 0;
+        std::int32_t had = selection_.GetSize();
+        std::int32_t count = GetNumRecords();
+        if (had > count) {
+            selection_.Truncate(count);
+        }
+        for (std::int32_t n = had + 1; n <= count; ++n) {
+            selection_.AddToSet(n, newRecordsSelected_);
+        }
+        selectionSize_ = selection_.GetSelectedCount();
+        if (had != count) {
+            KsException::Generate("Checkpoint had %ld records in set, but file contains %ld records",
+                                  kClass, static_cast<long>(had), static_cast<long>(count));
+        }
+    });
 }
 
 void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
@@ -260,14 +386,12 @@ void KsFile::ReplaceDataFile(const char*) {
     ThrowNotImplemented("ReplaceDataFile()");
 }
 
-
-
-void KsFile::AddActionListener(KsFileListener&) {
-    ThrowNotImplemented("AddActionListener()");
+void KsFile::AddActionListener(KsFileListener& listener) {
+    KsCallpath("AddActionListener()", kClass, [&] { listeners_.Add(listener); });
 }
 
-void KsFile::RemoveActionListener(KsFileListener&) {
-    ThrowNotImplemented("RemoveActionListener()");
+void KsFile::RemoveActionListener(KsFileListener& listener) {
+    listeners_.Remove(listener);
 }
 
 void KsFile::DelayExternalUpdates() {
@@ -514,6 +638,7 @@ void KsFile::Refresh() {
             selectionPosition_ = 0;
         }
         GotoFirstRecord();
+        listeners_.FLRefresh(*this);
     });
 }
 
@@ -588,6 +713,7 @@ void KsFile::CountLock(int flags) {
     } else {
         ++readLocks_;
     }
+    listeners_.FLLock(*this, flags);
 }
 
 bool KsFile::CountUnlock(int flags) {
@@ -599,20 +725,38 @@ bool KsFile::CountUnlock(int flags) {
     bool write = (flags & LOCK_WRITE) != 0;
     if ((write && writeLocks_ > 0) || readLocks_ == 0) {
         if (--writeLocks_ == 0) {
-            listenersInactive_ = false;
+            // The end of a write: listeners switched off for it hear again, and what was
+            // written may have changed anything.
+            listeners_.SetInactive(false);
+            listeners_.FLRefresh(*this);
         }
     } else {
         --readLocks_;
     }
+    listeners_.FLUnlock(*this, flags);
     return writeLocks_ == 0 && readLocks_ == 0;
 }
 
-void KsFile::DeactivateListeners(bool) {
-    listenersInactive_ = true;
+void KsFile::DeactivateListeners(bool notify) {
+    KsCallpath("DeactivateListeners()", kClass, [&] {
+        if (!listeners_.IsInactive()) {
+            if (notify) {
+                listeners_.FLDeactivate(*this);
+            }
+            listeners_.SetInactive(true);
+        }
+    });
 }
 
-void KsFile::ActivateListeners(bool) {
-    listenersInactive_ = false;
+void KsFile::ActivateListeners(bool notify) {
+    KsCallpath("ActivateListeners()", kClass, [&] {
+        if (listeners_.IsInactive()) {
+            listeners_.SetInactive(false);
+            if (notify) {
+                listeners_.FLActivate(*this);
+            }
+        }
+    });
 }
 
 // ---- Companion files
@@ -677,6 +821,7 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
 void KsFile::Close() {
     KsCallpath("Close()", kClass, [&] {
         CloseTransactions();
+        listeners_.FLClose(*this);
         // Records refer to the field list: they go first.
         currentRecord_.reset();
         scratchRecord_.reset();
@@ -691,7 +836,7 @@ void KsFile::Close() {
         inputLayoutNumber_ = 0;
         primaryKeyFieldCount_ = 0;
         transactionWriteLocked_ = false;
-        listenersInactive_ = false;
+        listeners_.SetInactive(false);
         fileName_ = KsFileName();
         inputLayout_.Clear();
         title_.Clear();
@@ -755,6 +900,7 @@ void KsFile::OpenFinish() {
     if (count > 0) {
         GotoFirstRecord();
     }
+    listeners_.FLOpen(*this);
     OpenTransactionLog();
 }
 

@@ -24,8 +24,7 @@
 // Locks: Lock and Unlock count the table's read and write locks in step with the storage's
 // byte-range locks, so that nested code may lock a table it already holds.
 //
-// Operations that belong to indexes, keys, sorting, listeners, check points and
-// transactions are declared here and raise KsNotImplementedError naming the operation
+// Operations that belong to indexes and transactions are declared here and raise KsNotImplementedError naming the operation
 // until their layers provide them.
 //
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
@@ -33,11 +32,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "core/KsString.h"
 #include "core/KsVector.h"
 #include "files/KsBlobFile.h"
 #include "files/KsField.h"
+#include "files/KsFileListener.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
 #include "files/KsTransactionLog.h"
@@ -219,6 +220,8 @@ public:
     virtual void Sync() { Flush(); }
     // Number of the record last read, 0 when none.
     virtual std::int32_t GetCurrentRecordNumber() const = 0;
+    // Makes the current record number 0 (the record last read is gone).
+    virtual void ForgetCurrentRecord() = 0;
     // A new record of the table's record class over its fields.
     virtual std::unique_ptr<KsFileRecord> GetNewRecord() = 0;
     virtual std::int32_t GetNumRecords() const = 0;
@@ -261,6 +264,8 @@ public:
     KsSet& GetSelection() { return selection_; }
     const KsSet& GetSecondSet() const { return secondSet_; }
     std::int32_t GetSelectionPosition() const { return selectionPosition_; }
+    // The next GotoFirstRecord starts afresh.
+    void ResetSelectionPosition() { selectionPosition_ = 0; }
 
     // ---- Table attributes
 
@@ -300,6 +305,11 @@ public:
     bool GetIndexingState() const { return indexingEnabled_; }
     // Turning indexing off releases the loaded indexes.
     void SetIndexingState(bool enabled);
+    // Bring the loaded indexes up to date after a record change (nothing when indexing is
+    // off). A Blob field's index is removed instead of updated.
+    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
+    void IndexRecordDeleted(std::int32_t n);
+    void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
     bool GetSetMaintenance() const { return setMaintenance_; }
     void SetSetMaintenance(bool on) { setMaintenance_ = on; }
     bool GetNewRecordsSelected() const { return newRecordsSelected_; }
@@ -315,7 +325,9 @@ public:
     // Switch the table's listeners off and on; `notify` tells them.
     void DeactivateListeners(bool notify);
     void ActivateListeners(bool notify);
-    bool AreListenersActive() const { return !listenersInactive_; }
+    bool AreListenersActive() const { return !listeners_.IsInactive(); }
+    // The table's listeners, for sending events.
+    KsMultiFileListener& GetListeners() { return listeners_; }
 
     // ---- Companion files
 
@@ -375,6 +387,9 @@ protected:
     // The fields being read or written (the table's own).
     FieldList& MutableFields() { return fields_; }
     void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
+    // Sends the destroy event once and releases the listeners. A concrete table calls it
+    // first thing in its destructor, while listeners may still use the whole table.
+    void NotifyDestroy() noexcept;
 
 private:
     void ReadFileInfo(KsIniSection& info, const char* dataFileName);
@@ -388,6 +403,11 @@ private:
     // Closes the blob file and forgets it; a failure to write it is raised.
     void CloseBlobFile();
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
+    // After record n left the table: the current record follows it (see
+    // FileMaintenanceDelete).
+    void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
+    // Takes record n out of both sets (refusing a number outside them); returns its bits.
+    std::pair<bool, bool> RemoveFromSets(std::int32_t n);
 
     std::int32_t selectionPosition_ = 0;
     std::int32_t selectionSize_ = 0;
@@ -399,7 +419,6 @@ private:
     bool setMaintenance_ = true;
     bool newRecordsSelected_ = true;
     bool transactionWriteLocked_ = false;
-    bool listenersInactive_ = false;
     KsIOFactory& factory_;
     KsFileName fileName_;
     KsSet selection_;
@@ -421,4 +440,7 @@ private:
     // Made at open for writing; reset before the fields go, since it reads actions back.
     std::unique_ptr<KsTransactionLog> transactionLog_;
     KsTransaction* activeTransaction_ = nullptr;
+    // The listeners registered with the table; its inactive flag is the table's.
+    KsMultiFileListener listeners_;
+    bool destroyNotified_ = false;
 };

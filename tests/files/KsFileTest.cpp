@@ -223,7 +223,6 @@ TEST(KsFile, OperationsOfLaterLayersSayTheyAreNotAvailable) {
     auto error = kstest::CaughtError<KsNotImplementedError>([&] { table.AddIndex("Id"); });
     EXPECT_STREQ("AddIndex() is not available for tables yet", error.GetErrorMessage());
     EXPECT_THROW(table.BeginTransaction(true), KsNotImplementedError);
-    EXPECT_THROW(table.FileMaintenanceDelete(1), KsNotImplementedError);
     KsFieldList indexed = kstest::CBFFields({{"Id", 'N'}});
     CBFFile::PackFields(nullptr, indexed);
     indexed[0]->SetIndexCount(1);
