@@ -65,6 +65,7 @@ KsTransaction* KsFile::BeginTransaction(bool lockForWriting) {
             transactionWriteLocked_ = false;
             throw;
         }
+        listeners_.FLTransactionBegun(*this);
         return activeTransaction_;
     });
 }
@@ -93,6 +94,7 @@ void KsFile::EndTransaction(KsTransaction* transaction) {
         if (unlock) {
             Unlock(LOCK_WRITE);
         }
+        listeners_.FLTransactionEnded(*this);
     });
 }
 
@@ -106,6 +108,7 @@ void KsFile::RegisterTransaction(KsTransaction* transaction) {
         }
         activeTransaction_ = transaction;
         transactionWriteLocked_ = false;
+        listeners_.FLTransactionBegun(*this);
     });
 }
 
