@@ -141,6 +141,11 @@ void KsFileTransactionCommitter::CloseAndDeleteInverse() noexcept {
         return;
     }
     try {
+        if (!finished_ && inverse_->GetFileSize64() > 0) {
+            // The log still says Committing and the table holds changes that only this
+            // file can undo: the next open of the table does so.
+            return;
+        }
         inverse_->Close();
     } catch (const KsException&) {
         // The file is deleted all the same.
@@ -235,10 +240,16 @@ void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
         KsString message;
         Outcome outcome = CommitActions(progress, message);
         if (outcome == Outcome::kDone) {
-            table_->PerformExternalUpdates();
-            KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
-            FinishStatus(Fmt::kCommitted);
-            return;
+            try {
+                table_->PerformExternalUpdates();
+                KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+                FinishStatus(Fmt::kCommitted);
+                return;
+            } catch (KsException& error) {
+                // Not known to be committed: undone like a failed action.
+                message = error.GetErrorMessage();
+                outcome = Outcome::kActionFailed;
+            }
         }
         bool restored = Rollback(progress);
         try {
@@ -266,6 +277,7 @@ void KsFileTransactionCommitter::FinishStatus(char outcome) {
     transaction_.Write(status);
     // The status must be on the disk before the inverse file goes.
     log_->Sync();
+    finished_ = true;
 }
 
 void KsFileTransactionCommitter::RaiseAfterRollback(Outcome outcome, const KsString& message,

@@ -9,7 +9,9 @@
 // undoes; the entry's text holds the table's record count before that change, which tells
 // a recovery whether the newest change was made.
 //
-// The inverse file is deleted when the committer goes, on success and failure alike.
+// The inverse file is deleted when the committer goes, on success and failure alike, unless
+// the transaction's final status could not be written while the file still holds inverses:
+// then it stays for the next open of the table, which finishes the rollback.
 
 #include <cstdint>
 #include <memory>
@@ -80,4 +82,6 @@ private:
     std::unique_ptr<KsIOInterface> inverse_;
     KsString inverseName_;
     bool recovering_ = false;
+    // The transaction's final status is in the log.
+    bool finished_ = false;
 };

@@ -41,7 +41,7 @@ KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
             list_ = std::make_unique<List>(*file_, KsIOListFormat::ListPosition(0));
             Validate();
         } catch (KsException& error) {
-            KsFileException::Generate("The transaction log \"%s\" cannot be read: %s", kClass,
+            KsFileException::Generate("The transaction log \"%s\" cannot be used: %s", kClass,
                                       name.GetCString(), name.GetCString(),
                                       error.GetErrorMessage());
         }

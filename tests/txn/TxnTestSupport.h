@@ -4,11 +4,14 @@
 // table's content as text, a listener that fails chosen record events, and progress
 // objects that fail.
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "../files/TableTestSupport.h"
 #include "files/KsFileListener.h"
+#include "progress/KsNullProgress.h"
+#include "support/FaultInjectingFile.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
 #include "txn/KsInstallTransactions.h"
@@ -72,7 +75,18 @@ protected:
         table = CreateTable(Name(), TxnFields());
     }
     std::string Name() const { return dir.File("survey.cbf"); }
-    void Append(int id, const char* name) { table->DataAppend(*MakeRecord(*table, id, name)); }
+    // Starts again with an empty table whose files come from `factory`.
+    void Recreate(KsIOFactory& factory = KsIOFactory::Default()) {
+        table.reset();
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            std::filesystem::remove(entry.path());
+        }
+        table = CreateTable(Name(), TxnFields(), factory);
+    }
+    void Append(int id, const char* name) {
+        std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
+        table->FileMaintenanceAdd(table->DataAppend(*record), *record);
+    }
     // A new-style transaction with `count` appends of ids 1, 2, ...
     std::unique_ptr<KsTransactionNew> Appends(int count) {
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "appends");
@@ -84,7 +98,8 @@ protected:
     }
 
     TempDir dir;
-    FailingListener listener;  // outlives the table
+    // Outlives the table; held by pointer since a listener's destructor may throw.
+    std::unique_ptr<FailingListener> listener = std::make_unique<FailingListener>();
     std::unique_ptr<CBFFile> table;
 };
 
