@@ -71,21 +71,25 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
                                                     const char* description) {
     return KsCallpath("CreateTransaction()", kClass, [&] {
         KsTimestamp created = Now();
-        Cursor it = list_->begin(LOCK_WRITE);
         KsFileTransactionStatus existing;
-        while (!(it == list_->end())) {
-            it.Read(existing);
-            if (existing.GetCreated() > created) {
+        for (;;) {
+            // Newest first: skip the newer ones; a taken identity moves 1 ms on, which may
+            // take the place of a newer one, so the walk starts again.
+            Cursor it = list_->begin(LOCK_WRITE);
+            while (!(it == list_->end())) {
+                it.Read(existing);
+                if (!(existing.GetCreated() > created)) {
+                    break;
+                }
                 ++it;
-            } else if (existing.GetCreated() == created) {
-                created.AddMilliseconds(1);
-            } else {
-                break;
             }
+            if (it == list_->end() || !(existing.GetCreated() == created)) {
+                list_->insert(it, KsFileTransactionStatus(number, description, created));
+                file_->Flush();
+                return created;
+            }
+            created.AddMilliseconds(1);
         }
-        list_->insert(it, KsFileTransactionStatus(number, description, created));
-        file_->Flush();
-        return created;
     });
 }
 
