@@ -193,6 +193,9 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         AddInverse(entry);
         SyncInverse();
     }
+    // The change leaves the table's buffers before the next entry is written, so that
+    // after a crash only the newest entry may stand for a change that was not made.
+    KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
 }
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
@@ -371,6 +374,7 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
             if (!recovering_ || !newest || NeedsApplying(entry)) {
                 try {
                     entry.GetAction()->PermanentCommit(*table_);
+                    table_->Flush();
                 } catch (KsException& error) {
                     failures.push_back({applied, KsString(error.GetErrorMessage())});
                 } catch (...) {
