@@ -35,6 +35,17 @@ const char* const kUsageText =
     "      memory of the sort and its file buffers (64M; K, M and G allowed); DIR holds\n"
     "      the temporary files. An interrupted or failed sort leaves the records as they\n"
     "      were.\n"
+    "  apply [--no-sync] TABLE FILE\n"
+    "      carry out the changes of FILE (\"-\": standard input), one a line:\n"
+    "        append,VALUE...   insert,N,VALUE...   modify,N,VALUE...   delete,N\n"
+    "      with values as for import, as one transaction: when one fails, all are undone.\n"
+    "      Each change reaches the disk before the next; --no-sync leaves that to the\n"
+    "      system (faster, but a power failure may lose the table)\n"
+    "  log TABLE\n"
+    "      list the transactions of the table's log, newest first: identity, status,\n"
+    "      number, description and number of changes\n"
+    "\n"
+    "A commit cut short by a crash is rolled back when a command next opens the table.\n"
     "\n"
     "Options:\n"
     "  --help              show this help and exit\n"
@@ -222,7 +233,9 @@ const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::
                                                             {"info", Command::kInfo},
                                                             {"import", Command::kImport},
                                                             {"export", Command::kExport},
-                                                            {"sort", Command::kSort}};
+                                                            {"sort", Command::kSort},
+                                                            {"apply", Command::kApply},
+                                                            {"log", Command::kLog}};
 
 // The options each command takes; those in `withValue` take the next argument or "=VALUE".
 struct OptionRule {
@@ -233,7 +246,8 @@ struct OptionRule {
 const OptionRule kOptions[] = {
     {"--title", Command::kCreate, true},  {"--header", Command::kImport, false},
     {"--fields", Command::kExport, true}, {"--records", Command::kExport, true},
-    {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true}};
+    {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true},
+    {"--no-sync", Command::kApply, false}};
 
 std::vector<std::string> SplitNames(const std::string& list) {
     std::vector<std::string> names;
@@ -263,6 +277,8 @@ void ApplyOption(const std::string& name, const std::string& value, CommandLine&
         line.memory = ParseMemorySize(value);
     } else if (name == "--temp") {
         line.tempDirectory = value;
+    } else if (name == "--no-sync") {
+        line.sync = false;
     } else {
         line.records = ParseRecordRange(value);
     }
@@ -298,7 +314,8 @@ void ParseOption(const std::vector<std::string>& arguments, std::size_t& i, Comm
 
 void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
                   const std::string& commandName) {
-    const std::size_t wanted = line.command == Command::kImport ? 2 : 1;
+    const bool withFile = line.command == Command::kImport || line.command == Command::kApply;
+    const std::size_t wanted = withFile ? 2 : 1;
     const bool moreAllowed = line.command == Command::kCreate || line.command == Command::kSort;
     if (operands.size() < wanted + (moreAllowed ? 1 : 0) ||
         (!moreAllowed && operands.size() > wanted)) {
@@ -307,11 +324,13 @@ void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
             {Command::kInfo, "one table"},
             {Command::kImport, "a table and a file"},
             {Command::kExport, "one table"},
-            {Command::kSort, "a table and at least one field"}};
+            {Command::kSort, "a table and at least one field"},
+            {Command::kApply, "a table and a file"},
+            {Command::kLog, "one table"}};
         throw UsageError("'" + commandName + "' expects " + forms.at(line.command));
     }
     line.table = operands[0];
-    if (line.command == Command::kImport) {
+    if (withFile) {
         line.input = operands[1];
     }
     if (line.command == Command::kSort) {

@@ -6,6 +6,8 @@
 //   kstable import [--header] TABLE FILE
 //   kstable export [--fields NAME,...] [--records FIRST-LAST] TABLE
 //   kstable sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...
+//   kstable apply [--no-sync] TABLE FILE
+//   kstable log TABLE
 //   kstable --help | --version
 
 #include <cstdint>
@@ -62,7 +64,7 @@ SortFieldOrder ParseSortField(std::string_view text);
 std::uint64_t ParseMemorySize(std::string_view text);
 
 struct CommandLine {
-    enum class Command { kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort };
+    enum class Command { kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort, kApply, kLog };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension
     // create
@@ -70,7 +72,7 @@ struct CommandLine {
     std::string title;
     bool hasTitle = false;
     // import
-    std::string input;  // "-" for standard input
+    std::string input;  // "-" for standard input (import and apply)
     bool skipHeader = false;
     // export
     std::vector<std::string> exportFields;  // empty: every field
@@ -79,6 +81,8 @@ struct CommandLine {
     std::vector<SortFieldOrder> sortFields;
     std::uint64_t memory = 64ull << 20;
     std::string tempDirectory;  // empty: the system's temporary directory
+    // apply
+    bool sync = true;
 };
 
 // Raises UsageError for an unknown command or option, a missing or extra operand, or a

@@ -16,3 +16,7 @@ int ExportRecords(const CommandLine& line);
 // Sorts the table in place by the fields; the old order stays when it fails or is
 // interrupted.
 int SortTable(const CommandLine& line);
+// Carries out a file of changes as one transaction; all or nothing.
+int ApplyChanges(const CommandLine& line);
+// Lists the transactions of the table's log, newest first.
+int ShowLog(const CommandLine& line);

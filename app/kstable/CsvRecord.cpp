@@ -1,5 +1,12 @@
 #include "CsvRecord.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "CommandLine.h"
+#include "io/KsIO.h"
 #include <optional>
 
 #include "core/KsConvertValue.h"
@@ -143,3 +150,14 @@ void CsvRecordFiller::CheckNumberFits(const KsFileRecord& record, std::int32_t n
     }
 }
 
+std::unique_ptr<KsIOInterface> OpenCsvInput(const std::string& name) {
+    if (name == "-") {
+        auto input = std::make_unique<KsIO>();
+        input->OpenDescriptor(STDIN_FILENO, "standard input", IO_READ);
+        return input;
+    }
+    if (access(name.c_str(), R_OK) != 0) {
+        throw MissingFileError("cannot read \"" + name + "\": " + std::strerror(errno));
+    }
+    return KsIOFactory::Default().Open(name.c_str(), IO_READ);
+}

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,3 +36,7 @@ private:
 
     std::vector<FieldLimit> limits_;
 };
+
+// The comma-separated input: the file `name`, or standard input for "-". A file that cannot
+// be read is a MissingFileError.
+std::unique_ptr<KsIOInterface> OpenCsvInput(const std::string& name);

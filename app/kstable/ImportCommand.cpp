@@ -21,19 +21,6 @@ namespace {
 
 constexpr const char* kClass = "kstable import";
 
-// The comma-separated input: a file, or standard input for "-".
-std::unique_ptr<KsIOInterface> OpenInput(const std::string& name) {
-    if (name == "-") {
-        auto input = std::make_unique<KsIO>();
-        input->OpenDescriptor(STDIN_FILENO, "standard input", IO_READ);
-        return input;
-    }
-    if (access(name.c_str(), R_OK) != 0) {
-        throw MissingFileError("cannot read \"" + name + "\": " + std::strerror(errno));
-    }
-    return KsIOFactory::Default().Open(name.c_str(), IO_READ);
-}
-
 // The bytes the progress bar counts up to: the size of a regular input file while standard
 // error is a terminal, else 0 (no bar).
 std::uint64_t ProgressTotal(const std::string& name) {
@@ -118,7 +105,7 @@ void ReportNothingImported(const char* reason, const std::string& table,
 
 int ImportRecords(const CommandLine& line) {
     const TableFiles files = TableFilesOf(line.table);
-    std::unique_ptr<KsIOInterface> input = OpenInput(line.input);
+    std::unique_ptr<KsIOInterface> input = OpenCsvInput(line.input);
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
     DropExtraBytes(table);
