@@ -12,7 +12,8 @@ KsTransactionSupport* installedSupport = nullptr;
 
 KsTransactionSupport& RequireSupport() {
     if (installedSupport == nullptr) {
-        KsException::Generate("Transactions are not available in this program", kClass);
+        KsNotImplementedError::Generate("Transactions are not available in this program",
+                                        kClass);
     }
     return *installedSupport;
 }

@@ -165,7 +165,7 @@ TEST_F(Log, TableSlotsAndOldTransactions) {
               "This transaction was created for \"survey\", but was used on \"other\"");
     table->EndTransaction(old);
     EXPECT_EQ(table->GetWriteLockCount(), 0);
-    EXPECT_EQ(ErrorOf([&] { table->EndTransaction(old); }), "No transaction in process.");
+    EXPECT_EQ(ErrorOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
     EXPECT_EQ(ErrorOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
               "NULL transaction pointer passed to AppendRecord()");
 
