@@ -19,6 +19,22 @@ prepare_bench() {
     out="$data/out.txt"
 }
 
+# The table benchmarks' start: builds kstable, the input generator and the given targets,
+# and sets $kstable, $data and $input (the questionnaire export of $records records,
+# generated once).
+prepare_table_bench() {
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" --target kstable make_table_input "$@" >/dev/null
+    kstable="$build/app/kstable/kstable"
+    data="${BENCH_DATA_DIR:-bench/data}"
+    mkdir -p "$data"
+    input="$data/table-$records.csv"
+    if [ ! -s "$input" ]; then
+        echo "generating $input"
+        "$build/bench/make_table_input" "$records" > "$input"
+    fi
+}
+
 # The questionnaire table of the table benchmarks as `kstable create` fields ($fields) and
 # SQLite columns ($columns): an id, three amounts with two decimals, forty answers from 0 to
 # 15, a code of ten letters and a text of up to twenty.

@@ -17,16 +17,7 @@ runs="${2:-3}"
 command -v sqlite3 >/dev/null || { echo "sqlite3 is needed (apt-get install sqlite3)"; exit 1; }
 
 source bench/common.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target kstable make_table_input table_scan >/dev/null
-kstable="$build/app/kstable/kstable"
-data="${BENCH_DATA_DIR:-bench/data}"
-mkdir -p "$data"
-input="$data/table-$records.csv"
-if [ ! -s "$input" ]; then
-    echo "generating $input"
-    "$build/bench/make_table_input" "$records" > "$input"
-fi
+prepare_table_bench table_scan
 table="$data/bench_table"
 db="$data/bench_table.db"
 out="$data/table-out.csv"

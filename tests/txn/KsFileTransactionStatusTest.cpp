@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "../files/TableTestSupport.h"
+#include "TxnTestSupport.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionStatus.h"
 
@@ -23,14 +23,7 @@ KsFileTransactionStatus InState(char state) {
     return status;
 }
 
-std::string ErrorOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const KsException& error) {
-        return error.GetErrorMessage();
-    }
-    return "";
-}
+using kstest::ErrorOf;
 
 TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;

@@ -15,14 +15,7 @@ namespace {
 
 using kstest::MakeRecord;
 
-std::string ErrorOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const KsException& error) {
-        return error.GetErrorMessage();
-    }
-    return "";
-}
+using kstest::ErrorOf;
 
 class Log : public kstest::TxnTableTest {
 protected:

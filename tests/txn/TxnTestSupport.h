@@ -5,6 +5,7 @@
 // objects that fail.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,16 @@
 #include "txn/KsTransactionNew.h"
 
 namespace kstest {
+
+// The message of the KsException `body` raises, empty when it raises none.
+inline std::string ErrorOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+    return "";
+}
 
 inline KsFieldList TxnFields() {
     KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
