@@ -1089,9 +1089,7 @@ void KsFileRecord::RawSerialRead(KsInputStreamInterface& stream) {
                 read->ReadField(n, stream);
             }
         }
-        std::string bytes(static_cast<std::size_t>(GetRecordLength()), '\0');
-        read->Store(bytes.data());
-        Load(bytes.data());
+        LoadFieldsFrom(*read);
     });
 }
 
@@ -1133,8 +1131,8 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
                 // At most the field's width; a shorter text ends in its NUL.
                 std::string text;
                 char byte = '\0';
-                while (text.size() < static_cast<std::size_t>(std::max<std::int16_t>(
-                                         GetFieldLength(n), 0)) &&
+                while (text.size() <
+                           static_cast<std::size_t>(std::max<std::int16_t>(GetFieldLength(n), 0)) &&
                        stream.Read(&byte, 1, true) == 1 && byte != '\0') {
                     text += byte;
                 }
@@ -1142,9 +1140,8 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
                 break;
             }
             case 'Y': {
-                std::string bytes(static_cast<std::size_t>(std::max<std::int16_t>(
-                                      GetFieldLength(n), 0)),
-                                  '\0');
+                std::string bytes(
+                    static_cast<std::size_t>(std::max<std::int16_t>(GetFieldLength(n), 0)), '\0');
                 if (!bytes.empty()) {
                     stream.Read(bytes.data(), static_cast<std::int32_t>(bytes.size()), true);
                 }

@@ -16,10 +16,10 @@ constexpr const char* kClass = "KsRecordAction";
 
 // How one kind of change names itself in its failure messages.
 struct Change {
-    const char* noun;      // "The %s of a record failed ..."
-    const char* atomic;    // "%s rollback failed ..."
-    const char* undo;      // "(Could not %s of record ...", "(Could not %s of indexes ..."
-    const char* undoIndex; // the name the index text of the undo uses
+    const char* noun;       // "The %s of a record failed ..."
+    const char* atomic;     // "%s rollback failed ..."
+    const char* undo;       // "(Could not %s of record ...", "(Could not %s of indexes ..."
+    const char* undoIndex;  // the name the index text of the undo uses
 };
 
 constexpr Change kAdd{"addition", "AtomicAdd()", "UndoAdd()", "UndoAdd()"};
@@ -149,7 +149,8 @@ const KsRecordAction* KsRecordAction::FindPrototype(char type) {
     return found != prototypes.end() ? found->second.get() : nullptr;
 }
 
-std::unique_ptr<KsRecordAction> KsRecordAction::Read(KsFile& table, KsInputStreamInterface& stream) {
+std::unique_ptr<KsRecordAction> KsRecordAction::Read(KsFile& table,
+                                                     KsInputStreamInterface& stream) {
     return KsCallpath("Read()", kClass, [&] {
         char type = '\0';
         stream.Read(&type, 1, true);
@@ -195,8 +196,8 @@ std::int32_t KsRecordAction::AtomicInsert(KsFile& table, std::int32_t number,
         [&](std::int32_t n) { table.DataDelete(n); });
 }
 
-std::int32_t KsRecordAction::AtomicModify(KsFile& table, std::int32_t number,
-                                          KsFileRecord& record, KsFileRecord* oldRecord) {
+std::int32_t KsRecordAction::AtomicModify(KsFile& table, std::int32_t number, KsFileRecord& record,
+                                          KsFileRecord* oldRecord) {
     KsFileRecord& old = OldOrScratch(table, oldRecord);
     return RunAtomic(
         kModify, [&] { return table.DataModify(number, record, &old); },
@@ -256,15 +257,18 @@ void KsRecordAction::OutOfPlaceModify(KsFile& table, std::int32_t number, std::i
 // ---- Undoing atomic changes
 
 void KsRecordAction::UndoAdd(KsFile& table, std::int32_t n) {
-    RunUndo(kAdd, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
+    RunUndo(
+        kAdd, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
 }
 
 void KsRecordAction::UndoAppend(KsFile& table, std::int32_t n) {
-    RunUndo(kAppend, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
+    RunUndo(
+        kAppend, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
 }
 
 void KsRecordAction::UndoInsert(KsFile& table, std::int32_t n) {
-    RunUndo(kInsert, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
+    RunUndo(
+        kInsert, [&] { table.FileMaintenanceDelete(n); }, [&] { table.DataDelete(n); });
 }
 
 void KsRecordAction::UndoModify(KsFile& table, std::int32_t n, KsFileRecord& oldRecord,

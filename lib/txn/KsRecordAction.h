@@ -62,8 +62,7 @@ public:
     static std::int32_t AtomicModify(KsFile& table, std::int32_t number, KsFileRecord& record,
                                      KsFileRecord* oldRecord);
     static void AtomicDelete(KsFile& table, std::int32_t number, KsFileRecord* oldRecord);
-    static std::int32_t AtomicRemove(KsFile& table, KsFileRecord& record,
-                                     KsFileRecord* oldRecord);
+    static std::int32_t AtomicRemove(KsFile& table, KsFileRecord& record, KsFileRecord* oldRecord);
 
     // Reverse one atomic change that landed at record `n`: the maintenance step first, then
     // the data step. Both are tried; the failures are collected into one KsRollbackFailure.
@@ -101,6 +100,9 @@ class KsRecordActionData : public KsRecordAction {
 public:
     ~KsRecordActionData() override;
     void WriteData(KsOutputStreamInterface& stream) const override;
+    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
+    // Carries the action out as Commit does; the inverse is dropped.
+    void PermanentCommit(KsFile& table) override;
 
     // The kind's record (null only in a prototype) and number.
     const KsFileRecord* GetRecord() const { return record_.get(); }
@@ -110,6 +112,8 @@ protected:
     // `className` names the kind in call paths; `constructor` is its constructor's name.
     KsRecordActionData(const char* className, const char* constructor, const KsFileRecord* record,
                        std::int32_t number, bool hasNumber);
+    // The kind's change on the table; returns its inverse.
+    virtual std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) = 0;
     KsFileRecord& Record() const { return *record_; }
     const char* ClassName() const { return className_; }
     // The record and the number of a kind that stores them, read from `stream`.
@@ -133,13 +137,12 @@ public:
     explicit KsAddAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'A'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -153,13 +156,12 @@ class KsAppendAction : public KsRecordActionData {
 public:
     explicit KsAppendAction(const KsFileRecord& record);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'P'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -169,23 +171,27 @@ private:
 };
 
 // Inserts a record as record `number`; undone by deleting the record where it landed.
+// As the inverse of a delete or a remove it puts the record back into the selection as it
+// was; that state lives in the object only, the stream form has no place for it.
 class KsInsertAction : public KsRecordActionData {
 public:
     KsInsertAction(const KsFileRecord& record, std::int32_t number);
+    // The inserted record is selected or not whatever the table does with new records.
+    void SetSelectedWhenInserted(bool selected) { selectedWhenInserted_ = selected ? 1 : 0; }
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'I'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
 private:
     friend class KsRecordAction;
     KsInsertAction();
+    int selectedWhenInserted_ = -1;  // -1: as the table selects new records
 };
 
 // Overwrites record `number`; undone by writing the old content back.
@@ -193,14 +199,13 @@ class KsModifyAction : public KsRecordActionData {
 public:
     KsModifyAction(const KsFileRecord& record, std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     // Fails: the old content is not known before the change.
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'M'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 
@@ -214,13 +219,12 @@ class KsDeleteAction : public KsRecordActionData {
 public:
     explicit KsDeleteAction(std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'D'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 };
@@ -232,13 +236,12 @@ public:
     explicit KsRemoveAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
-    std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
-    void PermanentCommit(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'R'; }
 
 protected:
+    std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
                                              KsInputStreamInterface& stream) const override;
 

@@ -3,6 +3,7 @@
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "core/KsScopeExit.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
 #include "io/KsStreamInterface.h"
@@ -28,6 +29,21 @@ std::unique_ptr<KsFileRecord> NewOldRecord(KsFile& table) {
     return old;
 }
 
+// The inverse of taking record `number` out of the table: inserting `old` back there, into
+// the selection as the record was.
+std::unique_ptr<KsInsertAction> ReinsertAction(const KsFileRecord& old, std::int32_t number,
+                                               bool selected) {
+    auto inverse = std::make_unique<KsInsertAction>(old, number);
+    inverse->SetSelectedWhenInserted(selected);
+    return inverse;
+}
+
+// Whether record n is in the table's selection (false for a number outside it).
+bool IsSelected(const KsFile& table, std::int32_t n) {
+    const KsSet& selection = table.GetSelection();
+    return n >= 1 && n <= selection.GetSize() && selection.IsSelected(n);
+}
+
 }  // namespace
 
 // ---- Shared data
@@ -42,6 +58,14 @@ KsRecordActionData::KsRecordActionData(const char* className, const char* constr
 }
 
 KsRecordActionData::~KsRecordActionData() = default;
+
+std::unique_ptr<KsRecordAction> KsRecordActionData::Commit(KsFile& table) {
+    return KsCallpath("Commit()", className_, [&] { return CarryOut(table); });
+}
+
+void KsRecordActionData::PermanentCommit(KsFile& table) {
+    KsCallpath("PermanentCommit()", className_, [&] { CarryOut(table); });
+}
 
 void KsRecordActionData::WriteData(KsOutputStreamInterface& stream) const {
     KsCallpath("WriteData()", className_, [&] {
@@ -95,21 +119,15 @@ std::unique_ptr<KsRecordAction> KsAddAction::Copy() const {
     return std::make_unique<KsAddAction>(Record());
 }
 
-std::unique_ptr<KsRecordAction> KsAddAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kAddClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        AtomicAdd(table, Record());
-        return std::make_unique<KsRemoveAction>(Record());
-    });
+std::unique_ptr<KsRecordAction> KsAddAction::CarryOut(KsFile& table) {
+    AtomicAdd(table, Record());
+    return std::make_unique<KsRemoveAction>(Record());
 }
 
 std::unique_ptr<KsRecordAction> KsAddAction::GenerateInverse(KsFile&) {
     return KsCallpath(kGenerateInverse, kAddClass, [&]() -> std::unique_ptr<KsRecordAction> {
         return std::make_unique<KsRemoveAction>(Record());
     });
-}
-
-void KsAddAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kAddClass, [&] { AtomicAdd(table, Record()); });
 }
 
 void KsAddAction::AppendDescription(KsString& out) const {
@@ -134,20 +152,14 @@ std::unique_ptr<KsRecordAction> KsAppendAction::Copy() const {
     return std::make_unique<KsAppendAction>(Record());
 }
 
-std::unique_ptr<KsRecordAction> KsAppendAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kAppendClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        return std::make_unique<KsDeleteAction>(AtomicAppend(table, Record()));
-    });
+std::unique_ptr<KsRecordAction> KsAppendAction::CarryOut(KsFile& table) {
+    return std::make_unique<KsDeleteAction>(AtomicAppend(table, Record()));
 }
 
 std::unique_ptr<KsRecordAction> KsAppendAction::GenerateInverse(KsFile&) {
     return KsCallpath(kGenerateInverse, kAppendClass, [&]() -> std::unique_ptr<KsRecordAction> {
         return std::make_unique<KsRemoveAction>(Record());
     });
-}
-
-void KsAppendAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kAppendClass, [&] { AtomicAppend(table, Record()); });
 }
 
 void KsAppendAction::AppendDescription(KsString& out) const {
@@ -169,24 +181,25 @@ KsInsertAction::KsInsertAction(const KsFileRecord& record, std::int32_t number)
     : KsRecordActionData(kInsertClass, "KsInsertAction()", &record, number, true) {}
 
 std::unique_ptr<KsRecordAction> KsInsertAction::Copy() const {
-    return std::make_unique<KsInsertAction>(Record(), GetNumber());
+    auto copy = std::make_unique<KsInsertAction>(Record(), GetNumber());
+    copy->selectedWhenInserted_ = selectedWhenInserted_;
+    return copy;
 }
 
-std::unique_ptr<KsRecordAction> KsInsertAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
+std::unique_ptr<KsRecordAction> KsInsertAction::CarryOut(KsFile& table) {
+    if (selectedWhenInserted_ < 0) {
         return std::make_unique<KsDeleteAction>(AtomicInsert(table, GetNumber(), Record()));
-    });
+    }
+    bool rule = table.GetNewRecordsSelected();
+    KsScopeExit restoreRule([&] { table.SetNewRecordsSelected(rule); });
+    table.SetNewRecordsSelected(selectedWhenInserted_ != 0);
+    return std::make_unique<KsDeleteAction>(AtomicInsert(table, GetNumber(), Record()));
 }
 
 std::unique_ptr<KsRecordAction> KsInsertAction::GenerateInverse(KsFile&) {
     return KsCallpath(kGenerateInverse, kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
         return std::make_unique<KsRemoveAction>(Record());
     });
-}
-
-void KsInsertAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kInsertClass,
-               [&] { AtomicInsert(table, GetNumber(), Record()); });
 }
 
 void KsInsertAction::AppendDescription(KsString& out) const {
@@ -213,12 +226,10 @@ std::unique_ptr<KsRecordAction> KsModifyAction::Copy() const {
     return std::make_unique<KsModifyAction>(Record(), GetNumber());
 }
 
-std::unique_ptr<KsRecordAction> KsModifyAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kModifyClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        std::int32_t n = AtomicModify(table, GetNumber(), Record(), old.get());
-        return std::make_unique<KsModifyAction>(*old, n);
-    });
+std::unique_ptr<KsRecordAction> KsModifyAction::CarryOut(KsFile& table) {
+    std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+    std::int32_t n = AtomicModify(table, GetNumber(), Record(), old.get());
+    return std::make_unique<KsModifyAction>(*old, n);
 }
 
 std::unique_ptr<KsRecordAction> KsModifyAction::GenerateInverse(KsFile&) {
@@ -226,13 +237,6 @@ std::unique_ptr<KsRecordAction> KsModifyAction::GenerateInverse(KsFile&) {
         KsException::GenerateAs<KsRollbackFailure>(
             "Cannot perform delayed rollbacks on modifications; do not know the original value",
             kModifyClass);
-    });
-}
-
-void KsModifyAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kModifyClass, [&] {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        AtomicModify(table, GetNumber(), Record(), old.get());
     });
 }
 
@@ -256,24 +260,16 @@ std::unique_ptr<KsRecordAction> KsDeleteAction::Copy() const {
     return std::make_unique<KsDeleteAction>(GetNumber());
 }
 
-std::unique_ptr<KsRecordAction> KsDeleteAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kDeleteClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        AtomicDelete(table, GetNumber(), old.get());
-        return std::make_unique<KsInsertAction>(*old, GetNumber());
-    });
+std::unique_ptr<KsRecordAction> KsDeleteAction::CarryOut(KsFile& table) {
+    std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+    bool selected = IsSelected(table, GetNumber());
+    AtomicDelete(table, GetNumber(), old.get());
+    return ReinsertAction(*old, GetNumber(), selected);
 }
 
 std::unique_ptr<KsRecordAction> KsDeleteAction::GenerateInverse(KsFile& table) {
     return KsCallpath(kGenerateInverse, kDeleteClass, [&]() -> std::unique_ptr<KsRecordAction> {
         return std::make_unique<KsInsertAction>(ReadIntoScratch(table, GetNumber()), GetNumber());
-    });
-}
-
-void KsDeleteAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kDeleteClass, [&] {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        AtomicDelete(table, GetNumber(), old.get());
     });
 }
 
@@ -304,12 +300,12 @@ std::unique_ptr<KsRecordAction> KsRemoveAction::Copy() const {
 
 // The inverse inserts the removed record at its old number: an add would put it after the
 // last record, so the records behind it would change their numbers.
-std::unique_ptr<KsRecordAction> KsRemoveAction::Commit(KsFile& table) {
-    return KsCallpath("Commit()", kRemoveClass, [&]() -> std::unique_ptr<KsRecordAction> {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        std::int32_t n = AtomicRemove(table, Record(), old.get());
-        return std::make_unique<KsInsertAction>(*old, n);
-    });
+std::unique_ptr<KsRecordAction> KsRemoveAction::CarryOut(KsFile& table) {
+    std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
+    std::int32_t found = table.GetRecordNumberByKey(Record());
+    bool selected = IsSelected(table, found);
+    std::int32_t n = AtomicRemove(table, Record(), old.get());
+    return ReinsertAction(*old, n, selected);
 }
 
 std::unique_ptr<KsRecordAction> KsRemoveAction::GenerateInverse(KsFile& table) {
@@ -319,13 +315,6 @@ std::unique_ptr<KsRecordAction> KsRemoveAction::GenerateInverse(KsFile& table) {
             return std::make_unique<KsAddAction>(Record());
         }
         return std::make_unique<KsInsertAction>(ReadIntoScratch(table, n), n);
-    });
-}
-
-void KsRemoveAction::PermanentCommit(KsFile& table) {
-    KsCallpath("PermanentCommit()", kRemoveClass, [&] {
-        std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
-        AtomicRemove(table, Record(), old.get());
     });
 }
 

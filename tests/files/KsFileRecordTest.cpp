@@ -213,6 +213,9 @@ TEST(KsFileRecord, SerialFormIsABlankVectorThenEachValue) {
         "616200"
         "04030201",
         kstest::Hex(out.Bytes()));
+    CBFRec back(fields, 12, noBits);
+    back.RawSerialRead(out);
+    EXPECT_EQ(kstest::HexOf(back), kstest::HexOf(record));
 }
 
 // A record that keeps one value and a blank mark per field, for the conversions of the
@@ -344,6 +347,11 @@ TEST(KsFileRecord, DatesTimesTruthAndBlanksConvertThroughTheRecordInterface) {
     }
     EXPECT_EQ(expected, kstest::Hex(out.Bytes()).substr(0, expected.size()));
     EXPECT_EQ(expected.size() + 8 * 2 + 2, kstest::Hex(out.Bytes()).size());
+    MemoryRecord back(fields);
+    back.RawSerialRead(out);
+    for (std::int32_t n = 0; n < 6; ++n) {
+        EXPECT_EQ(shown(n), back.GetField(n, text, 64)) << n;
+    }
 
     MemoryRecord copy(fields);
     copy.PutField(4, "9");
@@ -373,6 +381,12 @@ TEST(KsFileRecord, BlobsTravelAsTextsValuesCopiesAndInTheSerialForm) {
         "03000000"
         "780079",
         kstest::Hex(out.Bytes()));  // no blank, size, bytes
+    MemoryRecord back(fields);
+    back.RawSerialRead(out);
+    back.RetrieveFieldValue(0, value);
+    EXPECT_EQ(std::string("x\0y", 3), value.GetBinary());
+    kstest::MemoryStream huge(std::string("\0\xFF\xFF\xFF\x7F", 5));
+    EXPECT_THROW(back.RawSerialRead(huge), KsException);  // a size beyond the stream
     KsString dump;
     dump << record;
     EXPECT_STREQ("{BLOB},", dump.GetCString());
