@@ -68,6 +68,13 @@ void KsTransactionNew::Commit(KsProgressInterface& progress) {
 void KsTransactionNew::Rollback() {
     KsCallpath("Rollback()", kClass, [&] {
         KsScopeExit forget([&] { actionCount_ = 0; });
+        if (committed_) {
+            // Its changes are in the table and no inverse is left: calling it rolled back
+            // would misreport the table.
+            KsException::GenerateAs<KsTransactionException>(
+                "Cannot rollback a transaction which is \"%s\"", "KsTransactionStatus",
+                "Committed");
+        }
         Log().Rollback(id_);
     });
 }

@@ -21,6 +21,7 @@ public:
     void AddAction(KsFile& file, KsRecordAction& action) override;
     void Commit() override;
     void Commit(KsProgressInterface& progress) override;
+    // Marks the transaction Rolled Back; refused once it is committed.
     void Rollback() override;
 
     const KsTimestamp& GetIdentity() const { return id_; }

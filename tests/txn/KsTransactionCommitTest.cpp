@@ -54,6 +54,8 @@ TEST_F(Commit, SuccessEndsCommittedAndSurvivesTheTransaction) {
         transaction->Commit();
         EXPECT_EQ(transaction->GetActionCount(), 0U);
         EXPECT_EQ(StatusOf(id), 'C');
+        EXPECT_EQ(kstest::ErrorOf([&] { transaction->Rollback(); }),
+                  "Cannot rollback a transaction which is \"Committed\"");
     }
     EXPECT_EQ(StatusOf(id), 'C');
     EXPECT_EQ(Marks(id), "KKK");
