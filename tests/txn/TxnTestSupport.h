@@ -98,6 +98,14 @@ protected:
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
         table->FileMaintenanceAdd(table->DataAppend(*record), *record);
     }
+    // The commits' inverse files in the table's folder.
+    int InverseFiles() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            count += entry.path().filename().string().rfind("BC_", 0) == 0;
+        }
+        return count;
+    }
     // A new-style transaction with `count` appends of ids 1, 2, ...
     std::unique_ptr<KsTransactionNew> Appends(int count) {
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "appends");
