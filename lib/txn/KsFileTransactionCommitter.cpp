@@ -166,7 +166,36 @@ void KsFileTransactionCommitter::AddInverse(const KsRecordActionListWrapper& wra
     });
 }
 
+bool KsFileTransactionCommitter::PrepareModifyBatch() {
+    std::vector<std::unique_ptr<KsRecordAction>> inverses;
+    {
+        KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
+        KsRecordActionListWrapper logged(*table_);
+        for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end()); ++it) {
+            it.Read(logged);
+            if (logged.GetAction()->GetType() != 'M') {
+                return false;
+            }
+            inverses.push_back(PredictInverse(*logged.GetAction(), *table_));
+            if (!inverses.back()) {
+                return false;
+            }
+        }
+    }
+    for (std::unique_ptr<KsRecordAction>& inverse : inverses) {
+        AddInverse(KsRecordActionListWrapper(*table_, std::move(inverse)));
+        batchEnds_.push_back(inverse_->Tell64());
+    }
+    SyncInverse();
+    return true;
+}
+
 void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
+    if (!batchEnds_.empty()) {
+        // Its inverse is in the file already.
+        action.Commit(*table_);
+        return;
+    }
     std::int64_t start = inverse_->Tell64();
     KsString before;
     before.printf("%ld", static_cast<long>(table_->GetNumRecords()));
@@ -200,12 +229,17 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
+    if (!PrepareModifyBatch()) {
+        batchEnds_.clear();
+        CutAt(*inverse_, 0);
+    }
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end());) {
         try {
             it.Read(logged);
             CommitOne(*logged.GetAction());
+            ++committed_;
         } catch (KsException& error) {
             message = error.GetErrorMessage();
             logged.SetStatus(Fmt::kActionFailed);
@@ -253,6 +287,10 @@ void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
                 message = error.GetErrorMessage();
                 outcome = Outcome::kActionFailed;
             }
+        }
+        if (!batchEnds_.empty()) {
+            // Only the changes made are undone.
+            CutAt(*inverse_, committed_ == 0 ? 0 : batchEnds_[committed_ - 1]);
         }
         bool restored = Rollback(progress);
         try {

@@ -60,6 +60,11 @@ private:
 
     // Carries out the logged actions; returns what stopped them and its message.
     Outcome CommitActions(KsProgressInterface& progress, KsString& message);
+    // A transaction of modifies only saves all its inverses, taken from the table before
+    // the first change, in one step: undoing them newest first restores every record
+    // however often it was changed, and undoing a change not made writes back what is
+    // there. Returns false (nothing written) for any other transaction.
+    bool PrepareModifyBatch();
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
     // Applies inverses from the end of the file; returns whether the file could be read.
@@ -82,6 +87,9 @@ private:
     std::unique_ptr<KsIOInterface> inverse_;
     KsString inverseName_;
     bool recovering_ = false;
+    // Where each inverse entry of a batch of modifies ends, and the changes made.
+    std::vector<std::int64_t> batchEnds_;
+    std::size_t committed_ = 0;
     // The transaction's final status is in the log.
     bool finished_ = false;
 };

@@ -148,6 +148,27 @@ TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
     }
 }
 
+// Modifies alone save their inverses in one step; a record changed twice comes back whole.
+TEST_F(Commit, ModifiesAloneAreUndoneToTheFirstContent) {
+    Append(7, "seven");
+    Append(8, "eight");
+    for (std::int32_t last : {99, 2}) {
+        KsTransactionNew transaction(*table, 1, "modifies");
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 1, "a"), 1));
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), 1));
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 3, "c"), last));
+        if (last == 99) {
+            EXPECT_THROW(transaction.Commit(), KsCommitFailure);
+            EXPECT_EQ(Marks(transaction.GetIdentity()), "RRF");
+            EXPECT_EQ(kstest::Content(*table), "7|seven;8|eight");
+        } else {
+            transaction.Commit();
+            EXPECT_EQ(kstest::Content(*table), "2|b;3|c");
+        }
+    }
+    EXPECT_EQ(InverseFiles(), 0);
+}
+
 TEST_F(Commit, SecondCommitOnOneCommitterIsRefused) {
     auto transaction = Appends(1);
     auto committer = Log().BeginCommission(transaction->GetIdentity());
