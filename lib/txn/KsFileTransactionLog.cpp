@@ -180,14 +180,16 @@ void KsFileTransactionLog::Stabilize(const KsTimestamp& id) {
 }
 
 void KsFileTransactionLog::ForEach(
-    const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit) {
+    const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit,
+    bool countActions) {
     KsCallpath("ForEach()", kClass, [&] {
         KsFileTransactionStatus status;
         for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
             it.Read(status);
             std::uint32_t count = 0;
             KsIOList<KsRecordActionListWrapper> actions = it.SubList();
-            for (auto action = actions.begin(LOCK_READ); !(action == actions.end()); ++action) {
+            for (auto action = actions.begin(LOCK_READ);
+                 countActions && !(action == actions.end()); ++action) {
                 ++count;
             }
             visit(status, count);

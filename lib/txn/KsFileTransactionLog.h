@@ -46,8 +46,10 @@ public:
     // The status of the transaction `id`.
     KsFileTransactionStatus GetStatus(const KsTimestamp& id);
 
-    // Calls `visit` with every transaction, newest first, and the number of its actions.
-    void ForEach(const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit);
+    // Calls `visit` with every transaction, newest first, and the number of its actions (0
+    // when not `countActions`).
+    void ForEach(const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit,
+                 bool countActions = true);
     // Calls `visit` with every logged action of the transaction `id`, first to last; a
     // changed element is written back when `visit` returns true.
     void ForEachAction(const KsTimestamp& id,

@@ -33,7 +33,7 @@ void DeleteLeftoverInverseFiles(KsFileTransactionLog& log) {
             if (name.compare(prefix.size(), 17, each.GetCreated().GetDigits(), 17) == 0) {
                 committing = each.GetStatus() == Fmt::kCommitting;
             }
-        });
+        }, false);
         if (!committing) {
             table.GetFactory().Delete(entry.path().c_str());
         }
@@ -49,7 +49,7 @@ std::vector<KsTimestamp> KsRecoverTransactions(KsFileTransactionLog& log) {
             if (status.GetStatus() == Fmt::kCommitting) {
                 interrupted.push_back(status.GetCreated());
             }
-        });
+        }, false);
         for (const KsTimestamp& id : interrupted) {
             KsFileTransactionCommitter committer(log.GetTable(), log, id, log.FindTransaction(id));
             committer.Recover();
