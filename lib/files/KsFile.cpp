@@ -298,8 +298,7 @@ void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord
 }
 
 void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumber,
-                                    const KsFileRecord& oldRecord,
-                                    const KsFileRecord& newRecord) {
+                                    const KsFileRecord& oldRecord, const KsFileRecord& newRecord) {
     KsCallpath("FileMaintenanceReplace()", kClass, [&] {
         if (indexingEnabled_) {
             IndexRecordDeleted(oldNumber);
@@ -310,8 +309,8 @@ void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumb
             selection_.AddToSet(newNumber, newRecordsSelected_);
             secondSet_.AddToSet(newNumber, true);
             selectionSize_ = selection_.GetSelectedCount();
-            listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord,
-                                        selected, secondSelected);
+            listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord, selected,
+                                        secondSelected);
         }
         GotoRecord(newNumber);
     });
@@ -362,8 +361,9 @@ void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
         }
         selectionSize_ = selection_.GetSelectedCount();
         if (had != count) {
-            KsException::Generate("Checkpoint had %ld records in set, but file contains %ld records",
-                                  kClass, static_cast<long>(had), static_cast<long>(count));
+            KsException::Generate(
+                "Checkpoint had %ld records in set, but file contains %ld records", kClass,
+                static_cast<long>(had), static_cast<long>(count));
         }
     });
 }

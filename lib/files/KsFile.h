@@ -24,8 +24,11 @@
 // Locks: Lock and Unlock count the table's read and write locks in step with the storage's
 // byte-range locks, so that nested code may lock a table it already holds.
 //
-// Operations that belong to indexes and transactions are declared here and raise KsNotImplementedError naming the operation
-// until their layers provide them.
+// Listeners (KsFileListener) registered with the table hear of its open, close,
+// destruction, locks, refreshes and, through the maintenance calls, of every record change.
+//
+// Operations that belong to indexes and transactions are declared here and raise
+// KsNotImplementedError naming the operation until their layers provide them.
 //
 // Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
@@ -104,7 +107,9 @@ public:
     // types and primary key field count.
     virtual void CreateAndOpenFrom(const char* name, KsFile& source,
                                    const FieldList* fields = nullptr);
-    // The record whose primary key fields equal those of `record`, 0 when none.
+    // The record whose primary key fields equal those of `record`, 0 when none (the lowest
+    // when several do); "No primary key defined for this file" without key fields. The
+    // current record number is kept.
     virtual std::int32_t GetRecordNumberByKey(const KsFileRecord& record);
     // Opens the table's blob file (its name with ".ksb", made when missing), replacing the one
     // open. Open does so for a table with Blob fields.
@@ -128,7 +133,13 @@ public:
     virtual std::int32_t DataAdd(KsFileRecord& record);
     virtual std::int32_t DataRemove(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
     virtual std::int32_t DataUpdate(KsFileRecord& record, KsFileRecord* oldRecord = nullptr);
-    // Keep indexes, sets and listeners in step after a raw change.
+    // Keep indexes, sets and listeners in step after a raw change. With set maintenance on,
+    // an added record n enters both sets at n (the selection with the new-records-selected
+    // bit, the second set selected) and a deleted one leaves them; the selection position
+    // becomes 0 and the listeners are told. After a deletion the current record follows:
+    // the record before a deleted current one (record 1 when it was the first), the same
+    // record one number lower when it lay behind, none when the table is empty. A
+    // replacement (old n deleted, new n added) makes new n current.
     virtual void FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record);
     virtual void FileMaintenanceDelete(std::int32_t n);
     virtual void FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
@@ -137,7 +148,7 @@ public:
                                         const KsFileRecord& oldRecord,
                                         const KsFileRecord& newRecord);
 
-    // Sends the destroy event and closes the table.
+    // Sends the destroy event, releases the listeners and closes the table.
     virtual ~KsFile();
 
     virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
@@ -162,6 +173,7 @@ public:
     // Removes every record; this default fails with "Empty function not supported".
     virtual void Empty();
     virtual void EndTransaction(KsTransaction* transaction);
+    // A check point of the selection (KsPlainFCheckPoint).
     virtual std::unique_ptr<KsFileCheckPoint> GetCheckPoint();
     // The file type's data file extension and name.
     virtual const char* GetDefaultExtension() const;
@@ -177,8 +189,8 @@ public:
     // Reads the record with the primary key of `record` into `target`; returns its number
     // (0 when none, and `target` is unchanged).
     virtual std::int32_t GotoRecordByPrimaryKeys(const KsFileRecord& record, KsFileRecord& target);
-    // Counts one lock: a write lock when the flags carry LOCK_WRITE, else a read lock.
-    // Concrete tables lock their storage first.
+    // Counts one lock: a write lock when the flags carry LOCK_WRITE, else a read lock, and
+    // tells the listeners (FLLock). Concrete tables lock their storage first.
     virtual void Lock(int flags);
     // Lets the blob file free what no record references any more.
     virtual void PerformExternalUpdates();
@@ -186,8 +198,8 @@ public:
     virtual void Read(KsInputStreamInterface& stream) = 0;
     // Reads the structure from `ini`, or from the structure file of the open table.
     virtual void ReadStructure(KsIniFile* ini = nullptr);
-    // Brings the selection up to date with the record count and reads the first selected
-    // record.
+    // Brings the selection up to date with the record count, reads the first selected
+    // record and tells the listeners (FLRefresh).
     virtual void Refresh();
     virtual void RegisterTransaction(KsTransaction* transaction);
     virtual void RemoveIndex(const char* fieldName);
@@ -195,6 +207,11 @@ public:
     // Renames the table's files (data, structure, blob, log and index files) from `oldName`
     // to `newName`; a password fails with "KsFile's Rename can not handle passwords".
     virtual void Rename(const char* oldName, const char* newName, const char* password = nullptr);
+    // Puts the check point's selection back. An expired check point fails with "Cannot
+    // restore file state from an expired checkpoint."; a selection of another size than
+    // the record count is cut or extended to it (new records with the new-records-selected
+    // bit) and fails with "Checkpoint had %ld records in set, but file contains %ld
+    // records".
     virtual void RestoreCheckPoint(KsFileCheckPoint& checkPoint);
     // Sorts the records in place by the fields in order, ascending (see KsSortTable), under
     // the table's write lock. Index rebuilding is not available yet.
@@ -208,7 +225,8 @@ public:
     virtual KsTransaction* StartTransaction(std::int32_t number, const char* description);
     // Releases one lock counted by Lock; a write lock when the flags carry LOCK_WRITE (or
     // when only write locks are held), else a read lock. Returns whether the table holds no
-    // lock any more.
+    // lock any more. The last write lock's release switches the listeners on again and
+    // sends FLRefresh; every release sends FLUnlock.
     virtual bool Unlock(int flags);
     virtual void Write(KsOutputStreamInterface& stream) = 0;
     // Writes the structure of the open table (or of `fields`) to `ini`, or, without it,

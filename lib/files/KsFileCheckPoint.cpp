@@ -10,7 +10,7 @@ constexpr const char* kClass = "KsFileCheckPoint";
 
 }  // namespace
 
-KsFileCheckPoint::KsFileCheckPoint(KsFile& file, bool expired) : file_(&file), expired_(expired) {
+KsFileCheckPoint::KsFileCheckPoint(KsFile* file, bool expired) : file_(file), expired_(expired) {
     if (!expired_) {
         file_->AddActionListener(*this);
     }
@@ -74,17 +74,17 @@ void KsFileCheckPoint::FLRecordChanged(KsFile&, std::int32_t, const KsFileRecord
 
 // ---- KsPlainFCheckPoint
 
-KsPlainFCheckPoint::KsPlainFCheckPoint(KsFile& file) : KsFileCheckPoint(file, false) {
+KsPlainFCheckPoint::KsPlainFCheckPoint(KsFile& file) : KsFileCheckPoint(&file, false) {
     file.ResetSelectionPosition();
     selection_ = file.GetSelection();
 }
 
-KsPlainFCheckPoint::KsPlainFCheckPoint(KsFile& file, bool expired, const KsSet& selection)
+KsPlainFCheckPoint::KsPlainFCheckPoint(KsFile* file, bool expired, const KsSet& selection)
     : KsFileCheckPoint(file, expired), selection_(selection) {}
 
 std::unique_ptr<KsFileCheckPoint> KsPlainFCheckPoint::Clone() const {
     return std::unique_ptr<KsFileCheckPoint>(
-        new KsPlainFCheckPoint(GetFile(), IsExpired(), selection_));
+        new KsPlainFCheckPoint(GetFileAddress(), IsExpired(), selection_));
 }
 
 void KsPlainFCheckPoint::GetSet(KsSet& target) const {

@@ -32,6 +32,7 @@ public:
     void SetModified();
     // Fails with "Cannot restore file state from an expired checkpoint." when expired.
     void CheckNotExpired() const;
+    // The table; only for an unexpired check point (an expired one may outlive it).
     KsFile& GetFile() const { return *file_; }
 
     void FLClose(KsFile& file) override;
@@ -45,7 +46,9 @@ public:
 
 protected:
     // Registers with the table's listeners unless `expired`.
-    KsFileCheckPoint(KsFile& file, bool expired);
+    KsFileCheckPoint(KsFile* file, bool expired);
+    // The table's address, which an expired check point keeps without using it.
+    KsFile* GetFileAddress() const { return file_; }
 
 private:
     KsFile* file_;
@@ -62,7 +65,7 @@ public:
     void GetSet(KsSet& target) const override;
 
 private:
-    KsPlainFCheckPoint(KsFile& file, bool expired, const KsSet& selection);
+    KsPlainFCheckPoint(KsFile* file, bool expired, const KsSet& selection);
 
     KsSet selection_;
 };

@@ -40,8 +40,7 @@ void KsFileListener::FLLock(KsFile&, int) {}
 void KsFileListener::FLUnlock(KsFile&, int) {}
 
 void KsFileListener::FLDestroy(KsFile& file) {
-    KsCallpath("FLDestroy()", kListenerClass,
-               [&] { ActionHandler(file, kKsActionDestroyed, -1); });
+    KsCallpath("FLDestroy()", kListenerClass, [&] { ActionHandler(file, kKsActionDestroyed, -1); });
 }
 
 void KsFileListener::FLOpen(KsFile& file) {

@@ -1,34 +1,40 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "TableTestSupport.h"
 #include "files/KsFileCheckPoint.h"
 #include "files/KsFileListener.h"
-#include "io/KsIOInterface.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
-#include "TableTestSupport.h"
 
 namespace {
 
 using kstest::MessageOf;
 using Log = std::vector<std::string>;
 
-// Writes "name:action:record" for everything that reaches ActionHandler, and the events
-// without a default action by name.
+// Logs "name:action:record" from ActionHandler, the events without a default action by
+// name, and a replacement's numbers and old bits.
 class Recorder : public KsFileListener {
 public:
     Recorder(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
-    void ActionHandler(KsFile&, int action, std::int32_t record) override {
-        Note(std::to_string(action) + ":" + std::to_string(record));
+    void ActionHandler(KsFile&, int action, std::int32_t n) override {
+        Note(std::to_string(action) + ":" + std::to_string(n));
     }
     void FLLock(KsFile&, int flags) override { Note("lock" + std::to_string(flags)); }
     void FLUnlock(KsFile&, int flags) override { Note("unlock" + std::to_string(flags)); }
     void FLClose(KsFile&) override { Note("close"); }
     void FLActivate(KsFile&) override { Note("activate"); }
     void FLDeactivate(KsFile&) override { Note("deactivate"); }
+    void FLRecordReplaced(KsFile&, std::int32_t from, const KsFileRecord&, std::int32_t to,
+                          const KsFileRecord&, bool selected, bool second) override {
+        Note(std::to_string(from) + ">" + std::to_string(to) + (selected ? "+" : "-") +
+             (second ? "+" : "-"));
+    }
 
 private:
     void Note(const std::string& what) { log_.push_back(name_ + ":" + what); }
@@ -36,66 +42,56 @@ private:
     std::string name_;
 };
 
-std::unique_ptr<CBFFile> Table(const kstest::TempDir& dir, int records) {
+// A table keyed by its first field, records "i|r<i>" for i = 1 ... count.
+std::unique_ptr<CBFFile> KeyedTable(const kstest::TempDir& dir, int count) {
     KsFieldList fields = kstest::CBFFields({{"Id", 'N'}, {"Name", 'A', 6}});
     CBFFile::PackFields(nullptr, fields);
-    auto table = kstest::CreateTable(dir.File("t"), std::move(fields));
-    for (int i = 1; i <= records; ++i) {
-        kstest::AppendTexts(*table, {std::to_string(i).c_str(), "row"});
+    auto table = std::make_unique<CBFFile>();
+    table->Create(dir.File("k").c_str(), fields, 1, false);
+    table->Open(dir.File("k").c_str(), IO_READ | IO_WRITE);
+    for (int i = 1; i <= count; ++i) {
+        kstest::AppendTexts(*table, {std::to_string(i).c_str(), ("r" + std::to_string(i)).c_str()});
     }
     table->Refresh();
     return table;
 }
 
-TEST(KsMultiFileListener, FansOutLastFirstCountsEveryAddAndSkipsWhileInactive) {
+std::unique_ptr<KsFileRecord> Keyed(KsFile& table, int id, const char* name = "x") {
+    auto record = table.GetNewRecord();
+    record->PutField(0, std::to_string(id).c_str(), KsFileRecord::kPlain);
+    record->PutField(1, name, KsFileRecord::kPlain);
+    return record;
+}
+
+TEST(KsMultiFileListener, FansOutLastFirstCountsEveryAddAndLetsNoListenerDangle) {
     kstest::TempDir dir;
-    auto table = Table(dir, 1);
+    auto table = KeyedTable(dir, 1);
+    const KsFileRecord& record = *table->GetScratchRecord();
     Log log;
     Recorder first(log, "1"), second(log, "2"), third(log, "3");
     KsMultiFileListener multi;
     for (Recorder* r : {&first, &second, &third, &first}) {
         multi.Add(*r);
     }
-    multi.FLRecordAdded(*table, 4, *table->GetScratchRecord());
-    multi.FLRecordReplaced(*table, 1, *table->GetScratchRecord(), 2, *table->GetScratchRecord(),
-                           true, false);
-    EXPECT_EQ((Log{"3:0:4", "2:0:4", "1:0:4", "3:8:2", "2:8:2", "1:8:2"}), log);
-    EXPECT_EQ(2, first.GetReferenceCount());
-    multi.Remove(first);  // one of two registrations: still told
+    multi.FLRecordAdded(*table, 4, record);
+    multi.Remove(first);  // one of its two registrations
     EXPECT_EQ(1, first.GetReferenceCount());
-    EXPECT_TRUE(multi.IsRegistered(first));
+    multi.FLRecordRemoved(*table, 3, record);
     multi.Remove(first);
-    multi.Remove(first);  // no longer registered: nothing happens
-    EXPECT_EQ(0, first.GetReferenceCount());
-    EXPECT_EQ(2, multi.GetListenerCount());
-    log.clear();
+    multi.Remove(first);  // not registered any more: ignored
     multi.SetInactive(true);
     multi.FLDestroy(*table);
-    EXPECT_TRUE(log.empty());
-    multi.SetInactive(false);
-    multi.FLDestroy(*table);
-    EXPECT_EQ((Log{"3:2:-1", "2:2:-1"}), log);
+    EXPECT_EQ((Log{"3:0:4", "2:0:4", "1:0:4", "3:1:3", "2:1:3", "1:1:3"}), log);
+    EXPECT_EQ(0, first.GetReferenceCount());
     EXPECT_EQ("Cannot add KsMultiFileListener to itself", MessageOf([&] { multi.Add(multi); }));
-}
-
-TEST(KsFileListener, DestroyedWhileRegisteredLeavesEveryListAndSaysSo) {
-    Log log;
-    KsMultiFileListener a, b;
-    auto* listener = new Recorder(log, "x");
-    a.Add(*listener);
-    b.Add(*listener);
-    b.Add(*listener);
-    auto error = kstest::CaughtError([&] { delete listener; });
-    EXPECT_STREQ("Reference count of KsFileListener is 3 at destruction",
-                 error.GetErrorMessage());
-    EXPECT_EQ(0, a.GetListenerCount());
-    EXPECT_EQ(0, b.GetListenerCount());
-    Recorder outliving(log, "y");
-    {
-        KsMultiFileListener gone;
-        gone.Add(outliving);
+    auto* doomed = new Recorder(log, "x");
+    KsMultiFileListener other;
+    for (KsMultiFileListener* m : {&multi, &other, &other}) {
+        m->Add(*doomed);
     }
-    EXPECT_EQ(0, outliving.GetReferenceCount());
+    EXPECT_EQ("Reference count of KsFileListener is 3 at destruction",
+              MessageOf([&] { delete doomed; }));
+    EXPECT_EQ(2, multi.GetListenerCount() + other.GetListenerCount());
 }
 
 TEST(KsFile, TellsItsListenersOfOpenLocksActivationCloseAndDestruction) {
@@ -103,9 +99,9 @@ TEST(KsFile, TellsItsListenersOfOpenLocksActivationCloseAndDestruction) {
     Log log;
     Recorder listener(log, "t");
     {
-        auto table = Table(dir, 2);
+        auto table = KeyedTable(dir, 2);
         table->AddActionListener(listener);
-        table->Open(dir.File("t").c_str(), IO_READ | IO_WRITE);
+        table->Open(dir.File("k").c_str(), IO_READ | IO_WRITE);
         table->Lock(LOCK_WRITE);
         table->DeactivateListeners(true);
         table->DeactivateListeners(true);  // already inactive: no second event
@@ -113,10 +109,8 @@ TEST(KsFile, TellsItsListenersOfOpenLocksActivationCloseAndDestruction) {
         table->ActivateListeners(true);
         table->DeactivateListeners(false);
         table->Unlock(LOCK_WRITE);  // the last write lock switches them on again
-        EXPECT_TRUE(table->AreListenersActive());
         table->Lock(LOCK_READ);
         table->Unlock(LOCK_READ);
-        EXPECT_EQ(1, listener.GetReferenceCount());
     }
     EXPECT_EQ((Log{"t:close", "t:5:-1", "t:lock512", "t:deactivate", "t:activate", "t:4:-1",
                    "t:unlock512", "t:lock256", "t:unlock256", "t:2:-1"}),
@@ -124,47 +118,140 @@ TEST(KsFile, TellsItsListenersOfOpenLocksActivationCloseAndDestruction) {
     EXPECT_EQ(0, listener.GetReferenceCount());
 }
 
-TEST(KsFileCheckPoint, SurvivesModifyAndLockExpiresAtAddAndRestoresOnlyWhenValid) {
+TEST(KsFileCheckPoint, SurvivesModifyAndLockExpiresAtChangesAndRestoresOnlyWhenValid) {
     kstest::TempDir dir;
-    auto table = Table(dir, 3);
+    auto table = KeyedTable(dir, 3);
+    const KsFileRecord& record = *table->GetScratchRecord();
     table->GetSelection().SelectRecord(2, false);
     auto point = table->GetCheckPoint();
     table->GetSelection().SelectRecord(1, false);
     table->GetListeners().FLRecordModified(*table, 1);
     table->Lock(LOCK_READ);
     table->Unlock(LOCK_READ);
-    ASSERT_FALSE(point->IsExpired());
     auto copy = point->Clone();
     point->Restore();
-    EXPECT_TRUE(table->GetSelection().IsSelected(1));
-    EXPECT_FALSE(table->GetSelection().IsSelected(2));
+    EXPECT_EQ(3, table->GetSelection().GetNextInSet(table->GetSelection().GetNextInSet(0)));
     kstest::AppendTexts(*table, {"4", "new"});  // grown without telling anyone
     EXPECT_EQ("Checkpoint had 3 records in set, but file contains 4 records",
               MessageOf([&] { table->RestoreCheckPoint(*point); }));
     EXPECT_EQ(4, table->GetSelection().GetSize());
-    table->GetListeners().FLRecordAdded(*table, 4, *table->GetScratchRecord());
-    EXPECT_TRUE(point->IsExpired());
-    EXPECT_TRUE(copy->IsExpired());
-    EXPECT_EQ("Cannot restore file state from an expired checkpoint.",
-              MessageOf([&] { table->RestoreCheckPoint(*point); }));
-    auto expiredCopy = point->Clone();
-    EXPECT_TRUE(expiredCopy->IsExpired());
+    table->GetListeners().FLRecordAdded(*table, 4, record);
+    EXPECT_TRUE(point->IsExpired() && copy->IsExpired() && point->Clone()->IsExpired());
     EXPECT_EQ(0, table->GetListeners().GetListenerCount());
+    auto changed = table->GetCheckPoint();
+    table->FileMaintenanceModify(1, record, record);
+    EXPECT_TRUE(changed->IsExpired());
+    auto outliving = table->GetCheckPoint();
+    table.reset();  // expires it: it never looks at the table again
+    EXPECT_EQ("Cannot restore file state from an expired checkpoint.",
+              MessageOf([&] { outliving->Restore(); }));
 }
 
-TEST(KsFileCheckPoint, OutlivesItsTableWithoutTouchingIt) {
+TEST(KsFileMaintenance, ChangesByPrimaryKeyAndTheCurrentRecordAfterADeletion) {
     kstest::TempDir dir;
-    auto table = Table(dir, 2);
-    auto point = table->GetCheckPoint();
-    auto other = table->GetCheckPoint();
-    EXPECT_EQ(2, table->GetListeners().GetListenerCount());
-    table.reset();
-    EXPECT_TRUE(point->IsExpired());
-    EXPECT_EQ("Cannot restore file state from an expired checkpoint.",
-              MessageOf([&] { point->Restore(); }));
-    KsSet remembered;
-    other->GetSet(remembered);
-    EXPECT_EQ(2, remembered.GetSelectedCount());
+    auto table = KeyedTable(dir, 9);
+    EXPECT_EQ("Attempting to add new record, but the primary keys match those of record 7",
+              MessageOf([&] { table->DataAdd(*Keyed(*table, 7)); }));
+    EXPECT_EQ(9, table->GetNumRecords());
+    for (auto change : {&KsFile::DataUpdate, &KsFile::DataRemove}) {
+        EXPECT_EQ("Keys not found in file",
+                  MessageOf([&] { ((*table).*change)(*Keyed(*table, 99), nullptr); }));
+    }
+    auto target = Keyed(*table, 0);
+    EXPECT_EQ(5, table->GotoRecordByPrimaryKeys(*Keyed(*table, 5), *target));
+    EXPECT_EQ(5, target->GetNumber(0));
+    // The current record, the deleted one, then the current number and record.
+    for (auto [current, deleted, expected, id] :
+         {std::tuple{5, 5, 4, 4}, {1, 1, 1, 2}, {7, 1, 6, 9}, {6, 6, 5, 8}}) {
+        table->GotoRecord(current);
+        EXPECT_EQ(0, table->GetRecordNumberByKey(*Keyed(*table, 99)));  // moves nothing
+        table->DataDelete(deleted);
+        table->FileMaintenanceDelete(deleted);
+        EXPECT_EQ(expected, table->GetCurrentRecordNumber());
+        EXPECT_EQ(id, table->GetCurrentRecord()->GetNumber(0));
+    }
+    while (table->GetNumRecords() > 0) {
+        table->DataDelete(1);
+        table->FileMaintenanceDelete(1);
+    }
+    EXPECT_EQ(0, table->GetCurrentRecordNumber());
+}
+
+TEST(KsFileMaintenance, SetsFollowChangesOnlyWithSetMaintenance) {
+    kstest::TempDir dir;
+    auto table = KeyedTable(dir, 3);
+    Log log;
+    Recorder listener(log, "t");
+    table->AddActionListener(listener);
+    table->SetSetMaintenance(false);
+    table->FileMaintenanceAdd(table->DataInsert(2, *Keyed(*table, 10)), *Keyed(*table, 10));
+    EXPECT_EQ(6, table->GetSelection().GetSize() + table->GetSecondSet().GetSize());
+    table->DataDelete(2);
+    table->SetSetMaintenance(true);
+    table->GetSelection().SelectRecord(2, false);
+    auto old = table->GetNewRecord();
+    std::int32_t removed = 0, added = 0;
+    table->DataReplace(*Keyed(*table, 2), *Keyed(*table, 30), old.get(), removed, added);
+    table->FileMaintenanceReplace(removed, added, *old, *Keyed(*table, 30));
+    EXPECT_EQ((Log{"t:2>3-+"}), log);
+    EXPECT_EQ(30, table->GetCurrentRecord()->GetNumber(0));
+    EXPECT_EQ("Set record value of 9 not valid for set with 3 records.",
+              MessageOf([&] { table->FileMaintenanceReplace(9, 3, *old, *old); }));
+    table->RemoveActionListener(listener);
+}
+
+// Random adds by key, inserts, removals by key, replacements, selection changes and moves
+// against a model of the keys, both sets and the current record.
+TEST(KsFileMaintenance, RandomChangesKeepSetsAndCurrentRecordInStep) {
+    struct Row {
+        int id;
+        bool selected;
+    };
+    kstest::TempDir dir;
+    auto table = KeyedTable(dir, 0);
+    std::vector<Row> model;
+    std::int32_t current = 0;
+    std::mt19937 random(15);
+    auto pick = [&](std::size_t count) { return static_cast<int>(random() % count) + 1; };
+    for (int step = 0, nextId = 1; step < 600; ++step) {
+        int count = static_cast<int>(model.size());
+        auto op = count == 0 ? 0ul : random() % 6;
+        bool newSelected = random() % 2 == 0;
+        table->SetNewRecordsSelected(newSelected);
+        auto fresh = Keyed(*table, nextId);
+        int n = count == 0 ? 0 : pick(model.size());
+        if (op <= 1) {
+            n = op == 0 ? table->DataAdd(*fresh) : table->DataInsert(pick(count + 1), *fresh);
+            table->FileMaintenanceAdd(n, *fresh);
+            model.insert(model.begin() + (n - 1), Row{nextId++, newSelected});
+            current = n;
+        } else if (op == 2) {
+            ASSERT_EQ(n, table->DataRemove(*Keyed(*table, model[n - 1].id)));
+            table->FileMaintenanceDelete(n);
+            model.erase(model.begin() + (n - 1));
+            current =
+                current == n ? std::min(count - 1, std::max(1, n - 1)) : current - (current > n);
+        } else if (op == 3) {
+            std::int32_t removed = 0;
+            auto old = table->GetNewRecord();
+            table->DataReplace(*Keyed(*table, model[n - 1].id), *fresh, old.get(), removed,
+                               current);
+            table->FileMaintenanceReplace(removed, current, *old, *fresh);
+            model.erase(model.begin() + (n - 1));
+            model.push_back(Row{nextId++, newSelected});
+        } else if (op == 4) {
+            model[n - 1].selected = !model[n - 1].selected;
+            table->GetSelection().SelectRecord(n, model[n - 1].selected);
+        } else {
+            table->GotoRecord(current = n);
+        }
+        ASSERT_EQ(current, table->GetCurrentRecordNumber()) << "step " << step;
+        ASSERT_EQ(static_cast<int>(model.size()), table->GetSelection().GetSize());
+        for (std::int32_t i = 1; i <= table->GetNumRecords(); ++i) {
+            ASSERT_EQ(model[i - 1].selected, table->GetSelection().IsSelected(i)) << step;
+            ASSERT_TRUE(table->GetSecondSet().IsSelected(i));
+        }
+    }
 }
 
 }  // namespace
