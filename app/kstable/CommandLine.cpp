@@ -45,6 +45,17 @@ const char* const kUsageText =
     "  check TABLE\n"
     "      check that the header fits the data file and that every index file agrees\n"
     "      with the records; print each disagreement (exit status 1 when there is one)\n"
+    "  apply [--no-sync] TABLE FILE\n"
+    "      carry out the changes of FILE (\"-\": standard input), one a line:\n"
+    "        append,VALUE...   insert,N,VALUE...   modify,N,VALUE...   delete,N\n"
+    "      with values as for import, as one transaction: when one fails, all are undone.\n"
+    "      Each change reaches the disk before the next; --no-sync leaves that to the\n"
+    "      system (faster, but a power failure may lose the table)\n"
+    "  log TABLE\n"
+    "      list the transactions of the table's log, newest first: identity, status,\n"
+    "      number, description and number of changes\n"
+    "\n"
+    "A commit cut short by a crash is rolled back when a command next opens the table.\n"
     "\n"
     "Options:\n"
     "  --help              show this help and exit\n"
@@ -236,7 +247,9 @@ const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::
                                                             {"index", Command::kIndex},
                                                             {"unindex", Command::kUnindex},
                                                             {"search", Command::kSearch},
-                                                            {"check", Command::kCheck}};
+                                                            {"check", Command::kCheck},
+                                                            {"apply", Command::kApply},
+                                                            {"log", Command::kLog}};
 
 // The options each command takes; those in `withValue` take the next argument or "=VALUE".
 struct OptionRule {
@@ -248,7 +261,8 @@ const OptionRule kOptions[] = {
     {"--title", Command::kCreate, true},  {"--header", Command::kImport, false},
     {"--fields", Command::kExport, true}, {"--records", Command::kExport, true},
     {"--memory", Command::kSort, true},   {"--temp", Command::kSort, true},
-    {"--to", Command::kSearch, true},     {"--count", Command::kSearch, false}};
+    {"--to", Command::kSearch, true},     {"--count", Command::kSearch, false},
+    {"--no-sync", Command::kApply, false}};
 
 std::vector<std::string> SplitNames(const std::string& list) {
     std::vector<std::string> names;
@@ -283,6 +297,8 @@ void ApplyOption(const std::string& name, const std::string& value, CommandLine&
         line.hasTo = true;
     } else if (name == "--count") {
         line.countOnly = true;
+    } else if (name == "--no-sync") {
+        line.sync = false;
     } else {
         line.records = ParseRecordRange(value);
     }
@@ -319,6 +335,7 @@ void ParseOption(const std::vector<std::string>& arguments, std::size_t& i, Comm
 void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
                   const std::string& commandName) {
     static const std::map<Command, std::size_t> operandCounts{{Command::kImport, 2},
+                                                              {Command::kApply, 2},
                                                               {Command::kIndex, 2},
                                                               {Command::kUnindex, 2},
                                                               {Command::kSearch, 3}};
@@ -336,14 +353,17 @@ void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
             {Command::kIndex, "a table and a field"},
             {Command::kUnindex, "a table and a field"},
             {Command::kSearch, "a table, a field and a value"},
-            {Command::kCheck, "one table"}};
+            {Command::kCheck, "one table"},
+            {Command::kApply, "a table and a file"},
+            {Command::kLog, "one table"}};
         throw UsageError("'" + commandName + "' expects " + forms.at(line.command));
     }
     line.table = operands[0];
-    if (line.command == Command::kImport) {
+    const bool withFile = line.command == Command::kImport || line.command == Command::kApply;
+    if (withFile) {
         line.input = operands[1];
     }
-    if (wanted >= 2 && line.command != Command::kImport) {
+    if (wanted >= 2 && !withFile) {
         line.field = operands[1];
     }
     if (line.command == Command::kSearch) {

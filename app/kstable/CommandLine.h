@@ -8,6 +8,8 @@
 //   kstable sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...
 //   kstable index TABLE FIELD | unindex TABLE FIELD | check TABLE
 //   kstable search [--to VALUE] [--count] TABLE FIELD VALUE
+//   kstable apply [--no-sync] TABLE FILE
+//   kstable log TABLE
 //   kstable --help | --version
 
 #include <cstdint>
@@ -66,7 +68,7 @@ std::uint64_t ParseMemorySize(std::string_view text);
 struct CommandLine {
     enum class Command {
         kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort,
-        kIndex, kUnindex, kSearch, kCheck
+        kIndex, kUnindex, kSearch, kCheck, kApply, kLog
     };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension
@@ -75,7 +77,7 @@ struct CommandLine {
     std::string title;
     bool hasTitle = false;
     // import
-    std::string input;  // "-" for standard input
+    std::string input;  // "-" for standard input (import and apply)
     bool skipHeader = false;
     // export
     std::vector<std::string> exportFields;  // empty: every field
@@ -91,6 +93,8 @@ struct CommandLine {
     std::string toValue;
     bool hasTo = false;
     bool countOnly = false;
+    // apply
+    bool sync = true;
 };
 
 // Raises UsageError for an unknown command or option, a missing or extra operand, or a

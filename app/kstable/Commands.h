@@ -29,3 +29,7 @@ class CBFFile;
 // Builds the index of every indexed field from the records and saves it: after a change
 // that moved or added records.
 void RebuildIndexFiles(CBFFile& table);
+// Carries out a file of changes as one transaction; all or nothing.
+int ApplyChanges(const CommandLine& line);
+// Lists the transactions of the table's log, newest first.
+int ShowLog(const CommandLine& line);

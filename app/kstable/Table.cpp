@@ -6,10 +6,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "CommandLine.h"
 #include "Interrupt.h"
+#include "txn/KsFileTransactionLog.h"
 
 namespace {
 
@@ -30,9 +32,32 @@ TableFiles TableFilesOf(const std::string& given) {
     return {base + ".cbf", base + ".kss"};
 }
 
+namespace {
+
+// Whether a commit cut short left an inverse file ("BC_<table>_<digits>.kbc") beside the
+// table, which only an open for writing can roll back.
+bool InterruptedCommitLeft(const std::string& data) {
+    std::filesystem::path path(data);
+    std::string prefix = "BC_" + path.stem().string() + "_";
+    std::error_code error;
+    std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && EndsWith(name, ".kbc")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
     if (access(files.data.c_str(), F_OK) != 0) {
         throw MissingFileError("no table \"" + files.data + "\": " + std::strerror(errno));
+    }
+    if (!forWriting && InterruptedCommitLeft(files.data)) {
+        LockedTable(files, true).Close();
     }
     const int mode = forWriting ? IO_READ | IO_WRITE : IO_READ;
     const int type = forWriting ? LOCK_WRITE : LOCK_READ;
@@ -50,6 +75,15 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
         lock_.emplace(*lockHandle_, type, 0, 0, KsIOLockGuard::kTry);
     }
     table_.Open(files.data.c_str(), mode);
+    if (table_.HasTransactionLog()) {
+        auto& log = static_cast<KsFileTransactionLog&>(table_.GetTransactionLog());
+        for (const KsTimestamp& id : log.GetRecovered()) {
+            std::fprintf(stderr,
+                         "kstable: rolled back transaction %.17s of \"%s\", whose commit was cut "
+                         "short\n",
+                         id.GetDigits(), files.data.c_str());
+        }
+    }
 }
 
 void LockedTable::Close() {

@@ -1,5 +1,6 @@
 // kstable: creates compressed binary tables, shows their layout, imports comma-separated
-// text into them, exports them as such and sorts them.
+// text into them, exports them as such, sorts them, applies changes to them as transactions
+// and lists their transaction logs.
 
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 #include "Interrupt.h"
 #include "Table.h"
 #include "core/KsException.h"
+#include "txn/KsInstallTransactions.h"
 
 namespace {
 
@@ -39,6 +41,10 @@ int Run(const CommandLine& line) {
             return SearchTable(line);
         case CommandLine::Command::kCheck:
             return CheckTable(line);
+        case CommandLine::Command::kApply:
+            return ApplyChanges(line);
+        case CommandLine::Command::kLog:
+            return ShowLog(line);
     }
     return 2;
 }
@@ -47,6 +53,7 @@ int Run(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     KsTool::InstallInterruptHandler();
+    KsInstallTransactions();
     try {
         return Run(ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
     } catch (const MissingFileError& error) {

@@ -780,6 +780,10 @@ std::int64_t CBFFile::GetExtraBytes() const {
                       [&] { return DataFile().GetFileSize64() - RecordOffset(recordCount_ + 1); });
 }
 
+void CBFFile::Sync() {
+    KsCallpath("Sync()", kClass, [&] { DataFile().Sync(); });
+}
+
 void CBFFile::Flush() {
     KsCallpath("Flush()", kClass, [&] { DataFile().Flush(); });
 }

@@ -57,6 +57,7 @@ public:
     // Empties the data file; the record count and the current record number become 0.
     void Empty() override;
     void Flush() override;
+    void Sync() override;
     // The new data file must hold whole records; it takes the table's locks before it is
     // renamed over the old one, and the selection is refreshed.
     void ReplaceDataFile(const char* replacement) override;

@@ -381,22 +381,10 @@ void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumb
     });
 }
 
-KsTransaction* KsFile::BeginTransaction(bool) {
-    ThrowNotImplemented("BeginTransaction()");
-}
-
-void KsFile::EndTransaction(KsTransaction*) {
-    ThrowNotImplemented("EndTransaction()");
-}
-
 std::unique_ptr<KsFileCheckPoint> KsFile::GetCheckPoint() {
     return KsCallpath("GetCheckPoint()", kClass, [&]() -> std::unique_ptr<KsFileCheckPoint> {
         return std::make_unique<KsPlainFCheckPoint>(*this);
     });
-}
-
-void KsFile::RegisterTransaction(KsTransaction*) {
-    ThrowNotImplemented("RegisterTransaction()");
 }
 
 void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
@@ -426,14 +414,6 @@ void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
 
 void KsFile::ReplaceDataFile(const char*) {
     ThrowNotImplemented("ReplaceDataFile()");
-}
-
-KsTransaction* KsFile::StartTransaction(std::int32_t, const char*) {
-    ThrowNotImplemented("StartTransaction()");
-}
-
-KsTransactionLog& KsFile::GetTransactionLog() {
-    ThrowNotImplemented("GetTransactionLog()");
 }
 
 void KsFile::AddActionListener(KsFileListener& listener) {
@@ -848,6 +828,7 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
 
 void KsFile::Close() {
     KsCallpath("Close()", kClass, [&] {
+        CloseTransactions();
         listeners_.FLClose(*this);
         // Changed indexes are written while the fields they describe are still there; the
         // table closes even when that fails, and the failure is raised at the end.
@@ -942,6 +923,7 @@ void KsFile::OpenFinish() {
         GotoFirstRecord();
     }
     listeners_.FLOpen(*this);
+    OpenTransactionLog();
 }
 
 // ---- Reading the structure

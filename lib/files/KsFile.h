@@ -46,6 +46,7 @@
 #include "files/KsFileListener.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
+#include "files/KsTransactionLog.h"
 #include "index/KsSet.h"
 #include "io/KsFileName.h"
 #include "io/KsIOFactory.h"
@@ -243,6 +244,8 @@ public:
     virtual void WriteStructure(KsIniFile* ini = nullptr, const FieldList* fields = nullptr);
     // Writes pending changes of the storage.
     virtual void Flush() = 0;
+    // Flushes and waits until the records are on the storage device.
+    virtual void Sync() { Flush(); }
     // Number of the record last read, 0 when none.
     virtual std::int32_t GetCurrentRecordNumber() const = 0;
     // Makes the current record number 0 (the record last read is gone).
@@ -397,8 +400,15 @@ public:
     // Copies the index files of the open table's fields from the table `sourceName` to the
     // table `targetName`.
     void CopyIndexes(const char* sourceName, const char* targetName);
-    // The log of new-style transactions.
+    // The log of new-style transactions; "No transaction log available; file is either not
+    // open or read-only." when the table has none.
     KsTransactionLog& GetTransactionLog();
+    bool HasTransactionLog() const { return transactionLog_ != nullptr; }
+    KsTransaction* GetActiveTransaction() const { return activeTransaction_; }
+    // Hand an append of `record`, or a modify of record n to `record`, to `transaction`; the
+    // table changes when the transaction carries them out.
+    void AppendRecord(KsTransaction* transaction, const KsFileRecord& record);
+    void SaveRecord(KsTransaction* transaction, std::int32_t n, const KsFileRecord& record);
     // The open blob file, or null.
     KsBlobFile* GetBlobFile() const { return blobFile_.get(); }
 
@@ -431,6 +441,10 @@ protected:
     // Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
     bool CountUnlock(int flags);
+    // Opens the transaction log of a table opened for writing (recovering an interrupted
+    // commit), and ends the active transaction and closes the log.
+    void OpenTransactionLog();
+    void CloseTransactions();
     // The fields being read or written (the table's own).
     FieldList& MutableFields() { return fields_; }
     void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
@@ -507,6 +521,9 @@ private:
     // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
+    // Made at open for writing; reset before the fields go, since it reads actions back.
+    std::unique_ptr<KsTransactionLog> transactionLog_;
+    KsTransaction* activeTransaction_ = nullptr;
     // The listeners registered with the table; its inactive flag is the table's.
     KsMultiFileListener listeners_;
     bool destroyNotified_ = false;

@@ -191,6 +191,17 @@ void KsIO::Flush() {
     });
 }
 
+void KsIO::Sync() {
+    KsCallpath("Sync()", kClass, [&] {
+        if (fd_ >= 0) {
+            WritePending();
+            if (KsPosix::SyncData(fd_) != 0) {
+                KsThrowSystemError(errno, kClass, "Unable to sync \"%s\" -- ", GetFileName());
+            }
+        }
+    });
+}
+
 void KsIO::DiscardReadAhead() {
     KsCallpath("DiscardReadAhead()", kClass, [&] {
         if (fd_ >= 0) {

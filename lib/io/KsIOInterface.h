@@ -48,6 +48,9 @@ public:
     virtual void Close() = 0;
     /// Writes pending buffered bytes to the file.
     virtual void Flush() = 0;
+    /// Flushes and waits until the file's bytes are on the storage device; a file class
+    /// that cannot tell only flushes.
+    virtual void Sync() { Flush(); }
     /// Writes pending bytes and forgets the bytes read ahead, so that the next read sees what
     /// other processes wrote since (called after taking a lock). The position is kept.
     virtual void DiscardReadAhead() { Flush(); }

@@ -77,6 +77,14 @@ void KsIOUnbuffered::Open(const char* name, int flags) {
     });
 }
 
+void KsIOUnbuffered::Sync() {
+    KsCallpath("Sync()", kClass, [&] {
+        if (fd_ >= 0 && KsPosix::SyncData(fd_) != 0) {
+            KsThrowSystemError(errno, kClass, "Unable to sync \"%s\" -- ", GetFileName());
+        }
+    });
+}
+
 void KsIOUnbuffered::Close() {
     KsCallpath("Close()", kClass, [&] {
         KsString name = name_;

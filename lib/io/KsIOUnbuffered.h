@@ -31,6 +31,7 @@ public:
     std::unique_ptr<KsIOInterface> CreateNew(const char* name, int flags) const override;
     void Close() override;
     void Flush() override {}
+    void Sync() override;
     const char* GetFileName() const override { return name_.GetCString(); }
     std::int32_t GetFileSize() const override;
     std::int64_t GetFileSize64() const override;

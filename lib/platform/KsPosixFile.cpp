@@ -195,6 +195,22 @@ int SetSize(int fd, std::int64_t size) {
     return Retry([&] { return ::ftruncate(fd, static_cast<off_t>(size)); });
 }
 
+int SyncData(int fd) {
+    return Retry([&] { return ::fdatasync(fd); });
+}
+
+int SyncDirectory(const char* directory) {
+    int fd = Retry([&] { return ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) {
+        return -1;
+    }
+    int result = Retry([&] { return ::fsync(fd); });
+    int errorNumber = errno;
+    ::close(fd);
+    errno = errorNumber;
+    return result;
+}
+
 bool IsSeekable(int fd) {
     return ::lseek(fd, 0, SEEK_CUR) >= 0;
 }

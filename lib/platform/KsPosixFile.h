@@ -51,6 +51,11 @@ std::int64_t Seek(int fd, std::int64_t offset, int whence);
 bool GetSize(int fd, std::int64_t& size);
 /// Cuts or extends the file to `size` bytes (new bytes read as 0); 0 or -1.
 int SetSize(int fd, std::int64_t size);
+/// Waits until the file's data (and the size needed to read it) is on the storage device;
+/// 0, or -1 with errno.
+int SyncData(int fd);
+/// The same for a directory's entries, so that a file created or removed in it stays so.
+int SyncDirectory(const char* directory);
 /// True when the descriptor can be positioned (false for pipes, sockets and terminals).
 bool IsSeekable(int fd);
 /// Whether the descriptor is open, and then whether it was opened for reading.

@@ -213,17 +213,15 @@ TEST(KsFile, BlobFileIsOpenedBesideTheTableAndDelaysItsFreeing) {
     EXPECT_EQ("kept", std::string(kept.GetData(), kept.GetSize()));
 }
 
-TEST(KsFile, OperationsOfLaterLayersSayTheyAreNotAvailable) {
+TEST(KsFile, TransactionsNeedTheirLayerAndIndexFilesAreNamedByFieldNumber) {
     kstest::TempDir dir;
     std::string name = MakeTable(dir, "t", 1);
     CBFFile table;
     table.Open(name.c_str(), IO_READ);
     auto record = table.GetNewRecord();
     EXPECT_EQ("No primary key defined for this file", MessageOf([&] { table.DataAdd(*record); }));
-    auto error =
-        kstest::CaughtError<KsNotImplementedError>([&] { table.StartTransaction(1, "t"); });
-    EXPECT_STREQ("StartTransaction() is not available for tables yet", error.GetErrorMessage());
-    EXPECT_THROW(table.BeginTransaction(true), KsNotImplementedError);
+    auto error = kstest::CaughtError<KsNotImplementedError>([&] { table.BeginTransaction(true); });
+    EXPECT_STREQ("Transactions are not available in this program", error.GetErrorMessage());
     KsFieldList indexed = kstest::CBFFields({{"Id", 'N'}});
     CBFFile::PackFields(nullptr, indexed);
     indexed[0]->SetIndexCount(1);

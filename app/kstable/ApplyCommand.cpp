@@ -1,0 +1,136 @@
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "Commands.h"
+#include "Csv.h"
+#include "CsvRecord.h"
+#include "Interrupt.h"
+#include "Table.h"
+#include "progress/KsProgressInterface.h"
+#include "txn/KsFileTransactionLog.h"
+#include "txn/KsTransactionNew.h"
+
+namespace {
+
+constexpr const char* kClass = "kstable apply";
+
+// Stops a commit when Ctrl-C arrives.
+class InterruptProgress : public KsProgressInterface {
+public:
+    bool ShouldContinue() override { return !KsTool::Interrupted(); }
+};
+
+std::int32_t RecordNumber(const CsvReader& reader) {
+    std::string_view text = reader.Count() > 1 ? reader.View(1) : std::string_view();
+    std::int32_t n = 0;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        n < 1) {
+        KsException::Generate("line %lld: \"%.*s\" is no record number", kClass,
+                              static_cast<long long>(reader.Line()), static_cast<int>(text.size()),
+                              text.data());
+    }
+    return n;
+}
+
+// The change on the reader's record, made a record action.
+std::unique_ptr<KsRecordAction> ReadChange(const CsvReader& reader, CsvRecordFiller& filler,
+                                           KsFileRecord& record) {
+    std::string_view kind = reader.View(0);
+    if (kind == "append") {
+        filler.Fill(record, reader, 1);
+        return std::make_unique<KsAppendAction>(record);
+    }
+    if (kind == "insert" || kind == "modify") {
+        std::int32_t n = RecordNumber(reader);
+        filler.Fill(record, reader, 2);
+        if (kind == "insert") {
+            return std::make_unique<KsInsertAction>(record, n);
+        }
+        return std::make_unique<KsModifyAction>(record, n);
+    }
+    if (kind == "delete") {
+        std::int32_t n = RecordNumber(reader);
+        if (reader.Count() != 2) {
+            KsException::Generate("line %lld: a delete takes only a record number", kClass,
+                                  static_cast<long long>(reader.Line()));
+        }
+        return std::make_unique<KsDeleteAction>(n);
+    }
+    KsException::Generate("line %lld: unknown change \"%s\" (append, insert, modify or delete)",
+                          kClass, static_cast<long long>(reader.Line()), reader.Value(0));
+}
+
+// Logs every change of the input in `transaction`; returns how many.
+int LogChanges(CBFFile& table, KsTransaction& transaction, CsvReader& reader) {
+    CsvRecordFiller filler(table);
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    int count = 0;
+    for (;;) {
+        try {
+            if (!reader.Next()) {
+                return count;
+            }
+        } catch (KsException& error) {
+            KsException::Generate("line %lld: %s", kClass, static_cast<long long>(reader.Line()),
+                                  error.GetErrorMessage());
+        }
+        if (KsTool::Interrupted()) {
+            throw Interrupted();
+        }
+        std::unique_ptr<KsRecordAction> action = ReadChange(reader, filler, *record);
+        transaction.AddAction(table, *action);
+        ++count;
+    }
+}
+
+}  // namespace
+
+int ApplyChanges(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    std::unique_ptr<KsIOInterface> input = OpenCsvInput(line.input);
+    KsFileTransactionLog::SetSyncing(line.sync);
+    LockedTable locked(files, true);
+    CBFFile& table = locked.Table();
+    CsvReader reader(*input);
+    int count = 0;
+    try {
+        std::string description = "kstable apply " + line.input;
+        KsTransactionNew transaction(table, 0, description.c_str());
+        count = LogChanges(table, transaction, reader);
+        InterruptProgress progress;
+        transaction.Commit(progress);
+    } catch (const KsRollbackFailure& error) {
+        std::fprintf(stderr, "kstable: %s\n", error.GetErrorMessage());
+        return 1;
+    } catch (const KsCommissionCanceled&) {
+        std::fprintf(stderr, "kstable: interrupted; every change was rolled back\n");
+        return KsTool::kExitInterrupted;
+    } catch (const Interrupted&) {
+        std::fprintf(stderr, "kstable: interrupted; no change was applied\n");
+        return KsTool::kExitInterrupted;
+    } catch (const KsException& error) {
+        std::fprintf(stderr, "kstable: %s\nkstable: every change was rolled back; \"%s\" is as it was\n",
+                     error.GetErrorMessage(), files.data.c_str());
+        return 1;
+    }
+    locked.Close();
+    std::printf("Applied %d change%s to \"%s\" as one transaction.\n", count,
+                count == 1 ? "" : "s", files.data.c_str());
+    return 0;
+}
+
+int ShowLog(const CommandLine& line) {
+    LockedTable locked(TableFilesOf(line.table), true);
+    auto& log = static_cast<KsFileTransactionLog&>(locked.Table().GetTransactionLog());
+    std::printf("IDENTITY\tSTATUS\tNUMBER\tDESCRIPTION\tACTIONS\n");
+    log.ForEach([](const KsFileTransactionStatus& status, std::uint32_t actions) {
+        std::printf("%.17s\t%s\t%lu\t%s\t%lu\n", status.GetCreated().GetDigits(),
+                    status.GetStatusString(), static_cast<unsigned long>(status.GetNumber()),
+                    status.GetDescription(), static_cast<unsigned long>(actions));
+    });
+    locked.Close();
+    return 0;
+}

@@ -1,0 +1,471 @@
+#include "txn/KsFileTransactionCommitter.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/KsCallpath.h"
+#include "files/KsFile.h"
+#include "io/KsIOList.h"
+#include "platform/KsPosixFile.h"
+#include "progress/KsNullProgress.h"
+#include "txn/KsTransactionLogFormat.h"
+
+namespace {
+
+constexpr const char* kClass = "KsFileTransactionCommitter";
+namespace Fmt = KsTransactionLogFormat;
+
+std::string FolderOf(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? std::string(".") : std::string(path, slash == path ? 1 : slash - path);
+}
+
+// The action that undoes `action` on the table as it is now, worked out before the action
+// is carried out; null when it cannot be.
+std::unique_ptr<KsRecordAction> PredictInverse(KsRecordAction& action, KsFile& table) {
+    const auto* data = dynamic_cast<const KsRecordActionData*>(&action);
+    try {
+        switch (action.GetType()) {
+        case 'P':
+            return std::make_unique<KsDeleteAction>(table.GetNumRecords() + 1);
+        case 'I':
+            return std::make_unique<KsDeleteAction>(data->GetNumber());
+        case 'M': {
+            std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
+            table.GotoRecord(data->GetNumber(), old.get());
+            return std::make_unique<KsModifyAction>(*old, data->GetNumber());
+        }
+        case 'R': {
+            std::int32_t n = table.GetRecordNumberByKey(*data->GetRecord());
+            if (n <= 0) {
+                return nullptr;
+            }
+            std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
+            table.GotoRecord(n, old.get());
+            return std::make_unique<KsInsertAction>(*old, n);
+        }
+        default:
+            return action.GenerateInverse(table);
+        }
+    } catch (const KsException&) {
+        // The action itself reports what is wrong.
+        return nullptr;
+    }
+}
+
+bool SameBytes(const KsRecordAction& first, const KsRecordAction& second) {
+    KsIOListObject a;
+    KsIOListObject b;
+    KsRecordAction::Write(first, a);
+    KsRecordAction::Write(second, b);
+    return a.GetSize() == b.GetSize() && std::memcmp(a.GetData(), b.GetData(), a.GetSize()) == 0;
+}
+
+// Leaves the file `size` bytes long, positioned at its end.
+void CutAt(KsIOInterface& file, std::int64_t size) {
+    std::int64_t length = file.GetFileSize64();
+    if (size < length) {
+        file.Truncate64(size == 0 ? 0 : length - size);
+    }
+    file.Seek64Absolute(size);
+}
+
+}  // namespace
+
+KsFileTransactionCommitter::KsFileTransactionCommitter(KsFile& file, KsFileTransactionLog& log,
+                                                       const KsTimestamp& id,
+                                                       KsFileTransactionLog::Cursor transaction)
+    : table_(&file), log_(&log), id_(id), transaction_(std::move(transaction)) {}
+
+KsFileTransactionCommitter::~KsFileTransactionCommitter() {
+    CloseAndDeleteInverse();
+}
+
+KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& id) {
+    std::string name = FolderOf(file.GetFileName()) + "/" + Fmt::kInversePrefix +
+                       file.GetBaseName().GetCString() + "_" + std::string(id.GetDigits(), 17) +
+                       Fmt::kInverseExtension;
+    return KsString(name.c_str());
+}
+
+void KsFileTransactionCommitter::OpenInverseFile() {
+    KsCallpath("OpenInverseFile()", kClass, [&] {
+        if (inverse_ && inverse_->IsOpen()) {
+            KsException::GenerateAs<KsCommitFailure>(
+                "The commit failed because the transaction has already been committed.",
+                "KsFileTransactionCommiter");
+        }
+        inverseName_ = InverseFileName(*table_, id_);
+        inverse_ = table_->GetFactory().Open(inverseName_.GetCString(),
+                                             IO_READ | IO_WRITE | IO_CREATE | IO_TRUNCATE);
+        if (KsFileTransactionLog::IsSyncing()) {
+            // The file's name must survive a power failure as long as what it undoes.
+            KsPosix::SyncDirectory(FolderOf(inverseName_.GetCString()).c_str());
+        }
+    });
+}
+
+void KsFileTransactionCommitter::ResumeInverseFile() {
+    KsCallpath("ResumeInverseFile()", kClass, [&] {
+        inverseName_ = InverseFileName(*table_, id_);
+        inverse_ = table_->GetFactory().Open(inverseName_.GetCString(), IO_READ | IO_WRITE);
+        inverse_->Seek64FromEnd(0);
+        recovering_ = true;
+    });
+}
+
+bool KsFileTransactionCommitter::Recover() {
+    return KsCallpath("Recover()", kClass, [&] {
+        bool restored = true;
+        if (table_->GetFactory().Exists(InverseFileName(*table_, id_).GetCString())) {
+            ResumeInverseFile();
+            restored = Rollback(KsNullProgress::Instance());
+        }
+        FinishStatus(restored ? Fmt::kRolledBack : Fmt::kFailed);
+        return restored;
+    });
+}
+
+void KsFileTransactionCommitter::SyncInverse() {
+    if (KsFileTransactionLog::IsSyncing()) {
+        inverse_->Sync();
+    } else {
+        // Even unsynced, the entry must leave this process before the table changes.
+        inverse_->Flush();
+    }
+}
+
+void KsFileTransactionCommitter::CloseAndDeleteInverse() noexcept {
+    if (!inverse_) {
+        return;
+    }
+    try {
+        if (!finished_ && inverse_->GetFileSize64() > 0) {
+            // The log still says Committing and the table holds changes that only this
+            // file can undo: the next open of the table does so.
+            return;
+        }
+        inverse_->Close();
+    } catch (const KsException&) {
+        // The file is deleted all the same.
+    }
+    inverse_.reset();
+    try {
+        table_->GetFactory().Delete(inverseName_.GetCString());
+    } catch (const KsException&) {
+        // A leftover inverse file of a finished transaction is removed by the next open.
+    }
+}
+
+void KsFileTransactionCommitter::AddInverse(const KsRecordActionListWrapper& wrapper) {
+    KsCallpath("AddInverse()", kClass, [&] {
+        std::uint64_t start = static_cast<std::uint64_t>(inverse_->Tell64());
+        wrapper.Write(*inverse_);
+        inverse_->WriteUnsignedNative(start);
+    });
+}
+
+bool KsFileTransactionCommitter::PrepareModifyBatch() {
+    std::vector<std::unique_ptr<KsRecordAction>> inverses;
+    {
+        KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
+        KsRecordActionListWrapper logged(*table_);
+        for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end()); ++it) {
+            it.Read(logged);
+            if (logged.GetAction()->GetType() != 'M') {
+                return false;
+            }
+            inverses.push_back(PredictInverse(*logged.GetAction(), *table_));
+            if (!inverses.back()) {
+                return false;
+            }
+        }
+    }
+    for (std::unique_ptr<KsRecordAction>& inverse : inverses) {
+        AddInverse(KsRecordActionListWrapper(*table_, std::move(inverse)));
+        batchEnds_.push_back(inverse_->Tell64());
+    }
+    SyncInverse();
+    return true;
+}
+
+void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
+    if (!batchEnds_.empty()) {
+        // Its inverse is in the file already.
+        action.Commit(*table_);
+        return;
+    }
+    std::int64_t start = inverse_->Tell64();
+    KsString before;
+    before.printf("%ld", static_cast<long>(table_->GetNumRecords()));
+    std::unique_ptr<KsRecordAction> predicted = PredictInverse(action, *table_);
+    if (predicted) {
+        KsRecordActionListWrapper entry(*table_, std::move(predicted));
+        entry.SetText(before.GetCString());
+        AddInverse(entry);
+        SyncInverse();
+        predicted = std::move(entry).TakeAction();
+    }
+    std::unique_ptr<KsRecordAction> inverse;
+    try {
+        inverse = action.Commit(*table_);
+    } catch (...) {
+        // The action left the table as it was: its inverse must not be applied.
+        CutAt(*inverse_, start);
+        throw;
+    }
+    if (!predicted || !SameBytes(*predicted, *inverse)) {
+        CutAt(*inverse_, start);
+        KsRecordActionListWrapper entry(*table_, std::move(inverse));
+        entry.SetText(before.GetCString());
+        AddInverse(entry);
+        SyncInverse();
+    }
+    // The change leaves the table's buffers before the next entry is written, so that
+    // after a crash only the newest entry may stand for a change that was not made.
+    KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+}
+
+KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
+    KsProgressInterface& progress, KsString& message) {
+    if (!PrepareModifyBatch()) {
+        batchEnds_.clear();
+        CutAt(*inverse_, 0);
+    }
+    KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
+    KsRecordActionListWrapper logged(*table_);
+    for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end());) {
+        try {
+            it.Read(logged);
+            CommitOne(*logged.GetAction());
+            ++committed_;
+        } catch (KsException& error) {
+            message = error.GetErrorMessage();
+            logged.SetStatus(Fmt::kActionFailed);
+            logged.SetText(error.GetErrorMessage());
+            try {
+                it.Write(logged);
+            } catch (const KsException&) {
+                // The failure itself is what the caller learns.
+            }
+            return Outcome::kActionFailed;
+        } catch (...) {
+            return Outcome::kUnknownFailure;
+        }
+        ++it;
+        try {
+            progress.StepBy(1);
+            if (!progress.ShouldContinue()) {
+                return Outcome::kCanceled;
+            }
+        } catch (KsException& error) {
+            message = error.GetErrorMessage();
+            return Outcome::kProgressFailed;
+        } catch (...) {
+            return Outcome::kUnknownFailure;
+        }
+    }
+    return Outcome::kDone;
+}
+
+void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
+    KsCallpath("Commit()", kClass, [&] {
+        OpenInverseFile();
+        progress.SetPosition(0);
+        table_->DelayExternalUpdates();
+        KsString message;
+        Outcome outcome = CommitActions(progress, message);
+        if (outcome == Outcome::kDone) {
+            try {
+                table_->PerformExternalUpdates();
+                KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+                FinishStatus(Fmt::kCommitted);
+                return;
+            } catch (KsException& error) {
+                // Not known to be committed: undone like a failed action.
+                message = error.GetErrorMessage();
+                outcome = Outcome::kActionFailed;
+            }
+        }
+        if (!batchEnds_.empty()) {
+            // Only the changes made are undone.
+            CutAt(*inverse_, committed_ == 0 ? 0 : batchEnds_[committed_ - 1]);
+        }
+        bool restored = Rollback(progress);
+        try {
+            table_->PerformExternalUpdates();
+            FinishStatus(restored ? Fmt::kRolledBack : Fmt::kFailed);
+        } catch (const KsException&) {
+            // What happened to the commit is the error to report.
+        }
+        RaiseAfterRollback(outcome, message, restored);
+    });
+}
+
+void KsFileTransactionCommitter::FinishStatus(char outcome) {
+    KsFileTransactionStatus status;
+    transaction_.Read(status);
+    KsTimestamp now;
+    now.Now(false);
+    if (outcome == Fmt::kCommitted) {
+        status.Stabilize(now);
+    } else if (outcome == Fmt::kRolledBack) {
+        status.Rolledback(now, true);
+    } else {
+        status.Failing(now);
+    }
+    transaction_.Write(status);
+    // The status must be on the disk before the inverse file goes.
+    log_->Sync();
+    finished_ = true;
+}
+
+void KsFileTransactionCommitter::RaiseAfterRollback(Outcome outcome, const KsString& message,
+                                                    bool restored) {
+    KsString base = table_->GetBaseName();
+    const char* name = base.GetCString();
+    const char* text = message.GetCString();
+    switch (outcome) {
+    case Outcome::kActionFailed:
+        if (restored) {
+            KsException::GenerateAs<KsCommitFailure>("The commit failed because \"%s\"", kClass,
+                                                     text);
+        }
+        KsException::GenerateAs<KsRollbackFailure>(
+            "The commit failed because \"%s\" and a rollback could not be performed.\n\nYou "
+            "should consider the data in table \"%s\" suspect and should probably restore "
+            "from a backup.",
+            kClass, text, name);
+    case Outcome::kProgressFailed:
+        if (restored) {
+            KsException::GenerateAs<KsCommitFailure>(
+                "The commit failed because the progress threw \"%s\"", kClass, text);
+        }
+        KsException::GenerateAs<KsRollbackFailure>(
+            "The commit failed because the progress threw \"%s\" and a rollback could not be "
+            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
+            "probably restore from a backup.",
+            kClass, text, name);
+    case Outcome::kCanceled:
+        if (restored) {
+            KsException::GenerateAs<KsCommissionCanceled>(
+                "The commit to table \"%s\" was canceled by the user", kClass, name);
+        }
+        KsException::GenerateAs<KsRollbackFailure>(
+            "The commit to table \"%s\" was cancelled by the user and a rollback could not be "
+            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
+            "probably restore from a backup.",
+            kClass, name, name);
+    default:
+        if (restored) {
+            KsException::GenerateAs<KsCommitFailure>("The commit failed for an unknown reason",
+                                                     kClass);
+        }
+        KsException::GenerateAs<KsRollbackFailure>(
+            "The commit failed for an unknown reason and a rollback could not be "
+            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
+            "probably restore from a backup.",
+            kClass, name);
+    }
+}
+
+bool KsFileTransactionCommitter::NeedsApplying(const KsRecordActionListWrapper& entry) const {
+    char type = entry.GetAction()->GetType();
+    if (type == 'M' || type == 0) {
+        // Writing the old content back twice does no harm.
+        return true;
+    }
+    char* end = nullptr;
+    long before = std::strtol(entry.GetText(), &end, 10);
+    if (end == entry.GetText() || *end != '\0') {
+        return true;
+    }
+    // The record count is back where it was before the change: it was not made, or was
+    // undone already.
+    return table_->GetNumRecords() != before;
+}
+
+bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
+                                               std::uint32_t& applied,
+                                               std::vector<FailedInverse>& failures) {
+    try {
+        std::int64_t position = inverse_->Tell64();
+        CutAt(*inverse_, position);
+        KsRecordActionListWrapper entry(*table_);
+        bool newest = true;
+        while (position > 0) {
+            std::int64_t trailer = position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
+            if (trailer < 0) {
+                return false;
+            }
+            inverse_->Seek64Absolute(trailer);
+            std::uint64_t start = inverse_->ReadUnsignedNative();
+            if (start >= static_cast<std::uint64_t>(trailer)) {
+                return false;
+            }
+            inverse_->Seek64Absolute(static_cast<std::int64_t>(start));
+            entry.Read(*inverse_);
+            if (inverse_->Tell64() != trailer) {
+                return false;
+            }
+            if (!recovering_ || !newest || NeedsApplying(entry)) {
+                try {
+                    entry.GetAction()->PermanentCommit(*table_);
+                    table_->Flush();
+                } catch (KsException& error) {
+                    failures.push_back({applied, KsString(error.GetErrorMessage())});
+                } catch (...) {
+                    failures.push_back({applied, KsString("(unknown reason)")});
+                }
+            }
+            newest = false;
+            ++applied;
+            try {
+                progress.StepBy(-1);
+            } catch (const KsException&) {
+                // Undoing goes on whatever the display does.
+            }
+            // An entry applied leaves the file, so that a crash does not apply it twice.
+            position = static_cast<std::int64_t>(start);
+            CutAt(*inverse_, position);
+            SyncInverse();
+        }
+        return true;
+    } catch (const KsException&) {
+        return false;
+    }
+}
+
+void KsFileTransactionCommitter::MarkLogged(std::uint32_t applied,
+                                            const std::vector<FailedInverse>& failures) {
+    KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
+    KsRecordActionListWrapper logged(*table_);
+    std::uint32_t i = 0;
+    for (auto it = actions.begin(LOCK_WRITE); i < applied && !(it == actions.end()); ++it, ++i) {
+        it.Read(logged);
+        std::uint32_t sequence = applied - 1 - i;
+        logged.SetStatus(Fmt::kActionUndone);
+        logged.SetText("");
+        for (const FailedInverse& failure : failures) {
+            if (failure.sequence == sequence) {
+                logged.SetStatus(Fmt::kActionFailed);
+                logged.SetText(failure.message.GetCString());
+            }
+        }
+        it.Write(logged);
+    }
+}
+
+bool KsFileTransactionCommitter::Rollback(KsProgressInterface& progress) {
+    std::uint32_t applied = 0;
+    std::vector<FailedInverse> failures;
+    bool readable = ApplyInverses(progress, applied, failures);
+    try {
+        KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+        MarkLogged(applied, failures);
+    } catch (const KsException&) {
+        return false;
+    }
+    return readable && failures.empty();
+}

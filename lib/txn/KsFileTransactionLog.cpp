@@ -1,0 +1,215 @@
+#include "txn/KsFileTransactionLog.h"
+
+#include <atomic>
+
+#include "core/KsCallpath.h"
+#include "files/KsFile.h"
+#include "io/KsIOListFormat.h"
+#include "txn/KsFileTransactionCommitter.h"
+#include "txn/KsFileTransactionInserter.h"
+
+namespace {
+
+constexpr const char* kClass = "KsFileTransactionLog";
+std::atomic<bool> syncing{true};
+
+KsTimestamp Now() {
+    KsTimestamp now;
+    now.Now(false);
+    return now;
+}
+
+}  // namespace
+
+void KsFileTransactionLog::SetSyncing(bool on) {
+    syncing = on;
+}
+
+bool KsFileTransactionLog::IsSyncing() {
+    return syncing;
+}
+
+KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
+    KsCallpath("KsFileTransactionLog()", kClass, [&] {
+        KsString name = KsFile::CompanionName(file.GetFileName(), kKsLogExtension);
+        file_ = file.GetFactory().Open(name.GetCString(), IO_READ | IO_WRITE | IO_CREATE);
+        try {
+            if (file_->GetFileSize64() == 0) {
+                KsIOSimpleList<void>(*file_, KsIOListFormat::ListPosition(0)).PrepareFile(1);
+                file_->Sync();
+            }
+            list_ = std::make_unique<List>(*file_, KsIOListFormat::ListPosition(0));
+            Validate();
+        } catch (KsException& error) {
+            KsFileException::Generate("The transaction log \"%s\" cannot be used: %s", kClass,
+                                      name.GetCString(), name.GetCString(),
+                                      error.GetErrorMessage());
+        }
+    });
+}
+
+KsFileTransactionLog::~KsFileTransactionLog() = default;
+
+void KsFileTransactionLog::Validate() {
+    KsFileTransactionStatus status;
+    for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
+        it.Read(status);
+    }
+}
+
+void KsFileTransactionLog::Sync() {
+    KsCallpath("Sync()", kClass, [&] {
+        if (IsSyncing()) {
+            file_->Sync();
+        } else {
+            file_->Flush();
+        }
+    });
+}
+
+KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
+                                                    const char* description) {
+    return KsCallpath("CreateTransaction()", kClass, [&] {
+        KsTimestamp created = Now();
+        KsFileTransactionStatus existing;
+        for (;;) {
+            // Newest first: skip the newer ones; a taken identity moves 1 ms on, which may
+            // take the place of a newer one, so the walk starts again.
+            Cursor it = list_->begin(LOCK_WRITE);
+            while (!(it == list_->end())) {
+                it.Read(existing);
+                if (!(existing.GetCreated() > created)) {
+                    break;
+                }
+                ++it;
+            }
+            if (it == list_->end() || !(existing.GetCreated() == created)) {
+                list_->insert(it, KsFileTransactionStatus(number, description, created));
+                file_->Flush();
+                return created;
+            }
+            created.AddMilliseconds(1);
+        }
+    });
+}
+
+KsFileTransactionLog::Cursor KsFileTransactionLog::FindTransaction(
+    const KsTimestamp& id, KsFileTransactionStatus* status) {
+    return KsCallpath("FindTransaction()", kClass, [&] {
+        KsFileTransactionStatus current;
+        Cursor it = list_->begin(LOCK_WRITE);
+        for (; !(it == list_->end()); ++it) {
+            it.Read(current);
+            if (current.GetCreated() == id) {
+                if (status != nullptr) {
+                    *status = current;
+                }
+                break;
+            }
+        }
+        return it;
+    });
+}
+
+KsFileTransactionLog::Cursor KsFileTransactionLog::RequireTransaction(
+    const KsTimestamp& id, KsFileTransactionStatus& status) {
+    Cursor it = FindTransaction(id, &status);
+    if (it == list_->end()) {
+        KsException::GenerateAs<KsTransactionException>("Transaction not found", kClass);
+    }
+    return it;
+}
+
+void KsFileTransactionLog::ChangeStatus(
+    const KsTimestamp& id, const char* function,
+    const std::function<void(KsFileTransactionStatus&)>& change) {
+    KsCallpath(function, kClass, [&] {
+        KsFileTransactionStatus status;
+        Cursor it = RequireTransaction(id, status);
+        change(status);
+        it.Write(status);
+        file_->Flush();
+    });
+}
+
+KsFileTransactionStatus KsFileTransactionLog::GetStatus(const KsTimestamp& id) {
+    return KsCallpath("GetStatus()", kClass, [&] {
+        KsFileTransactionStatus status;
+        RequireTransaction(id, status);
+        return status;
+    });
+}
+
+std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
+    const KsTimestamp& id) {
+    return KsCallpath("BeginInsertion()", kClass, [&] {
+        KsFileTransactionStatus status;
+        Cursor it = RequireTransaction(id, status);
+        status.Building();
+        it.Write(status);
+        return std::make_unique<KsFileTransactionInserter>(*table_, std::move(it));
+    });
+}
+
+std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommission(
+    const KsTimestamp& id) {
+    return KsCallpath("BeginCommission()", kClass, [&] {
+        KsFileTransactionStatus status;
+        Cursor it = RequireTransaction(id, status);
+        status.Committing();
+        it.Write(status);
+        // A crash from here on is found by the next open, which undoes what was done.
+        Sync();
+        return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
+    });
+}
+
+void KsFileTransactionLog::Rollback(const KsTimestamp& id) {
+    ChangeStatus(id, "Rollback()",
+                 [](KsFileTransactionStatus& status) { status.Rolledback(Now(), false); });
+}
+
+void KsFileTransactionLog::UncommittedRollback(const KsTimestamp& id) {
+    ChangeStatus(id, "UncommittedRollback()",
+                 [](KsFileTransactionStatus& status) { status.Rolledback(Now(), true); });
+}
+
+void KsFileTransactionLog::Stabilize(const KsTimestamp& id) {
+    ChangeStatus(id, "Stabilize()",
+                 [](KsFileTransactionStatus& status) { status.Stabilize(Now()); });
+}
+
+void KsFileTransactionLog::ForEach(
+    const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit,
+    bool countActions) {
+    KsCallpath("ForEach()", kClass, [&] {
+        KsFileTransactionStatus status;
+        for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
+            it.Read(status);
+            std::uint32_t count = 0;
+            KsIOList<KsRecordActionListWrapper> actions = it.SubList();
+            for (auto action = actions.begin(LOCK_READ);
+                 countActions && !(action == actions.end()); ++action) {
+                ++count;
+            }
+            visit(status, count);
+        }
+    });
+}
+
+void KsFileTransactionLog::ForEachAction(
+    const KsTimestamp& id, const std::function<bool(KsRecordActionListWrapper&)>& visit) {
+    KsCallpath("ForEachAction()", kClass, [&] {
+        KsFileTransactionStatus status;
+        Cursor it = RequireTransaction(id, status);
+        KsIOList<KsRecordActionListWrapper> actions = it.SubList();
+        KsRecordActionListWrapper wrapper(*table_);
+        for (auto action = actions.begin(LOCK_WRITE); !(action == actions.end()); ++action) {
+            action.Read(wrapper);
+            if (visit(wrapper)) {
+                action.Write(wrapper);
+            }
+        }
+        file_->Flush();
+    });
+}

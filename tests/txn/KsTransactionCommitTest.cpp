@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TxnTestSupport.h"
+#include "txn/KsFileTransactionCommitter.h"
+#include "txn/KsFileTransactionLog.h"
+
+namespace {
+
+using kstest::MakeRecord;
+
+class Commit : public kstest::TxnTableTest {
+protected:
+    KsFileTransactionLog& Log() {
+        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
+    }
+    // The status characters of the transaction's logged actions, and their texts.
+    std::string Marks(const KsTimestamp& id, std::vector<std::string>* texts = nullptr) {
+        std::string marks;
+        Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
+            marks += action.GetStatus();
+            if (texts != nullptr) {
+                texts->push_back(action.GetText());
+            }
+            return false;
+        });
+        return marks;
+    }
+    char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
+    void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
+        transaction.AddAction(*table, action);
+    }
+};
+
+TEST_F(Commit, SuccessEndsCommittedAndSurvivesTheTransaction) {
+    Append(7, "seven");
+    KsTimestamp id;
+    {
+        auto transaction = Appends(2);
+        Add(*transaction, KsModifyAction(*MakeRecord(*table, 8, "eight"), 1));
+        id = transaction->GetIdentity();
+        EXPECT_EQ(transaction->GetActionCount(), 3U);
+        transaction->Commit();
+        EXPECT_EQ(transaction->GetActionCount(), 0U);
+        EXPECT_EQ(StatusOf(id), 'C');
+        EXPECT_EQ(kstest::ErrorOf([&] { transaction->Rollback(); }),
+                  "Cannot rollback a transaction which is \"Committed\"");
+    }
+    EXPECT_EQ(StatusOf(id), 'C');
+    EXPECT_EQ(Marks(id), "KKK");
+    EXPECT_EQ(kstest::Content(*table), "8|eight;1|x;2|x");
+    EXPECT_EQ(InverseFiles(), 0);
+}
+
+TEST_F(Commit, EmptyCommitsAndUncommittedEndsRolledBack) {
+    Append(7, "seven");
+    auto empty = Appends(0);
+    empty->Commit();
+    EXPECT_EQ(StatusOf(empty->GetIdentity()), 'C');
+    EXPECT_EQ(InverseFiles(), 0);
+    KsTimestamp id = Appends(2)->GetIdentity();
+    EXPECT_EQ(StatusOf(id), 'R');
+    EXPECT_EQ(kstest::Content(*table), "7|seven");
+}
+
+TEST_F(Commit, CancelAfterTheThirdOfFiveUndoesThreeNewestFirst) {
+    Append(7, "seven");
+    auto transaction = Appends(5);
+    kstest::RecordingProgress progress;
+    progress.stopAtQuestion = 3;
+    try {
+        transaction->Commit(progress);
+        FAIL() << "no cancel";
+    } catch (const KsCommissionCanceled& error) {
+        EXPECT_STREQ(error.GetErrorMessage(), "The commit to table \"survey\" was canceled by the user");
+    }
+    EXPECT_EQ(Marks(transaction->GetIdentity()), "RRRKK");
+    EXPECT_EQ(StatusOf(transaction->GetIdentity()), 'R');
+    EXPECT_EQ(kstest::Content(*table), "7|seven");
+    EXPECT_EQ(InverseFiles(), 0);
+}
+
+// Every way a commit can fail, with the rollback working or failing too.
+TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
+    const std::string suspect =
+        " and a rollback could not be performed.\n\nYou should consider the data in table "
+        "\"survey\" suspect and should probably restore from a backup.";
+    struct Row {
+        bool failingAction;   // the second action modifies a record that does not exist
+        bool failingUndo;     // the listener refuses deletions: no append can be undone
+        int progressFails;    // 1: KsException at the first step, 2: something else
+        bool cancel;
+        std::string message;  // "%s" stands for the failed action's message
+        const char* marks;
+        char status;
+    };
+    const Row rows[] = {
+        {true, false, 0, false, "The commit failed because \"%s\"", "RFK", 'R'},
+        {true, true, 0, false, "The commit failed because \"%s\"" + suspect, "FFK", 'F'},
+        {false, false, 2, false, "The commit failed for an unknown reason", "RKK", 'R'},
+        {false, true, 2, false, "The commit failed for an unknown reason" + suspect, "FKK", 'F'},
+        {false, false, 1, false, "The commit failed because the progress threw \"progress broke\"",
+         "RKK", 'R'},
+        {false, true, 1, false,
+         "The commit failed because the progress threw \"progress broke\"" + suspect, "FKK", 'F'},
+        {false, true, 0, true,
+         "The commit to table \"survey\" was cancelled by the user" + suspect, "FKK", 'F'},
+    };
+    for (const Row& row : rows) {
+        Recreate();
+        table->AddActionListener(*listener);
+        Append(7, "seven");
+        KsTransactionNew transaction(*table, 1, "failing");
+        Add(transaction, KsAppendAction(*MakeRecord(*table, 1, "a")));
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), row.failingAction ? 99 : 1));
+        Add(transaction, KsAppendAction(*MakeRecord(*table, 3, "c")));
+        kstest::FailingProgress progress;
+        progress.failAtStep = row.progressFails > 0 ? 1 : 0;
+        progress.throwUnknown = row.progressFails == 2;
+        progress.stopAtQuestion = row.cancel ? 1 : 0;
+        listener->failOn = row.failingUndo ? kKsActionDeleted : -1;
+        std::string message;
+        try {
+            transaction.Commit(progress);
+        } catch (const KsCommitFailure& error) {
+            message = "commit: " + std::string(error.GetErrorMessage());
+        } catch (const KsRollbackFailure& error) {
+            message = "rollback: " + std::string(error.GetErrorMessage());
+        }
+        listener->failOn = -1;
+        std::vector<std::string> texts;
+        EXPECT_EQ(Marks(transaction.GetIdentity(), &texts), row.marks) << row.message;
+        std::string expected = row.message;
+        if (expected.find("%s") != std::string::npos) {
+            EXPECT_FALSE(texts[1].empty());
+            expected.replace(expected.find("%s"), 2, texts[1]);
+        }
+        EXPECT_EQ(message, (row.failingUndo ? "rollback: " : "commit: ") + expected);
+        EXPECT_EQ(StatusOf(transaction.GetIdentity()), row.status) << row.message;
+        EXPECT_EQ(kstest::Content(*table), row.failingUndo ? "7|seven;1|a" : "7|seven");
+        EXPECT_EQ(texts[0].empty(), !row.failingUndo) << row.message;
+        EXPECT_EQ(InverseFiles(), 0);
+        table->RemoveActionListener(*listener);
+    }
+}
+
+// Modifies alone save their inverses in one step; a record changed twice comes back whole.
+TEST_F(Commit, ModifiesAloneAreUndoneToTheFirstContent) {
+    Append(7, "seven");
+    Append(8, "eight");
+    for (std::int32_t last : {99, 2}) {
+        KsTransactionNew transaction(*table, 1, "modifies");
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 1, "a"), 1));
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), 1));
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 3, "c"), last));
+        if (last == 99) {
+            EXPECT_THROW(transaction.Commit(), KsCommitFailure);
+            EXPECT_EQ(Marks(transaction.GetIdentity()), "RRF");
+            EXPECT_EQ(kstest::Content(*table), "7|seven;8|eight");
+        } else {
+            transaction.Commit();
+            EXPECT_EQ(kstest::Content(*table), "2|b;3|c");
+        }
+    }
+    EXPECT_EQ(InverseFiles(), 0);
+}
+
+TEST_F(Commit, SecondCommitOnOneCommitterIsRefused) {
+    auto transaction = Appends(1);
+    auto committer = Log().BeginCommission(transaction->GetIdentity());
+    committer->Commit(KsNullProgress::Instance());
+    EXPECT_EQ(InverseFiles(), 1);  // until the committer goes
+    try {
+        committer->Commit(KsNullProgress::Instance());
+        FAIL() << "committed twice";
+    } catch (const KsCommitFailure& error) {
+        EXPECT_STREQ(error.GetErrorMessage(),
+                     "The commit failed because the transaction has already been committed.");
+        EXPECT_STREQ(error.GetClassName(), "KsFileTransactionCommiter");
+    }
+    committer.reset();
+    EXPECT_EQ(InverseFiles(), 0);
+    EXPECT_EQ(table->GetNumRecords(), 1);
+}
+
+// A file that fails at any of its writes leaves the table as it was or as committed, the
+// log saying which, and no inverse file.
+TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
+    kstest::FaultInjectingFactory counting;
+    auto run = [&](kstest::FaultInjectingFactory& factory, kstest::FaultOp op,
+                   int n) -> std::string {
+        Recreate(factory);
+        Append(7, "seven");
+        auto transaction = Appends(3);
+        factory.Plan().Reset();
+        if (n > 0) {
+            factory.Plan().Fail(op, n, EIO);
+        }
+        try {
+            transaction->Commit();
+        } catch (const KsException&) {
+        }
+        KsTimestamp id = transaction->GetIdentity();
+        transaction.reset();
+        // Opening again finishes what a failure left to do.
+        table->Open(Name().c_str(), IO_READ | IO_WRITE);
+        return std::string(1, StatusOf(id)) + kstest::Content(*table);
+    };
+    run(counting, kstest::FaultOp::kWrite, 0);
+    using kstest::FaultOp;
+    ASSERT_GE(counting.Plan().Calls(FaultOp::kWrite) + counting.Plan().Calls(FaultOp::kWriteTo), 6);
+    for (FaultOp op : {FaultOp::kWrite, FaultOp::kWriteTo, FaultOp::kFlush, FaultOp::kTruncate}) {
+        for (int n = 1; n <= counting.Plan().Calls(op); ++n) {
+            kstest::FaultInjectingFactory failing;
+            std::string outcome;
+            try {
+                outcome = run(failing, op, n);
+            } catch (const KsException& error) {
+                ADD_FAILURE() << static_cast<int>(op) << " " << n << ": " << error.GetErrorMessage() << error.GetCallpath();
+            }
+            EXPECT_TRUE(outcome == "C7|seven;1|x;2|x;3|x" || outcome == "R7|seven" ||
+                        outcome == "F7|seven")
+                << "write " << n << ": " << outcome;
+            EXPECT_EQ(InverseFiles(), 0) << n;
+        }
+    }
+}
+
+}  // namespace

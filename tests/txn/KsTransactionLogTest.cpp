@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TxnTestSupport.h"
+#include "support/MemoryStream.h"
+#include "txn/KsFileTransactionLog.h"
+#include "txn/KsFileTransactionCommitter.h"
+#include "txn/KsFileTransactionInserter.h"
+#include "txn/KsTransactionListener.h"
+
+namespace {
+
+using kstest::MakeRecord;
+
+using kstest::ErrorOf;
+
+class Log : public kstest::TxnTableTest {
+protected:
+    KsFileTransactionLog& TheLog() {
+        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
+    }
+};
+
+TEST_F(Log, IdentitiesAreUniqueAndNewestFirst) {
+    std::set<std::string> created;
+    for (int i = 0; i < 40; ++i) {
+        created.insert(TheLog().CreateTransaction(static_cast<std::uint32_t>(i), "t").GetDigits());
+    }
+    EXPECT_EQ(created.size(), 40U);
+    std::vector<std::string> listed;
+    std::vector<std::uint32_t> numbers;
+    TheLog().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
+        listed.push_back(status.GetCreated().GetDigits());
+        numbers.push_back(status.GetNumber());
+        EXPECT_EQ(actions, 0U);
+    });
+    ASSERT_EQ(listed.size(), 40U);
+    EXPECT_TRUE(std::equal(listed.begin(), listed.end(), created.rbegin()));
+    EXPECT_EQ(numbers.front(), 39U);
+}
+
+TEST_F(Log, OperationsNameWhatIsWrong) {
+    KsTimestamp unknown;
+    EXPECT_EQ(ErrorOf([&] { TheLog().Stabilize(unknown); }), "Transaction not found");
+    EXPECT_EQ(ErrorOf([&] { TheLog().BeginInsertion(unknown); }), "Transaction not found");
+    KsTimestamp id = TheLog().CreateTransaction(1, "t");
+    auto committer = TheLog().BeginCommission(id);
+    EXPECT_EQ(ErrorOf([&] { TheLog().BeginInsertion(id); }),
+              "Cannot begin building when in \"Committing\" state");
+    committer.reset();
+    table->Close();
+    EXPECT_EQ(ErrorOf([&] { table->GetTransactionLog(); }),
+              "No transaction log available; file is either not open or read-only.");
+}
+
+TEST_F(Log, ActionElementBytes) {
+    KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304));
+    kstest::MemoryStream stream;
+    element.Write(stream);
+    EXPECT_EQ(kstest::Hex(stream.Bytes(), 1), "4B 44 04 03 02 01 00");
+    element.SetStatus('F');
+    element.SetText("ab");
+    kstest::MemoryStream failed;
+    element.Write(failed);
+    EXPECT_EQ(kstest::Hex(failed.Bytes(), 1), "46 44 04 03 02 01 61 62 00");
+
+    KsRecordActionListWrapper back(*table);
+    kstest::MemoryStream input(failed.Bytes());
+    back.Read(input);
+    EXPECT_EQ(back.GetStatus(), 'F');
+    EXPECT_STREQ(back.GetText(), "ab");
+    EXPECT_EQ(back.GetAction()->GetType(), 'D');
+    kstest::MemoryStream bad(std::string("X\x44\x04\x03\x02\x01", 6));
+    EXPECT_EQ(ErrorOf([&] { back.Read(bad); }),
+              "Action status character 'X' (88) is not recognized");
+}
+
+// A damaged or cut log stops opening for writing with its name, is left as it is, and the
+// table still opens for reading.
+TEST_F(Log, DamagedLogIsReportedAndLeftAlone) {
+    Append(7, "seven");
+    Appends(2)->Commit();
+    table->Close();
+    std::string log = dir.File("survey.klg");
+    std::string good = kstest::ReadWholeFile(log);
+    for (const std::string& damaged :
+         {good.substr(0, good.size() - 20), std::string("Xi") + good.substr(2), good.substr(0, 12)}) {
+        kstest::WriteWholeFile(log, damaged);
+        std::string error = ErrorOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
+            << error;
+        EXPECT_EQ(kstest::ReadWholeFile(log), damaged);
+        table->Open(Name().c_str(), IO_READ);
+        EXPECT_EQ(kstest::Content(*table), "7|seven;1|x;2|x");
+        EXPECT_EQ(ErrorOf([&] { table->StartTransaction(1, "t"); }),
+                  "New transactions require the ability to create a log file");
+        table->Close();
+    }
+}
+
+struct Recorder : KsTransactionListener {
+    std::string name;
+    std::string* trace;
+    std::function<void()> onBegun;
+    Recorder(const char* n, std::string* t) : name(n), trace(t) {}
+    void TLTransactionBegun(KsTransaction*) override {
+        *trace += name;
+        if (onBegun) {
+            onBegun();
+        }
+    }
+    void TLFileLeft(KsTransaction*, KsFile*, bool committed) override {
+        *trace += name + (committed ? "+" : "-");
+    }
+};
+
+TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
+    std::string trace;
+    Recorder a("a", &trace), b("b", &trace), c("c", &trace), d("d", &trace);
+    auto& all = KsMultiTransactionListener::Instance();
+    all.Register(a, 1);
+    all.Register(b, 5);
+    all.Register(c, 1);
+    b.onBegun = [&] {
+        all.Register(d, 10);
+        all.Unregister(a);
+    };
+    all.TLTransactionBegun(nullptr);
+    EXPECT_EQ(trace, "bac");
+    trace.clear();
+    b.onBegun = nullptr;
+    all.TLTransactionBegun(nullptr);
+    all.TLFileLeft(nullptr, nullptr, true);
+    EXPECT_EQ(trace, "dbcd+b+c+");
+    for (Recorder* r : {&b, &c, &d}) {
+        all.Unregister(*r);
+    }
+    EXPECT_EQ(all.GetCount(), 0U);
+}
+
+TEST_F(Log, TableSlotsAndOldTransactions) {
+    std::string trace;
+    Recorder seen("t", &trace);
+    KsMultiTransactionListener::Instance().Register(seen, 0);
+    KsTransaction* old = table->BeginTransaction(true);
+    EXPECT_EQ(table->GetWriteLockCount(), 1);
+    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(false); }),
+              "Transaction already in process.  Only one transaction allowed at a time.");
+    table->AppendRecord(old, *MakeRecord(*table, 1, "now"));
+    EXPECT_EQ(kstest::Content(*table), "1|now");  // carried out at once
+    EXPECT_EQ(ErrorOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
+    auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::TxnFields());
+    KsAppendAction append(*MakeRecord(*table, 2, "x"));
+    EXPECT_EQ(ErrorOf([&] { old->AddAction(*other, append); }),
+              "This transaction was created for \"survey\", but was used on \"other\"");
+    table->EndTransaction(old);
+    EXPECT_EQ(table->GetWriteLockCount(), 0);
+    EXPECT_EQ(ErrorOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
+    EXPECT_EQ(ErrorOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
+              "NULL transaction pointer passed to AppendRecord()");
+
+    table->Lock(LOCK_READ);
+    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(true); }),
+              "File is under a shared lock; no writes are allowed.");
+    table->Unlock(LOCK_READ);
+
+    KsTransaction* fresh = table->StartTransaction(4, "saves");
+    table->RegisterTransaction(fresh);
+    table->SaveRecord(fresh, 1, *MakeRecord(*table, 1, "later"));
+    table->AppendRecord(fresh, *MakeRecord(*table, 2, "two"));
+    EXPECT_EQ(kstest::Content(*table), "1|now");  // logged only
+    fresh->Commit();
+    EXPECT_EQ(kstest::Content(*table), "1|later;2|two");
+    table->EndTransaction(fresh);
+    EXPECT_EQ(table->GetActiveTransaction(), nullptr);
+    EXPECT_EQ(trace, "tt+tt+");
+    KsMultiTransactionListener::Instance().Unregister(seen);
+}
+
+}  // namespace

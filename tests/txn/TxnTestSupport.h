@@ -1,0 +1,125 @@
+#pragma once
+// Helpers of the transaction tests: a two-field table (Id, a Long, and Name, an Alpha of 8)
+// in a fresh directory with transactions installed, records made from (id, name), the
+// table's content as text, a listener that fails chosen record events, and progress
+// objects that fail.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "../files/TableTestSupport.h"
+#include "files/KsFileListener.h"
+#include "progress/KsNullProgress.h"
+#include "support/FaultInjectingFile.h"
+#include "support/RecordingProgress.h"
+#include "support/TempDir.h"
+#include "txn/KsInstallTransactions.h"
+#include "txn/KsTransactionNew.h"
+
+namespace kstest {
+
+// The message of the KsException `body` raises, empty when it raises none.
+inline std::string ErrorOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+    return "";
+}
+
+inline KsFieldList TxnFields() {
+    KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
+    CBFFile::PackFields(nullptr, fields);
+    return fields;
+}
+
+inline std::unique_ptr<KsFileRecord> MakeRecord(KsFile& table, int id, const char* name) {
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    record->PutField(0, std::to_string(id).c_str(), KsFileRecord::kPlain);
+    record->PutField(1, name, KsFileRecord::kPlain);
+    return record;
+}
+
+// Every record as "id|name", separated by ";".
+inline std::string Content(KsFile& table) {
+    std::string out;
+    for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
+        out += (n > 1 ? ";" : "") + TextsOf(table, n);
+    }
+    return out;
+}
+
+// Fails the record events whose action code (kKsActionInserted, ...) is `failOn`.
+class FailingListener : public KsFileListener {
+public:
+    int failOn = -1;
+    void ActionHandler(KsFile&, int action, std::int32_t) override {
+        if (action == failOn) {
+            KsException::Generate("listener refused", "FailingListener");
+        }
+    }
+};
+
+// A progress object that throws from its nth step (a KsException, or an int).
+class FailingProgress : public RecordingProgress {
+public:
+    int failAtStep = 0;
+    bool throwUnknown = false;
+    int steps = 0;
+    void StepBy(std::int32_t amount) override {
+        if (amount > 0 && ++steps == failAtStep) {
+            if (throwUnknown) {
+                throw 7;
+            }
+            KsException::Generate("progress broke", "FailingProgress");
+        }
+    }
+};
+
+class TxnTableTest : public ::testing::Test {
+protected:
+    TxnTableTest() {
+        KsInstallTransactions();
+        table = CreateTable(Name(), TxnFields());
+    }
+    std::string Name() const { return dir.File("survey.cbf"); }
+    // Starts again with an empty table whose files come from `factory`.
+    void Recreate(KsIOFactory& factory = KsIOFactory::Default()) {
+        table.reset();
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            std::filesystem::remove(entry.path());
+        }
+        table = CreateTable(Name(), TxnFields(), factory);
+    }
+    void Append(int id, const char* name) {
+        std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
+        table->FileMaintenanceAdd(table->DataAppend(*record), *record);
+    }
+    // The commits' inverse files in the table's folder.
+    int InverseFiles() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            count += entry.path().filename().string().rfind("BC_", 0) == 0;
+        }
+        return count;
+    }
+    // A new-style transaction with `count` appends of ids 1, 2, ...
+    std::unique_ptr<KsTransactionNew> Appends(int count) {
+        auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "appends");
+        for (int id = 1; id <= count; ++id) {
+            KsAppendAction action(*MakeRecord(*table, id, "x"));
+            transaction->AddAction(*table, action);
+        }
+        return transaction;
+    }
+
+    TempDir dir;
+    // Outlives the table; held by pointer since a listener's destructor may throw.
+    std::unique_ptr<FailingListener> listener = std::make_unique<FailingListener>();
+    std::unique_ptr<CBFFile> table;
+};
+
+}  // namespace kstest
