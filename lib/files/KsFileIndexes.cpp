@@ -418,6 +418,13 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
             }
         }
         if (slot) {
+            // Once its index changes, the file no longer describes the records: it goes
+            // now and is written afresh when the table closes, so a process that dies in
+            // between leaves no stale index file to be trusted.
+            if (!slot->IsModified()) {
+                DeleteIndexFile(number);
+                slot->SetModified(true);
+            }
             update(*slot, number);
         }
     }
