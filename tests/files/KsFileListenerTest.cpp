@@ -53,9 +53,8 @@ private:
 std::unique_ptr<CBFFile> KeyedTable(const kstest::TempDir& dir, int count) {
     KsFieldList fields = kstest::CBFFields({{"Id", 'N'}, {"Name", 'A', 6}});
     CBFFile::PackFields(nullptr, fields);
-    auto table = std::make_unique<CBFFile>();
-    table->Create(dir.File("k").c_str(), fields, 1, false);
-    table->Open(dir.File("k").c_str(), IO_READ | IO_WRITE);
+    std::unique_ptr<CBFFile> table = kstest::CreateTable(dir.File("k"), fields);
+    table->SetPrimaryKeyFieldCount(1);
     for (int i = 1; i <= count; ++i) {
         kstest::AppendTexts(*table, {std::to_string(i).c_str(), ("r" + std::to_string(i)).c_str()});
     }
