@@ -89,9 +89,7 @@ inline std::string Snapshot(KsFile& table) {
     out += " selected:";
     const KsSet& selection = table.GetSelection();
     for (std::int32_t n = 1; n <= selection.GetSize(); ++n) {
-        if (selection.IsSelected(n)) {
-            out += " " + std::to_string(n);
-        }
+        out += selection.IsSelected(n) ? " " + std::to_string(n) : "";
     }
     return out;
 }
