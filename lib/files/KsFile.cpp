@@ -16,8 +16,8 @@
 #include "files/KsFileCheckPoint.h"
 #include "files/KsFileType.h"
 #include "files/KsSectionValues.h"
-#include "index/KsRecordKey.h"
 #include "index/KsIndex.h"
+#include "index/KsRecordKey.h"
 #include "index/KsSortFileWrapper.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
@@ -136,6 +136,9 @@ std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord& record) {
         if (primaryKeyFieldCount_ == 0) {
             KsException::Generate("No primary key defined for this file", kClass);
         }
+        if (KeyFieldsIndexed()) {
+            return FindByKeyIndexes(record);
+        }
         std::vector<std::uint16_t> keyFields(primaryKeyFieldCount_);
         for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
             keyFields[i] = i;
@@ -159,6 +162,33 @@ std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord& record) {
         }
         return found;
     });
+}
+
+// With every primary key field indexed (by an index of its own), the indexes answer a key
+// look-up; otherwise every record is compared.
+bool KsFile::KeyFieldsIndexed() const {
+    if (!indexingEnabled_) {
+        return false;
+    }
+    for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
+        if (!IsIndexedField(i) || IndexedFieldOf(i) != i || GetField(i).GetType() == 'B') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t KsFile::FindByKeyIndexes(const KsFileRecord& record) {
+    KsSet found;
+    for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
+        std::string key = KsRecordKey::ComparableKeyOf(record, i);
+        KsSet hits;
+        GetIndex(i)->Search(key.data(), nullptr, i == 0 ? found : hits);
+        if (i > 0) {
+            found.AndSet(hits);
+        }
+    }
+    return found.GetNextInSet(0);
 }
 
 void KsFile::OpenBlobFile() {

@@ -471,6 +471,8 @@ private:
     std::pair<bool, bool> RemoveFromSets(std::int32_t n);
     void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
+    bool KeyFieldsIndexed() const;
+    std::int32_t FindByKeyIndexes(const KsFileRecord& record);
     // Writes the file `name` through a new file (its name starting with `prefix`) beside it,
     // which `fill` writes and which then replaces `name` in one step.
     void WriteReplacing(const char* name, const char* prefix,

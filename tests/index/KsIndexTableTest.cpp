@@ -286,7 +286,8 @@ TEST(KsIndexTable, IndexesFollowRandomRecordChanges) {
 }
 
 // An index file that is not loaded still follows a change: it is read and updated first.
-TEST(KsIndexTable, ChangesUpdateIndexFilesThatAreNotLoadedKeepNoneWhileChangedAndIndexingOffDeletesThem) {
+TEST(KsIndexTable,
+     ChangesUpdateIndexFilesThatAreNotLoadedKeepNoneWhileChangedAndIndexingOffDeletesThem) {
     kstest::TempDir dir;
     auto table = IndexedTable(dir.File("t"));
     table->DataAppend(*RecordOf(*table, {"a", "1", "1"}));
@@ -309,6 +310,36 @@ TEST(KsIndexTable, ChangesUpdateIndexFilesThatAreNotLoadedKeepNoneWhileChangedAn
     EXPECT_FALSE(table->IndexFileExists(kName));
     table->SetIndexingState(true);
     EXPECT_EQ((Records{1}), Search(*table, kName, {"a", "0", "0"}, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// Key look-ups answer from the indexes when every key field has one, and agree with a scan.
+TEST(KsIndexTable, PrimaryKeysAreFoundThroughTheIndexesAsByAScan) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    for (const Row& row : {Row{"a", "1", "1"}, Row{"b", "2", "2"}, Row{"c", "2", "3"}}) {
+        table->FileMaintenanceAdd(table->DataAppend(*RecordOf(*table, row)),
+                                  *RecordOf(*table, row));
+    }
+    table->SetPrimaryKeyFieldCount(2);
+    auto changed = RecordOf(*table, {"z", "2", "2"});
+    auto old = table->GetNewRecord();
+    table->DataModify(2, *changed, old.get());
+    table->FileMaintenanceModify(2, *old, *changed);
+    for (bool indexing : {true, false}) {
+        table->SetIndexingState(indexing);
+        EXPECT_EQ(3, table->GetRecordNumberByKey(*RecordOf(*table, {"c", "2"})));
+        EXPECT_EQ(2, table->GetRecordNumberByKey(*RecordOf(*table, {"z", "2"})));
+        EXPECT_EQ(0, table->GetRecordNumberByKey(*RecordOf(*table, {"b", "2"})));
+        EXPECT_EQ(0, table->GetRecordNumberByKey(*RecordOf(*table, {"c", "1"})));
+        EXPECT_EQ("Attempting to add new record, but the primary keys match those of record 1",
+                  kstest::MessageOf([&] {
+                      table->DataAdd(*RecordOf(*table, {"a", "1", "7"}));
+                  }));
+    }
 }
 
 }  // namespace
