@@ -27,8 +27,8 @@
 /// Header keys beside those of every table (see KsFile and KsField):
 ///   [FileInfo]  NumberOfFields, RecordLength, NumberOfUserBitFields (when there are any),
 ///               FileTitle (read only: when not empty it becomes the title)
-///   [Field<n>]  Type (a code, below), StartingBit, NumberOfBits, Divisor
-///   [UserBitField<i>], from 0: NumberOfBits, StartingBit (bit offset in the record + 1)
+///   [Field&lt;n&gt;]  Type (a code, below), StartingBit, NumberOfBits, Divisor
+///   [UserBitField&lt;i&gt;], from 0: NumberOfBits, StartingBit (bit offset in the record + 1)
 
 #include <cstdint>
 

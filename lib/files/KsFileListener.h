@@ -25,17 +25,19 @@ class KsFile;
 class KsFileRecord;
 class KsMultiFileListener;
 
-/// Action codes of ActionHandler.
+/// Action codes of ActionHandler: a record added, removed, changed (its old number) or
+/// replaced (its new number); the table destroyed, read again or opened; a transaction
+/// begun or ended.
 enum KsFileAction : int {
-    kKsActionInserted = 0,          ///< A record was added (its number).
-    kKsActionDeleted = 1,           ///< A record was removed (its number).
-    kKsActionDestroyed = 2,         ///< The table is being destroyed.
-    kKsActionModified = 3,          ///< A record was changed (its old number).
-    kKsActionRefresh = 4,           ///< The table was read again from its files.
-    kKsActionOpened = 5,            ///< The table was opened.
-    kKsActionTransactionBegun = 6,  ///< A transaction started on the table.
-    kKsActionTransactionEnded = 7,  ///< The table's transaction ended.
-    kKsActionReplaced = 8,          ///< A record was replaced (its new number).
+    kKsActionInserted = 0,
+    kKsActionDeleted = 1,
+    kKsActionDestroyed = 2,
+    kKsActionModified = 3,
+    kKsActionRefresh = 4,
+    kKsActionOpened = 5,
+    kKsActionTransactionBegun = 6,
+    kKsActionTransactionEnded = 7,
+    kKsActionReplaced = 8,
 };
 
 /// An observer of tables (see the file notes). Every event method does nothing unless

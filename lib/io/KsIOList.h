@@ -186,8 +186,10 @@ public:
     KsIOListBase::void_iterator& GetVoidIterator() { return it_; }
 
 protected:
-    KsIOList<void>* list_;            ///< The list walked; not owned.
-    KsIOListBase::void_iterator it_;  ///< The position and its locks.
+    /// The list walked; not owned.
+    KsIOList<void>* list_;
+    /// The position and its locks.
+    KsIOListBase::void_iterator it_;
 };
 
 /// Iterator of a typed list of lists: a KsIOListIterator that also opens the element's

@@ -119,7 +119,8 @@ public:
         void Set(std::uint64_t value);
 
     protected:
-        KsIOProxy proxy_;  ///< The file and the word's offset.
+        /// The file and the word's offset.
+        KsIOProxy proxy_;
     };
 
     /// An accessor that holds a lock of one type on its word (kUnlocked: it only designates

@@ -80,6 +80,7 @@ public:
     void Copy(const KsFormatLine& other) { *this = other; }
 
     /// The label (copied; null is the empty label).
+    void SetLabel(const char* label);
     /// Replaces the value list and its ranges.
     void SetValue(const char* valueSpec);
     /// The same as SetValue.
