@@ -15,7 +15,7 @@
 ///   Category                    written when not -1
 ///   Index                       index count, 0 to 32, written when not 0
 ///   FilterType, ...             the filter's keys (see KsFilter)
-///   &lt;flag type name&gt;          one key per flag type with bits set (see KsFlagType)
+///   &lt;flag type name&gt;      one key per flag type with bits set (see KsFlagType)
 ///   Flags, UserFlags            bits that no flag type covers
 ///
 /// A mapped field writes only FieldName and MappedTo.
