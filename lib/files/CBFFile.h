@@ -30,8 +30,10 @@
 #include "files/KsFileType.h"
 #include "io/KsIOInterface.h"
 
+/// A compressed binary table (see the file notes and CBFFormat.h).
 class CBFFile : public KsFile {
 public:
+    /// A closed table whose files go through `factory` (which must outlive it).
     explicit CBFFile(KsIOFactory& factory = KsIOFactory::Default());
     ~CBFFile() override;
 
@@ -159,6 +161,7 @@ private:
 /// The one process-wide type of compressed binary tables.
 class CBFFileType : public KsFileType {
 public:
+    /// The one object, alive for the whole program.
     static const CBFFileType& Instance();
 
     std::unique_ptr<KsFileType> Clone() const override;

@@ -53,7 +53,7 @@
 ///   destructor gives up quietly and the file keeps its last complete state.
 /// - Every stored value is checked on Open: offsets, lengths and counts inside the file, no
 ///   overlapping extents, lists in order, in range, of the right states, without cycles. A
-///   corrupt file raises "Blob file "<name>" is corrupt: ...".
+///   corrupt file raises `Blob file "<name>" is corrupt: ...`.
 
 #include <cstdint>
 #include <memory>
@@ -67,12 +67,18 @@
 #include "io/KsIOFactory.h"
 #include "io/KsIOInterface.h"
 
+/// Layout constants of blob files (see the file notes).
 namespace KsBlobFileFormat {
+/// @{
+/// The extension; the sizes of the header word D, of the descriptor table's header
+/// (free head, unused head, N) and of one descriptor record (link, offset, length,
+/// space); kNone ends a list and stands for no offset and no blob.
 inline constexpr const char* kExtension = ".ksb";
 inline constexpr std::int32_t kHeaderSize = 4;        // the word D at offset 0
 inline constexpr std::int32_t kTableHeaderSize = 12;  // free head, unused head, N
 inline constexpr std::int32_t kRecordSize = 16;       // link, offset, length, space
 inline constexpr std::int32_t kNone = -1;             // end of a list, no offset, no blob
+/// @}
 }  // namespace KsBlobFileFormat
 
 /// One descriptor: the four fields of its record, and the bytes of an in-memory blob.
@@ -86,29 +92,43 @@ public:
     /// The four fields in record order; an in-memory blob cannot be stored.
     void Write(KsOutputStreamInterface& stream) const;
 
+    /// @{
+    /// What the descriptor stands for: a blob (stored, or in memory without an offset),
+    /// a free extent of the file, or nothing.
     bool HoldsBlob() const { return length >= 0; }
     bool IsInMemory() const { return length >= 0 && offset < 0; }
     bool IsFreeExtent() const { return length < 0 && offset >= 0; }
     bool IsUnused() const { return length < 0 && offset < 0; }
+    /// @}
+    /// The file offset after the extent.
     std::int64_t End() const { return std::int64_t{offset} + space; }
     /// All four fields -1, the in-memory bytes released.
     void MakeUnused();
 
+    /// @{
+    /// The record's fields: a blob's reference count or the next descriptor in a list,
+    /// the extent's offset and size, the blob's size; and the bytes of an in-memory blob,
+    /// owned by the descriptor.
     std::int32_t link = KsBlobFileFormat::kNone;    // reference count, or the next in a list
     std::int32_t offset = KsBlobFileFormat::kNone;  // the extent's file offset
     std::int32_t length = KsBlobFileFormat::kNone;  // the blob's size
     std::int32_t space = KsBlobFileFormat::kNone;   // the extent's size
     std::unique_ptr<KsBlob> memoryBlob;             // the bytes of an in-memory blob
+    /// @}
 };
 
 /// A blob number outside 1..N. It is a KsException that standard handlers of out_of_range
 /// catch as well.
 class KsBlobNumberOutOfRange : public std::out_of_range, public virtual KsException {
 public:
+    /// An error whose message the thrower sets (KsException::GenerateAs).
     KsBlobNumberOutOfRange() : std::out_of_range("blob number out of range") {}
+    /// The KsException message.
     const char* what() const noexcept override { return GetErrorMessage(); }
 };
 
+/// A table's blob file (see the file notes): blobs stored, shared by reference count and
+/// freed, with its errors (KsException) naming the file.
 class KsBlobFile {
 public:
     /// New bytes wait in memory until more than this many are pending.
@@ -151,15 +171,22 @@ public:
     /// How many bytes of new blobs may wait in memory before they are stored.
     void SetMemoryBlobLimit(std::int64_t bytes) { memoryLimit_ = bytes; }
 
+    /// Whether a file is open.
     bool IsOpen() const { return file_ != nullptr; }
+    /// Whether unreferenced blobs are kept until the delay ends.
     bool IsDelayedFree() const { return delayedFree_; }
+    /// Whether changes wait to be written.
     bool IsDirty() const { return dirty_; }
     /// The full name of the file, kept after Close.
     const char* GetFileName() const { return name_.GetCString(); }
+    /// @{
+    /// The descriptor table as read or last written: its file offset (the word D), the
+    /// heads of the free and unused lists (kNone when empty) and the count N.
     std::int32_t GetDescriptorOffset() const { return tableOffset_; }
     std::int32_t GetFreeListHead() const { return freeHead_; }
     std::int32_t GetUnusedListHead() const { return unusedHead_; }
     std::int32_t GetDescriptorCount() const { return static_cast<std::int32_t>(table_.size()); }
+    /// @}
     /// Descriptor `number` (1..N).
     const KsBlobDescriptor& GetDescriptor(std::int32_t number) const;
 
