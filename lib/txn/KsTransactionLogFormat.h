@@ -15,7 +15,7 @@
 ///   19     4    number
 ///   23     n+1  description, NUL-terminated
 ///
-/// Inverse file of a commit ("BC_<table>.<created digits>" beside the table): entries of an
+/// Inverse file of a commit ("BC_<table>_<created digits>.kbc" beside the table): entries of an
 /// action element holding an inverse action followed by the 64-bit offset at which the
 /// entry starts, so that the file is read backwards from its end.
 
