@@ -29,6 +29,8 @@ class KsFileRecord;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
 
+/// One change to a table (see the file notes). Errors are KsException or a subclass
+/// named here, with the call path of the action.
 class KsRecordAction {
 public:
     /// The kind's own data, without the type byte.
@@ -47,13 +49,16 @@ public:
     virtual void PermanentCommit(KsFile& table) = 0;
     /// Appends a text saying what the action does.
     virtual void AppendDescription(KsString& out) const = 0;
+    /// The type byte of the stream form.
     virtual char GetType() const = 0;
 
     /// Reads one action (its type byte and data) for `table`. An unknown type fails with
     /// KsRecordActionUnknown.
     static std::unique_ptr<KsRecordAction> Read(KsFile& table, KsInputStreamInterface& stream);
+    /// Writes the action's type byte and data.
     static void Write(const KsRecordAction& action, KsOutputStreamInterface& stream);
 
+    /// @{
     /// One change in its two steps, the data step undone when the maintenance step fails.
     /// They return the number of the record changed. A null `oldRecord` stands for the
     /// table's scratch record; it receives the content deleted or overwritten.
@@ -64,23 +69,31 @@ public:
                                      KsFileRecord* oldRecord);
     static void AtomicDelete(KsFile& table, std::int32_t number, KsFileRecord* oldRecord);
     static std::int32_t AtomicRemove(KsFile& table, KsFileRecord& record, KsFileRecord* oldRecord);
+    /// @}
 
+    /// @{
     /// Reverse one atomic change that landed at record `n`: the maintenance step first, then
     /// the data step. Both are tried; the failures are collected into one KsRollbackFailure.
     static void UndoAdd(KsFile& table, std::int32_t n);
     static void UndoAppend(KsFile& table, std::int32_t n);
     static void UndoInsert(KsFile& table, std::int32_t n);
+    /// @}
     /// Writes `oldRecord` back over `record` at n.
     static void UndoModify(KsFile& table, std::int32_t n, KsFileRecord& oldRecord,
                            const KsFileRecord& record);
+    /// @{
     /// Puts the deleted or removed `oldRecord` back at n.
     static void UndoDelete(KsFile& table, std::int32_t n, KsFileRecord& oldRecord);
     static void UndoRemove(KsFile& table, std::int32_t n, KsFileRecord& oldRecord);
+    /// @}
 
 protected:
+    /// @{
+    /// For the action kinds.
     KsRecordAction() = default;
     KsRecordAction(const KsRecordAction&) = default;
     KsRecordAction& operator=(const KsRecordAction&) = default;
+    /// @}
 
     /// A new action of this kind whose data is read from `stream` (records for `table`).
     /// Called on the registered prototype of the kind.
@@ -105,9 +118,11 @@ public:
     /// Carries the action out as Commit does; the inverse is dropped.
     void PermanentCommit(KsFile& table) override;
 
-    /// The kind's record (null only in a prototype) and number.
+    /// @{
+    /// The kind's record (owned by the action; null only in a prototype) and number.
     const KsFileRecord* GetRecord() const { return record_.get(); }
     std::int32_t GetNumber() const { return number_; }
+    /// @}
 
 protected:
     /// `className` names the kind in call paths; `constructor` is its constructor's name.
@@ -115,11 +130,15 @@ protected:
                        std::int32_t number, bool hasNumber);
     /// The kind's change on the table; returns its inverse.
     virtual std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) = 0;
+    /// The kind's record.
     KsFileRecord& Record() const { return *record_; }
+    /// The kind's class name for call paths.
     const char* ClassName() const { return className_; }
+    /// @{
     /// The record and the number of a kind that stores them, read from `stream`.
     static std::unique_ptr<KsFileRecord> ReadRecord(KsFile& table, KsInputStreamInterface& stream);
     static std::int32_t ReadNumber(KsInputStreamInterface& stream);
+    /// @}
     /// Appends the record's text dump.
     void AppendRecord(KsString& out) const;
     /// The record at `n`, read into the table's scratch record.
@@ -135,6 +154,7 @@ private:
 /// Adds a record by its primary key; undone by removing it again.
 class KsAddAction : public KsRecordActionData {
 public:
+    /// Adds a copy of `record`.
     explicit KsAddAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
@@ -155,6 +175,7 @@ private:
 /// Appends a record after the last one; undone by deleting the record where it landed.
 class KsAppendAction : public KsRecordActionData {
 public:
+    /// Appends a copy of `record`.
     explicit KsAppendAction(const KsFileRecord& record);
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
@@ -176,6 +197,7 @@ private:
 /// was; that state lives in the object only, the stream form has no place for it.
 class KsInsertAction : public KsRecordActionData {
 public:
+    /// Inserts a copy of `record` as record `number`.
     KsInsertAction(const KsFileRecord& record, std::int32_t number);
     /// The inserted record is selected or not whatever the table does with new records.
     void SetSelectedWhenInserted(bool selected) { selectedWhenInserted_ = selected ? 1 : 0; }
@@ -198,6 +220,7 @@ private:
 /// Overwrites record `number`; undone by writing the old content back.
 class KsModifyAction : public KsRecordActionData {
 public:
+    /// Overwrites record `number` with a copy of `record`.
     KsModifyAction(const KsFileRecord& record, std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
     /// Fails: the old content is not known before the change.
@@ -218,6 +241,7 @@ private:
 /// Deletes record `number`; undone by inserting the old record back at that number.
 class KsDeleteAction : public KsRecordActionData {
 public:
+    /// Deletes record `number`.
     explicit KsDeleteAction(std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
@@ -234,6 +258,7 @@ protected:
 /// removed record back at its old number.
 class KsRemoveAction : public KsRecordActionData {
 public:
+    /// Removes the record with the primary key of a copy of `record`.
     explicit KsRemoveAction(const KsFileRecord& record);
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
