@@ -12,18 +12,9 @@
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransaction.h"
 
-namespace {
+#include "survey_show.h"
 
-void Show(CBFFile& table, const char* when) {
-    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
-    char text[64];
-    std::printf("%s: %d records;", when, static_cast<int>(table.GetNumRecords()));
-    for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
-        table.GotoRecord(n, record.get());
-        std::printf(" %s", record->GetField(1, text, sizeof text, false));
-    }
-    std::printf("\n");
-}
+namespace {
 
 // Appends `added` and writes `changed` over record `target` in one transaction.
 void Change(CBFFile& table, const char* description, const KsFileRecord& added,
@@ -58,7 +49,7 @@ int main(int argc, char** argv) {
         const std::string name = std::string(argv[1]) + ".cbf";
         CBFFile table;
         table.Open(name.c_str(), IO_READ | IO_WRITE);
-        Show(table, "before");
+        ShowSurvey(table, "before");
 
         std::unique_ptr<KsFileRecord> added = table.GetNewRecord();
         added->PutField(0, "6", KsFileRecord::kPlain);
@@ -69,9 +60,9 @@ int main(int argc, char** argv) {
         changed->PutField(1, "Ann Lee-Ray", KsFileRecord::kPlain);
 
         Change(table, "to record 99", *added, *changed, 99);  // no such record: fails
-        Show(table, "after");
+        ShowSurvey(table, "after");
         Change(table, "to record 2", *added, *changed, 2);
-        Show(table, "committed");
+        ShowSurvey(table, "committed");
         table.Close();
     } catch (const KsException& error) {
         std::cerr << "survey_transaction: " << error.GetErrorMessage() << '\n';
