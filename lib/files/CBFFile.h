@@ -125,26 +125,26 @@ public:
 
 private:
     void CloseQuietly() noexcept;
-    /// The record count from the data file's size (whole records only).
+    // The record count from the data file's size (whole records only).
     void CountRecords();
     void Resynchronise();
-    /// RecordLength and NumberOfFields, with the checks of the fields against them.
+    // RecordLength and NumberOfFields, with the checks of the fields against them.
     void ReadRecordLayout(KsIniSection& info, const char* header);
     void ReadUserBitFields(KsIniFile& structure, const char* header);
     void WriteUserBitFields(KsIniFile& structure) const;
     KsIOInterface& DataFile() const;
-    /// Byte offset of record n.
+    // Byte offset of record n.
     std::int64_t RecordOffset(std::int32_t n) const;
-    /// "Record %d is not in the range [1, %d] of \"%s\"" unless 1 <= n <= last.
+    // "Record %d is not in the range [1, %d] of \"%s\"" unless 1 <= n <= last.
     void CheckRecordNumber(std::int32_t n, std::int32_t last) const;
-    /// Refuses a record of another length than the table's.
+    // Refuses a record of another length than the table's.
     void CheckRecordLength(const KsFileRecord& record) const;
-    /// Moves the data file to record n unless it is there already.
+    // Moves the data file to record n unless it is there already.
     void SeekRecord(std::int32_t n);
     void ReadRecordAt(std::int32_t n, KsFileRecord& record);
     void WriteRecordAt(std::int32_t n, const KsFileRecord& record);
-    /// Writes what is pending and moves the buffer to `end`, beyond the bytes that a move
-    /// of records touches.
+    // Writes what is pending and moves the buffer to `end`, beyond the bytes that a move
+    // of records touches.
     void ParkDataFile(std::int64_t end);
     void InsertInPlace(std::int32_t n, const KsFileRecord& record);
 
@@ -153,7 +153,7 @@ private:
     std::int16_t recordLength_ = 0;
     std::int32_t currentRecordNumber_ = 0;
     std::int32_t recordCount_ = 0;
-    /// The record whose end the data file's position is at; -1 when unknown.
+    // The record whose end the data file's position is at; -1 when unknown.
     std::int32_t positionedAfter_ = -1;
     KsVector<CBFBits> userBitFields_;
 };

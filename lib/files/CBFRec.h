@@ -86,13 +86,13 @@ public:
     const KsVector<CBFBits>& GetUserBitFields() const { return userBitFields_; }
 
 private:
-    /// Field n as a CBFField after the range check, with its bytes (and bit string) checked
-    /// to lie inside the record.
+    // Field n as a CBFField after the range check, with its bytes (and bit string) checked
+    // to lie inside the record.
     const CBFField& FieldAt(std::int32_t n) const;
-    /// The bit string of a Short or Unsigned Short field; the value must fit its bits.
+    // The bit string of a Short or Unsigned Short field; the value must fit its bits.
     std::uint16_t GetBits(const CBFField& field) const;
     void PutBits(const CBFField& field, std::int64_t value);
-    /// Any numeric field in its own encoding, as a double.
+    // Any numeric field in its own encoding, as a double.
     double NumericValue(const CBFField& field) const;
     void PutNumericValue(const CBFField& field, double value);
 

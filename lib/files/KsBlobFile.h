@@ -191,7 +191,7 @@ public:
     const KsBlobDescriptor& GetDescriptor(std::int32_t number) const;
 
 private:
-    /// Byte ranges [begin, end) that the state on disk uses, sorted and disjoint.
+    // Byte ranges [begin, end) that the state on disk uses, sorted and disjoint.
     class DiskState {
     public:
         void Clear() { ranges_.clear(); }
@@ -204,8 +204,8 @@ private:
     private:
         std::vector<std::pair<std::int64_t, std::int64_t>> ranges_;
     };
-    /// Where storing `size` bytes would go: the front of free extent `number` (after
-    /// `predecessor`), or `offset` at the end of the data area when `number` is -1.
+    // Where storing `size` bytes would go: the front of free extent `number` (after
+    // `predecessor`), or `offset` at the end of the data area when `number` is -1.
     struct Placement {
         std::int32_t number = KsBlobFileFormat::kNone;
         std::int32_t predecessor = KsBlobFileFormat::kNone;
@@ -216,13 +216,13 @@ private:
     void Init();
     KsBlobDescriptor& At(std::int32_t number);
     const KsBlobDescriptor& At(std::int32_t number) const;
-    /// Descriptor `number` as a list member: it must not hold a blob.
+    // Descriptor `number` as a list member: it must not hold a blob.
     KsBlobDescriptor& ListMember(std::int32_t number);
     KsBlobDescriptor& InUse(std::int32_t blobNumber);
     void CheckWritable() const;
     KS_PRINTF(2, 3) [[noreturn]] void ThrowCorrupt(const char* format, ...) const;
 
-    /// Opening.
+    // Opening.
     void ReadDescriptors();
     void CheckDescriptorStates() const;
     void CheckFreeList() const;
@@ -231,7 +231,7 @@ private:
     void GiveBackUnusedTail();
     void RememberDiskState();
 
-    /// The list operations of freeing.
+    // The list operations of freeing.
     void FreeExtent(std::int32_t number);
     void FindFreeDescriptorInsertionPoint(std::int64_t offset, std::int32_t& predecessor,
                                           std::int32_t& successor);
@@ -242,7 +242,7 @@ private:
     std::int32_t FindUnusedDescriptorInsertionPoint(std::int32_t number);
     void TrimUnusedDescriptors();
 
-    /// Allocation.
+    // Allocation.
     std::int32_t TakeDescriptor();
     void FreeRange(std::int64_t offset, std::int64_t size);
     Placement FindSpace(std::int32_t size);
@@ -251,12 +251,12 @@ private:
     void DeleteQuietly(const char* name) noexcept;
     void StoreMemoryBlobs();
     void StoreMemoryBlob(KsBlobDescriptor& descriptor);
-    /// Checks a change of bytes and copies them, after storing what waits beyond the limit.
+    // Checks a change of bytes and copies them, after storing what waits beyond the limit.
     std::unique_ptr<KsBlob> PrepareNewBytes(const void* data, std::int32_t size);
-    /// Gives the descriptor these bytes as an in-memory blob.
+    // Gives the descriptor these bytes as an in-memory blob.
     void KeepInMemory(std::int32_t number, std::unique_ptr<KsBlob> bytes);
 
-    /// Writing the table.
+    // Writing the table.
     void AddStateTo(DiskState& ranges) const;
     void EncodeTable(KsBlob& out) const;
     void WriteTableAt(std::int64_t offset, const KsBlob& table);

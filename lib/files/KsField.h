@@ -210,7 +210,7 @@ private:
     void CheckFilterOrFormat(const KsIniSection& section) const;
     void ReadFilter(KsIniSection& section);
     void WriteDefinition(KsIniSection& section) const;
-    /// The library that applies to this field, or null.
+    // The library that applies to this field, or null.
     KsFormatLib* GetFormatLib() const;
 
     std::unique_ptr<KsFormat> ownedFormat_;
@@ -223,7 +223,7 @@ private:
     std::int16_t precision_ = 0;
     KsString formatName_;
     std::uint8_t formatOption_ = kNoFormat;
-    /// The format in use: the owned one, or one found in a library on first use.
+    // The format in use: the owned one, or one found in a library on first use.
     mutable KsFormat* format_ = nullptr;
     std::unique_ptr<KsFilter> filter_;
     bool filterFlag_ = true;

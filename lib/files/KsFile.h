@@ -574,21 +574,21 @@ private:
     void WriteFileInfo(KsIniSection& info, const char* dataFileName,
                        std::uint16_t primaryKeyFieldCount) const;
     void WriteUserFlags(KsIniSection& info) const;
-    /// Closes the blob file and forgets it; a failure to write it is raised.
+    // Closes the blob file and forgets it; a failure to write it is raised.
     void CloseBlobFile();
     [[noreturn]] void ThrowNotImplemented(const char* operation) const;
-    /// After record n left the table: the current record follows it (see
-    /// FileMaintenanceDelete).
+    // After record n left the table: the current record follows it (see
+    // FileMaintenanceDelete).
     void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
-    /// Takes record n out of both sets (refusing a number outside them); returns its bits.
+    // Takes record n out of both sets (refusing a number outside them); returns its bits.
     std::pair<bool, bool> RemoveFromSets(std::int32_t n);
     void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
-    /// Writes the file `name` through a new file (its name starting with `prefix`) beside it,
-    /// which `fill` writes and which then replaces `name` in one step.
+    // Writes the file `name` through a new file (its name starting with `prefix`) beside it,
+    // which `fill` writes and which then replaces `name` in one step.
     void WriteReplacing(const char* name, const char* prefix,
                         const std::function<void(const char* fresh)>& fill);
-    /// Index side (KsFileIndexes.cpp).
+    // Index side (KsFileIndexes.cpp).
     std::uint16_t IndexedFieldOf(std::uint16_t fieldNumber) const;
     bool IsIndexedField(std::uint16_t fieldNumber) const;
     std::unique_ptr<KsIndex>& IndexSlot(std::uint16_t fieldNumber);
@@ -599,8 +599,8 @@ private:
     void DeleteIndexFile(std::uint16_t fieldNumber);
     void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
                         std::int16_t version);
-    /// Runs `update` on the index of every indexed field that the change of a record
-    /// concerns, loading index files written for recordsBefore records first; see the .cpp.
+    // Runs `update` on the index of every indexed field that the change of a record
+    // concerns, loading index files written for recordsBefore records first; see the .cpp.
     void UpdateIndexes(std::int32_t recordsBefore,
                        const std::function<void(KsIndex&, std::uint16_t)>& update);
 
@@ -629,15 +629,15 @@ private:
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
     std::unique_ptr<KsBlobFile> blobFile_;
-    /// One slot per field, empty until the field's index is loaded or built.
+    // One slot per field, empty until the field's index is loaded or built.
     std::vector<std::unique_ptr<KsIndex>> indexes_;
-    /// The open flags of the table, for its blob file.
+    // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
-    /// Made at open for writing; reset before the fields go, since it reads actions back.
+    // Made at open for writing; reset before the fields go, since it reads actions back.
     std::unique_ptr<KsTransactionLog> transactionLog_;
     KsTransaction* activeTransaction_ = nullptr;
-    /// The listeners registered with the table; its inactive flag is the table's.
+    // The listeners registered with the table; its inactive flag is the table's.
     KsMultiFileListener listeners_;
     bool destroyNotified_ = false;
 };

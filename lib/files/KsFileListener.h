@@ -116,7 +116,7 @@ private:
 
     bool inactive_ = false;
     std::int32_t referenceCount_ = 0;
-    /// One entry per registration, for taking the listener out at its destruction.
+    // One entry per registration, for taking the listener out at its destruction.
     std::vector<KsMultiFileListener*> holders_;
 };
 
@@ -177,11 +177,11 @@ private:
         std::int32_t registrations;
     };
 
-    /// Calls `event` on every registered listener, last registered first, under a call-path
-    /// line naming the event. A listener taken out by an earlier one on the way is skipped.
+    // Calls `event` on every registered listener, last registered first, under a call-path
+    // line naming the event. A listener taken out by an earlier one on the way is skipped.
     template <class Event>
     void FanOut(const char* eventName, Event&& event);
-    /// Takes `listener` out with all its registrations here.
+    // Takes `listener` out with all its registrations here.
     void Forget(KsFileListener& listener);
 
     std::vector<Entry> entries_;

@@ -293,7 +293,7 @@ protected:
     }
 
 private:
-    /// Steps of GetField and PutField.
+    // Steps of GetField and PutField.
     bool FormatField(std::int32_t n, char* buffer, std::uint32_t size) const;
     const char* FilterField(std::int32_t n, char* buffer, std::uint32_t size) const;
     double NumericValueForFilter(std::int32_t n) const;

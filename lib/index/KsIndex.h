@@ -170,8 +170,8 @@ private:
     std::int32_t recordCount_ = 0;
     std::unique_ptr<KsIndexKey> prototype_;
     Keys keys_;
-    /// Alpha fields keep the alternate order, built when a search first asks for it (or by
-    /// BuildAlternateOrderArray) and kept in step from then on.
+    // Alpha fields keep the alternate order, built when a search first asks for it (or by
+    // BuildAlternateOrderArray) and kept in step from then on.
     bool alternateOrder_ = false;
     std::unique_ptr<std::vector<KsIndexKey*>> alternate_;
     std::unique_ptr<KsInverseIndex> inverse_;

@@ -103,7 +103,7 @@ public:
     /// @}
 
 private:
-    /// Whether adding one more record turns the vector into a set.
+    // Whether adding one more record turns the vector into a set.
     bool GetShouldConvertToSet(std::int32_t added) const;
     void ReadVector(KsInputStreamInterface& stream, const char* file);
 

@@ -186,7 +186,7 @@ protected:
     const char* KeyTypeName() const override { return "Alpha"; }
 
 private:
-    /// -1, 0 or 1 as this text orders before, with or after the other's.
+    // -1, 0 or 1 as this text orders before, with or after the other's.
     int Compare(const KsRecordKey& other, bool ignoreCase) const;
 
     std::uint16_t length_ = 0;

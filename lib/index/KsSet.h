@@ -116,16 +116,16 @@ public:
     void Read(KsInputStreamInterface& stream);
 
 private:
-    /// Grows the chunk, zero-filled, to hold a bitmap of byteCount bytes and its slack;
-    /// called before the counts change, so a failed growth leaves the set as it was.
+    // Grows the chunk, zero-filled, to hold a bitmap of byteCount bytes and its slack;
+    // called before the counts change, so a failed growth leaves the set as it was.
     void MakeRoom(std::int32_t byteCount);
     void CheckRecord(std::int32_t lRecord, std::int32_t lastValid) const;
     void CheckSameSize(const KsSet& other) const;
     void PrivateCompress() const;
     void PrivateExpand() const;
     unsigned char* Bytes() const { return reinterpret_cast<unsigned char*>(bits_.GetData()); }
-    /// Expands this set and `others`, then replaces each block of this bitmap by
-    /// combine(block, blocks of the others).
+    // Expands this set and `others`, then replaces each block of this bitmap by
+    // combine(block, blocks of the others).
     template <class Combine, class... Others>
     void CombineBlocks(Combine combine, const Others&... others);
 

@@ -142,10 +142,10 @@ protected:
     void MergeRuns(KsSortOutput& output, std::uint32_t runCount, KsProgressInterface& progress);
 
 private:
-    /// Refuses records of no length and a key longer than the records.
+    // Refuses records of no length and a key longer than the records.
     void CheckRecordLength(std::uint32_t recordLength) const;
     void CreateTemporaryFiles();
-    /// Closes and deletes the temporary files; `report` raises a failed delete.
+    // Closes and deletes the temporary files; `report` raises a failed delete.
     void ReleaseTemporaryFiles(bool report);
 
     KsSortCriterion* criterion_;

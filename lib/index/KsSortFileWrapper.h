@@ -72,7 +72,7 @@ public:
 private:
     void BuildKeys(const std::vector<KsSortField>& fields);
     void OpenReplacement();
-    /// Deletes the new data file unless it was committed; never raises.
+    // Deletes the new data file unless it was committed; never raises.
     void DiscardReplacement() noexcept;
 
     KsFile& file_;
@@ -80,7 +80,7 @@ private:
     std::int32_t recordNumber_ = 0;
     std::uint32_t keyLength_ = 0;
     std::uint32_t imageLength_ = 0;
-    /// The key over the fields (KsRecordKeyDescending::Extract) and their numbers.
+    // The key over the fields (KsRecordKeyDescending::Extract) and their numbers.
     std::unique_ptr<KsRecordKey> key_;
     std::vector<std::uint16_t> fieldNumbers_;
     KsString replacementName_;

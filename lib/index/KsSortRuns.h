@@ -62,7 +62,7 @@ public:
     /// @}
 
 private:
-    /// Records whose prefixes are equal.
+    // Records whose prefixes are equal.
     bool IsLessAfterPrefix(const char* a, const char* b) const;
 
     const KsSortCriterion* criterion_ = nullptr;
@@ -100,12 +100,12 @@ private:
     void AllocateArray();
     void VerifyRecordLength(std::uint32_t length);
     void FillHeapA();
-    /// Writes the records left in the heap once the input has ended, moving the parked
-    /// records to the front; returns how many are parked.
+    // Writes the records left in the heap once the input has ended, moving the parked
+    // records to the front; returns how many are parked.
     int DrainActive(KsSortOutput& out, KsProgressInterface* progress, std::uint32_t& counter,
                     int active, int parked);
     void WriteSmallest(KsSortOutput& out, KsProgressInterface* progress, std::uint32_t& counter);
-    /// Reads the input's next record into the node.
+    // Reads the input's next record into the node.
     void ReadInto(KsSortNode& node);
 
     KsSortInput* input_ = nullptr;
@@ -143,8 +143,8 @@ private:
         KsSortInput* input;
     };
     void AllocateArrays();
-    /// Reads the root's next record; false when the root's run (or input) has ended and
-    /// it has been moved behind position `last`.
+    // Reads the root's next record; false when the root's run (or input) has ended and
+    // it has been moved behind position `last`.
     bool LoadNextRecordForRoot(int last);
 
     KsSortOrder order_;

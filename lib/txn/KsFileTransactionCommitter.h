@@ -65,24 +65,24 @@ private:
     };
     enum class Outcome { kDone, kActionFailed, kUnknownFailure, kProgressFailed, kCanceled };
 
-    /// Carries out the logged actions; returns what stopped them and its message.
+    // Carries out the logged actions; returns what stopped them and its message.
     Outcome CommitActions(KsProgressInterface& progress, KsString& message);
-    /// A transaction of modifies only saves all its inverses, taken from the table before
-    /// the first change, in one step: undoing them newest first restores every record
-    /// however often it was changed, and undoing a change not made writes back what is
-    /// there. Returns false (nothing written) for any other transaction.
+    // A transaction of modifies only saves all its inverses, taken from the table before
+    // the first change, in one step: undoing them newest first restores every record
+    // however often it was changed, and undoing a change not made writes back what is
+    // there. Returns false (nothing written) for any other transaction.
     bool PrepareModifyBatch();
-    /// Commits one logged action with its inverse saved first.
+    // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
-    /// Applies inverses from the end of the file; returns whether the file could be read.
+    // Applies inverses from the end of the file; returns whether the file could be read.
     bool ApplyInverses(KsProgressInterface& progress, std::uint32_t& applied,
                        std::vector<FailedInverse>& failures);
-    /// Whether the newest inverse is still to be applied (a recovery asks).
+    // Whether the newest inverse is still to be applied (a recovery asks).
     bool NeedsApplying(const KsRecordActionListWrapper& entry) const;
     void MarkLogged(std::uint32_t applied, const std::vector<FailedInverse>& failures);
     [[noreturn]] void RaiseAfterRollback(Outcome outcome, const KsString& message, bool restored);
     void FinishStatus(char outcome);
-    /// Takes over the inverse file a crash left behind.
+    // Takes over the inverse file a crash left behind.
     void ResumeInverseFile();
     void SyncInverse();
     void CloseAndDeleteInverse() noexcept;
@@ -94,9 +94,9 @@ private:
     std::unique_ptr<KsIOInterface> inverse_;
     KsString inverseName_;
     bool recovering_ = false;
-    /// Where each inverse entry of a batch of modifies ends, and the changes made.
+    // Where each inverse entry of a batch of modifies ends, and the changes made.
     std::vector<std::int64_t> batchEnds_;
     std::size_t committed_ = 0;
-    /// The transaction's final status is in the log.
+    // The transaction's final status is in the log.
     bool finished_ = false;
 };

@@ -84,11 +84,11 @@ public:
     /// @}
 
 private:
-    /// Finds `id`, applies `change` to its status and writes it back.
+    // Finds `id`, applies `change` to its status and writes it back.
     void ChangeStatus(const KsTimestamp& id, const char* function,
                       const std::function<void(KsFileTransactionStatus&)>& change);
     Cursor RequireTransaction(const KsTimestamp& id, KsFileTransactionStatus& status);
-    /// Reads every status element (raising what is wrong with the file).
+    // Reads every status element (raising what is wrong with the file).
     void Validate();
 
     KsFile* table_;

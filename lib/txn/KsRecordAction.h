@@ -101,9 +101,9 @@ protected:
                                                      KsInputStreamInterface& stream) const = 0;
 
 private:
-    /// The registered kind of a type byte, or null.
+    // The registered kind of a type byte, or null.
     static const KsRecordAction* FindPrototype(char type);
-    /// Moves the record at `number` of the maintained structures to `n`.
+    // Moves the record at `number` of the maintained structures to `n`.
     static void OutOfPlaceModify(KsFile& table, std::int32_t number, std::int32_t n,
                                  const KsFileRecord& record, const KsFileRecord& oldRecord);
 };

@@ -65,7 +65,7 @@ private:
 
     void Forward(const char* function, const std::function<void(KsTransactionListener&)>& call);
     void Apply(const Change& change);
-    /// Applies the changes queued while forwarding.
+    // Applies the changes queued while forwarding.
     void ExitListener();
 
     std::multimap<std::int32_t, KsTransactionListener*, std::greater<>> listeners_;
