@@ -12,18 +12,9 @@
 #include "files/CBFFile.h"
 #include "txn/KsRecordAction.h"
 
-namespace {
+#include "survey_show.h"
 
-void Show(CBFFile& table, const char* when) {
-    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
-    char text[64];
-    std::printf("%s: %d records;", when, static_cast<int>(table.GetNumRecords()));
-    for (std::int32_t n = 1; n <= table.GetNumRecords(); ++n) {
-        table.GotoRecord(n, record.get());
-        std::printf(" %s", record->GetField(1, text, sizeof text, false));
-    }
-    std::printf("\n");
-}
+namespace {
 
 // Commits the actions in order; when one fails, undoes the ones before it.
 void CommitAll(CBFFile& table, std::vector<std::unique_ptr<KsRecordAction>>& actions) {
@@ -53,7 +44,7 @@ int main(int argc, char** argv) {
         const std::string name = std::string(argv[1]) + ".cbf";
         CBFFile table;
         table.Open(name.c_str(), IO_READ | IO_WRITE);
-        Show(table, "before");
+        ShowSurvey(table, "before");
 
         std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
         std::vector<std::unique_ptr<KsRecordAction>> actions;
@@ -64,13 +55,13 @@ int main(int argc, char** argv) {
         actions.push_back(std::make_unique<KsDeleteAction>(1));
         actions.push_back(std::make_unique<KsDeleteAction>(99));  // no such record: fails
         CommitAll(table, actions);
-        Show(table, "after");
+        ShowSurvey(table, "after");
 
         actions.clear();
         actions.push_back(std::make_unique<KsAppendAction>(*record));
         actions.push_back(std::make_unique<KsDeleteAction>(1));
         CommitAll(table, actions);
-        Show(table, "committed");
+        ShowSurvey(table, "committed");
         table.Close();
     } catch (const KsException& error) {
         std::cerr << "survey_change: " << error.GetErrorMessage() << '\n';

@@ -80,11 +80,13 @@ public:
     /// As above, taking ownership of a raw pointer.
     std::int32_t InsertElement(T* element) { return InsertElement(std::unique_ptr<T>(element)); }
 
+    /// Exchanges the elements (and the ownership of them) with `other`.
     void swap(KsSortedVector& other) noexcept { Base::swap(other); }
 
-    // Takes ownership of `element`, which must order after every element, as the new last
-    // element: building a vector from ordered elements without a search for each. One out of
-    // order fails with "Element out of order passed to Append".
+    /// Takes ownership of `element`, which must order after every element, as the new last
+    /// element: building a vector from ordered elements without a search for each. One out of
+    /// order fails with "Element out of order passed to Append", a null one with "Null
+    /// pointer passed to Append" (KsException).
     void Append(std::unique_ptr<T> element) {
         if (element == nullptr) {
             KsException::Generate("Null pointer passed to Append", "KsSortedVector");

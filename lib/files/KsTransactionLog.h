@@ -1,13 +1,20 @@
 #pragma once
-// The table's view of its transaction log. A table opened for writing owns one, made by
-// the installed KsTransactionSupport; the transaction layer gives it its content.
+/// @file
+/// The table's view of its transaction log. A table opened for writing owns one, made by
+/// the installed KsTransactionSupport; the transaction layer gives it its content.
 
+/// A table's transaction log as the table holds it: opaque here, owned by the table.
 class KsTransactionLog {
 public:
+    /// Closes the log.
     virtual ~KsTransactionLog() = default;
 
 protected:
+    /// Made only by the transaction layer.
     KsTransactionLog() = default;
+    /// @{
+    /// Not copyable: a log belongs to one table.
     KsTransactionLog(const KsTransactionLog&) = delete;
     KsTransactionLog& operator=(const KsTransactionLog&) = delete;
+    /// @}
 };

@@ -1,26 +1,27 @@
 #pragma once
-// An index of one field of a table: every distinct value of the field (a KsIndexKey, in the
-// order of the field's record key) with the records that hold it. Searches answer with
-// record sets: the records whose value equals a key or lies in a range (both ends included),
-// optionally only those in a mask. The index follows record changes: a record inserted or
-// deleted in the middle renumbers the records after it, a changed value moves the record to
-// another key. Alpha fields keep a second, case-blind order of the same keys, made when a
-// search first asks for it. An optional
-// inverse index maps each record to its key number, which makes value updates cheap.
-//
-// Search values and record values are given as the field's comparable key bytes.
-//
-// Index file, little-endian:
-//   4+2 header: marker 3, version 510 (written), 420 or 400 (read too)
-//   1   field type letter     2  key length     4  record count     4  key count
-//   the keys in order, each: the value, then the record list (see KsIndexKey). The value of
-//       an Alpha key shorter than 8 bytes is 8 bytes, its text and zeros; of a longer one its
-//       stream form and 2 zero bytes; of any other key its stream form.
-//   versions 420 and 510: 1 byte, 1 when the inverse index follows, then the inverse index:
-//       510 as a vector, 420 as record count + 1 raw 4-byte entries.
-// A reader checks the type, the key length and (unless told not to) the record count against
-// the index it reads into, and trusts nothing else: keys must be strictly ascending, every
-// record must lie in exactly one key and a stored inverse index must agree with the keys.
+/// @file
+/// An index of one field of a table: every distinct value of the field (a KsIndexKey, in the
+/// order of the field's record key) with the records that hold it. Searches answer with
+/// record sets: the records whose value equals a key or lies in a range (both ends included),
+/// optionally only those in a mask. The index follows record changes: a record inserted or
+/// deleted in the middle renumbers the records after it, a changed value moves the record to
+/// another key. Alpha fields keep a second, case-blind order of the same keys, made when a
+/// search first asks for it. An optional
+/// inverse index maps each record to its key number, which makes value updates cheap.
+///
+/// Search values and record values are given as the field's comparable key bytes.
+///
+/// Index file, little-endian:
+///   4+2 header: marker 3, version 510 (written), 420 or 400 (read too)
+///   1   field type letter     2  key length     4  record count     4  key count
+///   the keys in order, each: the value, then the record list (see KsIndexKey). The value of
+///       an Alpha key shorter than 8 bytes is 8 bytes, its text and zeros; of a longer one its
+///       stream form and 2 zero bytes; of any other key its stream form.
+///   versions 420 and 510: 1 byte, 1 when the inverse index follows, then the inverse index:
+///       510 as a vector, 420 as record count + 1 raw 4-byte entries.
+/// A reader checks the type, the key length and (unless told not to) the record count against
+/// the index it reads into, and trusts nothing else: keys must be strictly ascending, every
+/// record must lie in exactly one key and a stored inverse index must agree with the keys.
 
 #include <cstdint>
 #include <functional>
@@ -37,78 +38,114 @@ class KsOutputStreamInterface;
 class KsProgressInterface;
 class KsSet;
 
+/// An index of one field of a table (see the file notes). A table owns the indexes it
+/// loads (KsFile::GetIndex); one made here belongs to its maker.
 class KsIndex {
 public:
+    /// @{
+    /// The index file's marker, the version written and the older versions read.
     static constexpr char kMarker = 3;
     static constexpr std::int16_t kVersion = 510;
     static constexpr std::int16_t kVersion420 = 420;
     static constexpr std::int16_t kVersion400 = 400;
-    // Records per block of an iterative build.
+    /// @}
+    /// Records per block of an iterative build.
     static constexpr std::int32_t kBlockRecords = 32768;
 
+    /// The keys in the order of the field's record key, owned by the index.
     using Keys = KsSortedVector<KsIndexKey, KsIndexKeyLess, KsIndexKeyEqual>;
 
-    // Built from the table's records of the field: straight up to the straight build limit,
-    // iteratively beyond it. `progress` may be null.
+    /// Built from the table's records of the field: straight up to the straight build limit,
+    /// iteratively beyond it. `progress` may be null.
     KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* progress);
-    // Empty, for a field of that type and key length over recordCount records.
+    /// Empty, for a field of that type and key length over recordCount records.
     KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount);
+    /// @{
+    /// Not copyable.
     KsIndex(const KsIndex&) = delete;
     KsIndex& operator=(const KsIndex&) = delete;
+    /// @}
     virtual ~KsIndex();
 
-    // Adds to `result` the records of the keys equal to `low` (high null) or from `low` to
-    // `high`, in the alternate order when asked; the masked form only those also in `mask`.
-    // A result of another size is first made an empty set of the index's records.
+    /// @{
+    /// Adds to `result` the records of the keys equal to `low` (high null) or from `low` to
+    /// `high`, in the alternate order when asked; the masked form only those also in `mask`.
+    /// A result of another size is first made an empty set of the index's records. `low`
+    /// and `high` are comparable key bytes of the field (KsRecordKey::ComparableKeyOf).
     virtual void MaskedSearch(const void* low, const void* high, KsSet& result, const KsSet& mask,
                               bool alternateOrder = false);
     virtual void Search(const void* low, const void* high, KsSet& result,
                         bool alternateOrder = false);
-    // Adds record `record` under the value; returns the key number.
+    /// @}
+    /// Adds record `record` under the value; returns the key number.
     virtual std::int32_t SetRecord(std::int32_t record, const void* keyBytes);
 
-    // A record with that value comes in at `record`; later records move up.
+    /// A record with that value comes in at `record`; later records move up.
     void InsertRecord(std::int32_t record, const void* keyBytes);
-    // Record `record` goes; later records move down; keys left empty go.
+    /// Record `record` goes; later records move down; keys left empty go.
     void DeleteRecord(std::int32_t record);
-    // Record `record` now holds that value.
+    /// Record `record` now holds that value.
     void UpdateRecord(std::int32_t record, const void* keyBytes);
 
+    /// @{
+    /// Replace the keys by those of the table's records of the field: all records read at
+    /// once, or in blocks of records merged in turn (see SetMergeBytes). Errors of the
+    /// table and of `progress` pass through.
     void StraightBuild(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress);
     void IterativeBuild(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress);
+    /// @}
+    /// Makes the case-blind order of an Alpha index now.
     void BuildAlternateOrderArray();
+    /// Makes the inverse index from the keys.
     void BuildInverseIndex(KsProgressInterface& progress);
-    // Replaces the index by the one in the stream; on failure the index is unchanged.
+    /// Replaces the index by the one in the stream; on failure the index is unchanged.
     void Read(KsInputStreamInterface& stream, bool ignoreRecordCount = false);
+    /// Writes the index file form of `version` (510, 420 or 400).
     void Write(KsOutputStreamInterface& stream, std::int16_t version = kVersion);
+    /// Drops every key (and the alternate order and inverse index).
     void DestroyKeyArray();
 
+    /// @{
+    /// Whether the index changed since it was read or saved.
     bool IsModified() const { return modified_; }
     void SetModified(bool modified) { modified_ = modified; }
+    /// @}
+    /// The field's type letter.
     char GetFieldType() const { return fieldType_; }
+    /// The bytes of the field's comparable key.
     std::uint16_t GetKeyLength() const { return keyLength_; }
+    /// The number of records of the table indexed.
     std::int32_t GetRecordCount() const { return recordCount_; }
+    /// The number of distinct values.
     std::int32_t GetKeyCount() const { return static_cast<std::int32_t>(keys_.size()); }
+    /// Key `number` from 0 in key order, owned by the index; an index outside raises the
+    /// vector's range error.
     const KsIndexKey& GetKey(std::int32_t number) const { return *keys_[number]; }
+    /// Whether the inverse index is kept.
     bool HasInverseIndex() const { return inverse_ != nullptr; }
+    /// Whether the case-blind order is kept.
     bool HasAlternateOrder() const { return alternateOrder_; }
-    // Same type, records, keys and record lists (forms aside).
+    /// Same type, records, keys and record lists (forms aside).
     bool IsSameAs(const KsIndex& other) const;
 
-    // Process-wide: tables of more records than this are built iteratively (0: always
-    // straight). 32,768 unless set.
+    /// @{
+    /// Process-wide: tables of more records than this are built iteratively (0: always
+    /// straight). 32,768 unless set.
     static void SetStraightBuildLimit(std::int32_t records);
     static std::int32_t GetStraightBuildLimit();
-    // Process-wide: a build sorts and merges the values of whole blocks of records up to this
-    // many key bytes at a time (16 MiB unless set); each merge walks every key made so far.
+    /// @}
+    /// Process-wide: a build sorts and merges the values of whole blocks of records up to this
+    /// many key bytes at a time (16 MiB unless set); each merge walks every key made so far.
     static void SetMergeBytes(std::int32_t bytes);
 
 protected:
-    // Whether records are in exactly one key each (not so for blob indexes).
+    /// Whether records are in exactly one key each (not so for blob indexes).
     bool KeepsInverseIndex() const { return fieldType_ != 'B'; }
-    // The key whose value equals the prototype, or -1.
+    /// The key whose value equals the prototype, or -1.
     std::int32_t FindPrototype() const;
+    /// The scratch key that searches and updates fill with a value.
     KsIndexKey& Prototype() { return *prototype_; }
+    /// The keys.
     const Keys& GetKeys() const { return keys_; }
 
 private:

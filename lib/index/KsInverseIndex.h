@@ -1,9 +1,10 @@
 #pragma once
-// The inverse of an index: for each record number (1 to the record count) the number of the
-// key that holds it, -1 while none does. It makes a record's old value cheap to find.
-//
-// Stream forms: a vector (see KsIndexKey) of record count + 1 entries, entry 0 unused; the
-// older form is the record count + 1 raw 4-byte entries.
+/// @file
+/// The inverse of an index: for each record number (1 to the record count) the number of the
+/// key that holds it, -1 while none does. It makes a record's old value cheap to find.
+///
+/// Stream forms: a vector (see KsIndexKey) of record count + 1 entries, entry 0 unused; the
+/// older form is the record count + 1 raw 4-byte entries.
 
 #include <cstdint>
 
@@ -12,31 +13,38 @@
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
 
+/// The inverse of an index (see the file notes).
 class KsInverseIndex {
 public:
+    /// recordCount records, none with a key.
     explicit KsInverseIndex(std::int32_t recordCount);
 
+    /// The number of records.
     std::int32_t GetRecordCount() const { return static_cast<std::int32_t>(keys_.size()) - 1; }
-    // The key of record r; "No key set for record %d" when none is.
+    /// The key of record r; "No key set for record %d" when none is.
     std::int32_t GetKeyNumber(std::int32_t r) const;
-    // -1 when no key is set for record r.
+    /// -1 when no key is set for record r.
     std::int32_t Peek(std::int32_t r) const { return keys_[r]; }
+    /// Record r is held by key keyNumber.
     void SetKey(std::int32_t r, std::int32_t keyNumber);
-    // A key was inserted at keyNumber: the numbers from there on grow by 1.
+    /// A key was inserted at keyNumber: the numbers from there on grow by 1.
     void AddKeyNumber(std::int32_t keyNumber);
-    // The key keyNumber went: the numbers above it shrink by 1.
+    /// The key keyNumber went: the numbers above it shrink by 1.
     void RemoveKeyNumber(std::int32_t keyNumber);
-    // A record with key keyNumber comes in at r; later records move up.
+    /// A record with key keyNumber comes in at r; later records move up.
     void InsertRecord(std::int32_t r, std::int32_t keyNumber);
-    // Record r goes; later records move down.
+    /// Record r goes; later records move down.
     void RemoveRecord(std::int32_t r);
 
+    /// Whether every record has the same key number.
     bool operator==(const KsInverseIndex& other) const { return keys_ == other.keys_; }
 
+    /// Writes the vector form (index version 510).
     void Write(KsOutputStreamInterface& stream) const;
+    /// Writes the older raw form (index version 420).
     void WriteV420(KsOutputStreamInterface& stream) const;
-    // Reads either form (vector with `asVector`) for recordCount records; entries must be -1
-    // or a key number below keyCount. `file` names the file in errors.
+    /// Reads either form (vector with `asVector`) for recordCount records; entries must be -1
+    /// or a key number below keyCount. `file` names the file in errors.
     void Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
               const char* file);
 

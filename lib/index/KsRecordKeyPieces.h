@@ -1,6 +1,7 @@
 #pragma once
-// Steps shared by the key classes: field lengths checked before they size a buffer, the
-// running offsets of a key over several fields, and debugging texts.
+/// @file
+/// Steps shared by the key classes: field lengths checked before they size a buffer, the
+/// running offsets of a key over several fields, and debugging texts.
 
 #include <cstdint>
 #include <string_view>
@@ -12,7 +13,7 @@
 
 namespace KsRecordKeyPieces {
 
-// The length of field `field`; a negative length raises "Field %d has a length of %d".
+/// The length of field `field`; a negative length raises "Field %d has a length of %d".
 inline std::uint32_t FieldLength(const KsRecord& record, std::int32_t field) {
     std::int16_t length = record.GetFieldLength(field);
     if (length < 0) {
@@ -21,8 +22,8 @@ inline std::uint32_t FieldLength(const KsRecord& record, std::int32_t field) {
     return static_cast<std::uint32_t>(length);
 }
 
-// `length` when a key of that many bytes can be made, else "A key of %llu bytes is longer
-// than the longest of %u bytes".
+/// `length` when a key of that many bytes can be made, else "A key of %llu bytes is longer
+/// than the longest of %u bytes".
 inline std::uint32_t CheckedKeyLength(std::uint64_t length, const char* className) {
     if (length > KsRecordKeyAlpha::kMaxLength) {
         KsException::Generate("A key of %llu bytes is longer than the longest of %u bytes",
@@ -32,8 +33,8 @@ inline std::uint32_t CheckedKeyLength(std::uint64_t length, const char* classNam
     return static_cast<std::uint32_t>(length);
 }
 
-// Calls visit(field, offset, length) for each listed field, the offset running on by each
-// field's length. A field that ends past `keyLength` raises an error before it is visited.
+/// Calls visit(field, offset, length) for each listed field, the offset running on by each
+/// field's length. A field that ends past `keyLength` raises an error before it is visited.
 template <class Visit>
 void ForEachPiece(const KsRecord& record, KsKeyFieldNumbers fields, std::uint32_t keyLength,
                   const char* className, Visit visit) {
@@ -50,6 +51,7 @@ void ForEachPiece(const KsRecord& record, KsKeyFieldNumbers fields, std::uint32_
     }
 }
 
+/// Writes the bytes of `text` to `stream` (no NUL).
 inline void WriteText(KsOutputStreamInterface& stream, std::string_view text) {
     stream.Write(text.data(), static_cast<std::int32_t>(text.size()));
 }

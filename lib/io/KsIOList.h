@@ -20,6 +20,7 @@ public:
     std::int32_t Read(void* buffer, std::int32_t count, bool required) override;
     void Write(const void* buffer, std::int32_t count) override;
 
+    /// The bytes written or loaded; valid until the object changes or goes.
     const void* GetData() const { return bytes_.data(); }
     /// The bytes written or loaded; an object of 4 GB or more cannot be stored.
     std::uint32_t GetSize() const;
@@ -40,14 +41,20 @@ class KsIOList;
 template <class TYPE, class SUBLIST>
 class KsIOListOfLists;
 
+/// A list of bare nodes, and the preparation of new list files.
 template <>
 class KsIOSimpleList<void> : public KsIOListBase {
 public:
+    /// The list whose pseudo-node is at `position` of `file` (not owned; it must outlive
+    /// the list). Nothing is read yet.
     KsIOSimpleList(KsIOInterface& file, std::uint64_t position) : KsIOListBase(file, position) {}
 
     /// Makes the bound file an empty list file with `numberOfLists` empty lists.
     void PrepareFile(int numberOfLists);
+    /// An iterator on the first node that takes locks of `lockType`; a damaged head word
+    /// raises the KsIOListCheck error.
     void_iterator begin(int lockType = LOCK_READ) const { return Begin(lockType); }
+    /// The end of every list, holding no lock.
     void_iterator end() const { return void_iterator(GetFile()); }
 };
 
@@ -84,10 +91,13 @@ public:
 template <>
 class KsIOList<void> : public KsIOSimpleList<void> {
 public:
+    /// Selects the constructor of a sub-list: kSubList, the position is a sub-list header
+    /// inside a file checked already.
     enum SubListTag { kSubList };
 
     /// Binds to list `position` of `file`. An open, non-empty file must be a list file of
-    /// version 540; an empty one can be made one with PrepareFile.
+    /// version 540, else KsException names the file; an empty one can be made one with
+    /// PrepareFile.
     KsIOList(KsIOInterface& file, std::uint64_t position);
     /// Binds to a sub-list (its header is `position`) without checking the file again.
     KsIOList(KsIOInterface& file, std::uint64_t position, SubListTag)
@@ -114,9 +124,12 @@ protected:
                              std::uint64_t objectSize);
 };
 
+/// A list whose elements each carry a sub-list of their own; erasing an element frees its
+/// sub-list with it.
 template <>
 class KsIOListOfLists<void, void> : public KsIOList<void> {
 public:
+    /// Binds to list `position` of `file`, checked as KsIOList's constructor does.
     KsIOListOfLists(KsIOInterface& file, std::uint64_t position);
 
     /// The position of the sub-list of the element `it` stands on (its header).
@@ -134,10 +147,13 @@ protected:
 template <class TYPE>
 class KsIOListIterator {
 public:
+    /// Walks `list` (not owned) from where `it` stands, taking over its locks.
     KsIOListIterator(KsIOList<void>& list, KsIOListBase::void_iterator it)
         : list_(&list), it_(std::move(it)) {}
 
+    /// Iterators are equal when they stand on the same node (all ends are equal).
     bool operator==(const KsIOListIterator& other) const { return it_ == other.it_; }
+    /// Goes to the next element; a damaged list raises the KsIOListCheck error.
     KsIOListIterator& operator++() {
         ++it_;
         return *this;
@@ -150,6 +166,7 @@ public:
             out.Read(object);
         });
     }
+    /// The element, read into a default-constructed TYPE.
     TYPE operator*() {
         TYPE value;
         Read(value);
@@ -165,13 +182,18 @@ public:
     }
     /// The node it stands on, 0 at the end.
     std::uint64_t GetPosition() const { return it_.GetPosition(); }
+    /// The untyped iterator underneath, which holds the locks.
     KsIOListBase::void_iterator& GetVoidIterator() { return it_; }
 
 protected:
+    /// The list walked; not owned.
     KsIOList<void>* list_;
+    /// The position and its locks.
     KsIOListBase::void_iterator it_;
 };
 
+/// Iterator of a typed list of lists: a KsIOListIterator that also opens the element's
+/// sub-list of SUBLIST elements.
 template <class TYPE, class SUBLIST>
 class KsIOListOfListsIterator : public KsIOListIterator<TYPE> {
 public:
@@ -190,10 +212,13 @@ public:
 template <class TYPE, class Iterator, class VoidList>
 class KsIOTypedList : public VoidList {
 public:
+    /// The typed iterator.
     using iterator = Iterator;
     using VoidList::VoidList;
 
+    /// An iterator on the first element that takes locks of `lockType`.
     iterator begin(int lockType = LOCK_READ) { return iterator(*this, this->Begin(lockType)); }
+    /// The end, holding no lock.
     iterator end() { return iterator(*this, KsIOListBase::void_iterator(this->GetFile())); }
     /// Stores `value` before `where` (a LOCK_WRITE iterator), which then stands on it.
     void insert(iterator& where, const TYPE& value) {
@@ -210,12 +235,14 @@ public:
     }
 };
 
+/// A list of TYPE elements (see KsIOList<void>).
 template <class TYPE>
 class KsIOList : public KsIOTypedList<TYPE, KsIOListIterator<TYPE>, KsIOList<void>> {
 public:
     using KsIOTypedList<TYPE, KsIOListIterator<TYPE>, KsIOList<void>>::KsIOTypedList;
 };
 
+/// A list of TYPE elements, each with a sub-list of SUBLIST elements.
 template <class TYPE, class SUBLIST>
 class KsIOListOfLists : public KsIOTypedList<TYPE, KsIOListOfListsIterator<TYPE, SUBLIST>,
                                              KsIOListOfLists<void, void>> {

@@ -13,6 +13,7 @@
 /// word that was wrong.
 class KsIOListCheck {
 public:
+    /// Checks against `file`, which must outlive the check.
     explicit KsIOListCheck(KsIOInterface& file) : file_(&file) {}
 
     /// `target`, read from the word at `where`, must start a block of `size` bytes inside
@@ -25,7 +26,8 @@ public:
     void Step(std::uint64_t where);
     /// The file's size, read again when `refresh` is set or nothing was read yet.
     std::uint64_t Size(bool refresh = false);
-    /// Raises "List file "<name>" is damaged at offset <where>: <reason>".
+    /// Raises `List file "<name>" is damaged at offset <where>: <reason>` (KsException),
+    /// the reason formatted from `format` and the arguments.
     [[gnu::format(printf, 3, 4)]] [[noreturn]] void Damaged(std::uint64_t where, const char* format,
                                                             ...);
 
@@ -103,16 +105,21 @@ public:
     /// Designates one 8-byte link word of the list file through a proxy.
     class accessor_base {
     public:
+        /// Designates the word at `position` of `file` (which must outlive it).
         explicit accessor_base(KsIOInterface& file, std::uint64_t position = 0)
             : proxy_(file, position) {}
 
+        /// The word's offset in the file; 0 designates no word.
         std::uint64_t GetPosition() const { return proxy_.GetPosition(); }
+        /// The list file.
         KsIOInterface& GetFile() const { return proxy_.GetTarget(); }
-        // The word's value.
+        /// The word's value, read from the file; read errors pass through.
         std::uint64_t Get() const;
+        /// Writes `value` into the word; write errors pass through.
         void Set(std::uint64_t value);
 
     protected:
+        /// The file and the word's offset.
         KsIOProxy proxy_;
     };
 
@@ -120,19 +127,28 @@ public:
     /// the word). Moving it hands the lock over; destroying it releases the lock.
     class accessor_lock : public accessor_base {
     public:
+        /// Designates no word of `file` and holds no lock.
         explicit accessor_lock(KsIOInterface& file) : accessor_base(file) {}
+        /// @{
+        /// Takes over the word and the lock of `other`, which is left holding none (the
+        /// assignment releases this one's lock first).
         accessor_lock(accessor_lock&& other) noexcept;
         accessor_lock& operator=(accessor_lock&& other) noexcept;
+        /// @}
+        /// Releases the lock; a failure of that is swallowed.
         ~accessor_lock();
 
-        // Locks the word at `proxy`'s position + `relativeOffset` with `type`; nothing when
-        // `proxy` stands at the end (position 0) or that lock is held already. Any other
-        // lock held is released first.
+        /// Locks the word at `proxy`'s position + `relativeOffset` with `type`; nothing when
+        /// `proxy` stands at the end (position 0) or that lock is held already. Any other
+        /// lock held is released first. The file's lock errors pass through.
         void Acquire(int type, std::int64_t relativeOffset, const KsIOProxy& proxy);
-        // The same for the word at `position`.
+        /// The same for the word at `position`.
         void AcquireAt(int type, std::uint64_t position);
+        /// Gives back the lock held, if any; the file's unlock errors pass through.
         void Release();
+        /// The type of the lock held: LOCK_READ, LOCK_WRITE or kUnlocked.
         int GetType() const { return type_; }
+        /// Exchanges words and locks with `other`.
         void Swap(accessor_lock& other) noexcept;
 
     private:
@@ -146,53 +162,71 @@ public:
     /// word, so a node can be inserted there. Move-only: it owns its locks.
     class void_iterator {
     public:
-        // An end iterator that holds nothing and is on no list.
+        /// An end iterator that holds nothing and is on no list; it will take locks of
+        /// `lockType` (LOCK_READ, LOCK_WRITE or kUnlocked) on `file`.
         explicit void_iterator(KsIOInterface& file, int lockType = LOCK_READ);
+        /// @{
+        /// Takes over the position and the locks of `other`.
         void_iterator(void_iterator&& other) noexcept = default;
         void_iterator& operator=(void_iterator&& other) noexcept = default;
+        /// @}
 
-        // Stands on the first node of the list whose pseudo-node is at `listPosition`.
+        /// Stands on the first node of the list whose pseudo-node is at `listPosition`.
+        /// A damaged head word raises the KsIOListCheck error; lock and read errors pass
+        /// through.
         void Start(std::uint64_t listPosition);
-        // Gives back the locks and goes to the end of no list.
+        /// Gives back the locks and goes to the end of no list.
         void Release();
 
-        // The current node, 0 at the end.
+        /// The current node, 0 at the end.
         std::uint64_t GetPosition() const { return node_.GetPosition(); }
+        /// Whether the iterator stands after the last node.
         bool AtEnd() const { return GetPosition() == 0; }
-        // The link word that points at the current node.
+        /// The link word that points at the current node.
         std::uint64_t GetLinkPosition() const { return link_.GetPosition(); }
+        /// The type of the locks the iterator takes.
         int GetLockType() const { return lockType_; }
+        /// The list file.
         KsIOInterface& GetFile() const { return node_.GetTarget(); }
+        /// The checks of this walk, for callers that read more words of the node.
         KsIOListCheck& Check() { return check_; }
-        // Iterators are equal when they stand on the same node (all ends are equal).
+        /// Iterators are equal when they stand on the same node (all ends are equal).
         bool operator==(const void_iterator& other) const {
             return GetPosition() == other.GetPosition();
         }
 
+        /// Stands on the next node (or the end). A damaged link, or more steps than the
+        /// file has room for nodes (a cycle), raises the KsIOListCheck error.
         void_iterator& operator++();
-        // Word 0 of the current node.
+        /// Word 0 of the current node.
         std::uint64_t GetWord0() const;
-        // Links `node` (its word 0 written already) before the current node and stands on
-        // it. The second form writes word 0 too, with the link in one write.
+        /// @{
+        /// Links `node` (its word 0 written already) before the current node and stands on
+        /// it. The second form writes word 0 too, with the link in one write. Needs a
+        /// writer (RequireWriter).
         void Insert(std::uint64_t node);
         void Insert(std::uint64_t node, std::uint64_t word0);
-        // Unlinks the current node and stands on its successor. Returns the node dropped.
+        /// @}
+        /// Unlinks the current node and stands on its successor. Returns the node dropped,
+        /// which the caller frees. Needs a writer.
         std::uint64_t Drop();
-        // Copies the current node's two words to `offset` and stands on the copy; the link
-        // word still points at the original until Relocate or GraftAfter.
+        /// Copies the current node's two words to `offset` and stands on the copy; the link
+        /// word still points at the original until Relocate or GraftAfter.
         void MoveTo(std::uint64_t offset);
-        // Moves the current node to `offset` and points the link word at it. The second
-        // form gives the moved node a new word 0 in the same write.
+        /// @{
+        /// Moves the current node to `offset` and points the link word at it. The second
+        /// form gives the moved node a new word 0 in the same write. Needs a writer.
         void Relocate(std::uint64_t offset);
         void Relocate(std::uint64_t offset, std::uint64_t word0);
-        // Inserts the current node (not linked anywhere) where `link` points: the node's
-        // word 1 takes the link's value and the link takes the node. `link` must hold
-        // the iterator's lock type; it keeps its lock, and the iterator locks it too as its
-        // new link.
+        /// @}
+        /// Inserts the current node (not linked anywhere) where `link` points: the node's
+        /// word 1 takes the link's value and the link takes the node. `link` must hold
+        /// the iterator's lock type; it keeps its lock, and the iterator locks it too as its
+        /// new link.
         void GraftAfter(accessor_lock& link);
 
-        // Raises unless the iterator may change the list: a writer on a list. `action`
-        // completes "Cannot %s through an iterator that ...".
+        /// Raises unless the iterator may change the list: a writer on a list. `action`
+        /// completes "Cannot %s through an iterator that ..." (KsException).
         void RequireWriter(const char* action) const;
 
     private:
@@ -211,9 +245,11 @@ public:
         KsIOListCheck check_;
     };
 
+    /// The list whose pseudo-node is at `position` of `file`; the file must outlive it.
     KsIOListBase(KsIOInterface& file, std::uint64_t position) : file_(&file), position_(position) {}
     virtual ~KsIOListBase() = default;
 
+    /// The list file.
     KsIOInterface& GetFile() const { return *file_; }
     /// The list's pseudo-node: its head word is 8 bytes further.
     std::uint64_t GetPosition() const { return position_; }
@@ -246,12 +282,16 @@ protected:
     /// lost, never in two places.
     class PendingBlocks {
     public:
+        /// Blocks of `list`'s file, freed through `list`.
         explicit PendingBlocks(KsIOListBase& list) : list_(list) {}
         PendingBlocks(const PendingBlocks&) = delete;
         PendingBlocks& operator=(const PendingBlocks&) = delete;
+        /// Frees the blocks not dismissed; errors of that are swallowed.
         ~PendingBlocks();
 
+        /// Records the block of `size` bytes at `offset`.
         void Add(std::uint64_t offset, std::uint64_t size) { blocks_.push_back({offset, size}); }
+        /// Forgets every block recorded: they stay allocated.
         void Dismiss() { blocks_.clear(); }
 
     private:

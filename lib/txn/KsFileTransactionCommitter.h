@@ -1,17 +1,18 @@
 #pragma once
-// Carries out the logged actions of a transaction in order, keeping the inverse of each in
-// an inverse file, and undoes them from it, newest first, when an action fails, the
-// progress object fails or the user cancels.
-//
-// The inverse file lies beside the table as "BC_<table>_<created digits>.kbc", so that a
-// crash in the middle of a commit leaves it where the next open of the table finds it (see
-// KsRecoverTransactions). Every entry is written, and synced, before the table change it
-// undoes; the entry's text holds the table's record count before that change, which tells
-// a recovery whether the newest change was made.
-//
-// The inverse file is deleted when the committer goes, on success and failure alike, unless
-// the transaction's final status could not be written while the file still holds inverses:
-// then it stays for the next open of the table, which finishes the rollback.
+/// @file
+/// Carries out the logged actions of a transaction in order, keeping the inverse of each in
+/// an inverse file, and undoes them from it, newest first, when an action fails, the
+/// progress object fails or the user cancels.
+///
+/// The inverse file lies beside the table as "BC_<table>_<created digits>.kbc", so that a
+/// crash in the middle of a commit leaves it where the next open of the table finds it (see
+/// KsRecoverTransactions). Every entry is written, and synced, before the table change it
+/// undoes; the entry's text holds the table's record count before that change, which tells
+/// a recovery whether the newest change was made.
+///
+/// The inverse file is deleted when the committer goes, on success and failure alike, unless
+/// the transaction's final status could not be written while the file still holds inverses:
+/// then it stays for the next open of the table, which finishes the rollback.
 
 #include <cstdint>
 #include <memory>
@@ -22,33 +23,39 @@
 
 class KsProgressInterface;
 
+/// Commits the actions of a transaction, or undoes them.
 class KsActionCommitter {
 public:
     virtual ~KsActionCommitter() = default;
-    // Undoes what the inverse file holds; true when every inverse was applied.
+    /// Undoes what the inverse file holds; true when every inverse was applied.
     virtual bool Rollback(KsProgressInterface& progress) = 0;
+    /// Carries the actions out in order; a failure is undone and then raised.
     virtual void Commit(KsProgressInterface& progress) = 0;
 };
 
+/// The committer of the log of a table (see the file notes).
 class KsFileTransactionCommitter : public KsActionCommitter {
 public:
+    /// Commits transaction `id` of `log` on `file`; `transaction` stands on its status
+    /// element. All must outlive the committer.
     KsFileTransactionCommitter(KsFile& file, KsFileTransactionLog& log, const KsTimestamp& id,
                                KsFileTransactionLog::Cursor transaction);
     ~KsFileTransactionCommitter() override;
 
-    // Commits; on success the transaction is Committed, after a failure and a successful
-    // undo it is Rolled Back, after a failed undo Failed.
+    /// Commits; on success the transaction is Committed, after a failure and a successful
+    /// undo it is Rolled Back, after a failed undo Failed.
     void Commit(KsProgressInterface& progress) override;
     bool Rollback(KsProgressInterface& progress) override;
-    // Writes an entry: the element, then the offset where it starts.
+    /// Writes an entry: the element, then the offset where it starts.
     void AddInverse(const KsRecordActionListWrapper& wrapper);
+    /// Creates the inverse file through the table's file factory.
     void OpenInverseFile();
-    // Undoes a commit a crash interrupted, from the inverse file it left (none: the table
-    // was not changed yet); the transaction ends Rolled Back, or Failed when an inverse
-    // could not be applied. Returns whether everything was undone.
+    /// Undoes a commit a crash interrupted, from the inverse file it left (none: the table
+    /// was not changed yet); the transaction ends Rolled Back, or Failed when an inverse
+    /// could not be applied. Returns whether everything was undone.
     bool Recover();
 
-    // The inverse file of the transaction `id` of the table `file`.
+    /// The inverse file of the transaction `id` of the table `file`.
     static KsString InverseFileName(const KsFile& file, const KsTimestamp& id);
 
 private:

@@ -1,11 +1,12 @@
 #pragma once
-// A table's log of new-style transactions: the file "<table>.klg" beside its data file, a
-// list of transactions newest first (see txn/KsTransactionLogFormat.h), each a status
-// element with a sub-list of its logged actions. Transactions are known by their creation
-// time with milliseconds, made unique within the log.
-//
-// Opening reads every status element: a damaged or cut log raises an error naming it before
-// anything is written, so it is never overwritten while it cannot be read.
+/// @file
+/// A table's log of new-style transactions: the file `<table>.klg` beside its data file, a
+/// list of transactions newest first (see txn/KsTransactionLogFormat.h), each a status
+/// element with a sub-list of its logged actions. Transactions are known by their creation
+/// time with milliseconds, made unique within the log.
+///
+/// Opening reads every status element: a damaged or cut log raises an error naming it before
+/// anything is written, so it is never overwritten while it cannot be read.
 
 #include <cstdint>
 #include <functional>
@@ -22,51 +23,65 @@ class KsFile;
 class KsFileTransactionCommitter;
 class KsFileTransactionInserter;
 
+/// A table's log of new-style transactions (see the file notes); owned by the table. An
+/// unknown transaction raises KsTransactionException.
 class KsFileTransactionLog : public KsTransactionLog {
 public:
+    /// The list file of transactions and their actions.
     using List = KsIOListOfLists<KsFileTransactionStatus, KsRecordActionListWrapper>;
+    /// A position in the list; a writer holds byte-range locks while it lives.
     using Cursor = List::iterator;
 
-    // Opens the log of `file` (an open table), creating an empty one when missing.
+    /// Opens the log of `file` (an open table), creating an empty one when missing.
     explicit KsFileTransactionLog(KsFile& file);
     ~KsFileTransactionLog() override;
 
-    // Adds a Ready transaction and returns its identity.
+    /// Adds a Ready transaction and returns its identity.
     KsTimestamp CreateTransaction(std::uint32_t number, const char* description);
-    // A writer standing on the transaction `id`, or at the end when there is none; its
-    // status goes to `status` when found.
+    /// A writer standing on the transaction `id`, or at the end when there is none; its
+    /// status goes to `status` when found.
     Cursor FindTransaction(const KsTimestamp& id, KsFileTransactionStatus* status = nullptr);
-    // Marks the transaction Building and returns an inserter after its last action.
+    /// Marks the transaction Building and returns an inserter after its last action.
     std::unique_ptr<KsFileTransactionInserter> BeginInsertion(const KsTimestamp& id);
-    // Marks the transaction Committing and returns a committer over its actions.
+    /// Marks the transaction Committing and returns a committer over its actions.
     std::unique_ptr<KsFileTransactionCommitter> BeginCommission(const KsTimestamp& id);
+    /// Marks the transaction Rolled Back; one in a state that cannot be rolled back
+    /// raises KsTransactionException.
     void Rollback(const KsTimestamp& id);
+    /// The same, quietly doing nothing for a transaction in a state that cannot be rolled
+    /// back (the end of a transaction never committed).
     void UncommittedRollback(const KsTimestamp& id);
+    /// Ends the transaction's passing state (see KsFileTransactionStatus::Stabilize).
     void Stabilize(const KsTimestamp& id);
-    // The status of the transaction `id`.
+    /// The status of the transaction `id`.
     KsFileTransactionStatus GetStatus(const KsTimestamp& id);
 
-    // Calls `visit` with every transaction, newest first, and the number of its actions (0
-    // when not `countActions`).
+    /// Calls `visit` with every transaction, newest first, and the number of its actions (0
+    /// when not `countActions`).
     void ForEach(const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit,
                  bool countActions = true);
-    // Calls `visit` with every logged action of the transaction `id`, first to last; a
-    // changed element is written back when `visit` returns true.
+    /// Calls `visit` with every logged action of the transaction `id`, first to last; a
+    /// changed element is written back when `visit` returns true.
     void ForEachAction(const KsTimestamp& id,
                        const std::function<bool(KsRecordActionListWrapper&)>& visit);
 
+    /// The table whose log this is.
     KsFile& GetTable() const { return *table_; }
-    // The transactions the opening of the table rolled back after a crash.
+    /// The transactions the opening of the table rolled back after a crash.
     const std::vector<KsTimestamp>& GetRecovered() const { return recovered_; }
+    /// Sets that list.
     void SetRecovered(std::vector<KsTimestamp> recovered) { recovered_ = std::move(recovered); }
+    /// The log file's name.
     const char* GetFileName() const { return file_->GetFileName(); }
-    // Makes what was written reach the storage device (when syncing is on).
+    /// Makes what was written reach the storage device (when syncing is on).
     void Sync();
 
-    // Whether commits wait for their writes to reach the storage device (on by default);
-    // turning it off speeds bulk loads up, at the price of a power failure's durability.
+    /// @{
+    /// Whether commits wait for their writes to reach the storage device (on by default);
+    /// turning it off speeds bulk loads up, at the price of a power failure's durability.
     static void SetSyncing(bool on);
     static bool IsSyncing();
+    /// @}
 
 private:
     // Finds `id`, applies `change` to its status and writes it back.

@@ -1,34 +1,42 @@
 #pragma once
-// Layout of a table's transaction log ("<table>.klg"): list 0 of a list file (see
-// io/KsIOListFormat.h), one element per transaction, newest first, each with a sub-list of
-// its actions in the order they were added. Integers are little-endian.
-//
-//   status element                      action element
-//   offset size field                   size field
-//   0      2    version: 540            1    status: 'K' logged, 'F' failed, 'R' undone
-//   2      1    status character        var  the action (type character, then its data)
-//   3      4    created: day number     n+1  message of a failure, NUL-terminated
-//   7      4    created: milliseconds
-//   11     4    finished: day number
-//   15     4    finished: milliseconds
-//   19     4    number
-//   23     n+1  description, NUL-terminated
-//
-// Inverse file of a commit ("BC_<table>.<created digits>" beside the table): entries of an
-// action element holding an inverse action followed by the 64-bit offset at which the
-// entry starts, so that the file is read backwards from its end.
+/// @file
+/// Layout of a table's transaction log ("<table>.klg"): list 0 of a list file (see
+/// io/KsIOListFormat.h), one element per transaction, newest first, each with a sub-list of
+/// its actions in the order they were added. Integers are little-endian.
+///
+///   status element                      action element
+///   offset size field                   size field
+///   0      2    version: 540            1    status: 'K' logged, 'F' failed, 'R' undone
+///   2      1    status character        var  the action (type character, then its data)
+///   3      4    created: day number     n+1  message of a failure, NUL-terminated
+///   7      4    created: milliseconds
+///   11     4    finished: day number
+///   15     4    finished: milliseconds
+///   19     4    number
+///   23     n+1  description, NUL-terminated
+///
+/// Inverse file of a commit ("BC_<table>_<created digits>.kbc" beside the table): entries of an
+/// action element holding an inverse action followed by the 64-bit offset at which the
+/// entry starts, so that the file is read backwards from its end.
 
 #include <cstdint>
 
+/// Constants of the transaction log and the inverse files (see the file notes).
 namespace KsTransactionLogFormat {
 
+/// @{
+/// The status element's version and fixed size; the inverse file's name prefix, offset
+/// word size and extension.
 inline constexpr std::uint16_t kStatusVersion = 540;
 inline constexpr std::uint64_t kStatusFixedSize = 23;
 inline constexpr char kInversePrefix[] = "BC_";
 inline constexpr std::uint64_t kInverseOffsetSize = 8;
 inline constexpr char kInverseExtension[] = ".kbc";
+/// @}
 
-// Status characters of a transaction.
+/// @{
+/// Status characters of a transaction. An Examining state is its plain state while a
+/// program looks the transaction over.
 inline constexpr char kBuilding = '.';
 inline constexpr char kReady = 'K';
 inline constexpr char kReadyExamining = 'k';
@@ -39,10 +47,13 @@ inline constexpr char kRolledBack = 'R';
 inline constexpr char kRolledBackExamining = 'r';
 inline constexpr char kFailed = 'F';
 inline constexpr char kFailedExamining = 'f';
+/// @}
 
-// Status characters of a logged action.
+/// @{
+/// Status characters of a logged action.
 inline constexpr char kActionLogged = 'K';
 inline constexpr char kActionFailed = 'F';
 inline constexpr char kActionUndone = 'R';
+/// @}
 
 }  // namespace KsTransactionLogFormat

@@ -20,58 +20,90 @@
 /// thousands separator (bools), prefix and suffix (C strings).
 class KsNumberFilter : public KsFilter {
 public:
+    /// Where the fill characters go under fix width: after the text (kFillRight) or
+    /// before it (kFillLeft).
     enum FillSide : char { kFillRight = 1, kFillLeft = 2 };
+    /// Where a negative number's sign goes: "-" before, "-" after, or parentheses round
+    /// the text.
     enum SignPlacement : char { kSignBefore = 1, kSignAfter = 2, kSignParentheses = 3 };
     /// The stored value of a number that is missing.
     static constexpr double kMissingValue = -1.0e30;
 
+    /// Two decimals, rounded to units, sign before, no fix width, no texts.
     KsNumberFilter() = default;
+    /// @{
+    /// Copies every setting.
     KsNumberFilter(const KsNumberFilter& other) = default;
     KsNumberFilter& operator=(const KsNumberFilter& other) = default;
+    /// @}
     ~KsNumberFilter() override = default;
 
     std::unique_ptr<KsFilter> Clone() const override;
     const char* GetClassnameCString() const override { return "KsNumberFilter"; }
     std::uint8_t GetFilterType() const override { return KsFilter::kNumberFilter; }
+    /// @{
+    /// The forms of KsFilter without a progress display.
     using KsFilter::Read;
     using KsFilter::Write;
+    /// @}
     /// A missing key gives 0 for the numbers, false for the flags, blank and right for the
     /// fill, "before" for the sign and the empty text for the texts.
     void Read(KsIniSection& section, KsProgressInterface& progress) override;
     void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) override;
     void Write(KsIniSection& section, KsProgressInterface& progress) const override;
     void Write(KsOutputStreamInterface& stream, KsProgressInterface& progress) const override;
+    /// Takes every setting of `other`.
     void CopyFilter(const KsNumberFilter& other) { *this = other; }
 
     /// Writes the text of `value` and a NUL into `out` (size bytes). A text that does not
-    /// fit becomes a row of '*' of the fix width length, cut to the buffer.
+    /// fit becomes a row of '*' of the fix width length, cut to the buffer. A null `out`
+    /// raises "Null pointer(s) passed in" (KsException).
     void FilterValue(double value, char* out, std::int16_t size) const;
-    /// A plain decimal number that uses up the whole text; the empty text is missing.
+    /// A plain decimal number ("C" locale) that uses up the whole text; the empty text is
+    /// kMissingValue. Fails with "Invalid number", "Number is larger then a double" or, for
+    /// a null text, "Null pointer to the number" (KsException).
     double UnfilterValue(const char* text) const;
 
+    /// The text shown for a missing value (copied).
     void SetMissingString(const char* text) { missing_ = text; }
+    /// A SignPlacement; any other raises "Invalid negative sign placement" (KsException).
     void SetNegSignPosition(char placement);
+    /// The text shown before every number (copied).
     void SetPrefixVars(const char* prefix) { prefix_ = prefix; }
+    /// The text shown after every number (copied).
     void SetSuffixVars(const char* suffix) { suffix_ = suffix; }
-    /// Length 1-32 and side kFillRight or kFillLeft are checked even when switching off;
-    /// the length, side and fill are kept only when fix width is on.
+    /// Length 1-32 and side kFillRight or kFillLeft are checked even when switching off
+    /// ("Fix width length out of the range", "Invalid fill side"; KsException); the
+    /// length, side and fill are kept only when fix width is on.
     void SetFixWidthVars(bool fixWidth, std::int16_t length, char fillSide, char fillChar);
     /// Rounding place p: p >= 1 rounds to 10^(p-1) (1 to units, 2 to tens), p <= -1 to
     /// 10^p (-1 to tenths); 0 does not round. Decimal places are cut or padded after it.
     void SetRoundingVars(std::int16_t roundingPlace, std::int16_t decimalPlaces);
+    /// Whether "," separates the thousands of the integer part.
     void SetThousandSeparator(bool on) { thousands_ = on; }
+    /// Whether a magnitude below 1 keeps its "0" before the decimal point.
     void SetLeadingZero(bool on) { leadingZero_ = on; }
+    /// Whether a value that rounds to zero shows no digits (only padding, prefix and suffix).
     void SetSuppressZero(bool on) { suppressZero_ = on; }
 
+    /// The text of a missing value; valid while the filter is unchanged.
     const char* GetMissingString() const { return missing_.GetCString(); }
+    /// The decimals shown after the point.
     std::int16_t GetDecimalPlaces() const { return decimalPlaces_; }
+    /// The place rounded to (see SetRoundingVars).
     std::int16_t GetRoundingPlace() const { return roundingPlace_; }
+    /// The SignPlacement of negative numbers.
     char GetNegSignPosition() const { return negativeSign_; }
+    /// Whether texts are padded (or starred) to the fix width length.
     bool GetFixWidth() const { return fixWidth_; }
+    /// The width of texts under fix width, 1-32.
     std::int16_t GetFixWidthLength() const { return fixWidthLength_; }
+    /// The FillSide under fix width.
     char GetFillSide() const { return fillSide_; }
+    /// The character that pads under fix width.
     char GetFillChar() const { return fillChar_; }
 
+    /// Whether every setting is equal.
     bool operator==(const KsNumberFilter& other) const;
 
 private:
