@@ -30,8 +30,12 @@ inline std::string ErrorOf(const std::function<void()>& body) {
     return "";
 }
 
-inline KsFieldList TxnFields() {
+// With `indexed`, both fields are indexed.
+inline KsFieldList TxnFields(bool indexed = false) {
     KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
+    for (std::int32_t i = 0; indexed && i < 2; ++i) {
+        fields[i]->SetIndexCount(1);
+    }
     CBFFile::PackFields(nullptr, fields);
     return fields;
 }
@@ -87,12 +91,12 @@ protected:
     }
     std::string Name() const { return dir.File("survey.cbf"); }
     // Starts again with an empty table whose files come from `factory`.
-    void Recreate(KsIOFactory& factory = KsIOFactory::Default()) {
+    void Recreate(KsIOFactory& factory = KsIOFactory::Default(), bool indexed = false) {
         table.reset();
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
             std::filesystem::remove(entry.path());
         }
-        table = CreateTable(Name(), TxnFields(), factory);
+        table = CreateTable(Name(), TxnFields(indexed), factory);
     }
     void Append(int id, const char* name) {
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
