@@ -16,9 +16,6 @@ using kstest::MakeRecord;
 
 class Commit : public kstest::TxnTableTest {
 protected:
-    KsFileTransactionLog& Log() {
-        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
-    }
     // The status characters of the transaction's logged actions, and their texts.
     std::string Marks(const KsTimestamp& id, std::vector<std::string>* texts = nullptr) {
         std::string marks;
@@ -31,7 +28,6 @@ protected:
         });
         return marks;
     }
-    char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
     void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
         transaction.AddAction(*table, action);
     }

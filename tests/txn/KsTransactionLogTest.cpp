@@ -17,22 +17,17 @@ using kstest::MakeRecord;
 
 using kstest::ErrorOf;
 
-class Log : public kstest::TxnTableTest {
-protected:
-    KsFileTransactionLog& TheLog() {
-        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
-    }
-};
+using TxnLog = kstest::TxnTableTest;
 
-TEST_F(Log, IdentitiesAreUniqueAndNewestFirst) {
+TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
     std::set<std::string> created;
     for (int i = 0; i < 40; ++i) {
-        created.insert(TheLog().CreateTransaction(static_cast<std::uint32_t>(i), "t").GetDigits());
+        created.insert(Log().CreateTransaction(static_cast<std::uint32_t>(i), "t").GetDigits());
     }
     EXPECT_EQ(created.size(), 40U);
     std::vector<std::string> listed;
     std::vector<std::uint32_t> numbers;
-    TheLog().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
+    Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
         listed.push_back(status.GetCreated().GetDigits());
         numbers.push_back(status.GetNumber());
         EXPECT_EQ(actions, 0U);
@@ -42,13 +37,13 @@ TEST_F(Log, IdentitiesAreUniqueAndNewestFirst) {
     EXPECT_EQ(numbers.front(), 39U);
 }
 
-TEST_F(Log, OperationsNameWhatIsWrong) {
+TEST_F(TxnLog, OperationsNameWhatIsWrong) {
     KsTimestamp unknown;
-    EXPECT_EQ(ErrorOf([&] { TheLog().Stabilize(unknown); }), "Transaction not found");
-    EXPECT_EQ(ErrorOf([&] { TheLog().BeginInsertion(unknown); }), "Transaction not found");
-    KsTimestamp id = TheLog().CreateTransaction(1, "t");
-    auto committer = TheLog().BeginCommission(id);
-    EXPECT_EQ(ErrorOf([&] { TheLog().BeginInsertion(id); }),
+    EXPECT_EQ(ErrorOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
+    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
+    KsTimestamp id = Log().CreateTransaction(1, "t");
+    auto committer = Log().BeginCommission(id);
+    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(id); }),
               "Cannot begin building when in \"Committing\" state");
     committer.reset();
     table->Close();
@@ -56,7 +51,7 @@ TEST_F(Log, OperationsNameWhatIsWrong) {
               "No transaction log available; file is either not open or read-only.");
 }
 
-TEST_F(Log, ActionElementBytes) {
+TEST_F(TxnLog, ActionElementBytes) {
     KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304));
     kstest::MemoryStream stream;
     element.Write(stream);
@@ -80,7 +75,7 @@ TEST_F(Log, ActionElementBytes) {
 
 // A damaged or cut log stops opening for writing with its name, is left as it is, and the
 // table still opens for reading.
-TEST_F(Log, DamagedLogIsReportedAndLeftAlone) {
+TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
     Append(7, "seven");
     Appends(2)->Commit();
     table->Close();
@@ -141,7 +136,7 @@ TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
     EXPECT_EQ(all.GetCount(), 0U);
 }
 
-TEST_F(Log, TableSlotsAndOldTransactions) {
+TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     std::string trace;
     Recorder seen("t", &trace);
     KsMultiTransactionListener::Instance().Register(seen, 0);

@@ -15,6 +15,7 @@
 #include "support/FaultInjectingFile.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
+#include "txn/KsFileTransactionLog.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
 
@@ -82,6 +83,10 @@ protected:
         table = CreateTable(Name(), TxnFields());
     }
     std::string Name() const { return dir.File("survey.cbf"); }
+    KsFileTransactionLog& Log() {
+        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
+    }
+    char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
     // Starts again with an empty table whose files come from `factory`.
     void Recreate(KsIOFactory& factory = KsIOFactory::Default()) {
         table.reset();
