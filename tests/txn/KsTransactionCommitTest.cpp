@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "TxnTestSupport.h"
 #include "support/KsErrorCapture.h"
 #include "txn/KsFileTransactionCommitter.h"
-#include "txn/KsFileTransactionLog.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 
 #include "TxnTestSupport.h"
 #include "support/MemoryStream.h"
-#include "txn/KsFileTransactionLog.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
 #include "txn/KsTransactionListener.h"
@@ -26,15 +25,14 @@ TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
     }
     EXPECT_EQ(created.size(), 40U);
     std::vector<std::string> listed;
-    std::vector<std::uint32_t> numbers;
     Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
-        listed.push_back(status.GetCreated().GetDigits());
-        numbers.push_back(status.GetNumber());
+        listed.push_back(status.GetCreated().GetDigits() + std::to_string(status.GetNumber()));
         EXPECT_EQ(actions, 0U);
     });
     ASSERT_EQ(listed.size(), 40U);
-    EXPECT_TRUE(std::equal(listed.begin(), listed.end(), created.rbegin()));
-    EXPECT_EQ(numbers.front(), 39U);
+    for (std::size_t n = 0; n < 40; ++n) {
+        EXPECT_EQ(listed[n], *std::next(created.rbegin(), n) + std::to_string(39 - n)) << n;
+    }
 }
 
 TEST_F(TxnLog, OperationsNameWhatIsWrong) {
