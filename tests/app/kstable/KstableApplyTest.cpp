@@ -34,7 +34,8 @@ protected:
     // The log's lines without their identities.
     std::string Log() {
         std::string out = Run({"log", table}).out;
-        return std::regex_replace(out.substr(out.find('\n') + 1), std::regex("(^|\n)\\d{17}\t"), "$1");
+        return std::regex_replace(out.substr(out.find('\n') + 1), std::regex("(^|\n)\\d{17}\t"),
+                                  "$1");
     }
 };
 
