@@ -8,68 +8,62 @@
 
 namespace {
 
-// A status in state `state`, reached through the transitions that lead there.
-KsFileTransactionStatus InState(char state) {
-    KsFileTransactionStatus status(1, "d", KsTimestamp());
-    KsTimestamp when;
-    switch (state) {
-    case '.': status.Building(); break;
-    case '?': status.Committing(); break;
-    case 'C': status.Committing(); status.Stabilize(when); break;
-    case 'R': status.Rolledback(when, false); break;
-    case 'F': status.Committing(); status.Failing(when); break;
-    default: break;
-    }
-    return status;
-}
-
 using kstest::ErrorOf;
+
+// Applies the operations named by `ops`: b(uilding), c(ommitting), f(ailing), r(ollback),
+// q(uiet rollback), s(tabilize).
+void Apply(KsFileTransactionStatus& status, const std::string& ops, const KsTimestamp& when) {
+    for (char op : ops) {
+        switch (op) {
+        case 'b': status.Building(); break;
+        case 'c': status.Committing(); break;
+        case 'f': status.Failing(when); break;
+        case 'r': status.Rolledback(when, false); break;
+        case 'q': status.Rolledback(when, true); break;
+        default: status.Stabilize(when); break;
+        }
+    }
+}
 
 TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;
     when.SetYear(2024);
     struct Row {
-        char from;
-        const char* operation;
+        const char* path;  // the operations that lead to the state tried
+        char operation;
         const char* result;  // the state name after it, or the message
     };
     const Row rows[] = {
-        {'K', "Building", "Building"},
-        {'.', "Building", "Cannot begin building when in \"Building\" state"},
-        {'?', "Building", "Cannot begin building when in \"Committing\" state"},
-        {'K', "Committing", "Committing"},
-        {'.', "Committing", "Committing"},
-        {'C', "Committing", "Cannot begin committing when in \"Committed\" state"},
-        {'?', "Failing", "Failed"},
-        {'K', "Failing", "Cannot begin failing when in \"Ready\" state"},
-        {'K', "Rollback", "Rolled Back"},
-        {'?', "Rollback", "Rolled Back"},
-        {'C', "Rollback", "Rolled Back"},
-        {'F', "Rollback", "Cannot rollback a transaction which is \"Failed\""},
-        {'.', "Rollback", "Cannot rollback a transaction which is \"Building\""},
-        {'F', "QuietRollback", "Failed"},
-        {'.', "QuietRollback", "Building"},
-        {'.', "Stabilize", "Ready"},
-        {'?', "Stabilize", "Committed"},
-        {'K', "Stabilize", "Unable to examine transaction in state \"Ready\""},
-        {'R', "Stabilize", "Unable to examine transaction in state \"Rolled Back\""},
+        {"", 'b', "Building"},
+        {"b", 'b', "Cannot begin building when in \"Building\" state"},
+        {"c", 'b', "Cannot begin building when in \"Committing\" state"},
+        {"", 'c', "Committing"},
+        {"b", 'c', "Committing"},
+        {"cs", 'c', "Cannot begin committing when in \"Committed\" state"},
+        {"c", 'f', "Failed"},
+        {"", 'f', "Cannot begin failing when in \"Ready\" state"},
+        {"", 'r', "Rolled Back"},
+        {"c", 'r', "Rolled Back"},
+        {"cs", 'r', "Rolled Back"},
+        {"cf", 'r', "Cannot rollback a transaction which is \"Failed\""},
+        {"b", 'r', "Cannot rollback a transaction which is \"Building\""},
+        {"cf", 'q', "Failed"},
+        {"b", 'q', "Building"},
+        {"b", 's', "Ready"},
+        {"c", 's', "Committed"},
+        {"", 's', "Unable to examine transaction in state \"Ready\""},
+        {"r", 's', "Unable to examine transaction in state \"Rolled Back\""},
     };
     for (const Row& row : rows) {
-        KsFileTransactionStatus status = InState(row.from);
-        std::string op = row.operation;
-        std::string error = ErrorOf([&] {
-            if (op == "Building") status.Building();
-            if (op == "Committing") status.Committing();
-            if (op == "Failing") status.Failing(when);
-            if (op == "Rollback") status.Rolledback(when, false);
-            if (op == "QuietRollback") status.Rolledback(when, true);
-            if (op == "Stabilize") status.Stabilize(when);
-        });
+        KsFileTransactionStatus status(1, "d", KsTimestamp());
+        Apply(status, row.path, KsTimestamp());
+        char from = status.GetStatus();
+        std::string error = ErrorOf([&] { Apply(status, std::string(1, row.operation), when); });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, row.result)
-            << row.from << " " << op;
+            << row.path << " " << row.operation;
         bool ends = error.empty() && std::string("FRC").find(status.GetStatus()) != std::string::npos &&
-                    row.from != status.GetStatus();
-        EXPECT_EQ(status.GetFinished() == when, ends) << row.from << " " << op;
+                    from != status.GetStatus();
+        EXPECT_EQ(status.GetFinished() == when, ends) << row.path << " " << row.operation;
     }
 }
 

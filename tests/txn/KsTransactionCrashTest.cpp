@@ -22,9 +22,6 @@ using kstest::MakeRecord;
 
 class Crash : public kstest::TxnTableTest {
 protected:
-    KsFileTransactionLog& Log() {
-        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
-    }
     // The status character and the action marks of the newest transaction.
     std::string Newest() {
         std::string out;

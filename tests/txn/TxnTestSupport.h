@@ -15,6 +15,7 @@
 #include "support/FaultInjectingFile.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
+#include "txn/KsFileTransactionLog.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
 
@@ -67,18 +68,14 @@ public:
     }
 };
 
-// A progress object that throws from its nth step (a KsException, or an int).
+// A progress object whose first step throws: a KsException when `fails` is 1, an int when 2.
 class FailingProgress : public RecordingProgress {
 public:
-    int failAtStep = 0;
-    bool throwUnknown = false;
+    int fails = 0;
     int steps = 0;
     void StepBy(std::int32_t amount) override {
-        if (amount > 0 && ++steps == failAtStep) {
-            if (throwUnknown) {
-                throw 7;
-            }
-            KsException::Generate("progress broke", "FailingProgress");
+        if (amount > 0 && ++steps == 1 && fails != 0) {
+            fails == 2 ? throw 7 : KsException::Generate("progress broke", "FailingProgress");
         }
     }
 };
@@ -90,12 +87,15 @@ protected:
         table = CreateTable(Name(), TxnFields());
     }
     std::string Name() const { return dir.File("survey.cbf"); }
+    KsFileTransactionLog& Log() {
+        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
+    }
+    char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
     // Starts again with an empty table whose files come from `factory`.
     void Recreate(KsIOFactory& factory = KsIOFactory::Default(), bool indexed = false) {
         table.reset();
-        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-            std::filesystem::remove(entry.path());
-        }
+        std::filesystem::remove_all(dir.Path());
+        std::filesystem::create_directory(dir.Path());
         table = CreateTable(Name(), TxnFields(indexed), factory);
     }
     void Append(int id, const char* name) {

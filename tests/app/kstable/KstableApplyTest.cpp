@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,8 @@ protected:
     // The log's lines without their identities.
     std::string Log() {
         std::string out = Run({"log", table}).out;
-        std::string lines;
-        for (std::size_t at = out.find('\n') + 1; at < out.size(); at = out.find('\n', at) + 1) {
-            lines += out.substr(at + 18, out.find('\n', at) - at - 17);
-        }
-        return lines;
+        return std::regex_replace(out.substr(out.find('\n') + 1), std::regex("(^|\n)\\d{17}\t"),
+                                  "$1");
     }
 };
 
