@@ -306,7 +306,8 @@ void KsBlobFile::CheckFreeList() const {
         }
         const KsBlobDescriptor& d = At(number);
         CheckListMember(d);
-        if (!d.IsFreeExtent()) {
+        // An empty free extent is no free space, and another extent may hold its offset.
+        if (!d.IsFreeExtent() || d.space <= 0) {
             ThrowCorrupt("its free list holds descriptor %ld, which has no extent",
                          static_cast<long>(number));
         }

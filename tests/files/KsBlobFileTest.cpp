@@ -144,6 +144,8 @@ TEST_F(KsBlobFileTest, CorruptFilesAreRefusedWithTheFileAndTheFault) {
         {FileOf(ten, {3, -1, 1, 4, 4, 4}), "its free list links to descriptor 3, outside 1 to 1"},
         {FileOf(ten, {1, -1, 2, 4, -1, 2, -1, 6, -1, 2, 1, 8, 6, 6}),
          "its free list goes back or touches at descriptor 2"},
+        {FileOf(ten, {2, -1, 1, 4, 10, 10, -1, 6, -1, 0}),
+         "its free list holds descriptor 2, which has no extent"},
         {FileOf(ten, {-1, -1, 1, 4, 2, 2, -1, 6, -1, 8}),
          "1 free extents are not on its free list"},
         {FileOf(ten, {-1, 1, 1, -1, -1, -1, 1, 4, 10, 10}),
