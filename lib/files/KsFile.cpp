@@ -263,6 +263,14 @@ void KsFile::DiscardIndexesQuietly() noexcept {
     }
 }
 
+void KsFile::TakeBack(const std::function<void()>& undo) noexcept {
+    try {
+        undo();
+    } catch (...) {
+        DiscardIndexesQuietly();
+    }
+}
+
 void KsFile::AddToSets(std::int32_t n, bool selected, bool secondSelected) {
     selectionPosition_ = 0;
     selection_.AddToSet(n, selected);
@@ -272,22 +280,19 @@ void KsFile::AddToSets(std::int32_t n, bool selected, bool secondSelected) {
 
 void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("FileMaintenanceAdd()", kClass, [&] {
-        bool indexStarted = false, indexed = false, inSets = false;
+        bool indexed = false, inSets = false;
         KsScopeExit takeBack([&]() noexcept {
-            try {
+            TakeBack([&] {
                 if (inSets) {
                     RemoveFromSets(n);
                 }
                 if (indexed) {
                     IndexRecordDeleted(n);
-                } else if (indexStarted) {
+                } else {
                     DiscardIndexesQuietly();
                 }
-            } catch (...) {
-                DiscardIndexesQuietly();
-            }
+            });
         });
-        indexStarted = true;
         IndexRecordAdded(n, record);
         indexed = true;
         if (setMaintenance_) {
@@ -302,20 +307,16 @@ void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
 void KsFile::FileMaintenanceDelete(std::int32_t n) {
     KsCallpath("FileMaintenanceDelete()", kClass, [&] {
         std::int32_t current = GetCurrentRecordNumber();
-        bool indexStarted = false, removed = false;
+        bool removed = false;
         std::pair<bool, bool> bits;
         KsScopeExit takeBack([&]() noexcept {
-            try {
+            TakeBack([&] {
                 if (removed) {
                     AddToSets(n, bits.first, bits.second);
                 }
-            } catch (...) {
-            }
-            if (indexStarted) {  // the deleted values are gone: the indexes are built afresh
-                DiscardIndexesQuietly();
-            }
+                DiscardIndexesQuietly();  // the deleted values are gone: built afresh
+            });
         });
-        indexStarted = true;
         IndexRecordDeleted(n);
         if (setMaintenance_) {
             bits = RemoveFromSets(n);
@@ -354,19 +355,16 @@ void KsFile::FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current) {
 void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord,
                                    const KsFileRecord& newRecord) {
     KsCallpath("FileMaintenanceModify()", kClass, [&] {
-        bool indexStarted = false, indexed = false;
+        bool indexed = false;
         KsScopeExit takeBack([&]() noexcept {
-            try {
+            TakeBack([&] {
                 if (indexed) {
                     IndexRecordModified(n, oldRecord);
-                } else if (indexStarted) {
+                } else {
                     DiscardIndexesQuietly();
                 }
-            } catch (...) {
-                DiscardIndexesQuietly();
-            }
+            });
         });
-        indexStarted = true;
         IndexRecordModified(n, newRecord);
         indexed = true;
         if (setMaintenance_) {
@@ -379,23 +377,19 @@ void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord
 void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumber,
                                     const KsFileRecord& oldRecord, const KsFileRecord& newRecord) {
     KsCallpath("FileMaintenanceReplace()", kClass, [&] {
-        bool indexStarted = false, removed = false, added = false;
+        bool removed = false, added = false;
         std::pair<bool, bool> bits;
         KsScopeExit takeBack([&]() noexcept {
-            try {
+            TakeBack([&] {
                 if (added) {
                     RemoveFromSets(newNumber);
                 }
                 if (removed) {
                     AddToSets(oldNumber, bits.first, bits.second);
                 }
-            } catch (...) {
-            }
-            if (indexStarted) {
                 DiscardIndexesQuietly();
-            }
+            });
         });
-        indexStarted = true;
         IndexRecordDeleted(oldNumber);
         IndexRecordAdded(newNumber, newRecord);
         if (setMaintenance_) {

@@ -477,8 +477,7 @@ public:
     /// A new, empty index for a field of that type and length over recordCount records. A
     /// Blob field's index reads the table's blob file: "Cannot create index on blob field
     /// without a blob file" without one.
-    std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length,
-                                         std::int32_t recordCount);
+    std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length, std::int32_t recordCount);
     /// The loaded index of the field (of the field it is mapped to), or null.
     KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const;
     /// Builds every indexed field's missing index file (deleting every one first with
@@ -584,6 +583,8 @@ private:
     std::pair<bool, bool> RemoveFromSets(std::int32_t n);
     void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
+    // Runs `undo` on a failure path; when it fails too, the indexes are discarded.
+    void TakeBack(const std::function<void()>& undo) noexcept;
     bool KeyFieldsIndexed() const;
     std::int32_t FindByKeyIndexes(const KsFileRecord& record);
     // Writes the file `name` through a new file (its name starting with `prefix`) beside it,
