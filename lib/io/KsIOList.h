@@ -218,6 +218,10 @@ public:
 
     /// An iterator on the first element that takes locks of `lockType`.
     iterator begin(int lockType = LOCK_READ) { return iterator(*this, this->Begin(lockType)); }
+    /// An iterator on the element after the node `node` of this list (see KsIOListBase::After).
+    iterator after(std::uint64_t node, int lockType = LOCK_READ) {
+        return iterator(*this, this->After(node, lockType));
+    }
     /// The end, holding no lock.
     iterator end() { return iterator(*this, KsIOListBase::void_iterator(this->GetFile())); }
     /// Stores `value` before `where` (a LOCK_WRITE iterator), which then stands on it.

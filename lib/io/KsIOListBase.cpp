@@ -165,6 +165,13 @@ KsIOListBase::void_iterator KsIOListBase::Begin(int lockType) const {
     return it;
 }
 
+KsIOListBase::void_iterator KsIOListBase::After(std::uint64_t node, int lockType) const {
+    void_iterator it(*file_, lockType);
+    // A node's word 1 lies where a pseudo-node's head word does.
+    it.Start(node);
+    return it;
+}
+
 KsIOListBase::void_iterator::void_iterator(KsIOInterface& file, int lockType)
     : node_(file), link_(file), nodeLock_(file), lockType_(lockType), check_(file) {}
 

@@ -305,6 +305,10 @@ protected:
 
     /// An iterator standing on the first node of this list.
     void_iterator Begin(int lockType) const;
+    /// An iterator standing on the node after `node` (or at the end after it). `node` must
+    /// be a node of this list that nobody can unlink meanwhile: the walk starts from its
+    /// link word as from a head word.
+    void_iterator After(std::uint64_t node, int lockType) const;
 
 private:
     /// Walks the free list to the first block that ends at or after `offset` (checking the

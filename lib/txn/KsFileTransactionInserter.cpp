@@ -7,17 +7,22 @@ constexpr const char* kClass = "KsFileTransactionInserter";
 }
 
 KsFileTransactionInserter::KsFileTransactionInserter(KsFile& file,
-                                                     KsFileTransactionLog::Cursor transaction)
-    : table_(&file), transaction_(std::move(transaction)) {}
+                                                     KsFileTransactionLog::Cursor transaction,
+                                                     std::uint64_t* lastAction)
+    : table_(&file), transaction_(std::move(transaction)), lastAction_(lastAction) {}
 
 void KsFileTransactionInserter::Add(KsRecordAction& action) {
     KsCallpath("Add()", kClass, [&] {
         KsRecordActionListWrapper element(*table_, action);
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
-        auto end = actions.begin(LOCK_WRITE);
+        bool known = lastAction_ != nullptr && *lastAction_ != 0;
+        auto end = known ? actions.after(*lastAction_, LOCK_WRITE) : actions.begin(LOCK_WRITE);
         while (!(end == actions.end())) {
             ++end;
         }
         actions.insert(end, element);
+        if (lastAction_ != nullptr) {
+            *lastAction_ = end.GetPosition();
+        }
     });
 }

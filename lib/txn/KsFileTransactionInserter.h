@@ -2,6 +2,10 @@
 /// @file
 /// Adds actions to a transaction of the log: each goes after the transaction's last action
 /// with status 'K'. An inserter lives for one Add.
+///
+/// Actions are never unlinked from a logged transaction, so a node once known to be its last
+/// action stays in its list: the log remembers it, and the next Add walks on from there
+/// instead of from the first action (which made long transactions quadratic).
 
 #include "txn/KsFileTransactionLog.h"
 
@@ -16,12 +20,16 @@ public:
 /// The inserter of the log of a table (see the file notes).
 class KsFileTransactionInserter : public KsActionInserter {
 public:
-    /// `transaction` stands on the transaction's status element.
-    KsFileTransactionInserter(KsFile& file, KsFileTransactionLog::Cursor transaction);
+    /// `transaction` stands on the transaction's status element. `lastAction`, when given,
+    /// holds a node of the transaction's actions known to the caller (0: none) to walk on
+    /// from, and receives the node of each action added; it must outlive the inserter.
+    KsFileTransactionInserter(KsFile& file, KsFileTransactionLog::Cursor transaction,
+                              std::uint64_t* lastAction = nullptr);
 
     void Add(KsRecordAction& action) override;
 
 private:
     KsFile* table_;
     KsFileTransactionLog::Cursor transaction_;
+    std::uint64_t* lastAction_;
 };

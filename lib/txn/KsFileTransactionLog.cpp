@@ -147,7 +147,11 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
         Cursor it = RequireTransaction(id, status);
         status.Building();
         it.Write(status);
-        return std::make_unique<KsFileTransactionInserter>(*table_, std::move(it));
+        if (!(buildingId_ == id)) {
+            buildingId_ = id;
+            lastAction_ = 0;
+        }
+        return std::make_unique<KsFileTransactionInserter>(*table_, std::move(it), &lastAction_);
     });
 }
 

@@ -95,4 +95,8 @@ private:
     std::unique_ptr<KsIOInterface> file_;
     std::unique_ptr<List> list_;
     std::vector<KsTimestamp> recovered_;
+    // The last action node added to the transaction `buildingId_` through this log (0:
+    // none known), where the next insertion walks on from.
+    KsTimestamp buildingId_;
+    std::uint64_t lastAction_ = 0;
 };
