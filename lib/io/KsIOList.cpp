@@ -57,8 +57,8 @@ void KsIOListObject::Load(KsIOInterface& file, std::uint64_t offset, std::uint32
     std::uint64_t done = 0;
     while (done < bytes_.size()) {
         std::uint64_t piece = bytes_.size() - done < (1u << 30) ? bytes_.size() - done : 1u << 30;
-        file.ReadFrom(offset + 4 + done, bytes_.data() + done, static_cast<std::int32_t>(piece),
-                      true);
+        KsIOListWords::ReadBytes(file, offset + 4 + done, bytes_.data() + done,
+                                 static_cast<std::int32_t>(piece));
         done += piece;
     }
 }
@@ -73,6 +73,9 @@ void KsIOSimpleList<void>::PrepareFile(int numberOfLists) {
         KsIOInterface& file = GetFile();
         KsIOLockGuard whole(file, LOCK_WRITE, 0, 0);
         file.Truncate(0);
+        if (KsIOListCache* cache = KsIOListCache::Of(file)) {
+            cache->Forget();
+        }
         static const unsigned char zeros[4096] = {};
         std::uint64_t header = HeaderSize(static_cast<std::uint64_t>(numberOfLists));
         for (std::uint64_t at = kSmallestBlockOffset - 16; at < header; at += sizeof zeros) {

@@ -96,7 +96,7 @@ std::uint64_t KsIOListBase::AllocateFromEnd(std::uint64_t size) {
             check.Damaged(offset, "the file is shorter than the header of a list file");
         }
         const unsigned char zero = 0;
-        file_->WriteTo(offset + size - 1, &zero, 1);
+        KsIOListWords::WriteRaw(*file_, offset + size - 1, &zero, 1);
         return offset;
     });
 }
@@ -223,7 +223,7 @@ std::uint32_t KsIOListBase::ReadObjectBlockSize(KsIOListCheck& check, std::uint6
                                                 std::uint64_t offset) const {
     check.Block(where, offset, kGranule);
     unsigned char bytes[4];
-    file_->ReadFrom(offset, bytes, 4, true);
+    KsIOListWords::ReadBytes(*file_, offset, bytes, 4);
     std::uint32_t size = KsByteOrder::LoadLittle<std::uint32_t>(bytes);
     check.BlockSize(offset, size);
     check.Block(where, offset, size);

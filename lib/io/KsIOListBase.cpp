@@ -25,8 +25,7 @@ using namespace KsIOListFormat;
 
 std::uint64_t KsIOListCheck::Size(bool refresh) {
     if (refresh || !sizeKnown_) {
-        std::int64_t size = file_->GetFileSize64();
-        size_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+        size_ = KsIOListWords::Size(*file_);
         sizeKnown_ = true;
     }
     return size_;

@@ -76,7 +76,11 @@ void CutAt(KsIOInterface& file, std::int64_t size) {
 KsFileTransactionCommitter::KsFileTransactionCommitter(KsFile& file, KsFileTransactionLog& log,
                                                        const KsTimestamp& id,
                                                        KsFileTransactionLog::Cursor transaction)
-    : table_(&file), log_(&log), id_(id), transaction_(std::move(transaction)) {}
+    : table_(&file),
+      log_(&log),
+      id_(id),
+      logLock_(log.LockAll()),
+      transaction_(std::move(transaction)) {}
 
 KsFileTransactionCommitter::~KsFileTransactionCommitter() {
     CloseAndDeleteInverse();
@@ -167,6 +171,11 @@ void KsFileTransactionCommitter::AddInverse(const KsRecordActionListWrapper& wra
 }
 
 bool KsFileTransactionCommitter::PrepareModifyBatch() {
+    if (!KsFileTransactionLog::IsSyncing()) {
+        // Unsynced, an entry written just before its change costs less than reading every
+        // record twice (once here, once to change it).
+        return false;
+    }
     std::vector<std::unique_ptr<KsRecordAction>> inverses;
     {
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
@@ -221,6 +230,11 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         entry.SetText(before.GetCString());
         AddInverse(entry);
         SyncInverse();
+    }
+    if (action.GetType() == 'M') {
+        // Writing old content back does no harm when the change was not made, so the
+        // change may wait in the table's buffers.
+        return;
     }
     // The change leaves the table's buffers before the next entry is written, so that
     // after a crash only the newest entry may stand for a change that was not made.

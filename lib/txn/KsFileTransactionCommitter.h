@@ -37,7 +37,7 @@ public:
 class KsFileTransactionCommitter : public KsActionCommitter {
 public:
     /// Commits transaction `id` of `log` on `file`; `transaction` stands on its status
-    /// element. All must outlive the committer.
+    /// element. All must outlive the committer, which locks the log whole while it lives.
     KsFileTransactionCommitter(KsFile& file, KsFileTransactionLog& log, const KsTimestamp& id,
                                KsFileTransactionLog::Cursor transaction);
     ~KsFileTransactionCommitter() override;
@@ -67,10 +67,10 @@ private:
 
     // Carries out the logged actions; returns what stopped them and its message.
     Outcome CommitActions(KsProgressInterface& progress, KsString& message);
-    // A transaction of modifies only saves all its inverses, taken from the table before
-    // the first change, in one step: undoing them newest first restores every record
-    // however often it was changed, and undoing a change not made writes back what is
-    // there. Returns false (nothing written) for any other transaction.
+    // A synced transaction of modifies only saves all its inverses, taken from the table
+    // before the first change, in one step (one sync): undoing them newest first restores
+    // every record however often it was changed, and undoing a change not made writes back
+    // what is there. Returns false (nothing written) for any other transaction.
     bool PrepareModifyBatch();
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
@@ -90,6 +90,7 @@ private:
     KsFile* table_;
     KsFileTransactionLog* log_;
     KsTimestamp id_;
+    KsFileTransactionLog::WholeLock logLock_;  // released after the cursor's own locks
     KsFileTransactionLog::Cursor transaction_;
     std::unique_ptr<KsIOInterface> inverse_;
     KsString inverseName_;

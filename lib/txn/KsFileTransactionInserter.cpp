@@ -6,10 +6,13 @@ namespace {
 constexpr const char* kClass = "KsFileTransactionInserter";
 }
 
-KsFileTransactionInserter::KsFileTransactionInserter(KsFile& file,
+KsFileTransactionInserter::KsFileTransactionInserter(KsFile& file, KsFileTransactionLog& log,
                                                      KsFileTransactionLog::Cursor transaction,
                                                      std::uint64_t* lastAction)
-    : table_(&file), transaction_(std::move(transaction)), lastAction_(lastAction) {}
+    : table_(&file),
+      logLock_(log.LockAll()),
+      transaction_(std::move(transaction)),
+      lastAction_(lastAction) {}
 
 void KsFileTransactionInserter::Add(KsRecordAction& action) {
     KsCallpath("Add()", kClass, [&] {

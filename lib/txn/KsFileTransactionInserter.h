@@ -20,16 +20,19 @@ public:
 /// The inserter of the log of a table (see the file notes).
 class KsFileTransactionInserter : public KsActionInserter {
 public:
-    /// `transaction` stands on the transaction's status element. `lastAction`, when given,
+    /// `transaction` stands on the transaction's status element of `log`, which is locked
+    /// whole while the inserter lives. `lastAction`, when given,
     /// holds a node of the transaction's actions known to the caller (0: none) to walk on
     /// from, and receives the node of each action added; it must outlive the inserter.
-    KsFileTransactionInserter(KsFile& file, KsFileTransactionLog::Cursor transaction,
+    KsFileTransactionInserter(KsFile& file, KsFileTransactionLog& log,
+                              KsFileTransactionLog::Cursor transaction,
                               std::uint64_t* lastAction = nullptr);
 
     void Add(KsRecordAction& action) override;
 
 private:
     KsFile* table_;
+    KsFileTransactionLog::WholeLock logLock_;  // released after the cursor's own locks
     KsFileTransactionLog::Cursor transaction_;
     std::uint64_t* lastAction_;
 };

@@ -50,7 +50,12 @@ KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
 
 KsFileTransactionLog::~KsFileTransactionLog() = default;
 
+KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
+    return WholeLock(*file_);
+}
+
 void KsFileTransactionLog::Validate() {
+    WholeLock whole = LockAll();
     KsFileTransactionStatus status;
     for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
         it.Read(status);
@@ -70,6 +75,7 @@ void KsFileTransactionLog::Sync() {
 KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
                                                     const char* description) {
     return KsCallpath("CreateTransaction()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsTimestamp created = Now();
         KsFileTransactionStatus existing;
         for (;;) {
@@ -124,6 +130,7 @@ void KsFileTransactionLog::ChangeStatus(
     const KsTimestamp& id, const char* function,
     const std::function<void(KsFileTransactionStatus&)>& change) {
     KsCallpath(function, kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
         change(status);
@@ -134,6 +141,7 @@ void KsFileTransactionLog::ChangeStatus(
 
 KsFileTransactionStatus KsFileTransactionLog::GetStatus(const KsTimestamp& id) {
     return KsCallpath("GetStatus()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         RequireTransaction(id, status);
         return status;
@@ -143,6 +151,7 @@ KsFileTransactionStatus KsFileTransactionLog::GetStatus(const KsTimestamp& id) {
 std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
     const KsTimestamp& id) {
     return KsCallpath("BeginInsertion()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
         status.Building();
@@ -151,13 +160,15 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
             buildingId_ = id;
             lastAction_ = 0;
         }
-        return std::make_unique<KsFileTransactionInserter>(*table_, std::move(it), &lastAction_);
+        return std::make_unique<KsFileTransactionInserter>(*table_, *this, std::move(it),
+                                                           &lastAction_);
     });
 }
 
 std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommission(
     const KsTimestamp& id) {
     return KsCallpath("BeginCommission()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
         status.Committing();
@@ -187,6 +198,7 @@ void KsFileTransactionLog::ForEach(
     const std::function<void(const KsFileTransactionStatus&, std::uint32_t)>& visit,
     bool countActions) {
     KsCallpath("ForEach()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
             it.Read(status);
@@ -204,6 +216,7 @@ void KsFileTransactionLog::ForEach(
 void KsFileTransactionLog::ForEachAction(
     const KsTimestamp& id, const std::function<bool(KsRecordActionListWrapper&)>& visit) {
     KsCallpath("ForEachAction()", kClass, [&] {
+        WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
         KsIOList<KsRecordActionListWrapper> actions = it.SubList();

@@ -46,6 +46,8 @@ KsFileTransactionLog& KsTransactionNew::Log() const {
 void KsTransactionNew::AddAction(KsFile&, KsRecordAction& action) {
     KsCallpath("AddAction()", kClass, [&] {
         KsFileTransactionLog& log = Log();
+        // One lock of the whole log for the three steps instead of one each.
+        KsFileTransactionLog::WholeLock whole = log.LockAll();
         log.BeginInsertion(id_)->Add(action);
         log.Stabilize(id_);
         ++actionCount_;
@@ -60,6 +62,7 @@ void KsTransactionNew::Commit(KsProgressInterface& progress) {
     KsCallpath("Commit()", kClass, [&] {
         KsScopeExit forget([&] { actionCount_ = 0; });
         progress.SetRange(0, static_cast<std::int32_t>(actionCount_));
+        KsFileTransactionLog::WholeLock whole = Log().LockAll();
         Log().BeginCommission(id_)->Commit(progress);
         committed_ = true;
     });

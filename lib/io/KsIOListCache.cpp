@@ -1,0 +1,135 @@
+#include "io/KsIOListCache.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/KsScopeExit.h"
+
+namespace {
+
+// The innermost cache the thread made; each links to the one made before it.
+thread_local KsIOListCache* innermost = nullptr;
+
+// Reads longer than this go to the file: an object that large is read once.
+constexpr std::int32_t kLargestCachedRead = 4 * static_cast<std::int32_t>(KsIOListCache::kPageSize);
+
+}  // namespace
+
+KsIOListCache::Scope::Scope(KsIOInterface& file) {
+    if (Of(file) == nullptr) {
+        cache_.reset(new KsIOListCache(file, innermost));
+        innermost = cache_.get();
+    }
+}
+
+KsIOListCache::Scope::~Scope() {
+    if (!cache_) {
+        return;
+    }
+    // Scopes normally end in the reverse order of their start; if not, unlink this one
+    // wherever it is.
+    for (KsIOListCache** link = &innermost; *link != nullptr; link = &(*link)->outer_) {
+        if (*link == cache_.get()) {
+            *link = cache_->outer_;
+            break;
+        }
+    }
+}
+
+KsIOListCache* KsIOListCache::Of(const KsIOInterface& file) {
+    for (KsIOListCache* cache = innermost; cache != nullptr; cache = cache->outer_) {
+        if (cache->file_ == &file) {
+            return cache;
+        }
+    }
+    return nullptr;
+}
+
+KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t needed) {
+    auto found = pages_.find(index);
+    if (found != pages_.end() && found->second.bytes.size() >= needed) {
+        return &found->second;
+    }
+    // Not cached, or cached while the file ended inside it: read it (again).
+    Page page;
+    page.bytes.resize(kPageSize);
+    std::int32_t got = file_->ReadFrom(index * kPageSize, page.bytes.data(),
+                                       static_cast<std::int32_t>(kPageSize), false);
+    page.bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    if (page.bytes.size() < needed) {
+        return nullptr;
+    }
+    Page& slot = pages_[index];
+    slot = std::move(page);
+    return &slot;
+}
+
+void KsIOListCache::Read(std::uint64_t offset, void* buffer, std::int32_t count) {
+    if (count > kLargestCachedRead) {
+        file_->ReadFrom(offset, buffer, count, true);
+        return;
+    }
+    auto* out = static_cast<char*>(buffer);
+    std::uint64_t end = offset + static_cast<std::uint64_t>(count > 0 ? count : 0);
+    for (std::uint64_t at = offset; at < end;) {
+        std::uint64_t within = at % kPageSize;
+        std::uint64_t n = std::min(end - at, kPageSize - within);
+        Page* page = Load(at / kPageSize, within + n);
+        if (page == nullptr) {
+            // The file ends first: its own read raises the error a short read gives.
+            file_->ReadFrom(offset, buffer, count, true);
+            return;
+        }
+        std::memcpy(out + (at - offset), page->bytes.data() + within, n);
+        at += n;
+    }
+}
+
+void KsIOListCache::Patch(std::uint64_t index, std::uint64_t from, const char* data,
+                          std::uint64_t n) {
+    auto found = pages_.find(index);
+    if (found == pages_.end()) {
+        return;
+    }
+    std::vector<char>& bytes = found->second.bytes;
+    if (from > bytes.size()) {
+        // What lies between is not known here.
+        pages_.erase(found);
+        return;
+    }
+    if (from + n > bytes.size()) {
+        bytes.resize(from + n);
+    }
+    std::memcpy(bytes.data() + from, data, n);
+}
+
+void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
+    // A write that fails may have changed part of the bytes: nothing cached is trusted.
+    KsScopeExit forget([&] { Forget(); });
+    file_->WriteTo(offset, data, count);
+    forget.Dismiss();
+    const auto* in = static_cast<const char*>(data);
+    std::uint64_t end = offset + static_cast<std::uint64_t>(count > 0 ? count : 0);
+    for (std::uint64_t at = offset; at < end;) {
+        std::uint64_t within = at % kPageSize;
+        std::uint64_t n = std::min(end - at, kPageSize - within);
+        Patch(at / kPageSize, within, in + (at - offset), n);
+        at += n;
+    }
+    size_ = std::max(size_, end);
+}
+
+std::uint64_t KsIOListCache::Size() {
+    if (!sizeKnown_) {
+        std::int64_t size = file_->GetFileSize64();
+        size_ = std::max(size_, static_cast<std::uint64_t>(size > 0 ? size : 0));
+        sizeKnown_ = true;
+    }
+    return size_;
+}
+
+void KsIOListCache::Forget() {
+    pages_.clear();
+    size_ = 0;
+    sizeKnown_ = false;
+}

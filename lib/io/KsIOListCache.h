@@ -1,0 +1,69 @@
+#pragma once
+/// @file
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "io/KsIOInterface.h"
+
+/// A memory copy of the pages of a list file that a walk reads, kept while the caller holds
+/// the whole file exclusively: then no other process can change it, and every change of
+/// this one goes through the list classes, which write through the cache (KsIOListWords).
+/// A walk then costs one read of the file a page instead of two reads a node.
+///
+///     KsIOLockGuard whole(file, LOCK_WRITE, 0, 0);
+///     KsIOListCache::Scope cache(file);   // goes before the lock does
+///     ... walk and change lists of `file` ...
+///
+/// Scopes belong to the thread that makes them; a scope of a file cached already by an
+/// outer scope of the thread shares that cache. Writes reach the file first and the cache
+/// after, so the file never lags behind; a failed write empties the cache.
+class KsIOListCache {
+public:
+    /// Caches `file` for the calling thread until it goes (see the class notes).
+    class Scope {
+    public:
+        explicit Scope(KsIOInterface& file);
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        ~Scope();
+
+    private:
+        std::unique_ptr<KsIOListCache> cache_;  // null when an outer scope caches the file
+    };
+
+    /// The cache of `file` in the calling thread, or null.
+    static KsIOListCache* Of(const KsIOInterface& file);
+
+    /// Reads `count` bytes at `offset` as the file's ReadFrom with `required` set would.
+    void Read(std::uint64_t offset, void* buffer, std::int32_t count);
+    /// Writes `count` bytes at `offset` to the file, then to the cached pages.
+    void Write(std::uint64_t offset, const void* data, std::int32_t count);
+    /// The file's size.
+    std::uint64_t Size();
+    /// Forgets every page and the size (after the file was cut or a write failed).
+    void Forget();
+
+    /// The bytes of a cached page.
+    static constexpr std::uint64_t kPageSize = 4096;
+
+private:
+    struct Page {
+        std::vector<char> bytes;  // the page's bytes up to the file's end when it was read
+    };
+
+    KsIOListCache(KsIOInterface& file, KsIOListCache* outer) : file_(&file), outer_(outer) {}
+    // The page `index` holding the bytes up to `needed` within it; null when the file ends
+    // before them.
+    Page* Load(std::uint64_t index, std::uint64_t needed);
+    // Puts written bytes into the cached page `index` (they start `from` bytes into it).
+    void Patch(std::uint64_t index, std::uint64_t from, const char* data, std::uint64_t n);
+
+    KsIOInterface* file_;
+    KsIOListCache* outer_;  // the cache of another file this thread made before
+    std::unordered_map<std::uint64_t, Page> pages_;
+    std::uint64_t size_ = 0;
+    bool sizeKnown_ = false;
+};
