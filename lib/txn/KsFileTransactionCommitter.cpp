@@ -180,7 +180,7 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
     {
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
         KsRecordActionListWrapper logged(*table_);
-        for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end()); ++it) {
+        for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end()); ++it) {
             it.Read(logged);
             if (logged.GetAction()->GetType() != 'M') {
                 return false;
@@ -249,7 +249,7 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     }
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
-    for (auto it = actions.begin(LOCK_WRITE); !(it == actions.end());) {
+    for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {
         try {
             it.Read(logged);
             CommitOne(*logged.GetAction());
@@ -456,7 +456,7 @@ void KsFileTransactionCommitter::MarkLogged(std::uint32_t applied,
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     std::uint32_t i = 0;
-    for (auto it = actions.begin(LOCK_WRITE); i < applied && !(it == actions.end()); ++it, ++i) {
+    for (auto it = actions.begin(KsFileTransactionLog::kWalk); i < applied && !(it == actions.end()); ++it, ++i) {
         it.Read(logged);
         std::uint32_t sequence = applied - 1 - i;
         logged.SetStatus(Fmt::kActionUndone);

@@ -19,7 +19,7 @@ void KsFileTransactionInserter::Add(KsRecordAction& action) {
         KsRecordActionListWrapper element(*table_, action);
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
         bool known = lastAction_ != nullptr && *lastAction_ != 0;
-        auto end = known ? actions.after(*lastAction_, LOCK_WRITE) : actions.begin(LOCK_WRITE);
+        auto end = known ? actions.after(*lastAction_, KsFileTransactionLog::kWalk) : actions.begin(KsFileTransactionLog::kWalk);
         while (!(end == actions.end())) {
             ++end;
         }

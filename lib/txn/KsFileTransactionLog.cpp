@@ -57,7 +57,7 @@ KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
 void KsFileTransactionLog::Validate() {
     WholeLock whole = LockAll();
     KsFileTransactionStatus status;
-    for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
+    for (Cursor it = list_->begin(kWalk); !(it == list_->end()); ++it) {
         it.Read(status);
     }
 }
@@ -81,7 +81,7 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
         for (;;) {
             // Newest first: skip the newer ones; a taken identity moves 1 ms on, which may
             // take the place of a newer one, so the walk starts again.
-            Cursor it = list_->begin(LOCK_WRITE);
+            Cursor it = list_->begin(kWalk);
             while (!(it == list_->end())) {
                 it.Read(existing);
                 if (!(existing.GetCreated() > created)) {
@@ -103,7 +103,7 @@ KsFileTransactionLog::Cursor KsFileTransactionLog::FindTransaction(
     const KsTimestamp& id, KsFileTransactionStatus* status) {
     return KsCallpath("FindTransaction()", kClass, [&] {
         KsFileTransactionStatus current;
-        Cursor it = list_->begin(LOCK_WRITE);
+        Cursor it = list_->begin(kWalk);
         for (; !(it == list_->end()); ++it) {
             it.Read(current);
             if (current.GetCreated() == id) {
@@ -200,11 +200,11 @@ void KsFileTransactionLog::ForEach(
     KsCallpath("ForEach()", kClass, [&] {
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
-        for (Cursor it = list_->begin(LOCK_READ); !(it == list_->end()); ++it) {
+        for (Cursor it = list_->begin(kWalk); !(it == list_->end()); ++it) {
             it.Read(status);
             std::uint32_t count = 0;
             KsIOList<KsRecordActionListWrapper> actions = it.SubList();
-            for (auto action = actions.begin(LOCK_READ);
+            for (auto action = actions.begin(kWalk);
                  countActions && !(action == actions.end()); ++action) {
                 ++count;
             }
@@ -221,7 +221,7 @@ void KsFileTransactionLog::ForEachAction(
         Cursor it = RequireTransaction(id, status);
         KsIOList<KsRecordActionListWrapper> actions = it.SubList();
         KsRecordActionListWrapper wrapper(*table_);
-        for (auto action = actions.begin(LOCK_WRITE); !(action == actions.end()); ++action) {
+        for (auto action = actions.begin(kWalk); !(action == actions.end()); ++action) {
             action.Read(wrapper);
             if (visit(wrapper)) {
                 action.Write(wrapper);

@@ -8,8 +8,7 @@
 /// Every operation holds an exclusive byte-range lock of the whole log file while it runs
 /// (LockAll; inserters and committers hold it as long as they live). Between processes that
 /// lock keeps every other walker of the log out at the cost of one lock call, and inside it
-/// the list's own locks of single words are only counted by the file object, never passed to
-/// the system: a walk no longer costs two lock calls a word.
+/// walks take no locks of single words and read the log's pages from memory.
 ///
 /// Opening reads every status element: a damaged or cut log raises an error naming it before
 /// anything is written, so it is never overwritten while it cannot be read.
@@ -37,8 +36,11 @@ class KsFileTransactionLog : public KsTransactionLog {
 public:
     /// The list file of transactions and their actions.
     using List = KsIOListOfLists<KsFileTransactionStatus, KsRecordActionListWrapper>;
-    /// A position in the list; a writer holds byte-range locks while it lives.
+    /// A position in the list. It takes no locks of its own: use it only while the log is
+    /// locked whole (LockAll).
     using Cursor = List::iterator;
+    /// The lock type of every walk of the log: none, since the whole log is locked.
+    static constexpr int kWalk = KsIOListBase::kUnlocked;
 
     /// Opens the log of `file` (an open table), creating an empty one when missing.
     explicit KsFileTransactionLog(KsFile& file);
@@ -47,7 +49,7 @@ public:
     /// Adds a Ready transaction and returns its identity.
     KsTimestamp CreateTransaction(std::uint32_t number, const char* description);
     /// A writer standing on the transaction `id`, or at the end when there is none; its
-    /// status goes to `status` when found.
+    /// status goes to `status` when found. Call it with the log locked (LockAll).
     Cursor FindTransaction(const KsTimestamp& id, KsFileTransactionStatus* status = nullptr);
     /// Marks the transaction Building and returns an inserter after its last action.
     std::unique_ptr<KsFileTransactionInserter> BeginInsertion(const KsTimestamp& id);

@@ -50,6 +50,7 @@ std::vector<KsTimestamp> KsRecoverTransactions(KsFileTransactionLog& log) {
                 interrupted.push_back(status.GetCreated());
             }
         }, false);
+        KsFileTransactionLog::WholeLock whole = log.LockAll();
         for (const KsTimestamp& id : interrupted) {
             KsFileTransactionCommitter committer(log.GetTable(), log, id, log.FindTransaction(id));
             committer.Recover();
