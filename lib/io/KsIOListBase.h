@@ -96,6 +96,8 @@ private:
 ///
 /// Processes that share a list file must use a file class that caches nothing
 /// (KsIOUnbuffered): a buffered file would read its own stale copy of words others change.
+/// The one exception is KsIOListCache, which keeps pages only while its owner holds the
+/// whole file exclusively, so that no one else can change them.
 class KsIOListBase {
 public:
     /// The lock type of an iterator that takes no locks, for a caller whose own lock keeps
