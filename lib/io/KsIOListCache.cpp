@@ -12,6 +12,8 @@ thread_local KsIOListCache* innermost = nullptr;
 
 // Reads longer than this go to the file: an object that large is read once.
 constexpr std::int32_t kLargestCachedRead = 4 * static_cast<std::int32_t>(KsIOListCache::kPageSize);
+// The pages kept at the most (1 MB).
+constexpr std::size_t kMostPages = 256;
 
 }  // namespace
 
@@ -58,6 +60,10 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
     page.bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     if (page.bytes.size() < needed) {
         return nullptr;
+    }
+    if (pages_.size() >= kMostPages) {
+        // A long walk would keep the whole file: start again with the pages it reads next.
+        pages_.clear();
     }
     Page& slot = pages_[index];
     slot = std::move(page);
