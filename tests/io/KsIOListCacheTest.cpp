@@ -1,39 +1,25 @@
-// The page cache of a list file: random changes made through it read back the same as the
-// file itself holds, after short writes too; reads are served from memory while it lives;
-// and reads past the end fail as the file's own do.
+// The page cache of a list file: random changes made through it, some failing, read back
+// as the file itself holds them; reads come from memory while it lives; a read past the
+// end fails as the file's own does.
 
 #include "io/KsIOListCache.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "io/KsIOList.h"
-#include "io/KsIOUnbuffered.h"
 #include "io/KsIOListWords.h"
+#include "io/KsIOUnbuffered.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-// An element holding a text with its 32-bit length in front.
-struct Text {
-    std::string text;
-    void Read(KsInputStreamInterface& in) {
-        text.assign(std::min(in.ReadUnsignedLong(), 8192u), '\0');
-        in.Read(text.data(), static_cast<std::int32_t>(text.size()), true);
-    }
-    void Write(KsOutputStreamInterface& out) const {
-        out.WriteUnsignedLong(static_cast<std::uint32_t>(text.size()));
-        out.Write(text.data(), static_cast<std::int32_t>(text.size()));
-    }
-};
 using Texts = std::vector<std::string>;
-
 constexpr std::uint64_t kList = KsIOListFormat::ListPosition(0);
 
 class KsIOListCacheTest : public ::testing::Test {
@@ -45,43 +31,42 @@ protected:
                                               IO_READ | IO_WRITE | IO_CREATE | IO_TRUNCATE};
     std::mt19937 random{7};
 
-    // The texts of the list as read through `through` (cached or not).
-    static Texts Walk(KsIOInterface& through) {
-        KsIOList<Text> list(through, kList);
+    KsIOListCacheTest() { KsIOSimpleList<void>(file, kList).PrepareFile(1); }
+    // The objects of the list as read through `through`: `file`, cached or not, or (the
+    // default) a file object of its own, which nothing caches.
+    Texts Walk(KsIOInterface* through = nullptr) const {
+        KsIOUnbuffered own(path.c_str(), IO_READ);
+        KsIOList<void> list(through ? *through : own, kList);
         Texts texts;
-        for (auto it = list.begin(KsIOListBase::kUnlocked); !(it == list.end()); ++it) {
-            texts.push_back((*it).text);
+        for (auto it = list.begin(KsIOListBase::kUnlocked); !it.AtEnd(); ++it) {
+            KsIOListObject object;
+            list.ReadElement(it, object);
+            texts.emplace_back(static_cast<const char*>(object.GetData()), object.GetSize());
         }
         return texts;
     }
-    // What the file holds, read through a file object of its own, which nothing caches.
-    Texts OnDisk() const {
-        KsIOUnbuffered other(path.c_str(), IO_READ);
-        return Walk(other);
-    }
-    // Inserts, erases or rewrites a random element. Texts stay below 250 bytes, which a list
-    // file writes in one piece, so that a failed write leaves it sound.
+    // Inserts, erases or rewrites a random element. Objects stay below 250 bytes, which a
+    // list file writes in one piece, so that a failed write leaves the file sound.
     void Change() {
-        KsIOList<Text> list(file, kList);
+        KsIOList<void> list(file, kList);
         auto it = list.begin(KsIOListBase::kUnlocked);
-        for (std::size_t skip = random() % 8; skip > 0 && !(it == list.end()); --skip) {
+        for (std::size_t skip = random() % 8; skip > 0 && !it.AtEnd(); --skip) {
             ++it;
         }
-        std::string text(random() % 250,
-                         static_cast<char>('a' + random() % 26));
+        std::string text(random() % 250, static_cast<char>('a' + random() % 26));
+        auto n = static_cast<std::uint32_t>(text.size());
         unsigned kind = random() % 4;
-        if (kind < 2 || it == list.end()) {
-            list.insert(it, {text});
+        if (kind < 2 || it.AtEnd()) {
+            list.InsertElement(it, text.data(), n);
         } else if (kind == 2) {
-            list.erase(it);
+            list.EraseElement(it);
         } else {
-            it.Write({text});
+            list.RewriteElement(it, text.data(), n);
         }
     }
 };
 
 TEST_F(KsIOListCacheTest, ChangesThroughTheCacheReadBackAsTheFileHoldsThem) {
-    KsIOSimpleList<void>(file, kList).PrepareFile(1);
     int failed = 0;
     for (int round = 0; round < 60 && !HasFailure(); ++round) {
         KsIOListCache::Scope scope(file);
@@ -90,7 +75,7 @@ TEST_F(KsIOListCacheTest, ChangesThroughTheCacheReadBackAsTheFileHoldsThem) {
             SCOPED_TRACE(testing::Message() << "round " << round << " step " << step);
             plan->Reset();
             if (step % 5 == 4) {
-                // A failed write must leave the cache as the file: not ahead of it.
+                // The cache must not run ahead of a file whose write failed.
                 plan->Fail(kstest::FaultOp::kWriteTo, 1 + static_cast<int>(random() % 6));
             }
             try {
@@ -99,7 +84,7 @@ TEST_F(KsIOListCacheTest, ChangesThroughTheCacheReadBackAsTheFileHoldsThem) {
                 ++failed;
             }
             plan->Reset();
-            ASSERT_EQ(Walk(file), OnDisk());
+            ASSERT_EQ(Walk(&file), Walk());
             ASSERT_EQ(KsIOListWords::Size(file), kstest::ReadWholeFile(path).size());
         }
     }
@@ -108,28 +93,25 @@ TEST_F(KsIOListCacheTest, ChangesThroughTheCacheReadBackAsTheFileHoldsThem) {
 }
 
 TEST_F(KsIOListCacheTest, ReadsComeFromMemoryWhileTheScopeLivesAndFailAsTheFileDoes) {
-    KsIOSimpleList<void>(file, kList).PrepareFile(1);
-    KsIOList<Text> list(file, kList);
+    KsIOList<void> list(file, kList);
     auto it = list.begin(KsIOListBase::kUnlocked);
-    list.insert(it, {"kept"});
-    it.GetVoidIterator().Release();
+    list.InsertElement(it, "kept", 4);
+    it.Release();
+    auto first = [&] { return Walk(&file).at(0).substr(0, 4); };  // without the padding
     const std::uint64_t end = KsIOListWords::Size(file);
     {
         KsIOListCache::Scope outer(file);
         KsIOListCache::Scope inner(file);  // shares the outer one's pages
-        EXPECT_EQ(Walk(file), Texts{"kept"});
-        // A change behind the cache's back (no process may make one while the whole file is
-        // locked) shows that the walk reads memory.
-        {
-            KsIOUnbuffered other(path.c_str(), IO_READ | IO_WRITE);
-            other.WriteTo(end - 8, "lost", 4);
-        }
-        EXPECT_EQ(Walk(file), Texts{"kept"});
+        EXPECT_EQ(first(), "kept");
+        // Changed behind the cache's back (which no process may do while the whole file is
+        // locked), the object still reads as cached.
+        KsIOUnbuffered(path.c_str(), IO_READ | IO_WRITE).WriteTo(end - 12, "lost", 4);
+        EXPECT_EQ(first(), "kept");
         char bytes[8];
         EXPECT_EQ(kstest::MessageOf([&] { KsIOListWords::ReadBytes(file, end - 4, bytes, 8); }),
                   kstest::MessageOf([&] { file.ReadFrom(end - 4, bytes, 8, true); }));
     }
-    EXPECT_EQ(Walk(file), Texts{"lost"});
+    EXPECT_EQ(first(), "lost");
 }
 
 }  // namespace
