@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <numeric>
 
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "files/KsFile.h"
@@ -36,6 +36,42 @@ std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std
 std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     const KsField& field = table.GetField(fieldNumber);
     return static_cast<std::uint16_t>(field.GetLength());
+}
+
+// The positions of `count` values of `length` bytes in byte order, equal values in the order
+// they came. Values are compared by their first 8 bytes as one number before the rest.
+std::vector<std::int32_t> SortedOrder(const unsigned char* bytes, std::size_t length,
+                                      std::int32_t count) {
+    struct Entry {
+        std::uint64_t head;
+        std::int32_t position;
+    };
+    std::vector<Entry> entries(static_cast<std::size_t>(count));
+    std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
+    for (std::int32_t i = 0; i < count; ++i) {
+        unsigned char head[sizeof(std::uint64_t)] = {};
+        std::memcpy(head, bytes + static_cast<std::size_t>(i) * length, headBytes);
+        entries[static_cast<std::size_t>(i)] = {KsByteOrder::LoadBig<std::uint64_t>(head), i};
+    }
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.head != b.head) {
+            return a.head < b.head;
+        }
+        if (length > headBytes) {
+            int order =
+                std::memcmp(bytes + static_cast<std::size_t>(a.position) * length + headBytes,
+                            bytes + static_cast<std::size_t>(b.position) * length + headBytes,
+                            length - headBytes);
+            if (order != 0) {
+                return order < 0;
+            }
+        }
+        return a.position < b.position;
+    });
+    std::vector<std::int32_t> order(entries.size());
+    std::transform(entries.begin(), entries.end(), order.begin(),
+                   [](const Entry& entry) { return entry.position; });
+    return order;
 }
 
 }  // namespace
@@ -174,11 +210,7 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
                          std::int32_t count) {
     const unsigned char* bytes = keyBytes.data();
     std::size_t length = keyLength_;
-    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-        return std::memcmp(bytes + a * length, bytes + b * length, length) < 0;
-    });
+    std::vector<std::int32_t> order = SortedOrder(bytes, length, count);
     std::vector<std::unique_ptr<KsIndexKey>> old;
     old.reserve(keys_.size());
     while (!keys_.empty()) {
