@@ -19,6 +19,8 @@ constexpr const char* kClass = "KsIndex";
 // Records between two questions to the progress object: straight and iterative builds.
 constexpr std::int32_t kStraightReport = 128;
 constexpr std::int32_t kIterativeReport = 2048;
+// Values a merge asks the processor to fetch before it reaches them.
+constexpr std::size_t kPrefetchAhead = 16;
 std::atomic<std::int32_t> mergeBytes{16 << 20};
 std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
 
@@ -38,40 +40,34 @@ std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     return static_cast<std::uint16_t>(field.GetLength());
 }
 
-// The positions of `count` values of `length` bytes in byte order, equal values in the order
-// they came. Values are compared by their first 8 bytes as one number before the rest.
-std::vector<std::int32_t> SortedOrder(const unsigned char* bytes, std::size_t length,
-                                      std::int32_t count) {
-    struct Entry {
-        std::uint64_t head;
-        std::int32_t position;
-    };
-    std::vector<Entry> entries(static_cast<std::size_t>(count));
+// A value of a block being merged: its first 8 bytes as one number (the rest compared as
+// bytes only when these are equal) and its position in the block.
+struct BlockValue {
+    std::uint64_t head;
+    std::int32_t position;
+};
+
+// The `count` values of `length` bytes in byte order, equal values in the order they came.
+std::vector<BlockValue> SortedValues(const unsigned char* bytes, std::size_t length,
+                                     std::int32_t count) {
+    std::vector<BlockValue> values(static_cast<std::size_t>(count));
     std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
     for (std::int32_t i = 0; i < count; ++i) {
         unsigned char head[sizeof(std::uint64_t)] = {};
         std::memcpy(head, bytes + static_cast<std::size_t>(i) * length, headBytes);
-        entries[static_cast<std::size_t>(i)] = {KsByteOrder::LoadBig<std::uint64_t>(head), i};
+        values[static_cast<std::size_t>(i)] = {KsByteOrder::LoadBig<std::uint64_t>(head), i};
     }
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    auto tail = [&](const BlockValue& value) {
+        return bytes + static_cast<std::size_t>(value.position) * length + headBytes;
+    };
+    std::sort(values.begin(), values.end(), [&](const BlockValue& a, const BlockValue& b) {
         if (a.head != b.head) {
             return a.head < b.head;
         }
-        if (length > headBytes) {
-            int order =
-                std::memcmp(bytes + static_cast<std::size_t>(a.position) * length + headBytes,
-                            bytes + static_cast<std::size_t>(b.position) * length + headBytes,
-                            length - headBytes);
-            if (order != 0) {
-                return order < 0;
-            }
-        }
-        return a.position < b.position;
+        int order = length > headBytes ? std::memcmp(tail(a), tail(b), length - headBytes) : 0;
+        return order != 0 ? order < 0 : a.position < b.position;
     });
-    std::vector<std::int32_t> order(entries.size());
-    std::transform(entries.begin(), entries.end(), order.begin(),
-                   [](const Entry& entry) { return entry.position; });
-    return order;
+    return values;
 }
 
 }  // namespace
@@ -210,7 +206,8 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
                          std::int32_t count) {
     const unsigned char* bytes = keyBytes.data();
     std::size_t length = keyLength_;
-    std::vector<std::int32_t> order = SortedOrder(bytes, length, count);
+    std::vector<BlockValue> values = SortedValues(bytes, length, count);
+    const std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
     std::vector<std::unique_ptr<KsIndexKey>> old;
     old.reserve(keys_.size());
     while (!keys_.empty()) {
@@ -221,10 +218,20 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
     merged.reserve(old.size() + static_cast<std::size_t>(count));
     std::size_t next = 0;
     KsIndexKey* current = nullptr;
+    const BlockValue* currentValue = nullptr;
     const unsigned char* currentBytes = nullptr;
-    for (std::int32_t i : order) {
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        const BlockValue& entry = values[n];
+        std::int32_t i = entry.position;
         const unsigned char* these = bytes + static_cast<std::size_t>(i) * length;
-        if (current == nullptr || std::memcmp(these, currentBytes, length) != 0) {
+        // The values are visited in sorted order, that is all over the block: fetch ahead.
+        if (n + kPrefetchAhead < values.size()) {
+            __builtin_prefetch(
+                bytes + static_cast<std::size_t>(values[n + kPrefetchAhead].position) * length);
+        }
+        // The heads are in sorted order; the bytes only when the heads do not decide.
+        if (current == nullptr || entry.head != currentValue->head ||
+            std::memcmp(these + headBytes, currentBytes + headBytes, length - headBytes) != 0) {
             KsRecordKey& value = prototype_->Value();
             value.SetComparableKey(these);
             while (next < old.size() && old[next]->Value().IsLessThan(value)) {
@@ -238,6 +245,7 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
                 merged.Append(std::unique_ptr<KsIndexKey>(current));
             }
             currentBytes = these;
+            currentValue = &entry;
         }
         current->SetRecord(firstRecord + i);
     }
