@@ -21,7 +21,8 @@ constexpr std::int32_t kPieceBytes = 1 << 20;
 // A file is read in reads of at most this many bytes.
 constexpr std::int64_t kLargestRead = 1 << 30;
 
-// The rest of a file in as few reads as its size allows; `base` is where it began.
+// The rest of a file in as few reads as its size allows, straight into the image rather than
+// through the file's buffer; `base` is where it began.
 std::vector<char> ReadRestOfFile(KsIOInterface& file, std::int64_t& base) {
     base = file.Tell64();
     std::vector<char> bytes(
@@ -29,7 +30,7 @@ std::vector<char> ReadRestOfFile(KsIOInterface& file, std::int64_t& base) {
     for (std::size_t done = 0; done < bytes.size();) {
         auto count = static_cast<std::int32_t>(
             std::min<std::int64_t>(kLargestRead, static_cast<std::int64_t>(bytes.size() - done)));
-        file.Read(bytes.data() + done, count, true);
+        file.ReadFrom(static_cast<std::uint64_t>(base) + done, bytes.data() + done, count, true);
         done += static_cast<std::size_t>(count);
     }
     return bytes;
@@ -77,6 +78,19 @@ KsIndexImage::KsIndexImage(const Layout& layout, std::vector<char> bytes, std::i
 
 KsIndexImage::~KsIndexImage() = default;
 
+// The records of every key in key order, while loading.
+struct KsIndexImage::Listing {
+    std::vector<std::int32_t> records;
+    std::vector<std::size_t> ends;  // where each key's records end
+};
+
+namespace {
+
+// Entries of the inverse index fetched ahead of their turn while records are noted.
+constexpr std::size_t kNoteAhead = 16;
+
+}  // namespace
+
 std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
                                                  const Layout& layout,
                                                  std::unique_ptr<KsInverseIndex>& inverse) {
@@ -89,23 +103,54 @@ std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
         KsException::Generate("Index file \"%s\" has %ld keys", kClass, layout.file,
                               static_cast<long>(keyCount));
     }
-    std::int32_t records = layout.prototype->GetUniverse();
-    inverse = layout.oneKeyPerRecord ? std::make_unique<KsInverseIndex>(records) : nullptr;
-    std::int64_t held = image->ScanKeys(in, keyCount, inverse.get());
-    // Every record must be in exactly one key, or searches would answer wrongly.
-    if (layout.oneKeyPerRecord && held != records) {
-        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
-                              layout.file, static_cast<long long>(held),
-                              static_cast<long>(records));
-    }
+    Listing listing;
+    std::int64_t held = image->ScanKeys(in, keyCount, layout.oneKeyPerRecord ? &listing : nullptr);
     image->end_ = in.Position();
+    inverse.reset();
+    if (layout.oneKeyPerRecord) {
+        inverse = image->NoteRecords(listing, held);
+    }
     return image;
 }
 
-std::int64_t KsIndexImage::ScanKeys(Stream& in, std::int32_t keyCount, KsInverseIndex* inverse) {
+// Every record must be in exactly one key, or searches would answer wrongly. The records
+// lie all over the inverse index, so its entries are fetched ahead of their turn.
+std::unique_ptr<KsInverseIndex> KsIndexImage::NoteRecords(const Listing& listing,
+                                                          std::int64_t held) const {
+    const char* file = file_.GetCString();
+    std::int32_t count = prototype_->GetUniverse();
+    if (held != count) {
+        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass, file,
+                              static_cast<long long>(held), static_cast<long>(count));
+    }
+    auto inverse = std::make_unique<KsInverseIndex>(count);
+    const std::vector<std::int32_t>& records = listing.records;
+    std::size_t i = 0;
+    for (std::size_t k = 0; k < listing.ends.size(); ++k) {
+        for (; i < listing.ends[k]; ++i) {
+            if (i + kNoteAhead < records.size()) {
+                inverse->Prefetch(records[i + kNoteAhead]);
+            }
+            std::int32_t r = records[i];
+            if (inverse->Peek(r) >= 0) {
+                KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
+                                      file, static_cast<long>(r));
+            }
+            inverse->SetKey(r, static_cast<std::int32_t>(k));
+        }
+    }
+    return inverse;
+}
+
+std::int64_t KsIndexImage::ScanKeys(Stream& in, std::int32_t keyCount, Listing* listing) {
     return KsCallpath("ReadIndexSet()", kClass, [&] {
         // Each key takes more than 2 bytes, so a larger count than that cannot be true.
-        keys_.reserve(std::min<std::size_t>(static_cast<std::size_t>(keyCount), bytes_.size() / 2));
+        std::size_t possible =
+            std::min<std::size_t>(static_cast<std::size_t>(keyCount), bytes_.size() / 2);
+        keys_.reserve(possible);
+        if (listing != nullptr) {
+            listing->ends.reserve(possible);
+        }
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         std::int64_t held = 0;
@@ -120,45 +165,42 @@ std::int64_t KsIndexImage::ScanKeys(Stream& in, std::int32_t keyCount, KsInverse
                 KsException::Generate("Index file \"%s\" has key %ld out of order", kClass,
                                       file_.GetCString(), static_cast<long>(k));
             }
-            std::int32_t count = ScanRecords(in, k, *current, inverse);
+            std::int32_t count = ScanRecords(in, *current, listing);
             if (count == 0) {
                 KsException::Generate("Index file \"%s\" has key %ld without records", kClass,
                                       file_.GetCString(), static_cast<long>(k));
             }
             held += count;
+            if (listing != nullptr) {
+                listing->ends.push_back(listing->records.size());
+            }
             std::swap(previous, current);
         }
         return held;
     });
 }
 
-// Checks key k's record list and notes its records in the inverse index; a set is kept.
-std::int32_t KsIndexImage::ScanRecords(Stream& in, std::int32_t k, const KsRecordKey& value,
-                                       KsInverseIndex* inverse) {
+// Checks a key's record list and lists its records; a set is kept.
+std::int32_t KsIndexImage::ScanRecords(Stream& in, const KsRecordKey& value, Listing* listing) {
     const char* file = file_.GetCString();
-    auto note = [&](std::int32_t r) {
-        if (inverse == nullptr) {
-            return;
+    auto list = [listing](std::int32_t r) {
+        if (listing != nullptr) {
+            listing->records.push_back(r);
         }
-        if (inverse->Peek(r) >= 0) {
-            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
-                                  static_cast<long>(r));
-        }
-        inverse->SetKey(r, k);
     };
     std::size_t at = in.Position();
     char form = 0;
     in.Read(&form, 1, true);
     if (form == 0) {
-        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, note);
+        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, list);
     }
     in.SetPosition(at);
     auto key = std::make_unique<KsIndexKey>(std::unique_ptr<KsRecordKey>(value.Clone()),
                                             prototype_->GetUniverse());
     key->Read(in, file);  // checks the form and the set
-    key->ForEachRecord(note);
+    key->ForEachRecord(list);
     std::int32_t count = key->GetRecordCount();
-    sets_.emplace_back(k, std::move(key));
+    sets_.emplace_back(GetKeyCount() - 1, std::move(key));
     return count;
 }
 

@@ -74,9 +74,10 @@ private:
     };
 
     KsIndexImage(const Layout& layout, std::vector<char> bytes, std::int64_t base);
-    std::int64_t ScanKeys(Stream& in, std::int32_t keyCount, KsInverseIndex* inverse);
-    std::int32_t ScanRecords(Stream& in, std::int32_t k, const KsRecordKey& value,
-                             KsInverseIndex* inverse);
+    struct Listing;
+    std::int64_t ScanKeys(Stream& in, std::int32_t keyCount, Listing* listing);
+    std::int32_t ScanRecords(Stream& in, const KsRecordKey& value, Listing* listing);
+    std::unique_ptr<KsInverseIndex> NoteRecords(const Listing& listing, std::int64_t held) const;
     void ReadValue(Stream& in, KsRecordKey& value);
     KsIndexKey* SetFormKey(std::int32_t k) const;
 
