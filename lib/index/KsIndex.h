@@ -41,7 +41,8 @@ class KsProgressInterface;
 class KsSet;
 
 /// An index of one field of a table (see the file notes). A table owns the indexes it
-/// loads (KsFile::GetIndex); one made here belongs to its maker.
+/// loads (KsFile::GetIndex); one made here belongs to its maker. Even its const calls may
+/// make the keys of a read file, so one index is used by one thread at a time.
 class KsIndex {
 public:
     /// @{
