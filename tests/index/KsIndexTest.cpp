@@ -201,6 +201,17 @@ TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
     kstest::MemoryStream stream(v510);
     other.Read(stream, true);
     EXPECT_EQ(3, other.GetRecordCount());
+    // The compact vector (version 530: count, growth, records) is read and searched too.
+    const std::string vector400("\0\0\0\0\x90\x01\x04\0\x80\0\0\0\x04\0\0\0", 16);
+    const std::string vector530("\0\0\0\0\x12\x02", 6);
+    std::string compact = v400;
+    compact.replace(compact.find(vector400), vector400.size(), vector530);
+    KsIndex read('A', 3, 3);
+    kstest::MemoryStream compactStream(compact);
+    read.Read(compactStream);
+    EXPECT_EQ((Records{2}), Found(read, "C"));
+    EXPECT_EQ((Records{1, 2, 3}), Found(read, "A", "D"));
+    EXPECT_TRUE(read.IsSameAs(source));
 }
 
 // Every cut of a file gives an error, and the index read into stays as it was (other damage
