@@ -26,6 +26,31 @@ struct FieldKind {
 };
 constexpr FieldKind kKinds[] = {{'A', 3}, {'A', 10}, {'N', 0}, {'U', 0}, {'B', 3}};
 
+// The records a search finds.
+std::int32_t Found(KsIndex& index, const std::string& low, const std::string* high) {
+    KsSet found;
+    index.Search(low.data(), high != nullptr ? high->data() : nullptr, found);
+    return found.GetSelectedCount();
+}
+
+// A read index answers from the file's bytes until its keys are needed as objects: it must
+// answer as the same index with its keys made.
+void CheckSearchesBeforeKeysAreMade(KsIndex& lazy, const std::string& bytes, FieldKind kind) {
+    KsIndex made(kind.type, kind.length, lazy.GetRecordCount());
+    kstest::MemoryStream stream(bytes);
+    made.Read(stream);
+    Check(made.GetKeyCount() == lazy.GetKeyCount());
+    if (made.GetKeyCount() == 0) {
+        return;
+    }
+    std::string first(made.GetKeyLength(), '\0'), other(made.GetKeyLength(), '\0');
+    made.GetKey(0).Value().GetComparableKey(first.data());
+    made.GetKey(made.GetKeyCount() / 2).Value().GetComparableKey(other.data());
+    Check(Found(lazy, other, nullptr) == Found(made, other, nullptr));
+    Check(Found(lazy, first, &other) == Found(made, first, &other));
+    Check(Found(lazy, other, &first) == Found(made, other, &first));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,12 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const FieldKind kind = kKinds[data[0] % (sizeof kKinds / sizeof kKinds[0])];
     KsIndex index(kind.type, kind.length, 0);
+    std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
-        kstest::MemoryStream stream(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+        kstest::MemoryStream stream(bytes);
         index.Read(stream, true);
     } catch (const KsException&) {
         return 0;
     }
+    CheckSearchesBeforeKeysAreMade(index, bytes, kind);
     kstest::MemoryStream written;
     index.Write(written);
     KsIndex again(kind.type, kind.length, index.GetRecordCount());

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <numeric>
 
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "files/KsFile.h"
+#include "index/KsIndexImage.h"
 #include "index/KsSet.h"
 #include "io/KsStreamInterface.h"
 #include "progress/KsNullProgress.h"
@@ -15,11 +16,11 @@
 namespace {
 
 constexpr const char* kClass = "KsIndex";
-// Alpha values shorter than this are stored padded to it.
-constexpr std::uint16_t kShortAlphaBytes = 8;
 // Records between two questions to the progress object: straight and iterative builds.
 constexpr std::int32_t kStraightReport = 128;
 constexpr std::int32_t kIterativeReport = 2048;
+// Values a merge asks the processor to fetch before it reaches them.
+constexpr std::size_t kPrefetchAhead = 16;
 std::atomic<std::int32_t> mergeBytes{16 << 20};
 std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
 
@@ -39,14 +40,37 @@ std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     return static_cast<std::uint16_t>(field.GetLength());
 }
 
-}  // namespace
-
-// What Read builds before it replaces the index.
-struct KsIndex::Parts {
-    std::int32_t recordCount = 0;
-    Keys keys;
-    std::unique_ptr<KsInverseIndex> inverse;
+// A value of a block being merged: its first 8 bytes as one number (the rest compared as
+// bytes only when these are equal) and its position in the block.
+struct BlockValue {
+    std::uint64_t head;
+    std::int32_t position;
 };
+
+// The `count` values of `length` bytes in byte order, equal values in the order they came.
+std::vector<BlockValue> SortedValues(const unsigned char* bytes, std::size_t length,
+                                     std::int32_t count) {
+    std::vector<BlockValue> values(static_cast<std::size_t>(count));
+    std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
+    for (std::int32_t i = 0; i < count; ++i) {
+        unsigned char head[sizeof(std::uint64_t)] = {};
+        std::memcpy(head, bytes + static_cast<std::size_t>(i) * length, headBytes);
+        values[static_cast<std::size_t>(i)] = {KsByteOrder::LoadBig<std::uint64_t>(head), i};
+    }
+    auto tail = [&](const BlockValue& value) {
+        return bytes + static_cast<std::size_t>(value.position) * length + headBytes;
+    };
+    std::sort(values.begin(), values.end(), [&](const BlockValue& a, const BlockValue& b) {
+        if (a.head != b.head) {
+            return a.head < b.head;
+        }
+        int order = length > headBytes ? std::memcmp(tail(a), tail(b), length - headBytes) : 0;
+        return order != 0 ? order < 0 : a.position < b.position;
+    });
+    return values;
+}
+
+}  // namespace
 
 void KsIndex::SetStraightBuildLimit(std::int32_t records) {
     straightBuildLimit = records;
@@ -91,6 +115,34 @@ KsIndex::KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* 
 }
 
 KsIndex::~KsIndex() = default;
+
+std::int32_t KsIndex::GetKeyCount() const {
+    return image_ ? image_->GetKeyCount() : static_cast<std::int32_t>(keys_.size());
+}
+
+const KsIndexKey& KsIndex::GetKey(std::int32_t number) const {
+    Materialise();
+    return *keys_[number];
+}
+
+const KsIndex::Keys& KsIndex::GetKeys() const {
+    Materialise();
+    return keys_;
+}
+
+void KsIndex::Materialise() const {
+    if (!image_) {
+        return;
+    }
+    std::vector<std::unique_ptr<KsIndexKey>> keys = image_->Materialise();
+    Keys materialised;
+    materialised.reserve(keys.size());
+    for (std::unique_ptr<KsIndexKey>& key : keys) {
+        materialised.Append(std::move(key));
+    }
+    keys_.swap(materialised);
+    image_.reset();
+}
 
 void KsIndex::StraightBuild(KsFile& table, std::uint16_t fieldNumber,
                             KsProgressInterface& progress) {
@@ -154,11 +206,8 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
                          std::int32_t count) {
     const unsigned char* bytes = keyBytes.data();
     std::size_t length = keyLength_;
-    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-        return std::memcmp(bytes + a * length, bytes + b * length, length) < 0;
-    });
+    std::vector<BlockValue> values = SortedValues(bytes, length, count);
+    const std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
     std::vector<std::unique_ptr<KsIndexKey>> old;
     old.reserve(keys_.size());
     while (!keys_.empty()) {
@@ -169,10 +218,20 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
     merged.reserve(old.size() + static_cast<std::size_t>(count));
     std::size_t next = 0;
     KsIndexKey* current = nullptr;
+    const BlockValue* currentValue = nullptr;
     const unsigned char* currentBytes = nullptr;
-    for (std::int32_t i : order) {
+    for (std::size_t n = 0; n < values.size(); ++n) {
+        const BlockValue& entry = values[n];
+        std::int32_t i = entry.position;
         const unsigned char* these = bytes + static_cast<std::size_t>(i) * length;
-        if (current == nullptr || std::memcmp(these, currentBytes, length) != 0) {
+        // The values are visited in sorted order, that is all over the block: fetch ahead.
+        if (n + kPrefetchAhead < values.size()) {
+            __builtin_prefetch(
+                bytes + static_cast<std::size_t>(values[n + kPrefetchAhead].position) * length);
+        }
+        // The heads are in sorted order; the bytes only when the heads do not decide.
+        if (current == nullptr || entry.head != currentValue->head ||
+            std::memcmp(these + headBytes, currentBytes + headBytes, length - headBytes) != 0) {
             KsRecordKey& value = prototype_->Value();
             value.SetComparableKey(these);
             while (next < old.size() && old[next]->Value().IsLessThan(value)) {
@@ -186,6 +245,7 @@ void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_
                 merged.Append(std::unique_ptr<KsIndexKey>(current));
             }
             currentBytes = these;
+            currentValue = &entry;
         }
         current->SetRecord(firstRecord + i);
     }
@@ -200,6 +260,7 @@ void KsIndex::BuildAlternateOrderArray() {
         if (!alternateOrder_) {
             return;
         }
+        Materialise();
         std::vector<KsIndexKey*> keys(keys_.begin(), keys_.end());
         std::stable_sort(keys.begin(), keys.end(), [](const KsIndexKey* a, const KsIndexKey* b) {
             return a->Value().IsLessThanAlternate(b->Value());
@@ -229,6 +290,7 @@ void KsIndex::RemoveAlternate(const KsIndexKey* key, std::int32_t number) {
 }
 
 std::int32_t KsIndex::FindPrototype() const {
+    Materialise();
     std::int32_t position = keys_.FindPosition(prototype_.get());
     if (position < GetKeyCount() && keys_[position]->Value().IsEqual(prototype_->Value())) {
         return position;
@@ -236,63 +298,86 @@ std::int32_t KsIndex::FindPrototype() const {
     return -1;
 }
 
-void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder,
-                          const std::function<void(const KsIndexKey&)>& take) {
+void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder, KsSet& result,
+                          const KsSet* mask) {
     if (alternateOrder && !alternateOrder_) {
         KsException::Generate("Cannot search on the given order; no alternate key array.", kClass);
     }
-    if (alternateOrder && !alternate_) {
-        BuildAlternateOrderArray();
+    if (result.GetSize() != recordCount_) {
+        result.Init(recordCount_);
     }
     KsRecordKey& value = prototype_->Value();
-    std::unique_ptr<KsRecordKey> upper(value.Clone());
-    upper->SetComparableKey(high != nullptr ? high : low);
+    std::unique_ptr<KsRecordKey> upper;
+    if (high != nullptr) {
+        upper.reset(value.Clone());
+        upper->SetComparableKey(high);
+    }
     value.SetComparableKey(low);
-    if (!alternateOrder) {
-        for (std::int32_t k = keys_.FindPosition(prototype_.get()); k < GetKeyCount(); ++k) {
-            const KsIndexKey& key = *keys_[k];
-            if (high != nullptr ? upper->IsLessThan(key.Value()) : !key.Value().IsEqual(value)) {
-                break;
-            }
-            take(key);
-        }
+    if (alternateOrder) {
+        SearchAlternate(value, upper.get(), result, mask);
         return;
     }
-    auto position = std::lower_bound(alternate_->begin(), alternate_->end(), &value,
+    if (image_) {
+        SearchImage(value, upper.get(), result, mask);
+        return;
+    }
+    for (std::int32_t k = keys_.FindPosition(prototype_.get()); k < GetKeyCount(); ++k) {
+        const KsIndexKey& key = *keys_[k];
+        if (upper ? upper->IsLessThan(key.Value()) : !key.Value().IsEqual(value)) {
+            break;
+        }
+        mask != nullptr ? key.GetSet(result, *mask) : key.GetSet(result);
+    }
+}
+
+// Finds the keys in the file's bytes by binary search; reads only their record lists.
+void KsIndex::SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                          const KsSet* mask) {
+    std::int32_t first = image_->LowerBound(low);
+    std::int32_t end = first;
+    if (high != nullptr) {
+        end = image_->UpperBound(*high);
+    } else if (first < image_->GetKeyCount() && image_->ValueAt(first).IsEqual(low)) {
+        end = first + 1;
+    }
+    for (std::int32_t k = first; k < end; ++k) {
+        image_->GetSet(k, result, mask);
+    }
+}
+
+void KsIndex::SearchAlternate(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                              const KsSet* mask) {
+    if (!alternate_) {
+        BuildAlternateOrderArray();
+    }
+    auto position = std::lower_bound(alternate_->begin(), alternate_->end(), &low,
                                      [](const KsIndexKey* a, const KsRecordKey* b) {
                                          return a->Value().IsLessThanAlternate(*b);
                                      });
     for (; position != alternate_->end(); ++position) {
-        const KsRecordKey& key = (*position)->Value();
-        if (high != nullptr ? upper->IsLessThanAlternate(key) : !key.IsEqualAlternate(value)) {
+        const KsIndexKey& key = **position;
+        if (high != nullptr ? high->IsLessThanAlternate(key.Value())
+                            : !key.Value().IsEqualAlternate(low)) {
             break;
         }
-        take(**position);
+        mask != nullptr ? key.GetSet(result, *mask) : key.GetSet(result);
     }
 }
 
 void KsIndex::Search(const void* low, const void* high, KsSet& result, bool alternateOrder) {
-    KsCallpath(high != nullptr ? "SearchRange()" : "SearchExact()", kClass, [&] {
-        if (result.GetSize() != recordCount_) {
-            result.Init(recordCount_);
-        }
-        SearchRange(low, high, alternateOrder, [&](const KsIndexKey& key) { key.GetSet(result); });
-    });
+    KsCallpath(high != nullptr ? "SearchRange()" : "SearchExact()", kClass,
+               [&] { SearchRange(low, high, alternateOrder, result, nullptr); });
 }
 
 void KsIndex::MaskedSearch(const void* low, const void* high, KsSet& result, const KsSet& mask,
                            bool alternateOrder) {
-    KsCallpath(high != nullptr ? "MaskRange()" : "MaskExact()", kClass, [&] {
-        if (result.GetSize() != recordCount_) {
-            result.Init(recordCount_);
-        }
-        SearchRange(low, high, alternateOrder,
-                    [&](const KsIndexKey& key) { key.GetSet(result, mask); });
-    });
+    KsCallpath(high != nullptr ? "MaskRange()" : "MaskExact()", kClass,
+               [&] { SearchRange(low, high, alternateOrder, result, &mask); });
 }
 
 std::int32_t KsIndex::SetRecord(std::int32_t record, const void* keyBytes) {
     return KsCallpath("SetRecord()", kClass, [&] {
+        Materialise();
         prototype_->Value().SetComparableKey(keyBytes);
         std::int32_t number = FindPrototype();
         if (number >= 0) {
@@ -321,6 +406,7 @@ void KsIndex::InsertRecord(std::int32_t record, const void* keyBytes) {
             KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector",
                                   record, 1, recordCount_ + 1);
         }
+        Materialise();
         for (KsIndexKey* key : keys_) {
             key->InsertRecord(record);
         }
@@ -340,6 +426,7 @@ void KsIndex::DeleteRecord(std::int32_t record) {
             KsException::Generate("Index %d out of range; array is from %d to %d", "KsVector",
                                   record, 1, recordCount_);
         }
+        Materialise();
         for (std::int32_t k = GetKeyCount() - 1; k >= 0; --k) {
             KsIndexKey* key = keys_[k];
             if (key->DeleteRecordIsEmpty(record)) {
@@ -361,6 +448,7 @@ void KsIndex::DeleteRecord(std::int32_t record) {
 
 void KsIndex::UpdateRecord(std::int32_t record, const void* keyBytes) {
     KsCallpath("UpdateRecord()", kClass, [&] {
+        Materialise();
         EnsureInverseIndex();
         std::int32_t number = inverse_->GetKeyNumber(record);
         prototype_->Value().SetComparableKey(keyBytes);
@@ -383,6 +471,7 @@ void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
         if (inverse_) {
             return;
         }
+        Materialise();
         SetTitlef(progress, 1023, "Building inverse index for %d keys...", GetKeyCount());
         progress.SetRange(0, GetKeyCount());
         auto inverse = std::make_unique<KsInverseIndex>(recordCount_);
@@ -402,6 +491,7 @@ void KsIndex::DestroyKeyArray() {
     KsCallpath("DestroyKeyArray()", kClass, [&] {
         alternate_.reset();
         inverse_.reset();
+        image_.reset();
         keys_.clear();
     });
 }
@@ -411,6 +501,8 @@ bool KsIndex::IsSameAs(const KsIndex& other) const {
         recordCount_ != other.recordCount_ || GetKeyCount() != other.GetKeyCount()) {
         return false;
     }
+    Materialise();
+    other.Materialise();
     for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
         const KsIndexKey& mine = *keys_[k];
         const KsIndexKey& theirs = *other.keys_[k];
@@ -438,28 +530,12 @@ void KsIndex::WriteValue(KsOutputStreamInterface& stream, const KsRecordKey& val
     }
 }
 
-void KsIndex::ReadValue(KsInputStreamInterface& stream, KsRecordKey& value) const {
-    if (!IsAlphaKey(value)) {
-        value.Read(stream);
-        return;
-    }
-    char padding[kShortAlphaBytes] = {};
-    if (keyLength_ < kShortAlphaBytes) {
-        char padded[kShortAlphaBytes + 1] = {};
-        stream.Read(padded, kShortAlphaBytes, true);
-        padded[keyLength_] = '\0';
-        static_cast<KsRecordKeyAlpha&>(value).SetText(padded);
-    } else {
-        value.Read(stream);
-        stream.Read(padding, 2, true);
-    }
-}
-
 void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
     KsCallpath("Write()", kClass, [&] {
         if (version != kVersion && version != kVersion420 && version != kVersion400) {
             KsException::Generate("Index version %hd cannot be written", kClass, version);
         }
+        Materialise();
         bool withInverse = version != kVersion400 && KeepsInverseIndex();
         if (withInverse) {
             EnsureInverseIndex();
@@ -509,91 +585,26 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
                 "Index file \"%s\" has field length of %hd, but field length is %hd", kClass, file,
                 length, static_cast<std::int16_t>(keyLength_));
         }
-        Parts parts;
-        parts.recordCount = stream.ReadLong();
-        if (parts.recordCount < 0 || (!ignoreRecordCount && parts.recordCount != recordCount_)) {
+        std::int32_t records = stream.ReadLong();
+        if (records < 0 || (!ignoreRecordCount && records != recordCount_)) {
             KsException::Generate("Index file \"%s\" has %ld records, but file has %ld records",
-                                  kClass, file, static_cast<long>(parts.recordCount),
+                                  kClass, file, static_cast<long>(records),
                                   static_cast<long>(recordCount_));
         }
-        ReadKeys(stream, parts, file);
-        bool stored = false;
-        if (version != kVersion400) {
-            char flag = 0;
-            stream.Read(&flag, 1, true);
-            stored = flag != 0;
-        }
-        if (stored) {
-            if (!KeepsInverseIndex()) {
-                KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
-            }
-            CheckRecordsAgainstKeys(parts, file);
-            KsInverseIndex read(parts.recordCount);
-            read.Read(stream, version == kVersion, static_cast<std::int32_t>(parts.keys.size()),
-                      file);
-            if (!(read == *parts.inverse)) {
-                KsException::Generate(
-                    "Index file \"%s\" has an inverse index that disagrees with its keys", kClass,
-                    file);
-            }
-        } else if (KeepsInverseIndex()) {
-            CheckRecordsAgainstKeys(parts, file);
-        }
+        KsIndexKey prototype(*prototype_);
+        prototype.SetUniverse(records);
+        std::unique_ptr<KsInverseIndex> inverse;
+        std::unique_ptr<KsIndexImage> image = KsIndexImage::Load(
+            stream, {&prototype, keyLength_, KeepsInverseIndex(), kHeaderBytes, file}, inverse);
+        bool stored =
+            image->ReadInverse(stream, version != kVersion400, version == kVersion, inverse.get());
         // Everything is read and checked: the index takes it over.
-        recordCount_ = parts.recordCount;
+        recordCount_ = records;
         prototype_->SetUniverse(recordCount_);
-        keys_.swap(parts.keys);
-        inverse_ = stored ? std::move(parts.inverse) : nullptr;
+        keys_.clear();
+        image_ = std::move(image);
+        inverse_ = stored ? std::move(inverse) : nullptr;
         alternate_.reset();
         modified_ = false;
     });
-}
-
-void KsIndex::ReadKeys(KsInputStreamInterface& stream, Parts& parts, const char* file) {
-    KsCallpath("ReadIndexSet()", kClass, [&] {
-        std::int32_t keyCount = stream.ReadLong();
-        if (keyCount < 0) {
-            KsException::Generate("Index file \"%s\" has %ld keys", kClass, file,
-                                  static_cast<long>(keyCount));
-        }
-        KsIndexKey prototype(*prototype_);
-        prototype.SetUniverse(parts.recordCount);
-        for (std::int32_t k = 0; k < keyCount; ++k) {
-            auto key = std::make_unique<KsIndexKey>(prototype);
-            ReadValue(stream, key->Value());
-            key->Read(stream, file);
-            if (!parts.keys.empty() &&
-                !parts.keys[parts.keys.GetUpperBound()]->Value().IsLessThan(key->Value())) {
-                KsException::Generate("Index file \"%s\" has key %ld out of order", kClass, file,
-                                      static_cast<long>(k));
-            }
-            if (key->GetRecordCount() == 0) {
-                KsException::Generate("Index file \"%s\" has key %ld without records", kClass, file,
-                                      static_cast<long>(k));
-            }
-            parts.keys.Append(std::move(key));
-        }
-    });
-}
-
-// Every record must be in exactly one key, or searches would answer wrongly.
-void KsIndex::CheckRecordsAgainstKeys(Parts& parts, const char* file) const {
-    std::int64_t held = 0;
-    for (const KsIndexKey* key : parts.keys) {
-        held += key->GetRecordCount();
-    }
-    if (held != parts.recordCount) {
-        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass, file,
-                              static_cast<long long>(held), static_cast<long>(parts.recordCount));
-    }
-    parts.inverse = std::make_unique<KsInverseIndex>(parts.recordCount);
-    for (std::int32_t k = 0; k < static_cast<std::int32_t>(parts.keys.size()); ++k) {
-        parts.keys[k]->ForEachRecord([&](std::int32_t r) {
-            if (parts.inverse->Peek(r) >= 0) {
-                KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
-                                      file, static_cast<long>(r));
-            }
-            parts.inverse->SetKey(r, k);
-        });
-    }
 }

@@ -22,9 +22,10 @@
 /// A reader checks the type, the key length and (unless told not to) the record count against
 /// the index it reads into, and trusts nothing else: keys must be strictly ascending, every
 /// record must lie in exactly one key and a stored inverse index must agree with the keys.
+/// A read index keeps the file's bytes and answers searches from them; its keys become
+/// objects when it first changes or a caller asks for a key.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,13 +34,15 @@
 #include "index/KsInverseIndex.h"
 
 class KsFile;
+class KsIndexImage;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
 class KsProgressInterface;
 class KsSet;
 
 /// An index of one field of a table (see the file notes). A table owns the indexes it
-/// loads (KsFile::GetIndex); one made here belongs to its maker.
+/// loads (KsFile::GetIndex); one made here belongs to its maker. Even its const calls may
+/// make the keys of a read file, so one index is used by one thread at a time.
 class KsIndex {
 public:
     /// @{
@@ -49,6 +52,10 @@ public:
     static constexpr std::int16_t kVersion420 = 420;
     static constexpr std::int16_t kVersion400 = 400;
     /// @}
+    /// Bytes of the file before the key count: header, type, key length, record count.
+    static constexpr std::int64_t kHeaderBytes = 4 + 2 + 1 + 2 + 4;
+    /// Alpha values shorter than this are stored padded to it.
+    static constexpr std::uint16_t kShortAlphaBytes = 8;
     /// Records per block of an iterative build.
     static constexpr std::int32_t kBlockRecords = 32768;
 
@@ -117,10 +124,10 @@ public:
     /// The number of records of the table indexed.
     std::int32_t GetRecordCount() const { return recordCount_; }
     /// The number of distinct values.
-    std::int32_t GetKeyCount() const { return static_cast<std::int32_t>(keys_.size()); }
+    std::int32_t GetKeyCount() const;
     /// Key `number` from 0 in key order, owned by the index; an index outside raises the
     /// vector's range error.
-    const KsIndexKey& GetKey(std::int32_t number) const { return *keys_[number]; }
+    const KsIndexKey& GetKey(std::int32_t number) const;
     /// Whether the inverse index is kept.
     bool HasInverseIndex() const { return inverse_ != nullptr; }
     /// Whether the case-blind order is kept.
@@ -146,12 +153,17 @@ protected:
     /// The scratch key that searches and updates fill with a value.
     KsIndexKey& Prototype() { return *prototype_; }
     /// The keys.
-    const Keys& GetKeys() const { return keys_; }
+    const Keys& GetKeys() const;
 
 private:
-    struct Parts;
-    void SearchRange(const void* low, const void* high, bool alternateOrder,
-                     const std::function<void(const KsIndexKey&)>& take);
+    void SearchRange(const void* low, const void* high, bool alternateOrder, KsSet& result,
+                     const KsSet* mask);
+    void SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                     const KsSet* mask);
+    void SearchAlternate(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                         const KsSet* mask);
+    // Turns the keys of a read file into objects (nothing when they are already).
+    void Materialise() const;
     void BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
                        std::int32_t blockRecords, std::int32_t reportEvery);
     void MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_t firstRecord,
@@ -160,16 +172,15 @@ private:
     void RemoveAlternate(const KsIndexKey* key, std::int32_t number);
     void EnsureInverseIndex();
     void WriteValue(KsOutputStreamInterface& stream, const KsRecordKey& value) const;
-    void ReadValue(KsInputStreamInterface& stream, KsRecordKey& value) const;
-    void ReadKeys(KsInputStreamInterface& stream, Parts& parts, const char* file);
-    void CheckRecordsAgainstKeys(Parts& parts, const char* file) const;
 
     bool modified_ = false;
     char fieldType_ = 0;
     std::uint16_t keyLength_ = 0;
     std::int32_t recordCount_ = 0;
     std::unique_ptr<KsIndexKey> prototype_;
-    Keys keys_;
+    // The keys of a read file stay in its image until they are needed as objects.
+    mutable Keys keys_;
+    mutable std::unique_ptr<KsIndexImage> image_;
     // Alpha fields keep the alternate order, built when a search first asks for it (or by
     // BuildAlternateOrderArray) and kept in step from then on.
     bool alternateOrder_ = false;

@@ -177,7 +177,10 @@ void KsIndexKey::Read(KsInputStreamInterface& stream, const char* file) {
                                   form);
         }
         if (form == 0) {
-            ReadVector(stream, file);
+            KsVector<std::int32_t> records;
+            ScanVector(stream, universe_, file, [&](std::int32_t r) { records.push_back(r); });
+            records_.swap(records);
+            set_.reset();
             return;
         }
         auto set = std::make_unique<KsSet>();
@@ -192,7 +195,9 @@ void KsIndexKey::Read(KsInputStreamInterface& stream, const char* file) {
     });
 }
 
-void KsIndexKey::ReadVector(KsInputStreamInterface& stream, const char* file) {
+std::int32_t KsIndexKey::ScanVector(KsInputStreamInterface& stream, std::int32_t universe,
+                                    const char* file,
+                                    const std::function<void(std::int32_t)>& visit) {
     std::int16_t version = stream.ReadKsHeader(kVectorMarker);
     std::int32_t extra = 0;
     if (version == kVectorVersion) {
@@ -210,23 +215,23 @@ void KsIndexKey::ReadVector(KsInputStreamInterface& stream, const char* file) {
     std::int32_t count = stream.ReadLong();
     stream.ReadLong();  // growth
     // Records are distinct and ascending within the universe, so a larger count is corrupt.
-    if (count < 0 || count > universe_ || (version == kVectorVersion && extra < 4 * count)) {
+    if (count < 0 || count > universe || (version == kVectorVersion && extra < 4 * count)) {
         KsException::Generate("Index file \"%s\" holds a vector of %ld records for %ld records",
-                              kClass, file, static_cast<long>(count), static_cast<long>(universe_));
+                              kClass, file, static_cast<long>(count), static_cast<long>(universe));
     }
-    KsVector<std::int32_t> records;
+    std::int32_t last = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t r = stream.ReadLong();
-        if (r < 1 || r > universe_ || (!records.empty() && r <= records.back())) {
+        if (r <= last || r > universe) {
             KsException::Generate("Index file \"%s\" holds record %ld out of order or range",
                                   kClass, file, static_cast<long>(r));
         }
-        records.push_back(r);
+        visit(r);
+        last = r;
     }
     for (std::int32_t skipped = 4 * count; skipped < extra; ++skipped) {
         char byte = 0;
         stream.Read(&byte, 1, true);
     }
-    records_.swap(records);
-    set_.reset();
+    return count;
 }

@@ -14,6 +14,7 @@
 /// A reader also takes vector version 530 (count, growth, elements).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "core/KsVector.h"
@@ -95,6 +96,13 @@ public:
     /// universe, ascending; `file` names the file in errors.
     void Read(KsInputStreamInterface& stream, const char* file);
 
+    /// Reads a record list of the vector form (its form byte already read) without keeping
+    /// it: each record goes to visit(record), checked as Read checks it, against `universe`.
+    /// Returns the number of records.
+    static std::int32_t ScanVector(KsInputStreamInterface& stream, std::int32_t universe,
+                                   const char* file,
+                                   const std::function<void(std::int32_t)>& visit);
+
     /// @{
     /// Process-wide switch count: 0 (the default) selects the rule above, another value
     /// makes the set form hold every key of more records than that.
@@ -105,7 +113,6 @@ public:
 private:
     // Whether adding one more record turns the vector into a set.
     bool GetShouldConvertToSet(std::int32_t added) const;
-    void ReadVector(KsInputStreamInterface& stream, const char* file);
 
     std::unique_ptr<KsRecordKey> value_;
     KsVector<std::int32_t> records_;

@@ -12,9 +12,11 @@
 #include "files/TableTestSupport.h"
 #include "index/KsIndex.h"
 #include "index/KsSet.h"
+#include "io/KsIOFactory.h"
 #include "progress/KsNullProgress.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -199,6 +201,17 @@ TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
     kstest::MemoryStream stream(v510);
     other.Read(stream, true);
     EXPECT_EQ(3, other.GetRecordCount());
+    // The compact vector (version 530: count, growth, records) is read and searched too.
+    const std::string vector400("\0\0\0\0\x90\x01\x04\0\x80\0\0\0\x04\0\0\0", 16);
+    const std::string vector530("\0\0\0\0\x12\x02", 6);
+    std::string compact = v400;
+    compact.replace(compact.find(vector400), vector400.size(), vector530);
+    KsIndex read('A', 3, 3);
+    kstest::MemoryStream compactStream(compact);
+    read.Read(compactStream);
+    EXPECT_EQ((Records{2}), Found(read, "C"));
+    EXPECT_EQ((Records{1, 2, 3}), Found(read, "A", "D"));
+    EXPECT_TRUE(read.IsSameAs(source));
 }
 
 // Every cut of a file gives an error, and the index read into stays as it was (other damage
@@ -213,6 +226,110 @@ TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
         kstest::MemoryStream stream(bytes.substr(0, cut));
         EXPECT_THROW(read.Read(stream), KsException) << cut;
         EXPECT_EQ((Records{1, 4, 5}), Found(read, "X"));
+    }
+    KsIndex read('A', 3, 5);
+    kstest::MemoryStream cut(bytes.substr(0, 40));
+    EXPECT_EQ("Unable to perform a required read at offset 40 of \"memory\"",
+              kstest::MessageOf([&] { read.Read(cut); }));
+}
+
+// A file holding an index and more: the read leaves the file just after the index.
+TEST(KsIndex, ReadingAFileLeavesItAfterTheIndex) {
+    auto sourceOwned = AlphaIndex({"AB", "C", "AB"});
+    kstest::TempDir directory;
+    std::string name = directory.File("index.kix");
+    for (std::int16_t version : {KsIndex::kVersion, KsIndex::kVersion420, KsIndex::kVersion400}) {
+        kstest::WriteWholeFile(name, Bytes(*sourceOwned, version) + "tail");
+        std::unique_ptr<KsIOInterface> file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
+        KsIndex read('A', 3, 3);
+        read.Read(*file);
+        char tail[5] = {};
+        EXPECT_EQ(4, file->Read(tail, 5, false));
+        EXPECT_STREQ("tail", tail);
+        EXPECT_EQ((Records{1, 3}), Found(read, "AB", "B"));
+    }
+}
+
+// The records a search finds, or the message of its error.
+std::string Answer(KsIndex& index, const std::string& low, const std::string* high,
+                   const KsSet* mask, bool alternate) {
+    KsSet result;
+    try {
+        if (mask != nullptr) {
+            index.MaskedSearch(low.data(), high ? high->data() : nullptr, result, *mask, alternate);
+        } else {
+            index.Search(low.data(), high ? high->data() : nullptr, result, alternate);
+        }
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+    std::string found;
+    for (std::int32_t r = result.GetNextInSet(0); r != 0; r = result.GetNextInSet(r)) {
+        found += std::to_string(r) + " ";
+    }
+    return found;
+}
+
+// A read index answers from its file's bytes until it changes: every search before and after
+// a change must answer as the index the file was written from.
+TEST(KsIndex, ReadIndexAnswersAndChangesLikeTheIndexItWasWrittenFrom) {
+    std::mt19937 random(21);
+    const std::int16_t versions[] = {KsIndex::kVersion, KsIndex::kVersion420, KsIndex::kVersion400};
+    for (int trial = 0; trial < 120; ++trial) {
+        std::uint16_t length = trial % 2 == 0 ? 3 : 10;     // stored padded, or with 2 zeros
+        auto spread = static_cast<int>(random() % 30) + 1;  // few values make set-form keys
+        auto value = [&] {
+            std::string text(1 + random() % 2, static_cast<char>('A' + random() % spread));
+            text.resize(length, '\0');
+            return text;
+        };
+        auto count = static_cast<std::int32_t>(random() % 120) + 1;
+        KsIndex source('A', length, 0);
+        for (std::int32_t r = 1; r <= count; ++r) {
+            source.InsertRecord(r, value().data());
+        }
+        KsIndex read('A', length, count);
+        kstest::MemoryStream stream(Bytes(source, versions[trial % 3]));
+        read.Read(stream);
+        ASSERT_EQ(source.GetKeyCount(), read.GetKeyCount());
+        KsSet mask(count - static_cast<std::int32_t>(random() % 2));  // too small: an error
+        for (std::int32_t r = 1; r <= mask.GetSize(); r += 2) {
+            mask.SelectRecord(r, true);
+        }
+        auto compare = [&](bool alternate) {
+            for (int q = 0; q < 12; ++q) {
+                std::string low = value(), high = value();
+                const std::string* top = q % 3 == 0 ? nullptr : &high;
+                const KsSet* masked = q % 2 == 0 ? &mask : nullptr;
+                ASSERT_EQ(Answer(source, low, top, masked, alternate),
+                          Answer(read, low, top, masked, alternate))
+                    << trial << " " << q;
+            }
+        };
+        compare(false);
+        std::int32_t r = static_cast<std::int32_t>(random() % count) + 1;
+        std::string changed = value();
+        for (KsIndex* index : {&source, &read}) {
+            switch (trial % 5) {
+                case 0:
+                    index->InsertRecord(r, changed.data());
+                    break;
+                case 1:
+                    index->DeleteRecord(r);
+                    break;
+                case 2:
+                    index->UpdateRecord(r, changed.data());
+                    break;
+                case 3:
+                    index->SetRecord(r, changed.data());
+                    break;
+                default:
+                    break;  // the case-blind order is made from the bytes
+            }
+        }
+        compare(trial % 5 == 4);
+        ASSERT_TRUE(read.IsSameAs(source)) << trial;
+        ASSERT_EQ(Bytes(source), Bytes(read)) << trial;
     }
 }
 
