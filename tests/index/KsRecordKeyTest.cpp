@@ -115,7 +115,8 @@ TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalis
     EXPECT_TRUE(Alpha(5, "AB").IsEqual(Alpha(2, "AB")));
     EXPECT_TRUE(Alpha(5, "abc").IsLessThanAlternate(Alpha(5, "ABD")));
     EXPECT_FALSE(Alpha(5, "abc").IsLessThanAlternate(Alpha(5, "ABC")));
-    EXPECT_TRUE(Alpha(5, "abc").IsEqualAlternate(Alpha(5, "ABC")));
+    EXPECT_TRUE(Alpha(5, "abz").IsEqualAlternate(Alpha(5, "ABZ")) &&
+                !Alpha(5, "abz").IsEqual(Alpha(5, "ABZ")));
     EXPECT_STREQ("ABC", Alpha(3, "ABCDE").GetText());  // cut to the key's length
     KsRecordKeyAlpha alpha(4);
     alpha.SetValue("abcdefg");  // length bytes are taken, the NUL stays
@@ -134,12 +135,8 @@ TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalis
               MessageOf([&] { date.SetValue("2000-2-29"); }));
     EXPECT_EQ("13 is not a valid month", MessageOf([&] { date.SetValue("20001301"); }));
     EXPECT_EQ(1, date.GetDayNumber());  // a refused text leaves the key as it was
-    KsException error = kstest::CaughtError([] { NativeOf(KsRecordKeyDate(0)); });
-    EXPECT_STREQ("11759222 is too large; 9999 is the maximum year", error.GetErrorMessage());
-    EXPECT_STREQ(
-        "SetYear() of KsTimestamp\r\nSetJulianDayFromCalendarStart() of KsTimestamp\r\n"
-        "GetValue() of KsRecordKeyDate",
-        error.GetCallpath());
+    EXPECT_EQ("11759222 is too large; 9999 is the maximum year",
+              MessageOf([] { NativeOf(KsRecordKeyDate(0)); }));
 
     // Input that ends early raises the stream's error and leaves each key as it was.
     std::shared_ptr<KsRecordKey> multi = Multi();
@@ -297,29 +294,19 @@ struct Keyed {
     }
 };
 
-TEST(KsRecordKeyRecords, EveryKeyedTypeIsExtractedAndPutBack) {
+// Each keyed type makes its key; several fields make one key: Alpha or Binary fields one
+// consolidated key whose fields stay apart, fields of mixed types a multiple key, descending
+// fields inverted bit by bit. The keys put their fields back into a record unchanged.
+TEST(KsRecordKeyRecords, FieldsMakeTheirKeysAndPutThemBack) {
     Keyed keyed;
-    const char* const expected[] = {
-        "41 42 00", "77 78 79 7A", "7F FF FF F9", "7F FB",       "40 1F FF FF FF FF FF FF",
-        "01 02",    "FF FF FF FF", "00 09",       "00 0B 46 81", "01"};
     KeyRecord copy = keyed.NewRecord();
-    for (std::int32_t field = 0; field < 10; ++field) {
-        std::unique_ptr<KsRecordKey> key = KsRecordKey::Extract(keyed.record, field);
-        EXPECT_EQ(expected[field], HexOfKey(*key)) << field;
-        key->GetValue(copy, Fields{static_cast<std::uint16_t>(field)});
-    }
-    EXPECT_EQ(kstest::HexOf(keyed.record), kstest::HexOf(copy));
-    keyed.record.PutField(1, "WXYZ", KsFileRecord::kPlain);  // filled to its length
-    KsRecordKey::Extract(keyed.record, 1)->GetValue(copy, 1);
-    EXPECT_EQ(kstest::HexOf(keyed.record), kstest::HexOf(copy));
-}
-
-// Several fields make one key: Alpha or Binary fields one consolidated key whose fields
-// stay apart, fields of mixed types a multiple key, descending fields inverted bit by bit.
-// Each key puts its fields back into a record unchanged.
-TEST(KsRecordKeyRecords, FieldListsMakeConsolidatedMultipleOrDescendingKeys) {
-    Keyed keyed;
     const std::tuple<Fields, std::vector<bool>, const char*, const char*> cases[] = {
+        {{3}, {false}, "7F FB", "N:-5"},
+        {{4}, {false}, "40 1F FF FF FF FF FF FF", "N:-0.5"},
+        {{6}, {false}, "FF FF FF FF", "N:4294967295"},
+        {{7}, {false}, "00 09", "N:9"},
+        {{8}, {false}, "00 0B 46 81", "D:Feb 29, 2024"},
+        {{9}, {false}, "01", "N:1"},
         {{0, 1}, {false, false}, "41 42 00 77 78 79 7A", "A:AB|wxyz"},
         {{5, 5}, {false, false}, "01 02 01 02", "B:0x01020102"},
         {{0, 2}, {false, false}, "41 42 00 7F FF FF F9", "( A:AB, N:-7"},
@@ -330,28 +317,17 @@ TEST(KsRecordKeyRecords, FieldListsMakeConsolidatedMultipleOrDescendingKeys) {
             KsRecordKeyDescending::Extract(keyed.record, fields, descending);
         EXPECT_EQ(hex, HexOfKey(*key));
         EXPECT_EQ(dump, StreamOf(*key, true));
-        KeyRecord copy = keyed.NewRecord();
         key->GetValue(copy, fields);
-        EXPECT_TRUE(KsRecordKeyDescending::Extract(copy, fields, descending)->IsEqual(*key))
-            << dump;
     }
+    EXPECT_EQ(kstest::HexOf(keyed.record), kstest::HexOf(copy));
     EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{0, 5}));
     EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{2, 2}));
 }
 
-// "AB" then "wxy" orders before "AB" then "wxyz", which is not "ABw..."; the alternate order
-// ignores case field by field. Multiple keys find the first component that differs.
-TEST(KsRecordKeyRecords, KeysOverSeveralFieldsOrderFieldByField) {
+// Multiple keys find the first component that differs.
+TEST(KsRecordKeyRecords, MultipleKeysFindTheFirstComponentThatDiffers) {
     Keyed keyed;
-    std::unique_ptr<KsRecordKey> alpha = KsRecordKey::Extract(keyed.record, Fields{0, 1});
     KeyRecord record = keyed.NewRecord();
-    record.PutAlpha(0, "AB");
-    record.PutAlpha(1, "wxy");
-    std::unique_ptr<KsRecordKey> shorter = KsRecordKey::Extract(record, Fields{0, 1});
-    EXPECT_TRUE(shorter->IsLessThan(*alpha) && !alpha->IsLessThan(*shorter));
-    record.PutAlpha(1, "WXYZ");
-    shorter->SetValue(record, Fields{0, 1});
-    EXPECT_TRUE(shorter->IsEqualAlternate(*alpha) && !shorter->IsEqual(*alpha));
     std::unique_ptr<KsRecordKey> mixed = KsRecordKey::Extract(keyed.record, Fields{0, 2});
     auto& multi = dynamic_cast<KsMultiRecordKey&>(*mixed);
     std::unique_ptr<KsRecordKey> other(mixed->Clone());
