@@ -25,15 +25,10 @@ using kstest::Hex;
 using kstest::MessageOf;
 using Fields = std::vector<std::uint16_t>;
 
-std::string ComparableOf(const KsRecordKey& key) {
-    std::string bytes(key.GetComparableKeyLength(), '\0');
-    key.GetComparableKey(bytes.data());
-    return bytes;
-}
-
-std::string NativeOf(const KsRecordKey& key) {
-    std::string bytes(key.GetLength(), '\0');
-    key.GetValue(bytes.data());
+// The comparable key of `key`, or its native value when `native`.
+std::string BytesOf(const KsRecordKey& key, bool native = false) {
+    std::string bytes(native ? key.GetLength() : key.GetComparableKeyLength(), '\0');
+    native ? key.GetValue(bytes.data()) : key.GetComparableKey(bytes.data());
     return bytes;
 }
 
@@ -45,7 +40,7 @@ std::string StreamOf(const KsRecordKey& key, bool dump = false) {
 }
 
 std::string HexOfKey(const KsRecordKey& key) {
-    return Hex(ComparableOf(key), 1);
+    return Hex(BytesOf(key), 1);
 }
 
 KsRecordKeyAlpha Alpha(std::uint32_t length, const char* text) {
@@ -104,7 +99,7 @@ TEST(KsRecordKeyForms, EveryFormOfEachClassIsItsGoldenBytes) {
         };
     for (const auto& [key, comparable, native, stream, dump] : cases) {
         EXPECT_EQ(comparable, HexOfKey(*key)) << dump;
-        EXPECT_EQ(native, Hex(NativeOf(*key), 1)) << dump;
+        EXPECT_EQ(native, Hex(BytesOf(*key, true), 1)) << dump;
         EXPECT_EQ(stream != nullptr ? stream : native, Hex(StreamOf(*key), 1)) << dump;
         EXPECT_EQ(dump, StreamOf(*key, true));
     }
@@ -136,7 +131,7 @@ TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalis
     EXPECT_EQ("13 is not a valid month", MessageOf([&] { date.SetValue("20001301"); }));
     EXPECT_EQ(1, date.GetDayNumber());  // a refused text leaves the key as it was
     EXPECT_EQ("11759222 is too large; 9999 is the maximum year",
-              MessageOf([] { NativeOf(KsRecordKeyDate(0)); }));
+              MessageOf([] { BytesOf(KsRecordKeyDate(0), true); }));
 
     // Input that ends early raises the stream's error and leaves each key as it was.
     std::shared_ptr<KsRecordKey> multi = Multi();
@@ -160,7 +155,7 @@ TEST(KsRecordKeyForms, NumbersOrderByteWiseAndRestoreExactly) {
     const double ordered[] = {-inf, -max, -2.0, -0.5, -tiny, 0.0, tiny, 3.0, inf, NAN};
     std::string previous;
     for (double value : ordered) {
-        std::string bytes = ComparableOf(KsRecordKeyNumber(value));
+        std::string bytes = BytesOf(KsRecordKeyNumber(value));
         EXPECT_LT(previous, bytes) << value;
         previous = bytes;
         KsRecordKeyNumber restored(42);
@@ -210,7 +205,7 @@ TEST(KsRecordKeyForms, ByteOrderOfRandomKeysIsTheirOrderAndEveryFormRestoresThem
     for (char kind : std::string("ISWULNDYAaMd")) {
         for (int round = 0; round < 4000; ++round) {
             std::unique_ptr<KsRecordKey> a = RandomKey(kind, rng), b = RandomKey(kind, rng);
-            std::string bytesA = ComparableOf(*a), bytesB = ComparableOf(*b);
+            std::string bytesA = BytesOf(*a), bytesB = BytesOf(*b);
             if (bytesA.size() != bytesB.size()) {
                 continue;  // Alpha and Binary keys of random lengths
             }
@@ -220,12 +215,12 @@ TEST(KsRecordKeyForms, ByteOrderOfRandomKeysIsTheirOrderAndEveryFormRestoresThem
             ASSERT_EQ(KeyOrder(*a, *b), -KeyOrder(*b, *a)) << kind;
             std::unique_ptr<KsRecordKey> copy(a->Clone());
             copy->SetComparableKey(bytesB.data());
-            ASSERT_TRUE(copy->IsEqual(*b) && ComparableOf(*copy) == bytesB) << kind;
+            ASSERT_TRUE(copy->IsEqual(*b) && BytesOf(*copy) == bytesB) << kind;
             kstest::MemoryStream stream(StreamOf(*a));
             copy->Read(stream);
             ASSERT_TRUE(copy->IsEqual(*a) && stream.Position() == stream.Bytes().size()) << kind;
             if (kind != 'D' && kind != 'M') {  // days outside the calendar have no date text
-                copy->SetValue(NativeOf(*b).data());
+                copy->SetValue(BytesOf(*b, true).data());
                 ASSERT_TRUE(copy->IsEqual(*b)) << kind;
             }
         }
@@ -410,7 +405,7 @@ TEST(KsRecordKeyRecords, KeysOfOtherLengthsThanTheirFieldsCutOrPad) {
     binary.SetValue(keyed.record, 5);
     wide.SetValue(keyed.record, 5);
     EXPECT_EQ("77 78|41 42 00 00 00 00|41 42 00 77 78 79 7A 00 00 00|01|01 02 00 00",
-              HexOfKey(alpha) + "|" + HexOfKey(longer) + "|" + Hex(NativeOf(fields), 1) + "|" +
+              HexOfKey(alpha) + "|" + HexOfKey(longer) + "|" + Hex(BytesOf(fields, true), 1) + "|" +
                   HexOfKey(binary) + "|" + HexOfKey(wide));
 }
 

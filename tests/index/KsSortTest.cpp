@@ -205,7 +205,11 @@ TEST(KsSortTest, RunsPassesAndProgressFollowTheInputsShape) {
 TEST(KsSortTest, RefusesBadLimitsRecordsAndInputsAndKeepsWithinTheBudget) {
     KsSortCKey key(4), longKey(13);
     VectorOutput output;
-    VectorInput record({std::string(12, 'x')}, 12), empty({}, 12), shorter({}, 11);
+    VectorInput record({std::string(12, 'x')}, 12), zero({std::string(12, 'x')}, 0), empty({}, 12),
+        shorter({}, 11);
+    auto sort = [&](KsSortCriterion& criterion, KsSortInput& input) {
+        KsSort(criterion, nullptr, 4, 8, 0).Sort(input, output, KsNullProgress::Instance());
+    };
     std::uint32_t counter = 0;
     KsSortRunConsolidator merger(2, 12);
     const std::pair<std::function<void()>, const char*> cases[] = {
@@ -215,15 +219,9 @@ TEST(KsSortTest, RefusesBadLimitsRecordsAndInputsAndKeepsWithinTheBudget) {
          "KsSort needs at least 4 temporary files; 3 were asked for"},
         {[&] { KsSort(key, nullptr, 8, 8, 8 * 8192 - 1); },
          "Cache must have at least 8KB per file; size of 65535 for 8 files is too small"},
-        {[&] {
-             KsSort(longKey, nullptr, 4, 8, 0).Sort(record, output, KsNullProgress::Instance());
-         },
+        {[&] { sort(longKey, record); },
          "A key of 13 bytes is longer than the records of 12 bytes"},
-        {[&] {
-             VectorInput zero({std::string(12, 'x')}, 0);
-             KsSort(key, nullptr, 4, 8, 0).Sort(zero, output, KsNullProgress::Instance());
-         },
-         "Records need to have a length; length of zero is illegal"},
+        {[&] { sort(key, zero); }, "Records need to have a length; length of zero is illegal"},
         {[&] { KsSortRunBuilder(3, 12); },
          "Asked for a heap size of 3, but must have at least 4 elements in the heap"},
         {[&] { KsSortRunBuilder(4, 12).OutputSingleRun(output, nullptr, counter); },

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -49,14 +50,11 @@ protected:
     }
     // No file of the sort's is left in the table's folder or the temporary one.
     bool NoLeftovers() const {
-        for (const std::string& folder : {dir.Path().string(), temp}) {
-            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-                if (entry.path().filename().string().starts_with(KsSort::kTempPrefix)) {
-                    return false;
-                }
-            }
-        }
-        return true;
+        auto ours = [](const auto& entry) {
+            return entry.path().filename().string().starts_with(KsSort::kTempPrefix);
+        };
+        return std::ranges::none_of(std::filesystem::directory_iterator(dir.Path()), ours) &&
+               std::ranges::none_of(std::filesystem::directory_iterator(temp), ours);
     }
 };
 
