@@ -67,41 +67,36 @@ TEST(KsRecordKeyForms, EveryFormOfEachClassIsItsGoldenBytes) {
     };
     auto binary = std::make_shared<KsRecordKeyBinary>(3);
     binary->SetValue("\x0A\xFF\x00");
-    const std::tuple<std::shared_ptr<KsRecordKey>, const char*, const char*, const char*,
-                     const char*>
-        cases[] = {
-            // key, comparable key, native value, stream form (null: the native value), dump
-            {std::make_shared<KsRecordKeyLong>(-1), "7F FF FF FF", "FF FF FF FF", nullptr, "N:-1"},
-            {std::make_shared<KsRecordKeyLong>(0), "80 00 00 00", "00 00 00 00", nullptr, "N:0"},
-            {std::make_shared<KsRecordKeyLong>(1), "80 00 00 01", "01 00 00 00", nullptr, "N:1"},
-            {std::make_shared<KsRecordKeyShort>(-5), "7F FB", "FB FF", nullptr, "N:-5"},
-            {std::make_shared<KsRecordKeyUnsignedLong>(0xFFFFFFFE), "FF FF FF FE", "FE FF FF FF",
-             nullptr, "N:4294967294"},
-            {std::make_shared<KsRecordKeyUnsignedShort>(0x1234), "12 34", "34 12", nullptr,
-             "N:4660"},
-            {std::make_shared<KsRecordKeyBoolean>(true), "01", "01", nullptr, "N:1"},
-            {std::make_shared<KsRecordKeyNumber>(3.0), "C0 08 00 00 00 00 00 00",
-             "00 00 00 00 00 00 08 40", nullptr, "N:3"},
-            {std::make_shared<KsRecordKeyNumber>(-2.0), "3F FF FF FF FF FF FF FF",
-             "00 00 00 00 00 00 00 C0", nullptr, "N:-2"},
-            {std::make_shared<KsRecordKeyNumber>(-0.0), "80 00 00 00 00 00 00 00",
-             "00 00 00 00 00 00 00 80", nullptr, "N:-0"},
-            {std::make_shared<KsRecordKeyDate>(730179), "00 0B 24 43", "32 30 30 30 30 32 32 39 00",
-             "43 24 0B 00", "D:Feb 29, 2000"},
-            {alpha({5}, "AB\0\0\0"), "41 42 00 00 00", "41 42 00 00 00 00", "41 42 00 00 00",
-             "A:AB"},
-            {alpha({3, 2}, "ab\0cd"), "61 62 00 63 64", "61 62 00 63 64 00", "61 62 00 63 64",
-             "A:ab|cd"},
-            {alpha({0}, ""), "", "00", "", "A:"},
-            {binary, "0A FF 00", "0A FF 00", nullptr, "B:0x0AFF00"},
-            {Multi(), "7F FF FF F4 C0 04 00 00 00 00 00 00 01",
-             "F4 FF FF FF 00 00 00 00 00 00 04 40 01", nullptr, "( N:-12, N:2.5, N:1"},
-        };
-    for (const auto& [key, comparable, native, stream, dump] : cases) {
-        EXPECT_EQ(comparable, HexOfKey(*key)) << dump;
-        EXPECT_EQ(native, Hex(BytesOf(*key, true), 1)) << dump;
-        EXPECT_EQ(stream != nullptr ? stream : native, Hex(StreamOf(*key), 1)) << dump;
-        EXPECT_EQ(dump, StreamOf(*key, true));
+    // Comparable key, native value, stream form ("=": the native value) and dump.
+    const std::pair<std::shared_ptr<KsRecordKey>, std::string> cases[] = {
+        {std::make_shared<KsRecordKeyLong>(-1), "7F FF FF FF/FF FF FF FF/=/N:-1"},
+        {std::make_shared<KsRecordKeyLong>(0), "80 00 00 00/00 00 00 00/=/N:0"},
+        {std::make_shared<KsRecordKeyLong>(1), "80 00 00 01/01 00 00 00/=/N:1"},
+        {std::make_shared<KsRecordKeyShort>(-5), "7F FB/FB FF/=/N:-5"},
+        {std::make_shared<KsRecordKeyUnsignedLong>(0xFFFFFFFE),
+         "FF FF FF FE/FE FF FF FF/=/N:4294967294"},
+        {std::make_shared<KsRecordKeyUnsignedShort>(0x1234), "12 34/34 12/=/N:4660"},
+        {std::make_shared<KsRecordKeyBoolean>(true), "01/01/=/N:1"},
+        {std::make_shared<KsRecordKeyNumber>(3.0),
+         "C0 08 00 00 00 00 00 00/00 00 00 00 00 00 08 40/=/N:3"},
+        {std::make_shared<KsRecordKeyNumber>(-2.0),
+         "3F FF FF FF FF FF FF FF/00 00 00 00 00 00 00 C0/=/N:-2"},
+        {std::make_shared<KsRecordKeyNumber>(-0.0),
+         "80 00 00 00 00 00 00 00/00 00 00 00 00 00 00 80/=/N:-0"},
+        {std::make_shared<KsRecordKeyDate>(730179),
+         "00 0B 24 43/32 30 30 30 30 32 32 39 00/43 24 0B 00/D:Feb 29, 2000"},
+        {alpha({5}, "AB\0\0\0"), "41 42 00 00 00/41 42 00 00 00 00/41 42 00 00 00/A:AB"},
+        {alpha({3, 2}, "ab\0cd"), "61 62 00 63 64/61 62 00 63 64 00/61 62 00 63 64/A:ab|cd"},
+        {alpha({0}, ""), "/00//A:"},
+        {binary, "0A FF 00/0A FF 00/=/B:0x0AFF00"},
+        {Multi(),
+         "7F FF FF F4 C0 04 00 00 00 00 00 00 01/F4 FF FF FF 00 00 00 00 00 00 04 40 01/=/"
+         "( N:-12, N:2.5, N:1"},
+    };
+    for (const auto& [key, forms] : cases) {
+        std::string native = Hex(BytesOf(*key, true), 1), stream = Hex(StreamOf(*key), 1);
+        EXPECT_EQ(forms, HexOfKey(*key) + "/" + native + "/" + (stream == native ? "=" : stream) +
+                             "/" + StreamOf(*key, true));
     }
 }
 
@@ -342,42 +337,40 @@ TEST(KsRecordKeyRecords, UnkeyedTypesAndMismatchedKeysAndFieldListsGiveTheirMess
     std::unique_ptr<KsRecordKey> pair = KsRecordKey::Extract(r, Fields{2, 3});
     const Fields three{2, 3, 4}, mixed{0, 2}, alphas{0, 1}, binaries{5, 5}, unkeyed{2, 11};
     std::unique_ptr<KsRecordKey> triple = KsRecordKey::Extract(r, three);
-    const std::tuple<std::function<void()>, const char*, const char*> cases[] = {
-        {[&] { KsRecordKey::Extract(r, 10); }, "Field type of field 10 is 'T', an unknown type.",
-         "KsRecordKey"},
-        {[&] { KsRecordKey::Extract(r, Fields{}); }, "A key needs at least one field",
-         "KsRecordKey"},
+    // Each call, then the class and message of its error.
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { KsRecordKey::Extract(r, 10); },
+         "KsRecordKey: Field type of field 10 is 'T', an unknown type."},
+        {[&] { KsRecordKey::Extract(r, Fields{}); }, "KsRecordKey: A key needs at least one field"},
         {[&] { KsRecordKeyDescending::Extract(r, mixed, {true}); },
-         "2 fields, but 1 sort directions", "KsRecordKeyDescending"},
+         "KsRecordKeyDescending: 2 fields, but 1 sort directions"},
         {[&] { pair->IsLessThan(*triple); },
-         "This KsMultiRecordKey has 2 components, but the other one has 3", "KsMultiRecordKey"},
+         "KsMultiRecordKey: This KsMultiRecordKey has 2 components, but the other one has 3"},
         {[&] { pair->GetValue(r, Fields{2}); },
-         "2 components in key, but passed in vector has 1 components", "KsMultiRecordKey"},
+         "KsMultiRecordKey: 2 components in key, but passed in vector has 1 components"},
         {[&] { pair->SetValue(r, three); },
-         "KsMultiRecordKey has 2 components, but passed in vector has 3", "KsMultiRecordKey"},
+         "KsMultiRecordKey: KsMultiRecordKey has 2 components, but passed in vector has 3"},
         {[&] { pair->GetValue(r, 2); },
-         "Tried to retrieve a single field, but there are 2 components", "KsMultiRecordKey"},
+         "KsMultiRecordKey: Tried to retrieve a single field, but there are 2 components"},
         {[&] { pair->SetValue(r, 2); },
-         "Tried to retrieve a single field, but there are 2 components", "KsMultiRecordKey"},
+         "KsMultiRecordKey: Tried to retrieve a single field, but there are 2 components"},
         {[&] { KsRecordKeyLong(1).IsLessThan(KsRecordKeyShort(1)); },
-         "Cannot compare a key of type Long with a key of type Short", "KsRecordKey"},
+         "KsRecordKey: Cannot compare a key of type Long with a key of type Short"},
         {[&] { KsRecordKeyAlpha(1).IsEqual(*pair); },
-         "Cannot compare a key of type Alpha with a key of type Multi", "KsRecordKeyAlpha"},
-        {[&] { KsMultiRecordKey().AddComponent(nullptr); }, "A key component cannot be null",
-         "KsMultiRecordKey"},
+         "KsRecordKeyAlpha: Cannot compare a key of type Alpha with a key of type Multi"},
+        {[&] { KsMultiRecordKey().AddComponent(nullptr); },
+         "KsMultiRecordKey: A key component cannot be null"},
         {[&] { KsRecordKey::Instantiate('A', 65536); },
-         "A key of 65536 bytes is longer than the longest of 65535 bytes", "KsRecordKeyAlpha"},
+         "KsRecordKeyAlpha: A key of 65536 bytes is longer than the longest of 65535 bytes"},
         {[&] { KsRecordKey::Instantiate('Y', 70000); },
-         "A key of 70000 bytes is longer than the longest of 65535 bytes", "KsRecordKeyBinary"},
+         "KsRecordKeyBinary: A key of 70000 bytes is longer than the longest of 65535 bytes"},
         {[&] { KsRecordKeyAlpha(3).SetValue(r, alphas); },
-         "Field 1 of 4 bytes at offset 3 does not fit a key of 3 bytes", "KsRecordKeyAlpha"},
+         "KsRecordKeyAlpha: Field 1 of 4 bytes at offset 3 does not fit a key of 3 bytes"},
         {[&] { KsRecordKeyBinary(3).GetValue(r, binaries); },
-         "Field 5 of 2 bytes at offset 2 does not fit a key of 3 bytes", "KsRecordKeyBinary"},
+         "KsRecordKeyBinary: Field 5 of 2 bytes at offset 2 does not fit a key of 3 bytes"},
     };
-    for (const auto& [call, message, className] : cases) {
-        KsException error = kstest::CaughtError(call);
-        EXPECT_STREQ(message, error.GetErrorMessage());
-        EXPECT_STREQ(className, error.GetClassName()) << message;
+    for (const auto& [call, expected] : cases) {
+        EXPECT_EQ(kstest::ClassAndMessageOf(call), expected);
     }
     for (char type : {'T', '@', 'B', 'X', 'a'}) {
         EXPECT_EQ(std::string("Field type is '") + type + "', an unknown type.",

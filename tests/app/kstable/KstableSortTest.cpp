@@ -19,17 +19,15 @@ using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
 TEST(KstableSortCommandLine, ReadsFieldsOrdersAndMemorySizes) {
-    CommandLine line = ParseCommandLine(
-        {"sort", "--memory", "2M", "--temp=/var/tmp", "t", "name", "n:desc", "m:asc"});
-    EXPECT_EQ(line.table, "t");
+    CommandLine line =
+        ParseCommandLine({"sort", "--temp=/var/tmp", "t", "name", "n:desc", "m:asc"});
     std::string fields;
     for (const auto& field : line.sortFields) {
         fields += field.name + (field.descending ? "- " : "+ ");
     }
-    EXPECT_EQ(fields, "name+ n- m+ ");
-    EXPECT_EQ(line.memory, 2u << 20);
-    EXPECT_EQ(line.tempDirectory, "/var/tmp");
-    EXPECT_EQ(ParseCommandLine({"sort", "t", "a"}).memory, 64u << 20);
+    EXPECT_EQ(line.table + ":" + fields + line.tempDirectory, "t:name+ n- m+ /var/tmp");
+    EXPECT_EQ(line.memory, 64u << 20);  // the default
+    EXPECT_EQ(ParseCommandLine({"sort", "--memory", "2M", "t", "a"}).memory, 2u << 20);
     EXPECT_EQ(ParseMemorySize("1048576") + ParseMemorySize("1024K"), 2u << 20);
     EXPECT_EQ(ParseMemorySize("1024G"), 1ull << 40);
     for (const char* bad : {"1048575", "1023K", "1025G", "", "M", "-1M", "1.5M", "12Q"}) {
