@@ -72,7 +72,7 @@ TEST_F(KsIOInterfaceTest, CreateDeleteRenameAndCopyBlock) {
     EXPECT_EQ(ReadWholeFile(source), "abcdef234j");
 }
 
-TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalAndReportsEveryBlock) {
+TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalReportsEveryBlockAndStopsWhenCancelled) {
     std::string bytes = PatternBytes(3 * 1024 * 1024 + 123);
     WriteWholeFile(source, bytes);
     WriteWholeFile(target, std::string(5 * 1024 * 1024, 'x'));  // longer: it is emptied first
@@ -89,23 +89,19 @@ TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalAndReportsEveryBlock) {
     EXPECT_EQ(progress.calls.back(), "Finish()");
     EXPECT_EQ(progress.questions, steps);
     EXPECT_EQ(progress.position, steps);
-}
 
-TEST_F(KsIOInterfaceTest, CancellingACopyNamesTheBytesLeft) {
-    std::string bytes = PatternBytes(100000);
-    WriteWholeFile(source, bytes);
-    RecordingProgress progress;
-    progress.stopAtQuestion = 3;
+    // A cancelled copy names the bytes left; what it copied reached the file, and the locks
+    // were given back.
+    RecordingProgress stopping;
+    stopping.stopAtQuestion = 3;
     EXPECT_EQ(ErrorOf<KsIOCanceledException>(
-                  [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &progress); }),
-              "Block copy canceled; " + std::to_string(100000 - 3 * 8192) +
+                  [&] { KsIOInterface::Copy(target.c_str(), source.c_str(), &stopping); }),
+              "Block copy canceled; " + std::to_string(bytes.size() - 3 * 8192) +
                   " bytes remained to be copied / KsIOInterface / CopyBlock() of "
                   "KsIOInterface\r\nCopy() of KsIOInterface");
-    EXPECT_EQ(progress.position, 3);
-    // What was copied before the stop reached the file, and the locks were given back.
-    EXPECT_EQ(ReadWholeFile(target), bytes.substr(0, 3 * 8192));
-    KsIO check(target.c_str(), 3);
-    EXPECT_TRUE(check.TryLock(LOCK_WRITE, 0, 0));
+    EXPECT_EQ(stopping.position, 3);
+    EXPECT_TRUE(ReadWholeFile(target) == bytes.substr(0, 3 * 8192));
+    EXPECT_TRUE(KsIO(target.c_str(), 3).TryLock(LOCK_WRITE, 0, 0));
 }
 
 TEST_F(KsIOInterfaceTest, CopyOntoItselfIsRefusedAndLosesNothing) {
