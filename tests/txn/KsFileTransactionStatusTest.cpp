@@ -8,7 +8,6 @@
 
 namespace {
 
-using kstest::ErrorOf;
 
 // Applies the operations named by `ops`.
 void Apply(KsFileTransactionStatus& status, const std::string& ops, const KsTimestamp& when) {
@@ -55,7 +54,7 @@ TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
         KsFileTransactionStatus status(1, "d", KsTimestamp());
         Apply(status, path.substr(0, path.size() - 1), KsTimestamp());
         char from = status.GetStatus();
-        std::string error = ErrorOf([&] { Apply(status, path.substr(path.size() - 1), when); });
+        std::string error = kstest::MessageOrEmpty([&] { Apply(status, path.substr(path.size() - 1), when); });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, result) << path;
         bool ends = error.empty() && std::string("FRC").find(status.GetStatus()) != std::string::npos &&
                     from != status.GetStatus();
@@ -87,7 +86,7 @@ TEST(KsFileTransactionStatus, StatusElementBytesAndReadingBack) {
           {std::string("\x1C\x02k\x01\x02", 5),
            "Unable to perform a required read at offset 5 of \"memory\""}}) {
         kstest::MemoryStream damaged(bytes);
-        EXPECT_EQ(ErrorOf([&] { back.Read(damaged); }), message);
+        EXPECT_EQ(kstest::MessageOrEmpty([&] { back.Read(damaged); }), message);
     }
 }
 

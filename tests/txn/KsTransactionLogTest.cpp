@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TxnTestSupport.h"
+#include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
@@ -14,7 +15,7 @@ namespace {
 
 using kstest::MakeRecord;
 
-using kstest::ErrorOf;
+using kstest::MessageOf;
 
 using TxnLog = kstest::TxnTableTest;
 
@@ -37,15 +38,15 @@ TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
 
 TEST_F(TxnLog, OperationsNameWhatIsWrong) {
     KsTimestamp unknown;
-    EXPECT_EQ(ErrorOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
-    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
+    EXPECT_EQ(MessageOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
+    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
     KsTimestamp id = Log().CreateTransaction(1, "t");
     auto committer = Log().BeginCommission(id);
-    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(id); }),
+    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(id); }),
               "Cannot begin building when in \"Committing\" state");
     committer.reset();
     table->Close();
-    EXPECT_EQ(ErrorOf([&] { table->GetTransactionLog(); }),
+    EXPECT_EQ(MessageOf([&] { table->GetTransactionLog(); }),
               "No transaction log available; file is either not open or read-only.");
     // A commit begun that wrote no inverse file changed nothing: the next open rolls it back.
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
@@ -70,7 +71,7 @@ TEST_F(TxnLog, ActionElementBytes) {
     EXPECT_STREQ(back.GetText(), "ab");
     EXPECT_EQ(back.GetAction()->GetType(), 'D');
     kstest::MemoryStream bad(std::string("X\x44\x04\x03\x02\x01", 6));
-    EXPECT_EQ(ErrorOf([&] { back.Read(bad); }),
+    EXPECT_EQ(MessageOf([&] { back.Read(bad); }),
               "Action status character 'X' (88) is not recognized");
 }
 
@@ -85,13 +86,13 @@ TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
     for (const std::string& damaged :
          {good.substr(0, good.size() - 20), std::string("Xi") + good.substr(2), good.substr(0, 12)}) {
         kstest::WriteWholeFile(log, damaged);
-        std::string error = ErrorOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        std::string error = MessageOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
         EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
             << error;
         EXPECT_EQ(kstest::ReadWholeFile(log), damaged);
         table->Open(Name().c_str(), IO_READ);
         EXPECT_EQ(kstest::Content(*table), "7|seven;1|x;2|x");
-        EXPECT_EQ(ErrorOf([&] { table->StartTransaction(1, "t"); }),
+        EXPECT_EQ(MessageOf([&] { table->StartTransaction(1, "t"); }),
                   "New transactions require the ability to create a log file");
         table->Close();
     }
@@ -143,23 +144,23 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     KsMultiTransactionListener::Instance().Register(seen, 0);
     KsTransaction* old = table->BeginTransaction(true);
     EXPECT_EQ(table->GetWriteLockCount(), 1);
-    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(false); }),
+    EXPECT_EQ(MessageOf([&] { table->BeginTransaction(false); }),
               "Transaction already in process.  Only one transaction allowed at a time.");
     table->AppendRecord(old, *MakeRecord(*table, 1, "now"));
     EXPECT_EQ(kstest::Content(*table), "1|now");  // carried out at once
-    EXPECT_EQ(ErrorOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
+    EXPECT_EQ(MessageOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
     auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::TxnFields());
     KsAppendAction append(*MakeRecord(*table, 2, "x"));
-    EXPECT_EQ(ErrorOf([&] { old->AddAction(*other, append); }),
+    EXPECT_EQ(MessageOf([&] { old->AddAction(*other, append); }),
               "This transaction was created for \"survey\", but was used on \"other\"");
     table->EndTransaction(old);
     EXPECT_EQ(table->GetWriteLockCount(), 0);
-    EXPECT_EQ(ErrorOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
-    EXPECT_EQ(ErrorOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
+    EXPECT_EQ(MessageOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
+    EXPECT_EQ(MessageOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
               "NULL transaction pointer passed to AppendRecord()");
 
     table->Lock(LOCK_READ);
-    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(true); }),
+    EXPECT_EQ(MessageOf([&] { table->BeginTransaction(true); }),
               "File is under a shared lock; no writes are allowed.");
     table->Unlock(LOCK_READ);
 

@@ -22,7 +22,7 @@
 namespace kstest {
 
 // The message of the KsException `body` raises, empty when it raises none.
-inline std::string ErrorOf(const std::function<void()>& body) {
+inline std::string MessageOrEmpty(const std::function<void()>& body) {
     try {
         body();
     } catch (const KsException& error) {
