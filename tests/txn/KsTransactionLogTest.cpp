@@ -144,7 +144,7 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     table->AppendRecord(old, *MakeRecord(*table, 1, "now"));
     EXPECT_EQ(kstest::Content(*table), "1|now");  // carried out at once
     EXPECT_EQ(MessageOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
-    auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::TxnFields());
+    auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::SampleFields());
     KsAppendAction append(*MakeRecord(*table, 2, "x"));
     EXPECT_EQ(MessageOf([&] { old->AddAction(*other, append); }),
               "This transaction was created for \"survey\", but was used on \"other\"");

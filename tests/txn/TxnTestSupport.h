@@ -31,16 +31,6 @@ inline std::string MessageOrEmpty(const std::function<void()>& body) {
     return "";
 }
 
-// With `indexed`, both fields are indexed.
-inline KsFieldList TxnFields(bool indexed = false) {
-    KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
-    for (std::int32_t i = 0; indexed && i < 2; ++i) {
-        fields[i]->SetIndexCount(1);
-    }
-    CBFFile::PackFields(nullptr, fields);
-    return fields;
-}
-
 inline std::unique_ptr<KsFileRecord> MakeRecord(KsFile& table, int id, const char* name) {
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     record->PutField(0, std::to_string(id).c_str(), KsFileRecord::kPlain);
@@ -84,19 +74,24 @@ class TxnTableTest : public ::testing::Test {
 protected:
     TxnTableTest() {
         KsInstallTransactions();
-        table = CreateTable(Name(), TxnFields());
+        Recreate();
     }
     std::string Name() const { return dir.File("survey.cbf"); }
     KsFileTransactionLog& Log() {
         return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
     }
     char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
-    // Starts again with an empty table whose files come from `factory`.
+    // Starts again with an empty table whose files come from `factory`; with `indexed`, both
+    // fields are indexed.
     void Recreate(KsIOFactory& factory = KsIOFactory::Default(), bool indexed = false) {
         table.reset();
         std::filesystem::remove_all(dir.Path());
         std::filesystem::create_directory(dir.Path());
-        table = CreateTable(Name(), TxnFields(indexed), factory);
+        KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
+        fields[0]->SetIndexCount(indexed ? 1 : 0);
+        fields[1]->SetIndexCount(indexed ? 1 : 0);
+        CBFFile::PackFields(nullptr, fields);
+        table = CreateTable(Name(), fields, factory);
     }
     void Append(int id, const char* name) {
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
