@@ -110,9 +110,7 @@ TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
         Add(transaction, KsAppendAction(*MakeRecord(*table, 1, "a")));
         Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), failingAction ? 99 : 1));
         Add(transaction, KsAppendAction(*MakeRecord(*table, 3, "c")));
-        kstest::FailingProgress progress;
-        progress.fails = how[0] == '1' || how[0] == '2' ? how[0] - '0' : 0;
-        progress.stopAtQuestion = how[0] == '3' ? 1 : 0;
+        kstest::FailingProgress progress(how[0]);
         listener->failOn = failingUndo ? kKsActionDeleted : -1;
         auto commit = [&] { transaction.Commit(progress); };
         std::string error = failingUndo

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "../files/TableTestSupport.h"
 #include "files/KsFileListener.h"
@@ -58,16 +59,18 @@ public:
     }
 };
 
-// A progress object whose first step throws: a KsException when `fails` is 1, an int when 2.
+// A progress object whose first step throws a KsException when made with '1', an int when
+// made with '2', and that cancels at its first question when made with '3'.
 class FailingProgress : public RecordingProgress {
 public:
-    int fails = 0;
-    int steps = 0;
+    explicit FailingProgress(char how) : fails(how) { stopAtQuestion = how == '3'; }
     void StepBy(std::int32_t amount) override {
-        if (amount > 0 && ++steps == 1 && fails != 0) {
-            fails == 2 ? throw 7 : KsException::Generate("progress broke", "FailingProgress");
+        if (amount > 0 && (fails == '1' || fails == '2')) {
+            std::exchange(fails, 0) == '2' ? throw 7
+                                           : KsException::Generate("progress broke", "Progress");
         }
     }
+    char fails;
 };
 
 class TxnTableTest : public ::testing::Test {
