@@ -1,13 +1,7 @@
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "TxnTestSupport.h"
-#include "support/MemoryStream.h"
 #include "txn/KsFileTransactionStatus.h"
 
 namespace {
-
 
 // Applies the operations named by `ops`.
 void Apply(KsFileTransactionStatus& status, const std::string& ops, const KsTimestamp& when) {

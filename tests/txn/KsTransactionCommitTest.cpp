@@ -1,11 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "TxnTestSupport.h"
-#include "support/KsErrorCapture.h"
-#include "txn/KsFileTransactionCommitter.h"
 
 namespace {
 
@@ -14,18 +7,18 @@ using kstest::MakeRecord;
 
 class Commit : public kstest::TxnTableTest {
 protected:
-    // The status characters of the transaction's logged actions, and their texts.
-    std::string Marks(const KsTimestamp& id, std::vector<std::string>* texts = nullptr) {
+    // The status characters of the transaction's logged actions; their texts go to `texts`.
+    std::string Marks(const KsTimestamp& id) {
         std::string marks;
+        texts.clear();
         Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
             marks += action.GetStatus();
-            if (texts != nullptr) {
-                texts->push_back(action.GetText());
-            }
+            texts.push_back(action.GetText());
             return false;
         });
         return marks;
     }
+    std::vector<std::string> texts;
     void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
         transaction.AddAction(*table, action);
     }
@@ -117,10 +110,9 @@ TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
         std::string error = failingUndo
                                 ? kstest::CaughtError<KsRollbackFailure>(commit).GetErrorMessage()
                                 : kstest::CaughtError<KsCommitFailure>(commit).GetErrorMessage();
-        std::vector<std::string> texts;
         // The first append is undone unless the listener refuses; the modify fails or not.
         char end = failingUndo ? 'F' : 'R';
-        EXPECT_EQ(Marks(transaction.GetIdentity(), &texts),
+        EXPECT_EQ(Marks(transaction.GetIdentity()),
                   end + std::string(failingAction ? "FK" : "KK"));
         std::string expected = message;
         if (failingAction) {
@@ -163,9 +155,7 @@ TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
             Append(7, "seven");
             auto transaction = Appends(3);
             factory.Plan().Reset();
-            if (n > 0) {
-                factory.Plan().Fail(op, n, EIO);
-            }
+            factory.Plan().Fail(op, n, EIO);  // none fails when n is 0
             std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
             calls = n == 0 ? factory.Plan().Calls(op) : calls;
             counted += n == 0 ? calls : 0;

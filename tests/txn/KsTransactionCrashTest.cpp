@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
 #include <time.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"

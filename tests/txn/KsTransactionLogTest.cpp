@@ -1,13 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "TxnTestSupport.h"
-#include "support/KsErrorCapture.h"
-#include "support/MemoryStream.h"
-#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
 #include "txn/KsTransactionListener.h"
 

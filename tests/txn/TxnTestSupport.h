@@ -1,21 +1,27 @@
 #pragma once
-// Helpers of the transaction tests: a two-field table (Id, a Long, and Name, an Alpha of 8)
-// in a fresh directory with transactions installed, records made from (id, name), the
-// table's content as text, a listener that fails chosen record events, and progress
-// objects that fail.
+// Helpers of the transaction tests, and what they all include: a two-field table (Id, a
+// Long, and Name, an Alpha of 8) in a fresh directory with transactions installed, records
+// made from (id, name), the table's content as text, a listener that fails chosen record
+// events, and progress objects that fail.
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "../files/TableTestSupport.h"
 #include "files/KsFileListener.h"
 #include "progress/KsNullProgress.h"
 #include "support/FaultInjectingFile.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
+#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionLog.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
