@@ -48,10 +48,11 @@ TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
         KsFileTransactionStatus status(1, "d", KsTimestamp());
         Apply(status, path.substr(0, path.size() - 1), KsTimestamp());
         char from = status.GetStatus();
-        std::string error = kstest::MessageOrEmpty([&] { Apply(status, path.substr(path.size() - 1), when); });
+        std::string error =
+            kstest::MessageOrEmpty([&] { Apply(status, path.substr(path.size() - 1), when); });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, result) << path;
-        bool ends = error.empty() && std::string("FRC").find(status.GetStatus()) != std::string::npos &&
-                    from != status.GetStatus();
+        bool ends = error.empty() && from != status.GetStatus() &&
+                    std::string("FRC").find(status.GetStatus()) != std::string::npos;
         EXPECT_EQ(status.GetFinished() == when, ends) << path;
     }
 }

@@ -73,7 +73,7 @@ TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
     std::string log = dir.File("survey.klg");
     std::string good = kstest::ReadWholeFile(log);
     for (const std::string& damaged :
-         {good.substr(0, good.size() - 20), std::string("Xi") + good.substr(2), good.substr(0, 12)}) {
+         {good.substr(0, good.size() - 20), "Xi" + good.substr(2), good.substr(0, 12)}) {
         kstest::WriteWholeFile(log, damaged);
         std::string error = MessageOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
         EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
