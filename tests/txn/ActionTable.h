@@ -16,9 +16,7 @@ namespace kstest {
 class ActionTable : public CBFFile {
 public:
     // Failures planted by a test.
-    bool failMaintenance = false;
-    bool failDelete = false;
-    bool failInsert = false;
+    bool failMaintenance = false, failDelete = false, failInsert = false;
     // "add n;", "delete n;", "modify n;" for each maintenance call.
     std::string maintenanceLog;
 
@@ -48,7 +46,6 @@ public:
         return CBFFile::DataInsert(n, record);
     }
 
-private:
     void Note(const char* what, std::int32_t n) {
         maintenanceLog += std::string(what) + " " + std::to_string(n) + ";";
         if (failMaintenance) {
@@ -87,9 +84,8 @@ inline std::string Snapshot(KsFile& table) {
         out += TextsOf(table, n) + ";";
     }
     out += " selected:";
-    const KsSet& selection = table.GetSelection();
-    for (std::int32_t n = 1; n <= selection.GetSize(); ++n) {
-        out += selection.IsSelected(n) ? " " + std::to_string(n) : "";
+    for (std::int32_t n = 1; n <= table.GetSelection().GetSize(); ++n) {
+        out += table.GetSelection().IsSelected(n) ? " " + std::to_string(n) : "";
     }
     return out;
 }

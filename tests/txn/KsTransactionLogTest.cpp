@@ -1,76 +1,66 @@
-#include <gtest/gtest.h>
-
-#include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "TxnTestSupport.h"
-#include "support/MemoryStream.h"
-#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
 #include "txn/KsTransactionListener.h"
 
 namespace {
 
 using kstest::MakeRecord;
-
-using kstest::ErrorOf;
+using kstest::MessageOf;
 
 using TxnLog = kstest::TxnTableTest;
 
+// Identities created in one millisecond are made unique by adding milliseconds; the log
+// lists them newest first.
 TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
-    std::set<std::string> created;
-    for (int i = 0; i < 40; ++i) {
-        created.insert(Log().CreateTransaction(static_cast<std::uint32_t>(i), "t").GetDigits());
+    std::vector<std::string> created, listed;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        created.insert(created.begin(), Log().CreateTransaction(i, "t").GetDigits());
+        EXPECT_TRUE(i == 0 || created[0] > created[1]) << i;
     }
-    EXPECT_EQ(created.size(), 40U);
-    std::vector<std::string> listed;
     Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
-        listed.push_back(status.GetCreated().GetDigits() + std::to_string(status.GetNumber()));
-        EXPECT_EQ(actions, 0U);
+        EXPECT_EQ(status.GetNumber() + actions, 39 - listed.size());
+        listed.push_back(status.GetCreated().GetDigits());
     });
-    ASSERT_EQ(listed.size(), 40U);
-    for (std::size_t n = 0; n < 40; ++n) {
-        EXPECT_EQ(listed[n], *std::next(created.rbegin(), n) + std::to_string(39 - n)) << n;
-    }
+    EXPECT_EQ(listed, created);
 }
 
 TEST_F(TxnLog, OperationsNameWhatIsWrong) {
     KsTimestamp unknown;
-    EXPECT_EQ(ErrorOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
-    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
+    EXPECT_EQ(MessageOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
+    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
     KsTimestamp id = Log().CreateTransaction(1, "t");
     auto committer = Log().BeginCommission(id);
-    EXPECT_EQ(ErrorOf([&] { Log().BeginInsertion(id); }),
+    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(id); }),
               "Cannot begin building when in \"Committing\" state");
     committer.reset();
     table->Close();
-    EXPECT_EQ(ErrorOf([&] { table->GetTransactionLog(); }),
+    EXPECT_EQ(MessageOf([&] { table->GetTransactionLog(); }),
               "No transaction log available; file is either not open or read-only.");
     // A commit begun that wrote no inverse file changed nothing: the next open rolls it back.
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(StatusOf(id), 'R');
 }
 
+// An action element: its status, the action's stream form, its text; read back; a status
+// character that is none is named.
 TEST_F(TxnLog, ActionElementBytes) {
-    KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304));
-    kstest::MemoryStream stream;
-    element.Write(stream);
-    EXPECT_EQ(kstest::Hex(stream.Bytes(), 1), "4B 44 04 03 02 01 00");
-    element.SetStatus('F');
-    element.SetText("ab");
-    kstest::MemoryStream failed;
-    element.Write(failed);
-    EXPECT_EQ(kstest::Hex(failed.Bytes(), 1), "46 44 04 03 02 01 61 62 00");
-
-    KsRecordActionListWrapper back(*table);
-    kstest::MemoryStream input(failed.Bytes());
-    back.Read(input);
-    EXPECT_EQ(back.GetStatus(), 'F');
-    EXPECT_STREQ(back.GetText(), "ab");
-    EXPECT_EQ(back.GetAction()->GetType(), 'D');
+    KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304)), back(*table);
+    for (auto [status, text, hex] : {std::tuple{'K', "", "4B 44 04 03 02 01 00"},
+                                     {'F', "ab", "46 44 04 03 02 01 61 62 00"}}) {
+        element.SetStatus(status);
+        element.SetText(text);
+        kstest::MemoryStream stream;
+        element.Write(stream);
+        EXPECT_EQ(kstest::Hex(stream.Bytes(), 1), hex);
+        kstest::MemoryStream input(stream.Bytes());
+        back.Read(input);
+        EXPECT_EQ(std::string(1, back.GetStatus()) + back.GetText(), status + std::string(text));
+        EXPECT_EQ(back.GetAction()->GetType(), 'D');
+    }
     kstest::MemoryStream bad(std::string("X\x44\x04\x03\x02\x01", 6));
-    EXPECT_EQ(ErrorOf([&] { back.Read(bad); }),
+    EXPECT_EQ(MessageOf([&] { back.Read(bad); }),
               "Action status character 'X' (88) is not recognized");
 }
 
@@ -83,39 +73,40 @@ TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
     std::string log = dir.File("survey.klg");
     std::string good = kstest::ReadWholeFile(log);
     for (const std::string& damaged :
-         {good.substr(0, good.size() - 20), std::string("Xi") + good.substr(2), good.substr(0, 12)}) {
+         {good.substr(0, good.size() - 20), "Xi" + good.substr(2), good.substr(0, 12)}) {
         kstest::WriteWholeFile(log, damaged);
-        std::string error = ErrorOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        std::string error = MessageOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
         EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
             << error;
         EXPECT_EQ(kstest::ReadWholeFile(log), damaged);
         table->Open(Name().c_str(), IO_READ);
         EXPECT_EQ(kstest::Content(*table), "7|seven;1|x;2|x");
-        EXPECT_EQ(ErrorOf([&] { table->StartTransaction(1, "t"); }),
+        EXPECT_EQ(MessageOf([&] { table->StartTransaction(1, "t"); }),
                   "New transactions require the ability to create a log file");
         table->Close();
     }
 }
 
+// Adds its name to `trace` for each event, + or - for a file left committed or not.
 struct Recorder : KsTransactionListener {
-    std::string name;
-    std::string* trace;
-    std::function<void()> onBegun;
-    Recorder(const char* n, std::string* t) : name(n), trace(t) {}
+    Recorder(std::string n, std::string& t) : name(std::move(n)), trace(t) {}
     void TLTransactionBegun(KsTransaction*) override {
-        *trace += name;
+        trace += name;
         if (onBegun) {
             onBegun();
         }
     }
     void TLFileLeft(KsTransaction*, KsFile*, bool committed) override {
-        *trace += name + (committed ? "+" : "-");
+        trace += name + (committed ? "+" : "-");
     }
+    std::string name;
+    std::string& trace;
+    std::function<void()> onBegun;
 };
 
 TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
     std::string trace;
-    Recorder a("a", &trace), b("b", &trace), c("c", &trace), d("d", &trace);
+    Recorder a("a", trace), b("b", trace), c("c", trace), d("d", trace);
     auto& all = KsMultiTransactionListener::Instance();
     all.Register(a, 1);
     all.Register(b, 5);
@@ -125,12 +116,10 @@ TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
         all.Unregister(a);
     };
     all.TLTransactionBegun(nullptr);
-    EXPECT_EQ(trace, "bac");
-    trace.clear();
     b.onBegun = nullptr;
     all.TLTransactionBegun(nullptr);
     all.TLFileLeft(nullptr, nullptr, true);
-    EXPECT_EQ(trace, "dbcd+b+c+");
+    EXPECT_EQ(trace, "bacdbcd+b+c+");
     for (Recorder* r : {&b, &c, &d}) {
         all.Unregister(*r);
     }
@@ -139,27 +128,27 @@ TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
 
 TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     std::string trace;
-    Recorder seen("t", &trace);
+    Recorder seen("t", trace);
     KsMultiTransactionListener::Instance().Register(seen, 0);
     KsTransaction* old = table->BeginTransaction(true);
     EXPECT_EQ(table->GetWriteLockCount(), 1);
-    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(false); }),
+    EXPECT_EQ(MessageOf([&] { table->BeginTransaction(false); }),
               "Transaction already in process.  Only one transaction allowed at a time.");
     table->AppendRecord(old, *MakeRecord(*table, 1, "now"));
     EXPECT_EQ(kstest::Content(*table), "1|now");  // carried out at once
-    EXPECT_EQ(ErrorOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
-    auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::TxnFields());
+    EXPECT_EQ(MessageOf([&] { old->Rollback(); }), "Old-style transactions cannot be rolled back");
+    auto other = kstest::CreateTable(dir.File("other.cbf"), kstest::SampleFields());
     KsAppendAction append(*MakeRecord(*table, 2, "x"));
-    EXPECT_EQ(ErrorOf([&] { old->AddAction(*other, append); }),
+    EXPECT_EQ(MessageOf([&] { old->AddAction(*other, append); }),
               "This transaction was created for \"survey\", but was used on \"other\"");
     table->EndTransaction(old);
     EXPECT_EQ(table->GetWriteLockCount(), 0);
-    EXPECT_EQ(ErrorOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
-    EXPECT_EQ(ErrorOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
+    EXPECT_EQ(MessageOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
+    EXPECT_EQ(MessageOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
               "NULL transaction pointer passed to AppendRecord()");
 
     table->Lock(LOCK_READ);
-    EXPECT_EQ(ErrorOf([&] { table->BeginTransaction(true); }),
+    EXPECT_EQ(MessageOf([&] { table->BeginTransaction(true); }),
               "File is under a shared lock; no writes are allowed.");
     table->Unlock(LOCK_READ);
 

@@ -1,20 +1,27 @@
 #pragma once
-// Helpers of the transaction tests: a two-field table (Id, a Long, and Name, an Alpha of 8)
-// in a fresh directory with transactions installed, records made from (id, name), the
-// table's content as text, a listener that fails chosen record events, and progress
-// objects that fail.
+// Helpers of the transaction tests, and what they all include: a two-field table (Id, a
+// Long, and Name, an Alpha of 8) in a fresh directory with transactions installed, records
+// made from (id, name), the table's content as text, a listener that fails chosen record
+// events, and progress objects that fail.
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../files/TableTestSupport.h"
 #include "files/KsFileListener.h"
 #include "progress/KsNullProgress.h"
 #include "support/FaultInjectingFile.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
+#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionLog.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
@@ -22,23 +29,13 @@
 namespace kstest {
 
 // The message of the KsException `body` raises, empty when it raises none.
-inline std::string ErrorOf(const std::function<void()>& body) {
+inline std::string MessageOrEmpty(const std::function<void()>& body) {
     try {
         body();
     } catch (const KsException& error) {
         return error.GetErrorMessage();
     }
     return "";
-}
-
-// With `indexed`, both fields are indexed.
-inline KsFieldList TxnFields(bool indexed = false) {
-    KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
-    for (std::int32_t i = 0; indexed && i < 2; ++i) {
-        fields[i]->SetIndexCount(1);
-    }
-    CBFFile::PackFields(nullptr, fields);
-    return fields;
 }
 
 inline std::unique_ptr<KsFileRecord> MakeRecord(KsFile& table, int id, const char* name) {
@@ -68,35 +65,42 @@ public:
     }
 };
 
-// A progress object whose first step throws: a KsException when `fails` is 1, an int when 2.
+// A progress object whose first step throws a KsException when made with '1', an int when
+// made with '2', and that cancels at its first question when made with '3'.
 class FailingProgress : public RecordingProgress {
 public:
-    int fails = 0;
-    int steps = 0;
+    explicit FailingProgress(char how) : fails(how) { stopAtQuestion = how == '3'; }
     void StepBy(std::int32_t amount) override {
-        if (amount > 0 && ++steps == 1 && fails != 0) {
-            fails == 2 ? throw 7 : KsException::Generate("progress broke", "FailingProgress");
+        if (amount > 0 && (fails == '1' || fails == '2')) {
+            std::exchange(fails, 0) == '2' ? throw 7
+                                           : KsException::Generate("progress broke", "Progress");
         }
     }
+    char fails;
 };
 
 class TxnTableTest : public ::testing::Test {
 protected:
     TxnTableTest() {
         KsInstallTransactions();
-        table = CreateTable(Name(), TxnFields());
+        Recreate();
     }
     std::string Name() const { return dir.File("survey.cbf"); }
     KsFileTransactionLog& Log() {
         return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
     }
     char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
-    // Starts again with an empty table whose files come from `factory`.
+    // Starts again with an empty table whose files come from `factory`; with `indexed`, both
+    // fields are indexed.
     void Recreate(KsIOFactory& factory = KsIOFactory::Default(), bool indexed = false) {
         table.reset();
         std::filesystem::remove_all(dir.Path());
         std::filesystem::create_directory(dir.Path());
-        table = CreateTable(Name(), TxnFields(indexed), factory);
+        KsFieldList fields = CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
+        fields[0]->SetIndexCount(indexed ? 1 : 0);
+        fields[1]->SetIndexCount(indexed ? 1 : 0);
+        CBFFile::PackFields(nullptr, fields);
+        table = CreateTable(Name(), fields, factory);
     }
     void Append(int id, const char* name) {
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
