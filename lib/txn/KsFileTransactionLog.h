@@ -89,6 +89,7 @@ public:
     /// Nests within this process: an inner one only counts the lock and shares the cache.
     class WholeLock {
     public:
+        /// Locks `file` whole (waiting for other processes) and caches its pages.
         explicit WholeLock(KsIOInterface& file) : lock_(file, LOCK_WRITE, 0, 0), cache_(file) {}
 
     private:
