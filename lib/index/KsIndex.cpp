@@ -33,6 +33,33 @@ std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std
         KsRecordKey::Instantiate(type == 'B' ? 'A' : type, keyLength), records);
 }
 
+// Gathers an index file's many small writes into few large ones; Flush writes what is left.
+class GatheringOutput final : public KsOutputStreamInterface {
+public:
+    explicit GatheringOutput(KsOutputStreamInterface& target) : target_(target) {
+        buffer_.reserve(kGatherBytes);
+    }
+    void GetFileName(KsString& out) override { target_.GetFileName(out); }
+    void Write(const void* buffer, std::int32_t count) override {
+        const auto* bytes = static_cast<const char*>(buffer);
+        buffer_.insert(buffer_.end(), bytes, bytes + count);
+        if (buffer_.size() >= kGatherBytes) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (!buffer_.empty()) {
+            target_.Write(buffer_.data(), static_cast<std::int32_t>(buffer_.size()));
+            buffer_.clear();
+        }
+    }
+
+private:
+    static constexpr std::size_t kGatherBytes = 1 << 16;
+    KsOutputStreamInterface& target_;
+    std::vector<char> buffer_;
+};
+
 std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     const KsField& field = table.GetField(fieldNumber);
     return static_cast<std::uint16_t>(field.GetLength());
@@ -494,8 +521,9 @@ void KsIndex::WriteKeys(KsOutputStreamInterface& stream) {
     }
 }
 
-void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
+void KsIndex::Write(KsOutputStreamInterface& target, std::int16_t version) {
     KsCallpath("Write()", kClass, [&] {
+        GatheringOutput stream(target);
         if (version != kVersion && version != kVersion420 && version != kVersion400) {
             KsException::Generate("Index version %hd cannot be written", kClass, version);
         }
@@ -512,16 +540,16 @@ void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
         stream.WriteLong(recordCount_);
         stream.WriteLong(GetKeyCount());
         WriteKeys(stream);
-        if (version == kVersion400) {
-            return;
+        if (version != kVersion400) {
+            char flag = withInverse ? 1 : 0;
+            stream.Write(&flag, 1);
+            if (withInverse && version == kVersion) {
+                inverse_->Write(stream);
+            } else if (withInverse) {
+                inverse_->WriteV420(stream);
+            }
         }
-        char flag = withInverse ? 1 : 0;
-        stream.Write(&flag, 1);
-        if (withInverse && version == kVersion) {
-            inverse_->Write(stream);
-        } else if (withInverse) {
-            inverse_->WriteV420(stream);
-        }
+        stream.Flush();
     });
 }
 
