@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "files/KsFile.h"
 #include "index/KsIndexImage.h"
+#include "index/KsIndexRuns.h"
 #include "index/KsSet.h"
 #include "io/KsStreamInterface.h"
 #include "progress/KsNullProgress.h"
@@ -19,8 +19,6 @@ constexpr const char* kClass = "KsIndex";
 // Records between two questions to the progress object: straight and iterative builds.
 constexpr std::int32_t kStraightReport = 128;
 constexpr std::int32_t kIterativeReport = 2048;
-// Values a merge asks the processor to fetch before it reaches them.
-constexpr std::size_t kPrefetchAhead = 16;
 std::atomic<std::int32_t> mergeBytes{16 << 20};
 std::atomic<std::int32_t> straightBuildLimit{KsIndex::kBlockRecords};
 
@@ -35,39 +33,36 @@ std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std
         KsRecordKey::Instantiate(type == 'B' ? 'A' : type, keyLength), records);
 }
 
+// Gathers an index file's many small writes into few large ones; Flush writes what is left.
+class GatheringOutput final : public KsOutputStreamInterface {
+public:
+    explicit GatheringOutput(KsOutputStreamInterface& target) : target_(target) {
+        buffer_.reserve(kGatherBytes);
+    }
+    void GetFileName(KsString& out) override { target_.GetFileName(out); }
+    void Write(const void* buffer, std::int32_t count) override {
+        const auto* bytes = static_cast<const char*>(buffer);
+        buffer_.insert(buffer_.end(), bytes, bytes + count);
+        if (buffer_.size() >= kGatherBytes) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (!buffer_.empty()) {
+            target_.Write(buffer_.data(), static_cast<std::int32_t>(buffer_.size()));
+            buffer_.clear();
+        }
+    }
+
+private:
+    static constexpr std::size_t kGatherBytes = 1 << 16;
+    KsOutputStreamInterface& target_;
+    std::vector<char> buffer_;
+};
+
 std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     const KsField& field = table.GetField(fieldNumber);
     return static_cast<std::uint16_t>(field.GetLength());
-}
-
-// A value of a block being merged: its first 8 bytes as one number (the rest compared as
-// bytes only when these are equal) and its position in the block.
-struct BlockValue {
-    std::uint64_t head;
-    std::int32_t position;
-};
-
-// The `count` values of `length` bytes in byte order, equal values in the order they came.
-std::vector<BlockValue> SortedValues(const unsigned char* bytes, std::size_t length,
-                                     std::int32_t count) {
-    std::vector<BlockValue> values(static_cast<std::size_t>(count));
-    std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
-    for (std::int32_t i = 0; i < count; ++i) {
-        unsigned char head[sizeof(std::uint64_t)] = {};
-        std::memcpy(head, bytes + static_cast<std::size_t>(i) * length, headBytes);
-        values[static_cast<std::size_t>(i)] = {KsByteOrder::LoadBig<std::uint64_t>(head), i};
-    }
-    auto tail = [&](const BlockValue& value) {
-        return bytes + static_cast<std::size_t>(value.position) * length + headBytes;
-    };
-    std::sort(values.begin(), values.end(), [&](const BlockValue& a, const BlockValue& b) {
-        if (a.head != b.head) {
-            return a.head < b.head;
-        }
-        int order = length > headBytes ? std::memcmp(tail(a), tail(b), length - headBytes) : 0;
-        return order != 0 ? order < 0 : a.position < b.position;
-    });
-    return values;
 }
 
 }  // namespace
@@ -117,7 +112,10 @@ KsIndex::KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* 
 KsIndex::~KsIndex() = default;
 
 std::int32_t KsIndex::GetKeyCount() const {
-    return image_ ? image_->GetKeyCount() : static_cast<std::int32_t>(keys_.size());
+    if (image_) {
+        return image_->GetKeyCount();
+    }
+    return runs_ ? runs_->GetKeyCount() : static_cast<std::int32_t>(keys_.size());
 }
 
 const KsIndexKey& KsIndex::GetKey(std::int32_t number) const {
@@ -131,10 +129,11 @@ const KsIndex::Keys& KsIndex::GetKeys() const {
 }
 
 void KsIndex::Materialise() const {
-    if (!image_) {
+    if (!image_ && !runs_) {
         return;
     }
-    std::vector<std::unique_ptr<KsIndexKey>> keys = image_->Materialise();
+    std::vector<std::unique_ptr<KsIndexKey>> keys =
+        image_ ? image_->Materialise() : runs_->Materialise(*prototype_);
     Keys materialised;
     materialised.reserve(keys.size());
     for (std::unique_ptr<KsIndexKey>& key : keys) {
@@ -142,6 +141,7 @@ void KsIndex::Materialise() const {
     }
     keys_.swap(materialised);
     image_.reset();
+    runs_.reset();
 }
 
 void KsIndex::StraightBuild(KsFile& table, std::uint16_t fieldNumber,
@@ -159,10 +159,12 @@ void KsIndex::IterativeBuild(KsFile& table, std::uint16_t fieldNumber,
 }
 
 // Reads the records a block at a time, sorts each block's values and merges them into the
-// keys: a key is found or made once per distinct value of a block, not once per record.
+// runs: a key is found or made once per distinct value of a block, not once per record, and
+// becomes an object only when the index needs one.
 void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
                             std::int32_t blockRecords, std::int32_t reportEvery) {
     DestroyKeyArray();
+    runs_ = std::make_unique<KsIndexRuns>(keyLength_);
     SetTitlef(progress, 1023, "Indexing %d records...", recordCount_);
     SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", table.GetField(fieldNumber).GetName(),
                table.GetFileName());
@@ -192,7 +194,7 @@ void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgress
         }
         if (r == recordCount_ ||
             (r - first + 1) >= static_cast<std::int64_t>(blockRecords) * mergeBlocks) {
-            MergeBlock(bytes, first, r - first + 1);
+            runs_->Merge(bytes.data(), r - first + 1, first);
             first = r + 1;
             bytes.clear();
         }
@@ -200,59 +202,6 @@ void KsIndex::BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgress
     progress.SetPosition(recordCount_);
     progress.SetDetail("");
     alternate_.reset();  // built when a search first asks for it
-}
-
-void KsIndex::MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_t firstRecord,
-                         std::int32_t count) {
-    const unsigned char* bytes = keyBytes.data();
-    std::size_t length = keyLength_;
-    std::vector<BlockValue> values = SortedValues(bytes, length, count);
-    const std::size_t headBytes = std::min<std::size_t>(length, sizeof(std::uint64_t));
-    std::vector<std::unique_ptr<KsIndexKey>> old;
-    old.reserve(keys_.size());
-    while (!keys_.empty()) {
-        old.push_back(keys_.Detach(keys_.GetUpperBound()));
-    }
-    std::reverse(old.begin(), old.end());
-    Keys merged;
-    merged.reserve(old.size() + static_cast<std::size_t>(count));
-    std::size_t next = 0;
-    KsIndexKey* current = nullptr;
-    const BlockValue* currentValue = nullptr;
-    const unsigned char* currentBytes = nullptr;
-    for (std::size_t n = 0; n < values.size(); ++n) {
-        const BlockValue& entry = values[n];
-        std::int32_t i = entry.position;
-        const unsigned char* these = bytes + static_cast<std::size_t>(i) * length;
-        // The values are visited in sorted order, that is all over the block: fetch ahead.
-        if (n + kPrefetchAhead < values.size()) {
-            __builtin_prefetch(
-                bytes + static_cast<std::size_t>(values[n + kPrefetchAhead].position) * length);
-        }
-        // The heads are in sorted order; the bytes only when the heads do not decide.
-        if (current == nullptr || entry.head != currentValue->head ||
-            std::memcmp(these + headBytes, currentBytes + headBytes, length - headBytes) != 0) {
-            KsRecordKey& value = prototype_->Value();
-            value.SetComparableKey(these);
-            while (next < old.size() && old[next]->Value().IsLessThan(value)) {
-                merged.Append(std::move(old[next++]));
-            }
-            if (next < old.size() && old[next]->Value().IsEqual(value)) {
-                current = old[next].get();
-                merged.Append(std::move(old[next++]));
-            } else {
-                current = new KsIndexKey(*prototype_);
-                merged.Append(std::unique_ptr<KsIndexKey>(current));
-            }
-            currentBytes = these;
-            currentValue = &entry;
-        }
-        current->SetRecord(firstRecord + i);
-    }
-    while (next < old.size()) {
-        merged.Append(std::move(old[next++]));
-    }
-    keys_.swap(merged);
 }
 
 void KsIndex::BuildAlternateOrderArray() {
@@ -321,6 +270,10 @@ void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder
         SearchImage(value, upper.get(), result, mask);
         return;
     }
+    if (runs_) {
+        SearchRuns(low, high, result, mask);
+        return;
+    }
     for (std::int32_t k = keys_.FindPosition(prototype_.get()); k < GetKeyCount(); ++k) {
         const KsIndexKey& key = *keys_[k];
         if (upper ? upper->IsLessThan(key.Value()) : !key.Value().IsEqual(value)) {
@@ -342,6 +295,20 @@ void KsIndex::SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet
     }
     for (std::int32_t k = first; k < end; ++k) {
         image_->GetSet(k, result, mask);
+    }
+}
+
+// Finds the keys of a build by binary search on their bytes.
+void KsIndex::SearchRuns(const void* low, const void* high, KsSet& result, const KsSet* mask) {
+    std::int32_t first = runs_->LowerBound(low);
+    std::int32_t end = runs_->UpperBound(high != nullptr ? high : low);
+    for (std::int32_t k = first; k < end; ++k) {
+        const std::int32_t* records = runs_->RecordsOf(k);
+        for (std::int32_t i = 0; i < runs_->CountOf(k); ++i) {
+            if (mask == nullptr || mask->IsSelected(records[i])) {
+                result.SelectRecord(records[i], true);
+            }
+        }
     }
 }
 
@@ -471,12 +438,19 @@ void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
         if (inverse_) {
             return;
         }
-        Materialise();
+        if (!runs_) {
+            Materialise();
+        }
         SetTitlef(progress, 1023, "Building inverse index for %d keys...", GetKeyCount());
         progress.SetRange(0, GetKeyCount());
         auto inverse = std::make_unique<KsInverseIndex>(recordCount_);
         for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
-            keys_[k]->ForEachRecord([&](std::int32_t r) { inverse->SetKey(r, k); });
+            if (runs_) {
+                std::for_each_n(runs_->RecordsOf(k), runs_->CountOf(k),
+                                [&](std::int32_t r) { inverse->SetKey(r, k); });
+            } else {
+                keys_[k]->ForEachRecord([&](std::int32_t r) { inverse->SetKey(r, k); });
+            }
             progress.SetPosition(k + 1);
             if (!progress.ShouldContinue()) {
                 KsException::GenerateAs<KsIndexBuildCanceled>(
@@ -492,6 +466,7 @@ void KsIndex::DestroyKeyArray() {
         alternate_.reset();
         inverse_.reset();
         image_.reset();
+        runs_.reset();
         keys_.clear();
     });
 }
@@ -530,12 +505,31 @@ void KsIndex::WriteValue(KsOutputStreamInterface& stream, const KsRecordKey& val
     }
 }
 
-void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
+void KsIndex::WriteKeys(KsOutputStreamInterface& stream) {
+    if (!runs_) {
+        for (const KsIndexKey* key : keys_) {
+            WriteValue(stream, key->Value());
+            key->Write(stream);
+        }
+        return;
+    }
+    KsRecordKey& value = prototype_->Value();
+    for (std::int32_t k = 0; k < runs_->GetKeyCount(); ++k) {
+        value.SetComparableKey(runs_->ValueAt(k));
+        WriteValue(stream, value);
+        KsIndexKey::WriteRecords(stream, runs_->RecordsOf(k), runs_->CountOf(k), recordCount_);
+    }
+}
+
+void KsIndex::Write(KsOutputStreamInterface& target, std::int16_t version) {
     KsCallpath("Write()", kClass, [&] {
+        GatheringOutput stream(target);
         if (version != kVersion && version != kVersion420 && version != kVersion400) {
             KsException::Generate("Index version %hd cannot be written", kClass, version);
         }
-        Materialise();
+        if (!runs_) {
+            Materialise();
+        }
         bool withInverse = version != kVersion400 && KeepsInverseIndex();
         if (withInverse) {
             EnsureInverseIndex();
@@ -545,20 +539,17 @@ void KsIndex::Write(KsOutputStreamInterface& stream, std::int16_t version) {
         stream.WriteShort(static_cast<std::int16_t>(keyLength_));
         stream.WriteLong(recordCount_);
         stream.WriteLong(GetKeyCount());
-        for (const KsIndexKey* key : keys_) {
-            WriteValue(stream, key->Value());
-            key->Write(stream);
+        WriteKeys(stream);
+        if (version != kVersion400) {
+            char flag = withInverse ? 1 : 0;
+            stream.Write(&flag, 1);
+            if (withInverse && version == kVersion) {
+                inverse_->Write(stream);
+            } else if (withInverse) {
+                inverse_->WriteV420(stream);
+            }
         }
-        if (version == kVersion400) {
-            return;
-        }
-        char flag = withInverse ? 1 : 0;
-        stream.Write(&flag, 1);
-        if (withInverse && version == kVersion) {
-            inverse_->Write(stream);
-        } else if (withInverse) {
-            inverse_->WriteV420(stream);
-        }
+        stream.Flush();
     });
 }
 
@@ -602,6 +593,7 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
         recordCount_ = records;
         prototype_->SetUniverse(recordCount_);
         keys_.clear();
+        runs_.reset();
         image_ = std::move(image);
         inverse_ = stored ? std::move(inverse) : nullptr;
         alternate_.reset();

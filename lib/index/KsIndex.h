@@ -22,8 +22,9 @@
 /// A reader checks the type, the key length and (unless told not to) the record count against
 /// the index it reads into, and trusts nothing else: keys must be strictly ascending, every
 /// record must lie in exactly one key and a stored inverse index must agree with the keys.
-/// A read index keeps the file's bytes and answers searches from them; its keys become
-/// objects when it first changes or a caller asks for a key.
+/// A read index keeps the file's bytes and a built one its sorted runs, and answers searches
+/// and writes from them; its keys become objects when it first changes or a caller asks
+/// for a key.
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,7 @@
 
 class KsFile;
 class KsIndexImage;
+class KsIndexRuns;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
 class KsProgressInterface;
@@ -160,18 +162,18 @@ private:
                      const KsSet* mask);
     void SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
                      const KsSet* mask);
+    void SearchRuns(const void* low, const void* high, KsSet& result, const KsSet* mask);
     void SearchAlternate(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
                          const KsSet* mask);
     // Turns the keys of a read file into objects (nothing when they are already).
     void Materialise() const;
     void BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
                        std::int32_t blockRecords, std::int32_t reportEvery);
-    void MergeBlock(const std::vector<unsigned char>& keyBytes, std::int32_t firstRecord,
-                    std::int32_t count);
     void InsertAlternate(KsIndexKey* key);
     void RemoveAlternate(const KsIndexKey* key, std::int32_t number);
     void EnsureInverseIndex();
     void WriteValue(KsOutputStreamInterface& stream, const KsRecordKey& value) const;
+    void WriteKeys(KsOutputStreamInterface& stream);
 
     bool modified_ = false;
     char fieldType_ = 0;
@@ -181,6 +183,8 @@ private:
     // The keys of a read file stay in its image until they are needed as objects.
     mutable Keys keys_;
     mutable std::unique_ptr<KsIndexImage> image_;
+    // The keys of a build stay in its runs until they are needed as objects.
+    mutable std::unique_ptr<KsIndexRuns> runs_;
     // Alpha fields keep the alternate order, built when a search first asks for it (or by
     // BuildAlternateOrderArray) and kept in step from then on.
     bool alternateOrder_ = false;

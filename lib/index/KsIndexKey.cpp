@@ -41,13 +41,12 @@ KsVector<std::int32_t> KsIndexKey::GetRecords() const {
     return records;
 }
 
-bool KsIndexKey::GetShouldConvertToSet(std::int32_t added) const {
-    std::int32_t held = static_cast<std::int32_t>(records_.size());
+bool KsIndexKey::HoldsAsSet(std::int64_t records, std::int32_t universe) {
     std::int32_t fixed = switchCount;
     if (fixed > 0) {
-        return held + added > fixed;
+        return records > fixed;
     }
-    return held + added > universe_ / 32 + 1;
+    return records > universe / 32 + 1;
 }
 
 void KsIndexKey::SetRecord(std::int32_t r) {
@@ -56,7 +55,7 @@ void KsIndexKey::SetRecord(std::int32_t r) {
             KsException::Generate("Set record value of %ld not valid for set with %ld records.",
                                   "KsSet", static_cast<long>(r), static_cast<long>(universe_));
         }
-        if (!set_ && GetShouldConvertToSet(1)) {
+        if (!set_ && HoldsAsSet(static_cast<std::int64_t>(records_.size()) + 1, universe_)) {
             ConvertArrayToSet();
         }
         if (set_) {
@@ -99,6 +98,14 @@ bool KsIndexKey::DeleteRecordIsEmpty(std::int32_t r) {
         --universe_;
         return GetRecordCount() == 0;
     });
+}
+
+void KsIndexKey::AssignRecords(const std::int32_t* records, std::int32_t count) {
+    set_.reset();
+    records_.assign(records, records + count);
+    if (HoldsAsSet(count, universe_)) {
+        ConvertArrayToSet();
+    }
 }
 
 void KsIndexKey::ConvertArrayToSet() {
@@ -155,16 +162,37 @@ void KsIndexKey::Write(KsOutputStreamInterface& stream) const {
             set_->Write(stream);
             return;
         }
-        auto count = static_cast<std::int32_t>(records_.size());
-        stream.WriteKsHeader(kVectorMarker, kVectorVersion);
-        stream.WriteShort(4);
-        stream.WriteLong(kVectorValue);
-        stream.WriteLong(4 * count);
-        stream.WriteLong(count);
-        stream.WriteLong(0);
-        for (std::int32_t r : records_) {
-            stream.WriteLong(r);
+        WriteVector(stream, records_.data(), static_cast<std::int32_t>(records_.size()));
+    });
+}
+
+void KsIndexKey::WriteVector(KsOutputStreamInterface& stream, const std::int32_t* records,
+                             std::int32_t count) {
+    stream.WriteKsHeader(kVectorMarker, kVectorVersion);
+    stream.WriteShort(4);
+    stream.WriteLong(kVectorValue);
+    stream.WriteLong(4 * count);
+    stream.WriteLong(count);
+    stream.WriteLong(0);
+    for (std::int32_t i = 0; i < count; ++i) {
+        stream.WriteLong(records[i]);
+    }
+}
+
+void KsIndexKey::WriteRecords(KsOutputStreamInterface& stream, const std::int32_t* records,
+                              std::int32_t count, std::int32_t universe) {
+    KsCallpath("Write()", kClass, [&] {
+        char form = HoldsAsSet(count, universe) ? 1 : 0;
+        stream.Write(&form, 1);
+        if (form == 0) {
+            WriteVector(stream, records, count);
+            return;
         }
+        KsSet set(universe);
+        for (std::int32_t i = 0; i < count; ++i) {
+            set.SelectRecord(records[i], true);
+        }
+        set.Write(stream);
     });
 }
 

@@ -79,6 +79,9 @@ public:
     /// Renumbers for record r deleted: r goes, later records move down, the universe shrinks
     /// by 1. True when no record is left.
     bool DeleteRecordIsEmpty(std::int32_t r);
+    /// Replaces the records by `count` records, ascending and within the universe, in the
+    /// form the rule above gives a key of that many records.
+    void AssignRecords(const std::int32_t* records, std::int32_t count);
     /// Switches to the set form now.
     void ConvertArrayToSet();
     /// @{
@@ -96,6 +99,10 @@ public:
     /// universe, ascending; `file` names the file in errors.
     void Read(KsInputStreamInterface& stream, const char* file);
 
+    /// Writes the stream form a key of these records (ascending, within `universe`) has.
+    static void WriteRecords(KsOutputStreamInterface& stream, const std::int32_t* records,
+                             std::int32_t count, std::int32_t universe);
+
     /// Reads a record list of the vector form (its form byte already read) without keeping
     /// it: each record goes to visit(record), checked as Read checks it, against `universe`.
     /// Returns the number of records.
@@ -111,8 +118,10 @@ public:
     /// @}
 
 private:
-    // Whether adding one more record turns the vector into a set.
-    bool GetShouldConvertToSet(std::int32_t added) const;
+    // Whether a key of that many records over `universe` records holds them as a set.
+    static bool HoldsAsSet(std::int64_t records, std::int32_t universe);
+    static void WriteVector(KsOutputStreamInterface& stream, const std::int32_t* records,
+                            std::int32_t count);
 
     std::unique_ptr<KsRecordKey> value_;
     KsVector<std::int32_t> records_;

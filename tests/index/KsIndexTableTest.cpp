@@ -16,6 +16,7 @@
 #include "index/KsRecordKey.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 #include "support/RecordingProgress.h"
 #include "support/TempDir.h"
 
@@ -206,6 +207,69 @@ TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
     EXPECT_EQ("Build of index on field \"Name\" of file \"" + dir.File("t.cbf") +
                   "\" was halted by user.",
               std::string(stop.GetErrorMessage()));
+}
+
+// A built index answers and writes from its sorted runs until its keys become objects; both
+// must agree with a scan of the records, and with each other byte for byte.
+TEST(KsIndexTable, BuiltIndexesSearchAndWriteAsTheirKeyObjectsDo) {
+    kstest::TempDir dir;
+    auto table = IndexedTable(dir.File("t"));
+    // The second block brings values between, equal to and beyond those of the first; the
+    // scores are few enough for sets, the others stay vectors.
+    for (std::int32_t r = 1; r <= KsIndex::kBlockRecords + 500; ++r) {
+        std::int32_t spread = r > KsIndex::kBlockRecords ? 2003 : 1009;
+        table->DataAppend(*RecordOf(*table, {std::to_string(r * 31 % spread),
+                                             std::to_string(r % 5), std::to_string(r % 1000)}));
+    }
+    KsIndex::SetMergeBytes(1);  // a merge of the keys after every block
+    for (std::uint16_t field : {kName, kScore, kLevel}) {
+        KsIndex runs(*table, field, nullptr);
+        KsIndex objects(*table, field, nullptr);
+        (void)objects.GetKey(0);
+        kstest::MemoryStream fromRuns, fromObjects;
+        runs.Write(fromRuns);
+        objects.Write(fromObjects);
+        EXPECT_EQ(fromObjects.Bytes(), fromRuns.Bytes()) << field;
+        kstest::MemoryStream written(fromRuns.Bytes());
+        KsIndex reread(runs.GetFieldType(), runs.GetKeyLength(), runs.GetRecordCount());
+        reread.Read(written);  // keys strictly ascending, every record in one key
+        std::vector<std::string> keys = ScanKeys(*table, field);
+        std::vector<std::string> sorted = keys;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t length = keys[0].size();
+        const std::string below(length, '\0'), above(length, '\xff');
+        KsSet odd(table->GetNumRecords());
+        for (std::int32_t r = 1; r <= table->GetNumRecords(); r += 2) {
+            odd.SelectRecord(r, true);
+        }
+        const std::vector<std::pair<std::string, std::string>> ranges = {
+            {sorted.front(), sorted.front()}, {sorted.back(), sorted.back()},
+            {sorted[keys.size() / 2], sorted[keys.size() / 2]},  {below, below},
+            {above, above}, {below, sorted.front()}, {sorted.back(), above},
+            {sorted[keys.size() / 3], sorted[keys.size() / 2]}, {below, above}};
+        for (const auto& [low, high] : ranges) {
+            bool equal = low == high;
+            for (const KsSet* mask : std::vector<const KsSet*>{nullptr, &odd}) {
+                KsSet found;
+                const char* upper = equal ? nullptr : high.data();
+                mask ? runs.MaskedSearch(low.data(), upper, found, *mask)
+                     : runs.Search(low.data(), upper, found);
+                Records expected;
+                for (std::int32_t r : Within(keys, low, high)) {
+                    if (!mask || mask->IsSelected(r)) {
+                        expected.push_back(r);
+                    }
+                }
+                Records records;
+                for (std::int32_t r = found.GetNextInSet(0); r != 0; r = found.GetNextInSet(r)) {
+                    records.push_back(r);
+                }
+                EXPECT_EQ(expected, records) << field << " from " << low << (mask ? " masked" : "");
+            }
+        }
+        EXPECT_TRUE(runs.IsSameAs(objects));
+    }
+    KsIndex::SetMergeBytes(16 << 20);
 }
 
 // (Compressed binary tables hold no Blob fields, so the blob index is tried on its own.)
