@@ -143,24 +143,22 @@ TEST(KsConvertValueTest, DoublesIgnoreTheProcessLocale) {
 
 using Bytes = std::vector<unsigned char>;
 
-// Stores `value` both ways into a buffer of guard bytes, compares the bytes with `little`
-// and its reverse, checks that nothing beyond the value's width was touched, and loads
-// the golden bytes back.
+// Stores `value` both ways into a buffer of guard bytes, compares the buffer with `little`
+// and its reverse followed by the untouched guard, and loads the golden bytes back.
 template <class T>
 void CheckBothOrders(T value, const Bytes& little) {
     SCOPED_TRACE(testing::Message() << sizeof(T) * 8 << "-bit value " << +value);
     ASSERT_EQ(little.size(), sizeof(T));
     const Bytes big(little.rbegin(), little.rend());
-    const Bytes guard(4, 0xA5);
-    Bytes buffer(sizeof(T) + guard.size(), 0xA5);
-
+    const auto guarded = [](Bytes bytes) {
+        bytes.insert(bytes.end(), 4, 0xA5);
+        return bytes;
+    };
+    Bytes buffer(sizeof(T) + 4, 0xA5);
     KsByteOrder::StoreLittle(buffer.data(), value);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + sizeof(T)), little);
-    EXPECT_EQ(Bytes(buffer.begin() + sizeof(T), buffer.end()), guard);
+    EXPECT_EQ(buffer, guarded(little));
     KsByteOrder::StoreBig(buffer.data(), value);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + sizeof(T)), big);
-    EXPECT_EQ(Bytes(buffer.begin() + sizeof(T), buffer.end()), guard);
-
+    EXPECT_EQ(buffer, guarded(big));
     EXPECT_EQ(KsByteOrder::LoadLittle<T>(little.data()), value);
     EXPECT_EQ(KsByteOrder::LoadBig<T>(big.data()), value);
 }

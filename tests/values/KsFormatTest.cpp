@@ -39,6 +39,7 @@ TEST(KsFormatLine, SingleValuesAndRanges) {
     EXPECT_EQ("Invalid format range",
               MessageOf([] { KsFormatLine longText(std::string(33, 'a').c_str(), "x", 'A'); }));
     EXPECT_EQ("Invalid format range", MessageOf([] { KsFormatRange range(nullptr, "b", 1); }));
+    EXPECT_EQ("Invalid character type", MessageOf([] { KsFormatRange range(1, 2, 0, 'A'); }));
 }
 
 TEST(KsFormat, LowAndHighLabelsOfAnIntegerFormat) {

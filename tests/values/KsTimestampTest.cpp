@@ -5,12 +5,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <functional>
 #include <random>
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "TimestampAt.h"
 #include "support/KsErrorCapture.h"
@@ -92,41 +90,39 @@ TEST(KsTimestampTest, DatesOutsideTheCalendarRaiseTheYearMessage) {
     EXPECT_EQ(Text(t), "0001-01-01 23:00:00.500");
 }
 
+using Setter = void (KsTimestamp::*)(std::uint16_t);
+
 TEST(KsTimestampTest, FebruaryAndLeapYearRules) {
     // Any year takes 29 February, so a date can be set day before year.
     EXPECT_EQ(Text(At(2001, 2, 29)), "2001-02-29 00:00:00.000");
-    auto year = [](std::uint16_t y) { return [y](KsTimestamp& t) { t.SetYear(y); }; };
-    auto month = [](std::uint16_t m) { return [m](KsTimestamp& t) { t.SetMonth(m); }; };
-    const std::tuple<KsTimestamp, std::function<void(KsTimestamp&)>, const char*> cases[] = {
-        {At(2000, 2, 29), year(2001), "2001-02-28"},
-        {At(1996, 2, 29), year(2000), "2000-02-29"},
-        {At(1996, 2, 29), year(1900), "1900-02-28"},
-        {At(2001, 1, 31), month(2), "2001-02-29"},
-        {At(2000, 3, 31), month(4), "2000-04-30"}};
-    for (auto [t, change, date] : cases) {
-        change(t);
+    const std::tuple<KsTimestamp, Setter, std::uint16_t, const char*> cases[] = {
+        {At(2000, 2, 29), &KsTimestamp::SetYear, 2001, "2001-02-28"},
+        {At(1996, 2, 29), &KsTimestamp::SetYear, 2000, "2000-02-29"},
+        {At(1996, 2, 29), &KsTimestamp::SetYear, 1900, "1900-02-28"},
+        {At(2001, 1, 31), &KsTimestamp::SetMonth, 2, "2001-02-29"},
+        {At(2000, 3, 31), &KsTimestamp::SetMonth, 4, "2000-04-30"}};
+    for (auto [t, set, value, date] : cases) {
+        (t.*set)(value);
         EXPECT_EQ(Text(t), std::string(date) + " 00:00:00.000");
     }
 }
 
 TEST(KsTimestampTest, SettersRefuseOutOfRangeValuesAndKeepTheDigits) {
-    using Setter = std::function<void(KsTimestamp&)>;
-    const std::vector<std::pair<Setter, std::string>> cases = {
-        {[](KsTimestamp& t) { t.SetYear(10000); },
-         "10000 is too large; 9999 is the maximum year / SetYear()"},
-        {[](KsTimestamp& t) { t.SetMonth(13); }, "13 is not a valid month / SetMonth()"},
-        {[](KsTimestamp& t) { t.SetMonth(0); }, "0 is not a valid month / SetMonth()"},
-        {[](KsTimestamp& t) { t.SetDay(30); }, "30 is not a valid day in month 2 / SetDay()"},
-        {[](KsTimestamp& t) { t.SetDay(0); }, "0 is not a valid day in month 2 / SetDay()"},
-        {[](KsTimestamp& t) { t.SetHour(24); }, "24 is not a valid hour / SetHour()"},
-        {[](KsTimestamp& t) { t.SetMinute(60); }, "60 is not a valid minute / SetMinute()"},
+    const std::tuple<Setter, std::uint16_t, std::string> cases[] = {
+        {&KsTimestamp::SetYear, 10000, "10000 is too large; 9999 is the maximum year / SetYear()"},
+        {&KsTimestamp::SetMonth, 13, "13 is not a valid month / SetMonth()"},
+        {&KsTimestamp::SetMonth, 0, "0 is not a valid month / SetMonth()"},
+        {&KsTimestamp::SetDay, 30, "30 is not a valid day in month 2 / SetDay()"},
+        {&KsTimestamp::SetDay, 0, "0 is not a valid day in month 2 / SetDay()"},
+        {&KsTimestamp::SetHour, 24, "24 is not a valid hour / SetHour()"},
+        {&KsTimestamp::SetMinute, 60, "60 is not a valid minute / SetMinute()"},
         // A leap second only in the last minute of the day.
-        {[](KsTimestamp& t) { t.SetSecond(60); }, "60 is not a valid second / SetSecond()"},
-        {[](KsTimestamp& t) { t.SetMilliseconds(1000); },
+        {&KsTimestamp::SetSecond, 60, "60 is not a valid second / SetSecond()"},
+        {&KsTimestamp::SetMilliseconds, 1000,
          "1000 is not a valid millisecond / SetMilliseconds()"}};
     KsTimestamp t = At(2000, 2, 10, 23, 58, 30, 500);
-    for (const auto& [set, message] : cases) {
-        EXPECT_EQ(ErrorOf([&] { set(t); }), message + " of KsTimestamp");
+    for (const auto& [set, value, message] : cases) {
+        EXPECT_EQ(ErrorOf([&] { (t.*set)(value); }), message + " of KsTimestamp");
     }
     EXPECT_EQ(Text(t), "2000-02-10 23:58:30.500");
 
