@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "TxnTestSupport.h"
 
 namespace {
@@ -58,6 +60,18 @@ TEST_F(Commit, CommittedSurvivesTheTransactionAndUncommittedEndsRolledBack) {
     committer.reset();
     EXPECT_EQ(InverseFiles(), 0);
     EXPECT_EQ(Content(*table), "8|eight;1|x;2|x;1|x");
+    // An open for writing deletes an inverse file that a finished transaction left, and
+    // keeps files that are not inverse files of this table.
+    std::string leftover = KsFileTransactionCommitter::InverseFileName(*table, id).GetCString();
+    std::string other = leftover.substr(0, leftover.size() - 21) + "notes.kbc";
+    for (const std::string& name : {leftover, other}) {
+        std::FILE* f = std::fopen(name.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    table->Open(Name().c_str(), IO_READ | IO_WRITE);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(other));
 }
 
 // A cancel after the third of five actions undoes three, newest first.
