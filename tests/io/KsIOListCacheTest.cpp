@@ -114,32 +114,4 @@ TEST_F(KsIOListCacheTest, ReadsComeFromMemoryWhileTheScopeLivesAndFailAsTheFileD
     EXPECT_EQ(first(), "lost");
 }
 
-// A write past the end of the file keeps a cached page that reached the end, with zeros
-// where the write left a gap; without a known end the page is read again.
-TEST_F(KsIOListCacheTest, WritesPastTheEndKeepThePageThatReachedTheEnd) {
-    for (bool sizeKnown : {true, false}) {
-        SCOPED_TRACE(sizeKnown);
-        const std::uint64_t end = KsIOListWords::Size(file);
-        const std::string head = kstest::ReadWholeFile(path).substr(0, 4);
-        ASSERT_LT(end + 20, KsIOListCache::kPageSize);
-        KsIOListCache::Scope scope(file);
-        KsIOListCache& cache = *KsIOListCache::Of(file);
-        char bytes[14];
-        cache.Read(0, bytes, 4);  // page 0, up to the end
-        if (sizeKnown) {
-            EXPECT_EQ(cache.Size(), end);
-        }
-        cache.Write(end + 6, "tail", 4);
-        EXPECT_EQ(cache.Size(), end + 10);
-        // Changed behind the cache's back: only a page read again sees it.
-        KsIOUnbuffered(path.c_str(), IO_READ | IO_WRITE).WriteTo(0, "lost", 4);
-        cache.Read(0, bytes, 4);
-        EXPECT_EQ(std::string(bytes, 4), sizeKnown ? head : "lost");
-        cache.Read(end - 4, bytes, 14);
-        EXPECT_EQ(std::string(bytes, 14), kstest::ReadWholeFile(path).substr(end - 4));
-        EXPECT_EQ(std::string(bytes + 4, 6), std::string(6, '\0'));
-        KsIOUnbuffered(path.c_str(), IO_READ | IO_WRITE).WriteTo(0, head.data(), 4);
-    }
-}
-
 }  // namespace
