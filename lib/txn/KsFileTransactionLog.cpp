@@ -1,6 +1,8 @@
 #include "txn/KsFileTransactionLog.h"
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
@@ -77,25 +79,32 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
     return KsCallpath("CreateTransaction()", kClass, [&] {
         WholeLock whole = LockAll();
         KsTimestamp created = Now();
+        // The identities from now on stand at the head of the list, newest first. Read once:
+        // going through them oldest first, each one equal to the candidate moves it 1 ms on.
+        std::vector<KsTimestamp> taken;
         KsFileTransactionStatus existing;
-        for (;;) {
-            // Newest first: skip the newer ones; a taken identity moves 1 ms on, which may
-            // take the place of a newer one, so the walk starts again.
-            Cursor it = list_->begin(kWalk);
-            while (!(it == list_->end())) {
-                it.Read(existing);
-                if (!(existing.GetCreated() > created)) {
-                    break;
-                }
-                ++it;
+        for (Cursor it = list_->begin(kWalk); !(it == list_->end()); ++it) {
+            it.Read(existing);
+            if (existing.GetCreated() < created) {
+                break;
             }
-            if (it == list_->end() || !(existing.GetCreated() == created)) {
-                list_->insert(it, KsFileTransactionStatus(number, description, created));
-                file_->Flush();
-                return created;
-            }
-            created.AddMilliseconds(1);
+            taken.push_back(existing.GetCreated());
         }
+        for (auto id = taken.rbegin(); id != taken.rend() && !(*id > created); ++id) {
+            if (*id == created) {
+                created.AddMilliseconds(1);
+            }
+        }
+        // The new one goes after the newer ones.
+        auto newer = std::count_if(taken.begin(), taken.end(),
+                                   [&](const KsTimestamp& id) { return id > created; });
+        Cursor at = list_->begin(kWalk);
+        for (; newer > 0; --newer) {
+            ++at;
+        }
+        list_->insert(at, KsFileTransactionStatus(number, description, created));
+        file_->Flush();
+        return created;
     });
 }
 
