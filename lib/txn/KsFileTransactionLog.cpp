@@ -1,8 +1,6 @@
 #include "txn/KsFileTransactionLog.h"
 
-#include <algorithm>
 #include <atomic>
-#include <vector>
 
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
@@ -79,28 +77,17 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
     return KsCallpath("CreateTransaction()", kClass, [&] {
         WholeLock whole = LockAll();
         KsTimestamp created = Now();
-        // The identities from now on stand at the head of the list, newest first. Read once:
-        // going through them oldest first, each one equal to the candidate moves it 1 ms on.
-        std::vector<KsTimestamp> taken;
-        KsFileTransactionStatus existing;
-        for (Cursor it = list_->begin(kWalk); !(it == list_->end()); ++it) {
-            it.Read(existing);
-            if (existing.GetCreated() < created) {
-                break;
-            }
-            taken.push_back(existing.GetCreated());
-        }
-        for (auto id = taken.rbegin(); id != taken.rend() && !(*id > created); ++id) {
-            if (*id == created) {
+        // The newest identity stands at the head of the list. One taken already from now on
+        // (transactions made faster than one a millisecond run ahead of the clock) moves the
+        // new one 1 ms past it, so the newest stays first without walking the others.
+        Cursor at = list_->begin(kWalk);
+        if (!(at == list_->end())) {
+            KsFileTransactionStatus newest;
+            at.Read(newest);
+            if (!(newest.GetCreated() < created)) {
+                created = newest.GetCreated();
                 created.AddMilliseconds(1);
             }
-        }
-        // The new one goes after the newer ones.
-        auto newer = std::count_if(taken.begin(), taken.end(),
-                                   [&](const KsTimestamp& id) { return id > created; });
-        Cursor at = list_->begin(kWalk);
-        for (; newer > 0; --newer) {
-            ++at;
         }
         list_->insert(at, KsFileTransactionStatus(number, description, created));
         file_->Flush();
