@@ -1,6 +1,7 @@
 #include "io/KsIO.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 
@@ -145,6 +146,7 @@ void KsIO::Attach(int fd, const KsString& name, int flags, Descriptor kind, std:
         buffer_ = NewBlock(capacity_);
     }
     clean_ = true;
+    nextLoad_ = capacity_;
     SetupBaseLock();
     LoadWindow(position);
     closeOnError.Dismiss();
@@ -234,11 +236,13 @@ int KsIO::TryWritePending(std::int64_t& written) noexcept {
     if (clean_) {
         return 0;
     }
+    assert(0 <= pendingBegin_ && pendingBegin_ <= pendingEnd_ && pendingEnd_ <= valid_);
     int errorNumber = 0;
-    if (MoveDescriptor(start_) < 0) {
+    if (MoveDescriptor(start_ + pendingBegin_) < 0) {
         errorNumber = errno;
     } else {
-        written = SystemWrite(fd_, buffer_.get(), static_cast<std::size_t>(valid_), errorNumber);
+        written = SystemWrite(fd_, buffer_.get() + pendingBegin_,
+                              static_cast<std::size_t>(pendingEnd_ - pendingBegin_), errorNumber);
         descriptorPosition_ += written;
     }
     // On failure the window stays as it is and still counts as pending.
@@ -255,12 +259,13 @@ void KsIO::WritePending() {
     if (written == 0) {
         KsThrowSystemError(errorNumber, kClass,
                            "Unable to write %ld bytes at offset %ld of file \"%s\" -- ",
-                           static_cast<long>(valid_), static_cast<long>(start_), GetFileName());
+                           static_cast<long>(pendingEnd_ - pendingBegin_),
+                           static_cast<long>(start_ + pendingBegin_), GetFileName());
     }
     KsThrowSystemError(errorNumber, kClass,
                        "Only able to write %d bytes of %ld bytes at offset %ld of file \"%s\" -- ",
-                       static_cast<int>(written), static_cast<long>(valid_),
-                       static_cast<long>(start_), GetFileName());
+                       static_cast<int>(written), static_cast<long>(pendingEnd_ - pendingBegin_),
+                       static_cast<long>(start_ + pendingBegin_), GetFileName());
 }
 
 void KsIO::EmptyWindowAt(std::int64_t start) {
@@ -274,7 +279,25 @@ void KsIO::LoadWindow(std::int64_t start) {
     if (!readable_) {
         return;
     }
-    valid_ = ReadSomeAt(buffer_.get(), capacity_, start);
+    valid_ = ReadSomeAt(buffer_.get(), std::min(nextLoad_, capacity_), start);
+}
+
+void KsIO::LoadBlockAround(std::int64_t target) {
+    std::int64_t blockStart = target - target % kRandomReadBlock;
+    nextLoad_ = kRandomReadBlock;
+    LoadWindow(blockStart);
+    position_ = static_cast<std::int32_t>(target - blockStart);
+}
+
+void KsIO::MarkPending(std::int32_t from, std::int32_t to) {
+    if (clean_) {
+        pendingBegin_ = from;
+        pendingEnd_ = to;
+        clean_ = false;
+        return;
+    }
+    pendingBegin_ = std::min(pendingBegin_, from);
+    pendingEnd_ = std::max(pendingEnd_, to);
 }
 
 std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offset) {
@@ -293,6 +316,8 @@ std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offse
 bool KsIO::Refill() {
     // An empty window is tried again too: the file may have grown since it was loaded.
     WritePending();
+    // Reading on from the window: the loads grow back to whole buffers.
+    nextLoad_ = nextLoad_ > capacity_ / 2 ? capacity_ : nextLoad_ * 2;
     LoadWindow(start_ + position_);
     return valid_ != 0;
 }
@@ -446,15 +471,16 @@ void KsIO::Write(const void* buffer, std::int32_t count) {
         const auto* in = static_cast<const char*>(buffer);
         std::int32_t remaining = count;
         while (remaining > 0) {
-            clean_ = false;
             std::int32_t room = capacity_ - position_;
             if (room > remaining) {
                 std::memcpy(buffer_.get() + position_, in, static_cast<std::size_t>(remaining));
+                MarkPending(position_, position_ + remaining);
                 position_ += remaining;
                 valid_ = std::max(valid_, position_);
                 return;
             }
             std::memcpy(buffer_.get() + position_, in, static_cast<std::size_t>(room));
+            MarkPending(position_, capacity_);
             in += room;
             remaining -= room;
             position_ = capacity_;
@@ -499,9 +525,14 @@ std::int64_t KsIO::MoveTo(std::int64_t target, std::int64_t offset) {
         return target;
     }
     WritePending();
+    if (target >= 0 && fd_ >= 0 && seekable_ && readable_ && target != start_ + valid_) {
+        LoadBlockAround(target);
+        return target;
+    }
     if (MoveDescriptor(target) < 0) {
         ThrowSeekFailed(errno, offset);
     }
+    nextLoad_ = capacity_;
     LoadWindow(target);
     return target;
 }
@@ -696,7 +727,8 @@ void KsIO::WriteTo(std::uint64_t offset, const void* buffer, std::int32_t count)
             std::int64_t n = std::min(end, windowEnd) - inside;
             std::memcpy(buffer_.get() + (inside - start_), in + (inside - begin),
                         static_cast<std::size_t>(n));
-            clean_ = false;
+            MarkPending(static_cast<std::int32_t>(inside - start_),
+                        static_cast<std::int32_t>(inside - start_ + n));
             done += n;
         }
         std::int64_t after = std::max(begin, windowEnd);

@@ -11,8 +11,12 @@
 /// (8000 bytes unless set, between 8000 and 1,024,000), a window on the file that moves
 /// forward as it is used up, so the operating system is called once per buffer. The window
 /// mirrors the file as it will be after the next flush; pending bytes reach the file when
-/// the window moves, on Flush, Truncate, SetBufferSize, Close and destruction. Positioned
-/// reads and writes use the buffer only where they overlap it.
+/// the window moves, on Flush, Truncate, SetBufferSize, Close and destruction, and only the
+/// range of the window that was written goes back. Positioned reads and writes use the
+/// buffer only where they overlap it. A seek far from the window loads one small aligned
+/// block around its target, so random access does not read whole buffers; each load that
+/// follows on from the window doubles, up to the capacity, so sequential reading soon
+/// reads whole buffers again.
 ///
 /// Sizes, IsEOF and positioned reads count the bytes still pending in the buffer. Close
 /// reports a failed flush or close; the destructor cannot, so a writer that must know calls
@@ -31,6 +35,8 @@ public:
     static constexpr std::int32_t kMinimumBufferSize = 8000;
     static constexpr std::int32_t kMaximumBufferSize = 1024000;
     /// @}
+    /// What a seek far from the window loads first: one aligned block around its target.
+    static constexpr std::int32_t kRandomReadBlock = 4096;
 
     KsIO() = default;
     /// Opens `name` with the open flags (see Open); raises when it cannot.
@@ -118,8 +124,13 @@ private:
     void WritePending();
     /// The same without raising: the error number (0 when none) and the bytes written.
     int TryWritePending(std::int64_t& written) noexcept;
-    /// Moves the window to `start` and fills it from the file.
+    /// Moves the window to `start` and fills it from the file, with at most the next load's
+    /// size.
     void LoadWindow(std::int64_t start);
+    /// Loads the small aligned block around `target` and stands at `target` in it.
+    void LoadBlockAround(std::int64_t target);
+    /// The window's bytes [from, to) wait to be written.
+    void MarkPending(std::int32_t from, std::int32_t to);
     /// One read of at most `count` bytes at `offset` into `into`; the bytes read.
     std::int32_t ReadSomeAt(char* into, std::int32_t count, std::int64_t offset);
     /// The window is used up: flush it and load the next one at the position. False at the
@@ -149,6 +160,9 @@ private:
     std::int32_t capacity_ = kDefaultBufferSize;
     std::int64_t start_ = 0;               // file offset of the window's first byte
     bool clean_ = true;                    // no bytes wait to be written
+    std::int32_t pendingBegin_ = 0;        // the written range of the window, while not clean
+    std::int32_t pendingEnd_ = 0;
+    std::int32_t nextLoad_ = kMaximumBufferSize;  // bytes the next load reads, within capacity
     std::int64_t descriptorPosition_ = 0;  // where the descriptor stands, so no seek is wasted
     bool owned_ = true;                    // false for an adopted descriptor
     bool seekable_ = true;

@@ -1,6 +1,7 @@
 #include "io/KsIOListCache.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "core/KsScopeExit.h"
@@ -53,10 +54,16 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
         return &found->second;
     }
     // Not cached, or cached while the file ended inside it: read it (again).
+    // A page that the known end of the file cuts short is read only up to that end, so
+    // the read is not tried again past it.
+    std::uint64_t wanted = kPageSize;
+    if (sizeKnown_ && size_ > index * kPageSize) {
+        wanted = std::min(wanted, std::max(size_ - index * kPageSize, needed));
+    }
     Page page;
-    page.bytes.resize(kPageSize);
+    page.bytes.resize(wanted);
     std::int32_t got = file_->ReadFrom(index * kPageSize, page.bytes.data(),
-                                       static_cast<std::int32_t>(kPageSize), false);
+                                       static_cast<std::int32_t>(wanted), false);
     page.bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     if (page.bytes.size() < needed) {
         return nullptr;
@@ -92,19 +99,21 @@ void KsIOListCache::Read(std::uint64_t offset, void* buffer, std::int32_t count)
 }
 
 void KsIOListCache::Patch(std::uint64_t index, std::uint64_t from, const char* data,
-                          std::uint64_t n) {
+                          std::uint64_t n, std::uint64_t oldEnd) {
     auto found = pages_.find(index);
     if (found == pages_.end()) {
         return;
     }
     std::vector<char>& bytes = found->second.bytes;
-    if (from > bytes.size()) {
-        // What lies between is not known here.
+    if (from > bytes.size() && index * kPageSize + bytes.size() < oldEnd) {
+        // What lies between is the file's, and not known here.
         pages_.erase(found);
         return;
     }
+    // Bytes between the page's end and the write lay past the file's end: the write left
+    // zeros there.
     if (from + n > bytes.size()) {
-        bytes.resize(from + n);
+        bytes.resize(from + n, 0);
     }
     std::memcpy(bytes.data() + from, data, n);
 }
@@ -112,6 +121,8 @@ void KsIOListCache::Patch(std::uint64_t index, std::uint64_t from, const char* d
 void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
     // A write that fails may have changed part of the bytes: nothing cached is trusted.
     KsScopeExit forget([&] { Forget(); });
+    // The file's end before the write, when known; a page that reached it may grow.
+    const std::uint64_t oldEnd = sizeKnown_ ? size_ : UINT64_MAX;
     file_->WriteTo(offset, data, count);
     forget.Dismiss();
     const auto* in = static_cast<const char*>(data);
@@ -119,7 +130,7 @@ void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t c
     for (std::uint64_t at = offset; at < end;) {
         std::uint64_t within = at % kPageSize;
         std::uint64_t n = std::min(end - at, kPageSize - within);
-        Patch(at / kPageSize, within, in + (at - offset), n);
+        Patch(at / kPageSize, within, in + (at - offset), n, oldEnd);
         at += n;
     }
     size_ = std::max(size_, end);

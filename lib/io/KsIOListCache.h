@@ -58,8 +58,10 @@ private:
     // The page `index` holding the bytes up to `needed` within it; null when the file ends
     // before them.
     Page* Load(std::uint64_t index, std::uint64_t needed);
-    // Puts written bytes into the cached page `index` (they start `from` bytes into it).
-    void Patch(std::uint64_t index, std::uint64_t from, const char* data, std::uint64_t n);
+    // Puts written bytes into the cached page `index` (they start `from` bytes into it);
+    // `oldEnd` is the file's size before the write (UINT64_MAX when not known).
+    void Patch(std::uint64_t index, std::uint64_t from, const char* data, std::uint64_t n,
+               std::uint64_t oldEnd);
 
     KsIOInterface* file_;
     KsIOListCache* outer_;  // the cache of another file this thread made before

@@ -77,25 +77,21 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
     return KsCallpath("CreateTransaction()", kClass, [&] {
         WholeLock whole = LockAll();
         KsTimestamp created = Now();
-        KsFileTransactionStatus existing;
-        for (;;) {
-            // Newest first: skip the newer ones; a taken identity moves 1 ms on, which may
-            // take the place of a newer one, so the walk starts again.
-            Cursor it = list_->begin(kWalk);
-            while (!(it == list_->end())) {
-                it.Read(existing);
-                if (!(existing.GetCreated() > created)) {
-                    break;
-                }
-                ++it;
+        // The newest identity stands at the head of the list. One taken already from now on
+        // (transactions made faster than one a millisecond run ahead of the clock) moves the
+        // new one 1 ms past it, so the newest stays first without walking the others.
+        Cursor at = list_->begin(kWalk);
+        if (!(at == list_->end())) {
+            KsFileTransactionStatus newest;
+            at.Read(newest);
+            if (!(newest.GetCreated() < created)) {
+                created = newest.GetCreated();
+                created.AddMilliseconds(1);
             }
-            if (it == list_->end() || !(existing.GetCreated() == created)) {
-                list_->insert(it, KsFileTransactionStatus(number, description, created));
-                file_->Flush();
-                return created;
-            }
-            created.AddMilliseconds(1);
         }
+        list_->insert(at, KsFileTransactionStatus(number, description, created));
+        file_->Flush();
+        return created;
     });
 }
 

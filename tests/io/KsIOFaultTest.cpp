@@ -51,12 +51,12 @@ protected:
 };
 
 // A flush that fails, wholly or after some bytes, leaves the file open with every byte
-// pending: the retry writes the whole window again, so nothing is lost or doubled.
+// pending: the retry writes the pending range again, so nothing is lost or doubled.
 TEST_F(KsIOFaultTest, FailedFlushKeepsTheBytesForARetry) {
     for (std::size_t bytesFirst : {0u, 4u}) {
         const int errorNumber = bytesFirst == 0 ? ENOSPC : EIO;
         const std::string unable =
-            bytesFirst == 0 ? "Unable to write 13 bytes" : "Only able to write 4 bytes of 13 bytes";
+            bytesFirst == 0 ? "Unable to write 10 bytes" : "Only able to write 4 bytes of 10 bytes";
         factory.Plan().Reset();
         WriteWholeFile(path, "");
         auto file = OpenFile();
@@ -64,7 +64,7 @@ TEST_F(KsIOFaultTest, FailedFlushKeepsTheBytesForARetry) {
         file->Flush();
         file->Write("0123456789", 10);
         factory.Plan().FailShort(FaultOp::kFlush, 2, bytesFirst, errorNumber);
-        EXPECT_EQ(ErrorOf([&] { file->Flush(); }), unable + " at offset 0 of file \"" + path +
+        EXPECT_EQ(ErrorOf([&] { file->Flush(); }), unable + " at offset 3 of file \"" + path +
                                                        "\"" + Reason(errorNumber) +
                                                        " / KsIO / Flush() of KsIO");
         EXPECT_TRUE(file->IsOpen());

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/KsErrorCapture.h"
@@ -247,6 +248,31 @@ TEST_F(KsIOTest, AdoptedDescriptorsPipesAndFiles) {
     EXPECT_EQ(ReadWholeFile(path), "skip;keep!");
     EXPECT_EQ(MessageOf([&] { file.OpenDescriptor(-1, "nothing", IO_READ); }),
               "Error in opening file 'nothing'.  Bad file descriptor.");
+}
+
+// Only the bytes a handle wrote go back to the file: what another handle wrote meanwhile
+// elsewhere in the same window, or in the block a far seek loaded, survives.
+TEST_F(KsIOTest, OnlyWrittenBytesGoBackToTheFile) {
+    const std::vector<std::pair<int, int>> seekAndOtherWrite = {
+        {100, 98}, {100, 113}, {4090, 4105}, {70000, 69990}, {77820, 77818}};
+    for (auto [seek, otherAt] : seekAndOtherWrite) {
+        SCOPED_TRACE(seek);
+        std::string expected(77833, '\0');
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            expected[i] = static_cast<char>('a' + i % 26);
+        }
+        WriteWholeFile(path, expected);
+        KsIO file(path.c_str(), IO_READ | IO_WRITE);
+        file.SetBufferSize(64000);
+        ASSERT_EQ(file.Seek(seek, 0), seek);
+        EXPECT_EQ(ReadAll(file, 10), expected.substr(static_cast<std::size_t>(seek), 10));
+        KsIO(path.c_str(), IO_READ | IO_WRITE).WriteTo(static_cast<std::uint64_t>(otherAt), "XY", 2);
+        file.Write("123", 3);
+        file.Close();
+        expected.replace(static_cast<std::size_t>(otherAt), 2, "XY");
+        expected.replace(static_cast<std::size_t>(seek) + 10, 3, "123");
+        EXPECT_TRUE(ReadWholeFile(path) == expected);
+    }
 }
 
 }  // namespace
