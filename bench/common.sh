@@ -6,6 +6,11 @@
 build="${BUILD_DIR:-build-bench}"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
+# Stops the benchmark when SQLite's shell, the tool it compares against, is missing.
+require_sqlite3() {
+    command -v sqlite3 >/dev/null || { echo "sqlite3 is needed (apt-get install sqlite3)"; exit 1; }
+}
+
 prepare_bench() {
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$build" --target make_export "$@" >/dev/null

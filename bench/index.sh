@@ -16,9 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 records="${1:-1000000}"
 runs="${2:-3}"
-command -v sqlite3 >/dev/null || { echo "sqlite3 is needed (apt-get install sqlite3)"; exit 1; }
 
 source bench/common.sh
+require_sqlite3
 prepare_table_input index_search
 search="$build/bench/index_search"
 table="$data/bench_index"

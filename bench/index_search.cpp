@@ -16,6 +16,8 @@
 #include "index/KsRecordKey.h"
 #include "index/KsSet.h"
 
+#include "Table.h"  // kstable's naming of a table's files
+
 namespace {
 
 std::string KeyOfText(CBFFile& table, std::int32_t field, const std::string& text) {
@@ -32,12 +34,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        std::string name = argv[1];
-        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".cbf") != 0) {
-            name += ".cbf";
-        }
         CBFFile table;
-        table.Open(name.c_str(), IO_READ);
+        table.Open(TableFilesOf(argv[1]).data.c_str(), IO_READ);
         std::int32_t field = table.GetFieldNumber(argv[2]);
         KsIndex& index = *table.GetIndex(static_cast<std::uint16_t>(field));
         if (argc < 4) {

@@ -18,9 +18,9 @@ cd "$(dirname "$0")/.."
 records="${1:-10000000}"
 runs="${2:-3}"
 memory="${3:-64M}"
-command -v sqlite3 >/dev/null || { echo "sqlite3 is needed (apt-get install sqlite3)"; exit 1; }
 
 source bench/common.sh
+require_sqlite3
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_GUI=OFF >/dev/null
 cmake --build "$build" --target kstable make_table_input sort_lines run_measured table_scan \
     >/dev/null

@@ -11,18 +11,16 @@
 #include "core/KsException.h"
 #include "files/CBFFile.h"
 
+#include "Table.h"  // kstable's naming of a table's files
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: table_scan TABLE FIELD...\n");
         return 2;
     }
     try {
-        std::string name = argv[1];
-        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".cbf") != 0) {
-            name += ".cbf";
-        }
         CBFFile table;
-        table.Open(name.c_str(), IO_READ);
+        table.Open(TableFilesOf(argv[1]).data.c_str(), IO_READ);
         std::vector<std::int32_t> fields;
         for (int i = 2; i < argc; ++i) {
             fields.push_back(table.GetFieldNumber(argv[i]));

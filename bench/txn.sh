@@ -12,9 +12,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 records="${1:-1000000}"
 transactions="${2:-10000}"
-command -v sqlite3 >/dev/null || { echo "sqlite3 is needed (apt-get install sqlite3)"; exit 1; }
 
 source bench/common.sh
+require_sqlite3
 prepare_table_input txn_modify
 table="$data/txn_table"
 db="$data/txn_table.db"
