@@ -11,27 +11,23 @@
 #include "../../io/ChildProcess.h"
 #include "files/CBFFile.h"
 #include "progress/KsProgressInterface.h"
-#include "support/ProgramRun.h"
-#include "support/TempDir.h"
+#include "KstableRun.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
 
 namespace {
 
-TEST(KstableApply, ChangesCommitTogetherOrNotAtAll) {
-    kstest::TempDir dir;
-    const std::string table = dir.File("t"), file = table + ".cbf";
-    auto run = [&](std::vector<std::string> args, const std::string& input = "") {
-        kstest::WriteWholeFile(dir.File("stdin"), input);
-        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
-    };
-    ASSERT_EQ(run({"create", table, "id:I", "name:A4"}).status, 0);
-    ASSERT_EQ(run({"import", table, "-"}, "1,a\n2,b\n3,c\n").status, 0);
-    auto o = run({"apply", table, "-"}, "append,4,d\nmodify,1,9,z\ndelete,2\ninsert,1,0,new\n");
+using KstableApply = kstest::KstableRunTest;
+
+TEST_F(KstableApply, ChangesCommitTogetherOrNotAtAll) {
+    const std::string file = table + ".cbf";
+    ASSERT_EQ(Run({"create", table, "id:I", "name:A4"}).status, 0);
+    ASSERT_EQ(Run({"import", table, "-"}, "1,a\n2,b\n3,c\n").status, 0);
+    auto o = Run({"apply", table, "-"}, "append,4,d\nmodify,1,9,z\ndelete,2\ninsert,1,0,new\n");
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Applied 4 changes to \"" + file + "\" as one transaction.\n");
     const std::string changed = "id,name\r\n0,new\r\n9,z\r\n3,c\r\n4,d\r\n";
-    EXPECT_EQ(run({"export", table}).out, changed);
+    EXPECT_EQ(Run({"export", table}).out, changed);
 
     const std::string before = kstest::ReadWholeFile(file);
     const std::pair<std::string, std::string> rows[] = {
@@ -45,7 +41,7 @@ TEST(KstableApply, ChangesCommitTogetherOrNotAtAll) {
          "line 1, field \"name\": \"toolong\" is longer than the field's 4 bytes"},
     };
     for (const auto& [input, message] : rows) {
-        o = run({"apply", "--no-sync", table, "-"}, input);
+        o = Run({"apply", "--no-sync", table, "-"}, input);
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(o.err, "kstable: " + message + "\nkstable: every change was rolled back; \"" +
                              file + "\" is as it was\n");
@@ -67,14 +63,14 @@ TEST(KstableApply, ChangesCommitTogetherOrNotAtAll) {
                   return 0;
               }),
               42);
-    o = run({"export", table});
+    o = Run({"export", table});
     EXPECT_EQ(o.out, changed);
     EXPECT_EQ(std::regex_replace(o.err, std::regex("\\d{17}"), "ID"),
               "kstable: rolled back transaction ID of \"" + file +
                   "\", whose commit was cut short\n");
     // Newest first, without identities: the cut commit, the too long value, the bad number, the
     // unknown change, the failed modify, the changes committed.
-    EXPECT_EQ(std::regex_replace(run({"log", table}).out, std::regex("\\d{17}\t"), ""),
+    EXPECT_EQ(std::regex_replace(Run({"log", table}).out, std::regex("\\d{17}\t"), ""),
               "IDENTITY\tSTATUS\tNUMBER\tDESCRIPTION\tACTIONS\n"
               "Rolled Back\t7\tcut short\t2\n"
               "Rolled Back\t0\tkstable apply -\t0\n"

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "support/ProgramRun.h"
-#include "support/TempDir.h"
+#include "KstableRun.h"
 
 namespace {
 
@@ -29,15 +28,9 @@ TEST(KstableIndexCommandLine, ReadsFieldsValuesAndSearchOptions) {
     }
 }
 
-class KstableIndexTest : public ::testing::Test {
+class KstableIndexTest : public kstest::KstableRunTest {
 protected:
-    kstest::TempDir dir;
-    std::string table = dir.File("t");
 
-    kstest::ProgramOutcome Run(std::vector<std::string> args, const std::string& input = "") {
-        WriteWholeFile(dir.File("stdin"), input);
-        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
-    }
     void SetUp() override {
         ASSERT_EQ(Run({"create", table, "name:A4", "score:N", "level:U"}).status, 0);
         ASSERT_EQ(Run({"import", table, "-"}, "ab,1,2\ncd,3,4\nab,5,6\nb,2,2\n").status, 0);

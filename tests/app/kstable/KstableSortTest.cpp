@@ -10,8 +10,7 @@
 
 #include "CommandLine.h"
 #include "index/KsSort.h"
-#include "support/ProgramRun.h"
-#include "support/TempDir.h"
+#include "KstableRun.h"
 
 namespace {
 
@@ -35,17 +34,11 @@ TEST(KstableSortCommandLine, ReadsFieldsOrdersAndMemorySizes) {
     }
 }
 
-class KstableSortTest : public ::testing::Test {
+class KstableSortTest : public kstest::KstableRunTest {
 protected:
-    kstest::TempDir dir;
-    std::string table = dir.File("t");
     std::string temp = dir.File("tmp");
 
     KstableSortTest() { std::filesystem::create_directory(temp); }
-    kstest::ProgramOutcome Run(std::vector<std::string> args, const std::string& input = "") {
-        WriteWholeFile(dir.File("stdin"), input);
-        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
-    }
     // No file of the sort's is left in the table's folder or the temporary one.
     bool NoLeftovers() const {
         auto ours = [](const auto& entry) {

@@ -14,8 +14,7 @@
 
 #include "io/KsIOFactory.h"
 #include "io/KsIOLockGuard.h"
-#include "support/ProgramRun.h"
-#include "support/TempDir.h"
+#include "KstableRun.h"
 
 namespace {
 
@@ -32,15 +31,9 @@ struct TableBytes {
     bool operator==(const TableBytes&) const = default;
 };
 
-class KstableTest : public ::testing::Test {
+class KstableTest : public kstest::KstableRunTest {
 protected:
-    kstest::TempDir dir;
-    std::string table = dir.File("t");
 
-    kstest::ProgramOutcome Run(std::vector<std::string> args, const std::string& input = "") {
-        WriteWholeFile(dir.File("stdin"), input);
-        return kstest::RunProgram(KSTABLE, args, dir.Path().string(), dir.File("stdin"));
-    }
     void Create(const std::vector<std::string>& fields) {
         std::vector<std::string> args{"create", table};
         args.insert(args.end(), fields.begin(), fields.end());
