@@ -39,9 +39,12 @@ void KsIOFactory::Rename(const char* newName, const char* oldName) {
 void KsIOFactory::Replace(const char* target, const char* replacement) {
     KsCallpath("Replace()", kClass, [&] {
         CheckNames(target, replacement);
-        // A file rewritten this way keeps who may read it; failing that is no reason to
-        // refuse the new content.
-        KsPosix::CopyPermissions(target, replacement);
+        // A file rewritten this way keeps who may read it, and a new one gets what a plain
+        // create would give, not the private mode of a temporary file; failing that is no
+        // reason to refuse the new content.
+        if (KsPosix::CopyPermissions(target, replacement) != 0 && !KsPosix::Exists(target)) {
+            KsPosix::GiveNewFilePermissions(replacement);
+        }
         if (SystemRename(replacement, target) != 0) {
             KsThrowSystemError(errno, kClass, "Unable to rename \"%s\" to \"%s\" -- ", replacement,
                                target);

@@ -271,6 +271,28 @@ int CopyPermissions(const char* from, const char* to) {
     return ::chmod(to, status.st_mode & 07777);
 }
 
+namespace {
+
+// The creation mask, read without changing it (umask() would, for a moment, for every thread).
+mode_t CreationMask() {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> status(std::fopen("/proc/self/status", "re"),
+                                                           &std::fclose);
+    char line[128];
+    while (status && std::fgets(line, sizeof line, status.get()) != nullptr) {
+        unsigned mask = 0;
+        if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+            return static_cast<mode_t>(mask & 0777);
+        }
+    }
+    return 022;
+}
+
+}  // namespace
+
+int GiveNewFilePermissions(const char* to) {
+    return ::chmod(to, 0666 & ~CreationMask());
+}
+
 std::string TemporaryDirectory() {
     const char* directory = std::getenv("TMPDIR");
     return directory != nullptr && *directory != '\0' ? directory : "/tmp";

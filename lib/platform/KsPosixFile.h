@@ -96,6 +96,9 @@ int Remove(const char* name);
 int Rename(const char* oldName, const char* newName);
 /// Gives `to` the permission bits of `from`; -1 when `from` does not exist or on failure.
 int CopyPermissions(const char* from, const char* to);
+/// Gives `to` the permission bits a file newly created with mode 0666 would get under the
+/// process's file mode creation mask (0644 under the usual 022); 0, or -1 on failure.
+int GiveNewFilePermissions(const char* to);
 
 /// $TMPDIR when set and not empty, else /tmp.
 std::string TemporaryDirectory();

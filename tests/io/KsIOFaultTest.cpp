@@ -138,7 +138,7 @@ TEST_F(KsIOFaultTest, UnbufferedFilesFailTheirWritesAndCloses) {
 }
 
 // Replace never copies: a failed rename leaves both files as they were. A successful one
-// keeps the permissions of the file it replaces.
+// keeps the permissions of the file it replaces; a new file gets those of a plain create.
 TEST_F(KsIOFaultTest, ReplaceIsOneStepAndKeepsPermissions) {
     std::string replacement = dir.File("new.bin");
     WriteWholeFile(path, "old");
@@ -157,6 +157,15 @@ TEST_F(KsIOFaultTest, ReplaceIsOneStepAndKeepsPermissions) {
     EXPECT_FALSE(factory.Exists(replacement.c_str()));
     struct stat status;
     ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+
+    std::string fresh = dir.File("fresh.bin");
+    WriteWholeFile(replacement, "newer");
+    ASSERT_EQ(chmod(replacement.c_str(), 0600), 0);
+    mode_t mask = umask(027);
+    factory.Replace(fresh.c_str(), replacement.c_str());
+    umask(mask);
+    ASSERT_EQ(stat(fresh.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
