@@ -83,6 +83,15 @@ inline std::string TextsOf(KsFile& table, std::int32_t n) {
     return line;
 }
 
+// The records of a set, in order.
+inline std::vector<std::int32_t> Members(const KsSet& set) {
+    std::vector<std::int32_t> records;
+    for (std::int32_t r = set.GetNextInSet(0); r != 0; r = set.GetNextInSet(r)) {
+        records.push_back(r);
+    }
+    return records;
+}
+
 // Upper-case hexadecimal digits of bytes, a space between every `group` bytes.
 inline std::string Hex(const std::string& bytes, std::size_t group = 0) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
