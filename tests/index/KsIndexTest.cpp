@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
