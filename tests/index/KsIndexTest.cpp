@@ -252,22 +252,15 @@ TEST(KsIndex, ReadIndexAnswersAndChangesLikeTheIndexItWasWrittenFrom) {
         std::int32_t r = static_cast<std::int32_t>(random() % count) + 1;
         std::string changed = value();
         for (KsIndex* index : {&source, &read}) {
-            switch (trial % 5) {
-                case 0:
-                    index->InsertRecord(r, changed.data());
-                    break;
-                case 1:
-                    index->DeleteRecord(r);
-                    break;
-                case 2:
-                    index->UpdateRecord(r, changed.data());
-                    break;
-                case 3:
-                    index->SetRecord(r, changed.data());
-                    break;
-                default:
-                    break;  // the case-blind order is made from the bytes
-            }
+            if (trial % 5 == 0) {
+                index->InsertRecord(r, changed.data());
+            } else if (trial % 5 == 1) {
+                index->DeleteRecord(r);
+            } else if (trial % 5 == 2) {
+                index->UpdateRecord(r, changed.data());
+            } else if (trial % 5 == 3) {
+                index->SetRecord(r, changed.data());
+            }  // else the case-blind order is made from the bytes
         }
         compare(trial % 5 == 4);
         ASSERT_TRUE(read.IsSameAs(source)) << trial;
