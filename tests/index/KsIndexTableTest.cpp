@@ -151,9 +151,8 @@ TEST(KsIndexTable, VerifyIndexExistsRebuildsEveryIndexAndDeletesStrayFiles) {
     kstest::WriteWholeFile(dir.File("t.001"), "old");
     kstest::RecordingProgress progress;
     table->VerifyIndexExists(true, &progress);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("t.003")));
-    for (const char* name : {"t.000", "t.001", "t.002"}) {
-        EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
+    for (const char* name : {"t.000", "t.001", "t.002", "t.003"}) {
+        EXPECT_EQ(name[4] != '3', std::filesystem::exists(dir.File(name))) << name;
     }
     EXPECT_NE(std::find(progress.calls.begin(), progress.calls.end(), "SetTitle(3 out of 3)"),
               progress.calls.end());
@@ -167,7 +166,6 @@ TEST(KsIndexTable, VerifyIndexExistsRebuildsEveryIndexAndDeletesStrayFiles) {
 TEST(KsIndexTable, StraightAndIterativeBuildsGiveTheSameIndex) {
     kstest::TempDir dir;
     auto table = IndexedTable(dir.File("t"));
-    std::unique_ptr<KsFileRecord> record = table->GetNewRecord();
     for (std::int32_t r = 1; r <= KsIndex::kBlockRecords + 1; ++r) {
         table->DataAppend(*RecordOf(
             *table, {std::to_string(r % 97), std::to_string(r % 5), std::to_string(r % 1000)}));
