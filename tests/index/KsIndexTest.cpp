@@ -67,7 +67,7 @@ std::string Answer(KsIndex& index, const std::string& low, const std::string* hi
     return testing::PrintToString(kstest::Members(result));
 }
 
-TEST(KsIndexKey, TurnsIntoASetAtTheTwelfthRecordOfThreeHundredTwenty) {
+TEST(KsIndexKey, TurnsIntoASetAtTheTwelfthRecordOf320AndRenumbersInBothForms) {
     KsIndexKey key(KsRecordKey::Instantiate('N', 0), 320);
     for (std::int32_t r = 1; r <= 11; ++r) {
         key.SetRecord(r * 20);
@@ -79,22 +79,20 @@ TEST(KsIndexKey, TurnsIntoASetAtTheTwelfthRecordOfThreeHundredTwenty) {
     EXPECT_EQ((Records{5, 20, 40, 60, 80, 100, 120, 140, 160, 180, 200, 220}), RecordsOf(key));
     EXPECT_EQ("Set record value of 321 not valid for set with 320 records.",
               kstest::MessageOf([&] { key.SetRecord(321); }));
-}
-
-TEST(KsIndexKey, RenumbersForDeletedAndInsertedRecordsInBothForms) {
+    // Deleted and inserted records renumber those after them, in both forms.
     for (bool asSet : {false, true}) {
-        KsIndexKey key(KsRecordKey::Instantiate('N', 0), 10);
+        KsIndexKey small(KsRecordKey::Instantiate('N', 0), 10);
         for (std::int32_t r : {3, 5, 9}) {
-            key.SetRecord(r);
+            small.SetRecord(r);
         }
         if (asSet) {
-            key.ConvertArrayToSet();
+            small.ConvertArrayToSet();
         }
-        EXPECT_FALSE(key.DeleteRecordIsEmpty(5));
-        EXPECT_EQ((Records{3, 8}), RecordsOf(key));
-        key.InsertRecord(3);
-        EXPECT_EQ((Records{4, 9}), RecordsOf(key));
-        EXPECT_EQ(10, key.GetUniverse());
+        EXPECT_FALSE(small.DeleteRecordIsEmpty(5));
+        EXPECT_EQ((Records{3, 8}), RecordsOf(small));
+        small.InsertRecord(3);
+        EXPECT_EQ((Records{4, 9}), RecordsOf(small));
+        EXPECT_EQ(10, small.GetUniverse());
     }
 }
 
