@@ -1,14 +1,18 @@
 #pragma once
 // Helpers of the table tests: field lists from short NAME:TYPE texts, the sample table
-// that the golden files describe, and hexadecimal views of bytes.
+// that the golden files describe, hexadecimal views of bytes, the records of a set and the
+// files that sorts leave behind.
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "files/CBFFile.h"
+#include "index/KsSort.h"
 
 namespace kstest {
 
@@ -81,6 +85,23 @@ inline std::string TextsOf(KsFile& table, std::int32_t n) {
         line += (i > 0 ? "|" : "") + std::string(record->GetField(i, text, sizeof text));
     }
     return line;
+}
+
+// The records of a set, in order.
+inline std::vector<std::int32_t> Members(const KsSet& set) {
+    std::vector<std::int32_t> records;
+    for (std::int32_t r = set.GetNextInSet(0); r != 0; r = set.GetNextInSet(r)) {
+        records.push_back(r);
+    }
+    return records;
+}
+
+// How many files in `folder` start with the temporary prefix of sorts.
+inline long SortLeftovers(const std::filesystem::path& folder) {
+    return std::ranges::count_if(
+        std::filesystem::directory_iterator(folder), [](const auto& entry) {
+            return entry.path().filename().string().starts_with(KsSort::kTempPrefix);
+        });
 }
 
 // Upper-case hexadecimal digits of bytes, a space between every `group` bytes.

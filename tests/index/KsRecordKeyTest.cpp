@@ -39,10 +39,6 @@ std::string StreamOf(const KsRecordKey& key, bool dump = false) {
     return out.Bytes();
 }
 
-std::string HexOfKey(const KsRecordKey& key) {
-    return Hex(BytesOf(key), 1);
-}
-
 KsRecordKeyAlpha Alpha(std::uint32_t length, const char* text) {
     KsRecordKeyAlpha key(length);
     key.SetText(text);
@@ -95,8 +91,8 @@ TEST(KsRecordKeyForms, EveryFormOfEachClassIsItsGoldenBytes) {
     };
     for (const auto& [key, forms] : cases) {
         std::string native = Hex(BytesOf(*key, true), 1), stream = Hex(StreamOf(*key), 1);
-        EXPECT_EQ(forms, HexOfKey(*key) + "/" + native + "/" + (stream == native ? "=" : stream) +
-                             "/" + StreamOf(*key, true));
+        EXPECT_EQ(forms, Hex(BytesOf(*key), 1) + "/" + native + "/" +
+                             (stream == native ? "=" : stream) + "/" + StreamOf(*key, true));
     }
 }
 
@@ -116,7 +112,7 @@ TEST(KsRecordKeyForms, TextsCompareUpToTheirNulAndOtherFormsAreCheckedOrNormalis
     EXPECT_TRUE(two.IsLessThan(three) && !three.IsLessThan(two));  // a longer key of zeros
     KsRecordKeyBoolean truth;
     truth.SetValue("\x02");  // any byte but 0 is true
-    EXPECT_EQ("01", HexOfKey(truth));
+    EXPECT_EQ("01", Hex(BytesOf(truth)));
 
     KsRecordKeyDate date;
     date.SetValue("00010101");
@@ -245,7 +241,8 @@ private:
 // Alpha 3, Alpha 4, Long, Short, Number, Binary 2, Unsigned Long and Unsigned Short fields
 // laid out as a compressed binary table lays them out, then Date and Boolean fields and
 // Time, Timestamp and Blob fields, which have no keys, at byte 48; records of 64 bytes.
-struct Keyed {
+class KsRecordKeyRecords : public testing::Test {
+protected:
     static KsFieldList Layout() {
         KsFieldList fields = kstest::CBFFields({{"A3", 'A', 3},
                                                 {"A4", 'A', 4},
@@ -266,13 +263,13 @@ struct Keyed {
         }
         return fields;
     }
-    KeyRecord NewRecord() const { return KeyRecord(fields, 64, noBits); }
+    KeyRecord NewRecord() const { return KeyRecord(layout, 64, noBits); }
 
-    KsFieldList fields = Layout();
+    KsFieldList layout = Layout();
     KsVector<CBFBits> noBits;
     KeyRecord record = NewRecord();
 
-    Keyed() {
+    KsRecordKeyRecords() {
         const char* texts[] = {"AB", "wxyz", "-7", "-5", "-0.5", "0102", "4294967295", "9"};
         for (std::int32_t n = 0; n < 8; ++n) {
             record.PutField(n, texts[n], KsFileRecord::kPlain);
@@ -286,10 +283,11 @@ struct Keyed {
 
 // Each keyed type makes its key; several fields make one key: Alpha or Binary fields one
 // consolidated key whose fields stay apart, fields of mixed types a multiple key, descending
-// fields inverted bit by bit. The keys put their fields back into a record unchanged.
-TEST(KsRecordKeyRecords, FieldsMakeTheirKeysAndPutThemBack) {
-    Keyed keyed;
-    KeyRecord copy = keyed.NewRecord();
+// fields inverted bit by bit. The keys put their fields back into a record unchanged. A
+// field longer than a key over one field is cut to the key's length; a key longer than its
+// field keeps zeros after the field's value.
+TEST_F(KsRecordKeyRecords, FieldsMakeTheirKeysAndPutThemBack) {
+    KeyRecord copy = NewRecord();
     const std::tuple<Fields, std::vector<bool>, const char*, const char*> cases[] = {
         {{3}, {false}, "7F FB", "N:-5"},
         {{4}, {false}, "40 1F FF FF FF FF FF FF", "N:-0.5"},
@@ -302,38 +300,47 @@ TEST(KsRecordKeyRecords, FieldsMakeTheirKeysAndPutThemBack) {
         {{0, 2}, {false, false}, "41 42 00 7F FF FF F9", "( A:AB, N:-7"},
         {{0, 2}, {false, true}, "41 42 00 80 00 00 06", "( A:AB, ~N:-7"},
     };
-    for (const auto& [fields, descending, hex, dump] : cases) {
+    auto hex = [](const KsRecordKey& key) { return Hex(BytesOf(key), 1); };
+    for (const auto& [numbers, descending, bytes, dump] : cases) {
         std::unique_ptr<KsRecordKey> key =
-            KsRecordKeyDescending::Extract(keyed.record, fields, descending);
-        EXPECT_EQ(hex, HexOfKey(*key));
+            KsRecordKeyDescending::Extract(record, numbers, descending);
+        EXPECT_EQ(bytes, hex(*key));
         EXPECT_EQ(dump, StreamOf(*key, true));
-        key->GetValue(copy, fields);
+        key->GetValue(copy, numbers);
     }
-    EXPECT_EQ(kstest::HexOf(keyed.record), kstest::HexOf(copy));
-    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{0, 5}));
-    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(keyed.record, Fields{2, 2}));
+    EXPECT_EQ(kstest::HexOf(record), kstest::HexOf(copy));
+    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(record, Fields{0, 5}));
+    EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(record, Fields{2, 2}));
+    KsRecordKeyAlpha alpha(2), longer(6), both(9);
+    alpha.SetValue(record, 1);
+    longer.SetValue("qqqqqq");
+    longer.SetValue(record, 0);
+    both.SetValue("qqqqqqqqq");
+    both.SetValue(record, Fields{0, 1});
+    KsRecordKeyBinary binary(1), wide(4);
+    wide.SetValue("\xFF\xFF\xFF\xFF");
+    binary.SetValue(record, 5);
+    wide.SetValue(record, 5);
+    EXPECT_EQ("77 78|41 42 00 00 00 00|41 42 00 77 78 79 7A 00 00 00|01|01 02 00 00",
+              hex(alpha) + "|" + hex(longer) + "|" + Hex(BytesOf(both, true), 1) + "|" +
+                  hex(binary) + "|" + hex(wide));
 }
 
-// Multiple keys find the first component that differs.
-TEST(KsRecordKeyRecords, MultipleKeysFindTheFirstComponentThatDiffers) {
-    Keyed keyed;
-    KeyRecord record = keyed.NewRecord();
-    std::unique_ptr<KsRecordKey> mixed = KsRecordKey::Extract(keyed.record, Fields{0, 2});
-    auto& multi = dynamic_cast<KsMultiRecordKey&>(*mixed);
+// Multiple keys find the first component that differs (their count when none does).
+TEST_F(KsRecordKeyRecords, MultipleKeysFindTheFirstComponentThatDiffers) {
+    KeyRecord changed = NewRecord();
+    std::unique_ptr<KsRecordKey> mixed = KsRecordKey::Extract(record, Fields{0, 2});
     std::unique_ptr<KsRecordKey> other(mixed->Clone());
-    EXPECT_EQ(2, multi.FindFirstNotEqual(*other));
-    record.PutAlpha(0, "AB");
-    record.PutLong(2, -8);
-    other->SetValue(record, Fields{0, 2});
-    EXPECT_EQ(1, multi.FindFirstNotEqual(*other));
-    record.PutAlpha(0, "AC");
-    other->SetValue(record, Fields{0, 2});
-    EXPECT_EQ(0, multi.FindFirstNotEqual(*other));
+    for (auto [alpha, number, first] : {std::tuple{"AB", -7, 2}, {"AB", -8, 1}, {"AC", -8, 0}}) {
+        changed.PutAlpha(0, alpha);
+        changed.PutLong(2, number);
+        other->SetValue(changed, Fields{0, 2});
+        EXPECT_EQ(first, dynamic_cast<KsMultiRecordKey&>(*mixed).FindFirstNotEqual(*other));
+    }
 }
 
-TEST(KsRecordKeyRecords, UnkeyedTypesAndMismatchedKeysAndFieldListsGiveTheirMessages) {
-    Keyed keyed;
-    KeyRecord& r = keyed.record;
+TEST_F(KsRecordKeyRecords, UnkeyedTypesAndMismatchedKeysAndFieldListsGiveTheirMessages) {
+    KeyRecord& r = record;
     std::unique_ptr<KsRecordKey> pair = KsRecordKey::Extract(r, Fields{2, 3});
     const Fields three{2, 3, 4}, mixed{0, 2}, alphas{0, 1}, binaries{5, 5}, unkeyed{2, 11};
     std::unique_ptr<KsRecordKey> triple = KsRecordKey::Extract(r, three);
@@ -377,29 +384,9 @@ TEST(KsRecordKeyRecords, UnkeyedTypesAndMismatchedKeysAndFieldListsGiveTheirMess
                   MessageOf([&] { KsRecordKey::Instantiate(type, 4); }));
     }
     EXPECT_EQ(nullptr, KsRecordKey::GetConsolidatedKey(r, Fields{}));
+    // The key of each field adds its line under that of the key over all of them.
     EXPECT_STREQ("Extract() of KsRecordKey\r\nExtract() of KsRecordKey",
                  kstest::CaughtError([&] { KsRecordKey::Extract(r, unkeyed); }).GetCallpath());
-    EXPECT_STREQ("Extract() of KsRecordKey",
-                 kstest::CaughtError([&] { KsRecordKey::Extract(r, 10); }).GetCallpath());
-}
-
-// A field longer than a key over one field is cut to the key's length; a key longer than
-// its field keeps zeros after the field's value.
-TEST(KsRecordKeyRecords, KeysOfOtherLengthsThanTheirFieldsCutOrPad) {
-    Keyed keyed;
-    KsRecordKeyAlpha alpha(2), longer(6), fields(9);
-    alpha.SetValue(keyed.record, 1);
-    longer.SetValue("qqqqqq");
-    longer.SetValue(keyed.record, 0);
-    fields.SetValue("qqqqqqqqq");
-    fields.SetValue(keyed.record, Fields{0, 1});
-    KsRecordKeyBinary binary(1), wide(4);
-    wide.SetValue("\xFF\xFF\xFF\xFF");
-    binary.SetValue(keyed.record, 5);
-    wide.SetValue(keyed.record, 5);
-    EXPECT_EQ("77 78|41 42 00 00 00 00|41 42 00 77 78 79 7A 00 00 00|01|01 02 00 00",
-              HexOfKey(alpha) + "|" + HexOfKey(longer) + "|" + Hex(BytesOf(fields, true), 1) + "|" +
-                  HexOfKey(binary) + "|" + HexOfKey(wide));
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 namespace {
 
 using kstest::FaultOp;
+using kstest::SortLeftovers;
 
 // Records of one length, read in turn.
 class VectorInput : public KsSortInput {
@@ -74,14 +75,6 @@ void ExpectSortedLike(const std::vector<std::string>& got, std::vector<std::stri
     EXPECT_EQ(sorted, given);
 }
 
-// How many files in `folder` start with the sort's temporary prefix.
-long SortLeftovers(const std::filesystem::path& folder) {
-    return std::ranges::count_if(
-        std::filesystem::directory_iterator(folder), [](const auto& entry) {
-            return entry.path().filename().string().starts_with(KsSort::kTempPrefix);
-        });
-}
-
 // Records of 12 bytes: a key, a tail of three values and the record's serial number (so
 // that records with equal keys stay distinguishable), each 4 bytes big-endian.
 constexpr std::uint32_t kRecordLength = 12;
@@ -109,9 +102,8 @@ struct SortRun {
     VectorOutput output;
     kstest::RecordingProgress progress;
     int Count(const std::string& prefix) const {
-        return static_cast<int>(
-            std::count_if(progress.calls.begin(), progress.calls.end(),
-                          [&](const auto& c) { return c.rfind(prefix, 0) == 0; }));
+        return static_cast<int>(std::ranges::count_if(
+            progress.calls, [&](const std::string& c) { return c.starts_with(prefix); }));
     }
     // Sorts `records` by `criterion` (a 4-byte key when null) in `folder`.
     void Sort(const std::vector<std::string>& records, unsigned files,
@@ -183,13 +175,11 @@ TEST(KsSortTest, RunsPassesAndProgressFollowTheInputsShape) {
         EXPECT_EQ(run.Count("SetTitle(Merging; pass "), passes);
         EXPECT_EQ(run.output.records.size(), size);
     }
-    std::vector<std::string> records = MakeInput(2500, kDescending, 1);
     SortRun clean;
-    clean.Sort(records, 4, dir, 100);
-    EXPECT_EQ(
-        std::vector<std::string>(clean.progress.calls.begin(), clean.progress.calls.begin() + 3),
-        (std::vector<std::string>{"SetMaximum(2500)", "SetMinimum(0)",
-                                  "SetTitle(Creating run 1...)"}));
+    clean.Sort(MakeInput(2500, kDescending, 1), 4, dir, 100);
+    const std::vector<std::string>& calls = clean.progress.calls;
+    EXPECT_EQ(calls.at(0) + calls.at(1) + calls.at(2),
+              "SetMaximum(2500)SetMinimum(0)SetTitle(Creating run 1...)");
     // 25 runs over 2 files: passes leave 13, 7, 4 and 2 runs; every phase ticks at 1000
     // and 2000 records.
     EXPECT_EQ(clean.Count("SetTitle(Creating run "), 25);

@@ -4,18 +4,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "CommandLine.h"
-#include "index/KsSort.h"
 #include "KstableRun.h"
+#include "files/TableTestSupport.h"
 
 namespace {
 
 using kstest::ReadWholeFile;
-using kstest::WriteWholeFile;
 
 TEST(KstableSortCommandLine, ReadsFieldsOrdersAndMemorySizes) {
     CommandLine line =
@@ -41,11 +39,7 @@ protected:
     KstableSortTest() { std::filesystem::create_directory(temp); }
     // No file of the sort's is left in the table's folder or the temporary one.
     bool NoLeftovers() const {
-        auto ours = [](const auto& entry) {
-            return entry.path().filename().string().starts_with(KsSort::kTempPrefix);
-        };
-        return std::ranges::none_of(std::filesystem::directory_iterator(dir.Path()), ours) &&
-               std::ranges::none_of(std::filesystem::directory_iterator(temp), ours);
+        return kstest::SortLeftovers(dir.Path()) + kstest::SortLeftovers(temp) == 0;
     }
 };
 
@@ -64,8 +58,7 @@ TEST_F(KstableSortTest, SortsByFieldsInTurnAndRefusesWhatItCannotDo) {
 
     o = Run({"sort", "--temp", temp, "--memory=1M", table + ".kss", "NAME", "n:desc"});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out, "Sorted 6 records of \"" + table + ".cbf\".\n");
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out + "|" + o.err, "Sorted 6 records of \"" + table + ".cbf\".\n|");
     EXPECT_EQ(Run({"export", table}).out,
               "name,n,cents\r\nann,20,3.00\r\nann,-3,1.00\r\nbob,7,2.00\r\nbob,1,0.50\r\n"
               "bob,-2,5.00\r\nzed,-1,4.00\r\n");
