@@ -1,10 +1,13 @@
 #include "txn/KsFileTransactionLog.h"
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
 #include "io/KsIOListFormat.h"
+#include "platform/KsPosixFile.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
 
@@ -48,7 +51,71 @@ KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
     });
 }
 
-KsFileTransactionLog::~KsFileTransactionLog() = default;
+KsFileTransactionLog::~KsFileTransactionLog() {
+    DropInverseFile(true);
+}
+
+KsIOInterface& KsFileTransactionLog::InverseFile() {
+    return KsCallpath("InverseFile()", kClass, [&]() -> KsIOInterface& {
+        if (inverse_) {
+            return *inverse_;
+        }
+        KsIOFactory& factory = table_->GetFactory();
+        KsTimestamp stamp = Now();
+        // A name another process took at the same moment is passed over: its file is
+        // locked, or no longer empty.
+        for (int attempt = 0; attempt < 1000; ++attempt, stamp.AddMilliseconds(1)) {
+            KsString name = KsFileTransactionCommitter::InverseFileName(*table_, stamp);
+            if (factory.Exists(name.GetCString())) {
+                continue;
+            }
+            std::unique_ptr<KsIOInterface> file =
+                factory.Open(name.GetCString(), IO_READ | IO_WRITE | IO_CREATE);
+            auto lock = std::make_unique<KsIOLockGuard>(*file, LOCK_WRITE, 0, 0,
+                                                        KsIOLockGuard::kTry);
+            if (!lock->IsHeld() || file->GetFileSize64() != 0) {
+                continue;
+            }
+            if (IsSyncing()) {
+                // The file's name must survive a power failure as long as what it undoes.
+                std::string folder = name.GetCString();  // always has a folder part
+                folder.resize(std::max<std::size_t>(folder.rfind('/'), 1));
+                KsPosix::SyncDirectory(folder.c_str());
+            }
+            inverse_ = std::move(file);
+            inverseLock_ = std::move(lock);
+            inverseName_ = name;
+            return *inverse_;
+        }
+        KsException::GenerateAs<KsTransactionException>(
+            "No inverse file can be made beside \"%s\"", kClass, table_->GetFileName());
+    });
+}
+
+void KsFileTransactionLog::LeaveInverseFile() noexcept {
+    DropInverseFile(false);
+}
+
+void KsFileTransactionLog::DropInverseFile(bool remove) noexcept {
+    if (!inverse_) {
+        return;
+    }
+    if (remove) {
+        try {
+            // Deleted while still locked, so that no recovery of another opener looks at it.
+            table_->GetFactory().Delete(inverseName_.GetCString());
+        } catch (const KsException&) {
+            // An empty inverse file or one of a finished commit is removed by the next open.
+        }
+    }
+    inverseLock_.reset();
+    try {
+        inverse_->Close();
+    } catch (const KsException&) {
+        // Nothing in it is needed any more, or the next open finds what is.
+    }
+    inverse_.reset();
+}
 
 KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
     return WholeLock(*file_);
@@ -169,8 +236,9 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         Cursor it = RequireTransaction(id, status);
         status.Committing();
         it.Write(status);
-        // A crash from here on is found by the next open, which undoes what was done.
-        Sync();
+        // Not synced: what a crash leaves to undo is found through the inverse file, which
+        // names the transaction and reaches the disk before any change of the table.
+        file_->Flush();
         return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
     });
 }

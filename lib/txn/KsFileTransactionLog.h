@@ -99,6 +99,16 @@ public:
     /// Locks the whole log until the guard goes.
     WholeLock LockAll();
 
+    /// The inverse file that the commits through this log reuse (see
+    /// KsFileTransactionCommitter): made beside the table at the first commit, locked as
+    /// long as this log holds it (so that a recovery by another opener of the table leaves
+    /// it alone), and deleted with the log.
+    KsIOInterface& InverseFile();
+    /// Gives the inverse file up without deleting it, for the next open of the table to
+    /// finish: it may hold inverses of a commit whose end could not be logged. The next
+    /// commit makes a new one.
+    void LeaveInverseFile() noexcept;
+
     /// @{
     /// Whether commits wait for their writes to reach the storage device (on by default);
     /// turning it off speeds bulk loads up, at the price of a power failure's durability.
@@ -113,6 +123,8 @@ private:
     Cursor RequireTransaction(const KsTimestamp& id, KsFileTransactionStatus& status);
     // Reads every status element (raising what is wrong with the file).
     void Validate();
+    // Closes the inverse file, deleting it first when `remove`.
+    void DropInverseFile(bool remove) noexcept;
 
     KsFile* table_;
     std::unique_ptr<KsIOInterface> file_;
@@ -122,4 +134,7 @@ private:
     // none known), where the next insertion walks on from.
     KsTimestamp buildingId_;
     std::uint64_t lastAction_ = 0;
+    std::unique_ptr<KsIOInterface> inverse_;
+    std::unique_ptr<KsIOLockGuard> inverseLock_;  // released before the file closes
+    KsString inverseName_;
 };

@@ -106,11 +106,13 @@ protected:
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
         table->FileMaintenanceAdd(table->DataAppend(*record), *record);
     }
-    // The commits' inverse files in the table's folder.
-    int InverseFiles() const {
+    // The commits' inverse files in the table's folder that hold anything (all of them
+    // when `evenEmpty`: an open table keeps an empty one between commits).
+    int InverseFiles(bool evenEmpty = false) const {
         int count = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-            count += entry.path().filename().string().rfind("BC_", 0) == 0;
+            count += entry.path().filename().string().rfind("BC_", 0) == 0 &&
+                     (evenEmpty || entry.file_size() > 0);
         }
         return count;
     }
