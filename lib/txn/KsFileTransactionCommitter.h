@@ -9,7 +9,7 @@
 /// KsRecoverTransactions). One file serves every commit through a log: a commit starts it
 /// with a header naming the transaction, and empties it once the transaction's final status
 /// is in the log. Every entry is written, and synced, before the table change it undoes, so
-/// an inverse file naming a transaction that has not ended is all a recovery needs; the
+/// an inverse file naming a transaction still Committing holds all a recovery needs; the
 /// entry's text holds the table's record count before that change, which tells a recovery
 /// whether the newest change was made.
 ///

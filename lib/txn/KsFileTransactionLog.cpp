@@ -236,9 +236,11 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         Cursor it = RequireTransaction(id, status);
         status.Committing();
         it.Write(status);
-        // Not synced: what a crash leaves to undo is found through the inverse file, which
-        // names the transaction and reaches the disk before any change of the table.
-        file_->Flush();
+        // A crash from here on is found by the next open, which undoes what was done. The
+        // sync also makes the actions just logged safe from a power failure before the table
+        // changes: until then the order of the log's writes holds only against a crash of
+        // the process.
+        Sync();
         return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
     });
 }

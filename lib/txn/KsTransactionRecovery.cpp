@@ -15,14 +15,6 @@ namespace {
 
 namespace Fmt = KsTransactionLogFormat;
 
-// Whether a commit of a transaction in `status` may have been cut short. A commit logs
-// Committing without waiting for the disk, so after a power failure the transaction may
-// still read Ready or Building.
-bool MayBeCommitting(char status) {
-    return status == Fmt::kCommitting || status == Fmt::kReady || status == Fmt::kBuilding ||
-           status == Fmt::kReadyExamining;
-}
-
 // The names of the files in the table's folder shaped like its inverse files.
 std::vector<std::string> InverseFilesOf(KsFile& table) {
     std::filesystem::path any =
@@ -56,7 +48,7 @@ void RecoverFrom(KsFileTransactionLog& log, const std::string& name,
     KsFileTransactionStatus status;
     if (KsFileTransactionCommitter::ReadInverseHeader(*file, id)) {
         KsFileTransactionLog::Cursor at = log.FindTransaction(id, &status);
-        if (at.GetPosition() != 0 && MayBeCommitting(status.GetStatus())) {
+        if (at.GetPosition() != 0 && status.GetStatus() == Fmt::kCommitting) {
             KsFileTransactionCommitter committer(table, log, id, std::move(at));
             committer.Recover(file.get());
             interrupted.push_back(id);

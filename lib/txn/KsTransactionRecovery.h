@@ -2,7 +2,7 @@
 /// @file
 /// Finishing commits that a crash interrupted, when a table is opened for writing. Each
 /// inverse file of the table ("BC_<table>_<17 digits>.kbc" beside it) that no live opener
-/// holds is looked at: when its header names a transaction that has not ended, that commit
+/// holds is looked at: when its header names a transaction still Committing, that commit
 /// was cut off in the middle: its entries are applied newest first, the logged actions are
 /// marked as a rollback marks them, and the transaction ends Rolled Back (Failed when an
 /// inverse could not be applied). The file is deleted in any case. A transaction still
