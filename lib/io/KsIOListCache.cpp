@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/KsException.h"
 #include "core/KsScopeExit.h"
 
 namespace {
@@ -29,6 +30,7 @@ KsIOListCache::Scope::~Scope() {
     if (!cache_) {
         return;
     }
+    cache_->FillReserved();
     // Scopes normally end in the reverse order of their start; if not, unlink this one
     // wherever it is.
     for (KsIOListCache** link = &innermost; *link != nullptr; link = &(*link)->outer_) {
@@ -57,8 +59,8 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
     // A page that the known end of the file cuts short is read only up to that end, so
     // the read is not tried again past it.
     std::uint64_t wanted = kPageSize;
-    if (sizeKnown_ && size_ > index * kPageSize) {
-        wanted = std::min(wanted, std::max(size_ - index * kPageSize, needed));
+    if (sizeKnown_ && written_ > index * kPageSize) {
+        wanted = std::min(wanted, std::max(written_ - index * kPageSize, needed));
     }
     Page page;
     page.bytes.resize(wanted);
@@ -122,7 +124,7 @@ void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t c
     // A write that fails may have changed part of the bytes: nothing cached is trusted.
     KsScopeExit forget([&] { Forget(); });
     // The file's end before the write, when known; a page that reached it may grow.
-    const std::uint64_t oldEnd = sizeKnown_ ? size_ : UINT64_MAX;
+    const std::uint64_t oldEnd = sizeKnown_ ? written_ : UINT64_MAX;
     file_->WriteTo(offset, data, count);
     forget.Dismiss();
     const auto* in = static_cast<const char*>(data);
@@ -134,19 +136,44 @@ void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t c
         at += n;
     }
     size_ = std::max(size_, end);
+    written_ = std::max(written_, end);
 }
 
 std::uint64_t KsIOListCache::Size() {
     if (!sizeKnown_) {
         std::int64_t size = file_->GetFileSize64();
-        size_ = std::max(size_, static_cast<std::uint64_t>(size > 0 ? size : 0));
+        written_ = std::max(written_, static_cast<std::uint64_t>(size > 0 ? size : 0));
+        size_ = std::max(size_, written_);
         sizeKnown_ = true;
     }
     return size_;
 }
 
+void KsIOListCache::Reserve(std::uint64_t end) {
+    Size();
+    size_ = std::max(size_, end);
+}
+
+bool KsIOListCache::FillReserved() noexcept {
+    if (!sizeKnown_ || size_ <= written_) {
+        return true;
+    }
+    const unsigned char zero = 0;
+    try {
+        file_->WriteTo(size_ - 1, &zero, 1);
+        written_ = size_;
+        return true;
+    } catch (const KsException&) {
+        // Blocks past the file's end were never linked: the next allocator takes them again.
+        return false;
+    }
+}
+
 void KsIOListCache::Forget() {
+    // Reserved space the file does not hold yet must not be given out twice.
+    FillReserved();
     pages_.clear();
     size_ = 0;
+    written_ = 0;
     sizeKnown_ = false;
 }

@@ -20,6 +20,11 @@
 /// Scopes belong to the thread that makes them; a scope of a file cached already by an
 /// outer scope of the thread shares that cache. Writes reach the file first and the cache
 /// after, so the file never lags behind; a failed write empties the cache.
+///
+/// Space taken at the end of the file (Reserve) only moves the size the allocator sees: no
+/// other allocator can look meanwhile, and the blocks are normally written whole before
+/// the scope ends. Whatever is still short of that size then is filled out with one byte,
+/// so that the file ends on a block boundary.
 class KsIOListCache {
 public:
     /// Caches `file` for the calling thread until it goes (see the class notes).
@@ -41,8 +46,10 @@ public:
     void Read(std::uint64_t offset, void* buffer, std::int32_t count);
     /// Writes `count` bytes at `offset` to the file, then to the cached pages.
     void Write(std::uint64_t offset, const void* data, std::int32_t count);
-    /// The file's size.
+    /// The file's size, space reserved included.
     std::uint64_t Size();
+    /// Takes the space up to `end` for the caller (see the class notes).
+    void Reserve(std::uint64_t end);
     /// Forgets every page and the size (after the file was cut or a write failed).
     void Forget();
 
@@ -63,9 +70,13 @@ private:
     void Patch(std::uint64_t index, std::uint64_t from, const char* data, std::uint64_t n,
                std::uint64_t oldEnd);
 
+    // Writes a byte at the end of space reserved and not written yet; false when it fails.
+    bool FillReserved() noexcept;
+
     KsIOInterface* file_;
     KsIOListCache* outer_;  // the cache of another file this thread made before
     std::unordered_map<std::uint64_t, Page> pages_;
-    std::uint64_t size_ = 0;
+    std::uint64_t size_ = 0;  // the file's bytes and the space reserved after them
+    std::uint64_t written_ = 0;  // the file's bytes
     bool sizeKnown_ = false;
 };
