@@ -132,9 +132,9 @@ void KsFileTransactionCommitter::OpenInverseFile() {
 bool KsFileTransactionCommitter::Recover(KsIOInterface* leftover) {
     return KsCallpath("Recover()", kClass, [&] {
         bool restored = true;
+        recovering_ = true;
         if (leftover != nullptr) {
             inverse_ = leftover;
-            recovering_ = true;
             inverse_->Seek64FromEnd(0);
             restored = Rollback(KsNullProgress::Instance());
         }
@@ -159,8 +159,9 @@ void KsFileTransactionCommitter::ReleaseInverse() noexcept {
     try {
         if (finished_ ||
             inverse_->GetFileSize64() <= static_cast<std::int64_t>(Fmt::kInverseHeaderSize)) {
-            // Nothing in it is needed any more.
-            CutAt(*inverse_, 0);
+            // Kept as it is until the next commit has synced the log, which holds the end
+            // of this one for sure then: until that, a power failure may take the end away,
+            // and the next open undoes the commit from the file.
             return;
         }
     } catch (const KsException&) {
@@ -340,8 +341,14 @@ void KsFileTransactionCommitter::FinishStatus(char outcome) {
         status.Failing(now);
     }
     transaction_.Write(status);
-    // The status must be on the disk before the inverse file goes.
-    log_->Sync();
+    if (recovering_) {
+        // The status must be on the disk before the inverse file goes.
+        log_->Sync();
+    } else {
+        // The inverse file keeps its entries until the status is on the disk (see
+        // ReleaseInverse): a crash of the process loses nothing from here on.
+        log_->Flush();
+    }
     finished_ = true;
 }
 

@@ -6,12 +6,16 @@
 ///
 /// The inverse file lies beside the table (see KsFileTransactionLog::InverseFile), so that a
 /// crash in the middle of a commit leaves it where the next open of the table finds it (see
-/// KsRecoverTransactions). One file serves every commit through a log: a commit starts it
-/// with a header naming the transaction, and empties it once the transaction's final status
-/// is in the log. Every entry is written, and synced, before the table change it undoes, so
-/// an inverse file naming a transaction still Committing holds all a recovery needs; the
-/// entry's text holds the table's record count before that change, which tells a recovery
-/// whether the newest change was made.
+/// KsRecoverTransactions). One file serves every commit through a log: a commit empties it
+/// and starts it with a header naming the transaction. Every entry is written, and synced,
+/// before the table change it undoes, so an inverse file naming a transaction still
+/// Committing holds all a recovery needs; the entry's text holds the table's record count
+/// before that change, which tells a recovery whether the newest change was made.
+///
+/// Syncs of a commit: the log (Committing, with the actions logged), the inverse file, the
+/// table. The final status is written without waiting for the disk, the way a journal's
+/// deletion is: the entries stay in the inverse file until the next commit has synced the
+/// log (or the log is closed), so a power failure before that undoes the commit whole.
 ///
 /// When the transaction's final status could not be written while the file still holds
 /// inverses, the log gives the file up and it stays for the next open of the table, which

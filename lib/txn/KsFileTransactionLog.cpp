@@ -102,10 +102,13 @@ void KsFileTransactionLog::DropInverseFile(bool remove) noexcept {
     }
     if (remove) {
         try {
-            // Deleted while still locked, so that no recovery of another opener looks at it.
+            // The file may hold the entries of the last commit, whose end must be on the disk
+            // before they go. Deleted while still locked, so that no recovery of another
+            // opener looks at it.
+            Sync();
             table_->GetFactory().Delete(inverseName_.GetCString());
         } catch (const KsException&) {
-            // An empty inverse file or one of a finished commit is removed by the next open.
+            // The next open removes it, or undoes a commit whose end did not reach the log.
         }
     }
     inverseLock_.reset();
@@ -137,6 +140,10 @@ void KsFileTransactionLog::Sync() {
             file_->Flush();
         }
     });
+}
+
+void KsFileTransactionLog::Flush() {
+    KsCallpath("Flush()", kClass, [&] { file_->Flush(); });
 }
 
 KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
@@ -238,8 +245,8 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         it.Write(status);
         // A crash from here on is found by the next open, which undoes what was done. The
         // sync also makes the actions just logged safe from a power failure before the table
-        // changes: until then the order of the log's writes holds only against a crash of
-        // the process.
+        // changes (until then the order of the log's writes holds only against a crash of
+        // the process), and the end of the commit before, before its inverses are dropped.
         Sync();
         return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
     });

@@ -85,6 +85,8 @@ public:
     const char* GetFileName() const { return file_->GetFileName(); }
     /// Makes what was written reach the storage device (when syncing is on).
     void Sync();
+    /// Hands what was written to the operating system, without waiting for the device.
+    void Flush();
     /// Holds the whole log file exclusively, its pages cached (KsIOListCache), for a scope.
     /// Nests within this process: an inner one only counts the lock and shares the cache.
     class WholeLock {
@@ -102,7 +104,7 @@ public:
     /// The inverse file that the commits through this log reuse (see
     /// KsFileTransactionCommitter): made beside the table at the first commit, locked as
     /// long as this log holds it (so that a recovery by another opener of the table leaves
-    /// it alone), and deleted with the log.
+    /// it alone), and deleted with the log once the log is synced.
     KsIOInterface& InverseFile();
     /// Gives the inverse file up without deleting it, for the next open of the table to
     /// finish: it may hold inverses of a commit whose end could not be logged. The next
@@ -123,7 +125,7 @@ private:
     Cursor RequireTransaction(const KsTimestamp& id, KsFileTransactionStatus& status);
     // Reads every status element (raising what is wrong with the file).
     void Validate();
-    // Closes the inverse file, deleting it first when `remove`.
+    // Closes the inverse file, deleting it first when `remove` and the log could be synced.
     void DropInverseFile(bool remove) noexcept;
 
     KsFile* table_;

@@ -54,7 +54,9 @@ void RecoverFrom(KsFileTransactionLog& log, const std::string& name,
             interrupted.push_back(id);
         }
     }
-    // Deleted while locked, so that no other opener looks at it meanwhile.
+    // The file may hold the entries of a commit whose end is in the log but maybe not on
+    // the disk yet. Deleted while locked, so that no other opener looks at it meanwhile.
+    log.Sync();
     table.GetFactory().Delete(name.c_str());
 }
 

@@ -33,9 +33,9 @@ protected:
     }
 };
 
-// Commits through one open reuse one inverse file: it holds the header naming the
-// transaction (its created day number and milliseconds) and the entries while the committer
-// lives, is emptied after each commit and deleted when the table closes.
+// Commits through one open reuse one inverse file: each empties it and writes the header
+// naming the transaction (its created day number and milliseconds) and its entries, which
+// stay until the next commit; the file goes when the table closes.
 TEST_F(SpeedPath, OneInverseFileServesEveryCommitAndGoesWithTheTable) {
     Append(1, "one");
     std::string name;
@@ -56,10 +56,11 @@ TEST_F(SpeedPath, OneInverseFileServesEveryCommitAndGoesWithTheTable) {
                   id.GetJulianDayFromCalendarStart());
         EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(bytes.data() + 12),
                   id.GetTimeInMilliseconds());
-        EXPECT_EQ(bytes[16], 'K');  // the one entry starts after the header ...
+        EXPECT_EQ(bytes[16], 'K');  // one entry, after the header: the last commit's went
         EXPECT_EQ(KsByteOrder::LoadLittle<std::uint64_t>(bytes.data() + bytes.size() - 8), 16U);
         committer.reset();
-        EXPECT_EQ(InverseBytes().at(0).second, "") << round;  // ... and is gone after it
+        EXPECT_EQ(InverseBytes().at(0).second, bytes) << round;
+        EXPECT_EQ(InverseFiles(), 0) << round;
     }
     EXPECT_EQ(Content(*table), "12|m");
     table->Close();
