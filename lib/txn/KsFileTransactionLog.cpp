@@ -1,6 +1,7 @@
 #include "txn/KsFileTransactionLog.h"
 
 #include <algorithm>
+#include <cassert>
 #include <atomic>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "platform/KsPosixFile.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
+#include "txn/KsTransactionLogFormat.h"
 
 namespace {
 
@@ -232,6 +234,28 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
         }
         return std::make_unique<KsFileTransactionInserter>(*table_, *this, std::move(it),
                                                            &lastAction_);
+    });
+}
+
+void KsFileTransactionLog::AddAction(const KsTimestamp& id, KsRecordAction& action) {
+    WholeLock whole = LockAll();
+    KsFileTransactionStatus status;
+    Cursor it = KsCallpath("BeginInsertion()", kClass, [&] {
+        Cursor found = RequireTransaction(id, status);
+        status.Building();
+        return found;
+    });
+    if (!(buildingId_ == id)) {
+        buildingId_ = id;
+        lastAction_ = 0;
+    }
+    KsFileTransactionInserter(*table_, *this, std::move(it), &lastAction_).Add(action);
+    // Ready again, the status is the one stored: a crash leaves the insertion whole or not
+    // made, whatever the status said meanwhile.
+    KsCallpath("Stabilize()", kClass, [&] {
+        status.Stabilize(Now());
+        assert(status.GetStatus() == KsTransactionLogFormat::kReady);
+        file_->Flush();
     });
 }
 

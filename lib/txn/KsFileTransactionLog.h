@@ -53,6 +53,10 @@ public:
     Cursor FindTransaction(const KsTimestamp& id, KsFileTransactionStatus* status = nullptr);
     /// Marks the transaction Building and returns an inserter after its last action.
     std::unique_ptr<KsFileTransactionInserter> BeginInsertion(const KsTimestamp& id);
+    /// Adds `action` to the transaction `id` as BeginInsertion, the inserter's Add and
+    /// Stabilize would, under one lock of the log, so that the passing Building state, which
+    /// no one can see, is not written.
+    void AddAction(const KsTimestamp& id, KsRecordAction& action);
     /// Marks the transaction Committing and returns a committer over its actions.
     std::unique_ptr<KsFileTransactionCommitter> BeginCommission(const KsTimestamp& id);
     /// Marks the transaction Rolled Back; one in a state that cannot be rolled back
