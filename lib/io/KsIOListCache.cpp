@@ -30,6 +30,11 @@ KsIOListCache::Scope::~Scope() {
     if (!cache_) {
         return;
     }
+    try {
+        cache_->Flush();
+    } catch (const KsException&) {
+        // Its owner flushed before, where the error could be reported.
+    }
     cache_->FillReserved();
     // Scopes normally end in the reverse order of their start; if not, unlink this one
     // wherever it is.
@@ -62,6 +67,7 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
     if (sizeKnown_ && written_ > index * kPageSize) {
         wanted = std::min(wanted, std::max(written_ - index * kPageSize, needed));
     }
+    Flush();
     Page page;
     page.bytes.resize(wanted);
     std::int32_t got = file_->ReadFrom(index * kPageSize, page.bytes.data(),
@@ -81,6 +87,7 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
 
 void KsIOListCache::Read(std::uint64_t offset, void* buffer, std::int32_t count) {
     if (count > kLargestCachedRead) {
+        Flush();
         file_->ReadFrom(offset, buffer, count, true);
         return;
     }
@@ -120,13 +127,50 @@ void KsIOListCache::Patch(std::uint64_t index, std::uint64_t from, const char* d
     std::memcpy(bytes.data() + from, data, n);
 }
 
-void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
+void KsIOListCache::Flush() {
+    if (held_.empty()) {
+        return;
+    }
+    std::vector<char> bytes;
+    bytes.swap(held_);
     // A write that fails may have changed part of the bytes: nothing cached is trusted.
     KsScopeExit forget([&] { Forget(); });
+    file_->WriteTo(heldAt_, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    forget.Dismiss();
+}
+
+void KsIOListCache::Hold(std::uint64_t offset, const char* data, std::uint64_t count) {
+    const std::uint64_t heldEnd = heldAt_ + held_.size();
+    const std::uint64_t from = std::min(offset, heldAt_);
+    const std::uint64_t to = std::max(offset + count, heldEnd);
+    const bool samePage = from / kPageSize == (to - 1) / kPageSize;
+    if (!held_.empty() && samePage && offset + count == heldAt_) {
+        held_.insert(held_.begin(), data, data + count);
+        heldAt_ = offset;
+        return;
+    }
+    if (!held_.empty() && samePage && offset == heldEnd) {
+        held_.insert(held_.end(), data, data + count);
+        return;
+    }
+    Flush();
+    if (count < kPageSize && offset / kPageSize == (offset + count - 1) / kPageSize) {
+        held_.assign(data, data + count);
+        heldAt_ = offset;
+        return;
+    }
+    KsScopeExit forget([&] { Forget(); });
+    file_->WriteTo(offset, data, static_cast<std::int32_t>(count));
+    forget.Dismiss();
+}
+
+void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
+    if (count <= 0) {
+        return;
+    }
     // The file's end before the write, when known; a page that reached it may grow.
     const std::uint64_t oldEnd = sizeKnown_ ? written_ : UINT64_MAX;
-    file_->WriteTo(offset, data, count);
-    forget.Dismiss();
+    Hold(offset, static_cast<const char*>(data), static_cast<std::uint64_t>(count));
     const auto* in = static_cast<const char*>(data);
     std::uint64_t end = offset + static_cast<std::uint64_t>(count > 0 ? count : 0);
     for (std::uint64_t at = offset; at < end;) {
@@ -141,6 +185,7 @@ void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t c
 
 std::uint64_t KsIOListCache::Size() {
     if (!sizeKnown_) {
+        Flush();
         std::int64_t size = file_->GetFileSize64();
         written_ = std::max(written_, static_cast<std::uint64_t>(size > 0 ? size : 0));
         size_ = std::max(size_, written_);
@@ -160,6 +205,7 @@ bool KsIOListCache::FillReserved() noexcept {
     }
     const unsigned char zero = 0;
     try {
+        Flush();
         file_->WriteTo(size_ - 1, &zero, 1);
         written_ = size_;
         return true;
@@ -172,6 +218,7 @@ bool KsIOListCache::FillReserved() noexcept {
 void KsIOListCache::Forget() {
     // Reserved space the file does not hold yet must not be given out twice.
     FillReserved();
+    held_.clear();
     pages_.clear();
     size_ = 0;
     written_ = 0;

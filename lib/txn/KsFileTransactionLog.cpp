@@ -8,6 +8,7 @@
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
 #include "io/KsIOListFormat.h"
+#include "io/KsIOListWords.h"
 #include "platform/KsPosixFile.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
@@ -137,15 +138,16 @@ void KsFileTransactionLog::Validate() {
 void KsFileTransactionLog::Sync() {
     KsCallpath("Sync()", kClass, [&] {
         if (IsSyncing()) {
+            KsIOListWords::Flush(*file_);
             file_->Sync();
         } else {
-            file_->Flush();
+            KsIOListWords::Flush(*file_);
         }
     });
 }
 
 void KsFileTransactionLog::Flush() {
-    KsCallpath("Flush()", kClass, [&] { file_->Flush(); });
+    KsCallpath("Flush()", kClass, [&] { KsIOListWords::Flush(*file_); });
 }
 
 KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
@@ -166,7 +168,7 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
             }
         }
         list_->insert(at, KsFileTransactionStatus(number, description, created));
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
         return created;
     });
 }
@@ -207,7 +209,7 @@ void KsFileTransactionLog::ChangeStatus(
         Cursor it = RequireTransaction(id, status);
         change(status);
         it.Write(status);
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
     });
 }
 
@@ -255,7 +257,7 @@ void KsFileTransactionLog::AddAction(const KsTimestamp& id, KsRecordAction& acti
     KsCallpath("Stabilize()", kClass, [&] {
         status.Stabilize(Now());
         assert(status.GetStatus() == KsTransactionLogFormat::kReady);
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
     });
 }
 
@@ -324,6 +326,6 @@ void KsFileTransactionLog::ForEachAction(
                 action.Write(wrapper);
             }
         }
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
     });
 }

@@ -118,6 +118,7 @@ TEST_F(SpeedPath, SpaceReservedUnderTheCacheIsFilledOutWhenItEnds) {
         EXPECT_EQ(file->GetFileSize64(), start);
         EXPECT_EQ(list.AppendSerializedObject("abcde", 5), static_cast<std::uint64_t>(start + 48));
         // The object's block is written whole, padding and all.
+        KsIOListCache::Of(*file)->Flush();
         EXPECT_EQ(file->GetFileSize64(), start + 64);
         EXPECT_EQ(list.Allocate(48), static_cast<std::uint64_t>(start + 64));
     }
