@@ -1,8 +1,8 @@
 #include "txn/KsFileTransactionLog.h"
 
 #include <algorithm>
-#include <cassert>
 #include <atomic>
+#include <cassert>
 #include <string>
 
 #include "core/KsCallpath.h"

@@ -16,10 +16,10 @@
 ///   23     n+1  description, NUL-terminated
 ///
 /// Inverse file of the commits of one writable open of a table ("BC_<table>_<17 digits>.kbc"
-/// beside the table, the digits the time it was made): empty between commits; during a
-/// commit a 16-byte header, then entries of an action element holding an inverse action
-/// followed by the 64-bit offset at which the entry starts, so that the file is read
-/// backwards from its end.
+/// beside the table, the digits the time it was made): empty before the first commit; from
+/// the start of a commit to the start of the next a 16-byte header, then entries of an
+/// action element holding an inverse action followed by the 64-bit offset at which the
+/// entry starts, so that the file is read backwards from its end.
 ///
 ///   header: offset 0 size 8 "Inverses"; offset 8 size 4 day number and offset 12 size 4
 ///   milliseconds of the created timestamp of the transaction being committed
