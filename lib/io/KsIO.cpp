@@ -311,8 +311,7 @@ std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offse
     if (Positioned()) {
         // One call instead of a seek and a read; a regular file returns less only at its end.
         int errorNumber = 0;
-        got = KsPosix::ReadFullyAt(fd_, into, static_cast<std::size_t>(count), offset,
-                                   errorNumber);
+        got = KsPosix::ReadFullyAt(fd_, into, static_cast<std::size_t>(count), offset, errorNumber);
     } else if (MoveDescriptor(offset) >= 0) {
         got = KsPosix::ReadSome(fd_, into, static_cast<std::size_t>(count));
         descriptorPosition_ += got < 0 ? 0 : got;

@@ -88,7 +88,7 @@ private:
     std::vector<char> held_;  // a write not made yet, at heldAt_
     std::uint64_t heldAt_ = 0;
     std::unordered_map<std::uint64_t, Page> pages_;
-    std::uint64_t size_ = 0;  // the file's bytes and the space reserved after them
+    std::uint64_t size_ = 0;     // the file's bytes and the space reserved after them
     std::uint64_t written_ = 0;  // the file's bytes, the write held included
     bool sizeKnown_ = false;
 };

@@ -88,8 +88,8 @@ KsFileTransactionCommitter::~KsFileTransactionCommitter() {
 
 KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& made) {
     std::string name = FolderOf(file.GetFileName()) + "/" + Fmt::kInversePrefix +
-                       file.GetBaseName().GetCString() + "_" +
-                       std::string(made.GetDigits(), 17) + Fmt::kInverseExtension;
+                       file.GetBaseName().GetCString() + "_" + std::string(made.GetDigits(), 17) +
+                       Fmt::kInverseExtension;
     return KsString(name.c_str());
 }
 

@@ -74,8 +74,8 @@ KsIOInterface& KsFileTransactionLog::InverseFile() {
             }
             std::unique_ptr<KsIOInterface> file =
                 factory.Open(name.GetCString(), IO_READ | IO_WRITE | IO_CREATE);
-            auto lock = std::make_unique<KsIOLockGuard>(*file, LOCK_WRITE, 0, 0,
-                                                        KsIOLockGuard::kTry);
+            auto lock =
+                std::make_unique<KsIOLockGuard>(*file, LOCK_WRITE, 0, 0, KsIOLockGuard::kTry);
             if (!lock->IsHeld() || file->GetFileSize64() != 0) {
                 continue;
             }
@@ -90,8 +90,8 @@ KsIOInterface& KsFileTransactionLog::InverseFile() {
             inverseName_ = name;
             return *inverse_;
         }
-        KsException::GenerateAs<KsTransactionException>(
-            "No inverse file can be made beside \"%s\"", kClass, table_->GetFileName());
+        KsException::GenerateAs<KsTransactionException>("No inverse file can be made beside \"%s\"",
+                                                        kClass, table_->GetFileName());
     });
 }
 

@@ -38,8 +38,7 @@ std::vector<std::string> InverseFilesOf(KsFile& table) {
 void RecoverFrom(KsFileTransactionLog& log, const std::string& name,
                  std::vector<KsTimestamp>& interrupted) {
     KsFile& table = log.GetTable();
-    std::unique_ptr<KsIOInterface> file =
-        table.GetFactory().Open(name.c_str(), IO_READ | IO_WRITE);
+    std::unique_ptr<KsIOInterface> file = table.GetFactory().Open(name.c_str(), IO_READ | IO_WRITE);
     KsIOLockGuard lock(*file, LOCK_WRITE, 0, 0, KsIOLockGuard::kTry);
     if (!lock.IsHeld()) {
         return;

@@ -117,10 +117,9 @@ protected:
             }
             auto file = KsIOFactory::Default().Open(entry.path().c_str(), IO_READ);
             KsTimestamp id;
-            count += evenSpent ||
-                     (entry.file_size() > 16 &&
-                      (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
-                       StillCommitting(id)));
+            count += evenSpent || (entry.file_size() > 16 &&
+                                   (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
+                                    StillCommitting(id)));
         }
         return count;
     }
