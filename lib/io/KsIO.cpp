@@ -300,16 +300,26 @@ void KsIO::MarkPending(std::int32_t from, std::int32_t to) {
     pendingEnd_ = std::max(pendingEnd_, to);
 }
 
+bool KsIO::Positioned() const {
+    // An adopted descriptor (standard input, say) may share its position with other
+    // programs, which expect it to move.
+    return owned_ && seekable_ && readable_;
+}
+
 std::int32_t KsIO::ReadSomeAt(char* into, std::int32_t count, std::int64_t offset) {
     std::int64_t got = -1;
-    if (MoveDescriptor(offset) >= 0) {
+    if (Positioned()) {
+        // One call instead of a seek and a read; a regular file returns less only at its end.
+        int errorNumber = 0;
+        got = KsPosix::ReadFullyAt(fd_, into, static_cast<std::size_t>(count), offset, errorNumber);
+    } else if (MoveDescriptor(offset) >= 0) {
         got = KsPosix::ReadSome(fd_, into, static_cast<std::size_t>(count));
+        descriptorPosition_ += got < 0 ? 0 : got;
     }
     if (got < 0) {
         KsException::Generate("Unable to read %ld bytes at offset %ld of file \"%s\"", kClass,
                               static_cast<long>(count), static_cast<long>(offset), GetFileName());
     }
-    descriptorPosition_ += got;
     return static_cast<std::int32_t>(got);
 }
 

@@ -133,6 +133,8 @@ private:
     void MarkPending(std::int32_t from, std::int32_t to);
     /// One read of at most `count` bytes at `offset` into `into`; the bytes read.
     std::int32_t ReadSomeAt(char* into, std::int32_t count, std::int64_t offset);
+    // Whether reads name their offset (pread) instead of moving the descriptor first.
+    bool Positioned() const;
     /// The window is used up: flush it and load the next one at the position. False at the
     /// end of the file.
     bool Refill();

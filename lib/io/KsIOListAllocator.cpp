@@ -95,6 +95,11 @@ std::uint64_t KsIOListBase::AllocateFromEnd(std::uint64_t size) {
         if (offset < kSmallestBlockOffset) {
             check.Damaged(offset, "the file is shorter than the header of a list file");
         }
+        if (KsIOListCache* cache = KsIOListCache::Of(*file_)) {
+            // Whoever caches the file holds it whole: the space needs no write to be taken.
+            cache->Reserve(offset + size);
+            return offset;
+        }
         const unsigned char zero = 0;
         KsIOListWords::WriteRaw(*file_, offset + size - 1, &zero, 1);
         return offset;
@@ -196,15 +201,19 @@ void KsIOListBase::GrowFreeBlock(void_iterator& it, std::uint64_t blockSize, std
 
 void KsIOListBase::WriteObject(std::uint64_t offset, std::uint64_t blockSize, const void* data,
                                std::uint32_t n) {
-    unsigned char start[256];
+    // The block is written to its end, padding too, so that a block at the end of the file
+    // leaves the file ending on a block boundary.
+    unsigned char start[256] = {};
     KsByteOrder::StoreLittle(start, static_cast<std::uint32_t>(blockSize));
-    if (n <= sizeof start - 4) {
+    if (blockSize <= sizeof start) {
         std::memcpy(start + 4, data, n);
-        KsIOListWords::WriteBytes(*file_, offset, start, 4 + std::uint64_t{n});
+        KsIOListWords::WriteBytes(*file_, offset, start, blockSize);
         return;
     }
     KsIOListWords::WriteBytes(*file_, offset, start, 4);
     KsIOListWords::WriteBytes(*file_, offset + 4, data, n);
+    const unsigned char padding[kGranule] = {};
+    KsIOListWords::WriteBytes(*file_, offset + 4 + n, padding, blockSize - 4 - n);
 }
 
 std::uint64_t KsIOListBase::AppendSerializedObject(const void* data, std::uint32_t n) {

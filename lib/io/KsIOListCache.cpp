@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/KsException.h"
 #include "core/KsScopeExit.h"
 
 namespace {
@@ -29,6 +30,12 @@ KsIOListCache::Scope::~Scope() {
     if (!cache_) {
         return;
     }
+    try {
+        cache_->Flush();
+    } catch (const KsException&) {
+        // Its owner flushed before, where the error could be reported.
+    }
+    cache_->FillReserved();
     // Scopes normally end in the reverse order of their start; if not, unlink this one
     // wherever it is.
     for (KsIOListCache** link = &innermost; *link != nullptr; link = &(*link)->outer_) {
@@ -57,9 +64,10 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
     // A page that the known end of the file cuts short is read only up to that end, so
     // the read is not tried again past it.
     std::uint64_t wanted = kPageSize;
-    if (sizeKnown_ && size_ > index * kPageSize) {
-        wanted = std::min(wanted, std::max(size_ - index * kPageSize, needed));
+    if (sizeKnown_ && written_ > index * kPageSize) {
+        wanted = std::min(wanted, std::max(written_ - index * kPageSize, needed));
     }
+    Flush();
     Page page;
     page.bytes.resize(wanted);
     std::int32_t got = file_->ReadFrom(index * kPageSize, page.bytes.data(),
@@ -79,6 +87,7 @@ KsIOListCache::Page* KsIOListCache::Load(std::uint64_t index, std::uint64_t need
 
 void KsIOListCache::Read(std::uint64_t offset, void* buffer, std::int32_t count) {
     if (count > kLargestCachedRead) {
+        Flush();
         file_->ReadFrom(offset, buffer, count, true);
         return;
     }
@@ -118,13 +127,50 @@ void KsIOListCache::Patch(std::uint64_t index, std::uint64_t from, const char* d
     std::memcpy(bytes.data() + from, data, n);
 }
 
-void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
+void KsIOListCache::Flush() {
+    if (held_.empty()) {
+        return;
+    }
+    std::vector<char> bytes;
+    bytes.swap(held_);
     // A write that fails may have changed part of the bytes: nothing cached is trusted.
     KsScopeExit forget([&] { Forget(); });
-    // The file's end before the write, when known; a page that reached it may grow.
-    const std::uint64_t oldEnd = sizeKnown_ ? size_ : UINT64_MAX;
-    file_->WriteTo(offset, data, count);
+    file_->WriteTo(heldAt_, bytes.data(), static_cast<std::int32_t>(bytes.size()));
     forget.Dismiss();
+}
+
+void KsIOListCache::Hold(std::uint64_t offset, const char* data, std::uint64_t count) {
+    const std::uint64_t heldEnd = heldAt_ + held_.size();
+    const std::uint64_t from = std::min(offset, heldAt_);
+    const std::uint64_t to = std::max(offset + count, heldEnd);
+    const bool samePage = from / kPageSize == (to - 1) / kPageSize;
+    if (!held_.empty() && samePage && offset + count == heldAt_) {
+        held_.insert(held_.begin(), data, data + count);
+        heldAt_ = offset;
+        return;
+    }
+    if (!held_.empty() && samePage && offset == heldEnd) {
+        held_.insert(held_.end(), data, data + count);
+        return;
+    }
+    Flush();
+    if (count < kPageSize && offset / kPageSize == (offset + count - 1) / kPageSize) {
+        held_.assign(data, data + count);
+        heldAt_ = offset;
+        return;
+    }
+    KsScopeExit forget([&] { Forget(); });
+    file_->WriteTo(offset, data, static_cast<std::int32_t>(count));
+    forget.Dismiss();
+}
+
+void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t count) {
+    if (count <= 0) {
+        return;
+    }
+    // The file's end before the write, when known; a page that reached it may grow.
+    const std::uint64_t oldEnd = sizeKnown_ ? written_ : UINT64_MAX;
+    Hold(offset, static_cast<const char*>(data), static_cast<std::uint64_t>(count));
     const auto* in = static_cast<const char*>(data);
     std::uint64_t end = offset + static_cast<std::uint64_t>(count > 0 ? count : 0);
     for (std::uint64_t at = offset; at < end;) {
@@ -134,19 +180,47 @@ void KsIOListCache::Write(std::uint64_t offset, const void* data, std::int32_t c
         at += n;
     }
     size_ = std::max(size_, end);
+    written_ = std::max(written_, end);
 }
 
 std::uint64_t KsIOListCache::Size() {
     if (!sizeKnown_) {
+        Flush();
         std::int64_t size = file_->GetFileSize64();
-        size_ = std::max(size_, static_cast<std::uint64_t>(size > 0 ? size : 0));
+        written_ = std::max(written_, static_cast<std::uint64_t>(size > 0 ? size : 0));
+        size_ = std::max(size_, written_);
         sizeKnown_ = true;
     }
     return size_;
 }
 
+void KsIOListCache::Reserve(std::uint64_t end) {
+    Size();
+    size_ = std::max(size_, end);
+}
+
+bool KsIOListCache::FillReserved() noexcept {
+    if (!sizeKnown_ || size_ <= written_) {
+        return true;
+    }
+    const unsigned char zero = 0;
+    try {
+        Flush();
+        file_->WriteTo(size_ - 1, &zero, 1);
+        written_ = size_;
+        return true;
+    } catch (const KsException&) {
+        // Blocks past the file's end were never linked: the next allocator takes them again.
+        return false;
+    }
+}
+
 void KsIOListCache::Forget() {
+    // Reserved space the file does not hold yet must not be given out twice.
+    FillReserved();
+    held_.clear();
     pages_.clear();
     size_ = 0;
+    written_ = 0;
     sizeKnown_ = false;
 }

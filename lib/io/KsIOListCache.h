@@ -18,8 +18,19 @@
 ///     ... walk and change lists of `file` ...
 ///
 /// Scopes belong to the thread that makes them; a scope of a file cached already by an
-/// outer scope of the thread shares that cache. Writes reach the file first and the cache
-/// after, so the file never lags behind; a failed write empties the cache.
+/// outer scope of the thread shares that cache. A write reaches the file before anything
+/// is read from it, and the cache at once; a failed write empties the cache.
+///
+/// A write is held back while the next one continues it, before or after, within the same
+/// page: the two then take one call and still reach the file whole or in order, since a
+/// killed process cuts a write only between pages. The write held is made before the file
+/// is read, at Flush, and at the latest when the scope ends (where a failure can no longer
+/// be reported: the owner calls Flush before).
+///
+/// Space taken at the end of the file (Reserve) only moves the size the allocator sees: no
+/// other allocator can look meanwhile, and the blocks are normally written whole before
+/// the scope ends. Whatever is still short of that size then is filled out with one byte,
+/// so that the file ends on a block boundary.
 class KsIOListCache {
 public:
     /// Caches `file` for the calling thread until it goes (see the class notes).
@@ -41,10 +52,14 @@ public:
     void Read(std::uint64_t offset, void* buffer, std::int32_t count);
     /// Writes `count` bytes at `offset` to the file, then to the cached pages.
     void Write(std::uint64_t offset, const void* data, std::int32_t count);
-    /// The file's size.
+    /// The file's size, space reserved included.
     std::uint64_t Size();
+    /// Takes the space up to `end` for the caller (see the class notes).
+    void Reserve(std::uint64_t end);
     /// Forgets every page and the size (after the file was cut or a write failed).
     void Forget();
+    /// Makes the write held back, if any; the file's write errors pass through.
+    void Flush();
 
     /// The bytes of a cached page.
     static constexpr std::uint64_t kPageSize = 4096;
@@ -63,9 +78,17 @@ private:
     void Patch(std::uint64_t index, std::uint64_t from, const char* data, std::uint64_t n,
                std::uint64_t oldEnd);
 
+    // Holds the write back, or adds it to the one held, or makes it (see the class notes).
+    void Hold(std::uint64_t offset, const char* data, std::uint64_t count);
+    // Writes a byte at the end of space reserved and not written yet; false when it fails.
+    bool FillReserved() noexcept;
+
     KsIOInterface* file_;
     KsIOListCache* outer_;  // the cache of another file this thread made before
+    std::vector<char> held_;  // a write not made yet, at heldAt_
+    std::uint64_t heldAt_ = 0;
     std::unordered_map<std::uint64_t, Page> pages_;
-    std::uint64_t size_ = 0;
+    std::uint64_t size_ = 0;     // the file's bytes and the space reserved after them
+    std::uint64_t written_ = 0;  // the file's bytes, the write held included
     bool sizeKnown_ = false;
 };

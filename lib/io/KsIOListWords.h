@@ -32,6 +32,14 @@ inline void WriteRaw(KsIOInterface& file, std::uint64_t position, const void* da
     }
 }
 
+/// Makes the write a cache of the file holds back, then the file's own buffered writes.
+inline void Flush(KsIOInterface& file) {
+    if (KsIOListCache* cache = KsIOListCache::Of(file)) {
+        cache->Flush();
+    }
+    file.Flush();
+}
+
 /// The file's size.
 inline std::uint64_t Size(KsIOInterface& file) {
     if (KsIOListCache* cache = KsIOListCache::Of(file)) {

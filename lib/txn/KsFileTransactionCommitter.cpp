@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
 #include "io/KsIOList.h"
-#include "platform/KsPosixFile.h"
 #include "progress/KsNullProgress.h"
 #include "txn/KsTransactionLogFormat.h"
 
@@ -83,47 +83,59 @@ KsFileTransactionCommitter::KsFileTransactionCommitter(KsFile& file, KsFileTrans
       transaction_(std::move(transaction)) {}
 
 KsFileTransactionCommitter::~KsFileTransactionCommitter() {
-    CloseAndDeleteInverse();
+    ReleaseInverse();
 }
 
-KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& id) {
+KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& made) {
     std::string name = FolderOf(file.GetFileName()) + "/" + Fmt::kInversePrefix +
-                       file.GetBaseName().GetCString() + "_" + std::string(id.GetDigits(), 17) +
+                       file.GetBaseName().GetCString() + "_" + std::string(made.GetDigits(), 17) +
                        Fmt::kInverseExtension;
     return KsString(name.c_str());
 }
 
+bool KsFileTransactionCommitter::ReadInverseHeader(KsIOInterface& file, KsTimestamp& id) {
+    unsigned char header[Fmt::kInverseHeaderSize];
+    if (file.ReadFrom(0, header, sizeof header, false) != sizeof header ||
+        std::memcmp(header, Fmt::kInverseMarker, sizeof Fmt::kInverseMarker) != 0) {
+        return false;
+    }
+    try {
+        const unsigned char* stamp = header + Fmt::kInverseIdOffset;
+        id.SetJulianDayFromCalendarStart(KsByteOrder::LoadLittle<std::uint32_t>(stamp));
+        id.SetTimeInMilliseconds(KsByteOrder::LoadLittle<std::uint32_t>(stamp + 4));
+    } catch (const KsException&) {
+        return false;
+    }
+    return true;
+}
+
 void KsFileTransactionCommitter::OpenInverseFile() {
     KsCallpath("OpenInverseFile()", kClass, [&] {
-        if (inverse_ && inverse_->IsOpen()) {
+        if (opened_) {
             KsException::GenerateAs<KsCommitFailure>(
                 "The commit failed because the transaction has already been committed.",
                 "KsFileTransactionCommiter");
         }
-        inverseName_ = InverseFileName(*table_, id_);
-        inverse_ = table_->GetFactory().Open(inverseName_.GetCString(),
-                                             IO_READ | IO_WRITE | IO_CREATE | IO_TRUNCATE);
-        if (KsFileTransactionLog::IsSyncing()) {
-            // The file's name must survive a power failure as long as what it undoes.
-            KsPosix::SyncDirectory(FolderOf(inverseName_.GetCString()).c_str());
-        }
+        inverse_ = &log_->InverseFile();
+        opened_ = true;
+        unsigned char header[Fmt::kInverseHeaderSize];
+        std::memcpy(header, Fmt::kInverseMarker, sizeof Fmt::kInverseMarker);
+        KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset,
+                                 id_.GetJulianDayFromCalendarStart());
+        KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset + 4, id_.GetTimeInMilliseconds());
+        CutAt(*inverse_, 0);
+        // Reaches the file with the first entry, before any change of the table.
+        inverse_->Write(header, sizeof header);
     });
 }
 
-void KsFileTransactionCommitter::ResumeInverseFile() {
-    KsCallpath("ResumeInverseFile()", kClass, [&] {
-        inverseName_ = InverseFileName(*table_, id_);
-        inverse_ = table_->GetFactory().Open(inverseName_.GetCString(), IO_READ | IO_WRITE);
-        inverse_->Seek64FromEnd(0);
-        recovering_ = true;
-    });
-}
-
-bool KsFileTransactionCommitter::Recover() {
+bool KsFileTransactionCommitter::Recover(KsIOInterface* leftover) {
     return KsCallpath("Recover()", kClass, [&] {
         bool restored = true;
-        if (table_->GetFactory().Exists(InverseFileName(*table_, id_).GetCString())) {
-            ResumeInverseFile();
+        recovering_ = true;
+        if (leftover != nullptr) {
+            inverse_ = leftover;
+            inverse_->Seek64FromEnd(0);
             restored = Rollback(KsNullProgress::Instance());
         }
         FinishStatus(restored ? Fmt::kRolledBack : Fmt::kFailed);
@@ -140,26 +152,24 @@ void KsFileTransactionCommitter::SyncInverse() {
     }
 }
 
-void KsFileTransactionCommitter::CloseAndDeleteInverse() noexcept {
-    if (!inverse_) {
+void KsFileTransactionCommitter::ReleaseInverse() noexcept {
+    if (!opened_) {
         return;
     }
     try {
-        if (!finished_ && inverse_->GetFileSize64() > 0) {
-            // The log still says Committing and the table holds changes that only this
-            // file can undo: the next open of the table does so.
+        if (finished_ ||
+            inverse_->GetFileSize64() <= static_cast<std::int64_t>(Fmt::kInverseHeaderSize)) {
+            // Kept as it is until the next commit has synced the log, which holds the end
+            // of this one for sure then: until that, a power failure may take the end away,
+            // and the next open undoes the commit from the file.
             return;
         }
-        inverse_->Close();
     } catch (const KsException&) {
-        // The file is deleted all the same.
+        // Not known to be empty: it is not used again.
     }
-    inverse_.reset();
-    try {
-        table_->GetFactory().Delete(inverseName_.GetCString());
-    } catch (const KsException&) {
-        // A leftover inverse file of a finished transaction is removed by the next open.
-    }
+    // The log may still say Committing while the table holds changes that only this file
+    // can undo: the next open of the table does so.
+    log_->LeaveInverseFile();
 }
 
 void KsFileTransactionCommitter::AddInverse(const KsRecordActionListWrapper& wrapper) {
@@ -245,7 +255,7 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
     if (!PrepareModifyBatch()) {
         batchEnds_.clear();
-        CutAt(*inverse_, 0);
+        CutAt(*inverse_, Fmt::kInverseHeaderSize);
     }
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
@@ -304,7 +314,8 @@ void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
         }
         if (!batchEnds_.empty()) {
             // Only the changes made are undone.
-            CutAt(*inverse_, committed_ == 0 ? 0 : batchEnds_[committed_ - 1]);
+            CutAt(*inverse_, committed_ == 0 ? static_cast<std::int64_t>(Fmt::kInverseHeaderSize)
+                                             : batchEnds_[committed_ - 1]);
         }
         bool restored = Rollback(progress);
         try {
@@ -330,8 +341,14 @@ void KsFileTransactionCommitter::FinishStatus(char outcome) {
         status.Failing(now);
     }
     transaction_.Write(status);
-    // The status must be on the disk before the inverse file goes.
-    log_->Sync();
+    if (recovering_) {
+        // The status must be on the disk before the inverse file goes.
+        log_->Sync();
+    } else {
+        // The inverse file keeps its entries until the status is on the disk (see
+        // ReleaseInverse): a crash of the process loses nothing from here on.
+        log_->Flush();
+    }
     finished_ = true;
 }
 
@@ -408,14 +425,19 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
         CutAt(*inverse_, position);
         KsRecordActionListWrapper entry(*table_);
         bool newest = true;
-        while (position > 0) {
+        const auto first = static_cast<std::int64_t>(Fmt::kInverseHeaderSize);
+        if (position < first) {
+            // A header cut short: no entry, and no change of the table, followed it.
+            return true;
+        }
+        while (position > first) {
             std::int64_t trailer = position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
-            if (trailer < 0) {
+            if (trailer < first) {
                 return false;
             }
             inverse_->Seek64Absolute(trailer);
             std::uint64_t start = inverse_->ReadUnsignedNative();
-            if (start >= static_cast<std::uint64_t>(trailer)) {
+            if (start < Fmt::kInverseHeaderSize || start >= static_cast<std::uint64_t>(trailer)) {
                 return false;
             }
             inverse_->Seek64Absolute(static_cast<std::int64_t>(start));

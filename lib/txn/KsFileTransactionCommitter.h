@@ -4,15 +4,22 @@
 /// an inverse file, and undoes them from it, newest first, when an action fails, the
 /// progress object fails or the user cancels.
 ///
-/// The inverse file lies beside the table as "BC_<table>_<created digits>.kbc", so that a
+/// The inverse file lies beside the table (see KsFileTransactionLog::InverseFile), so that a
 /// crash in the middle of a commit leaves it where the next open of the table finds it (see
-/// KsRecoverTransactions). Every entry is written, and synced, before the table change it
-/// undoes; the entry's text holds the table's record count before that change, which tells
-/// a recovery whether the newest change was made.
+/// KsRecoverTransactions). One file serves every commit through a log: a commit empties it
+/// and starts it with a header naming the transaction. Every entry is written, and synced,
+/// before the table change it undoes, so an inverse file naming a transaction still
+/// Committing holds all a recovery needs; the entry's text holds the table's record count
+/// before that change, which tells a recovery whether the newest change was made.
 ///
-/// The inverse file is deleted when the committer goes, on success and failure alike, unless
-/// the transaction's final status could not be written while the file still holds inverses:
-/// then it stays for the next open of the table, which finishes the rollback.
+/// Syncs of a commit: the log (Committing, with the actions logged), the inverse file, the
+/// table. The final status is written without waiting for the disk, the way a journal's
+/// deletion is: the entries stay in the inverse file until the next commit has synced the
+/// log (or the log is closed), so a power failure before that undoes the commit whole.
+///
+/// When the transaction's final status could not be written while the file still holds
+/// inverses, the log gives the file up and it stays for the next open of the table, which
+/// finishes the rollback.
 
 #include <cstdint>
 #include <memory>
@@ -48,15 +55,18 @@ public:
     bool Rollback(KsProgressInterface& progress) override;
     /// Writes an entry: the element, then the offset where it starts.
     void AddInverse(const KsRecordActionListWrapper& wrapper);
-    /// Creates the inverse file through the table's file factory.
+    /// Starts the log's inverse file with the header naming this transaction.
     void OpenInverseFile();
-    /// Undoes a commit a crash interrupted, from the inverse file it left (none: the table
-    /// was not changed yet); the transaction ends Rolled Back, or Failed when an inverse
-    /// could not be applied. Returns whether everything was undone.
-    bool Recover();
+    /// Undoes a commit a crash interrupted, from the inverse file it left (`leftover`, whose
+    /// header names this transaction; null when there is none: the table was not changed
+    /// yet); the transaction ends Rolled Back, or Failed when an inverse could not be
+    /// applied. Returns whether everything was undone.
+    bool Recover(KsIOInterface* leftover);
 
-    /// The inverse file of the transaction `id` of the table `file`.
-    static KsString InverseFileName(const KsFile& file, const KsTimestamp& id);
+    /// The name of an inverse file of the table `file` made at the time `made`.
+    static KsString InverseFileName(const KsFile& file, const KsTimestamp& made);
+    /// Whether `file` starts with a whole inverse file header; its transaction goes to `id`.
+    static bool ReadInverseHeader(KsIOInterface& file, KsTimestamp& id);
 
 private:
     struct FailedInverse {
@@ -82,18 +92,17 @@ private:
     void MarkLogged(std::uint32_t applied, const std::vector<FailedInverse>& failures);
     [[noreturn]] void RaiseAfterRollback(Outcome outcome, const KsString& message, bool restored);
     void FinishStatus(char outcome);
-    // Takes over the inverse file a crash left behind.
-    void ResumeInverseFile();
     void SyncInverse();
-    void CloseAndDeleteInverse() noexcept;
+    // Empties the inverse file after the commit, or leaves it to the next open.
+    void ReleaseInverse() noexcept;
 
     KsFile* table_;
     KsFileTransactionLog* log_;
     KsTimestamp id_;
     KsFileTransactionLog::WholeLock logLock_;  // released after the cursor's own locks
     KsFileTransactionLog::Cursor transaction_;
-    std::unique_ptr<KsIOInterface> inverse_;
-    KsString inverseName_;
+    KsIOInterface* inverse_ = nullptr;  // the log's, or a recovery's
+    bool opened_ = false;
     bool recovering_ = false;
     // Where each inverse entry of a batch of modifies ends, and the changes made.
     std::vector<std::int64_t> batchEnds_;

@@ -1,12 +1,18 @@
 #include "txn/KsFileTransactionLog.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cassert>
+#include <string>
 
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
 #include "io/KsIOListFormat.h"
+#include "io/KsIOListWords.h"
+#include "platform/KsPosixFile.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionInserter.h"
+#include "txn/KsTransactionLogFormat.h"
 
 namespace {
 
@@ -48,7 +54,74 @@ KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
     });
 }
 
-KsFileTransactionLog::~KsFileTransactionLog() = default;
+KsFileTransactionLog::~KsFileTransactionLog() {
+    DropInverseFile(true);
+}
+
+KsIOInterface& KsFileTransactionLog::InverseFile() {
+    return KsCallpath("InverseFile()", kClass, [&]() -> KsIOInterface& {
+        if (inverse_) {
+            return *inverse_;
+        }
+        KsIOFactory& factory = table_->GetFactory();
+        KsTimestamp stamp = Now();
+        // A name another process took at the same moment is passed over: its file is
+        // locked, or no longer empty.
+        for (int attempt = 0; attempt < 1000; ++attempt, stamp.AddMilliseconds(1)) {
+            KsString name = KsFileTransactionCommitter::InverseFileName(*table_, stamp);
+            if (factory.Exists(name.GetCString())) {
+                continue;
+            }
+            std::unique_ptr<KsIOInterface> file =
+                factory.Open(name.GetCString(), IO_READ | IO_WRITE | IO_CREATE);
+            auto lock =
+                std::make_unique<KsIOLockGuard>(*file, LOCK_WRITE, 0, 0, KsIOLockGuard::kTry);
+            if (!lock->IsHeld() || file->GetFileSize64() != 0) {
+                continue;
+            }
+            if (IsSyncing()) {
+                // The file's name must survive a power failure as long as what it undoes.
+                std::string folder = name.GetCString();  // always has a folder part
+                folder.resize(std::max<std::size_t>(folder.rfind('/'), 1));
+                KsPosix::SyncDirectory(folder.c_str());
+            }
+            inverse_ = std::move(file);
+            inverseLock_ = std::move(lock);
+            inverseName_ = name;
+            return *inverse_;
+        }
+        KsException::GenerateAs<KsTransactionException>("No inverse file can be made beside \"%s\"",
+                                                        kClass, table_->GetFileName());
+    });
+}
+
+void KsFileTransactionLog::LeaveInverseFile() noexcept {
+    DropInverseFile(false);
+}
+
+void KsFileTransactionLog::DropInverseFile(bool remove) noexcept {
+    if (!inverse_) {
+        return;
+    }
+    if (remove) {
+        try {
+            // The file may hold the entries of the last commit, whose end must be on the disk
+            // before they go. Deleted while still locked, so that no recovery of another
+            // opener looks at it.
+            Sync();
+            table_->GetFactory().Delete(inverseName_.GetCString());
+        } catch (const KsException&) {
+            // The next open removes it, or undoes a commit whose end did not reach the log.
+        }
+    }
+    inverseLock_.reset();
+    try {
+        inverse_->Close();
+    } catch (const KsException&) {
+        // Nothing in it is needed any more, or the next open finds what is.
+    }
+    inverse_.reset();
+}
 
 KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
     return WholeLock(*file_);
@@ -65,11 +138,16 @@ void KsFileTransactionLog::Validate() {
 void KsFileTransactionLog::Sync() {
     KsCallpath("Sync()", kClass, [&] {
         if (IsSyncing()) {
+            KsIOListWords::Flush(*file_);
             file_->Sync();
         } else {
-            file_->Flush();
+            KsIOListWords::Flush(*file_);
         }
     });
+}
+
+void KsFileTransactionLog::Flush() {
+    KsCallpath("Flush()", kClass, [&] { KsIOListWords::Flush(*file_); });
 }
 
 KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
@@ -90,7 +168,7 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
             }
         }
         list_->insert(at, KsFileTransactionStatus(number, description, created));
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
         return created;
     });
 }
@@ -131,7 +209,7 @@ void KsFileTransactionLog::ChangeStatus(
         Cursor it = RequireTransaction(id, status);
         change(status);
         it.Write(status);
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
     });
 }
 
@@ -161,6 +239,28 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
     });
 }
 
+void KsFileTransactionLog::AddAction(const KsTimestamp& id, KsRecordAction& action) {
+    WholeLock whole = LockAll();
+    KsFileTransactionStatus status;
+    Cursor it = KsCallpath("BeginInsertion()", kClass, [&] {
+        Cursor found = RequireTransaction(id, status);
+        status.Building();
+        return found;
+    });
+    if (!(buildingId_ == id)) {
+        buildingId_ = id;
+        lastAction_ = 0;
+    }
+    KsFileTransactionInserter(*table_, *this, std::move(it), &lastAction_).Add(action);
+    // Ready again, the status is the one stored: a crash leaves the insertion whole or not
+    // made, whatever the status said meanwhile.
+    KsCallpath("Stabilize()", kClass, [&] {
+        status.Stabilize(Now());
+        assert(status.GetStatus() == KsTransactionLogFormat::kReady);
+        KsIOListWords::Flush(*file_);
+    });
+}
+
 std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommission(
     const KsTimestamp& id) {
     return KsCallpath("BeginCommission()", kClass, [&] {
@@ -169,7 +269,10 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         Cursor it = RequireTransaction(id, status);
         status.Committing();
         it.Write(status);
-        // A crash from here on is found by the next open, which undoes what was done.
+        // A crash from here on is found by the next open, which undoes what was done. The
+        // sync also makes the actions just logged safe from a power failure before the table
+        // changes (until then the order of the log's writes holds only against a crash of
+        // the process), and the end of the commit before, before its inverses are dropped.
         Sync();
         return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
     });
@@ -223,6 +326,6 @@ void KsFileTransactionLog::ForEachAction(
                 action.Write(wrapper);
             }
         }
-        file_->Flush();
+        KsIOListWords::Flush(*file_);
     });
 }

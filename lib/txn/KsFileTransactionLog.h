@@ -53,6 +53,10 @@ public:
     Cursor FindTransaction(const KsTimestamp& id, KsFileTransactionStatus* status = nullptr);
     /// Marks the transaction Building and returns an inserter after its last action.
     std::unique_ptr<KsFileTransactionInserter> BeginInsertion(const KsTimestamp& id);
+    /// Adds `action` to the transaction `id` as BeginInsertion, the inserter's Add and
+    /// Stabilize would, under one lock of the log, so that the passing Building state, which
+    /// no one can see, is not written.
+    void AddAction(const KsTimestamp& id, KsRecordAction& action);
     /// Marks the transaction Committing and returns a committer over its actions.
     std::unique_ptr<KsFileTransactionCommitter> BeginCommission(const KsTimestamp& id);
     /// Marks the transaction Rolled Back; one in a state that cannot be rolled back
@@ -85,6 +89,8 @@ public:
     const char* GetFileName() const { return file_->GetFileName(); }
     /// Makes what was written reach the storage device (when syncing is on).
     void Sync();
+    /// Hands what was written to the operating system, without waiting for the device.
+    void Flush();
     /// Holds the whole log file exclusively, its pages cached (KsIOListCache), for a scope.
     /// Nests within this process: an inner one only counts the lock and shares the cache.
     class WholeLock {
@@ -98,6 +104,16 @@ public:
     };
     /// Locks the whole log until the guard goes.
     WholeLock LockAll();
+
+    /// The inverse file that the commits through this log reuse (see
+    /// KsFileTransactionCommitter): made beside the table at the first commit, locked as
+    /// long as this log holds it (so that a recovery by another opener of the table leaves
+    /// it alone), and deleted with the log once the log is synced.
+    KsIOInterface& InverseFile();
+    /// Gives the inverse file up without deleting it, for the next open of the table to
+    /// finish: it may hold inverses of a commit whose end could not be logged. The next
+    /// commit makes a new one.
+    void LeaveInverseFile() noexcept;
 
     /// @{
     /// Whether commits wait for their writes to reach the storage device (on by default);
@@ -113,6 +129,8 @@ private:
     Cursor RequireTransaction(const KsTimestamp& id, KsFileTransactionStatus& status);
     // Reads every status element (raising what is wrong with the file).
     void Validate();
+    // Closes the inverse file, deleting it first when `remove` and the log could be synced.
+    void DropInverseFile(bool remove) noexcept;
 
     KsFile* table_;
     std::unique_ptr<KsIOInterface> file_;
@@ -122,4 +140,7 @@ private:
     // none known), where the next insertion walks on from.
     KsTimestamp buildingId_;
     std::uint64_t lastAction_ = 0;
+    std::unique_ptr<KsIOInterface> inverse_;
+    std::unique_ptr<KsIOLockGuard> inverseLock_;  // released before the file closes
+    KsString inverseName_;
 };

@@ -15,9 +15,14 @@
 ///   19     4    number
 ///   23     n+1  description, NUL-terminated
 ///
-/// Inverse file of a commit ("BC_<table>_<created digits>.kbc" beside the table): entries of an
+/// Inverse file of the commits of one writable open of a table ("BC_<table>_<17 digits>.kbc"
+/// beside the table, the digits the time it was made): empty before the first commit; from
+/// the start of a commit to the start of the next a 16-byte header, then entries of an
 /// action element holding an inverse action followed by the 64-bit offset at which the
 /// entry starts, so that the file is read backwards from its end.
+///
+///   header: offset 0 size 8 "Inverses"; offset 8 size 4 day number and offset 12 size 4
+///   milliseconds of the created timestamp of the transaction being committed
 
 #include <cstdint>
 
@@ -26,12 +31,16 @@ namespace KsTransactionLogFormat {
 
 /// @{
 /// The status element's version and fixed size; the inverse file's name prefix, offset
-/// word size and extension.
+/// word size, extension, header marker, where the header holds the transaction's identity,
+/// and the header's size.
 inline constexpr std::uint16_t kStatusVersion = 540;
 inline constexpr std::uint64_t kStatusFixedSize = 23;
 inline constexpr char kInversePrefix[] = "BC_";
 inline constexpr std::uint64_t kInverseOffsetSize = 8;
 inline constexpr char kInverseExtension[] = ".kbc";
+inline constexpr char kInverseMarker[8] = {'I', 'n', 'v', 'e', 'r', 's', 'e', 's'};
+inline constexpr std::uint64_t kInverseIdOffset = 8;
+inline constexpr std::uint64_t kInverseHeaderSize = 16;
 /// @}
 
 /// @{

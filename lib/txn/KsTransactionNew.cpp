@@ -45,11 +45,7 @@ KsFileTransactionLog& KsTransactionNew::Log() const {
 
 void KsTransactionNew::AddAction(KsFile&, KsRecordAction& action) {
     KsCallpath("AddAction()", kClass, [&] {
-        KsFileTransactionLog& log = Log();
-        // One lock of the whole log for the three steps instead of one each.
-        KsFileTransactionLog::WholeLock whole = log.LockAll();
-        log.BeginInsertion(id_)->Add(action);
-        log.Stabilize(id_);
+        Log().AddAction(id_, action);
         ++actionCount_;
     });
 }

@@ -1,12 +1,13 @@
 #pragma once
 /// @file
-/// Finishing commits that a crash interrupted. A transaction found Committing when a table is
-/// opened for writing was cut off in the middle of its commit: its inverse file
-/// ("BC_<table>_<created digits>.kbc" beside the table) is applied newest entry first, the
-/// logged actions are marked as a rollback marks them, and the transaction ends Rolled Back
-/// (Failed when an inverse could not be applied). Without an inverse file the commit had not
-/// changed the table yet. Inverse files left behind by transactions that did finish are
-/// deleted.
+/// Finishing commits that a crash interrupted, when a table is opened for writing. Each
+/// inverse file of the table ("BC_<table>_<17 digits>.kbc" beside it) that no live opener
+/// holds is looked at: when its header names a transaction still Committing, that commit
+/// was cut off in the middle: its entries are applied newest first, the logged actions are
+/// marked as a rollback marks them, and the transaction ends Rolled Back (Failed when an
+/// inverse could not be applied). The file is deleted in any case. A transaction still
+/// Committing that no inverse file names had not changed the table yet, and ends Rolled
+/// Back.
 
 #include <vector>
 

@@ -53,7 +53,7 @@ TEST_F(Commit, CommittedSurvivesTheTransactionAndUncommittedEndsRolledBack) {
     auto transaction = Appends(1);
     auto committer = Log().BeginCommission(transaction->GetIdentity());
     committer->Commit(KsNullProgress::Instance());
-    EXPECT_EQ(InverseFiles(), 1);  // until the committer goes
+    EXPECT_EQ(InverseFiles(true), 1);
     EXPECT_EQ(kstest::ClassAndMessageOf([&] { committer->Commit(KsNullProgress::Instance()); }),
               "KsFileTransactionCommiter: The commit failed because the transaction has already "
               "been committed.");

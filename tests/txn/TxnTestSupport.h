@@ -106,13 +106,30 @@ protected:
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
         table->FileMaintenanceAdd(table->DataAppend(*record), *record);
     }
-    // The commits' inverse files in the table's folder.
-    int InverseFiles() const {
+    // The inverse files in the table's folder that a recovery would apply: entries after a
+    // header naming a transaction still Committing, or not readable. With `evenSpent`, all
+    // of them: an open table keeps one, with the entries of its last commit.
+    int InverseFiles(bool evenSpent = false) {
         int count = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-            count += entry.path().filename().string().rfind("BC_", 0) == 0;
+            if (entry.path().filename().string().rfind("BC_", 0) != 0) {
+                continue;
+            }
+            auto file = KsIOFactory::Default().Open(entry.path().c_str(), IO_READ);
+            KsTimestamp id;
+            count += evenSpent || (entry.file_size() > 16 &&
+                                   (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
+                                    StillCommitting(id)));
         }
         return count;
+    }
+    // Whether the log holds `id` Committing, or not at all.
+    bool StillCommitting(const KsTimestamp& id) {
+        try {
+            return StatusOf(id) == '?';
+        } catch (const KsException&) {
+            return true;
+        }
     }
     // A new-style transaction with `count` appends of ids 1, 2, ...
     std::unique_ptr<KsTransactionNew> Appends(int count) {
