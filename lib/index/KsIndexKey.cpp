@@ -108,6 +108,11 @@ void KsIndexKey::AssignRecords(const std::int32_t* records, std::int32_t count) 
     }
 }
 
+void KsIndexKey::AssignVector(const std::int32_t* records, std::int32_t count) {
+    set_.reset();
+    records_.assign(records, records + count);
+}
+
 void KsIndexKey::ConvertArrayToSet() {
     KsCallpath("ConvertArrayToSet", kClass, [&] {
         if (set_) {

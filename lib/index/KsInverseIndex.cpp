@@ -1,5 +1,8 @@
 #include "index/KsInverseIndex.h"
 
+#include <algorithm>
+
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "index/KsIndexKey.h"
@@ -75,8 +78,12 @@ void KsInverseIndex::WriteV420(KsOutputStreamInterface& stream) const {
     });
 }
 
-void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-                          const char* file) {
+// The stored entries, checked, each to visit(position, key) in order. They come in blocks,
+// not one call per entry; a block cut short still gives its whole entries first, so that
+// the first bad entry is reported before the end of the input.
+template <class Visit>
+void KsInverseIndex::ReadEntries(KsInputStreamInterface& stream, bool asVector,
+                                 std::int32_t keyCount, const char* file, Visit visit) const {
     KsCallpath("Read", kClass, [&] {
         auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {
@@ -94,12 +101,40 @@ void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::in
                                       kClass, file, static_cast<long>(count));
             }
         }
-        for (std::int32_t& key : keys_) {
-            key = stream.ReadLong();
-            if (key < -1 || key >= keyCount) {
-                KsException::Generate("Index file \"%s\" has an inverse entry of key %ld", kClass,
-                                      file, static_cast<long>(key));
+        constexpr std::int32_t kBlock = 4096;
+        unsigned char block[4 * kBlock];
+        for (std::int32_t done = 0; done < expected;) {
+            std::int32_t wanted = std::min(kBlock, expected - done);
+            std::int32_t got = stream.Read(block, 4 * wanted, false) / 4;
+            for (std::int32_t i = 0; i < got; ++i) {
+                std::int32_t key = KsByteOrder::LoadLittle<std::int32_t>(block + 4 * i);
+                if (key < -1 || key >= keyCount) {
+                    KsException::Generate("Index file \"%s\" has an inverse entry of key %ld",
+                                          kClass, file, static_cast<long>(key));
+                }
+                visit(static_cast<std::size_t>(done + i), key);
             }
+            if (got < wanted) {
+                stream.Read(block, 4, true);  // reports the input's end
+            }
+            done += got;
         }
     });
+}
+
+void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
+                          const char* file) {
+    KsVector<std::int32_t> keys(keys_.size(), -1);
+    ReadEntries(stream, asVector, keyCount, file,
+                [&](std::size_t position, std::int32_t key) { keys.Base::operator[](position) = key; });
+    keys_.swap(keys);
+}
+
+bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector,
+                               std::int32_t keyCount, const char* file) const {
+    bool equal = true;
+    const std::int32_t* mine = keys_.data();
+    ReadEntries(stream, asVector, keyCount, file,
+                [&](std::size_t position, std::int32_t key) { equal &= mine[position] == key; });
+    return equal;
 }
