@@ -1,6 +1,7 @@
 #include "index/KsIndexImage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <limits>
@@ -28,9 +29,29 @@ constexpr std::size_t kLeastKeyBytes = 1 + 1 + 6 + 8;
 constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
 
 // Whether text a orders before text b, both of at most `length` bytes and ending at their
-// first NUL, bytes compared as unsigned values.
+// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time.
 bool TextBefore(const char* a, const char* b, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        auto x = KsByteOrder::LoadLittle<std::uint64_t>(a + i);  // first byte lowest
+        auto y = KsByteOrder::LoadLittle<std::uint64_t>(b + i);
+        std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
+        std::uint64_t differ = x ^ y;
+        if (differ == 0) {
+            if (nuls != 0) {
+                return false;  // the same text up to its end
+            }
+            continue;
+        }
+        int at = std::countr_zero(differ) / 8;
+        if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
+            return false;  // both end before they differ
+        }
+        return static_cast<unsigned char>(a[i + static_cast<std::size_t>(at)]) <
+               static_cast<unsigned char>(b[i + static_cast<std::size_t>(at)]);
+    }
+    for (; i < length; ++i) {
         auto x = static_cast<unsigned char>(a[i]);
         auto y = static_cast<unsigned char>(b[i]);
         if (x != y) {

@@ -381,10 +381,11 @@ TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
     }
 }
 
-// An index file of Alpha keys of length 3 (8 value bytes each) over `records` records, its
-// record lists in the vector form, with an inverse index of these entries when given.
+// An index file of Alpha keys of length 3 (8 value bytes each) or 10 (12 bytes) over
+// `records` records, its record lists in the vector form, with an inverse index of these
+// entries when given.
 std::string AlphaFile(std::int32_t records, const std::vector<std::pair<std::string, Records>>& keys,
-                      const Records* inverse = nullptr) {
+                      const Records* inverse = nullptr, std::uint16_t length = 3) {
     std::string out;
     auto put = [&out](std::int64_t value, int bytes) {
         for (int i = 0; i < bytes; ++i) {
@@ -399,9 +400,9 @@ std::string AlphaFile(std::int32_t records, const std::vector<std::pair<std::str
             put(entry, 4);
         }
     };
-    put(3, 4), put(510, 2), out += 'A', put(3, 2), put(records, 4), put(std::ssize(keys), 4);
+    put(3, 4), put(510, 2), out += 'A', put(length, 2), put(records, 4), put(std::ssize(keys), 4);
     for (const auto& [text, list] : keys) {
-        out += text + std::string(8 - text.size(), '\0') + '\0';
+        out += text + std::string((length < 8 ? 8 : length + 2) - text.size(), '\0') + '\0';
         vector(list);
     }
     out += inverse != nullptr ? '\1' : '\0';
@@ -439,6 +440,13 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
         EXPECT_EQ("Index file \"memory\" " + message,
                   kstest::MessageOf([&] { index.Read(stream, true); }));
     }
+    // Longer texts are compared eight bytes at a time, still only up to their first NUL.
+    KsIndex longer('A', 10, 3);
+    kstest::MemoryStream longStream(AlphaFile(
+        3, {{"ABCDEF", {1}}, {std::string("ABCDEFG\0XX", 10), {2}},
+            {std::string("ABCDEFG\0YY", 10), {3}}}, nullptr, 10));
+    EXPECT_EQ("Index file \"memory\" has key 2 out of order",
+              kstest::MessageOf([&] { longer.Read(longStream); }));
     KsIndex index('A', 3, 3);
     kstest::MemoryStream good(AlphaFile(3, {{"AB", {1, 3}}, {"C", {2}}}, &agreeing));
     index.Read(good);
