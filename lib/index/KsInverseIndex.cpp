@@ -78,13 +78,11 @@ void KsInverseIndex::WriteV420(KsOutputStreamInterface& stream) const {
     });
 }
 
-// The stored entries, checked, each to visit(position, key) in order. They come in blocks,
-// not one call per entry; a block cut short still gives its whole entries first, so that
-// the first bad entry is reported before the end of the input.
-template <class Visit>
-void KsInverseIndex::ReadEntries(KsInputStreamInterface& stream, bool asVector,
-                                 std::int32_t keyCount, const char* file, Visit visit) const {
-    KsCallpath("Read", kClass, [&] {
+// The entries come in blocks, not one call each; a block cut short still has its whole
+// entries checked first, so that the first bad entry is reported before the input's end.
+bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector,
+                               std::int32_t keyCount, const char* file) const {
+    return KsCallpath("Read", kClass, [&] {
         auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {
             bool compact =
@@ -103,38 +101,27 @@ void KsInverseIndex::ReadEntries(KsInputStreamInterface& stream, bool asVector,
         }
         constexpr std::int32_t kBlock = 4096;
         unsigned char block[4 * kBlock];
-        for (std::int32_t done = 0; done < expected;) {
-            std::int32_t wanted = std::min(kBlock, expected - done);
-            std::int32_t got = stream.Read(block, 4 * wanted, false) / 4;
-            for (std::int32_t i = 0; i < got; ++i) {
+        bool equal = true;
+        auto check = [&](std::int32_t done, std::int32_t from, std::int32_t to) {
+            for (std::int32_t i = from; i < to; ++i) {
                 std::int32_t key = KsByteOrder::LoadLittle<std::int32_t>(block + 4 * i);
                 if (key < -1 || key >= keyCount) {
                     KsException::Generate("Index file \"%s\" has an inverse entry of key %ld",
                                           kClass, file, static_cast<long>(key));
                 }
-                visit(static_cast<std::size_t>(done + i), key);
+                equal &= keys_.Base::operator[](static_cast<std::size_t>(done + i)) == key;
             }
-            if (got < wanted) {
-                stream.Read(block, 4, true);  // reports the input's end
+        };
+        for (std::int32_t done = 0; done < expected;) {
+            std::int32_t wanted = std::min(kBlock, expected - done);
+            std::int32_t got = stream.Read(block, 4 * wanted, false);
+            check(done, 0, got / 4);
+            if (got < 4 * wanted) {  // the rest of the block, or the input's end reported
+                stream.Read(block + got, 4 * wanted - got, true);
+                check(done, got / 4, wanted);
             }
-            done += got;
+            done += wanted;
         }
+        return equal;
     });
-}
-
-void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-                          const char* file) {
-    KsVector<std::int32_t> keys(keys_.size(), -1);
-    ReadEntries(stream, asVector, keyCount, file,
-                [&](std::size_t position, std::int32_t key) { keys.Base::operator[](position) = key; });
-    keys_.swap(keys);
-}
-
-bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector,
-                               std::int32_t keyCount, const char* file) const {
-    bool equal = true;
-    const std::int32_t* mine = keys_.data();
-    ReadEntries(stream, asVector, keyCount, file,
-                [&](std::size_t position, std::int32_t key) { equal &= mine[position] == key; });
-    return equal;
 }

@@ -44,19 +44,12 @@ public:
     void Write(KsOutputStreamInterface& stream) const;
     /// Writes the older raw form (index version 420).
     void WriteV420(KsOutputStreamInterface& stream) const;
-    /// Reads either form (vector with `asVector`) for recordCount records; entries must be -1
-    /// or a key number below keyCount. `file` names the file in errors.
-    void Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-              const char* file);
-    /// Reads a stored inverse index of this one's record count as Read does, with the same
-    /// checks and errors, and tells whether it holds the same entries; this one is unchanged.
+    /// Reads a stored inverse index of this one's record count, in either form (vector with
+    /// `asVector`), and tells whether it holds the same entries. Stored entries must be -1 or
+    /// a key number below keyCount; `file` names the file in errors.
     bool ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
                    const char* file) const;
 
 private:
-    template <class Visit>
-    void ReadEntries(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-                     const char* file, Visit visit) const;
-
     KsVector<std::int32_t> keys_;
 };
