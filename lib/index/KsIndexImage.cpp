@@ -214,14 +214,8 @@ public:
 
     void Note(std::int32_t r, std::int32_t k) {
         ++held_;
-        if (!active_) {
-            return;
-        }
         if (table_ == nullptr) {
-            waiting_.emplace_back(r, k);
-            if (held_ * 16 > records_) {
-                MakeTable();
-            }
+            NoteEarly(r, k);
             return;
         }
         __builtin_prefetch(table_ + r, 1);
@@ -249,10 +243,20 @@ public:
             KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
                                   file, static_cast<long>(duplicate_));
         }
-        return std::make_unique<KsInverseIndex>(std::move(keys_));
+        return std::make_unique<KsInverseIndex>(keys_);
     }
 
 private:
+    // Before the table is made (or without one).
+    [[gnu::noinline]] void NoteEarly(std::int32_t r, std::int32_t k) {
+        if (active_) {
+            waiting_.emplace_back(r, k);
+            if (held_ * 16 > records_) {
+                MakeTable();
+            }
+        }
+    }
+
     void Mark(std::int32_t r, std::int32_t k) {
         std::int32_t& entry = table_[r];
         if (entry >= 0 && duplicate_ == 0) {

@@ -7,7 +7,6 @@
 /// older form is the record count + 1 raw 4-byte entries.
 
 #include <cstdint>
-#include <utility>
 
 #include "core/KsVector.h"
 
@@ -19,8 +18,9 @@ class KsInverseIndex {
 public:
     /// recordCount records, none with a key.
     explicit KsInverseIndex(std::int32_t recordCount);
-    /// Takes over the entries: entry 0 unused, then the key of each record (-1 for none).
-    explicit KsInverseIndex(KsVector<std::int32_t> keys) : keys_(std::move(keys)) {}
+    /// Takes over the entries (entry 0 unused, then the key of each record, -1 for none),
+    /// leaving `keys` empty.
+    explicit KsInverseIndex(KsVector<std::int32_t>& keys) { keys_.swap(keys); }
 
     /// The number of records.
     std::int32_t GetRecordCount() const { return static_cast<std::int32_t>(keys_.size()) - 1; }
