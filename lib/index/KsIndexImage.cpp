@@ -100,10 +100,10 @@ class KsIndexImage::Reader final : public KsInputStreamInterface {
 public:
     Reader(KsInputStreamInterface& source, std::int64_t headerBytes, const char* name)
         : source_(source), file_(dynamic_cast<KsIOInterface*>(&source)), name_(name) {
-        start_ = file_ != nullptr ? file_->Tell64() : headerBytes;
-        next_ = start_;
-        bufferStart_ = start_;
-        fileEnd_ = file_ != nullptr ? std::max(start_, file_->GetFileSize64()) : 0;
+        std::int64_t start = file_ != nullptr ? file_->Tell64() : headerBytes;
+        next_ = start;
+        bufferStart_ = start;
+        fileEnd_ = file_ != nullptr ? std::max(start, file_->GetFileSize64()) : 0;
         buffer_.resize(kPieceBytes);
     }
 
@@ -191,7 +191,6 @@ private:
     KsInputStreamInterface& source_;
     KsIOInterface* file_;
     KsString name_;
-    std::int64_t start_ = 0;
     std::int64_t next_ = 0;     // the file's next byte to read
     std::int64_t fileEnd_ = 0;  // the file's size when reading began
     bool ended_ = false;
