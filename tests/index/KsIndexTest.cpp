@@ -440,6 +440,13 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
         EXPECT_EQ("Index file \"memory\" " + message,
                   kstest::MessageOf([&] { index.Read(stream, true); }));
     }
+    // A vector count whose byte size would pass 32 bits is still held against the bytes.
+    std::string huge = AlphaFile(0x7FFFFFFF, {{"AB", {1}}});
+    huge.replace(17 + 9 + 16, 4, std::string("\0\0\0\x40", 4));
+    KsIndex hugeIndex('A', 3, 0);
+    kstest::MemoryStream hugeStream(huge);
+    EXPECT_EQ("Index file \"memory\" holds a vector of 1073741824 records for 2147483647 records",
+              kstest::MessageOf([&] { hugeIndex.Read(hugeStream, true); }));
     // Longer texts are compared eight bytes at a time, still only up to their first NUL.
     KsIndex longer('A', 10, 3);
     kstest::MemoryStream longStream(AlphaFile(
