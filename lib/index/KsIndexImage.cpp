@@ -229,8 +229,7 @@ public:
     std::unique_ptr<KsInverseIndex> Finish(const char* file) {
         if (held_ != records_) {
             KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
-                                  file, static_cast<long long>(held_),
-                                  static_cast<long>(records_));
+                                  file, static_cast<long long>(held_), static_cast<long>(records_));
         }
         if (table_ == nullptr) {
             MakeTable();
@@ -239,8 +238,8 @@ public:
             Mark(ahead_[i % kAhead].first, ahead_[i % kAhead].second);
         }
         if (duplicate_ != 0) {
-            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
-                                  file, static_cast<long>(duplicate_));
+            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
+                                  static_cast<long>(duplicate_));
         }
         return std::make_unique<KsInverseIndex>(keys_);
     }
@@ -278,7 +277,7 @@ private:
     std::int32_t records_;
     bool active_;
     std::pair<std::int32_t, std::int32_t> ahead_[kAhead];  // noted, not yet marked
-    std::size_t next_ = 0;                                   // records noted in ahead_
+    std::size_t next_ = 0;                                 // records noted in ahead_
     std::int64_t held_ = 0;
     std::int32_t duplicate_ = 0;  // the first record found in a second key
     KsVector<std::int32_t> keys_;
@@ -322,10 +321,9 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
     KsCallpath("ReadIndexSet()", kClass, [&] {
         // Room for every key the file can hold, so that a false count costs nothing.
         std::size_t left = in.Left();
-        auto keys = std::min<std::size_t>(static_cast<std::size_t>(keyCount),
-                                          left == std::numeric_limits<std::size_t>::max()
-                                              ? kFirstKeys
-                                              : left / kLeastKeyBytes);
+        auto keys = std::min<std::size_t>(
+            static_cast<std::size_t>(keyCount),
+            left == std::numeric_limits<std::size_t>::max() ? kFirstKeys : left / kLeastKeyBytes);
         roomKeys_ = keys;
         if (alpha_) {
             values_.reserve(keys * keyLength_);
@@ -438,8 +436,7 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
 // The vector form this library writes, with every record in order and in range, is taken
 // here in one piece; any other form or any fault is left to the general reader, which
 // gives the error.
-bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks,
-                                   std::int32_t& count) {
+bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count) {
     using KsByteOrder::LoadLittle;
     const char* list = in.Need(kPlainVectorHeader);
     if (list == nullptr || list[0] != 0 || list[1] != KsIndexKey::kVectorMarker ||

@@ -36,8 +36,7 @@ public:
     /// Reads the rest of the index from `stream` (the key count onwards, with the inverse
     /// index after the keys) and checks all of it. A file stream is left just after the
     /// index; any other stream may have been read further.
-    static std::unique_ptr<KsIndexImage> Load(KsInputStreamInterface& stream,
-                                              const Layout& layout);
+    static std::unique_ptr<KsIndexImage> Load(KsInputStreamInterface& stream, const Layout& layout);
 
     KsIndexImage(const KsIndexImage&) = delete;
     KsIndexImage& operator=(const KsIndexImage&) = delete;

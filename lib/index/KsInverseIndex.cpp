@@ -80,8 +80,8 @@ void KsInverseIndex::WriteV420(KsOutputStreamInterface& stream) const {
 
 // The entries come in blocks, not one call each; a block cut short still has its whole
 // entries checked first, so that the first bad entry is reported before the input's end.
-bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector,
-                               std::int32_t keyCount, const char* file) const {
+bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
+                               const char* file) const {
     return KsCallpath("Read", kClass, [&] {
         auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {

@@ -384,7 +384,8 @@ TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
 // An index file of Alpha keys of length 3 (8 value bytes each) or 10 (12 bytes) over
 // `records` records, its record lists in the vector form, with an inverse index of these
 // entries when given.
-std::string AlphaFile(std::int32_t records, const std::vector<std::pair<std::string, Records>>& keys,
+std::string AlphaFile(std::int32_t records,
+                      const std::vector<std::pair<std::string, Records>>& keys,
                       const Records* inverse = nullptr, std::uint16_t length = 3) {
     std::string out;
     auto put = [&out](std::int64_t value, int bytes) {
@@ -421,7 +422,9 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
         cases[] = {
             {3, {{"AB", {1}}, {"AB", {2, 3}}}, nullptr, "has key 1 out of order"},
             {3, {{"AB", {1, 2}}, {"AA", {3}}}, nullptr, "has key 1 out of order"},
-            {3, {{std::string("A\0X", 3), {1, 2}}, {std::string("A\0Y", 3), {3}}}, nullptr,
+            {3,
+             {{std::string("A\0X", 3), {1, 2}}, {std::string("A\0Y", 3), {3}}},
+             nullptr,
              "has key 1 out of order"},
             {3, {{"AB", {}}, {"C", {1, 2, 3}}}, nullptr, "has key 0 without records"},
             {3, {{"AB", {1, 2}}, {"C", {2}}}, nullptr, "lists record 2 under two keys"},
@@ -429,7 +432,9 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
             {3, {{"AB", {1}}, {"C", {3}}}, nullptr, "lists 2 records for 3 records"},
             {3, {{"AB", {2, 1, 3}}}, nullptr, "holds record 1 out of order or range"},
             {3, {{"AB", {1, 2, 4}}}, nullptr, "holds record 4 out of order or range"},
-            {3, {{"AB", {1, 3}}, {"C", {2}}}, &disagreeing,
+            {3,
+             {{"AB", {1, 3}}, {"C", {2}}},
+             &disagreeing,
              "has an inverse index that disagrees with its keys"},
             {3, {{"AB", {1, 3}}, {"C", {2}}}, &outside, "has an inverse entry of key 7"},
             {0x7FFFFFFF, {{"AB", {1}}}, nullptr, "lists 1 records for 2147483647 records"},
@@ -449,9 +454,11 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
               kstest::MessageOf([&] { hugeIndex.Read(hugeStream, true); }));
     // Longer texts are compared eight bytes at a time, still only up to their first NUL.
     KsIndex longer('A', 10, 3);
-    kstest::MemoryStream longStream(AlphaFile(
-        3, {{"ABCDEF", {1}}, {std::string("ABCDEFG\0XX", 10), {2}},
-            {std::string("ABCDEFG\0YY", 10), {3}}}, nullptr, 10));
+    kstest::MemoryStream longStream(AlphaFile(3,
+                                              {{"ABCDEF", {1}},
+                                               {std::string("ABCDEFG\0XX", 10), {2}},
+                                               {std::string("ABCDEFG\0YY", 10), {3}}},
+                                              nullptr, 10));
     EXPECT_EQ("Index file \"memory\" has key 2 out of order",
               kstest::MessageOf([&] { longer.Read(longStream); }));
     KsIndex index('A', 3, 3);
