@@ -584,18 +584,16 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
         }
         KsIndexKey prototype(*prototype_);
         prototype.SetUniverse(records);
-        std::unique_ptr<KsInverseIndex> inverse;
         std::unique_ptr<KsIndexImage> image = KsIndexImage::Load(
-            stream, {&prototype, keyLength_, KeepsInverseIndex(), kHeaderBytes, file}, inverse);
-        bool stored =
-            image->ReadInverse(stream, version != kVersion400, version == kVersion, inverse.get());
+            stream, {&prototype, keyLength_, KeepsInverseIndex(), version != kVersion400,
+                     version == kVersion, kHeaderBytes, file});
         // Everything is read and checked: the index takes it over.
         recordCount_ = records;
         prototype_->SetUniverse(recordCount_);
         keys_.clear();
         runs_.reset();
         image_ = std::move(image);
-        inverse_ = stored ? std::move(inverse) : nullptr;
+        inverse_ = image_->TakeInverse();
         alternate_.reset();
         modified_ = false;
     });

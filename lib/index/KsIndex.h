@@ -22,9 +22,9 @@
 /// A reader checks the type, the key length and (unless told not to) the record count against
 /// the index it reads into, and trusts nothing else: keys must be strictly ascending, every
 /// record must lie in exactly one key and a stored inverse index must agree with the keys.
-/// A read index keeps the file's bytes and a built one its sorted runs, and answers searches
-/// and writes from them; its keys become objects when it first changes or a caller asks
-/// for a key.
+/// A read index keeps its values and records in compact arrays made while the file is read,
+/// a built one its sorted runs, and answers searches and writes from them; its keys become
+/// objects when it first changes or a caller asks for a key.
 
 #include <cstdint>
 #include <memory>

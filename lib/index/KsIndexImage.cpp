@@ -1,9 +1,10 @@
 #include "index/KsIndexImage.h"
 
 #include <algorithm>
-#include <cstring>
-
+#include <bit>
 #include <cassert>
+#include <cstring>
+#include <limits>
 
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
@@ -16,240 +17,506 @@
 namespace {
 
 constexpr const char* kClass = "KsIndex";
-// A stream of unknown length is read in pieces of this many bytes.
-constexpr std::int32_t kPieceBytes = 1 << 20;
-// A file is read in reads of at most this many bytes.
-constexpr std::int64_t kLargestRead = 1 << 30;
+// The file is read in pieces of this many bytes, a size that stays in the processor's cache.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+// Without a known size, room is made for this many keys at first.
+constexpr std::size_t kFirstKeys = 4096;
+// Every key takes at least this many bytes: a value of one byte or more, the form byte and
+// the shortest vector (header, count and growth value).
+constexpr std::size_t kLeastKeyBytes = 1 + 1 + 6 + 8;
+// The vector form as this library writes it: form byte, header (marker word, version),
+// element size, the value 128, byte size, count and growth value, then the records.
+constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
 
-// The rest of a file in as few reads as its size allows, straight into the image rather than
-// through the file's buffer; `base` is where it began.
-std::vector<char> ReadRestOfFile(KsIOInterface& file, std::int64_t& base) {
-    base = file.Tell64();
-    std::vector<char> bytes(
-        static_cast<std::size_t>(std::max<std::int64_t>(0, file.GetFileSize64() - base)));
-    for (std::size_t done = 0; done < bytes.size();) {
-        auto count = static_cast<std::int32_t>(
-            std::min<std::int64_t>(kLargestRead, static_cast<std::int64_t>(bytes.size() - done)));
-        file.ReadFrom(static_cast<std::uint64_t>(base) + done, bytes.data() + done, count, true);
-        done += static_cast<std::size_t>(count);
+// Whether text a orders before text b, both of at most `length` bytes and ending at their
+// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time.
+bool TextBefore(const char* a, const char* b, std::size_t length) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        auto x = KsByteOrder::LoadLittle<std::uint64_t>(a + i);  // first byte lowest
+        auto y = KsByteOrder::LoadLittle<std::uint64_t>(b + i);
+        std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
+        std::uint64_t differ = x ^ y;
+        if (differ == 0) {
+            if (nuls != 0) {
+                return false;  // the same text up to its end
+            }
+            continue;
+        }
+        int at = std::countr_zero(differ) / 8;
+        if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
+            return false;  // both end before they differ
+        }
+        return static_cast<unsigned char>(a[i + static_cast<std::size_t>(at)]) <
+               static_cast<unsigned char>(b[i + static_cast<std::size_t>(at)]);
     }
-    return bytes;
+    for (; i < length; ++i) {
+        auto x = static_cast<unsigned char>(a[i]);
+        auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) {
+            return x < y;
+        }
+        if (x == 0) {
+            return false;
+        }
+    }
+    return false;
 }
 
-std::vector<char> ReadRest(KsInputStreamInterface& stream, std::int64_t& base) {
-    if (auto* file = dynamic_cast<KsIOInterface*>(&stream)) {
-        return ReadRestOfFile(*file, base);
-    }
-    std::vector<char> bytes;
-    for (std::int32_t got = kPieceBytes; got == kPieceBytes;) {
-        std::size_t had = bytes.size();
-        bytes.resize(had + kPieceBytes);
-        got = stream.Read(bytes.data() + had, kPieceBytes, false);
-        bytes.resize(had + static_cast<std::size_t>(std::max(got, 0)));
-    }
-    return bytes;
+[[noreturn]] void KeyOutOfOrder(const char* file, std::int32_t k) {
+    KsException::Generate("Index file \"%s\" has key %ld out of order", kClass, file,
+                          static_cast<long>(k));
 }
+
+// Bytes already checked, read back as a stream (the values of non-Alpha keys).
+class BytesStream final : public KsInputStreamInterface {
+public:
+    BytesStream(const char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+    void GetFileName(KsString& out) override { out = "memory"; }
+    std::int32_t Read(void* buffer, std::int32_t count, bool required) override {
+        std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), size_ - at_);
+        std::memcpy(buffer, bytes_ + at_, n);
+        at_ += n;
+        if (required && n < static_cast<std::size_t>(std::max(count, 0))) {
+            KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
+                                  "KsIO", static_cast<long>(at_), "memory");
+        }
+        return static_cast<std::int32_t>(n);
+    }
+
+private:
+    const char* bytes_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+};
 
 }  // namespace
 
-std::int32_t KsIndexImage::Stream::Read(void* buffer, std::int32_t count, bool required) {
-    std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
-    std::size_t n = std::min(wanted, image_.bytes_.size() - position_);
-    std::memcpy(buffer, image_.bytes_.data() + position_, n);
-    position_ += n;
-    if (required && n < wanted) {
-        KsException::Generate(
-            "Unable to perform a required read at offset %ld of \"%s\"", "KsIO",
-            static_cast<long>(image_.base_ + static_cast<std::int64_t>(position_)),
-            image_.file_.GetCString());
+// Reads the index through one buffer of a few pieces, so that a large file is checked
+// without being held whole. Need gives the bytes of one item in one piece; while pinned,
+// the bytes from the pin on stay in the buffer, which grows as they come.
+class KsIndexImage::Reader final : public KsInputStreamInterface {
+public:
+    Reader(KsInputStreamInterface& source, std::int64_t headerBytes, const char* name)
+        : source_(source), file_(dynamic_cast<KsIOInterface*>(&source)), name_(name) {
+        std::int64_t start = file_ != nullptr ? file_->Tell64() : headerBytes;
+        next_ = start;
+        bufferStart_ = start;
+        fileEnd_ = file_ != nullptr ? std::max(start, file_->GetFileSize64()) : 0;
+        buffer_.resize(kPieceBytes);
     }
-    return static_cast<std::int32_t>(n);
-}
 
-KsIndexImage::KsIndexImage(const Layout& layout, std::vector<char> bytes, std::int64_t base)
-    : bytes_(std::move(bytes)),
-      base_(base),
-      file_(layout.file),
+    void GetFileName(KsString& out) override { out = name_; }
+
+    std::int32_t Read(void* buffer, std::int32_t count, bool required) override {
+        std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
+        std::size_t done = 0;
+        while (done < wanted && (at_ < end_ || Fill(1))) {
+            std::size_t n = std::min(wanted - done, end_ - at_);
+            std::memcpy(static_cast<char*>(buffer) + done, buffer_.data() + at_, n);
+            at_ += n;
+            done += n;
+        }
+        if (required && done < wanted) {
+            KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
+                                  "KsIO", static_cast<long>(Offset()), name_.GetCString());
+        }
+        return static_cast<std::int32_t>(done);
+    }
+
+    // `n` bytes from the cursor in one piece, or null when the input ends before them.
+    const char* Need(std::size_t n) {
+        return end_ - at_ >= n || Fill(n) ? buffer_.data() + at_ : nullptr;
+    }
+    void Skip(std::size_t n) {
+        assert(n <= end_ - at_);
+        at_ += n;
+    }
+    // Where the cursor is in the stream.
+    std::int64_t Offset() const { return bufferStart_ + static_cast<std::int64_t>(at_); }
+    // The bytes after the cursor when the stream is a file of known size, else the largest
+    // size_t.
+    std::size_t Left() const {
+        return file_ != nullptr ? static_cast<std::size_t>(fileEnd_ - Offset())
+                                : std::numeric_limits<std::size_t>::max();
+    }
+    void Pin() { pin_ = at_; }
+    // The bytes read since Pin, which ends the pin.
+    std::pair<const char*, std::size_t> Unpin() {
+        std::pair<const char*, std::size_t> pinned(buffer_.data() + pin_, at_ - pin_);
+        pin_ = kNoPin;
+        return pinned;
+    }
+    KsIOInterface* File() const { return file_; }
+
+private:
+    static constexpr std::size_t kNoPin = std::numeric_limits<std::size_t>::max();
+
+    // Reads on until `wanted` bytes follow the cursor; false when the input ends first.
+    bool Fill(std::size_t wanted) {
+        std::size_t keep = std::min(pin_, at_);
+        std::memmove(buffer_.data(), buffer_.data() + keep, end_ - keep);
+        bufferStart_ += static_cast<std::int64_t>(keep);
+        at_ -= keep;
+        end_ -= keep;
+        pin_ = pin_ == kNoPin ? kNoPin : pin_ - keep;
+        if (at_ + wanted > buffer_.size()) {
+            buffer_.resize(std::max(at_ + wanted, 2 * buffer_.size()));
+        }
+        while (end_ - at_ < wanted && !ended_) {
+            end_ += ReadSource(buffer_.data() + end_, buffer_.size() - end_);
+        }
+        return end_ - at_ >= wanted;
+    }
+
+    // A file is read at positions up to the size it had, straight; any other stream as it
+    // comes, until it gives less than asked.
+    std::size_t ReadSource(char* into, std::size_t room) {
+        auto ask = static_cast<std::int32_t>(std::min<std::size_t>(room, 1 << 30));
+        if (file_ != nullptr) {
+            ask = static_cast<std::int32_t>(std::min<std::int64_t>(ask, fileEnd_ - next_));
+            if (ask > 0) {
+                file_->ReadFrom(static_cast<std::uint64_t>(next_), into, ask, true);
+            }
+            next_ += ask;
+            ended_ = next_ == fileEnd_;
+            return static_cast<std::size_t>(ask);
+        }
+        std::int32_t got = std::max(source_.Read(into, ask, false), 0);
+        ended_ = got < ask;
+        return static_cast<std::size_t>(got);
+    }
+
+    KsInputStreamInterface& source_;
+    KsIOInterface* file_;
+    KsString name_;
+    std::int64_t next_ = 0;     // the file's next byte to read
+    std::int64_t fileEnd_ = 0;  // the file's size when reading began
+    bool ended_ = false;
+    std::vector<char> buffer_;
+    std::int64_t bufferStart_ = 0;  // where buffer_[0] is in the stream
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+    std::size_t pin_ = kNoPin;
+};
+
+// The key of every record, noted as the keys are read, for the check that every record is
+// in exactly one key. The table of record count + 1 entries is made only once the keys have
+// listed a sixteenth of that many records, so that a file claiming a huge record count
+// cannot make a huge allocation; the records listed before wait in a list. The records of
+// consecutive keys lie all over the table, so each entry is fetched a few records ahead of
+// its turn.
+class KsIndexImage::Marks {
+public:
+    Marks(std::int32_t records, bool active) : records_(records), active_(active) {}
+
+    void Note(std::int32_t r, std::int32_t k) {
+        ++held_;
+        if (table_ == nullptr) {
+            NoteEarly(r, k);
+            return;
+        }
+        __builtin_prefetch(table_ + r, 1);
+        std::pair<std::int32_t, std::int32_t>& slot = ahead_[next_++ % kAhead];
+        if (next_ > kAhead) {
+            Mark(slot.first, slot.second);
+        }
+        slot = {r, k};
+    }
+
+    // The inverse index the keys give, once every record is known to be in exactly one key.
+    std::unique_ptr<KsInverseIndex> Finish(const char* file) {
+        if (held_ != records_) {
+            KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
+                                  file, static_cast<long long>(held_), static_cast<long>(records_));
+        }
+        if (table_ == nullptr) {
+            MakeTable();
+        }
+        for (std::size_t i = next_ > kAhead ? next_ - kAhead : 0; i < next_; ++i) {
+            Mark(ahead_[i % kAhead].first, ahead_[i % kAhead].second);
+        }
+        if (duplicate_ != 0) {
+            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
+                                  static_cast<long>(duplicate_));
+        }
+        return std::make_unique<KsInverseIndex>(keys_);
+    }
+
+private:
+    // Before the table is made (or without one).
+    [[gnu::noinline]] void NoteEarly(std::int32_t r, std::int32_t k) {
+        if (active_) {
+            waiting_.emplace_back(r, k);
+            if (held_ * 16 > records_) {
+                MakeTable();
+            }
+        }
+    }
+
+    void Mark(std::int32_t r, std::int32_t k) {
+        std::int32_t& entry = table_[r];
+        if (entry >= 0 && duplicate_ == 0) {
+            duplicate_ = r;
+        }
+        entry = k;
+    }
+
+    void MakeTable() {
+        keys_.assign(static_cast<std::size_t>(records_) + 1, -1);
+        table_ = keys_.data();
+        for (const auto& [r, k] : waiting_) {
+            Mark(r, k);
+        }
+        std::vector<std::pair<std::int32_t, std::int32_t>>().swap(waiting_);
+    }
+
+    static constexpr std::size_t kAhead = 16;
+
+    std::int32_t records_;
+    bool active_;
+    std::pair<std::int32_t, std::int32_t> ahead_[kAhead];  // noted, not yet marked
+    std::size_t next_ = 0;                                 // records noted in ahead_
+    std::int64_t held_ = 0;
+    std::int32_t duplicate_ = 0;  // the first record found in a second key
+    KsVector<std::int32_t> keys_;
+    std::int32_t* table_ = nullptr;
+    std::vector<std::pair<std::int32_t, std::int32_t>> waiting_;
+};
+
+KsIndexImage::KsIndexImage(const Layout& layout)
+    : file_(layout.file),
       prototype_(std::make_unique<KsIndexKey>(*layout.prototype)),
       keyLength_(layout.keyLength),
       alpha_(dynamic_cast<const KsRecordKeyAlpha*>(&layout.prototype->Value()) != nullptr),
+      plainAlpha_(alpha_ &&
+                  static_cast<const KsRecordKeyAlpha&>(layout.prototype->Value()).GetPieces() ==
+                      std::vector<std::uint16_t>{layout.keyLength}),
       oneKeyPerRecord_(layout.oneKeyPerRecord),
-      scratch_(layout.prototype->Value().Clone()) {}
+      scratch_(layout.prototype->Value().Clone()),
+      text_(std::max<std::size_t>(layout.keyLength, KsIndex::kShortAlphaBytes) + 1) {}
 
 KsIndexImage::~KsIndexImage() = default;
 
-// The records of every key in key order, while loading.
-struct KsIndexImage::Listing {
-    std::vector<std::int32_t> records;
-    std::vector<std::size_t> ends;  // where each key's records end
-};
-
-namespace {
-
-// Entries of the inverse index fetched ahead of their turn while records are noted.
-constexpr std::size_t kNoteAhead = 16;
-
-}  // namespace
-
 std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
-                                                 const Layout& layout,
-                                                 std::unique_ptr<KsInverseIndex>& inverse) {
-    std::int64_t base = layout.headerBytes;
-    std::vector<char> bytes = ReadRest(stream, base);
-    std::unique_ptr<KsIndexImage> image(new KsIndexImage(layout, std::move(bytes), base));
-    Stream in(*image, 0);
+                                                 const Layout& layout) {
+    std::unique_ptr<KsIndexImage> image(new KsIndexImage(layout));
+    Reader in(stream, layout.headerBytes, layout.file);
     std::int32_t keyCount = in.ReadLong();
     if (keyCount < 0) {
         KsException::Generate("Index file \"%s\" has %ld keys", kClass, layout.file,
                               static_cast<long>(keyCount));
     }
-    Listing listing;
-    std::int64_t held = image->ScanKeys(in, keyCount, layout.oneKeyPerRecord ? &listing : nullptr);
-    image->end_ = in.Position();
-    inverse.reset();
-    if (layout.oneKeyPerRecord) {
-        inverse = image->NoteRecords(listing, held);
+    Marks marks(layout.prototype->GetUniverse(), layout.oneKeyPerRecord);
+    image->ScanKeys(in, keyCount, marks);
+    image->ReadInverse(in, layout, marks);
+    if (KsIOInterface* file = in.File()) {
+        file->Seek64Absolute(in.Offset());
     }
     return image;
 }
 
-// Every record must be in exactly one key, or searches would answer wrongly. The records
-// lie all over the inverse index, so its entries are fetched ahead of their turn.
-std::unique_ptr<KsInverseIndex> KsIndexImage::NoteRecords(const Listing& listing,
-                                                          std::int64_t held) const {
-    const char* file = file_.GetCString();
-    std::int32_t count = prototype_->GetUniverse();
-    if (held != count) {
-        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass, file,
-                              static_cast<long long>(held), static_cast<long>(count));
-    }
-    auto inverse = std::make_unique<KsInverseIndex>(count);
-    const std::vector<std::int32_t>& records = listing.records;
-    std::size_t i = 0;
-    for (std::size_t k = 0; k < listing.ends.size(); ++k) {
-        for (; i < listing.ends[k]; ++i) {
-            if (i + kNoteAhead < records.size()) {
-                inverse->Prefetch(records[i + kNoteAhead]);
-            }
-            std::int32_t r = records[i];
-            if (inverse->Peek(r) >= 0) {
-                KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
-                                      file, static_cast<long>(r));
-            }
-            inverse->SetKey(r, static_cast<std::int32_t>(k));
+void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
+    KsCallpath("ReadIndexSet()", kClass, [&] {
+        // Room for every key the file can hold, so that a false count costs nothing.
+        std::size_t left = in.Left();
+        auto keys = std::min<std::size_t>(
+            static_cast<std::size_t>(keyCount),
+            left == std::numeric_limits<std::size_t>::max() ? kFirstKeys : left / kLeastKeyBytes);
+        roomKeys_ = keys;
+        if (alpha_) {
+            values_.reserve(keys * keyLength_);
         }
-    }
-    return inverse;
-}
-
-std::int64_t KsIndexImage::ScanKeys(Stream& in, std::int32_t keyCount, Listing* listing) {
-    return KsCallpath("ReadIndexSet()", kClass, [&] {
-        // Each key takes more than 2 bytes, so a larger count than that cannot be true.
-        std::size_t possible =
-            std::min<std::size_t>(static_cast<std::size_t>(keyCount), bytes_.size() / 2);
-        keys_.reserve(possible);
-        if (listing != nullptr) {
-            listing->ends.reserve(possible);
+        if (oneKeyPerRecord_) {
+            records_.reserve(std::min<std::size_t>(
+                static_cast<std::size_t>(prototype_->GetUniverse()),
+                left == std::numeric_limits<std::size_t>::max() ? kFirstKeys : left / 4));
         }
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
-        std::int64_t held = 0;
         for (std::int32_t k = 0; k < keyCount; ++k) {
-            std::size_t offset = in.Position();
-            keys_.push_back(offset);
-            ReadValue(in, *current);
-            std::size_t valueBytes = in.Position() - offset;
-            assert(k == 0 || valueBytes == valueBytes_);
-            valueBytes_ = valueBytes;
-            if (k > 0 && !previous->IsLessThan(*current)) {
-                KsException::Generate("Index file \"%s\" has key %ld out of order", kClass,
-                                      file_.GetCString(), static_cast<long>(k));
+            if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
+                ScanValue(in, k, *previous, *current);
+                std::swap(previous, current);
             }
-            std::int32_t count = ScanRecords(in, *current, listing);
+            std::int32_t count = ScanRecords(in, k, marks);
             if (count == 0) {
                 KsException::Generate("Index file \"%s\" has key %ld without records", kClass,
                                       file_.GetCString(), static_cast<long>(k));
             }
-            held += count;
-            if (listing != nullptr) {
-                listing->ends.push_back(listing->records.size());
+            if (oneEach_ && (count != 1 || records_.size() != static_cast<std::size_t>(k) + 1)) {
+                // Keys so far held one record each, the k-th of the records.
+                oneEach_ = false;
+                starts_.reserve(roomKeys_ + 1);
+                for (std::int32_t before = 0; before <= k; ++before) {
+                    starts_.push_back(static_cast<std::size_t>(before));
+                }
             }
-            std::swap(previous, current);
+            if (!oneEach_) {
+                starts_.push_back(records_.size());
+            }
+            keyCount_ = k + 1;
         }
-        return held;
     });
 }
 
-// Checks a key's record list and lists its records; a set is kept.
-std::int32_t KsIndexImage::ScanRecords(Stream& in, const KsRecordKey& value, Listing* listing) {
-    const char* file = file_.GetCString();
-    auto list = [listing](std::int32_t r) {
-        if (listing != nullptr) {
-            listing->records.push_back(r);
-        }
-    };
-    std::size_t at = in.Position();
-    char form = 0;
-    in.Read(&form, 1, true);
-    if (form == 0) {
-        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, list);
+// An Alpha value of one piece orders as a C string of its bytes up to the key's length,
+// which is checked here against the previous value's bytes. False when the input ends
+// inside the value, for ScanValue to report.
+bool KsIndexImage::ScanAlphaValue(Reader& in, std::int32_t k) {
+    std::size_t stored = text_.size() - 1;
+    std::size_t bytes = stored + (keyLength_ >= KsIndex::kShortAlphaBytes ? 2 : 0);
+    const char* value = in.Need(bytes);
+    if (value == nullptr) {
+        return false;
     }
-    in.SetPosition(at);
-    auto key = std::make_unique<KsIndexKey>(std::unique_ptr<KsRecordKey>(value.Clone()),
-                                            prototype_->GetUniverse());
-    key->Read(in, file);  // checks the form and the set
-    key->ForEachRecord(list);
-    std::int32_t count = key->GetRecordCount();
-    sets_.emplace_back(GetKeyCount() - 1, std::move(key));
+    if (k > 0 && !TextBefore(values_.data() + values_.size() - keyLength_, value, keyLength_)) {
+        KeyOutOfOrder(file_.GetCString(), k);
+    }
+    values_.insert(values_.end(), value, value + keyLength_);
+    valueBytes_ = keyLength_;
+    in.Skip(bytes);
+    return true;
+}
+
+// Reads a value into `current`, keeps its bytes and checks that it follows `previous`.
+void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
+                             KsRecordKey& current) {
+    in.Pin();
+    if (alpha_) {
+        std::size_t stored = text_.size() - 1;
+        in.Read(text_.data(), static_cast<std::int32_t>(stored), true);
+        text_[keyLength_] = '\0';
+        if (keyLength_ >= KsIndex::kShortAlphaBytes) {
+            char padding[2];
+            in.Read(padding, 2, true);
+        }
+        static_cast<KsRecordKeyAlpha&>(current).SetText(text_.data());
+    } else {
+        current.Read(in);
+    }
+    auto [bytes, size] = in.Unpin();
+    if (alpha_) {  // the text is kept, not its padding
+        bytes = text_.data();
+        size = keyLength_;
+    }
+    assert(k == 0 || size == valueBytes_);
+    values_.insert(values_.end(), bytes, bytes + size);
+    valueBytes_ = size;
+    if (k > 0 && !previous.IsLessThan(current)) {
+        KeyOutOfOrder(file_.GetCString(), k);
+    }
+}
+
+// Checks a key's record list and notes its records; returns how many it holds.
+std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks) {
+    std::int32_t count = 0;
+    if (ScanPlainVector(in, k, marks, count)) {
+        return count;
+    }
+    const char* file = file_.GetCString();
+    const char* form = in.Need(1);
+    if (form != nullptr && *form == 0) {
+        in.Skip(1);
+        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, [&](std::int32_t r) {
+            records_.push_back(r);
+            marks.Note(r, k);
+        });
+    }
+    // A set, or a form byte or an end of input that the key's reader reports.
+    auto key = std::make_unique<KsIndexKey>(*prototype_);
+    key->Read(in, file);
+    key->ForEachRecord([&](std::int32_t r) { marks.Note(r, k); });
+    count = key->GetRecordCount();
+    sets_.emplace_back(k, std::move(key));
     return count;
 }
 
-// The file form of a value; Alpha values are set as texts, without a buffer of their own.
-void KsIndexImage::ReadValue(Stream& in, KsRecordKey& value) {
-    if (!alpha_) {
-        value.Read(in);
-        return;
+// The vector form this library writes, with every record in order and in range, is taken
+// here in one piece; any other form or any fault is left to the general reader, which
+// gives the error.
+bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count) {
+    using KsByteOrder::LoadLittle;
+    const char* list = in.Need(kPlainVectorHeader);
+    if (list == nullptr || list[0] != 0 || list[1] != KsIndexKey::kVectorMarker ||
+        LoadLittle<std::int16_t>(list + 5) != KsIndexKey::kVectorVersion ||
+        LoadLittle<std::int16_t>(list + 7) != 4) {
+        return false;
     }
-    std::size_t stored = std::max<std::size_t>(keyLength_, KsIndex::kShortAlphaBytes);
-    buffer_.assign(stored + 1, '\0');
-    in.Read(buffer_.data(), static_cast<std::int32_t>(stored), true);
-    buffer_[keyLength_] = '\0';
-    if (keyLength_ >= KsIndex::kShortAlphaBytes) {
-        char padding[2];
-        in.Read(padding, 2, true);
+    std::int32_t universe = prototype_->GetUniverse();
+    std::int32_t bytes = LoadLittle<std::int32_t>(list + 13);
+    std::int32_t n = LoadLittle<std::int32_t>(list + 17);
+    if (n < 0 || n > universe || bytes != 4 * std::int64_t{n}) {
+        return false;
     }
-    static_cast<KsRecordKeyAlpha&>(value).SetText(buffer_.data());
+    std::size_t size = kPlainVectorHeader + 4 * static_cast<std::size_t>(n);
+    if (size > kPieceBytes || (list = in.Need(size)) == nullptr) {
+        return false;
+    }
+    const char* first = list + kPlainVectorHeader;
+    std::int32_t last = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        std::int32_t r = LoadLittle<std::int32_t>(first + 4 * i);
+        if (r <= last || r > universe) {
+            return false;
+        }
+        last = r;
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        std::int32_t r = LoadLittle<std::int32_t>(first + 4 * i);
+        records_.push_back(r);
+        marks.Note(r, k);
+    }
+    in.Skip(size);
+    count = n;
+    return true;
 }
 
-bool KsIndexImage::ReadInverse(KsInputStreamInterface& stream, bool withFlag, bool asVector,
-                               const KsInverseIndex* expected) {
-    Stream in(*this, end_);
+// Every record must be in exactly one key, or searches would answer wrongly; a stored
+// inverse index must agree with the keys.
+void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
+    const char* file = file_.GetCString();
+    std::unique_ptr<KsInverseIndex> built;
+    if (oneKeyPerRecord_) {
+        built = marks.Finish(file);
+    }
     char flag = 0;
-    if (withFlag) {
+    if (layout.inverseFlag) {
         in.Read(&flag, 1, true);
     }
-    if (flag != 0) {
-        if (!oneKeyPerRecord_ || expected == nullptr) {
-            KsException::Generate("Index file \"%s\" has an inverse index", kClass,
-                                  file_.GetCString());
-        }
-        KsInverseIndex read(expected->GetRecordCount());
-        read.Read(in, asVector, GetKeyCount(), file_.GetCString());
-        if (!(read == *expected)) {
-            KsException::Generate(
-                "Index file \"%s\" has an inverse index that disagrees with its keys", kClass,
-                file_.GetCString());
-        }
+    if (flag == 0) {
+        return;
     }
-    if (auto* file = dynamic_cast<KsIOInterface*>(&stream)) {
-        file->Seek64Absolute(base_ + static_cast<std::int64_t>(in.Position()));
+    if (!built) {
+        KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
     }
-    return flag != 0;
+    if (!built->ReadEqual(in, layout.inverseAsVector, keyCount_, file)) {
+        KsException::Generate("Index file \"%s\" has an inverse index that disagrees with its keys",
+                              kClass, file);
+    }
+    inverse_ = std::move(built);
+}
+
+std::unique_ptr<KsInverseIndex> KsIndexImage::TakeInverse() {
+    return std::move(inverse_);
+}
+
+// The value of key k from its file form.
+void KsIndexImage::SetValue(std::int32_t k, KsRecordKey& value) {
+    const char* bytes = values_.data() + static_cast<std::size_t>(k) * valueBytes_;
+    if (alpha_) {
+        std::copy_n(bytes, keyLength_, text_.data());
+        text_[keyLength_] = '\0';
+        static_cast<KsRecordKeyAlpha&>(value).SetText(text_.data());
+        return;
+    }
+    BytesStream in(bytes, valueBytes_);
+    value.Read(in);
 }
 
 const KsRecordKey& KsIndexImage::ValueAt(std::int32_t k) {
-    Stream in(*this, keys_[static_cast<std::size_t>(k)]);
-    ReadValue(in, *scratch_);
+    SetValue(k, *scratch_);
     return *scratch_;
 }
 
@@ -279,6 +546,11 @@ std::int32_t KsIndexImage::UpperBound(const KsRecordKey& value) {
     return low;
 }
 
+std::pair<std::size_t, std::size_t> KsIndexImage::RecordsOf(std::int32_t k) const {
+    auto key = static_cast<std::size_t>(k);
+    return oneEach_ ? std::make_pair(key, key + 1) : std::make_pair(starts_[key], starts_[key + 1]);
+}
+
 KsIndexKey* KsIndexImage::SetFormKey(std::int32_t k) const {
     auto found = std::lower_bound(
         sets_.begin(), sets_.end(), k,
@@ -287,26 +559,15 @@ KsIndexKey* KsIndexImage::SetFormKey(std::int32_t k) const {
 }
 
 void KsIndexImage::GetSet(std::int32_t k, KsSet& result, const KsSet* mask) {
-    const char* list = bytes_.data() + keys_[static_cast<std::size_t>(k)] + valueBytes_;
-    if (*list != 0) {
-        const KsIndexKey* key = SetFormKey(k);
-        assert(key != nullptr);
-        mask != nullptr ? key->GetSet(result, *mask) : key->GetSet(result);
+    auto [first, end] = RecordsOf(k);
+    if (first == end) {  // every key has records: this one as a set
+        const KsIndexKey* set = SetFormKey(k);
+        assert(set != nullptr);
+        mask != nullptr ? set->GetSet(result, *mask) : set->GetSet(result);
         return;
     }
-    // Load checked this vector (records ascending, within the universe), so it is walked
-    // without the checks: the form byte, the header (marker, version), the longer header
-    // of version 400, then the count, the growth value and the records.
-    using KsByteOrder::LoadLittle;
-    const char* at = list + 1 + 4;
-    if (LoadLittle<std::int16_t>(at) == KsIndexKey::kVectorVersion) {
-        at += 2 + 4 + 4;
-    }
-    at += 2;
-    std::int32_t count = LoadLittle<std::int32_t>(at);
-    at += 4 + 4;
-    for (std::int32_t i = 0; i < count; ++i, at += 4) {
-        std::int32_t r = LoadLittle<std::int32_t>(at);
+    for (std::size_t i = first; i < end; ++i) {
+        std::int32_t r = records_[i];
         if (mask == nullptr || mask->IsSelected(r)) {
             result.SelectRecord(r, true);
         }
@@ -315,22 +576,25 @@ void KsIndexImage::GetSet(std::int32_t k, KsSet& result, const KsSet* mask) {
 
 std::vector<std::unique_ptr<KsIndexKey>> KsIndexImage::Materialise() {
     std::vector<std::unique_ptr<KsIndexKey>> keys;
-    keys.reserve(keys_.size());
+    keys.reserve(static_cast<std::size_t>(keyCount_));
     auto set = sets_.begin();
-    for (std::int32_t k = 0; k < GetKeyCount(); ++k) {
+    for (std::int32_t k = 0; k < keyCount_; ++k) {
+        std::unique_ptr<KsIndexKey> key;
         if (set != sets_.end() && set->first == k) {
-            keys.push_back(std::move(set->second));
+            key = std::move(set->second);
             ++set;
-            continue;
+        } else {
+            auto [first, end] = RecordsOf(k);
+            key = std::make_unique<KsIndexKey>(*prototype_);
+            key->AssignVector(records_.data() + first, static_cast<std::int32_t>(end - first));
         }
-        Stream in(*this, keys_[static_cast<std::size_t>(k)]);
-        auto key = std::make_unique<KsIndexKey>(*prototype_);
-        ReadValue(in, key->Value());
-        key->Read(in, file_.GetCString());
+        SetValue(k, key->Value());
         keys.push_back(std::move(key));
     }
+    keyCount_ = 0;
     sets_.clear();
-    keys_.clear();
-    std::vector<char>().swap(bytes_);
+    std::vector<char>().swap(values_);
+    std::vector<std::size_t>().swap(starts_);
+    std::vector<std::int32_t>().swap(records_);
     return keys;
 }

@@ -1,9 +1,11 @@
 #pragma once
 /// @file
-/// The keys of a saved index kept as the bytes of its file. Loading reads the file in one
-/// go and checks every key once (order, record lists, every record in one key); after that
-/// searches find keys by binary search on the bytes and read only the record lists they
-/// need. Keys become objects only when the index is changed or a caller asks for them.
+/// The keys of a saved index as compact arrays made while the file is read: every value's
+/// bytes side by side, the records of every vector-form key in one array, and the few
+/// set-form keys as objects. Loading reads the file in pieces and checks every key once
+/// (order, record lists, every record in one key, a stored inverse index agreeing); after
+/// that searches find keys by binary search on the values. Keys become objects only when
+/// the index is changed or a caller asks for them.
 
 #include <cstdint>
 #include <memory>
@@ -16,8 +18,8 @@
 
 class KsInverseIndex;
 
-/// The bytes of a saved index from its key count on, with the offset of every key (see the
-/// file notes). Built only by Load, which trusts nothing it reads.
+/// The keys of a saved index (see the file notes). Built only by Load, which trusts nothing
+/// it reads.
 class KsIndexImage {
 public:
     /// What Load needs to know of the index it reads for.
@@ -25,27 +27,25 @@ public:
         const KsIndexKey* prototype;  ///< value kind; its universe is the file's record count
         std::uint16_t keyLength;      ///< bytes of the field's comparable key
         bool oneKeyPerRecord;         ///< every record in exactly one key (not blob indexes)
+        bool inverseFlag;             ///< a byte after the keys tells whether an inverse follows
+        bool inverseAsVector;         ///< a stored inverse is a vector, else raw entries
         std::int64_t headerBytes;     ///< bytes read before the key count (for errors)
         const char* file;             ///< names the file in errors
     };
 
-    /// Reads the rest of `stream` (the key count onwards) and checks every key. With
-    /// oneKeyPerRecord, `inverse` receives each record's key number. A file stream is read
-    /// to its end (ReadInverse puts it back after the index); any other stream to its end.
-    static std::unique_ptr<KsIndexImage> Load(KsInputStreamInterface& stream, const Layout& layout,
-                                              std::unique_ptr<KsInverseIndex>& inverse);
-    /// Reads the inverse-index flag (withFlag) and a stored inverse index (a vector with
-    /// asVector, else raw entries) after the keys, and leaves a file stream just after them.
-    /// Returns whether one was stored; a stored one must equal `expected`.
-    bool ReadInverse(KsInputStreamInterface& stream, bool withFlag, bool asVector,
-                     const KsInverseIndex* expected);
+    /// Reads the rest of the index from `stream` (the key count onwards, with the inverse
+    /// index after the keys) and checks all of it. A file stream is left just after the
+    /// index; any other stream may have been read further.
+    static std::unique_ptr<KsIndexImage> Load(KsInputStreamInterface& stream, const Layout& layout);
 
     KsIndexImage(const KsIndexImage&) = delete;
     KsIndexImage& operator=(const KsIndexImage&) = delete;
     ~KsIndexImage();
 
+    /// The inverse index the file held (checked against the keys), or null when it held none.
+    std::unique_ptr<KsInverseIndex> TakeInverse();
     /// The number of keys.
-    std::int32_t GetKeyCount() const { return static_cast<std::int32_t>(keys_.size()); }
+    std::int32_t GetKeyCount() const { return keyCount_; }
     /// The value of key k, in a scratch key that the next call overwrites.
     const KsRecordKey& ValueAt(std::int32_t k);
     /// The first key whose value is not less than `value` (the key count when none).
@@ -54,45 +54,44 @@ public:
     std::int32_t UpperBound(const KsRecordKey& value);
     /// Adds the records of key k to `result` (with a mask, only those also in it).
     void GetSet(std::int32_t k, KsSet& result, const KsSet* mask);
-    /// Every key as an object, in order; the image is spent afterwards.
+    /// Every key as an object, in order and in the form the file gave it; the image is spent
+    /// afterwards.
     std::vector<std::unique_ptr<KsIndexKey>> Materialise();
 
 private:
-    // Reads the image's bytes as a stream; a short read fails as the file would have.
-    class Stream final : public KsInputStreamInterface {
-    public:
-        Stream(const KsIndexImage& image, std::size_t position)
-            : image_(image), position_(position) {}
-        void GetFileName(KsString& out) override { out = image_.file_; }
-        std::int32_t Read(void* buffer, std::int32_t count, bool required) override;
-        std::size_t Position() const { return position_; }
-        void SetPosition(std::size_t position) { position_ = position; }
+    class Reader;
+    class Marks;
 
-    private:
-        const KsIndexImage& image_;
-        std::size_t position_;
-    };
-
-    KsIndexImage(const Layout& layout, std::vector<char> bytes, std::int64_t base);
-    struct Listing;
-    std::int64_t ScanKeys(Stream& in, std::int32_t keyCount, Listing* listing);
-    std::int32_t ScanRecords(Stream& in, const KsRecordKey& value, Listing* listing);
-    std::unique_ptr<KsInverseIndex> NoteRecords(const Listing& listing, std::int64_t held) const;
-    void ReadValue(Stream& in, KsRecordKey& value);
+    explicit KsIndexImage(const Layout& layout);
+    void ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks);
+    void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
+    bool ScanAlphaValue(Reader& in, std::int32_t k);
+    std::int32_t ScanRecords(Reader& in, std::int32_t k, Marks& marks);
+    bool ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count);
+    void ReadInverse(Reader& in, const Layout& layout, Marks& marks);
+    void SetValue(std::int32_t k, KsRecordKey& value);
+    std::pair<std::size_t, std::size_t> RecordsOf(std::int32_t k) const;
     KsIndexKey* SetFormKey(std::int32_t k) const;
 
-    std::vector<char> bytes_;     // the stream from the key count on
-    std::int64_t base_;           // where bytes_ began in the stream
-    std::size_t end_ = 0;         // the bytes the keys use
-    std::size_t valueBytes_ = 0;  // every value of the file form has the same size
     KsString file_;
     std::unique_ptr<KsIndexKey> prototype_;
     std::uint16_t keyLength_;
     bool alpha_;
+    bool plainAlpha_;  // Alpha of one piece: ordered as a C string of its bytes
     bool oneKeyPerRecord_;
-    std::vector<std::size_t> keys_;  // offset of each key's value
-    // Keys of the set form, read whole while loading, by key number.
+    std::int32_t keyCount_ = 0;
+    std::size_t valueBytes_ = 0;  // every value of the file form has the same size
+    std::vector<char> values_;    // each value, key after key: an Alpha text, else its file form
+    // The records of key k are records_[starts_[k]] up to records_[starts_[k + 1]]; a key
+    // of the set form has none there and is kept in sets_ instead, by key number. While
+    // every key holds one record in the vector form, as the keys of a field of distinct
+    // values do, key k's record is records_[k] and starts_ is not kept.
+    bool oneEach_ = true;
+    std::size_t roomKeys_ = 0;  // the keys the file can hold
+    std::vector<std::size_t> starts_;
+    std::vector<std::int32_t> records_;
     std::vector<std::pair<std::int32_t, std::unique_ptr<KsIndexKey>>> sets_;
+    std::unique_ptr<KsInverseIndex> inverse_;
     std::unique_ptr<KsRecordKey> scratch_;
-    std::vector<char> buffer_;
+    std::vector<char> text_;  // an Alpha value and its terminating NUL
 };

@@ -108,6 +108,11 @@ void KsIndexKey::AssignRecords(const std::int32_t* records, std::int32_t count) 
     }
 }
 
+void KsIndexKey::AssignVector(const std::int32_t* records, std::int32_t count) {
+    set_.reset();
+    records_.assign(records, records + count);
+}
+
 void KsIndexKey::ConvertArrayToSet() {
     KsCallpath("ConvertArrayToSet", kClass, [&] {
         if (set_) {
@@ -243,7 +248,8 @@ std::int32_t KsIndexKey::ScanVector(KsInputStreamInterface& stream, std::int32_t
     std::int32_t count = stream.ReadLong();
     stream.ReadLong();  // growth
     // Records are distinct and ascending within the universe, so a larger count is corrupt.
-    if (count < 0 || count > universe || (version == kVectorVersion && extra < 4 * count)) {
+    if (count < 0 || count > universe ||
+        (version == kVectorVersion && extra < 4 * std::int64_t{count})) {
         KsException::Generate("Index file \"%s\" holds a vector of %ld records for %ld records",
                               kClass, file, static_cast<long>(count), static_cast<long>(universe));
     }

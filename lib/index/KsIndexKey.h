@@ -82,6 +82,9 @@ public:
     /// Replaces the records by `count` records, ascending and within the universe, in the
     /// form the rule above gives a key of that many records.
     void AssignRecords(const std::int32_t* records, std::int32_t count);
+    /// Replaces the records by `count` records, ascending and within the universe, held as a
+    /// vector whatever their number (the form an index file gave them).
+    void AssignVector(const std::int32_t* records, std::int32_t count);
     /// Switches to the set form now.
     void ConvertArrayToSet();
     /// @{

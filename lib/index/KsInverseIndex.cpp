@@ -1,5 +1,8 @@
 #include "index/KsInverseIndex.h"
 
+#include <algorithm>
+
+#include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "index/KsIndexKey.h"
@@ -75,9 +78,11 @@ void KsInverseIndex::WriteV420(KsOutputStreamInterface& stream) const {
     });
 }
 
-void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-                          const char* file) {
-    KsCallpath("Read", kClass, [&] {
+// The entries come in blocks, not one call each; a block cut short still has its whole
+// entries checked first, so that the first bad entry is reported before the input's end.
+bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
+                               const char* file) const {
+    return KsCallpath("Read", kClass, [&] {
         auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {
             bool compact =
@@ -94,12 +99,29 @@ void KsInverseIndex::Read(KsInputStreamInterface& stream, bool asVector, std::in
                                       kClass, file, static_cast<long>(count));
             }
         }
-        for (std::int32_t& key : keys_) {
-            key = stream.ReadLong();
-            if (key < -1 || key >= keyCount) {
-                KsException::Generate("Index file \"%s\" has an inverse entry of key %ld", kClass,
-                                      file, static_cast<long>(key));
+        constexpr std::int32_t kBlock = 4096;
+        unsigned char block[4 * kBlock];
+        bool equal = true;
+        auto check = [&](std::int32_t done, std::int32_t from, std::int32_t to) {
+            for (std::int32_t i = from; i < to; ++i) {
+                std::int32_t key = KsByteOrder::LoadLittle<std::int32_t>(block + 4 * i);
+                if (key < -1 || key >= keyCount) {
+                    KsException::Generate("Index file \"%s\" has an inverse entry of key %ld",
+                                          kClass, file, static_cast<long>(key));
+                }
+                equal &= keys_.Base::operator[](static_cast<std::size_t>(done + i)) == key;
             }
+        };
+        for (std::int32_t done = 0; done < expected;) {
+            std::int32_t wanted = std::min(kBlock, expected - done);
+            std::int32_t got = stream.Read(block, 4 * wanted, false);
+            check(done, 0, got / 4);
+            if (got < 4 * wanted) {  // the rest of the block, or the input's end reported
+                stream.Read(block + got, 4 * wanted - got, true);
+                check(done, got / 4, wanted);
+            }
+            done += wanted;
         }
+        return equal;
     });
 }

@@ -18,15 +18,14 @@ class KsInverseIndex {
 public:
     /// recordCount records, none with a key.
     explicit KsInverseIndex(std::int32_t recordCount);
+    /// Takes over the entries (entry 0 unused, then the key of each record, -1 for none),
+    /// leaving `keys` empty.
+    explicit KsInverseIndex(KsVector<std::int32_t>& keys) { keys_.swap(keys); }
 
     /// The number of records.
     std::int32_t GetRecordCount() const { return static_cast<std::int32_t>(keys_.size()) - 1; }
     /// The key of record r; "No key set for record %d" when none is.
     std::int32_t GetKeyNumber(std::int32_t r) const;
-    /// -1 when no key is set for record r.
-    std::int32_t Peek(std::int32_t r) const { return keys_[r]; }
-    /// Asks the processor to fetch the entry of record r (0 to the record count) ahead of use.
-    void Prefetch(std::int32_t r) const { __builtin_prefetch(keys_.data() + r); }
     /// Record r is held by key keyNumber.
     void SetKey(std::int32_t r, std::int32_t keyNumber);
     /// A key was inserted at keyNumber: the numbers from there on grow by 1.
@@ -45,10 +44,11 @@ public:
     void Write(KsOutputStreamInterface& stream) const;
     /// Writes the older raw form (index version 420).
     void WriteV420(KsOutputStreamInterface& stream) const;
-    /// Reads either form (vector with `asVector`) for recordCount records; entries must be -1
-    /// or a key number below keyCount. `file` names the file in errors.
-    void Read(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
-              const char* file);
+    /// Reads a stored inverse index of this one's record count, in either form (vector with
+    /// `asVector`), and tells whether it holds the same entries. Stored entries must be -1 or
+    /// a key number below keyCount; `file` names the file in errors.
+    bool ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
+                   const char* file) const;
 
 private:
     KsVector<std::int32_t> keys_;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <tuple>
@@ -305,6 +309,150 @@ TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
             kstest::MemoryStream stream(Bytes(index));
             copy.Read(stream);
             ASSERT_TRUE(copy.IsSameAs(index));
+        }
+    }
+}
+
+// An index file of Alpha keys of length 3 (8 value bytes each) or 10 (12 bytes) over
+// `records` records, its record lists in the vector form, with an inverse index of these
+// entries when given.
+std::string AlphaFile(std::int32_t records,
+                      const std::vector<std::pair<std::string, Records>>& keys,
+                      const Records* inverse = nullptr, std::uint16_t length = 3) {
+    std::string out;
+    auto put = [&out](std::int64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
+        }
+    };
+    auto vector = [&](const Records& entries) {
+        put(0, 4), put(400, 2), put(4, 2), put(128, 4);
+        put(4 * static_cast<std::int64_t>(entries.size()), 4), put(std::ssize(entries), 4);
+        put(0, 4);
+        for (std::int32_t entry : entries) {
+            put(entry, 4);
+        }
+    };
+    put(3, 4), put(510, 2), out += 'A', put(length, 2), put(records, 4), put(std::ssize(keys), 4);
+    for (const auto& [text, list] : keys) {
+        out += text + std::string((length < 8 ? 8 : length + 2) - text.size(), '\0') + '\0';
+        vector(list);
+    }
+    out += inverse != nullptr ? '\1' : '\0';
+    if (inverse != nullptr) {
+        vector(*inverse);
+    }
+    return out;
+}
+
+// Every fault of a file's keys, record lists and inverse index is found and named, and
+// texts compare only up to their first NUL.
+TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
+    const Records agreeing{-1, 0, 1, 0}, disagreeing{-1, 0, 0, 0}, outside{-1, 1, 0, 7};
+    const std::tuple<std::int32_t, std::vector<std::pair<std::string, Records>>, const Records*,
+                     std::string>
+        cases[] = {
+            {3, {{"AB", {1}}, {"AB", {2, 3}}}, nullptr, "has key 1 out of order"},
+            {3, {{"AB", {1, 2}}, {"AA", {3}}}, nullptr, "has key 1 out of order"},
+            {3,
+             {{std::string("A\0X", 3), {1, 2}}, {std::string("A\0Y", 3), {3}}},
+             nullptr,
+             "has key 1 out of order"},
+            {3, {{"AB", {}}, {"C", {1, 2, 3}}}, nullptr, "has key 0 without records"},
+            {3, {{"AB", {1, 2}}, {"C", {2}}}, nullptr, "lists record 2 under two keys"},
+            {3, {{"AB", {1, 2}}, {"C", {2, 3}}}, nullptr, "lists 4 records for 3 records"},
+            {3, {{"AB", {1}}, {"C", {3}}}, nullptr, "lists 2 records for 3 records"},
+            {3, {{"AB", {2, 1, 3}}}, nullptr, "holds record 1 out of order or range"},
+            {3, {{"AB", {1, 2, 4}}}, nullptr, "holds record 4 out of order or range"},
+            {3,
+             {{"AB", {1, 3}}, {"C", {2}}},
+             &disagreeing,
+             "has an inverse index that disagrees with its keys"},
+            {3, {{"AB", {1, 3}}, {"C", {2}}}, &outside, "has an inverse entry of key 7"},
+            {0x7FFFFFFF, {{"AB", {1}}}, nullptr, "lists 1 records for 2147483647 records"},
+        };
+    for (const auto& [records, keys, inverse, message] : cases) {
+        KsIndex index('A', 3, 0);
+        kstest::MemoryStream stream(AlphaFile(records, keys, inverse));
+        EXPECT_EQ("Index file \"memory\" " + message,
+                  kstest::MessageOf([&] { index.Read(stream, true); }));
+    }
+    // A vector count whose byte size would pass 32 bits is still held against the bytes.
+    std::string huge = AlphaFile(0x7FFFFFFF, {{"AB", {1}}});
+    huge.replace(17 + 9 + 16, 4, std::string("\0\0\0\x40", 4));
+    KsIndex hugeIndex('A', 3, 0);
+    kstest::MemoryStream hugeStream(huge);
+    EXPECT_EQ("Index file \"memory\" holds a vector of 1073741824 records for 2147483647 records",
+              kstest::MessageOf([&] { hugeIndex.Read(hugeStream, true); }));
+    // Longer texts are compared eight bytes at a time, still only up to their first NUL.
+    KsIndex longer('A', 10, 3);
+    kstest::MemoryStream longStream(AlphaFile(3,
+                                              {{"ABCDEF", {1}},
+                                               {std::string("ABCDEFG\0XX", 10), {2}},
+                                               {std::string("ABCDEFG\0YY", 10), {3}}},
+                                              nullptr, 10));
+    EXPECT_EQ("Index file \"memory\" has key 2 out of order",
+              kstest::MessageOf([&] { longer.Read(longStream); }));
+    KsIndex index('A', 3, 3);
+    kstest::MemoryStream good(AlphaFile(3, {{"AB", {1, 3}}, {"C", {2}}}, &agreeing));
+    index.Read(good);
+    EXPECT_TRUE(index.HasInverseIndex());
+    EXPECT_EQ((Records{1, 3}), Found(index, "AB"));
+    // A vector that declares bytes beyond its records is read, its extra bytes skipped.
+    std::string padded = AlphaFile(3, {{"AB", {1, 3}}, {"C", {2}}});
+    padded.replace(17 + 9 + 12, 4, std::string("\x0C\0\0\0", 4)).insert(17 + 9 + 32, "pad!");
+    kstest::MemoryStream paddedStream(padded);
+    index.Read(paddedStream);
+    EXPECT_EQ((Records{2}), Found(index, "C"));
+}
+
+// Files far larger than the pieces they are read in, from a file and from a stream: Alpha
+// keys of one record each but the last, and Long keys, some holding many records as sets
+// (many values lie across the pieces' ends).
+TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
+    std::mt19937 random(5);
+    kstest::TempDir directory;
+    std::string name = directory.File("large.kix");
+    for (char type : {'A', 'I'}) {
+        const std::int32_t count = type == 'A' ? 60000 : 200000;
+        std::uint16_t length = type == 'A' ? 10 : 4;
+        std::vector<std::pair<std::int32_t, std::int32_t>> values;  // value, record
+        for (std::int32_t r = 1; r <= count; ++r) {
+            auto value = static_cast<std::int32_t>(random() % (r % 7 == 0 ? 3 : 10000000));
+            values.emplace_back(type == 'A' ? (r > count - 100 ? 9999999 : r) : value, r);
+        }
+        std::sort(values.begin(), values.end());  // every new key goes to the end
+        std::unique_ptr<KsRecordKey> key(KsRecordKey::Instantiate(type, length));
+        KsIndex source(type, length, count);
+        for (const auto& [value, r] : values) {
+            std::string bytes(length, '\0');
+            if (type == 'A') {
+                std::snprintf(bytes.data(), length, "K%07d", value);
+            } else {
+                static_cast<KsRecordKeyLong&>(*key).SetNumber(value);
+                key->GetComparableKey(bytes.data());
+            }
+            source.SetRecord(r, bytes.data());
+        }
+        std::string bytes = Bytes(source);
+        kstest::WriteWholeFile(name, bytes + "tail");
+        std::unique_ptr<KsIOInterface> file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
+        KsIndex fromFile(type, length, count), fromStream(type, length, count);
+        fromFile.Read(*file);
+        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), file->Tell64()) << type;
+        kstest::MemoryStream stream(bytes);
+        fromStream.Read(stream);
+        for (KsIndex* read : {&fromFile, &fromStream}) {
+            for (std::int32_t k = 0; k < source.GetKeyCount(); k += 97) {
+                std::string low(length, '\0');
+                source.GetKey(k).Value().GetComparableKey(low.data());
+                KsSet found, expected;
+                read->Search(low.data(), nullptr, found);
+                source.Search(low.data(), nullptr, expected);
+                ASSERT_EQ(expected.GetSelectedCount(), found.GetSelectedCount()) << type << k;
+                ASSERT_EQ(expected.GetNextInSet(0), found.GetNextInSet(0)) << type << k;
+            }
+            EXPECT_EQ(bytes, Bytes(*read)) << type;
         }
     }
 }
