@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <typeinfo>
 
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
@@ -479,6 +480,18 @@ void CBFRec::Store(void* bytes) const {
         }
         std::memcpy(bytes, buffer_.get(), static_cast<std::size_t>(recordLength_));
     });
+}
+
+bool CBFRec::HasSameContentAs(const KsFileRecord& other) const {
+    // A derived class may keep values outside the bytes.
+    if (typeid(*this) != typeid(CBFRec) || typeid(other) != typeid(CBFRec)) {
+        return false;
+    }
+    const auto& same = static_cast<const CBFRec&>(other);
+    return &GetFields() == &same.GetFields() && &userBitFields_ == &same.userBitFields_ &&
+           recordLength_ == same.recordLength_ &&
+           std::memcmp(buffer_.get(), same.buffer_.get(),
+                       static_cast<std::size_t>(recordLength_)) == 0;
 }
 
 void CBFRec::ReadRecord(KsInputStreamInterface& stream) {

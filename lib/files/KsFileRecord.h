@@ -257,6 +257,10 @@ public:
     virtual void WriteRecord(KsOutputStreamInterface& stream) const = 0;
     /// Copies the buffer into `bytes` (GetRecordLength() bytes).
     virtual void Store(void* bytes) const = 0;
+    /// True when `other` is known to hold the same content as this record; false when it
+    /// differs or that is not known. A cheap check that may leave a field-by-field
+    /// comparison to the caller; the base class never knows.
+    virtual bool HasSameContentAs(const KsFileRecord& other) const;
 
     /// The serial form: a blank bit per field (least significant bit first, ceil(n / 8)
     /// bytes), then each field that is not blank in its stream form.

@@ -7,6 +7,7 @@
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
+#include "files/KsFileRecord.h"
 #include "io/KsIOList.h"
 #include "progress/KsNullProgress.h"
 #include "txn/KsTransactionLogFormat.h"
@@ -54,7 +55,19 @@ std::unique_ptr<KsRecordAction> PredictInverse(KsRecordAction& action, KsFile& t
     }
 }
 
+// Whether the two actions write the same bytes. Records of known equal content settle it
+// without serialising both, which costs more than the rest of a modify.
 bool SameBytes(const KsRecordAction& first, const KsRecordAction& second) {
+    const auto* one = dynamic_cast<const KsRecordActionData*>(&first);
+    const auto* other = dynamic_cast<const KsRecordActionData*>(&second);
+    if (one != nullptr && other != nullptr && first.GetType() == second.GetType() &&
+        one->GetNumber() == other->GetNumber() &&
+        (one->GetRecord() == nullptr
+             ? other->GetRecord() == nullptr
+             : other->GetRecord() != nullptr &&
+                   one->GetRecord()->HasSameContentAs(*other->GetRecord()))) {
+        return true;
+    }
     KsIOListObject a;
     KsIOListObject b;
     KsRecordAction::Write(first, a);
