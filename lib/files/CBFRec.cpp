@@ -118,7 +118,10 @@ CBFRec::CBFRec(const KsFieldList& fields, std::int16_t recordLength,
             KsException::Generate("Invalid record length %d", kClass, recordLength);
         }
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (dynamic_cast<const CBFField*>(fields[static_cast<std::int32_t>(i)]) == nullptr) {
+            // CBFField is final: its exact type is the test, cheaper than a cast for every
+            // new record.
+            const KsField* field = fields[static_cast<std::int32_t>(i)];
+            if (field == nullptr || typeid(*field) != typeid(CBFField)) {
                 KsException::Generate("Field %ld is not a CBFField.", kClass, static_cast<long>(i));
             }
         }
