@@ -211,11 +211,11 @@ public:
     KsFileRecord* Clone() const override = 0;
 
     /// @{
-    /// From the field list.
-    std::int32_t GetFieldCount() const override;
+    /// From the field list. Final, so that the record's own loops call them directly.
+    std::int32_t GetFieldCount() const final;
     bool IsValidFieldNumber(std::int32_t n) const override;
-    std::int16_t GetFieldLength(std::int32_t n) const override;
-    char GetFieldType(std::int32_t n) const override;
+    std::int16_t GetFieldLength(std::int32_t n) const final;
+    char GetFieldType(std::int32_t n) const final;
     /// @}
     /// The name of field n; valid while the field is unchanged.
     const char* GetFieldName(std::int32_t n) const;
