@@ -35,7 +35,7 @@ std::unique_ptr<KsRecordAction> PredictInverse(KsRecordAction& action, KsFile& t
         case 'M': {
             std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
             table.GotoRecord(data->GetNumber(), old.get());
-            return std::make_unique<KsModifyAction>(*old, data->GetNumber());
+            return std::make_unique<KsModifyAction>(std::move(old), data->GetNumber());
         }
         case 'R': {
             std::int32_t n = table.GetRecordNumberByKey(*data->GetRecord());
