@@ -36,7 +36,7 @@ private:
 };
 
 /// A field of a compressed binary table (see the file notes).
-class CBFField : public KsField {
+class CBFField final : public KsField {
 public:
     CBFField() = default;
     /// A copy of any field; the bit attributes are copied from a CBFField, else 0.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <typeinfo>
 
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
@@ -117,7 +118,10 @@ CBFRec::CBFRec(const KsFieldList& fields, std::int16_t recordLength,
             KsException::Generate("Invalid record length %d", kClass, recordLength);
         }
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (dynamic_cast<const CBFField*>(fields[static_cast<std::int32_t>(i)]) == nullptr) {
+            // CBFField is final: its exact type is the test, cheaper than a cast for every
+            // new record.
+            const KsField* field = fields[static_cast<std::int32_t>(i)];
+            if (field == nullptr || typeid(*field) != typeid(CBFField)) {
                 KsException::Generate("Field %ld is not a CBFField.", kClass, static_cast<long>(i));
             }
         }
@@ -479,6 +483,18 @@ void CBFRec::Store(void* bytes) const {
         }
         std::memcpy(bytes, buffer_.get(), static_cast<std::size_t>(recordLength_));
     });
+}
+
+bool CBFRec::HasSameContentAs(const KsFileRecord& other) const {
+    // A derived class may keep values outside the bytes.
+    if (typeid(*this) != typeid(CBFRec) || typeid(other) != typeid(CBFRec)) {
+        return false;
+    }
+    const auto& same = static_cast<const CBFRec&>(other);
+    return &GetFields() == &same.GetFields() && &userBitFields_ == &same.userBitFields_ &&
+           recordLength_ == same.recordLength_ &&
+           std::memcmp(buffer_.get(), same.buffer_.get(),
+                       static_cast<std::size_t>(recordLength_)) == 0;
 }
 
 void CBFRec::ReadRecord(KsInputStreamInterface& stream) {

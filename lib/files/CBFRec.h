@@ -76,6 +76,9 @@ public:
     /// Exactly GetRecordLength() bytes.
     void ReadRecord(KsInputStreamInterface& stream) override;
     void WriteRecord(KsOutputStreamInterface& stream) const override;
+    /// True for another record of exactly this class over the same fields and user bit
+    /// fields with the same bytes: its bytes are its whole content.
+    bool HasSameContentAs(const KsFileRecord& other) const override;
 
     /// @{
     /// The record's bytes, GetRecordLength() of them, owned by the record.

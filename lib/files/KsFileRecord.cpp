@@ -408,6 +408,10 @@ bool KsFileRecord::IsValidFieldNumber(std::int32_t n) const {
     return n >= 0 && n < GetFieldCount();
 }
 
+bool KsFileRecord::HasSameContentAs(const KsFileRecord&) const {
+    return false;
+}
+
 const KsField& KsFileRecord::GetFieldInfo(std::int32_t n) const {
     return *fields_[n];
 }

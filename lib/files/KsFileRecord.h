@@ -211,11 +211,11 @@ public:
     KsFileRecord* Clone() const override = 0;
 
     /// @{
-    /// From the field list.
-    std::int32_t GetFieldCount() const override;
+    /// From the field list. Final, so that the record's own loops call them directly.
+    std::int32_t GetFieldCount() const final;
     bool IsValidFieldNumber(std::int32_t n) const override;
-    std::int16_t GetFieldLength(std::int32_t n) const override;
-    char GetFieldType(std::int32_t n) const override;
+    std::int16_t GetFieldLength(std::int32_t n) const final;
+    char GetFieldType(std::int32_t n) const final;
     /// @}
     /// The name of field n; valid while the field is unchanged.
     const char* GetFieldName(std::int32_t n) const;
@@ -257,6 +257,10 @@ public:
     virtual void WriteRecord(KsOutputStreamInterface& stream) const = 0;
     /// Copies the buffer into `bytes` (GetRecordLength() bytes).
     virtual void Store(void* bytes) const = 0;
+    /// True when `other` is known to hold the same content as this record; false when it
+    /// differs or that is not known. A cheap check that may leave a field-by-field
+    /// comparison to the caller; the base class never knows.
+    virtual bool HasSameContentAs(const KsFileRecord& other) const;
 
     /// The serial form: a blank bit per field (least significant bit first, ceil(n / 8)
     /// bytes), then each field that is not blank in its stream form.

@@ -91,14 +91,15 @@ void KsIOListBase::accessor_base::Set(std::uint64_t value) {
 KsIOListBase::accessor_lock::accessor_lock(accessor_lock&& other) noexcept
     : accessor_base(other.GetFile(), other.GetPosition()), type_(other.type_) {
     other.type_ = kUnlocked;
-    other.proxy_ = KsIOProxy(other.GetFile(), 0);
+    other.proxy_.SetPosition(0);
 }
 
 KsIOListBase::accessor_lock& KsIOListBase::accessor_lock::operator=(
     accessor_lock&& other) noexcept {
     if (this != &other) {
         ReleaseQuietly();
-        proxy_ = std::exchange(other.proxy_, KsIOProxy(other.GetFile(), 0));
+        proxy_ = other.proxy_;
+        other.proxy_.SetPosition(0);
         type_ = std::exchange(other.type_, kUnlocked);
     }
     return *this;
@@ -127,7 +128,7 @@ void KsIOListBase::accessor_lock::AcquireAt(int type, std::uint64_t position) {
         if (type != kUnlocked) {
             GetFile().Lock(type, position, kWordSize);
         }
-        proxy_ = KsIOProxy(GetFile(), position);
+        proxy_.SetPosition(position);
         type_ = type;
     });
 }
@@ -136,7 +137,8 @@ void KsIOListBase::accessor_lock::Release() {
     KsCallpath("Release()", kLockClass, [&] {
         int type = std::exchange(type_, kUnlocked);
         std::uint64_t position = GetPosition();
-        proxy_ = KsIOProxy(GetFile(), 0);
+        // Set in place: a new proxy costs more than the rest of a release.
+        proxy_.SetPosition(0);
         if (type != kUnlocked) {
             GetFile().UnLock(type, position, kWordSize);
         }
@@ -194,7 +196,7 @@ void KsIOListBase::void_iterator::Start(std::uint64_t listPosition) {
 }
 
 void KsIOListBase::void_iterator::Release() {
-    node_ = KsIOProxy(GetFile(), 0);
+    node_.SetPosition(0);
     accessor_lock link(std::move(link_));
     accessor_lock node(std::move(nodeLock_));
     link.Release();
@@ -219,7 +221,7 @@ std::uint64_t KsIOListBase::void_iterator::ReadLink(std::uint64_t where) {
 }
 
 void KsIOListBase::void_iterator::StandOn(std::uint64_t node, accessor_lock& nodeLock) {
-    node_ = KsIOProxy(GetFile(), node);
+    node_.SetPosition(node);
     nodeLock_.Swap(nodeLock);
     nodeLock.Release();  // the lock of the node left behind
 }

@@ -68,6 +68,8 @@ public:
     KsIOInterface& GetTarget() const { return *target_; }
     /// The proxy's own position in the target.
     std::uint64_t GetPosition() const { return position_; }
+    /// Moves the proxy to `position` of its target, as a new proxy there would be.
+    void SetPosition(std::uint64_t position) { position_ = position; }
 
 private:
     /// Moves to `base` + `offset`; a result before the start of the file is refused.

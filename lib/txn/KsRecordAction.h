@@ -128,6 +128,9 @@ protected:
     /// `className` names the kind in call paths; `constructor` is its constructor's name.
     KsRecordActionData(const char* className, const char* constructor, const KsFileRecord* record,
                        std::int32_t number, bool hasNumber);
+    /// As above with `record` itself (not null) as the kind's record, not a copy of it.
+    KsRecordActionData(const char* className, std::unique_ptr<KsFileRecord> record,
+                       std::int32_t number, bool hasNumber);
     /// The kind's change on the table; returns its inverse.
     virtual std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) = 0;
     /// The kind's record.
@@ -222,6 +225,8 @@ class KsModifyAction : public KsRecordActionData {
 public:
     /// Overwrites record `number` with a copy of `record`.
     KsModifyAction(const KsFileRecord& record, std::int32_t number);
+    /// Overwrites record `number` with `record` (not null), taken without a copy.
+    KsModifyAction(std::unique_ptr<KsFileRecord> record, std::int32_t number);
     std::unique_ptr<KsRecordAction> Copy() const override;
     /// Fails: the old content is not known before the change.
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;

@@ -1,5 +1,7 @@
 // The kinds of record actions: what each carries out, its inverse, its data and its text.
+#include <cassert>
 #include <memory>
+#include <utility>
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
@@ -55,6 +57,13 @@ KsRecordActionData::KsRecordActionData(const char* className, const char* constr
     if (record != nullptr) {
         KsCallpath(constructor, className, [&] { record_.reset(record->Clone()); });
     }
+}
+
+KsRecordActionData::KsRecordActionData(const char* className,
+                                       std::unique_ptr<KsFileRecord> record, std::int32_t number,
+                                       bool hasNumber)
+    : className_(className), record_(std::move(record)), number_(number), hasNumber_(hasNumber) {
+    assert(record_);
 }
 
 KsRecordActionData::~KsRecordActionData() = default;
@@ -222,6 +231,9 @@ KsModifyAction::KsModifyAction()
 KsModifyAction::KsModifyAction(const KsFileRecord& record, std::int32_t number)
     : KsRecordActionData(kModifyClass, "KsModifyAction()", &record, number, true) {}
 
+KsModifyAction::KsModifyAction(std::unique_ptr<KsFileRecord> record, std::int32_t number)
+    : KsRecordActionData(kModifyClass, std::move(record), number, true) {}
+
 std::unique_ptr<KsRecordAction> KsModifyAction::Copy() const {
     return std::make_unique<KsModifyAction>(Record(), GetNumber());
 }
@@ -229,7 +241,7 @@ std::unique_ptr<KsRecordAction> KsModifyAction::Copy() const {
 std::unique_ptr<KsRecordAction> KsModifyAction::CarryOut(KsFile& table) {
     std::unique_ptr<KsFileRecord> old = NewOldRecord(table);
     std::int32_t n = AtomicModify(table, GetNumber(), Record(), old.get());
-    return std::make_unique<KsModifyAction>(*old, n);
+    return std::make_unique<KsModifyAction>(std::move(old), n);
 }
 
 std::unique_ptr<KsRecordAction> KsModifyAction::GenerateInverse(KsFile&) {
@@ -248,7 +260,8 @@ void KsModifyAction::AppendDescription(KsString& out) const {
 std::unique_ptr<KsRecordAction> KsModifyAction::ReadData(KsFile& table,
                                                          KsInputStreamInterface& stream) const {
     std::unique_ptr<KsFileRecord> record = ReadRecord(table, stream);
-    return std::make_unique<KsModifyAction>(*record, ReadNumber(stream));
+    std::int32_t number = ReadNumber(stream);
+    return std::make_unique<KsModifyAction>(std::move(record), number);
 }
 
 // ---- Delete
