@@ -129,6 +129,8 @@ public:
     const char* Need(std::size_t n) {
         return end_ - at_ >= n || Fill(n) ? buffer_.data() + at_ : nullptr;
     }
+    // The bytes in the buffer after the cursor.
+    std::size_t Available() const { return end_ - at_; }
     void Skip(std::size_t n) {
         assert(n <= end_ - at_);
         at_ += n;
@@ -280,7 +282,7 @@ private:
     std::size_t next_ = 0;                                 // records noted in ahead_
     std::int64_t held_ = 0;
     std::int32_t duplicate_ = 0;  // the first record found in a second key
-    KsVector<std::int32_t> keys_;
+    KsInverseIndex::Keys keys_;
     std::int32_t* table_ = nullptr;
     std::vector<std::pair<std::int32_t, std::int32_t>> waiting_;
 };
@@ -336,6 +338,10 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
+            if (k > 0 && plainAlpha_ &&
+                (k = ScanAlphaSingles(in, k, keyCount, marks)) == keyCount) {
+                break;
+            }
             if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
                 ScanValue(in, k, *previous, *current);
                 std::swap(previous, current);
@@ -378,6 +384,76 @@ bool KsIndexImage::ScanAlphaValue(Reader& in, std::int32_t k) {
     valueBytes_ = keyLength_;
     in.Skip(bytes);
     return true;
+}
+
+// The keys from k on while each is an Alpha value of one piece with one record in the
+// vector form this library writes, as most keys of a field of distinct values are: a batch
+// of them at a time straight from the input. Stops before the first key in another form
+// or with a fault other than its order, for the general reader; returns that key.
+std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount,
+                                            Marks& marks) {
+    using KsByteOrder::LoadLittle;
+    const std::size_t length = keyLength_;
+    const std::size_t valueBytes =
+        text_.size() - 1 + (keyLength_ >= KsIndex::kShortAlphaBytes ? 2 : 0);
+    const std::size_t keyBytes = valueBytes + kPlainVectorHeader + 4;
+    // Form byte and marker; version and element size 4; byte size 4 and count 1.
+    const auto formAndMarker = static_cast<std::uint16_t>(KsIndexKey::kVectorMarker << 8);
+    const std::uint32_t versionAndSize =
+        static_cast<std::uint16_t>(KsIndexKey::kVectorVersion) | std::uint32_t{4} << 16;
+    const std::uint64_t bytesAndCount = 4 | std::uint64_t{1} << 32;
+    const std::int32_t universe = prototype_->GetUniverse();
+    while (k < keyCount) {
+        const char* key = in.Need(keyBytes);
+        if (key == nullptr) {
+            break;
+        }
+        std::size_t batch = std::min<std::size_t>(in.Available() / keyBytes,
+                                                  static_cast<std::size_t>(keyCount - k));
+        auto done = static_cast<std::size_t>(k);
+        std::size_t held = records_.size();
+        values_.resize((done + batch) * length);
+        records_.resize(held + batch);
+        if (!oneEach_) {
+            starts_.resize(done + 1 + batch);
+        }
+        char* value = values_.data() + done * length;
+        std::int32_t* record = records_.data() + held;
+        std::size_t* start = oneEach_ ? nullptr : starts_.data() + done + 1;
+        std::size_t i = 0;
+        for (; i < batch; ++i, key += keyBytes, value += length) {
+            const char* list = key + valueBytes;
+            auto r = LoadLittle<std::int32_t>(list + kPlainVectorHeader);
+            if (LoadLittle<std::uint16_t>(list) != formAndMarker ||
+                LoadLittle<std::uint32_t>(list + 5) != versionAndSize ||
+                LoadLittle<std::uint64_t>(list + 13) != bytesAndCount || r <= 0 || r > universe) {
+                break;
+            }
+            auto number = static_cast<std::int32_t>(done + i);
+            if (!TextBefore(value - length, key, length)) {
+                KeyOutOfOrder(file_.GetCString(), number);
+            }
+            std::memcpy(value, key, length);
+            record[i] = r;
+            if (start != nullptr) {
+                start[i] = held + i + 1;
+            }
+            marks.Note(r, number);
+        }
+        in.Skip(i * keyBytes);
+        k = static_cast<std::int32_t>(done + i);
+        values_.resize(done * length + i * length);
+        records_.resize(held + i);
+        if (!oneEach_) {
+            starts_.resize(done + 1 + i);
+        }
+        keyCount_ = k;
+        if (i < batch) {
+            break;
+        }
+    }
+    valueBytes_ = length;
+    return k;
 }
 
 // Reads a value into `current`, keeps its bytes and checks that it follows `previous`.
@@ -593,8 +669,8 @@ std::vector<std::unique_ptr<KsIndexKey>> KsIndexImage::Materialise() {
     }
     keyCount_ = 0;
     sets_.clear();
-    std::vector<char>().swap(values_);
-    std::vector<std::size_t>().swap(starts_);
-    std::vector<std::int32_t>().swap(records_);
+    Array<char>().swap(values_);
+    Array<std::size_t>().swap(starts_);
+    Array<std::int32_t>().swap(records_);
     return keys;
 }
