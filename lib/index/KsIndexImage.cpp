@@ -28,28 +28,41 @@ constexpr std::size_t kLeastKeyBytes = 1 + 1 + 6 + 8;
 // element size, the value 128, byte size, count and growth value, then the records.
 constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
 
-// Whether text a orders before text b, both of at most `length` bytes and ending at their
-// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time.
-bool TextBefore(const char* a, const char* b, std::size_t length) {
+// Compares eight bytes of texts a and b: 1 when a orders first there, 0 when b does or both
+// end equal, -1 when they go on the same.
+[[gnu::always_inline]] inline int CompareEight(const char* a, const char* b) {
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    auto x = KsByteOrder::LoadLittle<std::uint64_t>(a);  // first byte lowest
+    auto y = KsByteOrder::LoadLittle<std::uint64_t>(b);
+    std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
+    std::uint64_t differ = x ^ y;
+    if (differ == 0) {
+        return nuls != 0 ? 0 : -1;
+    }
+    int at = std::countr_zero(differ) / 8;
+    if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
+        return 0;  // both end before they differ
+    }
+    return static_cast<unsigned char>(a[at]) < static_cast<unsigned char>(b[at]) ? 1 : 0;
+}
+
+// Whether text a orders before text b, both of at most `length` bytes and ending at their
+// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time; the last
+// few of a text of eight bytes or more as the eight that end it, whose first bytes are
+// already known equal and without a NUL.
+[[gnu::always_inline]] inline bool TextBefore(const char* a, const char* b, std::size_t length) {
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8) {
-        auto x = KsByteOrder::LoadLittle<std::uint64_t>(a + i);  // first byte lowest
-        auto y = KsByteOrder::LoadLittle<std::uint64_t>(b + i);
-        std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
-        std::uint64_t differ = x ^ y;
-        if (differ == 0) {
-            if (nuls != 0) {
-                return false;  // the same text up to its end
-            }
-            continue;
+        int order = CompareEight(a + i, b + i);
+        if (order >= 0) {
+            return order == 1;
         }
-        int at = std::countr_zero(differ) / 8;
-        if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
-            return false;  // both end before they differ
-        }
-        return static_cast<unsigned char>(a[i + static_cast<std::size_t>(at)]) <
-               static_cast<unsigned char>(b[i + static_cast<std::size_t>(at)]);
+    }
+    if (i == length) {
+        return false;
+    }
+    if (length >= 8) {
+        return CompareEight(a + length - 8, b + length - 8) == 1;
     }
     for (; i < length; ++i) {
         auto x = static_cast<unsigned char>(a[i]);

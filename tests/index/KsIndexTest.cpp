@@ -490,6 +490,24 @@ TEST(KsIndex, RunsOfKeysOfOneRecordAreCheckedKeyByKey) {
     for (const auto& [text, records] : keys) {
         EXPECT_EQ(records, Found(index, text.c_str())) << text;
     }
+    // Texts of ten bytes: the last two are compared with the six before them.
+    using Ten = std::string;
+    const std::tuple<Ten, Ten, std::string> tens[] = {
+        {"ABCDEFGHI", "ABCDEFGHIJ", ""},
+        {"ABCDEFGHIA", "ABCDEFGHIJ", ""},
+        {"ABCDEFGHIJ", "ABCDEFGHIA", "has key 1 out of order"},
+        {"ABCDEFGHIJ", "ABCDEFGHIJ", "has key 1 out of order"},
+        {Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10), "has key 1 out of order"}};
+    for (const auto& [first, second, message] : tens) {
+        KsIndex longer('A', 10, 2);
+        kstest::MemoryStream longStream(AlphaFile(2, {{first, {2}}, {second, {1}}}, nullptr, 10));
+        if (message.empty()) {
+            EXPECT_NO_THROW(longer.Read(longStream)) << second;
+        } else {
+            EXPECT_EQ("Index file \"memory\" " + message,
+                      kstest::MessageOf([&] { longer.Read(longStream); }));
+        }
+    }
     KsIndex cut('A', 3, 21);
     kstest::MemoryStream cutStream(file.substr(0, 17 + 37 * 15 + 8 + 30));
     EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
