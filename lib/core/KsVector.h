@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -38,13 +39,54 @@ public:
     }
 };
 
+/// Allocator of large arrays filled soon after they are made: an array of at least
+/// kKsLargeBlockSize bytes is a block of huge pages from KsAllocLarge, so that filling it
+/// costs few page faults and releasing it is cheap; a smaller one comes from KsAlloc.
+template <class T>
+class KsLargeAllocator {
+public:
+    /// The element type.
+    using value_type = T;
+    KsLargeAllocator() noexcept = default;
+    /// The allocator holds no state, so any two are interchangeable.
+    template <class U>
+    KsLargeAllocator(const KsLargeAllocator<U>&) noexcept {}
+
+    /// Room for `n` elements; raises KsMemoryException when memory runs out.
+    T* allocate(std::size_t n) {
+        auto bytes = static_cast<std::int64_t>(n * sizeof(T));
+        return reinterpret_cast<T*>(IsLarge(n) ? KsAllocLarge(bytes) : KsAlloc(bytes));
+    }
+    /// Releases room given by allocate for the same `n`.
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (IsLarge(n)) {
+            KsFreeLarge(reinterpret_cast<char*>(p), static_cast<std::int64_t>(n * sizeof(T)));
+        } else {
+            delete[] reinterpret_cast<char*>(p);
+        }
+    }
+
+    /// Always true: the size of a block tells how it is released.
+    template <class U>
+    bool operator==(const KsLargeAllocator<U>&) const noexcept {
+        return true;
+    }
+
+private:
+    // A size too large for KsAlloc is left to it, to report.
+    static bool IsLarge(std::size_t n) {
+        return n >= static_cast<std::size_t>(kKsLargeBlockSize) / sizeof(T) &&
+               n <= static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) / sizeof(T);
+    }
+};
+
 /// Checked vectors. KsVector numbers its elements from a lower bound (0 unless set)
 /// and checks every index; KsPointerVector owns the objects its pointers refer to.
-template <class T>
-class KsVector : public std::vector<T, KsAllocator<T>> {
+template <class T, class Allocator = KsAllocator<T>>
+class KsVector : public std::vector<T, Allocator> {
 public:
     /// The standard vector underneath, whose members (size, push_back, ...) KsVector keeps.
-    using Base = std::vector<T, KsAllocator<T>>;
+    using Base = std::vector<T, Allocator>;
     using Base::Base;
     KsVector() = default;
     /// @{

@@ -28,28 +28,41 @@ constexpr std::size_t kLeastKeyBytes = 1 + 1 + 6 + 8;
 // element size, the value 128, byte size, count and growth value, then the records.
 constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
 
-// Whether text a orders before text b, both of at most `length` bytes and ending at their
-// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time.
-bool TextBefore(const char* a, const char* b, std::size_t length) {
+// Compares eight bytes of texts a and b: 1 when a orders first there, 0 when b does or both
+// end equal, -1 when they go on the same.
+[[gnu::always_inline]] inline int CompareEight(const char* a, const char* b) {
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    auto x = KsByteOrder::LoadLittle<std::uint64_t>(a);  // first byte lowest
+    auto y = KsByteOrder::LoadLittle<std::uint64_t>(b);
+    std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
+    std::uint64_t differ = x ^ y;
+    if (differ == 0) {
+        return nuls != 0 ? 0 : -1;
+    }
+    int at = std::countr_zero(differ) / 8;
+    if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
+        return 0;  // both end before they differ
+    }
+    return static_cast<unsigned char>(a[at]) < static_cast<unsigned char>(b[at]) ? 1 : 0;
+}
+
+// Whether text a orders before text b, both of at most `length` bytes and ending at their
+// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time; the last
+// few of a text of eight bytes or more as the eight that end it, whose first bytes are
+// already known equal and without a NUL.
+[[gnu::always_inline]] inline bool TextBefore(const char* a, const char* b, std::size_t length) {
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8) {
-        auto x = KsByteOrder::LoadLittle<std::uint64_t>(a + i);  // first byte lowest
-        auto y = KsByteOrder::LoadLittle<std::uint64_t>(b + i);
-        std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
-        std::uint64_t differ = x ^ y;
-        if (differ == 0) {
-            if (nuls != 0) {
-                return false;  // the same text up to its end
-            }
-            continue;
+        int order = CompareEight(a + i, b + i);
+        if (order >= 0) {
+            return order == 1;
         }
-        int at = std::countr_zero(differ) / 8;
-        if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
-            return false;  // both end before they differ
-        }
-        return static_cast<unsigned char>(a[i + static_cast<std::size_t>(at)]) <
-               static_cast<unsigned char>(b[i + static_cast<std::size_t>(at)]);
+    }
+    if (i == length) {
+        return false;
+    }
+    if (length >= 8) {
+        return CompareEight(a + length - 8, b + length - 8) == 1;
     }
     for (; i < length; ++i) {
         auto x = static_cast<unsigned char>(a[i]);
@@ -129,6 +142,8 @@ public:
     const char* Need(std::size_t n) {
         return end_ - at_ >= n || Fill(n) ? buffer_.data() + at_ : nullptr;
     }
+    // The bytes in the buffer after the cursor.
+    std::size_t Available() const { return end_ - at_; }
     void Skip(std::size_t n) {
         assert(n <= end_ - at_);
         at_ += n;
@@ -280,7 +295,7 @@ private:
     std::size_t next_ = 0;                                 // records noted in ahead_
     std::int64_t held_ = 0;
     std::int32_t duplicate_ = 0;  // the first record found in a second key
-    KsVector<std::int32_t> keys_;
+    KsInverseIndex::Keys keys_;
     std::int32_t* table_ = nullptr;
     std::vector<std::pair<std::int32_t, std::int32_t>> waiting_;
 };
@@ -336,6 +351,10 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
+            if (k > 0 && plainAlpha_ &&
+                (k = ScanAlphaSingles(in, k, keyCount, marks)) == keyCount) {
+                break;
+            }
             if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
                 ScanValue(in, k, *previous, *current);
                 std::swap(previous, current);
@@ -378,6 +397,76 @@ bool KsIndexImage::ScanAlphaValue(Reader& in, std::int32_t k) {
     valueBytes_ = keyLength_;
     in.Skip(bytes);
     return true;
+}
+
+// The keys from k on while each is an Alpha value of one piece with one record in the
+// vector form this library writes, as most keys of a field of distinct values are: a batch
+// of them at a time straight from the input. Stops before the first key in another form
+// or with a fault other than its order, for the general reader; returns that key.
+std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount,
+                                            Marks& marks) {
+    using KsByteOrder::LoadLittle;
+    const std::size_t length = keyLength_;
+    const std::size_t valueBytes =
+        text_.size() - 1 + (keyLength_ >= KsIndex::kShortAlphaBytes ? 2 : 0);
+    const std::size_t keyBytes = valueBytes + kPlainVectorHeader + 4;
+    // Form byte and marker; version and element size 4; byte size 4 and count 1.
+    const auto formAndMarker = static_cast<std::uint16_t>(KsIndexKey::kVectorMarker << 8);
+    const std::uint32_t versionAndSize =
+        static_cast<std::uint16_t>(KsIndexKey::kVectorVersion) | std::uint32_t{4} << 16;
+    const std::uint64_t bytesAndCount = 4 | std::uint64_t{1} << 32;
+    const std::int32_t universe = prototype_->GetUniverse();
+    while (k < keyCount) {
+        const char* key = in.Need(keyBytes);
+        if (key == nullptr) {
+            break;
+        }
+        std::size_t batch = std::min<std::size_t>(in.Available() / keyBytes,
+                                                  static_cast<std::size_t>(keyCount - k));
+        auto done = static_cast<std::size_t>(k);
+        std::size_t held = records_.size();
+        values_.resize((done + batch) * length);
+        records_.resize(held + batch);
+        if (!oneEach_) {
+            starts_.resize(done + 1 + batch);
+        }
+        char* value = values_.data() + done * length;
+        std::int32_t* record = records_.data() + held;
+        std::size_t* start = oneEach_ ? nullptr : starts_.data() + done + 1;
+        std::size_t i = 0;
+        for (; i < batch; ++i, key += keyBytes, value += length) {
+            const char* list = key + valueBytes;
+            auto r = LoadLittle<std::int32_t>(list + kPlainVectorHeader);
+            if (LoadLittle<std::uint16_t>(list) != formAndMarker ||
+                LoadLittle<std::uint32_t>(list + 5) != versionAndSize ||
+                LoadLittle<std::uint64_t>(list + 13) != bytesAndCount || r <= 0 || r > universe) {
+                break;
+            }
+            auto number = static_cast<std::int32_t>(done + i);
+            if (!TextBefore(value - length, key, length)) {
+                KeyOutOfOrder(file_.GetCString(), number);
+            }
+            std::memcpy(value, key, length);
+            record[i] = r;
+            if (start != nullptr) {
+                start[i] = held + i + 1;
+            }
+            marks.Note(r, number);
+        }
+        in.Skip(i * keyBytes);
+        k = static_cast<std::int32_t>(done + i);
+        values_.resize(done * length + i * length);
+        records_.resize(held + i);
+        if (!oneEach_) {
+            starts_.resize(done + 1 + i);
+        }
+        keyCount_ = k;
+        if (i < batch) {
+            break;
+        }
+    }
+    valueBytes_ = length;
+    return k;
 }
 
 // Reads a value into `current`, keeps its bytes and checks that it follows `previous`.
@@ -593,8 +682,8 @@ std::vector<std::unique_ptr<KsIndexKey>> KsIndexImage::Materialise() {
     }
     keyCount_ = 0;
     sets_.clear();
-    std::vector<char>().swap(values_);
-    std::vector<std::size_t>().swap(starts_);
-    std::vector<std::int32_t>().swap(records_);
+    Array<char>().swap(values_);
+    Array<std::size_t>().swap(starts_);
+    Array<std::int32_t>().swap(records_);
     return keys;
 }

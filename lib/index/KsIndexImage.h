@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/KsString.h"
+#include "core/KsVector.h"
 #include "index/KsIndexKey.h"
 #include "io/KsStreamInterface.h"
 
@@ -61,11 +62,15 @@ public:
 private:
     class Reader;
     class Marks;
+    // Large arrays get huge pages, so that filling them costs few page faults.
+    template <class T>
+    using Array = std::vector<T, KsLargeAllocator<T>>;
 
     explicit KsIndexImage(const Layout& layout);
     void ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks);
     void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
     bool ScanAlphaValue(Reader& in, std::int32_t k);
+    std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount, Marks& marks);
     std::int32_t ScanRecords(Reader& in, std::int32_t k, Marks& marks);
     bool ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count);
     void ReadInverse(Reader& in, const Layout& layout, Marks& marks);
@@ -81,15 +86,15 @@ private:
     bool oneKeyPerRecord_;
     std::int32_t keyCount_ = 0;
     std::size_t valueBytes_ = 0;  // every value of the file form has the same size
-    std::vector<char> values_;    // each value, key after key: an Alpha text, else its file form
+    Array<char> values_;          // each value, key after key: an Alpha text, else its file form
     // The records of key k are records_[starts_[k]] up to records_[starts_[k + 1]]; a key
     // of the set form has none there and is kept in sets_ instead, by key number. While
     // every key holds one record in the vector form, as the keys of a field of distinct
     // values do, key k's record is records_[k] and starts_ is not kept.
     bool oneEach_ = true;
     std::size_t roomKeys_ = 0;  // the keys the file can hold
-    std::vector<std::size_t> starts_;
-    std::vector<std::int32_t> records_;
+    Array<std::size_t> starts_;
+    Array<std::int32_t> records_;
     std::vector<std::pair<std::int32_t, std::unique_ptr<KsIndexKey>>> sets_;
     std::unique_ptr<KsInverseIndex> inverse_;
     std::unique_ptr<KsRecordKey> scratch_;

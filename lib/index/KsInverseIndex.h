@@ -16,11 +16,14 @@ class KsOutputStreamInterface;
 /// The inverse of an index (see the file notes).
 class KsInverseIndex {
 public:
+    /// The entries: entry 0 unused, then the key of each record, -1 for none.
+    using Keys = KsVector<std::int32_t, KsLargeAllocator<std::int32_t>>;
+
     /// recordCount records, none with a key.
     explicit KsInverseIndex(std::int32_t recordCount);
     /// Takes over the entries (entry 0 unused, then the key of each record, -1 for none),
     /// leaving `keys` empty.
-    explicit KsInverseIndex(KsVector<std::int32_t>& keys) { keys_.swap(keys); }
+    explicit KsInverseIndex(Keys& keys) { keys_.swap(keys); }
 
     /// The number of records.
     std::int32_t GetRecordCount() const { return static_cast<std::int32_t>(keys_.size()) - 1; }
@@ -51,5 +54,5 @@ public:
                    const char* file) const;
 
 private:
-    KsVector<std::int32_t> keys_;
+    Keys keys_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -37,6 +38,35 @@ TEST(KsAllocTest, BlocksStartWithNulAndFailuresGiveTheReserveBack) {
         EXPECT_FALSE(KsAllocReserveHeld());
     }
     EXPECT_THROW(KsVector<char>().reserve(std::size_t{1} << 50), KsMemoryException);
+}
+
+// Large blocks are mapped apart from the heap: a block must go back the way it came, even
+// when a vector moves its elements between a small block and a large one.
+TEST(KsAllocTest, LargeBlocksAreZeroedAlignedAndFreedTheWayTheyCame) {
+    EXPECT_EQ(MessageOf([] { KsAllocLarge(-1); }),
+              "Bad memory allocation request - tried to allocate -1 bytes.");
+    EXPECT_EQ(MessageOf([] { KsAllocLarge(std::int64_t{1} << 50); }),
+              "Out of memory - tried to allocate 1125899906842624 bytes.");
+    const std::int64_t size = kKsLargeBlockSize + 1;
+    char* block = KsAllocLarge(size);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kKsLargeBlockSize, 0u);
+    EXPECT_EQ(block[0] + block[size - 1], 0);
+    block[size - 1] = 'x';
+    KsFreeLarge(block, size);
+
+    const auto threshold = static_cast<std::int32_t>(kKsLargeBlockSize / 4);
+    using Large = KsVector<std::int32_t, KsLargeAllocator<std::int32_t>>;
+    Large values;
+    for (std::int32_t i = 0; i < threshold + 5; ++i) {  // grows from small blocks into large
+        values.push_back(i);
+    }
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(values.data()) % kKsLargeBlockSize, 0u);
+    Large copy(values);
+    EXPECT_EQ(copy.back(), threshold + 4);
+    copy.resize(static_cast<std::size_t>(threshold) - 1);
+    copy.shrink_to_fit();  // back into a small block
+    EXPECT_EQ(copy.back(), threshold - 2);
+    EXPECT_EQ(values[threshold], threshold);
 }
 
 std::string Bytes(const KsResizableChunk& c) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -455,6 +456,62 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
             EXPECT_EQ(bytes, Bytes(*read)) << type;
         }
     }
+}
+
+// Runs of keys holding one record each are read a batch at a time: a fault inside a run is
+// named with its own key number, and keys of other forms between runs are read whole.
+TEST(KsIndex, RunsOfKeysOfOneRecordAreCheckedKeyByKey) {
+    std::vector<std::pair<std::string, Records>> keys;
+    for (std::int32_t k = 0; k < 20; ++k) {
+        keys.emplace_back(std::string(1, static_cast<char>('A' + k)), Records{k * 7 % 20 + 1});
+    }
+    keys[9].second.push_back(21);  // two records; an odd vector header after it
+    const std::pair<std::function<void(std::vector<std::pair<std::string, Records>>&)>, std::string>
+        faults[] = {
+            {[](auto& ks) { ks[13].first = ks[12].first; }, "has key 13 out of order"},
+            {[](auto& ks) { ks[13].second = {0}; }, "holds record 0 out of order or range"},
+            {[](auto& ks) { ks[13].second = {22}; }, "holds record 22 out of order or range"},
+            {[](auto& ks) { ks[13].second = ks[4].second; }, "lists record 9 under two keys"},
+        };
+    for (const auto& [fault, message] : faults) {
+        auto faulty = keys;
+        fault(faulty);
+        KsIndex index('A', 3, 0);
+        kstest::MemoryStream stream(AlphaFile(21, faulty));
+        EXPECT_EQ("Index file \"memory\" " + message,
+                  kstest::MessageOf([&] { index.Read(stream, true); }));
+    }
+    std::string file = AlphaFile(21, keys);
+    const std::size_t key11 = 17 + 37 * 11 + 4;  // keys of one record take 37 bytes
+    file.replace(key11 + 9 + 12, 4, std::string("\x08\0\0\0", 4)).insert(key11 + 37, "pad!");
+    KsIndex index('A', 3, 21);
+    kstest::MemoryStream stream(file);
+    index.Read(stream);
+    for (const auto& [text, records] : keys) {
+        EXPECT_EQ(records, Found(index, text.c_str())) << text;
+    }
+    // Texts of ten bytes: the last two are compared with the six before them.
+    using Ten = std::string;
+    const std::tuple<Ten, Ten, std::string> tens[] = {
+        {"ABCDEFGHI", "ABCDEFGHIJ", ""},
+        {"ABCDEFGHIA", "ABCDEFGHIJ", ""},
+        {"ABCDEFGHIJ", "ABCDEFGHIA", "has key 1 out of order"},
+        {"ABCDEFGHIJ", "ABCDEFGHIJ", "has key 1 out of order"},
+        {Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10), "has key 1 out of order"}};
+    for (const auto& [first, second, message] : tens) {
+        KsIndex longer('A', 10, 2);
+        kstest::MemoryStream longStream(AlphaFile(2, {{first, {2}}, {second, {1}}}, nullptr, 10));
+        if (message.empty()) {
+            EXPECT_NO_THROW(longer.Read(longStream)) << second;
+        } else {
+            EXPECT_EQ("Index file \"memory\" " + message,
+                      kstest::MessageOf([&] { longer.Read(longStream); }));
+        }
+    }
+    KsIndex cut('A', 3, 21);
+    kstest::MemoryStream cutStream(file.substr(0, 17 + 37 * 15 + 8 + 30));
+    EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
+              kstest::MessageOf([&] { cut.Read(cutStream); }));
 }
 
 }  // namespace
