@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "io/KsIOList.h"
-#include "io/KsIOLockGuard.h"
 #include "io/KsIOListWords.h"
+#include "io/KsIOLockGuard.h"
 #include "io/KsIOUnbuffered.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"

@@ -173,8 +173,7 @@ TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
                                 : kstest::CaughtError<KsCommitFailure>(commit).GetErrorMessage();
         // The first append is undone unless the listener refuses; the modify fails or not.
         char end = failingUndo ? 'F' : 'R';
-        EXPECT_EQ(Marks(transaction.GetIdentity()),
-                  end + std::string(failingAction ? "FK" : "KK"));
+        EXPECT_EQ(Marks(transaction.GetIdentity()), end + std::string(failingAction ? "FK" : "KK"));
         std::string expected = message;
         if (failingAction) {
             expected.replace(expected.find("%s"), 2, texts[1]);

@@ -116,9 +116,9 @@ protected:
         }
         return out;
     }
-    // The inverse files that a recovery would apply: entries after a header naming a
-    // transaction still Committing, or not readable. With `evenSpent`, all of them: an open
-    // table keeps one, with the entries of its last commit.
+    // The inverse files that a recovery would apply: entries after a header that names a
+    // transaction still Committing (one the log does not hold throws), or not readable.
+    // With `evenSpent`, all of them: an open table keeps one, with its last commit's entries.
     int InverseFiles(bool evenSpent = false) {
         int count = 0;
         for (const auto& [name, bytes] : InverseBytes()) {
@@ -126,17 +126,9 @@ protected:
             KsTimestamp id;
             count += evenSpent || (bytes.size() > 16 &&
                                    (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
-                                    StillCommitting(id)));
+                                    StatusOf(id) == '?'));
         }
         return count;
-    }
-    // Whether the log holds `id` Committing, or not at all.
-    bool StillCommitting(const KsTimestamp& id) {
-        try {
-            return StatusOf(id) == '?';
-        } catch (const KsException&) {
-            return true;
-        }
     }
     void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
         transaction.AddAction(*table, action);
