@@ -106,9 +106,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         auto started = std::chrono::steady_clock::now();
         if (run >= calibrations) {
             auto wait = random() % static_cast<unsigned long>(perChange * count * 1.1 + 1);
-            struct timespec delay {
-                0, static_cast<long>(wait) * 1000
-            };
+            struct timespec delay{0, static_cast<long>(wait) * 1000};
             nanosleep(&delay, nullptr);
             kill(child, SIGKILL);
         }
@@ -135,10 +133,9 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         model = records;
     }
     KsFileTransactionLog::SetSyncing(true);
-    std::printf(
-        "%d kills, %.0f us a change: before %d, after %d (%d interrupted commits "
-        "rolled back)\n",
-        kills, perChange, before, after, interrupted);
+    std::printf("%d kills, %.0f us a change: before %d, after %d (%d interrupted commits "
+                "rolled back)\n",
+                kills, perChange, before, after, interrupted);
 }
 
 }  // namespace
