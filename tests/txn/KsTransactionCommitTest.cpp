@@ -1,3 +1,4 @@
+#include <ctime>
 #include <fstream>
 
 #include "TxnTestSupport.h"
@@ -230,6 +231,43 @@ TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
         }
     }
     EXPECT_GE(counted, 8);
+}
+
+// Logging and committing n actions takes time in proportion to n. Processor time of this
+// process is compared between two sizes of one run, so a loaded machine slows both alike;
+// work that grows with the square of n misses the bound by far.
+TEST_F(Commit, TimeGrowsInProportionToTheActions) {
+    const int records = 40, small = 8 * records, large = 4 * small;
+    for (int id = 1; id <= records; ++id) {
+        Append(id, "r");
+    }
+    // Logs and commits `count` modifies, the i-th giving record i % records + 1 the id
+    // `first` + i, checks that each record holds its last, and returns the processor
+    // seconds the commit took.
+    auto commitModifies = [&](int count, int first) {
+        std::clock_t start = std::clock();
+        KsTransactionNew transaction(*table, 1, "scale");
+        for (int i = 0; i < count; ++i) {
+            Add(transaction, KsModifyAction(*MakeRecord(*table, first + i, "m"), i % records + 1));
+        }
+        transaction.Commit();
+        const double took = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        std::string expected;
+        for (int n = 0; n < records; ++n) {
+            expected += (n > 0 ? ";" : "") + std::to_string(first + count - records + n) + "|m";
+        }
+        EXPECT_EQ(Content(*table), expected);
+        return took;
+    };
+    double smallTime = commitModifies(small, 1000), largeTime = commitModifies(large, 5000);
+    // Linear work takes about 4 times as long; quadratic work about 16 times.
+    EXPECT_LT(largeTime, 8 * smallTime) << smallTime << " s, then " << largeTime << " s";
+    std::vector<std::uint32_t> counts;
+    Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
+        EXPECT_EQ(status.GetStatus(), 'C');
+        counts.push_back(actions);
+    });
+    EXPECT_EQ(counts, (std::vector<std::uint32_t>{large, small}));
 }
 
 }  // namespace
