@@ -1,6 +1,6 @@
 // The page cache of a list file: random changes made through it, some failing, read back
 // as the file itself holds them; reads come from memory while it lives; a read past the
-// end fails as the file's own does.
+// end fails as the file's own does; space it reserves is filled out when it ends.
 
 #include "io/KsIOListCache.h"
 
@@ -12,6 +12,7 @@
 
 #include "io/KsIOList.h"
 #include "io/KsIOListWords.h"
+#include "io/KsIOLockGuard.h"
 #include "io/KsIOUnbuffered.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
@@ -113,6 +114,27 @@ TEST_F(KsIOListCacheTest, ReadsComeFromMemoryWhileTheScopeLivesAndFailAsTheFileD
                   kstest::MessageOf([&] { file.ReadFrom(end - 4, bytes, 8, true); }));
     }
     EXPECT_EQ(first(), "lost");
+}
+
+// Under the whole-file lock space at the end is taken without writing; what is still not
+// written when the cache ends is filled out, so the file ends where the blocks do.
+TEST_F(KsIOListCacheTest, SpaceReservedUnderTheCacheIsFilledOutWhenItEnds) {
+    KsIOList<void> list(file, kList);
+    auto size = [&] { return static_cast<std::uint64_t>(file.GetFileSize64()); };
+    const std::uint64_t start = size();
+    {
+        KsIOLockGuard whole(file, LOCK_WRITE, 0, 0);
+        KsIOListCache::Scope cache(file);
+        EXPECT_EQ(list.Allocate(32), start);
+        EXPECT_EQ(list.Allocate(16), start + 32);
+        EXPECT_EQ(size(), start);
+        EXPECT_EQ(list.AppendSerializedObject("abcde", 5), start + 48);
+        KsIOListCache::Of(file)->Flush();  // the object's block is written whole, padding and all
+        EXPECT_EQ(size(), start + 64);
+        EXPECT_EQ(list.Allocate(48), start + 64);
+    }
+    EXPECT_EQ(size(), start + 112);
+    EXPECT_EQ(list.Allocate(16), start + 112);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-#include <cstdio>
+#include <ctime>
+#include <fstream>
 
 #include "TxnTestSupport.h"
+#include "core/KsByteOrder.h"
+#include "io/KsIOLockGuard.h"
 
 namespace {
 
@@ -21,14 +24,10 @@ protected:
         return marks;
     }
     std::vector<std::string> texts;
-    void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
-        transaction.AddAction(*table, action);
-    }
 };
 
 // An empty transaction commits; one dropped uncommitted ends rolled back; a committed one
-// stays committed with its actions marked, and its committer refuses a second commit and
-// removes its inverse file when it goes.
+// stays committed with its actions marked.
 TEST_F(Commit, CommittedSurvivesTheTransactionAndUncommittedEndsRolledBack) {
     Append(7, "seven");
     auto empty = Appends(0);
@@ -50,28 +49,77 @@ TEST_F(Commit, CommittedSurvivesTheTransactionAndUncommittedEndsRolledBack) {
     EXPECT_EQ(Marks(id), "KKK");
     EXPECT_EQ(Content(*table), "8|eight;1|x;2|x");
     EXPECT_EQ(InverseFiles(), 0);
-    auto transaction = Appends(1);
-    auto committer = Log().BeginCommission(transaction->GetIdentity());
-    committer->Commit(KsNullProgress::Instance());
-    EXPECT_EQ(InverseFiles(true), 1);
-    EXPECT_EQ(kstest::ClassAndMessageOf([&] { committer->Commit(KsNullProgress::Instance()); }),
-              "KsFileTransactionCommiter: The commit failed because the transaction has already "
-              "been committed.");
-    committer.reset();
-    EXPECT_EQ(InverseFiles(), 0);
-    EXPECT_EQ(Content(*table), "8|eight;1|x;2|x;1|x");
-    // An open for writing deletes an inverse file that a finished transaction left, and
-    // keeps files that are not inverse files of this table.
-    std::string leftover = KsFileTransactionCommitter::InverseFileName(*table, id).GetCString();
-    std::string other = leftover.substr(0, leftover.size() - 21) + "notes.kbc";
-    for (const std::string& name : {leftover, other}) {
-        std::FILE* f = std::fopen(name.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
+}
+
+// Commits through one open reuse one inverse file: each empties it and writes the header
+// naming the transaction (its created day number and milliseconds) and its entries, which
+// stay until the next commit; a second commit on one committer is refused and writes
+// nothing; the file goes when the table closes.
+TEST_F(Commit, OneInverseFileServesEveryCommitAndGoesWithTheTable) {
+    Append(1, "one");
+    std::string name;
+    for (int round = 0; round < 3; ++round) {
+        KsTransactionNew transaction(*table, 1, "reuse");
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 10 + round, "m"), 1));
+        auto committer = Log().BeginCommission(transaction.GetIdentity());
+        committer->Commit(KsNullProgress::Instance());
+        auto files = InverseBytes();
+        ASSERT_EQ(files.size(), 1U);
+        name = round == 0 ? files[0].first : name;
+        EXPECT_EQ(files[0].first, name) << round;
+        const std::string& bytes = files[0].second;
+        ASSERT_GT(bytes.size(), 24U);
+        EXPECT_EQ(bytes.substr(0, 8), "Inverses");
+        const KsTimestamp& id = transaction.GetIdentity();
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(bytes.data() + 8),
+                  id.GetJulianDayFromCalendarStart());
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(bytes.data() + 12),
+                  id.GetTimeInMilliseconds());
+        EXPECT_EQ(bytes[16], 'K');  // one entry, after the header: the last commit's went
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint64_t>(bytes.data() + bytes.size() - 8), 16U);
+        EXPECT_EQ(kstest::ClassAndMessageOf([&] { committer->Commit(KsNullProgress::Instance()); }),
+                  "KsFileTransactionCommiter: The commit failed because the transaction has "
+                  "already been committed.");
+        committer.reset();
+        EXPECT_EQ(InverseBytes().at(0).second, bytes) << round;
+        EXPECT_EQ(InverseFiles(), 0) << round;
     }
+    EXPECT_EQ(Content(*table), "12|m");
+    table->Close();
+    EXPECT_EQ(InverseFiles(true), 0);
+}
+
+// An open for writing deletes unapplied an inverse file whose header names a transaction
+// that ended (its emptying was lost), one cut inside its header and an empty one; it leaves
+// alone one that another opener holds locked and a file only shaped like an inverse file.
+TEST_F(Commit, RecoveryAppliesOnlyFilesOfCommitsStillCommitting) {
+    Append(1, "one");
+    std::string stale;
+    {
+        KsTransactionNew transaction(*table, 1, "stale");
+        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "two"), 1));
+        Log().BeginCommission(transaction.GetIdentity())->Commit(KsNullProgress::Instance());
+        stale = InverseBytes().at(0).second;
+    }
+    const std::string contents[] = {stale, stale.substr(0, 15), "", stale};
+    KsTimestamp made;
+    made.SetYear(2001);
+    std::string name;
+    for (std::uint16_t day = 1; day <= 4; ++day) {
+        made.SetDay(day);
+        name = KsFileTransactionCommitter::InverseFileName(*table, made).GetCString();
+        std::ofstream(name, std::ios::binary) << contents[day - 1];
+    }
+    const std::string other = name.substr(0, name.size() - 21) + "notes.kbc";
+    std::ofstream(other) << stale;
+    table->Close();
+    auto holder = KsIOFactory::Default().Open(name.c_str(), IO_READ | IO_WRITE);
+    KsIOLockGuard lock(*holder, LOCK_WRITE, 0, 0);
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
-    EXPECT_FALSE(std::filesystem::exists(leftover));
-    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(Log().GetRecovered().empty());
+    EXPECT_EQ(Content(*table), "2|two");
+    EXPECT_EQ(InverseBytes().size(), 2U);
+    EXPECT_TRUE(std::filesystem::exists(name) && std::filesystem::exists(other));
 }
 
 // A cancel after the third of five actions undoes three, newest first.
@@ -126,8 +174,7 @@ TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
                                 : kstest::CaughtError<KsCommitFailure>(commit).GetErrorMessage();
         // The first append is undone unless the listener refuses; the modify fails or not.
         char end = failingUndo ? 'F' : 'R';
-        EXPECT_EQ(Marks(transaction.GetIdentity()),
-                  end + std::string(failingAction ? "FK" : "KK"));
+        EXPECT_EQ(Marks(transaction.GetIdentity()), end + std::string(failingAction ? "FK" : "KK"));
         std::string expected = message;
         if (failingAction) {
             expected.replace(expected.find("%s"), 2, texts[1]);
@@ -184,6 +231,43 @@ TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
         }
     }
     EXPECT_GE(counted, 8);
+}
+
+// Logging and committing n actions takes time in proportion to n. Processor time of this
+// process is compared between two sizes of one run, so a loaded machine slows both alike;
+// work that grows with the square of n misses the bound by far.
+TEST_F(Commit, TimeGrowsInProportionToTheActions) {
+    const int records = 40, small = 8 * records, large = 4 * small;
+    for (int id = 1; id <= records; ++id) {
+        Append(id, "r");
+    }
+    // Logs and commits `count` modifies, the i-th giving record i % records + 1 the id
+    // `first` + i, checks that each record holds its last, and returns the processor
+    // seconds the commit took.
+    auto commitModifies = [&](int count, int first) {
+        std::clock_t start = std::clock();
+        KsTransactionNew transaction(*table, 1, "scale");
+        for (int i = 0; i < count; ++i) {
+            Add(transaction, KsModifyAction(*MakeRecord(*table, first + i, "m"), i % records + 1));
+        }
+        transaction.Commit();
+        const double took = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        std::string expected;
+        for (int n = 0; n < records; ++n) {
+            expected += (n > 0 ? ";" : "") + std::to_string(first + count - records + n) + "|m";
+        }
+        EXPECT_EQ(Content(*table), expected);
+        return took;
+    };
+    double smallTime = commitModifies(small, 1000), largeTime = commitModifies(large, 5000);
+    // Linear work takes about 4 times as long; quadratic work about 16 times.
+    EXPECT_LT(largeTime, 8 * smallTime) << smallTime << " s, then " << largeTime << " s";
+    std::vector<std::uint32_t> counts;
+    Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
+        EXPECT_EQ(status.GetStatus(), 'C');
+        counts.push_back(actions);
+    });
+    EXPECT_EQ(counts, (std::vector<std::uint32_t>{large, small}));
 }
 
 }  // namespace

@@ -53,9 +53,6 @@ std::vector<std::string> Records(KsFile& table) {
     }
     return out;
 }
-std::string Text(int id) {
-    return std::to_string(id) + "|" + NameOf(id);
-}
 
 // Kills a child that commits 1 to 50 random modifies and appends and closes, at random
 // moments; the table reopened is, record for record and index for index, either as before
@@ -82,7 +79,8 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
             n = static_cast<std::int32_t>(random() % (next.size() + 5));
             n = n < static_cast<std::int32_t>(next.size()) ? n + 1 : 0;
             id = static_cast<int>(random() % 100000);
-            (n == 0 ? next.emplace_back() : next[static_cast<std::size_t>(n - 1)]) = Text(id);
+            (n == 0 ? next.emplace_back() : next[static_cast<std::size_t>(n - 1)]) =
+                std::to_string(id) + "|" + NameOf(id);
         }
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
@@ -91,10 +89,8 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
             auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "random");
             for (auto [n, id] : changes) {
                 auto record = kstest::MakeRecord(*table, id, NameOf(id).c_str());
-                KsModifyAction modify(*record, n);
-                KsAppendAction append(*record);
-                transaction->AddAction(*table, n == 0 ? static_cast<KsRecordAction&>(append)
-                                                      : modify);
+                n == 0 ? Add(*transaction, KsAppendAction(*record))
+                       : Add(*transaction, KsModifyAction(*record, n));
             }
             (void)!write(ready[1], "!", 1);
             transaction->Commit();

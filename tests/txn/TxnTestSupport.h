@@ -106,37 +106,38 @@ protected:
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
         table->FileMaintenanceAdd(table->DataAppend(*record), *record);
     }
-    // The inverse files in the table's folder that a recovery would apply: entries after a
-    // header naming a transaction still Committing, or not readable. With `evenSpent`, all
-    // of them: an open table keeps one, with the entries of its last commit.
+    // The table's inverse files, with their bytes.
+    std::vector<std::pair<std::string, std::string>> InverseBytes() const {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            if (entry.path().filename().string().rfind("BC_", 0) == 0) {
+                out.emplace_back(entry.path().string(), ReadWholeFile(entry.path().string()));
+            }
+        }
+        return out;
+    }
+    // The inverse files that a recovery would apply: entries after a header that names a
+    // transaction still Committing (one the log does not hold throws), or not readable.
+    // With `evenSpent`, all of them: an open table keeps one, with its last commit's entries.
     int InverseFiles(bool evenSpent = false) {
         int count = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-            if (entry.path().filename().string().rfind("BC_", 0) != 0) {
-                continue;
-            }
-            auto file = KsIOFactory::Default().Open(entry.path().c_str(), IO_READ);
+        for (const auto& [name, bytes] : InverseBytes()) {
+            auto file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
             KsTimestamp id;
-            count += evenSpent || (entry.file_size() > 16 &&
+            count += evenSpent || (bytes.size() > 16 &&
                                    (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
-                                    StillCommitting(id)));
+                                    StatusOf(id) == '?'));
         }
         return count;
     }
-    // Whether the log holds `id` Committing, or not at all.
-    bool StillCommitting(const KsTimestamp& id) {
-        try {
-            return StatusOf(id) == '?';
-        } catch (const KsException&) {
-            return true;
-        }
+    void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
+        transaction.AddAction(*table, action);
     }
     // A new-style transaction with `count` appends of ids 1, 2, ...
     std::unique_ptr<KsTransactionNew> Appends(int count) {
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "appends");
         for (int id = 1; id <= count; ++id) {
-            KsAppendAction action(*MakeRecord(*table, id, "x"));
-            transaction->AddAction(*table, action);
+            Add(*transaction, KsAppendAction(*MakeRecord(*table, id, "x")));
         }
         return transaction;
     }
