@@ -206,10 +206,6 @@ TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
         EXPECT_THROW(read->Read(stream), KsException) << cut;
         EXPECT_EQ((Records{1, 4, 5}), Found(*read, "X"));
     }
-    KsIndex read('A', 3, 5);
-    kstest::MemoryStream cut(bytes.substr(0, 40));
-    EXPECT_EQ("Unable to perform a required read at offset 40 of \"memory\"",
-              kstest::MessageOf([&] { read.Read(cut); }));
 }
 
 // A read index answers from its file's bytes until it changes: every search before and after
@@ -314,97 +310,111 @@ TEST(KsIndex, FollowsRandomRecordChangesLikeAPlainList) {
     }
 }
 
+using Keys = std::vector<std::pair<std::string, Records>>;
+
 // An index file of Alpha keys of length 3 (8 value bytes each) or 10 (12 bytes) over
 // `records` records, its record lists in the vector form, with an inverse index of these
-// entries when given.
-std::string AlphaFile(std::int32_t records,
-                      const std::vector<std::pair<std::string, Records>>& keys,
-                      const Records* inverse = nullptr, std::uint16_t length = 3) {
+// entries unless none are given. The list of key `padded` declares four bytes more, which
+// "pad!" fills.
+std::string AlphaFile(const Keys& keys, const Records& inverse = {}, std::int32_t records = 3,
+                      std::uint16_t length = 3, std::size_t padded = SIZE_MAX) {
     std::string out;
     auto put = [&out](std::int64_t value, int bytes) {
         for (int i = 0; i < bytes; ++i) {
             out += static_cast<char>((value >> (8 * i)) & 0xFF);
         }
     };
-    auto vector = [&](const Records& entries) {
+    auto vector = [&](const Records& entries, bool pad) {
         put(0, 4), put(400, 2), put(4, 2), put(128, 4);
-        put(4 * static_cast<std::int64_t>(entries.size()), 4), put(std::ssize(entries), 4);
-        put(0, 4);
+        put(4 * std::ssize(entries) + (pad ? 4 : 0), 4), put(std::ssize(entries), 4), put(0, 4);
         for (std::int32_t entry : entries) {
             put(entry, 4);
         }
+        out += pad ? "pad!" : "";
     };
     put(3, 4), put(510, 2), out += 'A', put(length, 2), put(records, 4), put(std::ssize(keys), 4);
-    for (const auto& [text, list] : keys) {
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const std::string& text = keys[k].first;
         out += text + std::string((length < 8 ? 8 : length + 2) - text.size(), '\0') + '\0';
-        vector(list);
+        vector(keys[k].second, k == padded);
     }
-    out += inverse != nullptr ? '\1' : '\0';
-    if (inverse != nullptr) {
-        vector(*inverse);
+    out += inverse.empty() ? '\0' : '\1';
+    if (!inverse.empty()) {
+        vector(inverse, false);
     }
     return out;
 }
 
-// Every fault of a file's keys, record lists and inverse index is found and named, and
-// texts compare only up to their first NUL.
-TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
-    const Records agreeing{-1, 0, 1, 0}, disagreeing{-1, 0, 0, 0}, outside{-1, 1, 0, 7};
-    const std::tuple<std::int32_t, std::vector<std::pair<std::string, Records>>, const Records*,
-                     std::string>
-        cases[] = {
-            {3, {{"AB", {1}}, {"AB", {2, 3}}}, nullptr, "has key 1 out of order"},
-            {3, {{"AB", {1, 2}}, {"AA", {3}}}, nullptr, "has key 1 out of order"},
-            {3,
-             {{std::string("A\0X", 3), {1, 2}}, {std::string("A\0Y", 3), {3}}},
-             nullptr,
-             "has key 1 out of order"},
-            {3, {{"AB", {}}, {"C", {1, 2, 3}}}, nullptr, "has key 0 without records"},
-            {3, {{"AB", {1, 2}}, {"C", {2}}}, nullptr, "lists record 2 under two keys"},
-            {3, {{"AB", {1, 2}}, {"C", {2, 3}}}, nullptr, "lists 4 records for 3 records"},
-            {3, {{"AB", {1}}, {"C", {3}}}, nullptr, "lists 2 records for 3 records"},
-            {3, {{"AB", {2, 1, 3}}}, nullptr, "holds record 1 out of order or range"},
-            {3, {{"AB", {1, 2, 4}}}, nullptr, "holds record 4 out of order or range"},
-            {3,
-             {{"AB", {1, 3}}, {"C", {2}}},
-             &disagreeing,
-             "has an inverse index that disagrees with its keys"},
-            {3, {{"AB", {1, 3}}, {"C", {2}}}, &outside, "has an inverse entry of key 7"},
-            {0x7FFFFFFF, {{"AB", {1}}}, nullptr, "lists 1 records for 2147483647 records"},
-        };
-    for (const auto& [records, keys, inverse, message] : cases) {
-        KsIndex index('A', 3, 0);
-        kstest::MemoryStream stream(AlphaFile(records, keys, inverse));
-        EXPECT_EQ("Index file \"memory\" " + message,
-                  kstest::MessageOf([&] { index.Read(stream, true); }));
+// The message of the error that reading `file` gives, or "" when it reads.
+std::string ReadError(KsIndex& index, const std::string& file) {
+    kstest::MemoryStream stream(file);
+    try {
+        index.Read(stream, true);
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
     }
-    // A vector count whose byte size would pass 32 bits is still held against the bytes.
-    std::string huge = AlphaFile(0x7FFFFFFF, {{"AB", {1}}});
-    huge.replace(17 + 9 + 16, 4, std::string("\0\0\0\x40", 4));
-    KsIndex hugeIndex('A', 3, 0);
-    kstest::MemoryStream hugeStream(huge);
-    EXPECT_EQ("Index file \"memory\" holds a vector of 1073741824 records for 2147483647 records",
-              kstest::MessageOf([&] { hugeIndex.Read(hugeStream, true); }));
-    // Longer texts are compared eight bytes at a time, still only up to their first NUL.
-    KsIndex longer('A', 10, 3);
-    kstest::MemoryStream longStream(AlphaFile(3,
-                                              {{"ABCDEF", {1}},
-                                               {std::string("ABCDEFG\0XX", 10), {2}},
-                                               {std::string("ABCDEFG\0YY", 10), {3}}},
-                                              nullptr, 10));
-    EXPECT_EQ("Index file \"memory\" has key 2 out of order",
-              kstest::MessageOf([&] { longer.Read(longStream); }));
-    KsIndex index('A', 3, 3);
-    kstest::MemoryStream good(AlphaFile(3, {{"AB", {1, 3}}, {"C", {2}}}, &agreeing));
-    index.Read(good);
+    return "";
+}
+
+// Every fault of a file's keys, record lists and inverse index is found and named, also
+// inside a run of keys of one record, which is read a batch at a time with its own key
+// numbers. Texts compare only up to their first NUL, eight bytes at a time, the last few
+// of a longer text with the bytes before them.
+TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
+    Keys run;  // keys of one record each, but key 9 of two; with their inverse index
+    Records inverse(22, -1);
+    for (std::int32_t k = 0; k < 20; ++k) {
+        run.emplace_back(std::string(1, static_cast<char>('A' + k)), Records{k * 7 % 20 + 1});
+        inverse[static_cast<std::size_t>(k * 7 % 20 + 1)] = k;
+    }
+    run[9].second.push_back(21), inverse[21] = 9;
+    auto runWith = [&run](std::string text, Records records) {
+        Keys keys = run;
+        keys[13] = {std::move(text), std::move(records)};
+        return AlphaFile(keys, {}, 21, 3, 11);
+    };
+    const Keys split{{"AB", {1, 3}}, {"C", {2}}};
+    using Ten = std::string;
+    auto ten = [](const Ten& first, const Ten& second) {
+        return AlphaFile({{first, {2}}, {second, {1}}}, {}, 2, 10);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {AlphaFile({{"AB", {1}}, {"AB", {2, 3}}}), "has key 1 out of order"},
+        {AlphaFile({{Ten("A\0X", 3), {1, 2}}, {Ten("A\0Y", 3), {3}}}), "has key 1 out of order"},
+        {runWith("L", {13}), "has key 13 out of order"},
+        {runWith("N", {0}), "holds record 0 out of order or range"},
+        {runWith("N", {22}), "holds record 22 out of order or range"},
+        {AlphaFile({{"AB", {2, 1, 3}}}), "holds record 1 out of order or range"},
+        {AlphaFile({{"AB", {}}, {"C", {1, 2, 3}}}), "has key 0 without records"},
+        {AlphaFile({{"AB", {1, 2}}, {"C", {2}}}), "lists record 2 under two keys"},
+        {AlphaFile({{"AB", {1, 2}}, {"C", {2, 3}}}), "lists 4 records for 3 records"},
+        {AlphaFile({{"AB", {1}}}, {}, 0x7FFFFFFF), "lists 1 records for 2147483647 records"},
+        // A count whose byte size passes 32 bits is still held against the declared bytes.
+        {AlphaFile({{"AB", {1}}}, {}, 0x7FFFFFFF).replace(17 + 9 + 16, 4, "\0\0\0\x40", 4),
+         "holds a vector of 1073741824 records for 2147483647 records"},
+        {AlphaFile(split, {-1, 0, 0, 0}), "has an inverse index that disagrees with its keys"},
+        {AlphaFile(split, {-1, 1, 0, 7}), "has an inverse entry of key 7"},
+        {ten("ABCDEFGHI", "ABCDEFGHIJ"), ""},
+        {ten("ABCDEFGHIJ", "ABCDEFGHIA"), "has key 1 out of order"},
+        {ten("ABCDEFGHIJ", "ABCDEFGHIJ"), "has key 1 out of order"},
+        {ten(Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10)), "has key 1 out of order"},
+        {ten(Ten("A\0XXXXXXXX", 10), Ten("A\0XXXXXXXY", 10)), "has key 1 out of order"},
+    };
+    for (const auto& [file, message] : cases) {
+        KsIndex index('A', static_cast<std::uint16_t>(file[7]), 0);
+        EXPECT_EQ(message.empty() ? "" : "Index file \"memory\" " + message,
+                  ReadError(index, file));
+    }
+    // The padded list breaks the run, which goes on after it; an end inside the run is named.
+    const std::string padded = AlphaFile(run, inverse, 21, 3, 11);
+    KsIndex index('A', 3, 21);
+    EXPECT_EQ("", ReadError(index, padded));
     EXPECT_TRUE(index.HasInverseIndex());
-    EXPECT_EQ((Records{1, 3}), Found(index, "AB"));
-    // A vector that declares bytes beyond its records is read, its extra bytes skipped.
-    std::string padded = AlphaFile(3, {{"AB", {1, 3}}, {"C", {2}}});
-    padded.replace(17 + 9 + 12, 4, std::string("\x0C\0\0\0", 4)).insert(17 + 9 + 32, "pad!");
-    kstest::MemoryStream paddedStream(padded);
-    index.Read(paddedStream);
-    EXPECT_EQ((Records{2}), Found(index, "C"));
+    for (const auto& [text, records] : run) {
+        EXPECT_EQ(records, Found(index, text.c_str())) << text;
+    }
+    EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
+              ReadError(index, padded.substr(0, 17 + 37 * 15 + 8 + 30)));
 }
 
 // Files far larger than the pieces they are read in, from a file and from a stream: Alpha
@@ -414,9 +424,8 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
     std::mt19937 random(5);
     kstest::TempDir directory;
     std::string name = directory.File("large.kix");
-    for (char type : {'A', 'I'}) {
-        const std::int32_t count = type == 'A' ? 60000 : 200000;
-        std::uint16_t length = type == 'A' ? 10 : 4;
+    using Kind = std::tuple<char, std::int32_t, std::uint16_t>;  // type, records, key length
+    for (const auto& [type, count, length] : {Kind{'A', 60000, 10}, Kind{'I', 200000, 4}}) {
         std::vector<std::pair<std::int32_t, std::int32_t>> values;  // value, record
         for (std::int32_t r = 1; r <= count; ++r) {
             auto value = static_cast<std::int32_t>(random() % (r % 7 == 0 ? 3 : 10000000));
@@ -438,80 +447,22 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
         std::string bytes = Bytes(source);
         kstest::WriteWholeFile(name, bytes + "tail");
         std::unique_ptr<KsIOInterface> file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
-        KsIndex fromFile(type, length, count), fromStream(type, length, count);
-        fromFile.Read(*file);
-        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), file->Tell64()) << type;
         kstest::MemoryStream stream(bytes);
-        fromStream.Read(stream);
-        for (KsIndex* read : {&fromFile, &fromStream}) {
+        for (KsInputStreamInterface* in :
+             std::initializer_list<KsInputStreamInterface*>{file.get(), &stream}) {
+            KsIndex read(type, length, count);
+            read.Read(*in);
             for (std::int32_t k = 0; k < source.GetKeyCount(); k += 97) {
                 std::string low(length, '\0');
                 source.GetKey(k).Value().GetComparableKey(low.data());
-                KsSet found, expected;
-                read->Search(low.data(), nullptr, found);
-                source.Search(low.data(), nullptr, expected);
-                ASSERT_EQ(expected.GetSelectedCount(), found.GetSelectedCount()) << type << k;
-                ASSERT_EQ(expected.GetNextInSet(0), found.GetNextInSet(0)) << type << k;
+                ASSERT_EQ(Answer(source, low, nullptr, nullptr, false),
+                          Answer(read, low, nullptr, nullptr, false))
+                    << type << k;
             }
-            EXPECT_EQ(bytes, Bytes(*read)) << type;
+            EXPECT_EQ(bytes, Bytes(read)) << type;
         }
+        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), file->Tell64()) << type;
     }
-}
-
-// Runs of keys holding one record each are read a batch at a time: a fault inside a run is
-// named with its own key number, and keys of other forms between runs are read whole.
-TEST(KsIndex, RunsOfKeysOfOneRecordAreCheckedKeyByKey) {
-    std::vector<std::pair<std::string, Records>> keys;
-    for (std::int32_t k = 0; k < 20; ++k) {
-        keys.emplace_back(std::string(1, static_cast<char>('A' + k)), Records{k * 7 % 20 + 1});
-    }
-    keys[9].second.push_back(21);  // two records; an odd vector header after it
-    const std::pair<std::function<void(std::vector<std::pair<std::string, Records>>&)>, std::string>
-        faults[] = {
-            {[](auto& ks) { ks[13].first = ks[12].first; }, "has key 13 out of order"},
-            {[](auto& ks) { ks[13].second = {0}; }, "holds record 0 out of order or range"},
-            {[](auto& ks) { ks[13].second = {22}; }, "holds record 22 out of order or range"},
-            {[](auto& ks) { ks[13].second = ks[4].second; }, "lists record 9 under two keys"},
-        };
-    for (const auto& [fault, message] : faults) {
-        auto faulty = keys;
-        fault(faulty);
-        KsIndex index('A', 3, 0);
-        kstest::MemoryStream stream(AlphaFile(21, faulty));
-        EXPECT_EQ("Index file \"memory\" " + message,
-                  kstest::MessageOf([&] { index.Read(stream, true); }));
-    }
-    std::string file = AlphaFile(21, keys);
-    const std::size_t key11 = 17 + 37 * 11 + 4;  // keys of one record take 37 bytes
-    file.replace(key11 + 9 + 12, 4, std::string("\x08\0\0\0", 4)).insert(key11 + 37, "pad!");
-    KsIndex index('A', 3, 21);
-    kstest::MemoryStream stream(file);
-    index.Read(stream);
-    for (const auto& [text, records] : keys) {
-        EXPECT_EQ(records, Found(index, text.c_str())) << text;
-    }
-    // Texts of ten bytes: the last two are compared with the six before them.
-    using Ten = std::string;
-    const std::tuple<Ten, Ten, std::string> tens[] = {
-        {"ABCDEFGHI", "ABCDEFGHIJ", ""},
-        {"ABCDEFGHIA", "ABCDEFGHIJ", ""},
-        {"ABCDEFGHIJ", "ABCDEFGHIA", "has key 1 out of order"},
-        {"ABCDEFGHIJ", "ABCDEFGHIJ", "has key 1 out of order"},
-        {Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10), "has key 1 out of order"}};
-    for (const auto& [first, second, message] : tens) {
-        KsIndex longer('A', 10, 2);
-        kstest::MemoryStream longStream(AlphaFile(2, {{first, {2}}, {second, {1}}}, nullptr, 10));
-        if (message.empty()) {
-            EXPECT_NO_THROW(longer.Read(longStream)) << second;
-        } else {
-            EXPECT_EQ("Index file \"memory\" " + message,
-                      kstest::MessageOf([&] { longer.Read(longStream); }));
-        }
-    }
-    KsIndex cut('A', 3, 21);
-    kstest::MemoryStream cutStream(file.substr(0, 17 + 37 * 15 + 8 + 30));
-    EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
-              kstest::MessageOf([&] { cut.Read(cutStream); }));
 }
 
 }  // namespace
