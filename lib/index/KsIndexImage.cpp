@@ -82,6 +82,17 @@ constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
                           static_cast<long>(k));
 }
 
+// Whether `list` starts a record list in the vector form this library writes: form byte 0,
+// the marker, the version and elements of 4 bytes.
+bool IsPlainVectorStart(const char* list) {
+    using KsByteOrder::LoadLittle;
+    const auto formAndMarker = static_cast<std::uint16_t>(KsIndexKey::kVectorMarker << 8);
+    const std::uint32_t versionAndSize =
+        static_cast<std::uint16_t>(KsIndexKey::kVectorVersion) | std::uint32_t{4} << 16;
+    return LoadLittle<std::uint16_t>(list) == formAndMarker &&
+           LoadLittle<std::uint32_t>(list + 5) == versionAndSize;
+}
+
 // Bytes already checked, read back as a stream (the values of non-Alpha keys).
 class BytesStream final : public KsInputStreamInterface {
 public:
@@ -410,10 +421,7 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
     const std::size_t valueBytes =
         text_.size() - 1 + (keyLength_ >= KsIndex::kShortAlphaBytes ? 2 : 0);
     const std::size_t keyBytes = valueBytes + kPlainVectorHeader + 4;
-    // Form byte and marker; version and element size 4; byte size 4 and count 1.
-    const auto formAndMarker = static_cast<std::uint16_t>(KsIndexKey::kVectorMarker << 8);
-    const std::uint32_t versionAndSize =
-        static_cast<std::uint16_t>(KsIndexKey::kVectorVersion) | std::uint32_t{4} << 16;
+    // Byte size 4 and count 1.
     const std::uint64_t bytesAndCount = 4 | std::uint64_t{1} << 32;
     const std::int32_t universe = prototype_->GetUniverse();
     while (k < keyCount) {
@@ -437,8 +445,7 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
         for (; i < batch; ++i, key += keyBytes, value += length) {
             const char* list = key + valueBytes;
             auto r = LoadLittle<std::int32_t>(list + kPlainVectorHeader);
-            if (LoadLittle<std::uint16_t>(list) != formAndMarker ||
-                LoadLittle<std::uint32_t>(list + 5) != versionAndSize ||
+            if (!IsPlainVectorStart(list) ||
                 LoadLittle<std::uint64_t>(list + 13) != bytesAndCount || r <= 0 || r > universe) {
                 break;
             }
@@ -528,9 +535,7 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
 bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count) {
     using KsByteOrder::LoadLittle;
     const char* list = in.Need(kPlainVectorHeader);
-    if (list == nullptr || list[0] != 0 || list[1] != KsIndexKey::kVectorMarker ||
-        LoadLittle<std::int16_t>(list + 5) != KsIndexKey::kVectorVersion ||
-        LoadLittle<std::int16_t>(list + 7) != 4) {
+    if (list == nullptr || !IsPlainVectorStart(list)) {
         return false;
     }
     std::int32_t universe = prototype_->GetUniverse();
