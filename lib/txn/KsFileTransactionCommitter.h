@@ -84,6 +84,16 @@ private:
     bool PrepareModifyBatch();
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
+    // Writes an entry holding a copy of the records `action`, an insert, delete or remove
+    // undone by `inverse`, is about to move; returns where it starts, or -1 when the action
+    // moves none (or the table's records cannot be copied).
+    std::int64_t AddMovedRecords(const KsRecordAction& action, const KsRecordAction& inverse);
+    // Writes back the copy of moved records in the entry from `start` to `trailer`; false when
+    // the entry is damaged. The table's indexes are built afresh afterwards.
+    bool PutMovedRecordsBack(std::int64_t start, std::int64_t trailer);
+    // The end of the last whole entry of the inverse file: a process killed while writing an
+    // entry leaves it cut short, and the change it stands for not begun.
+    std::int64_t EndOfWholeEntries();
     // Applies inverses from the end of the file; returns whether the file could be read.
     bool ApplyInverses(KsProgressInterface& progress, std::uint32_t& applied,
                        std::vector<FailedInverse>& failures);
