@@ -136,7 +136,8 @@ void KsFileTransactionCommitter::OpenInverseFile() {
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset,
                                  id_.GetJulianDayFromCalendarStart());
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset + 4, id_.GetTimeInMilliseconds());
-        CutAt(*inverse_, 0);
+        // Empty, and at its start (no size asked first: the file is emptied whatever it holds).
+        inverse_->Truncate64(0);
         // Reaches the file with the first entry, before any change of the table.
         inverse_->Write(header, sizeof header);
     });
@@ -266,10 +267,8 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
-    if (!PrepareModifyBatch()) {
-        batchEnds_.clear();
-        CutAt(*inverse_, Fmt::kInverseHeaderSize);
-    }
+    // Without a batch nothing follows the header yet.
+    PrepareModifyBatch();
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {

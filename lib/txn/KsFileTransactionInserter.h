@@ -30,6 +30,13 @@ public:
 
     void Add(KsRecordAction& action) override;
 
+    /// Logs `element` after the last action of `actions` (a transaction's sub-list, the log
+    /// locked whole), walking on from the node `*lastAction` when it is known (not 0);
+    /// `*lastAction` receives the new node. Returns the new node.
+    static std::uint64_t Append(KsIOList<KsRecordActionListWrapper>& actions,
+                                const KsRecordActionListWrapper& element,
+                                std::uint64_t* lastAction);
+
 private:
     KsFile* table_;
     KsFileTransactionLog::WholeLock logLock_;  // released after the cursor's own locks

@@ -167,8 +167,14 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
                 created.AddMilliseconds(1);
             }
         }
-        list_->insert(at, KsFileTransactionStatus(number, description, created));
+        KsFileTransactionStatus status(number, description, created);
+        list_->insert(at, status);
         KsIOListWords::Flush(*file_);
+        buildingId_ = created;
+        buildingNode_ = at.GetPosition();
+        buildingSubList_ = list_->SubListPosition(at.GetVoidIterator());
+        buildingStatus_ = status;
+        lastAction_ = 0;
         return created;
     });
 }
@@ -207,6 +213,7 @@ void KsFileTransactionLog::ChangeStatus(
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         change(status);
         it.Write(status);
         KsIOListWords::Flush(*file_);
@@ -228,6 +235,7 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         status.Building();
         it.Write(status);
         if (!(buildingId_ == id)) {
@@ -242,16 +250,27 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
 void KsFileTransactionLog::AddAction(const KsTimestamp& id, KsRecordAction& action) {
     WholeLock whole = LockAll();
     KsFileTransactionStatus status;
-    Cursor it = KsCallpath("BeginInsertion()", kClass, [&] {
-        Cursor found = RequireTransaction(id, status);
+    KsCallpath("BeginInsertion()", kClass, [&] {
+        if (!(buildingId_ == id)) {
+            buildingId_ = id;
+            buildingNode_ = 0;
+            lastAction_ = 0;
+        }
+        if (buildingNode_ == 0 || list_->begin(kWalk).GetPosition() != buildingNode_) {
+            ForgetBuildingNode();
+            Cursor found = RequireTransaction(id, buildingStatus_);
+            buildingSubList_ = list_->SubListPosition(found.GetVoidIterator());
+            buildingNode_ = found.GetPosition();
+        }
+        status = buildingStatus_;
         status.Building();
-        return found;
     });
-    if (!(buildingId_ == id)) {
-        buildingId_ = id;
-        lastAction_ = 0;
-    }
-    KsFileTransactionInserter(*table_, *this, std::move(it), &lastAction_).Add(action);
+    KsCallpath("Add()", "KsFileTransactionInserter", [&] {
+        KsIOList<KsRecordActionListWrapper> actions(*file_, buildingSubList_,
+                                                    KsIOList<void>::kSubList);
+        KsFileTransactionInserter::Append(actions, KsRecordActionListWrapper(*table_, action),
+                                          &lastAction_);
+    });
     // Ready again, the status is the one stored: a crash leaves the insertion whole or not
     // made, whatever the status said meanwhile.
     KsCallpath("Stabilize()", kClass, [&] {
@@ -267,6 +286,7 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         status.Committing();
         it.Write(status);
         // A crash from here on is found by the next open, which undoes what was done. The

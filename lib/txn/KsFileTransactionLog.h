@@ -136,9 +136,20 @@ private:
     std::unique_ptr<KsIOInterface> file_;
     std::unique_ptr<List> list_;
     std::vector<KsTimestamp> recovered_;
-    // The last action node added to the transaction `buildingId_` through this log (0:
-    // none known), where the next insertion walks on from.
+    // Forgets where the transaction `buildingId_` stands (its status changes).
+    void ForgetBuildingNode() { buildingNode_ = 0; }
+
+    // What this log knows of the transaction `buildingId_`, which it made or added an
+    // action to last: its node (0: not known), its sub-list's header, its status as this
+    // log left it, and its last action node (0: none known), where the next insertion
+    // walks on from. Nothing erases a transaction, and its status and actions change only
+    // through its owner, so the node and status hold while the node heads the log: that
+    // one word, read under each lock anyway, is checked before they are used, and a
+    // transaction made since by another opener sends the next action to a full lookup.
     KsTimestamp buildingId_;
+    std::uint64_t buildingNode_ = 0;
+    std::uint64_t buildingSubList_ = 0;
+    KsFileTransactionStatus buildingStatus_;
     std::uint64_t lastAction_ = 0;
     std::unique_ptr<KsIOInterface> inverse_;
     std::unique_ptr<KsIOLockGuard> inverseLock_;  // released before the file closes
