@@ -205,7 +205,7 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
         KsRecordActionListWrapper logged(*table_);
         for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end()); ++it) {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             if (logged.GetAction()->GetType() != 'M') {
                 return false;
             }
@@ -221,6 +221,36 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
     }
     SyncInverse();
     return true;
+}
+
+void KsFileTransactionCommitter::ReadAction(KsIOList<KsRecordActionListWrapper>& actions,
+                                            KsIOListIterator<KsRecordActionListWrapper>& it,
+                                            KsRecordActionListWrapper& logged) {
+    if (logged_.empty()) {
+        it.Read(logged);
+        return;
+    }
+    KsCallpath("Read()", "KsIOList<TYPE>", [&] {
+        KsIOListObject object;
+        actions.ReadElement(it.GetVoidIterator(), object);
+        // The actions come in the order they were logged; a walk starts again from the first.
+        for (std::size_t k = 0; k < logged_.size(); ++k) {
+            KsFileTransactionLog::LoggedAction& known = logged_[(nextLogged_ + k) % logged_.size()];
+            if (known.node != it.GetPosition()) {
+                continue;
+            }
+            nextLogged_ = (nextLogged_ + k + 1) % logged_.size();
+            if (known.bytes.size() == object.GetSize() &&
+                std::memcmp(known.bytes.data(), object.GetData(), known.bytes.size()) == 0) {
+                logged.Reset(known.action->Copy());
+                logged.SetStatus(Fmt::kActionLogged);
+                logged.SetText("");
+                return;
+            }
+            break;
+        }
+        logged.Read(object);
+    });
 }
 
 void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
@@ -273,7 +303,7 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {
         try {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             CommitOne(*logged.GetAction());
             ++committed_;
         } catch (KsException& error) {

@@ -24,7 +24,8 @@ void KsFileTransactionInserter::Add(KsRecordAction& action) {
 
 std::uint64_t KsFileTransactionInserter::Append(KsIOList<KsRecordActionListWrapper>& actions,
                                                 const KsRecordActionListWrapper& element,
-                                                std::uint64_t* lastAction) {
+                                                std::uint64_t* lastAction,
+                                                KsIOListObject* written) {
     constexpr int kWalk = KsFileTransactionLog::kWalk;
     bool known = lastAction != nullptr && *lastAction != 0;
     auto end = known ? actions.after(*lastAction, kWalk) : actions.begin(kWalk);
@@ -32,7 +33,12 @@ std::uint64_t KsFileTransactionInserter::Append(KsIOList<KsRecordActionListWrapp
     while (!(end == actions.end())) {
         ++end;
     }
-    actions.insert(end, element);
+    KsIOListObject object;
+    KsIOListObject& bytes = written != nullptr ? *written : object;
+    KsCallpath("insert()", "KsIOList<TYPE>", [&] {
+        element.Write(bytes);
+        actions.InsertElement(end.GetVoidIterator(), bytes.GetData(), bytes.GetSize());
+    });
     if (lastAction != nullptr) {
         *lastAction = end.GetPosition();
     }

@@ -32,10 +32,11 @@ public:
 
     /// Logs `element` after the last action of `actions` (a transaction's sub-list, the log
     /// locked whole), walking on from the node `*lastAction` when it is known (not 0);
-    /// `*lastAction` receives the new node. Returns the new node.
+    /// `*lastAction` receives the new node. Returns the new node; the bytes stored go to
+    /// `written` when given.
     static std::uint64_t Append(KsIOList<KsRecordActionListWrapper>& actions,
-                                const KsRecordActionListWrapper& element,
-                                std::uint64_t* lastAction);
+                                const KsRecordActionListWrapper& element, std::uint64_t* lastAction,
+                                KsIOListObject* written = nullptr);
 
 private:
     KsFile* table_;

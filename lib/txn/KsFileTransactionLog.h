@@ -57,6 +57,18 @@ public:
     /// Stabilize would, under one lock of the log, so that the passing Building state, which
     /// no one can see, is not written.
     void AddAction(const KsTimestamp& id, KsRecordAction& action);
+    /// An action this log added to a transaction: its node, the bytes written there and a
+    /// copy of the action, which a commit takes instead of reading the action back while
+    /// the node still holds those bytes.
+    struct LoggedAction {
+        /// The action's node in the transaction's sub-list.
+        std::uint64_t node = 0;
+        /// The element's bytes as written.
+        std::vector<char> bytes;
+        /// The action the bytes hold.
+        std::unique_ptr<KsRecordAction> action;
+    };
+
     /// Marks the transaction Committing and returns a committer over its actions.
     std::unique_ptr<KsFileTransactionCommitter> BeginCommission(const KsTimestamp& id);
     /// Marks the transaction Rolled Back; one in a state that cannot be rolled back
@@ -138,6 +150,8 @@ private:
     std::vector<KsTimestamp> recovered_;
     // Forgets where the transaction `buildingId_` stands (its status changes).
     void ForgetBuildingNode() { buildingNode_ = 0; }
+    // Starts remembering the transaction `id`.
+    void StartBuilding(const KsTimestamp& id);
 
     // What this log knows of the transaction `buildingId_`, which it made or added an
     // action to last: its node (0: not known), its sub-list's header, its status as this
@@ -151,6 +165,9 @@ private:
     std::uint64_t buildingSubList_ = 0;
     KsFileTransactionStatus buildingStatus_;
     std::uint64_t lastAction_ = 0;
+    // The actions added to `buildingId_` through AddAction, while their bytes stay small.
+    std::vector<LoggedAction> logged_;
+    std::size_t loggedBytes_ = 0;
     std::unique_ptr<KsIOInterface> inverse_;
     std::unique_ptr<KsIOLockGuard> inverseLock_;  // released before the file closes
     KsString inverseName_;
