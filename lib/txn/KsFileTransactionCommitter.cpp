@@ -144,7 +144,8 @@ void KsFileTransactionCommitter::OpenInverseFile() {
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset,
                                  id_.GetJulianDayFromCalendarStart());
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset + 4, id_.GetTimeInMilliseconds());
-        CutAt(*inverse_, 0);
+        // Empty, and at its start (no size asked first: the file is emptied whatever it holds).
+        inverse_->Truncate64(0);
         // Reaches the file with the first entry, before any change of the table.
         inverse_->Write(header, sizeof header);
     });
@@ -212,7 +213,7 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
         KsRecordActionListWrapper logged(*table_);
         for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end()); ++it) {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             if (logged.GetAction()->GetType() != 'M') {
                 return false;
             }
@@ -228,6 +229,36 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
     }
     SyncInverse();
     return true;
+}
+
+void KsFileTransactionCommitter::ReadAction(KsIOList<KsRecordActionListWrapper>& actions,
+                                            KsIOListIterator<KsRecordActionListWrapper>& it,
+                                            KsRecordActionListWrapper& logged) {
+    if (logged_.empty()) {
+        it.Read(logged);
+        return;
+    }
+    KsCallpath("Read()", "KsIOList<TYPE>", [&] {
+        KsIOListObject object;
+        actions.ReadElement(it.GetVoidIterator(), object);
+        // The actions come in the order they were logged; a walk starts again from the first.
+        for (std::size_t k = 0; k < logged_.size(); ++k) {
+            KsFileTransactionLog::LoggedAction& known = logged_[(nextLogged_ + k) % logged_.size()];
+            if (known.node != it.GetPosition()) {
+                continue;
+            }
+            nextLogged_ = (nextLogged_ + k + 1) % logged_.size();
+            if (known.bytes.size() == object.GetSize() &&
+                std::memcmp(known.bytes.data(), object.GetData(), known.bytes.size()) == 0) {
+                logged.Reset(known.action->Copy());
+                logged.SetStatus(Fmt::kActionLogged);
+                logged.SetText("");
+                return;
+            }
+            break;
+        }
+        logged.Read(object);
+    });
 }
 
 void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
@@ -382,15 +413,13 @@ std::int64_t KsFileTransactionCommitter::EndOfWholeEntries() {
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
-    if (!PrepareModifyBatch()) {
-        batchEnds_.clear();
-        CutAt(*inverse_, Fmt::kInverseHeaderSize);
-    }
+    // Without a batch nothing follows the header yet.
+    PrepareModifyBatch();
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {
         try {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             CommitOne(*logged.GetAction());
             ++committed_;
         } catch (KsException& error) {

@@ -63,6 +63,12 @@ public:
     /// applied. Returns whether everything was undone.
     bool Recover(KsIOInterface* leftover);
 
+    /// Actions this process logged for the transaction, taken instead of reading back an
+    /// action whose node still holds the bytes written (see KsFileTransactionLog).
+    void UseLoggedActions(std::vector<KsFileTransactionLog::LoggedAction> logged) {
+        logged_ = std::move(logged);
+    }
+
     /// The name of an inverse file of the table `file` made at the time `made`.
     static KsString InverseFileName(const KsFile& file, const KsTimestamp& made);
     /// Whether `file` starts with a whole inverse file header; its transaction goes to `id`.
@@ -82,6 +88,11 @@ private:
     // every record however often it was changed, and undoing a change not made writes back
     // what is there. Returns false (nothing written) for any other transaction.
     bool PrepareModifyBatch();
+    // Reads the logged action `it` stands on, from a copy of the one logged when the log
+    // still holds its bytes.
+    void ReadAction(KsIOList<KsRecordActionListWrapper>& actions,
+                    KsIOListIterator<KsRecordActionListWrapper>& it,
+                    KsRecordActionListWrapper& logged);
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
     // Writes an entry holding a copy of the records `action`, an insert, delete or remove
@@ -119,4 +130,6 @@ private:
     std::size_t committed_ = 0;
     // The transaction's final status is in the log.
     bool finished_ = false;
+    std::vector<KsFileTransactionLog::LoggedAction> logged_;
+    std::size_t nextLogged_ = 0;  // where the search for the next node starts
 };
