@@ -77,6 +77,16 @@ constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
     return false;
 }
 
+// Copies a text of `length` bytes; one of 8 to 16 bytes as two words, which may overlap.
+[[gnu::always_inline]] inline void CopyText(char* to, const char* from, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + length - 8, from + length - 8, 8);
+    } else {
+        std::memcpy(to, from, length);
+    }
+}
+
 [[noreturn]] void KeyOutOfOrder(const char* file, std::int32_t k) {
     KsException::Generate("Index file \"%s\" has key %ld out of order", kClass, file,
                           static_cast<long>(k));
@@ -227,88 +237,75 @@ private:
     std::size_t pin_ = kNoPin;
 };
 
-// The key of every record, noted as the keys are read, for the check that every record is
-// in exactly one key. The table of record count + 1 entries is made only once the keys have
-// listed a sixteenth of that many records, so that a file claiming a huge record count
-// cannot make a huge allocation; the records listed before wait in a list. The records of
-// consecutive keys lie all over the table, so each entry is fetched a few records ahead of
-// its turn.
+// The records listed so far, noted as the keys are read, for the check that every record is
+// in exactly one key. A record count + 1 bits mark the records seen; they are made only
+// once the keys have listed a sixteenth of that many records, so that a file claiming a huge
+// record count cannot make a huge allocation, and the records listed before wait in a list.
+// The bits of a million records stay in the processor's cache, unlike a table of key numbers.
 class KsIndexImage::Marks {
 public:
     Marks(std::int32_t records, bool active) : records_(records), active_(active) {}
 
-    void Note(std::int32_t r, std::int32_t k) {
+    void Note(std::int32_t r) {
         ++held_;
-        if (table_ == nullptr) {
-            NoteEarly(r, k);
+        if (seen_ == nullptr) {
+            NoteEarly(r);
             return;
         }
-        __builtin_prefetch(table_ + r, 1);
-        std::pair<std::int32_t, std::int32_t>& slot = ahead_[next_++ % kAhead];
-        if (next_ > kAhead) {
-            Mark(slot.first, slot.second);
-        }
-        slot = {r, k};
+        Mark(r);
     }
 
-    // The inverse index the keys give, once every record is known to be in exactly one key.
-    std::unique_ptr<KsInverseIndex> Finish(const char* file) {
+    // Every record is in exactly one key: as many listed as there are, none twice.
+    void Finish(const char* file) {
         if (held_ != records_) {
             KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
                                   file, static_cast<long long>(held_), static_cast<long>(records_));
         }
-        if (table_ == nullptr) {
-            MakeTable();
-        }
-        for (std::size_t i = next_ > kAhead ? next_ - kAhead : 0; i < next_; ++i) {
-            Mark(ahead_[i % kAhead].first, ahead_[i % kAhead].second);
+        if (seen_ == nullptr) {
+            MakeBits();
         }
         if (duplicate_ != 0) {
             KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
                                   static_cast<long>(duplicate_));
         }
-        return std::make_unique<KsInverseIndex>(keys_);
     }
 
 private:
-    // Before the table is made (or without one).
-    [[gnu::noinline]] void NoteEarly(std::int32_t r, std::int32_t k) {
+    // Before the bits are made (or without them).
+    [[gnu::noinline]] void NoteEarly(std::int32_t r) {
         if (active_) {
-            waiting_.emplace_back(r, k);
+            waiting_.push_back(r);
             if (held_ * 16 > records_) {
-                MakeTable();
+                MakeBits();
             }
         }
     }
 
-    void Mark(std::int32_t r, std::int32_t k) {
-        std::int32_t& entry = table_[r];
-        if (entry >= 0 && duplicate_ == 0) {
+    void Mark(std::int32_t r) {
+        std::uint64_t& word = seen_[static_cast<std::uint32_t>(r) / 64];
+        std::uint64_t bit = std::uint64_t{1} << (r % 64);
+        if ((word & bit) != 0 && duplicate_ == 0) {
             duplicate_ = r;
         }
-        entry = k;
+        word |= bit;
     }
 
-    void MakeTable() {
-        keys_.assign(static_cast<std::size_t>(records_) + 1, -1);
-        table_ = keys_.data();
-        for (const auto& [r, k] : waiting_) {
-            Mark(r, k);
+    void MakeBits() {
+        bits_.assign(static_cast<std::size_t>(records_) / 64 + 1, 0);
+        seen_ = bits_.data();
+        for (std::int32_t r : waiting_) {
+            Mark(r);
         }
-        std::vector<std::pair<std::int32_t, std::int32_t>>().swap(waiting_);
+        std::vector<std::int32_t>().swap(waiting_);
     }
-
-    static constexpr std::size_t kAhead = 16;
 
     std::int32_t records_;
     bool active_;
-    std::pair<std::int32_t, std::int32_t> ahead_[kAhead];  // noted, not yet marked
-    std::size_t next_ = 0;                                 // records noted in ahead_
     std::int64_t held_ = 0;
     std::int32_t duplicate_ = 0;  // the first record found in a second key
-    KsInverseIndex::Keys keys_;
-    std::int32_t* table_ = nullptr;
-    std::vector<std::pair<std::int32_t, std::int32_t>> waiting_;
+    std::vector<std::uint64_t> bits_;
+    std::uint64_t* seen_ = nullptr;
+    std::vector<std::int32_t> waiting_;
 };
 
 KsIndexImage::KsIndexImage(const Layout& layout)
@@ -441,8 +438,11 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
         char* value = values_.data() + done * length;
         std::int32_t* record = records_.data() + held;
         std::size_t* start = oneEach_ ? nullptr : starts_.data() + done + 1;
+        // Each key is ordered against the one before it where it was read, not where it was
+        // just copied to, which the processor would have to wait for.
+        const char* previous = value - length;
         std::size_t i = 0;
-        for (; i < batch; ++i, key += keyBytes, value += length) {
+        for (; i < batch; ++i, previous = key, key += keyBytes, value += length) {
             const char* list = key + valueBytes;
             auto r = LoadLittle<std::int32_t>(list + kPlainVectorHeader);
             if (!IsPlainVectorStart(list) ||
@@ -450,15 +450,15 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
                 break;
             }
             auto number = static_cast<std::int32_t>(done + i);
-            if (!TextBefore(value - length, key, length)) {
+            if (!TextBefore(previous, key, length)) {
                 KeyOutOfOrder(file_.GetCString(), number);
             }
-            std::memcpy(value, key, length);
+            CopyText(value, key, length);
             record[i] = r;
             if (start != nullptr) {
                 start[i] = held + i + 1;
             }
-            marks.Note(r, number);
+            marks.Note(r);
         }
         in.Skip(i * keyBytes);
         k = static_cast<std::int32_t>(done + i);
@@ -508,7 +508,7 @@ void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
 // Checks a key's record list and notes its records; returns how many it holds.
 std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks) {
     std::int32_t count = 0;
-    if (ScanPlainVector(in, k, marks, count)) {
+    if (ScanPlainVector(in, marks, count)) {
         return count;
     }
     const char* file = file_.GetCString();
@@ -517,13 +517,13 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
         in.Skip(1);
         return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, [&](std::int32_t r) {
             records_.push_back(r);
-            marks.Note(r, k);
+            marks.Note(r);
         });
     }
     // A set, or a form byte or an end of input that the key's reader reports.
     auto key = std::make_unique<KsIndexKey>(*prototype_);
     key->Read(in, file);
-    key->ForEachRecord([&](std::int32_t r) { marks.Note(r, k); });
+    key->ForEachRecord([&](std::int32_t r) { marks.Note(r); });
     count = key->GetRecordCount();
     sets_.emplace_back(k, std::move(key));
     return count;
@@ -532,7 +532,7 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
 // The vector form this library writes, with every record in order and in range, is taken
 // here in one piece; any other form or any fault is left to the general reader, which
 // gives the error.
-bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count) {
+bool KsIndexImage::ScanPlainVector(Reader& in, Marks& marks, std::int32_t& count) {
     using KsByteOrder::LoadLittle;
     const char* list = in.Need(kPlainVectorHeader);
     if (list == nullptr || !IsPlainVectorStart(list)) {
@@ -560,7 +560,7 @@ bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std
     for (std::int32_t i = 0; i < n; ++i) {
         std::int32_t r = LoadLittle<std::int32_t>(first + 4 * i);
         records_.push_back(r);
-        marks.Note(r, k);
+        marks.Note(r);
     }
     in.Skip(size);
     count = n;
@@ -571,9 +571,8 @@ bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std
 // inverse index must agree with the keys.
 void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
     const char* file = file_.GetCString();
-    std::unique_ptr<KsInverseIndex> built;
     if (oneKeyPerRecord_) {
-        built = marks.Finish(file);
+        marks.Finish(file);
     }
     char flag = 0;
     if (layout.inverseFlag) {
@@ -582,18 +581,62 @@ void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
     if (flag == 0) {
         return;
     }
-    if (!built) {
+    if (!oneKeyPerRecord_) {
         KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
     }
-    if (!built->ReadEqual(in, layout.inverseAsVector, keyCount_, file)) {
+    const auto entries = static_cast<std::int32_t>(prototype_->GetUniverse()) + 1;
+    bool agrees = false;
+    if (oneEach_) {
+        // The records of the keys are every record once, so the stored entry of record r
+        // agrees exactly when it names the key that holds r; no table needs making.
+        const std::int32_t* records = records_.data();
+        agrees = KsInverseIndex::ReadAgreeing(
+            in, layout.inverseAsVector, entries, keyCount_, file,
+            [records](std::int32_t first, const std::int32_t* keys, std::int32_t count) {
+                std::int32_t wrong = 0;
+                std::int32_t i = 0;
+                if (first == 0) {  // entry 0 belongs to no record
+                    wrong |= keys[0] + 1;
+                    i = 1;
+                }
+                for (; i < count; ++i) {
+                    std::int32_t key = keys[i];
+                    wrong |= key < 0 ? 1 : records[key] ^ (first + i);
+                }
+                return wrong == 0;
+            });
+    } else {
+        inverse_ = BuildInverse();
+        agrees = inverse_->ReadEqual(in, layout.inverseAsVector, keyCount_, file);
+    }
+    if (!agrees) {
         KsException::Generate("Index file \"%s\" has an inverse index that disagrees with its keys",
                               kClass, file);
     }
-    inverse_ = std::move(built);
+    hasInverse_ = true;
+}
+
+// The inverse index of the keys: each record's key number.
+std::unique_ptr<KsInverseIndex> KsIndexImage::BuildInverse() const {
+    KsInverseIndex::Keys keys(static_cast<std::size_t>(prototype_->GetUniverse()) + 1, -1);
+    for (std::int32_t k = 0; k < keyCount_; ++k) {
+        auto [first, end] = RecordsOf(k);
+        for (std::size_t i = first; i < end; ++i) {
+            keys.Base::operator[](static_cast<std::size_t>(records_[i])) = k;
+        }
+    }
+    for (const auto& [k, key] : sets_) {
+        key->ForEachRecord([&](std::int32_t r) { keys.Base::operator[](static_cast<std::size_t>(r)) = k; });
+    }
+    return std::make_unique<KsInverseIndex>(keys);
 }
 
 std::unique_ptr<KsInverseIndex> KsIndexImage::TakeInverse() {
-    return std::move(inverse_);
+    if (!hasInverse_) {
+        return nullptr;
+    }
+    hasInverse_ = false;
+    return inverse_ ? std::move(inverse_) : BuildInverse();
 }
 
 // The value of key k from its file form.
