@@ -255,6 +255,25 @@ public:
         Mark(r);
     }
 
+    void Note(const std::int32_t* records, std::size_t count) {
+        std::size_t i = 0;
+        for (; i < count && seen_ == nullptr; ++i) {
+            Note(records[i]);
+        }
+        held_ += static_cast<std::int64_t>(count - i);
+        std::uint64_t* seen = seen_;
+        std::int32_t duplicate = 0;
+        for (; i < count; ++i) {
+            auto r = static_cast<std::uint32_t>(records[i]);
+            std::uint64_t bit = std::uint64_t{1} << (r % 64);
+            if ((seen[r / 64] & bit) != 0 && duplicate == 0) {
+                duplicate = records[i];
+            }
+            seen[r / 64] |= bit;
+        }
+        duplicate_ = duplicate_ != 0 ? duplicate_ : duplicate;
+    }
+
     // Every record is in exactly one key: as many listed as there are, none twice.
     void Finish(const char* file) {
         if (held_ != records_) {
@@ -458,8 +477,8 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
             if (start != nullptr) {
                 start[i] = held + i + 1;
             }
-            marks.Note(r);
         }
+        marks.Note(record, i);
         in.Skip(i * keyBytes);
         k = static_cast<std::int32_t>(done + i);
         values_.resize(done * length + i * length);
@@ -599,7 +618,13 @@ void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
                     wrong |= keys[0] + 1;
                     i = 1;
                 }
+                // The records of consecutive entries lie all over the array: each is
+                // fetched a few entries ahead of its turn.
+                constexpr std::int32_t kAhead = 16;
                 for (; i < count; ++i) {
+                    if (i + kAhead < count) {
+                        __builtin_prefetch(records + std::max(keys[i + kAhead], 0));
+                    }
                     std::int32_t key = keys[i];
                     wrong |= key < 0 ? 1 : records[key] ^ (first + i);
                 }
@@ -657,8 +682,25 @@ const KsRecordKey& KsIndexImage::ValueAt(std::int32_t k) {
     return *scratch_;
 }
 
+// The text of an Alpha value of one piece, whose bytes the keys' bytes are ordered against.
+const char* KsIndexImage::PlainText(const KsRecordKey& value) const {
+    if (!plainAlpha_) {
+        return nullptr;
+    }
+    const auto& alpha = dynamic_cast<const KsRecordKeyAlpha&>(value);
+    return alpha.GetLength() > keyLength_ ? alpha.GetText() : nullptr;
+}
+
 std::int32_t KsIndexImage::LowerBound(const KsRecordKey& value) {
     std::int32_t low = 0, high = GetKeyCount();
+    if (const char* text = PlainText(value)) {
+        while (low < high) {
+            std::int32_t middle = low + (high - low) / 2;
+            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
+            TextBefore(key, text, keyLength_) ? low = middle + 1 : high = middle;
+        }
+        return low;
+    }
     while (low < high) {
         std::int32_t middle = low + (high - low) / 2;
         if (ValueAt(middle).IsLessThan(value)) {
@@ -672,6 +714,14 @@ std::int32_t KsIndexImage::LowerBound(const KsRecordKey& value) {
 
 std::int32_t KsIndexImage::UpperBound(const KsRecordKey& value) {
     std::int32_t low = 0, high = GetKeyCount();
+    if (const char* text = PlainText(value)) {
+        while (low < high) {
+            std::int32_t middle = low + (high - low) / 2;
+            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
+            TextBefore(text, key, keyLength_) ? high = middle : low = middle + 1;
+        }
+        return low;
+    }
     while (low < high) {
         std::int32_t middle = low + (high - low) / 2;
         if (value.IsLessThan(ValueAt(middle))) {

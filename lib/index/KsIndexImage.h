@@ -97,6 +97,7 @@ private:
     void ReadInverse(Reader& in, const Layout& layout, Marks& marks);
     std::unique_ptr<KsInverseIndex> BuildInverse() const;
     void SetValue(std::int32_t k, KsRecordKey& value);
+    const char* PlainText(const KsRecordKey& value) const;
     std::pair<std::size_t, std::size_t> RecordsOf(std::int32_t k) const;
     KsIndexKey* SetFormKey(std::int32_t k) const;
 
