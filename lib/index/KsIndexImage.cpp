@@ -237,96 +237,6 @@ private:
     std::size_t pin_ = kNoPin;
 };
 
-// The records listed so far, noted as the keys are read, for the check that every record is
-// in exactly one key. A record count + 1 bits mark the records seen; they are made only
-// once the keys have listed a sixteenth of that many records, so that a file claiming a huge
-// record count cannot make a huge allocation, and the records listed before wait in a list.
-// The bits of a million records stay in the processor's cache, unlike a table of key numbers.
-class KsIndexImage::Marks {
-public:
-    Marks(std::int32_t records, bool active) : records_(records), active_(active) {}
-
-    void Note(std::int32_t r) {
-        ++held_;
-        if (seen_ == nullptr) {
-            NoteEarly(r);
-            return;
-        }
-        Mark(r);
-    }
-
-    void Note(const std::int32_t* records, std::size_t count) {
-        std::size_t i = 0;
-        for (; i < count && seen_ == nullptr; ++i) {
-            Note(records[i]);
-        }
-        held_ += static_cast<std::int64_t>(count - i);
-        std::uint64_t* seen = seen_;
-        std::int32_t duplicate = 0;
-        for (; i < count; ++i) {
-            auto r = static_cast<std::uint32_t>(records[i]);
-            std::uint64_t bit = std::uint64_t{1} << (r % 64);
-            if ((seen[r / 64] & bit) != 0 && duplicate == 0) {
-                duplicate = records[i];
-            }
-            seen[r / 64] |= bit;
-        }
-        duplicate_ = duplicate_ != 0 ? duplicate_ : duplicate;
-    }
-
-    // Every record is in exactly one key: as many listed as there are, none twice.
-    void Finish(const char* file) {
-        if (held_ != records_) {
-            KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
-                                  file, static_cast<long long>(held_), static_cast<long>(records_));
-        }
-        if (seen_ == nullptr) {
-            MakeBits();
-        }
-        if (duplicate_ != 0) {
-            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
-                                  static_cast<long>(duplicate_));
-        }
-    }
-
-private:
-    // Before the bits are made (or without them).
-    [[gnu::noinline]] void NoteEarly(std::int32_t r) {
-        if (active_) {
-            waiting_.push_back(r);
-            if (held_ * 16 > records_) {
-                MakeBits();
-            }
-        }
-    }
-
-    void Mark(std::int32_t r) {
-        std::uint64_t& word = seen_[static_cast<std::uint32_t>(r) / 64];
-        std::uint64_t bit = std::uint64_t{1} << (r % 64);
-        if ((word & bit) != 0 && duplicate_ == 0) {
-            duplicate_ = r;
-        }
-        word |= bit;
-    }
-
-    void MakeBits() {
-        bits_.assign(static_cast<std::size_t>(records_) / 64 + 1, 0);
-        seen_ = bits_.data();
-        for (std::int32_t r : waiting_) {
-            Mark(r);
-        }
-        std::vector<std::int32_t>().swap(waiting_);
-    }
-
-    std::int32_t records_;
-    bool active_;
-    std::int64_t held_ = 0;
-    std::int32_t duplicate_ = 0;  // the first record found in a second key
-    std::vector<std::uint64_t> bits_;
-    std::uint64_t* seen_ = nullptr;
-    std::vector<std::int32_t> waiting_;
-};
-
 KsIndexImage::KsIndexImage(const Layout& layout)
     : file_(layout.file),
       prototype_(std::make_unique<KsIndexKey>(*layout.prototype)),
@@ -350,16 +260,15 @@ std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
         KsException::Generate("Index file \"%s\" has %ld keys", kClass, layout.file,
                               static_cast<long>(keyCount));
     }
-    Marks marks(layout.prototype->GetUniverse(), layout.oneKeyPerRecord);
-    image->ScanKeys(in, keyCount, marks);
-    image->ReadInverse(in, layout, marks);
+    image->ScanKeys(in, keyCount);
+    image->ReadInverse(in, layout);
     if (KsIOInterface* file = in.File()) {
         file->Seek64Absolute(in.Offset());
     }
     return image;
 }
 
-void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
+void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount) {
     KsCallpath("ReadIndexSet()", kClass, [&] {
         // Room for every key the file can hold, so that a false count costs nothing.
         std::size_t left = in.Left();
@@ -379,14 +288,14 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
             if (k > 0 && plainAlpha_ &&
-                (k = ScanAlphaSingles(in, k, keyCount, marks)) == keyCount) {
+                (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
                 break;
             }
             if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
                 ScanValue(in, k, *previous, *current);
                 std::swap(previous, current);
             }
-            std::int32_t count = ScanRecords(in, k, marks);
+            std::int32_t count = ScanRecords(in, k);
             if (count == 0) {
                 KsException::Generate("Index file \"%s\" has key %ld without records", kClass,
                                       file_.GetCString(), static_cast<long>(k));
@@ -430,8 +339,7 @@ bool KsIndexImage::ScanAlphaValue(Reader& in, std::int32_t k) {
 // vector form this library writes, as most keys of a field of distinct values are: a batch
 // of them at a time straight from the input. Stops before the first key in another form
 // or with a fault other than its order, for the general reader; returns that key.
-std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount,
-                                            Marks& marks) {
+std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount) {
     using KsByteOrder::LoadLittle;
     const std::size_t length = keyLength_;
     const std::size_t valueBytes =
@@ -478,7 +386,6 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
                 start[i] = held + i + 1;
             }
         }
-        marks.Note(record, i);
         in.Skip(i * keyBytes);
         k = static_cast<std::int32_t>(done + i);
         values_.resize(done * length + i * length);
@@ -524,25 +431,22 @@ void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
     }
 }
 
-// Checks a key's record list and notes its records; returns how many it holds.
-std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks) {
+// Checks a key's record list and keeps its records; returns how many it holds.
+std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k) {
     std::int32_t count = 0;
-    if (ScanPlainVector(in, marks, count)) {
+    if (ScanPlainVector(in, count)) {
         return count;
     }
     const char* file = file_.GetCString();
     const char* form = in.Need(1);
     if (form != nullptr && *form == 0) {
         in.Skip(1);
-        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, [&](std::int32_t r) {
-            records_.push_back(r);
-            marks.Note(r);
-        });
+        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file,
+                                      [&](std::int32_t r) { records_.push_back(r); });
     }
     // A set, or a form byte or an end of input that the key's reader reports.
     auto key = std::make_unique<KsIndexKey>(*prototype_);
     key->Read(in, file);
-    key->ForEachRecord([&](std::int32_t r) { marks.Note(r); });
     count = key->GetRecordCount();
     sets_.emplace_back(k, std::move(key));
     return count;
@@ -551,7 +455,7 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
 // The vector form this library writes, with every record in order and in range, is taken
 // here in one piece; any other form or any fault is left to the general reader, which
 // gives the error.
-bool KsIndexImage::ScanPlainVector(Reader& in, Marks& marks, std::int32_t& count) {
+bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t& count) {
     using KsByteOrder::LoadLittle;
     const char* list = in.Need(kPlainVectorHeader);
     if (list == nullptr || !IsPlainVectorStart(list)) {
@@ -577,9 +481,7 @@ bool KsIndexImage::ScanPlainVector(Reader& in, Marks& marks, std::int32_t& count
         last = r;
     }
     for (std::int32_t i = 0; i < n; ++i) {
-        std::int32_t r = LoadLittle<std::int32_t>(first + 4 * i);
-        records_.push_back(r);
-        marks.Note(r);
+        records_.push_back(LoadLittle<std::int32_t>(first + 4 * i));
     }
     in.Skip(size);
     count = n;
@@ -587,71 +489,137 @@ bool KsIndexImage::ScanPlainVector(Reader& in, Marks& marks, std::int32_t& count
 }
 
 // Every record must be in exactly one key, or searches would answer wrongly; a stored
-// inverse index must agree with the keys.
-void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
+// inverse index must agree with the keys. An inverse that agrees with keys of one record
+// each proves that no record is in two of them, so that check waits for its failure.
+void KsIndexImage::ReadInverse(Reader& in, const Layout& layout) {
     const char* file = file_.GetCString();
     if (oneKeyPerRecord_) {
-        marks.Finish(file);
+        CheckRecordCount();
     }
     char flag = 0;
-    if (layout.inverseFlag) {
-        in.Read(&flag, 1, true);
+    bool agrees = true;
+    try {
+        if (layout.inverseFlag) {
+            in.Read(&flag, 1, true);
+        }
+        if (flag != 0) {
+            if (!oneKeyPerRecord_) {
+                KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
+            }
+            agrees = ReadAgreeingInverse(in, layout.inverseAsVector);
+        }
+    } catch (const KsException&) {
+        if (oneKeyPerRecord_) {
+            CheckNoRecordTwice();
+        }
+        throw;
     }
-    if (flag == 0) {
-        return;
-    }
-    if (!oneKeyPerRecord_) {
-        KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
-    }
-    const auto entries = static_cast<std::int32_t>(prototype_->GetUniverse()) + 1;
-    bool agrees = false;
-    if (oneEach_) {
-        // The records of the keys are every record once, so the stored entry of record r
-        // agrees exactly when it names the key that holds r; no table needs making.
-        const std::int32_t* records = records_.data();
-        agrees = KsInverseIndex::ReadAgreeing(
-            in, layout.inverseAsVector, entries, keyCount_, file,
-            [records](std::int32_t first, const std::int32_t* keys, std::int32_t count) {
-                std::int32_t wrong = 0;
-                std::int32_t i = 0;
-                if (first == 0) {  // entry 0 belongs to no record
-                    wrong |= keys[0] + 1;
-                    i = 1;
-                }
-                // The records of consecutive entries lie all over the array: each is
-                // fetched a few entries ahead of its turn.
-                constexpr std::int32_t kAhead = 16;
-                for (; i < count; ++i) {
-                    if (i + kAhead < count) {
-                        __builtin_prefetch(records + std::max(keys[i + kAhead], 0));
-                    }
-                    std::int32_t key = keys[i];
-                    wrong |= key < 0 ? 1 : records[key] ^ (first + i);
-                }
-                return wrong == 0;
-            });
-    } else {
-        inverse_ = BuildInverse();
-        agrees = inverse_->ReadEqual(in, layout.inverseAsVector, keyCount_, file);
+    if (oneKeyPerRecord_ && (flag == 0 || !agrees)) {
+        CheckNoRecordTwice();
     }
     if (!agrees) {
         KsException::Generate("Index file \"%s\" has an inverse index that disagrees with its keys",
                               kClass, file);
     }
-    hasInverse_ = true;
+    hasInverse_ = flag != 0;
 }
 
-// The inverse index of the keys: each record's key number.
-std::unique_ptr<KsInverseIndex> KsIndexImage::BuildInverse() const {
-    KsInverseIndex::Keys keys(static_cast<std::size_t>(prototype_->GetUniverse()) + 1, -1);
+// As many records listed as the index covers.
+void KsIndexImage::CheckRecordCount() const {
+    auto held = static_cast<std::int64_t>(records_.size());
+    for (const auto& set : sets_) {
+        held += set.second->GetRecordCount();
+    }
+    if (held != prototype_->GetUniverse()) {
+        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
+                              file_.GetCString(), static_cast<long long>(held),
+                              static_cast<long>(prototype_->GetUniverse()));
+    }
+}
+
+[[noreturn]] void KsIndexImage::ListedTwice(std::int32_t r) const {
+    KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
+                          file_.GetCString(), static_cast<long>(r));
+}
+
+// Calls visit(r, k) for every record r listed, in the order of the file, with its key k.
+template <class Visit>
+void KsIndexImage::ForEachListed(Visit visit) const {
+    auto set = sets_.begin();
     for (std::int32_t k = 0; k < keyCount_; ++k) {
+        if (set != sets_.end() && set->first == k) {
+            (set++)->second->ForEachRecord([&](std::int32_t r) { visit(r, k); });
+            continue;
+        }
         auto [first, end] = RecordsOf(k);
         for (std::size_t i = first; i < end; ++i) {
-            keys.Base::operator[](static_cast<std::size_t>(records_[i])) = k;
+            visit(records_[i], k);
         }
     }
-    for (const auto& [k, key] : sets_) {
-        key->ForEachRecord([&](std::int32_t r) { keys.Base::operator[](static_cast<std::size_t>(r)) = k; });
+}
+
+// No record listed twice, checked once the count is right (so that the bits of the record
+// count a file claims take no more room than its records did); the first listed again is
+// named.
+void KsIndexImage::CheckNoRecordTwice() const {
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>(prototype_->GetUniverse()) / 64 + 1);
+    std::int32_t twice = 0;
+    ForEachListed([&](std::int32_t r, std::int32_t) {
+        std::uint64_t& word = seen[static_cast<std::uint32_t>(r) / 64];
+        std::uint64_t bit = std::uint64_t{1} << (r % 64);
+        twice = twice == 0 && (word & bit) != 0 ? r : twice;
+        word |= bit;
+    });
+    if (twice != 0) {
+        ListedTwice(twice);
+    }
+}
+
+// Reads the stored inverse and tells whether it agrees with the keys. While every key holds
+// one record, every record is once in the records, so an entry agrees exactly when it names
+// the key that holds its record, and no table needs making.
+bool KsIndexImage::ReadAgreeingInverse(Reader& in, bool asVector) {
+    const char* file = file_.GetCString();
+    const auto entries = static_cast<std::int32_t>(prototype_->GetUniverse()) + 1;
+    if (!oneEach_) {
+        inverse_ = BuildInverse(true);
+        return inverse_->ReadEqual(in, asVector, keyCount_, file);
+    }
+    const std::int32_t* records = records_.data();
+    return KsInverseIndex::ReadAgreeing(
+        in, asVector, entries, keyCount_, file,
+        [records](std::int32_t first, const std::int32_t* keys, std::int32_t count) {
+            std::int32_t wrong = 0;
+            std::int32_t i = 0;
+            if (first == 0) {  // entry 0 belongs to no record
+                wrong |= keys[0] + 1;
+                i = 1;
+            }
+            // The records of consecutive entries lie all over the array: each is fetched a
+            // few entries ahead of its turn.
+            constexpr std::int32_t kAhead = 16;
+            for (; i < count; ++i) {
+                if (i + kAhead < count) {
+                    __builtin_prefetch(records + std::max(keys[i + kAhead], 0));
+                }
+                std::int32_t key = keys[i];
+                wrong |= key < 0 ? 1 : records[key] ^ (first + i);
+            }
+            return wrong == 0;
+        });
+}
+
+// The inverse index of the keys: each record's key number. With `findTwice`, a record
+// listed twice is named, as CheckNoRecordTwice does.
+std::unique_ptr<KsInverseIndex> KsIndexImage::BuildInverse(bool findTwice) const {
+    KsInverseIndex::Keys keys(static_cast<std::size_t>(prototype_->GetUniverse()) + 1, -1);
+    std::int32_t twice = 0;
+    ForEachListed([&, table = keys.data()](std::int32_t r, std::int32_t k) {
+        twice = findTwice && twice == 0 && table[r] >= 0 ? r : twice;
+        table[r] = k;
+    });
+    if (twice != 0) {
+        ListedTwice(twice);
     }
     return std::make_unique<KsInverseIndex>(keys);
 }
@@ -661,7 +629,7 @@ std::unique_ptr<KsInverseIndex> KsIndexImage::TakeInverse() {
         return nullptr;
     }
     hasInverse_ = false;
-    return inverse_ ? std::move(inverse_) : BuildInverse();
+    return inverse_ ? std::move(inverse_) : BuildInverse(false);
 }
 
 // The value of key k from its file form.

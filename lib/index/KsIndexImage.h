@@ -66,7 +66,6 @@ public:
 
 private:
     class Reader;
-    class Marks;
     // Large arrays get huge pages, so that filling them costs few page faults; growing
     // leaves new elements unset, since each is written once, straight from the file.
     template <class T>
@@ -88,14 +87,20 @@ private:
     using Array = std::vector<T, UnsetAllocator<T>>;
 
     explicit KsIndexImage(const Layout& layout);
-    void ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks);
+    void ScanKeys(Reader& in, std::int32_t keyCount);
     void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
     bool ScanAlphaValue(Reader& in, std::int32_t k);
-    std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount, Marks& marks);
-    std::int32_t ScanRecords(Reader& in, std::int32_t k, Marks& marks);
-    bool ScanPlainVector(Reader& in, Marks& marks, std::int32_t& count);
-    void ReadInverse(Reader& in, const Layout& layout, Marks& marks);
-    std::unique_ptr<KsInverseIndex> BuildInverse() const;
+    std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount);
+    std::int32_t ScanRecords(Reader& in, std::int32_t k);
+    bool ScanPlainVector(Reader& in, std::int32_t& count);
+    void ReadInverse(Reader& in, const Layout& layout);
+    void CheckRecordCount() const;
+    void CheckNoRecordTwice() const;
+    bool ReadAgreeingInverse(Reader& in, bool asVector);
+    std::unique_ptr<KsInverseIndex> BuildInverse(bool findTwice) const;
+    template <class Visit>
+    void ForEachListed(Visit visit) const;
+    [[noreturn]] void ListedTwice(std::int32_t r) const;
     void SetValue(std::int32_t k, KsRecordKey& value);
     const char* PlainText(const KsRecordKey& value) const;
     std::pair<std::size_t, std::size_t> RecordsOf(std::int32_t k) const;

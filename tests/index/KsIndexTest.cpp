@@ -482,13 +482,18 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
         keys.emplace_back(text(k).c_str(), Records{r});
         inverse[static_cast<std::size_t>(r)] = k;
     }
-    auto file = [&](std::vector<std::pair<std::int32_t, std::int32_t>> changes) {
+    auto file = [&](std::vector<std::pair<std::int32_t, std::int32_t>> changes, bool twice = false) {
         Records changed = inverse;
         for (auto [r, key] : changes) {
             changed[static_cast<std::size_t>(r)] = key;
         }
-        return AlphaFile(keys, changed, kCount, 10);
+        Keys listed = keys;  // with twice, key 4100 holds the record of key 4101 too
+        listed[4100].second = twice ? listed[4101].second : listed[4100].second;
+        return AlphaFile(listed, changed, kCount, 10);
     };
+    const std::string twice = "lists record " + std::to_string(keys[4101].second[0]) +
+                              " under two keys";
+    const std::string cut = file({}, true).substr(0, file({}).size() - 2);
     const std::string disagrees = "has an inverse index that disagrees with its keys";
     const std::pair<std::string, std::string> cases[] = {
         {file({{0, 0}}), disagrees},
@@ -498,6 +503,9 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
         {file({{5, inverse[6]}, {4500, kCount}}), "has an inverse entry of key 5003"},
         {file({}).substr(0, file({}).size() - 2),
          "Unable to perform a required read at offset 225179 of \"memory\""},
+        {file({}, true), twice},
+        {cut, twice},
+        {cut.substr(0, 205140) + '\0', twice},  // without an inverse
     };
     for (const auto& [bytes, message] : cases) {
         KsIndex index('A', 10, kCount);
