@@ -597,7 +597,7 @@ bool KsIndexImage::ReadAgreeingInverse(Reader& in, bool asVector) {
             }
             // The records of consecutive entries lie all over the array: each is fetched a
             // few entries ahead of its turn.
-            constexpr std::int32_t kAhead = 16;
+            constexpr std::int32_t kAhead = 48;
             for (; i < count; ++i) {
                 if (i + kAhead < count) {
                     __builtin_prefetch(records + std::max(keys[i + kAhead], 0));
