@@ -287,8 +287,7 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount) {
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
-            if (k > 0 && plainAlpha_ &&
-                (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
+            if (k > 0 && plainAlpha_ && (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
                 break;
             }
             if (!plainAlpha_ || !ScanAlphaValue(in, k)) {

@@ -82,8 +82,7 @@ bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, st
                                const char* file) const {
     return ReadAgreeing(stream, asVector, static_cast<std::int32_t>(keys_.size()), keyCount, file,
                         [&](std::int32_t first, const std::int32_t* entries, std::int32_t count) {
-                            return std::equal(entries, entries + count,
-                                              keys_.data() + first);
+                            return std::equal(entries, entries + count, keys_.data() + first);
                         });
 }
 

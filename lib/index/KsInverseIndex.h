@@ -56,8 +56,8 @@ public:
 
     /// Whether entries[0 .. count) of a stored inverse, those of records first onwards,
     /// agree with what the reader expects.
-    using BlockCheck = std::function<bool(std::int32_t first, const std::int32_t* entries,
-                                          std::int32_t count)>;
+    using BlockCheck =
+        std::function<bool(std::int32_t first, const std::int32_t* entries, std::int32_t count)>;
     /// Reads a stored inverse index of `entries` entries (entry 0 included) in either form,
     /// as ReadEqual does, handing its entries to `agrees` a block at a time, and tells whether
     /// every block agreed. Every entry is checked to be -1 or a key number below keyCount

@@ -482,7 +482,8 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
         keys.emplace_back(text(k).c_str(), Records{r});
         inverse[static_cast<std::size_t>(r)] = k;
     }
-    auto file = [&](std::vector<std::pair<std::int32_t, std::int32_t>> changes, bool twice = false) {
+    auto file = [&](std::vector<std::pair<std::int32_t, std::int32_t>> changes,
+                    bool twice = false) {
         Records changed = inverse;
         for (auto [r, key] : changes) {
             changed[static_cast<std::size_t>(r)] = key;
@@ -491,8 +492,8 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
         listed[4100].second = twice ? listed[4101].second : listed[4100].second;
         return AlphaFile(listed, changed, kCount, 10);
     };
-    const std::string twice = "lists record " + std::to_string(keys[4101].second[0]) +
-                              " under two keys";
+    const std::string twice =
+        "lists record " + std::to_string(keys[4101].second[0]) + " under two keys";
     const std::string cut = file({}, true).substr(0, file({}).size() - 2);
     const std::string disagrees = "has an inverse index that disagrees with its keys";
     const std::pair<std::string, std::string> cases[] = {
@@ -540,11 +541,7 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
                 index->SetRecord(4600, added.data());
             }  // else unchanged
         }
-        EXPECT_EQ(Bytes(*expected), Bytes(read)) << change;
-        for (const std::string& value : {text(3), added}) {
-            EXPECT_EQ(Answer(*expected, value, nullptr, nullptr, false),
-                      Answer(read, value, nullptr, nullptr, false));
-        }
+        EXPECT_EQ(Bytes(*expected), Bytes(read)) << change;  // the inverse index too
     }
 }
 
