@@ -128,9 +128,16 @@ const KsIndex::Keys& KsIndex::GetKeys() const {
     return keys_;
 }
 
+bool KsIndex::HasInverseIndex() const {
+    return inverse_ != nullptr || (image_ && image_->HasInverse());
+}
+
 void KsIndex::Materialise() const {
     if (!image_ && !runs_) {
         return;
+    }
+    if (image_ && image_->HasInverse()) {
+        inverse_ = image_->TakeInverse();
     }
     std::vector<std::unique_ptr<KsIndexKey>> keys =
         image_ ? image_->Materialise() : runs_->Materialise(*prototype_);
@@ -435,11 +442,11 @@ void KsIndex::EnsureInverseIndex() {
 
 void KsIndex::BuildInverseIndex(KsProgressInterface& progress) {
     KsCallpath("BuildInverseIndex()", kClass, [&] {
-        if (inverse_) {
-            return;
-        }
         if (!runs_) {
             Materialise();
+        }
+        if (inverse_) {
+            return;
         }
         SetTitlef(progress, 1023, "Building inverse index for %d keys...", GetKeyCount());
         progress.SetRange(0, GetKeyCount());
@@ -593,7 +600,7 @@ void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
         keys_.clear();
         runs_.reset();
         image_ = std::move(image);
-        inverse_ = image_->TakeInverse();
+        inverse_.reset();
         alternate_.reset();
         modified_ = false;
     });

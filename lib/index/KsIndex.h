@@ -131,7 +131,7 @@ public:
     /// vector's range error.
     const KsIndexKey& GetKey(std::int32_t number) const;
     /// Whether the inverse index is kept.
-    bool HasInverseIndex() const { return inverse_ != nullptr; }
+    bool HasInverseIndex() const;
     /// Whether the case-blind order is kept.
     bool HasAlternateOrder() const { return alternateOrder_; }
     /// Same type, records, keys and record lists (forms aside).
@@ -189,5 +189,7 @@ private:
     // BuildAlternateOrderArray) and kept in step from then on.
     bool alternateOrder_ = false;
     std::unique_ptr<std::vector<KsIndexKey*>> alternate_;
-    std::unique_ptr<KsInverseIndex> inverse_;
+    // A read file's inverse index stays in its image, unmade while every key holds one
+    // record, until the keys become objects.
+    mutable std::unique_ptr<KsInverseIndex> inverse_;
 };

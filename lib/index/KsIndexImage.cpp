@@ -77,6 +77,16 @@ constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
     return false;
 }
 
+// Copies a text of `length` bytes; one of 8 to 16 bytes as two words, which may overlap.
+[[gnu::always_inline]] inline void CopyText(char* to, const char* from, std::size_t length) {
+    if (length >= 8 && length <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + length - 8, from + length - 8, 8);
+    } else {
+        std::memcpy(to, from, length);
+    }
+}
+
 [[noreturn]] void KeyOutOfOrder(const char* file, std::int32_t k) {
     KsException::Generate("Index file \"%s\" has key %ld out of order", kClass, file,
                           static_cast<long>(k));
@@ -227,90 +237,6 @@ private:
     std::size_t pin_ = kNoPin;
 };
 
-// The key of every record, noted as the keys are read, for the check that every record is
-// in exactly one key. The table of record count + 1 entries is made only once the keys have
-// listed a sixteenth of that many records, so that a file claiming a huge record count
-// cannot make a huge allocation; the records listed before wait in a list. The records of
-// consecutive keys lie all over the table, so each entry is fetched a few records ahead of
-// its turn.
-class KsIndexImage::Marks {
-public:
-    Marks(std::int32_t records, bool active) : records_(records), active_(active) {}
-
-    void Note(std::int32_t r, std::int32_t k) {
-        ++held_;
-        if (table_ == nullptr) {
-            NoteEarly(r, k);
-            return;
-        }
-        __builtin_prefetch(table_ + r, 1);
-        std::pair<std::int32_t, std::int32_t>& slot = ahead_[next_++ % kAhead];
-        if (next_ > kAhead) {
-            Mark(slot.first, slot.second);
-        }
-        slot = {r, k};
-    }
-
-    // The inverse index the keys give, once every record is known to be in exactly one key.
-    std::unique_ptr<KsInverseIndex> Finish(const char* file) {
-        if (held_ != records_) {
-            KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
-                                  file, static_cast<long long>(held_), static_cast<long>(records_));
-        }
-        if (table_ == nullptr) {
-            MakeTable();
-        }
-        for (std::size_t i = next_ > kAhead ? next_ - kAhead : 0; i < next_; ++i) {
-            Mark(ahead_[i % kAhead].first, ahead_[i % kAhead].second);
-        }
-        if (duplicate_ != 0) {
-            KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass, file,
-                                  static_cast<long>(duplicate_));
-        }
-        return std::make_unique<KsInverseIndex>(keys_);
-    }
-
-private:
-    // Before the table is made (or without one).
-    [[gnu::noinline]] void NoteEarly(std::int32_t r, std::int32_t k) {
-        if (active_) {
-            waiting_.emplace_back(r, k);
-            if (held_ * 16 > records_) {
-                MakeTable();
-            }
-        }
-    }
-
-    void Mark(std::int32_t r, std::int32_t k) {
-        std::int32_t& entry = table_[r];
-        if (entry >= 0 && duplicate_ == 0) {
-            duplicate_ = r;
-        }
-        entry = k;
-    }
-
-    void MakeTable() {
-        keys_.assign(static_cast<std::size_t>(records_) + 1, -1);
-        table_ = keys_.data();
-        for (const auto& [r, k] : waiting_) {
-            Mark(r, k);
-        }
-        std::vector<std::pair<std::int32_t, std::int32_t>>().swap(waiting_);
-    }
-
-    static constexpr std::size_t kAhead = 16;
-
-    std::int32_t records_;
-    bool active_;
-    std::pair<std::int32_t, std::int32_t> ahead_[kAhead];  // noted, not yet marked
-    std::size_t next_ = 0;                                 // records noted in ahead_
-    std::int64_t held_ = 0;
-    std::int32_t duplicate_ = 0;  // the first record found in a second key
-    KsInverseIndex::Keys keys_;
-    std::int32_t* table_ = nullptr;
-    std::vector<std::pair<std::int32_t, std::int32_t>> waiting_;
-};
-
 KsIndexImage::KsIndexImage(const Layout& layout)
     : file_(layout.file),
       prototype_(std::make_unique<KsIndexKey>(*layout.prototype)),
@@ -334,16 +260,15 @@ std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
         KsException::Generate("Index file \"%s\" has %ld keys", kClass, layout.file,
                               static_cast<long>(keyCount));
     }
-    Marks marks(layout.prototype->GetUniverse(), layout.oneKeyPerRecord);
-    image->ScanKeys(in, keyCount, marks);
-    image->ReadInverse(in, layout, marks);
+    image->ScanKeys(in, keyCount);
+    image->ReadInverse(in, layout);
     if (KsIOInterface* file = in.File()) {
         file->Seek64Absolute(in.Offset());
     }
     return image;
 }
 
-void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
+void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount) {
     KsCallpath("ReadIndexSet()", kClass, [&] {
         // Room for every key the file can hold, so that a false count costs nothing.
         std::size_t left = in.Left();
@@ -362,15 +287,14 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks) {
         std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
         std::unique_ptr<KsRecordKey> current(scratch_->Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
-            if (k > 0 && plainAlpha_ &&
-                (k = ScanAlphaSingles(in, k, keyCount, marks)) == keyCount) {
+            if (k > 0 && plainAlpha_ && (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
                 break;
             }
             if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
                 ScanValue(in, k, *previous, *current);
                 std::swap(previous, current);
             }
-            std::int32_t count = ScanRecords(in, k, marks);
+            std::int32_t count = ScanRecords(in, k);
             if (count == 0) {
                 KsException::Generate("Index file \"%s\" has key %ld without records", kClass,
                                       file_.GetCString(), static_cast<long>(k));
@@ -414,8 +338,7 @@ bool KsIndexImage::ScanAlphaValue(Reader& in, std::int32_t k) {
 // vector form this library writes, as most keys of a field of distinct values are: a batch
 // of them at a time straight from the input. Stops before the first key in another form
 // or with a fault other than its order, for the general reader; returns that key.
-std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount,
-                                            Marks& marks) {
+std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount) {
     using KsByteOrder::LoadLittle;
     const std::size_t length = keyLength_;
     const std::size_t valueBytes =
@@ -441,8 +364,11 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
         char* value = values_.data() + done * length;
         std::int32_t* record = records_.data() + held;
         std::size_t* start = oneEach_ ? nullptr : starts_.data() + done + 1;
+        // Each key is ordered against the one before it where it was read, not where it was
+        // just copied to, which the processor would have to wait for.
+        const char* previous = value - length;
         std::size_t i = 0;
-        for (; i < batch; ++i, key += keyBytes, value += length) {
+        for (; i < batch; ++i, previous = key, key += keyBytes, value += length) {
             const char* list = key + valueBytes;
             auto r = LoadLittle<std::int32_t>(list + kPlainVectorHeader);
             if (!IsPlainVectorStart(list) ||
@@ -450,15 +376,14 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
                 break;
             }
             auto number = static_cast<std::int32_t>(done + i);
-            if (!TextBefore(value - length, key, length)) {
+            if (!TextBefore(previous, key, length)) {
                 KeyOutOfOrder(file_.GetCString(), number);
             }
-            std::memcpy(value, key, length);
+            CopyText(value, key, length);
             record[i] = r;
             if (start != nullptr) {
                 start[i] = held + i + 1;
             }
-            marks.Note(r, number);
         }
         in.Skip(i * keyBytes);
         k = static_cast<std::int32_t>(done + i);
@@ -505,25 +430,22 @@ void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
     }
 }
 
-// Checks a key's record list and notes its records; returns how many it holds.
-std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks) {
+// Checks a key's record list and keeps its records; returns how many it holds.
+std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k) {
     std::int32_t count = 0;
-    if (ScanPlainVector(in, k, marks, count)) {
+    if (ScanPlainVector(in, count)) {
         return count;
     }
     const char* file = file_.GetCString();
     const char* form = in.Need(1);
     if (form != nullptr && *form == 0) {
         in.Skip(1);
-        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file, [&](std::int32_t r) {
-            records_.push_back(r);
-            marks.Note(r, k);
-        });
+        return KsIndexKey::ScanVector(in, prototype_->GetUniverse(), file,
+                                      [&](std::int32_t r) { records_.push_back(r); });
     }
     // A set, or a form byte or an end of input that the key's reader reports.
     auto key = std::make_unique<KsIndexKey>(*prototype_);
     key->Read(in, file);
-    key->ForEachRecord([&](std::int32_t r) { marks.Note(r, k); });
     count = key->GetRecordCount();
     sets_.emplace_back(k, std::move(key));
     return count;
@@ -532,7 +454,7 @@ std::int32_t KsIndexImage::ScanRecords(Reader& in, std::int32_t k, Marks& marks)
 // The vector form this library writes, with every record in order and in range, is taken
 // here in one piece; any other form or any fault is left to the general reader, which
 // gives the error.
-bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count) {
+bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t& count) {
     using KsByteOrder::LoadLittle;
     const char* list = in.Need(kPlainVectorHeader);
     if (list == nullptr || !IsPlainVectorStart(list)) {
@@ -558,9 +480,7 @@ bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std
         last = r;
     }
     for (std::int32_t i = 0; i < n; ++i) {
-        std::int32_t r = LoadLittle<std::int32_t>(first + 4 * i);
-        records_.push_back(r);
-        marks.Note(r, k);
+        records_.push_back(LoadLittle<std::int32_t>(first + 4 * i));
     }
     in.Skip(size);
     count = n;
@@ -568,32 +488,147 @@ bool KsIndexImage::ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std
 }
 
 // Every record must be in exactly one key, or searches would answer wrongly; a stored
-// inverse index must agree with the keys.
-void KsIndexImage::ReadInverse(Reader& in, const Layout& layout, Marks& marks) {
+// inverse index must agree with the keys. An inverse that agrees with keys of one record
+// each proves that no record is in two of them, so that check waits for its failure.
+void KsIndexImage::ReadInverse(Reader& in, const Layout& layout) {
     const char* file = file_.GetCString();
-    std::unique_ptr<KsInverseIndex> built;
     if (oneKeyPerRecord_) {
-        built = marks.Finish(file);
+        CheckRecordCount();
     }
     char flag = 0;
-    if (layout.inverseFlag) {
-        in.Read(&flag, 1, true);
+    bool agrees = true;
+    try {
+        if (layout.inverseFlag) {
+            in.Read(&flag, 1, true);
+        }
+        if (flag != 0) {
+            if (!oneKeyPerRecord_) {
+                KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
+            }
+            agrees = ReadAgreeingInverse(in, layout.inverseAsVector);
+        }
+    } catch (const KsException&) {
+        if (oneKeyPerRecord_) {
+            CheckNoRecordTwice();
+        }
+        throw;
     }
-    if (flag == 0) {
-        return;
+    if (oneKeyPerRecord_ && (flag == 0 || !agrees)) {
+        CheckNoRecordTwice();
     }
-    if (!built) {
-        KsException::Generate("Index file \"%s\" has an inverse index", kClass, file);
-    }
-    if (!built->ReadEqual(in, layout.inverseAsVector, keyCount_, file)) {
+    if (!agrees) {
         KsException::Generate("Index file \"%s\" has an inverse index that disagrees with its keys",
                               kClass, file);
     }
-    inverse_ = std::move(built);
+    hasInverse_ = flag != 0;
+}
+
+// As many records listed as the index covers.
+void KsIndexImage::CheckRecordCount() const {
+    auto held = static_cast<std::int64_t>(records_.size());
+    for (const auto& set : sets_) {
+        held += set.second->GetRecordCount();
+    }
+    if (held != prototype_->GetUniverse()) {
+        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
+                              file_.GetCString(), static_cast<long long>(held),
+                              static_cast<long>(prototype_->GetUniverse()));
+    }
+}
+
+[[noreturn]] void KsIndexImage::ListedTwice(std::int32_t r) const {
+    KsException::Generate("Index file \"%s\" lists record %ld under two keys", kClass,
+                          file_.GetCString(), static_cast<long>(r));
+}
+
+// Calls visit(r, k) for every record r listed, in the order of the file, with its key k.
+template <class Visit>
+void KsIndexImage::ForEachListed(Visit visit) const {
+    auto set = sets_.begin();
+    for (std::int32_t k = 0; k < keyCount_; ++k) {
+        if (set != sets_.end() && set->first == k) {
+            (set++)->second->ForEachRecord([&](std::int32_t r) { visit(r, k); });
+            continue;
+        }
+        auto [first, end] = RecordsOf(k);
+        for (std::size_t i = first; i < end; ++i) {
+            visit(records_[i], k);
+        }
+    }
+}
+
+// No record listed twice, checked once the count is right (so that the bits of the record
+// count a file claims take no more room than its records did); the first listed again is
+// named.
+void KsIndexImage::CheckNoRecordTwice() const {
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>(prototype_->GetUniverse()) / 64 + 1);
+    std::int32_t twice = 0;
+    ForEachListed([&](std::int32_t r, std::int32_t) {
+        std::uint64_t& word = seen[static_cast<std::uint32_t>(r) / 64];
+        std::uint64_t bit = std::uint64_t{1} << (r % 64);
+        twice = twice == 0 && (word & bit) != 0 ? r : twice;
+        word |= bit;
+    });
+    if (twice != 0) {
+        ListedTwice(twice);
+    }
+}
+
+// Reads the stored inverse and tells whether it agrees with the keys. While every key holds
+// one record, every record is once in the records, so an entry agrees exactly when it names
+// the key that holds its record, and no table needs making.
+bool KsIndexImage::ReadAgreeingInverse(Reader& in, bool asVector) {
+    const char* file = file_.GetCString();
+    const auto entries = static_cast<std::int32_t>(prototype_->GetUniverse()) + 1;
+    if (!oneEach_) {
+        inverse_ = BuildInverse(true);
+        return inverse_->ReadEqual(in, asVector, keyCount_, file);
+    }
+    const std::int32_t* records = records_.data();
+    return KsInverseIndex::ReadAgreeing(
+        in, asVector, entries, keyCount_, file,
+        [records](std::int32_t first, const std::int32_t* keys, std::int32_t count) {
+            std::int32_t wrong = 0;
+            std::int32_t i = 0;
+            if (first == 0) {  // entry 0 belongs to no record
+                wrong |= keys[0] + 1;
+                i = 1;
+            }
+            // The records of consecutive entries lie all over the array: each is fetched a
+            // few entries ahead of its turn.
+            constexpr std::int32_t kAhead = 48;
+            for (; i < count; ++i) {
+                if (i + kAhead < count) {
+                    __builtin_prefetch(records + std::max(keys[i + kAhead], 0));
+                }
+                std::int32_t key = keys[i];
+                wrong |= key < 0 ? 1 : records[key] ^ (first + i);
+            }
+            return wrong == 0;
+        });
+}
+
+// The inverse index of the keys: each record's key number. With `findTwice`, a record
+// listed twice is named, as CheckNoRecordTwice does.
+std::unique_ptr<KsInverseIndex> KsIndexImage::BuildInverse(bool findTwice) const {
+    KsInverseIndex::Keys keys(static_cast<std::size_t>(prototype_->GetUniverse()) + 1, -1);
+    std::int32_t twice = 0;
+    ForEachListed([&, table = keys.data()](std::int32_t r, std::int32_t k) {
+        twice = findTwice && twice == 0 && table[r] >= 0 ? r : twice;
+        table[r] = k;
+    });
+    if (twice != 0) {
+        ListedTwice(twice);
+    }
+    return std::make_unique<KsInverseIndex>(keys);
 }
 
 std::unique_ptr<KsInverseIndex> KsIndexImage::TakeInverse() {
-    return std::move(inverse_);
+    if (!hasInverse_) {
+        return nullptr;
+    }
+    hasInverse_ = false;
+    return inverse_ ? std::move(inverse_) : BuildInverse(false);
 }
 
 // The value of key k from its file form.
@@ -614,8 +649,25 @@ const KsRecordKey& KsIndexImage::ValueAt(std::int32_t k) {
     return *scratch_;
 }
 
+// The text of an Alpha value of one piece, whose bytes the keys' bytes are ordered against.
+const char* KsIndexImage::PlainText(const KsRecordKey& value) const {
+    if (!plainAlpha_) {
+        return nullptr;
+    }
+    const auto& alpha = dynamic_cast<const KsRecordKeyAlpha&>(value);
+    return alpha.GetLength() > keyLength_ ? alpha.GetText() : nullptr;
+}
+
 std::int32_t KsIndexImage::LowerBound(const KsRecordKey& value) {
     std::int32_t low = 0, high = GetKeyCount();
+    if (const char* text = PlainText(value)) {
+        while (low < high) {
+            std::int32_t middle = low + (high - low) / 2;
+            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
+            TextBefore(key, text, keyLength_) ? low = middle + 1 : high = middle;
+        }
+        return low;
+    }
     while (low < high) {
         std::int32_t middle = low + (high - low) / 2;
         if (ValueAt(middle).IsLessThan(value)) {
@@ -629,6 +681,14 @@ std::int32_t KsIndexImage::LowerBound(const KsRecordKey& value) {
 
 std::int32_t KsIndexImage::UpperBound(const KsRecordKey& value) {
     std::int32_t low = 0, high = GetKeyCount();
+    if (const char* text = PlainText(value)) {
+        while (low < high) {
+            std::int32_t middle = low + (high - low) / 2;
+            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
+            TextBefore(text, key, keyLength_) ? high = middle : low = middle + 1;
+        }
+        return low;
+    }
     while (low < high) {
         std::int32_t middle = low + (high - low) / 2;
         if (value.IsLessThan(ValueAt(middle))) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -43,7 +44,11 @@ public:
     KsIndexImage& operator=(const KsIndexImage&) = delete;
     ~KsIndexImage();
 
-    /// The inverse index the file held (checked against the keys), or null when it held none.
+    /// Whether the file held an inverse index (checked against the keys) not yet taken.
+    bool HasInverse() const { return hasInverse_; }
+    /// The inverse index the file held, made from the keys when it was checked without
+    /// being kept (while every key holds one record); null when the file held none or it
+    /// was taken already. Call it before Materialise.
     std::unique_ptr<KsInverseIndex> TakeInverse();
     /// The number of keys.
     std::int32_t GetKeyCount() const { return keyCount_; }
@@ -61,20 +66,43 @@ public:
 
 private:
     class Reader;
-    class Marks;
-    // Large arrays get huge pages, so that filling them costs few page faults.
+    // Large arrays get huge pages, so that filling them costs few page faults; growing
+    // leaves new elements unset, since each is written once, straight from the file.
     template <class T>
-    using Array = std::vector<T, KsLargeAllocator<T>>;
+    struct UnsetAllocator : KsLargeAllocator<T> {
+        template <class U>
+        struct rebind {
+            using other = UnsetAllocator<U>;
+        };
+        template <class U>
+        void construct(U* at) noexcept {
+            ::new (static_cast<void*>(at)) U;
+        }
+        template <class U, class... Args>
+        void construct(U* at, Args&&... args) {
+            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    };
+    template <class T>
+    using Array = std::vector<T, UnsetAllocator<T>>;
 
     explicit KsIndexImage(const Layout& layout);
-    void ScanKeys(Reader& in, std::int32_t keyCount, Marks& marks);
+    void ScanKeys(Reader& in, std::int32_t keyCount);
     void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
     bool ScanAlphaValue(Reader& in, std::int32_t k);
-    std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount, Marks& marks);
-    std::int32_t ScanRecords(Reader& in, std::int32_t k, Marks& marks);
-    bool ScanPlainVector(Reader& in, std::int32_t k, Marks& marks, std::int32_t& count);
-    void ReadInverse(Reader& in, const Layout& layout, Marks& marks);
+    std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount);
+    std::int32_t ScanRecords(Reader& in, std::int32_t k);
+    bool ScanPlainVector(Reader& in, std::int32_t& count);
+    void ReadInverse(Reader& in, const Layout& layout);
+    void CheckRecordCount() const;
+    void CheckNoRecordTwice() const;
+    bool ReadAgreeingInverse(Reader& in, bool asVector);
+    std::unique_ptr<KsInverseIndex> BuildInverse(bool findTwice) const;
+    template <class Visit>
+    void ForEachListed(Visit visit) const;
+    [[noreturn]] void ListedTwice(std::int32_t r) const;
     void SetValue(std::int32_t k, KsRecordKey& value);
+    const char* PlainText(const KsRecordKey& value) const;
     std::pair<std::size_t, std::size_t> RecordsOf(std::int32_t k) const;
     KsIndexKey* SetFormKey(std::int32_t k) const;
 
@@ -96,6 +124,9 @@ private:
     Array<std::size_t> starts_;
     Array<std::int32_t> records_;
     std::vector<std::pair<std::int32_t, std::unique_ptr<KsIndexKey>>> sets_;
+    // The file's inverse index agreed with the keys; it is kept in inverse_ when it had to
+    // be made for that check, else made from the keys when taken.
+    bool hasInverse_ = false;
     std::unique_ptr<KsInverseIndex> inverse_;
     std::unique_ptr<KsRecordKey> scratch_;
     std::vector<char> text_;  // an Alpha value and its terminating NUL

@@ -78,12 +78,20 @@ void KsInverseIndex::WriteV420(KsOutputStreamInterface& stream) const {
     });
 }
 
-// The entries come in blocks, not one call each; a block cut short still has its whole
-// entries checked first, so that the first bad entry is reported before the input's end.
 bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
                                const char* file) const {
+    return ReadAgreeing(stream, asVector, static_cast<std::int32_t>(keys_.size()), keyCount, file,
+                        [&](std::int32_t first, const std::int32_t* entries, std::int32_t count) {
+                            return std::equal(entries, entries + count, keys_.data() + first);
+                        });
+}
+
+// The entries come in blocks, not one call each; a block cut short still has its whole
+// entries checked first, so that the first bad entry is reported before the input's end.
+bool KsInverseIndex::ReadAgreeing(KsInputStreamInterface& stream, bool asVector,
+                                  std::int32_t entries, std::int32_t keyCount, const char* file,
+                                  const BlockCheck& agrees) {
     return KsCallpath("Read", kClass, [&] {
-        auto expected = static_cast<std::int32_t>(keys_.size());
         if (asVector) {
             bool compact =
                 stream.ReadKsHeader(KsIndexKey::kVectorMarker) == KsIndexKey::kVectorVersionCompact;
@@ -94,32 +102,34 @@ bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, st
             }
             std::int32_t count = stream.ReadLong();
             stream.ReadLong();
-            if (count != expected) {
+            if (count != entries) {
                 KsException::Generate("Index file \"%s\" has an inverse index of %ld entries",
                                       kClass, file, static_cast<long>(count));
             }
         }
         constexpr std::int32_t kBlock = 4096;
         unsigned char block[4 * kBlock];
-        bool equal = true;
-        auto check = [&](std::int32_t done, std::int32_t from, std::int32_t to) {
+        std::int32_t keys[kBlock];
+        auto check = [&](std::int32_t from, std::int32_t to) {
             for (std::int32_t i = from; i < to; ++i) {
                 std::int32_t key = KsByteOrder::LoadLittle<std::int32_t>(block + 4 * i);
                 if (key < -1 || key >= keyCount) {
                     KsException::Generate("Index file \"%s\" has an inverse entry of key %ld",
                                           kClass, file, static_cast<long>(key));
                 }
-                equal &= keys_.Base::operator[](static_cast<std::size_t>(done + i)) == key;
+                keys[i] = key;
             }
         };
-        for (std::int32_t done = 0; done < expected;) {
-            std::int32_t wanted = std::min(kBlock, expected - done);
+        bool equal = true;
+        for (std::int32_t done = 0; done < entries;) {
+            std::int32_t wanted = std::min(kBlock, entries - done);
             std::int32_t got = stream.Read(block, 4 * wanted, false);
-            check(done, 0, got / 4);
+            check(0, got / 4);
             if (got < 4 * wanted) {  // the rest of the block, or the input's end reported
                 stream.Read(block + got, 4 * wanted - got, true);
-                check(done, got / 4, wanted);
+                check(got / 4, wanted);
             }
+            equal = agrees(done, keys, wanted) && equal;
             done += wanted;
         }
         return equal;

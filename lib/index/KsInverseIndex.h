@@ -7,6 +7,7 @@
 /// older form is the record count + 1 raw 4-byte entries.
 
 #include <cstdint>
+#include <functional>
 
 #include "core/KsVector.h"
 
@@ -52,6 +53,17 @@ public:
     /// a key number below keyCount; `file` names the file in errors.
     bool ReadEqual(KsInputStreamInterface& stream, bool asVector, std::int32_t keyCount,
                    const char* file) const;
+
+    /// Whether entries[0 .. count) of a stored inverse, those of records first onwards,
+    /// agree with what the reader expects.
+    using BlockCheck =
+        std::function<bool(std::int32_t first, const std::int32_t* entries, std::int32_t count)>;
+    /// Reads a stored inverse index of `entries` entries (entry 0 included) in either form,
+    /// as ReadEqual does, handing its entries to `agrees` a block at a time, and tells whether
+    /// every block agreed. Every entry is checked to be -1 or a key number below keyCount
+    /// before its block is handed on.
+    static bool ReadAgreeing(KsInputStreamInterface& stream, bool asVector, std::int32_t entries,
+                             std::int32_t keyCount, const char* file, const BlockCheck& agrees);
 
 private:
     Keys keys_;

@@ -465,4 +465,84 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
     }
 }
 
+// Keys of one record each have their stored inverse checked against their records, over
+// several blocks of entries, and refused as any other file's when it is no inverse of them;
+// the inverse, not kept while unchanged, is made again when the read index changes.
+TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
+    constexpr std::int32_t kCount = 5003;  // entries past the first block of 4096
+    Keys keys;
+    Records inverse(kCount + 1, -1);
+    auto text = [](std::int32_t k) {
+        char bytes[11] = {};
+        std::snprintf(bytes, sizeof bytes, "K%05d", k);
+        return std::string(bytes, 10);
+    };
+    for (std::int32_t k = 0; k < kCount; ++k) {
+        std::int32_t r = k * 7919 % kCount + 1;
+        keys.emplace_back(text(k).c_str(), Records{r});
+        inverse[static_cast<std::size_t>(r)] = k;
+    }
+    auto file = [&](std::vector<std::pair<std::int32_t, std::int32_t>> changes,
+                    bool twice = false) {
+        Records changed = inverse;
+        for (auto [r, key] : changes) {
+            changed[static_cast<std::size_t>(r)] = key;
+        }
+        Keys listed = keys;  // with twice, key 4100 holds the record of key 4101 too
+        listed[4100].second = twice ? listed[4101].second : listed[4100].second;
+        return AlphaFile(listed, changed, kCount, 10);
+    };
+    const std::string twice =
+        "lists record " + std::to_string(keys[4101].second[0]) + " under two keys";
+    const std::string cut = file({}, true).substr(0, file({}).size() - 2);
+    const std::string disagrees = "has an inverse index that disagrees with its keys";
+    const std::pair<std::string, std::string> cases[] = {
+        {file({{0, 0}}), disagrees},
+        {file({{kCount, -1}}), disagrees},
+        {file({{4100, inverse[4101]}}), disagrees},  // two records of one key
+        {file({{4100, inverse[4101]}, {4101, inverse[4100]}}), disagrees},
+        {file({{5, inverse[6]}, {4500, kCount}}), "has an inverse entry of key 5003"},
+        {file({}).substr(0, file({}).size() - 2),
+         "Unable to perform a required read at offset 225179 of \"memory\""},
+        {file({}, true), twice},
+        {cut, twice},
+        {cut.substr(0, 205140) + '\0', twice},  // without an inverse
+    };
+    for (const auto& [bytes, message] : cases) {
+        KsIndex index('A', 10, kCount);
+        EXPECT_EQ(message.starts_with("Unable") ? message : "Index file \"memory\" " + message,
+                  ReadError(index, bytes));
+    }
+    // A model built from the same keys, whose inverse is made from its key objects.
+    auto model = [&] {
+        auto index = std::make_unique<KsIndex>('A', 10, kCount);
+        for (std::int32_t k = 0; k < kCount; ++k) {
+            index->SetRecord(keys[static_cast<std::size_t>(k)].second[0], text(k).data());
+        }
+        index->BuildInverseIndex(KsNullProgress::Instance());
+        return index;
+    };
+    const std::string written = Bytes(*model());
+    ASSERT_EQ(file({}), written);
+    const std::string added = text(kCount);
+    for (int change = 0; change < 5; ++change) {
+        KsIndex read('A', 10, kCount);
+        ASSERT_EQ("", ReadError(read, written));
+        EXPECT_TRUE(read.HasInverseIndex());
+        std::unique_ptr<KsIndex> expected = model();
+        for (KsIndex* index : {expected.get(), &read}) {
+            if (change == 0) {
+                index->UpdateRecord(4600, text(3).data());
+            } else if (change == 1) {
+                index->InsertRecord(4200, added.data());
+            } else if (change == 2) {
+                index->DeleteRecord(kCount);
+            } else if (change == 3) {
+                index->SetRecord(4600, added.data());
+            }  // else unchanged
+        }
+        EXPECT_EQ(Bytes(*expected), Bytes(read)) << change;  // the inverse index too
+    }
+}
+
 }  // namespace
