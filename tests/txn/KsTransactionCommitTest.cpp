@@ -12,6 +12,7 @@
 
 namespace {
 
+using kstest::CaughtError;
 using kstest::Content;
 using kstest::MakeRecord;
 
@@ -84,27 +85,15 @@ protected:
     HookedFactory hooked;
 };
 
-// The error a commit raises, with its kind.
-std::string Outcome(const std::function<void()>& commit) {
-    try {
-        commit();
-    } catch (const KsRollbackFailure& error) {
-        return "rollback: " + std::string(error.GetErrorMessage());
-    } catch (const KsCommitFailure& error) {
-        return "commit: " + std::string(error.GetErrorMessage());
-    } catch (const KsCommissionCanceled& error) {
-        return "canceled: " + std::string(error.GetErrorMessage());
-    }
-    return "";
-}
-
 // Every way a commit ends, on a table holding 7 and 8: the actions, the i-th (from 1) of
 // them P (append of i), M or N (modify of record 1 or 2 to i) or X (modify of record 99,
-// which fails); what else goes wrong (u: the listener refuses deletions, so no append can be
-// undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets record 2 to 0|D
-// once the first inverse is saved, which is what its undo must restore); the transaction's
-// status once it is gone, its actions' marks, the table and the error, whose %s is the
-// message logged for X. Modifies alone save their inverses in one step.
+// which fails); what else goes wrong (u: the listener refuses deletions, so no append can
+// be undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets
+// record 2 to 0|D once the first inverse is saved, which is what its undo must restore); the
+// transaction's status once it is gone (F: the error is a KsRollbackFailure, else a
+// KsCommissionCanceled for a cancel, a KsCommitFailure for other failures), its actions'
+// marks, the table and the error's message, whose %s is the text logged for X. Modifies
+// alone save their inverses in one step.
 TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
     const std::string base = "7|seven;8|eight", failed = "The commit failed because \"%s\"",
                       threw = "The commit failed because the progress threw \"progress broke\"",
@@ -122,18 +111,18 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         {"", "", 'C', "", base, ""},
         {"PMP", "", 'C', "KKK", "2|M;8|eight;1|P;3|P", ""},
         {"MMN", "", 'C', "KKK", "2|M;3|N", ""},
-        {"MMX", "", 'R', "RRF", base, "commit: " + failed},
-        {"PXP", "", 'R', "RFK", base, "commit: " + failed},
-        {"NPX", "h", 'R', "RRF", "7|seven;0|D", "commit: " + failed},
-        {"PXP", "u", 'F', "FFK", base + ";1|P", "rollback: " + failed + suspect},
-        {"PMP", "2", 'R', "RKK", base, "commit: " + unknown},
-        {"PMP", "2u", 'F', "FKK", base + ";1|P", "rollback: " + unknown + suspect},
-        {"PMP", "1", 'R', "RKK", base, "commit: " + threw},
-        {"PMP", "1u", 'F', "FKK", base + ";1|P", "rollback: " + threw + suspect},
+        {"MMX", "", 'R', "RRF", base, failed},
+        {"PXP", "", 'R', "RFK", base, failed},
+        {"NPX", "h", 'R', "RRF", "7|seven;0|D", failed},
+        {"PXP", "u", 'F', "FFK", base + ";1|P", failed + suspect},
+        {"PMP", "2", 'R', "RKK", base, unknown},
+        {"PMP", "2u", 'F', "FKK", base + ";1|P", unknown + suspect},
+        {"PMP", "1", 'R', "RKK", base, threw},
+        {"PMP", "1u", 'F', "FKK", base + ";1|P", threw + suspect},
         {"PPPPP", "3", 'R', "RRRKK", base,
-         "canceled: The commit to table \"survey\" was canceled by the user"},
+         "The commit to table \"survey\" was canceled by the user"},
         {"PMPPP", "3u", 'F', "FRFKK", base + ";1|P;3|P",
-         "rollback: The commit to table \"survey\" was cancelled by the user" + suspect},
+         "The commit to table \"survey\" was cancelled by the user" + suspect},
     };
     for (const auto& row : rows) {
         const std::string code = row.actions;
@@ -159,7 +148,11 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
             if (row.how[0] == 'h') {
                 hooked.onInverseSync = [&] { table->DataModify(2, *MakeRecord(*table, 0, "D")); };
             }
-            error = Outcome([&] { transaction.Commit(progress); });
+            auto run = [&] { transaction.Commit(progress); };
+            error = row.status == 'C'   ? kstest::MessageOrEmpty(run)
+                    : row.status == 'F' ? CaughtError<KsRollbackFailure>(run).GetErrorMessage()
+                    : row.how[0] == '3' ? CaughtError<KsCommissionCanceled>(run).GetErrorMessage()
+                                        : CaughtError<KsCommitFailure>(run).GetErrorMessage();
             EXPECT_EQ(transaction.GetActionCount(), 0U);
             if (error.empty()) {
                 EXPECT_EQ(kstest::MessageOf([&] { transaction.Rollback(); }),
