@@ -68,18 +68,6 @@ public:
 class Commit : public kstest::TxnTableTest {
 protected:
     ~Commit() override { table.reset(); }  // before the listener and the factory go
-    // The status characters of the transaction's logged actions; their texts go to `texts`.
-    std::string Marks(const KsTimestamp& id) {
-        std::string marks;
-        texts.clear();
-        Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
-            marks += action.GetStatus();
-            texts.push_back(action.GetText());
-            return false;
-        });
-        return marks;
-    }
-    std::vector<std::string> texts;
     // Held by pointer: its destructor may throw.
     std::unique_ptr<DeletionRefuser> refuser = std::make_unique<DeletionRefuser>();
     HookedFactory hooked;
@@ -161,8 +149,15 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
             id = transaction.GetIdentity();
         }
         EXPECT_EQ(hooked.onInverseSync, nullptr);  // the hook ran
+        std::string marks;
+        std::vector<std::string> texts;
+        Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
+            marks += action.GetStatus();
+            texts.push_back(action.GetText());
+            return false;
+        });
         EXPECT_EQ(StatusOf(id), row.status);
-        EXPECT_EQ(Marks(id), row.marks);
+        EXPECT_EQ(marks, row.marks);
         for (std::size_t i = 0; i < texts.size(); ++i) {
             EXPECT_EQ(texts[i].empty(), row.marks[i] != 'F') << i;
         }

@@ -82,8 +82,6 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
             (n == 0 ? next.emplace_back() : next[static_cast<std::size_t>(n - 1)]) =
                 std::to_string(id) + "|" + NameOf(id);
         }
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
         pid_t child = kstest::Spawn([&] {
             table->Open(Name().c_str(), IO_READ | IO_WRITE);
             auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "random");
@@ -92,23 +90,19 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
                 n == 0 ? Add(*transaction, KsAppendAction(*record))
                        : Add(*transaction, KsModifyAction(*record, n));
             }
-            (void)!write(ready[1], "!", 1);
+            raise(SIGSTOP);  // the parent starts the clock
             transaction->Commit();
             transaction.reset();
             table->Close();  // writes the changed indexes
             return 0;
         });
-        close(ready[1]);
-        char byte = 0;
-        ASSERT_EQ(read(ready[0], &byte, 1), 1);
-        close(ready[0]);
+        ASSERT_EQ(waitpid(child, nullptr, WUNTRACED), child);
+        kill(child, SIGCONT);
         auto count = static_cast<double>(changes.size());
         auto started = std::chrono::steady_clock::now();
         if (run >= calibrations) {
             auto wait = random() % static_cast<unsigned long>(perChange * count * 1.1 + 1);
-            struct timespec delay {
-                0, static_cast<long>(wait) * 1000
-            };
+            struct timespec delay{0, static_cast<long>(wait) * 1000};
             nanosleep(&delay, nullptr);
             kill(child, SIGKILL);
         }
@@ -135,10 +129,9 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         model = records;
     }
     KsFileTransactionLog::SetSyncing(true);
-    std::printf(
-        "%d kills, %.0f us a change: before %d, after %d (%d interrupted commits "
-        "rolled back)\n",
-        kills, perChange, before, after, interrupted);
+    std::printf("%d kills, %.0f us a change: before %d, after %d (%d interrupted commits "
+                "rolled back)\n",
+                kills, perChange, before, after, interrupted);
 }
 
 }  // namespace
