@@ -94,6 +94,11 @@ public:
     KsVector(const KsVector&) = default;
     KsVector& operator=(const KsVector&) = default;
     /// @}
+    /// @{
+    /// Takes the elements over without copying them, and the lower bound.
+    KsVector(KsVector&&) noexcept = default;
+    KsVector& operator=(KsVector&&) noexcept = default;
+    /// @}
     virtual ~KsVector() = default;
 
     /// The index of the first element.

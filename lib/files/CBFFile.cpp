@@ -775,6 +775,34 @@ void CBFFile::KeepRecords(std::int32_t count) {
     });
 }
 
+std::int32_t CBFFile::StoredBytes(std::int32_t first, std::int32_t count, std::int32_t last) const {
+    CheckRecordNumber(first, last);
+    std::int64_t bytes = std::int64_t{count} * recordLength_;
+    if (count < 0 || bytes > INT32_MAX || std::int64_t{first} + count - 1 > last) {
+        KsException::Generate("Records %d to %d are not in the range [1, %d] of \"%s\"", kClass,
+                              first, first + count - 1, last, GetFileName());
+    }
+    return static_cast<std::int32_t>(bytes);
+}
+
+void CBFFile::ReadStoredRecords(std::int32_t first, std::int32_t count, char* to) {
+    KsCallpath("ReadStoredRecords()", kClass, [&] {
+        std::int32_t bytes = StoredBytes(first, count, recordCount_);
+        ParkDataFile(RecordOffset(first));
+        DataFile().ReadFrom(static_cast<std::uint64_t>(RecordOffset(first)), to, bytes, true);
+    });
+}
+
+void CBFFile::WriteStoredRecords(std::int32_t first, std::int32_t count, const char* from) {
+    KsCallpath("WriteStoredRecords()", kClass, [&] {
+        CheckRecordNumber(first, recordCount_ + 1);
+        std::int32_t bytes = StoredBytes(first, count, INT32_MAX);
+        ParkDataFile(RecordOffset(first));
+        DataFile().WriteTo(static_cast<std::uint64_t>(RecordOffset(first)), from, bytes);
+        recordCount_ = std::max(recordCount_, first + count - 1);
+    });
+}
+
 std::int64_t CBFFile::GetExtraBytes() const {
     return KsCallpath("GetExtraBytes()", kClass,
                       [&] { return DataFile().GetFileSize64() - RecordOffset(recordCount_ + 1); });

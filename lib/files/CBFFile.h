@@ -106,6 +106,15 @@ public:
     /// Removes the records after the first `count` (0 to GetNumRecords()): the data file is
     /// cut at count * RecordLength, extra bytes included.
     void KeepRecords(std::int32_t count);
+    /// @{
+    /// The bytes of `count` records from record `first`, GetRecordLength() each, as the data
+    /// file holds them, read or written without indexes, sets or listeners taking part: a
+    /// copy of records that a change is about to move, and putting that copy back. Writing
+    /// may go past the last record; the table then ends with the records written. At most
+    /// INT32_MAX bytes a call.
+    void ReadStoredRecords(std::int32_t first, std::int32_t count, char* to);
+    void WriteStoredRecords(std::int32_t first, std::int32_t count, const char* from);
+    /// @}
 
     /// Lays out `fields` (all CBFFields): Number, Long, Unsigned Long and Currency fields
     /// without preset bits become 32-bit Number fields of 4 bytes (divisor 0 becomes 1),
@@ -139,6 +148,8 @@ private:
     void CheckRecordNumber(std::int32_t n, std::int32_t last) const;
     // Refuses a record of another length than the table's.
     void CheckRecordLength(const KsFileRecord& record) const;
+    // The bytes of records first ... first + count - 1, which must lie in [1, last].
+    std::int32_t StoredBytes(std::int32_t first, std::int32_t count, std::int32_t last) const;
     // Moves the data file to record n unless it is there already.
     void SeekRecord(std::int32_t n);
     void ReadRecordAt(std::int32_t n, KsFileRecord& record);

@@ -1,11 +1,14 @@
 #include "txn/KsFileTransactionCommitter.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
+#include "files/CBFFile.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
 #include "io/KsIOList.h"
@@ -75,6 +78,11 @@ bool SameBytes(const KsRecordAction& first, const KsRecordAction& second) {
     return a.GetSize() == b.GetSize() && std::memcmp(a.GetData(), b.GetData(), a.GetSize()) == 0;
 }
 
+// Records copied at a time into or out of an entry of moved records: about 1 MB.
+std::int32_t RecordsAPiece(std::int32_t length) {
+    return std::max<std::int32_t>(1, (1 << 20) / length);
+}
+
 // Leaves the file `size` bytes long, positioned at its end.
 void CutAt(KsIOInterface& file, std::int64_t size) {
     std::int64_t length = file.GetFileSize64();
@@ -136,7 +144,8 @@ void KsFileTransactionCommitter::OpenInverseFile() {
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset,
                                  id_.GetJulianDayFromCalendarStart());
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset + 4, id_.GetTimeInMilliseconds());
-        CutAt(*inverse_, 0);
+        // Empty, and at its start (no size asked first: the file is emptied whatever it holds).
+        inverse_->Truncate64(0);
         // Reaches the file with the first entry, before any change of the table.
         inverse_->Write(header, sizeof header);
     });
@@ -204,7 +213,7 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
         KsRecordActionListWrapper logged(*table_);
         for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end()); ++it) {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             if (logged.GetAction()->GetType() != 'M') {
                 return false;
             }
@@ -222,6 +231,36 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
     return true;
 }
 
+void KsFileTransactionCommitter::ReadAction(KsIOList<KsRecordActionListWrapper>& actions,
+                                            KsIOListIterator<KsRecordActionListWrapper>& it,
+                                            KsRecordActionListWrapper& logged) {
+    if (logged_.empty()) {
+        it.Read(logged);
+        return;
+    }
+    KsCallpath("Read()", "KsIOList<TYPE>", [&] {
+        KsIOListObject object;
+        actions.ReadElement(it.GetVoidIterator(), object);
+        // The actions come in the order they were logged; a walk starts again from the first.
+        for (std::size_t k = 0; k < logged_.size(); ++k) {
+            KsFileTransactionLog::LoggedAction& known = logged_[(nextLogged_ + k) % logged_.size()];
+            if (known.node != it.GetPosition()) {
+                continue;
+            }
+            nextLogged_ = (nextLogged_ + k + 1) % logged_.size();
+            if (known.bytes.size() == object.GetSize() &&
+                std::memcmp(known.bytes.data(), object.GetData(), known.bytes.size()) == 0) {
+                logged.Reset(known.action->Copy());
+                logged.SetStatus(Fmt::kActionLogged);
+                logged.SetText("");
+                return;
+            }
+            break;
+        }
+        logged.Read(object);
+    });
+}
+
 void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     if (!batchEnds_.empty()) {
         // Its inverse is in the file already.
@@ -232,12 +271,14 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     KsString before;
     before.printf("%ld", static_cast<long>(table_->GetNumRecords()));
     std::unique_ptr<KsRecordAction> predicted = PredictInverse(action, *table_);
+    std::int64_t moved = -1;
     if (predicted) {
         KsRecordActionListWrapper entry(*table_, std::move(predicted));
         entry.SetText(before.GetCString());
         AddInverse(entry);
-        SyncInverse();
         predicted = std::move(entry).TakeAction();
+        moved = AddMovedRecords(action, *predicted);
+        SyncInverse();
     }
     std::unique_ptr<KsRecordAction> inverse;
     try {
@@ -249,6 +290,7 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     }
     if (!predicted || !SameBytes(*predicted, *inverse)) {
         CutAt(*inverse_, start);
+        moved = -1;
         KsRecordActionListWrapper entry(*table_, std::move(inverse));
         entry.SetText(before.GetCString());
         AddInverse(entry);
@@ -262,19 +304,122 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     // The change leaves the table's buffers before the next entry is written, so that
     // after a crash only the newest entry may stand for a change that was not made.
     KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+    if (moved >= 0) {
+        // The records have moved for good: the inverse undoes the change from here on.
+        CutAt(*inverse_, moved);
+    }
+}
+
+std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& action,
+                                                         const KsRecordAction& inverse) {
+    char type = action.GetType();
+    if (type != 'I' && type != 'D' && type != 'R') {
+        return -1;
+    }
+    auto* table = dynamic_cast<CBFFile*>(table_);
+    const auto* undo = dynamic_cast<const KsRecordActionData*>(&inverse);
+    if (table == nullptr || undo == nullptr) {
+        return -1;
+    }
+    std::int32_t first = undo->GetNumber();
+    std::int32_t count = table->GetNumRecords();
+    if (first < 1 || first > count) {
+        return -1;  // an insert after the last record moves none
+    }
+    return KsCallpath("AddMovedRecords()", kClass, [&] {
+        std::int64_t start = inverse_->Tell64();
+        std::int32_t length = table->GetRecordLength();
+        unsigned char head[Fmt::kInverseMovedHeaderSize] = {Fmt::kInverseMovedMarker};
+        KsByteOrder::StoreLittle(head + 1, first);
+        KsByteOrder::StoreLittle(head + 5, count);
+        KsByteOrder::StoreLittle(head + 9, length);
+        inverse_->Write(head, sizeof head);
+        std::int32_t piece = RecordsAPiece(length);
+        std::vector<char> bytes;
+        for (std::int32_t n = first; n <= count; n += piece) {
+            std::int32_t records = std::min(piece, count - n + 1);
+            bytes.resize(static_cast<std::size_t>(records) * static_cast<std::size_t>(length));
+            table->ReadStoredRecords(n, records, bytes.data());
+            inverse_->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        }
+        inverse_->WriteUnsignedNative(static_cast<std::uint64_t>(start));
+        return start;
+    });
+}
+
+bool KsFileTransactionCommitter::PutMovedRecordsBack(std::int64_t start, std::int64_t trailer) {
+    auto* table = dynamic_cast<CBFFile*>(table_);
+    unsigned char head[Fmt::kInverseMovedHeaderSize];
+    inverse_->Seek64Absolute(start);
+    inverse_->Read(head, sizeof head, true);
+    auto first = KsByteOrder::LoadLittle<std::int32_t>(head + 1);
+    auto count = KsByteOrder::LoadLittle<std::int32_t>(head + 5);
+    auto length = KsByteOrder::LoadLittle<std::int32_t>(head + 9);
+    std::int64_t bytes = trailer - start - static_cast<std::int64_t>(sizeof head);
+    if (table == nullptr || length != table->GetRecordLength() || first < 1 || count < first ||
+        bytes != (std::int64_t{count} - first + 1) * length) {
+        return false;
+    }
+    std::int32_t piece = RecordsAPiece(length);
+    std::vector<char> copy;
+    for (std::int32_t n = first; n <= count; n += piece) {
+        std::int32_t records = std::min(piece, count - n + 1);
+        copy.resize(static_cast<std::size_t>(records) * static_cast<std::size_t>(length));
+        inverse_->Read(copy.data(), static_cast<std::int32_t>(copy.size()), true);
+        table->WriteStoredRecords(n, records, copy.data());
+    }
+    table->KeepRecords(count);
+    KsFileTransactionLog::IsSyncing() ? table->Sync() : table->Flush();
+    // The indexes may hold the torn records, or know nothing of the copy: built afresh.
+    table->ClearIndexes(true);
+    return true;
+}
+
+std::int64_t KsFileTransactionCommitter::EndOfWholeEntries() {
+    const auto header = static_cast<std::int64_t>(Fmt::kInverseHeaderSize);
+    std::int64_t size = inverse_->GetFileSize64();
+    std::int64_t end = header;
+    KsRecordActionListWrapper entry(*table_);
+    try {
+        while (end < size) {
+            inverse_->Seek64Absolute(end);
+            unsigned char head[Fmt::kInverseMovedHeaderSize];
+            inverse_->Read(head, 1, true);
+            if (head[0] == static_cast<unsigned char>(Fmt::kInverseMovedMarker)) {
+                inverse_->Read(head + 1, sizeof head - 1, true);
+                std::int64_t first = KsByteOrder::LoadLittle<std::int32_t>(head + 1);
+                std::int64_t records = KsByteOrder::LoadLittle<std::int32_t>(head + 5) - first + 1;
+                auto length = KsByteOrder::LoadLittle<std::int32_t>(head + 9);
+                if (records < 1 || length < 1) {
+                    break;
+                }
+                inverse_->Seek64Absolute(end + std::int64_t{sizeof head} + records * length);
+            } else {
+                inverse_->Seek64Absolute(end);
+                entry.Read(*inverse_);
+            }
+            std::int64_t trailer = inverse_->Tell64();
+            if (trailer + static_cast<std::int64_t>(Fmt::kInverseOffsetSize) > size ||
+                inverse_->ReadUnsignedNative() != static_cast<std::uint64_t>(end)) {
+                break;
+            }
+            end = trailer + static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
+        }
+    } catch (const KsException&) {
+        // The entry from `end` is cut short.
+    }
+    return end;
 }
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
-    if (!PrepareModifyBatch()) {
-        batchEnds_.clear();
-        CutAt(*inverse_, Fmt::kInverseHeaderSize);
-    }
+    // Without a batch nothing follows the header yet.
+    PrepareModifyBatch();
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {
         try {
-            it.Read(logged);
+            ReadAction(actions, it, logged);
             CommitOne(*logged.GetAction());
             ++committed_;
         } catch (KsException& error) {
@@ -435,14 +580,19 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                                                std::vector<FailedInverse>& failures) {
     try {
         std::int64_t position = inverse_->Tell64();
-        CutAt(*inverse_, position);
-        KsRecordActionListWrapper entry(*table_);
-        bool newest = true;
         const auto first = static_cast<std::int64_t>(Fmt::kInverseHeaderSize);
         if (position < first) {
             // A header cut short: no entry, and no change of the table, followed it.
+            CutAt(*inverse_, position);
             return true;
         }
+        if (recovering_) {
+            position = EndOfWholeEntries();
+        }
+        CutAt(*inverse_, position);
+        KsRecordActionListWrapper entry(*table_);
+        bool newest = true;
+        bool restored = false;  // the newest change was undone from the copy of its records
         while (position > first) {
             std::int64_t trailer = position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
             if (trailer < first) {
@@ -454,11 +604,37 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                 return false;
             }
             inverse_->Seek64Absolute(static_cast<std::int64_t>(start));
+            char kind = 0;
+            inverse_->Read(&kind, 1, true);
+            if (kind == Fmt::kInverseMovedMarker) {
+                // Only ever the newest entry, left by a change that may not have finished.
+                if (!newest) {
+                    return false;
+                }
+                if (recovering_) {
+                    try {
+                        restored = PutMovedRecordsBack(static_cast<std::int64_t>(start), trailer);
+                    } catch (KsException& error) {
+                        failures.push_back({applied, KsString(error.GetErrorMessage())});
+                        restored = true;  // the inverse cannot help a table torn like this
+                    }
+                    if (!restored) {
+                        return false;
+                    }
+                }
+                position = static_cast<std::int64_t>(start);
+                CutAt(*inverse_, position);
+                SyncInverse();
+                continue;
+            }
+            inverse_->Seek64Absolute(static_cast<std::int64_t>(start));
             entry.Read(*inverse_);
             if (inverse_->Tell64() != trailer) {
                 return false;
             }
-            if (!recovering_ || !newest || NeedsApplying(entry)) {
+            if (restored) {
+                // Its change is undone already.
+            } else if (!recovering_ || !newest || NeedsApplying(entry)) {
                 try {
                     entry.GetAction()->PermanentCommit(*table_);
                     table_->Flush();
@@ -469,6 +645,7 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                 }
             }
             newest = false;
+            restored = false;
             ++applied;
             try {
                 progress.StepBy(-1);

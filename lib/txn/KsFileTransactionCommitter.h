@@ -63,6 +63,12 @@ public:
     /// applied. Returns whether everything was undone.
     bool Recover(KsIOInterface* leftover);
 
+    /// Actions this process logged for the transaction, taken instead of reading back an
+    /// action whose node still holds the bytes written (see KsFileTransactionLog).
+    void UseLoggedActions(std::vector<KsFileTransactionLog::LoggedAction> logged) {
+        logged_ = std::move(logged);
+    }
+
     /// The name of an inverse file of the table `file` made at the time `made`.
     static KsString InverseFileName(const KsFile& file, const KsTimestamp& made);
     /// Whether `file` starts with a whole inverse file header; its transaction goes to `id`.
@@ -82,8 +88,23 @@ private:
     // every record however often it was changed, and undoing a change not made writes back
     // what is there. Returns false (nothing written) for any other transaction.
     bool PrepareModifyBatch();
+    // Reads the logged action `it` stands on, from a copy of the one logged when the log
+    // still holds its bytes.
+    void ReadAction(KsIOList<KsRecordActionListWrapper>& actions,
+                    KsIOListIterator<KsRecordActionListWrapper>& it,
+                    KsRecordActionListWrapper& logged);
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
+    // Writes an entry holding a copy of the records `action`, an insert, delete or remove
+    // undone by `inverse`, is about to move; returns where it starts, or -1 when the action
+    // moves none (or the table's records cannot be copied).
+    std::int64_t AddMovedRecords(const KsRecordAction& action, const KsRecordAction& inverse);
+    // Writes back the copy of moved records in the entry from `start` to `trailer`; false when
+    // the entry is damaged. The table's indexes are built afresh afterwards.
+    bool PutMovedRecordsBack(std::int64_t start, std::int64_t trailer);
+    // The end of the last whole entry of the inverse file: a process killed while writing an
+    // entry leaves it cut short, and the change it stands for not begun.
+    std::int64_t EndOfWholeEntries();
     // Applies inverses from the end of the file; returns whether the file could be read.
     bool ApplyInverses(KsProgressInterface& progress, std::uint32_t& applied,
                        std::vector<FailedInverse>& failures);
@@ -109,4 +130,6 @@ private:
     std::size_t committed_ = 0;
     // The transaction's final status is in the log.
     bool finished_ = false;
+    std::vector<KsFileTransactionLog::LoggedAction> logged_;
+    std::size_t nextLogged_ = 0;  // where the search for the next node starts
 };

@@ -18,14 +18,29 @@ void KsFileTransactionInserter::Add(KsRecordAction& action) {
     KsCallpath("Add()", kClass, [&] {
         KsRecordActionListWrapper element(*table_, action);
         KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
-        bool known = lastAction_ != nullptr && *lastAction_ != 0;
-        auto end = known ? actions.after(*lastAction_, KsFileTransactionLog::kWalk) : actions.begin(KsFileTransactionLog::kWalk);
-        while (!(end == actions.end())) {
-            ++end;
-        }
-        actions.insert(end, element);
-        if (lastAction_ != nullptr) {
-            *lastAction_ = end.GetPosition();
-        }
+        Append(actions, element, lastAction_);
     });
+}
+
+std::uint64_t KsFileTransactionInserter::Append(KsIOList<KsRecordActionListWrapper>& actions,
+                                                const KsRecordActionListWrapper& element,
+                                                std::uint64_t* lastAction,
+                                                KsIOListObject* written) {
+    constexpr int kWalk = KsFileTransactionLog::kWalk;
+    bool known = lastAction != nullptr && *lastAction != 0;
+    auto end = known ? actions.after(*lastAction, kWalk) : actions.begin(kWalk);
+    // Normally at the end already; actions logged by another opener are walked over.
+    while (!(end == actions.end())) {
+        ++end;
+    }
+    KsIOListObject object;
+    KsIOListObject& bytes = written != nullptr ? *written : object;
+    KsCallpath("insert()", "KsIOList<TYPE>", [&] {
+        element.Write(bytes);
+        actions.InsertElement(end.GetVoidIterator(), bytes.GetData(), bytes.GetSize());
+    });
+    if (lastAction != nullptr) {
+        *lastAction = end.GetPosition();
+    }
+    return end.GetPosition();
 }

@@ -30,6 +30,14 @@ public:
 
     void Add(KsRecordAction& action) override;
 
+    /// Logs `element` after the last action of `actions` (a transaction's sub-list, the log
+    /// locked whole), walking on from the node `*lastAction` when it is known (not 0);
+    /// `*lastAction` receives the new node. Returns the new node; the bytes stored go to
+    /// `written` when given.
+    static std::uint64_t Append(KsIOList<KsRecordActionListWrapper>& actions,
+                                const KsRecordActionListWrapper& element, std::uint64_t* lastAction,
+                                KsIOListObject* written = nullptr);
+
 private:
     KsFile* table_;
     KsFileTransactionLog::WholeLock logLock_;  // released after the cursor's own locks

@@ -150,8 +150,7 @@ void KsFileTransactionLog::Flush() {
     KsCallpath("Flush()", kClass, [&] { KsIOListWords::Flush(*file_); });
 }
 
-KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
-                                                    const char* description) {
+KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number, const char* description) {
     return KsCallpath("CreateTransaction()", kClass, [&] {
         WholeLock whole = LockAll();
         KsTimestamp created = Now();
@@ -167,10 +166,23 @@ KsTimestamp KsFileTransactionLog::CreateTransaction(std::uint32_t number,
                 created.AddMilliseconds(1);
             }
         }
-        list_->insert(at, KsFileTransactionStatus(number, description, created));
+        KsFileTransactionStatus status(number, description, created);
+        list_->insert(at, status);
         KsIOListWords::Flush(*file_);
+        StartBuilding(created);
+        buildingNode_ = at.GetPosition();
+        buildingSubList_ = list_->SubListPosition(at.GetVoidIterator());
+        buildingStatus_ = status;
         return created;
     });
+}
+
+void KsFileTransactionLog::StartBuilding(const KsTimestamp& id) {
+    buildingId_ = id;
+    buildingNode_ = 0;
+    lastAction_ = 0;
+    logged_.clear();
+    loggedBytes_ = 0;
 }
 
 KsFileTransactionLog::Cursor KsFileTransactionLog::FindTransaction(
@@ -207,6 +219,7 @@ void KsFileTransactionLog::ChangeStatus(
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         change(status);
         it.Write(status);
         KsIOListWords::Flush(*file_);
@@ -228,11 +241,11 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         status.Building();
         it.Write(status);
         if (!(buildingId_ == id)) {
-            buildingId_ = id;
-            lastAction_ = 0;
+            StartBuilding(id);
         }
         return std::make_unique<KsFileTransactionInserter>(*table_, *this, std::move(it),
                                                            &lastAction_);
@@ -242,16 +255,35 @@ std::unique_ptr<KsFileTransactionInserter> KsFileTransactionLog::BeginInsertion(
 void KsFileTransactionLog::AddAction(const KsTimestamp& id, KsRecordAction& action) {
     WholeLock whole = LockAll();
     KsFileTransactionStatus status;
-    Cursor it = KsCallpath("BeginInsertion()", kClass, [&] {
-        Cursor found = RequireTransaction(id, status);
+    KsCallpath("BeginInsertion()", kClass, [&] {
+        if (!(buildingId_ == id)) {
+            StartBuilding(id);
+        }
+        if (buildingNode_ == 0 || list_->begin(kWalk).GetPosition() != buildingNode_) {
+            ForgetBuildingNode();
+            Cursor found = RequireTransaction(id, buildingStatus_);
+            buildingSubList_ = list_->SubListPosition(found.GetVoidIterator());
+            buildingNode_ = found.GetPosition();
+        }
+        status = buildingStatus_;
         status.Building();
-        return found;
     });
-    if (!(buildingId_ == id)) {
-        buildingId_ = id;
-        lastAction_ = 0;
-    }
-    KsFileTransactionInserter(*table_, *this, std::move(it), &lastAction_).Add(action);
+    KsCallpath("Add()", "KsFileTransactionInserter", [&] {
+        KsIOList<KsRecordActionListWrapper> actions(*file_, buildingSubList_,
+                                                    KsIOList<void>::kSubList);
+        KsRecordActionListWrapper element(*table_, action);
+        KsIOListObject written;
+        std::uint64_t node =
+            KsFileTransactionInserter::Append(actions, element, &lastAction_, &written);
+        // A transaction too large to keep in memory is read back from the log instead.
+        constexpr std::size_t kMostLoggedBytes = std::size_t{4} << 20;
+        if (loggedBytes_ + written.GetSize() <= kMostLoggedBytes) {
+            const auto* data = static_cast<const char*>(written.GetData());
+            logged_.push_back({node, std::vector<char>(data, data + written.GetSize()),
+                               std::move(element).TakeAction()});
+            loggedBytes_ += written.GetSize();
+        }
+    });
     // Ready again, the status is the one stored: a crash leaves the insertion whole or not
     // made, whatever the status said meanwhile.
     KsCallpath("Stabilize()", kClass, [&] {
@@ -267,6 +299,7 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         WholeLock whole = LockAll();
         KsFileTransactionStatus status;
         Cursor it = RequireTransaction(id, status);
+        ForgetBuildingNode();
         status.Committing();
         it.Write(status);
         // A crash from here on is found by the next open, which undoes what was done. The
@@ -274,7 +307,13 @@ std::unique_ptr<KsFileTransactionCommitter> KsFileTransactionLog::BeginCommissio
         // changes (until then the order of the log's writes holds only against a crash of
         // the process), and the end of the commit before, before its inverses are dropped.
         Sync();
-        return std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
+        auto committer =
+            std::make_unique<KsFileTransactionCommitter>(*table_, *this, id, std::move(it));
+        if (buildingId_ == id) {
+            committer->UseLoggedActions(std::move(logged_));
+            StartBuilding(KsTimestamp());
+        }
+        return committer;
     });
 }
 
@@ -303,8 +342,8 @@ void KsFileTransactionLog::ForEach(
             it.Read(status);
             std::uint32_t count = 0;
             KsIOList<KsRecordActionListWrapper> actions = it.SubList();
-            for (auto action = actions.begin(kWalk);
-                 countActions && !(action == actions.end()); ++action) {
+            for (auto action = actions.begin(kWalk); countActions && !(action == actions.end());
+                 ++action) {
                 ++count;
             }
             visit(status, count);

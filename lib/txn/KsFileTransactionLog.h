@@ -57,6 +57,18 @@ public:
     /// Stabilize would, under one lock of the log, so that the passing Building state, which
     /// no one can see, is not written.
     void AddAction(const KsTimestamp& id, KsRecordAction& action);
+    /// An action this log added to a transaction: its node, the bytes written there and a
+    /// copy of the action, which a commit takes instead of reading the action back while
+    /// the node still holds those bytes.
+    struct LoggedAction {
+        /// The action's node in the transaction's sub-list.
+        std::uint64_t node = 0;
+        /// The element's bytes as written.
+        std::vector<char> bytes;
+        /// The action the bytes hold.
+        std::unique_ptr<KsRecordAction> action;
+    };
+
     /// Marks the transaction Committing and returns a committer over its actions.
     std::unique_ptr<KsFileTransactionCommitter> BeginCommission(const KsTimestamp& id);
     /// Marks the transaction Rolled Back; one in a state that cannot be rolled back
@@ -136,10 +148,26 @@ private:
     std::unique_ptr<KsIOInterface> file_;
     std::unique_ptr<List> list_;
     std::vector<KsTimestamp> recovered_;
-    // The last action node added to the transaction `buildingId_` through this log (0:
-    // none known), where the next insertion walks on from.
+    // Forgets where the transaction `buildingId_` stands (its status changes).
+    void ForgetBuildingNode() { buildingNode_ = 0; }
+    // Starts remembering the transaction `id`.
+    void StartBuilding(const KsTimestamp& id);
+
+    // What this log knows of the transaction `buildingId_`, which it made or added an
+    // action to last: its node (0: not known), its sub-list's header, its status as this
+    // log left it, and its last action node (0: none known), where the next insertion
+    // walks on from. Nothing erases a transaction, and its status and actions change only
+    // through its owner, so the node and status hold while the node heads the log: that
+    // one word, read under each lock anyway, is checked before they are used, and a
+    // transaction made since by another opener sends the next action to a full lookup.
     KsTimestamp buildingId_;
+    std::uint64_t buildingNode_ = 0;
+    std::uint64_t buildingSubList_ = 0;
+    KsFileTransactionStatus buildingStatus_;
     std::uint64_t lastAction_ = 0;
+    // The actions added to `buildingId_` through AddAction, while their bytes stay small.
+    std::vector<LoggedAction> logged_;
+    std::size_t loggedBytes_ = 0;
     std::unique_ptr<KsIOInterface> inverse_;
     std::unique_ptr<KsIOLockGuard> inverseLock_;  // released before the file closes
     KsString inverseName_;

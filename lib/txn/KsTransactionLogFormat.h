@@ -23,6 +23,13 @@
 ///
 ///   header: offset 0 size 8 "Inverses"; offset 8 size 4 day number and offset 12 size 4
 ///   milliseconds of the created timestamp of the transaction being committed
+///
+/// While an insert, delete or remove moves records, the newest entry is instead a copy of the
+/// records it moves, followed by the offset as every entry: 1 byte 'S' (no action element
+/// starts with it), 4 the first record moved, 4 the record count before the change, 4 the
+/// record length, then the records' bytes. A process killed while the records move leaves
+/// them torn; the next open writes the copy back and leaves the inverse before it alone. The
+/// entry goes once the records have moved.
 
 #include <cstdint>
 
@@ -41,6 +48,13 @@ inline constexpr char kInverseExtension[] = ".kbc";
 inline constexpr char kInverseMarker[8] = {'I', 'n', 'v', 'e', 'r', 's', 'e', 's'};
 inline constexpr std::uint64_t kInverseIdOffset = 8;
 inline constexpr std::uint64_t kInverseHeaderSize = 16;
+/// @}
+
+/// @{
+/// The first byte of an entry holding a copy of moved records, and the size of its fields
+/// before the records' bytes.
+inline constexpr char kInverseMovedMarker = 'S';
+inline constexpr std::uint64_t kInverseMovedHeaderSize = 13;
 /// @}
 
 /// @{

@@ -64,8 +64,7 @@ TEST(KsConvertValueTest, IntegersAreDigitsWithinTheirRange) {
                "\"99999999999999999999999999\" does not fit in an unsigned long"},
               // The sign is refused before the range is looked at.
               {"-0", true, "\"-0\" is not a valid unsigned long"},
-              {"++1", false, "\"++1\" is not a valid unsigned long"},
-              kNullText});
+              {"++1", false, "\"++1\" is not a valid unsigned long"}});
     ExpectOutcomes<std::int32_t>('I',
                                  {{"2147483647", false, "= 2147483647"},
                                   {"-2147483648", false, "= -2147483648"},
@@ -73,13 +72,11 @@ TEST(KsConvertValueTest, IntegersAreDigitsWithinTheirRange) {
                                   {"2147483648", false, "\"2147483648\" does not fit in a long"},
                                   {"-2147483649", false, "\"-2147483649\" does not fit in a long"},
                                   {"12.5", false, "\"12.5\" is not a valid long"},
-                                  {"-+1", false, "\"-+1\" is not a valid long"},
                                   {" 42", false, "\" 42\" is not a valid long"},
                                   {"42 ", true, "\"42 \" is not a valid long"},
                                   kNullText});
     ExpectOutcomes<std::uint16_t>('U',
-                                  {{"0", false, "= 0"},
-                                   {"65535", false, "= 65535"},
+                                  {{"65535", false, "= 65535"},
                                    {"65536", false, "\"65536\" does not fit in an unsigned short"},
                                    {"-1", false, "\"-1\" is not a valid unsigned short"}});
     ExpectOutcomes<std::int16_t>('S', {{"32767", false, "= 32767"},

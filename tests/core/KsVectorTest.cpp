@@ -120,6 +120,9 @@ TEST(KsVectorTest, LowerBoundIndexing) {
     EXPECT_EQ(ClassAndMessageOf([&] { v[0]; }), OutOfRange(0, 1, 3));
     EXPECT_EQ(ClassAndMessageOf([&] { v[4]; }), OutOfRange(4, 1, 3));
     EXPECT_EQ(ClassAndMessageOf([] { KsVector<int>()[0]; }), OutOfRange(0, 0, -1));
+    int* elements = v.data();
+    KsVector<int> moved = std::move(v);  // takes the elements over, not a copy
+    EXPECT_EQ(std::pair(moved.data(), moved.GetLowerBound()), std::pair(elements, 1));
 }
 
 // Counts live objects so that ownership mistakes show; negative values cannot be cloned.

@@ -509,6 +509,18 @@ TEST(CBFFile, RecordsOutsideTheTableAndStreamsAreRefused) {
     EXPECT_THROW(CBFFileType::Instance().ReadFile(stream), KsNotImplementedError);
     EXPECT_EQ("Attempt to write to a read-only file",
               MessageOf([&] { table.DataModify(1, *table.GetCurrentRecord()); }));
+    char stored[4 * 23];
+    EXPECT_EQ("Records 2 to 4 are not in the range [1, 3] of \"" + name + ".cbf\"",
+              MessageOf([&] { table.ReadStoredRecords(2, 3, stored); }));
+    EXPECT_EQ("Record 5 is not in the range [1, 4] of \"" + name + ".cbf\"",
+              MessageOf([&] { table.WriteStoredRecords(5, 1, stored); }));
+    table.ReadStoredRecords(2, 2, stored);
+    table.Close();
+    table.Open(name.c_str(), IO_READ | IO_WRITE);
+    table.WriteStoredRecords(3, 2, stored);  // records 2 and 3 again as records 3 and 4
+    ASSERT_EQ(4, table.GetNumRecords());
+    EXPECT_EQ(kstest::TextsOf(table, 2), kstest::TextsOf(table, 3));
+    EXPECT_NE(kstest::TextsOf(table, 2), kstest::TextsOf(table, 4));
 }
 
 }  // namespace

@@ -20,9 +20,13 @@ using kstest::HoldingChild;
 class KsIOLockTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
-    std::string path = dir.File("shared.dat");
+    std::string path = Filled(dir.File("shared.dat"));
+    KsIO file{path.c_str(), 3};
 
-    void SetUp() override { kstest::WriteWholeFile(path, std::string(1000, 'x')); }
+    static std::string Filled(const std::string& path) {
+        kstest::WriteWholeFile(path, std::string(1000, 'x'));
+        return path;
+    }
 
     // Whether a new open of the file, in another process, could take the lock now.
     bool OtherProcessCanLock(int type, std::uint64_t offset, std::uint64_t length) {
@@ -41,7 +45,6 @@ protected:
 };
 
 TEST_F(KsIOLockTest, RepeatedLocksCountAndReleaseOnTheLastUnlock) {
-    KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 0, 0);
     file.Lock(LOCK_READ, 0, 0);
     EXPECT_EQ(file.GetLockCount(0, 0), 2);
@@ -65,7 +68,6 @@ TEST_F(KsIOLockTest, RepeatedLocksCountAndReleaseOnTheLastUnlock) {
 }
 
 TEST_F(KsIOLockTest, TheOtherTypeOnAHeldRangeIsRefusedWithTheFileName) {
-    KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 10, 5);
     EXPECT_EQ(
         kstest::ErrorOf([&] { file.Lock(LOCK_WRITE, 10, 5); }),
@@ -84,7 +86,6 @@ TEST_F(KsIOLockTest, TheOtherTypeOnAHeldRangeIsRefusedWithTheFileName) {
 TEST_F(KsIOLockTest, TryLockFailsAtOnceWhileAnotherProcessHoldsPartOfTheFile) {
     HoldingChild child = ReadLockedByChild(100, 10);
     ASSERT_TRUE(child.Ready());
-    KsIO file(path.c_str(), 3);
     EXPECT_FALSE(file.TryLock(LOCK_WRITE, 0, 0));
     // The failed try leaves its entry, not held.
     EXPECT_EQ(file.GetLockCount(0, 0), 0);
@@ -101,8 +102,7 @@ TEST_F(KsIOLockTest, TryLockFailsAtOnceWhileAnotherProcessHoldsPartOfTheFile) {
 }
 
 TEST_F(KsIOLockTest, ClosingAnotherObjectOnTheSameFileKeepsTheLocks) {
-    KsIO first(path.c_str(), 3);
-    first.Lock(LOCK_WRITE, 0, 10);
+    file.Lock(LOCK_WRITE, 0, 10);
     KsIO second(path.c_str(), IO_READ);
     // Locks belong to the open file, not to the process: the second object is refused.
     EXPECT_FALSE(second.TryLock(LOCK_READ, 5, 1));
@@ -113,7 +113,6 @@ TEST_F(KsIOLockTest, ClosingAnotherObjectOnTheSameFileKeepsTheLocks) {
 }
 
 TEST_F(KsIOLockTest, OverlappingRangesOfOneObjectStayLockedUntilTheirOwnRelease) {
-    KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 0, 0);
     file.Lock(LOCK_READ, 10, 5);
     EXPECT_TRUE(file.UnLock(LOCK_READ, 10, 5));
@@ -138,7 +137,6 @@ TEST_F(KsIOLockTest, OverlappingRangesOfOneObjectStayLockedUntilTheirOwnRelease)
 }
 
 TEST_F(KsIOLockTest, AFailedTryOverOwnedRangesGivesBackWhatItTook) {
-    KsIO file(path.c_str(), 3);
     file.Lock(LOCK_READ, 0, 20);
     HoldingChild child = ReadLockedByChild(30, 5);
     ASSERT_TRUE(child.Ready());

@@ -24,6 +24,8 @@
 // failed rename or delete leaves the files as they were. The calls are made with errno set
 // to the planned error, so the messages quote its text.
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +50,10 @@ enum class FaultOp {
     kDelete,    // the system's unlink in the factory's Delete
 };
 inline constexpr int kFaultOpCount = 7;
+// Planned as the error, ends the process at that call (a write first writes its planned
+// first bytes) with exit status kDiedStatus: a process killed there, for crash tests.
+inline constexpr int kDie = -1;
+inline constexpr int kDiedStatus = 86;
 
 class FaultPlan {
 public:
@@ -101,6 +107,9 @@ std::int64_t PlannedWrite(FaultPlan& plan, FaultOp op, std::size_t count, int& e
     }
     std::size_t first = verdict.bytesFirst < count ? verdict.bytesFirst : count;
     std::int64_t written = first > 0 ? write(first, errorNumber) : 0;
+    if (verdict.errorNumber == kDie) {
+        _exit(kDiedStatus);
+    }
     errorNumber = verdict.errorNumber;
     errno = verdict.errorNumber;
     return written;
@@ -113,6 +122,9 @@ int PlannedCall(FaultPlan& plan, FaultOp op, Call call) {
     FaultPlan::Verdict verdict = plan.Next(op);
     if (!verdict.fail) {
         return call();
+    }
+    if (verdict.errorNumber == kDie) {
+        _exit(kDiedStatus);
     }
     errno = verdict.errorNumber;
     return -1;

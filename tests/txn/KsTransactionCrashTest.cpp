@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "../io/ChildProcess.h"
@@ -132,6 +133,70 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
     std::printf("%d kills, %.0f us a change: before %d, after %d (%d interrupted commits "
                 "rolled back)\n",
                 kills, perChange, before, after, interrupted);
+}
+
+// A child commits inserts and deletes amid 25,000 records (moves of two blocks) through files
+// that end the process at the nth buffer write, positioned write, flush or truncation, for
+// every n until the commit gets through: the table reopened is as before the transaction or
+// as after it, record for record and index for index, and the log says which.
+TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
+    KsFileTransactionLog::SetSyncing(false);
+    kstest::FaultInjectingFactory factory;
+    Recreate(factory, true);
+    for (int id = 1; id <= 25000; ++id) {
+        Append(id, NameOf(id).c_str());
+    }
+    const std::vector<std::string> model = Records(*table);
+    std::vector<std::string> next = model;
+    next.insert(next.begin() + 1, "7|n0");
+    next[2] = "8|n1";
+    next.erase(next.begin() + 9);
+    next.insert(next.begin() + 20000, "9|n2");
+    table->Close();
+    namespace fs = std::filesystem;
+    fs::path saved = dir.File("saved");
+    fs::copy(dir.Path(), saved);
+    for (int point = 0; point < 8; ++point) {
+        auto op = static_cast<kstest::FaultOp>(point % 4);  // write, positioned write, flush, cut
+        for (int n = 1;; ++n) {
+            for (const auto& entry : fs::directory_iterator(dir.Path())) {
+                entry.is_regular_file() && fs::remove(entry.path());
+            }
+            fs::copy(saved, dir.Path());
+            int exit = kstest::RunInChild([&] {
+                factory.Plan().Reset();
+                // Killed before the call, or after it; a big write, after its first 64 KB.
+                factory.Plan().FailShort(op, n, point < 4 ? 0 : 65536, kstest::kDie);
+                table->Open(Name().c_str(), IO_READ | IO_WRITE);
+                auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "moves");
+                Add(*transaction, KsInsertAction(*kstest::MakeRecord(*table, 7, "n0"), 2));
+                Add(*transaction, KsModifyAction(*kstest::MakeRecord(*table, 8, "n1"), 3));
+                Add(*transaction, KsDeleteAction(10));
+                Add(*transaction, KsInsertAction(*kstest::MakeRecord(*table, 9, "n2"), 20001));
+                transaction->Commit();
+                transaction.reset();
+                table->Close();
+                return 0;
+            });
+            table->Open(Name().c_str(), IO_READ | IO_WRITE);
+            char newest = 0;
+            Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t) {
+                newest = newest == 0 ? status.GetStatus() : newest;
+            });
+            std::vector<std::string> records = Records(*table);
+            std::string indexFault = IndexFault(*table);
+            table->Close();
+            ASSERT_EQ(indexFault, "") << n;
+            // 0: the child died before the log held the transaction.
+            ASSERT_TRUE(std::strchr("CRK", newest) != nullptr) << n << " " << newest;
+            ASSERT_TRUE(records == (newest == 'C' ? next : model)) << n << " " << newest;
+            if (exit == 0) {
+                break;
+            }
+            ASSERT_EQ(exit, kstest::kDiedStatus) << n;
+        }
+    }
+    KsFileTransactionLog::SetSyncing(true);
 }
 
 }  // namespace
