@@ -1,7 +1,6 @@
 #include "TxnTestSupport.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionCommitter.h"
-#include "txn/KsFileTransactionInserter.h"
 #include "txn/KsFileTransactionStatus.h"
 #include "txn/KsTransactionListener.h"
 
