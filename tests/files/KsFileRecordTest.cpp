@@ -194,6 +194,29 @@ TEST(KsFileRecord, FieldValuesAndCopiesKeepEveryValue) {
     EXPECT_STREQ("-9,3.25,XY,6,99,{BINARY},123456,4321,", dump.GetCString());
 }
 
+// A record class that may keep values outside its bytes.
+class ExtraRecord : public CBFRec {
+public:
+    using CBFRec::CBFRec;
+};
+
+// Equal bytes are the same content only between plain records of one field list.
+TEST(KsFileRecord, SameContentNeedsEqualBytesOfOneFieldListInPlainRecords) {
+    SampleRecord one, other;
+    CBFRec twin(one.fields, 23, one.noBits);
+    ExtraRecord derived(one.fields, 23, one.noBits);
+    for (CBFRec* record : {&one.record, &other.record, &twin, static_cast<CBFRec*>(&derived)}) {
+        record->PutField(2, "BOB", KsFileRecord::kPlain);
+    }
+    EXPECT_TRUE(one.record.HasSameContentAs(twin));
+    EXPECT_EQ(kstest::HexOf(one.record), kstest::HexOf(other.record));
+    EXPECT_FALSE(one.record.HasSameContentAs(other.record));
+    EXPECT_FALSE(one.record.HasSameContentAs(derived));
+    EXPECT_FALSE(derived.HasSameContentAs(one.record));
+    twin.PutField(2, "BOC", KsFileRecord::kPlain);
+    EXPECT_FALSE(one.record.HasSameContentAs(twin));
+}
+
 TEST(KsFileRecord, SerialFormIsABlankVectorThenEachValue) {
     KsFieldList fields = kstest::CBFFields({{"N", 'N'}, {"A", 'A', 4}, {"W", 'W', 4, 32}});
     CBFFile::PackFields(nullptr, fields);

@@ -1,105 +1,206 @@
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
 #include "TxnTestSupport.h"
 #include "core/KsByteOrder.h"
+#include "files/KsFileListener.h"
 #include "io/KsIOLockGuard.h"
+#include "progress/KsNullProgress.h"
+#include "support/FaultInjectingFile.h"
+#include "txn/KsFileTransactionCommitter.h"
 
 namespace {
 
+using kstest::CaughtError;
 using kstest::Content;
 using kstest::MakeRecord;
 
+// Refuses the deletion of records while `refuse` is set, so that no append can be undone.
+struct DeletionRefuser : KsFileListener {
+    bool refuse = false;
+    void ActionHandler(KsFile&, int action, std::int32_t) override {
+        if (refuse && action == kKsActionDeleted) {
+            KsException::Generate("listener refused", "DeletionRefuser");
+        }
+    }
+};
+
+// A progress object whose first step throws a library error ('1') or an int ('2'), or that
+// cancels at its third question ('3').
+struct FailingProgress : KsProgressInterface {
+    explicit FailingProgress(char fails) : how(fails) {}
+    void StepBy(std::int32_t amount) override {
+        if (amount > 0 && how == '1') {
+            KsException::Generate("progress broke", "Progress");
+        }
+        if (amount > 0 && how == '2') {
+            throw 7;
+        }
+    }
+    bool ShouldContinue() override { return how != '3' || ++questions < 3; }
+    char how;
+    int questions = 0;
+};
+
+// Runs `hook` (once) when an inverse file (named "BC_...") is synced.
+class HookedFactory : public KsIOFactory {
+public:
+    std::function<void()> onInverseSync;
+    std::unique_ptr<KsIOInterface> Open(const char* name, int flags) override {
+        if (std::strstr(name, "/BC_") == nullptr) {
+            return KsIOFactory::Open(name, flags);
+        }
+        struct HookedFile : KsIO {
+            HookedFile(const char* n, int f, std::function<void()>& h) : KsIO(n, f), hook(h) {}
+            void Sync() override {
+                KsIO::Sync();
+                if (hook) {
+                    std::exchange(hook, nullptr)();
+                }
+            }
+            std::function<void()>& hook;
+        };
+        return std::make_unique<HookedFile>(name, flags, onInverseSync);
+    }
+};
+
 class Commit : public kstest::TxnTableTest {
 protected:
-    // The status characters of the transaction's logged actions; their texts go to `texts`.
-    std::string Marks(const KsTimestamp& id) {
+    ~Commit() override { table.reset(); }  // before the listener and the factory go
+    // Held by pointer: its destructor may throw.
+    std::unique_ptr<DeletionRefuser> refuser = std::make_unique<DeletionRefuser>();
+    HookedFactory hooked;
+};
+
+// Every way a commit ends, on a table holding 7 and 8: the actions, the i-th (from 1) of
+// them P (append of i), M or N (modify of record 1 or 2 to i) or X (modify of record 99,
+// which fails); what else goes wrong (u: the listener refuses deletions, so no append can
+// be undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets
+// record 2 to 0|D once the first inverse is saved, which is what its undo must restore); the
+// transaction's status once it is gone (F: the error is a KsRollbackFailure, else a
+// KsCommissionCanceled for a cancel, a KsCommitFailure for other failures), its actions'
+// marks, the table and the error's message, whose %s is the text logged for X. Modifies
+// alone save their inverses in one step.
+TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
+    const std::string base = "7|seven;8|eight", failed = "The commit failed because \"%s\"",
+                      threw = "The commit failed because the progress threw \"progress broke\"",
+                      unknown = "The commit failed for an unknown reason",
+                      suspect =
+                          " and a rollback could not be performed.\n\nYou should "
+                          "consider the data in table \"survey\" suspect and should "
+                          "probably restore from a backup.";
+    const struct {
+        const char *actions, *how;
+        char status;
+        const char* marks;
+        std::string content, error;
+    } rows[] = {
+        {"", "", 'C', "", base, ""},
+        {"PMP", "", 'C', "KKK", "2|M;8|eight;1|P;3|P", ""},
+        {"MMN", "", 'C', "KKK", "2|M;3|N", ""},
+        {"MMX", "", 'R', "RRF", base, failed},
+        {"PXP", "", 'R', "RFK", base, failed},
+        {"NPX", "h", 'R', "RRF", "7|seven;0|D", failed},
+        {"PXP", "u", 'F', "FFK", base + ";1|P", failed + suspect},
+        {"PMP", "2", 'R', "RKK", base, unknown},
+        {"PMP", "2u", 'F', "FKK", base + ";1|P", unknown + suspect},
+        {"PMP", "1", 'R', "RKK", base, threw},
+        {"PMP", "1u", 'F', "FKK", base + ";1|P", threw + suspect},
+        {"PPPPP", "3", 'R', "RRRKK", base,
+         "The commit to table \"survey\" was canceled by the user"},
+        {"PMPPP", "3u", 'F', "FRFKK", base + ";1|P;3|P",
+         "The commit to table \"survey\" was cancelled by the user" + suspect},
+    };
+    for (const auto& row : rows) {
+        const std::string code = row.actions;
+        SCOPED_TRACE(code + row.how);
+        Recreate(hooked);
+        table->AddActionListener(*refuser);
+        Append(7, "seven");
+        Append(8, "eight");
+        auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "outcomes");
+        for (std::size_t i = 0; i < code.size(); ++i) {
+            auto record =
+                MakeRecord(*table, static_cast<int>(i) + 1, std::string(1, code[i]).c_str());
+            std::int32_t n = code[i] == 'M' ? 1 : code[i] == 'N' ? 2 : 99;
+            code[i] == 'P' ? Add(*transaction, KsAppendAction(*record))
+                           : Add(*transaction, KsModifyAction(*record, n));
+        }
+        EXPECT_EQ(transaction->GetActionCount(), code.size());
+        FailingProgress progress(row.how[0]);
+        refuser->refuse = std::strchr(row.how, 'u') != nullptr;
+        if (row.how[0] == 'h') {
+            hooked.onInverseSync = [&] { table->DataModify(2, *MakeRecord(*table, 0, "D")); };
+        }
+        auto run = [&] { transaction->Commit(progress); };
+        std::string error =
+            row.status == 'C'   ? kstest::MessageOrEmpty(run)
+            : row.status == 'F' ? CaughtError<KsRollbackFailure>(run).GetErrorMessage()
+            : row.how[0] == '3' ? CaughtError<KsCommissionCanceled>(run).GetErrorMessage()
+                                : CaughtError<KsCommitFailure>(run).GetErrorMessage();
+        EXPECT_EQ(transaction->GetActionCount(), 0U);
+        if (error.empty()) {
+            EXPECT_EQ(kstest::MessageOf([&] { transaction->Rollback(); }),
+                      "Cannot rollback a transaction which is \"Committed\"");
+        }
+        const KsTimestamp id = transaction->GetIdentity();
+        transaction.reset();
+        EXPECT_EQ(hooked.onInverseSync, nullptr);  // the hook ran
         std::string marks;
-        texts.clear();
+        std::vector<std::string> texts;
         Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
             marks += action.GetStatus();
             texts.push_back(action.GetText());
             return false;
         });
-        return marks;
+        EXPECT_EQ(StatusOf(id), row.status);
+        EXPECT_EQ(marks, row.marks);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(texts[i].empty(), row.marks[i] != 'F') << i;
+        }
+        std::string expected = row.error;
+        if (expected.find("%s") != std::string::npos) {
+            expected.replace(expected.find("%s"), 2, texts.at(code.find('X')));
+        }
+        EXPECT_EQ(error, expected);
+        EXPECT_EQ(Content(*table), row.content);
+        table.reset();
+        EXPECT_TRUE(InverseBytes().empty());
     }
-    std::vector<std::string> texts;
-};
-
-// An empty transaction commits; one dropped uncommitted ends rolled back; a committed one
-// stays committed with its actions marked.
-TEST_F(Commit, CommittedSurvivesTheTransactionAndUncommittedEndsRolledBack) {
-    Append(7, "seven");
-    auto empty = Appends(0);
-    empty->Commit();
-    EXPECT_EQ(StatusOf(empty->GetIdentity()), 'C');
-    KsTimestamp id = Appends(2)->GetIdentity();
-    EXPECT_EQ(StatusOf(id), 'R');
-    {
-        auto transaction = Appends(2);
-        Add(*transaction, KsModifyAction(*MakeRecord(*table, 8, "eight"), 1));
-        id = transaction->GetIdentity();
-        EXPECT_EQ(transaction->GetActionCount(), 3U);
-        transaction->Commit();
-        EXPECT_EQ(transaction->GetActionCount(), 0U);
-        EXPECT_EQ(kstest::MessageOf([&] { transaction->Rollback(); }),
-                  "Cannot rollback a transaction which is \"Committed\"");
-    }
-    EXPECT_EQ(StatusOf(id), 'C');
-    EXPECT_EQ(Marks(id), "KKK");
-    EXPECT_EQ(Content(*table), "8|eight;1|x;2|x");
-    EXPECT_EQ(InverseFiles(), 0);
 }
 
 // Commits through one open reuse one inverse file: each empties it and writes the header
 // naming the transaction (its created day number and milliseconds) and its entries, which
 // stay until the next commit; a second commit on one committer is refused and writes
-// nothing; the file goes when the table closes.
-TEST_F(Commit, OneInverseFileServesEveryCommitAndGoesWithTheTable) {
+// nothing. At an open for writing, inverse files whose header names a transaction that
+// ended (their emptying was lost), cut inside their header or empty are deleted unapplied;
+// one that another opener holds locked and a file only shaped like one are left alone.
+TEST_F(Commit, InverseFilesServeEveryCommitAndOnlyCommittingOnesAreApplied) {
     Append(1, "one");
-    std::string name;
-    for (int round = 0; round < 3; ++round) {
+    std::string stale;
+    for (int round = 0; round < 2; ++round) {
         KsTransactionNew transaction(*table, 1, "reuse");
         Add(transaction, KsModifyAction(*MakeRecord(*table, 10 + round, "m"), 1));
         auto committer = Log().BeginCommission(transaction.GetIdentity());
         committer->Commit(KsNullProgress::Instance());
         auto files = InverseBytes();
         ASSERT_EQ(files.size(), 1U);
-        name = round == 0 ? files[0].first : name;
-        EXPECT_EQ(files[0].first, name) << round;
-        const std::string& bytes = files[0].second;
-        ASSERT_GT(bytes.size(), 24U);
-        EXPECT_EQ(bytes.substr(0, 8), "Inverses");
+        stale = files[0].second;
+        ASSERT_GT(stale.size(), 24U);
+        EXPECT_EQ(stale.substr(0, 8), "Inverses");
         const KsTimestamp& id = transaction.GetIdentity();
-        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(bytes.data() + 8),
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(stale.data() + 8),
                   id.GetJulianDayFromCalendarStart());
-        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(bytes.data() + 12),
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(stale.data() + 12),
                   id.GetTimeInMilliseconds());
-        EXPECT_EQ(bytes[16], 'K');  // one entry, after the header: the last commit's went
-        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint64_t>(bytes.data() + bytes.size() - 8), 16U);
+        EXPECT_EQ(stale[16], 'K');  // one entry, after the header: the last commit's went
+        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint64_t>(stale.data() + stale.size() - 8), 16U);
         EXPECT_EQ(kstest::ClassAndMessageOf([&] { committer->Commit(KsNullProgress::Instance()); }),
                   "KsFileTransactionCommiter: The commit failed because the transaction has "
                   "already been committed.");
         committer.reset();
-        EXPECT_EQ(InverseBytes().at(0).second, bytes) << round;
-        EXPECT_EQ(InverseFiles(), 0) << round;
-    }
-    EXPECT_EQ(Content(*table), "12|m");
-    table->Close();
-    EXPECT_EQ(InverseFiles(true), 0);
-}
-
-// An open for writing deletes unapplied an inverse file whose header names a transaction
-// that ended (its emptying was lost), one cut inside its header and an empty one; it leaves
-// alone one that another opener holds locked and a file only shaped like an inverse file.
-TEST_F(Commit, RecoveryAppliesOnlyFilesOfCommitsStillCommitting) {
-    Append(1, "one");
-    std::string stale;
-    {
-        KsTransactionNew transaction(*table, 1, "stale");
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "two"), 1));
-        Log().BeginCommission(transaction.GetIdentity())->Commit(KsNullProgress::Instance());
-        stale = InverseBytes().at(0).second;
+        EXPECT_EQ(InverseBytes().at(0).second, stale);
     }
     const std::string contents[] = {stale, stale.substr(0, 15), "", stale};
     KsTimestamp made;
@@ -112,96 +213,15 @@ TEST_F(Commit, RecoveryAppliesOnlyFilesOfCommitsStillCommitting) {
     }
     const std::string other = name.substr(0, name.size() - 21) + "notes.kbc";
     std::ofstream(other) << stale;
-    table->Close();
+    table->Close();  // deletes its own inverse file
+    EXPECT_EQ(InverseBytes().size(), 5U);
     auto holder = KsIOFactory::Default().Open(name.c_str(), IO_READ | IO_WRITE);
     KsIOLockGuard lock(*holder, LOCK_WRITE, 0, 0);
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_TRUE(Log().GetRecovered().empty());
-    EXPECT_EQ(Content(*table), "2|two");
+    EXPECT_EQ(Content(*table), "11|m");
     EXPECT_EQ(InverseBytes().size(), 2U);
     EXPECT_TRUE(std::filesystem::exists(name) && std::filesystem::exists(other));
-}
-
-// A cancel after the third of five actions undoes three, newest first.
-TEST_F(Commit, CancelAfterTheThirdOfFiveUndoesThreeNewestFirst) {
-    Append(7, "seven");
-    auto transaction = Appends(5);
-    kstest::RecordingProgress progress;
-    progress.stopAtQuestion = 3;
-    EXPECT_STREQ(kstest::CaughtError<KsCommissionCanceled>([&] {
-                     transaction->Commit(progress);
-                 }).GetErrorMessage(),
-                 "The commit to table \"survey\" was canceled by the user");
-    EXPECT_EQ(Marks(transaction->GetIdentity()), "RRRKK");
-    EXPECT_EQ(StatusOf(transaction->GetIdentity()), 'R');
-    EXPECT_EQ(Content(*table), "7|seven");
-    EXPECT_EQ(InverseFiles(), 0);
-}
-
-// Every way a commit can fail, with the rollback working or failing too: the second of an
-// append, a modify and an append fails ('a'), the progress's first step throws a library
-// error ('1') or an int ('2') or cancels ('3'), and the listener refuses deletions so that
-// no append can be undone ('u').
-TEST_F(Commit, FailuresAreUndoneAndReportedWithTheirMessages) {
-    const std::string suspect =
-        " and a rollback could not be performed.\n\nYou should consider the data in table "
-        "\"survey\" suspect and should probably restore from a backup.";
-    const std::string threw = "The commit failed because the progress threw \"progress broke\"";
-    const std::pair<std::string, std::string> rows[] = {
-        {"a", "The commit failed because \"%s\""},
-        {"au", "The commit failed because \"%s\"" + suspect},
-        {"2", "The commit failed for an unknown reason"},
-        {"2u", "The commit failed for an unknown reason" + suspect},
-        {"1", threw},
-        {"1u", threw + suspect},
-        {"3u", "The commit to table \"survey\" was cancelled by the user" + suspect},
-    };
-    for (const auto& [how, message] : rows) {
-        SCOPED_TRACE(how);
-        const bool failingAction = how[0] == 'a', failingUndo = how.back() == 'u';
-        Recreate();
-        table->AddActionListener(*listener);
-        Append(7, "seven");
-        KsTransactionNew transaction(*table, 1, "failing");
-        Add(transaction, KsAppendAction(*MakeRecord(*table, 1, "a")));
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), failingAction ? 99 : 1));
-        Add(transaction, KsAppendAction(*MakeRecord(*table, 3, "c")));
-        kstest::FailingProgress progress(how[0]);
-        listener->failOn = failingUndo ? kKsActionDeleted : -1;
-        auto commit = [&] { transaction.Commit(progress); };
-        std::string error = failingUndo
-                                ? kstest::CaughtError<KsRollbackFailure>(commit).GetErrorMessage()
-                                : kstest::CaughtError<KsCommitFailure>(commit).GetErrorMessage();
-        // The first append is undone unless the listener refuses; the modify fails or not.
-        char end = failingUndo ? 'F' : 'R';
-        EXPECT_EQ(Marks(transaction.GetIdentity()), end + std::string(failingAction ? "FK" : "KK"));
-        std::string expected = message;
-        if (failingAction) {
-            expected.replace(expected.find("%s"), 2, texts[1]);
-        }
-        EXPECT_EQ(error, expected);
-        EXPECT_EQ(StatusOf(transaction.GetIdentity()), end);
-        EXPECT_EQ(Content(*table), failingUndo ? "7|seven;1|a" : "7|seven");
-        EXPECT_EQ(texts[0].empty(), !failingUndo);
-        EXPECT_EQ(InverseFiles(), 0);
-        table->RemoveActionListener(*listener);
-    }
-}
-
-// Modifies alone save their inverses in one step; a record changed twice comes back whole.
-TEST_F(Commit, ModifiesAloneAreUndoneToTheFirstContent) {
-    Append(7, "seven");
-    Append(8, "eight");
-    for (std::int32_t last : {99, 2}) {
-        KsTransactionNew transaction(*table, 1, "modifies");
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 1, "a"), 1));
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 2, "b"), 1));
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 3, "c"), last));
-        EXPECT_EQ(kstest::MessageOrEmpty([&] { transaction.Commit(); }).empty(), last == 2);
-        EXPECT_EQ(Marks(transaction.GetIdentity()), last == 2 ? "KKK" : "RRF");
-        EXPECT_EQ(Content(*table), last == 2 ? "2|b;3|c" : "7|seven;8|eight");
-    }
-    EXPECT_EQ(InverseFiles(), 0);
 }
 
 // A file that fails at any of its writes leaves the table as it was or as committed, the
@@ -227,7 +247,7 @@ TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
             EXPECT_TRUE(outcome == "C7|seven;1|x;2|x;3|x" || (n > 0 && outcome == "R7|seven") ||
                         (n > 0 && outcome == "F7|seven"))
                 << n << ": " << outcome << " " << error;
-            EXPECT_EQ(InverseFiles(), 0) << n;
+            EXPECT_TRUE(InverseBytes().empty()) << n;
         }
     }
     EXPECT_GE(counted, 8);
@@ -242,8 +262,7 @@ TEST_F(Commit, TimeGrowsInProportionToTheActions) {
         Append(id, "r");
     }
     // Logs and commits `count` modifies, the i-th giving record i % records + 1 the id
-    // `first` + i, checks that each record holds its last, and returns the processor
-    // seconds the commit took.
+    // `first` + i, checks the last, and returns the processor seconds the commit took.
     auto commitModifies = [&](int count, int first) {
         std::clock_t start = std::clock();
         KsTransactionNew transaction(*table, 1, "scale");
@@ -252,22 +271,12 @@ TEST_F(Commit, TimeGrowsInProportionToTheActions) {
         }
         transaction.Commit();
         const double took = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-        std::string expected;
-        for (int n = 0; n < records; ++n) {
-            expected += (n > 0 ? ";" : "") + std::to_string(first + count - records + n) + "|m";
-        }
-        EXPECT_EQ(Content(*table), expected);
+        EXPECT_EQ(kstest::TextsOf(*table, records), std::to_string(first + count - 1) + "|m");
         return took;
     };
     double smallTime = commitModifies(small, 1000), largeTime = commitModifies(large, 5000);
     // Linear work takes about 4 times as long; quadratic work about 16 times.
     EXPECT_LT(largeTime, 8 * smallTime) << smallTime << " s, then " << largeTime << " s";
-    std::vector<std::uint32_t> counts;
-    Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
-        EXPECT_EQ(status.GetStatus(), 'C');
-        counts.push_back(actions);
-    });
-    EXPECT_EQ(counts, (std::vector<std::uint32_t>{large, small}));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-#include <tuple>
-
 #include "TxnTestSupport.h"
-#include "txn/KsFileTransactionInserter.h"
+#include "support/MemoryStream.h"
+#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionStatus.h"
 #include "txn/KsTransactionListener.h"
 
@@ -13,11 +12,14 @@ using kstest::MessageOf;
 using TxnLog = kstest::TxnTableTest;
 
 // Identities created in one millisecond are made unique by adding milliseconds; the log
-// lists them newest first.
-TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
+// lists them newest first. An unknown one is not found; a transaction dropped uncommitted
+// ends Rolled Back, and so does, at the next open, a commit begun that wrote nothing.
+TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirstAndUncommittedOnesEndRolledBack) {
     std::vector<std::string> created, listed;
+    KsTimestamp id;
     for (std::uint32_t i = 0; i < 40; ++i) {
-        created.insert(created.begin(), Log().CreateTransaction(i, "t").GetDigits());
+        id = Log().CreateTransaction(i, "t");
+        created.insert(created.begin(), id.GetDigits());
         EXPECT_TRUE(i == 0 || created[0] > created[1]) << i;
     }
     Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
@@ -25,43 +27,55 @@ TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirst) {
         listed.push_back(status.GetCreated().GetDigits());
     });
     EXPECT_EQ(listed, created);
-}
-
-TEST_F(TxnLog, OperationsNameWhatIsWrong) {
-    KsTimestamp unknown;
-    EXPECT_EQ(MessageOf([&] { Log().Stabilize(unknown); }), "Transaction not found");
-    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(unknown); }), "Transaction not found");
-    KsTimestamp id = Log().CreateTransaction(1, "t");
-    auto committer = Log().BeginCommission(id);
-    EXPECT_EQ(MessageOf([&] { Log().BeginInsertion(id); }),
-              "Cannot begin building when in \"Committing\" state");
-    committer.reset();
+    EXPECT_EQ(MessageOf([&] { Log().Stabilize(KsTimestamp()); }), "Transaction not found");
+    KsTimestamp dropped = Appends(1)->GetIdentity();
+    EXPECT_EQ(StatusOf(dropped), 'R');
+    Log().BeginCommission(id);
     table->Close();
     EXPECT_EQ(MessageOf([&] { table->GetTransactionLog(); }),
               "No transaction log available; file is either not open or read-only.");
-    // A commit begun that wrote no inverse file changed nothing: the next open rolls it back.
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(StatusOf(id), 'R');
 }
 
-// An action element: its status, the action's stream form, its text; read back; a status
-// character that is none is named.
-TEST_F(TxnLog, ActionElementBytes) {
-    KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304)), back(*table);
-    for (auto [status, text, hex] : {std::tuple{'K', "", "4B 44 04 03 02 01 00"},
-                                     {'F', "ab", "46 44 04 03 02 01 61 62 00"}}) {
-        element.SetStatus(status);
-        element.SetText(text);
-        kstest::MemoryStream stream;
-        element.Write(stream);
-        EXPECT_EQ(kstest::Hex(stream.Bytes(), 1), hex);
-        kstest::MemoryStream input(stream.Bytes());
-        back.Read(input);
-        EXPECT_EQ(std::string(1, back.GetStatus()) + back.GetText(), status + std::string(text));
-        EXPECT_EQ(back.GetAction()->GetType(), 'D');
+// Writes `from`, reads the bytes back into `to` and returns them in hexadecimal.
+template <class Element>
+std::string RoundTrip(const Element& from, Element& to) {
+    kstest::MemoryStream stream;
+    from.Write(stream);
+    kstest::MemoryStream input(stream.Bytes());
+    to.Read(input);
+    return kstest::Hex(stream.Bytes(), 1);
+}
+
+// A status element and an action element (status, the action's stream form, text), read
+// back; damaged and cut elements name what is wrong.
+TEST_F(TxnLog, ElementBytesAndReadingBack) {
+    KsTimestamp created;
+    created.SetJulianDayFromCalendarStart(0x000B42D0);
+    created.SetTimeInMilliseconds(0x00050607);
+    KsFileTransactionStatus status(0x0A0B0C0D, "abc", created), back;
+    // version, 'K', created day and milliseconds, finished (day 1, 0 ms), number, "abc".
+    const char* golden =
+        "1C 02 4B D0 42 0B 00 07 06 05 00 01 00 00 00 00 00 00 00 0D 0C 0B 0A 61 62 63 00";
+    EXPECT_EQ(RoundTrip(status, back), golden);
+    EXPECT_EQ(RoundTrip(back, status), golden);  // every field was read back
+    KsRecordActionListWrapper element(*table, KsDeleteAction(0x01020304)), action(*table);
+    EXPECT_EQ(RoundTrip(element, action), "4B 44 04 03 02 01 00");
+    element.SetStatus('F');
+    element.SetText("ab");
+    EXPECT_EQ(RoundTrip(element, action), "46 44 04 03 02 01 61 62 00");
+    EXPECT_EQ(RoundTrip(action, element), "46 44 04 03 02 01 61 62 00");
+    for (auto [bytes, message] :
+         {std::pair{std::string("\x1D\x02K", 3), "Unknown version"},
+          {std::string("\x1C\x02X", 3), "Status character 'X' (88) is not recognized"},
+          {std::string("\x1C\x02k\x01\x02", 5),
+           "Unable to perform a required read at offset 5 of \"memory\""}}) {
+        kstest::MemoryStream damaged(bytes);
+        EXPECT_EQ(kstest::MessageOrEmpty([&] { back.Read(damaged); }), message);
     }
     kstest::MemoryStream bad(std::string("X\x44\x04\x03\x02\x01", 6));
-    EXPECT_EQ(MessageOf([&] { back.Read(bad); }),
+    EXPECT_EQ(MessageOf([&] { action.Read(bad); }),
               "Action status character 'X' (88) is not recognized");
 }
 
@@ -88,24 +102,26 @@ TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
     }
 }
 
-// Adds its name to `trace` for each event, + or - for a file left committed or not.
+// Adds its name to `trace` at the start of a transaction, with + or - when it leaves a file
+// committed or not.
 struct Recorder : KsTransactionListener {
     Recorder(std::string n, std::string& t) : name(std::move(n)), trace(t) {}
     void TLTransactionBegun(KsTransaction*) override {
         trace += name;
-        if (onBegun) {
-            onBegun();
-        }
+        std::exchange(onBegun, [] {})();
     }
     void TLFileLeft(KsTransaction*, KsFile*, bool committed) override {
         trace += name + (committed ? "+" : "-");
     }
     std::string name;
     std::string& trace;
-    std::function<void()> onBegun;
+    std::function<void()> onBegun = [] {};
 };
 
-TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
+// The table's transaction slots, old-style transactions carried out at once and new-style
+// ones logged; the process-wide listener hears of each, highest priority first, and takes
+// registrations made while it forwards once it is done.
+TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     std::string trace;
     Recorder a("a", trace), b("b", trace), c("c", trace), d("d", trace);
     auto& all = KsMultiTransactionListener::Instance();
@@ -116,21 +132,6 @@ TEST(TransactionListener, PrioritiesAndRegistrationsQueuedWhileForwarding) {
         all.Register(d, 10);
         all.Unregister(a);
     };
-    all.TLTransactionBegun(nullptr);
-    b.onBegun = nullptr;
-    all.TLTransactionBegun(nullptr);
-    all.TLFileLeft(nullptr, nullptr, true);
-    EXPECT_EQ(trace, "bacdbcd+b+c+");
-    for (Recorder* r : {&b, &c, &d}) {
-        all.Unregister(*r);
-    }
-    EXPECT_EQ(all.GetCount(), 0U);
-}
-
-TEST_F(TxnLog, TableSlotsAndOldTransactions) {
-    std::string trace;
-    Recorder seen("t", trace);
-    KsMultiTransactionListener::Instance().Register(seen, 0);
     KsTransaction* old = table->BeginTransaction(true);
     EXPECT_EQ(table->GetWriteLockCount(), 1);
     EXPECT_EQ(MessageOf([&] { table->BeginTransaction(false); }),
@@ -147,12 +148,10 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     EXPECT_EQ(MessageOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
     EXPECT_EQ(MessageOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
               "NULL transaction pointer passed to AppendRecord()");
-
     table->Lock(LOCK_READ);
     EXPECT_EQ(MessageOf([&] { table->BeginTransaction(true); }),
               "File is under a shared lock; no writes are allowed.");
     table->Unlock(LOCK_READ);
-
     KsTransaction* fresh = table->StartTransaction(4, "saves");
     table->RegisterTransaction(fresh);
     table->SaveRecord(fresh, 1, *MakeRecord(*table, 1, "later"));
@@ -162,30 +161,19 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     EXPECT_EQ(kstest::Content(*table), "1|later;2|two");
     table->EndTransaction(fresh);
     EXPECT_EQ(table->GetActiveTransaction(), nullptr);
-    EXPECT_EQ(trace, "tt+tt+");
-    KsMultiTransactionListener::Instance().Unregister(seen);
-}
-
-// Applies the operations named by `ops`.
-void Apply(KsFileTransactionStatus& status, const std::string& ops, const KsTimestamp& when) {
-    for (char op : ops) {
-        switch (op) {
-        case 'b': status.Building(); break;
-        case 'c': status.Committing(); break;
-        case 'f': status.Failing(when); break;
-        case 'r': status.Rolledback(when, false); break;
-        case 'q': status.Rolledback(when, true); break;
-        default: status.Stabilize(when); break;
-        }
+    EXPECT_EQ(trace, "bacd+b+c+dbcd+b+c+");
+    for (Recorder* r : {&b, &c, &d}) {
+        all.Unregister(*r);
     }
+    EXPECT_EQ(all.GetCount(), 0U);
 }
 
+// Every state a transaction can reach, the operation tried in it and the state after it
+// or the message. The operations: b(uilding), c(ommitting), f(ailing), r(ollback),
+// q(uiet rollback), s(tabilize); the path to the state tried comes first.
 TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;
     when.SetYear(2024);
-    // The operations that lead to the state tried and the operation tried last (b(uilding),
-    // c(ommitting), f(ailing), r(ollback), q(uiet rollback), s(tabilize)); the state name
-    // after it or the message.
     const std::pair<std::string, const char*> rows[] = {
         {"b", "Building"},
         {"bb", "Cannot begin building when in \"Building\" state"},
@@ -205,46 +193,26 @@ TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
         {"bs", "Ready"},
         {"cs", "Committed"},
         {"s", "Unable to examine transaction in state \"Ready\""},
-        {"rs", "Unable to examine transaction in state \"Rolled Back\""},
-    };
+        {"rs", "Unable to examine transaction in state \"Rolled Back\""}};
     for (const auto& [path, result] : rows) {
         KsFileTransactionStatus status(1, "d", KsTimestamp());
-        Apply(status, path.substr(0, path.size() - 1), KsTimestamp());
-        char from = status.GetStatus();
-        std::string error =
-            kstest::MessageOrEmpty([&] { Apply(status, path.substr(path.size() - 1), when); });
+        char from = 0;
+        std::string error = kstest::MessageOrEmpty([&] {
+            for (std::size_t i = 0; i < path.size(); ++i) {
+                const char op = path[i];
+                KsTimestamp at = i + 1 < path.size() ? KsTimestamp() : when;
+                from = status.GetStatus();
+                op == 'b'   ? status.Building()
+                : op == 'c' ? status.Committing()
+                : op == 'f' ? status.Failing(at)
+                : op == 's' ? status.Stabilize(at)
+                            : status.Rolledback(at, op == 'q');
+            }
+        });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, result) << path;
         bool ends = error.empty() && from != status.GetStatus() &&
                     std::string("FRC").find(status.GetStatus()) != std::string::npos;
         EXPECT_EQ(status.GetFinished() == when, ends) << path;
-    }
-}
-
-// The element's bytes, read back; damaged and cut elements name what is wrong.
-TEST(KsFileTransactionStatus, StatusElementBytesAndReadingBack) {
-    KsTimestamp created, unset;
-    created.SetJulianDayFromCalendarStart(0x000B42D0);
-    created.SetTimeInMilliseconds(0x00050607);
-    KsFileTransactionStatus status(0x0A0B0C0D, "abc", created), back;
-    kstest::MemoryStream stream;
-    status.Write(stream);
-    // version, 'K', created day and milliseconds, finished (day 1, 0 ms), number, "abc".
-    EXPECT_EQ(kstest::Hex(stream.Bytes(), 1),
-              "1C 02 4B D0 42 0B 00 07 06 05 00 01 00 00 00 00 00 00 00 0D 0C 0B 0A 61 62 63 00");
-    kstest::MemoryStream input(stream.Bytes());
-    back.Read(input);
-    EXPECT_EQ(back.GetCreated(), created);
-    EXPECT_EQ(back.GetFinished(), unset);
-    EXPECT_EQ(back.GetNumber(), 0x0A0B0C0DU);
-    EXPECT_STREQ(back.GetDescription(), "abc");
-    EXPECT_STREQ(back.GetStatusString(), "Ready");
-    for (auto [bytes, message] :
-         {std::pair{std::string("\x1D\x02K", 3), "Unknown version"},
-          {std::string("\x1C\x02X", 3), "Status character 'X' (88) is not recognized"},
-          {std::string("\x1C\x02k\x01\x02", 5),
-           "Unable to perform a required read at offset 5 of \"memory\""}}) {
-        kstest::MemoryStream damaged(bytes);
-        EXPECT_EQ(kstest::MessageOrEmpty([&] { back.Read(damaged); }), message);
     }
 }
 

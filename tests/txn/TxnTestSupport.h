@@ -1,8 +1,7 @@
 #pragma once
 // Helpers of the transaction tests, and what they all include: a two-field table (Id, a
 // Long, and Name, an Alpha of 8) in a fresh directory with transactions installed, records
-// made from (id, name), the table's content as text, a listener that fails chosen record
-// events, and progress objects that fail.
+// made from (id, name), the table's content as text and its inverse files.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +13,8 @@
 #include <vector>
 
 #include "../files/TableTestSupport.h"
-#include "files/KsFileListener.h"
-#include "progress/KsNullProgress.h"
-#include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
-#include "support/MemoryStream.h"
-#include "support/RecordingProgress.h"
 #include "support/TempDir.h"
-#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionLog.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
@@ -54,31 +47,6 @@ inline std::string Content(KsFile& table) {
     return out;
 }
 
-// Fails the record events whose action code (kKsActionInserted, ...) is `failOn`.
-class FailingListener : public KsFileListener {
-public:
-    int failOn = -1;
-    void ActionHandler(KsFile&, int action, std::int32_t) override {
-        if (action == failOn) {
-            KsException::Generate("listener refused", "FailingListener");
-        }
-    }
-};
-
-// A progress object whose first step throws a KsException when made with '1', an int when
-// made with '2', and that cancels at its first question when made with '3'.
-class FailingProgress : public RecordingProgress {
-public:
-    explicit FailingProgress(char how) : fails(how) { stopAtQuestion = how == '3'; }
-    void StepBy(std::int32_t amount) override {
-        if (amount > 0 && (fails == '1' || fails == '2')) {
-            std::exchange(fails, 0) == '2' ? throw 7
-                                           : KsException::Generate("progress broke", "Progress");
-        }
-    }
-    char fails;
-};
-
 class TxnTableTest : public ::testing::Test {
 protected:
     TxnTableTest() {
@@ -106,7 +74,7 @@ protected:
         std::unique_ptr<KsFileRecord> record = MakeRecord(*table, id, name);
         table->FileMaintenanceAdd(table->DataAppend(*record), *record);
     }
-    // The table's inverse files, with their bytes.
+    // The table's inverse files (an open table keeps one once it committed), with their bytes.
     std::vector<std::pair<std::string, std::string>> InverseBytes() const {
         std::vector<std::pair<std::string, std::string>> out;
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
@@ -115,20 +83,6 @@ protected:
             }
         }
         return out;
-    }
-    // The inverse files that a recovery would apply: entries after a header that names a
-    // transaction still Committing (one the log does not hold throws), or not readable.
-    // With `evenSpent`, all of them: an open table keeps one, with its last commit's entries.
-    int InverseFiles(bool evenSpent = false) {
-        int count = 0;
-        for (const auto& [name, bytes] : InverseBytes()) {
-            auto file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
-            KsTimestamp id;
-            count += evenSpent || (bytes.size() > 16 &&
-                                   (!KsFileTransactionCommitter::ReadInverseHeader(*file, id) ||
-                                    StatusOf(id) == '?'));
-        }
-        return count;
     }
     void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
         transaction.AddAction(*table, action);
@@ -143,8 +97,6 @@ protected:
     }
 
     TempDir dir;
-    // Outlives the table; held by pointer since a listener's destructor may throw.
-    std::unique_ptr<FailingListener> listener = std::make_unique<FailingListener>();
     std::unique_ptr<CBFFile> table;
 };
 
