@@ -724,6 +724,8 @@ void CBFFile::InsertInPlace(std::int32_t n, const KsFileRecord& record) {
     KsScopeExit undo([&] { UndoInsert(file, start, end, length, state); });
     MoveUp(file, start, end, length, state);
     file.WriteTo(static_cast<std::uint64_t>(start), bytes.data(), recordLength_);
+    // Moved bytes still in the buffer reach the file while a failure can still be undone.
+    file.Flush();
     undo.Dismiss();
 }
 

@@ -273,28 +273,46 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     std::unique_ptr<KsRecordAction> predicted = PredictInverse(action, *table_);
     std::int64_t moved = -1;
     if (predicted) {
-        KsRecordActionListWrapper entry(*table_, std::move(predicted));
-        entry.SetText(before.GetCString());
-        AddInverse(entry);
-        predicted = std::move(entry).TakeAction();
-        moved = AddMovedRecords(action, *predicted);
-        SyncInverse();
+        try {
+            KsRecordActionListWrapper entry(*table_, std::move(predicted));
+            entry.SetText(before.GetCString());
+            AddInverse(entry);
+            predicted = std::move(entry).TakeAction();
+            moved = AddMovedRecords(action, *predicted);
+            SyncInverse();
+        } catch (...) {
+            // The action is not made: its entry, whole or not, must not be applied.
+            DropEntriesFrom(start);
+            throw;
+        }
     }
     std::unique_ptr<KsRecordAction> inverse;
     try {
         inverse = action.Commit(*table_);
     } catch (...) {
         // The action left the table as it was: its inverse must not be applied.
-        CutAt(*inverse_, start);
+        DropEntriesFrom(start);
         throw;
     }
     if (!predicted || !SameBytes(*predicted, *inverse)) {
-        CutAt(*inverse_, start);
-        moved = -1;
-        KsRecordActionListWrapper entry(*table_, std::move(inverse));
-        entry.SetText(before.GetCString());
-        AddInverse(entry);
-        SyncInverse();
+        try {
+            CutAt(*inverse_, start);
+            moved = -1;
+            KsRecordActionListWrapper entry(*table_, *inverse);
+            entry.SetText(before.GetCString());
+            AddInverse(entry);
+            SyncInverse();
+        } catch (...) {
+            // The change is made, but the entry that undoes it may not be whole: the change
+            // is undone here instead, and the entry left out of the rollback.
+            DropEntriesFrom(start);
+            try {
+                inverse->PermanentCommit(*table_);
+            } catch (...) {
+                undoFailed_ = true;
+            }
+            throw;
+        }
     }
     if (action.GetType() == 'M') {
         // Writing old content back does no harm when the change was not made, so the
@@ -307,6 +325,14 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     if (moved >= 0) {
         // The records have moved for good: the inverse undoes the change from here on.
         CutAt(*inverse_, moved);
+    }
+}
+
+void KsFileTransactionCommitter::DropEntriesFrom(std::int64_t at) noexcept {
+    try {
+        CutAt(*inverse_, at);
+    } catch (const KsException&) {
+        notMadeFrom_ = at;
     }
 }
 
@@ -413,8 +439,20 @@ std::int64_t KsFileTransactionCommitter::EndOfWholeEntries() {
 
 KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     KsProgressInterface& progress, KsString& message) {
-    // Without a batch nothing follows the header yet.
-    PrepareModifyBatch();
+    try {
+        // Without a batch nothing follows the header yet.
+        PrepareModifyBatch();
+    } catch (KsException& error) {
+        // No change is made yet.
+        message = error.GetErrorMessage();
+        batchEnds_.clear();
+        DropEntriesFrom(Fmt::kInverseHeaderSize);
+        return Outcome::kActionFailed;
+    } catch (...) {
+        batchEnds_.clear();
+        DropEntriesFrom(Fmt::kInverseHeaderSize);
+        return Outcome::kUnknownFailure;
+    }
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end());) {
@@ -579,7 +617,7 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                                                std::uint32_t& applied,
                                                std::vector<FailedInverse>& failures) {
     try {
-        std::int64_t position = inverse_->Tell64();
+        std::int64_t position = notMadeFrom_ >= 0 ? notMadeFrom_ : inverse_->Tell64();
         const auto first = static_cast<std::int64_t>(Fmt::kInverseHeaderSize);
         if (position < first) {
             // A header cut short: no entry, and no change of the table, followed it.
@@ -693,5 +731,5 @@ bool KsFileTransactionCommitter::Rollback(KsProgressInterface& progress) {
     } catch (const KsException&) {
         return false;
     }
-    return readable && failures.empty();
+    return readable && failures.empty() && !undoFailed_;
 }

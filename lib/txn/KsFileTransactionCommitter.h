@@ -95,6 +95,9 @@ private:
                     KsRecordActionListWrapper& logged);
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
+    // Leaves the entries from `at` on out of any rollback (their changes were not made): cut
+    // from the file, or, when even that fails, skipped.
+    void DropEntriesFrom(std::int64_t at) noexcept;
     // Writes an entry holding a copy of the records `action`, an insert, delete or remove
     // undone by `inverse`, is about to move; returns where it starts, or -1 when the action
     // moves none (or the table's records cannot be copied).
@@ -128,6 +131,10 @@ private:
     // Where each inverse entry of a batch of modifies ends, and the changes made.
     std::vector<std::int64_t> batchEnds_;
     std::size_t committed_ = 0;
+    // Where entries of changes not made begin when they could not be cut off (else -1), and
+    // whether a change whose entry was not saved could not be undone either.
+    std::int64_t notMadeFrom_ = -1;
+    bool undoFailed_ = false;
     // The transaction's final status is in the log.
     bool finished_ = false;
     std::vector<KsFileTransactionLog::LoggedAction> logged_;

@@ -150,8 +150,8 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
 }
 
 // A child commits inserts and deletes amid 25,000 records (moves of two blocks) through files
-// that end the process at the nth buffer write, positioned write, flush or truncation, for
-// every n until the commit gets through: the table reopened is as before the transaction or
+// that end the process at the nth buffer write, positioned write, flush or truncation, or fail
+// it, for every n until the commit gets through: the table reopened is as before the transaction or
 // as after it, record for record and index for index, and the log says which.
 TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
     KsFileTransactionLog::SetSyncing(false);
@@ -170,8 +170,9 @@ TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
     namespace fs = std::filesystem;
     fs::path saved = dir.File("saved");
     fs::copy(dir.Path(), saved);
-    for (int point = 0; point < 8; ++point) {
+    for (int point = 0; point < 12; ++point) {
         auto op = static_cast<kstest::FaultOp>(point % 4);  // write, positioned write, flush, cut
+        const int how = point / 4;  // killed before the call, or after it; or the call fails
         for (int n = 1;; ++n) {
             for (const auto& entry : fs::directory_iterator(dir.Path())) {
                 entry.is_regular_file() && fs::remove(entry.path());
@@ -179,8 +180,9 @@ TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
             fs::copy(saved, dir.Path());
             int exit = kstest::RunInChild([&] {
                 factory.Plan().Reset();
-                // Killed before the call, or after it; a big write, after its first 64 KB.
-                factory.Plan().FailShort(op, n, point < 4 ? 0 : 65536, kstest::kDie);
+                // A big write is killed after its first 64 KB.
+                factory.Plan().FailShort(op, n, how == 1 ? 65536 : 0,
+                                         how == 2 ? EIO : kstest::kDie);
                 table->Open(Name().c_str(), IO_READ | IO_WRITE);
                 auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "moves");
                 Add(*transaction, KsInsertAction(*kstest::MakeRecord(*table, 7, "n0"), 2));
@@ -193,11 +195,11 @@ TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
                 return 0;
             });
             CheckBeforeOrAfter(model, next, false);
-            ASSERT_FALSE(HasFailure()) << n;
+            ASSERT_FALSE(HasFailure()) << point << " " << n;
             if (exit == 0) {
                 break;
             }
-            ASSERT_EQ(exit, kstest::kDiedStatus) << n;
+            ASSERT_EQ(exit, how == 2 ? 99 : kstest::kDiedStatus) << n;  // 99: the error passed on
         }
     }
     KsFileTransactionLog::SetSyncing(true);
