@@ -12,9 +12,6 @@
 
 namespace {
 
-using kstest::ReadWholeFile;
-using kstest::WriteWholeFile;
-
 TEST(KstableIndexCommandLine, ReadsFieldsValuesAndSearchOptions) {
     CommandLine line = ParseCommandLine({"search", "--count", "t", "score", "2", "--to=5"});
     EXPECT_EQ(line.table + line.field + line.value + line.toValue, "tscore25");
@@ -30,7 +27,6 @@ TEST(KstableIndexCommandLine, ReadsFieldsValuesAndSearchOptions) {
 
 class KstableIndexTest : public kstest::KstableRunTest {
 protected:
-
     void SetUp() override {
         ASSERT_EQ(Run({"create", table, "name:A4", "score:N", "level:U"}).status, 0);
         ASSERT_EQ(Run({"import", table, "-"}, "ab,1,2\ncd,3,4\nab,5,6\nb,2,2\n").status, 0);
@@ -63,14 +59,14 @@ TEST_F(KstableIndexTest, ImportAndSortKeepIndexesInStepAndCheckReportsStaleFiles
               "name,score,level\r\nab,9,9\r\nab,5,6\r\nab,1,2\r\n");
     EXPECT_EQ(Run({"check", table}).status, 0);
     // An index file of the same record count that no longer fits the records.
-    std::string good = ReadWholeFile(table + ".000");
+    std::string good = kstest::ReadWholeFile(table + ".000");
     ASSERT_EQ(Run({"sort", table, "score"}).status, 0);
-    WriteWholeFile(table + ".000", good);
+    kstest::WriteWholeFile(table + ".000", good);
     auto o = Run({"check", table});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out,
               "\"" + table + ".000\": its keys or records differ from those of the records\n");
-    WriteWholeFile(table + ".000", good.substr(0, 20));
+    kstest::WriteWholeFile(table + ".000", good.substr(0, 20));
     EXPECT_NE(Run({"check", table}).out.find("Unable to perform a required read"),
               std::string::npos);
     // A search never answers from a file it cannot trust: it builds the index instead.
