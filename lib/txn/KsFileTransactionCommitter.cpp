@@ -83,6 +83,28 @@ std::int32_t RecordsAPiece(std::int32_t length) {
     return std::max<std::int32_t>(1, (1 << 20) / length);
 }
 
+// The fields of an entry holding a copy of moved records, after its marker byte.
+struct MovedCopy {
+    std::int32_t first;
+    std::int32_t count;   // the record count before the change
+    std::int32_t length;  // bytes a record
+    // The bytes of the records copied, for fields that make sense; else -1.
+    std::int64_t Bytes() const {
+        return first < 1 || count < first || length < 1
+                   ? -1
+                   : (std::int64_t{count} - first + 1) * length;
+    }
+};
+
+// Reads the fields of a copy of moved records, positioned after its marker byte.
+MovedCopy ReadMovedCopy(KsIOInterface& file) {
+    unsigned char fields[Fmt::kInverseMovedHeaderSize - 1];
+    file.Read(fields, sizeof fields, true);
+    return {KsByteOrder::LoadLittle<std::int32_t>(fields),
+            KsByteOrder::LoadLittle<std::int32_t>(fields + 4),
+            KsByteOrder::LoadLittle<std::int32_t>(fields + 8)};
+}
+
 // Leaves the file `size` bytes long, positioned at its end.
 void CutAt(KsIOInterface& file, std::int64_t size) {
     std::int64_t length = file.GetFileSize64();
@@ -375,15 +397,11 @@ std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& a
 
 bool KsFileTransactionCommitter::PutMovedRecordsBack(std::int64_t start, std::int64_t trailer) {
     auto* table = dynamic_cast<CBFFile*>(table_);
-    unsigned char head[Fmt::kInverseMovedHeaderSize];
-    inverse_->Seek64Absolute(start);
-    inverse_->Read(head, sizeof head, true);
-    auto first = KsByteOrder::LoadLittle<std::int32_t>(head + 1);
-    auto count = KsByteOrder::LoadLittle<std::int32_t>(head + 5);
-    auto length = KsByteOrder::LoadLittle<std::int32_t>(head + 9);
-    std::int64_t bytes = trailer - start - static_cast<std::int64_t>(sizeof head);
-    if (table == nullptr || length != table->GetRecordLength() || first < 1 || count < first ||
-        bytes != (std::int64_t{count} - first + 1) * length) {
+    inverse_->Seek64Absolute(start + 1);
+    auto [first, count, length] = ReadMovedCopy(*inverse_);
+    std::int64_t bytes = trailer - start - static_cast<std::int64_t>(Fmt::kInverseMovedHeaderSize);
+    if (table == nullptr || length != table->GetRecordLength() ||
+        bytes != MovedCopy{first, count, length}.Bytes()) {
         return false;
     }
     std::int32_t piece = RecordsAPiece(length);
@@ -409,17 +427,14 @@ std::int64_t KsFileTransactionCommitter::EndOfWholeEntries() {
     try {
         while (end < size) {
             inverse_->Seek64Absolute(end);
-            unsigned char head[Fmt::kInverseMovedHeaderSize];
-            inverse_->Read(head, 1, true);
-            if (head[0] == static_cast<unsigned char>(Fmt::kInverseMovedMarker)) {
-                inverse_->Read(head + 1, sizeof head - 1, true);
-                std::int64_t first = KsByteOrder::LoadLittle<std::int32_t>(head + 1);
-                std::int64_t records = KsByteOrder::LoadLittle<std::int32_t>(head + 5) - first + 1;
-                auto length = KsByteOrder::LoadLittle<std::int32_t>(head + 9);
-                if (records < 1 || length < 1) {
+            char kind = 0;
+            inverse_->Read(&kind, 1, true);
+            if (kind == Fmt::kInverseMovedMarker) {
+                std::int64_t bytes = ReadMovedCopy(*inverse_).Bytes();
+                if (bytes < 0) {
                     break;
                 }
-                inverse_->Seek64Absolute(end + std::int64_t{sizeof head} + records * length);
+                inverse_->Seek64Absolute(inverse_->Tell64() + bytes);
             } else {
                 inverse_->Seek64Absolute(end);
                 entry.Read(*inverse_);
