@@ -238,11 +238,15 @@ int KsIO::TryWritePending(std::int64_t& written) noexcept {
     }
     assert(0 <= pendingBegin_ && pendingBegin_ <= pendingEnd_ && pendingEnd_ <= valid_);
     int errorNumber = 0;
-    if (MoveDescriptor(start_ + pendingBegin_) < 0) {
+    const std::int64_t at = start_ + pendingBegin_;
+    const auto count = static_cast<std::size_t>(pendingEnd_ - pendingBegin_);
+    if (owned_ && seekable_ && descriptorPosition_ != at) {
+        // One call instead of a seek and a write.
+        written = SystemWrite(fd_, buffer_.get() + pendingBegin_, count, at, errorNumber);
+    } else if (MoveDescriptor(at) < 0) {
         errorNumber = errno;
     } else {
-        written = SystemWrite(fd_, buffer_.get() + pendingBegin_,
-                              static_cast<std::size_t>(pendingEnd_ - pendingBegin_), errorNumber);
+        written = SystemWrite(fd_, buffer_.get() + pendingBegin_, count, -1, errorNumber);
         descriptorPosition_ += written;
     }
     // On failure the window stays as it is and still counts as pending.

@@ -62,8 +62,9 @@ void KsIOInterfaceWithLocking::SetupBaseLock() {
 }
 
 std::int64_t KsIOInterfaceWithLocking::SystemWrite(int fd, const void* buffer, std::size_t count,
-                                                   int& errorNumber) {
-    return KsPosix::WriteFully(fd, buffer, count, errorNumber);
+                                                   std::int64_t offset, int& errorNumber) {
+    return offset < 0 ? KsPosix::WriteFully(fd, buffer, count, errorNumber)
+                      : KsPosix::WriteFullyAt(fd, buffer, count, offset, errorNumber);
 }
 
 std::int64_t KsIOInterfaceWithLocking::SystemWriteAt(int fd, const void* buffer, std::size_t count,

@@ -54,10 +54,11 @@ protected:
     /// write, truncation and close goes through one of them. A test derives from a file
     /// class and overrides them to make the Nth call fail; they must not throw.
     ///
-    /// Writes all `count` bytes at the descriptor's position unless an error stops it;
-    /// returns the bytes written and leaves the error in `errorNumber` (0 when none).
+    /// Writes all `count` bytes at `offset`, or at the descriptor's position (moving it)
+    /// when `offset` is negative, unless an error stops it; returns the bytes written and
+    /// leaves the error in `errorNumber` (0 when none).
     virtual std::int64_t SystemWrite(int fd, const void* buffer, std::size_t count,
-                                     int& errorNumber);
+                                     std::int64_t offset, int& errorNumber);
     /// The same at `offset`, leaving the descriptor's position alone.
     virtual std::int64_t SystemWriteAt(int fd, const void* buffer, std::size_t count,
                                        std::int64_t offset, int& errorNumber);

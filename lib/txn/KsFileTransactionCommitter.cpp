@@ -166,8 +166,11 @@ void KsFileTransactionCommitter::OpenInverseFile() {
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset,
                                  id_.GetJulianDayFromCalendarStart());
         KsByteOrder::StoreLittle(header + Fmt::kInverseIdOffset + 4, id_.GetTimeInMilliseconds());
-        // Empty, and at its start (no size asked first: the file is emptied whatever it holds).
-        inverse_->Truncate64(0);
+        // Cut to the header's length, not emptied: rewriting a page the file keeps costs less
+        // than a new one. Until the new header reaches the file, the old one names a finished
+        // transaction, and no entry follows it.
+        CutAt(*inverse_, Fmt::kInverseHeaderSize);
+        inverse_->Seek64Absolute(0);
         // Reaches the file with the first entry, before any change of the table.
         inverse_->Write(header, sizeof header);
     });

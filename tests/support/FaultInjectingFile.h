@@ -164,11 +164,11 @@ public:
     FaultPlan& Plan() { return *plan_; }
 
 protected:
-    std::int64_t SystemWrite(int fd, const void* buffer, std::size_t count,
+    std::int64_t SystemWrite(int fd, const void* buffer, std::size_t count, std::int64_t offset,
                              int& errorNumber) override {
         FaultOp op = flushing_ > 0 ? FaultOp::kFlush : FaultOp::kWrite;
         return PlannedWrite(*plan_, op, count, errorNumber, [&](std::size_t n, int& e) {
-            return Base::SystemWrite(fd, buffer, n, e);
+            return Base::SystemWrite(fd, buffer, n, offset, e);
         });
     }
     std::int64_t SystemWriteAt(int fd, const void* buffer, std::size_t count, std::int64_t offset,
