@@ -1,6 +1,7 @@
 // Runs transactions of modifies on a table and prints how many it committed a second: the
 // Kestrel side of the transaction benchmark. Each transaction sets the field FIELD of
-// CHANGES records, chosen at random, to a new small value and commits them together.
+// CHANGES records, chosen at random, to a new small value and commits them together,
+// holding the table's log from the transaction's start to its end.
 //
 //   txn_modify TABLE FIELD TRANSACTIONS CHANGES sync|nosync
 
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
         std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
         auto start = std::chrono::steady_clock::now();
         for (int t = 0; t < transactions; ++t) {
+            // Held from the start of the transaction to its end, as SQLite holds its write
+            // lock from a transaction's first change to its commit.
+            KsFileTransactionLog::WholeLock hold = KsFileTransactionLog::Of(table).LockAll();
             KsTransactionNew transaction(table, static_cast<std::uint32_t>(t), "bench");
             for (int c = 0; c < changes; ++c) {
                 auto n = static_cast<std::int32_t>(random() % static_cast<unsigned>(table.GetNumRecords())) + 1;

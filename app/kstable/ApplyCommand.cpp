@@ -97,6 +97,9 @@ int ApplyChanges(const CommandLine& line) {
     CsvReader reader(*input);
     int count = 0;
     try {
+        // The table is locked for writing until the end already; holding the log too saves
+        // a lock call and a read of the log at every change.
+        KsFileTransactionLog::WholeLock logLock = KsFileTransactionLog::Of(table).LockAll();
         std::string description = "kstable apply " + line.input;
         KsTransactionNew transaction(table, 0, description.c_str());
         count = LogChanges(table, transaction, reader);
@@ -124,7 +127,7 @@ int ApplyChanges(const CommandLine& line) {
 
 int ShowLog(const CommandLine& line) {
     LockedTable locked(TableFilesOf(line.table), true);
-    auto& log = static_cast<KsFileTransactionLog&>(locked.Table().GetTransactionLog());
+    KsFileTransactionLog& log = KsFileTransactionLog::Of(locked.Table());
     std::printf("IDENTITY\tSTATUS\tNUMBER\tDESCRIPTION\tACTIONS\n");
     log.ForEach([](const KsFileTransactionStatus& status, std::uint32_t actions) {
         std::printf("%.17s\t%s\t%lu\t%s\t%lu\n", status.GetCreated().GetDigits(),

@@ -123,6 +123,11 @@ void KsFileTransactionLog::DropInverseFile(bool remove) noexcept {
     inverse_.reset();
 }
 
+KsFileTransactionLog& KsFileTransactionLog::Of(KsFile& table) {
+    // Installed transactions give every table a log of this class.
+    return static_cast<KsFileTransactionLog&>(table.GetTransactionLog());
+}
+
 KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
     return WholeLock(*file_);
 }

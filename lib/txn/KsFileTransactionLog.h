@@ -10,6 +10,14 @@
 /// lock keeps every other walker of the log out at the cost of one lock call, and inside it
 /// walks take no locks of single words and read the log's pages from memory.
 ///
+/// A caller that builds a transaction and commits it at once (a batch of changes) may hold
+/// LockAll from before the transaction begins until it has ended, as a database's write
+/// transaction holds its lock from the first change to the commit: every action is then
+/// logged without a lock call and without reading the log afresh. Meanwhile every other
+/// opener of the table that logs, commits or opens the table for writing waits, and so does
+/// another open of the table in the same process: take it only around work that does not
+/// wait for anyone.
+///
 /// Opening reads every status element: a damaged or cut log raises an error naming it before
 /// anything is written, so it is never overwritten while it cannot be read.
 
@@ -44,6 +52,9 @@ public:
 
     /// Opens the log of `file` (an open table), creating an empty one when missing.
     explicit KsFileTransactionLog(KsFile& file);
+    /// The log of `table`, an open table of a process that installed transactions
+    /// (KsInstallTransactions); raises as KsFile::GetTransactionLog when it has none.
+    static KsFileTransactionLog& Of(KsFile& table);
     ~KsFileTransactionLog() override;
 
     /// Adds a Ready transaction and returns its identity.

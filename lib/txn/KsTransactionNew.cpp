@@ -39,8 +39,7 @@ KsTransactionNew::~KsTransactionNew() {
 }
 
 KsFileTransactionLog& KsTransactionNew::Log() const {
-    KsTransactionLog& log = file_->GetTransactionLog();
-    return static_cast<KsFileTransactionLog&>(log);
+    return KsFileTransactionLog::Of(*file_);
 }
 
 void KsTransactionNew::AddAction(KsFile&, KsRecordAction& action) {
