@@ -153,6 +153,22 @@ void KsIOListCache::Hold(std::uint64_t offset, const char* data, std::uint64_t c
         held_.insert(held_.end(), data, data + count);
         return;
     }
+    if (!held_.empty() && samePage && (offset + count < heldAt_ || offset > heldEnd)) {
+        // Apart within one page: joined by the bytes between, when the page holds them.
+        const bool before = offset < heldAt_;
+        const std::uint64_t gapFrom = before ? offset + count : heldEnd;
+        const std::uint64_t gapTo = before ? heldAt_ : offset;
+        const std::uint64_t pageStart = from - from % kPageSize;
+        auto found = pages_.find(from / kPageSize);
+        if (found != pages_.end() && found->second.bytes.size() >= gapTo - pageStart) {
+            const char* gap = found->second.bytes.data() + (gapFrom - pageStart);
+            auto at = before ? held_.begin() : held_.end();
+            at = held_.insert(at, gap, gap + (gapTo - gapFrom));
+            held_.insert(before ? at : held_.end(), data, data + count);
+            heldAt_ = from;
+            return;
+        }
+    }
     Flush();
     if (count < kPageSize && offset / kPageSize == (offset + count - 1) / kPageSize) {
         held_.assign(data, data + count);

@@ -21,11 +21,12 @@
 /// outer scope of the thread shares that cache. A write reaches the file before anything
 /// is read from it, and the cache at once; a failed write empties the cache.
 ///
-/// A write is held back while the next one continues it, before or after, within the same
-/// page: the two then take one call and still reach the file whole or in order, since a
-/// killed process cuts a write only between pages. The write held is made before the file
-/// is read, at Flush, and at the latest when the scope ends (where a failure can no longer
-/// be reported: the owner calls Flush before).
+/// A write is held back while the next one falls within the same page, before or after it:
+/// the two then take one call (with the bytes between them from the cached page when they
+/// are apart) and still reach the file whole or in order, since a killed process cuts a
+/// write only between pages. The write held is made before the file is read, at Flush, and
+/// at the latest when the scope ends (where a failure can no longer be reported: the owner
+/// calls Flush before).
 ///
 /// Space taken at the end of the file (Reserve) only moves the size the allocator sees: no
 /// other allocator can look meanwhile, and the blocks are normally written whole before
