@@ -16,7 +16,7 @@
 /// logged without a lock call and without reading the log afresh. Meanwhile every other
 /// opener of the table that logs, commits or opens the table for writing waits, and so does
 /// another open of the table in the same process: take it only around work that does not
-/// wait for anyone.
+/// wait for anyone, and end it before the table closes.
 ///
 /// Opening reads every status element: a damaged or cut log raises an error naming it before
 /// anything is written, so it is never overwritten while it cannot be read.
