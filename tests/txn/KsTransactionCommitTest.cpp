@@ -7,7 +7,6 @@
 #include "files/KsFileListener.h"
 #include "io/KsIOLockGuard.h"
 #include "progress/KsNullProgress.h"
-#include "support/FaultInjectingFile.h"
 #include "txn/KsFileTransactionCommitter.h"
 
 namespace {
@@ -222,41 +221,6 @@ TEST_F(Commit, InverseFilesServeEveryCommitAndOnlyCommittingOnesAreApplied) {
     EXPECT_EQ(Content(*table), "11|m");
     EXPECT_EQ(InverseBytes().size(), 2U);
     EXPECT_TRUE(std::filesystem::exists(name) && std::filesystem::exists(other));
-}
-
-// A file that fails at any of its writes leaves the table as it was or as committed, the
-// log saying which, and no inverse file: appends, and modifies (whose inverses are saved
-// together). The first run of each kind of call counts them.
-TEST_F(Commit, WriteFailuresAnywhereLeaveTheTableBeforeOrAfter) {
-    using kstest::FaultOp;
-    kstest::FaultInjectingFactory factory;
-    int counted = 0;
-    for (int kind = 0; kind < 8; ++kind) {
-        const auto op = static_cast<FaultOp>(kind % 4);  // write, positioned write, flush, cut
-        const std::string committed = kind < 4 ? "C7|seven;1|x;2|x;3|x" : "C9|nine";
-        for (int n = 0, calls = 0; n <= calls; ++n) {
-            Recreate(factory);
-            Append(7, "seven");
-            auto transaction = Appends(kind < 4 ? 3 : 0);
-            for (int id = 8; kind >= 4 && id <= 9; ++id) {
-                Add(*transaction,
-                    KsModifyAction(*kstest::MakeRecord(*table, id, id == 8 ? "eight" : "nine"), 1));
-            }
-            factory.Plan().Reset();
-            factory.Plan().Fail(op, n, EIO);  // none fails when n is 0
-            std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
-            calls = n == 0 ? factory.Plan().Calls(op) : calls;
-            counted += n == 0 ? calls : 0;
-            KsTimestamp id = transaction->GetIdentity();
-            transaction.reset();
-            table->Open(Name().c_str(), IO_READ | IO_WRITE);  // finishes what a failure left
-            std::string outcome = StatusOf(id) + Content(*table);
-            EXPECT_TRUE(outcome == committed || (n > 0 && outcome == "R7|seven"))
-                << n << ": " << outcome << " " << error;
-            EXPECT_TRUE(InverseBytes().empty()) << n;
-        }
-    }
-    EXPECT_GE(counted, 12);
 }
 
 // Logging and committing n actions takes time in proportion to n. Processor time of this

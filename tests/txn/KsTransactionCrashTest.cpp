@@ -149,30 +149,34 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
                 kills, perChange, before, after, interrupted);
 }
 
-// A child commits inserts and deletes amid 25,000 records (moves of two blocks) through files
-// that end the process at the nth buffer write, positioned write, flush or truncation, or fail
-// it, for every n until the commit gets through: the table reopened is as before the transaction or
-// as after it, record for record and index for index, and the log says which.
-TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
-    KsFileTransactionLog::SetSyncing(false);
+// A child commits amid 25,000 records through files that end the process at the nth buffer
+// write, positioned write, flush or truncation, or fail it (the child then drops the
+// transaction and closes the table), for every n until the commit gets through: the table
+// reopened is as before the transaction or as after it, record for record and index for
+// index, and the log says which. Two transactions: inserts, a delete and an append (moves of
+// two blocks), unsynced; and modifies alone, synced, whose inverses are saved together.
+TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     kstest::FaultInjectingFactory factory;
     Recreate(factory, true);
     for (int id = 1; id <= 25000; ++id) {
         Append(id, NameOf(id).c_str());
     }
     const std::vector<std::string> model = Records(*table);
-    std::vector<std::string> next = model;
-    next.insert(next.begin() + 1, "7|n0");
-    next[2] = "8|n1";
-    next.erase(next.begin() + 9);
-    next.insert(next.begin() + 20000, "9|n2");
+    std::vector<std::string> moved = model, modified = model;
+    moved.insert(moved.begin() + 1, "7|n0");
+    moved[2] = modified[0] = "8|n1";
+    moved.erase(moved.begin() + 9);
+    moved.insert(moved.begin() + 20000, "9|n2");
+    moved.push_back(modified[24999] = "5|n5");
     table->Close();
     namespace fs = std::filesystem;
     fs::path saved = dir.File("saved");
     fs::copy(dir.Path(), saved);
-    for (int point = 0; point < 12; ++point) {
+    for (int point = 0; point < 24; ++point) {
+        const bool moves = point < 12;
+        KsFileTransactionLog::SetSyncing(!moves);
         auto op = static_cast<kstest::FaultOp>(point % 4);  // write, positioned write, flush, cut
-        const int how = point / 4;  // killed before the call, or after it; or the call fails
+        const int how = point / 4 % 3;  // killed before the call, or after it; or the call fails
         for (int n = 1;; ++n) {
             for (const auto& entry : fs::directory_iterator(dir.Path())) {
                 entry.is_regular_file() && fs::remove(entry.path());
@@ -184,22 +188,34 @@ TEST_F(Crash, DiesAtEveryWriteOfACommitThatMovesRecords) {
                 factory.Plan().FailShort(op, n, how == 1 ? 65536 : 0,
                                          how == 2 ? EIO : kstest::kDie);
                 table->Open(Name().c_str(), IO_READ | IO_WRITE);
-                auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "moves");
-                Add(*transaction, KsInsertAction(*kstest::MakeRecord(*table, 7, "n0"), 2));
-                Add(*transaction, KsModifyAction(*kstest::MakeRecord(*table, 8, "n1"), 3));
-                Add(*transaction, KsDeleteAction(10));
-                Add(*transaction, KsInsertAction(*kstest::MakeRecord(*table, 9, "n2"), 20001));
-                transaction->Commit();
+                auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "commit");
+                auto record = [&](int id) {
+                    return kstest::MakeRecord(*table, id, NameOf(id).c_str());
+                };
+                if (moves) {
+                    Add(*transaction, KsInsertAction(*record(7), 2));
+                }
+                Add(*transaction, KsModifyAction(*record(8), moves ? 3 : 1));
+                if (moves) {
+                    Add(*transaction, KsDeleteAction(10));
+                    Add(*transaction, KsInsertAction(*record(9), 20001));
+                    Add(*transaction, KsAppendAction(*record(5)));
+                } else {
+                    Add(*transaction, KsModifyAction(*record(5), 25000));
+                }
+                std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
                 transaction.reset();
                 table->Close();
-                return 0;
+                return error.empty() ? 0 : 99;
             });
-            CheckBeforeOrAfter(model, next, false);
+            const char newest = CheckBeforeOrAfter(model, moves ? moved : modified, false);
             ASSERT_FALSE(HasFailure()) << point << " " << n;
             if (exit == 0) {
                 break;
             }
-            ASSERT_EQ(exit, how == 2 ? 99 : kstest::kDiedStatus) << n;  // 99: the error passed on
+            // 99: the error passed on, and the transaction dropped is no longer Ready
+            ASSERT_EQ(exit, how == 2 ? 99 : kstest::kDiedStatus) << n;
+            EXPECT_TRUE(how != 2 || newest != 'K') << point << " " << n;
         }
     }
     KsFileTransactionLog::SetSyncing(true);
