@@ -5,6 +5,7 @@
 #include "TxnTestSupport.h"
 #include "core/KsByteOrder.h"
 #include "files/KsFileListener.h"
+#include "io/KsIO.h"
 #include "io/KsIOLockGuard.h"
 #include "progress/KsNullProgress.h"
 #include "txn/KsFileTransactionCommitter.h"
