@@ -175,23 +175,15 @@ TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;
     when.SetYear(2024);
     const std::pair<std::string, const char*> rows[] = {
-        {"b", "Building"},
+        {"b", "Building"}, {"c", "Committing"}, {"bc", "Committing"}, {"cf", "Failed"},
+        {"r", "Rolled Back"}, {"cr", "Rolled Back"}, {"csr", "Rolled Back"}, {"cfq", "Failed"},
+        {"bq", "Building"}, {"bs", "Ready"}, {"cs", "Committed"},
         {"bb", "Cannot begin building when in \"Building\" state"},
         {"cb", "Cannot begin building when in \"Committing\" state"},
-        {"c", "Committing"},
-        {"bc", "Committing"},
         {"csc", "Cannot begin committing when in \"Committed\" state"},
-        {"cf", "Failed"},
         {"f", "Cannot begin failing when in \"Ready\" state"},
-        {"r", "Rolled Back"},
-        {"cr", "Rolled Back"},
-        {"csr", "Rolled Back"},
         {"cfr", "Cannot rollback a transaction which is \"Failed\""},
         {"br", "Cannot rollback a transaction which is \"Building\""},
-        {"cfq", "Failed"},
-        {"bq", "Building"},
-        {"bs", "Ready"},
-        {"cs", "Committed"},
         {"s", "Unable to examine transaction in state \"Ready\""},
         {"rs", "Unable to examine transaction in state \"Rolled Back\""}};
     for (const auto& [path, result] : rows) {
