@@ -180,12 +180,11 @@ TEST_F(Commit, InverseFilesServeEveryCommitAndOnlyCommittingOnesAreApplied) {
         ASSERT_EQ(files.size(), 1U);
         stale = files[0].second;
         ASSERT_GT(stale.size(), 24U);
-        EXPECT_EQ(stale.substr(0, 8), "Inverses");
-        const KsTimestamp& id = transaction.GetIdentity();
-        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(stale.data() + 8),
-                  id.GetJulianDayFromCalendarStart());
-        EXPECT_EQ(KsByteOrder::LoadLittle<std::uint32_t>(stale.data() + 12),
-                  id.GetTimeInMilliseconds());
+        std::string header = "Inverses" + std::string(8, '\0');
+        KsByteOrder::StoreLittle(&header[8],
+                                 transaction.GetIdentity().GetJulianDayFromCalendarStart());
+        KsByteOrder::StoreLittle(&header[12], transaction.GetIdentity().GetTimeInMilliseconds());
+        EXPECT_EQ(stale.substr(0, 16), header);
         EXPECT_EQ(stale[16], 'K');  // one entry, after the header: the last commit's went
         EXPECT_EQ(KsByteOrder::LoadLittle<std::uint64_t>(stale.data() + stale.size() - 8), 16U);
         EXPECT_EQ(kstest::ClassAndMessageOf([&] { committer->Commit(KsNullProgress::Instance()); }),

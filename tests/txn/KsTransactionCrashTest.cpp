@@ -31,9 +31,9 @@ protected:
     // Reopens the table for writing, which finishes what a crash left, and checks that it is,
     // record for record and index for index, as `before`, or as `after` when the log's newest
     // transaction is Committed, and that no inverse file is left; returns that status (0: the
-    // log holds none). With `keepIndexes`, saves the indexes for the next run.
+    // log holds none). Saves the indexes for the next run.
     char CheckBeforeOrAfter(const std::vector<std::string>& before,
-                            const std::vector<std::string>& after, bool keepIndexes) {
+                            const std::vector<std::string>& after) {
         table->Open(Name().c_str(), IO_READ | IO_WRITE);
         interrupted += !Log().GetRecovered().empty();
         char newest = 0;
@@ -45,10 +45,8 @@ protected:
         }
         EXPECT_TRUE(std::strchr("CRK", newest) != nullptr) << newest;
         EXPECT_TRUE(Records(*table) == (newest == 'C' ? after : before)) << newest;
-        if (keepIndexes) {
-            table->SaveIndex(0);
-            table->SaveIndex(1);
-        }
+        table->SaveIndex(0);
+        table->SaveIndex(1);
         table->Close();
         EXPECT_TRUE(InverseBytes().empty());
         return newest;
@@ -111,7 +109,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - started;
         perChange += run < calibrations ? took.count() / count / calibrations : 0;
 
-        const char newest = CheckBeforeOrAfter(model, next, true);
+        const char newest = CheckBeforeOrAfter(model, next);
         ASSERT_FALSE(HasFailure()) << run;
         model = newest == 'C' ? next : model;
     }
@@ -179,7 +177,7 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
                 table->Close();
                 return error.empty() ? 0 : 99;
             });
-            const char newest = CheckBeforeOrAfter(model, moves ? moved : modified, false);
+            const char newest = CheckBeforeOrAfter(model, moves ? moved : modified);
             ASSERT_FALSE(HasFailure()) << point << " " << n;
             if (exit == 0) {
                 break;
