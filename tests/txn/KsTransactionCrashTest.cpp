@@ -51,6 +51,31 @@ protected:
         EXPECT_TRUE(InverseBytes().empty());
         return newest;
     }
+    // A change of a transaction: A(ppend), I(nsert at n), M(odify record n) or D(elete record
+    // n), of a record of `id`.
+    struct Change {
+        char kind;
+        std::int32_t n;
+        int id;
+    };
+    // Opens the table, commits `changes` as one transaction (stopping this process first when
+    // `stop` is set) and closes the table; returns 0, or 99 when the commit failed.
+    int CommitAndClose(const std::vector<Change>& changes, bool stop) {
+        table->Open(Name().c_str(), IO_READ | IO_WRITE);
+        auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "changes");
+        for (auto [kind, n, id] : changes) {
+            auto record = kstest::MakeRecord(*table, id, NameOf(id).c_str());
+            kind == 'A'   ? Add(*transaction, KsAppendAction(*record))
+            : kind == 'I' ? Add(*transaction, KsInsertAction(*record, n))
+            : kind == 'M' ? Add(*transaction, KsModifyAction(*record, n))
+                          : Add(*transaction, KsDeleteAction(n));
+        }
+        stop&& raise(SIGSTOP) == 0;
+        std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
+        transaction.reset();
+        table->Close();  // writes the changed indexes
+        return error.empty() ? 0 : 99;
+    }
     int interrupted = 0;  // runs whose reopening rolled a commit back
 };
 
@@ -73,28 +98,17 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
     double perChange = 0;  // microseconds a commit took per change, on average
     for (int run = 0; run < kills + calibrations; ++run) {
         std::vector<std::string> next = model;
-        std::vector<std::pair<std::int32_t, int>> changes(random() % 50 + 1);  // 0: append
-        for (auto& [n, id] : changes) {
+        std::vector<Change> changes(random() % 50 + 1);
+        for (auto& [kind, n, id] : changes) {
             n = static_cast<std::int32_t>(random() % (next.size() + 5));
-            n = n < static_cast<std::int32_t>(next.size()) ? n + 1 : 0;
+            kind = n < static_cast<std::int32_t>(next.size()) ? 'M' : 'A';
+            n = kind == 'M' ? n + 1 : 0;
             id = static_cast<int>(random() % 100000);
             (n == 0 ? next.emplace_back() : next[static_cast<std::size_t>(n - 1)]) =
                 std::to_string(id) + "|" + NameOf(id);
         }
-        pid_t child = kstest::Spawn([&] {
-            table->Open(Name().c_str(), IO_READ | IO_WRITE);
-            auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "random");
-            for (auto [n, id] : changes) {
-                auto record = kstest::MakeRecord(*table, id, NameOf(id).c_str());
-                n == 0 ? Add(*transaction, KsAppendAction(*record))
-                       : Add(*transaction, KsModifyAction(*record, n));
-            }
-            raise(SIGSTOP);  // the parent starts the clock
-            transaction->Commit();
-            transaction.reset();
-            table->Close();  // writes the changed indexes
-            return 0;
-        });
+        // Stopped before its commit: the parent starts the clock.
+        pid_t child = kstest::Spawn([&] { return CommitAndClose(changes, true); });
         ASSERT_EQ(waitpid(child, nullptr, WUNTRACED), child);
         kill(child, SIGCONT);
         auto count = static_cast<double>(changes.size());
@@ -131,6 +145,9 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
         Append(id, NameOf(id).c_str());
     }
     const std::vector<std::string> model = Records(*table);
+    const std::vector<Change> modifying{{'M', 1, 8}, {'M', 25000, 5}};
+    const std::vector<Change> moving{
+        {'I', 2, 7}, {'M', 3, 8}, {'D', 10, 0}, {'I', 20001, 9}, {'A', 0, 5}};
     std::vector<std::string> moved = model, modified = model;
     moved.insert(moved.begin() + 1, "7|n0");
     moved[2] = modified[0] = "8|n1";
@@ -156,26 +173,7 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
                 // A big write is killed after its first 64 KB.
                 factory.Plan().FailShort(op, n, how == 1 ? 65536 : 0,
                                          how == 2 ? EIO : kstest::kDie);
-                table->Open(Name().c_str(), IO_READ | IO_WRITE);
-                auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "commit");
-                auto record = [&](int id) {
-                    return kstest::MakeRecord(*table, id, NameOf(id).c_str());
-                };
-                if (moves) {
-                    Add(*transaction, KsInsertAction(*record(7), 2));
-                }
-                Add(*transaction, KsModifyAction(*record(8), moves ? 3 : 1));
-                if (moves) {
-                    Add(*transaction, KsDeleteAction(10));
-                    Add(*transaction, KsInsertAction(*record(9), 20001));
-                    Add(*transaction, KsAppendAction(*record(5)));
-                } else {
-                    Add(*transaction, KsModifyAction(*record(5), 25000));
-                }
-                std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
-                transaction.reset();
-                table->Close();
-                return error.empty() ? 0 : 99;
+                return CommitAndClose(moves ? moving : modifying, false);
             });
             const char newest = CheckBeforeOrAfter(model, moves ? moved : modified);
             ASSERT_FALSE(HasFailure()) << point << " " << n;
