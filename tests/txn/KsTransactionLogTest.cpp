@@ -67,25 +67,22 @@ TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
     Append(1, "one");
     Append(2, "two");
     KsTransactionNew mine(*table, 1, "mine");
-    Add(mine, KsModifyAction(*kstest::MakeRecord(*table, 1, "first"), 1));
+    Add(mine, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
     const KsTimestamp id = mine.GetIdentity();
     auto otherOpener = [&] {
         CBFFile other;
         other.Open(Name().c_str(), IO_READ | IO_WRITE);
         auto& log = static_cast<KsFileTransactionLog&>(other.GetTransactionLog());
         log.ForEachAction(id, [&](KsRecordActionListWrapper& logged) {
-            logged.Reset(
-                std::make_unique<KsModifyAction>(*kstest::MakeRecord(other, 1, "child"), 1));
+            logged.Reset(std::make_unique<KsModifyAction>(*MakeRecord(other, 1, "child"), 1));
             return true;
         });
-        {
-            KsTransactionNew theirs(other, 2, "theirs");  // heads the log from now on
-        }
+        KsTransactionNew(other, 2, "theirs");  // heads the log from now on
         other.Close();
         return 0;
     };
-    ASSERT_EQ(0, kstest::RunInChild(otherOpener));
-    Add(mine, KsModifyAction(*kstest::MakeRecord(*table, 2, "second"), 2));
+    ASSERT_EQ(kstest::RunInChild(otherOpener), 0);
+    Add(mine, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
     mine.Commit();
     EXPECT_EQ("1|child;2|second", kstest::Content(*table));
     std::string seen;  // newest first: description, status, actions
@@ -208,18 +205,18 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
 TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;
     when.SetYear(2024);
-    const std::pair<std::string, const char*> rows[] = {
-        {"b", "Building"}, {"c", "Committing"}, {"bc", "Committing"}, {"cf", "Failed"},
+    std::vector<std::pair<std::string, const char*>> rows = {
+        {"b", "Building"},    {"c", "Committing"},   {"bc", "Committing"},   {"cf", "Failed"},
         {"r", "Rolled Back"}, {"cr", "Rolled Back"}, {"csr", "Rolled Back"}, {"cfq", "Failed"},
-        {"bq", "Building"}, {"bs", "Ready"}, {"cs", "Committed"},
-        {"bb", "Cannot begin building when in \"Building\" state"},
-        {"cb", "Cannot begin building when in \"Committing\" state"},
-        {"csc", "Cannot begin committing when in \"Committed\" state"},
-        {"f", "Cannot begin failing when in \"Ready\" state"},
-        {"cfr", "Cannot rollback a transaction which is \"Failed\""},
-        {"br", "Cannot rollback a transaction which is \"Building\""},
-        {"s", "Unable to examine transaction in state \"Ready\""},
-        {"rs", "Unable to examine transaction in state \"Rolled Back\""}};
+        {"bq", "Building"},   {"bs", "Ready"},       {"cs", "Committed"}};
+    rows.insert(rows.end(), {{"bb", "Cannot begin building when in \"Building\" state"},
+                             {"cb", "Cannot begin building when in \"Committing\" state"},
+                             {"csc", "Cannot begin committing when in \"Committed\" state"},
+                             {"f", "Cannot begin failing when in \"Ready\" state"},
+                             {"cfr", "Cannot rollback a transaction which is \"Failed\""},
+                             {"br", "Cannot rollback a transaction which is \"Building\""},
+                             {"s", "Unable to examine transaction in state \"Ready\""},
+                             {"rs", "Unable to examine transaction in state \"Rolled Back\""}});
     for (const auto& [path, result] : rows) {
         KsFileTransactionStatus status(1, "d", KsTimestamp());
         char from = 0;
