@@ -115,12 +115,12 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         Append(7, "seven");
         Append(8, "eight");
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "outcomes");
-        for (std::size_t i = 0; i < code.size(); ++i) {
-            auto record =
-                MakeRecord(*table, static_cast<int>(i) + 1, std::string(1, code[i]).c_str());
-            std::int32_t n = code[i] == 'M' ? 1 : code[i] == 'N' ? 2 : 99;
-            code[i] == 'P' ? Add(*transaction, KsAppendAction(*record))
-                           : Add(*transaction, KsModifyAction(*record, n));
+        int number = 0;
+        for (char kind : code) {
+            auto record = MakeRecord(*table, ++number, std::string(1, kind).c_str());
+            std::int32_t n = kind == 'M' ? 1 : kind == 'N' ? 2 : 99;
+            kind == 'P' ? Add(*transaction, KsAppendAction(*record))
+                        : Add(*transaction, KsModifyAction(*record, n));
         }
         EXPECT_EQ(transaction->GetActionCount(), code.size());
         FailingProgress progress(row.how[0]);

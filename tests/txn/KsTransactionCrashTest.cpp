@@ -28,6 +28,19 @@ std::vector<std::string> Records(KsFile& table) {
 
 class Crash : public kstest::TxnTableTest {
 protected:
+    ~Crash() override { KsFileTransactionLog::SetSyncing(true); }
+    // Makes the table, both fields indexed, with `records` records through `factory`, closes
+    // it and returns its records. A killed process loses no byte it wrote: not synced.
+    std::vector<std::string> Fill(int records, KsIOFactory& factory = KsIOFactory::Default()) {
+        KsFileTransactionLog::SetSyncing(false);
+        Recreate(factory, true);
+        for (int id = 1; id <= records; ++id) {
+            Append(id, NameOf(id).c_str());
+        }
+        std::vector<std::string> model = Records(*table);
+        table->Close();
+        return model;
+    }
     // Reopens the table for writing, which finishes what a crash left, and checks that it is,
     // record for record and index for index, as `before`, or as `after` when the log's newest
     // transaction is Committed, and that no inverse file is left; returns that status (0: the
@@ -87,13 +100,7 @@ protected:
 TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
     const char* env = std::getenv("KESTREL_CRASH_KILLS");
     const int kills = env != nullptr ? std::atoi(env) : 200, calibrations = 5;
-    KsFileTransactionLog::SetSyncing(false);  // a killed process loses no byte it wrote
-    Recreate(KsIOFactory::Default(), true);
-    for (int id = 1; id <= 20; ++id) {
-        Append(id, NameOf(id).c_str());
-    }
-    std::vector<std::string> model = Records(*table);
-    table->Close();
+    std::vector<std::string> model = Fill(20);
     std::mt19937 random(20261207);
     double perChange = 0;  // microseconds a commit took per change, on average
     for (int run = 0; run < kills + calibrations; ++run) {
@@ -127,7 +134,6 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         ASSERT_FALSE(HasFailure()) << run;
         model = newest == 'C' ? next : model;
     }
-    KsFileTransactionLog::SetSyncing(true);
     std::printf("%d kills, %.0f us a change, %d interrupted commits rolled back\n", kills,
                 perChange, interrupted);
 }
@@ -140,11 +146,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
 // two blocks), unsynced; and modifies alone, synced, whose inverses are saved together.
 TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     kstest::FaultInjectingFactory factory;
-    Recreate(factory, true);
-    for (int id = 1; id <= 25000; ++id) {
-        Append(id, NameOf(id).c_str());
-    }
-    const std::vector<std::string> model = Records(*table);
+    const std::vector<std::string> model = Fill(25000, factory);
     const std::vector<Change> modifying{{'M', 1, 8}, {'M', 25000, 5}};
     const std::vector<Change> moving{
         {'I', 2, 7}, {'M', 3, 8}, {'D', 10, 0}, {'I', 20001, 9}, {'A', 0, 5}};
@@ -154,7 +156,6 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     moved.erase(moved.begin() + 9);
     moved.insert(moved.begin() + 20000, "9|n2");
     moved.push_back(modified[24999] = "5|n5");
-    table->Close();
     namespace fs = std::filesystem;
     fs::path saved = dir.File("saved");
     fs::copy(dir.Path(), saved);
@@ -185,7 +186,6 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
             EXPECT_TRUE(how != 2 || newest != 'K') << point << " " << n;
         }
     }
-    KsFileTransactionLog::SetSyncing(true);
 }
 
 }  // namespace

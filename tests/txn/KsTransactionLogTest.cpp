@@ -133,19 +133,20 @@ TEST_F(TxnLog, ElementBytesAndReadingBack) {
               "Action status character 'X' (88) is not recognized");
 }
 
+std::string trace;  // what the recorders heard
+
 // Adds its name to `trace` at the start of a transaction, with + or - when it leaves a file
 // committed or not.
 struct Recorder : KsTransactionListener {
-    Recorder(std::string n, std::string& t) : name(std::move(n)), trace(t) {}
+    explicit Recorder(char n) : name(n) {}
     void TLTransactionBegun(KsTransaction*) override {
         trace += name;
         std::exchange(onBegun, [] {})();
     }
     void TLFileLeft(KsTransaction*, KsFile*, bool committed) override {
-        trace += name + (committed ? "+" : "-");
+        trace += {name, committed ? '+' : '-'};
     }
-    std::string name;
-    std::string& trace;
+    char name;
     std::function<void()> onBegun = [] {};
 };
 
@@ -153,8 +154,7 @@ struct Recorder : KsTransactionListener {
 // ones logged; the process-wide listener hears of each, highest priority first, and takes
 // registrations made while it forwards once it is done.
 TEST_F(TxnLog, TableSlotsAndOldTransactions) {
-    std::string trace;
-    Recorder a("a", trace), b("b", trace), c("c", trace), d("d", trace);
+    Recorder a('a'), b('b'), c('c'), d('d');
     auto& all = KsMultiTransactionListener::Instance();
     all.Register(a, 1);
     all.Register(b, 5);
