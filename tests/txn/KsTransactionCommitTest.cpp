@@ -13,7 +13,6 @@
 namespace {
 
 using kstest::CaughtError;
-using kstest::Content;
 using kstest::MakeRecord;
 
 // Refuses the deletion of records while `refuse` is set, so that no append can be undone.
@@ -156,7 +155,7 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
             expected.replace(expected.find("%s"), 2, texts.at(code.find('X')));
         }
         EXPECT_EQ(error, expected);
-        EXPECT_EQ(Content(*table), row.content);
+        EXPECT_EQ(kstest::Content(*table), row.content);
         table.reset();
         EXPECT_TRUE(InverseBytes().empty());
     }
@@ -209,7 +208,7 @@ TEST_F(Commit, InverseFilesServeEveryCommitAndOnlyCommittingOnesAreApplied) {
     KsIOLockGuard lock(*holder, LOCK_WRITE, 0, 0);
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_TRUE(Log().GetRecovered().empty());
-    EXPECT_EQ(Content(*table), "11|m");
+    EXPECT_EQ(kstest::Content(*table), "11|m");
     EXPECT_EQ(InverseBytes().size(), 2U);
     EXPECT_TRUE(std::filesystem::exists(name) && std::filesystem::exists(other));
 }

@@ -1,9 +1,8 @@
-#include <time.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
@@ -122,8 +121,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         auto started = std::chrono::steady_clock::now();
         if (run >= calibrations) {
             auto wait = random() % static_cast<unsigned long>(perChange * count * 1.1 + 1);
-            struct timespec delay{0, static_cast<long>(wait) * 1000};
-            nanosleep(&delay, nullptr);
+            std::this_thread::sleep_for(std::chrono::microseconds(wait));
             kill(child, SIGKILL);
         }
         waitpid(child, nullptr, 0);
