@@ -39,23 +39,23 @@ struct FailingProgress : KsProgressInterface {
     int questions = 0;
 };
 
-// Runs `onInverseSync` (once) when an inverse file (named "BC_...") is synced.
-class HookedFactory : public KsIOFactory {
-public:
-    std::function<void()> onInverseSync = [] {};
+// Run once when an inverse file (named "BC_...") is next synced.
+std::function<void()> onInverseSync = [] {};
+
+// Opens inverse files as files whose Sync runs onInverseSync.
+struct HookedFactory : KsIOFactory {
     std::unique_ptr<KsIOInterface> Open(const char* name, int flags) override {
+        struct HookedFile : KsIO {
+            using KsIO::KsIO;
+            void Sync() override {
+                KsIO::Sync();
+                std::exchange(onInverseSync, [] {})();
+            }
+        };
         if (std::strstr(name, "/BC_") == nullptr) {
             return KsIOFactory::Open(name, flags);
         }
-        struct HookedFile : KsIO {
-            HookedFile(const char* n, int f, std::function<void()>& h) : KsIO(n, f), hook(h) {}
-            void Sync() override {
-                KsIO::Sync();
-                std::exchange(hook, [] {})();
-            }
-            std::function<void()>& hook;
-        };
-        return std::make_unique<HookedFile>(name, flags, onInverseSync);
+        return std::make_unique<HookedFile>(name, flags);
     }
 };
 
@@ -125,7 +125,7 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         FailingProgress progress(row.how[0]);
         refuser->refuse = std::strchr(row.how, 'u') != nullptr;
         if (row.how[0] == 'h') {
-            hooked.onInverseSync = [&] { table->DataModify(2, *MakeRecord(*table, 0, "D")); };
+            onInverseSync = [&] { table->DataModify(2, *MakeRecord(*table, 0, "D")); };
         }
         auto run = [&] { transaction->Commit(progress); };
         std::string error =
