@@ -132,8 +132,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
         ASSERT_FALSE(HasFailure()) << run;
         model = newest == 'C' ? next : model;
     }
-    std::printf("%d kills, %.0f us a change, %d interrupted commits rolled back\n", kills,
-                perChange, interrupted);
+    EXPECT_GE(interrupted, kills / 10) << "few kills landed inside a commit";
 }
 
 // A child commits amid 25,000 records through files that end the process at the nth buffer

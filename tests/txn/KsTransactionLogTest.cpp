@@ -41,8 +41,7 @@ TEST_F(TxnLog, IdentitiesUncommittedTransactionsAndDamage) {
     EXPECT_EQ(StatusOf(id), 'R');
     Append(7, "seven");
     table->Close();
-    std::string log = dir.File("survey.klg");
-    std::string good = kstest::ReadWholeFile(log);
+    const std::string log = dir.File("survey.klg"), good = kstest::ReadWholeFile(log);
     for (const std::string& damaged :
          {good.substr(0, good.size() - 20), "Xi" + good.substr(2), good.substr(0, 12)}) {
         kstest::WriteWholeFile(log, damaged);
@@ -77,7 +76,6 @@ TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
             return true;
         });
         KsTransactionNew(other, 2, "theirs");  // heads the log from now on
-        other.Close();
         return 0;
     };
     ASSERT_EQ(kstest::RunInChild(otherOpener), 0);
@@ -221,14 +219,13 @@ TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
         char from = 0;
         std::string error = kstest::MessageOrEmpty([&] {
             for (std::size_t i = 0; i < path.size(); ++i) {
-                const char op = path[i];
                 KsTimestamp at = i + 1 < path.size() ? KsTimestamp() : when;
                 from = status.GetStatus();
-                op == 'b'   ? status.Building()
-                : op == 'c' ? status.Committing()
-                : op == 'f' ? status.Failing(at)
-                : op == 's' ? status.Stabilize(at)
-                            : status.Rolledback(at, op == 'q');
+                path[i] == 'b'   ? status.Building()
+                : path[i] == 'c' ? status.Committing()
+                : path[i] == 'f' ? status.Failing(at)
+                : path[i] == 's' ? status.Stabilize(at)
+                                 : status.Rolledback(at, path[i] == 'q');
             }
         });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, result) << path;
