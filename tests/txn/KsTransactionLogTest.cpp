@@ -1,3 +1,4 @@
+#include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionCommitter.h"
@@ -13,8 +14,10 @@ using TxnLog = kstest::TxnTableTest;
 
 // Identities created in one millisecond are made unique by adding milliseconds; the log
 // lists them newest first. An unknown one is not found; a transaction dropped uncommitted
-// ends Rolled Back, and so does, at the next open, a commit begun that wrote nothing.
-TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirstAndUncommittedOnesEndRolledBack) {
+// ends Rolled Back, and so does, at the next open, a commit begun that wrote nothing. A
+// damaged or cut log then stops opening for writing with its name, is left as it is, and the
+// table still opens for reading.
+TEST_F(TxnLog, IdentitiesUncommittedTransactionsAndDamage) {
     std::vector<std::string> created, listed;
     KsTimestamp id;
     for (std::uint32_t i = 0; i < 40; ++i) {
@@ -28,7 +31,7 @@ TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirstAndUncommittedOnesEndRolledBack)
     });
     EXPECT_EQ(listed, created);
     EXPECT_EQ(MessageOf([&] { Log().Stabilize(KsTimestamp()); }), "Transaction not found");
-    KsTimestamp dropped = Appends(1)->GetIdentity();
+    KsTimestamp dropped = KsTransactionNew(*table, 1, "dropped").GetIdentity();
     EXPECT_EQ(StatusOf(dropped), 'R');
     Log().BeginCommission(id);
     table->Close();
@@ -36,6 +39,54 @@ TEST_F(TxnLog, IdentitiesAreUniqueAndNewestFirstAndUncommittedOnesEndRolledBack)
               "No transaction log available; file is either not open or read-only.");
     table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ(StatusOf(id), 'R');
+    Append(7, "seven");
+    table->Close();
+    const std::string log = dir.File("survey.klg"), good = kstest::ReadWholeFile(log);
+    for (const std::string& damaged :
+         {good.substr(0, good.size() - 20), "Xi" + good.substr(2), good.substr(0, 12)}) {
+        kstest::WriteWholeFile(log, damaged);
+        std::string error = MessageOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
+            << error;
+        EXPECT_EQ(kstest::ReadWholeFile(log), damaged);
+        table->Open(Name().c_str(), IO_READ);
+        EXPECT_EQ(kstest::Content(*table), "7|seven");
+        EXPECT_EQ(MessageOf([&] { table->StartTransaction(1, "t"); }),
+                  "New transactions require the ability to create a log file");
+        table->Close();
+    }
+}
+
+// The log remembers where its transaction stands and what it logged. Another opener then
+// makes a newer transaction (the remembered node no longer heads the log) and rewrites a
+// logged action: the next action still joins the transaction, and the commit carries out
+// what the log holds, not what this process wrote there.
+TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
+    Append(1, "one");
+    Append(2, "two");
+    KsTransactionNew mine(*table, 1, "mine");
+    Add(mine, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
+    const KsTimestamp id = mine.GetIdentity();
+    auto otherOpener = [&] {
+        CBFFile other;
+        other.Open(Name().c_str(), IO_READ | IO_WRITE);
+        auto& log = static_cast<KsFileTransactionLog&>(other.GetTransactionLog());
+        log.ForEachAction(id, [&](KsRecordActionListWrapper& logged) {
+            logged.Reset(std::make_unique<KsModifyAction>(*MakeRecord(other, 1, "child"), 1));
+            return true;
+        });
+        KsTransactionNew(other, 2, "theirs");  // heads the log from now on
+        return 0;
+    };
+    ASSERT_EQ(kstest::RunInChild(otherOpener), 0);
+    Add(mine, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
+    mine.Commit();
+    EXPECT_EQ("1|child;2|second", kstest::Content(*table));
+    std::string seen;  // newest first: description, status, actions
+    Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
+        seen += status.GetDescription() + (status.GetStatus() + std::to_string(actions)) + ";";
+    });
+    EXPECT_EQ(seen, "theirsR0;mineC2;");
 }
 
 // Writes `from`, reads the bytes back into `to` and returns them in hexadecimal.
@@ -72,49 +123,27 @@ TEST_F(TxnLog, ElementBytesAndReadingBack) {
           {std::string("\x1C\x02k\x01\x02", 5),
            "Unable to perform a required read at offset 5 of \"memory\""}}) {
         kstest::MemoryStream damaged(bytes);
-        EXPECT_EQ(kstest::MessageOrEmpty([&] { back.Read(damaged); }), message);
+        EXPECT_EQ(MessageOf([&] { back.Read(damaged); }), message);
     }
     kstest::MemoryStream bad(std::string("X\x44\x04\x03\x02\x01", 6));
     EXPECT_EQ(MessageOf([&] { action.Read(bad); }),
               "Action status character 'X' (88) is not recognized");
 }
 
-// A damaged or cut log stops opening for writing with its name, is left as it is, and the
-// table still opens for reading.
-TEST_F(TxnLog, DamagedLogIsReportedAndLeftAlone) {
-    Append(7, "seven");
-    Appends(2)->Commit();
-    table->Close();
-    std::string log = dir.File("survey.klg");
-    std::string good = kstest::ReadWholeFile(log);
-    for (const std::string& damaged :
-         {good.substr(0, good.size() - 20), "Xi" + good.substr(2), good.substr(0, 12)}) {
-        kstest::WriteWholeFile(log, damaged);
-        std::string error = MessageOf([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
-        EXPECT_EQ(error.rfind("The transaction log \"" + log + "\" cannot be used: ", 0), 0U)
-            << error;
-        EXPECT_EQ(kstest::ReadWholeFile(log), damaged);
-        table->Open(Name().c_str(), IO_READ);
-        EXPECT_EQ(kstest::Content(*table), "7|seven;1|x;2|x");
-        EXPECT_EQ(MessageOf([&] { table->StartTransaction(1, "t"); }),
-                  "New transactions require the ability to create a log file");
-        table->Close();
-    }
-}
+std::string trace;  // what the recorders heard
 
 // Adds its name to `trace` at the start of a transaction, with + or - when it leaves a file
 // committed or not.
 struct Recorder : KsTransactionListener {
-    Recorder(std::string n, std::string& t) : name(std::move(n)), trace(t) {}
+    explicit Recorder(char n) : name(n) {}
     void TLTransactionBegun(KsTransaction*) override {
         trace += name;
         std::exchange(onBegun, [] {})();
     }
     void TLFileLeft(KsTransaction*, KsFile*, bool committed) override {
-        trace += name + (committed ? "+" : "-");
+        trace += {name, committed ? '+' : '-'};
     }
-    std::string name;
-    std::string& trace;
+    char name;
     std::function<void()> onBegun = [] {};
 };
 
@@ -122,8 +151,7 @@ struct Recorder : KsTransactionListener {
 // ones logged; the process-wide listener hears of each, highest priority first, and takes
 // registrations made while it forwards once it is done.
 TEST_F(TxnLog, TableSlotsAndOldTransactions) {
-    std::string trace;
-    Recorder a("a", trace), b("b", trace), c("c", trace), d("d", trace);
+    Recorder a('a'), b('b'), c('c'), d('d');
     auto& all = KsMultiTransactionListener::Instance();
     all.Register(a, 1);
     all.Register(b, 5);
@@ -174,39 +202,30 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
 TEST(KsFileTransactionStatus, TransitionsFromEveryReachableState) {
     KsTimestamp when;
     when.SetYear(2024);
-    const std::pair<std::string, const char*> rows[] = {
-        {"b", "Building"},
-        {"bb", "Cannot begin building when in \"Building\" state"},
-        {"cb", "Cannot begin building when in \"Committing\" state"},
-        {"c", "Committing"},
-        {"bc", "Committing"},
-        {"csc", "Cannot begin committing when in \"Committed\" state"},
-        {"cf", "Failed"},
-        {"f", "Cannot begin failing when in \"Ready\" state"},
-        {"r", "Rolled Back"},
-        {"cr", "Rolled Back"},
-        {"csr", "Rolled Back"},
-        {"cfr", "Cannot rollback a transaction which is \"Failed\""},
-        {"br", "Cannot rollback a transaction which is \"Building\""},
-        {"cfq", "Failed"},
-        {"bq", "Building"},
-        {"bs", "Ready"},
-        {"cs", "Committed"},
-        {"s", "Unable to examine transaction in state \"Ready\""},
-        {"rs", "Unable to examine transaction in state \"Rolled Back\""}};
+    std::vector<std::pair<std::string, const char*>> rows = {
+        {"b", "Building"},    {"c", "Committing"},   {"bc", "Committing"},   {"cf", "Failed"},
+        {"r", "Rolled Back"}, {"cr", "Rolled Back"}, {"csr", "Rolled Back"}, {"cfq", "Failed"},
+        {"bq", "Building"},   {"bs", "Ready"},       {"cs", "Committed"}};
+    rows.insert(rows.end(), {{"bb", "Cannot begin building when in \"Building\" state"},
+                             {"cb", "Cannot begin building when in \"Committing\" state"},
+                             {"csc", "Cannot begin committing when in \"Committed\" state"},
+                             {"f", "Cannot begin failing when in \"Ready\" state"},
+                             {"cfr", "Cannot rollback a transaction which is \"Failed\""},
+                             {"br", "Cannot rollback a transaction which is \"Building\""},
+                             {"s", "Unable to examine transaction in state \"Ready\""},
+                             {"rs", "Unable to examine transaction in state \"Rolled Back\""}});
     for (const auto& [path, result] : rows) {
         KsFileTransactionStatus status(1, "d", KsTimestamp());
         char from = 0;
         std::string error = kstest::MessageOrEmpty([&] {
             for (std::size_t i = 0; i < path.size(); ++i) {
-                const char op = path[i];
                 KsTimestamp at = i + 1 < path.size() ? KsTimestamp() : when;
                 from = status.GetStatus();
-                op == 'b'   ? status.Building()
-                : op == 'c' ? status.Committing()
-                : op == 'f' ? status.Failing(at)
-                : op == 's' ? status.Stabilize(at)
-                            : status.Rolledback(at, op == 'q');
+                path[i] == 'b'   ? status.Building()
+                : path[i] == 'c' ? status.Committing()
+                : path[i] == 'f' ? status.Failing(at)
+                : path[i] == 's' ? status.Stabilize(at)
+                                 : status.Rolledback(at, path[i] == 'q');
             }
         });
         EXPECT_EQ(error.empty() ? std::string(status.GetStatusString()) : error, result) << path;

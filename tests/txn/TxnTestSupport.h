@@ -87,14 +87,6 @@ protected:
     void Add(KsTransactionNew& transaction, KsRecordAction&& action) {
         transaction.AddAction(*table, action);
     }
-    // A new-style transaction with `count` appends of ids 1, 2, ...
-    std::unique_ptr<KsTransactionNew> Appends(int count) {
-        auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "appends");
-        for (int id = 1; id <= count; ++id) {
-            Add(*transaction, KsAppendAction(*MakeRecord(*table, id, "x")));
-        }
-        return transaction;
-    }
 
     TempDir dir;
     std::unique_ptr<CBFFile> table;
