@@ -76,7 +76,7 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
     }
     table_.Open(files.data.c_str(), mode);
     if (table_.HasTransactionLog()) {
-        auto& log = static_cast<KsFileTransactionLog&>(table_.GetTransactionLog());
+        KsFileTransactionLog& log = KsFileTransactionLog::Of(table_);
         for (const KsTimestamp& id : log.GetRecovered()) {
             std::fprintf(stderr,
                          "kstable: rolled back transaction %.17s of \"%s\", whose commit was cut "

@@ -71,9 +71,12 @@ protected:
         int id;
     };
     // Opens the table, commits `changes` as one transaction (stopping this process first when
-    // `stop` is set) and closes the table; returns 0, or 99 when the commit failed.
-    int CommitAndClose(const std::vector<Change>& changes, bool stop) {
+    // `stop` is set), holding the log throughout with `hold`, and closes the table; returns 0,
+    // or 99 when the commit failed.
+    int CommitAndClose(const std::vector<Change>& changes, bool stop, bool hold) {
         table->Open(Name().c_str(), IO_READ | IO_WRITE);
+        using Hold = KsFileTransactionLog::WholeLock;
+        auto held = std::unique_ptr<Hold>(hold ? new Hold(Log().LockAll()) : nullptr);
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "changes");
         for (auto [kind, n, id] : changes) {
             auto record = kstest::MakeRecord(*table, id, NameOf(id).c_str());
@@ -85,6 +88,7 @@ protected:
         stop&& raise(SIGSTOP) == 0;
         std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
         transaction.reset();
+        held.reset();
         table->Close();  // writes the changed indexes
         return error.empty() ? 0 : 99;
     }
@@ -114,7 +118,7 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
                 std::to_string(id) + "|" + NameOf(id);
         }
         // Stopped before its commit: the parent starts the clock.
-        pid_t child = kstest::Spawn([&] { return CommitAndClose(changes, true); });
+        pid_t child = kstest::Spawn([&] { return CommitAndClose(changes, true, run % 2); });
         ASSERT_EQ(waitpid(child, nullptr, WUNTRACED), child);
         kill(child, SIGCONT);
         auto count = static_cast<double>(changes.size());
@@ -140,7 +144,8 @@ TEST_F(Crash, KilledAtRandomPointsTheTableIsBeforeOrAfter) {
 // transaction and closes the table), for every n until the commit gets through: the table
 // reopened is as before the transaction or as after it, record for record and index for
 // index, and the log says which. Two transactions: inserts, a delete and an append (moves of
-// two blocks), unsynced; and modifies alone, synced, whose inverses are saved together.
+// two blocks), unsynced; and modifies alone, synced, whose inverses are saved together; each
+// with the log held from the transaction's start to its end, and without.
 TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     kstest::FaultInjectingFactory factory;
     const std::vector<std::string> model = Fill(25000, factory);
@@ -156,8 +161,8 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     namespace fs = std::filesystem;
     fs::path saved = dir.File("saved");
     fs::copy(dir.Path(), saved);
-    for (int point = 0; point < 24; ++point) {
-        const bool moves = point < 12;
+    for (int point = 0; point < 48; ++point) {
+        const bool moves = point % 24 < 12;
         KsFileTransactionLog::SetSyncing(!moves);
         auto op = static_cast<kstest::FaultOp>(point % 4);  // write, positioned write, flush, cut
         const int how = point / 4 % 3;  // killed before the call, or after it; or the call fails
@@ -171,7 +176,7 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
                 // A big write is killed after its first 64 KB.
                 factory.Plan().FailShort(op, n, how == 1 ? 65536 : 0,
                                          how == 2 ? EIO : kstest::kDie);
-                return CommitAndClose(moves ? moving : modifying, false);
+                return CommitAndClose(moves ? moving : modifying, false, point >= 24);
             });
             const char newest = CheckBeforeOrAfter(model, moves ? moved : modified);
             ASSERT_FALSE(HasFailure()) << point << " " << n;

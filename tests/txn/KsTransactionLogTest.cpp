@@ -1,5 +1,6 @@
 #include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
+#include "io/KsIO.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionStatus.h"
@@ -70,7 +71,7 @@ TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
     auto otherOpener = [&] {
         CBFFile other;
         other.Open(Name().c_str(), IO_READ | IO_WRITE);
-        auto& log = static_cast<KsFileTransactionLog&>(other.GetTransactionLog());
+        KsFileTransactionLog& log = KsFileTransactionLog::Of(other);
         log.ForEachAction(id, [&](KsRecordActionListWrapper& logged) {
             logged.Reset(std::make_unique<KsModifyAction>(*MakeRecord(other, 1, "child"), 1));
             return true;
@@ -97,6 +98,38 @@ std::string RoundTrip(const Element& from, Element& to) {
     kstest::MemoryStream input(stream.Bytes());
     to.Read(input);
     return kstest::Hex(stream.Bytes(), 1);
+}
+
+// A batch holds the log from before its transaction begins to after it ends: the locks of
+// every step inside only count, so no other process gets the log in between, and the steps
+// read the log's pages from the one cache of the held lock.
+TEST_F(TxnLog, ABatchHoldingTheLogKeepsOthersOutUntilItEnds) {
+    Append(1, "one");
+    Append(2, "two");
+    const std::string log = Log().GetFileName();
+    auto othersGetTheLog = [&] {
+        return kstest::RunInChild([&] {
+            KsIO file(log.c_str(), IO_READ | IO_WRITE);
+            return file.TryLock(LOCK_WRITE, 0, 0) ? 1 : 0;
+        });
+    };
+    KsTimestamp id;
+    {
+        KsFileTransactionLog::WholeLock hold = Log().LockAll();
+        KsTransactionNew batch(*table, 1, "batch");
+        id = batch.GetIdentity();
+        Add(batch, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
+        EXPECT_EQ(0, othersGetTheLog());
+        Add(batch, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
+        batch.Commit();
+        EXPECT_EQ(0, othersGetTheLog());
+    }
+    EXPECT_EQ(1, othersGetTheLog());
+    EXPECT_EQ("1|first;2|second", kstest::Content(*table));
+    EXPECT_EQ('C', StatusOf(id));
+    std::uint32_t logged = 0;
+    Log().ForEach([&](const KsFileTransactionStatus&, std::uint32_t actions) { logged = actions; });
+    EXPECT_EQ(2u, logged);
 }
 
 // A status element and an action element (status, the action's stream form, text), read

@@ -54,9 +54,7 @@ protected:
         Recreate();
     }
     std::string Name() const { return dir.File("survey.cbf"); }
-    KsFileTransactionLog& Log() {
-        return static_cast<KsFileTransactionLog&>(table->GetTransactionLog());
-    }
+    KsFileTransactionLog& Log() { return KsFileTransactionLog::Of(*table); }
     char StatusOf(const KsTimestamp& id) { return Log().GetStatus(id).GetStatus(); }
     // Starts again with an empty table whose files come from `factory`; with `indexed`, both
     // fields are indexed.
