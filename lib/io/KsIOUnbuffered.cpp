@@ -129,7 +129,8 @@ void KsIOUnbuffered::Write(const void* buffer, std::int32_t count) {
         // No test of IO_WRITE: a file opened without it refuses in the operating system.
         int errorNumber = 0;
         std::int64_t written =
-            count < 0 ? -1 : SystemWrite(fd_, buffer, static_cast<std::size_t>(count), -1, errorNumber);
+            count < 0 ? -1
+                      : SystemWrite(fd_, buffer, static_cast<std::size_t>(count), -1, errorNumber);
         if (written != count) {
             KsException::Generate("Could not write %d bytes to \"%s\"", kClass, count,
                                   GetFileName());
