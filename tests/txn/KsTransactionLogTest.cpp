@@ -102,7 +102,8 @@ std::string RoundTrip(const Element& from, Element& to) {
 
 // A batch holds the log from before its transaction begins to after it ends: the locks of
 // every step inside only count, so no other process gets the log in between, and the steps
-// read the log's pages from the one cache of the held lock.
+// read the log's pages from the one cache of the held lock. The guard keeps the log's file
+// until it goes, even past the table's close.
 TEST_F(TxnLog, ABatchHoldingTheLogKeepsOthersOutUntilItEnds) {
     Append(1, "one");
     Append(2, "two");
@@ -116,15 +117,19 @@ TEST_F(TxnLog, ABatchHoldingTheLogKeepsOthersOutUntilItEnds) {
     KsTimestamp id;
     {
         KsFileTransactionLog::WholeLock hold = Log().LockAll();
-        KsTransactionNew batch(*table, 1, "batch");
-        id = batch.GetIdentity();
-        Add(batch, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
-        EXPECT_EQ(0, othersGetTheLog());
-        Add(batch, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
-        batch.Commit();
+        {
+            KsTransactionNew batch(*table, 1, "batch");
+            id = batch.GetIdentity();
+            Add(batch, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
+            EXPECT_EQ(0, othersGetTheLog());
+            Add(batch, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
+            batch.Commit();
+        }
+        table->Close();
         EXPECT_EQ(0, othersGetTheLog());
     }
     EXPECT_EQ(1, othersGetTheLog());
+    table->Open(Name().c_str(), IO_READ | IO_WRITE);
     EXPECT_EQ("1|first;2|second", kstest::Content(*table));
     EXPECT_EQ('C', StatusOf(id));
     std::uint32_t logged = 0;
