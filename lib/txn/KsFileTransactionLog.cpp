@@ -129,7 +129,7 @@ KsFileTransactionLog& KsFileTransactionLog::Of(KsFile& table) {
 }
 
 KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
-    return WholeLock(*file_);
+    return WholeLock(file_);
 }
 
 void KsFileTransactionLog::Validate() {

@@ -16,7 +16,7 @@
 /// logged without a lock call and without reading the log afresh. Meanwhile every other
 /// opener of the table that logs, commits or opens the table for writing waits, and so does
 /// another open of the table in the same process: take it only around work that does not
-/// wait for anyone, and end it before the table closes.
+/// wait for anyone.
 ///
 /// Opening reads every status element: a damaged or cut log raises an error naming it before
 /// anything is written, so it is never overwritten while it cannot be read.
@@ -116,12 +116,15 @@ public:
     void Flush();
     /// Holds the whole log file exclusively, its pages cached (KsIOListCache), for a scope.
     /// Nests within this process: an inner one only counts the lock and shares the cache.
+    /// The guard keeps the log's file open until it goes, even past the table's close.
     class WholeLock {
     public:
         /// Locks `file` whole (waiting for other processes) and caches its pages.
-        explicit WholeLock(KsIOInterface& file) : lock_(file, LOCK_WRITE, 0, 0), cache_(file) {}
+        explicit WholeLock(std::shared_ptr<KsIOInterface> file)
+            : file_(std::move(file)), lock_(*file_, LOCK_WRITE, 0, 0), cache_(*file_) {}
 
     private:
+        std::shared_ptr<KsIOInterface> file_;  // goes last
         KsIOLockGuard lock_;
         KsIOListCache::Scope cache_;  // ends before the lock does
     };
@@ -156,7 +159,7 @@ private:
     void DropInverseFile(bool remove) noexcept;
 
     KsFile* table_;
-    std::unique_ptr<KsIOInterface> file_;
+    std::shared_ptr<KsIOInterface> file_;  // shared with the WholeLock guards
     std::unique_ptr<List> list_;
     std::vector<KsTimestamp> recovered_;
     // Forgets where the transaction `buildingId_` stands (its status changes).
