@@ -12,7 +12,7 @@
 namespace {
 
 #ifdef __SANITIZE_ADDRESS__
-constexpr int kWalkStep = 4;  // the sanitized build looks for faults of memory, not of crashes
+constexpr int kWalkStep = 8;  // the sanitized build looks for faults of memory, not of crashes
 #else
 constexpr int kWalkStep = 1;
 #endif
