@@ -91,7 +91,9 @@ protected:
             : kind == 'M' ? Add(*transaction, KsModifyAction(*record, n))
                           : Add(*transaction, KsDeleteAction(n));
         }
-        stop&& raise(SIGSTOP) == 0;
+        if (stop) {
+            raise(SIGSTOP);
+        }
         std::string error = kstest::MessageOrEmpty([&] { transaction->Commit(); });
         transaction.reset();
         held.reset();
