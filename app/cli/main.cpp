@@ -44,7 +44,8 @@ const char* const kUsage =
     "  -V, --version       show the version and exit\n"
     "\n"
     "Exit status: 0 converted, 1 conversion failed, 2 invalid arguments or file names,\n"
-    "130 interrupted (the records written so far are kept).\n";
+    "130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the records written so far\n"
+    "are kept).\n";
 
 const char* const kVersion = "mtconvert (Menu*Tally Data File Converter) 1.0\nKestrel 5.41.1.0\n";
 
@@ -59,7 +60,7 @@ struct CommandLine {
 };
 
 // Reports on standard error while the engine runs: a progress bar on a terminal, nothing
-// otherwise. Ctrl-C stops the run like the window's Cancel button.
+// otherwise. Ctrl-C, SIGTERM and SIGHUP stop the run like the window's Cancel button.
 class TerminalObserver : public ConversionObserver {
 public:
     explicit TerminalObserver(bool showProgress) {
@@ -238,15 +239,15 @@ int Convert(const ConversionOptions& options) {
     TerminalObserver observer(showProgress);
     try {
         const ConversionResult result = ConvertFile(options, observer);
-        // Ctrl-C that arrived after the last record was checked still means the run was
-        // stopped: a producer piping into us was most likely killed by the same keypress.
+        // A signal that arrived after the last record was checked still means the run was
+        // stopped: a producer piping into us was most likely stopped by the same signal.
         if (result.cancelled || KsTool::Interrupted()) {
             return kExitCancelled;
         }
         return ReportCompletion(options, result);
     } catch (const KsException& error) {
         if (KsTool::Interrupted()) {
-            // A read or write cut short by Ctrl-C: a cancel, not a failure.
+            // A read or write cut short by the signal: a cancel, not a failure.
             return kExitCancelled;
         }
         std::string where;
@@ -270,5 +271,6 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     KsTool::InstallInterruptHandler();
-    return Convert(OptionsOf(line));
+    // A cancelled run exits with 128 + the signal that stopped it, 130 after Ctrl-C.
+    return KsTool::ExitStatus(Convert(OptionsOf(line)));
 }

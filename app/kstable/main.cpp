@@ -49,11 +49,9 @@ int Run(const CommandLine& line) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    KsTool::InstallInterruptHandler();
-    KsInstallTransactions();
+// Runs the command line; a command stopped by a signal gives kExitInterrupted (130),
+// made 128 + the signal by main.
+int RunCommandLine(int argc, char** argv) {
     try {
         return Run(ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc)));
     } catch (const MissingFileError& error) {
@@ -67,9 +65,17 @@ int main(int argc, char** argv) {
         return KsTool::kExitInterrupted;
     } catch (const KsException& error) {
         if (KsTool::Interrupted()) {
-            return KsTool::kExitInterrupted;  // a read or write cut short by Ctrl-C
+            return KsTool::kExitInterrupted;  // a read or write cut short by the signal
         }
         std::fprintf(stderr, "kstable: %s\n", error.GetErrorMessage());
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    KsTool::InstallInterruptHandler();
+    KsInstallTransactions();
+    return KsTool::ExitStatus(RunCommandLine(argc, argv));
 }

@@ -10,10 +10,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
@@ -105,28 +108,161 @@ TEST_F(MtconvertTest, StatusStreamsAndOutputOfEachRun) {
     }
 }
 
-// Ctrl-C while mtconvert waits for more input: status 130, no message, and the records
-// written so far are kept.
-TEST_F(MtconvertTest, InterruptKeepsTheRecordsWrittenSoFar) {
-    const std::string fifo = dir.File("fifo");
-    const std::string out = dir.File("out.txt");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t pid = kstest::StartProgram(MTCONVERT, {"--no-header-field", fifo, out},
-                                           dir.File(".err"), dir.File(".err"));
-    const int writer = open(fifo.c_str(), O_WRONLY);
-    const std::string lines = "H,H\n1,2\n3,4\n";
-    EXPECT_EQ(write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
-    // Once it has taken the lines it converts them and waits for more.
+// The signals that stop mtconvert as Ctrl-C does, and the exit status of each.
+struct StopSignal {
+    int number;
+    int status;
+};
+constexpr StopSignal kStopSignals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+
+// A header line and `count` lines of two three-digit values, and what they convert to with
+// --no-header-field: records of 6 bytes and a line feed. 7 does not divide the size of the
+// output's buffer, so a program killed when a full buffer has reached the file leaves a
+// torn record.
+struct Lines {
+    std::string csv = "H,H\n";
+    std::string records;
+    explicit Lines(int count) {
+        for (int i = 0; i < count; ++i) {
+            char line[16];
+            std::snprintf(line, sizeof line, "%03d,%03d\n", i / 1000 % 1000, i % 1000);
+            csv += line;
+            records += std::string(line, 3) + std::string(line + 4, 4);
+        }
+    }
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Waits until the reader of a pipe has taken everything written to it, and a little
+// longer for it to convert what it took.
+void WaitUntilTaken(int writer) {
     for (int unread = 1, i = 0; unread > 0 && i < 500; ++i) {
         ioctl(writer, FIONREAD, &unread);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    kill(pid, SIGINT);
-    close(writer);  // a run that missed the interrupt ends too
-    EXPECT_EQ(kstest::FinishProgram(pid), 130);
-    EXPECT_EQ(ReadWholeFile(dir.File(".err")), "");
-    EXPECT_EQ(ReadWholeFile(out), "12\n34\n");
+}
+
+// Waits at most five seconds for a program that StartProgram started to end: its status as
+// FinishProgram gives it, or -1 while it still runs.
+int FinishSoon(pid_t pid) {
+    for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// What mtconvert converting from a FIFO leaves when a signal comes while it waits for more
+// input: no message, the exit status of the signal, and every record of the lines it took.
+// They are more than its output buffer holds, so that a kill would leave a torn record.
+TEST_F(MtconvertTest, EachStopSignalKeepsTheRecordsWrittenSoFar) {
+    const Lines lines(200000);
+    for (const auto [number, status] : kStopSignals) {
+        const std::string name = std::string("SIG") + sigabbrev_np(number);
+        const std::string fifo = dir.File(name + ".fifo");
+        const std::string out = dir.File(name + ".txt");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const pid_t pid = kstest::StartProgram(MTCONVERT, {"--no-header-field", fifo, out},
+                                               dir.File(".err"), dir.File(".err"));
+        const int writer = open(fifo.c_str(), O_WRONLY);
+        EXPECT_TRUE(WriteAll(writer, lines.csv));
+        WaitUntilTaken(writer);
+        kill(pid, number);
+        const int ended = FinishSoon(pid);  // without waiting for the end of the input
+        close(writer);
+        EXPECT_EQ(ended, status) << name;
+        if (ended == -1) {
+            kstest::FinishProgram(pid);
+        }
+        EXPECT_EQ(ReadWholeFile(dir.File(".err")), "") << name;
+        const std::string written = ReadWholeFile(out);
+        EXPECT_EQ(written.size() % 7, 0u) << name << ": a torn record";
+        EXPECT_TRUE(written == lines.records)
+            << name << ": " << written.size() << " bytes of " << lines.records.size();
+    }
+}
+
+// A signal while mtconvert waits for a FIFO's reader to take its records does not stop the
+// write under way, and the same signal again finds it still caught: once the reader takes
+// the records, the run stops after whole records.
+TEST_F(MtconvertTest, ASecondSignalWhileStoppingIsCaughtToo) {
+    const Lines lines(600000);
+    kstest::WriteWholeFile(dir.File("in.csv"), lines.csv);
+    for (const auto [number, status] : kStopSignals) {
+        const std::string name = std::string("SIG") + sigabbrev_np(number);
+        const std::string fifo = dir.File(name + ".fifo");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const pid_t pid =
+            kstest::StartProgram(MTCONVERT, {"--no-header-field", dir.File("in.csv"), fifo},
+                                 dir.File(".err"), dir.File(".err"));
+        const int reader = open(fifo.c_str(), O_RDONLY);
+        const int capacity = fcntl(reader, F_GETPIPE_SZ);
+        for (int unread = 0, i = 0; unread < capacity && i < 500; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ioctl(reader, FIONREAD, &unread);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(pid, number);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(pid, number);
+        std::string written;
+        char buffer[65536];
+        for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) {
+            written.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(reader);
+        EXPECT_EQ(kstest::FinishProgram(pid), status) << name;
+        EXPECT_EQ(ReadWholeFile(dir.File(".err")), "") << name;
+        EXPECT_EQ(written.size() % 7, 0u) << name << ": a torn record";
+        EXPECT_GE(written.size(), static_cast<std::size_t>(capacity)) << name;
+        EXPECT_LT(written.size(), lines.records.size()) << name << ": not stopped";
+        EXPECT_TRUE(lines.records.compare(0, written.size(), written) == 0) << name;
+    }
+}
+
+// A SIGHUP or SIGTERM ignored on start (nohup, a trap) stays ignored, and the conversion goes
+// on to its end; Ctrl-C stops it all the same.
+TEST_F(MtconvertTest, HangupAndTerminateIgnoredOnStartStayIgnored) {
+    const std::string done = "File converted.\nAll records are now length 2\n";
+    const std::tuple<const char*, int, std::string> rows[] = {
+        {"HUP", SIGHUP, "0|" + done}, {"TERM", SIGTERM, "0|" + done}, {"INT", SIGINT, "130|"}};
+    for (const auto& [ignored, number, result] : rows) {
+        const std::string fifo = dir.File(std::string(ignored) + ".fifo");
+        const std::string out = dir.File(std::string(ignored) + ".txt");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const pid_t pid = kstest::StartProgram(
+            "/bin/sh",
+            {"-c",
+             std::string("trap '' ") + ignored + "; exec \"$0\" --no-header-field \"$1\" \"$2\"",
+             MTCONVERT, fifo, out},
+            dir.File(".out"), dir.File(".err"));
+        const int writer = open(fifo.c_str(), O_WRONLY);
+        EXPECT_TRUE(WriteAll(writer, "H,H\n1,2\n3,4\n"));
+        WaitUntilTaken(writer);
+        kill(pid, number);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        close(writer);
+        const int status = kstest::FinishProgram(pid);
+        EXPECT_EQ(std::to_string(status) + "|" + ReadWholeFile(dir.File(".out")) +
+                      ReadWholeFile(dir.File(".err")),
+                  result)
+            << ignored;
+        EXPECT_EQ(ReadWholeFile(out), "12\n34\n") << ignored;
+    }
 }
 
 }  // namespace

@@ -2,18 +2,10 @@
 // and messages of its failures, and what an import that fails leaves behind: nothing.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "io/KsIOFactory.h"
-#include "io/KsIOLockGuard.h"
 #include "KstableRun.h"
 
 namespace {
@@ -40,12 +32,6 @@ protected:
         ASSERT_EQ(Run(args).status, 0);
     }
     TableBytes Bytes() { return {ReadWholeFile(table + ".kss"), ReadWholeFile(table + ".cbf")}; }
-    // Starts an import in the background; its standard error goes to the file "err".
-    pid_t StartImport(const std::string& input) {
-        WriteWholeFile(dir.File("err"), "");
-        return kstest::StartProgram(KSTABLE, {"import", table, input}, "/dev/null",
-                                    dir.File("err"));
-    }
 };
 
 TEST_F(KstableTest, CreateImportInfoExportRoundTripEveryType) {
@@ -174,61 +160,6 @@ TEST_F(KstableTest, UsageErrorsAndMissingFilesExitWithTwo) {
     EXPECT_TRUE(Bytes() == before);
     EXPECT_EQ(Run({"--help"}).out.rfind("Usage: kstable COMMAND", 0), 0u);
     EXPECT_EQ(Run({"--version"}).out, "kstable (Kestrel table tool) 1.0\nKestrel 5.41.1.0\n");
-}
-
-// Waits for a child's standard error to hold `text`.
-bool WaitForText(const std::string& file, const std::string& text) {
-    for (int i = 0; i < 1000; ++i) {
-        if (ReadWholeFile(file).find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-TEST_F(KstableTest, AnImportWaitsForAWriteLockAndCtrlCStopsTheWait) {
-    Create({"n:U4"});
-    auto file = KsIOFactory::Default().Open((table + ".cbf").c_str(), IO_READ | IO_WRITE);
-    KsIOLockGuard lock(*file, LOCK_WRITE, 0, 0);
-    WriteWholeFile(dir.File("in.csv"), "5\n");
-    for (bool interrupt : {true, false}) {
-        const pid_t pid = StartImport(dir.File("in.csv"));
-        ASSERT_TRUE(WaitForText(dir.File("err"), "kstable: waiting for another process"));
-        if (interrupt) {
-            kill(pid, SIGINT);
-        } else {
-            lock.Release();
-        }
-        EXPECT_EQ(kstest::FinishProgram(pid), interrupt ? 130 : 0);
-        EXPECT_EQ(ReadWholeFile(table + ".cbf"), interrupt ? "" : std::string("\x50\0", 2));
-    }
-}
-
-TEST_F(KstableTest, CtrlCDuringAnImportTakesBackWhatWasAppended) {
-    Create({"n:U4"});
-    ASSERT_EQ(Run({"import", table, "-"}, "1\n").status, 0);
-    const std::string fifo = dir.File("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const pid_t pid = StartImport(fifo);
-    FILE* writer = std::fopen(fifo.c_str(), "w");
-    ASSERT_NE(writer, nullptr);
-    std::fputs("2\n3\n", writer);
-    std::fflush(writer);
-    // The import takes the records (they wait in the table's buffer), then Ctrl-C.
-    int unread = 1;
-    for (int i = 0; i < 500 && unread > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ioctl(fileno(writer), FIONREAD, &unread);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    kill(pid, SIGINT);
-    EXPECT_EQ(kstest::FinishProgram(pid), 130);
-    std::fclose(writer);
-    EXPECT_EQ(ReadWholeFile(dir.File("err")),
-              "kstable: interrupted\nkstable: nothing was imported; \"" + table +
-                  ".cbf\" is as it was\n");
-    EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\x10\0", 2));
 }
 
 }  // namespace
