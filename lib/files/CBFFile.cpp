@@ -266,7 +266,9 @@ CBFFile::CBFFile(KsIOFactory& factory) : KsFile(factory) {}
 
 CBFFile::~CBFFile() {
     NotifyDestroy();
-    // Its destructor writes what is pending; a failure cannot be reported here.
+    // Closed while the records can still be read: the close may build index files. A
+    // failure cannot be reported here.
+    CloseQuietly();
     dataFile_.reset();
 }
 

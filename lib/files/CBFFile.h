@@ -105,7 +105,7 @@ public:
     std::int64_t GetExtraBytes() const;
     /// Removes the records after the first `count` (0 to GetNumRecords()): the data file is
     /// cut at count * RecordLength, extra bytes included.
-    void KeepRecords(std::int32_t count);
+    void KeepRecords(std::int32_t count) override;
     /// @{
     /// The bytes of `count` records from record `first`, GetRecordLength() each, as the data
     /// file holds them, read or written without indexes, sets or listeners taking part: a

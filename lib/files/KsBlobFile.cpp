@@ -9,6 +9,7 @@
 #include "core/KsCallpath.h"
 #include "core/KsScopeExit.h"
 #include "io/KsFileName.h"
+#include "io/KsReplacementFile.h"
 
 using namespace KsBlobFileFormat;
 
@@ -796,22 +797,16 @@ void KsBlobFile::EnsureValidOnDisk() {
     // A file of 0 bytes stays valid only while nothing is in it. Before the first write, a
     // new file holding an empty table takes its place in one step; later writes leave that
     // table alone until the switch.
-    KsFileName place(name_.GetCString());
-    KsString directory;
-    directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
-    KsString newName;
-    factory_->GetTempFileName(newName, directory.GetCString(), "ksb");
-    KsScopeExit removeNewFile([&] { DeleteQuietly(newName.GetCString()); });
     KsBlob empty;
     empty.WriteLong(kHeaderSize);
     empty.WriteLong(kNone);
     empty.WriteLong(kNone);
     empty.WriteLong(0);
-    std::unique_ptr<KsIOInterface> out = factory_->Open(newName.GetCString(), IO_READ | IO_WRITE);
-    empty.Write(*out);
-    out->Close();
-    factory_->Replace(name_.GetCString(), newName.GetCString());
-    removeNewFile.Dismiss();
+    KsReplacementFile::WriteReplacing(*factory_, name_.GetCString(), kNewFileTag, [&](const char* fresh) {
+        std::unique_ptr<KsIOInterface> out = factory_->Open(fresh, IO_READ | IO_WRITE);
+        empty.Write(*out);
+        out->Close();
+    });
     // The handle on the file that was replaced goes (and may fail to close) only once the new
     // file is open; until then a second try starts over.
     std::unique_ptr<KsIOInterface> replaced =
@@ -820,14 +815,6 @@ void KsBlobFile::EnsureValidOnDisk() {
     emptyOnDisk_ = false;
     onDisk_.Add(kHeaderSize, kHeaderSize + kTableHeaderSize);
     onDisk_.Normalize();
-}
-
-// Runs while an error is on its way out: that error is the one to report.
-void KsBlobFile::DeleteQuietly(const char* name) noexcept {
-    try {
-        factory_->Delete(name);
-    } catch (const KsException&) {
-    }
 }
 
 void KsBlobFile::StoreMemoryBlobs() {

@@ -131,6 +131,8 @@ public:
 /// freed, with its errors (KsException) naming the file.
 class KsBlobFile {
 public:
+    /// The tag of the new file that replaces an empty blob file (see KsReplacementFile).
+    static constexpr const char* kNewFileTag = "ksb";
     /// New bytes wait in memory until more than this many are pending.
     static constexpr std::int64_t kMemoryBlobLimit = 1 << 20;
 
@@ -248,7 +250,6 @@ private:
     Placement FindSpace(std::int32_t size);
     void Claim(const Placement& placement, std::int32_t size);
     void EnsureValidOnDisk();
-    void DeleteQuietly(const char* name) noexcept;
     void StoreMemoryBlobs();
     void StoreMemoryBlob(KsBlobDescriptor& descriptor);
     // Checks a change of bytes and copies them, after storing what waits beyond the limit.

@@ -20,6 +20,7 @@
 #include "index/KsRecordKey.h"
 #include "index/KsSortFileWrapper.h"
 #include "ini/KsIniFile.h"
+#include "io/KsReplacementFile.h"
 #include "progress/KsNullProgress.h"
 #include "values/KsFilter.h"
 
@@ -258,6 +259,8 @@ void KsFile::DataReplace(KsFileRecord& oldRecord, KsFileRecord& newRecord,
 // whose change cannot be taken back is discarded; it is built afresh when next needed.
 void KsFile::DiscardIndexesQuietly() noexcept {
     try {
+        // Built afresh at the close, or by the repair when the process dies first.
+        MarkIndexFilesOut();
         ClearIndexes(true);
     } catch (...) {  // nothing more can be done on a failure path
     }
@@ -472,6 +475,11 @@ void KsFile::Create(const char*, FieldList&, std::uint16_t, bool) {
 void KsFile::Empty() {
     KsCallpath("Empty()", kClass,
                [&] { KsException::Generate("Empty function not supported", kClass); });
+}
+
+void KsFile::KeepRecords(std::int32_t) {
+    KsCallpath("KeepRecords()", kClass,
+               [&] { KsException::Generate("KeepRecords function not supported", kClass); });
 }
 
 void KsFile::CreateAndOpenFrom(const char* name, KsFile& source, const FieldList* fields) {
@@ -860,10 +868,23 @@ void KsFile::Close() {
         try {
             if ((openFlags_ & IO_WRITE) != 0) {
                 SaveIndexes();
+                if (indexFilesOut_) {
+                    // Indexes dropped on a failure path are built again from the records.
+                    VerifyIndexExists(false, nullptr, KsIndex::kVersion);
+                }
             }
         } catch (const KsException&) {
             indexFailure = std::current_exception();
         }
+        // Written, the index files need no repair; not written, they are left to the next
+        // open, which finds the marker. A change scope still open keeps the marker.
+        if (indexFilesOut_) {
+            indexFilesOut_ = false;
+            if (changeKeeps_.empty()) {
+                DropMarker(indexFailure != nullptr);
+            }
+        }
+        ReleaseClaimedMarkers();
         indexes_.clear();
         // Records refer to the field list: they go first.
         currentRecord_.reset();
@@ -938,6 +959,10 @@ void KsFile::OpenFinish() {
     }
     currentRecord_ = GetNewRecord();
     scratchRecord_ = GetNewRecord();
+    const bool writing = (openFlags_ & IO_WRITE) != 0;
+    if (writing) {
+        RepairBeforeLog();
+    }
     std::int32_t count = GetNumRecords();
     selection_.Reset(count, true);
     secondSet_.Reset(count, true);
@@ -948,6 +973,9 @@ void KsFile::OpenFinish() {
     }
     listeners_.FLOpen(*this);
     OpenTransactionLog();
+    if (writing) {
+        RepairAfterLog();
+    }
 }
 
 // ---- Reading the structure
@@ -1146,7 +1174,7 @@ void KsFile::WriteStructure(KsIniFile* ini, const FieldList* fields) {
 }
 
 void KsFile::ReplaceStructureFile(const char* name, const std::function<void(KsIniFile&)>& write) {
-    WriteReplacing(name, "kss", [&](const char* fresh) {
+    WriteReplacing(name, kStructureTag, [&](const char* fresh) {
         KsIniFile structure(fresh, false, false, IO_READ | IO_WRITE, factory_);
         write(structure);
         structure.Write(false, IO_READ);
@@ -1155,21 +1183,7 @@ void KsFile::ReplaceStructureFile(const char* name, const std::function<void(KsI
 
 void KsFile::WriteReplacing(const char* name, const char* prefix,
                             const std::function<void(const char* fresh)>& fill) {
-    KsFileName place(name);
-    KsString directory;
-    directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
-    KsString fresh;
-    factory_.GetTempFileName(fresh, directory.GetCString(), prefix);
-    KsScopeExit removeFresh([&] {
-        try {
-            factory_.Delete(fresh.GetCString());
-        } catch (const KsException&) {
-            // The error on its way out is the one to report.
-        }
-    });
-    fill(fresh.GetCString());
-    factory_.Replace(name, fresh.GetCString());
-    removeFresh.Dismiss();
+    KsReplacementFile::WriteReplacing(factory_, name, prefix, fill);
 }
 
 void KsFile::WriteStructureTo(KsIniFile& ini, const FieldList& fields, const char* dataFileName,

@@ -51,6 +51,7 @@
 #include "index/KsSet.h"
 #include "io/KsFileName.h"
 #include "io/KsIOFactory.h"
+#include "io/KsReplacementFile.h"
 
 class KsFileCheckPoint;
 class KsFileListener;
@@ -96,6 +97,12 @@ class KsFile {
 public:
     /// The table's field list, which owns its fields.
     using FieldList = KsFieldList;
+    /// @{
+    /// Tags of the new structure and index files that replace the old ones (see
+    /// KsReplacementFile).
+    static constexpr const char* kStructureTag = "kss";
+    static constexpr const char* kIndexTag = "kix";
+    /// @}
 
     /// A closed table whose files go through `factory` (which must outlive it).
     explicit KsFile(KsIOFactory& factory = KsIOFactory::Default());
@@ -209,6 +216,9 @@ public:
     virtual void DeleteFile(const char* name, bool deleteStructure, bool deleteData);
     /// Removes every record; this default fails with "Empty function not supported".
     virtual void Empty();
+    /// Keeps the first `count` records and cuts off the rest (and any bytes after the last
+    /// whole record); this default fails with "KeepRecords function not supported".
+    virtual void KeepRecords(std::int32_t count);
     /// Ends `transaction` and deletes it: one of StartTransaction at once (its log entry
     /// stays), the active one of BeginTransaction with its write lock. Any other
     /// transaction raises KsTransactionException "No transaction in process.".
@@ -519,6 +529,52 @@ public:
     /// The open blob file, or null.
     KsBlobFile* GetBlobFile() const { return blobFile_.get(); }
 
+    // ---- Changes outside the transaction log, and the repair after a crash
+
+    /// Marks a change that the transaction log does not cover (an import, a sort, an index
+    /// built or removed) for as long as it lives: a change marker beside the table (see
+    /// files/KsTableLeftovers.h), claimed by this process and synced before the change
+    /// begins, tells the next open for writing, should this process die first, to repair the
+    /// table. Scopes nest and share one marker; it goes when the last scope ends normally,
+    /// and stays, unclaimed, for the repair when a scope ends by an exception or Abandon.
+    class ChangeScope {
+    public:
+        /// @{
+        /// Moved, not copied: one scope ends one change.
+        ChangeScope(ChangeScope&& other) noexcept : table_(other.table_) { other.table_ = nullptr; }
+        ChangeScope(const ChangeScope&) = delete;
+        ChangeScope& operator=(const ChangeScope&) = delete;
+        ChangeScope& operator=(ChangeScope&&) = delete;
+        /// @}
+        /// Ends the change (see the class notes).
+        ~ChangeScope();
+        /// Ends the change leaving the marker for the next open to repair the table.
+        void Abandon() noexcept;
+
+    private:
+        friend class KsFile;
+        ChangeScope(KsFile& table) : table_(&table), exceptions_(std::uncaught_exceptions()) {}
+        KsFile* table_;
+        int exceptions_;
+    };
+    /// Starts a change (see ChangeScope). With `keepRecords` >= 0, the repair cuts the data
+    /// file back to that many records (the change only appends); in any case it builds every
+    /// index file afresh and removes the temporary files left beside the table.
+    ChangeScope BeginChange(std::int32_t keepRecords = -1);
+    /// @{
+    /// Whether tables wait for what must survive a power failure (change markers, and the
+    /// commits of the transaction layer) to reach the storage device; on by default, one
+    /// switch for the whole process.
+    static void SetSyncing(bool on);
+    static bool IsSyncing();
+    /// @}
+    /// What the last open for writing repaired after a crash, one sentence each.
+    const std::vector<KsString>& GetRepairs() const { return repairs_; }
+    /// The leftovers of a crash beside the table whose data file is `dataFile`: an inverse
+    /// file, a change marker or a temporary file, whatever their state (see
+    /// files/KsTableLeftovers.h); only an open for writing can repair what they stand for.
+    static bool HasLeftovers(const char* dataFile);
+
 protected:
     /// The first step of every Open: closes the table and takes the new name (with the
     /// format's data file extension).
@@ -550,6 +606,13 @@ protected:
     void CountLock(int flags);
     bool CountUnlock(int flags);
     /// @}
+    /// The repair of a table opened for writing, when a process that changed it died:
+    /// first, before the selection is made, RepairBeforeLog cuts back records that a change
+    /// cut short appended (and refuses an open without transactions while a commit cut short
+    /// waits to be rolled back); after the log has rolled back what it holds, RepairAfterLog
+    /// builds the index files afresh and removes the leftovers.
+    void RepairBeforeLog();
+    void RepairAfterLog();
     /// @{
     /// Opens the transaction log of a table opened for writing (recovering an interrupted
     /// commit), and ends the active transaction and closes the log.
@@ -602,6 +665,10 @@ private:
     void DeleteIndexFile(std::uint16_t fieldNumber);
     void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
                         std::int16_t version);
+    // Keeps each indexed field's index file that reads back whole for the records as they
+    // are (loading it), builds the others afresh and deletes those of unindexed fields;
+    // returns the fields whose files were built.
+    std::vector<std::uint16_t> RepairIndexFiles();
     // Runs `update` on the index of every indexed field that the change of a record
     // concerns, loading index files written for recordsBefore records first; see the .cpp.
     void UpdateIndexes(std::int32_t recordsBefore,
@@ -643,4 +710,23 @@ private:
     // The listeners registered with the table; its inactive flag is the table's.
     KsMultiFileListener listeners_;
     bool destroyNotified_ = false;
+
+    // Changes outside the log (KsFileRecovery.cpp). The marker stands while a scope is open
+    // or while index files are deleted for changes of the loaded indexes (until they are
+    // written at the close); `changeKeeps_` holds each open scope's record count.
+    void StartChange(std::int32_t keepRecords);
+    void EndChange(bool keepMarker) noexcept;
+    void MarkIndexFilesOut();
+    void WriteMarker();
+    void SyncMarkerFolder();
+    void DropMarker(bool keep) noexcept;
+    // Gives up the markers of dead writers that an open claimed and did not repair.
+    void ReleaseClaimedMarkers() noexcept;
+    std::unique_ptr<KsReplacementFile> changeMarker_;
+    std::vector<std::int32_t> changeKeeps_;
+    bool indexFilesOut_ = false;
+    // What the opening repaired, and the markers of dead writers it claimed meanwhile.
+    std::vector<KsString> repairs_;
+    std::vector<std::pair<std::string, int>> claimedMarkers_;
+    bool needsRepair_ = false;
 };

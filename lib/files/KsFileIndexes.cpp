@@ -171,7 +171,7 @@ KsIndex* KsFile::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
 }
 
 void KsFile::WriteIndexFile(KsIndex& index, const char* name, std::int16_t version) {
-    WriteReplacing(name, "kix", [&](const char* fresh) {
+    WriteReplacing(name, kIndexTag, [&](const char* fresh) {
         std::unique_ptr<KsIOInterface> file = factory_.Open(fresh, IO_WRITE | IO_TRUNCATE);
         index.Write(*file, version);
         file->Close();
@@ -282,6 +282,39 @@ void KsFile::VerifyIndexExists(bool rebuild, KsProgressInterface* progress, std:
         if (!failures.empty()) {
             KsException::Generate("%s", kClass, failures.c_str());
         }
+    });
+}
+
+std::vector<std::uint16_t> KsFile::RepairIndexFiles() {
+    return KsCallpath("RepairIndexFiles()", kClass, [&] {
+        std::vector<std::uint16_t> built;
+        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+            auto number = static_cast<std::uint16_t>(i);
+            const KsField& field = GetField(i);
+            if (field.IsMapped()) {
+                continue;
+            }
+            if (!IsIndexedField(number)) {
+                DeleteIndexFile(number);
+                continue;
+            }
+            std::unique_ptr<KsIndex>& slot = IndexSlot(number);
+            slot.reset();
+            if (IndexFileExists(number)) {
+                try {
+                    // A file that reads back whole for the records as they are was written
+                    // for them: an index file goes before a change that would make it wrong.
+                    slot = ReadIndexFile(number, GetNumRecords());
+                    continue;
+                } catch (const KsException&) {
+                    DeleteIndexFile(number);
+                }
+            }
+            AddIndex(number, nullptr);
+            SaveIndex(number);
+            built.push_back(number);
+        }
+        return built;
     });
 }
 
@@ -407,7 +440,10 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
         std::unique_ptr<KsIndex>& slot = IndexSlot(number);
         if (!indexingEnabled_ || GetField(i).GetType() == 'B') {
             slot.reset();
-            DeleteIndexFile(number);
+            if (IndexFileExists(number)) {
+                MarkIndexFilesOut();
+                DeleteIndexFile(number);
+            }
             continue;
         }
         if (!slot && IndexFileExists(number)) {
@@ -422,7 +458,10 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
             // now and is written afresh when the table closes, so a process that dies in
             // between leaves no stale index file to be trusted.
             if (!slot->IsModified()) {
-                DeleteIndexFile(number);
+                if (IndexFileExists(number)) {
+                    MarkIndexFilesOut();
+                    DeleteIndexFile(number);
+                }
                 slot->SetModified(true);
             }
             update(*slot, number);

@@ -8,6 +8,9 @@ class KsTransactionLog {
 public:
     /// Closes the log.
     virtual ~KsTransactionLog() = default;
+    /// Whether opening the log found what a process that died while committing left (and
+    /// rolled back what needed it), so that the table's indexes must be built afresh.
+    virtual bool FoundCrashLeftovers() const { return false; }
 
 protected:
     /// Made only by the transaction layer.

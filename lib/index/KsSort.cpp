@@ -120,6 +120,10 @@ void KsSort::CreateTemporaryFiles() {
         fileNames_.push_back(name);
         files_.push_back(std::make_unique<KsSortIOWrapper>(name.GetCString(), recordLength_,
                                                            bufferSize, true, true, factory_));
+        // Open, the run file needs no name: without one, it goes with the process however
+        // the process ends.
+        factory_.Delete(name.GetCString());
+        fileNames_.pop_back();
     }
 }
 

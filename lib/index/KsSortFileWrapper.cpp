@@ -1,6 +1,5 @@
 #include "index/KsSortFileWrapper.h"
 
-#include <filesystem>
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
@@ -92,10 +91,10 @@ void KsSortFileWrapper::GetNextRecord(void* buffer) {
 }
 
 void KsSortFileWrapper::OpenReplacement() {
-    std::filesystem::path folder = std::filesystem::path(file_.GetFileName()).parent_path();
     KsIOFactory& factory = file_.GetFactory();
-    factory.GetTempFileName(replacementName_, folder.c_str(), KsSort::kTempPrefix);
-    replacement_ = factory.Open(replacementName_.GetCString(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    replacementFile_ =
+        std::make_unique<KsReplacementFile>(factory, file_.GetFileName(), KsSort::kTempPrefix);
+    replacement_ = factory.Open(replacementFile_->GetName(), IO_READ | IO_WRITE | IO_TRUNCATE);
     if (auto* buffered = dynamic_cast<KsIO*>(replacement_.get())) {
         buffered->SetBufferSize(kReplacementBufferSize);
     }
@@ -135,23 +134,35 @@ void KsSortFileWrapper::Commit() {
                                   file_.GetFileName(), static_cast<long long>(written_),
                                   static_cast<int>(file_.GetNumRecords()));
         }
-        file_.ReplaceDataFile(replacementName_.GetCString());
-        replacementName_.Clear();
+        // The table locks its new data file as it locked the old one: the owner's lock,
+        // which would stand in the way, goes first.
+        replacementFile_->Release();
+        try {
+            file_.ReplaceDataFile(replacementFile_->GetName());
+        } catch (...) {
+            DeleteReplacementQuietly();
+            throw;
+        }
+        replacementFile_.reset();
         replacement_.reset();
     });
 }
 
 void KsSortFileWrapper::DiscardReplacement() noexcept {
     replacement_.reset();
-    if (replacementName_.IsEmpty()) {
-        return;
-    }
+    // Deletes the file unless it was put in place (a failure leaves it, unlocked, for the
+    // next recovery of the table).
+    replacementFile_.reset();
+}
+
+void KsSortFileWrapper::DeleteReplacementQuietly() noexcept {
+    replacement_.reset();
     try {
-        file_.GetFactory().Delete(replacementName_.GetCString());
+        file_.GetFactory().Delete(replacementFile_->GetName());
     } catch (const KsException&) {
-        // Already failing, or being destroyed: the sort's own error is the one to report.
+        // The error on its way out is the one to report.
     }
-    replacementName_.Clear();
+    replacementFile_.reset();
 }
 
 void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,

@@ -7,7 +7,7 @@
 /// (each field's in turn; a descending field's with every bit inverted) followed by the
 /// record's image, so a KsSortCKey over GetKeyLength() bytes orders it. As a sink it
 /// writes the record images, in the order they come, to a new data file beside the table
-/// ("QJsrt..." in the table's folder); Commit puts that file in the place of the table's
+/// ("<data file>.QJsrt..." in the table's folder, see KsReplacementFile); Commit puts that file in the place of the table's
 /// data file in one rename. Until then the table is untouched, so a sort that fails or is
 /// cancelled at any point leaves the table with its records in their old order, and the
 /// new file is deleted with the wrapper.
@@ -23,6 +23,7 @@
 #include "core/KsVector.h"
 #include "index/KsSort.h"
 #include "io/KsIOInterface.h"
+#include "io/KsReplacementFile.h"
 
 class KsFile;
 class KsFileRecord;
@@ -74,6 +75,8 @@ private:
     void OpenReplacement();
     // Deletes the new data file unless it was committed; never raises.
     void DiscardReplacement() noexcept;
+    // Deletes the new data file once its owner's lock is given up; never raises.
+    void DeleteReplacementQuietly() noexcept;
 
     KsFile& file_;
     std::unique_ptr<KsFileRecord> record_;
@@ -83,7 +86,8 @@ private:
     // The key over the fields (KsRecordKeyDescending::Extract) and their numbers.
     std::unique_ptr<KsRecordKey> key_;
     std::vector<std::uint16_t> fieldNumbers_;
-    KsString replacementName_;
+    // The new data file beside the table, owned (locked) by this process while it is made.
+    std::unique_ptr<KsReplacementFile> replacementFile_;
     std::unique_ptr<KsIOInterface> replacement_;
     std::int64_t written_ = 0;
     bool finished_ = false;

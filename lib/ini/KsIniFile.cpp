@@ -15,6 +15,7 @@
 #include "core/KsText.h"
 #include "io/KsFileName.h"
 #include "io/KsIOLockGuard.h"
+#include "io/KsReplacementFile.h"
 
 namespace {
 
@@ -620,19 +621,13 @@ void KsIniFile::Write(bool loadUnloaded, int flags) {
         }
         // The new file is made beside the old one, so that it can take its place in one
         // step; the file on disk is never half written.
-        KsFileName place(fileName_.GetCString());
-        KsString directory;
-        directory.printf("%s%s", place.GetDrive(), place.GetDirectory());
-        KsString newName;
-        factory_->GetTempFileName(newName, directory.GetCString(), "ini");
-        KsScopeExit removeNewFile([&] { DeleteQuietly(newName.GetCString()); });
-        WriteSectionsTo(newName.GetCString());
+        KsReplacementFile fresh(*factory_, fileName_.GetCString(), kNewFileTag);
+        WriteSectionsTo(fresh.GetName());
 
         int oldFlags = file_->GetFlags();
         KsScopeExit reopenAsBefore([&] { ReopenQuietly(oldFlags); });
         file_->Close();
-        factory_->Replace(fileName_.GetCString(), newName.GetCString());
-        removeNewFile.Dismiss();
+        fresh.Commit();
         file_->Open(fileName_.GetCString(), flags);
         reopenAsBefore.Dismiss();
     });
@@ -646,15 +641,8 @@ void KsIniFile::WriteSectionsTo(const char* name) {
     out->Close();
 }
 
-// Both run while an error is on its way out: that error is the one to report, so their own
+// Runs while an error is on its way out: that error is the one to report, so its own
 // failures are dropped.
-void KsIniFile::DeleteQuietly(const char* name) noexcept {
-    try {
-        factory_->Delete(name);
-    } catch (const KsException&) {
-    }
-}
-
 void KsIniFile::ReopenQuietly(int flags) noexcept {
     try {
         if (!file_->IsOpen()) {

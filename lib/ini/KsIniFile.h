@@ -150,6 +150,9 @@ private:
 /// which reading removes again. Keys and section names match without regard to case.
 class KsIniFile {
 public:
+    /// The tag of the new file that Write puts in the place of the file (see
+    /// KsReplacementFile).
+    static constexpr const char* kNewFileTag = "ini";
     /// No file: sections live in memory only.
     KsIniFile();
     /// Opens `fileName` with `flags` (creating an empty file first when `create` is set and
@@ -199,7 +202,6 @@ private:
     void LoadFromFile(const KsVector<std::int32_t>& wanted);
     /// Writes every section to the new file `name`.
     void WriteSectionsTo(const char* name);
-    void DeleteQuietly(const char* name) noexcept;
     /// Opens the file again with `flags` unless it is open.
     void ReopenQuietly(int flags) noexcept;
 

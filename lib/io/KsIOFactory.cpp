@@ -62,6 +62,14 @@ void KsIOFactory::Delete(const char* name) {
     });
 }
 
+void KsIOFactory::SyncFolder(const char* folder) {
+    KsCallpath("SyncFolder()", kClass, [&] {
+        if (KsPosix::SyncDirectory(folder) != 0) {
+            KsThrowSystemError(errno, kClass, "Unable to sync the folder \"%s\" -- ", folder);
+        }
+    });
+}
+
 bool KsIOFactory::Exists(const char* name) {
     return name != nullptr && KsPosix::Exists(name);
 }

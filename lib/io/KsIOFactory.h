@@ -29,6 +29,9 @@ public:
     /// A new empty file with a unique name in `directory` (the temporary directory when
     /// null) starting with `prefix`; its name goes to `out` and is returned.
     virtual const char* GetTempFileName(KsString& out, const char* directory, const char* prefix);
+    /// Waits until the entries of the folder `folder` (files made, renamed or deleted in it)
+    /// are on the storage device; a failure is raised.
+    virtual void SyncFolder(const char* folder);
     /// Puts `replacement` in the place of `target` in one step, giving it the permissions
     /// of the file it replaces (when it can). Both must be on one file system, best in one
     /// directory. It never falls back to copying: when it raises, `target` is untouched,

@@ -1,6 +1,7 @@
 #include "platform/KsPosixFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -298,7 +299,10 @@ std::string TemporaryDirectory() {
     return directory != nullptr && *directory != '\0' ? directory : "/tmp";
 }
 
-int CreateTemporaryFile(const std::string& directory, const char* prefix, std::string& path) {
+namespace {
+
+// Makes the temporary file and returns its open descriptor, or -1.
+int MakeTemporaryFile(const std::string& directory, const char* prefix, std::string& path) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '/') {
         pattern += '/';
@@ -306,12 +310,51 @@ int CreateTemporaryFile(const std::string& directory, const char* prefix, std::s
     pattern += prefix;
     pattern += "XXXXXX";
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        path = pattern;
+    }
+    return fd;
+}
+
+int Claim(int fd) {
+    if (Retry([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+int CreateTemporaryFile(const std::string& directory, const char* prefix, std::string& path) {
+    int fd = MakeTemporaryFile(directory, prefix, path);
     if (fd < 0) {
         return -1;
     }
     ::close(fd);
-    path = pattern;
     return 0;
+}
+
+int CreateClaimedTemporaryFile(const std::string& directory, const char* prefix,
+                               std::string& path) {
+    int fd = MakeTemporaryFile(directory, prefix, path);
+    if (fd < 0) {
+        return -1;
+    }
+    fd = Claim(fd);
+    if (fd < 0) {
+        int error = errno;
+        ::unlink(path.c_str());
+        errno = error;
+    }
+    return fd;
+}
+
+int ClaimFile(const char* name) {
+    int fd = Retry([&] { return ::open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW); });
+    return fd < 0 ? -1 : Claim(fd);
 }
 
 LockResult LockRange(int fd, bool exclusive, std::uint64_t offset, std::uint64_t length,

@@ -106,6 +106,19 @@ std::string TemporaryDirectory();
 /// stores its name in `path`. Returns 0 or -1.
 int CreateTemporaryFile(const std::string& directory, const char* prefix, std::string& path);
 
+/// @{
+/// Claims of ownership, apart from the byte-range locks below: an exclusive whole-file
+/// flock held by one open descriptor, which the system drops when the process ends and
+/// which no byte-range lock of the file conflicts with. CreateClaimedTemporaryFile makes a
+/// file as CreateTemporaryFile does and claims it before anyone can see it unclaimed;
+/// ClaimFile opens an existing file and claims it without waiting. Both return the
+/// descriptor (closing it gives the claim up), or -1 with errno (EWOULDBLOCK: another
+/// descriptor holds the claim).
+int CreateClaimedTemporaryFile(const std::string& directory, const char* prefix,
+                               std::string& path);
+int ClaimFile(const char* name);
+/// @}
+
 /// Byte-range locks of the open file description: they belong to this descriptor, not to
 /// the process, so closing another descriptor of the same file keeps them. A length of 0
 /// means from `offset` to the end of any possible file.

@@ -11,6 +11,7 @@
 #include "files/CBFFile.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
+#include "files/KsTableLeftovers.h"
 #include "io/KsIOList.h"
 #include "progress/KsNullProgress.h"
 #include "txn/KsTransactionLogFormat.h"
@@ -19,11 +20,6 @@ namespace {
 
 constexpr const char* kClass = "KsFileTransactionCommitter";
 namespace Fmt = KsTransactionLogFormat;
-
-std::string FolderOf(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash == nullptr ? std::string(".") : std::string(path, slash == path ? 1 : slash - path);
-}
 
 // The action that undoes `action` on the table as it is now, worked out before the action
 // is carried out; null when it cannot be.
@@ -130,10 +126,7 @@ KsFileTransactionCommitter::~KsFileTransactionCommitter() {
 }
 
 KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& made) {
-    std::string name = FolderOf(file.GetFileName()) + "/" + Fmt::kInversePrefix +
-                       file.GetBaseName().GetCString() + "_" + std::string(made.GetDigits(), 17) +
-                       Fmt::kInverseExtension;
-    return KsString(name.c_str());
+    return KsString(KsTableLeftovers::InverseFileName(file.GetFileName(), made.GetDigits()).c_str());
 }
 
 bool KsFileTransactionCommitter::ReadInverseHeader(KsIOInterface& file, KsTimestamp& id) {
@@ -178,15 +171,17 @@ void KsFileTransactionCommitter::OpenInverseFile() {
 
 bool KsFileTransactionCommitter::Recover(KsIOInterface* leftover) {
     return KsCallpath("Recover()", kClass, [&] {
-        bool restored = true;
         recovering_ = true;
         if (leftover != nullptr) {
             inverse_ = leftover;
             inverse_->Seek64FromEnd(0);
-            restored = Rollback(KsNullProgress::Instance());
+            if (!Rollback(KsNullProgress::Instance())) {
+                // Still Committing: the next open takes the rollback up where it stopped.
+                return false;
+            }
         }
-        FinishStatus(restored ? Fmt::kRolledBack : Fmt::kFailed);
-        return restored;
+        FinishStatus(Fmt::kRolledBack);
+        return true;
     });
 }
 
@@ -416,6 +411,9 @@ bool KsFileTransactionCommitter::PutMovedRecordsBack(std::int64_t start, std::in
         table->WriteStoredRecords(n, records, copy.data());
     }
     table->KeepRecords(count);
+    // The selection follows the records put back, as a fresh open would make it, so that
+    // the older inverses find the numbers they undo.
+    table->Refresh();
     KsFileTransactionLog::IsSyncing() ? table->Sync() : table->Flush();
     // The indexes may hold the torn records, or know nothing of the copy: built afresh.
     table->ClearIndexes(true);
@@ -671,8 +669,8 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                     try {
                         restored = PutMovedRecordsBack(static_cast<std::int64_t>(start), trailer);
                     } catch (KsException& error) {
-                        failures.push_back({applied, KsString(error.GetErrorMessage())});
-                        restored = true;  // the inverse cannot help a table torn like this
+                        recoveryFailure_ = error.GetErrorMessage();
+                        return false;
                     }
                     if (!restored) {
                         return false;
@@ -698,6 +696,12 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                     failures.push_back({applied, KsString(error.GetErrorMessage())});
                 } catch (...) {
                     failures.push_back({applied, KsString("(unknown reason)")});
+                }
+                if (recovering_ && !failures.empty()) {
+                    // A recovery goes no further than the table is sound: the entry stays
+                    // for the next try.
+                    recoveryFailure_ = failures.back().message;
+                    return false;
                 }
             }
             newest = false;
@@ -743,6 +747,10 @@ bool KsFileTransactionCommitter::Rollback(KsProgressInterface& progress) {
     std::uint32_t applied = 0;
     std::vector<FailedInverse> failures;
     bool readable = ApplyInverses(progress, applied, failures);
+    if (recovering_ && (!readable || !failures.empty())) {
+        // Left Committing, its actions as they were, for the next try.
+        return false;
+    }
     try {
         KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
         MarkLogged(applied, failures);

@@ -59,9 +59,13 @@ public:
     void OpenInverseFile();
     /// Undoes a commit a crash interrupted, from the inverse file it left (`leftover`, whose
     /// header names this transaction; null when there is none: the table was not changed
-    /// yet); the transaction ends Rolled Back, or Failed when an inverse could not be
-    /// applied. Returns whether everything was undone.
+    /// yet); the transaction ends Rolled Back. Returns whether everything was undone: when
+    /// an inverse cannot be applied (or the file cannot be read), the undoing stops there,
+    /// the entries not yet applied stay in the file and the transaction stays Committing,
+    /// for the next try; RecoveryFailure then says why.
     bool Recover(KsIOInterface* leftover);
+    /// Why the last Recover stopped (empty when the file could not be read).
+    const KsString& RecoveryFailure() const { return recoveryFailure_; }
 
     /// Actions this process logged for the transaction, taken instead of reading back an
     /// action whose node still holds the bytes written (see KsFileTransactionLog).
@@ -137,6 +141,7 @@ private:
     bool undoFailed_ = false;
     // The transaction's final status is in the log.
     bool finished_ = false;
+    KsString recoveryFailure_;
     std::vector<KsFileTransactionLog::LoggedAction> logged_;
     std::size_t nextLogged_ = 0;  // where the search for the next node starts
 };

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr const char* kClass = "KsFileTransactionLog";
-std::atomic<bool> syncing{true};
 
 KsTimestamp Now() {
     KsTimestamp now;
@@ -28,11 +27,11 @@ KsTimestamp Now() {
 }  // namespace
 
 void KsFileTransactionLog::SetSyncing(bool on) {
-    syncing = on;
+    KsFile::SetSyncing(on);
 }
 
 bool KsFileTransactionLog::IsSyncing() {
-    return syncing;
+    return KsFile::IsSyncing();
 }
 
 KsFileTransactionLog::KsFileTransactionLog(KsFile& file) : table_(&file) {
@@ -83,7 +82,7 @@ KsIOInterface& KsFileTransactionLog::InverseFile() {
                 // The file's name must survive a power failure as long as what it undoes.
                 std::string folder = name.GetCString();  // always has a folder part
                 folder.resize(std::max<std::size_t>(folder.rfind('/'), 1));
-                KsPosix::SyncDirectory(folder.c_str());
+                factory.SyncFolder(folder.c_str());
             }
             inverse_ = std::move(file);
             inverseLock_ = std::move(lock);

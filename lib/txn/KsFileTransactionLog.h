@@ -108,6 +108,11 @@ public:
     const std::vector<KsTimestamp>& GetRecovered() const { return recovered_; }
     /// Sets that list.
     void SetRecovered(std::vector<KsTimestamp> recovered) { recovered_ = std::move(recovered); }
+    /// Whether the opening found an inverse file of a log that is gone (whatever its
+    /// transaction's state), so that the table needs its indexes built afresh.
+    bool FoundCrashLeftovers() const override { return foundLeftovers_; }
+    /// Notes that it did.
+    void SetFoundCrashLeftovers() { foundLeftovers_ = true; }
     /// The log file's name.
     const char* GetFileName() const { return file_->GetFileName(); }
     /// Makes what was written reach the storage device (when syncing is on).
@@ -144,6 +149,7 @@ public:
     /// @{
     /// Whether commits wait for their writes to reach the storage device (on by default);
     /// turning it off speeds bulk loads up, at the price of a power failure's durability.
+    /// The same switch as KsFile::SetSyncing.
     static void SetSyncing(bool on);
     static bool IsSyncing();
     /// @}
@@ -162,6 +168,7 @@ private:
     std::shared_ptr<KsIOInterface> file_;  // shared with the WholeLock guards
     std::unique_ptr<List> list_;
     std::vector<KsTimestamp> recovered_;
+    bool foundLeftovers_ = false;
     // Forgets where the transaction `buildingId_` stands (its status changes).
     void ForgetBuildingNode() { buildingNode_ = 0; }
     // Starts remembering the transaction `id`.

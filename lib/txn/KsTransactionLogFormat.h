@@ -37,14 +37,12 @@
 namespace KsTransactionLogFormat {
 
 /// @{
-/// The status element's version and fixed size; the inverse file's name prefix, offset
-/// word size, extension, header marker, where the header holds the transaction's identity,
-/// and the header's size.
+/// The status element's version and fixed size; the inverse file's offset word size,
+/// header marker, where the header holds the transaction's identity, and the header's size
+/// (its name is in files/KsTableLeftovers.h).
 inline constexpr std::uint16_t kStatusVersion = 540;
 inline constexpr std::uint64_t kStatusFixedSize = 23;
-inline constexpr char kInversePrefix[] = "BC_";
 inline constexpr std::uint64_t kInverseOffsetSize = 8;
-inline constexpr char kInverseExtension[] = ".kbc";
 inline constexpr char kInverseMarker[8] = {'I', 'n', 'v', 'e', 'r', 's', 'e', 's'};
 inline constexpr std::uint64_t kInverseIdOffset = 8;
 inline constexpr std::uint64_t kInverseHeaderSize = 16;

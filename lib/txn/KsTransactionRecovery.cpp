@@ -1,11 +1,10 @@
 #include "txn/KsTransactionRecovery.h"
 
-#include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
+#include "files/KsTableLeftovers.h"
 #include "io/KsIOLockGuard.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionLog.h"
@@ -14,23 +13,6 @@
 namespace {
 
 namespace Fmt = KsTransactionLogFormat;
-
-// The names of the files in the table's folder shaped like its inverse files.
-std::vector<std::string> InverseFilesOf(KsFile& table) {
-    std::filesystem::path any =
-        KsFileTransactionCommitter::InverseFileName(table, KsTimestamp()).GetCString();
-    std::string prefix = any.filename().string();
-    prefix.resize(prefix.size() - 17 - std::strlen(Fmt::kInverseExtension));
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(any.parent_path(), error)) {
-        std::string name = entry.path().filename().string();
-        if (name.size() == any.filename().string().size() && name.rfind(prefix, 0) == 0) {
-            names.push_back(entry.path().string());
-        }
-    }
-    return names;
-}
 
 // Undoes the commit the inverse file `name` holds when its transaction has not ended, then
 // deletes the file; leaves it alone while another opener of the table holds it. A file
@@ -43,13 +25,25 @@ void RecoverFrom(KsFileTransactionLog& log, const std::string& name,
     if (!lock.IsHeld()) {
         return;
     }
+    log.SetFoundCrashLeftovers();
     KsTimestamp id;
     KsFileTransactionStatus status;
     if (KsFileTransactionCommitter::ReadInverseHeader(*file, id)) {
         KsFileTransactionLog::Cursor at = log.FindTransaction(id, &status);
         if (at.GetPosition() != 0 && status.GetStatus() == Fmt::kCommitting) {
             KsFileTransactionCommitter committer(table, log, id, std::move(at));
-            committer.Recover(file.get());
+            if (!committer.Recover(file.get())) {
+                // The table stays refused for writing, the file in place, until a rollback
+                // gets through.
+                KsString reason = committer.RecoveryFailure();
+                KsException::GenerateAs<KsRollbackFailure>(
+                    "The commit of transaction %.17s to \"%s\" was cut short and cannot be rolled "
+                    "back (%s); the table cannot be opened for writing until it is, and \"%s\" "
+                    "keeps what undoes the commit.",
+                    "KsFileTransactionLog", id.GetDigits(), table.GetFileName(),
+                    reason.IsEmpty() ? "its inverse file cannot be read" : reason.GetCString(),
+                    name.c_str());
+            }
             interrupted.push_back(id);
         }
     }
@@ -65,7 +59,8 @@ std::vector<KsTimestamp> KsRecoverTransactions(KsFileTransactionLog& log) {
     return KsCallpath("KsRecoverTransactions()", "KsFileTransactionLog", [&] {
         std::vector<KsTimestamp> interrupted;
         KsFileTransactionLog::WholeLock whole = log.LockAll();
-        for (const std::string& name : InverseFilesOf(log.GetTable())) {
+        for (const std::string& name :
+             KsTableLeftovers::Scan(log.GetTable().GetFileName()).inverseFiles) {
             RecoverFrom(log, name, interrupted);
         }
         // A commit whose inverse file named it was undone above; any other left Committing

@@ -96,11 +96,12 @@ inline std::vector<std::int32_t> Members(const KsSet& set) {
     return records;
 }
 
-// How many files in `folder` start with the temporary prefix of sorts.
+// How many files in `folder` are temporaries of sorts: run files, which start with the
+// prefix, and new data files, which carry it after the table's name.
 inline long SortLeftovers(const std::filesystem::path& folder) {
     return std::ranges::count_if(
         std::filesystem::directory_iterator(folder), [](const auto& entry) {
-            return entry.path().filename().string().starts_with(KsSort::kTempPrefix);
+            return entry.path().filename().string().find(KsSort::kTempPrefix) != std::string::npos;
         });
 }
 

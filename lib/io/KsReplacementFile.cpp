@@ -1,0 +1,146 @@
+#include "io/KsReplacementFile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+
+#include "core/KsCallpath.h"
+#include "platform/KsPosixFile.h"
+#include "platform/KsSystemError.h"
+
+namespace {
+
+constexpr const char* kClass = "KsReplacementFile";
+// The characters the system's temporary naming adds.
+constexpr std::size_t kUniqueLength = 6;
+
+bool IsAlphanumeric(const std::string& text) {
+    for (char c : text) {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
+            return false;
+        }
+    }
+    return !text.empty();
+}
+
+std::string FolderOf(const char* path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? std::string(".") : folder.string();
+}
+
+}  // namespace
+
+KsReplacementFile::KsReplacementFile(KsIOFactory& factory, const char* target, const char* tag)
+    : factory_(factory), target_(target) {
+    KsCallpath("KsReplacementFile()", kClass, target, [&] {
+        std::string prefix = std::filesystem::path(target).filename().string() + "." + tag;
+        std::string path;
+        claim_ = KsPosix::CreateClaimedTemporaryFile(FolderOf(target), prefix.c_str(), path);
+        if (claim_ < 0) {
+            KsThrowSystemError(errno, "KsIO", "Could not get temporary file name -- WIN32 : ");
+        }
+        name_ = path.c_str();
+    });
+}
+
+KsReplacementFile::~KsReplacementFile() {
+    if (done_) {
+        return;
+    }
+    try {
+        Remove();
+    } catch (const KsException&) {
+        // Already failing: the first error is the one to report. The file stays, unclaimed,
+        // for the next recovery of its table.
+        EndClaim();
+    }
+}
+
+void KsReplacementFile::EndClaim() noexcept {
+    if (claim_ >= 0) {
+        KsPosix::CloseFile(claim_);
+        claim_ = -1;
+    }
+}
+
+void KsReplacementFile::Commit() {
+    KsCallpath("Commit()", kClass, name_.GetCString(), [&] {
+        factory_.Replace(target_.GetCString(), name_.GetCString());
+        done_ = true;
+        EndClaim();
+    });
+}
+
+void KsReplacementFile::Release() {
+    done_ = true;
+    EndClaim();
+}
+
+void KsReplacementFile::Remove() {
+    KsCallpath("Remove()", kClass, name_.GetCString(), [&] {
+        done_ = true;
+        // Deleted while claimed, so that no recovery takes it for abandoned meanwhile.
+        factory_.Delete(name_.GetCString());
+        EndClaim();
+    });
+}
+
+void KsReplacementFile::WriteReplacing(KsIOFactory& factory, const char* target, const char* tag,
+                                       const std::function<void(const char* fresh)>& fill) {
+    KsReplacementFile fresh(factory, target, tag);
+    fill(fresh.GetName());
+    fresh.Commit();
+}
+
+bool KsReplacementFile::IsShapedFor(const std::string& name, const std::string& base,
+                                    const std::vector<std::string>& tags) {
+    // <base>.<extension>.<tag><unique>
+    if (name.size() <= base.size() + 1 || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '.') {
+        return false;
+    }
+    std::string rest = name.substr(base.size() + 1);
+    std::size_t dot = rest.find('.');
+    if (dot == std::string::npos || !IsAlphanumeric(rest.substr(0, dot))) {
+        return false;
+    }
+    std::string tail = rest.substr(dot + 1);
+    for (const std::string& tag : tags) {
+        if (tail.size() == tag.size() + kUniqueLength && tail.compare(0, tag.size(), tag) == 0 &&
+            IsAlphanumeric(tail.substr(tag.size()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int KsReplacementFile::ClaimAbandoned(const char* name) {
+    return KsPosix::ClaimFile(name);
+}
+
+std::vector<std::string> KsReplacementFile::RemoveAbandoned(KsIOFactory& factory,
+                                                            const std::string& folder,
+                                                            const std::string& base,
+                                                            const std::vector<std::string>& tags) {
+    std::vector<std::string> removed;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string name = entry.path().filename().string();
+        if (!IsShapedFor(name, base, tags)) {
+            continue;
+        }
+        std::string path = entry.path().string();
+        int claim = ClaimAbandoned(path.c_str());
+        if (claim < 0) {
+            continue;
+        }
+        try {
+            factory.Delete(path.c_str());
+            removed.push_back(path);
+        } catch (const KsException&) {
+            // Left for a later recovery.
+        }
+        KsPosix::CloseFile(claim);
+    }
+    return removed;
+}
