@@ -113,6 +113,9 @@ int ImportRecords(const CommandLine& line) {
     const std::int64_t size = std::int64_t{before} * table.GetRecordLength();
     CsvReader reader(*input);
     std::string cutBackFailure;
+    // Killed before it is done, the import is taken back by the next command: the marker
+    // holds the record count to cut the table back to.
+    KsFile::ChangeScope change = table.BeginChange(before);
     try {
         KsScopeExit cutBack([&] { cutBackFailure = locked.CloseAndCutBack(size); });
         Importer(table, reader, ProgressTotal(line.input)).AppendAll(line.skipHeader);
@@ -122,9 +125,15 @@ int ImportRecords(const CommandLine& line) {
         // A read of a terminal or a pipe cut short by Ctrl-C is the interrupt, not a fault.
         ReportNothingImported(KsTool::Interrupted() ? "interrupted" : error.GetErrorMessage(),
                               files.data, cutBackFailure);
+        if (!cutBackFailure.empty()) {
+            change.Abandon();  // the next command cuts it back
+        }
         return KsTool::Interrupted() ? KsTool::kExitInterrupted : 1;
     } catch (const Interrupted&) {
         ReportNothingImported("interrupted", files.data, cutBackFailure);
+        if (!cutBackFailure.empty()) {
+            change.Abandon();
+        }
         return KsTool::kExitInterrupted;
     }
     const std::int32_t after = table.GetNumRecords();

@@ -148,6 +148,8 @@ int IndexField(const CommandLine& line) {
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
     const std::uint16_t field = UnmappedField(table, line, files.data);
+    // Killed between the header and the index file, the next command builds the file.
+    KsFile::ChangeScope change = table.BeginChange();
     if (table.GetField(field).GetIndexCount() <= 0) {
         table.GetField(field).SetIndexCount(1);
         table.WriteStructure();
@@ -166,6 +168,8 @@ int UnindexField(const CommandLine& line) {
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
     const std::uint16_t field = UnmappedField(table, line, files.data);
+    // Killed between the header and the index file, the next command deletes the file.
+    KsFile::ChangeScope change = table.BeginChange();
     table.GetField(field).SetIndexCount(0);
     table.WriteStructure();
     table.RemoveIndex(field);
@@ -213,10 +217,22 @@ int CheckTable(const CommandLine& line) {
     for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
         const KsField& field = table.GetField(n);
         auto number = static_cast<std::uint16_t>(n);
-        if (field.GetIndexCount() > 0 && !field.IsMapped() && table.IndexFileExists(number)) {
+        if (field.IsMapped()) {
+            continue;
+        }
+        const bool indexed = field.GetIndexCount() > 0;
+        const bool exists = table.IndexFileExists(number);
+        const std::string file = table.GetIndexFileName(number).GetCString();
+        if (indexed && exists) {
             std::vector<std::string> found = CheckIndexFile(table, number);
             problems.insert(problems.end(), found.begin(), found.end());
             ++checked;
+        } else if (indexed) {
+            problems.push_back("\"" + file + "\": missing; the header marks field \"" +
+                               field.GetName() + "\" indexed");
+        } else if (exists) {
+            problems.push_back("\"" + file + "\": the header does not mark field \"" +
+                               field.GetName() + "\" indexed");
         }
     }
     for (const std::string& problem : problems) {

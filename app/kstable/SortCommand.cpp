@@ -72,8 +72,12 @@ int SortTable(const CommandLine& line) {
     // The lock of LockedTable's own handle keeps other processes out.
     settings.lockTable = false;
     SortProgress progress(static_cast<std::uint32_t>(table.GetRecordLength()));
-    KsSortTable(table, fields, progress, settings);
-    RebuildIndexFiles(table);
+    {
+        // Killed once the index files are gone, the next command builds them.
+        KsFile::ChangeScope change = table.BeginChange();
+        KsSortTable(table, fields, progress, settings);
+        RebuildIndexFiles(table);
+    }
     locked.Close();
     std::printf("Sorted %d %s of \"%s\".\n", static_cast<int>(count),
                 count == 1 ? "record" : "records", files.data.c_str());

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "CommandLine.h"
@@ -32,31 +31,13 @@ TableFiles TableFilesOf(const std::string& given) {
     return {base + ".cbf", base + ".kss"};
 }
 
-namespace {
-
-// Whether a commit cut short left an inverse file ("BC_<table>_<digits>.kbc") beside the
-// table, which only an open for writing can roll back.
-bool InterruptedCommitLeft(const std::string& data) {
-    std::filesystem::path path(data);
-    std::string prefix = "BC_" + path.stem().string() + "_";
-    std::error_code error;
-    std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0 && EndsWith(name, ".kbc")) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
 LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
     if (access(files.data.c_str(), F_OK) != 0) {
         throw MissingFileError("no table \"" + files.data + "\": " + std::strerror(errno));
     }
-    if (!forWriting && InterruptedCommitLeft(files.data)) {
+    if (!forWriting && KsFile::HasLeftovers(files.data.c_str())) {
+        // What a writer that died left (a commit cut short, a change half made) only an open
+        // for writing can repair.
         LockedTable(files, true).Close();
     }
     const int mode = forWriting ? IO_READ | IO_WRITE : IO_READ;
@@ -75,6 +56,9 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
         lock_.emplace(*lockHandle_, type, 0, 0, KsIOLockGuard::kTry);
     }
     table_.Open(files.data.c_str(), mode);
+    for (const KsString& repair : table_.GetRepairs()) {
+        std::fprintf(stderr, "kstable: %s\n", repair.GetCString());
+    }
     if (table_.HasTransactionLog()) {
         KsFileTransactionLog& log = KsFileTransactionLog::Of(table_);
         for (const KsTimestamp& id : log.GetRecovered()) {

@@ -9,6 +9,8 @@
 #include "core/KsScopeExit.h"
 #include "index/KsSortIOWrapper.h"
 #include "index/KsSortRuns.h"
+#include "io/KsReplacementFile.h"
+#include "platform/KsPosixFile.h"
 #include "progress/KsProgressInterface.h"
 
 namespace {
@@ -115,8 +117,15 @@ void KsSort::CreateTemporaryFiles() {
     std::uint32_t bufferSize = cacheSize_ / fileCount_;
     const char* directory = tempDirectory_.IsEmpty() ? nullptr : tempDirectory_.GetCString();
     for (std::uint32_t i = 0; i < fileCount_; ++i) {
+        if (i == 0) {
+            // Run files of a sort that died between making one and taking its name away.
+            KsReplacementFile::RemoveAbandonedTemporaries(
+                factory_, directory != nullptr ? directory : KsPosix::TemporaryDirectory(),
+                kTempPrefix);
+        }
         KsString name;
-        factory_.GetTempFileName(name, directory, kTempPrefix);
+        int claim = KsIOInterface::CreateClaimedTempFile(name, directory, kTempPrefix);
+        KsScopeExit endClaim([&] { KsPosix::CloseFile(claim); });
         fileNames_.push_back(name);
         files_.push_back(std::make_unique<KsSortIOWrapper>(name.GetCString(), recordLength_,
                                                            bufferSize, true, true, factory_));

@@ -189,6 +189,8 @@ void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
         }
     });
     if (file.GetNumRecords() > 0) {
+        // Killed once the index files are gone, the next open for writing builds them.
+        KsFile::ChangeScope change = file.BeginChange();
         // Index files describe the old order: they go before the records move, so that no
         // stop between the two can leave an index that reads back whole and is wrong.
         file.DeleteIndexes();

@@ -223,24 +223,45 @@ void KsIOInterface::CopyBlock(KsIOInterface& source, KsIOInterface& destination,
     });
 }
 
+namespace {
+
+// The folder of a temporary file: `directory`, else the temporary directory.
+std::string TemporaryFolder(const char* directory) {
+    if (directory != nullptr) {
+        return directory;
+    }
+    std::string folder = KsPosix::TemporaryDirectory();
+    if (folder.size() >= 1024) {
+        KsThrowSystemError(ENAMETOOLONG, "KsIO", "Could not get temporary path name -- WIN32 : ");
+    }
+    return folder;
+}
+
+}  // namespace
+
 const char* KsIOInterface::GetTempFileName(KsString& out, const char* directory,
                                            const char* prefix) {
     return KsCallpath("GetTempFileName()", kClass, [&] {
-        std::string folder;
-        if (directory != nullptr) {
-            folder = directory;
-        } else {
-            folder = KsPosix::TemporaryDirectory();
-            if (folder.size() >= 1024) {
-                KsThrowSystemError(ENAMETOOLONG, "KsIO",
-                                   "Could not get temporary path name -- WIN32 : ");
-            }
-        }
         std::string path;
-        if (KsPosix::CreateTemporaryFile(folder, prefix != nullptr ? prefix : "", path) != 0) {
+        if (KsPosix::CreateTemporaryFile(TemporaryFolder(directory),
+                                         prefix != nullptr ? prefix : "", path) != 0) {
             KsThrowSystemError(errno, "KsIO", "Could not get temporary file name -- WIN32 : ");
         }
         out = path.c_str();
         return out.GetCString();
+    });
+}
+
+int KsIOInterface::CreateClaimedTempFile(KsString& out, const char* directory,
+                                         const char* prefix) {
+    return KsCallpath("GetTempFileName()", kClass, [&] {
+        std::string path;
+        int claim = KsPosix::CreateClaimedTemporaryFile(TemporaryFolder(directory),
+                                                        prefix != nullptr ? prefix : "", path);
+        if (claim < 0) {
+            KsThrowSystemError(errno, "KsIO", "Could not get temporary file name -- WIN32 : ");
+        }
+        out = path.c_str();
+        return claim;
     });
 }

@@ -127,6 +127,9 @@ public:
     /// Creates a new empty file with a unique name in `directory` (the temporary directory
     /// when null) whose name starts with `prefix`; stores the name in `out` and returns it.
     static const char* GetTempFileName(KsString& out, const char* directory, const char* prefix);
+    /// The same, the new file claimed by this process (see KsReplacementFile) before anyone
+    /// can see it: returns the descriptor that holds the claim, which the caller closes.
+    static int CreateClaimedTempFile(KsString& out, const char* directory, const char* prefix);
 
 protected:
     friend class KsIOFactory;  // raises the open-failure error of a failed delete

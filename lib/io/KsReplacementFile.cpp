@@ -1,5 +1,6 @@
 #include "io/KsReplacementFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -94,7 +95,7 @@ void KsReplacementFile::WriteReplacing(KsIOFactory& factory, const char* target,
 
 bool KsReplacementFile::IsShapedFor(const std::string& name, const std::string& base,
                                     const std::vector<std::string>& tags) {
-    // <base>.<extension>.<tag><unique>
+    // <base>.<extension>.<tag><unique>, or a new file of such a file: <...>.<tag><unique>
     if (name.size() <= base.size() + 1 || name.compare(0, base.size(), base) != 0 ||
         name[base.size()] != '.') {
         return false;
@@ -104,12 +105,22 @@ bool KsReplacementFile::IsShapedFor(const std::string& name, const std::string& 
     if (dot == std::string::npos || !IsAlphanumeric(rest.substr(0, dot))) {
         return false;
     }
-    std::string tail = rest.substr(dot + 1);
-    for (const std::string& tag : tags) {
-        if (tail.size() == tag.size() + kUniqueLength && tail.compare(0, tag.size(), tag) == 0 &&
-            IsAlphanumeric(tail.substr(tag.size()))) {
+    for (std::size_t start = dot + 1; start <= rest.size();) {
+        std::size_t end = std::min(rest.find('.', start), rest.size());
+        std::string part = rest.substr(start, end - start);
+        bool tagged = false;
+        for (const std::string& tag : tags) {
+            tagged = tagged || (part.size() == tag.size() + kUniqueLength &&
+                                part.compare(0, tag.size(), tag) == 0 &&
+                                IsAlphanumeric(part.substr(tag.size())));
+        }
+        if (!tagged) {
+            return false;
+        }
+        if (end == rest.size()) {
             return true;
         }
+        start = end + 1;
     }
     return false;
 }
@@ -118,19 +129,19 @@ int KsReplacementFile::ClaimAbandoned(const char* name) {
     return KsPosix::ClaimFile(name);
 }
 
-std::vector<std::string> KsReplacementFile::RemoveAbandoned(KsIOFactory& factory,
-                                                            const std::string& folder,
-                                                            const std::string& base,
-                                                            const std::vector<std::string>& tags) {
+namespace {
+
+// Deletes the files of `folder` whose names `shaped` accepts and that this process can claim.
+std::vector<std::string> RemoveClaimable(KsIOFactory& factory, const std::string& folder,
+                                         const std::function<bool(const std::string&)>& shaped) {
     std::vector<std::string> removed;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::string name = entry.path().filename().string();
-        if (!IsShapedFor(name, base, tags)) {
+        if (!shaped(entry.path().filename().string())) {
             continue;
         }
         std::string path = entry.path().string();
-        int claim = ClaimAbandoned(path.c_str());
+        int claim = KsReplacementFile::ClaimAbandoned(path.c_str());
         if (claim < 0) {
             continue;
         }
@@ -143,4 +154,24 @@ std::vector<std::string> KsReplacementFile::RemoveAbandoned(KsIOFactory& factory
         KsPosix::CloseFile(claim);
     }
     return removed;
+}
+
+}  // namespace
+
+std::vector<std::string> KsReplacementFile::RemoveAbandoned(KsIOFactory& factory,
+                                                            const std::string& folder,
+                                                            const std::string& base,
+                                                            const std::vector<std::string>& tags) {
+    return RemoveClaimable(factory, folder,
+                           [&](const std::string& name) { return IsShapedFor(name, base, tags); });
+}
+
+std::vector<std::string> KsReplacementFile::RemoveAbandonedTemporaries(KsIOFactory& factory,
+                                                                       const std::string& folder,
+                                                                       const std::string& prefix) {
+    return RemoveClaimable(factory, folder, [&](const std::string& name) {
+        return name.size() == prefix.size() + kUniqueLength &&
+               name.compare(0, prefix.size(), prefix) == 0 &&
+               IsAlphanumeric(name.substr(prefix.size()));
+    });
 }

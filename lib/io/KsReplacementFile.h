@@ -64,6 +64,13 @@ public:
                                                     const std::string& base,
                                                     const std::vector<std::string>& tags);
 
+    /// Deletes the files named `prefix` and six characters in `folder` (temporary files
+    /// made with KsIOInterface::CreateClaimedTempFile) whose owners are gone; returns their
+    /// names. A file this process cannot claim or delete is left alone.
+    static std::vector<std::string> RemoveAbandonedTemporaries(KsIOFactory& factory,
+                                                               const std::string& folder,
+                                                               const std::string& prefix);
+
 private:
     KsIOFactory& factory_;
     KsString target_;

@@ -71,6 +71,13 @@ TEST_F(KstableIndexTest, ImportAndSortKeepIndexesInStepAndCheckReportsStaleFiles
               std::string::npos);
     // A search never answers from a file it cannot trust: it builds the index instead.
     EXPECT_EQ(Run({"search", table, "name", "ab", "--count"}).out, "3\n");
+    // A field marked indexed without its file, and a file of a field not marked indexed.
+    std::filesystem::remove(table + ".000");
+    kstest::WriteWholeFile(table + ".002", good);
+    o = Run({"check", table});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "\"" + table + ".000\": missing; the header marks field \"name\" indexed\n\"" +
+                         table + ".002\": the header does not mark field \"level\" indexed\n");
 }
 
 }  // namespace

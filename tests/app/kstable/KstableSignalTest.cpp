@@ -1,4 +1,4 @@
-// The real kstable binary stopped by SIGINT, SIGTERM or SIGHUP while it waits for a lock,
+// The real kstable binary stopped by SIGINT, SIGTERM or SIGHUP (or killed) while it waits for a lock,
 // imports, sorts or commits: the table is left as it was, and the exit status names the
 // signal.
 
@@ -128,6 +128,45 @@ TEST_F(KstableSignalTest, ASignalDuringAnImportTakesBackWhatWasAppended) {
             << NameOf(numbers);
         EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\x10\0", 2)) << NameOf(numbers);
     }
+}
+
+// An import killed once part of its records reached the table leaves a change marker, and
+// the next command (a reader) cuts the table back to its old records and says so.
+TEST_F(KstableSignalTest, AKilledImportIsTakenBackByTheNextCommand) {
+    ASSERT_EQ(Run({"create", table, "n:U4", "pad:A100"}).status, 0);
+    ASSERT_EQ(Run({"import", table, "-"}, "1,a\n").status, 0);
+    ASSERT_EQ(Run({"index", table, "n"}).status, 0);
+    const auto length = std::filesystem::file_size(table + ".cbf");
+    const std::string before = Bytes() + ReadWholeFile(table + ".000");
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = Start({"import", table, fifo});
+    FILE* writer = std::fopen(fifo.c_str(), "w");
+    ASSERT_NE(writer, nullptr);
+    // More than the table's buffer holds: some records reach the file before the kill.
+    const std::string line = "2," + std::string(100, 'x') + "\n";
+    for (int i = 0; i < 40000; ++i) {
+        std::fputs(line.c_str(), writer);
+    }
+    std::fflush(writer);
+    for (int i = 0; i < 5000 && std::filesystem::file_size(table + ".cbf") <= length; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    kstest::FinishProgram(pid);
+    std::fclose(writer);
+    ASSERT_GT(std::filesystem::file_size(table + ".cbf"), length);
+    auto o = Run({"info", table});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(std::regex_match(o.err, std::regex("kstable: \"" + table +
+                                                   "\\.cbf\" was cut back to its 1 records: a "
+                                                   "change that was adding [0-9]+ records to it "
+                                                   "was cut short\n")))
+        << o.err;
+    EXPECT_EQ(Bytes() + ReadWholeFile(table + ".000"), before);
+    EXPECT_EQ(Run({"check", table}).status, 0);
+    EXPECT_EQ(Run({"import", table, "-"}, "3,b\n").out,
+              "Imported 1 record into \"" + table + ".cbf\", which now holds 2.\n");
 }
 
 TEST_F(KstableSignalTest, ASignalDuringASortLeavesTheOldOrderAndNoTemporaryFile) {
