@@ -62,7 +62,8 @@ const char* const kUsageText =
     "  --version           show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 bad data or a failed operation, 2 invalid arguments or a\n"
-    "missing file, 130 interrupted (an interrupted import or sort leaves the table as it was).\n";
+    "missing file, 128 + the signal when stopped by Ctrl-C (130), SIGTERM (143) or SIGHUP\n"
+    "(129); an interrupted import, sort or apply leaves the table as it was.\n";
 
 const char* const kVersionText = "kstable (Kestrel table tool) 1.0\nKestrel 5.41.1.0\n";
 

@@ -880,7 +880,7 @@ void KsFile::Close() {
         // open, which finds the marker. A change scope still open keeps the marker.
         if (indexFilesOut_) {
             indexFilesOut_ = false;
-            if (changeKeeps_.empty()) {
+            if (changes_.empty()) {
                 DropMarker(indexFailure != nullptr);
             }
         }

@@ -558,9 +558,11 @@ public:
         int exceptions_;
     };
     /// Starts a change (see ChangeScope). With `keepRecords` >= 0, the repair cuts the data
-    /// file back to that many records (the change only appends); in any case it builds every
-    /// index file afresh and removes the temporary files left beside the table.
-    ChangeScope BeginChange(std::int32_t keepRecords = -1);
+    /// file back to that many records (the change only appends); with `temporaryFolder`, it
+    /// removes the sort run files ("QJsrt...") there that their sorts left when they died; in
+    /// any case it builds the index files that do not fit the records afresh and removes the
+    /// new files left beside the table.
+    ChangeScope BeginChange(std::int32_t keepRecords = -1, const char* temporaryFolder = nullptr);
     /// @{
     /// Whether tables wait for what must survive a power failure (change markers, and the
     /// commits of the transaction layer) to reach the storage device; on by default, one
@@ -713,8 +715,12 @@ private:
 
     // Changes outside the log (KsFileRecovery.cpp). The marker stands while a scope is open
     // or while index files are deleted for changes of the loaded indexes (until they are
-    // written at the close); `changeKeeps_` holds each open scope's record count.
-    void StartChange(std::int32_t keepRecords);
+    // written at the close); `changes_` holds what each open scope asked of the repair.
+    struct ChangeAsked {
+        std::int32_t keepRecords;
+        std::string temporaryFolder;
+    };
+    void StartChange(ChangeAsked asked);
     void EndChange(bool keepMarker) noexcept;
     void MarkIndexFilesOut();
     void WriteMarker();
@@ -723,10 +729,11 @@ private:
     // Gives up the markers of dead writers that an open claimed and did not repair.
     void ReleaseClaimedMarkers() noexcept;
     std::unique_ptr<KsReplacementFile> changeMarker_;
-    std::vector<std::int32_t> changeKeeps_;
+    std::vector<ChangeAsked> changes_;
     bool indexFilesOut_ = false;
     // What the opening repaired, and the markers of dead writers it claimed meanwhile.
     std::vector<KsString> repairs_;
     std::vector<std::pair<std::string, int>> claimedMarkers_;
+    std::vector<std::string> runFolders_;
     bool needsRepair_ = false;
 };

@@ -2,6 +2,7 @@
 // outside its transaction log, and the repair that an open for writing makes when a process
 // that changed the table died (see files/KsTableLeftovers.h).
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "files/KsTableLeftovers.h"
 #include "files/KsTransactionSupport.h"
 #include "index/KsIndex.h"
+#include "index/KsSort.h"
 #include "io/KsIOLockGuard.h"
 #include "platform/KsPosixFile.h"
 
@@ -37,20 +39,31 @@ bool IsAbandonedInverse(KsIOFactory& factory, const std::string& name) {
     }
 }
 
-// The record count a marker says to cut back to; -1 for none (or a marker cut short, which
-// was written before its change began).
-std::int32_t ReadKeep(KsIOFactory& factory, const std::string& name) {
+// What a marker asks of the repair; no count (-1) for a marker cut short, which was written
+// before its change began.
+struct MarkerContent {
+    std::int32_t keep = -1;
+    std::string folder;
+};
+MarkerContent ReadMarker(KsIOFactory& factory, const std::string& name) {
+    MarkerContent content;
     try {
         std::unique_ptr<KsIOInterface> file = factory.Open(name.c_str(), IO_READ);
-        unsigned char bytes[Leftovers::kMarkerSize];
-        if (file->ReadFrom(0, bytes, sizeof bytes, false) != sizeof bytes ||
-            std::memcmp(bytes, Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic) != 0) {
-            return -1;
+        const std::int64_t size = file->GetFileSize64();
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(
+            std::clamp<std::int64_t>(size, 0, Leftovers::kMarkerSize + Leftovers::kMarkerFolderLimit)));
+        if (bytes.size() < Leftovers::kMarkerSize ||
+            file->ReadFrom(0, bytes.data(), static_cast<std::int32_t>(bytes.size()), false) !=
+                static_cast<std::int32_t>(bytes.size()) ||
+            std::memcmp(bytes.data(), Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic) != 0) {
+            return content;
         }
-        return KsByteOrder::LoadLittle<std::int32_t>(bytes + Leftovers::kMarkerKeepOffset);
+        content.keep = KsByteOrder::LoadLittle<std::int32_t>(bytes.data() + Leftovers::kMarkerKeepOffset);
+        content.folder.assign(bytes.begin() + Leftovers::kMarkerSize, bytes.end());
     } catch (const KsException&) {
-        return -1;
+        // Unreadable: it asks for what every marker asks.
     }
+    return content;
 }
 
 }  // namespace
@@ -70,12 +83,17 @@ void KsFile::ChangeScope::Abandon() noexcept {
     }
 }
 
-KsFile::ChangeScope KsFile::BeginChange(std::int32_t keepRecords) {
+KsFile::ChangeScope KsFile::BeginChange(std::int32_t keepRecords, const char* temporaryFolder) {
     return KsCallpath("BeginChange()", kClass, [&] {
         if (fileName_.GetFullPath()[0] == '\0') {
             KsException::Generate("A change needs an open table", kClass);
         }
-        StartChange(keepRecords);
+        std::string folder = temporaryFolder != nullptr ? temporaryFolder : "";
+        if (folder.size() > Leftovers::kMarkerFolderLimit) {
+            KsException::Generate("The folder \"%s\" has too long a name", kClass,
+                                  folder.c_str());
+        }
+        StartChange({keepRecords, folder});
         return ChangeScope(*this);
     });
 }
@@ -92,20 +110,21 @@ bool KsFile::HasLeftovers(const char* dataFile) {
     return Leftovers::Scan(dataFile).Any();
 }
 
-void KsFile::StartChange(std::int32_t keepRecords) {
-    changeKeeps_.push_back(keepRecords);
+void KsFile::StartChange(ChangeAsked asked) {
+    const bool asks = asked.keepRecords >= 0 || !asked.temporaryFolder.empty();
+    changes_.push_back(std::move(asked));
     try {
         if (!changeMarker_) {
             changeMarker_ =
                 std::make_unique<KsReplacementFile>(factory_, GetFileName(), Leftovers::kMarkerTag);
             WriteMarker();
             SyncMarkerFolder();
-        } else if (keepRecords >= 0) {
+        } else if (asks) {
             WriteMarker();
         }
     } catch (...) {
-        changeKeeps_.pop_back();
-        if (changeKeeps_.empty() && !indexFilesOut_) {
+        changes_.pop_back();
+        if (changes_.empty() && !indexFilesOut_) {
             DropMarker(false);
         }
         throw;
@@ -132,14 +151,18 @@ void KsFile::MarkIndexFilesOut() {
 
 void KsFile::WriteMarker() {
     std::int32_t keep = -1;
-    for (std::int32_t count : changeKeeps_) {
-        keep = count >= 0 ? count : keep;
+    std::string folder;
+    for (const ChangeAsked& asked : changes_) {
+        keep = asked.keepRecords >= 0 ? asked.keepRecords : keep;
+        folder = asked.temporaryFolder.empty() ? folder : asked.temporaryFolder;
     }
-    unsigned char bytes[Leftovers::kMarkerSize];
-    std::memcpy(bytes, Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic);
-    KsByteOrder::StoreLittle(bytes + Leftovers::kMarkerKeepOffset, keep);
-    std::unique_ptr<KsIOInterface> file = factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE);
-    file->WriteTo(0, bytes, sizeof bytes);
+    std::vector<unsigned char> bytes(Leftovers::kMarkerSize);
+    std::memcpy(bytes.data(), Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic);
+    KsByteOrder::StoreLittle(bytes.data() + Leftovers::kMarkerKeepOffset, keep);
+    bytes.insert(bytes.end(), folder.begin(), folder.end());
+    std::unique_ptr<KsIOInterface> file =
+        factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    file->WriteTo(0, bytes.data(), static_cast<std::int32_t>(bytes.size()));
     if (IsSyncing()) {
         file->Sync();
     }
@@ -154,22 +177,22 @@ void KsFile::SyncMarkerFolder() {
 }
 
 void KsFile::EndChange(bool keepMarker) noexcept {
-    if (changeKeeps_.empty()) {
+    if (changes_.empty()) {
         return;
     }
-    const bool hadKeep = changeKeeps_.back() >= 0;
-    changeKeeps_.pop_back();
+    const bool asked = changes_.back().keepRecords >= 0 || !changes_.back().temporaryFolder.empty();
+    changes_.pop_back();
     if (!changeMarker_) {
         return;
     }
     if (keepMarker) {
         // Every change under way is left to the repair.
-        changeKeeps_.clear();
+        changes_.clear();
         indexFilesOut_ = false;
         DropMarker(true);
-    } else if (changeKeeps_.empty() && !indexFilesOut_) {
+    } else if (changes_.empty() && !indexFilesOut_) {
         DropMarker(false);
-    } else if (hadKeep) {
+    } else if (asked) {
         try {
             WriteMarker();
         } catch (const KsException&) {
@@ -207,6 +230,7 @@ void KsFile::ReleaseClaimedMarkers() noexcept {
 
 void KsFile::RepairBeforeLog() {
     repairs_.clear();
+    runFolders_.clear();
     needsRepair_ = false;
     Leftovers::Found found = Leftovers::Scan(GetFileName());
     if (KsTransactionSupport::Get() == nullptr) {
@@ -227,7 +251,11 @@ void KsFile::RepairBeforeLog() {
         }
         claimedMarkers_.emplace_back(name, claim);
         needsRepair_ = true;
-        std::int32_t keep = ReadKeep(factory_, name);
+        MarkerContent content = ReadMarker(factory_, name);
+        if (!content.folder.empty()) {
+            runFolders_.push_back(content.folder);
+        }
+        std::int32_t keep = content.keep;
         if (keep >= 0 && keep <= GetNumRecords()) {
             std::int32_t had = GetNumRecords();
             KeepRecords(keep);
@@ -263,6 +291,15 @@ void KsFile::RepairAfterLog() {
         repairs_.back().printf("\"%s\", left by a change that was cut short, was removed",
                                name.c_str());
     }
+    for (const std::string& folder : runFolders_) {
+        for (const std::string& name : KsReplacementFile::RemoveAbandonedTemporaries(
+                 factory_, folder, KsSort::kTempPrefix)) {
+            repairs_.push_back(KsString());
+            repairs_.back().printf("\"%s\", left by a sort that was cut short, was removed",
+                                   name.c_str());
+        }
+    }
+    runFolders_.clear();
     // Repaired: the markers go, while still claimed.
     while (!claimedMarkers_.empty()) {
         auto [name, claim] = claimedMarkers_.back();

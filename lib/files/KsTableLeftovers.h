@@ -15,10 +15,11 @@
 /// can be claimed, and an inverse file whose lock can be taken, belongs to a process that is
 /// gone.
 ///
-/// Change marker, 12 bytes, little-endian:
+/// Change marker, little-endian:
 ///
 ///   offset 0   8 bytes  "KsChange"
 ///   offset 8   int32    the record count to cut the data file back to; -1 for none
+///   offset 12  rest     the folder of the change's sort run files; empty for none
 
 #include <cstdint>
 #include <string>
@@ -37,7 +38,9 @@ inline constexpr char kMarkerTag[] = "kcm";
 /// @{
 /// The change marker's layout.
 inline constexpr char kMarkerMagic[8] = {'K', 's', 'C', 'h', 'a', 'n', 'g', 'e'};
-inline constexpr std::size_t kMarkerSize = 12;
+inline constexpr std::size_t kMarkerSize = 12;  // without the folder
+/// The longest folder a marker holds.
+inline constexpr std::size_t kMarkerFolderLimit = 4096;
 inline constexpr std::size_t kMarkerKeepOffset = 8;
 /// @}
 

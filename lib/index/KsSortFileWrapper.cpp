@@ -9,6 +9,7 @@
 #include "index/KsRecordKey.h"
 #include "index/KsRecordKeyDescending.h"
 #include "io/KsIO.h"
+#include "platform/KsPosixFile.h"
 #include "progress/KsProgressInterface.h"
 
 namespace {
@@ -190,7 +191,9 @@ void KsSortTable(KsFile& file, const std::vector<KsSortField>& fields,
     });
     if (file.GetNumRecords() > 0) {
         // Killed once the index files are gone, the next open for writing builds them.
-        KsFile::ChangeScope change = file.BeginChange();
+        KsFile::ChangeScope change = file.BeginChange(
+            -1, settings.tempDirectory != nullptr ? settings.tempDirectory
+                                                  : KsPosix::TemporaryDirectory().c_str());
         // Index files describe the old order: they go before the records move, so that no
         // stop between the two can leave an index that reads back whole and is wrong.
         file.DeleteIndexes();
