@@ -718,7 +718,8 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
             SyncInverse();
         }
         return true;
-    } catch (const KsException&) {
+    } catch (const KsException& error) {
+        recoveryFailure_ = error.GetErrorMessage();
         return false;
     }
 }

@@ -64,7 +64,7 @@ public:
     /// the entries not yet applied stay in the file and the transaction stays Committing,
     /// for the next try; RecoveryFailure then says why.
     bool Recover(KsIOInterface* leftover);
-    /// Why the last Recover stopped (empty when the file could not be read).
+    /// Why the last Recover stopped (empty when an entry of the file is damaged).
     const KsString& RecoveryFailure() const { return recoveryFailure_; }
 
     /// Actions this process logged for the transaction, taken instead of reading back an

@@ -41,7 +41,8 @@ void RecoverFrom(KsFileTransactionLog& log, const std::string& name,
                     "back (%s); the table cannot be opened for writing until it is, and \"%s\" "
                     "keeps what undoes the commit.",
                     "KsFileTransactionLog", id.GetDigits(), table.GetFileName(),
-                    reason.IsEmpty() ? "its inverse file cannot be read" : reason.GetCString(),
+                    reason.IsEmpty() ? "its inverse file does not read back whole"
+                                     : reason.GetCString(),
                     name.c_str());
             }
             interrupted.push_back(id);

@@ -120,6 +120,17 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
          "1234",
          "\"" + table + "\" was cut back to its 4 records: a change that was adding 2 records "
          "to it was cut short|"},
+        {"records appended to a table emptied first, under a marker that keeps none",
+         [&](CBFFile& t) {
+             t.KeepRecords(0);
+             KsFile::ChangeScope change = t.BeginChange(0);
+             AppendRaw(t, "5");
+             t.Flush();
+             _exit(kstest::kDiedStatus);
+         },
+         "",
+         "\"" + table + "\" was cut back to its 0 records: a change that was adding 1 records "
+         "to it was cut short|" + rebuilt},
         {"the index files deleted in a change",
          [&](CBFFile& t) {
              KsFile::ChangeScope change = t.BeginChange();

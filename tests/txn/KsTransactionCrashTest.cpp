@@ -3,11 +3,13 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "index/KsIndex.h"
+#include "platform/KsSystemError.h"
 #include "support/FaultInjectingFile.h"
 
 namespace {
@@ -350,6 +352,36 @@ TEST_F(Crash, EveryPairOfKindsDiesAtEveryPoint) {
         }
     }
     RecordProperty("runs", runs);
+}
+
+// A rollback after a crash that cannot get through (the disk fails under it) refuses the
+// open for writing, saying why, and leaves the inverse file and the transaction Committing;
+// the next open, the disk mended, rolls the commit back whole. The child appends and then
+// deletes record 1, and dies while the table's sets follow the delete.
+TEST_F(Crash, ARollbackThatCannotFinishRefusesTheTableUntilItCan) {
+    kstest::FaultInjectingFactory factory;
+    const std::vector<std::string> model = Fill(6, factory);
+    const std::vector<Change> changes{{'A', 0, 101}, {'D', 1, 0}};
+    ASSERT_EQ(kstest::RunInChild([&] { return CommitAndClose(changes, false, false, 2); }),
+              kstest::kDiedStatus);
+    const auto left = InverseBytes();
+    ASSERT_EQ(left.size(), 1u);
+    for (auto op : {kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush, kstest::FaultOp::kTruncate}) {
+        factory.Plan().Reset();
+        factory.Plan().Fail(op, 1, EIO, true);
+        const std::string error = kstest::MessageOrEmpty(
+            [&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        EXPECT_TRUE(std::regex_match(
+            error, std::regex("The commit of transaction [0-9]{17} to \"" + Name() +
+                              "\" was cut short and cannot be rolled back \\(.+" +
+                              KsSystemErrorText(EIO) + "\\); the table cannot be opened for "
+                              "writing until it is, and \"" + left[0].first +
+                              "\" keeps what undoes the commit\\.")))
+            << error;
+        EXPECT_EQ(InverseBytes().size(), 1u);
+    }
+    factory.Plan().Reset();
+    EXPECT_EQ(CheckBeforeOrAfter(model, {}), 'R');
 }
 
 }  // namespace
