@@ -57,23 +57,222 @@ std::int32_t ExtentOf(const KsFieldList& fields) {
     return end;
 }
 
-// Whether the fields can be read and written within records of `recordLength` bytes.
+// ---- Checking a layout
+//
+// A header is checked against what PackFields lays out, so that every header the library
+// writes opens and no other can make two fields share a byte: each field that is not
+// mapped (a mapped field reads its target's bytes by design) has the length of its type,
+// lies inside the record, and overlaps no other field; bit fields may share a 16-bit word
+// but not a bit. The first fault found is reported with the section and key to blame.
+
+// The section of field n (from 0), as the header numbers it.
+KsString SectionOf(std::int32_t n) {
+    KsString name;
+    name.printf("Field%d", n + 1);
+    return name;
+}
+
+const char* TypeNameOf(char type) {
+    if (type == '$') {
+        return "Currency";
+    }
+    const KsFieldType* descriptor = KsFieldType::Find(type);
+    return descriptor != nullptr ? descriptor->GetName() : "unknown";
+}
+
+void CheckLength(const CBFField& field, std::int32_t n, const char* header) {
+    std::int32_t length = field.GetLength();
+    char type = field.GetType();
+    KsString fits;
+    if (IsFourByteType(type) || IsBitType(type)) {
+        std::int32_t width = IsBitType(type) ? kCBFWordBytes : kCBFNumberBytes;
+        if (length != width) {
+            fits.printf("%d bytes", static_cast<int>(width));
+        }
+    } else if (type == 'A' && (length < 1 || length > kLongestText)) {
+        fits.printf("1 to %d bytes", kLongestText);
+    } else if (length < 1) {
+        fits = "1 byte or more";
+    }
+    if (!fits.IsEmpty()) {
+        ThrowBadHeader(header, "[%s] Length %d does not fit \"%s\": %s fields have %s",
+                       SectionOf(n).GetCString(), static_cast<int>(length), field.GetName(),
+                       TypeNameOf(type), fits.GetCString());
+    }
+}
+
+// The bits of a bit field inside its word, which must hold them.
+void CheckBits(const CBFField& field, std::int32_t n, const char* header) {
+    std::uint32_t first = field.GetStartingBit();
+    std::uint32_t bits = field.GetNumberOfBits();
+    KsString name = SectionOf(n);
+    const char* section = name.GetCString();
+    if (bits < 1 || bits > kCBFWordBits) {
+        ThrowBadHeader(header, "[%s] NumberOfBits %u does not fit \"%s\": %s fields have 1 to %u bits",
+                       section, bits, field.GetName(), TypeNameOf(field.GetType()), kCBFWordBits);
+    }
+    if (first < 1 || first > kCBFWordBits) {
+        ThrowBadHeader(header,
+                       "[%s] StartingBit %u does not fit \"%s\": bit fields start at bit 1 to %u "
+                       "of their word",
+                       section, first, field.GetName(), kCBFWordBits);
+    }
+    if (first - 1 + bits > kCBFWordBits) {
+        ThrowBadHeader(header,
+                       "[%s] StartingBit %u and NumberOfBits %u put \"%s\" past the end of its "
+                       "word (bits %u to %u of %u)",
+                       section, first, bits, field.GetName(), first, first - 1 + bits,
+                       kCBFWordBits);
+    }
+}
+
+// A stretch of the record a field holds: bytes, or for a bit field bits of its word.
+struct Extent {
+    std::int32_t field;
+    std::int32_t first;
+    std::int32_t last;
+};
+
+// The first extent that begins inside one before it (in the order of their beginnings,
+// then of their fields), paired with that one; null when none does.
+std::pair<const Extent*, const Extent*> FirstOverlap(std::vector<Extent>& extents) {
+    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) {
+        return a.first != b.first ? a.first < b.first : a.field < b.field;
+    });
+    const Extent* reach = nullptr;  // the extent reaching furthest so far
+    for (const Extent& extent : extents) {
+        if (reach != nullptr && extent.first <= reach->last) {
+            return {&extent, reach};
+        }
+        if (reach == nullptr || extent.last > reach->last) {
+            reach = &extent;
+        }
+    }
+    return {nullptr, nullptr};
+}
+
+const CBFField& FieldAt(const KsFieldList& fields, std::int32_t n) {
+    return static_cast<const CBFField&>(*fields[n]);
+}
+
+// Bit fields of one word (all at `offset`) that share a bit.
+void CheckWord(const KsFieldList& fields, std::vector<Extent> bits, std::int32_t offset,
+               const char* header) {
+    auto [overlapping, other] = FirstOverlap(bits);
+    if (overlapping != nullptr) {
+        const CBFField& field = FieldAt(fields, overlapping->field);
+        ThrowBadHeader(header,
+                       "[%s] StartingBit %d and NumberOfBits %d make \"%s\" share bits with "
+                       "\"%s\" in the word at byte %d (bits %d to %d against %d to %d)",
+                       SectionOf(overlapping->field).GetCString(), overlapping->first,
+                       overlapping->last - overlapping->first + 1, field.GetName(),
+                       FieldAt(fields, other->field).GetName(), offset, overlapping->first,
+                       overlapping->last, other->first, other->last);
+    }
+}
+
+// Fields that share bytes, and bit fields that share bits. A word of bit fields counts as
+// two bytes of the first of its fields (by starting bit).
+void CheckOverlaps(const KsFieldList& fields, const char* header) {
+    std::vector<Extent> bytes;
+    std::vector<std::pair<std::int32_t, Extent>> bitFields;  // word offset, bits
+    for (std::int32_t n = 0; n < static_cast<std::int32_t>(fields.size()); ++n) {
+        const CBFField& field = FieldAt(fields, n);
+        std::int32_t offset = field.GetByteOffset();
+        if (field.IsMapped()) {
+            continue;
+        }
+        if (IsBitType(field.GetType())) {
+            std::int32_t first = field.GetStartingBit();
+            bitFields.push_back({offset, {n, first, first + field.GetNumberOfBits() - 1}});
+        } else {
+            bytes.push_back({n, offset, offset + BytesOf(field) - 1});
+        }
+    }
+    std::sort(bitFields.begin(), bitFields.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 0; i < bitFields.size();) {
+        std::int32_t offset = bitFields[i].first;
+        std::vector<Extent> word;
+        for (; i < bitFields.size() && bitFields[i].first == offset; ++i) {
+            word.push_back(bitFields[i].second);
+        }
+        CheckWord(fields, word, offset, header);
+        const Extent& top = *std::min_element(word.begin(), word.end(), [](auto& a, auto& b) {
+            return a.first != b.first ? a.first < b.first : a.field < b.field;
+        });
+        bytes.push_back({top.field, offset, offset + kCBFWordBytes - 1});
+    }
+    auto [overlapping, other] = FirstOverlap(bytes);
+    if (overlapping != nullptr) {
+        ThrowBadHeader(header,
+                       "[%s] ByteOffset %d makes \"%s\" overlap \"%s\" (bytes %d to %d against "
+                       "%d to %d)",
+                       SectionOf(overlapping->field).GetCString(), overlapping->first,
+                       FieldAt(fields, overlapping->field).GetName(),
+                       FieldAt(fields, other->field).GetName(), overlapping->first,
+                       overlapping->last, other->first, other->last);
+    }
+}
+
+// Whether the fields can be read and written within records of `recordLength` bytes
+// without two of them sharing a bit.
 void CheckFields(const KsFieldList& fields, std::int32_t recordLength, const char* header) {
     for (std::int32_t n = 0; n < static_cast<std::int32_t>(fields.size()); ++n) {
         const auto* field = dynamic_cast<const CBFField*>(fields[n]);
         if (field == nullptr) {
             ThrowBadHeader(header, "field %d is not a CBFField", n);
         }
-        if (std::int32_t{field->GetByteOffset()} + BytesOf(*field) > recordLength) {
-            ThrowBadHeader(header, "field %d (\"%s\") does not lie inside the record of %d bytes",
-                           n, field->GetName(), recordLength);
+        if (field->IsMapped()) {
+            continue;
         }
-        std::uint32_t first = field->GetStartingBit();
-        std::uint32_t bits = field->GetNumberOfBits();
-        if (IsBitType(field->GetType()) &&
-            (first < 1 || bits < 1 || first - 1 + bits > kCBFWordBits)) {
-            ThrowBadHeader(header, "field %d (\"%s\") has %u bits from bit %u of a 16-bit word", n,
-                           field->GetName(), bits, first);
+        CheckLength(*field, n, header);
+        if (IsBitType(field->GetType())) {
+            CheckBits(*field, n, header);
+        }
+        std::int32_t offset = field->GetByteOffset();
+        if (offset + BytesOf(*field) > recordLength) {
+            ThrowBadHeader(header,
+                           "[%s] ByteOffset %d and Length %d put \"%s\" outside the record of %d "
+                           "bytes (bytes %d to %d)",
+                           SectionOf(n).GetCString(), offset, BytesOf(*field), field->GetName(),
+                           recordLength, offset, offset + BytesOf(*field) - 1);
+        }
+    }
+    CheckOverlaps(fields, header);
+}
+
+// Fails unless `key` holds a number. Without it a field would be read with a made-up
+// value: a text of no bytes, a field at offset 0, a Number without its divisor.
+void RequireNumber(const KsIniSection& section, const char* key, const char* header) {
+    std::string shown = KsSectionShownName(section);
+    if (section.GetInt(key, 0) == section.GetInt(key, 1)) {
+        return;
+    }
+    std::string raw = KsSectionRawValue(section, key);
+    if (raw.find_first_not_of(" \t") == std::string::npos) {
+        ThrowBadHeader(header, "[%s] %s is missing", shown.c_str(), key);
+    }
+    ThrowBadHeader(header, "[%s] %s \"%s\" is not a number", shown.c_str(), key, raw.c_str());
+}
+
+// The keys that the sections of fields that are not mapped must hold: a mapped field's
+// section names only its target.
+void CheckFieldKeys(KsIniFile& structure, const KsFieldList& fields, const char* header) {
+    for (std::int32_t n = 0; n < static_cast<std::int32_t>(fields.size()); ++n) {
+        const KsField& field = *fields[n];
+        std::int32_t index = structure.GetSectionIndex(SectionOf(n).GetCString());
+        if (field.IsMapped() || index < 0) {
+            continue;
+        }
+        const KsIniSection& section = *structure.GetSection(index);
+        RequireNumber(section, kKsFieldLengthKey, header);
+        RequireNumber(section, kKsFieldByteOffsetKey, header);
+        if (IsBitType(field.GetType())) {
+            RequireNumber(section, kCBFStartingBitKey, header);
+            RequireNumber(section, kCBFNumberOfBitsKey, header);
+        } else if (field.GetType() == 'N' || field.GetType() == '$') {
+            RequireNumber(section, kCBFDivisorKey, header);
         }
     }
 }
@@ -406,6 +605,7 @@ void CBFFile::ReadStructure(KsIniFile* ini) {
             KsIniSection& info = *structure.GetSection(kKsFileInfoSection);
             const char* header =
                 *structure.GetFileName() != '\0' ? structure.GetFileName() : GetFileName();
+            CheckFieldKeys(structure, GetFields(), header);
             ReadRecordLayout(info, header);
             ReadUserBitFields(structure, header);
             std::string title = info.GetString(kCBFFileTitleKey, "");

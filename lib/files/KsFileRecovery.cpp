@@ -160,9 +160,14 @@ void KsFile::WriteMarker() {
     std::memcpy(bytes.data(), Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic);
     KsByteOrder::StoreLittle(bytes.data() + Leftovers::kMarkerKeepOffset, keep);
     bytes.insert(bytes.end(), folder.begin(), folder.end());
-    std::unique_ptr<KsIOInterface> file =
-        factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE | IO_TRUNCATE);
+    // Written over the old content, then cut to its length: a failed write leaves the old
+    // marker whole.
+    std::unique_ptr<KsIOInterface> file = factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE);
     file->WriteTo(0, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    const std::int64_t excess = file->GetFileSize64() - static_cast<std::int64_t>(bytes.size());
+    if (excess > 0) {
+        file->Truncate64(excess);
+    }
     if (IsSyncing()) {
         file->Sync();
     }

@@ -17,6 +17,20 @@ std::uint16_t CheckedLength(std::uint64_t length) {
     return static_cast<std::uint16_t>(KsRecordKeyPieces::CheckedKeyLength(length, kClass));
 }
 
+// memcpy and memset that accept the null blocks a key of length 0 is given: a caller's
+// buffer of GetComparableKeyLength() bytes may be empty.
+void CopyBytes(void* to, const void* from, std::size_t count) {
+    if (count > 0) {
+        std::memcpy(to, from, count);
+    }
+}
+
+void ZeroBytes(void* to, std::size_t count) {
+    if (count > 0) {
+        std::memset(to, 0, count);
+    }
+}
+
 unsigned char Folded(char c, bool ignoreCase) {
     auto byte = static_cast<unsigned char>(c);
     return ignoreCase && byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte + 32) : byte;
@@ -95,14 +109,14 @@ void KsRecordKeyAlpha::GetComparableKey(void* pDest) const {
     std::uint32_t offset = 0;
     for (std::uint16_t piece : pieces_) {
         std::size_t used = strnlen(text_.get() + offset, piece);
-        std::memcpy(out + offset, text_.get() + offset, used);
-        std::memset(out + offset + used, 0, piece - used);
+        CopyBytes(out + offset, text_.get() + offset, used);
+        ZeroBytes(out + offset + used, piece - used);
         offset += piece;
     }
 }
 
 void KsRecordKeyAlpha::SetComparableKey(const void* pSource) {
-    std::memcpy(text_.get(), pSource, length_);
+    CopyBytes(text_.get(), pSource, length_);
 }
 
 void KsRecordKeyAlpha::GetValue(void* pDest) const {
@@ -110,12 +124,12 @@ void KsRecordKeyAlpha::GetValue(void* pDest) const {
 }
 
 void KsRecordKeyAlpha::SetValue(const void* pSource) {
-    std::memcpy(text_.get(), pSource, length_);
+    CopyBytes(text_.get(), pSource, length_);
 }
 
 void KsRecordKeyAlpha::SetText(const char* text) {
     std::size_t used = text != nullptr ? strnlen(text, length_) : 0;
-    std::memcpy(text_.get(), text, used);
+    CopyBytes(text_.get(), text, used);
     std::memset(text_.get() + used, 0, length_ - used);
 }
 

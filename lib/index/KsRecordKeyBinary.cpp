@@ -83,7 +83,9 @@ void KsRecordKeyBinary::SetValue(const KsRecord& record, std::int32_t field) {
             if (length > 0) {
                 record.GetBinary(field, bytes_.GetData(), length);
             }
-            std::memset(bytes_.GetData() + length, 0, GetLength() - length);
+            if (length < GetLength()) {
+                std::memset(bytes_.GetData() + length, 0, GetLength() - length);
+            }
         } else {
             // A field longer than the key: its bytes are cut to the key's length.
             std::string bytes(length, '\0');

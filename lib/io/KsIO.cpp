@@ -197,7 +197,7 @@ void KsIO::Sync() {
     KsCallpath("Sync()", kClass, [&] {
         if (fd_ >= 0) {
             WritePending();
-            if (KsPosix::SyncData(fd_) != 0) {
+            if (SystemSync(fd_) != 0) {
                 KsThrowSystemError(errno, kClass, "Unable to sync \"%s\" -- ", GetFileName());
             }
         }

@@ -76,6 +76,10 @@ int KsIOInterfaceWithLocking::SystemSetSize(int fd, std::int64_t size) {
     return KsPosix::SetSize(fd, size);
 }
 
+int KsIOInterfaceWithLocking::SystemSync(int fd) {
+    return KsPosix::SyncData(fd);
+}
+
 int KsIOInterfaceWithLocking::SystemClose(int fd) {
     return KsPosix::CloseFile(fd);
 }

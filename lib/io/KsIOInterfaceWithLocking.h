@@ -51,7 +51,7 @@ protected:
     void ReleaseLocks() noexcept;
 
     /// The operating-system calls through which the file classes change a file: every
-    /// write, truncation and close goes through one of them. A test derives from a file
+    /// write, truncation, sync and close goes through one of them. A test derives from a file
     /// class and overrides them to make the Nth call fail; they must not throw.
     ///
     /// Writes all `count` bytes at `offset`, or at the descriptor's position (moving it)
@@ -64,6 +64,8 @@ protected:
                                        std::int64_t offset, int& errorNumber);
     /// Sets the file's size: 0, or -1 with the reason in errno.
     virtual int SystemSetSize(int fd, std::int64_t size);
+    /// Waits until the file's data is on the storage device: 0, or -1 with errno.
+    virtual int SystemSync(int fd);
     /// Closes the descriptor, which is gone even when the call fails: 0, or -1 with errno.
     virtual int SystemClose(int fd);
 

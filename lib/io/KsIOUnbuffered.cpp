@@ -79,7 +79,7 @@ void KsIOUnbuffered::Open(const char* name, int flags) {
 
 void KsIOUnbuffered::Sync() {
     KsCallpath("Sync()", kClass, [&] {
-        if (fd_ >= 0 && KsPosix::SyncData(fd_) != 0) {
+        if (fd_ >= 0 && SystemSync(fd_) != 0) {
             KsThrowSystemError(errno, kClass, "Unable to sync \"%s\" -- ", GetFileName());
         }
     });

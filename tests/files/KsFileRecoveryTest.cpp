@@ -131,6 +131,17 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
          "",
          "\"" + table + "\" was cut back to its 0 records: a change that was adding 1 records "
          "to it was cut short|" + rebuilt},
+        {"a sort's run file made and not yet nameless",
+         [&](CBFFile& t) {
+             std::filesystem::create_directory(dir.File("runs"));
+             KsFile::ChangeScope change = t.BeginChange(-1, dir.File("runs").c_str());
+             KsString run;
+             KsIOInterface::CreateClaimedTempFile(run, dir.File("runs").c_str(), "QJsrt");
+             _exit(kstest::kDiedStatus);
+         },
+         "1234",
+         "\"" + dir.File("runs/QJsrtXXXXXX") +
+             "\", left by a sort that was cut short, was removed|"},
         {"the index files deleted in a change",
          [&](CBFFile& t) {
              KsFile::ChangeScope change = t.BeginChange();
@@ -178,21 +189,28 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
         for (const KsString& repair : t->GetRepairs()) {
             repairs += std::string(repair.GetCString()) + "|";
         }
-        EXPECT_EQ(std::regex_replace(repairs, std::regex("kss[A-Za-z0-9]{6}\""), "kssXXXXXX\""),
+        EXPECT_EQ(std::regex_replace(repairs, std::regex("(kss|QJsrt)[A-Za-z0-9]{6}\""),
+                                     "$1XXXXXX\""),
                   c.repairs);
         EXPECT_EQ(Ids(*t), c.ids);
         EXPECT_TRUE(IndexFilesAgree(*t));
         t->Close();
+        std::filesystem::remove_all(dir.File("runs"));
         EXPECT_EQ(Files(), tableFiles);
         EXPECT_TRUE(Open()->GetRepairs().empty());  // repaired once
     }
 }
 
-// A marker holds the record count to cut back to; nested changes share it, the innermost
-// count standing while it lasts; it goes with the last change that ends normally, and stays
-// for the repair after one that ends by an exception or is abandoned.
+// A marker holds the record count to cut back to and the folder of run files; nested changes
+// share it, the innermost count and folder standing while they last; it goes with the last
+// change that ends normally, and stays for the repair after one that ends by an exception
+// or is abandoned. A change that cannot write its marker leaves the one of the change
+// around it as it was.
 TEST_F(KsFileRecovery, TheMarkerHoldsTheCountOfTheInnermostChangeAndStaysAfterAFailure) {
-    std::unique_ptr<CBFFile> t = Open();
+    kstest::FaultInjectingFactory factory;
+    auto t = std::make_unique<CBFFile>(factory);
+    EXPECT_EQ(kstest::MessageOf([&] { t->BeginChange(); }), "A change needs an open table");
+    t->Open(Name().c_str(), IO_READ | IO_WRITE);
     auto markerBytes = [&] {
         std::vector<std::string> markers = KsTableLeftovers::Scan(Name().c_str()).markers;
         return markers.size() == 1 ? kstest::Hex(ReadWholeFile(markers[0])) : "none";
@@ -201,10 +219,20 @@ TEST_F(KsFileRecovery, TheMarkerHoldsTheCountOfTheInnermostChangeAndStaysAfterAF
         KsFile::ChangeScope outer = t->BeginChange();
         EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");  // "KsChange", -1
         {
-            KsFile::ChangeScope inner = t->BeginChange(7);
-            EXPECT_EQ(markerBytes(), "4B734368616E676507000000");
+            KsFile::ChangeScope inner = t->BeginChange(0, "/r");
+            EXPECT_EQ(markerBytes(), "4B734368616E6765000000002F72");
         }
         EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");
+        for (auto op : {kstest::FaultOp::kWrite, kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush}) {
+            factory.Plan().Fail(op, factory.Plan().Calls(op) + 1, EIO);
+        }
+        EXPECT_THROW(t->BeginChange(5), KsException);
+        factory.Plan().Reset();
+        EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");
+        const std::string longest(KsTableLeftovers::kMarkerFolderLimit, 'f');
+        EXPECT_NO_THROW(t->BeginChange(-1, longest.c_str()));
+        EXPECT_EQ(kstest::MessageOf([&] { t->BeginChange(-1, (longest + "f").c_str()); }),
+                  "The folder \"" + longest + "f\" has too long a name");
     }
     EXPECT_EQ(markerBytes(), "none");
     EXPECT_THROW(

@@ -14,11 +14,14 @@ namespace {
 
 using kstest::MakeRecord;
 
-// Refuses the deletion of records while `refuse` is set, so that no append can be undone.
+// Refuses the deletion of records while `refuse` is set, so that no append can be undone,
+// and a change of record 2 while `refuseRecord2` is.
 struct DeletionRefuser : KsFileListener {
     bool refuse = false;
-    void ActionHandler(KsFile&, int action, std::int32_t) override {
-        if (refuse && action == kKsActionDeleted) {
+    bool refuseRecord2 = false;
+    void ActionHandler(KsFile&, int action, std::int32_t record) override {
+        if ((refuse && action == kKsActionDeleted) ||
+            (refuseRecord2 && action == kKsActionModified && record == 2)) {
             KsException::Generate("listener refused", "DeletionRefuser");
         }
     }
@@ -65,9 +68,9 @@ protected:
 };
 
 // Every way a commit ends, on a table holding 7 and 8: the actions, the i-th (from 1) of
-// them P (append of i), M or N (modify of record 1 or 2 to i) or X (modify of record 99,
-// which fails); what else goes wrong (u: the listener refuses deletions, so no append can
-// be undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets
+// them P (append of i), M or N (modify of record 1 or 2 to i), X (modify of record 99,
+// which fails) or Y (modify of record 2, which the listener refuses after the change); what
+// else goes wrong (u: the listener refuses deletions, so no append can be undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets
 // record 2 to 0|D once the first inverse is saved, which is what its undo must restore); the
 // transaction's status once it is gone (F: the error is a KsRollbackFailure, else a
 // KsCommissionCanceled for a cancel, a KsCommitFailure for other failures), its actions'
@@ -91,6 +94,7 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         {"PMP", "", 'C', "KKK", "2|M;8|eight;1|P;3|P", ""},
         {"MMN", "", 'C', "KKK", "2|M;3|N", ""},
         {"MMX", "", 'R', "RRF", base, failed},
+        {"MYM", "", 'R', "RFK", base, failed},
         {"PXP", "", 'R', "RFK", base, failed},
         {"NPX", "h", 'R', "RRF", "7|seven;0|D", failed},
         {"PXP", "u", 'F', "FFK", base + ";1|P", failed + suspect},
@@ -114,13 +118,14 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         int number = 0;
         for (char kind : code) {
             auto record = MakeRecord(*table, ++number, std::string(1, kind).c_str());
-            std::int32_t n = kind == 'M' ? 1 : kind == 'N' ? 2 : 99;
+            std::int32_t n = kind == 'M' ? 1 : kind == 'N' || kind == 'Y' ? 2 : 99;
             kind == 'P' ? Add(*transaction, KsAppendAction(*record))
                         : Add(*transaction, KsModifyAction(*record, n));
         }
         EXPECT_EQ(transaction->GetActionCount(), code.size());
         FailingProgress progress(row.how[0]);
         refuser->refuse = std::strchr(row.how, 'u') != nullptr;
+        refuser->refuseRecord2 = code.find('Y') != std::string::npos;
         if (row.how[0] == 'h') {
             onInverseSync = [&] { table->DataModify(2, *MakeRecord(*table, 0, "D")); };
         }
@@ -141,7 +146,7 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         Log().ForEachAction(id, [&](KsRecordActionListWrapper& action) {
             marks += action.GetStatus();
             EXPECT_EQ(*action.GetText() == '\0', marks.back() != 'F') << marks;  // failures say why
-            if (code[marks.size() - 1] == 'X') {
+            if (code[marks.size() - 1] == 'X' || code[marks.size() - 1] == 'Y') {
                 expected.replace(expected.find("%s"), 2, action.GetText());
             }
             return false;

@@ -267,8 +267,8 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
     }
 }
 
-// Every kind of change, alone and followed by every kind (an append; an insert at 1 and in
-// the middle; a modify; a delete at 1, in the middle and at the end), committed by a child
+// Every kind of change, alone and followed by every kind (an append; an insert at 1, in the
+// middle and after the last record; a modify; a delete at 1, in the middle and at the end), committed by a child
 // that dies at each of its writes, positioned writes, flushes and cuts (before the call and
 // after it) and at each record change its listener hears of: the table reopened is as
 // before the transaction or as after it, record for record, with every index file in place
@@ -280,12 +280,13 @@ TEST_F(Crash, EveryPairOfKindsDiesAtEveryPoint) {
     const fs::path saved = dir.File("saved");
     fs::copy(dir.Path(), saved);
     // The kinds, with where each stands in a table of `count` records.
-    const char* const kinds[] = {"A", "I1", "Im", "M", "D1", "Dm", "De"};
+    const char* const kinds[] = {"A", "I1", "Im", "Ie", "M", "D1", "Dm", "De"};
     auto changeOf = [](const std::string& kind, std::int32_t count, int id) -> Change {
         std::int32_t middle = count / 2 + 1;
         return kind == "A"    ? Change{'A', 0, id}
                : kind == "I1" ? Change{'I', 1, id}
                : kind == "Im" ? Change{'I', middle, id}
+               : kind == "Ie" ? Change{'I', count + 1, id}
                : kind == "M"  ? Change{'M', middle, id}
                : kind == "D1" ? Change{'D', 1, 0}
                : kind == "Dm" ? Change{'D', middle, 0}
