@@ -43,8 +43,14 @@ const char* const kUsageText =
     "      write the records whose indexed FIELD equals VALUE (or lies from VALUE to the\n"
     "      --to VALUE, both included) as export does, or with --count only how many\n"
     "  check TABLE\n"
-    "      check that the header fits the data file and that every index file agrees\n"
-    "      with the records; print each disagreement (exit status 1 when there is one)\n"
+    "      check that the header fits the data file, that every index file agrees with\n"
+    "      the records and that the transaction log reads back, and report what a process\n"
+    "      that died left; print each problem (exit status 1 when there is one)\n"
+    "  recover TABLE\n"
+    "      make a damaged table whole where it can, saying each step: roll back a commit\n"
+    "      cut short, cut a torn last record, rebuild missing or stale index files, set a\n"
+    "      damaged transaction log aside and start a new one, remove what a dead process\n"
+    "      left; then check it (exit status 1 when the check still fails)\n"
     "  apply [--no-sync] TABLE FILE\n"
     "      carry out the changes of FILE (\"-\": standard input), one a line:\n"
     "        append,VALUE...   insert,N,VALUE...   modify,N,VALUE...   delete,N\n"
@@ -249,6 +255,7 @@ const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::
                                                             {"unindex", Command::kUnindex},
                                                             {"search", Command::kSearch},
                                                             {"check", Command::kCheck},
+                                                            {"recover", Command::kRecover},
                                                             {"apply", Command::kApply},
                                                             {"log", Command::kLog}};
 
@@ -355,6 +362,7 @@ void TakeOperands(std::vector<std::string>& operands, CommandLine& line,
             {Command::kUnindex, "a table and a field"},
             {Command::kSearch, "a table, a field and a value"},
             {Command::kCheck, "one table"},
+            {Command::kRecover, "one table"},
             {Command::kApply, "a table and a file"},
             {Command::kLog, "one table"}};
         throw UsageError("'" + commandName + "' expects " + forms.at(line.command));

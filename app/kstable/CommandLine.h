@@ -6,7 +6,7 @@
 //   kstable import [--header] TABLE FILE
 //   kstable export [--fields NAME,...] [--records FIRST-LAST] TABLE
 //   kstable sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...
-//   kstable index TABLE FIELD | unindex TABLE FIELD | check TABLE
+//   kstable index TABLE FIELD | unindex TABLE FIELD | check TABLE | recover TABLE
 //   kstable search [--to VALUE] [--count] TABLE FIELD VALUE
 //   kstable apply [--no-sync] TABLE FILE
 //   kstable log TABLE
@@ -68,7 +68,7 @@ std::uint64_t ParseMemorySize(std::string_view text);
 struct CommandLine {
     enum class Command {
         kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort,
-        kIndex, kUnindex, kSearch, kCheck, kApply, kLog
+        kIndex, kUnindex, kSearch, kCheck, kRecover, kApply, kLog
     };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension

@@ -119,7 +119,8 @@ int ImportRecords(const CommandLine& line) {
     try {
         KsScopeExit cutBack([&] { cutBackFailure = locked.CloseAndCutBack(size); });
         Importer(table, reader, ProgressTotal(line.input)).AppendAll(line.skipHeader);
-        table.Flush();
+        // On the device before the command says it is done.
+        table.Sync();
         cutBack.Dismiss();
     } catch (const KsException& error) {
         // A read of a terminal or a pipe cut short by Ctrl-C is the interrupt, not a fault.

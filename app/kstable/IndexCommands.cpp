@@ -15,6 +15,7 @@
 #include "index/KsRecordKey.h"
 #include "index/KsSet.h"
 #include "io/KsIO.h"
+#include "txn/KsFileTransactionLog.h"
 
 namespace {
 
@@ -203,17 +204,14 @@ int SearchTable(const CommandLine& line) {
     return 0;
 }
 
-int CheckTable(const CommandLine& line) {
-    const TableFiles files = TableFilesOf(line.table);
-    LockedTable locked(files, false);
-    CBFFile& table = locked.Table();
+std::vector<std::string> TableProblems(CBFFile& table, const TableFiles& files, int& checked) {
     std::vector<std::string> problems;
     if (const std::int64_t extra = table.GetExtraBytes(); extra > 0) {
         problems.push_back("\"" + files.data + "\": " + std::to_string(extra) +
                            " bytes after the last whole record of " +
                            std::to_string(table.GetRecordLength()) + " bytes");
     }
-    int checked = 0;
+    checked = 0;
     for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
         const KsField& field = table.GetField(n);
         auto number = static_cast<std::uint16_t>(n);
@@ -226,7 +224,7 @@ int CheckTable(const CommandLine& line) {
         if (indexed && exists) {
             std::vector<std::string> found = CheckIndexFile(table, number);
             problems.insert(problems.end(), found.begin(), found.end());
-            ++checked;
+            checked += found.empty() ? 1 : 0;
         } else if (indexed) {
             problems.push_back("\"" + file + "\": missing; the header marks field \"" +
                                field.GetName() + "\" indexed");
@@ -235,6 +233,19 @@ int CheckTable(const CommandLine& line) {
                                field.GetName() + "\" indexed");
         }
     }
+    const std::string log = LogFileOf(files);
+    if (std::string reason = KsFileTransactionLog::Inspect(table.GetFactory(), log.c_str());
+        !reason.empty()) {
+        problems.push_back("\"" + log + "\" cannot be used: " + reason);
+    }
+    for (const std::string& left : AbandonedLeftovers(files)) {
+        problems.push_back(left);
+    }
+    return problems;
+}
+
+int ReportProblems(const std::vector<std::string>& problems, CBFFile& table,
+                   const TableFiles& files, int checked) {
     for (const std::string& problem : problems) {
         std::printf("%s\n", problem.c_str());
     }
@@ -242,6 +253,16 @@ int CheckTable(const CommandLine& line) {
         std::printf("\"%s\": %ld records, header and %d index file%s agree.\n", files.data.c_str(),
                     static_cast<long>(table.GetNumRecords()), checked, checked == 1 ? "" : "s");
     }
-    locked.Close();
     return problems.empty() ? 0 : 1;
+}
+
+int CheckTable(const CommandLine& line) {
+    const TableFiles files = TableFilesOf(line.table);
+    LockedTable locked(files, false);
+    CBFFile& table = locked.Table();
+    int checked = 0;
+    const std::vector<std::string> problems = TableProblems(table, files, checked);
+    const int status = ReportProblems(problems, table, files, checked);
+    locked.Close();
+    return status;
 }

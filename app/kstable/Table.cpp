@@ -10,6 +10,8 @@
 
 #include "CommandLine.h"
 #include "Interrupt.h"
+#include "files/KsTableLeftovers.h"
+#include "io/KsReplacementFile.h"
 #include "txn/KsFileTransactionLog.h"
 
 namespace {
@@ -31,7 +33,34 @@ TableFiles TableFilesOf(const std::string& given) {
     return {base + ".cbf", base + ".kss"};
 }
 
-LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
+std::string LogFileOf(const TableFiles& files) {
+    return files.data.substr(0, files.data.size() - 4) + ".klg";
+}
+
+std::vector<std::string> AbandonedLeftovers(const TableFiles& files) {
+    const KsTableLeftovers::Found found = KsTableLeftovers::Scan(files.data.c_str());
+    std::vector<std::string> lines;
+    for (const std::string& name : found.inverseFiles) {
+        std::unique_ptr<KsIOInterface> file =
+            KsIOFactory::Default().Open(name.c_str(), IO_READ | IO_WRITE);
+        KsIOLockGuard lock(*file, LOCK_WRITE, 0, 0, KsIOLockGuard::kTry);
+        if (lock.IsHeld()) {
+            lines.push_back("\"" + name + "\": a commit cut short that was not rolled back");
+        }
+    }
+    for (const auto* kind : {&found.markers, &found.temporaries}) {
+        for (const std::string& name : *kind) {
+            const int claim = KsReplacementFile::ClaimAbandoned(name.c_str());
+            if (claim >= 0) {
+                close(claim);
+                lines.push_back("\"" + name + "\": left by a process that is gone");
+            }
+        }
+    }
+    return lines;
+}
+
+LockedTable::LockedTable(const TableFiles& files, bool forWriting, FILE* repairs) {
     if (access(files.data.c_str(), F_OK) != 0) {
         throw MissingFileError("no table \"" + files.data + "\": " + std::strerror(errno));
     }
@@ -55,9 +84,20 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         lock_.emplace(*lockHandle_, type, 0, 0, KsIOLockGuard::kTry);
     }
-    table_.Open(files.data.c_str(), mode);
+    try {
+        table_.Open(files.data.c_str(), mode);
+    } catch (const KsException& error) {
+        const std::string log = LogFileOf(files);
+        if (forWriting &&
+            !KsFileTransactionLog::Inspect(KsIOFactory::Default(), log.c_str()).empty()) {
+            KsException::Generate("%s\n'kstable recover %s' sets the damaged log aside.",
+                                  "kstable", error.GetErrorMessage(),
+                                  files.data.substr(0, files.data.size() - 4).c_str());
+        }
+        throw;
+    }
     for (const KsString& repair : table_.GetRepairs()) {
-        std::fprintf(stderr, "kstable: %s\n", repair.GetCString());
+        std::fprintf(repairs, repairs == stderr ? "kstable: %s\n" : "%s\n", repair.GetCString());
     }
     if (table_.HasTransactionLog()) {
         KsFileTransactionLog& log = KsFileTransactionLog::Of(table_);

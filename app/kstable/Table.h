@@ -2,9 +2,11 @@
 // The files of a table named on the command line, and a table opened under a lock of its
 // whole data file.
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "files/CBFFile.h"
 #include "io/KsIOLockGuard.h"
@@ -15,6 +17,11 @@ struct TableFiles {
     std::string header;  // NAME.kss
 };
 TableFiles TableFilesOf(const std::string& given);
+// NAME.klg, the table's transaction log.
+std::string LogFileOf(const TableFiles& files);
+// What processes that are gone left beside the table and the next open for writing did not
+// take up (a repair that failed, say), one line each naming the file.
+std::vector<std::string> AbandonedLeftovers(const TableFiles& files);
 
 // Ctrl-C arrived; the command stops where it is.
 struct Interrupted {};
@@ -27,7 +34,9 @@ struct Interrupted {};
 // stops the wait (Interrupted). A missing data file is a UsageError.
 class LockedTable {
 public:
-    LockedTable(const TableFiles& files, bool forWriting);
+    // The repairs the open for writing made are said on `repairs` (standard error for every
+    // command but recover).
+    LockedTable(const TableFiles& files, bool forWriting, FILE* repairs = stderr);
     LockedTable(const LockedTable&) = delete;
     LockedTable& operator=(const LockedTable&) = delete;
 

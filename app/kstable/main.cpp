@@ -41,6 +41,8 @@ int Run(const CommandLine& line) {
             return SearchTable(line);
         case CommandLine::Command::kCheck:
             return CheckTable(line);
+        case CommandLine::Command::kRecover:
+            return RecoverTable(line);
         case CommandLine::Command::kApply:
             return ApplyChanges(line);
         case CommandLine::Command::kLog:

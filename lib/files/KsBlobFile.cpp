@@ -10,6 +10,7 @@
 #include "core/KsScopeExit.h"
 #include "io/KsFileName.h"
 #include "io/KsReplacementFile.h"
+#include "io/KsSyncPolicy.h"
 
 using namespace KsBlobFileFormat;
 
@@ -888,13 +889,16 @@ void KsBlobFile::WriteDescriptors() {
 }
 
 void KsBlobFile::WriteTableAt(std::int64_t offset, const KsBlob& table) {
+    // The blobs and the table reach the device before the header word points at them, and
+    // the word before anything overwrites what the old one pointed at.
+    const bool syncing = KsSyncPolicy::IsOn();
     file_->WriteTo(static_cast<std::uint64_t>(offset), table.GetData(),
                    static_cast<std::int32_t>(table.GetSize()));
-    file_->Flush();
+    syncing ? file_->Sync() : file_->Flush();
     unsigned char word[kHeaderSize];
     KsByteOrder::StoreLittle(word, static_cast<std::int32_t>(offset));
     file_->WriteTo(0, word, kHeaderSize);
-    file_->Flush();
+    syncing ? file_->Sync() : file_->Flush();
 }
 
 void KsBlobFile::CutAfter(std::int64_t end) {

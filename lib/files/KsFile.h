@@ -564,9 +564,8 @@ public:
     /// new files left beside the table.
     ChangeScope BeginChange(std::int32_t keepRecords = -1, const char* temporaryFolder = nullptr);
     /// @{
-    /// Whether tables wait for what must survive a power failure (change markers, and the
-    /// commits of the transaction layer) to reach the storage device; on by default, one
-    /// switch for the whole process.
+    /// Whether tables wait for what must survive a power failure to reach the storage
+    /// device (see io/KsSyncPolicy.h, which these set and read).
     static void SetSyncing(bool on);
     static bool IsSyncing();
     /// @}

@@ -3,7 +3,6 @@
 // that changed the table died (see files/KsTableLeftovers.h).
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 
@@ -15,13 +14,13 @@
 #include "index/KsIndex.h"
 #include "index/KsSort.h"
 #include "io/KsIOLockGuard.h"
+#include "io/KsSyncPolicy.h"
 #include "platform/KsPosixFile.h"
 
 namespace {
 
 constexpr const char* kClass = "KsFile";
 namespace Leftovers = KsTableLeftovers;
-std::atomic<bool> syncing{true};
 
 std::string FolderOf(const char* path) {
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -99,11 +98,11 @@ KsFile::ChangeScope KsFile::BeginChange(std::int32_t keepRecords, const char* te
 }
 
 void KsFile::SetSyncing(bool on) {
-    syncing = on;
+    KsSyncPolicy::Set(on);
 }
 
 bool KsFile::IsSyncing() {
-    return syncing;
+    return KsSyncPolicy::IsOn();
 }
 
 bool KsFile::HasLeftovers(const char* dataFile) {
@@ -216,6 +215,8 @@ void KsFile::DropMarker(bool keep) noexcept {
     } else {
         try {
             changeMarker_->Remove();
+            // A marker that came back after a power failure would undo the change it marked.
+            SyncMarkerFolder();
         } catch (const KsException&) {
             // It stays, unclaimed: the next open for writing repairs what it stands for.
             changeMarker_->Release();
@@ -305,12 +306,18 @@ void KsFile::RepairAfterLog() {
         }
     }
     runFolders_.clear();
-    // Repaired: the markers go, while still claimed.
-    while (!claimedMarkers_.empty()) {
-        auto [name, claim] = claimedMarkers_.back();
-        factory_.Delete(name.c_str());
-        KsPosix::CloseFile(claim);
-        claimedMarkers_.pop_back();
+    // Repaired: the repair reaches the device, then the markers go, while still claimed.
+    if (!claimedMarkers_.empty()) {
+        if (IsSyncing()) {
+            Sync();
+        }
+        while (!claimedMarkers_.empty()) {
+            auto [name, claim] = claimedMarkers_.back();
+            factory_.Delete(name.c_str());
+            KsPosix::CloseFile(claim);
+            claimedMarkers_.pop_back();
+        }
+        SyncMarkerFolder();
     }
     needsRepair_ = false;
 }

@@ -1,5 +1,6 @@
 #include "index/KsSortFileWrapper.h"
 
+#include <filesystem>
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
@@ -9,6 +10,7 @@
 #include "index/KsRecordKey.h"
 #include "index/KsRecordKeyDescending.h"
 #include "io/KsIO.h"
+#include "io/KsSyncPolicy.h"
 #include "platform/KsPosixFile.h"
 #include "progress/KsProgressInterface.h"
 
@@ -122,6 +124,10 @@ void KsSortFileWrapper::Finish() {
     KsCallpath("Finish()", kClass, [&] {
         recordNumber_ = 0;
         if (replacement_) {
+            if (KsSyncPolicy::IsOn()) {
+                // On the device before it takes the data file's place.
+                replacement_->Sync();
+            }
             replacement_->Close();
             finished_ = true;
         }
@@ -146,6 +152,10 @@ void KsSortFileWrapper::Commit() {
         }
         replacementFile_.reset();
         replacement_.reset();
+        if (KsSyncPolicy::IsOn()) {
+            std::filesystem::path folder = std::filesystem::path(file_.GetFileName()).parent_path();
+            file_.GetFactory().SyncFolder(folder.empty() ? "." : folder.c_str());
+        }
     });
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/KsCallpath.h"
+#include "io/KsSyncPolicy.h"
 #include "platform/KsPosixFile.h"
 #include "platform/KsSystemError.h"
 
@@ -66,9 +67,20 @@ void KsReplacementFile::EndClaim() noexcept {
 
 void KsReplacementFile::Commit() {
     KsCallpath("Commit()", kClass, name_.GetCString(), [&] {
+        const bool syncing = KsSyncPolicy::IsOn();
+        if (syncing) {
+            // Its bytes reach the device before its name takes the old file's place, so that
+            // a power failure leaves the old file or the whole new one.
+            std::unique_ptr<KsIOInterface> file = factory_.Open(name_.GetCString(), IO_READ);
+            file->Sync();
+            file->Close();
+        }
         factory_.Replace(target_.GetCString(), name_.GetCString());
         done_ = true;
         EndClaim();
+        if (syncing) {
+            factory_.SyncFolder(FolderOf(target_.GetCString()).c_str());
+        }
     });
 }
 

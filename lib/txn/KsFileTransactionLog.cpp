@@ -131,6 +131,28 @@ KsFileTransactionLog::WholeLock KsFileTransactionLog::LockAll() {
     return WholeLock(file_);
 }
 
+std::string KsFileTransactionLog::Inspect(KsIOFactory& factory, const char* name) {
+    if (!factory.Exists(name)) {
+        return "";
+    }
+    try {
+        std::unique_ptr<KsIOInterface> file = factory.Open(name, IO_READ);
+        // Read while no one writes it.
+        KsIOLockGuard lock(*file, LOCK_READ, 0, 0);
+        if (file->GetFileSize64() == 0) {
+            return "";  // made at the next open for writing
+        }
+        List list(*file, KsIOListFormat::ListPosition(0));
+        KsFileTransactionStatus status;
+        for (Cursor it = list.begin(kWalk); !(it == list.end()); ++it) {
+            it.Read(status);
+        }
+        return "";
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+}
+
 void KsFileTransactionLog::Validate() {
     WholeLock whole = LockAll();
     KsFileTransactionStatus status;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "files/KsTransactionLog.h"
@@ -101,6 +102,11 @@ public:
     /// changed element is written back when `visit` returns true.
     void ForEachAction(const KsTimestamp& id,
                        const std::function<bool(KsRecordActionListWrapper&)>& visit);
+
+    /// What is wrong with the log file `name`, read through `factory` without a table:
+    /// empty when it reads back whole (or does not exist yet), else the reason it cannot be
+    /// used. Waits while another opener holds the log.
+    static std::string Inspect(KsIOFactory& factory, const char* name);
 
     /// The table whose log this is.
     KsFile& GetTable() const { return *table_; }

@@ -243,7 +243,10 @@ TEST(KsIniFile, WriteFailingAtEachStepLeavesTheFileAsItWas) {
     const int windows = clean.Calls(FaultOp::kWrite);
     ASSERT_EQ(windows, static_cast<int>(updated.size() / 8000));
     ASSERT_EQ(1, clean.Calls(FaultOp::kFlush));
-    ASSERT_EQ(2, clean.Calls(FaultOp::kClose));  // the new file, then the file itself
+    // The new file, the file itself, the new file again once synced.
+    ASSERT_EQ(3, clean.Calls(FaultOp::kClose));
+    ASSERT_EQ(1, clean.Calls(FaultOp::kSync));
+    ASSERT_EQ(1, clean.Calls(FaultOp::kSyncFolder));
     ASSERT_EQ(1, clean.Calls(FaultOp::kRename));
     ASSERT_EQ(0, clean.Calls(FaultOp::kDelete) + clean.Calls(FaultOp::kWriteTo) +
                      clean.Calls(FaultOp::kTruncate));
@@ -267,6 +270,8 @@ TEST(KsIniFile, WriteFailingAtEachStepLeavesTheFileAsItWas) {
     steps.push_back({FaultOp::kClose, 1, "Unable to close file \"" + newFile + "\"" + reason});
     steps.push_back(
         {FaultOp::kClose, 2, "Unable to close file \"" + RegexQuoted(name) + "\"" + reason});
+    steps.push_back({FaultOp::kSync, 1, "Unable to sync \"" + newFile + "\"" + reason});
+    steps.push_back({FaultOp::kClose, 3, "Unable to close file \"" + newFile + "\"" + reason});
     steps.push_back(
         {FaultOp::kRename, 1,
          "Unable to rename \"" + newFile + "\" to \"" + RegexQuoted(name) + "\"" + reason});

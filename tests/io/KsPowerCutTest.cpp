@@ -499,10 +499,9 @@ TEST(KsPowerCutTest, WalkFindsEachMissingStepOfAReplacement) {
 // KsReplacementFile::WriteReplacing, walked: its one sync of the new file before the rename
 // and one folder sync after it make every cut leave the old file or the new one.
 TEST(KsPowerCutTest, WriteReplacingSurvivesEveryPowerCut) {
-    // Waits for Commit to sync the new file before Replace and to sync the folder after it;
-    // until then the finished cuts leave the target old (names undone), empty or torn to
-    // 1024 bytes (names kept), and this test fails.
-    GTEST_SKIP() << "KsReplacementFile::Commit does not sync yet";
+    // Without the sync of the new file before Replace and of the folder after it, the
+    // finished cuts leave the target old (names undone), empty or torn to 1024 bytes (names
+    // kept).
     ReplacementWalk walk;
     int cuts = walk.Walk([&](FaultInjectingFactory& factory) {
         KsReplacementFile::WriteReplacing(
