@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/KsCallpath.h"
@@ -108,7 +109,8 @@ void CheckBits(const CBFField& field, std::int32_t n, const char* header) {
     KsString name = SectionOf(n);
     const char* section = name.GetCString();
     if (bits < 1 || bits > kCBFWordBits) {
-        ThrowBadHeader(header, "[%s] NumberOfBits %u does not fit \"%s\": %s fields have 1 to %u bits",
+        ThrowBadHeader(header,
+                       "[%s] NumberOfBits %u does not fit \"%s\": %s fields have 1 to %u bits",
                        section, bits, field.GetName(), TypeNameOf(field.GetType()), kCBFWordBits);
     }
     if (first < 1 || first > kCBFWordBits) {

@@ -29,6 +29,13 @@
 ///               FileTitle (read only: when not empty it becomes the title)
 ///   [Field&lt;n&gt;]  Type (a code, below), StartingBit, NumberOfBits, Divisor
 ///   [UserBitField&lt;i&gt;], from 0: NumberOfBits, StartingBit (bit offset in the record + 1)
+///
+/// A header opens only when it places its fields as the layout would: every field that is
+/// not mapped has Length and ByteOffset (bit fields also StartingBit and NumberOfBits,
+/// Numbers also Divisor), the length of its type (4 for Number, Long and Unsigned Long, 2
+/// for a bit field, 1 to 8191 for a text, 1 or more otherwise), lies inside RecordLength
+/// and shares no byte with another field; bit fields hold 1 to 16 bits inside their word
+/// and may share a word, not a bit. A mapped field takes its target's place by design.
 
 #include <cstdint>
 

@@ -74,7 +74,8 @@ TEST(CBFHeaderDamage, EachDamageIsRefusedNamingSectionAndKeyAndItsNeighbourOpens
         {{{"Field3", "Length=20", "Lxngth=20"}}, "[Field3] Length is missing"},
         {{{"Field7", "Length=3", "Length= "}}, "[Field7] Length is missing"},
         {{{"Field1", "ByteOffset=0\r\n", ""}}, "[Field1] ByteOffset is missing"},
-        {{{"Field8", "ByteOffset=10", "ByteOffset=1O"}}, "[Field8] ByteOffset \"1O\" is not a number"},
+        {{{"Field8", "ByteOffset=10", "ByteOffset=1O"}},
+         "[Field8] ByteOffset \"1O\" is not a number"},
         {{{"Field4", "StartingBit=9\r\n", ""}}, "[Field4] StartingBit is missing"},
         {{{"Field6", "NumberOfBits=3\r\n", ""}}, "[Field6] NumberOfBits is missing"},
         {{{"Field2", "Divisor=100\r\n", ""}}, "[Field2] Divisor is missing"},
@@ -129,7 +130,8 @@ TEST(CBFHeaderDamage, EachDamageIsRefusedNamingSectionAndKeyAndItsNeighbourOpens
         {{{"Field5", "ByteOffset=8", "ByteOffset=36"}},
          "[Field5] ByteOffset 36 and Length 2 put \"visits\" outside the record of 37 bytes "
          "(bytes 36 to 37)"},
-        {{{"Field7", "ByteOffset=34", "ByteOffset=35"}, {"FileInfo", "RecordLength=37", "RecordLength=38"}},
+        {{{"Field7", "ByteOffset=34", "ByteOffset=35"},
+          {"FileInfo", "RecordLength=37", "RecordLength=38"}},
          ""},
         // Fields over each other's bytes.
         {{{"Field3", "ByteOffset=14", "ByteOffset=4"}},
@@ -167,9 +169,9 @@ TEST(CBFHeaderDamage, EachDamageIsRefusedNamingSectionAndKeyAndItsNeighbourOpens
 
 // What a field of a random table was given in one record.
 struct Expected {
-    double number = 0;  // Number fields
+    double number = 0;       // Number fields
     std::int64_t whole = 0;  // Long, Unsigned Long, Short, Unsigned Short
-    std::string bytes;  // Alpha (the text) and Binary
+    std::string bytes;       // Alpha (the text) and Binary
 };
 
 // A random field list of every stored type, with texts and bit counts at their limits,
@@ -192,14 +194,15 @@ KsFieldList RandomFields(std::mt19937& random, std::vector<std::int32_t>& target
             text = 9;  // three would not fit a record
         }
         auto raw = static_cast<std::int16_t>(pick(1, 40));
-        const kstest::FieldSpec kinds[] = {{name.c_str(), 'I'},
-                                           {name.c_str(), 'N', 0, 0, oneOf({10, 100, 1000}), 2},
-                                           {name.c_str(), 'I', 4, 32},
-                                           {name.c_str(), 'W', 4, 32},
-                                           {name.c_str(), 'S', 0, bits},
-                                           {name.c_str(), 'U', 0, bits},
-                                           {name.c_str(), 'A', text},
-                                           {name.c_str(), 'Y', raw, static_cast<std::uint16_t>(8 * raw)}};
+        const kstest::FieldSpec kinds[] = {
+            {name.c_str(), 'I'},
+            {name.c_str(), 'N', 0, 0, oneOf({10, 100, 1000}), 2},
+            {name.c_str(), 'I', 4, 32},
+            {name.c_str(), 'W', 4, 32},
+            {name.c_str(), 'S', 0, bits},
+            {name.c_str(), 'U', 0, bits},
+            {name.c_str(), 'A', text},
+            {name.c_str(), 'Y', raw, static_cast<std::uint16_t>(8 * raw)}};
         const kstest::FieldSpec& spec = kinds[pick(0, std::size(kinds) - 1)];
         fields.Add(std::unique_ptr<KsField>(kstest::CBFFields({spec})[0]->Clone()));
         targetOf.push_back(i);
@@ -315,9 +318,8 @@ TEST(CBFHeaderDamage, EveryLaidOutHeaderOpensAndReadsBackItsRecords) {
             }
         }
         CBFFile table;
-        ASSERT_NO_THROW(table.Open(name.c_str(), IO_READ))
-            << "round " << round << "\n"
-            << ReadWholeFile(name + ".kss");
+        ASSERT_NO_THROW(table.Open(name.c_str(), IO_READ)) << "round " << round << "\n"
+                                                           << ReadWholeFile(name + ".kss");
         ASSERT_EQ(static_cast<std::int32_t>(targetOf.size()), table.GetFieldCount());
         std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
         for (int r = 0; r < 3; ++r) {
