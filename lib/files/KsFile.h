@@ -666,9 +666,9 @@ private:
     void DeleteIndexFile(std::uint16_t fieldNumber);
     void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
                         std::int16_t version);
-    // Keeps each indexed field's index file that reads back whole for the records as they
-    // are (loading it), builds the others afresh and deletes those of unindexed fields;
-    // returns the fields whose files were built.
+    // Builds each indexed field's index from the records (loading it), writes it over a
+    // file that does not hold the same, and deletes the index files of unindexed fields;
+    // returns the fields whose files were written.
     std::vector<std::uint16_t> RepairIndexFiles();
     // Runs `update` on the index of every indexed field that the change of a record
     // concerns, loading index files written for recordsBefore records first; see the .cpp.

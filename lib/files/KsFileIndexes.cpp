@@ -300,19 +300,21 @@ std::vector<std::uint16_t> KsFile::RepairIndexFiles() {
             }
             std::unique_ptr<KsIndex>& slot = IndexSlot(number);
             slot.reset();
+            // Built from the records whatever the file holds: a power failure may bring
+            // back a file deleted before a change, for the same record count.
+            AddIndex(number, nullptr);
+            bool agrees = false;
             if (IndexFileExists(number)) {
                 try {
-                    // A file that reads back whole for the records as they are was written
-                    // for them: an index file goes before a change that would make it wrong.
-                    slot = ReadIndexFile(number, GetNumRecords());
-                    continue;
+                    agrees = ReadIndexFile(number, GetNumRecords())->IsSameAs(*slot);
                 } catch (const KsException&) {
-                    DeleteIndexFile(number);
+                    // Damaged, or written for other records.
                 }
             }
-            AddIndex(number, nullptr);
-            SaveIndex(number);
-            built.push_back(number);
+            if (!agrees) {
+                SaveIndex(number);
+                built.push_back(number);
+            }
         }
         return built;
     });
@@ -343,6 +345,16 @@ void KsFile::ClearIndexes(bool discard) {
 
 void KsFile::DeleteIndexes() {
     KsCallpath("DeleteIndexes()", kClass, [&] {
+        if ((openFlags_ & IO_WRITE) != 0) {
+            for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+                if (IsIndexedField(static_cast<std::uint16_t>(i)) &&
+                    IndexFileExists(static_cast<std::uint16_t>(i))) {
+                    // Built again at the close, or by the repair when the process dies first.
+                    MarkIndexFilesOut();
+                    break;
+                }
+            }
+        }
         indexes_.clear();
         DeleteIndexesFor(GetFileName(), GetFieldCount());
     });

@@ -691,7 +691,8 @@ bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
             } else if (!recovering_ || !newest || NeedsApplying(entry)) {
                 try {
                     entry.GetAction()->PermanentCommit(*table_);
-                    table_->Flush();
+                    // The undoing reaches the device before its entry leaves the file.
+                    KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
                 } catch (KsException& error) {
                     failures.push_back({applied, KsString(error.GetErrorMessage())});
                 } catch (...) {
