@@ -13,6 +13,7 @@
 #include "files/KsSectionValues.h"
 #include "ini/KsIniFile.h"
 #include "io/KsIO.h"
+#include "io/KsSyncPolicy.h"
 
 namespace {
 
@@ -567,8 +568,11 @@ void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryK
             KsFileException::Generate("Header file \"%s\" already exists", kClass,
                                       header.GetCString(), header.GetCString());
         }
-        // Checked before anything is written, so that a refusal leaves no header behind.
-        if (factory.Exists(data.GetCString())) {
+        // Checked before anything is written, so that a refusal leaves no header behind. An
+        // empty data file without a header is what a create cut short by a power failure
+        // leaves: it holds nothing, and is taken over.
+        if (factory.Exists(data.GetCString()) &&
+            factory.Open(data.GetCString(), IO_READ)->GetFileSize64() != 0) {
             KsFileException::Generate("Data file \"%s\" already exists", kClass, data.GetCString(),
                                       data.GetCString());
         }
@@ -577,24 +581,33 @@ void CBFFile::Create(const char* name, FieldList& fields, std::uint16_t primaryK
         }
         std::int32_t recordLength = ExtentOf(fields);
         CheckFields(fields, recordLength, header.GetCString());
-        KsIniFile structure(header.GetCString(), false, true, IO_READ | IO_WRITE, factory);
-        KsScopeExit removeHeader([&] {
+        KsScopeExit removeData([&] {
             try {
-                factory.Delete(header.GetCString());
+                factory.Delete(data.GetCString());
+                DeleteIndexesFor(data.GetCString(), static_cast<std::int32_t>(fields.size()));
             } catch (const KsException&) {
                 // The error on its way out is the one to report.
             }
         });
-        WriteStructureTo(structure, fields, data.GetCString(), primaryKeyFieldCount);
-        KsIniSection& info = *structure.GetSection(kKsFileInfoSection);
-        info.SetInt(kCBFNumberOfFieldsKey, static_cast<std::int32_t>(fields.size()));
-        info.SetInt(kCBFRecordLengthKey, recordLength);
-        structure.Write(false, IO_READ);
+        // The data file and the index files first, the header last: until the header is in
+        // place, in one rename, there is no table.
         factory.Open(data.GetCString(), IO_WRITE | IO_CREATE)->Close();
+        if (KsSyncPolicy::IsOn()) {
+            KsFileName place(data.GetCString());
+            KsString folder;
+            folder.printf("%s%s", place.GetDrive(), place.GetDirectory());
+            factory.SyncFolder(folder.IsEmpty() ? "." : folder.GetCString());
+        }
         if (buildIndexes) {
             BuildEmptyIndexesFor(fields, data.GetCString());
         }
-        removeHeader.Dismiss();
+        ReplaceStructureFile(header.GetCString(), [&](KsIniFile& structure) {
+            WriteStructureTo(structure, fields, data.GetCString(), primaryKeyFieldCount);
+            KsIniSection& info = *structure.GetSection(kKsFileInfoSection);
+            info.SetInt(kCBFNumberOfFieldsKey, static_cast<std::int32_t>(fields.size()));
+            info.SetInt(kCBFRecordLengthKey, recordLength);
+        });
+        removeData.Dismiss();
     });
 }
 

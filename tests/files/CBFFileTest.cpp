@@ -131,7 +131,7 @@ TEST(CBFFile, CreateChecksBothNamesBeforeWritingAnything) {
     std::string name = dir.File("t");
     KsFieldList fields = kstest::SampleFields();
     CBFFile table;
-    WriteWholeFile(name + ".cbf", "");
+    WriteWholeFile(name + ".cbf", "x");
     EXPECT_EQ("Data file \"" + name + ".cbf\" already exists",
               MessageOf([&] { table.Create(name.c_str(), fields, 0, false); }));
     EXPECT_FALSE(std::filesystem::exists(name + ".kss"));  // nothing blocks the next try

@@ -217,4 +217,37 @@ TEST_F(PowerCutWalk, TheRecoveryOfACutCommitSurvivesAPowerCut) {
     RecordProperty("the recovery", cuts);
 }
 
+// A table created (Id indexed) and cut by the power at each sync point: there is no table
+// (an empty data file at most, which the next create takes over), or the whole new one.
+TEST_F(PowerCutWalk, ACreatedTableIsThereWholeOrNotAtAll) {
+    const std::string fresh = dir.File("fresh.cbf");
+    KsFieldList fields = kstest::CBFFields({{"Id", 'I'}, {"Name", 'A', 8}});
+    fields[0]->SetIndexCount(1);
+    CBFFile::PackFields(nullptr, fields);
+    const int cuts = kstest::WalkPowerCuts(
+        dir.Path().string(),
+        [&](FaultInjectingFactory& factory) {
+            KsFieldList copy;
+            for (const KsField* field : fields) {
+                copy.Add(std::unique_ptr<KsField>(field->Clone()));
+            }
+            CBFFile(factory).Create(fresh.c_str(), copy, 0, true);
+        },
+        [&](const kstest::PowerCutPoint& cut) {
+            SCOPED_TRACE(cut.Describe());
+            if (!std::filesystem::exists(dir.File("fresh.kss"))) {
+                EXPECT_FALSE(cut.Finished());
+                EXPECT_TRUE(!std::filesystem::exists(fresh) || std::filesystem::file_size(fresh) == 0);
+                return;
+            }
+            CBFFile t;
+            t.Open(fresh.c_str(), IO_READ | IO_WRITE);
+            EXPECT_EQ(t.GetNumRecords(), 0);
+            EXPECT_TRUE(t.IndexFileExists(0));
+            EXPECT_EQ(t.GetIndex(0)->GetRecordCount(), 0);
+        });
+    EXPECT_GT(cuts, 4);
+    RecordProperty("a create", cuts);
+}
+
 }  // namespace
