@@ -299,6 +299,48 @@ TEST_F(KsBlobFileTest, AnInterruptedCloseLeavesTheOldOrTheNewState) {
     }
 }
 
+// A close cut by the power at each of its sync points leaves the old state or the new one;
+// the new one once the close returned.
+TEST_F(KsBlobFileTest, APowerCutDuringACloseLeavesTheOldOrTheNewState) {
+    using Blobs = std::map<std::int32_t, std::string>;
+    kstest::TempDir scratch;
+    const std::string copy = scratch.File("copy.ksb");
+    auto blobsIn = [&](const std::string& bytes) {
+        WriteWholeFile(copy, bytes);
+        KsBlobFile file(copy.c_str(), 3);
+        Blobs blobs;
+        for (std::int32_t i = 1; i <= file.GetDescriptorCount(); ++i) {
+            file.GetDescriptor(i).HoldsBlob() ? void(blobs[i] = Get(file, i)) : void();
+        }
+        return blobs;
+    };
+    const std::string big(3000, 'B'),
+        four = FileOf(kLetters.substr(0, 40),
+                      {-1, -1, 1, 4, 10, 10, 1, 14, 10, 10, 1, 24, 10, 10, 0, 34, 10, 10});
+    auto change = [&](KsIOFactory& factory) {
+        KsBlobFile file(path.c_str(), 3, factory);
+        file.SetMemoryBlobLimit(0);
+        file.FreeDescriptor(1);
+        file.RewriteBlob(2, big.data(), 3000);
+        Add(file, "new one");
+        file.Close();
+    };
+    const Blobs old = blobsIn(four);
+    WriteWholeFile(path, four);
+    change(KsIOFactory::Default());
+    const Blobs changed = blobsIn(ReadWholeFile(path));
+    EXPECT_EQ(changed.size(), 3u);
+    WriteWholeFile(path, four);
+    const int cuts = kstest::WalkPowerCuts(
+        dir.Path().string(), [&](kstest::FaultInjectingFactory& factory) { change(factory); },
+        [&](const kstest::PowerCutPoint& cut) {
+            SCOPED_TRACE(cut.Describe());
+            const Blobs now = blobsIn(ReadWholeFile(path));
+            EXPECT_TRUE(now == changed || (!cut.Finished() && now == old));
+        });
+    EXPECT_GT(cuts, 8);
+}
+
 // Thousands of random adds, reference changes, rewrites, frees, closes and reopens against
 // a plain map; after every close the file is tidy and every live blob reads back.
 TEST_F(KsBlobFileTest, RandomChangesMatchAPlainMap) {
