@@ -607,6 +607,7 @@ protected:
     void CountLock(int flags);
     bool CountUnlock(int flags);
     /// @}
+    /// @{
     /// The repair of a table opened for writing, when a process that changed it died:
     /// first, before the selection is made, RepairBeforeLog cuts back records that a change
     /// cut short appended (and refuses an open without transactions while a commit cut short
@@ -614,6 +615,7 @@ protected:
     /// builds the index files afresh and removes the leftovers.
     void RepairBeforeLog();
     void RepairAfterLog();
+    /// @}
     /// @{
     /// Opens the transaction log of a table opened for writing (recovering an interrupted
     /// commit), and ends the active transaction and closes the log.
