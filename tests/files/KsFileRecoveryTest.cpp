@@ -218,11 +218,13 @@ TEST_F(KsFileRecovery, TheMarkerHoldsTheCountOfTheInnermostChangeAndStaysAfterAF
     {
         KsFile::ChangeScope outer = t->BeginChange();
         EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");  // "KsChange", -1
-        {
-            KsFile::ChangeScope inner = t->BeginChange(0, "/r");
-            EXPECT_EQ(markerBytes(), "4B734368616E6765000000002F72");
+        for (const char* folder : {"", "/r"}) {
+            {
+                KsFile::ChangeScope inner = t->BeginChange(0, *folder ? folder : nullptr);
+                EXPECT_EQ(markerBytes(), "4B734368616E676500000000" + kstest::Hex(folder));
+            }
+            EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");
         }
-        EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");
         for (auto op : {kstest::FaultOp::kWrite, kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush}) {
             factory.Plan().Fail(op, factory.Plan().Calls(op) + 1, EIO);
         }
