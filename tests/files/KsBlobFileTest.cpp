@@ -339,6 +339,7 @@ TEST_F(KsBlobFileTest, APowerCutDuringACloseLeavesTheOldOrTheNewState) {
             EXPECT_TRUE(now == changed || (!cut.Finished() && now == old));
         });
     EXPECT_GT(cuts, 8);
+    RecordProperty("cuts", cuts);
 }
 
 // Thousands of random adds, reference changes, rewrites, frees, closes and reopens against
