@@ -4,6 +4,8 @@
 #   cat          copies the file unchanged: the floor for reading a file and writing a copy
 #   tr -d ,      removes the commas and nothing else (no checks, no header, CR kept)
 #   mawk script  does the whole job: header drop, CR strip, 50 spaces, comma and length checks
+# and mtconvert once more with --layout, which checks every field's width on every record
+# and writes the column layout beside the output.
 # The tools take turns within each round, so that all of them meet the same state of the
 # machine. Prints the median wall time of each, peak resident memory, the ratios, and
 # whether mtconvert wrote exactly what the mawk script wrote.
@@ -32,12 +34,14 @@ NR == 1 { next }
     print line
 }'
 
-tools=(mtconvert cat "tr -d ," mawk)
+tools=(mtconvert "mtconvert --layout" cat "tr -d ," mawk)
 
 # command_of TOOL: the shell command that runs TOOL on $input into $out.
 command_of() {
     case "$1" in
         mtconvert) echo "'$build/app/cli/mtconvert' '$input' '$out' > /dev/null" ;;
+        "mtconvert --layout")
+            echo "'$build/app/cli/mtconvert' --layout '$out.layout.csv' '$input' '$out' > /dev/null" ;;
         cat) echo "cat '$input' > '$out'" ;;
         "tr -d ,") echo "tr -d , < '$input' > '$out'" ;;
         mawk) echo "mawk '$awk_script' '$input' > '$out'" ;;
@@ -66,7 +70,7 @@ bench_size() {
     local mt_kb same=identical
     mt_kb=$( { /usr/bin/time -f '%M' "$build/app/cli/mtconvert" "$input" "$out" > /dev/null; } 2>&1 | tail -n 1)
     cmp -s "$out" "$out.mawk" || same=DIFFERENT
-    rm -f "$out" "$out.mawk"
+    rm -f "$out" "$out.mawk" "$out.layout.csv"
 
     declare -A medians
     for tool in "${tools[@]}"; do
@@ -74,13 +78,13 @@ bench_size() {
     done
     printf '\ninput: %s records, %.1f MB; %s runs each, median wall time\n\n' \
         "$records" "$(echo "$size / 1000000" | bc -l)" "$runs"
-    printf '%-12s %10s %10s %12s %14s\n' tool seconds MB/s "peak RSS" "mtconvert is"
+    printf '%-20s %10s %10s %12s %14s\n' tool seconds MB/s "peak RSS" "mtconvert is"
     for tool in "${tools[@]}"; do
         local t=${medians[$tool]}
         local rate ratio
         rate=$(echo "$size / 1000000 / $t" | bc -l 2>/dev/null || echo 0)
         ratio=$(echo "${medians[mtconvert]} / $t" | bc -l 2>/dev/null || echo 0)
-        printf '%-12s %10.2f %10.1f %9s KiB %11.2f x\n' "$tool" "$t" "$rate" "${peak[$tool]}" "$ratio"
+        printf '%-20s %10.2f %10.1f %9s KiB %11.2f x\n' "$tool" "$t" "$rate" "${peak[$tool]}" "$ratio"
     done
     printf '\nmtconvert peak resident memory: %s KiB; output %s to the mawk script'"'"'s\n' \
         "$mt_kb" "$same"

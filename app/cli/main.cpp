@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ColumnLayout.h"
 #include "ConversionEngine.h"
 #include "InputChecks.h"
 #include "Interrupt.h"
@@ -40,8 +41,18 @@ const char* const kUsage =
     "  --keep-header       do not drop the first line\n"
     "  --header-size N     number of spaces in front of every record, 0 to 99 (default 50)\n"
     "  --no-header-field   insert no spaces\n"
+    "  --layout FILE       also write the column layout of the output to FILE: each\n"
+    "                      field's number, name (from the dropped first line), first\n"
+    "                      and last column, and width (\"-\" is standard output)\n"
+    "  --layout-format FORMAT\n"
+    "                      csv (default), text (an aligned table) or r (a read.fwf\n"
+    "                      call for R)\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
+    "\n"
+    "A layout exists only when every record has its commas in the same places; when a\n"
+    "field's width differs, the conversion goes on, no layout is written, and the exit\n"
+    "status is 1.\n"
     "\n"
     "Exit status: 0 converted, 1 conversion failed, 2 invalid arguments or file names,\n"
     "130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the records written so far\n"
@@ -57,7 +68,11 @@ struct CommandLine {
     ConversionInputs inputs;
     bool keepHeader = false;
     bool headerSizeGiven = false;  // then it must be valid even when not used
+    std::optional<ColumnLayoutFormat> layoutFormat;
 };
+
+// The name of standard output as an option's value.
+constexpr const char* kStandardStream = "-";
 
 // Reports on standard error while the engine runs: a progress bar on a terminal, nothing
 // otherwise. Ctrl-C, SIGTERM and SIGHUP stop the run like the window's Cancel button.
@@ -105,6 +120,26 @@ int PrintAndExit(const char* text) {
     return FinishStandardOutput() ? kExitConverted : kExitFailed;
 }
 
+// The value of the option `name` at argv[i], given as "NAME VALUE" or "NAME=VALUE": nothing
+// when argv[i] is another option; an empty optional inside when the value is missing
+// (reported).
+std::optional<std::optional<std::string>> OptionValue(int argc, char** argv, int& i,
+                                                      const std::string& name,
+                                                      const char* what) {
+    const std::string arg = argv[i];
+    if (arg == name) {
+        if (++i == argc) {
+            UsageError("option '" + name + "' needs " + what);
+            return std::optional<std::string>();
+        }
+        return std::optional<std::string>(argv[i]);
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        return std::optional<std::string>(arg.substr(name.size() + 1));
+    }
+    return std::nullopt;
+}
+
 // Takes the option at argv[i] (and its value); returns an exit status when the program
 // should stop.
 std::optional<int> ParseOption(int argc, char** argv, int& i, CommandLine& line) {
@@ -119,15 +154,25 @@ std::optional<int> ParseOption(int argc, char** argv, int& i, CommandLine& line)
         line.keepHeader = true;
     } else if (arg == "--no-header-field") {
         line.inputs.insertHeaderField = false;
-    } else if (arg == "--header-size") {
-        if (++i == argc) {
-            return UsageError("option '--header-size' needs a number");
+    } else if (auto value = OptionValue(argc, argv, i, "--header-size", "a number")) {
+        if (!*value) {
+            return kExitUsage;
         }
-        line.inputs.headerSizeText = argv[i];
+        line.inputs.headerSizeText = **value;
         line.headerSizeGiven = true;
-    } else if (arg.rfind("--header-size=", 0) == 0) {
-        line.inputs.headerSizeText = arg.substr(std::strlen("--header-size="));
-        line.headerSizeGiven = true;
+    } else if (auto file = OptionValue(argc, argv, i, "--layout", "a file name")) {
+        if (!*file || (*file)->empty()) {
+            return *file ? UsageError("option '--layout' needs a file name") : kExitUsage;
+        }
+        line.inputs.layoutFile = **file;
+    } else if (auto format = OptionValue(argc, argv, i, "--layout-format", "csv, text or r")) {
+        if (!*format) {
+            return kExitUsage;
+        }
+        line.layoutFormat = ParseColumnLayoutFormat(**format);
+        if (!line.layoutFormat) {
+            return UsageError("unknown layout format '" + **format + "' (csv, text or r)");
+        }
     } else {
         return UsageError("unknown option '" + arg + "'");
     }
@@ -152,6 +197,9 @@ std::optional<int> Parse(int argc, char** argv, CommandLine& line) {
     if (names.size() != 2) {
         return UsageError("expected an input and an output file name");
     }
+    if (line.layoutFormat && line.inputs.layoutFile.empty()) {
+        return UsageError("option '--layout-format' needs '--layout FILE'");
+    }
     line.inputs.inputFile = names[0];
     line.inputs.outputFile = names[1];
     return std::nullopt;
@@ -164,6 +212,12 @@ std::optional<std::string> CheckNames(const CommandLine& line) {
     checked.insertHeaderField = line.inputs.insertHeaderField || line.headerSizeGiven;
     const bool fromStdin = checked.inputFile == "-";
     const bool toStdout = checked.outputFile == "-";
+    if (checked.layoutFile == kStandardStream) {
+        if (toStdout) {
+            return std::string(kLayoutSameFileWarning);
+        }
+        checked.layoutFile = "/dev/stdout";
+    }
     if (fromStdin && toStdout) {
         // "mtconvert - - < data.csv >> data.csv" would read its own output.
         if (checked.insertHeaderField && !IsValidHeaderSizeText(checked.headerSizeText)) {
@@ -205,6 +259,7 @@ ConversionOptions OptionsOf(const CommandLine& line) {
     options.removeColumnHeaders = !line.keepHeader;
     options.insertHeaderField = line.inputs.insertHeaderField;
     options.headerSize = static_cast<std::uint16_t>(ParseHeaderSize(line.inputs));
+    options.checkFieldWidths = !line.inputs.layoutFile.empty();
     return options;
 }
 
@@ -224,37 +279,96 @@ bool WritesToStandardOutput(const ConversionOptions& options) {
             output.IsSameFileAs(standardOutput));
 }
 
-// The completion message: on standard error when the records went to standard output,
-// so that it does not end up among them.
-int ReportCompletion(const ConversionOptions& options, const ConversionResult& result) {
-    const bool toStderr = WritesToStandardOutput(options);
-    std::fprintf(toStderr ? stderr : stdout, "%s\n",
-                 CompletionMessage(result.recordLength).c_str());
+// The completion message: on standard error when the records or the layout went to
+// standard output, so that it does not end up among them.
+int ReportCompletion(const ConversionOptions& options, const ConversionResult& result,
+                     const std::string& layoutMessage, bool layoutToStdout) {
+    const bool toStderr = WritesToStandardOutput(options) || layoutToStdout;
+    std::string text = CompletionMessage(result.recordLength);
+    if (!layoutMessage.empty()) {
+        text += "\n" + layoutMessage;
+    }
+    std::fprintf(toStderr ? stderr : stdout, "%s\n", text.c_str());
     return toStderr || FinishStandardOutput() ? kExitConverted : kExitFailed;
 }
 
-int Convert(const ConversionOptions& options) {
+// Writes the layout of a finished conversion as asked; the message that says where it
+// went, or nothing when none was asked for. Throws KsException.
+std::string WriteLayout(const CommandLine& line, const ConversionOptions& options,
+                        const ConversionResult& result) {
+    const std::string& file = line.inputs.layoutFile;
+    if (file.empty()) {
+        return {};
+    }
+    const ColumnLayoutFormat format = line.layoutFormat.value_or(ColumnLayoutFormat::kCsv);
+    if (file != kStandardStream) {
+        WriteColumnLayout(options, result, file, format);
+        return ColumnLayoutMessage(file);
+    }
+    const std::string text = ColumnLayoutText(options, result, format, "standard output");
+    std::fputs(text.c_str(), stdout);
+    if (!FinishStandardOutput()) {
+        throw KsException("The column layout could not be written to standard output.", "mtconvert", 0);
+    }
+    return ColumnLayoutMessage("standard output");
+}
+
+std::string WhereOf(const ConversionOptions& options, const KsException& error) {
+    if (const auto* dataError = dynamic_cast<const ConversionDataError*>(&error)) {
+        if (dataError->GetLineNumber() > 0) {
+            return options.inputFile + ":" + std::to_string(dataError->GetLineNumber()) + ": ";
+        }
+    }
+    return {};
+}
+
+// What Ctrl-C or a signal leaves: the records converted before it, whole.
+void ReportInterrupted(const ConversionOptions& options, const ConversionResult* result) {
+    const std::string output = options.outputDescriptor >= 0 ? "standard output"
+                                                             : "\"" + options.outputFile + "\"";
+    if (result != nullptr) {
+        Report("interrupted; " + output + " keeps the " + std::to_string(result->records) +
+               (result->records == 1 ? " record" : " records") + " converted before it");
+    } else {
+        Report("interrupted; " + output + " keeps the whole records converted before it");
+    }
+}
+
+int Convert(const CommandLine& line, const ConversionOptions& options) {
     const bool showProgress =
         isatty(STDERR_FILENO) && options.inputDescriptor < 0 && IsRegularFile(options.inputFile);
     TerminalObserver observer(showProgress);
     try {
-        const ConversionResult result = ConvertFile(options, observer);
+        ConversionResult result = ConvertFile(options, observer);
         // A signal that arrived after the last record was checked still means the run was
         // stopped: a producer piping into us was most likely stopped by the same signal.
         if (result.cancelled || KsTool::Interrupted()) {
+            result.cancelled = true;
+            WriteLayout(line, options, result);
+            ReportInterrupted(options, &result);
             return kExitCancelled;
         }
-        return ReportCompletion(options, result);
+        std::string layoutMessage;
+        try {
+            layoutMessage = WriteLayout(line, options, result);
+        } catch (const KsException& error) {
+            // The records are converted: that is said first, then why the layout is not.
+            ReportCompletion(options, result, {}, line.inputs.layoutFile == kStandardStream);
+            Report(WhereOf(options, error) + error.GetErrorMessage());
+            return kExitFailed;
+        }
+        return ReportCompletion(options, result, layoutMessage,
+                                line.inputs.layoutFile == kStandardStream);
     } catch (const KsException& error) {
+        if (!line.inputs.layoutFile.empty() && line.inputs.layoutFile != kStandardStream) {
+            DiscardColumnLayout(line.inputs.layoutFile);
+        }
         if (KsTool::Interrupted()) {
             // A read or write cut short by the signal: a cancel, not a failure.
+            ReportInterrupted(options, nullptr);
             return kExitCancelled;
         }
-        std::string where;
-        if (const auto* dataError = dynamic_cast<const ConversionDataError*>(&error)) {
-            where = options.inputFile + ":" + std::to_string(dataError->GetLineNumber()) + ": ";
-        }
-        Report(where + error.GetErrorMessage());
+        Report(WhereOf(options, error) + error.GetErrorMessage());
         return kExitFailed;
     }
 }
@@ -272,5 +386,5 @@ int main(int argc, char** argv) {
     }
     KsTool::InstallInterruptHandler();
     // A cancelled run exits with 128 + the signal that stopped it, 130 after Ctrl-C.
-    return KsTool::ExitStatus(Convert(OptionsOf(line)));
+    return KsTool::ExitStatus(Convert(line, OptionsOf(line)));
 }

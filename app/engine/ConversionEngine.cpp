@@ -167,5 +167,10 @@ ConversionResult ConvertFile(const ConversionOptions& options, ConversionObserve
     output.Close();
     result.recordLength = layout.recordLength;
     result.records = converter.Records();
+    if (options.checkFieldWidths) {
+        result.fieldWidths = converter.FieldWidths();
+        result.widthMismatch = converter.WidthMismatch();
+        result.columnNames = converter.ColumnNames();
+    }
     return result;
 }

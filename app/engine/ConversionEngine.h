@@ -12,7 +12,9 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/KsException.h"
 #include "io/KsIOFactory.h"
@@ -28,6 +30,9 @@ struct ConversionOptions {
     bool removeColumnHeaders = true;  // drop the first line
     bool insertHeaderField = true;    // put headerSize spaces in front of every record
     std::uint16_t headerSize = 50;
+    // Check that every record has its commas where the first one has them, so that the
+    // output has a column layout (see ColumnLayout.h); the conversion goes on either way.
+    bool checkFieldWidths = false;
     // Bytes read, and records gathered, at a time: at least the input file's buffer, so
     // that it is read without a copy. Tests make it small so that lines cross every kind
     // of boundary.
@@ -58,10 +63,29 @@ public:
     virtual void Finished() {}
 };
 
+// The first record whose commas stood elsewhere than in the first record.
+struct FieldWidthMismatch {
+    std::uint32_t field = 0;  // from 1: the first field whose width differs
+    std::uint64_t firstRecord = 0;
+    std::uint32_t firstWidth = 0;
+    std::uint64_t record = 0;
+    std::uint32_t width = 0;
+    // Fields of each record; they differ when the widths of the fields both have agree.
+    std::uint32_t firstFields = 0;
+    std::uint32_t fields = 0;
+    std::int64_t lineNumber = 0;  // the input's line of `record`, from 1
+};
+
 struct ConversionResult {
     bool cancelled = false;
     std::uint32_t recordLength = 0;  // 0 when no record fixed it
     std::uint64_t records = 0;       // records written
+    // With checkFieldWidths: the widths of the first record's fields, empty when no record
+    // was converted; the first record that differed from it, if one did.
+    std::vector<std::uint32_t> fieldWidths;
+    std::optional<FieldWidthMismatch> widthMismatch;
+    // The names of the dropped column-header line, split at its commas, as they stand.
+    std::vector<std::string> columnNames;
 };
 
 // An error in the input's data (a line without a comma, a record of another length, a

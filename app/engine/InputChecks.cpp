@@ -70,6 +70,15 @@ std::optional<std::string> CheckConversionInputs(const ConversionInputs& inputs)
         IsSameFile(inputs.inputFile, inputs.outputFile)) {
         return std::string(kSameFileWarning);
     }
+    if (!inputs.layoutFile.empty()) {
+        const std::string layout = UpperCaseFullPath(inputs.layoutFile);
+        if (layout == UpperCaseFullPath(inputs.inputFile) ||
+            layout == UpperCaseFullPath(inputs.outputFile) ||
+            IsSameFile(inputs.layoutFile, inputs.inputFile) ||
+            IsSameFile(inputs.layoutFile, inputs.outputFile)) {
+            return std::string(kLayoutSameFileWarning);
+        }
+    }
     return std::nullopt;
 }
 

@@ -10,6 +10,7 @@ struct ConversionInputs {
     std::string outputFile;
     bool insertHeaderField = true;
     std::string headerSizeText;  // as typed: one or two digits when the insertion is on
+    std::string layoutFile;      // the column layout's file, empty when none is written
 };
 
 // The warning text of the first failing check, or nothing when all pass.
@@ -33,3 +34,5 @@ inline constexpr const char* kWarningCaption = "Warning";
 inline constexpr const char* kHeaderSizeWarning = "Please enter a valid scanner header length.";
 inline constexpr const char* kSameFileWarning =
     "You cannot choose the same file name for the input and the output.";
+inline constexpr const char* kLayoutSameFileWarning =
+    "You cannot choose the file name of the input or the output for the column layout.";

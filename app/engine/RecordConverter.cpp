@@ -67,14 +67,21 @@ std::size_t CopyBytesWithoutCommas(const char* text, std::size_t length, char* o
 
 }  // namespace
 
-std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
+namespace {
+
+// Copies the text without its commas, handing `visit` the comma mask of each group of 8
+// bytes (bit k for byte k) and, for the last bytes that make no whole group, their mask.
+template <class Visit>
+std::size_t CopyVisitingCommas(const char* text, std::size_t length, char* out, Visit&& visit) {
     static_assert(std::endian::native == std::endian::little);
     std::size_t kept = 0;
     std::size_t i = 0;
     for (; i + 8 <= length; i += 8) {
         std::uint64_t group;
         std::memcpy(&group, text + i, 8);
-        const GroupPlan& plan = kGroupPlans[CommasOf(group)];
+        const unsigned commas = CommasOf(group);
+        visit(i / 8, commas);
+        const GroupPlan& plan = kGroupPlans[commas];
         if (!plan.fits) {
             kept += CopyBytesWithoutCommas(text + i, 8, out + kept);
             continue;
@@ -86,7 +93,68 @@ std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
         std::memcpy(out + kept, &group, 8);
         kept += plan.kept;
     }
+    visit.Tail(i / 8, text + i, length - i);
     return kept + CopyBytesWithoutCommas(text + i, length - i, out + kept);
+}
+
+unsigned TailCommasOf(const char* text, std::size_t length) {
+    unsigned commas = 0;
+    for (std::size_t k = 0; k < length; ++k) {
+        commas |= static_cast<unsigned>(text[k] == ',') << k;
+    }
+    return commas;
+}
+
+struct IgnoreCommas {
+    void operator()(std::size_t, unsigned) const {}
+    void Tail(std::size_t, const char*, std::size_t) const {}
+};
+
+// Keeps the masks of a record.
+struct RecordCommas {
+    std::uint8_t* masks;
+    void operator()(std::size_t group, unsigned commas) const {
+        masks[group] = static_cast<std::uint8_t>(commas);
+    }
+    void Tail(std::size_t group, const char* text, std::size_t length) const {
+        if (length > 0) {
+            masks[group] = static_cast<std::uint8_t>(TailCommasOf(text, length));
+        }
+    }
+};
+
+// Compares the masks of a record of the same length with those kept; no branch on the data.
+struct CompareCommas {
+    const std::uint8_t* masks;
+    unsigned differs = 0;
+    void operator()(std::size_t group, unsigned commas) { differs |= commas ^ masks[group]; }
+    void Tail(std::size_t group, const char* text, std::size_t length) {
+        if (length > 0) {
+            differs |= TailCommasOf(text, length) ^ masks[group];
+        }
+    }
+};
+
+// The width of every comma-separated field of the text.
+std::vector<std::uint32_t> WidthsOf(const char* text, std::size_t length) {
+    std::vector<std::uint32_t> widths;
+    std::uint32_t width = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == ',') {
+            widths.push_back(width);
+            width = 0;
+        } else {
+            ++width;
+        }
+    }
+    widths.push_back(width);
+    return widths;
+}
+
+}  // namespace
+
+std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
+    return CopyVisitingCommas(text, length, out, IgnoreCommas{});
 }
 
 RecordConverter::RecordConverter(const ConversionOptions& options, ConversionObserver& observer,
@@ -98,7 +166,8 @@ RecordConverter::RecordConverter(const ConversionOptions& options, ConversionObs
       headerSize_(options.insertHeaderField ? options.headerSize : 0),
       headerLinePending_(options.removeColumnHeaders),
       block_(KsAlloc(static_cast<std::int64_t>(options.blockSize))),
-      blockCapacity_(options.blockSize) {}
+      blockCapacity_(options.blockSize),
+      checkingWidths_(options.checkFieldWidths && options.removeCommas) {}
 
 RecordConverter::Outcome RecordConverter::ConvertLine(const char* text, std::size_t length,
                                                       std::size_t consumed) {
@@ -107,6 +176,11 @@ RecordConverter::Outcome RecordConverter::ConvertLine(const char* text, std::siz
     if (length < consumed && length > 0 && text[length - 1] == '\r') {
         --length;  // "\r\n"
     }
+    // A byte order mark that a spreadsheet puts in front of the text is not data.
+    if (lineNumber_ == 1 && length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        length -= 3;
+    }
     // Any other return is not followed by a line feed (one at the very end included).
     if (std::memchr(text, '\r', length) != nullptr) {
         return Fail(kLineReaderClass,
@@ -114,6 +188,9 @@ RecordConverter::Outcome RecordConverter::ConvertLine(const char* text, std::siz
     }
     if (headerLinePending_) {
         headerLinePending_ = false;
+        if (checkingWidths_) {
+            headerLine_.assign(text, length);
+        }
         return Outcome::kMore;
     }
     return ConvertRecord(text, length);
@@ -130,8 +207,9 @@ RecordConverter::Outcome RecordConverter::ConvertRecord(const char* text, std::s
     char* record = Reserve(headerSize_ + length + 1);
     std::memset(record, ' ', headerSize_);
     std::size_t kept = length;
+    bool widthsDiffer = false;
     if (options_.removeCommas) {
-        kept = CopyWithoutCommas(text, length, record + headerSize_);
+        kept = CopyRecord(text, length, record + headerSize_, widthsDiffer);
     }
     if (kept == length) {
         return Fail(kDataErrorClass,
@@ -151,11 +229,77 @@ RecordConverter::Outcome RecordConverter::ConvertRecord(const char* text, std::s
                     static_cast<int>(layout_.recordLength), static_cast<long long>(recordNumber_),
                     static_cast<int>(recordLength));
     }
+    if (widthsDiffer) {
+        NoteMismatch(text, length);
+    }
     record[recordLength] = '\n';
     blockSize_ += recordLength + 1;
     ++records_;
     ++recordNumber_;
     return observer_.CheckCancel() ? Outcome::kCancelled : Outcome::kMore;
+}
+
+std::size_t RecordConverter::CopyRecord(const char* text, std::size_t length, char* out,
+                                        bool& differs) {
+    if (!checkingWidths_) {
+        return CopyWithoutCommas(text, length, out);
+    }
+    if (firstRecordNumber_ == 0) {
+        firstRecord_.assign(text, length);
+        firstRecordNumber_ = static_cast<std::uint64_t>(recordNumber_);
+        firstCommas_.assign(length / 8 + 1, 0);
+        return CopyVisitingCommas(text, length, out, RecordCommas{firstCommas_.data()});
+    }
+    if (length != firstRecord_.size()) {
+        differs = true;
+        return CopyWithoutCommas(text, length, out);
+    }
+    CompareCommas compare{firstCommas_.data()};
+    const std::size_t kept = CopyVisitingCommas(text, length, out, compare);
+    differs = compare.differs != 0;
+    return kept;
+}
+
+void RecordConverter::NoteMismatch(const char* text, std::size_t length) {
+    const std::vector<std::uint32_t> first = FieldWidths();
+    const std::vector<std::uint32_t> widths = WidthsOf(text, length);
+    FieldWidthMismatch& mismatch = mismatch_.emplace();
+    std::size_t field = 0;
+    while (field < first.size() && field < widths.size() && first[field] == widths[field]) {
+        ++field;
+    }
+    mismatch.field = static_cast<std::uint32_t>(field + 1);
+    mismatch.firstRecord = firstRecordNumber_;
+    mismatch.firstWidth = field < first.size() ? first[field] : 0;
+    mismatch.record = static_cast<std::uint64_t>(recordNumber_);
+    mismatch.width = field < widths.size() ? widths[field] : 0;
+    mismatch.firstFields = static_cast<std::uint32_t>(first.size());
+    mismatch.fields = static_cast<std::uint32_t>(widths.size());
+    mismatch.lineNumber = lineNumber_;
+    checkingWidths_ = false;
+}
+
+std::vector<std::uint32_t> RecordConverter::FieldWidths() const {
+    if (firstRecordNumber_ == 0) {
+        return {};
+    }
+    return WidthsOf(firstRecord_.data(), firstRecord_.size());
+}
+
+std::vector<std::string> RecordConverter::ColumnNames() const {
+    std::vector<std::string> names;
+    if (!options_.checkFieldWidths || !options_.removeColumnHeaders || lineNumber_ == 0) {
+        return names;
+    }
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = headerLine_.find(',', from);
+        names.push_back(headerLine_.substr(from, comma - from));
+        if (comma == std::string::npos) {
+            return names;
+        }
+        from = comma + 1;
+    }
 }
 
 RecordConverter::Outcome RecordConverter::RefuseLongLine(std::size_t longest) {

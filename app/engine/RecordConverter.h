@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "ConversionEngine.h"
 #include "ConversionOutput.h"
@@ -37,10 +39,21 @@ public:
     const ConversionDataError& Error() const { return *error_; }
     std::uint64_t Records() const { return records_; }
     std::uint64_t Consumed() const { return consumed_; }
+    // With the field widths checked: those of the first record, and the first record
+    // that differed from it.
+    std::vector<std::uint32_t> FieldWidths() const;
+    const std::optional<FieldWidthMismatch>& WidthMismatch() const { return mismatch_; }
+    // The dropped column-header line, split at its commas.
+    std::vector<std::string> ColumnNames() const;
 
 private:
     // Appends the record of one data line to the block.
     Outcome ConvertRecord(const char* text, std::size_t length);
+    // Copies the line without its commas, checking its commas against the first record's
+    // when asked to; sets `differs` when they stand elsewhere.
+    std::size_t CopyRecord(const char* text, std::size_t length, char* out, bool& differs);
+    // Notes the first record whose fields differ from the first record's.
+    void NoteMismatch(const char* text, std::size_t length);
     // Room for `count` more bytes in the block, writing it out or growing it first.
     char* Reserve(std::size_t count);
     KS_PRINTF(3, 4) Outcome Fail(const char* className, const char* format, ...);
@@ -61,4 +74,11 @@ private:
     std::uint64_t records_ = 0;
     std::uint64_t consumed_ = 0;
     std::optional<ConversionDataError> error_;
+
+    bool checkingWidths_;      // until the first record that differs
+    std::string firstRecord_;  // the first data line, as read
+    std::uint64_t firstRecordNumber_ = 0;
+    std::vector<std::uint8_t> firstCommas_;  // its comma masks, a byte per 8 bytes of text
+    std::optional<FieldWidthMismatch> mismatch_;
+    std::string headerLine_;
 };

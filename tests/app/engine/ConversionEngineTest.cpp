@@ -125,6 +125,9 @@ std::pair<std::string, std::string> Reference(const std::string& input,
         if (lineFeed != std::string::npos && !text.empty() && text.back() == '\r') {
             text.pop_back();
         }
+        if (line == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) {
+            text.erase(0, 3);  // a byte order mark
+        }
         if (text.find('\r') != std::string::npos) {
             return error("KsInputStreamInterface",
                          "Return character not followed by newline; unknown end of line type");
@@ -162,7 +165,8 @@ std::pair<std::string, std::string> Reference(const std::string& input,
 
 // A random export: lines of one count of kept characters with commas anywhere (at the
 // edges too), now and then a line of another length, without a comma, with a NUL or a
-// stray return; "\n" and "\r\n" mixed; the last line with or without its line end.
+// stray return; "\n" and "\r\n" mixed; the last line with or without its line end; now
+// and then a byte order mark.
 std::string RandomExport(std::mt19937& random) {
     auto upTo = [&random](int most) { return std::uniform_int_distribution<int>(0, most)(random); };
     auto chance = [&upTo](int percent) { return upTo(99) < percent; };
@@ -186,6 +190,11 @@ std::string RandomExport(std::mt19937& random) {
             }
         }
         input += line + (i + 1 < lines || chance(70) ? (chance(50) ? "\r\n" : "\n") : "");
+    }
+    // A byte order mark in front, or one that is data on a later line.
+    const std::string mark = "\xEF\xBB\xBF";
+    if (chance(10)) {
+        input.insert(chance(50) ? 0 : input.find('\n') + 1, mark);
     }
     return input;
 }
@@ -292,6 +301,7 @@ TEST_F(ConversionEngineTest, InputChecksRunInOrderAndOnlyTheFirstFailureShows) {
         bool insert;
         std::string size;
         std::string warning;
+        std::string layout = "";
     };
     for (const Case& c : {
              Case{"", "", true, "", kInput},
@@ -313,12 +323,18 @@ TEST_F(ConversionEngineTest, InputChecksRunInOrderAndOnlyTheFirstFailureShows) {
              Case{in, out, true, "-1", kHeader},
              Case{in, out, false, "", ""},
              Case{in, out, false, "abc", ""},
+             // The layout goes to a file of its own.
+             Case{in, out, true, "50", "", dir.File("out.layout.csv")},
+             Case{in, out, true, "50", kLayoutSameFileWarning, dir.File("IN.csv")},
+             Case{in, out, true, "50", kLayoutSameFileWarning, out},
+             Case{in, out, true, "50", kLayoutSameFileWarning, dir.File("hard.csv")},
+             Case{in, out, true, "", kHeader, in},  // after the checks of the conversion
          }) {
-        auto warning = CheckConversionInputs({c.input, c.output, c.insert, c.size});
+        auto warning = CheckConversionInputs({c.input, c.output, c.insert, c.size, c.layout});
         EXPECT_EQ(warning.value_or(""), c.warning) << c.input << " " << c.output << " " << c.size;
     }
-    EXPECT_EQ(ParseHeaderSize({in, out, true, "07"}), 7u);
-    EXPECT_EQ(ParseHeaderSize({in, out, false, "50"}), 0u);
+    EXPECT_EQ(ParseHeaderSize({in, out, true, "07", ""}), 7u);
+    EXPECT_EQ(ParseHeaderSize({in, out, false, "50", ""}), 0u);
 }
 
 }  // namespace
