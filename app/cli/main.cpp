@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,7 +84,12 @@ public:
             bar_ = std::make_unique<ProgressBar>(stderr);
         }
     }
-    bool CheckCancel() override { return KsTool::Interrupted(); }
+    bool CheckCancel() override {
+        ++records_;
+        return KsTool::Interrupted();
+    }
+    // Records converted so far; every one of them is written before a read waits for more.
+    std::uint64_t Records() const { return records_; }
     void Progress(std::uint64_t consumed, std::uint64_t total) override {
         if (bar_) {
             bar_->Update(consumed, total);
@@ -93,6 +99,7 @@ public:
 
 private:
     std::unique_ptr<ProgressBar> bar_;
+    std::uint64_t records_ = 0;
 };
 
 void Report(const std::string& text) {
@@ -323,15 +330,16 @@ std::string WhereOf(const ConversionOptions& options, const KsException& error) 
 }
 
 // What Ctrl-C or a signal leaves: the records converted before it, whole.
-void ReportInterrupted(const ConversionOptions& options, const ConversionResult* result) {
+void ReportInterrupted(const ConversionOptions& options, std::uint64_t records) {
     const std::string output = options.outputDescriptor >= 0 ? "standard output"
                                                              : "\"" + options.outputFile + "\"";
-    if (result != nullptr) {
-        Report("interrupted; " + output + " keeps the " + std::to_string(result->records) +
-               (result->records == 1 ? " record" : " records") + " converted before it");
-    } else {
-        Report("interrupted; " + output + " keeps the whole records converted before it");
-    }
+    const int signal = KsTool::InterruptingSignal();
+    const char* abbreviation = signal > 0 ? sigabbrev_np(signal) : nullptr;
+    const std::string by = signal == SIGINT      ? "Ctrl-C"
+                           : abbreviation != nullptr ? std::string("SIG") + abbreviation
+                                                     : "a signal";
+    Report("interrupted by " + by + "; " + output + " keeps the " + std::to_string(records) +
+           (records == 1 ? " record" : " records") + " converted before it");
 }
 
 int Convert(const CommandLine& line, const ConversionOptions& options) {
@@ -345,7 +353,7 @@ int Convert(const CommandLine& line, const ConversionOptions& options) {
         if (result.cancelled || KsTool::Interrupted()) {
             result.cancelled = true;
             WriteLayout(line, options, result);
-            ReportInterrupted(options, &result);
+            ReportInterrupted(options, result.records);
             return kExitCancelled;
         }
         std::string layoutMessage;
@@ -365,7 +373,7 @@ int Convert(const CommandLine& line, const ConversionOptions& options) {
         }
         if (KsTool::Interrupted()) {
             // A read or write cut short by the signal: a cancel, not a failure.
-            ReportInterrupted(options, nullptr);
+            ReportInterrupted(options, observer.Records());
             return kExitCancelled;
         }
         Report(WhereOf(options, error) + error.GetErrorMessage());

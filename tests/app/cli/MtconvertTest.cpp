@@ -98,6 +98,36 @@ TEST_F(MtconvertTest, StatusStreamsAndOutputOfEachRun) {
              {"mtconvert --header-size 1 - out.txt < in.csv", "0|" + done + "3\n|| 12\n 34\n"},
              {"mkfifo f; cat f > out.txt & mtconvert --header-size 2 in.csv f; wait",
               "0|" + done + "4\n||  12\n  34\n"},
+             // A byte order mark in front is not data.
+             {"printf '\\xef\\xbb\\xbf1,2\\n3,4\\n' > in.csv; mtconvert --keep-header "
+              "--no-header-field in.csv out.txt",
+              "0|" + done + "2\n||12\n34\n"},
+             // The column layout: names from the dropped line, a repeated one numbered.
+             {"mtconvert --layout l.csv in.csv out.txt && cat l.csv",
+              "0|" + done + "52\nColumn layout written to l.csv\nfield,name,start,end,width\n"
+              "0,Scanner header,1,50,50\n1,H,51,51,1\n2,Field2,52,52,1\n||" +
+                  std::string(50, ' ') + "12\n" + std::string(50, ' ') + "34\n"},
+             {"mtconvert --no-header-field --layout=- --layout-format=text in.csv out.txt",
+              "0|Field  Name    Start  End  Width\n    1  H           1    1      1\n    2  "
+              "Field2      2    2      1\n|" + done + "2\nColumn layout written to standard "
+              "output\n|12\n34\n"},
+             {"printf 'a,b\\n1,22\\n33,4\\n' > in.csv; echo old > l.csv; mtconvert "
+              "--no-header-field --layout l.csv in.csv out.txt; echo $?; test -e l.csv || echo gone",
+              "0|" + done + "3\n1\ngone\n|mtconvert: in.csv:3: Field 1 (\"a\") is 1 column wide "
+              "in record 1 but 2 in record 2, so the records have no common column layout; "
+              "\"l.csv\" was not written.\n|122\n334\n"},
+             {"mtconvert --layout in.csv in.csv out.txt",
+              "2||mtconvert: You cannot choose the file name of the input or the output for the "
+              "column layout.\n"},
+             {"mtconvert --layout - in.csv - > /dev/null",
+              "2||mtconvert: You cannot choose the file name of the input or the output for the "
+              "column layout.\n"},
+             {"mtconvert --layout-format r in.csv out.txt",
+              "2||mtconvert: option '--layout-format' needs '--layout FILE'" + help},
+             {"mtconvert --layout l.csv --layout-format R in.csv out.txt",
+              "2||mtconvert: unknown layout format 'R' (csv, text or r)" + help},
+             {"mtconvert in.csv out.txt --layout",
+              "2||mtconvert: option '--layout' needs a file name" + help},
              {"mtconvert -h | sed -n 1p", "0|Usage: mtconvert [options] INPUT OUTPUT\n|"},
              {"mtconvert -V",
               "0|mtconvert (Menu*Tally Data File Converter) 1.0\nKestrel 5.41.1.0\n|"},
@@ -108,12 +138,41 @@ TEST_F(MtconvertTest, StatusStreamsAndOutputOfEachRun) {
     }
 }
 
+// The layouts of the bundled example, with and without its header line and the scanner
+// header, in each format, as checked into the tree.
+TEST_F(MtconvertTest, LayoutsOfTheBundledExample) {
+    const std::string example = EXAMPLES_DIR "/questionnaire.csv";
+    const std::string headerless = "tail -n +2 " + example + " > h.csv; ";
+    for (auto [commands, golden] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"mtconvert --layout l " + example + " questionnaire.txt",
+              EXAMPLES_DIR "/questionnaire.layout.csv"},
+             {"mtconvert --no-header-field --layout l " + example + " o.txt",
+              GOLDEN_DIR "/questionnaire.no-scanner-header.layout.csv"},
+             {headerless + "mtconvert --keep-header --layout l h.csv o.txt",
+              GOLDEN_DIR "/headerless.layout.csv"},
+             {headerless + "mtconvert --keep-header --no-header-field --layout l h.csv o.txt",
+              GOLDEN_DIR "/headerless.no-scanner-header.layout.csv"},
+             {"mtconvert --layout l --layout-format text " + example + " questionnaire.txt",
+              GOLDEN_DIR "/questionnaire.layout.txt"},
+             {"mtconvert --layout l --layout-format r " + example + " questionnaire.txt",
+              GOLDEN_DIR "/questionnaire.layout.R"},
+         }) {
+        EXPECT_EQ(Run(commands + " > /dev/null && cat l"), "0|" + ReadWholeFile(golden) + "|")
+            << commands;
+    }
+}
+
 // The signals that stop mtconvert as Ctrl-C does, and the exit status of each.
 struct StopSignal {
     int number;
     int status;
 };
 constexpr StopSignal kStopSignals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+
+// How mtconvert names the signal that stopped it.
+std::string Said(int number) {
+    return number == SIGINT ? "Ctrl-C" : std::string("SIG") + sigabbrev_np(number);
+}
 
 // A header line and `count` lines of two three-digit values, and what they convert to with
 // --no-header-field: records of 6 bytes and a line feed. 7 does not divide the size of the
@@ -188,7 +247,9 @@ TEST_F(MtconvertTest, EachStopSignalKeepsTheRecordsWrittenSoFar) {
         if (ended == -1) {
             kstest::FinishProgram(pid);
         }
-        EXPECT_EQ(ReadWholeFile(dir.File(".err")), "") << name;
+        EXPECT_EQ(ReadWholeFile(dir.File(".err")),
+                  "mtconvert: interrupted by " + Said(number) + "; \"" + out +
+                      "\" keeps the 200000 records converted before it\n");
         const std::string written = ReadWholeFile(out);
         EXPECT_EQ(written.size() % 7, 0u) << name << ": a torn record";
         EXPECT_TRUE(written == lines.records)
@@ -226,7 +287,9 @@ TEST_F(MtconvertTest, ASecondSignalWhileStoppingIsCaughtToo) {
         }
         close(reader);
         EXPECT_EQ(kstest::FinishProgram(pid), status) << name;
-        EXPECT_EQ(ReadWholeFile(dir.File(".err")), "") << name;
+        EXPECT_EQ(ReadWholeFile(dir.File(".err")),
+                  "mtconvert: interrupted by " + Said(number) + "; \"" + fifo + "\" keeps the " +
+                      std::to_string(written.size() / 7) + " records converted before it\n");
         EXPECT_EQ(written.size() % 7, 0u) << name << ": a torn record";
         EXPECT_GE(written.size(), static_cast<std::size_t>(capacity)) << name;
         EXPECT_LT(written.size(), lines.records.size()) << name << ": not stopped";
@@ -239,7 +302,10 @@ TEST_F(MtconvertTest, ASecondSignalWhileStoppingIsCaughtToo) {
 TEST_F(MtconvertTest, HangupAndTerminateIgnoredOnStartStayIgnored) {
     const std::string done = "File converted.\nAll records are now length 2\n";
     const std::tuple<const char*, int, std::string> rows[] = {
-        {"HUP", SIGHUP, "0|" + done}, {"TERM", SIGTERM, "0|" + done}, {"INT", SIGINT, "130|"}};
+        {"HUP", SIGHUP, "0|" + done},
+        {"TERM", SIGTERM, "0|" + done},
+        {"INT", SIGINT, "130|mtconvert: interrupted by Ctrl-C; \"" + dir.File("INT.txt") +
+                            "\" keeps the 2 records converted before it\n"}};
     for (const auto& [ignored, number, result] : rows) {
         const std::string fifo = dir.File(std::string(ignored) + ".fifo");
         const std::string out = dir.File(std::string(ignored) + ".txt");
