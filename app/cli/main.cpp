@@ -131,8 +131,7 @@ int PrintAndExit(const char* text) {
 // when argv[i] is another option; an empty optional inside when the value is missing
 // (reported).
 std::optional<std::optional<std::string>> OptionValue(int argc, char** argv, int& i,
-                                                      const std::string& name,
-                                                      const char* what) {
+                                                      const std::string& name, const char* what) {
     const std::string arg = argv[i];
     if (arg == name) {
         if (++i == argc) {
@@ -315,7 +314,8 @@ std::string WriteLayout(const CommandLine& line, const ConversionOptions& option
     const std::string text = ColumnLayoutText(options, result, format, "standard output");
     std::fputs(text.c_str(), stdout);
     if (!FinishStandardOutput()) {
-        throw KsException("The column layout could not be written to standard output.", "mtconvert", 0);
+        throw KsException("The column layout could not be written to standard output.", "mtconvert",
+                          0);
     }
     return ColumnLayoutMessage("standard output");
 }
@@ -331,11 +331,11 @@ std::string WhereOf(const ConversionOptions& options, const KsException& error) 
 
 // What Ctrl-C or a signal leaves: the records converted before it, whole.
 void ReportInterrupted(const ConversionOptions& options, std::uint64_t records) {
-    const std::string output = options.outputDescriptor >= 0 ? "standard output"
-                                                             : "\"" + options.outputFile + "\"";
+    const std::string output =
+        options.outputDescriptor >= 0 ? "standard output" : "\"" + options.outputFile + "\"";
     const int signal = KsTool::InterruptingSignal();
     const char* abbreviation = signal > 0 ? sigabbrev_np(signal) : nullptr;
-    const std::string by = signal == SIGINT      ? "Ctrl-C"
+    const std::string by = signal == SIGINT          ? "Ctrl-C"
                            : abbreviation != nullptr ? std::string("SIG") + abbreviation
                                                      : "a signal";
     Report("interrupted by " + by + "; " + output + " keeps the " + std::to_string(records) +

@@ -183,8 +183,10 @@ ConversionDataError NoLayout(const ConversionOptions& options, const ConversionR
                              const std::string& layoutFile) {
     const char* name = layoutFile.c_str();
     if (!result.widthMismatch) {
-        return LayoutError(0, "\"%s\" has no records, so it has no column layout; \"%s\" was not "
-                              "written.", options.inputFile.c_str(), name);
+        return LayoutError(0,
+                           "\"%s\" has no records, so it has no column layout; \"%s\" was not "
+                           "written.",
+                           options.inputFile.c_str(), name);
     }
     const FieldWidthMismatch& m = *result.widthMismatch;
     if (m.field > std::min(m.fields, m.firstFields)) {
@@ -238,7 +240,8 @@ std::vector<ColumnLayoutEntry> MakeColumnLayout(const ConversionOptions& options
         entries.push_back({0, kScannerHeaderName, column, header, header});
         column += header;
     }
-    const std::vector<std::string> names = FieldNames(result.columnNames, result.fieldWidths.size());
+    const std::vector<std::string> names =
+        FieldNames(result.columnNames, result.fieldWidths.size());
     for (std::size_t i = 0; i < result.fieldWidths.size(); ++i) {
         const std::uint32_t width = result.fieldWidths[i];
         entries.push_back(

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "CommaRemoval.h"
 #include "core/KsAlloc.h"
 
 namespace {
@@ -14,126 +15,6 @@ namespace {
 constexpr const char* kDataErrorClass = "Process Cancelled";
 // The class of the line reader, whose error an unknown line end has always been.
 constexpr const char* kLineReaderClass = "KsInputStreamInterface";
-
-// How one group of 8 bytes loses its commas, by which of its bytes are commas (bit k for
-// byte k): the masks of the bytes that move 0, 1, 2 or 3 places towards the start, and
-// how many are kept. A group where a kept byte follows more than 3 commas does not fit.
-struct GroupPlan {
-    std::uint64_t moves[4] = {};
-    std::uint8_t kept = 0;
-    bool fits = true;
-};
-
-constexpr std::array<GroupPlan, 256> MakeGroupPlans() {
-    std::array<GroupPlan, 256> plans{};
-    for (unsigned commas = 0; commas < 256; ++commas) {
-        GroupPlan& plan = plans[commas];
-        unsigned removed = 0;
-        for (unsigned byte = 0; byte < 8; ++byte) {
-            if (commas >> byte & 1) {
-                ++removed;
-            } else if (removed > 3) {
-                plan.fits = false;
-            } else {
-                plan.moves[removed] |= std::uint64_t{0xFF} << (8 * (byte - removed));
-            }
-        }
-        plan.kept = static_cast<std::uint8_t>(8 - removed);
-    }
-    return plans;
-}
-
-constexpr std::array<GroupPlan, 256> kGroupPlans = MakeGroupPlans();
-
-// Bit k set when byte k of the little-endian group is a comma.
-unsigned CommasOf(std::uint64_t group) {
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    const std::uint64_t differs = group ^ 0x2C2C2C2C2C2C2C2CULL;
-    const std::uint64_t zero = ~(((differs & kLow7) + kLow7) | differs | kLow7);  // 0x80 per comma
-    return static_cast<unsigned>(((zero >> 7) * 0x0102040810204080ULL) >> 56);
-}
-
-// The plain way, one byte at a time: every byte is stored, and the position moves on only
-// past the bytes kept, so no branch depends on the data.
-std::size_t CopyBytesWithoutCommas(const char* text, std::size_t length, char* out) {
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const char c = text[i];
-        out[kept] = c;
-        kept += c != ',';
-    }
-    return kept;
-}
-
-}  // namespace
-
-namespace {
-
-// Copies the text without its commas, handing `visit` the comma mask of each group of 8
-// bytes (bit k for byte k) and, for the last bytes that make no whole group, their mask.
-template <class Visit>
-std::size_t CopyVisitingCommas(const char* text, std::size_t length, char* out, Visit&& visit) {
-    static_assert(std::endian::native == std::endian::little);
-    std::size_t kept = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t group;
-        std::memcpy(&group, text + i, 8);
-        const unsigned commas = CommasOf(group);
-        visit(i / 8, commas);
-        const GroupPlan& plan = kGroupPlans[commas];
-        if (!plan.fits) {
-            kept += CopyBytesWithoutCommas(text + i, 8, out + kept);
-            continue;
-        }
-        group = (group & plan.moves[0]) | (group >> 8 & plan.moves[1]) |
-                (group >> 16 & plan.moves[2]) | (group >> 24 & plan.moves[3]);
-        // All 8 bytes are stored: those past the kept ones are overwritten next, and the
-        // group ends within the room the text needs.
-        std::memcpy(out + kept, &group, 8);
-        kept += plan.kept;
-    }
-    visit.Tail(i / 8, text + i, length - i);
-    return kept + CopyBytesWithoutCommas(text + i, length - i, out + kept);
-}
-
-unsigned TailCommasOf(const char* text, std::size_t length) {
-    unsigned commas = 0;
-    for (std::size_t k = 0; k < length; ++k) {
-        commas |= static_cast<unsigned>(text[k] == ',') << k;
-    }
-    return commas;
-}
-
-struct IgnoreCommas {
-    void operator()(std::size_t, unsigned) const {}
-    void Tail(std::size_t, const char*, std::size_t) const {}
-};
-
-// Keeps the masks of a record.
-struct RecordCommas {
-    std::uint8_t* masks;
-    void operator()(std::size_t group, unsigned commas) const {
-        masks[group] = static_cast<std::uint8_t>(commas);
-    }
-    void Tail(std::size_t group, const char* text, std::size_t length) const {
-        if (length > 0) {
-            masks[group] = static_cast<std::uint8_t>(TailCommasOf(text, length));
-        }
-    }
-};
-
-// Compares the masks of a record of the same length with those kept; no branch on the data.
-struct CompareCommas {
-    const std::uint8_t* masks;
-    unsigned differs = 0;
-    void operator()(std::size_t group, unsigned commas) { differs |= commas ^ masks[group]; }
-    void Tail(std::size_t group, const char* text, std::size_t length) {
-        if (length > 0) {
-            differs |= TailCommasOf(text, length) ^ masks[group];
-        }
-    }
-};
 
 // The width of every comma-separated field of the text.
 std::vector<std::uint32_t> WidthsOf(const char* text, std::size_t length) {
@@ -152,10 +33,6 @@ std::vector<std::uint32_t> WidthsOf(const char* text, std::size_t length) {
 }
 
 }  // namespace
-
-std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out) {
-    return CopyVisitingCommas(text, length, out, IgnoreCommas{});
-}
 
 RecordConverter::RecordConverter(const ConversionOptions& options, ConversionObserver& observer,
                                  ConversionOutput& output, RecordLayout& layout)
@@ -248,16 +125,13 @@ std::size_t RecordConverter::CopyRecord(const char* text, std::size_t length, ch
         firstRecord_.assign(text, length);
         firstRecordNumber_ = static_cast<std::uint64_t>(recordNumber_);
         firstCommas_.assign(length / 8 + 1, 0);
-        return CopyVisitingCommas(text, length, out, RecordCommas{firstCommas_.data()});
+        return CopyKeepingCommas(text, length, out, firstCommas_.data());
     }
     if (length != firstRecord_.size()) {
         differs = true;
         return CopyWithoutCommas(text, length, out);
     }
-    CompareCommas compare{firstCommas_.data()};
-    const std::size_t kept = CopyVisitingCommas(text, length, out, compare);
-    differs = compare.differs != 0;
-    return kept;
+    return CopyComparingCommas(text, length, out, firstCommas_.data(), differs);
 }
 
 void RecordConverter::NoteMismatch(const char* text, std::size_t length) {

@@ -16,10 +16,6 @@
 #include "ConversionEngine.h"
 #include "ConversionOutput.h"
 
-// Copies the text without its commas to `out`, which has room for `length` bytes, and
-// returns the bytes copied. Works on groups of 8 bytes at a time.
-std::size_t CopyWithoutCommas(const char* text, std::size_t length, char* out);
-
 class RecordConverter {
 public:
     enum class Outcome { kMore, kCancelled, kFailed };

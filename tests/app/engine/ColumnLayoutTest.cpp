@@ -117,8 +117,8 @@ TEST_F(ColumnLayoutTest, RandomRecordsMatchAFieldByFieldReference) {
         for (int r = upTo(6); r >= 0; --r) {
             std::string line;
             for (std::size_t f = 0; f < widths.size(); ++f) {
-                line += (f > 0 ? "," : "") + std::string(static_cast<std::size_t>(widths[f]),
-                                                          "xyz9"[upTo(3)]);
+                line += (f > 0 ? "," : "") +
+                        std::string(static_cast<std::size_t>(widths[f]), "xyz9"[upTo(3)]);
             }
             const auto at = static_cast<std::size_t>(upTo(static_cast<int>(line.size())));
             switch (records.empty() ? 0 : upTo(12)) {
@@ -235,14 +235,15 @@ TEST_F(ColumnLayoutTest, EachFormatOfAnAwkwardLayout) {
               "    4  Field4             16   16      1\n"
               "    5  Größe              17   17      1\n"
               "    6  Field6             18   21      4\n");
-    EXPECT_EQ(FormatColumnLayout(entries, ColumnLayoutFormat::kR, options.outputFile),
-              "# The fixed-width file \"data/a \\\"b\\\".txt\" read into a data frame.\n"
-              "# Empty in every record, so left out: Field2.\n"
-              "read.fwf(\"data/a \\\"b\\\".txt\",\n"
-              "         widths = c(10, 3, 2, 1, 1, 4),\n"
-              "         col.names = c(\"Scanner header\", \"id\", \"say \\\"hi\\\", then\", \"Field4\",\n"
-              "                       \"Größe\", \"Field6\"),\n"
-              "         colClasses = \"character\", check.names = FALSE)\n");
+    EXPECT_EQ(
+        FormatColumnLayout(entries, ColumnLayoutFormat::kR, options.outputFile),
+        "# The fixed-width file \"data/a \\\"b\\\".txt\" read into a data frame.\n"
+        "# Empty in every record, so left out: Field2.\n"
+        "read.fwf(\"data/a \\\"b\\\".txt\",\n"
+        "         widths = c(10, 3, 2, 1, 1, 4),\n"
+        "         col.names = c(\"Scanner header\", \"id\", \"say \\\"hi\\\", then\", \"Field4\",\n"
+        "                       \"Größe\", \"Field6\"),\n"
+        "         colClasses = \"character\", check.names = FALSE)\n");
 }
 
 TEST_F(ColumnLayoutTest, FileNamesAndFormatNames) {
@@ -279,8 +280,9 @@ TEST_F(ColumnLayoutTest, WritingReplacingAndRemovingTheFile) {
         }
         return std::string("written");
     };
-    const std::string good = "field,name,start,end,width\n0,Scanner header,1,2,2\n1,Q1,3,4,2\n"
-                             "2,Field2,5,5,1\n";
+    const std::string good =
+        "field,name,start,end,width\n0,Scanner header,1,2,2\n1,Q1,3,4,2\n"
+        "2,Field2,5,5,1\n";
     ConversionResult result = convert("Q1,\n12,3\n45,6\n");
     EXPECT_EQ(refusal(result, layout), "written");
     EXPECT_EQ(ReadWholeFile(layout), good);
@@ -289,17 +291,18 @@ TEST_F(ColumnLayoutTest, WritingReplacingAndRemovingTheFile) {
     result = convert("Q1,Q2\n12,3\n4,56\n");
     EXPECT_EQ(refusal(result, layout),
               "Field 1 (\"Q1\") is 2 columns wide in record 1 but 1 in record 2, so the "
-              "records have no common column layout; \"" + layout +
-                  "\" was not written. (Column Layout) line 3");
+              "records have no common column layout; \"" +
+                  layout + "\" was not written. (Column Layout) line 3");
     EXPECT_FALSE(std::filesystem::exists(layout));
     result = convert("Q1,Q2\n1,2\n1,2,\n");
     EXPECT_EQ(refusal(result, layout),
               "Record 2 has 3 fields but record 1 has 2, so the records have no common column "
-              "layout; \"" + layout + "\" was not written. (Column Layout) line 3");
+              "layout; \"" +
+                  layout + "\" was not written. (Column Layout) line 3");
     result = convert("Q1,Q2\n");
-    EXPECT_EQ(refusal(result, layout),
-              "\"" + in + "\" has no records, so it has no column layout; \"" + layout +
-                  "\" was not written. (Column Layout) line 0");
+    EXPECT_EQ(refusal(result, layout), "\"" + in +
+                                           "\" has no records, so it has no column layout; \"" +
+                                           layout + "\" was not written. (Column Layout) line 0");
     WriteWholeFile(layout, "old");
     result = convert("Q1,\n12,3\n");
     result.cancelled = true;
@@ -339,8 +342,7 @@ TEST_F(ColumnLayoutTest, TheBundledExample) {
     ConversionOptions options = Options(true, 50);
     options.inputFile = EXAMPLES_DIR "/questionnaire.csv";
     const ConversionResult result = ConvertFile(options, observer);
-    EXPECT_EQ(FormatColumnLayout(MakeColumnLayout(options, result), ColumnLayoutFormat::kCsv,
-                                 out),
+    EXPECT_EQ(FormatColumnLayout(MakeColumnLayout(options, result), ColumnLayoutFormat::kCsv, out),
               ReadWholeFile(EXAMPLES_DIR "/questionnaire.layout.csv"));
 }
 

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "InputChecks.h"
-#include "RecordConverter.h"
 #include "support/FaultInjectingFile.h"
 #include "support/TempDir.h"
 
@@ -81,19 +80,6 @@ TEST_F(ConversionEngineTest, OutputIsEmptiedOnlyOnceTheInputIsOpen) {
     EXPECT_EQ(ReadWholeFile(out), "");
     EXPECT_EQ(observer.calls, "Started Finished");
     EXPECT_EQ(CompletionMessage(91), "File converted.\nAll records are now length 91");
-}
-
-TEST(CopyWithoutCommasTest, CommasAtEveryPlaceOfTwoGroupsAndARest) {
-    std::string text(17, ' ');
-    for (unsigned commas = 0; commas < (1u << text.size()); ++commas) {
-        std::string expected;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            text[i] = commas >> i & 1 ? ',' : static_cast<char>('A' + i);
-            expected += commas >> i & 1 ? "" : std::string(1, text[i]);
-        }
-        char out[32];
-        ASSERT_EQ(std::string(out, CopyWithoutCommas(text.data(), text.size(), out)), expected);
-    }
 }
 
 // What the engine must make of `input` when it reads it one line at a time and the
