@@ -2,6 +2,13 @@
 
 #include "FormServices.h"
 
+namespace {
+QString& StoredTitle() {
+    static QString title;
+    return title;
+}
+}  // namespace
+
 FormApplication::FormApplication(int& argc, char** argv) : application_(argc, argv) {
     // Matches the running windows with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("mtconvert-gui"));
@@ -11,11 +18,11 @@ FormApplication::FormApplication(int& argc, char** argv) : application_(argc, ar
 }
 
 void FormApplication::SetTitle(const QString& title) {
-    QGuiApplication::setApplicationDisplayName(title);
+    StoredTitle() = title;
 }
 
 QString FormApplication::Title() {
-    return QGuiApplication::applicationDisplayName();
+    return StoredTitle().isEmpty() ? QCoreApplication::applicationName() : StoredTitle();
 }
 
 int FormApplication::Run() {

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "QtFormServices.h"
@@ -41,6 +43,11 @@ int main(int argc, char** argv) {
     }
     const QDir directory(QString::fromLocal8Bit(argv[1]));
     QtFormServices services;  // nothing is clicked, so no dialog of the desktop opens
+    // The windows as a new user first sees them, not as this user's settings left them.
+    QTemporaryDir settings;
+    for (auto format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, settings.path());
+    }
 
     TfrmMain frmMain(services);
     frmMain.show();
@@ -50,7 +57,8 @@ int main(int argc, char** argv) {
         processing.ShowProgress(42, 100);
         saved = Save(processing, directory, "progress-dialog.png") && saved;
     }
-    TdlgHelp help(&frmMain, services);
+    // As installed by the package, not as found from the build folder.
+    TdlgHelp help(&frmMain, services, BuiltInHelpAddresses(QStringLiteral("/usr/bin")));
     help.show();
     saved = Save(help, directory, "help-dialog.png") && saved;
     return saved ? 0 : 1;

@@ -1,16 +1,20 @@
 #include "TdlgHelp.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "FormServices.h"
 #include "LinkLabel.h"
 
-#ifndef MTCONVERT_CONVERTER_URL
-#error "MTCONVERT_CONVERTER_URL must be defined by the build"
+#if !defined(MTCONVERT_CONVERTER_URL) || !defined(MTCONVERT_DOC_FROM_PROGRAM)
+#error "MTCONVERT_CONVERTER_URL and MTCONVERT_DOC_FROM_PROGRAM must be defined by the build"
 #endif
 
 namespace {
@@ -25,15 +29,32 @@ QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
     return label;
 }
 
-LinkLabel* NamedLink(const char* name, const char* target, QWidget* parent) {
-    auto* link = new LinkLabel(QString::fromUtf8(target), parent);
+LinkLabel* NamedLink(const char* name, const QString& target, QWidget* parent) {
+    auto* link = new LinkLabel(target, parent);
     link->setObjectName(QString::fromLatin1(name));
     return link;
 }
 
 }  // namespace
 
-TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services) : QDialog(owner), services_(services) {
+HelpAddresses BuiltInHelpAddresses(const QString& programFolder) {
+    HelpAddresses addresses{QString::fromUtf8(MTCONVERT_CONVERTER_URL),
+                            QString::fromUtf8(MTCONVERT_SITE_URL),
+                            QString::fromUtf8(MTCONVERT_SUPPORT_EMAIL)};
+    if (addresses.converter.isEmpty()) {
+        const QString readme = QDir(programFolder)
+                                   .filePath(QString::fromUtf8(MTCONVERT_DOC_FROM_PROGRAM) +
+                                             QStringLiteral("/README.md"));
+        addresses.converter = QUrl::fromLocalFile(QDir::cleanPath(readme)).toString();
+    }
+    return addresses;
+}
+
+TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services)
+    : TdlgHelp(owner, services, BuiltInHelpAddresses(QCoreApplication::applicationDirPath())) {}
+
+TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services, const HelpAddresses& addresses)
+    : QDialog(owner), services_(services) {
     setObjectName(QStringLiteral("dlgHelp"));
     setWindowTitle(QStringLiteral("Getting Help"));
     // System menu and close button only: no minimize, no maximize, no help button.
@@ -48,11 +69,18 @@ TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services) : QDialog(owner), ser
     Label2->setFont(heading);
     Label1 = NamedLabel(
         "Label1", QStringLiteral("Purpose and Discussion of this Data Conversion Program:"), this);
-    lblConverterWebSite = NamedLink("lblConverterWebSite", MTCONVERT_CONVERTER_URL, this);
+    lblConverterWebSite = NamedLink("lblConverterWebSite", addresses.converter, this);
     Label3 = NamedLabel("Label3", QStringLiteral("BSR Web Site:"), this);
-    lblBSRWebSite = NamedLink("lblBSRWebSite", MTCONVERT_SITE_URL, this);
+    lblBSRWebSite = NamedLink("lblBSRWebSite", addresses.site, this);
     Label4 = NamedLabel("Label4", QStringLiteral("Email Technical Support:"), this);
-    lblEmail = NamedLink("lblEmail", MTCONVERT_SUPPORT_EMAIL, this);
+    lblEmail = NamedLink("lblEmail", addresses.supportEmail, this);
+    // No address is better than an invented one: a row the distributor gave none for is
+    // left out.
+    for (auto [caption, link] :
+         {std::pair<QLabel*, LinkLabel*>{Label3, lblBSRWebSite}, {Label4, lblEmail}}) {
+        caption->setHidden(link->text().isEmpty());
+        link->setHidden(link->text().isEmpty());
+    }
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setDefault(true);

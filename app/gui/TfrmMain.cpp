@@ -26,7 +26,10 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "ColumnLayout.h"
 #include "ConversionEngine.h"
 #include "FormApplication.h"
 #include "FormServices.h"
@@ -40,6 +43,10 @@ namespace {
 const char* const kClassName = "TfrmMain";
 const char* const kErrorCaption = "Error";
 const char* const kHeaderSizeKeys = "0123456789\b";
+const char* const kLayoutFileWarning = "Please enter a valid column layout file name.";
+// What the window remembers of the layout between runs; a file name only when typed.
+const char* const kWriteLayoutKey = "columnLayout/write";
+const char* const kLayoutFileKey = "columnLayout/file";
 // Width of the window as designed; wider when the desktop's fonts need it.
 constexpr int kDesignedWidth = 570;
 
@@ -157,6 +164,12 @@ TfrmMain::TfrmMain(FormServices& services, QWidget* parent)
     }
 }
 
+TfrmMain::~TfrmMain() {
+    // The box that has the focus reports the end of its editing as it is destroyed, when
+    // this window is no longer a TfrmMain.
+    edtColumnLayoutFile->disconnect(this);
+}
+
 void TfrmMain::BuildControls() {
     BuildInfoGroup();
     BuildFileGroup();
@@ -166,6 +179,7 @@ void TfrmMain::BuildControls() {
     btnHelp = Named(new QPushButton(QStringLiteral("Help..."), this), "btnHelp");
     UseGroupFonts();
     ConnectHandlers();
+    RestoreLayoutSettings();
 }
 
 void TfrmMain::BuildInfoGroup() {
@@ -261,6 +275,14 @@ void TfrmMain::BuildOptionsGroup() {
     edtScannerHeaderSize->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,2}")), edtScannerHeaderSize));
     edtScannerHeaderSize->installEventFilter(this);
+    BuildLayoutRow();
+}
+
+void TfrmMain::BuildLayoutRow() {
+    chkColumnLayout = Named(new QCheckBox(QStringLiteral("Write a column layout"), gbxOptions),
+                            "chkColumnLayout");
+    edtColumnLayoutFile = Named(new QLineEdit(gbxOptions), "edtColumnLayoutFile");
+    edtColumnLayoutFile->setAccessibleName(QStringLiteral("Column layout file"));
 }
 
 void TfrmMain::UseGroupFonts() {
@@ -288,6 +310,12 @@ void TfrmMain::ConnectHandlers() {
     connect(btnHelp, &QPushButton::clicked, this, &TfrmMain::btnHelpClick);
     connect(chkInsertHeaderField, &QCheckBox::clicked, this, &TfrmMain::chkInsertHeaderFieldClick);
     connect(chkRemoveColHeaders, &QCheckBox::clicked, this, &TfrmMain::chkRemoveColHeadersClick);
+    connect(chkColumnLayout, &QCheckBox::clicked, this, &TfrmMain::chkColumnLayoutClick);
+    connect(edtOutputFile, &QLineEdit::textChanged, this, &TfrmMain::edtOutputFileChange);
+    connect(edtColumnLayoutFile, &QLineEdit::textEdited, this,
+            &TfrmMain::edtColumnLayoutFileEdited);
+    connect(edtColumnLayoutFile, &QLineEdit::editingFinished, this,
+            &TfrmMain::edtColumnLayoutFileExit);
 }
 
 void TfrmMain::BuildLayout() {
@@ -317,6 +345,11 @@ void TfrmMain::BuildLayout() {
     options->addSpacing(fontMetrics().height() / 2);
     options->addWidget(Label1);
     options->addLayout(headerSize);
+    auto* layoutRow = new QHBoxLayout;
+    layoutRow->addWidget(chkColumnLayout);
+    layoutRow->addWidget(edtColumnLayoutFile, 1);
+    options->addSpacing(fontMetrics().height() / 2);
+    options->addLayout(layoutRow);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -344,6 +377,8 @@ void TfrmMain::SetTabOrder() {
                               chkInsertHeaderField,
                               edtScannerHeaderSize,
                               chkRemoveColHeaders,
+                              chkColumnLayout,
+                              edtColumnLayoutFile,
                               RichEdit1,
                               btnHelp};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
@@ -358,6 +393,9 @@ ConversionInputs TfrmMain::ReadInputs() const {
     inputs.outputFile = FileNameOf(edtOutputFile);
     inputs.insertHeaderField = chkInsertHeaderField->isChecked();
     inputs.headerSizeText = edtScannerHeaderSize->text().toStdString();
+    if (chkColumnLayout->isChecked()) {
+        inputs.layoutFile = FileNameOf(edtColumnLayoutFile);
+    }
     return inputs;
 }
 
@@ -378,7 +416,12 @@ void TfrmMain::btnOKClick() {
 
 void TfrmMain::OnOKClick() {
     KsCallpath("OnOKClick()", kClassName, [&] {
-        if (auto warning = CheckConversionInputs(ReadInputs())) {
+        const ConversionInputs inputs = ReadInputs();
+        std::optional<std::string> warning = CheckConversionInputs(inputs);
+        if (!warning && chkColumnLayout->isChecked() && inputs.layoutFile.empty()) {
+            warning = kLayoutFileWarning;
+        }
+        if (warning) {
             services_.ShowMessage(this, QString::fromStdString(*warning),
                                   QString::fromLatin1(kWarningCaption), MessageKind::Warning);
             return;
@@ -397,16 +440,58 @@ void TfrmMain::Convert() {
         options.removeColumnHeaders = chkRemoveColHeaders->isChecked();
         options.insertHeaderField = inputs.insertHeaderField;
         options.headerSize = static_cast<std::uint16_t>(ParseHeaderSize(inputs));
+        options.checkFieldWidths = !inputs.layoutFile.empty();
 
-        ProcessingObserver observer(*this);
-        const ConversionResult result = ConvertFile(options, observer);
-        if (result.cancelled || observer.CancelledAtEnd()) {
+        const ConversionResult result = RunConversion(options, inputs.layoutFile);
+        if (result.cancelled) {
             return;
         }
-        services_.ShowMessage(this, QString::fromLocal8Bit(CompletionMessage(result.recordLength)),
-                              QString::fromLatin1(kCompletionCaption), MessageKind::Information);
+        ShowCompletion(options, result, inputs.layoutFile);
         NotConverted = false;
     });
+}
+
+ConversionResult TfrmMain::RunConversion(const ConversionOptions& options,
+                                         const std::string& layoutFile) {
+    ProcessingObserver observer(*this);
+    ConversionResult result;
+    try {
+        result = ConvertFile(options, observer);
+    } catch (const KsException&) {
+        if (!layoutFile.empty()) {
+            DiscardColumnLayout(layoutFile);
+        }
+        throw;
+    }
+    // A Cancel pressed after the last record still stops the run before its results.
+    result.cancelled = result.cancelled || observer.CancelledAtEnd();
+    if (result.cancelled && !layoutFile.empty()) {
+        WriteColumnLayout(options, result, layoutFile, ColumnLayoutFormat::kCsv);
+    }
+    return result;
+}
+
+void TfrmMain::ShowCompletion(const ConversionOptions& options, const ConversionResult& result,
+                              const std::string& layoutFile) {
+    QString text = QString::fromLocal8Bit(CompletionMessage(result.recordLength));
+    std::optional<QString> layoutError;
+    if (!layoutFile.empty()) {
+        try {
+            WriteColumnLayout(options, result, layoutFile, ColumnLayoutFormat::kCsv);
+            text += '\n' + QString::fromLocal8Bit(ColumnLayoutMessage(layoutFile));
+        } catch (const KsException& error) {
+            layoutError = QString::fromLocal8Bit(error.GetErrorMessage());
+        }
+    }
+    if (layoutError) {
+        // The records are converted all the same: the box says so first, then why the
+        // layout is not.
+        services_.ShowMessage(this, text + "\n\n" + *layoutError,
+                              QString::fromLatin1(kWarningCaption), MessageKind::Warning);
+        return;
+    }
+    services_.ShowMessage(this, text, QString::fromLatin1(kCompletionCaption),
+                          MessageKind::Information);
 }
 
 void TfrmMain::ShowError(const char* message) {
@@ -500,18 +585,57 @@ bool TfrmMain::FileDragEvent(QLineEdit* box, QEvent* event) {
     return true;
 }
 
-void TfrmMain::chkInsertHeaderFieldClick() {
-    const bool enabled = chkInsertHeaderField->isChecked();
-    edtScannerHeaderSize->setEnabled(enabled);
-    // Greyed like a button face while it does not count.
-    QPalette colours = edtScannerHeaderSize->palette();
+void TfrmMain::ShowEnabled(QLineEdit* edit, bool enabled) {
+    edit->setEnabled(enabled);
+    QPalette colours = edit->palette();
     colours.setColor(QPalette::Base, palette().color(enabled ? QPalette::Base : QPalette::Button));
-    edtScannerHeaderSize->setPalette(colours);
+    edit->setPalette(colours);
+}
+
+void TfrmMain::chkInsertHeaderFieldClick() {
+    ShowEnabled(edtScannerHeaderSize, chkInsertHeaderField->isChecked());
     NotConverted = true;
 }
 
 void TfrmMain::chkRemoveColHeadersClick() {
     NotConverted = true;
+}
+
+void TfrmMain::chkColumnLayoutClick() {
+    ShowEnabled(edtColumnLayoutFile, chkColumnLayout->isChecked());
+    QSettings().setValue(QString::fromLatin1(kWriteLayoutKey), chkColumnLayout->isChecked());
+    NotConverted = true;
+}
+
+void TfrmMain::RestoreLayoutSettings() {
+    QSettings settings;
+    chkColumnLayout->setChecked(settings.value(QString::fromLatin1(kWriteLayoutKey)).toBool());
+    ShowEnabled(edtColumnLayoutFile, chkColumnLayout->isChecked());
+    const QString typed = settings.value(QString::fromLatin1(kLayoutFileKey)).toString();
+    layoutFileTyped_ = !typed.isEmpty();
+    edtColumnLayoutFile->setText(typed);
+}
+
+void TfrmMain::edtOutputFileChange() {
+    if (layoutFileTyped_) {
+        return;
+    }
+    const std::string output = FileNameOf(edtOutputFile);
+    edtColumnLayoutFile->setText(
+        output.empty() ? QString() : QFile::decodeName(DefaultColumnLayoutFile(output).c_str()));
+}
+
+void TfrmMain::edtColumnLayoutFileEdited() {
+    layoutFileTyped_ = true;
+    QSettings().setValue(QString::fromLatin1(kLayoutFileKey), edtColumnLayoutFile->text());
+}
+
+void TfrmMain::edtColumnLayoutFileExit() {
+    // A box left empty goes back to following the output (and is remembered empty).
+    if (edtColumnLayoutFile->text().isEmpty() && layoutFileTyped_) {
+        layoutFileTyped_ = false;
+        edtOutputFileChange();
+    }
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -2,10 +2,13 @@
 // The converter's main window: the two file names, the conversion options, and the
 // buttons that convert, close and open the help window. It checks the names and the
 // header size before converting, runs the conversion with the progress window up, and
-// asks before closing when something was changed and nothing converted since.
+// asks before closing when something was changed and nothing converted since. On request
+// it also writes the output's column layout; whether it does, and a layout file name the
+// user typed, are remembered for the next run.
 
 #include <QWidget>
 #include <functional>
+#include <string>
 
 #include "InputChecks.h"
 
@@ -18,6 +21,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTextEdit;
+struct ConversionOptions;
+struct ConversionResult;
 
 // Caption of the main window (the application title differs from it).
 inline constexpr const char* kMainWindowCaption =
@@ -28,6 +33,7 @@ class TfrmMain : public QWidget {
 
 public:
     explicit TfrmMain(FormServices& services, QWidget* parent = nullptr);
+    ~TfrmMain() override;
     // Puts a file named at start-up (the desktop's "Open with") into the input box, taken
     // like a file chosen through its browse dialog.
     void OpenInputFile(const QString& name);
@@ -43,6 +49,7 @@ public slots:
     void btnHelpClick();
     void chkInsertHeaderFieldClick();
     void chkRemoveColHeadersClick();
+    void chkColumnLayoutClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -55,6 +62,7 @@ private:
     void BuildInfoGroup();
     void BuildFileGroup();
     void BuildOptionsGroup();
+    void BuildLayoutRow();
     void UseGroupFonts();
     void ConnectHandlers();
     void BuildLayout();
@@ -73,6 +81,19 @@ private:
     void OnOKClick();
     void OnHelpClick();
     ConversionInputs ReadInputs() const;
+    // The output's run with the progress window up; a layout file left by an earlier run
+    // is removed when the run fails or is cancelled, since it no longer describes the output.
+    ConversionResult RunConversion(const ConversionOptions& options, const std::string& layoutFile);
+    // The completion message, with where the layout went or why it was not written.
+    void ShowCompletion(const ConversionOptions& options, const ConversionResult& result,
+                        const std::string& layoutFile);
+    // The layout file box follows the output's name until the user types a name of their own.
+    void edtOutputFileChange();
+    void edtColumnLayoutFileEdited();
+    void edtColumnLayoutFileExit();
+    void RestoreLayoutSettings();
+    // Greys an edit box like a button face while it does not count.
+    void ShowEnabled(QLineEdit* edit, bool enabled);
     void ShowError(const char* message);
     // Runs an event handler's body; a KsException gets the handler's call-path line and
     // its message is shown under "Error", other exceptions go to the default display.
@@ -97,7 +118,10 @@ private:
     QPushButton* btnHelp;
     QCheckBox* chkRemoveColHeaders;
     QLabel* Label1;
+    QCheckBox* chkColumnLayout;
+    QLineEdit* edtColumnLayoutFile;
     bool NotConverted = false;
+    bool layoutFileTyped_ = false;
 
     FormServices& services_;
 };

@@ -1,5 +1,5 @@
-// mtconvert-gui: the converter's desktop program. One window: two file names, three
-// options, one button. "mtconvert-gui FILE" starts with FILE as the input file.
+// mtconvert-gui: the converter's desktop program. One window: two file names, the
+// conversion options, one button. "mtconvert-gui FILE" starts with FILE as the input file.
 
 #include <exception>
 
@@ -10,16 +10,11 @@
 #include "QtFormServices.h"
 #include "TfrmMain.h"
 
-namespace {
-// What the desktop lists the running program as; the window's own caption differs.
-const char* const kApplicationTitle = "Menu*Tally Data File Converter  (CSV to Fixed Width)";
-}  // namespace
-
 int main(int argc, char** argv) {
     FormApplication application(argc, argv);
     QtFormServices services;
     try {
-        application.SetTitle(QString::fromLatin1(kApplicationTitle));
+        FormApplication::SetTitle(QString::fromLatin1(kApplicationTitle));
         TfrmMain frmMain(services);
         // The application object has taken its own options out of the arguments.
         if (const QStringList arguments = QCoreApplication::arguments(); arguments.size() > 1) {

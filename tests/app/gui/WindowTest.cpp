@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "FormApplication.h"
 #include "FormServices.h"
+#include "InputChecks.h"
 #include "QtFormServices.h"
 #include "TdlgHelp.h"
 #include "TdlgProcessing.h"
@@ -104,13 +106,16 @@ void WhenShown(Check check) {
         Qt::QueuedConnection);
 }
 
+// Empties what the windows remember; a member before the window, so that the window starts
+// from nothing.
+struct ClearedSettings {
+    ClearedSettings() { QSettings().clear(); }
+};
+
 // A shown main window on the stand-in, a fresh temporary directory and empty settings.
 class MainWindow : public ::testing::Test {
 protected:
-    MainWindow() : form(services) {
-        QSettings().clear();
-        form.show();
-    }
+    MainWindow() : form(services) { form.show(); }
 
     QLineEdit* Edit(const char* name) { return Child<QLineEdit>(form, name); }
     void Press(const char* button) {
@@ -140,11 +145,13 @@ protected:
         return services.Take();
     }
 
+    ClearedSettings cleared;
     kstest::TempDir dir;
     FakeFormServices services;
     TfrmMain form;
     std::string in = dir.File("in.csv");
     std::string out = dir.File("out.txt");
+    std::string layout = dir.File("out.layout.csv");
 };
 
 // The caption or content of a control, with its state.
@@ -216,9 +223,10 @@ TEST_F(MainWindow, CaptionsLayoutAndTabOrderOfTheThreeWindows) {
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     Edit("edtInputFile")->setFocus();
-    for (const char* name : {"btnInputBrowse", "edtOutputFile", "btnOutputBrowse", "btnOK",
-                             "btnClose", "chkInsertHeaderField", "edtScannerHeaderSize",
-                             "chkRemoveColHeaders", "RichEdit1", "btnHelp", "edtInputFile"}) {
+    for (const char* name :
+         {"btnInputBrowse", "edtOutputFile", "btnOutputBrowse", "btnOK", "btnClose",
+          "chkInsertHeaderField", "edtScannerHeaderSize", "chkRemoveColHeaders", "chkColumnLayout",
+          "RichEdit1", "btnHelp", "edtInputFile"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_EQ(QApplication::focusWidget(), Child(form, name)) << "expected " << name;
     }
@@ -237,6 +245,13 @@ TEST_F(MainWindow, CaptionsLayoutAndTabOrderOfTheThreeWindows) {
     QApplication::processEvents();
     EXPECT_EQ((captions + Inspect(help) + "\n").toStdString(),
               ReadWholeFile(GUI_TESTS_DIR "/captions.txt"));
+    // The window is destroyed with the focus in the layout box, which then ends its editing.
+    help.close();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    Click("chkColumnLayout");
+    Edit("edtColumnLayoutFile")->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), Edit("edtColumnLayoutFile"));
 }
 
 // The header size box takes two digits and is greyed without the insert option. Closing
@@ -324,37 +339,103 @@ TEST_F(MainWindow, ChosenAndDroppedFilesAreTakenAndTheirFoldersRemembered) {
     EXPECT_EQ(Child<QLineEdit>(next, "edtInputFile")->text(), "/elsewhere/survey.csv");
 }
 
-// Help opens the help window modally over the main window. Its links go to the desktop,
-// a link's caption being its target, and a desktop that cannot open them is reported;
-// OK closes and destroys it.
-TEST_F(MainWindow, HelpWindowHandsItsLinksToTheDesktop) {
+// Help opens the help window modally over the main window, with the addresses of the
+// running program; OK closes and destroys it.
+TEST_F(MainWindow, HelpOpensModallyWithTheProgramsAddresses) {
     WhenShown<TdlgHelp>([&](TdlgHelp& help) {
         EXPECT_EQ(help.parentWidget(), &form);
-        EXPECT_TRUE(Child<QLabel>(help, "Label2")->font().bold());
-        Child<QLabel>(help, "lblBSRWebSite")->setText("https://example.org/products");
-        for (bool opens : {true, false}) {
-            services.addressOpens = opens;
-            for (const char* name : {"lblConverterWebSite", "lblBSRWebSite", "lblEmail"}) {
-                auto* link = Child<QLabel>(help, name);
-                EXPECT_TRUE(link->font().underline() &&
-                            link->cursor().shape() == Qt::PointingHandCursor &&
-                            link->palette().color(QPalette::WindowText) ==
-                                help.palette().color(QPalette::Link))
-                    << name;
-                QTest::mouseClick(link, Qt::LeftButton);
-            }
-        }
-        QTest::mouseClick(Child(help, "lblEmail"), Qt::RightButton);  // not a click
+        QTest::mouseClick(Child(help, "lblConverterWebSite"), Qt::LeftButton);
         QTest::mouseClick(Child<QPushButton>(help, "btnOK"), Qt::LeftButton);
     });
     Press("btnHelp");
     EXPECT_EQ(form.findChild<TdlgHelp*>(), nullptr);
-    const std::string site = "address " MTCONVERT_CONVERTER_URL;
+    EXPECT_EQ(
+        services.Take(),
+        Log{"address " +
+            BuiltInHelpAddresses(QCoreApplication::applicationDirPath()).converter.toStdString()});
+}
+
+// The links go to the desktop, a link's caption being its target, and a desktop that
+// cannot open them is reported; a row without an address is left out.
+TEST(HelpWindow, LinksGoToTheDesktopAndRowsWithoutAnAddressAreLeftOut) {
+    FakeFormServices services;
+    TdlgHelp help(
+        nullptr, services,
+        {"file:///usr/share/doc/README.md", "https://example.org/products", "help@example.org"});
+    help.show();
+    EXPECT_TRUE(Child<QLabel>(help, "Label2")->font().bold());
+    for (bool opens : {true, false}) {
+        services.addressOpens = opens;
+        for (const char* name : {"lblConverterWebSite", "lblBSRWebSite", "lblEmail"}) {
+            auto* link = Child<QLabel>(help, name);
+            EXPECT_TRUE(link->isVisible() && link->font().underline() &&
+                        link->cursor().shape() == Qt::PointingHandCursor &&
+                        link->palette().color(QPalette::WindowText) ==
+                            help.palette().color(QPalette::Link))
+                << name;
+            QTest::mouseClick(link, Qt::LeftButton);
+        }
+    }
+    QTest::mouseClick(Child(help, "lblEmail"), Qt::RightButton);  // not a click
+    const std::string readme = "address file:///usr/share/doc/README.md";
     const std::string products = "address https://example.org/products";
-    const std::string mail = "address mailto:" MTCONVERT_SUPPORT_EMAIL;
+    const std::string mail = "address mailto:help@example.org";
     const std::string browser = "error Error|Cannot open Internet browser to view web site.";
-    EXPECT_EQ(services.Take(), (Log{site, products, mail, site, browser, products, browser, mail,
-                                    "error Error|Cannot send email."}));
+    EXPECT_EQ(services.Take(), (Log{readme, products, mail, readme, browser, products, browser,
+                                    mail, "error Error|Cannot send email."}));
+
+    TdlgHelp bare(nullptr, services, {"file:///usr/share/doc/README.md", "", ""});
+    bare.show();
+    QString shown;
+    for (const char* name : {"Label1", "lblConverterWebSite", "Label3", "lblBSRWebSite", "Label4",
+                             "lblEmail", "btnOK"}) {
+        shown += Child(bare, name)->isVisible() ? QString(name) + " " : "";
+    }
+    EXPECT_EQ(shown, "Label1 lblConverterWebSite btnOK ");
+}
+
+// Without a distributor's page the converter link is the README installed with the program,
+// found from the program's folder under any prefix; the other two are the build's alone.
+TEST(HelpWindow, BuiltInAddressesLeadToTheInstalledReadme) {
+    for (const char* prefix : {"/usr", "/opt/my tools"}) {
+        const HelpAddresses addresses = BuiltInHelpAddresses(QString(prefix) + "/bin");
+        const QString installed =
+            QDir(prefix).filePath(MTCONVERT_INSTALL_DOCDIR) + QStringLiteral("/README.md");
+        if (QString(MTCONVERT_CONVERTER_URL).isEmpty()) {
+            EXPECT_TRUE(addresses.converter.startsWith("file:///"))
+                << addresses.converter.toStdString();
+            // What the desktop is handed for the caption.
+            EXPECT_EQ(QUrl::fromUserInput(addresses.converter).toLocalFile(), installed);
+        } else {
+            EXPECT_EQ(addresses.converter, MTCONVERT_CONVERTER_URL);
+        }
+        EXPECT_EQ(addresses.site, MTCONVERT_SITE_URL);
+        EXPECT_EQ(addresses.supportEmail, MTCONVERT_SUPPORT_EMAIL);
+    }
+}
+
+// Each window hands the window system its own caption, and Qt adds nothing to it: Qt
+// appends the application display name to every caption once one is set, so the
+// application title is kept elsewhere. It is the caption of errors no window handles and
+// the name the desktop entry lists the program under.
+TEST_F(MainWindow, WindowsShowTheirOwnCaptionsAloneAndTheTitleStaysTheApplications) {
+    FormApplication::SetTitle(kApplicationTitle);
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    TdlgProcessing processing(&form);
+    TdlgHelp help(&form, services);
+    help.show();
+    for (auto [window, caption] : {std::pair<QWidget*, const char*>{&form, kMainWindowCaption},
+                                   {&processing, "Converting file"},
+                                   {&help, "Getting Help"}}) {
+        ASSERT_NE(window->windowHandle(), nullptr) << caption;
+        EXPECT_EQ(window->windowHandle()->title(), caption);
+    }
+    FormApplication::ShowException(services, &form, std::runtime_error("out of memory"));
+    EXPECT_EQ(services.Take(), Log{"error " + std::string(kApplicationTitle) + "|out of memory"});
+    FormApplication::SetTitle({});
+    const std::string entry = ReadWholeFile(MTCONVERT_GUI_SOURCE_DIR "/mtconvert-gui.desktop");
+    EXPECT_NE(entry.find("\nName=" + QString(kApplicationTitle).simplified().toStdString() + "\n"),
+              std::string::npos);
 }
 
 // A failed check shows its warning and writes nothing (the checks themselves are the
@@ -397,7 +478,7 @@ TEST_F(MainWindow, WarningResultOrErrorIsShownAndOnlyAFinishedRunCountsAsConvert
 
 // While the run goes the main window is disabled and stays open, the progress window
 // cannot be closed or escaped; Cancel stops the run, keeping whole records and showing
-// nothing, and the main window comes back.
+// nothing (and no layout of an earlier run), and the main window comes back.
 TEST_F(MainWindow, CancelDuringALongRunKeepsWholeRecordsAndShowsNothing) {
     std::string content = "id,answer\r\n";
     std::string records;
@@ -408,6 +489,8 @@ TEST_F(MainWindow, CancelDuringALongRunKeepsWholeRecordsAndShowsNothing) {
     WriteWholeFile(in, content);
     SetNames(in, out);
     Click("chkInsertHeaderField");
+    Click("chkColumnLayout");
+    WriteWholeFile(layout, "of an earlier output");
     int rounds = 0;
     // The first time the run lets events through this takes a while (as a slow desktop
     // would), so the run lets them through again soon after; Cancel is pressed then.
@@ -438,7 +521,91 @@ TEST_F(MainWindow, CancelDuringALongRunKeepsWholeRecordsAndShowsNothing) {
     EXPECT_TRUE(output.size() > 8 && output.size() < records.size() && output.size() % 8 == 0 &&
                 records.compare(0, output.size(), output) == 0)
         << output.size();
+    EXPECT_FALSE(std::filesystem::exists(layout));
     EXPECT_TRUE(ClosingAsks());  // a cancelled run is no conversion
+}
+
+// With the layout on, a finished run writes the layout file beside the output and says so;
+// a layout the records do not have, or a failed run, leaves none and a run still shows
+// as completed. The layout file may be neither the input nor the output.
+TEST_F(MainWindow, ColumnLayoutIsWrittenWithTheOutputOrWhyNotIsShown) {
+    SetNames(in, out);
+    Edit("edtScannerHeaderSize")->setText("2");
+    EXPECT_FALSE(Edit("edtColumnLayoutFile")->isEnabled());
+    Click("chkColumnLayout");
+    ASSERT_TRUE(Edit("edtColumnLayoutFile")->isEnabled());
+    ASSERT_EQ(Edit("edtColumnLayoutFile")->text().toStdString(), layout);
+    WriteWholeFile(in, "id,name\r\n12,ab\r\n34,cd\r\n");
+    const std::string done = "File converted.\nAll records are now length 6";
+    EXPECT_EQ(Create(), Log{"information Conversion Completed.|" + done +
+                            "\nColumn layout written to " + layout});
+    EXPECT_EQ(ReadWholeFile(layout),
+              "field,name,start,end,width\n0,Scanner header,1,2,2\n1,id,3,4,2\n2,name,5,6,2\n");
+    EXPECT_FALSE(ClosingAsks());
+
+    WriteWholeFile(in, "id,name\r\n12,ab\r\n1,abc\r\n");  // same length, commas elsewhere
+    EXPECT_EQ(Create(), Log{"warning Warning|" + done +
+                            "\n\nField 1 (\"id\") is 2 columns wide "
+                            "in record 1 but 1 in record 2, so the records have no common column "
+                            "layout; \"" +
+                            layout + "\" was not written."});
+    EXPECT_EQ(ReadWholeFile(out), "  12ab\n  1abc\n");
+    EXPECT_FALSE(std::filesystem::exists(layout));
+    EXPECT_FALSE(ClosingAsks());
+
+    WriteWholeFile(in, "id,name\r\n12,ab\r\n");
+    EXPECT_EQ(Create().size(), 1u);
+    WriteWholeFile(in, "id,name\r\nno comma\r\n");
+    EXPECT_EQ(Create().front().rfind("error Error|", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(layout));
+
+    WriteWholeFile(out, "kept");
+    for (const std::string& name : {in, dir.File("OUT.TXT"), std::string()}) {
+        Edit("edtColumnLayoutFile")->setText(QString::fromStdString(name));
+        EXPECT_EQ(Create(), Log{"warning Warning|" +
+                                std::string(name.empty() ? "Please enter a valid column layout "
+                                                           "file name."
+                                                         : kLayoutSameFileWarning)})
+            << name;
+    }
+    EXPECT_EQ(ReadWholeFile(out), "kept");
+}
+
+// The layout box follows the output's name until a name is typed there, and again once it
+// is left empty; the check box and a typed name are remembered for the next window.
+TEST_F(MainWindow, LayoutNameFollowsTheOutputAndTheChoiceIsRemembered) {
+    QLineEdit* name = Edit("edtColumnLayoutFile");
+    for (auto [output, shown] : {std::pair{"/d/answers.txt", "/d/answers.layout.csv"},
+                                 {"/d.x/answers", "/d.x/answers.layout.csv"},
+                                 {"", ""}}) {
+        Edit("edtOutputFile")->setText(output);
+        EXPECT_EQ(name->text(), shown) << output;
+    }
+    Click("chkColumnLayout");
+    name->selectAll();
+    QTest::keyClicks(name, "mine.csv");
+    Edit("edtOutputFile")->setText("/d/other.txt");
+    EXPECT_EQ(name->text(), "mine.csv");
+
+    auto restarted = [&] {
+        auto next = std::make_unique<TfrmMain>(services);
+        Child<QLineEdit>(*next, "edtOutputFile")->setText("/e/next.txt");
+        return next;
+    };
+    std::unique_ptr<TfrmMain> next = restarted();
+    auto* nextName = Child<QLineEdit>(*next, "edtColumnLayoutFile");
+    EXPECT_TRUE(Child<QCheckBox>(*next, "chkColumnLayout")->isChecked() && nextName->isEnabled());
+    EXPECT_EQ(nextName->text(), "mine.csv");
+    nextName->selectAll();
+    QTest::keyClick(nextName, Qt::Key_Delete);
+    QTest::keyClick(nextName, Qt::Key_Return);  // leaves the box as well as focus would
+    EXPECT_EQ(nextName->text(), "/e/next.layout.csv");
+    Child<QCheckBox>(*next, "chkColumnLayout")->click();
+
+    next = restarted();
+    EXPECT_FALSE(Child<QCheckBox>(*next, "chkColumnLayout")->isChecked());
+    EXPECT_FALSE(Child<QLineEdit>(*next, "edtColumnLayoutFile")->isEnabled());
+    EXPECT_EQ(Child<QLineEdit>(*next, "edtColumnLayoutFile")->text(), "/e/next.layout.csv");
 }
 
 TEST(ProcessingDialog, ProgressBarShowsTheShareOfInputRead) {
