@@ -73,8 +73,11 @@ unsigned TailCommasOf(const char* text, std::size_t length) {
 
 // What a copy hands on of the commas it finds: the mask of each group of 8 bytes, then
 // the last bytes that make no whole group.
+// A vector's masks come as one word of 2, 4 or 8 of them, the first group's lowest.
 struct IgnoreCommas {
     void operator()(std::size_t, unsigned) const {}
+    template <class Word>
+    void Groups(std::size_t, Word) const {}
     void Tail(std::size_t, const char*, std::size_t) const {}
 };
 
@@ -82,6 +85,10 @@ struct KeepCommas {
     std::uint8_t* masks;
     void operator()(std::size_t group, unsigned commas) const {
         masks[group] = static_cast<std::uint8_t>(commas);
+    }
+    template <class Word>
+    void Groups(std::size_t first, Word commas) const {
+        std::memcpy(masks + first, &commas, sizeof commas);
     }
     void Tail(std::size_t group, const char* text, std::size_t length) const {
         if (length > 0) {
@@ -95,6 +102,12 @@ struct CompareCommas {
     const std::uint8_t* masks;
     unsigned differs = 0;
     void operator()(std::size_t group, unsigned commas) { differs |= commas ^ masks[group]; }
+    template <class Word>
+    void Groups(std::size_t first, Word commas) {
+        Word kept;
+        std::memcpy(&kept, masks + first, sizeof kept);
+        differs |= (commas ^ kept) != 0;
+    }
     void Tail(std::size_t group, const char* text, std::size_t length) {
         if (length > 0) {
             differs |= TailCommasOf(text, length) ^ masks[group];
@@ -171,10 +184,11 @@ __attribute__((target("ssse3,popcnt"))) std::size_t CopySsse3(const char* text, 
     std::size_t i = 0;
     for (; i + 16 <= length; i += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const auto commas = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+        const auto commas =
+            static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, comma)));
+        visit.Groups(i / 8, commas);
         for (unsigned half = 0; half < 2; ++half) {
             const unsigned mask = commas >> (8 * half) & 0xFF;
-            visit(i / 8 + half, mask);
             const __m128i group =
                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + i + 8 * half));
             const __m128i order =
@@ -198,9 +212,9 @@ __attribute__((target("avx2,bmi2,popcnt"))) std::size_t CopyAvx2(const char* tex
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
         const auto commas =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, comma)));
+        visit.Groups(i / 8, commas);
         for (unsigned quarter = 0; quarter < 4; ++quarter) {
             const unsigned mask = commas >> (8 * quarter) & 0xFF;
-            visit(i / 8 + quarter, mask);
             std::uint64_t group;
             std::memcpy(&group, text + i + 8 * quarter, 8);
             const std::uint64_t packed = _pext_u64(group, kKeptBytes.select[mask]);
@@ -220,9 +234,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) std::size_t 
     for (; i + 64 <= length; i += 64) {
         const __m512i bytes = _mm512_loadu_si512(text + i);
         const __mmask64 commas = _mm512_cmpeq_epi8_mask(bytes, comma);
-        for (unsigned group = 0; group < 8; ++group) {
-            visit(i / 8 + group, static_cast<unsigned>(commas >> (8 * group) & 0xFF));
-        }
+        visit.Groups(i / 8, static_cast<std::uint64_t>(commas));
         _mm512_storeu_si512(out + kept, _mm512_maskz_compress_epi8(~commas, bytes));
         kept += 64 - static_cast<unsigned>(__builtin_popcountll(commas));
     }
