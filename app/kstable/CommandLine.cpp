@@ -32,9 +32,9 @@ const char* const kUsageText =
     "  sort [--memory SIZE] [--temp DIR] TABLE FIELD[:desc]...\n"
     "      order the records in place by the fields in turn, each ascending or, with\n"
     "      :desc, descending; equal records keep no particular order. SIZE bounds the\n"
-    "      memory of the sort and its file buffers (64M; K, M and G allowed); DIR holds\n"
-    "      the temporary files. An interrupted or failed sort leaves the records as they\n"
-    "      were.\n"
+    "      memory of the sort and its file buffers: bytes or a number with K, M or G,\n"
+    "      from 512K to 1024G (default 64M); DIR holds the temporary files. An\n"
+    "      interrupted or failed sort leaves the records as they were.\n"
     "  index TABLE FIELD\n"
     "      mark the field indexed and build its index file (TABLE.<field number>)\n"
     "  unindex TABLE FIELD\n"
@@ -233,11 +233,13 @@ std::uint64_t ParseMemorySize(std::string_view text) {
         shift = 10 * (static_cast<int>(kUnits.find(text.back())) + 1);
         digits.remove_suffix(1);
     }
-    constexpr long long kMinimum = 1ll << 20;
+    // The sort's fixed buffers (the new data file's and the run files') take about 380K,
+    // so a smaller bound could not be kept.
+    constexpr long long kMinimum = 512ll << 10;
     constexpr long long kMaximum = 1ll << 40;
     if (!ReadNumber(digits, 1, kMaximum >> shift, value) || (value << shift) < kMinimum) {
         throw UsageError("invalid memory size '" + std::string(text) +
-                         "'; use bytes or a number with K, M or G, from 1M to 1024G");
+                         "'; use bytes or a number with K, M or G, from 512K to 1024G");
     }
     return static_cast<std::uint64_t>(value) << shift;
 }

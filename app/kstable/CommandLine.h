@@ -62,7 +62,8 @@ struct SortFieldOrder {
 };
 SortFieldOrder ParseSortField(std::string_view text);
 
-// Reads a byte count: digits with an optional K, M or G (binary multiples), from 1M to 1T.
+// Reads a byte count: digits with an optional K, M or G (binary multiples), from 512K to
+// 1024G.
 std::uint64_t ParseMemorySize(std::string_view text);
 
 struct CommandLine {

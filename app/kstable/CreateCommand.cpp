@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "Counted.h"
 #include "Table.h"
 #include "files/CBFFile.h"
 
@@ -54,8 +55,8 @@ int CreateTable(const CommandLine& line) {
     table.Create(files.data.c_str(), fields, 0, false);
     // What the header says, read back.
     table.Open(files.data.c_str(), IO_READ);
-    std::printf("Created \"%s\" and \"%s\": %d fields, %d bytes a record.\n", files.header.c_str(),
-                files.data.c_str(), static_cast<int>(table.GetFieldCount()),
-                static_cast<int>(table.GetRecordLength()));
+    std::printf("Created \"%s\" and \"%s\": %s, %s a record.\n", files.header.c_str(),
+                files.data.c_str(), Counted(table.GetFieldCount(), "field").c_str(),
+                Counted(table.GetRecordLength(), "byte").c_str());
     return 0;
 }

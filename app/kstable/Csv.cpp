@@ -137,9 +137,24 @@ int CsvReader::TakeSeparator(std::size_t& at, int separator) {
     }
 }
 
+void CsvReader::SkipByteOrderMark() {
+    static constexpr char kMark[] = "\xEF\xBB\xBF";
+    for (std::size_t i = 0; i < 3; ++i) {
+        if ((i == Available() && !More()) || Record()[i] != kMark[i]) {
+            return;  // no mark: a first value that starts like one stays whole
+        }
+    }
+    record_ += 3;
+    next_ = record_;
+}
+
 bool CsvReader::Next() {
     values_.clear();
     record_ = next_;
+    if (!started_) {
+        started_ = true;
+        SkipByteOrderMark();
+    }
     if (record_ == end_ && !More()) {
         return false;
     }

@@ -2,8 +2,9 @@
 // Comma-separated text in the common form: values separated by commas, records ended by
 // CR LF or LF, a value that holds a comma, a quote or a line break enclosed in double
 // quotes, a quote inside such a value doubled. The reader accepts both line ends and a
-// last record without one; the writer ends every record with CR LF and quotes only the
-// values that need it.
+// last record without one, and drops a UTF-8 byte order mark (EF BB BF) at the very start
+// of the input, which editors put there and which is no data; the writer ends every record
+// with CR LF and quotes only the values that need it.
 
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,8 @@ private:
     // (the record ended).
     int TakeSeparator(std::size_t& at, int separator);
     [[noreturn]] void Fail(const char* problem) const;
+    // Steps over a byte order mark at the start of the input.
+    void SkipByteOrderMark();
 
     KsInputStreamInterface& input_;
     std::size_t capacity_;
@@ -70,6 +73,7 @@ private:
     std::size_t next_ = 0;    // start of the record after it
     std::size_t end_ = 0;     // end of the bytes read, where a NUL always follows
     bool atEnd_ = false;
+    bool started_ = false;  // the start of the input was looked at for a byte order mark
     std::uint64_t consumed_ = 0;
     std::int64_t line_ = 1;
     std::int64_t recordLine_ = 0;

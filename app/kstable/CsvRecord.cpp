@@ -2,15 +2,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
-#include "CommandLine.h"
-#include "io/KsIO.h"
 #include <optional>
 
+#include "CommandLine.h"
+#include "Counted.h"
+#include "Table.h"
 #include "core/KsConvertValue.h"
 #include "core/KsText.h"
+#include "io/KsIO.h"
 
 namespace {
 
@@ -55,7 +59,72 @@ bool IsDecimalDivisor(const CBFField& field) {
     return field.GetDivisor() == power;
 }
 
+// numerator / divisor, truncated to `decimals` decimals.
+std::string DecimalText(std::int64_t numerator, std::int64_t divisor, int decimals) {
+    std::string text = std::to_string(numerator / divisor);
+    std::int64_t rest = numerator % divisor;
+    if (decimals > 0) {
+        text += '.';
+    }
+    for (int i = 0; i < decimals; ++i) {
+        rest *= 10;
+        text += static_cast<char>('0' + rest / divisor);
+        rest %= divisor;
+    }
+    return text;
+}
+
+std::string WholeRange(std::int64_t low, std::int64_t high) {
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+// A Number field stores value * divisor in 32 bits, as sign and magnitude when it has a
+// divisor.
+std::string NumberRange(const CBFField& field) {
+    const std::int64_t divisor = field.GetDivisor();
+    if (divisor == 0 || divisor == 1) {
+        return WholeRange(divisor == 0 ? INT32_MIN : -INT32_MAX, INT32_MAX);
+    }
+    const std::string high = DecimalText(INT32_MAX, divisor, field.GetPrecision());
+    const std::string bounds = " from -" + high + " to " + high;
+    if (IsDecimalDivisor(field)) {
+        return "a number with " + Counted(field.GetPrecision(), "decimal") + bounds;
+    }
+    return "a number in steps of 1/" + std::to_string(divisor) + bounds;
+}
+
 }  // namespace
+
+std::string FieldRangeText(const CBFField& field) {
+    switch (field.GetType()) {
+        case 'I':
+            return WholeRange(INT32_MIN, INT32_MAX);
+        case 'W':
+            return WholeRange(0, UINT32_MAX);
+        case 'U':
+            return WholeRange(0, (1 << field.GetNumberOfBits()) - 1);
+        case 'S':
+            // The text is read as a signed 16-bit number, the bits hold no sign.
+            return WholeRange(0, std::min((1 << field.GetNumberOfBits()) - 1, INT16_MAX));
+        case 'N':
+        case '$':
+            return NumberRange(field);
+        default:
+            return {};
+    }
+}
+
+void PutFieldText(KsFileRecord& record, std::int32_t n, const char* text, int mode,
+                  const std::string& range) {
+    try {
+        record.PutField(n, text, mode);
+    } catch (const KsException&) {
+        if (range.empty()) {
+            throw;
+        }
+        KsException::Generate("\"%s\" is not %s", kClass, text, range.c_str());
+    }
+}
 
 CsvRecordFiller::CsvRecordFiller(CBFFile& table) {
     for (const KsField* field : table.GetFields()) {
@@ -69,30 +138,39 @@ CsvRecordFiller::FieldLimit CsvRecordFiller::LimitOf(const CBFField& field) {
         limit.mode = KsFileRecord::kFieldOption;
         return limit;
     }
+    limit.range = FieldRangeText(field);
     const auto length = static_cast<std::size_t>(field.GetLength());
     switch (field.GetType()) {
         case 'A':
-            return {FieldLimit::kText, length, 0};
+            limit.kind = FieldLimit::kText;
+            limit.size = length;
+            break;
         case 'Y':
-            return {FieldLimit::kBytes, length, 0};
+            limit.kind = FieldLimit::kBytes;
+            limit.size = length;
+            break;
         case 'N':
-            return {IsDecimalDivisor(field) ? FieldLimit::kDecimals : FieldLimit::kSteps,
-                    static_cast<std::size_t>(field.GetPrecision()), field.GetDivisor()};
+            limit.kind = IsDecimalDivisor(field) ? FieldLimit::kDecimals : FieldLimit::kSteps;
+            limit.size = static_cast<std::size_t>(field.GetPrecision());
+            limit.divisor = field.GetDivisor();
+            break;
         default:
-            return limit;
+            break;
     }
+    return limit;
 }
 
 void CsvRecordFiller::Fill(KsFileRecord& record, const CsvReader& reader_, std::size_t first) {
     if (reader_.Count() != first + limits_.size()) {
-        KsException::Generate("line %lld: %zu values, but the table has %zu fields", kClass,
-                              static_cast<long long>(reader_.Line()), reader_.Count() - first,
-                              limits_.size());
+        KsException::Generate(
+            "line %lld: %s, but the table has %s", kClass, static_cast<long long>(reader_.Line()),
+            Counted(static_cast<long long>(reader_.Count() - first), "value").c_str(),
+            Counted(static_cast<long long>(limits_.size()), "field").c_str());
     }
     for (std::size_t i = 0; i < limits_.size(); ++i) {
         const auto n = static_cast<std::int32_t>(i);
         try {
-            record.PutField(n, reader_.Value(first + i), limits_[i].mode);
+            PutFieldText(record, n, reader_.Value(first + i), limits_[i].mode, limits_[i].range);
             CheckFits(record, n, limits_[i], reader_.View(first + i));
         } catch (const KsException& error) {
             KsException::Generate("line %lld, field \"%s\": %s", kClass,
@@ -107,14 +185,14 @@ void CsvRecordFiller::CheckFits(const KsFileRecord& record, std::int32_t n, cons
     switch (limit.kind) {
         case FieldLimit::kText:
             if (text.size() > limit.size) {
-                KsException::Generate("\"%s\" is longer than the field's %zu bytes", kClass,
-                                      text.data(), limit.size);
+                KsException::Generate("\"%s\" is longer than the field's %s", kClass, text.data(),
+                                      Counted(static_cast<long long>(limit.size), "byte").c_str());
             }
             break;
         case FieldLimit::kBytes:
             if (text.size() > 2 * limit.size) {
-                KsException::Generate("\"%s\" holds more than the field's %zu bytes", kClass,
-                                      text.data(), limit.size);
+                KsException::Generate("\"%s\" holds more than the field's %s", kClass, text.data(),
+                                      Counted(static_cast<long long>(limit.size), "byte").c_str());
             }
             break;
         case FieldLimit::kDecimals:
@@ -159,5 +237,6 @@ std::unique_ptr<KsIOInterface> OpenCsvInput(const std::string& name) {
     if (access(name.c_str(), R_OK) != 0) {
         throw MissingFileError("cannot read \"" + name + "\": " + std::strerror(errno));
     }
+    RefuseFolder(name);
     return KsIOFactory::Default().Open(name.c_str(), IO_READ);
 }

@@ -2,7 +2,8 @@
 // Fills a table's record from the values of a comma-separated record, one value a field in
 // field order, refusing any value the field would not hold exactly: a text longer than an
 // Alpha field, more bytes than a Binary field holds, a number with more decimals than a
-// Number field keeps. Fields read through a format or a filter are left to them.
+// Number field keeps, a number outside the field's range (the message gives the range in
+// words). Fields read through a format or a filter are left to them.
 
 #include <cstddef>
 #include <memory>
@@ -27,6 +28,7 @@ private:
         std::size_t size = 0;  // bytes of a text, of a Binary field, or decimals kept
         std::int32_t divisor = 0;
         int mode = KsFileRecord::kPlain;  // the field's text mode
+        std::string range;                // FieldRangeText of a numeric field
     };
     static FieldLimit LimitOf(const CBFField& field);
     void CheckFits(const KsFileRecord& record, std::int32_t n, const FieldLimit& limit,
@@ -36,6 +38,16 @@ private:
 
     std::vector<FieldLimit> limits_;
 };
+
+// The values a numeric field holds, in words: "a whole number from 0 to 65535", "a number
+// with 2 decimals from -21474836.47 to 21474836.47", "a number in steps of 1/4 from ...";
+// empty for a field of another type.
+std::string FieldRangeText(const CBFField& field);
+
+// PutField of `text` in `mode`; a numeric field (`range` its FieldRangeText) that refuses
+// the text raises "\"TEXT\" is not RANGE" instead of the conversion's own words.
+void PutFieldText(KsFileRecord& record, std::int32_t n, const char* text, int mode,
+                  const std::string& range);
 
 // The comma-separated input: the file `name`, or standard input for "-". A file that cannot
 // be read is a MissingFileError.

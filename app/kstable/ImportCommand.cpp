@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Counted.h"
 #include "Csv.h"
 #include "CsvRecord.h"
 #include "Interrupt.h"
@@ -85,8 +86,8 @@ private:
 void DropExtraBytes(CBFFile& table) {
     if (const std::int64_t extra = table.GetExtraBytes(); extra > 0) {
         table.KeepRecords(table.GetNumRecords());
-        std::fprintf(stderr, "kstable: removed %lld bytes after the last whole record of \"%s\"\n",
-                     static_cast<long long>(extra), table.GetFileName());
+        std::fprintf(stderr, "kstable: removed %s after the last whole record of \"%s\"\n",
+                     Counted(extra, "byte").c_str(), table.GetFileName());
     }
 }
 

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Counted.h"
 #include "Csv.h"
+#include "CsvRecord.h"
 #include "Table.h"
 #include "index/KsIndex.h"
 #include "index/KsRecordKey.h"
@@ -31,7 +33,13 @@ std::uint16_t FieldNumberOf(const CBFFile& table, const std::string& field,
 // The field's comparable key for the value as text.
 std::string KeyOfText(CBFFile& table, std::uint16_t field, const std::string& text) {
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
-    record->PutField(field, text.c_str(), KsFileRecord::kPlain);
+    try {
+        PutFieldText(*record, field, text.c_str(), KsFileRecord::kPlain,
+                     FieldRangeText(static_cast<const CBFField&>(table.GetField(field))));
+    } catch (const KsException& error) {
+        KsException::Generate("field \"%s\": %s", "kstable search", record->GetFieldName(field),
+                              error.GetErrorMessage());
+    }
     return KsRecordKey::ComparableKeyOf(*record, field);
 }
 
@@ -113,8 +121,8 @@ std::vector<std::string> CheckIndexFile(CBFFile& table, std::uint16_t field) {
         return {"\"" + file + "\": " + error.GetErrorMessage()};
     }
     if (stored->GetRecordCount() != built.GetRecordCount()) {
-        return {"\"" + file + "\": indexes " + std::to_string(stored->GetRecordCount()) +
-                " records, the table holds " + std::to_string(built.GetRecordCount())};
+        return {"\"" + file + "\": indexes " + Counted(stored->GetRecordCount(), "record") +
+                ", the table holds " + std::to_string(built.GetRecordCount())};
     }
     if (!stored->IsSameAs(built)) {
         return {"\"" + file + "\": its keys or records differ from those of the records"};
@@ -157,8 +165,8 @@ int IndexField(const CommandLine& line) {
     }
     KsIndex* index = table.GetIndex(field, true);
     table.SaveIndex(field);
-    std::printf("Indexed field \"%s\" of \"%s\": %ld keys in \"%s\".\n", line.field.c_str(),
-                files.data.c_str(), static_cast<long>(index->GetKeyCount()),
+    std::printf("Indexed field \"%s\" of \"%s\": %s in \"%s\".\n", line.field.c_str(),
+                files.data.c_str(), Counted(index->GetKeyCount(), "key").c_str(),
                 table.GetIndexFileName(field).GetCString());
     locked.Close();
     return 0;
@@ -169,13 +177,28 @@ int UnindexField(const CommandLine& line) {
     LockedTable locked(files, true);
     CBFFile& table = locked.Table();
     const std::uint16_t field = UnmappedField(table, line, files.data);
+    const bool wasIndexed = table.GetField(field).GetIndexCount() > 0;
+    const bool hadFile = table.IndexFileExists(field);
     // Killed between the header and the index file, the next command deletes the file.
     KsFile::ChangeScope change = table.BeginChange();
-    table.GetField(field).SetIndexCount(0);
-    table.WriteStructure();
+    if (wasIndexed) {
+        table.GetField(field).SetIndexCount(0);
+        table.WriteStructure();
+    }
     table.RemoveIndex(field);
-    std::printf("Field \"%s\" of \"%s\" is no longer indexed.\n", line.field.c_str(),
-                files.data.c_str());
+    // Unindexing a field that is not indexed changes nothing but a stray index file, and
+    // is no error: the field ends as asked.
+    if (wasIndexed) {
+        std::printf("Field \"%s\" of \"%s\" is no longer indexed.\n", line.field.c_str(),
+                    files.data.c_str());
+    } else if (hadFile) {
+        std::printf(
+            "Field \"%s\" of \"%s\" was not indexed; deleted the stray index file \"%s\".\n",
+            line.field.c_str(), files.data.c_str(), table.GetIndexFileName(field).GetCString());
+    } else {
+        std::printf("Field \"%s\" of \"%s\" was not indexed; nothing changed.\n",
+                    line.field.c_str(), files.data.c_str());
+    }
     locked.Close();
     return 0;
 }
@@ -250,8 +273,9 @@ int ReportProblems(const std::vector<std::string>& problems, CBFFile& table,
         std::printf("%s\n", problem.c_str());
     }
     if (problems.empty()) {
-        std::printf("\"%s\": %ld records, header and %d index file%s agree.\n", files.data.c_str(),
-                    static_cast<long>(table.GetNumRecords()), checked, checked == 1 ? "" : "s");
+        std::printf("\"%s\": %s, header and %s agree.\n", files.data.c_str(),
+                    Counted(table.GetNumRecords(), "record").c_str(),
+                    Counted(checked, "index file").c_str());
     }
     return problems.empty() ? 0 : 1;
 }

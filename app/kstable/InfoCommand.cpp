@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "Counted.h"
 #include "Table.h"
 
 namespace {
@@ -32,7 +33,7 @@ int ShowTableInfo(const CommandLine& line) {
     std::printf("File type:      %s\n", table.GetFileTypeName());
     std::printf("Title:          %s\n", table.GetTitle());
     std::printf("Records:        %ld\n", static_cast<long>(table.GetNumRecords()));
-    std::printf("Record length:  %d bytes\n", static_cast<int>(table.GetRecordLength()));
+    std::printf("Record length:  %s\n", Counted(table.GetRecordLength(), "byte").c_str());
     if (const std::int64_t extra = table.GetExtraBytes(); extra > 0) {
         std::printf("Extra bytes:    %lld after the last whole record (not part of the table)\n",
                     static_cast<long long>(extra));

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Counted.h"
 #include "Table.h"
 #include "files/KsTableLeftovers.h"
 #include "io/KsIOFactory.h"
-#include "values/KsTimestamp.h"
 #include "txn/KsFileTransactionLog.h"
+#include "values/KsTimestamp.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ void CutTornRecord(CBFFile& table, const TableFiles& files) {
     if (const std::int64_t extra = table.GetExtraBytes(); extra > 0) {
         table.KeepRecords(table.GetNumRecords());
         table.Sync();
-        std::printf("Cut the %lld bytes of a torn last record from \"%s\".\n",
-                    static_cast<long long>(extra), files.data.c_str());
+        std::printf("Cut the %s of a torn last record from \"%s\".\n",
+                    Counted(extra, "byte").c_str(), files.data.c_str());
     }
 }
 

@@ -72,11 +72,23 @@ int SortTable(const CommandLine& line) {
     // The lock of LockedTable's own handle keeps other processes out.
     settings.lockTable = false;
     SortProgress progress(static_cast<std::uint32_t>(table.GetRecordLength()));
-    {
-        // Killed once the index files are gone, the next command builds them.
+    bool sorted = false;
+    try {
+        // Killed once the index files are gone, the next command builds them; a failure
+        // leaves that to the next command too, as the scope ends by an exception.
         KsFile::ChangeScope change = table.BeginChange();
         KsSortTable(table, fields, progress, settings);
+        sorted = true;
         RebuildIndexFiles(table);
+    } catch (const KsException& error) {
+        if (sorted) {
+            throw;  // the records are sorted; only their index files failed
+        }
+        // A sort that stops keeps the old data file.
+        std::fprintf(stderr, "kstable: %s\nkstable: nothing was sorted; \"%s\" is as it was\n",
+                     KsTool::Interrupted() ? "interrupted" : error.GetErrorMessage(),
+                     files.data.c_str());
+        return KsTool::Interrupted() ? KsTool::kExitInterrupted : 1;
     }
     locked.Close();
     std::printf("Sorted %d %s of \"%s\".\n", static_cast<int>(count),

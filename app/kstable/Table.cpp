@@ -1,5 +1,6 @@
 #include "Table.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,13 @@ TableFiles TableFilesOf(const std::string& given) {
     return {base + ".cbf", base + ".kss"};
 }
 
+void RefuseFolder(const std::string& name) {
+    struct stat status {};
+    if (stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw MissingFileError("\"" + name + "\" is a folder, not a file");
+    }
+}
+
 std::string LogFileOf(const TableFiles& files) {
     return files.data.substr(0, files.data.size() - 4) + ".klg";
 }
@@ -64,6 +72,7 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting, FILE* repairs
     if (access(files.data.c_str(), F_OK) != 0) {
         throw MissingFileError("no table \"" + files.data + "\": " + std::strerror(errno));
     }
+    RefuseFolder(files.data);
     if (!forWriting && KsFile::HasLeftovers(files.data.c_str())) {
         // What a writer that died left (a commit cut short, a change half made) only an open
         // for writing can repair.

@@ -17,6 +17,9 @@ struct TableFiles {
     std::string header;  // NAME.kss
 };
 TableFiles TableFilesOf(const std::string& given);
+// Raises MissingFileError for a folder given where a file is wanted (which opening it would
+// report as a refused permission).
+void RefuseFolder(const std::string& name);
 // NAME.klg, the table's transaction log.
 std::string LogFileOf(const TableFiles& files);
 // What processes that are gone left beside the table and the next open for writing did not

@@ -268,9 +268,10 @@ void KsFile::RepairBeforeLog() {
             if (had > keep) {
                 repairs_.push_back(KsString());
                 repairs_.back().printf(
-                    "\"%s\" was cut back to its %ld records: a change that was adding %ld "
-                    "records to it was cut short",
-                    GetFileName(), static_cast<long>(keep), static_cast<long>(had - keep));
+                    "\"%s\" was cut back to its %ld record%s: a change that was adding %ld "
+                    "record%s to it was cut short",
+                    GetFileName(), static_cast<long>(keep), keep == 1 ? "" : "s",
+                    static_cast<long>(had - keep), had - keep == 1 ? "" : "s");
             }
         }
     }

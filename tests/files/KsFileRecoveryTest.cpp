@@ -129,7 +129,7 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
              _exit(kstest::kDiedStatus);
          },
          "",
-         "\"" + table + "\" was cut back to its 0 records: a change that was adding 1 records "
+         "\"" + table + "\" was cut back to its 0 records: a change that was adding 1 record "
          "to it was cut short|" + rebuilt},
         {"a sort's run file made and not yet nameless",
          [&](CBFFile& t) {

@@ -118,7 +118,7 @@ TEST(CommandLine, UsageErrors) {
         {{"sort", "t", "n:up"}, "sort field \"n:up\": the order after ':' is 'asc' or 'desc'"},
         {{"sort", "t", ":desc"}, "sort field \":desc\" has no name"},
         {{"sort", "--memory", "7", "t", "n"},
-         "invalid memory size '7'; use bytes or a number with K, M or G, from 1M to 1024G"},
+         "invalid memory size '7'; use bytes or a number with K, M or G, from 512K to 1024G"},
     };
     for (const auto& [arguments, message] : cases) {
         EXPECT_EQ(UsageMessage(arguments), message);

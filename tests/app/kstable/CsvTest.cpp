@@ -1,5 +1,6 @@
 // The comma-separated reader against tables of inputs, read through buffers of several
-// sizes so that every byte can fall on a buffer's edge, and the writer's quoting.
+// sizes so that every byte (of a byte order mark too) can fall on a buffer's edge, and the
+// writer's quoting.
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,22 @@ TEST(CsvReader, ReadsRecordsWhateverTheBufferSize) {
         {"\"end\"", {{"end"}}, {1}},
         {" spaced , kept \n", {{" spaced ", " kept "}}, {1}},
         {"caf\xc3\xa9,\x7f\xff\n", {{"caf\xc3\xa9", "\x7f\xff"}}, {1}},
+        // A byte order mark is dropped at the very start only; anywhere else it is data.
+        {"\xEF\xBB\xBF"
+         "id,n\r\n1,2\n",
+         {{"id", "n"}, {"1", "2"}},
+         {1, 2}},
+        {"\xEF\xBB\xBF", {}, {}},
+        {"\xEF\xBB\xBF\"a,b\"\n", {{"a,b"}}, {1}},
+        {"\xEF\xBB\xBF\xEF\xBB\xBFx", {{"\xEF\xBB\xBFx"}}, {1}},
+        {"\xEF\xBBx,\xEF\n", {{"\xEF\xBBx", "\xEF"}}, {1}},
+        {"a\n\xEF\xBB\xBF"
+         "b,\xEF\xBB\xBF\n",
+         {{"a"},
+          {"\xEF\xBB\xBF"
+           "b",
+           "\xEF\xBB\xBF"}},
+         {1, 2}},
     };
     for (const auto& c : cases) {
         for (std::size_t size : kBufferSizes) {

@@ -34,6 +34,13 @@ TEST_F(KstableApply, ChangesCommitTogetherOrNotAtAll) {
         {"delete,x\n", "line 1: \"x\" is no record number"},
         {"append,5,toolong\n",
          "line 1, field \"name\": \"toolong\" is longer than the field's 4 bytes"},
+        // A change that fails in the commit is named by the line it starts on.
+        {"append,5,e\ndelete,9\n",
+         "line 2: the deletion of a record failed: Record 9 is not in the range [1, 5] of \"" +
+             file + "\""},
+        {"append,5,\"e\nf\"\nmodify,7,1,x\n",
+         "line 3: the modification of a record failed: Record 7 is not in the range [1, 5] of \"" +
+             file + "\""},
     };
     for (const auto& [input, message] : rows) {
         o = Run({"apply", "--no-sync", table, "-"}, input);
@@ -60,11 +67,13 @@ TEST_F(KstableApply, ChangesCommitTogetherOrNotAtAll) {
     EXPECT_EQ(
         std::regex_replace(o.err, std::regex("\\d{17}"), "ID"),
         "kstable: rolled back transaction ID of \"" + file + "\", whose commit was cut short\n");
-    // Newest first, without identities: the cut commit, the too long value, the bad number, the
-    // unknown change, the changes committed.
+    // Newest first, without identities: the cut commit, the two failed commits, the too long
+    // value, the bad number, the unknown change, the changes committed.
     EXPECT_EQ(std::regex_replace(o.out, std::regex("\\d{17}\t"), ""),
               "IDENTITY\tSTATUS\tNUMBER\tDESCRIPTION\tACTIONS\n"
               "Rolled Back\t7\tcut short\t1\n"
+              "Rolled Back\t0\tkstable apply -\t2\n"
+              "Rolled Back\t0\tkstable apply -\t2\n"
               "Rolled Back\t0\tkstable apply -\t0\n"
               "Rolled Back\t0\tkstable apply -\t0\n"
               "Rolled Back\t0\tkstable apply -\t1\n"

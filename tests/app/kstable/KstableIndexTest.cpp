@@ -44,9 +44,20 @@ TEST_F(KstableIndexTest, SearchesFindRecordsAndRangesIncludeBothEnds) {
     auto o = Run({"search", table, "level", "2"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("field \"level\" is not indexed"), std::string::npos);
+    o = Run({"search", table, "score", "1", "--to", "2x"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "kstable: field \"score\": \"2x\" is not a whole number from -2147483647 "
+              "to 2147483647\n");
     EXPECT_EQ(Run({"check", table}).out,
               "\"" + table + ".cbf\": 4 records, header and 2 index files agree.\n");
-    EXPECT_EQ(Run({"unindex", table, "score"}).status, 0);
+    // Unindexing a field that is not indexed is a note, not an error.
+    const std::string field = "Field \"score\" of \"" + table + ".cbf\"";
+    for (const char* said : {" is no longer indexed.\n", " was not indexed; nothing changed.\n"}) {
+        o = Run({"unindex", table, "score"});
+        EXPECT_EQ(o.out + o.err, field + said);
+        EXPECT_EQ(o.status, 0);
+    }
     EXPECT_FALSE(std::filesystem::exists(table + ".001"));
     EXPECT_EQ(Run({"search", table, "score", "1"}).status, 2);
 }
@@ -78,6 +89,10 @@ TEST_F(KstableIndexTest, ImportAndSortKeepIndexesInStepAndCheckReportsStaleFiles
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "\"" + table + ".000\": missing; the header marks field \"name\" indexed\n\"" +
                          table + ".002\": the header does not mark field \"level\" indexed\n");
+    EXPECT_EQ(Run({"unindex", table, "level"}).out,
+              "Field \"level\" of \"" + table +
+                  ".cbf\" was not indexed; deleted the stray index file \"" + table + ".002\".\n");
+    EXPECT_FALSE(std::filesystem::exists(table + ".002"));
 }
 
 }  // namespace

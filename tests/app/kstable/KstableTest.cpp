@@ -1,8 +1,10 @@
 // Runs the real kstable binary: create, import, info and export in turn, the exit statuses
-// and messages of its failures, and what an import that fails leaves behind: nothing.
+// and messages of its failures (numbers out of range, counts, folders), and what an import
+// that fails leaves behind: nothing.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -86,9 +88,12 @@ TEST_F(KstableTest, AFailedImportLeavesBothFilesAsTheyWere) {
     const std::pair<std::string, std::string> cases[] = {
         {"abcd,1,1,00", "line 3, field \"a\": \"abcd\" is longer than the field's 3 bytes"},
         {"a,1.25,1,00", "line 3, field \"n\": \"1.25\" has more decimals than the field's 1"},
-        {"a,x,1,00", "line 3, field \"n\": \"x\" is not a valid double"},
-        {"a,1,1,0102", "line 3, field \"y\": \"0102\" holds more than the field's 1 bytes"},
+        {"a,x,1,00",
+         "line 3, field \"n\": \"x\" is not a number with 1 decimal from -214748364.7 to "
+         "214748364.7"},
+        {"a,1,1,0102", "line 3, field \"y\": \"0102\" holds more than the field's 1 byte"},
         {"a,1,1", "line 3: 3 values, but the table has 4 fields"},
+        {"a", "line 3: 1 value, but the table has 4 fields"},
         {"a,\"1,1,00", "line 3: a quoted value is not closed before the end of the input"},
     };
     for (const auto& [bad, message] : cases) {
@@ -98,6 +103,92 @@ TEST_F(KstableTest, AFailedImportLeavesBothFilesAsTheyWere) {
                              ".cbf\" is as it was\n");
         EXPECT_TRUE(Bytes() == before) << bad;
     }
+}
+
+TEST_F(KstableTest, ANumberOutsideItsFieldIsRefusedWithTheRangeInWords) {
+    const std::vector<std::string> fields = {"long:I",      "ulong:W",    "short:S", "tiny:S3",
+                                             "ushort:U",    "small:U5",   "whole:N", "tenth:N/10",
+                                             "cents:N/100", "quarter:N/4"};
+    Create(fields);
+    const std::string whole = "a whole number from ";
+    const std::string longs = whole + "-2147483648 to 2147483647";
+    const std::string cents = "a number with 2 decimals from -21474836.47 to 21474836.47";
+    const struct {
+        std::size_t field;
+        std::string text, range;
+    } rows[] = {
+        {0, "2147483648", longs},
+        {0, "-2147483649", longs},
+        {0, "1.5", longs},
+        {1, "-1", whole + "0 to 4294967295"},
+        {1, "4294967296", whole + "0 to 4294967295"},
+        {2, "32768", whole + "0 to 32767"},
+        {2, "-1", whole + "0 to 32767"},
+        {3, "8", whole + "0 to 7"},
+        {4, "65536", whole + "0 to 65535"},
+        {4, "x", whole + "0 to 65535"},
+        {5, "32", whole + "0 to 31"},
+        {6, "-2147483648", whole + "-2147483647 to 2147483647"},
+        {7, "214748364.8", "a number with 1 decimal from -214748364.7 to 214748364.7"},
+        {8, "-21474836.48", cents},
+        {8, "ten", cents},
+        {9, "536870912", "a number in steps of 1/4 from -536870911.75 to 536870911.75"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> values(fields.size(), "0");
+        values[row.field] = row.text;
+        std::string line;
+        for (const std::string& value : values) {
+            line += (line.empty() ? "" : ",") + value;
+        }
+        const std::string name = fields[row.field].substr(0, fields[row.field].find(':'));
+        auto o = Run({"import", table, "-"}, line + "\n");
+        EXPECT_EQ(o.status, 1) << line;
+        EXPECT_EQ(o.err, "kstable: line 1, field \"" + name + "\": \"" + row.text + "\" is not " +
+                             row.range + "\nkstable: nothing was imported; \"" + table +
+                             ".cbf\" is as it was\n");
+    }
+    // The ends of the ranges fit.
+    auto o = Run({"import", table, "-"},
+                 "-2147483648,4294967295,32767,7,65535,31,-2147483647,214748364.7,-21474836.47,"
+                 "536870911.75\n");
+    EXPECT_EQ(o.status, 0) << o.err;
+}
+
+TEST_F(KstableTest, CountsOfOneAreSingular) {
+    std::vector<std::string> outs;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"create", table, "a:A1"},
+                                               {"import", table, "-"},
+                                               {"index", table, "a"},
+                                               {"check", table}}) {
+        outs.push_back(Run(args, "x\n").out);
+    }
+    EXPECT_EQ(
+        outs,
+        (std::vector<std::string>{
+            "Created \"" + table + ".kss\" and \"" + table + ".cbf\": 1 field, 1 byte a record.\n",
+            "Imported 1 record into \"" + table + ".cbf\", which now holds 1.\n",
+            "Indexed field \"a\" of \"" + table + ".cbf\": 1 key in \"" + table + ".000\".\n",
+            "\"" + table + ".cbf\": 1 record, header and 1 index file agree.\n"}));
+    EXPECT_NE(Run({"info", table}).out.find("\nRecord length:  1 byte\n"), std::string::npos);
+    const std::pair<std::string, std::string> refusals[] = {
+        {"ab\n", "line 1, field \"a\": \"ab\" is longer than the field's 1 byte"},
+        {"x,y\n", "line 1: 2 values, but the table has 1 field"}};
+    for (const auto& [input, message] : refusals) {
+        EXPECT_EQ(Run({"import", table, "-"}, input).err,
+                  "kstable: " + message + "\nkstable: nothing was imported; \"" + table +
+                      ".cbf\" is as it was\n");
+    }
+}
+
+TEST_F(KstableTest, AByteOrderMarkBeforeTheFirstLineIsNoData) {
+    Create({"id:I", "name:A4"});
+    const std::string mark = "\xEF\xBB\xBF";
+    EXPECT_EQ(Run({"import", table, "-"}, mark + "9,a\n").status, 0);
+    EXPECT_EQ(Run({"import", "--header", table, "-"}, mark + "id,name\r\n8,b\r\n").status, 0);
+    EXPECT_EQ(Run({"import", table, "-"}, "7," + mark + "c\n").status, 0);  // data elsewhere
+    EXPECT_EQ(Run({"export", table}).out, "id,name\r\n9,a\r\n8,b\r\n7," + mark + "c\r\n");
 }
 
 TEST_F(KstableTest, AFullDiskDuringAnImportLeavesTheTableAsItWas) {
@@ -131,15 +222,21 @@ TEST_F(KstableTest, ExtraBytesAreReportedAndDroppedByTheNextImport) {
     EXPECT_EQ(Run({"export", table}).out, "n\r\n1\r\n2\r\n");
     auto o = Run({"import", table, "-"}, "");  // nothing to append: only the cut
     EXPECT_EQ(o.err,
-              "kstable: removed 1 bytes after the last whole record of \"" + table + ".cbf\"\n");
+              "kstable: removed 1 byte after the last whole record of \"" + table + ".cbf\"\n");
     EXPECT_EQ(ReadWholeFile(table + ".cbf"), std::string("\0\1\0\2", 4));
 }
 
 TEST_F(KstableTest, UsageErrorsAndMissingFilesExitWithTwo) {
     Create({"n:N"});
     ASSERT_EQ(Run({"import", table, "-"}, "1\n").status, 0);
+    std::filesystem::create_directory(dir.File("folder.cbf"));
     const std::string hint = "\nTry 'kstable --help' for more information.\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"import", table, dir.File("folder.cbf")},
+         "\"" + dir.File("folder.cbf") + "\" is a folder, not a file\n"},
+        {{"apply", table, "."}, "\".\" is a folder, not a file\n"},
+        {{"info", dir.File("folder")},
+         "\"" + dir.File("folder.cbf") + "\" is a folder, not a file\n"},
         {{"info", dir.File("none")},
          "no table \"" + dir.File("none") + ".cbf\": No such file or directory\n"},
         {{"import", table, dir.File("none.csv")},
