@@ -4,7 +4,10 @@
 // An index file is trusted only when it was written for the table as it is: one written
 // for another record count, field type or key length, or one that does not read back
 // whole, is deleted and the index built again from the records. An index file is always
-// written to a new file that then replaces the old one, so it is the old index or the new.
+// written to a new file that then replaces the old one, so it is the old index or the new,
+// and a file that a loaded index maps stays as it was while mapped. A mapped index is
+// checked whole before its first change; one that fails then is dropped with its file, as
+// one that fails to load.
 //
 // An index that is not loaded when a record changes would go stale on disk, so every
 // record change first loads the index files of the indexed fields (written for the record
@@ -137,7 +140,7 @@ std::unique_ptr<KsIndex> KsFile::ReadIndexFile(std::uint16_t fieldNumber,
         GetNewIndex(field.GetType(), static_cast<std::uint16_t>(field.GetLength()), recordCount);
     std::unique_ptr<KsIOInterface> file =
         factory_.Open(GetIndexFileName(fieldNumber).GetCString(), IO_READ);
-    index->Read(*file, false);
+    index->Open(*file, false);
     return index;
 }
 
@@ -463,6 +466,14 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
                 slot = ReadIndexFile(number, recordsBefore);
             } catch (const KsException&) {
                 DeleteIndexFile(number);  // stale or damaged: GetIndex builds it afresh
+            }
+        }
+        if (slot && !slot->IsModified()) {
+            try {
+                slot->Unmap();  // a change needs all of a mapped file checked
+            } catch (const KsException&) {
+                slot.reset();
+                DeleteIndexFile(number);
             }
         }
         if (slot) {

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <typeinfo>
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
 #include "files/KsFile.h"
 #include "index/KsIndexImage.h"
+#include "index/KsIndexMap.h"
 #include "index/KsIndexRuns.h"
 #include "index/KsSet.h"
+#include "io/KsIO.h"
 #include "io/KsStreamInterface.h"
+#include "platform/KsFileMapping.h"
 #include "progress/KsNullProgress.h"
 
 namespace {
@@ -65,6 +69,32 @@ std::uint16_t FieldKeyLength(KsFile& table, std::uint16_t fieldNumber) {
     return static_cast<std::uint16_t>(field.GetLength());
 }
 
+// The descriptor of a file whose bytes a mapping may stand for: a system file of the
+// library's own file class, open only for reading; else -1. A class derived from it may
+// hook its system calls (as the tests' fault-injecting files do) and a file open for
+// writing may hold bytes not yet written, so both are read through their own calls.
+int MappableDescriptor(KsIOInterface& file) {
+    if (typeid(file) != typeid(KsIO) || (file.GetFlags() & IO_WRITE) != 0) {
+        return -1;
+    }
+    return static_cast<KsIO&>(file).GetDescriptor();
+}
+
+// Finds the keys of a read or mapped file by binary search on their values; reads only
+// the record lists of the keys found.
+template <class FileKeys>
+void SearchFileKeys(FileKeys& keys, const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                    const KsSet* mask) {
+    std::int32_t first = keys.LowerBound(low);
+    std::int32_t end = first;
+    if (high != nullptr) {
+        end = keys.UpperBound(*high);
+    } else if (first < keys.GetKeyCount() && keys.ValueAt(first).IsEqual(low)) {
+        end = first + 1;
+    }
+    keys.GetSets(first, std::max(first, end), result, mask);
+}
+
 }  // namespace
 
 void KsIndex::SetStraightBuildLimit(std::int32_t records) {
@@ -112,6 +142,9 @@ KsIndex::KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* 
 KsIndex::~KsIndex() = default;
 
 std::int32_t KsIndex::GetKeyCount() const {
+    if (map_) {
+        return map_->GetKeyCount();
+    }
     if (image_) {
         return image_->GetKeyCount();
     }
@@ -129,10 +162,22 @@ const KsIndex::Keys& KsIndex::GetKeys() const {
 }
 
 bool KsIndex::HasInverseIndex() const {
-    return inverse_ != nullptr || (image_ && image_->HasInverse());
+    return inverse_ != nullptr || (image_ && image_->HasInverse()) || (map_ && map_->HasInverse());
+}
+
+void KsIndex::UnmapKeys() const {
+    if (map_) {
+        image_ = map_->LoadWhole();
+        map_.reset();
+    }
+}
+
+void KsIndex::Unmap() {
+    KsCallpath("Unmap()", kClass, [&] { UnmapKeys(); });
 }
 
 void KsIndex::Materialise() const {
+    UnmapKeys();
     if (!image_ && !runs_) {
         return;
     }
@@ -273,8 +318,12 @@ void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder
         SearchAlternate(value, upper.get(), result, mask);
         return;
     }
+    if (map_) {
+        SearchFileKeys(*map_, value, upper.get(), result, mask);
+        return;
+    }
     if (image_) {
-        SearchImage(value, upper.get(), result, mask);
+        SearchFileKeys(*image_, value, upper.get(), result, mask);
         return;
     }
     if (runs_) {
@@ -287,21 +336,6 @@ void KsIndex::SearchRange(const void* low, const void* high, bool alternateOrder
             break;
         }
         mask != nullptr ? key.GetSet(result, *mask) : key.GetSet(result);
-    }
-}
-
-// Finds the keys in the file's bytes by binary search; reads only their record lists.
-void KsIndex::SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
-                          const KsSet* mask) {
-    std::int32_t first = image_->LowerBound(low);
-    std::int32_t end = first;
-    if (high != nullptr) {
-        end = image_->UpperBound(*high);
-    } else if (first < image_->GetKeyCount() && image_->ValueAt(first).IsEqual(low)) {
-        end = first + 1;
-    }
-    for (std::int32_t k = first; k < end; ++k) {
-        image_->GetSet(k, result, mask);
     }
 }
 
@@ -473,6 +507,7 @@ void KsIndex::DestroyKeyArray() {
         alternate_.reset();
         inverse_.reset();
         image_.reset();
+        map_.reset();
         runs_.reset();
         keys_.clear();
     });
@@ -560,48 +595,83 @@ void KsIndex::Write(KsOutputStreamInterface& target, std::int16_t version) {
     });
 }
 
+KsIndex::FileHeader KsIndex::ReadHeader(KsInputStreamInterface& stream, const char* file,
+                                        bool ignoreRecordCount) const {
+    std::int16_t version = stream.ReadKsHeader(kMarker);
+    if (version != kVersion && version != kVersion420 && version != kVersion400) {
+        KsException::Generate("Index file \"%s\" has unknown version %hd", kClass, file, version);
+    }
+    char type = 0;
+    stream.Read(&type, 1, true);
+    if (type != fieldType_) {
+        KsException::Generate(
+            "Index file \"%s\" is for field of type '%c', but field  is of type '%c'", kClass, file,
+            type, fieldType_);
+    }
+    std::int16_t length = stream.ReadShort();
+    if (length != static_cast<std::int16_t>(keyLength_)) {
+        KsException::Generate("Index file \"%s\" has field length of %hd, but field length is %hd",
+                              kClass, file, length, static_cast<std::int16_t>(keyLength_));
+    }
+    std::int32_t records = stream.ReadLong();
+    if (records < 0 || (!ignoreRecordCount && records != recordCount_)) {
+        KsException::Generate("Index file \"%s\" has %ld records, but file has %ld records", kClass,
+                              file, static_cast<long>(records), static_cast<long>(recordCount_));
+    }
+    return {version, records};
+}
+
+void KsIndex::TakeOver(std::int32_t records) {
+    recordCount_ = records;
+    prototype_->SetUniverse(recordCount_);
+    keys_.clear();
+    runs_.reset();
+    image_.reset();
+    map_.reset();
+    inverse_.reset();
+    alternate_.reset();
+    modified_ = false;
+}
+
 void KsIndex::Read(KsInputStreamInterface& stream, bool ignoreRecordCount) {
     KsString name;
     stream.GetFileName(name);
     const char* file = name.GetCString();
     KsCallpath("Read()", kClass, [&] {
-        std::int16_t version = stream.ReadKsHeader(kMarker);
-        if (version != kVersion && version != kVersion420 && version != kVersion400) {
-            KsException::Generate("Index file \"%s\" has unknown version %hd", kClass, file,
-                                  version);
-        }
-        char type = 0;
-        stream.Read(&type, 1, true);
-        if (type != fieldType_) {
-            KsException::Generate(
-                "Index file \"%s\" is for field of type '%c', but field  is of type '%c'", kClass,
-                file, type, fieldType_);
-        }
-        std::int16_t length = stream.ReadShort();
-        if (length != static_cast<std::int16_t>(keyLength_)) {
-            KsException::Generate(
-                "Index file \"%s\" has field length of %hd, but field length is %hd", kClass, file,
-                length, static_cast<std::int16_t>(keyLength_));
-        }
-        std::int32_t records = stream.ReadLong();
-        if (records < 0 || (!ignoreRecordCount && records != recordCount_)) {
-            KsException::Generate("Index file \"%s\" has %ld records, but file has %ld records",
-                                  kClass, file, static_cast<long>(records),
-                                  static_cast<long>(recordCount_));
-        }
+        const FileHeader header = ReadHeader(stream, file, ignoreRecordCount);
         KsIndexKey prototype(*prototype_);
-        prototype.SetUniverse(records);
+        prototype.SetUniverse(header.records);
         std::unique_ptr<KsIndexImage> image = KsIndexImage::Load(
-            stream, {&prototype, keyLength_, KeepsInverseIndex(), version != kVersion400,
-                     version == kVersion, kHeaderBytes, file});
+            stream, {&prototype, keyLength_, KeepsInverseIndex(), header.version != kVersion400,
+                     header.version == kVersion, kHeaderBytes, file});
         // Everything is read and checked: the index takes it over.
-        recordCount_ = records;
-        prototype_->SetUniverse(recordCount_);
-        keys_.clear();
-        runs_.reset();
+        TakeOver(header.records);
         image_ = std::move(image);
-        inverse_.reset();
-        alternate_.reset();
-        modified_ = false;
+    });
+}
+
+void KsIndex::Open(KsIOInterface& file, bool ignoreRecordCount) {
+    KsFileMapping mapping;
+    const int descriptor = MappableDescriptor(file);
+    const std::int64_t start = file.Tell64();
+    if (descriptor < 0 || !mapping.Map(descriptor) ||
+        static_cast<std::uint64_t>(start) >= mapping.Size()) {
+        Read(file, ignoreRecordCount);
+        return;
+    }
+    const char* name = file.GetFileName();
+    KsCallpath("Read()", kClass, [&] {
+        const auto at = static_cast<std::size_t>(start);
+        KsIndexBytes::BytesStream in(mapping.Data() + at, mapping.Size() - at, name, start);
+        const FileHeader header = ReadHeader(in, name, ignoreRecordCount);
+        KsIndexKey prototype(*prototype_);
+        prototype.SetUniverse(header.records);
+        std::unique_ptr<KsIndexMap> map = KsIndexMap::Open(
+            std::move(mapping), at + static_cast<std::size_t>(kHeaderBytes),
+            {&prototype, keyLength_, KeepsInverseIndex(), header.version != kVersion400,
+             header.version == kVersion, kHeaderBytes, name});
+        file.Seek64Absolute(static_cast<std::int64_t>(map->End()));
+        TakeOver(header.records);
+        map_ = std::move(map);
     });
 }

@@ -25,6 +25,14 @@
 /// A read index keeps its values and records in compact arrays made while the file is read,
 /// a built one its sorted runs, and answers searches and writes from them; its keys become
 /// objects when it first changes or a caller asks for a key.
+///
+/// An opened index (Open) maps a plain file read-only instead and answers from the mapping:
+/// opening checks the header and the bounds every later read relies on, searches check the
+/// records they take, and the order and single-place checks above wait for the first change
+/// or key asked for, which read the mapping whole (see KsIndexMap). Index files are replaced
+/// by renaming a new file over the old one, never cut in place, so a mapping does not change
+/// under its reader; another program that truncates a mapped file in place can end the
+/// reader with SIGBUS, as with any program that maps its files.
 
 #include <cstdint>
 #include <memory>
@@ -36,8 +44,10 @@
 
 class KsFile;
 class KsIndexImage;
+class KsIndexMap;
 class KsIndexRuns;
 class KsInputStreamInterface;
+class KsIOInterface;
 class KsOutputStreamInterface;
 class KsProgressInterface;
 class KsSet;
@@ -109,6 +119,16 @@ public:
     void BuildInverseIndex(KsProgressInterface& progress);
     /// Replaces the index by the one in the stream; on failure the index is unchanged.
     void Read(KsInputStreamInterface& stream, bool ignoreRecordCount = false);
+    /// Replaces the index by the one in the file from its position on, as Read does; a plain
+    /// system file open only for reading is mapped instead of read, and only its header and
+    /// bounds are checked now (see the file notes). The file is left just after the index;
+    /// on failure the index is unchanged.
+    void Open(KsIOInterface& file, bool ignoreRecordCount = false);
+    /// Whether the index answers from a mapping of its file.
+    bool IsMapped() const { return map_ != nullptr; }
+    /// Reads a mapped index whole and checks all of it as Read does (a change does it first);
+    /// nothing for an index that is not mapped. On failure the index stays mapped.
+    void Unmap();
     /// Writes the index file form of `version` (510, 420 or 400).
     void Write(KsOutputStreamInterface& stream, std::int16_t version = kVersion);
     /// Drops every key (and the alternate order and inverse index).
@@ -158,15 +178,23 @@ protected:
     const Keys& GetKeys() const;
 
 private:
+    struct FileHeader {
+        std::int16_t version;
+        std::int32_t records;
+    };
+    FileHeader ReadHeader(KsInputStreamInterface& stream, const char* file,
+                          bool ignoreRecordCount) const;
+    // Replaces the keys by those of a file of that many records that was read or mapped.
+    void TakeOver(std::int32_t records);
     void SearchRange(const void* low, const void* high, bool alternateOrder, KsSet& result,
-                     const KsSet* mask);
-    void SearchImage(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
                      const KsSet* mask);
     void SearchRuns(const void* low, const void* high, KsSet& result, const KsSet* mask);
     void SearchAlternate(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
                          const KsSet* mask);
     // Turns the keys of a read file into objects (nothing when they are already).
     void Materialise() const;
+    // Reads a mapped file whole (nothing when the index is not mapped).
+    void UnmapKeys() const;
     void BuildInBlocks(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface& progress,
                        std::int32_t blockRecords, std::int32_t reportEvery);
     void InsertAlternate(KsIndexKey* key);
@@ -183,6 +211,8 @@ private:
     // The keys of a read file stay in its image until they are needed as objects.
     mutable Keys keys_;
     mutable std::unique_ptr<KsIndexImage> image_;
+    // The keys of an opened file stay in its mapping until they are needed in memory.
+    mutable std::unique_ptr<KsIndexMap> map_;
     // The keys of a build stay in its runs until they are needed as objects.
     mutable std::unique_ptr<KsIndexRuns> runs_;
     // Alpha fields keep the alternate order, built when a search first asks for it (or by

@@ -24,58 +24,9 @@ constexpr std::size_t kFirstKeys = 4096;
 // Every key takes at least this many bytes: a value of one byte or more, the form byte and
 // the shortest vector (header, count and growth value).
 constexpr std::size_t kLeastKeyBytes = 1 + 1 + 6 + 8;
-// The vector form as this library writes it: form byte, header (marker word, version),
-// element size, the value 128, byte size, count and growth value, then the records.
-constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
-
-// Compares eight bytes of texts a and b: 1 when a orders first there, 0 when b does or both
-// end equal, -1 when they go on the same.
-[[gnu::always_inline]] inline int CompareEight(const char* a, const char* b) {
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    auto x = KsByteOrder::LoadLittle<std::uint64_t>(a);  // first byte lowest
-    auto y = KsByteOrder::LoadLittle<std::uint64_t>(b);
-    std::uint64_t nuls = ~(((x & kLow7) + kLow7) | x | kLow7);  // top bit of each NUL
-    std::uint64_t differ = x ^ y;
-    if (differ == 0) {
-        return nuls != 0 ? 0 : -1;
-    }
-    int at = std::countr_zero(differ) / 8;
-    if ((nuls & ((std::uint64_t{1} << (8 * at)) - 1)) != 0) {
-        return 0;  // both end before they differ
-    }
-    return static_cast<unsigned char>(a[at]) < static_cast<unsigned char>(b[at]) ? 1 : 0;
-}
-
-// Whether text a orders before text b, both of at most `length` bytes and ending at their
-// first NUL, bytes compared as unsigned values. Eight bytes are compared at a time; the last
-// few of a text of eight bytes or more as the eight that end it, whose first bytes are
-// already known equal and without a NUL.
-[[gnu::always_inline]] inline bool TextBefore(const char* a, const char* b, std::size_t length) {
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        int order = CompareEight(a + i, b + i);
-        if (order >= 0) {
-            return order == 1;
-        }
-    }
-    if (i == length) {
-        return false;
-    }
-    if (length >= 8) {
-        return CompareEight(a + length - 8, b + length - 8) == 1;
-    }
-    for (; i < length; ++i) {
-        auto x = static_cast<unsigned char>(a[i]);
-        auto y = static_cast<unsigned char>(b[i]);
-        if (x != y) {
-            return x < y;
-        }
-        if (x == 0) {
-            return false;
-        }
-    }
-    return false;
-}
+using KsIndexBytes::IsPlainVectorStart;
+using KsIndexBytes::kPlainVectorHeader;
+using KsIndexBytes::TextBefore;
 
 // Copies a text of `length` bytes; one of 8 to 16 bytes as two words, which may overlap.
 [[gnu::always_inline]] inline void CopyText(char* to, const char* from, std::size_t length) {
@@ -92,54 +43,26 @@ constexpr std::size_t kPlainVectorHeader = 1 + 4 + 2 + 2 + 4 + 4 + 4 + 4;
                           static_cast<long>(k));
 }
 
-// Whether `list` starts a record list in the vector form this library writes: form byte 0,
-// the marker, the version and elements of 4 bytes.
-bool IsPlainVectorStart(const char* list) {
-    using KsByteOrder::LoadLittle;
-    const auto formAndMarker = static_cast<std::uint16_t>(KsIndexKey::kVectorMarker << 8);
-    const std::uint32_t versionAndSize =
-        static_cast<std::uint16_t>(KsIndexKey::kVectorVersion) | std::uint32_t{4} << 16;
-    return LoadLittle<std::uint16_t>(list) == formAndMarker &&
-           LoadLittle<std::uint32_t>(list + 5) == versionAndSize;
-}
-
-// Bytes already checked, read back as a stream (the values of non-Alpha keys).
-class BytesStream final : public KsInputStreamInterface {
-public:
-    BytesStream(const char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
-    void GetFileName(KsString& out) override { out = "memory"; }
-    std::int32_t Read(void* buffer, std::int32_t count, bool required) override {
-        std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), size_ - at_);
-        std::memcpy(buffer, bytes_ + at_, n);
-        at_ += n;
-        if (required && n < static_cast<std::size_t>(std::max(count, 0))) {
-            KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
-                                  "KsIO", static_cast<long>(at_), "memory");
-        }
-        return static_cast<std::int32_t>(n);
-    }
-
-private:
-    const char* bytes_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-};
-
 }  // namespace
 
 // Reads the index through one buffer of a few pieces, so that a large file is checked
-// without being held whole. Need gives the bytes of one item in one piece; while pinned,
-// the bytes from the pin on stay in the buffer, which grows as they come.
+// without being held whole, or straight from bytes in memory. Need gives the bytes of one
+// item in one piece; while pinned, the bytes from the pin on stay in the buffer, which grows
+// as they come.
 class KsIndexImage::Reader final : public KsInputStreamInterface {
 public:
     Reader(KsInputStreamInterface& source, std::int64_t headerBytes, const char* name)
-        : source_(source), file_(dynamic_cast<KsIOInterface*>(&source)), name_(name) {
+        : source_(&source), file_(dynamic_cast<KsIOInterface*>(&source)), name_(name) {
         std::int64_t start = file_ != nullptr ? file_->Tell64() : headerBytes;
         next_ = start;
         bufferStart_ = start;
         fileEnd_ = file_ != nullptr ? std::max(start, file_->GetFileSize64()) : 0;
         buffer_.resize(kPieceBytes);
+        data_ = buffer_.data();
     }
+    // Bytes in memory, the first at offset `start` of the file.
+    Reader(const char* bytes, std::size_t size, std::int64_t start, const char* name)
+        : name_(name), ended_(true), bufferStart_(start), data_(bytes), end_(size) {}
 
     void GetFileName(KsString& out) override { out = name_; }
 
@@ -148,21 +71,18 @@ public:
         std::size_t done = 0;
         while (done < wanted && (at_ < end_ || Fill(1))) {
             std::size_t n = std::min(wanted - done, end_ - at_);
-            std::memcpy(static_cast<char*>(buffer) + done, buffer_.data() + at_, n);
+            std::memcpy(static_cast<char*>(buffer) + done, data_ + at_, n);
             at_ += n;
             done += n;
         }
         if (required && done < wanted) {
-            KsException::Generate("Unable to perform a required read at offset %ld of \"%s\"",
-                                  "KsIO", static_cast<long>(Offset()), name_.GetCString());
+            KsIndexBytes::EndsTooSoon(Offset(), name_.GetCString());
         }
         return static_cast<std::int32_t>(done);
     }
 
     // `n` bytes from the cursor in one piece, or null when the input ends before them.
-    const char* Need(std::size_t n) {
-        return end_ - at_ >= n || Fill(n) ? buffer_.data() + at_ : nullptr;
-    }
+    const char* Need(std::size_t n) { return end_ - at_ >= n || Fill(n) ? data_ + at_ : nullptr; }
     // The bytes in the buffer after the cursor.
     std::size_t Available() const { return end_ - at_; }
     void Skip(std::size_t n) {
@@ -171,16 +91,19 @@ public:
     }
     // Where the cursor is in the stream.
     std::int64_t Offset() const { return bufferStart_ + static_cast<std::int64_t>(at_); }
-    // The bytes after the cursor when the stream is a file of known size, else the largest
-    // size_t.
+    // The bytes after the cursor when the input is a file of known size or bytes in memory,
+    // else the largest size_t.
     std::size_t Left() const {
+        if (source_ == nullptr) {
+            return end_ - at_;
+        }
         return file_ != nullptr ? static_cast<std::size_t>(fileEnd_ - Offset())
                                 : std::numeric_limits<std::size_t>::max();
     }
     void Pin() { pin_ = at_; }
     // The bytes read since Pin, which ends the pin.
     std::pair<const char*, std::size_t> Unpin() {
-        std::pair<const char*, std::size_t> pinned(buffer_.data() + pin_, at_ - pin_);
+        std::pair<const char*, std::size_t> pinned(data_ + pin_, at_ - pin_);
         pin_ = kNoPin;
         return pinned;
     }
@@ -191,6 +114,9 @@ private:
 
     // Reads on until `wanted` bytes follow the cursor; false when the input ends first.
     bool Fill(std::size_t wanted) {
+        if (source_ == nullptr) {  // bytes in memory: all of them are there
+            return end_ - at_ >= wanted;
+        }
         std::size_t keep = std::min(pin_, at_);
         std::memmove(buffer_.data(), buffer_.data() + keep, end_ - keep);
         bufferStart_ += static_cast<std::int64_t>(keep);
@@ -200,6 +126,7 @@ private:
         if (at_ + wanted > buffer_.size()) {
             buffer_.resize(std::max(at_ + wanted, 2 * buffer_.size()));
         }
+        data_ = buffer_.data();
         while (end_ - at_ < wanted && !ended_) {
             end_ += ReadSource(buffer_.data() + end_, buffer_.size() - end_);
         }
@@ -219,19 +146,20 @@ private:
             ended_ = next_ == fileEnd_;
             return static_cast<std::size_t>(ask);
         }
-        std::int32_t got = std::max(source_.Read(into, ask, false), 0);
+        std::int32_t got = std::max(source_->Read(into, ask, false), 0);
         ended_ = got < ask;
         return static_cast<std::size_t>(got);
     }
 
-    KsInputStreamInterface& source_;
-    KsIOInterface* file_;
+    KsInputStreamInterface* source_ = nullptr;  // null for bytes in memory
+    KsIOInterface* file_ = nullptr;
     KsString name_;
     std::int64_t next_ = 0;     // the file's next byte to read
     std::int64_t fileEnd_ = 0;  // the file's size when reading began
     bool ended_ = false;
     std::vector<char> buffer_;
-    std::int64_t bufferStart_ = 0;  // where buffer_[0] is in the stream
+    std::int64_t bufferStart_ = 0;  // where data_[0] is in the stream
+    const char* data_ = nullptr;    // the buffer, or the bytes in memory
     std::size_t at_ = 0;
     std::size_t end_ = 0;
     std::size_t pin_ = kNoPin;
@@ -241,20 +169,30 @@ KsIndexImage::KsIndexImage(const Layout& layout)
     : file_(layout.file),
       prototype_(std::make_unique<KsIndexKey>(*layout.prototype)),
       keyLength_(layout.keyLength),
-      alpha_(dynamic_cast<const KsRecordKeyAlpha*>(&layout.prototype->Value()) != nullptr),
-      plainAlpha_(alpha_ &&
-                  static_cast<const KsRecordKeyAlpha&>(layout.prototype->Value()).GetPieces() ==
-                      std::vector<std::uint16_t>{layout.keyLength}),
+      valueForm_(layout.prototype->Value(), layout.keyLength),
       oneKeyPerRecord_(layout.oneKeyPerRecord),
-      scratch_(layout.prototype->Value().Clone()),
       text_(std::max<std::size_t>(layout.keyLength, KsIndex::kShortAlphaBytes) + 1) {}
 
 KsIndexImage::~KsIndexImage() = default;
 
 std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
                                                  const Layout& layout) {
-    std::unique_ptr<KsIndexImage> image(new KsIndexImage(layout));
     Reader in(stream, layout.headerBytes, layout.file);
+    std::unique_ptr<KsIndexImage> image = LoadFrom(in, layout);
+    if (KsIOInterface* file = in.File()) {
+        file->Seek64Absolute(in.Offset());
+    }
+    return image;
+}
+
+std::unique_ptr<KsIndexImage> KsIndexImage::Load(const char* bytes, std::size_t size,
+                                                 const Layout& layout) {
+    Reader in(bytes, size, layout.headerBytes, layout.file);
+    return LoadFrom(in, layout);
+}
+
+std::unique_ptr<KsIndexImage> KsIndexImage::LoadFrom(Reader& in, const Layout& layout) {
+    std::unique_ptr<KsIndexImage> image(new KsIndexImage(layout));
     std::int32_t keyCount = in.ReadLong();
     if (keyCount < 0) {
         KsException::Generate("Index file \"%s\" has %ld keys", kClass, layout.file,
@@ -262,9 +200,6 @@ std::unique_ptr<KsIndexImage> KsIndexImage::Load(KsInputStreamInterface& stream,
     }
     image->ScanKeys(in, keyCount);
     image->ReadInverse(in, layout);
-    if (KsIOInterface* file = in.File()) {
-        file->Seek64Absolute(in.Offset());
-    }
     return image;
 }
 
@@ -276,7 +211,7 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount) {
             static_cast<std::size_t>(keyCount),
             left == std::numeric_limits<std::size_t>::max() ? kFirstKeys : left / kLeastKeyBytes);
         roomKeys_ = keys;
-        if (alpha_) {
+        if (valueForm_.IsAlpha()) {
             values_.reserve(keys * keyLength_);
         }
         if (oneKeyPerRecord_) {
@@ -284,13 +219,14 @@ void KsIndexImage::ScanKeys(Reader& in, std::int32_t keyCount) {
                 static_cast<std::size_t>(prototype_->GetUniverse()),
                 left == std::numeric_limits<std::size_t>::max() ? kFirstKeys : left / 4));
         }
-        std::unique_ptr<KsRecordKey> previous(scratch_->Clone());
-        std::unique_ptr<KsRecordKey> current(scratch_->Clone());
+        std::unique_ptr<KsRecordKey> previous(prototype_->Value().Clone());
+        std::unique_ptr<KsRecordKey> current(prototype_->Value().Clone());
         for (std::int32_t k = 0; k < keyCount; ++k) {
-            if (k > 0 && plainAlpha_ && (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
+            const bool plainAlpha = valueForm_.IsPlainAlpha();
+            if (k > 0 && plainAlpha && (k = ScanAlphaSingles(in, k, keyCount)) == keyCount) {
                 break;
             }
-            if (!plainAlpha_ || !ScanAlphaValue(in, k)) {
+            if (!plainAlpha || !ScanAlphaValue(in, k)) {
                 ScanValue(in, k, *previous, *current);
                 std::swap(previous, current);
             }
@@ -404,8 +340,9 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
 // Reads a value into `current`, keeps its bytes and checks that it follows `previous`.
 void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
                              KsRecordKey& current) {
+    const bool alpha = valueForm_.IsAlpha();
     in.Pin();
-    if (alpha_) {
+    if (alpha) {
         std::size_t stored = text_.size() - 1;
         in.Read(text_.data(), static_cast<std::int32_t>(stored), true);
         text_[keyLength_] = '\0';
@@ -418,7 +355,7 @@ void KsIndexImage::ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous,
         current.Read(in);
     }
     auto [bytes, size] = in.Unpin();
-    if (alpha_) {  // the text is kept, not its padding
+    if (alpha) {  // the text is kept, not its padding
         bytes = text_.data();
         size = keyLength_;
     }
@@ -529,11 +466,7 @@ void KsIndexImage::CheckRecordCount() const {
     for (const auto& set : sets_) {
         held += set.second->GetRecordCount();
     }
-    if (held != prototype_->GetUniverse()) {
-        KsException::Generate("Index file \"%s\" lists %lld records for %ld records", kClass,
-                              file_.GetCString(), static_cast<long long>(held),
-                              static_cast<long>(prototype_->GetUniverse()));
-    }
+    KsIndexBytes::CheckListedCount(held, prototype_->GetUniverse(), file_.GetCString());
 }
 
 [[noreturn]] void KsIndexImage::ListedTwice(std::int32_t r) const {
@@ -631,73 +564,18 @@ std::unique_ptr<KsInverseIndex> KsIndexImage::TakeInverse() {
     return inverse_ ? std::move(inverse_) : BuildInverse(false);
 }
 
-// The value of key k from its file form.
-void KsIndexImage::SetValue(std::int32_t k, KsRecordKey& value) {
-    const char* bytes = values_.data() + static_cast<std::size_t>(k) * valueBytes_;
-    if (alpha_) {
-        std::copy_n(bytes, keyLength_, text_.data());
-        text_[keyLength_] = '\0';
-        static_cast<KsRecordKeyAlpha&>(value).SetText(text_.data());
-        return;
-    }
-    BytesStream in(bytes, valueBytes_);
-    value.Read(in);
-}
-
 const KsRecordKey& KsIndexImage::ValueAt(std::int32_t k) {
-    SetValue(k, *scratch_);
-    return *scratch_;
-}
-
-// The text of an Alpha value of one piece, whose bytes the keys' bytes are ordered against.
-const char* KsIndexImage::PlainText(const KsRecordKey& value) const {
-    if (!plainAlpha_) {
-        return nullptr;
-    }
-    const auto& alpha = dynamic_cast<const KsRecordKeyAlpha&>(value);
-    return alpha.GetLength() > keyLength_ ? alpha.GetText() : nullptr;
+    return valueForm_.At(ValueBytes(k), valueBytes_);
 }
 
 std::int32_t KsIndexImage::LowerBound(const KsRecordKey& value) {
-    std::int32_t low = 0, high = GetKeyCount();
-    if (const char* text = PlainText(value)) {
-        while (low < high) {
-            std::int32_t middle = low + (high - low) / 2;
-            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
-            TextBefore(key, text, keyLength_) ? low = middle + 1 : high = middle;
-        }
-        return low;
-    }
-    while (low < high) {
-        std::int32_t middle = low + (high - low) / 2;
-        if (ValueAt(middle).IsLessThan(value)) {
-            low = middle + 1;
-        } else {
-            high = middle;
-        }
-    }
-    return low;
+    return valueForm_.LowerBound(value, keyCount_, valueBytes_,
+                                 [this](std::int32_t k) { return ValueBytes(k); });
 }
 
 std::int32_t KsIndexImage::UpperBound(const KsRecordKey& value) {
-    std::int32_t low = 0, high = GetKeyCount();
-    if (const char* text = PlainText(value)) {
-        while (low < high) {
-            std::int32_t middle = low + (high - low) / 2;
-            const char* key = values_.data() + static_cast<std::size_t>(middle) * keyLength_;
-            TextBefore(text, key, keyLength_) ? high = middle : low = middle + 1;
-        }
-        return low;
-    }
-    while (low < high) {
-        std::int32_t middle = low + (high - low) / 2;
-        if (value.IsLessThan(ValueAt(middle))) {
-            high = middle;
-        } else {
-            low = middle + 1;
-        }
-    }
-    return low;
+    return valueForm_.UpperBound(value, keyCount_, valueBytes_,
+                                 [this](std::int32_t k) { return ValueBytes(k); });
 }
 
 std::pair<std::size_t, std::size_t> KsIndexImage::RecordsOf(std::int32_t k) const {
@@ -742,7 +620,7 @@ std::vector<std::unique_ptr<KsIndexKey>> KsIndexImage::Materialise() {
             key = std::make_unique<KsIndexKey>(*prototype_);
             key->AssignVector(records_.data() + first, static_cast<std::int32_t>(end - first));
         }
-        SetValue(k, key->Value());
+        valueForm_.Decode(ValueBytes(k), valueBytes_, key->Value());
         keys.push_back(std::move(key));
     }
     keyCount_ = 0;

@@ -2,19 +2,18 @@
 /// @file
 /// The keys of a saved index as compact arrays made while the file is read: every value's
 /// bytes side by side, the records of every vector-form key in one array, and the few
-/// set-form keys as objects. Loading reads the file in pieces and checks every key once
-/// (order, record lists, every record in one key, a stored inverse index agreeing); after
-/// that searches find keys by binary search on the values. Keys become objects only when
-/// the index is changed or a caller asks for them.
+/// set-form keys as objects. Loading reads the file in pieces (or a mapping of it, straight)
+/// and checks every key once (order, record lists, every record in one key, a stored inverse
+/// index agreeing); after that searches find keys by binary search on the values. Keys
+/// become objects only when the index is changed or a caller asks for them.
 
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include "core/KsString.h"
-#include "core/KsVector.h"
+#include "index/KsIndexBytes.h"
 #include "index/KsIndexKey.h"
 #include "io/KsStreamInterface.h"
 
@@ -39,6 +38,10 @@ public:
     /// index after the keys) and checks all of it. A file stream is left just after the
     /// index; any other stream may have been read further.
     static std::unique_ptr<KsIndexImage> Load(KsInputStreamInterface& stream, const Layout& layout);
+    /// The same from the `size` bytes at `bytes` (a mapped file from its key count on, which
+    /// the layout's headerBytes gives the offset of), checked the same way.
+    static std::unique_ptr<KsIndexImage> Load(const char* bytes, std::size_t size,
+                                              const Layout& layout);
 
     KsIndexImage(const KsIndexImage&) = delete;
     KsIndexImage& operator=(const KsIndexImage&) = delete;
@@ -60,33 +63,23 @@ public:
     std::int32_t UpperBound(const KsRecordKey& value);
     /// Adds the records of key k to `result` (with a mask, only those also in it).
     void GetSet(std::int32_t k, KsSet& result, const KsSet* mask);
+    /// The same for keys first up to end.
+    void GetSets(std::int32_t first, std::int32_t end, KsSet& result, const KsSet* mask) {
+        for (std::int32_t k = first; k < end; ++k) {
+            GetSet(k, result, mask);
+        }
+    }
     /// Every key as an object, in order and in the form the file gave it; the image is spent
     /// afterwards.
     std::vector<std::unique_ptr<KsIndexKey>> Materialise();
 
 private:
     class Reader;
-    // Large arrays get huge pages, so that filling them costs few page faults; growing
-    // leaves new elements unset, since each is written once, straight from the file.
     template <class T>
-    struct UnsetAllocator : KsLargeAllocator<T> {
-        template <class U>
-        struct rebind {
-            using other = UnsetAllocator<U>;
-        };
-        template <class U>
-        void construct(U* at) noexcept {
-            ::new (static_cast<void*>(at)) U;
-        }
-        template <class U, class... Args>
-        void construct(U* at, Args&&... args) {
-            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-        }
-    };
-    template <class T>
-    using Array = std::vector<T, UnsetAllocator<T>>;
+    using Array = KsIndexBytes::Array<T>;
 
     explicit KsIndexImage(const Layout& layout);
+    static std::unique_ptr<KsIndexImage> LoadFrom(Reader& in, const Layout& layout);
     void ScanKeys(Reader& in, std::int32_t keyCount);
     void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
     bool ScanAlphaValue(Reader& in, std::int32_t k);
@@ -101,16 +94,16 @@ private:
     template <class Visit>
     void ForEachListed(Visit visit) const;
     [[noreturn]] void ListedTwice(std::int32_t r) const;
-    void SetValue(std::int32_t k, KsRecordKey& value);
-    const char* PlainText(const KsRecordKey& value) const;
+    const char* ValueBytes(std::int32_t k) const {
+        return values_.data() + static_cast<std::size_t>(k) * valueBytes_;
+    }
     std::pair<std::size_t, std::size_t> RecordsOf(std::int32_t k) const;
     KsIndexKey* SetFormKey(std::int32_t k) const;
 
     KsString file_;
     std::unique_ptr<KsIndexKey> prototype_;
     std::uint16_t keyLength_;
-    bool alpha_;
-    bool plainAlpha_;  // Alpha of one piece: ordered as a C string of its bytes
+    KsIndexBytes::Values valueForm_;
     bool oneKeyPerRecord_;
     std::int32_t keyCount_ = 0;
     std::size_t valueBytes_ = 0;  // every value of the file form has the same size
@@ -128,6 +121,5 @@ private:
     // be made for that check, else made from the keys when taken.
     bool hasInverse_ = false;
     std::unique_ptr<KsInverseIndex> inverse_;
-    std::unique_ptr<KsRecordKey> scratch_;
-    std::vector<char> text_;  // an Alpha value and its terminating NUL
+    std::vector<char> text_;  // an Alpha value as stored, and a terminating NUL
 };

@@ -205,10 +205,7 @@ void KsIndexKey::Read(KsInputStreamInterface& stream, const char* file) {
     KsCallpath("Read()", kClass, [&] {
         char form = 0;
         stream.Read(&form, 1, true);
-        if (form != 0 && form != 1) {
-            KsException::Generate("Index file \"%s\" holds a key of unknown form %d", kClass, file,
-                                  form);
-        }
+        CheckForm(form, file);
         if (form == 0) {
             KsVector<std::int32_t> records;
             ScanVector(stream, universe_, file, [&](std::int32_t r) { records.push_back(r); });
@@ -218,19 +215,38 @@ void KsIndexKey::Read(KsInputStreamInterface& stream, const char* file) {
         }
         auto set = std::make_unique<KsSet>();
         set->Read(stream);
-        if (set->GetSize() != universe_) {
-            KsException::Generate("Index file \"%s\" holds a set of %ld records for %ld records",
-                                  kClass, file, static_cast<long>(set->GetSize()),
-                                  static_cast<long>(universe_));
-        }
+        CheckSetSize(set->GetSize(), universe_, file);
         set_ = std::move(set);
         records_.clear();
     });
 }
 
-std::int32_t KsIndexKey::ScanVector(KsInputStreamInterface& stream, std::int32_t universe,
-                                    const char* file,
-                                    const std::function<void(std::int32_t)>& visit) {
+void KsIndexKey::CheckForm(char form, const char* file) {
+    if (form != 0 && form != 1) {
+        KsException::Generate("Index file \"%s\" holds a key of unknown form %d", kClass, file,
+                              form);
+    }
+}
+
+void KsIndexKey::CheckSetSize(std::int32_t records, std::int32_t universe, const char* file) {
+    if (records != universe) {
+        KsException::Generate("Index file \"%s\" holds a set of %ld records for %ld records",
+                              kClass, file, static_cast<long>(records),
+                              static_cast<long>(universe));
+    }
+}
+
+std::int32_t KsIndexKey::SkipSet(KsInputStreamInterface& stream, std::int32_t universe,
+                                 const char* file) {
+    return KsCallpath("SkipSet()", kClass, [&] {
+        const KsSet::Stored stored = KsSet::Skip(stream);
+        CheckSetSize(stored.records, universe, file);
+        return stored.selected;
+    });
+}
+
+KsIndexKey::VectorExtent KsIndexKey::ReadVectorHeader(KsInputStreamInterface& stream,
+                                                      std::int32_t universe, const char* file) {
     std::int16_t version = stream.ReadKsHeader(kVectorMarker);
     std::int32_t extra = 0;
     if (version == kVectorVersion) {
@@ -253,19 +269,28 @@ std::int32_t KsIndexKey::ScanVector(KsInputStreamInterface& stream, std::int32_t
         KsException::Generate("Index file \"%s\" holds a vector of %ld records for %ld records",
                               kClass, file, static_cast<long>(count), static_cast<long>(universe));
     }
+    return {count, std::max<std::int64_t>(extra, 4 * std::int64_t{count})};
+}
+
+void KsIndexKey::ListedOutOfOrder(std::int32_t r, const char* file) {
+    KsException::Generate("Index file \"%s\" holds record %ld out of order or range", kClass, file,
+                          static_cast<long>(r));
+}
+
+std::int32_t KsIndexKey::ScanVector(KsInputStreamInterface& stream, std::int32_t universe,
+                                    const char* file,
+                                    const std::function<void(std::int32_t)>& visit) {
+    const VectorExtent extent = ReadVectorHeader(stream, universe, file);
     std::int32_t last = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
+    for (std::int32_t i = 0; i < extent.count; ++i) {
         std::int32_t r = stream.ReadLong();
-        if (r <= last || r > universe) {
-            KsException::Generate("Index file \"%s\" holds record %ld out of order or range",
-                                  kClass, file, static_cast<long>(r));
-        }
+        CheckListed(r, last, universe, file);
         visit(r);
         last = r;
     }
-    for (std::int32_t skipped = 4 * count; skipped < extra; ++skipped) {
+    for (std::int64_t skipped = 4 * std::int64_t{extent.count}; skipped < extent.bytes; ++skipped) {
         char byte = 0;
         stream.Read(&byte, 1, true);
     }
-    return count;
+    return extent.count;
 }

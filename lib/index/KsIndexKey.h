@@ -112,6 +112,30 @@ public:
     static std::int32_t ScanVector(KsInputStreamInterface& stream, std::int32_t universe,
                                    const char* file,
                                    const std::function<void(std::int32_t)>& visit);
+    /// What follows a vector form's header: `count` records, then padding up to `bytes`.
+    struct VectorExtent {
+        std::int32_t count;  ///< records listed
+        std::int64_t bytes;  ///< bytes of the records and the padding after them
+    };
+    /// Reads the header of a record list of the vector form (its form byte already read),
+    /// checked as ScanVector checks it against `universe`, and stops before the records.
+    static VectorExtent ReadVectorHeader(KsInputStreamInterface& stream, std::int32_t universe,
+                                         const char* file);
+    /// Raises the error of a form byte other than 0 (vector) and 1 (set).
+    static void CheckForm(char form, const char* file);
+    /// Reads past a record list of the set form (its form byte already read), checked as
+    /// Read checks it but for the bits it selects (see KsSet::Skip), against `universe`;
+    /// returns the number of records it gives.
+    static std::int32_t SkipSet(KsInputStreamInterface& stream, std::int32_t universe,
+                                const char* file);
+    /// Raises the error of a listed record r that does not follow `last` (0 before the
+    /// first) or lies outside the universe.
+    static void CheckListed(std::int32_t r, std::int32_t last, std::int32_t universe,
+                            const char* file) {
+        if (r <= last || r > universe) {
+            ListedOutOfOrder(r, file);
+        }
+    }
 
     /// @{
     /// Process-wide switch count: 0 (the default) selects the rule above, another value
@@ -121,6 +145,8 @@ public:
     /// @}
 
 private:
+    [[noreturn]] static void ListedOutOfOrder(std::int32_t r, const char* file);
+    static void CheckSetSize(std::int32_t records, std::int32_t universe, const char* file);
     // Whether a key of that many records over `universe` records holds them as a set.
     static bool HoldsAsSet(std::int64_t records, std::int32_t universe);
     static void WriteVector(KsOutputStreamInterface& stream, const std::int32_t* records,

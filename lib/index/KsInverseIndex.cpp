@@ -86,6 +86,23 @@ bool KsInverseIndex::ReadEqual(KsInputStreamInterface& stream, bool asVector, st
                         });
 }
 
+void KsInverseIndex::ReadVectorHeader(KsInputStreamInterface& stream, std::int64_t entries,
+                                      const char* file) {
+    bool compact =
+        stream.ReadKsHeader(KsIndexKey::kVectorMarker) == KsIndexKey::kVectorVersionCompact;
+    if (!compact) {
+        stream.ReadShort();
+        stream.ReadLong();
+        stream.ReadLong();
+    }
+    std::int32_t count = stream.ReadLong();
+    stream.ReadLong();
+    if (count != entries) {
+        KsException::Generate("Index file \"%s\" has an inverse index of %ld entries", kClass, file,
+                              static_cast<long>(count));
+    }
+}
+
 // The entries come in blocks, not one call each; a block cut short still has its whole
 // entries checked first, so that the first bad entry is reported before the input's end.
 bool KsInverseIndex::ReadAgreeing(KsInputStreamInterface& stream, bool asVector,
@@ -93,19 +110,7 @@ bool KsInverseIndex::ReadAgreeing(KsInputStreamInterface& stream, bool asVector,
                                   const BlockCheck& agrees) {
     return KsCallpath("Read", kClass, [&] {
         if (asVector) {
-            bool compact =
-                stream.ReadKsHeader(KsIndexKey::kVectorMarker) == KsIndexKey::kVectorVersionCompact;
-            if (!compact) {
-                stream.ReadShort();
-                stream.ReadLong();
-                stream.ReadLong();
-            }
-            std::int32_t count = stream.ReadLong();
-            stream.ReadLong();
-            if (count != entries) {
-                KsException::Generate("Index file \"%s\" has an inverse index of %ld entries",
-                                      kClass, file, static_cast<long>(count));
-            }
+            ReadVectorHeader(stream, entries, file);
         }
         constexpr std::int32_t kBlock = 4096;
         unsigned char block[4 * kBlock];

@@ -64,6 +64,10 @@ public:
     /// before its block is handed on.
     static bool ReadAgreeing(KsInputStreamInterface& stream, bool asVector, std::int32_t entries,
                              std::int32_t keyCount, const char* file, const BlockCheck& agrees);
+    /// Reads the vector header of a stored inverse index (index version 510), which must
+    /// announce `entries` entries, and stops before the entries.
+    static void ReadVectorHeader(KsInputStreamInterface& stream, std::int64_t entries,
+                                 const char* file);
 
 private:
     Keys keys_;

@@ -290,12 +290,32 @@ void CheckStoredHeader(const StoredHeader& header, const char* file) {
     }
 }
 
+// Takes no notice of the bits, for a reader that only passes a stored set.
+struct SkipSink {
+    void Literals(const unsigned char*, std::size_t, std::int64_t) {}
+    void Run(unsigned char, unsigned char, std::int64_t) {}
+};
+
+// Reads the stored header's counts and checks them.
+StoredHeader ReadStoredHeader(KsInputStreamInterface& stream, const char* file) {
+    if (stream.ReadKsHeader(KsSet::kStreamMarker) != KsSet::kStreamVersion) {
+        KsException::Generate("Invalid set header information", kClass);
+    }
+    StoredHeader header;
+    header.records = stream.ReadLong();
+    header.bytes = stream.ReadLong();
+    header.selected = stream.ReadLong();
+    CheckStoredHeader(header, file);
+    return header;
+}
+
 // Reads compressed bytes until they expand to header.bytes, checking them on the way;
 // never reads past them. Returns what the scan found; `out` receives exactly the bytes.
-ScanSink ReadCompressedBitmap(KsInputStreamInterface& stream, const StoredHeader& header,
-                              const char* file, KsResizableChunk& out) {
+template <class Sink>
+Sink ReadCompressedBitmap(KsInputStreamInterface& stream, const StoredHeader& header,
+                          const char* file, KsResizableChunk& out) {
     RunDecoder decoder(header.bytes);
-    ScanSink scan;
+    Sink scan;
     std::int64_t length = 0;
     while (decoder.Produced() < header.bytes || decoder.Pending()) {
         std::int64_t piece =
@@ -660,16 +680,9 @@ void KsSet::Read(KsInputStreamInterface& stream) {
     KsString file;
     stream.GetFileName(file);
     KsCallpath("Read()", kClass, file.GetCString(), [&] {
-        if (stream.ReadKsHeader(kStreamMarker) != kStreamVersion) {
-            KsException::Generate("Invalid set header information", kClass);
-        }
-        StoredHeader header;
-        header.records = stream.ReadLong();
-        header.bytes = stream.ReadLong();
-        header.selected = stream.ReadLong();
-        CheckStoredHeader(header, file.GetCString());
+        const StoredHeader header = ReadStoredHeader(stream, file.GetCString());
         KsResizableChunk compressed;
-        ScanSink scan = ReadCompressedBitmap(stream, header, file.GetCString(), compressed);
+        auto scan = ReadCompressedBitmap<ScanSink>(stream, header, file.GetCString(), compressed);
         CheckScannedBitmap(header, scan, file.GetCString());
         // Nothing changes until the whole set has been read and checked.
         bits_.Swap(compressed);
@@ -677,6 +690,22 @@ void KsSet::Read(KsInputStreamInterface& stream) {
         byteCount_ = header.bytes;
         selectedCount_ = header.selected;
         compressed_ = true;
+    });
+}
+
+KsSet::Stored KsSet::Skip(KsInputStreamInterface& stream) {
+    KsString file;
+    stream.GetFileName(file);
+    return KsCallpath("Skip()", kClass, file.GetCString(), [&] {
+        const StoredHeader header = ReadStoredHeader(stream, file.GetCString());
+        KsResizableChunk compressed;
+        if (header.selected < 0) {
+            auto scan =
+                ReadCompressedBitmap<ScanSink>(stream, header, file.GetCString(), compressed);
+            return Stored{header.records, static_cast<std::int32_t>(scan.selected)};
+        }
+        ReadCompressedBitmap<SkipSink>(stream, header, file.GetCString(), compressed);
+        return Stored{header.records, header.selected};
     });
 }
 

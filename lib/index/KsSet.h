@@ -114,6 +114,16 @@ public:
     /// Replaces this set with one read from its stream form; on failure the set is unchanged.
     /// A form the notes above refuse raises KsException naming the stream's file.
     void Read(KsInputStreamInterface& stream);
+    /// What Skip finds of a stored set.
+    struct Stored {
+        std::int32_t records;   ///< its record count
+        std::int32_t selected;  ///< the records it selects, as its header gives them
+    };
+    /// Reads past a set's stream form, checked as Read checks it but for the bits it selects
+    /// (bits past the last record, the selected count), which only a Read checks. A header
+    /// that leaves the count to the reader (-1, or any other negative count) has the bits
+    /// counted.
+    static Stored Skip(KsInputStreamInterface& stream);
 
 private:
     // Grows the chunk, zero-filled, to hold a bitmap of byteCount bytes and its slack;

@@ -144,6 +144,43 @@ TEST_F(KsIndexTable, StaleOrDamagedIndexFilesAreBuiltAgainAndSavesAreWholeOrNoth
     EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(dir.Path()), {}));
 }
 
+// Index files are mapped when the table's files are plain system files, and read whole
+// through any other factory (the fault-injecting one here), answering the same. A mapped
+// file whose keys are out of order is found out at the first change, dropped with its file
+// and built again from the records.
+TEST_F(KsIndexTable, MappedIndexFilesAreCheckedWholeBeforeAChangeAndRebuiltWhenDamaged) {
+    for (const char* name : {"ab", "cd", "ab"}) {
+        table->DataAppend(*RecordOf(*table, {name, "1", "2"}));
+    }
+    table->LoadIndexes();
+    table->Close();
+    {
+        kstest::FaultInjectingFactory factory;
+        CBFFile faulty(factory);
+        faulty.Open(dir.File("t").c_str(), IO_READ);
+        EXPECT_FALSE(faulty.GetIndex(kName)->IsMapped());
+        EXPECT_EQ((Records{1, 3}), Search(faulty, kName, KeyOf(faulty, kName, {"ab"})));
+    }
+    table->Open(dir.File("t").c_str(), IO_READ | IO_WRITE);
+    EXPECT_TRUE(table->GetIndex(kName)->IsMapped());
+    EXPECT_EQ((Records{1, 3}), Search(*table, kName, KeyOf(*table, kName, {"ab"})));
+    table->ClearIndexes(false);
+    std::string bytes = kstest::ReadWholeFile(dir.File("t.000"));
+    // "ab" becomes "zz", which orders after the next key, "cd".
+    kstest::WriteWholeFile(dir.File("t.000"),
+                           bytes.replace(bytes.find(std::string("ab\0", 3)), 2, "zz"));
+    EXPECT_TRUE(table->GetIndex(kName)->IsMapped());
+    std::unique_ptr<KsFileRecord> record = RecordOf(*table, {"cd"});
+    table->IndexRecordAdded(table->DataAppend(*record), *record);
+    EXPECT_FALSE(table->IndexFileExists(kName));
+    EXPECT_EQ((Records{2, 4}), Search(*table, kName, KeyOf(*table, kName, {"cd"})));
+    EXPECT_EQ((Records{1, 3}), Search(*table, kName, KeyOf(*table, kName, {"ab"})));
+    table->Close();  // the rebuilt index is written
+    table->Open(dir.File("t").c_str(), IO_READ);
+    EXPECT_TRUE(table->GetIndex(kName)->IsMapped());
+    EXPECT_EQ((Records{2, 4}), Search(*table, kName, KeyOf(*table, kName, {"cd"})));
+}
+
 TEST_F(KsIndexTable, VerifyIndexExistsRebuildsEveryIndexAndDeletesStrayFiles) {
     table->DataAppend(*RecordOf(*table, {"x", "1", "2"}));
     kstest::WriteWholeFile(dir.File("t.003"), "stray");

@@ -13,6 +13,7 @@
 #include "index/KsSet.h"
 #include "io/KsIOFactory.h"
 #include "progress/KsNullProgress.h"
+#include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
 #include "support/TempDir.h"
@@ -67,6 +68,66 @@ std::string Answer(KsIndex& index, const std::string& low, const std::string* hi
         return error.GetErrorMessage();
     }
     return testing::PrintToString(kstest::Members(result));
+}
+
+// The message of the error that reading `file` gives, or "" when it reads.
+std::string ReadError(KsIndex& index, const std::string& file) {
+    kstest::MemoryStream stream(file);
+    try {
+        index.Read(stream, true);
+    } catch (const KsException& error) {
+        return error.GetErrorMessage();
+    }
+    return "";
+}
+
+// Index files written once each under a name of their own, since a file that an opened
+// index may still map is never written again; opened for reading as a table opens them.
+class IndexFiles {
+public:
+    std::unique_ptr<KsIOInterface> Write(const std::string& bytes) {
+        name_ = directory_.File("index" + std::to_string(++count_) + ".kix");
+        kstest::WriteWholeFile(name_, bytes);
+        return KsIOFactory::Default().Open(name_.c_str(), IO_READ);
+    }
+    // The last file's name.
+    const std::string& Name() const { return name_; }
+
+private:
+    kstest::TempDir directory_;
+    std::string name_;
+    int count_ = 0;
+};
+
+// The message of the error that opening `bytes` as an index file (mapped) gives, or "" when
+// it opens; the file's name reads "memory" in the message, as a stream's does.
+std::string OpenError(KsIndex& index, IndexFiles& files, const std::string& bytes,
+                      bool ignoreRecordCount = true) {
+    std::unique_ptr<KsIOInterface> file = files.Write(bytes);
+    try {
+        index.Open(*file, ignoreRecordCount);
+    } catch (const KsException& error) {
+        std::string message = error.GetErrorMessage();
+        std::size_t at = message.find(files.Name());
+        return at == std::string::npos ? message
+                                       : message.replace(at, files.Name().size(), "memory");
+    }
+    EXPECT_TRUE(index.IsMapped());
+    return "";
+}
+
+// The message of the error that reading an opened index whole gives, named as OpenError
+// names it, or "".
+std::string UnmapError(KsIndex& index, const IndexFiles& files) {
+    try {
+        index.Unmap();
+    } catch (const KsException& error) {
+        std::string message = error.GetErrorMessage();
+        std::size_t at = message.find(files.Name());
+        return at == std::string::npos ? message
+                                       : message.replace(at, files.Name().size(), "memory");
+    }
+    return "";
 }
 
 TEST(KsIndexKey, TurnsIntoASetAtTheTwelfthRecordOf320AndRenumbersInBothForms) {
@@ -144,8 +205,8 @@ TEST(KsIndex, WritesItsFileFormat) {
     EXPECT_EQ(expected, kstest::Hex(Bytes(*index)));
 }
 
-// Versions 510, 420 and 400 are read from a file holding an index and more, which the read
-// leaves just after the index; a file of another table is refused.
+// Versions 510, 420 and 400 are read or mapped from a file holding an index and more, which
+// both leave just after the index; a file of another table is refused.
 TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
     auto source = AlphaIndex({"AB", "C", "AB"});
     std::string v510 = Bytes(*source);
@@ -153,18 +214,25 @@ TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
     std::string v420 = Bytes(*source, KsIndex::kVersion420);
     EXPECT_EQ(v400, v510.substr(0, v400.size()).replace(4, 2, "\x90\x01", 2));
     EXPECT_EQ(v420.substr(v400.size()), "\x01" + v510.substr(v510.size() - 16));
-    kstest::TempDir directory;
-    const std::string name = directory.File("index.kix");
+    IndexFiles files;
     for (const std::string& bytes : {v510, v420, v400}) {
-        kstest::WriteWholeFile(name, bytes + "tail");
-        std::unique_ptr<KsIOInterface> file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
-        KsIndex read('A', 3, 3);
-        read.Read(*file);
-        char tail[5] = {};
-        EXPECT_EQ(4, file->Read(tail, 5, false));
-        EXPECT_STREQ("tail", tail);
-        EXPECT_TRUE(read.IsSameAs(*source));
-        EXPECT_EQ((Records{1, 3}), Found(read, "AB", "B"));
+        // Read; opened from a file open for reading (mapped); opened from a file open for
+        // writing too, which may hold bytes not yet written (read).
+        for (int how : {0, 1, 2}) {
+            std::unique_ptr<KsIOInterface> file = files.Write(bytes + "tail");
+            if (how == 2) {
+                file = KsIOFactory::Default().Open(files.Name().c_str(), IO_READ | IO_WRITE);
+            }
+            KsIndex read('A', 3, 3);
+            how == 0 ? read.Read(*file) : read.Open(*file);
+            EXPECT_EQ(how == 1, read.IsMapped());
+            EXPECT_EQ((Records{1, 3}), Found(read, "AB", "B"));
+            char tail[5] = {};
+            EXPECT_EQ(4, file->Read(tail, 5, false));
+            EXPECT_STREQ("tail", tail);
+            EXPECT_TRUE(read.IsSameAs(*source));
+            EXPECT_FALSE(read.IsMapped());  // its keys were made
+        }
     }
     const std::tuple<char, std::uint16_t, std::int32_t, std::string> mismatches[] = {
         {'A', 3, 4, "Index file \"memory\" has 3 records, but file has 4 records"},
@@ -175,38 +243,47 @@ TEST(KsIndex, ReadsVersions420And400AndChecksWhatItReads) {
         KsIndex index(type, length, records);
         kstest::MemoryStream stream(v510);
         EXPECT_EQ(message, kstest::MessageOf([&] { index.Read(stream); }));
+        EXPECT_EQ(message, OpenError(index, files, v510, false));
     }
     // The compact vector (version 530: count, growth, records) is read and searched too.
     const std::string vector400("\0\0\0\0\x90\x01\x04\0\x80\0\0\0\x04\0\0\0", 16);
     const std::string vector530("\0\0\0\0\x12\x02", 6);
     std::string compact = v400;
     compact.replace(compact.find(vector400), vector400.size(), vector530);
-    KsIndex read('A', 3, 3);
-    kstest::MemoryStream compactStream(compact);
-    read.Read(compactStream);
-    EXPECT_EQ((Records{2}), Found(read, "C"));
-    EXPECT_EQ((Records{1, 2, 3}), Found(read, "A", "D"));
-    EXPECT_TRUE(read.IsSameAs(*source));
-}
-
-// Every cut of a file gives an error, and the index read into stays as it was (other damage
-// is the index file fuzzer's).
-TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
-    std::string bytes = Bytes(*AlphaIndex({"AB", "C", "AB", "D", "C"}));
-    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-        auto read = AlphaIndex({"X", "Y", "Z", "X", "X"});
-        kstest::MemoryStream stream(bytes.substr(0, cut));
-        EXPECT_THROW(read->Read(stream), KsException) << cut;
-        EXPECT_EQ((Records{1, 4, 5}), Found(*read, "X"));
+    for (bool mapped : {false, true}) {
+        KsIndex read('A', 3, 3);
+        kstest::MemoryStream compactStream(compact);
+        mapped ? (void)OpenError(read, files, compact) : read.Read(compactStream);
+        EXPECT_EQ((Records{2}), Found(read, "C"));
+        EXPECT_EQ((Records{1, 2, 3}), Found(read, "A", "D"));
+        EXPECT_TRUE(read.IsSameAs(*source));
     }
 }
 
-// A read index answers from its file's bytes until it changes: every search before and after
-// a change must answer as the index the file was written from.
+// Every cut of a file (within a set, a vector, the inverse index) gives an error, the same
+// when the file is mapped, and the index read into stays as it was (other damage is the
+// index file fuzzer's).
+TEST(KsIndex, HostileFilesGiveErrorsAndLeaveTheIndexAlone) {
+    std::string bytes = Bytes(*AlphaIndex({"AB", "C", "AB", "D", "C"}));
+    IndexFiles files;
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+        auto read = AlphaIndex({"X", "Y", "Z", "X", "X"});
+        std::string message = ReadError(*read, bytes.substr(0, cut));
+        EXPECT_NE("", message) << cut;
+        EXPECT_EQ(message, OpenError(*read, files, bytes.substr(0, cut))) << cut;
+        EXPECT_EQ((Records{1, 4, 5}), Found(*read, "X"));
+        EXPECT_FALSE(read->IsMapped());
+    }
+}
+
+// A read or mapped index answers from its file's bytes until it changes: every search
+// before and after a change must answer as the index the file was written from.
 TEST(KsIndex, ReadIndexAnswersAndChangesLikeTheIndexItWasWrittenFrom) {
     std::mt19937 random(21);
     const std::int16_t versions[] = {KsIndex::kVersion, KsIndex::kVersion420, KsIndex::kVersion400};
-    for (int trial = 0; trial < 120; ++trial) {
+    IndexFiles files;
+    for (int trial = 0; trial < 240; ++trial) {
+        const bool mapped = trial / 2 % 2 == 1;
         std::uint16_t length = trial % 2 == 0 ? 3 : 10;     // stored padded, or with 2 zeros
         auto spread = static_cast<int>(random() % 30) + 1;  // few values make set-form keys
         auto value = [&] {
@@ -221,7 +298,11 @@ TEST(KsIndex, ReadIndexAnswersAndChangesLikeTheIndexItWasWrittenFrom) {
         }
         KsIndex read('A', length, count);
         kstest::MemoryStream stream(Bytes(source, versions[trial % 3]));
-        read.Read(stream);
+        if (mapped) {
+            ASSERT_EQ("", OpenError(read, files, stream.Bytes()));
+        } else {
+            read.Read(stream);
+        }
         ASSERT_EQ(source.GetKeyCount(), read.GetKeyCount());
         KsSet mask(count - static_cast<std::int32_t>(random() % 2));  // too small: an error
         for (std::int32_t r = 1; r <= mask.GetSize(); r += 2) {
@@ -238,6 +319,7 @@ TEST(KsIndex, ReadIndexAnswersAndChangesLikeTheIndexItWasWrittenFrom) {
             }
         };
         compare(false);
+        ASSERT_EQ(mapped, read.IsMapped());  // searches answer from the mapping
         std::int32_t r = static_cast<std::int32_t>(random() % count) + 1;
         std::string changed = value();
         for (KsIndex* index : {&source, &read}) {
@@ -338,21 +420,12 @@ std::string AlphaFile(const Keys& keys, const Records& inverse = {}, std::int32_
     return out;
 }
 
-// The message of the error that reading `file` gives, or "" when it reads.
-std::string ReadError(KsIndex& index, const std::string& file) {
-    kstest::MemoryStream stream(file);
-    try {
-        index.Read(stream, true);
-    } catch (const KsException& error) {
-        return error.GetErrorMessage();
-    }
-    return "";
-}
-
 // Every fault of a file's keys, record lists and inverse index is found and named, also
 // inside a run of keys of one record, which is read a batch at a time with its own key
 // numbers. Texts compare only up to their first NUL, eight bytes at a time, the last few
-// of a longer text with the bytes before them.
+// of a longer text with the bytes before them. A mapped file shows faults of its bounds
+// and counts when it is opened, the others when it is first read whole; searches before
+// that may answer wrongly or fail, but read nothing outside the file.
 TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
     Keys run;  // keys of one record each, but key 9 of two; with their inverse index
     Records inverse(22, -1);
@@ -371,46 +444,83 @@ TEST(KsIndex, ReadFindsEveryFaultOfTheKeysAndRecords) {
     auto ten = [](const Ten& first, const Ten& second) {
         return AlphaFile({{first, {2}}, {second, {1}}}, {}, 2, 10);
     };
-    const std::pair<std::string, std::string> cases[] = {
-        {AlphaFile({{"AB", {1}}, {"AB", {2, 3}}}), "has key 1 out of order"},
-        {AlphaFile({{Ten("A\0X", 3), {1, 2}}, {Ten("A\0Y", 3), {3}}}), "has key 1 out of order"},
-        {runWith("L", {13}), "has key 13 out of order"},
-        {runWith("N", {0}), "holds record 0 out of order or range"},
-        {runWith("N", {22}), "holds record 22 out of order or range"},
-        {AlphaFile({{"AB", {2, 1, 3}}}), "holds record 1 out of order or range"},
-        {AlphaFile({{"AB", {}}, {"C", {1, 2, 3}}}), "has key 0 without records"},
-        {AlphaFile({{"AB", {1, 2}}, {"C", {2}}}), "lists record 2 under two keys"},
-        {AlphaFile({{"AB", {1, 2}}, {"C", {2, 3}}}), "lists 4 records for 3 records"},
-        {AlphaFile({{"AB", {1}}}, {}, 0x7FFFFFFF), "lists 1 records for 2147483647 records"},
+    // A set of records 1 and 3 of 3 (bits 0xA0, 2 selected), its count and bits given.
+    const std::string set =
+        AlphaFile({{"AB", {}}, {"C", {2}}})
+            .replace(17 + 8, 25,
+                     std::string("\x01\x0B\0\0\0\x90\x01\x03\0\0\0\x01\0\0\0\x02\0\0\0\xA0", 20));
+    auto setWith = [&set](std::size_t at, const std::string& bytes) {
+        return std::string(set).replace(at, bytes.size(), bytes);
+    };
+    constexpr bool kAtOpen = true;
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {AlphaFile({{"AB", {1}}, {"AB", {2, 3}}}), "has key 1 out of order", false},
+        {AlphaFile({{Ten("A\0X", 3), {1, 2}}, {Ten("A\0Y", 3), {3}}}), "has key 1 out of order",
+         false},
+        {runWith("L", {13}), "has key 13 out of order", false},
+        {runWith("N", {0}), "holds record 0 out of order or range", false},
+        {runWith("N", {22}), "holds record 22 out of order or range", false},
+        {AlphaFile({{"AB", {2, 1, 3}}}), "holds record 1 out of order or range", false},
+        {AlphaFile({{"AB", {}}, {"C", {1, 2, 3}}}), "has key 0 without records", kAtOpen},
+        {AlphaFile({{"AB", {1, 2}}, {"C", {2}}}), "lists record 2 under two keys", false},
+        {AlphaFile({{"AB", {1, 2}}, {"C", {2, 3}}}), "lists 4 records for 3 records", kAtOpen},
+        {AlphaFile({{"AB", {1}}}, {}, 0x7FFFFFFF), "lists 1 records for 2147483647 records",
+         kAtOpen},
         // A count whose byte size passes 32 bits is still held against the declared bytes.
         {AlphaFile({{"AB", {1}}}, {}, 0x7FFFFFFF).replace(17 + 9 + 16, 4, "\0\0\0\x40", 4),
-         "holds a vector of 1073741824 records for 2147483647 records"},
-        {AlphaFile(split, {-1, 0, 0, 0}), "has an inverse index that disagrees with its keys"},
-        {AlphaFile(split, {-1, 1, 0, 7}), "has an inverse entry of key 7"},
-        {ten("ABCDEFGHI", "ABCDEFGHIJ"), ""},
-        {ten("ABCDEFGHIJ", "ABCDEFGHIA"), "has key 1 out of order"},
-        {ten("ABCDEFGHIJ", "ABCDEFGHIJ"), "has key 1 out of order"},
-        {ten(Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10)), "has key 1 out of order"},
-        {ten(Ten("A\0XXXXXXXX", 10), Ten("A\0XXXXXXXY", 10)), "has key 1 out of order"},
+         "holds a vector of 1073741824 records for 2147483647 records", kAtOpen},
+        {AlphaFile(split, {-1, 0, 0, 0}), "has an inverse index that disagrees with its keys",
+         false},
+        {AlphaFile(split, {-1, 1, 0, 7}), "has an inverse entry of key 7", false},
+        {set, "", false},
+        {setWith(40, "\xFF\xFF\xFF\xFF"), "", false},  // its count left to the reader
+        {setWith(44, "\xA1"), "Set of \"memory\" has bits set beyond its 3 records", false},
+        {setWith(44, "\x80"), "Set of \"memory\" gives 2 selected records but selects 1", false},
+        {setWith(44, std::string(1, '\0')),
+         "Compressed set of \"memory\" expands beyond its 1 bytes", kAtOpen},
+        {setWith(32, "\x04"), "holds a set of 4 records for 3 records", kAtOpen},
+        {ten("ABCDEFGHI", "ABCDEFGHIJ"), "", false},
+        {ten("ABCDEFGHIJ", "ABCDEFGHIA"), "has key 1 out of order", false},
+        {ten("ABCDEFGHIJ", "ABCDEFGHIJ"), "has key 1 out of order", false},
+        {ten(Ten("ABCDEFGH\0X", 10), Ten("ABCDEFGH\0Y", 10)), "has key 1 out of order", false},
+        {ten(Ten("A\0XXXXXXXX", 10), Ten("A\0XXXXXXXY", 10)), "has key 1 out of order", false},
     };
-    for (const auto& [file, message] : cases) {
-        KsIndex index('A', static_cast<std::uint16_t>(file[7]), 0);
-        EXPECT_EQ(message.empty() ? "" : "Index file \"memory\" " + message,
-                  ReadError(index, file));
+    IndexFiles files;
+    for (const auto& [file, message, atOpen] : cases) {
+        const auto length = static_cast<std::uint16_t>(file[7]);
+        const bool ofSet = message.find("\"memory\"") != std::string::npos;
+        const std::string named =
+            message.empty() || ofSet ? message : "Index file \"memory\" " + message;
+        KsIndex index('A', length, 0);
+        EXPECT_EQ(named, ReadError(index, file));
+        KsIndex mapped('A', length, 0);
+        EXPECT_EQ(atOpen ? named : "", OpenError(mapped, files, file)) << message;
+        if (!atOpen) {
+            const std::string low(length, '\0'), high(length, '\xFF');
+            Answer(mapped, low, &high, nullptr, false);
+            EXPECT_EQ(named, UnmapError(mapped, files)) << message;
+            EXPECT_EQ(!named.empty(), mapped.IsMapped());
+        }
     }
     // The padded list breaks the run, which goes on after it; an end inside the run is named.
     const std::string padded = AlphaFile(run, inverse, 21, 3, 11);
-    KsIndex index('A', 3, 4);  // takes the file's record count
+    const std::string cut = padded.substr(0, 17 + 37 * 15 + 8 + 30);
+    KsIndex index('A', 3, 4), mapped('A', 3, 4);  // take the file's record count
     EXPECT_EQ("", ReadError(index, padded));
-    EXPECT_TRUE(index.HasInverseIndex());
-    for (const auto& [text, records] : run) {
-        EXPECT_EQ(records, Found(index, text.c_str())) << text;
+    EXPECT_EQ("", OpenError(mapped, files, padded));
+    for (KsIndex* read : {&index, &mapped}) {
+        EXPECT_TRUE(read->HasInverseIndex());
+        for (const auto& [text, records] : run) {
+            EXPECT_EQ(records, Found(*read, text.c_str())) << text;
+        }
     }
     EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
-              ReadError(index, padded.substr(0, 17 + 37 * 15 + 8 + 30)));
+              ReadError(index, cut));
+    EXPECT_EQ("Unable to perform a required read at offset 610 of \"memory\"",
+              OpenError(mapped, files, cut));
 }
 
-// Files far larger than the pieces they are read in, from a file and from a stream: Alpha
+// Files far larger than the pieces they are read in, from a file, a stream and a mapping: Alpha
 // keys of one record each but the last, and Long keys, some holding many records as sets
 // (many values lie across the pieces' ends).
 TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
@@ -440,11 +550,12 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
         std::string bytes = Bytes(source);
         kstest::WriteWholeFile(name, bytes + "tail");
         std::unique_ptr<KsIOInterface> file = KsIOFactory::Default().Open(name.c_str(), IO_READ);
+        std::unique_ptr<KsIOInterface> mapped = KsIOFactory::Default().Open(name.c_str(), IO_READ);
         kstest::MemoryStream stream(bytes);
         for (KsInputStreamInterface* in :
-             std::initializer_list<KsInputStreamInterface*>{file.get(), &stream}) {
+             std::initializer_list<KsInputStreamInterface*>{file.get(), &stream, mapped.get()}) {
             KsIndex read(type, length, count);
-            read.Read(*in);
+            in == mapped.get() ? read.Open(*mapped) : read.Read(*in);
             for (std::int32_t k = 0; k < source.GetKeyCount(); k += 97) {
                 std::string low(length, '\0');
                 source.GetKey(k).Value().GetComparableKey(low.data());
@@ -455,6 +566,7 @@ TEST(KsIndex, ReadsLargeFilesAcrossItsReadingPieces) {
             EXPECT_EQ(bytes, Bytes(read)) << type;
         }
         EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), file->Tell64()) << type;
+        EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), mapped->Tell64()) << type;
     }
 }
 
@@ -489,22 +601,30 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
         "lists record " + std::to_string(keys[4101].second[0]) + " under two keys";
     const std::string cut = file({}, true).substr(0, file({}).size() - 2);
     const std::string disagrees = "has an inverse index that disagrees with its keys";
-    const std::pair<std::string, std::string> cases[] = {
-        {file({{0, 0}}), disagrees},
-        {file({{kCount, -1}}), disagrees},
-        {file({{4100, inverse[4101]}}), disagrees},  // two records of one key
-        {file({{4100, inverse[4101]}, {4101, inverse[4100]}}), disagrees},
-        {file({{5, inverse[6]}, {4500, kCount}}), "has an inverse entry of key 5003"},
-        {file({}).substr(0, file({}).size() - 2),
-         "Unable to perform a required read at offset 225179 of \"memory\""},
-        {file({}, true), twice},
-        {cut, twice},
-        {cut.substr(0, 205140) + '\0', twice},  // without an inverse
+    const std::string cutShort = "Unable to perform a required read at offset 225179 of \"memory\"";
+    // The file, what reading it says, and what opening it mapped says (a fault of the inverse
+    // index's entries is found when the mapped file is first read whole).
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {file({{0, 0}}), disagrees, ""},
+        {file({{kCount, -1}}), disagrees, ""},
+        {file({{4100, inverse[4101]}}), disagrees, ""},  // two records of one key
+        {file({{4100, inverse[4101]}, {4101, inverse[4100]}}), disagrees, ""},
+        {file({{5, inverse[6]}, {4500, kCount}}), "has an inverse entry of key 5003", ""},
+        {file({}).substr(0, file({}).size() - 2), cutShort, cutShort},
+        {file({}, true), twice, ""},
+        {cut, twice, cutShort},
+        {cut.substr(0, 205140) + '\0', twice, ""},  // without an inverse
     };
-    for (const auto& [bytes, message] : cases) {
-        KsIndex index('A', 10, kCount);
-        EXPECT_EQ(message.starts_with("Unable") ? message : "Index file \"memory\" " + message,
-                  ReadError(index, bytes));
+    IndexFiles files;
+    for (const auto& [bytes, message, atOpen] : cases) {
+        const std::string named =
+            message.starts_with("Unable") ? message : "Index file \"memory\" " + message;
+        KsIndex index('A', 10, kCount), mapped('A', 10, kCount);
+        EXPECT_EQ(named, ReadError(index, bytes));
+        EXPECT_EQ(atOpen, OpenError(mapped, files, bytes));
+        if (atOpen.empty()) {
+            EXPECT_EQ(named, UnmapError(mapped, files));
+        }
     }
     // A model built from the same keys, whose inverse is made from its key objects.
     auto model = [&] {
@@ -518,19 +638,29 @@ TEST(KsIndex, OneRecordKeysCheckTheirStoredInverseAndFollowChanges) {
     const std::string written = Bytes(*model());
     ASSERT_EQ(file({}), written);
     const std::string added = text(kCount);
-    for (int change = 0; change < 5; ++change) {
+    // A mapped index answers from the records in its file until searches have taken a
+    // quarter of them, then from the array they are copied to.
+    const std::pair<std::int32_t, std::int32_t> ranges[] = {
+        {17, 1200}, {1000, 5002}, {4, 4}, {0, 5003}};
+    for (int change = 0; change < 10; ++change) {
         KsIndex read('A', 10, kCount);
-        ASSERT_EQ("", ReadError(read, written));
+        ASSERT_EQ("", change < 5 ? ReadError(read, written) : OpenError(read, files, written));
         EXPECT_TRUE(read.HasInverseIndex());
         std::unique_ptr<KsIndex> expected = model();
+        for (const auto& [low, high] : ranges) {
+            const std::string top = text(high);
+            ASSERT_EQ(Answer(*expected, text(low), &top, nullptr, false),
+                      Answer(read, text(low), &top, nullptr, false));
+        }
+        EXPECT_EQ(change >= 5, read.IsMapped());
         for (KsIndex* index : {expected.get(), &read}) {
-            if (change == 0) {
+            if (change % 5 == 0) {
                 index->UpdateRecord(4600, text(3).data());
-            } else if (change == 1) {
+            } else if (change % 5 == 1) {
                 index->InsertRecord(4200, added.data());
-            } else if (change == 2) {
+            } else if (change % 5 == 2) {
                 index->DeleteRecord(kCount);
-            } else if (change == 3) {
+            } else if (change % 5 == 3) {
                 index->SetRecord(4600, added.data());
             }  // else unchanged
         }
