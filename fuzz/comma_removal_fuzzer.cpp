@@ -2,9 +2,10 @@
 // what the portable one gives (the text, the comma masks, the comparison), and none may
 // write outside the room it is promised.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "CommaRemoval.h"
@@ -21,11 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<char> out(size);
         std::vector<std::uint8_t> masks(size / 8 + 1, 0);
         if (CopyWithoutCommas(text, size, out.data(), how) != kept ||
-            std::memcmp(out.data(), expected.data(), kept) != 0) {
+            !std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(kept),
+                        expected.begin())) {
             std::abort();
         }
         if (CopyKeepingCommas(text, size, out.data(), masks.data(), how) != kept ||
-            std::memcmp(out.data(), expected.data(), kept) != 0 || masks != expectedMasks) {
+            !std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(kept),
+                        expected.begin()) ||
+            masks != expectedMasks) {
             std::abort();
         }
         bool differs = true;
