@@ -9,6 +9,7 @@
 #include "FormApplication.h"
 #include "QtFormServices.h"
 #include "TfrmMain.h"
+#include "core/KsException.h"
 
 int main(int argc, char** argv) {
     FormApplication application(argc, argv);
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
         }
         frmMain.show();
         application.Run();
+    } catch (const KsException& error) {
+        // Before std::exception: a memory error is a std::exception twice over.
+        FormApplication::ShowException(services, nullptr, error);
     } catch (const std::exception& error) {
         FormApplication::ShowException(services, nullptr, error);
     }
