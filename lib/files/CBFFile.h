@@ -28,10 +28,11 @@
 #include "files/CBFRec.h"
 #include "files/KsFile.h"
 #include "files/KsFileType.h"
+#include "files/KsStoredRecords.h"
 #include "io/KsIOInterface.h"
 
 /// A compressed binary table (see the file notes and CBFFormat.h).
-class CBFFile : public KsFile {
+class CBFFile : public KsFile, public KsStoredRecords {
 public:
     /// A closed table whose files go through `factory` (which must outlive it).
     explicit CBFFile(KsIOFactory& factory = KsIOFactory::Default());
@@ -93,7 +94,7 @@ public:
     /// 0 from another field.
     virtual std::unique_ptr<CBFField> GetNewField(const KsField& field) const;
     /// Bytes per record.
-    virtual std::int16_t GetRecordLength() const { return recordLength_; }
+    std::int16_t GetRecordLength() const override { return recordLength_; }
     /// Copies the user bit fields into `out` (replacing its content).
     virtual void GetUserBitFields(KsVector<CBFBits>& out) const;
     /// The format level, 40.
@@ -107,13 +108,10 @@ public:
     /// cut at count * RecordLength, extra bytes included.
     void KeepRecords(std::int32_t count) override;
     /// @{
-    /// The bytes of `count` records from record `first`, GetRecordLength() each, as the data
-    /// file holds them, read or written without indexes, sets or listeners taking part: a
-    /// copy of records that a change is about to move, and putting that copy back. Writing
-    /// may go past the last record; the table then ends with the records written. At most
-    /// INT32_MAX bytes a call.
-    void ReadStoredRecords(std::int32_t first, std::int32_t count, char* to);
-    void WriteStoredRecords(std::int32_t first, std::int32_t count, const char* from);
+    /// The stored records (see KsStoredRecords): this table itself.
+    KsStoredRecords* GetStoredRecords() override { return this; }
+    void ReadStoredRecords(std::int32_t first, std::int32_t count, char* to) override;
+    void WriteStoredRecords(std::int32_t first, std::int32_t count, const char* from) override;
     /// @}
 
     /// Lays out `fields` (all CBFFields): Number, Long, Unsigned Long and Currency fields

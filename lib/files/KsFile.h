@@ -63,6 +63,7 @@ class KsIniSection;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
 class KsProgressInterface;
+class KsStoredRecords;
 class KsTransaction;
 class KsTransactionLog;
 
@@ -220,6 +221,9 @@ public:
     /// Keeps the first `count` records and cuts off the rest (and any bytes after the last
     /// whole record); this default fails with "KeepRecords function not supported".
     virtual void KeepRecords(std::int32_t count);
+    /// The table's records as stored bytes, when it keeps them as fixed-length blocks; null
+    /// (this default) otherwise.
+    virtual KsStoredRecords* GetStoredRecords() { return nullptr; }
     /// Ends `transaction` and deletes it: one of StartTransaction at once (its log entry
     /// stays), the active one of BeginTransaction with its write lock. Any other
     /// transaction, one already ended among them, raises KsTransactionException "No

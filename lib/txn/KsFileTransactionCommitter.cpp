@@ -9,9 +9,9 @@
 
 #include "core/KsByteOrder.h"
 #include "core/KsCallpath.h"
-#include "files/CBFFile.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
+#include "files/KsStoredRecords.h"
 #include "files/KsTableLeftovers.h"
 #include "io/KsIOList.h"
 #include "progress/KsNullProgress.h"
@@ -48,30 +48,8 @@ KsString ReasonOrUnknown() {
 // The action that undoes `action` on the table as it is now, worked out before the action
 // is carried out; null when it cannot be.
 std::unique_ptr<KsRecordAction> PredictInverse(KsRecordAction& action, KsFile& table) {
-    const auto* data = dynamic_cast<const KsRecordActionData*>(&action);
     try {
-        switch (action.GetType()) {
-        case 'P':
-            return std::make_unique<KsDeleteAction>(table.GetNumRecords() + 1);
-        case 'I':
-            return std::make_unique<KsDeleteAction>(data->GetNumber());
-        case 'M': {
-            std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
-            table.GotoRecord(data->GetNumber(), old.get());
-            return std::make_unique<KsModifyAction>(std::move(old), data->GetNumber());
-        }
-        case 'R': {
-            std::int32_t n = table.GetRecordNumberByKey(*data->GetRecord());
-            if (n <= 0) {
-                return nullptr;
-            }
-            std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
-            table.GotoRecord(n, old.get());
-            return std::make_unique<KsInsertAction>(*old, n);
-        }
-        default:
-            return action.GenerateInverse(table);
-        }
+        return action.PredictInverse(table);
     } catch (const KsException&) {
         // The action itself reports what is wrong.
         return nullptr;
@@ -150,7 +128,8 @@ KsFileTransactionCommitter::~KsFileTransactionCommitter() {
 }
 
 KsString KsFileTransactionCommitter::InverseFileName(const KsFile& file, const KsTimestamp& made) {
-    return KsString(KsTableLeftovers::InverseFileName(file.GetFileName(), made.GetDigits()).c_str());
+    return KsString(
+        KsTableLeftovers::InverseFileName(file.GetFileName(), made.GetDigits()).c_str());
 }
 
 bool KsFileTransactionCommitter::ReadInverseHeader(KsIOInterface& file, KsTimestamp& id) {
@@ -399,13 +378,13 @@ std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& a
     if (type != 'I' && type != 'D' && type != 'R') {
         return -1;
     }
-    auto* table = dynamic_cast<CBFFile*>(table_);
+    KsStoredRecords* table = table_->GetStoredRecords();
     const auto* undo = dynamic_cast<const KsRecordActionData*>(&inverse);
     if (table == nullptr || undo == nullptr) {
         return -1;
     }
     std::int32_t first = undo->GetNumber();
-    std::int32_t count = table->GetNumRecords();
+    std::int32_t count = table_->GetNumRecords();
     if (first < 1 || first > count) {
         return -1;  // an insert after the last record moves none
     }
@@ -431,7 +410,7 @@ std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& a
 }
 
 bool KsFileTransactionCommitter::PutMovedRecordsBack(std::int64_t start, std::int64_t trailer) {
-    auto* table = dynamic_cast<CBFFile*>(table_);
+    KsStoredRecords* table = table_->GetStoredRecords();
     inverse_->Seek64Absolute(start + 1);
     auto [first, count, length] = ReadMovedCopy(*inverse_);
     std::int64_t bytes = trailer - start - static_cast<std::int64_t>(Fmt::kInverseMovedHeaderSize);
@@ -447,13 +426,13 @@ bool KsFileTransactionCommitter::PutMovedRecordsBack(std::int64_t start, std::in
         inverse_->Read(copy.data(), static_cast<std::int32_t>(copy.size()), true);
         table->WriteStoredRecords(n, records, copy.data());
     }
-    table->KeepRecords(count);
+    table_->KeepRecords(count);
     // The selection follows the records put back, as a fresh open would make it, so that
     // the older inverses find the numbers they undo.
-    table->Refresh();
-    KsFileTransactionLog::IsSyncing() ? table->Sync() : table->Flush();
+    table_->Refresh();
+    KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
     // The indexes may hold the torn records, or know nothing of the copy: built afresh.
-    table->ClearIndexes(true);
+    table_->ClearIndexes(true);
     return true;
 }
 
@@ -787,7 +766,8 @@ void KsFileTransactionCommitter::MarkLogged(std::uint32_t applied,
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
     std::uint32_t i = 0;
-    for (auto it = actions.begin(KsFileTransactionLog::kWalk); i < applied && !(it == actions.end()); ++it, ++i) {
+    for (auto it = actions.begin(KsFileTransactionLog::kWalk);
+         i < applied && !(it == actions.end()); ++it, ++i) {
         it.Read(logged);
         std::uint32_t sequence = applied - 1 - i;
         logged.SetStatus(Fmt::kActionUndone);

@@ -45,6 +45,13 @@ public:
     virtual std::unique_ptr<KsRecordAction> Commit(KsFile& table) = 0;
     /// The action that would undo this one, worked out without changing the table.
     virtual std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) = 0;
+    /// The action that undoes this one on the table as it is now, worked out before it is
+    /// carried out, in the form a rollback applies by record number (the record a modify
+    /// overwrites, a delete of the record an append or insert adds); null when the table
+    /// does not hold what the action needs. By default GenerateInverse's.
+    virtual std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) {
+        return GenerateInverse(table);
+    }
     /// Carries the action out without keeping an inverse.
     virtual void PermanentCommit(KsFile& table) = 0;
     /// Appends a text saying what the action does.
@@ -182,6 +189,7 @@ public:
     explicit KsAppendAction(const KsFileRecord& record);
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
+    std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'P'; }
 
@@ -206,6 +214,7 @@ public:
     void SetSelectedWhenInserted(bool selected) { selectedWhenInserted_ = selected ? 1 : 0; }
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
+    std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'I'; }
 
@@ -230,6 +239,7 @@ public:
     std::unique_ptr<KsRecordAction> Copy() const override;
     /// Fails: the old content is not known before the change.
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
+    std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'M'; }
 
@@ -268,6 +278,7 @@ public:
     bool CanCommitTo(const KsFile& table) const override;
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
+    std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
     char GetType() const override { return 'R'; }
 

@@ -59,9 +59,8 @@ KsRecordActionData::KsRecordActionData(const char* className, const char* constr
     }
 }
 
-KsRecordActionData::KsRecordActionData(const char* className,
-                                       std::unique_ptr<KsFileRecord> record, std::int32_t number,
-                                       bool hasNumber)
+KsRecordActionData::KsRecordActionData(const char* className, std::unique_ptr<KsFileRecord> record,
+                                       std::int32_t number, bool hasNumber)
     : className_(className), record_(std::move(record)), number_(number), hasNumber_(hasNumber) {
     assert(record_);
 }
@@ -171,6 +170,10 @@ std::unique_ptr<KsRecordAction> KsAppendAction::GenerateInverse(KsFile&) {
     });
 }
 
+std::unique_ptr<KsRecordAction> KsAppendAction::PredictInverse(KsFile& table) {
+    return std::make_unique<KsDeleteAction>(table.GetNumRecords() + 1);
+}
+
 void KsAppendAction::AppendDescription(KsString& out) const {
     out.Append("append the record ");
     AppendRecord(out);
@@ -209,6 +212,10 @@ std::unique_ptr<KsRecordAction> KsInsertAction::GenerateInverse(KsFile&) {
     return KsCallpath(kGenerateInverse, kInsertClass, [&]() -> std::unique_ptr<KsRecordAction> {
         return std::make_unique<KsRemoveAction>(Record());
     });
+}
+
+std::unique_ptr<KsRecordAction> KsInsertAction::PredictInverse(KsFile&) {
+    return std::make_unique<KsDeleteAction>(GetNumber());
 }
 
 void KsInsertAction::AppendDescription(KsString& out) const {
@@ -250,6 +257,12 @@ std::unique_ptr<KsRecordAction> KsModifyAction::GenerateInverse(KsFile&) {
             "Cannot perform delayed rollbacks on modifications; do not know the original value",
             kModifyClass);
     });
+}
+
+std::unique_ptr<KsRecordAction> KsModifyAction::PredictInverse(KsFile& table) {
+    std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
+    table.GotoRecord(GetNumber(), old.get());
+    return std::make_unique<KsModifyAction>(std::move(old), GetNumber());
 }
 
 void KsModifyAction::AppendDescription(KsString& out) const {
@@ -329,6 +342,16 @@ std::unique_ptr<KsRecordAction> KsRemoveAction::GenerateInverse(KsFile& table) {
         }
         return std::make_unique<KsInsertAction>(ReadIntoScratch(table, n), n);
     });
+}
+
+std::unique_ptr<KsRecordAction> KsRemoveAction::PredictInverse(KsFile& table) {
+    const std::int32_t n = table.GetRecordNumberByKey(Record());
+    if (n <= 0) {
+        return nullptr;
+    }
+    std::unique_ptr<KsFileRecord> old = table.GetNewRecord();
+    table.GotoRecord(n, old.get());
+    return std::make_unique<KsInsertAction>(*old, n);
 }
 
 void KsRemoveAction::AppendDescription(KsString& out) const {
