@@ -31,7 +31,8 @@ std::uint16_t FieldNumberOf(const CBFFile& table, const std::string& field,
 }
 
 // The field's comparable key for the value as text.
-std::string KeyOfText(CBFFile& table, std::uint16_t field, const std::string& text) {
+std::unique_ptr<KsRecordKey> KeyOfText(CBFFile& table, std::uint16_t field,
+                                       const std::string& text) {
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     try {
         PutFieldText(*record, field, text.c_str(), KsFileRecord::kPlain,
@@ -40,7 +41,7 @@ std::string KeyOfText(CBFFile& table, std::uint16_t field, const std::string& te
         KsException::Generate("field \"%s\": %s", "kstable search", record->GetFieldName(field),
                               error.GetErrorMessage());
     }
-    return KsRecordKey::ComparableKeyOf(*record, field);
+    return KsRecordKey::Extract(*record, field);
 }
 
 void WriteFoundRecords(CBFFile& table, const KsSet& found) {
@@ -213,11 +214,12 @@ int SearchTable(const CommandLine& line) {
         throw UsageError("field \"" + line.field + "\" is not indexed; 'kstable index " +
                          line.table + " " + line.field + "' indexes it");
     }
-    const std::string low = KeyOfText(table, field, line.value);
-    const std::string high = line.hasTo ? KeyOfText(table, field, line.toValue) : "";
+    const std::unique_ptr<KsRecordKey> low = KeyOfText(table, field, line.value);
+    const std::unique_ptr<KsRecordKey> high =
+        line.hasTo ? KeyOfText(table, field, line.toValue) : nullptr;
     KsSet found;
     // GetIndex reads the index file only when it fits the table, else builds the index.
-    table.GetIndex(field)->Search(low.data(), line.hasTo ? high.data() : nullptr, found);
+    table.GetIndex(field)->Search(*low, high.get(), found);
     if (line.countOnly) {
         std::printf("%ld\n", static_cast<long>(found.GetSelectedCount()));
     } else {

@@ -50,23 +50,22 @@ int main(int argc, char** argv) {
         table.AddIndex("spend");
         table.SaveIndexes();
 
-        // Search values are comparable keys, made from a record that holds the value.
+        // Search values are the field's keys, made from a record that holds the value.
         std::unique_ptr<KsFileRecord> probe = table.GetNewRecord();
         probe->PutAlpha(customer, argv[2]);
-        const std::string wanted = KsRecordKey::ComparableKeyOf(*probe, customer);
+        const std::unique_ptr<KsRecordKey> wanted = KsRecordKey::Extract(*probe, customer);
         KsSet found(table.GetNumRecords());
         KsIndex* names = table.GetIndex(customer);  // owned by the table
-        names->Search(wanted.data(), nullptr, found);
-        std::printf("%d distinct names; \"%s\":", static_cast<int>(names->GetKeyCount()),
-                    argv[2]);
+        names->Search(*wanted, nullptr, found);
+        std::printf("%d distinct names; \"%s\":", static_cast<int>(names->GetKeyCount()), argv[2]);
         PrintNames(table, found, customer);
 
         probe->PutNumber(spend, std::atof(argv[3]));
-        const std::string low = KsRecordKey::ComparableKeyOf(*probe, spend);
+        const std::unique_ptr<KsRecordKey> low = KsRecordKey::Extract(*probe, spend);
         probe->PutNumber(spend, std::atof(argv[4]));
-        const std::string high = KsRecordKey::ComparableKeyOf(*probe, spend);
+        const std::unique_ptr<KsRecordKey> high = KsRecordKey::Extract(*probe, spend);
         KsSet range(table.GetNumRecords());
-        table.GetIndex(spend)->Search(low.data(), high.data(), range);
+        table.GetIndex(spend)->Search(*low, high.get(), range);
         std::printf("spent %s to %s:", argv[3], argv[4]);
         PrintNames(table, range, customer);
         table.Close();

@@ -383,6 +383,40 @@ void KsIndex::MaskedSearch(const void* low, const void* high, KsSet& result, con
                [&] { SearchRange(low, high, alternateOrder, result, &mask); });
 }
 
+std::string KsIndex::ComparableBytesOf(const KsRecordKey& key, const char* which) const {
+    const KsRecordKey& own = prototype_->Value();
+    const std::uint32_t length = key.GetComparableKeyLength();
+    if (typeid(key) != typeid(own) || length != own.GetComparableKeyLength()) {
+        KsException::Generate(
+            "The search key's %s value (%u bytes) does not fit the index of a field of type "
+            "'%c', whose keys have %u bytes.",
+            kClass, which, length, fieldType_, own.GetComparableKeyLength());
+    }
+    std::string bytes(length, '\0');
+    key.GetComparableKey(bytes.data());
+    return bytes;
+}
+
+void KsIndex::Search(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                     bool alternateOrder) {
+    KsCallpath(high != nullptr ? "SearchRange()" : "SearchExact()", kClass, [&] {
+        const std::string from = ComparableBytesOf(low, "low");
+        const std::string to = high != nullptr ? ComparableBytesOf(*high, "high") : "";
+        SearchRange(from.data(), high != nullptr ? to.data() : nullptr, alternateOrder, result,
+                    nullptr);
+    });
+}
+
+void KsIndex::MaskedSearch(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                           const KsSet& mask, bool alternateOrder) {
+    KsCallpath(high != nullptr ? "MaskRange()" : "MaskExact()", kClass, [&] {
+        const std::string from = ComparableBytesOf(low, "low");
+        const std::string to = high != nullptr ? ComparableBytesOf(*high, "high") : "";
+        SearchRange(from.data(), high != nullptr ? to.data() : nullptr, alternateOrder, result,
+                    &mask);
+    });
+}
+
 std::int32_t KsIndex::SetRecord(std::int32_t record, const void* keyBytes) {
     return KsCallpath("SetRecord()", kClass, [&] {
         Materialise();

@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/KsSortedVector.h"
@@ -95,6 +96,16 @@ public:
                               bool alternateOrder = false);
     virtual void Search(const void* low, const void* high, KsSet& result,
                         bool alternateOrder = false);
+    /// @}
+    /// @{
+    /// The same with typed keys: `low` and `high` are keys of the field's own class and
+    /// length, as KsRecordKey::Extract makes them from a record that holds the value. A key
+    /// of another class or comparable length raises KsException ("The search key ... does
+    /// not fit ...") instead of being read past its end.
+    void MaskedSearch(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                      const KsSet& mask, bool alternateOrder = false);
+    void Search(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
+                bool alternateOrder = false);
     /// @}
     /// Adds record `record` under the value; returns the key number.
     virtual std::int32_t SetRecord(std::int32_t record, const void* keyBytes);
@@ -189,6 +200,8 @@ private:
     void SearchRange(const void* low, const void* high, bool alternateOrder, KsSet& result,
                      const KsSet* mask);
     void SearchRuns(const void* low, const void* high, KsSet& result, const KsSet* mask);
+    // The comparable bytes of a typed search key, checked against the index's own keys.
+    std::string ComparableBytesOf(const KsRecordKey& key, const char* which) const;
     void SearchAlternate(const KsRecordKey& low, const KsRecordKey* high, KsSet& result,
                          const KsSet* mask);
     // Turns the keys of a read file into objects (nothing when they are already).

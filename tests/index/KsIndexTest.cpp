@@ -191,6 +191,50 @@ TEST(KsIndex, SearchesIncludeBothEndsAndTheAlternateOrderIgnoresCase) {
               Answer(numbers, std::string(8, '\0'), nullptr, nullptr, true));
 }
 
+// Typed keys answer as their comparable bytes do; a key of another class or length is
+// refused before a byte of it is read.
+TEST(KsIndex, TypedSearchesCheckTheKeyAgainstTheIndex) {
+    auto index = AlphaIndex({"A", "B", "b", "C", "D"});
+    auto key = [](char type, std::uint32_t length, const std::string& comparable) {
+        std::unique_ptr<KsRecordKey> made = KsRecordKey::Instantiate(type, length);
+        made->SetComparableKey(comparable.data());
+        return made;
+    };
+    const auto low = key('A', 3, Key3("B")), high = key('A', 3, Key3("C"));
+    KsSet found, masked, mask(5);
+    mask.SelectRecord(4, true);
+    index->Search(*low, high.get(), found);
+    EXPECT_EQ((Records{2, 4}), kstest::Members(found));
+    index->MaskedSearch(*low, high.get(), masked, mask);
+    EXPECT_EQ((Records{4}), kstest::Members(masked));
+    index->Search(*low, nullptr, found, true);
+    EXPECT_EQ((Records{2, 3, 4}), kstest::Members(found));
+    const struct {
+        char type;
+        std::uint32_t length;
+        const char* message;
+    } wrong[] = {
+        {'A', 4,
+         "The search key's low value (4 bytes) does not fit the index of a field of "
+         "type 'A', whose keys have 3 bytes."},
+        {'I', 0,
+         "The search key's low value (4 bytes) does not fit the index of a field of "
+         "type 'A', whose keys have 3 bytes."},
+    };
+    for (const auto& row : wrong) {
+        const auto other = key(row.type, row.length, std::string(8, '\0'));
+        EXPECT_EQ(kstest::MessageOf([&] { index->Search(*other, nullptr, found); }), row.message);
+    }
+    // A Long key given to the Number index of a Long field laid out without preset bits.
+    KsIndex numbers('N', 0, 0);
+    const auto longKey = key('I', 0, std::string(4, '\0'));
+    EXPECT_EQ(kstest::MessageOf([&] {
+                  numbers.Search(*key('N', 0, std::string(8, '\0')), longKey.get(), found);
+              }),
+              "The search key's high value (4 bytes) does not fit the index of a field of "
+              "type 'N', whose keys have 8 bytes.");
+}
+
 // Spaces in the expected bytes only separate their fields.
 TEST(KsIndex, WritesItsFileFormat) {
     auto index = AlphaIndex({"AB", "C", "AB"});
