@@ -5,7 +5,8 @@
 #   synced     Kestrel with synced commits, against SQLite with synchronous=FULL
 #   unsynced   Kestrel with syncing turned off, against SQLite with synchronous=OFF
 # (both with SQLite's rollback journal, journal_mode=DELETE). Prints transactions a second
-# and the ratios Kestrel / SQLite (above 1: Kestrel is faster).
+# and the ratios Kestrel / SQLite (above 1: Kestrel is faster); then the time a modify takes
+# in one transaction of 320, 1,280 and 5,120 modifies, which must not grow with the size.
 #
 #   bench/txn.sh [RECORDS] [TRANSACTIONS]     (default 1,000,000 records, 10,000)
 set -euo pipefail
@@ -69,4 +70,21 @@ printf '%-10s %12s %12s %10s   %s\n' mode Kestrel SQLite ratio "goal (ratio)"
 printf '%-10s %12s %12s %10s   %s\n' synced "$k_sync" "$s_sync" "$(ratio "$k_sync" "$s_sync")" ">= 1"
 printf '%-10s %12s %12s %10s   %s\n' unsynced "$k_nosync" "$s_nosync" \
     "$(ratio "$k_nosync" "$s_nosync")" ">= 1"
+
+# One transaction of many modifies: the time a modify takes must not grow with the
+# transaction's size (linear work keeps it flat; work that grows with the square of the
+# actions would multiply it by 16 from 320 to 5,120).
+us_a_modify() {
+    fresh_kestrel
+    local rate
+    rate=$("$build/bench/txn_modify" "$table" q7 1 "$1" nosync)
+    echo "scale=2; 1000000 / ($rate * $1)" | bc | sed 's/^\./0./'
+}
+small=$(us_a_modify 320)
+middle=$(us_a_modify 1280)
+large=$(us_a_modify 5120)
+printf '\none unsynced transaction of N modifies; microseconds a modify\n\n'
+printf '%-10s %12s %12s %12s %10s   %s\n' "" 320 1280 5120 growth "goal (growth)"
+printf '%-10s %12s %12s %12s %10s   %s\n' Kestrel "$small" "$middle" "$large" \
+    "$(ratio "$large" "$small")" "< 2"
 rm -f "$sql"
