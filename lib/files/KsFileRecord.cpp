@@ -1109,6 +1109,37 @@ void KsFileRecord::RawSerialRead(KsInputStreamInterface& stream) {
     });
 }
 
+namespace {
+
+// Reads the stream form of an Alpha, Binary or Blob field into field `n`: at most the
+// field's width of text (a shorter one ends in its NUL), the field's width of bytes, or a
+// blob's length and bytes.
+void ReadBytesField(KsFileRecord& record, std::int32_t n, char type,
+                    KsInputStreamInterface& stream) {
+    const auto width =
+        static_cast<std::size_t>(std::max<std::int16_t>(record.GetFieldLength(n), 0));
+    if (type == KS_ALPHA_FLD) {
+        std::string text;
+        char byte = '\0';
+        while (text.size() < width && stream.Read(&byte, 1, true) == 1 && byte != '\0') {
+            text += byte;
+        }
+        record.PutAlpha(n, text.c_str());
+    } else if (type == KS_BINARY_FLD) {
+        std::string bytes(width, '\0');
+        if (!bytes.empty()) {
+            stream.Read(bytes.data(), static_cast<std::int32_t>(bytes.size()), true);
+        }
+        record.PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    } else {
+        KsBlob blob;
+        blob.Read(stream, stream.ReadUnsignedLong());
+        record.PutBLOB(n, blob);
+    }
+}
+
+}  // namespace
+
 void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
     KsCallpath("ReadField()", kFileRecordClass, [&] {
         char type = GetFieldType(n);
@@ -1143,33 +1174,11 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
             case KS_BOOLEAN_FLD:
                 PutBoolean(n, stream.ReadBool());
                 break;
-            case KS_ALPHA_FLD: {
-                // At most the field's width; a shorter text ends in its NUL.
-                std::string text;
-                char byte = '\0';
-                while (text.size() <
-                           static_cast<std::size_t>(std::max<std::int16_t>(GetFieldLength(n), 0)) &&
-                       stream.Read(&byte, 1, true) == 1 && byte != '\0') {
-                    text += byte;
-                }
-                PutAlpha(n, text.c_str());
+            case KS_ALPHA_FLD:
+            case KS_BINARY_FLD:
+            case KS_BLOB_FLD:
+                ReadBytesField(*this, n, type, stream);
                 break;
-            }
-            case KS_BINARY_FLD: {
-                std::string bytes(
-                    static_cast<std::size_t>(std::max<std::int16_t>(GetFieldLength(n), 0)), '\0');
-                if (!bytes.empty()) {
-                    stream.Read(bytes.data(), static_cast<std::int32_t>(bytes.size()), true);
-                }
-                PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-                break;
-            }
-            case KS_BLOB_FLD: {
-                KsBlob blob;
-                blob.Read(stream, stream.ReadUnsignedLong());
-                PutBLOB(n, blob);
-                break;
-            }
             default:
                 KsException::Generate("Unknown field type", kFileRecordClass);
         }

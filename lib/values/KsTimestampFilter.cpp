@@ -65,6 +65,39 @@ int MatchName(const char* text, const char* const* names, int count) {
     return -1;
 }
 
+// The conversions that read a number: the largest value each takes and where it goes.
+struct NumberPart {
+    char letter;
+    std::uint16_t maximum;
+    void (*put)(KsTimestamp& timestamp, std::uint16_t value);
+};
+constexpr NumberPart kNumberParts[] = {
+    {'d', 31, [](KsTimestamp& t, std::uint16_t v) { t.SetDay(v); }},
+    {'m', 12, [](KsTimestamp& t, std::uint16_t v) { t.SetMonth(v); }},
+    {'y', 9999, [](KsTimestamp& t, std::uint16_t v) { t.SetYear(v); }},
+    // Two digits count from 2000.
+    {'Y', 9999,
+     [](KsTimestamp& t, std::uint16_t v) {
+         t.SetYear(static_cast<std::uint16_t>(std::min<std::uint32_t>(v + 2000u, UINT16_MAX)));
+     }},
+    {'H', 23, [](KsTimestamp& t, std::uint16_t v) { t.SetHour(v); }},
+    // Twelve o'clock is hour 0 until a "PM" moves it.
+    {'h', 12,
+     [](KsTimestamp& t, std::uint16_t v) { t.SetHour(static_cast<std::uint16_t>(v % 12)); }},
+    {'n', 59, [](KsTimestamp& t, std::uint16_t v) { t.SetMinute(v); }},
+    {'s', 59, [](KsTimestamp& t, std::uint16_t v) { t.SetSecond(v); }},
+    {'u', 999, [](KsTimestamp& t, std::uint16_t v) { t.SetMilliseconds(v); }},
+};
+
+const NumberPart* NumberPartOf(char letter) {
+    for (const NumberPart& part : kNumberParts) {
+        if (part.letter == letter) {
+            return &part;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // ---- KsTimestampFilterConversion
@@ -248,7 +281,10 @@ std::uint16_t KsTimestampFilterConversion::ASCIIToShort(const char* text, std::u
 std::uint32_t KsTimestampFilterConversion::Unapply(const char* text, KsTimestamp& timestamp) const {
     return KsCallpath("Unapply()", kConversionClass, [&]() -> std::uint32_t {
         std::uint16_t used = 0;
-        auto number = [&](std::uint16_t maximum) { return ASCIIToShort(text, maximum, used); };
+        if (const NumberPart* part = NumberPartOf(letter_)) {
+            part->put(timestamp, ASCIIToShort(text, part->maximum, used));
+            return used;
+        }
         auto name = [&](const char* const* names, int count, bool month) -> int {
             int index = MatchName(text, names, count);
             if (index < 0) {
@@ -262,39 +298,11 @@ std::uint32_t KsTimestampFilterConversion::Unapply(const char* text, KsTimestamp
             return index;
         };
         switch (letter_) {
-            case 'd':
-                timestamp.SetDay(number(31));
-                break;
-            case 'm':
-                timestamp.SetMonth(number(12));
-                break;
             case 'M':
                 timestamp.SetMonth(static_cast<std::uint16_t>(name(kShortMonths, 12, true) + 1));
                 break;
             case 'L':
                 timestamp.SetMonth(static_cast<std::uint16_t>(name(kLongMonths, 12, true) + 1));
-                break;
-            case 'y':
-                timestamp.SetYear(number(9999));
-                break;
-            case 'Y':
-                timestamp.SetYear(static_cast<std::uint16_t>(
-                    std::min<std::uint32_t>(number(9999) + 2000u, UINT16_MAX)));
-                break;
-            case 'H':
-                timestamp.SetHour(number(23));
-                break;
-            case 'h':
-                timestamp.SetHour(static_cast<std::uint16_t>(number(12) % 12));
-                break;
-            case 'n':
-                timestamp.SetMinute(number(59));
-                break;
-            case 's':
-                timestamp.SetSecond(number(59));
-                break;
-            case 'u':
-                timestamp.SetMilliseconds(number(999));
                 break;
             case 'p':
             case 'P':
