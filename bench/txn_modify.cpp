@@ -42,9 +42,12 @@ int main(int argc, char** argv) {
             KsFileTransactionLog::WholeLock hold = KsFileTransactionLog::Of(table).LockAll();
             KsTransactionNew transaction(table, static_cast<std::uint32_t>(t), "bench");
             for (int c = 0; c < changes; ++c) {
-                auto n = static_cast<std::int32_t>(random() % static_cast<unsigned>(table.GetNumRecords())) + 1;
+                auto n = static_cast<std::int32_t>(random() %
+                                                   static_cast<unsigned>(table.GetNumRecords())) +
+                         1;
                 table.GotoRecord(n, record.get());
-                record->PutField(field, std::to_string(random() % 16).c_str(), KsFileRecord::kPlain);
+                record->PutField(field, std::to_string(random() % 16).c_str(),
+                                 KsFileRecord::kPlain);
                 KsModifyAction modify(*record, n);
                 transaction.AddAction(table, modify);
             }

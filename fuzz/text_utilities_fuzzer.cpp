@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/KsConvertValue.h"
-#include "io/KsFileName.h"
 #include "core/KsStringTokenizer.h"
+#include "io/KsFileName.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "progress/KsNullProgress.h"
 #include "io/KsStreamInterface.h"
+#include "progress/KsNullProgress.h"
 #include "values/KsTimestampFilter.h"
 
 namespace {

@@ -164,7 +164,8 @@ int ApplyChanges(const CommandLine& line) {
             where.c_str(), ReasonOf(error.GetErrorMessage()).c_str(), files.data.c_str());
         return 1;
     } catch (const KsException& error) {
-        std::fprintf(stderr, "kstable: %s\nkstable: every change was rolled back; \"%s\" is as it was\n",
+        std::fprintf(stderr,
+                     "kstable: %s\nkstable: every change was rolled back; \"%s\" is as it was\n",
                      error.GetErrorMessage(), files.data.c_str());
         return 1;
     }

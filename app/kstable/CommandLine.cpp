@@ -248,18 +248,11 @@ namespace {
 
 using Command = CommandLine::Command;
 
-const std::map<std::string, Command, std::less<>> kCommands{{"create", Command::kCreate},
-                                                            {"info", Command::kInfo},
-                                                            {"import", Command::kImport},
-                                                            {"export", Command::kExport},
-                                                            {"sort", Command::kSort},
-                                                            {"index", Command::kIndex},
-                                                            {"unindex", Command::kUnindex},
-                                                            {"search", Command::kSearch},
-                                                            {"check", Command::kCheck},
-                                                            {"recover", Command::kRecover},
-                                                            {"apply", Command::kApply},
-                                                            {"log", Command::kLog}};
+const std::map<std::string, Command, std::less<>> kCommands{
+    {"create", Command::kCreate},   {"info", Command::kInfo},     {"import", Command::kImport},
+    {"export", Command::kExport},   {"sort", Command::kSort},     {"index", Command::kIndex},
+    {"unindex", Command::kUnindex}, {"search", Command::kSearch}, {"check", Command::kCheck},
+    {"recover", Command::kRecover}, {"apply", Command::kApply},   {"log", Command::kLog}};
 
 // The options each command takes; those in `withValue` take the next argument or "=VALUE".
 struct OptionRule {

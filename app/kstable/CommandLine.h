@@ -68,8 +68,20 @@ std::uint64_t ParseMemorySize(std::string_view text);
 
 struct CommandLine {
     enum class Command {
-        kHelp, kVersion, kCreate, kInfo, kImport, kExport, kSort,
-        kIndex, kUnindex, kSearch, kCheck, kRecover, kApply, kLog
+        kHelp,
+        kVersion,
+        kCreate,
+        kInfo,
+        kImport,
+        kExport,
+        kSort,
+        kIndex,
+        kUnindex,
+        kSearch,
+        kCheck,
+        kRecover,
+        kApply,
+        kLog
     };
     Command command = Command::kHelp;
     std::string table;  // as given, with or without its extension

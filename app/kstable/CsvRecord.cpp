@@ -174,14 +174,14 @@ void CsvRecordFiller::Fill(KsFileRecord& record, const CsvReader& reader_, std::
             CheckFits(record, n, limits_[i], reader_.View(first + i));
         } catch (const KsException& error) {
             KsException::Generate("line %lld, field \"%s\": %s", kClass,
-                                  static_cast<long long>(reader_.Line()),
-                                  record.GetFieldName(n), error.GetErrorMessage());
+                                  static_cast<long long>(reader_.Line()), record.GetFieldName(n),
+                                  error.GetErrorMessage());
         }
     }
 }
 
 void CsvRecordFiller::CheckFits(const KsFileRecord& record, std::int32_t n, const FieldLimit& limit,
-                            std::string_view text) const {
+                                std::string_view text) const {
     switch (limit.kind) {
         case FieldLimit::kText:
             if (text.size() > limit.size) {
@@ -207,7 +207,7 @@ void CsvRecordFiller::CheckFits(const KsFileRecord& record, std::int32_t n, cons
 // The Number field n must hold the value of `text` exactly: decided from the text alone
 // for decimal divisors, else from the value stored.
 void CsvRecordFiller::CheckNumberFits(const KsFileRecord& record, std::int32_t n,
-                                  const FieldLimit& limit, std::string_view text) const {
+                                      const FieldLimit& limit, std::string_view text) const {
     const bool decimal = limit.kind == FieldLimit::kDecimals;
     std::optional<bool> fits;
     if (decimal) {
@@ -219,8 +219,8 @@ void CsvRecordFiller::CheckNumberFits(const KsFileRecord& record, std::int32_t n
         fits = record.GetNumber(n) == wanted;
     }
     if (fits == false && decimal) {
-        KsException::Generate("\"%s\" has more decimals than the field's %zu", kClass,
-                              text.data(), limit.size);
+        KsException::Generate("\"%s\" has more decimals than the field's %zu", kClass, text.data(),
+                              limit.size);
     }
     if (fits == false) {
         KsException::Generate("\"%s\" is not a whole number of 1/%ld", kClass, text.data(),

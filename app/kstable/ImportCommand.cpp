@@ -37,7 +37,10 @@ std::uint64_t ProgressTotal(const std::string& name) {
 class Importer {
 public:
     Importer(CBFFile& table, CsvReader& reader, std::uint64_t progressTotal)
-        : table_(table), reader_(reader), record_(table.GetNewRecord()), filler_(table),
+        : table_(table),
+          reader_(reader),
+          record_(table.GetNewRecord()),
+          filler_(table),
           total_(progressTotal) {
         if (total_ > 0) {
             bar_ = std::make_unique<ProgressBar>(stderr);

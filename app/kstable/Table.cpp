@@ -99,8 +99,8 @@ LockedTable::LockedTable(const TableFiles& files, bool forWriting, FILE* repairs
         const std::string log = LogFileOf(files);
         if (forWriting &&
             !KsFileTransactionLog::Inspect(KsIOFactory::Default(), log.c_str()).empty()) {
-            KsException::Generate("%s\n'kstable recover %s' sets the damaged log aside.",
-                                  "kstable", error.GetErrorMessage(),
+            KsException::Generate("%s\n'kstable recover %s' sets the damaged log aside.", "kstable",
+                                  error.GetErrorMessage(),
                                   files.data.substr(0, files.data.size() - 4).c_str());
         }
         throw;

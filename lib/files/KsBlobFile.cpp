@@ -803,11 +803,12 @@ void KsBlobFile::EnsureValidOnDisk() {
     empty.WriteLong(kNone);
     empty.WriteLong(kNone);
     empty.WriteLong(0);
-    KsReplacementFile::WriteReplacing(*factory_, name_.GetCString(), kNewFileTag, [&](const char* fresh) {
-        std::unique_ptr<KsIOInterface> out = factory_->Open(fresh, IO_READ | IO_WRITE);
-        empty.Write(*out);
-        out->Close();
-    });
+    KsReplacementFile::WriteReplacing(
+        *factory_, name_.GetCString(), kNewFileTag, [&](const char* fresh) {
+            std::unique_ptr<KsIOInterface> out = factory_->Open(fresh, IO_READ | IO_WRITE);
+            empty.Write(*out);
+            out->Close();
+        });
     // The handle on the file that was replaced goes (and may fail to close) only once the new
     // file is open; until then a second try starts over.
     std::unique_ptr<KsIOInterface> replaced =

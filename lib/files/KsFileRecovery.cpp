@@ -49,15 +49,17 @@ MarkerContent ReadMarker(KsIOFactory& factory, const std::string& name) {
     try {
         std::unique_ptr<KsIOInterface> file = factory.Open(name.c_str(), IO_READ);
         const std::int64_t size = file->GetFileSize64();
-        std::vector<unsigned char> bytes(static_cast<std::size_t>(
-            std::clamp<std::int64_t>(size, 0, Leftovers::kMarkerSize + Leftovers::kMarkerFolderLimit)));
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(std::clamp<std::int64_t>(
+            size, 0, Leftovers::kMarkerSize + Leftovers::kMarkerFolderLimit)));
         if (bytes.size() < Leftovers::kMarkerSize ||
             file->ReadFrom(0, bytes.data(), static_cast<std::int32_t>(bytes.size()), false) !=
                 static_cast<std::int32_t>(bytes.size()) ||
-            std::memcmp(bytes.data(), Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic) != 0) {
+            std::memcmp(bytes.data(), Leftovers::kMarkerMagic, sizeof Leftovers::kMarkerMagic) !=
+                0) {
             return content;
         }
-        content.keep = KsByteOrder::LoadLittle<std::int32_t>(bytes.data() + Leftovers::kMarkerKeepOffset);
+        content.keep =
+            KsByteOrder::LoadLittle<std::int32_t>(bytes.data() + Leftovers::kMarkerKeepOffset);
         content.folder.assign(bytes.begin() + Leftovers::kMarkerSize, bytes.end());
     } catch (const KsException&) {
         // Unreadable: it asks for what every marker asks.
@@ -89,8 +91,7 @@ KsFile::ChangeScope KsFile::BeginChange(std::int32_t keepRecords, const char* te
         }
         std::string folder = temporaryFolder != nullptr ? temporaryFolder : "";
         if (folder.size() > Leftovers::kMarkerFolderLimit) {
-            KsException::Generate("The folder \"%s\" has too long a name", kClass,
-                                  folder.c_str());
+            KsException::Generate("The folder \"%s\" has too long a name", kClass, folder.c_str());
         }
         StartChange({keepRecords, folder});
         return ChangeScope(*this);
@@ -161,7 +162,8 @@ void KsFile::WriteMarker() {
     bytes.insert(bytes.end(), folder.begin(), folder.end());
     // Written over the old content, then cut to its length: a failed write leaves the old
     // marker whole.
-    std::unique_ptr<KsIOInterface> file = factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE);
+    std::unique_ptr<KsIOInterface> file =
+        factory_.Open(changeMarker_->GetName(), IO_READ | IO_WRITE);
     file->WriteTo(0, bytes.data(), static_cast<std::int32_t>(bytes.size()));
     const std::int64_t excess = file->GetFileSize64() - static_cast<std::int64_t>(bytes.size());
     if (excess > 0) {
@@ -299,8 +301,8 @@ void KsFile::RepairAfterLog() {
                                name.c_str());
     }
     for (const std::string& folder : runFolders_) {
-        for (const std::string& name : KsReplacementFile::RemoveAbandonedTemporaries(
-                 factory_, folder, KsSort::kTempPrefix)) {
+        for (const std::string& name :
+             KsReplacementFile::RemoveAbandonedTemporaries(factory_, folder, KsSort::kTempPrefix)) {
             repairs_.push_back(KsString());
             repairs_.back().printf("\"%s\", left by a sort that was cut short, was removed",
                                    name.c_str());

@@ -12,8 +12,7 @@ KsTransactionSupport* installedSupport = nullptr;
 
 KsTransactionSupport& RequireSupport() {
     if (installedSupport == nullptr) {
-        KsNotImplementedError::Generate("Transactions are not available in this program",
-                                        kClass);
+        KsNotImplementedError::Generate("Transactions are not available in this program", kClass);
     }
     return *installedSupport;
 }
@@ -45,8 +44,7 @@ KsTransaction* KsFile::BeginTransaction(bool lockForWriting) {
     return KsCallpath("BeginTransaction()", kClass, [&] {
         if (activeTransaction_ != nullptr) {
             KsException::GenerateAs<KsTransactionException>(
-                "Transaction already in process.  Only one transaction allowed at a time.",
-                kClass);
+                "Transaction already in process.  Only one transaction allowed at a time.", kClass);
         }
         KsTransactionSupport& support = RequireSupport();
         if (lockForWriting) {

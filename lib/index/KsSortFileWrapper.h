@@ -7,10 +7,10 @@
 /// (each field's in turn; a descending field's with every bit inverted) followed by the
 /// record's image, so a KsSortCKey over GetKeyLength() bytes orders it. As a sink it
 /// writes the record images, in the order they come, to a new data file beside the table
-/// ("<data file>.QJsrt..." in the table's folder, see KsReplacementFile); Commit puts that file in the place of the table's
-/// data file in one rename. Until then the table is untouched, so a sort that fails or is
-/// cancelled at any point leaves the table with its records in their old order, and the
-/// new file is deleted with the wrapper.
+/// ("<data file>.QJsrt..." in the table's folder, see KsReplacementFile); Commit puts that file in
+/// the place of the table's data file in one rename. Until then the table is untouched, so a sort
+/// that fails or is cancelled at any point leaves the table with its records in their old order,
+/// and the new file is deleted with the wrapper.
 ///
 /// KsSortTable runs the whole operation under the table's write lock and deletes the table's index
 /// files, which describe the old order, before the records move.

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/KsPathService.h"
 #include "core/KsString.h"
+#include "platform/KsPathService.h"
 
 /// How paths of one system are spelt, and how a name becomes a full path there.
 struct KsPathStyle {

@@ -160,9 +160,9 @@ private:
     std::int32_t position_ = 0;       // next byte of the window to read or write
     std::int32_t valid_ = 0;          // meaningful bytes in the window
     std::int32_t capacity_ = kDefaultBufferSize;
-    std::int64_t start_ = 0;               // file offset of the window's first byte
-    bool clean_ = true;                    // no bytes wait to be written
-    std::int32_t pendingBegin_ = 0;        // the written range of the window, while not clean
+    std::int64_t start_ = 0;         // file offset of the window's first byte
+    bool clean_ = true;              // no bytes wait to be written
+    std::int32_t pendingBegin_ = 0;  // the written range of the window, while not clean
     std::int32_t pendingEnd_ = 0;
     std::int32_t nextLoad_ = kMaximumBufferSize;  // bytes the next load reads, within capacity
     std::int64_t descriptorPosition_ = 0;  // where the descriptor stands, so no seek is wasted

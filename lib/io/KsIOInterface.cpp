@@ -252,8 +252,7 @@ const char* KsIOInterface::GetTempFileName(KsString& out, const char* directory,
     });
 }
 
-int KsIOInterface::CreateClaimedTempFile(KsString& out, const char* directory,
-                                         const char* prefix) {
+int KsIOInterface::CreateClaimedTempFile(KsString& out, const char* directory, const char* prefix) {
     return KsCallpath("GetTempFileName()", kClass, [&] {
         std::string path;
         int claim = KsPosix::CreateClaimedTemporaryFile(TemporaryFolder(directory),

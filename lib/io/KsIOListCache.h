@@ -85,7 +85,7 @@ private:
     bool FillReserved() noexcept;
 
     KsIOInterface* file_;
-    KsIOListCache* outer_;  // the cache of another file this thread made before
+    KsIOListCache* outer_;    // the cache of another file this thread made before
     std::vector<char> held_;  // a write not made yet, at heldAt_
     std::uint64_t heldAt_ = 0;
     std::unordered_map<std::uint64_t, Page> pages_;

@@ -26,8 +26,7 @@ public:
         held_ = true;
     }
     /// Takes the range only if it is free; IsHeld tells whether it was.
-    KsIOLockGuard(KsIOInterface& file, int type, std::uint64_t offset, std::uint64_t length,
-                  TryTag)
+    KsIOLockGuard(KsIOInterface& file, int type, std::uint64_t offset, std::uint64_t length, TryTag)
         : file_(&file), type_(type), offset_(offset), length_(length) {
         held_ = file.TryLock(type, offset, length);
     }

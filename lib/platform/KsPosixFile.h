@@ -114,8 +114,7 @@ int CreateTemporaryFile(const std::string& directory, const char* prefix, std::s
 /// ClaimFile opens an existing file and claims it without waiting. Both return the
 /// descriptor (closing it gives the claim up), or -1 with errno (EWOULDBLOCK: another
 /// descriptor holds the claim).
-int CreateClaimedTemporaryFile(const std::string& directory, const char* prefix,
-                               std::string& path);
+int CreateClaimedTemporaryFile(const std::string& directory, const char* prefix, std::string& path);
 int ClaimFile(const char* name);
 /// @}
 

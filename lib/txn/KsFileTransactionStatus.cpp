@@ -14,12 +14,16 @@ struct StatusName {
     const char* name;
 };
 constexpr StatusName kNames[] = {
-    {Fmt::kBuilding, "Building"},       {Fmt::kReady, "Ready"},
+    {Fmt::kBuilding, "Building"},
+    {Fmt::kReady, "Ready"},
     {Fmt::kReadyExamining, "Ready (Examining)"},
-    {Fmt::kCommitting, "Committing"},   {Fmt::kCommitted, "Committed"},
+    {Fmt::kCommitting, "Committing"},
+    {Fmt::kCommitted, "Committed"},
     {Fmt::kCommittedExamining, "Committed (Examining)"},
-    {Fmt::kRolledBack, "Rolled Back"},  {Fmt::kRolledBackExamining, "Rolled Back (Examining)"},
-    {Fmt::kFailed, "Failed"},           {Fmt::kFailedExamining, "Failed (Examining)"},
+    {Fmt::kRolledBack, "Rolled Back"},
+    {Fmt::kRolledBackExamining, "Rolled Back (Examining)"},
+    {Fmt::kFailed, "Failed"},
+    {Fmt::kFailedExamining, "Failed (Examining)"},
 };
 
 const char* FindName(char status) {
@@ -55,8 +59,8 @@ KsFileTransactionStatus::KsFileTransactionStatus(std::uint32_t number, const cha
 void KsFileTransactionStatus::Building() {
     if (status_ != Fmt::kReady) {
         KsCallpath("Building()", kClass, [&] {
-            KsException::GenerateAs<KsTransactionException>("Cannot begin building when in \"%s\" state", kClass,
-                                                            GetStatusString());
+            KsException::GenerateAs<KsTransactionException>(
+                "Cannot begin building when in \"%s\" state", kClass, GetStatusString());
         });
     }
     status_ = Fmt::kBuilding;
@@ -65,8 +69,8 @@ void KsFileTransactionStatus::Building() {
 void KsFileTransactionStatus::Committing() {
     if (status_ != Fmt::kReady && status_ != Fmt::kBuilding) {
         KsCallpath("Committing()", kClass, [&] {
-            KsException::GenerateAs<KsTransactionException>("Cannot begin committing when in \"%s\" state", kClass,
-                                                            GetStatusString());
+            KsException::GenerateAs<KsTransactionException>(
+                "Cannot begin committing when in \"%s\" state", kClass, GetStatusString());
         });
     }
     status_ = Fmt::kCommitting;
@@ -75,8 +79,8 @@ void KsFileTransactionStatus::Committing() {
 void KsFileTransactionStatus::Failing(const KsTimestamp& when) {
     if (status_ != Fmt::kCommitting) {
         KsCallpath("Failing()", kClass, [&] {
-            KsException::GenerateAs<KsTransactionException>("Cannot begin failing when in \"%s\" state", kClass,
-                                                            GetStatusString());
+            KsException::GenerateAs<KsTransactionException>(
+                "Cannot begin failing when in \"%s\" state", kClass, GetStatusString());
         });
     }
     status_ = Fmt::kFailed;
@@ -100,28 +104,28 @@ void KsFileTransactionStatus::Rolledback(const KsTimestamp& when, bool quiet) {
 
 void KsFileTransactionStatus::Stabilize(const KsTimestamp& when) {
     switch (status_) {
-    case Fmt::kBuilding:
-    case Fmt::kReadyExamining:
-        status_ = Fmt::kReady;
-        break;
-    case Fmt::kCommitting:
-        status_ = Fmt::kCommitted;
-        finished_ = when;
-        break;
-    case Fmt::kCommittedExamining:
-        status_ = Fmt::kCommitted;
-        break;
-    case Fmt::kRolledBackExamining:
-        status_ = Fmt::kRolledBack;
-        break;
-    case Fmt::kFailedExamining:
-        status_ = Fmt::kFailed;
-        break;
-    default:
-        KsCallpath("Stabilize()", kClass, [&] {
-            KsException::GenerateAs<KsTransactionException>("Unable to examine transaction in state \"%s\"", kClass,
-                                                            GetStatusString());
-        });
+        case Fmt::kBuilding:
+        case Fmt::kReadyExamining:
+            status_ = Fmt::kReady;
+            break;
+        case Fmt::kCommitting:
+            status_ = Fmt::kCommitted;
+            finished_ = when;
+            break;
+        case Fmt::kCommittedExamining:
+            status_ = Fmt::kCommitted;
+            break;
+        case Fmt::kRolledBackExamining:
+            status_ = Fmt::kRolledBack;
+            break;
+        case Fmt::kFailedExamining:
+            status_ = Fmt::kFailed;
+            break;
+        default:
+            KsCallpath("Stabilize()", kClass, [&] {
+                KsException::GenerateAs<KsTransactionException>(
+                    "Unable to examine transaction in state \"%s\"", kClass, GetStatusString());
+            });
     }
 }
 
@@ -129,8 +133,8 @@ const char* KsFileTransactionStatus::GetStatusString() const {
     const char* name = FindName(status_);
     if (name == nullptr) {
         KsCallpath("GetStatusString()", kClass, [&] {
-            KsException::GenerateAs<KsTransactionException>(
-                "Unknown transaction status '%c' (%d)", kClass, status_, int{status_});
+            KsException::GenerateAs<KsTransactionException>("Unknown transaction status '%c' (%d)",
+                                                            kClass, status_, int{status_});
         });
     }
     return name;

@@ -33,8 +33,7 @@ void KsRecordActionListWrapper::Read(KsInputStreamInterface& stream) {
         stream.Read(&status, 1, true);
         if (!IsActionStatus(status)) {
             KsException::GenerateAs<KsTransactionException>(
-                "Action status character '%c' (%d) is not recognized", kClass, status,
-                int{status});
+                "Action status character '%c' (%d) is not recognized", kClass, status, int{status});
         }
         std::unique_ptr<KsRecordAction> action = KsRecordAction::Read(*table_, stream);
         KsString text;

@@ -89,8 +89,7 @@ void KsTransactionOld::AddAction(KsFile& file, KsRecordAction& action) {
 
 void KsTransactionOld::Rollback() {
     KsCallpath("Rollback()", kOldClass, [&] {
-        KsNotImplementedError::Generate("Old-style transactions cannot be rolled back",
-                                        kOldClass);
+        KsNotImplementedError::Generate("Old-style transactions cannot be rolled back", kOldClass);
     });
 }
 

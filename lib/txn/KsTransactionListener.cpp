@@ -43,8 +43,8 @@ void KsMultiTransactionListener::ExitListener() {
     });
 }
 
-void KsMultiTransactionListener::Forward(
-    const char* function, const std::function<void(KsTransactionListener&)>& call) {
+void KsMultiTransactionListener::Forward(const char* function,
+                                         const std::function<void(KsTransactionListener&)>& call) {
     KsCallpath(function, kClass, [&] {
         ++forwarding_;
         KsScopeExit exit([&] { ExitListener(); });

@@ -67,11 +67,13 @@ std::vector<KsTimestamp> KsRecoverTransactions(KsFileTransactionLog& log) {
         // A commit whose inverse file named it was undone above; any other left Committing
         // had not changed the table.
         std::vector<KsTimestamp> unchanged;
-        log.ForEach([&](const KsFileTransactionStatus& status, std::uint32_t) {
-            if (status.GetStatus() == Fmt::kCommitting) {
-                unchanged.push_back(status.GetCreated());
-            }
-        }, false);
+        log.ForEach(
+            [&](const KsFileTransactionStatus& status, std::uint32_t) {
+                if (status.GetStatus() == Fmt::kCommitting) {
+                    unchanged.push_back(status.GetCreated());
+                }
+            },
+            false);
         for (const KsTimestamp& id : unchanged) {
             KsFileTransactionCommitter committer(log.GetTable(), log, id, log.FindTransaction(id));
             committer.Recover(nullptr);

@@ -6,11 +6,11 @@
 
 #include "core/KsCallpath.h"
 #include "ini/KsIniFile.h"
-#include "progress/KsNullProgress.h"
-#include "values/KsNumberFilter.h"
 #include "io/KsStreamInterface.h"
-#include "values/KsStringFilter.h"
+#include "progress/KsNullProgress.h"
 #include "progress/KsSubProgress.h"
+#include "values/KsNumberFilter.h"
+#include "values/KsStringFilter.h"
 #include "values/KsTimestampFilter.h"
 
 namespace {

@@ -295,8 +295,7 @@ void KsFormatLine::CreateBlankRange() {
             default:
                 KsException::Generate("Invalid character type", kLineClass);
         }
-        ranges_.Add(
-            std::make_unique<KsFormatRange>(blank, blank, KsFormatRange::kSingle, type_));
+        ranges_.Add(std::make_unique<KsFormatRange>(blank, blank, KsFormatRange::kSingle, type_));
     });
 }
 

@@ -91,7 +91,8 @@ public:
     const char* GetValue() const { return valueSpec_.GetCString(); }
     /// The ranges parsed from the value list.
     std::int32_t GetNumRanges() const { return static_cast<std::int32_t>(ranges_.size()); }
-    /// Range `index` from 0, owned by the line. An index outside the vector raises its range error (KsException).
+    /// Range `index` from 0, owned by the line. An index outside the vector raises its range error
+    /// (KsException).
     const KsFormatRange* GetRange(std::int32_t index) const;
     /// Deletes range `index`. An index outside the vector raises its range error (KsException).
     void DeleteRange(std::int32_t index);
@@ -151,7 +152,8 @@ public:
     void AddLine(const char* sValue, const char* sLabel, std::int32_t position = -1);
     /// The lines of the format.
     std::int32_t GetNumLines() const { return static_cast<std::int32_t>(lines_.size()); }
-    /// Line `index` from 0, owned by the format. An index outside the vector raises its range error (KsException).
+    /// Line `index` from 0, owned by the format. An index outside the vector raises its range error
+    /// (KsException).
     const KsFormatLine* GetLine(std::int32_t index) const { return lines_[index]; }
 
     /// The index of the first line holding the value (see KsFormatLine), or -1; when found
@@ -206,9 +208,11 @@ public:
     KsFormat* GetFormat(const char* sFormatName);
     /// As above; a format loaded with another type letter is loaded again with cType.
     KsFormat* GetFormat(const char* sFormatName, char cType);
-    /// Loaded format `lIndex` from 0 (in name order), owned by the dictionary. An index outside the vector raises its range error (KsException).
+    /// Loaded format `lIndex` from 0 (in name order), owned by the dictionary. An index outside the
+    /// vector raises its range error (KsException).
     KsFormat* GetFormat(std::int32_t lIndex) { return formats_[lIndex]; }
-    /// The name of loaded format `index`. An index outside the vector raises its range error (KsException).
+    /// The name of loaded format `index`. An index outside the vector raises its range error
+    /// (KsException).
     const char* GetFormatName(std::int32_t index) const { return formats_[index]->GetName(); }
     /// The index of the loaded format of that name, or -1 (also for a null name).
     std::int32_t GetLoadedFormatIndex(const char* name) const;
@@ -217,7 +221,8 @@ public:
     /// Loads the format from the file; null when the file has no lines for it. A format
     /// already loaded under that name takes over the new content and is returned.
     KsFormat* LoadFormat(const char* name, char type);
-    /// Deletes loaded format `index`; pointers to it become invalid. An index outside the vector raises its range error (KsException).
+    /// Deletes loaded format `index`; pointers to it become invalid. An index outside the vector
+    /// raises its range error (KsException).
     void UnloadFormat(std::int32_t index);
     /// Takes ownership of a format made in memory; one of the same name is replaced.
     KsFormat* AddFormat(KsFormat* format);
@@ -243,7 +248,8 @@ public:
 
     /// Takes ownership of the dictionary; null is ignored.
     void AddDictionary(KsFormatDict* dictionary);
-    /// Dictionary `index` from 0, owned by the library. An index outside the vector raises its range error (KsException).
+    /// Dictionary `index` from 0, owned by the library. An index outside the vector raises its
+    /// range error (KsException).
     KsFormatDict* GetDictionary(std::int32_t index);
     /// The dictionaries added.
     std::int32_t GetNumDictionaries() const {

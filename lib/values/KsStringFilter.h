@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "values/KsFilter.h"
 #include "core/KsString.h"
+#include "values/KsFilter.h"
 #include "values/KsStringException.h"
 
 /// The filter of text fields: a picture string whose characters take input or add

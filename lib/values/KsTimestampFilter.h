@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "values/KsFilter.h"
 #include "core/KsString.h"
-#include "values/KsTimestamp.h"
 #include "core/KsVector.h"
+#include "values/KsFilter.h"
+#include "values/KsTimestamp.h"
 
 /// One conversion of a format.
 class KsTimestampFilterConversion {

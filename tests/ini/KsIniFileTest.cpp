@@ -251,7 +251,8 @@ TEST(KsIniFile, WriteFailingAtEachStepLeavesTheFileAsItWas) {
     ASSERT_EQ(0, clean.Calls(FaultOp::kDelete) + clean.Calls(FaultOp::kWriteTo) +
                      clean.Calls(FaultOp::kTruncate));
 
-    const std::string newFile = RegexQuoted(dir.Path().string()) + "/test\\.ini\\.ini[A-Za-z0-9]{6}";
+    const std::string newFile =
+        RegexQuoted(dir.Path().string()) + "/test\\.ini\\.ini[A-Za-z0-9]{6}";
     const std::string reason = RegexQuoted(" -- " + KsSystemErrorText(EIO));
     struct Step {
         FaultOp op;

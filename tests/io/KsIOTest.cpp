@@ -266,7 +266,8 @@ TEST_F(KsIOTest, OnlyWrittenBytesGoBackToTheFile) {
         file.SetBufferSize(64000);
         ASSERT_EQ(file.Seek(seek, 0), seek);
         EXPECT_EQ(ReadAll(file, 10), expected.substr(static_cast<std::size_t>(seek), 10));
-        KsIO(path.c_str(), IO_READ | IO_WRITE).WriteTo(static_cast<std::uint64_t>(otherAt), "XY", 2);
+        KsIO(path.c_str(), IO_READ | IO_WRITE)
+            .WriteTo(static_cast<std::uint64_t>(otherAt), "XY", 2);
         file.Write("123", 3);
         file.Close();
         expected.replace(static_cast<std::size_t>(otherAt), 2, "XY");

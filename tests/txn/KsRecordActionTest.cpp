@@ -39,13 +39,20 @@ protected:
     ActionPtr Act(char type, const char* id = "9", const char* name = "new", std::int32_t n = 2) {
         std::unique_ptr<KsFileRecord> record = kstest::RecordOf(*table, id, name);
         switch (type) {
-            case 'A': return std::make_unique<KsAddAction>(*record);
-            case 'P': return std::make_unique<KsAppendAction>(*record);
-            case 'I': return std::make_unique<KsInsertAction>(*record, n);
-            case 'M': return std::make_unique<KsModifyAction>(*record, n);
-            case 'D': return std::make_unique<KsDeleteAction>(n);
-            case 'R': return std::make_unique<KsRemoveAction>(*record);
-            default: return std::make_unique<KsNullAction>();
+            case 'A':
+                return std::make_unique<KsAddAction>(*record);
+            case 'P':
+                return std::make_unique<KsAppendAction>(*record);
+            case 'I':
+                return std::make_unique<KsInsertAction>(*record, n);
+            case 'M':
+                return std::make_unique<KsModifyAction>(*record, n);
+            case 'D':
+                return std::make_unique<KsDeleteAction>(n);
+            case 'R':
+                return std::make_unique<KsRemoveAction>(*record);
+            default:
+                return std::make_unique<KsNullAction>();
         }
     }
 };
@@ -63,8 +70,8 @@ TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
     } cases[] = {
         {Act('A'), "addition", "add the record 9,new,", "1|r1;2|r2;3|r3;9|new; selected: 1 3 4",
          "add 4;delete 4;", "remove the record 9,new,"},
-        {Act('P'), "appending", "append the record 9,new,",
-         "1|r1;2|r2;3|r3;9|new; selected: 1 3 4", "add 4;delete 4;", "delete the record at 4"},
+        {Act('P'), "appending", "append the record 9,new,", "1|r1;2|r2;3|r3;9|new; selected: 1 3 4",
+         "add 4;delete 4;", "delete the record at 4"},
         {Act('I'), "insertion", "insert the record 9,new, at 2",
          "1|r1;9|new;2|r2;3|r3; selected: 1 2 4", "add 2;delete 2;", "delete the record at 2"},
         {Act('M', "3", "changed", 3), "modification", "modify the record at 3 to be 3,changed,",
@@ -148,10 +155,11 @@ TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
 // Failures of a data step, of both parts of an undo step, and of the undo of a data step
 // after a failing maintenance step; the inverses made without committing.
 TEST_F(RecordActionTest, FailuresAndDelayedInverses) {
-    for (auto [type, atomic, failure] :
-         {std::tuple{'A', "Add", "delete failed"}, {'P', "Append", "delete failed"},
-          {'I', "Insert", "delete failed"}, {'D', "Delete", "unknown error"},
-          {'R', "Remove", "unknown error"}}) {
+    for (auto [type, atomic, failure] : {std::tuple{'A', "Add", "delete failed"},
+                                         {'P', "Append", "delete failed"},
+                                         {'I', "Insert", "delete failed"},
+                                         {'D', "Delete", "unknown error"},
+                                         {'R', "Remove", "unknown error"}}) {
         table = kstest::MakeActionTable(dir.File(std::string(atomic) + ".cbf"), 3);
         table->failMaintenance = true;
         (failure[0] == 'd' ? table->failDelete : table->failInsert) = true;

@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "support/KsErrorCapture.h"
 #include "ini/KsIniFile.h"
+#include "support/KsErrorCapture.h"
 
 namespace {
 

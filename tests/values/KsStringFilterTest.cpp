@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "support/MemoryStream.h"
-#include "support/KsErrorCapture.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
+#include "support/KsErrorCapture.h"
+#include "support/MemoryStream.h"
 
 namespace {
 

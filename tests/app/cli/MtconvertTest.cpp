@@ -104,18 +104,23 @@ TEST_F(MtconvertTest, StatusStreamsAndOutputOfEachRun) {
               "0|" + done + "2\n||12\n34\n"},
              // The column layout: names from the dropped line, a repeated one numbered.
              {"mtconvert --layout l.csv in.csv out.txt && cat l.csv",
-              "0|" + done + "52\nColumn layout written to l.csv\nfield,name,start,end,width\n"
-              "0,Scanner header,1,50,50\n1,H,51,51,1\n2,Field2,52,52,1\n||" +
+              "0|" + done +
+                  "52\nColumn layout written to l.csv\nfield,name,start,end,width\n"
+                  "0,Scanner header,1,50,50\n1,H,51,51,1\n2,Field2,52,52,1\n||" +
                   std::string(50, ' ') + "12\n" + std::string(50, ' ') + "34\n"},
              {"mtconvert --no-header-field --layout=- --layout-format=text in.csv out.txt",
               "0|Field  Name    Start  End  Width\n    1  H           1    1      1\n    2  "
-              "Field2      2    2      1\n|" + done + "2\nColumn layout written to standard "
-              "output\n|12\n34\n"},
+              "Field2      2    2      1\n|" +
+                  done +
+                  "2\nColumn layout written to standard "
+                  "output\n|12\n34\n"},
              {"printf 'a,b\\n1,22\\n33,4\\n' > in.csv; echo old > l.csv; mtconvert "
-              "--no-header-field --layout l.csv in.csv out.txt; echo $?; test -e l.csv || echo gone",
-              "0|" + done + "3\n1\ngone\n|mtconvert: in.csv:3: Field 1 (\"a\") is 1 column wide "
-              "in record 1 but 2 in record 2, so the records have no common column layout; "
-              "\"l.csv\" was not written.\n|122\n334\n"},
+              "--no-header-field --layout l.csv in.csv out.txt; echo $?; test -e l.csv || echo "
+              "gone",
+              "0|" + done +
+                  "3\n1\ngone\n|mtconvert: in.csv:3: Field 1 (\"a\") is 1 column wide "
+                  "in record 1 but 2 in record 2, so the records have no common column layout; "
+                  "\"l.csv\" was not written.\n|122\n334\n"},
              {"mtconvert --layout in.csv in.csv out.txt",
               "2||mtconvert: You cannot choose the file name of the input or the output for the "
               "column layout.\n"},
@@ -304,8 +309,9 @@ TEST_F(MtconvertTest, HangupAndTerminateIgnoredOnStartStayIgnored) {
     const std::tuple<const char*, int, std::string> rows[] = {
         {"HUP", SIGHUP, "0|" + done},
         {"TERM", SIGTERM, "0|" + done},
-        {"INT", SIGINT, "130|mtconvert: interrupted by Ctrl-C; \"" + dir.File("INT.txt") +
-                            "\" keeps the 2 records converted before it\n"}};
+        {"INT", SIGINT,
+         "130|mtconvert: interrupted by Ctrl-C; \"" + dir.File("INT.txt") +
+             "\" keeps the 2 records converted before it\n"}};
     for (const auto& [ignored, number, result] : rows) {
         const std::string fifo = dir.File(std::string(ignored) + ".fifo");
         const std::string out = dir.File(std::string(ignored) + ".txt");

@@ -290,24 +290,17 @@ TEST_F(ConversionEngineTest, InputChecksRunInOrderAndOnlyTheFirstFailureShows) {
         std::string layout = "";
     };
     for (const Case& c : {
-             Case{"", "", true, "", kInput},
-             Case{dir.File("missing.csv"), "", true, "50", kInput},
+             Case{"", "", true, "", kInput}, Case{dir.File("missing.csv"), "", true, "50", kInput},
              Case{dir.File("IN.CSV"), out, true, "50", kInput},   // only under its own case
              Case{dir.Path().string(), out, true, "50", kInput},  // a folder is no input file
-             Case{in, "", true, "", kOutput},
-             Case{in, out, true, "", kHeader},
-             Case{in, in, true, "", kHeader},
-             Case{in, in, true, "50", kSame},
+             Case{in, "", true, "", kOutput}, Case{in, out, true, "", kHeader},
+             Case{in, in, true, "", kHeader}, Case{in, in, true, "50", kSame},
              Case{in, dir.File("sub/../IN.csv"), true, "50", kSame},
              Case{in, dir.File("hard.csv"), true, "50", kSame},
-             Case{dir.File("soft.csv"), in, true, "50", kSame},
-             Case{in, out, true, "50", ""},
-             Case{in, out, true, "0", ""},
-             Case{in, out, true, "99", ""},
-             Case{in, out, true, "100", kHeader},
-             Case{in, out, true, "5x", kHeader},
-             Case{in, out, true, "-1", kHeader},
-             Case{in, out, false, "", ""},
+             Case{dir.File("soft.csv"), in, true, "50", kSame}, Case{in, out, true, "50", ""},
+             Case{in, out, true, "0", ""}, Case{in, out, true, "99", ""},
+             Case{in, out, true, "100", kHeader}, Case{in, out, true, "5x", kHeader},
+             Case{in, out, true, "-1", kHeader}, Case{in, out, false, "", ""},
              Case{in, out, false, "abc", ""},
              // The layout goes to a file of its own.
              Case{in, out, true, "50", "", dir.File("out.layout.csv")},

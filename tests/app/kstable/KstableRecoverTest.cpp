@@ -40,9 +40,9 @@ protected:
 TEST_F(KstableRecoverTest, CheckReportsEachDamageAndRecoverMendsIt) {
     const std::string data = table + ".cbf", index = table + ".001", log = table + ".klg";
     const std::string sound = "\"" + data + "\": 4 records, header and 1 index file agree.\n";
-    const std::string damagedLog =
-        "List file \"" + log + "\" is damaged at offset 24: the link points to 33, which is "
-        "not on a block boundary";
+    const std::string damagedLog = "List file \"" + log +
+                                   "\" is damaged at offset 24: the link points to 33, which is "
+                                   "not on a block boundary";
     struct Case {
         const char* what;
         std::function<void()> damage;
@@ -56,15 +56,15 @@ TEST_F(KstableRecoverTest, CheckReportsEachDamageAndRecoverMendsIt) {
         {"a missing index file", [&] { std::filesystem::remove(index); },
          "\"" + index + "\": missing; the header marks field \"name\" indexed\n",
          "Rebuilt the index file \"" + index + "\" of field \"name\".\n"},
-        {"a stale index file",
-         [&] { WriteWholeFile(index, ReadWholeFile(index).substr(0, 20)); },
+        {"a stale index file", [&] { WriteWholeFile(index, ReadWholeFile(index).substr(0, 20)); },
          "\"" + index + "\": Unable to perform a required read.*\n",
          "Rebuilt the index file \"" + index + "\" of field \"name\".\n"},
         {"an index file of a field not indexed",
          [&] { std::filesystem::copy_file(index, table + ".000"); },
          "\"" + table + ".000\": the header does not mark field \"id\" indexed\n",
-         "Removed \"" + table + ".000\", the index file of field \"id\", which is not "
-         "indexed.\n"},
+         "Removed \"" + table +
+             ".000\", the index file of field \"id\", which is not "
+             "indexed.\n"},
         {"a damaged transaction log", [&] { DamageLog(); },
          "\"" + log + "\" cannot be used: " + damagedLog + "\n",
          "Set the damaged transaction log aside as \"" + log + ".damaged-@\" \\(" + damagedLog +
@@ -108,7 +108,8 @@ TEST_F(KstableRecoverTest, ADamagedLogIsSetAsideOnlyWhenNoCommitNeedsIt) {
     const std::string damaged = ReadWholeFile(table + ".klg");
     o = Run({"recover", table});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(o.err.find("and \"" + inverse + "\" needs it to roll back a commit cut short: "
+    EXPECT_TRUE(o.err.find("and \"" + inverse +
+                           "\" needs it to roll back a commit cut short: "
                            "the log is left as it is") != std::string::npos)
         << o.err;
     EXPECT_EQ(ReadWholeFile(table + ".klg"), damaged);

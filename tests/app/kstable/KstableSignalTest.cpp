@@ -1,5 +1,5 @@
-// The real kstable binary stopped by SIGINT, SIGTERM or SIGHUP (or killed) while it waits for a lock,
-// imports, sorts or commits: the table is left as it was, and the exit status names the
+// The real kstable binary stopped by SIGINT, SIGTERM or SIGHUP (or killed) while it waits for a
+// lock, imports, sorts or commits: the table is left as it was, and the exit status names the
 // signal.
 
 #include <gtest/gtest.h>

@@ -27,7 +27,6 @@ struct TableBytes {
 
 class KstableTest : public kstest::KstableRunTest {
 protected:
-
     void Create(const std::vector<std::string>& fields) {
         std::vector<std::string> args{"create", table};
         args.insert(args.end(), fields.begin(), fields.end());
