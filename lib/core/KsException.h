@@ -19,7 +19,10 @@
 /// call path to which each function the error passes through adds one line (innermost
 /// first, lines joined by "\r\n"). Handlers that catch it by reference and throw it on
 /// keep adding to the same object; user interfaces show GetErrorMessage() alone.
-class KsException {
+///
+/// It is a std::exception whose what() is the message, so that an error no handler of the
+/// library's catches still shows what went wrong (in a test runner, at std::terminate).
+class KsException : public std::exception {
 public:
     /// An empty error of level 0.
     KsException() = default;
@@ -38,10 +41,12 @@ public:
     KsException(const KsException&) = default;
     KsException& operator=(const KsException&) = default;
     /// @}
-    virtual ~KsException() = default;
+    ~KsException() override = default;
 
     /// The message without the call path; valid as long as the object.
     virtual const char* GetErrorMessage() const { return message_.c_str(); }
+    /// The message, for handlers of std::exception.
+    const char* what() const noexcept override { return GetErrorMessage(); }
     /// The call-path lines, innermost first, joined by "\r\n"; empty when none was added.
     const char* GetCallpath() const { return callpath_.c_str(); }
     /// The name of the class that raised the error.
@@ -151,6 +156,8 @@ class KsCommitFailure : public KsTransactionException {};
 class KsRollbackFailure : public KsTransactionException {};
 
 /// An allocation failure; caught by handlers of KsException and of std::bad_alloc alike.
+/// Being both, it holds two std::exception bases, so a handler of std::exception alone
+/// does not catch it: catch KsException (or std::bad_alloc) before std::exception.
 class KsMemoryException : public std::bad_alloc, public virtual KsException {
 public:
     /// An error with an empty message.

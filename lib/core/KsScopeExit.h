@@ -11,11 +11,12 @@
 ///     removeTemporary.Dismiss();   // success: keep the file
 ///
 /// The callable must not throw; the destructor runs it while an exception may be in flight.
+/// Unnamed, the object would end at once and run the callable there: the compiler says so.
 template <class Callable>
-class KsScopeExit {
+class [[nodiscard]] KsScopeExit {
 public:
     /// Keeps `callable` to run when the scope ends.
-    explicit KsScopeExit(Callable callable) : callable_(std::move(callable)) {}
+    [[nodiscard]] explicit KsScopeExit(Callable callable) : callable_(std::move(callable)) {}
     KsScopeExit(const KsScopeExit&) = delete;
     KsScopeExit& operator=(const KsScopeExit&) = delete;
     ~KsScopeExit() {

@@ -2,6 +2,7 @@
 
 #include "core/KsCallpath.h"
 #include "files/CBFFormat.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsSectionValues.h"
 #include "ini/KsIniFile.h"
 
@@ -50,17 +51,24 @@ CBFField::CBFField(const CBFField& source)
 
 CBFField::~CBFField() = default;
 
+void CBFField::CopyStoredForm(const KsField& source) {
+    if (const auto* field = dynamic_cast<const CBFField*>(&source)) {
+        numberOfBits_ = field->numberOfBits_;
+        divisor_ = field->divisor_;
+    }
+}
+
 CBFField* CBFField::Clone() const {
     return KsCallpath("Clone()", kFieldClass, [&] { return new CBFField(*this); });
 }
 
 char CBFField::TypeCode(char type) {
     switch (type) {
-        case 'N':
+        case KS_NUMBER_FLD:
             return kCBFNumberCode;
-        case 'U':
+        case KS_USHORT_FLD:
             return kCBFUnsignedShortCode;
-        case 'S':
+        case KS_SHORT_FLD:
             return kCBFShortCode;
         default:
             return type;
@@ -71,11 +79,11 @@ char CBFField::TypeFromCode(char code) {
     switch (code) {
         case kCBFShortCode:
         case kCBFShortCodeAlternative:
-            return 'S';
+            return KS_SHORT_FLD;
         case kCBFUnsignedShortCode:
-            return 'U';
+            return KS_USHORT_FLD;
         case kCBFNumberCode:
-            return 'N';
+            return KS_NUMBER_FLD;
         default:
             return code;
     }

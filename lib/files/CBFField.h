@@ -53,6 +53,9 @@ public:
     void Write(KsIniSection& section, const FlagTypes* extraFlagTypes = nullptr) const override;
     /// A copy with the bit attributes, owned by the caller.
     CBFField* Clone() const override;
+    /// The number of bits and the divisor of a CBFField `source` (the layout places the
+    /// field, so its starting bit is not taken).
+    void CopyStoredForm(const KsField& source) override;
 
     /// The 1-based bit in its word where a Short or Unsigned Short field starts; 0 until
     /// laid out.

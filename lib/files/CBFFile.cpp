@@ -10,6 +10,7 @@
 #include "core/KsScopeExit.h"
 #include "files/CBFFormat.h"
 #include "files/KsFieldType.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsSectionValues.h"
 #include "ini/KsIniFile.h"
 #include "io/KsIO.h"
@@ -35,11 +36,12 @@ KS_PRINTF(2, 3) [[noreturn]] void ThrowBadHeader(const char* header, const char*
 }
 
 bool IsFourByteType(char type) {
-    return type == 'N' || type == '$' || type == 'I' || type == 'W';
+    return type == KS_NUMBER_FLD || type == KS_CURRENCY_FLD || type == KS_LONG_FLD ||
+           type == KS_ULONG_FLD;
 }
 
 bool IsBitType(char type) {
-    return type == 'S' || type == 'U';
+    return type == KS_SHORT_FLD || type == KS_USHORT_FLD;
 }
 
 // Bytes of the record a field occupies.
@@ -75,7 +77,7 @@ KsString SectionOf(std::int32_t n) {
 }
 
 const char* TypeNameOf(char type) {
-    if (type == '$') {
+    if (type == KS_CURRENCY_FLD) {
         return "Currency";
     }
     const KsFieldType* descriptor = KsFieldType::Find(type);
@@ -91,7 +93,7 @@ void CheckLength(const CBFField& field, std::int32_t n, const char* header) {
         if (length != width) {
             fits.printf("%d bytes", static_cast<int>(width));
         }
-    } else if (type == 'A' && (length < 1 || length > kLongestText)) {
+    } else if (type == KS_ALPHA_FLD && (length < 1 || length > kLongestText)) {
         fits.printf("1 to %d bytes", kLongestText);
     } else if (length < 1) {
         fits = "1 byte or more";
@@ -274,7 +276,7 @@ void CheckFieldKeys(KsIniFile& structure, const KsFieldList& fields, const char*
         if (IsBitType(field.GetType())) {
             RequireNumber(section, kCBFStartingBitKey, header);
             RequireNumber(section, kCBFNumberOfBitsKey, header);
-        } else if (field.GetType() == 'N' || field.GetType() == '$') {
+        } else if (field.GetType() == KS_NUMBER_FLD || field.GetType() == KS_CURRENCY_FLD) {
             RequireNumber(section, kCBFDivisorKey, header);
         }
     }
@@ -292,13 +294,13 @@ std::uint16_t CheckedOffset(std::int32_t offset, std::int32_t bytes) {
 // Order of the layout: Numbers, bit fields, other fields, texts and bytes; within a group
 // longer bit strings first, then by field number, so that equal fields keep their order.
 int LayoutGroup(char type) {
-    if (type == 'N') {
+    if (type == KS_NUMBER_FLD) {
         return 0;
     }
     if (IsBitType(type)) {
         return 1;
     }
-    return type == 'A' || type == 'Y' ? 3 : 2;
+    return type == KS_ALPHA_FLD || type == KS_BINARY_FLD ? 3 : 2;
 }
 
 bool LaidOutBefore(const CBFField* a, const CBFField* b) {
@@ -325,8 +327,8 @@ void SetupField(CBFField& field, std::int32_t i) {
         }
         if (IsFourByteType(type)) {
             field.SetNumberOfBits(32);
-            field.SetType('N');
-        } else if (type == 'A') {
+            field.SetType(KS_NUMBER_FLD);
+        } else if (type == KS_ALPHA_FLD) {
             if (field.GetLength() > kLongestText) {
                 KsException::Generate(
                     "Field %ld (\"%s\") of %d bytes is longer than the %d bytes "
@@ -748,7 +750,8 @@ void CBFFile::PackFields(KsVector<CBFBits>* userBitFields, FieldList& fields) {
         std::sort(order.begin(), order.end(), LaidOutBefore);
         std::int32_t offset = 0;
         std::size_t next = 0;
-        for (; next < order.size() && order[static_cast<std::int32_t>(next)]->GetType() == 'N';
+        for (; next < order.size() &&
+               order[static_cast<std::int32_t>(next)]->GetType() == KS_NUMBER_FLD;
              ++next) {
             order[static_cast<std::int32_t>(next)]->SetByteOffset(
                 CheckedOffset(offset, kCBFNumberBytes));
@@ -1129,7 +1132,8 @@ std::unique_ptr<KsFileType> CBFFileType::Clone() const {
 }
 
 void CBFFileType::GetSupportedFieldTypes(KsVector<const KsFieldType*>& types) const {
-    for (char letter : {'A', 'Y', 'I', 'N', 'S', 'U', 'W'}) {
+    for (char letter : {KS_ALPHA_FLD, KS_BINARY_FLD, KS_LONG_FLD, KS_NUMBER_FLD, KS_SHORT_FLD,
+                        KS_USHORT_FLD, KS_ULONG_FLD}) {
         types.push_back(KsFieldType::Find(letter));
     }
 }

@@ -10,6 +10,7 @@
 #include "core/KsCallpath.h"
 #include "core/KsText.h"
 #include "files/CBFFormat.h"
+#include "files/KsFieldTypeLetters.h"
 #include "io/KsStreamInterface.h"
 
 namespace {
@@ -26,12 +27,12 @@ constexpr const char* kClass = "CBFRec";
 
 // The refusal of a type that the getter or putter cannot serve.
 [[noreturn]] void ThrowWrongType(char type) {
-    const char* name = type == 'L'   ? "BOOLEAN"
-                       : type == 'D' ? "DATE"
-                       : type == 'T' ? "TIME"
-                       : type == '@' ? "TIMESTAMP"
-                       : type == 'B' ? "BLOB"
-                                     : nullptr;
+    const char* name = type == KS_BOOLEAN_FLD ? "BOOLEAN"
+                       : type == KS_DATE_FLD  ? "DATE"
+                       : type == KS_TIME_FLD  ? "TIME"
+                       : type == KS_STAMP_FLD ? "TIMESTAMP"
+                       : type == KS_BLOB_FLD  ? "BLOB"
+                                              : nullptr;
     if (name != nullptr) {
         KsException::Generate("CBFFiles do not support %s fields", kClass, name);
     }
@@ -39,19 +40,19 @@ constexpr const char* kClass = "CBFRec";
 }
 
 bool IsNumberType(char type) {
-    return type == 'N' || type == '$';
+    return type == KS_NUMBER_FLD || type == KS_CURRENCY_FLD;
 }
 
 bool IsWordType(char type) {
-    return type == 'I' || type == 'W';
+    return type == KS_LONG_FLD || type == KS_ULONG_FLD;
 }
 
 bool IsBitType(char type) {
-    return type == 'S' || type == 'U';
+    return type == KS_SHORT_FLD || type == KS_USHORT_FLD;
 }
 
 bool IsByteType(char type) {
-    return type == 'A' || type == 'Y';
+    return type == KS_ALPHA_FLD || type == KS_BINARY_FLD;
 }
 
 // Bytes a field of the type occupies: its word, its bit word or its length.
@@ -201,10 +202,10 @@ double CBFRec::NumericValue(const CBFField& field) const {
     if (IsNumberType(type)) {
         return DecodeNumber(at, field.GetDivisor());
     }
-    if (type == 'I') {
+    if (type == KS_LONG_FLD) {
         return KsByteOrder::LoadBig<std::int32_t>(at);
     }
-    if (type == 'W') {
+    if (type == KS_ULONG_FLD) {
         return KsByteOrder::LoadBig<std::uint32_t>(at);
     }
     if (IsBitType(type)) {
@@ -218,10 +219,10 @@ void CBFRec::PutNumericValue(const CBFField& field, double value) {
     char type = field.GetType();
     if (IsNumberType(type)) {
         KsByteOrder::StoreBig(at, EncodeNumber(value, field.GetDivisor()));
-    } else if (type == 'I') {
+    } else if (type == KS_LONG_FLD) {
         KsByteOrder::StoreBig(at,
                               static_cast<std::int32_t>(CheckedWhole(value, INT32_MIN, INT32_MAX)));
-    } else if (type == 'W') {
+    } else if (type == KS_ULONG_FLD) {
         KsByteOrder::StoreBig(at, static_cast<std::uint32_t>(CheckedWhole(value, 0, UINT32_MAX)));
     } else if (IsBitType(type)) {
         PutBits(field, CheckedWhole(value, 0, UINT16_MAX));
@@ -345,7 +346,7 @@ const char* CBFRec::GetAlpha(std::int32_t n, char* buffer, std::uint32_t size, b
             ThrowNullParameter();
         }
         const CBFField& field = FieldAt(n);
-        if (field.GetType() != 'A') {
+        if (field.GetType() != KS_ALPHA_FLD) {
             ThrowWrongType(field.GetType());
         }
         auto length = static_cast<std::uint32_t>(field.GetLength());
@@ -372,7 +373,7 @@ void CBFRec::PutAlpha(std::int32_t n, const char* text) {
             ThrowNullParameter();
         }
         const CBFField& field = FieldAt(n);
-        if (field.GetType() != 'A') {
+        if (field.GetType() != KS_ALPHA_FLD) {
             ThrowWrongType(field.GetType());
         }
         auto length = static_cast<std::size_t>(field.GetLength());
@@ -422,47 +423,48 @@ void CBFRec::PutBinary(std::int32_t n, const void* bytes, std::uint32_t count) {
 // ---- Types the format does not store
 
 bool CBFRec::GetBoolean(std::int32_t) const {
-    return KsCallpath("GetBoolean()", kClass, []() -> bool { ThrowWrongType('L'); });
+    return KsCallpath("GetBoolean()", kClass, []() -> bool { ThrowWrongType(KS_BOOLEAN_FLD); });
 }
 
 void CBFRec::GetDate(std::int32_t, KsDate&) const {
-    KsCallpath("GetDate()", kClass, [] { ThrowWrongType('D'); });
+    KsCallpath("GetDate()", kClass, [] { ThrowWrongType(KS_DATE_FLD); });
 }
 
 void CBFRec::GetTime(std::int32_t, KsTime&) const {
-    KsCallpath("GetTime()", kClass, [] { ThrowWrongType('T'); });
+    KsCallpath("GetTime()", kClass, [] { ThrowWrongType(KS_TIME_FLD); });
 }
 
 void CBFRec::GetTimestamp(std::int32_t, KsTimestamp&) const {
-    KsCallpath("GetTimestamp()", kClass, [] { ThrowWrongType('@'); });
+    KsCallpath("GetTimestamp()", kClass, [] { ThrowWrongType(KS_STAMP_FLD); });
 }
 
 void CBFRec::PutBoolean(std::int32_t, bool) {
-    KsCallpath("PutBoolean()", kClass, [] { ThrowWrongType('L'); });
+    KsCallpath("PutBoolean()", kClass, [] { ThrowWrongType(KS_BOOLEAN_FLD); });
 }
 
 void CBFRec::PutDate(std::int32_t, const KsDate&) {
-    KsCallpath("PutDate()", kClass, [] { ThrowWrongType('D'); });
+    KsCallpath("PutDate()", kClass, [] { ThrowWrongType(KS_DATE_FLD); });
 }
 
 void CBFRec::PutTime(std::int32_t, const KsTime&) {
-    KsCallpath("PutTime()", kClass, [] { ThrowWrongType('T'); });
+    KsCallpath("PutTime()", kClass, [] { ThrowWrongType(KS_TIME_FLD); });
 }
 
 void CBFRec::PutTimestamp(std::int32_t, const KsTimestamp&) {
-    KsCallpath("PutTimestamp()", kClass, [] { ThrowWrongType('@'); });
+    KsCallpath("PutTimestamp()", kClass, [] { ThrowWrongType(KS_STAMP_FLD); });
 }
 
 void CBFRec::GetBLOB(std::int32_t, KsBlob&) const {
-    KsCallpath("GetBLOB()", kClass, [] { ThrowWrongType('B'); });
+    KsCallpath("GetBLOB()", kClass, [] { ThrowWrongType(KS_BLOB_FLD); });
 }
 
 void CBFRec::PutBLOB(std::int32_t, const KsBlob&) {
-    KsCallpath("PutBLOB()", kClass, [] { ThrowWrongType('B'); });
+    KsCallpath("PutBLOB()", kClass, [] { ThrowWrongType(KS_BLOB_FLD); });
 }
 
 std::int32_t CBFRec::GetBLOBIndex(std::int32_t) const {
-    return KsCallpath("GetBLOBIndex()", kClass, []() -> std::int32_t { ThrowWrongType('B'); });
+    return KsCallpath("GetBLOBIndex()", kClass,
+                      []() -> std::int32_t { ThrowWrongType(KS_BLOB_FLD); });
 }
 
 // ---- Whole buffer

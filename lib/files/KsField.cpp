@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/KsCallpath.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsSectionValues.h"
 #include "ini/KsIniFile.h"
 #include "progress/KsNullProgress.h"
@@ -22,11 +23,13 @@ struct TypeName {
 };
 
 constexpr TypeName kTypeNames[] = {
-    {'A', "KS_ALPHA_FLD"},    {'Y', "KS_BINARY_FLD"}, {'B', "KS_BLOB_FLD"},
-    {'D', "KS_DATE_FLD"},     {'T', "KS_TIME_FLD"},   {'@', "KS_STAMP_FLD"},
-    {'I', "KS_LONG_FLD"},     {'W', "KS_ULONG_FLD"},  {'S', "KS_SHORT_FLD"},
-    {'U', "KS_USHORT_FLD"},   {'N', "KS_NUMBER_FLD"}, {'L', "KS_BOOLEAN_FLD"},
-    {'$', "KS_CURRENCY_FLD"},
+    {KS_ALPHA_FLD, "KS_ALPHA_FLD"},       {KS_BINARY_FLD, "KS_BINARY_FLD"},
+    {KS_BLOB_FLD, "KS_BLOB_FLD"},         {KS_DATE_FLD, "KS_DATE_FLD"},
+    {KS_TIME_FLD, "KS_TIME_FLD"},         {KS_STAMP_FLD, "KS_STAMP_FLD"},
+    {KS_LONG_FLD, "KS_LONG_FLD"},         {KS_ULONG_FLD, "KS_ULONG_FLD"},
+    {KS_SHORT_FLD, "KS_SHORT_FLD"},       {KS_USHORT_FLD, "KS_USHORT_FLD"},
+    {KS_NUMBER_FLD, "KS_NUMBER_FLD"},     {KS_BOOLEAN_FLD, "KS_BOOLEAN_FLD"},
+    {KS_CURRENCY_FLD, "KS_CURRENCY_FLD"},
 };
 
 const char* FindTypeName(char letter) {

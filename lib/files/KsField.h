@@ -97,6 +97,10 @@ public:
     virtual void Write(KsIniSection& section, const FlagTypes* extraFlagTypes = nullptr) const;
     /// A copy owned by the caller.
     KsField* Clone() const override;
+    /// Takes from `source`, when it is of the same class, what this class stores of a field
+    /// beyond the attributes of KsField and the table's layout decides not; KsField has
+    /// nothing of that kind.
+    virtual void CopyStoredForm(const KsField& source) { (void)source; }
     /// Copies every attribute; the format by name, or as a clone when the source owns it,
     /// and a clone of the source's filter.
     void Copy(const KsField& source);

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "files/KsFieldTypeLetters.h"
+
 namespace {
 
 // Built on first use, so that file types made in static initialisers find them.
@@ -9,18 +11,18 @@ const KsVector<const KsFieldType*>& Descriptors() {
     constexpr double kNumberLow = std::numeric_limits<double>::min();
     constexpr double kNumberHigh = std::numeric_limits<double>::max();
     static const KsFieldType types[] = {
-        {false, 'A', "Alpha", 0, 255, true},
-        {false, 'Y', "Binary", 0, 255, true},
-        {true, 'I', "Long", -2147483648.0, 2147483647.0, true},
-        {true, 'S', "Short", -32768, 32767, true},
-        {true, 'U', "Unsigned Short", 0, 65535, true},
-        {true, 'W', "Unsigned Long", 0, 4294967295.0, true},
-        {true, 'N', "Number", kNumberLow, kNumberHigh, true},
-        {false, 'D', "Date", 8, 8, true},
-        {false, 'T', "Time", 9, 9, true},
-        {false, '@', "Timestamp", 17, 17, true},
-        {true, 'L', "Boolean", 0, 1, false},
-        {false, 'B', "Blob", 0, 4294967295.0, true},
+        {false, KS_ALPHA_FLD, "Alpha", 0, 255, true},
+        {false, KS_BINARY_FLD, "Binary", 0, 255, true},
+        {true, KS_LONG_FLD, "Long", -2147483648.0, 2147483647.0, true},
+        {true, KS_SHORT_FLD, "Short", -32768, 32767, true},
+        {true, KS_USHORT_FLD, "Unsigned Short", 0, 65535, true},
+        {true, KS_ULONG_FLD, "Unsigned Long", 0, 4294967295.0, true},
+        {true, KS_NUMBER_FLD, "Number", kNumberLow, kNumberHigh, true},
+        {false, KS_DATE_FLD, "Date", 8, 8, true},
+        {false, KS_TIME_FLD, "Time", 9, 9, true},
+        {false, KS_STAMP_FLD, "Timestamp", 17, 17, true},
+        {true, KS_BOOLEAN_FLD, "Boolean", 0, 1, false},
+        {false, KS_BLOB_FLD, "Blob", 0, 4294967295.0, true},
     };
     static const KsVector<const KsFieldType*> all = [] {
         KsVector<const KsFieldType*> list;

@@ -13,6 +13,7 @@
 #include "core/KsConvertValue.h"
 #include "core/KsScopeExit.h"
 #include "core/KsStringTokenizer.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsFileCheckPoint.h"
 #include "files/KsFileType.h"
 #include "files/KsSectionValues.h"
@@ -172,7 +173,7 @@ bool KsFile::KeyFieldsIndexed() const {
         return false;
     }
     for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
-        if (!IsIndexedField(i) || IndexedFieldOf(i) != i || GetField(i).GetType() == 'B') {
+        if (!IsIndexedField(i) || IndexedFieldOf(i) != i || GetField(i).GetType() == KS_BLOB_FLD) {
             return false;
         }
     }
@@ -497,6 +498,7 @@ void KsFile::CreateAndOpenFrom(const char* name, KsFile& source, const FieldList
                 field->SetExtraFlags(from->GetExtraFlags());
                 field->SetIndexCount(from->GetIndexCount());
                 field->SetName(from->GetName());
+                field->CopyStoredForm(*from);
                 if (from->GetFormatOption() == KsField::kFormatted) {
                     field->SetFormat(KsField::kFormatted, from->GetFormatName(), nullptr);
                 } else if (from->GetFormatOption() == KsField::kFiltered && from->GetFilter()) {
@@ -953,7 +955,7 @@ void KsFile::OpenFinish() {
         }
     }
     for (const KsField* field : fields_) {
-        if (field->GetType() == 'B' && !blobFile_) {
+        if (field->GetType() == KS_BLOB_FLD && !blobFile_) {
             OpenBlobFile();
         }
     }

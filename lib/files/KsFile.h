@@ -126,7 +126,8 @@ public:
                             KsProgressInterface* progress = nullptr, int flags = 0);
     /// Makes and opens the table `name` from `fields`, or, without them, from fields of this
     /// class copied from `source` (number, type, length, precision, category, flags, index
-    /// count, name and format or filter), laid out by PackFields, with `source`'s user flag
+    /// count, name, format or filter and what the class stores beyond them, such as the bits
+    /// and divisor of a compressed binary field), laid out by PackFields, with `source`'s user flag
     /// types and primary key field count.
     virtual void CreateAndOpenFrom(const char* name, KsFile& source,
                                    const FieldList* fields = nullptr);
@@ -221,7 +222,8 @@ public:
     virtual void KeepRecords(std::int32_t count);
     /// Ends `transaction` and deletes it: one of StartTransaction at once (its log entry
     /// stays), the active one of BeginTransaction with its write lock. Any other
-    /// transaction raises KsTransactionException "No transaction in process.".
+    /// transaction, one already ended among them, raises KsTransactionException "No
+    /// transaction in process.".
     virtual void EndTransaction(KsTransaction* transaction);
     /// A check point of the selection (KsPlainFCheckPoint).
     virtual std::unique_ptr<KsFileCheckPoint> GetCheckPoint();

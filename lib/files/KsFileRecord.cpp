@@ -12,6 +12,7 @@
 #include "core/KsConvertValue.h"
 #include "core/KsText.h"
 #include "files/KsField.h"
+#include "files/KsFieldTypeLetters.h"
 #include "io/KsBlob.h"
 #include "io/KsStreamInterface.h"
 #include "values/KsFormat.h"
@@ -194,17 +195,17 @@ double NumberOf(const char* text) {
 }
 
 bool IsTimestampType(char type) {
-    return type == 'D' || type == 'T' || type == '@';
+    return type == KS_DATE_FLD || type == KS_TIME_FLD || type == KS_STAMP_FLD;
 }
 
 // The timestamp of a Date, Time or Timestamp field.
 KsTimestamp FieldTimestamp(const KsRecord& record, std::int32_t n, char type) {
-    if (type == 'D') {
+    if (type == KS_DATE_FLD) {
         KsDate date;
         record.GetDate(n, date);
         return date.GetTimestamp();
     }
-    if (type == 'T') {
+    if (type == KS_TIME_FLD) {
         KsTime time;
         record.GetTime(n, time);
         return time.GetTimestamp();
@@ -216,9 +217,9 @@ KsTimestamp FieldTimestamp(const KsRecord& record, std::int32_t n, char type) {
 
 // Stores a timestamp into a Date, Time or Timestamp field.
 void PutFieldTimestamp(KsRecord& record, std::int32_t n, char type, const KsTimestamp& timestamp) {
-    if (type == 'D') {
+    if (type == KS_DATE_FLD) {
         record.PutDate(n, KsDate(timestamp));
-    } else if (type == 'T') {
+    } else if (type == KS_TIME_FLD) {
         record.PutTime(n, KsTime(timestamp));
     } else {
         record.PutTimestamp(n, timestamp);
@@ -284,32 +285,32 @@ void KsRecord::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
             return;
         }
         switch (type) {
-            case 'A':
+            case KS_ALPHA_FLD:
                 PutAlpha(n, value.GetAlpha());
                 break;
-            case 'I':
+            case KS_LONG_FLD:
                 PutLong(n, value.GetLong());
                 break;
-            case 'L':
+            case KS_BOOLEAN_FLD:
                 PutBoolean(n, value.GetBoolean());
                 break;
-            case 'N':
+            case KS_NUMBER_FLD:
                 PutNumber(n, value.GetNumber());
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 PutShort(n, value.GetShort());
                 break;
-            case 'U':
+            case KS_USHORT_FLD:
                 PutUnsignedShort(n, value.GetUnsignedShort());
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 PutUnsignedLong(n, value.GetUnsignedLong());
                 break;
-            case 'Y':
+            case KS_BINARY_FLD:
                 PutBinary(n, value.GetBinary().data(),
                           static_cast<std::uint32_t>(value.GetBinary().size()));
                 break;
-            case 'B':
+            case KS_BLOB_FLD:
                 KsException::Generate(
                     "PutFieldValue not defined in this class for KsFieldValues of type %s.",
                     kRecordClass, KsField::GetTypeCString(type));
@@ -330,33 +331,33 @@ void KsRecord::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
             return;
         }
         switch (type) {
-            case 'A':
+            case KS_ALPHA_FLD:
                 value.SetAlpha(FieldText(*this, n, false, 0).c_str());
                 break;
-            case 'Y': {
+            case KS_BINARY_FLD: {
                 std::string bytes = FieldBytes(*this, n);
                 value.SetBinary(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
                 break;
             }
-            case 'I':
+            case KS_LONG_FLD:
                 value.SetLong(GetLong(n));
                 break;
-            case 'L':
+            case KS_BOOLEAN_FLD:
                 value.SetBoolean(GetBoolean(n));
                 break;
-            case 'N':
+            case KS_NUMBER_FLD:
                 value.SetNumber(GetNumber(n));
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 value.SetShort(GetShort(n));
                 break;
-            case 'U':
+            case KS_USHORT_FLD:
                 value.SetUnsignedShort(GetUnsignedShort(n));
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 value.SetUnsignedLong(GetUnsignedLong(n));
                 break;
-            case 'B':
+            case KS_BLOB_FLD:
                 KsException::Generate(
                     "RetrieveFieldValue not defined in this class for KsFieldValues of type %s.",
                     kRecordClass, KsField::GetTypeCString(type));
@@ -372,7 +373,7 @@ void KsRecord::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
 void KsRecordVariable::PutFieldValue(std::int32_t n, const KsFieldValue& value) {
     KsCallpath("PutFieldValue()", "KsRecordVariable", [&] {
         CheckFieldIndexRange(n);
-        if (value.GetType() != 'B' || GetFieldType(n) != 'B') {
+        if (value.GetType() != KS_BLOB_FLD || GetFieldType(n) != KS_BLOB_FLD) {
             KsRecord::PutFieldValue(n, value);
             return;
         }
@@ -384,13 +385,13 @@ void KsRecordVariable::PutFieldValue(std::int32_t n, const KsFieldValue& value) 
 void KsRecordVariable::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) const {
     KsCallpath("RetrieveFieldValue()", "KsRecordVariable", [&] {
         CheckFieldIndexRange(n);
-        if (GetFieldType(n) != 'B') {
+        if (GetFieldType(n) != KS_BLOB_FLD) {
             KsRecord::RetrieveFieldValue(n, value);
             return;
         }
         KsBlob blob;
         GetBLOB(n, blob);
-        value.SetType('B');
+        value.SetType(KS_BLOB_FLD);
         value.SetBinary(blob.GetData(), blob.GetSize());
     });
 }
@@ -398,7 +399,7 @@ void KsRecordVariable::RetrieveFieldValue(std::int32_t n, KsFieldValue& value) c
 // ---- KsFileRecord: the field list
 
 KsFileRecord::KsFileRecord(const KsFieldList& fields, const void* context)
-    : fields_(fields), context_(context) {}
+    : fields_(fields), context_(context), boundFieldCount_(fields.size()) {}
 
 std::int32_t KsFileRecord::GetFieldCount() const {
     return static_cast<std::int32_t>(fields_.size());
@@ -444,31 +445,31 @@ public:
             return {};
         }
         switch (field.GetType()) {
-            case 'N':
-            case '$':
+            case KS_NUMBER_FLD:
+            case KS_CURRENCY_FLD:
                 return NumberText(record_.GetNumber(n_), field.GetPrecision());
-            case 'I':
+            case KS_LONG_FLD:
                 return LongText(record_.GetLong(n_));
-            case 'W':
+            case KS_ULONG_FLD:
                 return IntegerText(record_.GetUnsignedLong(n_), digits_);
-            case 'S':
+            case KS_SHORT_FLD:
                 return ShortText(record_.GetShort(n_));
-            case 'U':
+            case KS_USHORT_FLD:
                 return IntegerText(record_.GetUnsignedShort(n_), digits_);
-            case 'L':
+            case KS_BOOLEAN_FLD:
                 return record_.GetBoolean(n_) ? "True" : "False";
-            case 'A':
+            case KS_ALPHA_FLD:
                 return AlphaText(field.GetLength());
-            case 'Y':
+            case KS_BINARY_FLD:
                 return BinaryText(field.GetLength());
-            case 'B':
+            case KS_BLOB_FLD:
                 return BlobText();
-            case 'D':
-                return DigitsOf(TimestampOf('D'), 0, 8);
-            case 'T':
-                return DigitsOf(TimestampOf('T'), 8, 9);
-            case '@':
-                return DigitsOf(TimestampOf('@'), 0, 17);
+            case KS_DATE_FLD:
+                return DigitsOf(TimestampOf(KS_DATE_FLD), 0, 8);
+            case KS_TIME_FLD:
+                return DigitsOf(TimestampOf(KS_TIME_FLD), 8, 9);
+            case KS_STAMP_FLD:
+                return DigitsOf(TimestampOf(KS_STAMP_FLD), 0, 17);
             default:
                 KsException::Generate("Unknown field type", kFileRecordClass);
         }
@@ -567,18 +568,19 @@ bool KsFileRecord::FormatField(std::int32_t n, char* buffer, std::uint32_t size)
     bool valueIsText = false;
     std::string text;
     if (format->GetType() == type &&
-        (type == 'N' || type == 'I' || type == 'W' || type == 'S' || type == 'U')) {
+        (type == KS_NUMBER_FLD || type == KS_LONG_FLD || type == KS_ULONG_FLD ||
+         type == KS_SHORT_FLD || type == KS_USHORT_FLD)) {
         switch (type) {
-            case 'N':
+            case KS_NUMBER_FLD:
                 native.number = GetNumber(n);
                 break;
-            case 'I':
+            case KS_LONG_FLD:
                 native.integer = GetLong(n);
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 native.unsignedInteger = GetUnsignedLong(n);
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 native.shortInteger = GetShort(n);
                 break;
             default:
@@ -637,16 +639,16 @@ const char* KsFileRecord::FilterField(std::int32_t n, char* buffer, std::uint32_
 double KsFileRecord::NumericValueForFilter(std::int32_t n) const {
     bool blank = IsBlank(n);
     switch (GetFieldType(n)) {
-        case 'N':
-        case '$':
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD:
             return blank ? kBlankNumber : GetNumber(n);
-        case 'I':
+        case KS_LONG_FLD:
             return blank ? kBlankLong : GetLong(n);
-        case 'W':
+        case KS_ULONG_FLD:
             return blank ? 0 : GetUnsignedLong(n);
-        case 'S':
+        case KS_SHORT_FLD:
             return blank ? kBlankShort : GetShort(n);
-        case 'U':
+        case KS_USHORT_FLD:
             return blank ? 0 : GetUnsignedShort(n);
         default:
             KsException::Generate("Unknown field type for numeric filter", kFileRecordClass);
@@ -699,23 +701,23 @@ void KsFileRecord::PutField(std::int32_t n, const char* text, int mode) {
 
 void KsFileRecord::PutPlainText(std::int32_t n, const char* text) {
     switch (CheckedField(n).GetType()) {
-        case 'N':
-        case '$':
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD:
             PutNumber(n, NumberOf(text));
             break;
-        case 'I':
+        case KS_LONG_FLD:
             PutLong(n, IntegerOf<std::int32_t>(text));
             break;
-        case 'W':
+        case KS_ULONG_FLD:
             PutUnsignedLong(n, IntegerOf<std::uint32_t>(text));
             break;
-        case 'S':
+        case KS_SHORT_FLD:
             PutShort(n, IntegerOf<std::int16_t>(text));
             break;
-        case 'U':
+        case KS_USHORT_FLD:
             PutUnsignedShort(n, IntegerOf<std::uint16_t>(text));
             break;
-        case 'L': {
+        case KS_BOOLEAN_FLD: {
             bool value = false;
             KsConvertValue(value, text, true);
             PutBoolean(n, value);
@@ -729,24 +731,24 @@ void KsFileRecord::PutPlainText(std::int32_t n, const char* text) {
 
 void KsFileRecord::PutText(std::int32_t n, const char* text) {
     switch (GetFieldType(n)) {
-        case 'A':
+        case KS_ALPHA_FLD:
             PutAlpha(n, text);
             break;
-        case 'Y': {
+        case KS_BINARY_FLD: {
             std::string bytes = BytesOfHex(text);
             PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
             break;
         }
-        case 'B':
+        case KS_BLOB_FLD:
             PutBLOB(n, KsBlob(text, static_cast<std::uint32_t>(std::strlen(text))));
             break;
-        case 'D':
+        case KS_DATE_FLD:
             PutDate(n, KsDate(TimestampOfDigits(text, 8, 0)));
             break;
-        case 'T':
+        case KS_TIME_FLD:
             PutTime(n, KsTime(TimestampOfDigits(text, 9, 8)));
             break;
-        case '@':
+        case KS_STAMP_FLD:
             PutTimestamp(n, TimestampOfDigits(text, 17, 0));
             break;
         default:
@@ -774,22 +776,22 @@ void KsFileRecord::UnformatField(std::int32_t n, const char* text) {
         char digits[kNumberText];
         std::string_view shown;
         switch (format->GetType()) {
-            case 'A':
+            case KS_ALPHA_FLD:
                 value.text[sizeof value.text - 1] = '\0';
                 shown = value.text;
                 break;
-            case 'N': {
+            case KS_NUMBER_FLD: {
                 auto result = std::to_chars(digits, digits + sizeof digits, value.number);
                 shown = {digits, static_cast<std::size_t>(result.ptr - digits)};
                 break;
             }
-            case 'I':
+            case KS_LONG_FLD:
                 shown = IntegerText(value.integer, digits);
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 shown = IntegerText(value.unsignedInteger, digits);
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 shown = IntegerText(value.shortInteger, digits);
                 break;
             default:
@@ -860,20 +862,20 @@ void KsFileRecord::PutUnfilteredNumber(std::int32_t n, double value) {
         return std::trunc(value);
     };
     switch (GetFieldType(n)) {
-        case 'N':
-        case '$':
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD:
             PutNumber(n, value);
             break;
-        case 'I':
+        case KS_LONG_FLD:
             PutLong(n, static_cast<std::int32_t>(checked(INT32_MIN, INT32_MAX)));
             break;
-        case 'W':
+        case KS_ULONG_FLD:
             PutUnsignedLong(n, static_cast<std::uint32_t>(checked(0, UINT32_MAX)));
             break;
-        case 'S':
+        case KS_SHORT_FLD:
             PutShort(n, static_cast<std::int16_t>(checked(INT16_MIN, INT16_MAX)));
             break;
-        case 'U':
+        case KS_USHORT_FLD:
             PutUnsignedShort(n, static_cast<std::uint16_t>(checked(0, UINT16_MAX)));
             break;
         default:
@@ -957,35 +959,35 @@ void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
         return;
     }
     switch (type) {
-        case 'A':
+        case KS_ALPHA_FLD:
             // A text through a 256-byte buffer (or one of the field's length), trimmed.
             PutAlpha(n, FieldText(source, n, true, 256).c_str());
             break;
-        case 'Y': {
+        case KS_BINARY_FLD: {
             std::string bytes = FieldBytes(source, n);
             PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
             break;
         }
-        case 'N':
-        case '$':
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD:
             PutNumber(n, source.GetNumber(n));
             break;
-        case 'I':
+        case KS_LONG_FLD:
             PutLong(n, source.GetLong(n));
             break;
-        case 'W':
+        case KS_ULONG_FLD:
             PutUnsignedLong(n, source.GetUnsignedLong(n));
             break;
-        case 'S':
+        case KS_SHORT_FLD:
             PutShort(n, source.GetShort(n));
             break;
-        case 'U':
+        case KS_USHORT_FLD:
             PutUnsignedShort(n, source.GetUnsignedShort(n));
             break;
-        case 'L':
+        case KS_BOOLEAN_FLD:
             PutBoolean(n, source.GetBoolean(n));
             break;
-        case 'B': {
+        case KS_BLOB_FLD: {
             KsBlob blob;
             source.GetBLOB(n, blob);
             PutBLOB(n, blob);
@@ -999,8 +1001,16 @@ void KsFileRecord::CopyField(std::int32_t n, const KsFileRecord& source) {
 
 // ---- Serial form and text dump
 
+void KsFileRecord::CheckFieldsBound() const {
+    if (fields_.size() != boundFieldCount_) {
+        KsException::Generate("The record's table has been closed or its fields have changed",
+                              kFileRecordClass);
+    }
+}
+
 void KsFileRecord::RawSerialWrite(KsOutputStreamInterface& stream) const {
     KsCallpath("WriteRecord()", kFileRecordClass, [&] {
+        CheckFieldsBound();
         std::int32_t count = GetFieldCount();
         std::string blanks(static_cast<std::size_t>((count + 7) / 8), '\0');
         for (std::int32_t n = 0; n < count; ++n) {
@@ -1022,49 +1032,50 @@ void KsFileRecord::RawSerialWrite(KsOutputStreamInterface& stream) const {
 void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) const {
     KsCallpath("WriteField()", kFileRecordClass, [&] {
         switch (GetFieldType(n)) {
-            case 'N':
-            case '$':
+            case KS_NUMBER_FLD:
+            case KS_CURRENCY_FLD:
                 stream.WriteDouble(GetNumber(n));
                 break;
-            case 'I':
+            case KS_LONG_FLD:
                 stream.WriteLong(GetLong(n));
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 stream.WriteShort(GetShort(n));
                 break;
-            case 'U':
+            case KS_USHORT_FLD:
                 stream.WriteUnsignedShort(GetUnsignedShort(n));
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 stream.WriteUnsignedLong(GetUnsignedLong(n));
                 break;
-            case 'L':
+            case KS_BOOLEAN_FLD:
                 stream.WriteBool(GetBoolean(n));
                 break;
-            case 'D':
+            case KS_DATE_FLD:
                 stream.WriteUnsignedLong(
-                    FieldTimestamp(*this, n, 'D').GetJulianDayFromCalendarStart());
+                    FieldTimestamp(*this, n, KS_DATE_FLD).GetJulianDayFromCalendarStart());
                 break;
-            case '@': {
-                KsTimestamp timestamp = FieldTimestamp(*this, n, '@');
+            case KS_STAMP_FLD: {
+                KsTimestamp timestamp = FieldTimestamp(*this, n, KS_STAMP_FLD);
                 stream.WriteUnsignedLong(timestamp.GetJulianDayFromCalendarStart());
                 stream.WriteUnsignedLong(timestamp.GetTimeInMilliseconds());
                 break;
             }
-            case 'T':
-                stream.WriteUnsignedLong(FieldTimestamp(*this, n, 'T').GetTimeInMilliseconds());
+            case KS_TIME_FLD:
+                stream.WriteUnsignedLong(
+                    FieldTimestamp(*this, n, KS_TIME_FLD).GetTimeInMilliseconds());
                 break;
-            case 'A':
+            case KS_ALPHA_FLD:
                 // The trimmed text, through a 512-byte buffer, within the field's width.
                 stream.WriteString(FieldText(*this, n, true, 512).c_str(),
                                    static_cast<std::uint32_t>(GetFieldLength(n)), '\0');
                 break;
-            case 'Y': {
+            case KS_BINARY_FLD: {
                 std::string bytes = FieldBytes(*this, n);
                 stream.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
                 break;
             }
-            case 'B': {
+            case KS_BLOB_FLD: {
                 KsBlob blob;
                 GetBLOB(n, blob);
                 stream.WriteUnsignedLong(blob.GetSize());
@@ -1079,6 +1090,7 @@ void KsFileRecord::WriteField(std::int32_t n, KsOutputStreamInterface& stream) c
 
 void KsFileRecord::RawSerialRead(KsInputStreamInterface& stream) {
     KsCallpath("ReadRecord()", kFileRecordClass, [&] {
+        CheckFieldsBound();
         std::int32_t count = GetFieldCount();
         std::string blanks(static_cast<std::size_t>((count + 7) / 8), '\0');
         if (!blanks.empty()) {
@@ -1102,36 +1114,36 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
         char type = GetFieldType(n);
         if (IsTimestampType(type)) {
             KsTimestamp timestamp;
-            if (type != 'T') {
+            if (type != KS_TIME_FLD) {
                 timestamp.SetJulianDayFromCalendarStart(stream.ReadUnsignedLong());
             }
-            if (type != 'D') {
+            if (type != KS_DATE_FLD) {
                 timestamp.SetTimeInMilliseconds(stream.ReadUnsignedLong());
             }
             PutFieldTimestamp(*this, n, type, timestamp);
             return;
         }
         switch (type) {
-            case 'N':
-            case '$':
+            case KS_NUMBER_FLD:
+            case KS_CURRENCY_FLD:
                 PutNumber(n, stream.ReadDouble());
                 break;
-            case 'I':
+            case KS_LONG_FLD:
                 PutLong(n, stream.ReadLong());
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 PutShort(n, stream.ReadShort());
                 break;
-            case 'U':
+            case KS_USHORT_FLD:
                 PutUnsignedShort(n, stream.ReadUnsignedShort());
                 break;
-            case 'W':
+            case KS_ULONG_FLD:
                 PutUnsignedLong(n, stream.ReadUnsignedLong());
                 break;
-            case 'L':
+            case KS_BOOLEAN_FLD:
                 PutBoolean(n, stream.ReadBool());
                 break;
-            case 'A': {
+            case KS_ALPHA_FLD: {
                 // At most the field's width; a shorter text ends in its NUL.
                 std::string text;
                 char byte = '\0';
@@ -1143,7 +1155,7 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
                 PutAlpha(n, text.c_str());
                 break;
             }
-            case 'Y': {
+            case KS_BINARY_FLD: {
                 std::string bytes(
                     static_cast<std::size_t>(std::max<std::int16_t>(GetFieldLength(n), 0)), '\0');
                 if (!bytes.empty()) {
@@ -1152,7 +1164,7 @@ void KsFileRecord::ReadField(std::int32_t n, KsInputStreamInterface& stream) {
                 PutBinary(n, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
                 break;
             }
-            case 'B': {
+            case KS_BLOB_FLD: {
                 KsBlob blob;
                 blob.Read(stream, stream.ReadUnsignedLong());
                 PutBLOB(n, blob);
@@ -1168,9 +1180,9 @@ void KsFileRecord::AppendTextDump(KsString& out) const {
     char text[kNumberText];
     for (std::int32_t n = 0; n < GetFieldCount(); ++n) {
         char type = GetFieldType(n);
-        if (type == 'Y') {
+        if (type == KS_BINARY_FLD) {
             out.Append("{BINARY},");
-        } else if (type == 'B') {
+        } else if (type == KS_BLOB_FLD) {
             out.Append("{BLOB},");
         } else {
             out.Append(GetField(n, text, sizeof text, false)).Append(',');

@@ -263,11 +263,12 @@ public:
     virtual bool HasSameContentAs(const KsFileRecord& other) const;
 
     /// The serial form: a blank bit per field (least significant bit first, ceil(n / 8)
-    /// bytes), then each field that is not blank in its stream form.
+    /// bytes), then each field that is not blank in its stream form. A record whose table
+    /// closed (its field list is no longer the one it was made over) raises instead.
     void RawSerialWrite(KsOutputStreamInterface& stream) const;
     /// Reads the serial form back into this record (blank fields become blank). The stream
     /// is not trusted: a short stream or a bad value fails, and a failed read leaves the
-    /// record as it was.
+    /// record as it was. A record whose table closed raises, as in RawSerialWrite.
     void RawSerialRead(KsInputStreamInterface& stream);
     /// Every field's plain text followed by a comma; Binary shows "{BINARY},", Blob "{BLOB},".
     void AppendTextDump(KsString& out) const;
@@ -310,10 +311,15 @@ private:
     void PutUnfilteredNumber(std::int32_t n, double value);
     void CopyField(std::int32_t n, const KsFileRecord& source);
     void WriteField(std::int32_t n, KsOutputStreamInterface& stream) const;
+    // Raises when the field list is no longer the one the record was made over.
+    void CheckFieldsBound() const;
     void ReadField(std::int32_t n, KsInputStreamInterface& stream);
 
     const KsFieldList& fields_;
     const void* context_;
+    // The size of the field list when the record was made: a table empties its list when it
+    // closes, and a record over it would then write no field at all.
+    std::size_t boundFieldCount_;
 };
 
 /// The text dump of a record (AppendTextDump).

@@ -74,8 +74,9 @@ KsTransaction* KsFile::BeginTransaction(bool lockForWriting) {
 void KsFile::EndTransaction(KsTransaction* transaction) {
     KsCallpath("EndTransaction()", kClass, [&] {
         KsTransactionSupport& support = RequireSupport();
-        if (transaction != nullptr &&
-            support.GetKind(*transaction) == KsTransactionSupport::Kind::kNew) {
+        // A transaction ended before is deleted: its pointer is compared, never followed.
+        const bool exists = transaction != nullptr && support.Exists(transaction);
+        if (exists && support.GetKind(*transaction) == KsTransactionSupport::Kind::kNew) {
             // A registered one must not stay active once it is gone.
             if (transaction == activeTransaction_) {
                 activeTransaction_ = nullptr;
@@ -83,7 +84,7 @@ void KsFile::EndTransaction(KsTransaction* transaction) {
             support.Destroy(transaction);
             return;
         }
-        if (transaction == nullptr || transaction != activeTransaction_) {
+        if (!exists || transaction != activeTransaction_) {
             KsException::GenerateAs<KsTransactionException>("No transaction in process.", kClass);
         }
         activeTransaction_ = nullptr;

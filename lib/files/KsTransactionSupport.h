@@ -35,6 +35,8 @@ public:
     /// @}
     /// The class of `transaction`.
     virtual Kind GetKind(const KsTransaction& transaction) const = 0;
+    /// Whether `transaction` points to a transaction not yet deleted (it is not followed).
+    virtual bool Exists(const KsTransaction* transaction) const = 0;
     /// Deletes a transaction made by this object.
     virtual void Destroy(KsTransaction* transaction) = 0;
     /// @{

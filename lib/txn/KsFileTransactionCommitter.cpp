@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,30 @@
 namespace {
 
 constexpr const char* kClass = "KsFileTransactionCommitter";
+constexpr const char* kUnknownReason = "(unknown reason)";
 namespace Fmt = KsTransactionLogFormat;
+
+// Why the exception being handled was raised: the message of a KsException or of a
+// std::exception; false, and `reason` empty, for one that carries no text.
+bool ReasonOfCurrentException(KsString& reason) {
+    try {
+        throw;
+    } catch (const KsException& error) {
+        reason = error.GetErrorMessage();
+    } catch (const std::exception& error) {
+        reason = error.what();
+    } catch (...) {
+        reason.Clear();
+        return false;
+    }
+    return true;
+}
+
+// The reason of the exception being handled, or "(unknown reason)".
+KsString ReasonOrUnknown() {
+    KsString reason;
+    return ReasonOfCurrentException(reason) ? reason : KsString(kUnknownReason);
+}
 
 // The action that undoes `action` on the table as it is now, worked out before the action
 // is carried out; null when it cannot be.
@@ -287,25 +311,11 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         action.Commit(*table_);
         return;
     }
-    std::int64_t start = inverse_->Tell64();
+    const std::int64_t start = inverse_->Tell64();
     KsString before;
     before.printf("%ld", static_cast<long>(table_->GetNumRecords()));
-    std::unique_ptr<KsRecordAction> predicted = PredictInverse(action, *table_);
     std::int64_t moved = -1;
-    if (predicted) {
-        try {
-            KsRecordActionListWrapper entry(*table_, std::move(predicted));
-            entry.SetText(before.GetCString());
-            AddInverse(entry);
-            predicted = std::move(entry).TakeAction();
-            moved = AddMovedRecords(action, *predicted);
-            SyncInverse();
-        } catch (...) {
-            // The action is not made: its entry, whole or not, must not be applied.
-            DropEntriesFrom(start);
-            throw;
-        }
-    }
+    std::unique_ptr<KsRecordAction> predicted = SavePredictedInverse(action, start, before, moved);
     std::unique_ptr<KsRecordAction> inverse;
     try {
         inverse = action.Commit(*table_);
@@ -315,24 +325,8 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         throw;
     }
     if (!predicted || !SameBytes(*predicted, *inverse)) {
-        try {
-            CutAt(*inverse_, start);
-            moved = -1;
-            KsRecordActionListWrapper entry(*table_, *inverse);
-            entry.SetText(before.GetCString());
-            AddInverse(entry);
-            SyncInverse();
-        } catch (...) {
-            // The change is made, but the entry that undoes it may not be whole: the change
-            // is undone here instead, and the entry left out of the rollback.
-            DropEntriesFrom(start);
-            try {
-                inverse->PermanentCommit(*table_);
-            } catch (...) {
-                undoFailed_ = true;
-            }
-            throw;
-        }
+        ReplaceInverse(*inverse, start, before);
+        moved = -1;
     }
     if (action.GetType() == 'M') {
         // Writing old content back does no harm when the change was not made, so the
@@ -345,6 +339,49 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
     if (moved >= 0) {
         // The records have moved for good: the inverse undoes the change from here on.
         CutAt(*inverse_, moved);
+    }
+}
+
+std::unique_ptr<KsRecordAction> KsFileTransactionCommitter::SavePredictedInverse(
+    KsRecordAction& action, std::int64_t start, const KsString& before, std::int64_t& moved) {
+    std::unique_ptr<KsRecordAction> predicted = PredictInverse(action, *table_);
+    if (!predicted) {
+        return predicted;
+    }
+    try {
+        KsRecordActionListWrapper entry(*table_, std::move(predicted));
+        entry.SetText(before.GetCString());
+        AddInverse(entry);
+        predicted = std::move(entry).TakeAction();
+        moved = AddMovedRecords(action, *predicted);
+        SyncInverse();
+    } catch (...) {
+        // The action is not made: its entry, whole or not, must not be applied.
+        DropEntriesFrom(start);
+        throw;
+    }
+    return predicted;
+}
+
+void KsFileTransactionCommitter::ReplaceInverse(KsRecordAction& inverse, std::int64_t start,
+                                                const KsString& before) {
+    try {
+        CutAt(*inverse_, start);
+        KsRecordActionListWrapper entry(*table_, inverse);
+        entry.SetText(before.GetCString());
+        AddInverse(entry);
+        SyncInverse();
+    } catch (...) {
+        // The change is made, but the entry that undoes it may not be whole: the change
+        // is undone here instead, and the entry left out of the rollback.
+        DropEntriesFrom(start);
+        try {
+            inverse.PermanentCommit(*table_);
+        } catch (...) {
+            undoFailed_ = true;
+            NoteUndoFailure(ReasonOrUnknown());
+        }
+        throw;
     }
 }
 
@@ -458,16 +495,11 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
     try {
         // Without a batch nothing follows the header yet.
         PrepareModifyBatch();
-    } catch (KsException& error) {
-        // No change is made yet.
-        message = error.GetErrorMessage();
-        batchEnds_.clear();
-        DropEntriesFrom(Fmt::kInverseHeaderSize);
-        return Outcome::kActionFailed;
     } catch (...) {
+        // No change is made yet.
         batchEnds_.clear();
         DropEntriesFrom(Fmt::kInverseHeaderSize);
-        return Outcome::kUnknownFailure;
+        return FailureOutcome(Outcome::kActionFailed, message);
     }
     KsIOList<KsRecordActionListWrapper> actions = transaction_.SubList();
     KsRecordActionListWrapper logged(*table_);
@@ -476,18 +508,17 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
             ReadAction(actions, it, logged);
             CommitOne(*logged.GetAction());
             ++committed_;
-        } catch (KsException& error) {
-            message = error.GetErrorMessage();
+        } catch (...) {
+            Outcome outcome = FailureOutcome(Outcome::kActionFailed, message);
             logged.SetStatus(Fmt::kActionFailed);
-            logged.SetText(error.GetErrorMessage());
+            logged.SetText(outcome == Outcome::kUnknownFailure ? kUnknownReason
+                                                               : message.GetCString());
             try {
                 it.Write(logged);
             } catch (const KsException&) {
                 // The failure itself is what the caller learns.
             }
-            return Outcome::kActionFailed;
-        } catch (...) {
-            return Outcome::kUnknownFailure;
+            return outcome;
         }
         ++it;
         try {
@@ -495,14 +526,16 @@ KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::CommitActions(
             if (!progress.ShouldContinue()) {
                 return Outcome::kCanceled;
             }
-        } catch (KsException& error) {
-            message = error.GetErrorMessage();
-            return Outcome::kProgressFailed;
         } catch (...) {
-            return Outcome::kUnknownFailure;
+            return FailureOutcome(Outcome::kProgressFailed, message);
         }
     }
     return Outcome::kDone;
+}
+
+KsFileTransactionCommitter::Outcome KsFileTransactionCommitter::FailureOutcome(Outcome known,
+                                                                               KsString& message) {
+    return ReasonOfCurrentException(message) ? known : Outcome::kUnknownFailure;
 }
 
 void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
@@ -518,10 +551,9 @@ void KsFileTransactionCommitter::Commit(KsProgressInterface& progress) {
                 KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
                 FinishStatus(Fmt::kCommitted);
                 return;
-            } catch (KsException& error) {
+            } catch (...) {
                 // Not known to be committed: undone like a failed action.
-                message = error.GetErrorMessage();
-                outcome = Outcome::kActionFailed;
+                outcome = FailureOutcome(Outcome::kActionFailed, message);
             }
         }
         if (!batchEnds_.empty()) {
@@ -569,48 +601,42 @@ void KsFileTransactionCommitter::RaiseAfterRollback(Outcome outcome, const KsStr
     KsString base = table_->GetBaseName();
     const char* name = base.GetCString();
     const char* text = message.GetCString();
-    switch (outcome) {
-    case Outcome::kActionFailed:
-        if (restored) {
-            KsException::GenerateAs<KsCommitFailure>("The commit failed because \"%s\"", kClass,
-                                                     text);
+    if (restored) {
+        switch (outcome) {
+            case Outcome::kActionFailed:
+                KsException::GenerateAs<KsCommitFailure>("The commit failed because \"%s\"", kClass,
+                                                         text);
+            case Outcome::kProgressFailed:
+                KsException::GenerateAs<KsCommitFailure>(
+                    "The commit failed because the progress threw \"%s\"", kClass, text);
+            case Outcome::kCanceled:
+                KsException::GenerateAs<KsCommissionCanceled>(
+                    "The commit to table \"%s\" was canceled by the user", kClass, name);
+            default:
+                KsException::GenerateAs<KsCommitFailure>("The commit failed for an unknown reason",
+                                                         kClass);
         }
-        KsException::GenerateAs<KsRollbackFailure>(
-            "The commit failed because \"%s\" and a rollback could not be performed.\n\nYou "
-            "should consider the data in table \"%s\" suspect and should probably restore "
-            "from a backup.",
-            kClass, text, name);
-    case Outcome::kProgressFailed:
-        if (restored) {
-            KsException::GenerateAs<KsCommitFailure>(
-                "The commit failed because the progress threw \"%s\"", kClass, text);
-        }
-        KsException::GenerateAs<KsRollbackFailure>(
-            "The commit failed because the progress threw \"%s\" and a rollback could not be "
-            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
-            "probably restore from a backup.",
-            kClass, text, name);
-    case Outcome::kCanceled:
-        if (restored) {
-            KsException::GenerateAs<KsCommissionCanceled>(
-                "The commit to table \"%s\" was canceled by the user", kClass, name);
-        }
-        KsException::GenerateAs<KsRollbackFailure>(
-            "The commit to table \"%s\" was cancelled by the user and a rollback could not be "
-            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
-            "probably restore from a backup.",
-            kClass, name, name);
-    default:
-        if (restored) {
-            KsException::GenerateAs<KsCommitFailure>("The commit failed for an unknown reason",
-                                                     kClass);
-        }
-        KsException::GenerateAs<KsRollbackFailure>(
-            "The commit failed for an unknown reason and a rollback could not be "
-            "performed.\n\nYou should consider the data in table \"%s\" suspect and should "
-            "probably restore from a backup.",
-            kClass, name);
     }
+    KsString failure;
+    switch (outcome) {
+        case Outcome::kActionFailed:
+            failure.printf("The commit failed because \"%s\"", text);
+            break;
+        case Outcome::kProgressFailed:
+            failure.printf("The commit failed because the progress threw \"%s\"", text);
+            break;
+        case Outcome::kCanceled:
+            failure.printf("The commit to table \"%s\" was cancelled by the user", name);
+            break;
+        default:
+            failure = "The commit failed for an unknown reason";
+            break;
+    }
+    KsException::GenerateAs<KsRollbackFailure>(
+        "%s and a rollback could not be performed (%s).\n\nYou should consider the data in "
+        "table \"%s\" suspect and should probably restore from a backup.",
+        kClass, failure.GetCString(),
+        undoFailure_.IsEmpty() ? kUnknownReason : undoFailure_.GetCString(), name);
 }
 
 bool KsFileTransactionCommitter::NeedsApplying(const KsRecordActionListWrapper& entry) const {
@@ -629,98 +655,129 @@ bool KsFileTransactionCommitter::NeedsApplying(const KsRecordActionListWrapper& 
     return table_->GetNumRecords() != before;
 }
 
+void KsFileTransactionCommitter::NoteUndoFailure(const KsString& reason) {
+    // Inverses failing alike (a listener refusing every undo) say so once.
+    const std::string noted = std::string("; ") + undoFailure_.GetCString() + "; ";
+    if (noted.find(std::string("; ") + reason.GetCString() + "; ") != std::string::npos) {
+        return;
+    }
+    if (!undoFailure_.IsEmpty()) {
+        undoFailure_.Append("; ");
+    }
+    undoFailure_.Append(reason.GetCString());
+}
+
+std::int64_t KsFileTransactionCommitter::UndoStart() {
+    std::int64_t position = notMadeFrom_ >= 0 ? notMadeFrom_ : inverse_->Tell64();
+    // Inside a header cut short: no entry, and no change of the table, follows it.
+    if (recovering_ && position >= static_cast<std::int64_t>(Fmt::kInverseHeaderSize)) {
+        position = EndOfWholeEntries();
+    }
+    CutAt(*inverse_, position);
+    return position;
+}
+
+std::int64_t KsFileTransactionCommitter::EntryStart(std::int64_t position) {
+    const std::int64_t trailer = position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
+    if (trailer < static_cast<std::int64_t>(Fmt::kInverseHeaderSize)) {
+        KsException::Generate("the inverse file's entry ending at byte %lld is cut short", kClass,
+                              static_cast<long long>(position));
+    }
+    inverse_->Seek64Absolute(trailer);
+    std::uint64_t start = inverse_->ReadUnsignedNative();
+    if (start < Fmt::kInverseHeaderSize || start >= static_cast<std::uint64_t>(trailer)) {
+        KsException::Generate(
+            "the inverse file's entry ending at byte %lld starts at %llu, outside the entries",
+            kClass, static_cast<long long>(position), static_cast<unsigned long long>(start));
+    }
+    return static_cast<std::int64_t>(start);
+}
+
+bool KsFileTransactionCommitter::UndoMovedRecords(std::int64_t start, std::int64_t trailer,
+                                                  bool newest) {
+    // Only ever the newest entry, left by a change that may not have finished.
+    if (!newest) {
+        KsException::Generate(
+            "the inverse file's copy of moved records at byte %lld is not its newest entry", kClass,
+            static_cast<long long>(start));
+    }
+    if (!recovering_) {
+        return false;
+    }
+    if (!PutMovedRecordsBack(start, trailer)) {
+        KsException::Generate(
+            "the inverse file's copy of moved records at byte %lld does not fit the table", kClass,
+            static_cast<long long>(start));
+    }
+    return true;
+}
+
+bool KsFileTransactionCommitter::ApplyEntry(KsRecordActionListWrapper& entry, std::int64_t start,
+                                            std::int64_t trailer, bool newest,
+                                            std::uint32_t applied,
+                                            std::vector<FailedInverse>& failures) {
+    inverse_->Seek64Absolute(start);
+    entry.Read(*inverse_);
+    if (inverse_->Tell64() != trailer) {
+        KsException::Generate("the inverse file's entry at byte %lld does not end at its trailer",
+                              kClass, static_cast<long long>(start));
+    }
+    if (recovering_ && newest && !NeedsApplying(entry)) {
+        return true;
+    }
+    try {
+        entry.GetAction()->PermanentCommit(*table_);
+        // The undoing reaches the device before its entry leaves the file.
+        KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
+    } catch (...) {
+        failures.push_back({applied, ReasonOrUnknown()});
+        NoteUndoFailure(failures.back().message);
+        // A recovery goes no further than the table is sound: the entry stays for the next
+        // try.
+        return !recovering_;
+    }
+    return true;
+}
+
 bool KsFileTransactionCommitter::ApplyInverses(KsProgressInterface& progress,
                                                std::uint32_t& applied,
                                                std::vector<FailedInverse>& failures) {
     try {
-        std::int64_t position = notMadeFrom_ >= 0 ? notMadeFrom_ : inverse_->Tell64();
-        const auto first = static_cast<std::int64_t>(Fmt::kInverseHeaderSize);
-        if (position < first) {
-            // A header cut short: no entry, and no change of the table, followed it.
-            CutAt(*inverse_, position);
-            return true;
-        }
-        if (recovering_) {
-            position = EndOfWholeEntries();
-        }
-        CutAt(*inverse_, position);
+        std::int64_t position = UndoStart();
         KsRecordActionListWrapper entry(*table_);
         bool newest = true;
         bool restored = false;  // the newest change was undone from the copy of its records
-        while (position > first) {
-            std::int64_t trailer = position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
-            if (trailer < first) {
-                return false;
-            }
-            inverse_->Seek64Absolute(trailer);
-            std::uint64_t start = inverse_->ReadUnsignedNative();
-            if (start < Fmt::kInverseHeaderSize || start >= static_cast<std::uint64_t>(trailer)) {
-                return false;
-            }
-            inverse_->Seek64Absolute(static_cast<std::int64_t>(start));
+        while (position > static_cast<std::int64_t>(Fmt::kInverseHeaderSize)) {
+            const std::int64_t trailer =
+                position - static_cast<std::int64_t>(Fmt::kInverseOffsetSize);
+            const std::int64_t start = EntryStart(position);
+            inverse_->Seek64Absolute(start);
             char kind = 0;
             inverse_->Read(&kind, 1, true);
             if (kind == Fmt::kInverseMovedMarker) {
-                // Only ever the newest entry, left by a change that may not have finished.
-                if (!newest) {
+                restored = UndoMovedRecords(start, trailer, newest);
+            } else {
+                // An entry whose change the copy of records undid already is only dropped.
+                if (!restored && !ApplyEntry(entry, start, trailer, newest, applied, failures)) {
                     return false;
                 }
-                if (recovering_) {
-                    try {
-                        restored = PutMovedRecordsBack(static_cast<std::int64_t>(start), trailer);
-                    } catch (KsException& error) {
-                        recoveryFailure_ = error.GetErrorMessage();
-                        return false;
-                    }
-                    if (!restored) {
-                        return false;
-                    }
-                }
-                position = static_cast<std::int64_t>(start);
-                CutAt(*inverse_, position);
-                SyncInverse();
-                continue;
-            }
-            inverse_->Seek64Absolute(static_cast<std::int64_t>(start));
-            entry.Read(*inverse_);
-            if (inverse_->Tell64() != trailer) {
-                return false;
-            }
-            if (restored) {
-                // Its change is undone already.
-            } else if (!recovering_ || !newest || NeedsApplying(entry)) {
+                newest = false;
+                restored = false;
+                ++applied;
                 try {
-                    entry.GetAction()->PermanentCommit(*table_);
-                    // The undoing reaches the device before its entry leaves the file.
-                    KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
-                } catch (KsException& error) {
-                    failures.push_back({applied, KsString(error.GetErrorMessage())});
+                    progress.StepBy(-1);
                 } catch (...) {
-                    failures.push_back({applied, KsString("(unknown reason)")});
+                    // Undoing goes on whatever the display does.
                 }
-                if (recovering_ && !failures.empty()) {
-                    // A recovery goes no further than the table is sound: the entry stays
-                    // for the next try.
-                    recoveryFailure_ = failures.back().message;
-                    return false;
-                }
-            }
-            newest = false;
-            restored = false;
-            ++applied;
-            try {
-                progress.StepBy(-1);
-            } catch (const KsException&) {
-                // Undoing goes on whatever the display does.
             }
             // An entry applied leaves the file, so that a crash does not apply it twice.
-            position = static_cast<std::int64_t>(start);
+            position = start;
             CutAt(*inverse_, position);
             SyncInverse();
         }
         return true;
-    } catch (const KsException& error) {
-        recoveryFailure_ = error.GetErrorMessage();
+    } catch (...) {
+        NoteUndoFailure(ReasonOrUnknown());
         return false;
     }
 }
@@ -756,7 +813,8 @@ bool KsFileTransactionCommitter::Rollback(KsProgressInterface& progress) {
     try {
         KsFileTransactionLog::IsSyncing() ? table_->Sync() : table_->Flush();
         MarkLogged(applied, failures);
-    } catch (const KsException&) {
+    } catch (...) {
+        NoteUndoFailure(ReasonOrUnknown());
         return false;
     }
     return readable && failures.empty() && !undoFailed_;

@@ -64,8 +64,8 @@ public:
     /// the entries not yet applied stay in the file and the transaction stays Committing,
     /// for the next try; RecoveryFailure then says why.
     bool Recover(KsIOInterface* leftover);
-    /// Why the last Recover stopped (empty when an entry of the file is damaged).
-    const KsString& RecoveryFailure() const { return recoveryFailure_; }
+    /// Why the last Recover stopped, or why undoing a failed commit did not get through.
+    const KsString& RecoveryFailure() const { return undoFailure_; }
 
     /// Actions this process logged for the transaction, taken instead of reading back an
     /// action whose node still holds the bytes written (see KsFileTransactionLog).
@@ -87,6 +87,9 @@ private:
 
     // Carries out the logged actions; returns what stopped them and its message.
     Outcome CommitActions(KsProgressInterface& progress, KsString& message);
+    // Inside a handler: `known`, with the reason of the exception in `message`, or an
+    // unknown failure when the exception carries none.
+    static Outcome FailureOutcome(Outcome known, KsString& message);
     // A synced transaction of modifies only saves all its inverses, taken from the table
     // before the first change, in one step (one sync): undoing them newest first restores
     // every record however often it was changed, and undoing a change not made writes back
@@ -99,6 +102,15 @@ private:
                     KsRecordActionListWrapper& logged);
     // Commits one logged action with its inverse saved first.
     void CommitOne(KsRecordAction& action);
+    // Saves the entry of the inverse predicted for `action` (and any copy of the records it
+    // moves, whose entry's start goes to `moved`) from `start`; returns the inverse, null
+    // when none could be predicted and nothing was saved. `before` is the record count.
+    std::unique_ptr<KsRecordAction> SavePredictedInverse(KsRecordAction& action, std::int64_t start,
+                                                         const KsString& before,
+                                                         std::int64_t& moved);
+    // Replaces the entries from `start` by the one of the inverse the change gave; when that
+    // fails, the change is undone at once and the failure raised.
+    void ReplaceInverse(KsRecordAction& inverse, std::int64_t start, const KsString& before);
     // Leaves the entries from `at` on out of any rollback (their changes were not made): cut
     // from the file, or, when even that fails, skipped.
     void DropEntriesFrom(std::int64_t at) noexcept;
@@ -115,6 +127,21 @@ private:
     // Applies inverses from the end of the file; returns whether the file could be read.
     bool ApplyInverses(KsProgressInterface& progress, std::uint32_t& applied,
                        std::vector<FailedInverse>& failures);
+    // Where undoing starts: the end of the entries whose changes may have been made; the
+    // file is cut there.
+    std::int64_t UndoStart();
+    // The start of the entry that ends at `position`; a trailer that cannot be raises.
+    std::int64_t EntryStart(std::int64_t position);
+    // The entry from `start` is a copy of moved records: put back in a recovery (true), left
+    // to the inverse before it in a commit (false); raises when it cannot be either.
+    bool UndoMovedRecords(std::int64_t start, std::int64_t trailer, bool newest);
+    // Reads the inverse entry from `start` to `trailer` into `entry` and applies it unless
+    // it is the newest of a recovery and its change was not made. A failure is noted as
+    // number `applied`; returns false when the undoing must stop there (a recovery).
+    bool ApplyEntry(KsRecordActionListWrapper& entry, std::int64_t start, std::int64_t trailer,
+                    bool newest, std::uint32_t applied, std::vector<FailedInverse>& failures);
+    // Adds `reason`, unless noted already, to why the undoing did not get through.
+    void NoteUndoFailure(const KsString& reason);
     // Whether the newest inverse is still to be applied (a recovery asks).
     bool NeedsApplying(const KsRecordActionListWrapper& entry) const;
     void MarkLogged(std::uint32_t applied, const std::vector<FailedInverse>& failures);
@@ -141,7 +168,8 @@ private:
     bool undoFailed_ = false;
     // The transaction's final status is in the log.
     bool finished_ = false;
-    KsString recoveryFailure_;
+    // Why undoing stopped or failed: each reason once, separated by "; ".
+    KsString undoFailure_;
     std::vector<KsFileTransactionLog::LoggedAction> logged_;
     std::size_t nextLogged_ = 0;  // where the search for the next node starts
 };

@@ -28,6 +28,9 @@ public:
         }
         return Kind::kDatabaseOld;
     }
+    bool Exists(const KsTransaction* transaction) const override {
+        return KsTransaction::Exists(transaction);
+    }
     void Destroy(KsTransaction* transaction) override { delete transaction; }
     void AddAppend(KsTransaction& transaction, KsFile& file, const KsFileRecord& record) override {
         KsAppendAction action(record);

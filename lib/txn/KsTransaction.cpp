@@ -1,5 +1,8 @@
 #include "txn/KsTransaction.h"
 
+#include <mutex>
+#include <unordered_set>
+
 #include "core/KsCallpath.h"
 #include "files/KsFile.h"
 #include "progress/KsProgressInterface.h"
@@ -18,7 +21,37 @@ void TellQuietly(Call call) noexcept {
     }
 }
 
+// Every transaction alive, so that a table can tell a transaction from a pointer to one
+// already ended and deleted.
+struct LiveTransactions {
+    std::mutex guard;
+    std::unordered_set<const KsTransaction*> members;
+};
+
+LiveTransactions& Live() {
+    static LiveTransactions live;
+    return live;
+}
+
 }  // namespace
+
+KsTransaction::KsTransaction() {
+    LiveTransactions& live = Live();
+    std::lock_guard lock(live.guard);
+    live.members.insert(this);
+}
+
+KsTransaction::~KsTransaction() {
+    LiveTransactions& live = Live();
+    std::lock_guard lock(live.guard);
+    live.members.erase(this);
+}
+
+bool KsTransaction::Exists(const KsTransaction* transaction) {
+    LiveTransactions& live = Live();
+    std::lock_guard lock(live.guard);
+    return live.members.count(transaction) != 0;
+}
 
 void KsTransaction::Commit(KsProgressInterface& progress) {
     KsCallpath("Commit()", "KsTransaction", [&] {

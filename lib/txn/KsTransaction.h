@@ -19,7 +19,7 @@ class KsProgressInterface;
 /// KsTransactionException with the call path of the transaction call.
 class KsTransaction {
 public:
-    virtual ~KsTransaction() = default;
+    virtual ~KsTransaction();
     /// Adds `action` (the caller keeps it; the transaction copies what it needs) on
     /// `file`, or carries it out at once, as the class says.
     virtual void AddAction(KsFile& file, KsRecordAction& action) = 0;
@@ -30,9 +30,13 @@ public:
     /// Drops the actions added and not committed.
     virtual void Rollback() = 0;
 
+    /// Whether `transaction` points to a transaction not yet deleted; a pointer to one that
+    /// was deleted is safe to pass (it is compared, never followed).
+    static bool Exists(const KsTransaction* transaction);
+
 protected:
     /// For the transaction classes.
-    KsTransaction() = default;
+    KsTransaction();
     /// @{
     /// Not copyable.
     KsTransaction(const KsTransaction&) = delete;

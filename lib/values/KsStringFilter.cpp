@@ -443,6 +443,13 @@ void KsStringFilter::SetPictureString(const char* picture) {
     });
 }
 
+void KsStringFilter::TakeStoredPicture(const char* picture) {
+    // A filter without a picture writes an empty one (a section leaves the key out).
+    if (picture != nullptr && *picture != '\0') {
+        SetPictureString(picture);
+    }
+}
+
 void KsStringFilter::FilterValue(KsString& text) const {
     KsCallpath("FilterValue()", kClass, [&] {
         if (text.IsEmpty()) {
@@ -477,7 +484,7 @@ void KsStringFilter::Read(KsIniSection& section, KsProgressInterface& progress) 
     (void)progress;
     KsCallpath("Read()", kClass, [&] {
         KsStringFilter read;
-        read.SetPictureString(section.GetString(kPictureKey, ""));
+        read.TakeStoredPicture(section.GetString(kPictureKey, ""));
         read.missing_ = section.GetString(kMissingKey, "");
         *this = read;
     });
@@ -499,7 +506,7 @@ void KsStringFilter::Read(KsInputStreamInterface& stream, KsProgressInterface& p
         KsStringFilter read;
         picture.Read(stream);
         read.missing_.Read(stream);
-        read.SetPictureString(picture.GetCString());
+        read.TakeStoredPicture(picture.GetCString());
         *this = read;
     });
 }

@@ -38,7 +38,8 @@ public:
     using KsFilter::Read;
     using KsFilter::Write;
     /// @}
-    /// "Picture String Filter" and "Missing String"; the picture is checked.
+    /// "Picture String Filter" and "Missing String"; the picture is checked, and an empty
+    /// or missing one is the filter without a picture, as Write stores it.
     void Read(KsIniSection& section, KsProgressInterface& progress) override;
     void Read(KsInputStreamInterface& stream, KsProgressInterface& progress) override;
     void Write(KsIniSection& section, KsProgressInterface& progress) const override;
@@ -74,6 +75,9 @@ public:
     }
 
 private:
+    // A picture read back: checked, or none when empty.
+    void TakeStoredPicture(const char* picture);
+
     KsString picture_;
     KsString missing_;
 };

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -163,6 +164,32 @@ TEST(KsExceptionTest, GenerateFormatsMessageAndClassAndWrapsStandardErrors) {
     EXPECT_EQ(ErrorOf([&] { throw KsException(inner, "Save()", "KsFile"); }),
               "disk gone / KsFile / Save() of KsFile");
     EXPECT_STREQ(KsException(inner, nullptr, nullptr).GetCallpath(), "");
+}
+
+// Every member of the family is a std::exception whose what() is its message, so that one
+// no library handler catches still says what went wrong; a memory error reaches
+// std::exception twice and is caught as std::bad_alloc, with its message too.
+TEST(KsExceptionTest, HandlersOfStandardExceptionsSeeTheMessage) {
+    auto whatOf = [](const std::function<void()>& raise) -> std::string {
+        try {
+            raise();
+        } catch (const std::exception& error) {
+            return error.what();
+        } catch (...) {
+            return "(not a std::exception)";
+        }
+        return "(nothing raised)";
+    };
+    EXPECT_EQ(whatOf([] { KsException::Generate("%d records", "KsFile", 3); }), "3 records");
+    EXPECT_EQ(whatOf([] { KsFileException::Generate("gone", "KsIO", "a.dat"); }), "gone");
+    EXPECT_EQ(whatOf([] { KsException::GenerateAs<KsCommitFailure>("undone", "T"); }), "undone");
+    EXPECT_EQ(whatOf([] { KsNotImplementedError::Generate("no %s", "KsFile", "sort"); }),
+              "no sort");
+    try {
+        throw KsMemoryException("Out of memory");
+    } catch (const std::bad_alloc& error) {
+        EXPECT_STREQ(error.what(), "Out of memory");
+    }
 }
 
 TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {

@@ -184,6 +184,26 @@ TEST(KsFile, CreateFromCopiesEveryRecordWithProgressAndStopsWhenCanceled) {
     EXPECT_EQ(0, canceled.GetWriteLockCount());
 }
 
+// Copies keep each field's stored form, bits and divisor: a Number with two decimals keeps
+// them, the records keep their bytes.
+TEST(KsFile, CopiesKeepTheStoredFormOfEveryField) {
+    kstest::TempDir dir;
+    auto source = kstest::CreateTable(dir.File("source.cbf"), kstest::SampleFields());
+    const std::vector<const char*> texts = {"7", "12.34", "abc", "5", "1000"};
+    kstest::AppendTexts(*source, texts);
+    const std::string expected = kstest::TextsOf(*source, 1);
+    ASSERT_EQ(expected.substr(0, 8), "7|12.34|");
+    source->Flush();
+    CBFFile copy;
+    copy.CreateFrom(dir.File("copy").c_str(), *source);
+    EXPECT_EQ(kstest::TextsOf(copy, 1), expected);
+    EXPECT_EQ(ReadWholeFile(dir.File("source.cbf")), ReadWholeFile(dir.File("copy.cbf")));
+    CBFFile empty;
+    empty.CreateAndOpenFrom(dir.File("empty").c_str(), *source);
+    kstest::AppendTexts(empty, texts);
+    EXPECT_EQ(kstest::TextsOf(empty, 1), expected);
+}
+
 TEST(KsFile, BlobFileIsOpenedBesideTheTableAndDelaysItsFreeing) {
     kstest::TempDir dir;
     std::string name = MakeTable(dir, "t", 1);

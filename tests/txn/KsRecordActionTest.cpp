@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -126,6 +127,18 @@ TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
             EXPECT_THROW(KsRecordAction::Read(*table, cut), KsException) << size;
         }
     }
+    // A record whose table closed has no fields left to write or read: refused, not taken
+    // as a record of no fields.
+    ActionPtr orphan = Act('M');
+    std::unique_ptr<KsFileRecord> record = table->GetNewRecord();
+    table->Close();
+    kstest::MemoryStream serial(std::string(9, '\0'));
+    for (const auto& refused : {std::function<void()>([&] { Written(*orphan); }),
+                                std::function<void()>([&] { record->RawSerialRead(serial); })}) {
+        EXPECT_EQ(MessageOf(refused),
+                  "The record's table has been closed or its fields have changed");
+    }
+    table = kstest::MakeActionTable(dir.File("t2.cbf"), 3);
     kstest::MemoryStream unknown("X");
     EXPECT_EQ(
         kstest::ErrorOf<KsRecordActionUnknown>([&] { KsRecordAction::Read(*table, unknown); }),

@@ -1,6 +1,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <stdexcept>
 
 #include "TxnTestSupport.h"
 #include "core/KsByteOrder.h"
@@ -28,11 +29,14 @@ struct DeletionRefuser : KsFileListener {
     }
 };
 
-// A progress object whose first step throws a library error ('1') or an int ('2'), or that
-// cancels at its third question ('3').
+// A progress object whose first step throws a library error ('1'), an int ('2') or a standard
+// exception ('4'), or that cancels at its third question ('3').
 struct FailingProgress : KsProgressInterface {
     explicit FailingProgress(char fails) : how(fails) {}
     void StepBy(std::int32_t amount) override {
+        if (amount > 0 && how == '4') {
+            throw std::runtime_error("display gone");
+        }
         if (amount > 0 && (how == '1' || how == '2')) {
             how == '2' ? throw 7 : KsException::Generate("progress broke", "Progress");
         }
@@ -71,18 +75,20 @@ protected:
 // Every way a commit ends, on a table holding 7 and 8: the actions, the i-th (from 1) of
 // them P (append of i), M or N (modify of record 1 or 2 to i), X (modify of record 99,
 // which fails) or Y (modify of record 2, which the listener refuses after the change); what
-// else goes wrong (u: the listener refuses deletions, so no append can be undone; 1, 2, 3: the progress object, see FailingProgress; h: another writer sets
+// else goes wrong (u: the listener refuses deletions, so no append can be undone; 1 to 4:
+// the progress object, see FailingProgress; h: another writer sets
 // record 2 to 0|D once the first inverse is saved, which is what its undo must restore); the
 // transaction's status once it is gone (F: the error is a KsRollbackFailure, else a
 // KsCommissionCanceled for a cancel, a KsCommitFailure for other failures), its actions'
-// marks, the table and the error's message, whose %s is the text logged for X. Modifies
-// alone save their inverses in one step.
+// marks, the table and the error's message, whose %s is the text logged for X; a rollback
+// that fails says why. Modifies alone save their inverses in one step.
 TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
     const std::string base = "7|seven;8|eight", failed = "The commit failed because \"%s\"",
                       threw = "The commit failed because the progress threw \"progress broke\"",
                       unknown = "The commit failed for an unknown reason",
                       suspect =
-                          " and a rollback could not be performed.\n\nYou should "
+                          " and a rollback could not be performed (The deletion of a record "
+                          "failed with message \"listener refused\").\n\nYou should "
                           "consider the data in table \"survey\" suspect and should "
                           "probably restore from a backup.";
     const struct {
@@ -103,6 +109,8 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         {"PMP", "2u", 'F', "FKK", base + ";1|P", unknown + suspect},
         {"PMP", "1", 'R', "RKK", base, threw},
         {"PMP", "1u", 'F', "FKK", base + ";1|P", threw + suspect},
+        {"PMP", "4", 'R', "RKK", base,
+         "The commit failed because the progress threw \"display gone\""},
         {"PPPPP", "3", 'R', "RRRKK", base,
          "The commit to table \"survey\" was canceled by the user"},
         {"PMPPP", "3u", 'F', "FRFKK", base + ";1|P;3|P",

@@ -8,6 +8,7 @@
 
 #include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
+#include "core/KsByteOrder.h"
 #include "index/KsIndex.h"
 #include "platform/KsSystemError.h"
 #include "support/FaultInjectingFile.h"
@@ -383,6 +384,37 @@ TEST_F(Crash, ARollbackThatCannotFinishRefusesTheTableUntilItCan) {
     }
     factory.Plan().Reset();
     EXPECT_EQ(CheckBeforeOrAfter(model, {}), 'R');
+}
+
+// An inverse file that does not read back as what undoes the commit refuses the open for
+// writing and says which entry is wrong: here the copy of the records the delete moves no
+// longer fits the table (its records are of another length). The file is left as it was.
+TEST_F(Crash, AnInverseEntryThatCannotBeAppliedIsNamed) {
+    Fill(6);
+    ASSERT_EQ(kstest::RunInChild([&] {
+                  return CommitAndClose({{'A', 0, 101}, {'D', 1, 0}}, false, false, 2);
+              }),
+              kstest::kDiedStatus);
+    const auto left = InverseBytes();
+    ASSERT_EQ(left.size(), 1u);
+    std::string bytes = left[0].second;
+    const auto start = static_cast<std::size_t>(
+        KsByteOrder::LoadLittle<std::uint64_t>(bytes.data() + bytes.size() - 8));
+    ASSERT_EQ(bytes.at(start), 'S');  // the newest entry: the records the delete moves
+    // The same bytes taken as one record: first 1, count 1, its length all of them.
+    KsByteOrder::StoreLittle(&bytes[start + 1], std::int32_t{1});
+    KsByteOrder::StoreLittle(&bytes[start + 5], std::int32_t{1});
+    KsByteOrder::StoreLittle(&bytes[start + 9],
+                             static_cast<std::int32_t>(bytes.size() - 8 - start - 13));
+    kstest::WriteWholeFile(left[0].first, bytes);
+    const std::string error =
+        kstest::MessageOrEmpty([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+    EXPECT_NE(error.find("\" was cut short and cannot be rolled back (the inverse file's copy of "
+                         "moved records at byte " +
+                         std::to_string(start) + " does not fit the table); the table cannot"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(InverseBytes().at(0).second, bytes);
 }
 
 }  // namespace

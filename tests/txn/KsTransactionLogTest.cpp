@@ -211,7 +211,9 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
               "This transaction was created for \"survey\", but was used on \"other\"");
     table->EndTransaction(old);
     EXPECT_EQ(table->GetWriteLockCount(), 0);
-    EXPECT_EQ(MessageOf([&] { table->EndTransaction(nullptr); }), "No transaction in process.");
+    for (KsTransaction* ended : {static_cast<KsTransaction*>(nullptr), old}) {
+        EXPECT_EQ(MessageOf([&] { table->EndTransaction(ended); }), "No transaction in process.");
+    }
     EXPECT_EQ(MessageOf([&] { table->AppendRecord(nullptr, *MakeRecord(*table, 2, "x")); }),
               "NULL transaction pointer passed to AppendRecord()");
     table->Lock(LOCK_READ);
@@ -227,6 +229,7 @@ TEST_F(TxnLog, TableSlotsAndOldTransactions) {
     EXPECT_EQ(kstest::Content(*table), "1|later;2|two");
     table->EndTransaction(fresh);
     EXPECT_EQ(table->GetActiveTransaction(), nullptr);
+    EXPECT_EQ(MessageOf([&] { table->EndTransaction(fresh); }), "No transaction in process.");
     EXPECT_EQ(trace, "bacd+b+c+dbcd+b+c+");
     for (Recorder* r : {&b, &c, &d}) {
         all.Unregister(*r);

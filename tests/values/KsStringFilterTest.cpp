@@ -125,6 +125,22 @@ TEST(KsStringFilter, SyntaxErrorsWithTheirCodes) {
     EXPECT_STREQ("##", filter.GetPictureString());
 }
 
+// A filter without a picture, as a field may hold one, reads back from both forms it writes.
+TEST(KsStringFilter, AFilterWithoutAPictureReadsBackFromItsSectionAndItsStream) {
+    KsStringFilter blank;
+    blank.SetMissingString("n/a");
+    KsIniSection section("Field");
+    blank.Write(&section);
+    kstest::MemoryStream out;
+    blank.Write(out, KsNullProgress::Instance());
+    KsStringFilter fromSection("#"), fromStream("#");
+    fromSection.Read(&section);
+    kstest::MemoryStream in(out.Bytes());
+    fromStream.Read(in, KsNullProgress::Instance());
+    EXPECT_TRUE(fromSection == blank && fromStream == blank);
+    EXPECT_STREQ("", fromStream.GetPictureString());
+}
+
 TEST(KsStringFilter, StreamForm) {
     KsStringFilter filter("(###) ###-####");
     filter.SetMissingString(" none ");

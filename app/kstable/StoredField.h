@@ -1,0 +1,30 @@
+#pragma once
+// What the import and export plans need to know of a field of a compressed binary table:
+// where its stored bits lie in a record, checked as the record class checks them.
+
+#include <cstdint>
+#include <optional>
+
+#include "files/CBFField.h"
+
+struct StoredPlace {
+    std::uint16_t offset = 0;  // of the field's first byte
+    std::uint16_t bytes = 0;   // 4 for a number, 2 for a bit string's word, else the length
+    // A bit string's shift from its word's least significant bit and its mask there.
+    std::uint8_t shift = 0;
+    std::uint16_t mask = 0;
+};
+
+// The field's place in a record of `recordLength` bytes; nothing for a field of a type the
+// format does not store, or one that does not lie inside the record or its word (the
+// generic path refuses those with its own words).
+std::optional<StoredPlace> StoredPlaceOf(const CBFField& field, std::int32_t recordLength);
+
+// 10 to the power 0 to 9; 0 outside.
+constexpr std::uint32_t PowerOfTen(int exponent) {
+    std::uint32_t power = 1;
+    for (int i = 0; i < exponent; ++i) {
+        power *= 10;
+    }
+    return exponent >= 0 && exponent <= 9 ? power : 0;
+}
