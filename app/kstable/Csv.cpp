@@ -35,7 +35,24 @@ CsvReader::CsvReader(KsInputStreamInterface& input, std::size_t bufferSize, CsvS
       file_(dynamic_cast<KsIO*>(&input)),
       capacity_(std::clamp<std::size_t>(bufferSize, 2, kMaxRecordBytes + 3)),
       buffer_(NewBuffer(capacity_)),
-      stopMask_(StopMaskOf(scan)) {}
+      stopMask_(StopMaskOf(scan)) {
+    GrowValues();
+}
+
+void CsvReader::GrowValues() {
+    const std::size_t room = std::max<std::size_t>(64, 2 * valueRoom_);
+    std::unique_ptr<Span[]> grown(new Span[room]);
+    std::copy(values_.get(), values_.get() + count_, grown.get());
+    values_ = std::move(grown);
+    valueRoom_ = room;
+}
+
+void CsvReader::AddValue(std::size_t start, std::size_t length) {
+    if (count_ == valueRoom_) {
+        GrowValues();
+    }
+    values_[count_++] = {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)};
+}
 
 void CsvReader::Fail(const char* problem) const {
     KsException::Generate("%s", kReaderClass, problem);
@@ -105,6 +122,9 @@ std::size_t CsvReader::TakeCommaEnded(std::size_t at) {
     // the compiler knows.
     char* const bytes = buffer_.get();
     const std::size_t record = record_;
+    Span* spans = values_.get();
+    std::size_t count = count_;
+    std::size_t room = valueRoom_;
     std::size_t from = record + at;
     std::size_t base = from & ~(kCsvScanBlock - 1);
     CsvStops stops = base == stopsBase_ ? stops_ : stopMask_(bytes + base);
@@ -123,11 +143,18 @@ std::size_t CsvReader::TakeCommaEnded(std::size_t at) {
         }
         const std::size_t stop = base + static_cast<std::size_t>(std::countr_zero(pending));
         bytes[stop] = '\0';
-        values_.push_back(
-            {static_cast<std::uint32_t>(from - record), static_cast<std::uint32_t>(stop - from)});
+        if (count == room) {
+            count_ = count;
+            GrowValues();
+            spans = values_.get();
+            room = valueRoom_;
+        }
+        spans[count++] = {static_cast<std::uint32_t>(from - record),
+                          static_cast<std::uint32_t>(stop - from)};
         from = stop + 1;
         pending ^= lowest;
     }
+    count_ = count;
     stopsBase_ = base;
     stops_ = stops;
     return from - record;
@@ -218,7 +245,7 @@ void CsvReader::SkipByteOrderMark() {
 }
 
 bool CsvReader::Next() {
-    values_.clear();
+    count_ = 0;
     record_ = next_;
     if (!started_) {
         started_ = true;
@@ -235,8 +262,7 @@ bool CsvReader::Next() {
         int separator = Scan(at);
         if (separator == ',') {  // more input came after an unquoted value
             Record()[at] = '\0';
-            values_.push_back(
-                {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(at - start)});
+            AddValue(start, at - start);
             ++at;
             continue;
         }
@@ -251,7 +277,7 @@ bool CsvReader::Next() {
         }
         const int taken = TakeSeparator(at, separator);
         Record()[start + length] = '\0';  // over the separator or the closing quote
-        values_.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
+        AddValue(start, length);
         if (taken != ',') {
             if (start + length > kMaxRecordBytes) {
                 KsException::Generate("a record longer than %lu bytes", kReaderClass,

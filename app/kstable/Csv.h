@@ -43,10 +43,10 @@ public:
         std::uint32_t length;
     };
 
-    std::size_t Count() const { return values_.size(); }
+    std::size_t Count() const { return count_; }
     // The spans of the values and the text they point into, for loops that keep both at
     // hand (valid until the next record is read).
-    const Span* Spans() const { return values_.data(); }
+    const Span* Spans() const { return values_.get(); }
     const char* RecordText() const { return Record(); }
     // Value i of the record, NUL-terminated (values never hold a NUL byte).
     const char* Value(std::size_t i) const { return Record() + values_[i].start; }
@@ -82,6 +82,10 @@ private:
     [[noreturn]] void Fail(const char* problem) const;
     // Steps over a byte order mark at the start of the input.
     void SkipByteOrderMark();
+    // Adds the span of the record's next value.
+    void AddValue(std::size_t start, std::size_t length);
+    // Doubles the room for spans, keeping those taken.
+    void GrowValues();
 
     // Bytes asked for at a time.
     static constexpr std::size_t kReadBytes = 128 << 10;
@@ -106,7 +110,11 @@ private:
     std::uint64_t consumed_ = 0;
     std::int64_t line_ = 1;
     std::int64_t recordLine_ = 0;
-    std::vector<Span> values_;
+    // The spans of the record's values: count_ of them, in room for valueRoom_. A plain
+    // array rather than a vector, so that the inner loop keeps its end in a register.
+    std::unique_ptr<Span[]> values_;
+    std::size_t count_ = 0;
+    std::size_t valueRoom_ = 0;
 };
 
 // Writes records through a buffer of its own that fills up to about bufferSize bytes

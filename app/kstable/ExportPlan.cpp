@@ -19,13 +19,17 @@ constexpr std::size_t kNumberBytes = 24;
 // prints as exactly these digits.
 constexpr std::uint32_t kLargestScale = 1u << 20;
 
-// The digits of 0 to 99, a one-digit number's in the first byte.
+// The texts of 0 to 99 with the comma after them, each four bytes long with its length in
+// the last, so that a value is one store and an add of its length, without a branch.
 struct SmallNumbers {
-    char digits[100][2] = {};
+    char text[100][4] = {};
     constexpr SmallNumbers() {
         for (int n = 0; n < 100; ++n) {
-            digits[n][0] = static_cast<char>('0' + (n < 10 ? n : n / 10));
-            digits[n][1] = static_cast<char>('0' + n % 10);
+            const int length = n < 10 ? 1 : 2;
+            text[n][0] = static_cast<char>('0' + (n < 10 ? n : n / 10));
+            text[n][1] = static_cast<char>(n < 10 ? ',' : '0' + n % 10);
+            text[n][2] = ',';
+            text[n][3] = static_cast<char>(length + 1);
         }
     }
 };
@@ -210,12 +214,13 @@ char* ExportPlan::PutText(const Step& step, const unsigned char* at, char* out) 
                                     : PutInteger(out, static_cast<std::int16_t>(bits));
         }
         case Step::kSmallBits: {
-            // Without branches on the digits, which follow no pattern: two bytes from a
-            // table, the second of a one-digit value overwritten by the comma that follows.
+            // Its comma too (PutRun adds none): the digits follow no pattern, so a branch on
+            // their count would be mispredicted every other value.
             const unsigned bits =
                 (KsByteOrder::LoadBig<std::uint16_t>(at) >> step.shift) & step.mask;
-            std::memcpy(out, kSmallNumbers.digits[bits], 2);
-            return out + 1 + unsigned{bits > 9};
+            const char* text = kSmallNumbers.text[bits];
+            std::memcpy(out, text, 4);
+            return out + static_cast<unsigned char>(text[3]);
         }
         case Step::kFixed: {
             const auto word = KsByteOrder::LoadBig<std::uint32_t>(at);
@@ -246,10 +251,13 @@ char* ExportPlan::PutRun(const Run& run, const unsigned char* bytes, bool& loade
             out =
                 CsvWriter::PutValue(out, record_->GetField(step.field, text_.data(),
                                                            static_cast<std::uint32_t>(kFieldText)));
+            *out++ = ',';
         } else {
             out = PutText<K>(step, bytes + step.offset, out);
+            if constexpr (K != Step::kSmallBits) {
+                *out++ = ',';
+            }
         }
-        *out++ = ',';
     }
     return out;
 }

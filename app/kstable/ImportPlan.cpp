@@ -40,74 +40,116 @@ int HexDigit(char c) {
     return upper >= 'A' && upper <= 'F' ? upper - 'A' + 10 : -1;
 }
 
-// A plain decimal text, [-]digits[.digits], as its digits without the point and without
-// the fraction's trailing zeros (`digits`) and the number of decimals they keep.
+// The values of the texts of a small bit string, looked up by their first two bytes (the
+// first in the low byte): one or two digits ended by their NUL, or the empty text (its NUL
+// first), whose value is 0. Any other pair is kNotSmall, above every small field's range.
+constexpr std::uint8_t kNotSmall = 0xFF;
+struct SmallValues {
+    std::uint8_t value[1 << 16];
+    SmallValues() {
+        std::memset(value, kNotSmall, sizeof value);
+        for (unsigned second = 0; second < 256; ++second) {
+            value[second << 8] = 0;
+        }
+        for (unsigned first = 0; first < 10; ++first) {
+            value['0' + first] = static_cast<std::uint8_t>(first);
+            for (unsigned second = 0; second < 10; ++second) {
+                value[('0' + first) | ('0' + second) << 8] =
+                    static_cast<std::uint8_t>(10 * first + second);
+            }
+        }
+    }
+};
+const SmallValues kSmallValues;
+
+// A plain decimal text, [-]digits[.digits], as its digits without the point (`digits`)
+// and the number of decimals.
 struct Decimal {
     bool negative = false;
     std::uint64_t digits = 0;
     int decimals = 0;
 };
 
+// One pass over the text; more than 18 digits (which could overflow) go to the filler.
 bool DecimalOf(std::string_view text, Decimal& out) {
-    out.negative = !text.empty() && text[0] == '-';
-    std::size_t i = out.negative ? 1 : 0;
-    const std::size_t firstDigit = i;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    out.negative = at != end && *at == '-';
+    at += out.negative ? 1 : 0;
+    const char* const firstDigit = at;
     std::uint64_t digits = 0;
-    // 18 digits cannot overflow; more go to the filler.
-    constexpr std::size_t kMostDigits = 18;
-    for (; i < text.size() && IsDigit(text[i]); ++i) {
-        digits = digits * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    for (; at != end && IsDigit(*at); ++at) {
+        digits = digits * 10 + static_cast<std::uint64_t>(*at - '0');
     }
-    std::size_t counted = i - firstDigit;
-    if (counted == 0) {
+    const auto whole = at - firstDigit;
+    if (whole == 0) {
         return false;
     }
-    int decimals = 0;
-    if (i < text.size()) {
-        if (text[i] != '.' || i + 1 == text.size()) {
+    std::ptrdiff_t decimals = 0;
+    if (at != end) {
+        if (*at != '.' || ++at == end) {
             return false;
         }
-        std::size_t last = text.size();
-        while (last > i + 1 && text[last - 1] == '0') {
-            --last;
+        const char* const firstDecimal = at;
+        for (; at != end && IsDigit(*at); ++at) {
+            digits = digits * 10 + static_cast<std::uint64_t>(*at - '0');
         }
-        for (std::size_t j = i + 1; j < text.size(); ++j) {
-            if (!IsDigit(text[j])) {
-                return false;
-            }
+        if (at != end) {
+            return false;
         }
-        for (std::size_t j = i + 1; j < last; ++j) {
-            digits = digits * 10 + static_cast<std::uint64_t>(text[j] - '0');
-            ++decimals;
-        }
-        counted += static_cast<std::size_t>(decimals);
+        decimals = at - firstDecimal;
     }
-    if (counted > kMostDigits) {
+    constexpr std::ptrdiff_t kMostDigits = 18;
+    if (whole + decimals > kMostDigits) {
         return false;
     }
     out.digits = digits;
-    out.decimals = decimals;
+    out.decimals = static_cast<int>(decimals);
     return true;
 }
 
 // value * divisor as a Number field keeps it (sign and magnitude), when that is a whole
-// number of a safe size.
-bool ScaledWord(std::string_view text, std::uint32_t divisor, std::uint32_t& word) {
+// number of a safe size. A divisor of 10^exponent (exponent -1 for any other) scales a
+// value with no more decimals than that by a multiplication alone.
+bool ScaledWord(std::string_view text, std::uint32_t divisor, int exponent, std::uint32_t& word) {
     Decimal decimal;
-    if (!DecimalOf(text, decimal) || decimal.decimals > 9) {
+    if (!DecimalOf(text, decimal)) {
         return false;
     }
-    if (decimal.digits > ~std::uint64_t{0} / divisor) {
-        return false;
+    std::uint64_t magnitude = 0;
+    if (decimal.decimals <= exponent) {
+        if (decimal.digits > kLargestScaled) {
+            return false;
+        }
+        magnitude = decimal.digits * PowerOfTen(exponent - decimal.decimals);
+    } else {
+        // Trailing zeros or a divisor of another kind: whole steps only.
+        const std::uint64_t power = PowerOfTen(decimal.decimals);
+        if (power == 0 || decimal.digits > ~std::uint64_t{0} / divisor) {
+            return false;
+        }
+        const std::uint64_t product = decimal.digits * divisor;
+        if (product % power != 0) {
+            return false;
+        }
+        magnitude = product / power;
     }
-    const std::uint64_t product = decimal.digits * divisor;
-    const std::uint64_t power = PowerOfTen(decimal.decimals);
-    if (product % power != 0 || product / power > kLargestScaled) {
-        return false;  // not a whole number of steps, or near the limit
+    if (magnitude > kLargestScaled) {
+        return false;  // near the limit
     }
-    const auto magnitude = static_cast<std::uint32_t>(product / power);
-    word = decimal.negative && magnitude != 0 ? 0x80000000u | magnitude : magnitude;
+    const auto bits = static_cast<std::uint32_t>(magnitude);
+    word = decimal.negative && bits != 0 ? 0x80000000u | bits : bits;
     return true;
+}
+
+// The exponent of a divisor that is a power of ten, else -1.
+int DecimalExponent(std::uint32_t divisor) {
+    for (int exponent = 0; exponent <= 9; ++exponent) {
+        if (PowerOfTen(exponent) == divisor) {
+            return exponent;
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -194,6 +236,7 @@ ImportPlan::Step ImportPlan::StepOf(const CBFField& field, std::int32_t recordLe
             if (field.GetDivisor() > 0) {
                 step.kind = Step::kScaled;
                 step.divisor = static_cast<std::uint32_t>(field.GetDivisor());
+                step.exponent = static_cast<std::int8_t>(DecimalExponent(step.divisor));
             }
             break;
         default:
@@ -250,7 +293,7 @@ bool ImportPlan::Put(const Step& step, std::string_view text, unsigned char* rec
             break;
         case Step::kScaled: {
             std::uint32_t word = 0;
-            if (!ScaledWord(text, step.divisor, word)) {
+            if (!ScaledWord(text, step.divisor, step.exponent, word)) {
                 return false;
             }
             KsByteOrder::StoreBig(at, word);
@@ -264,23 +307,21 @@ bool ImportPlan::Put(const Step& step, std::string_view text, unsigned char* rec
 
 template <ImportPlan::Step::Kind K>
 bool ImportPlan::BitsOf(const Step& step, std::string_view text, unsigned& bits) {
-    if (text.empty()) {
-        bits = 0;
-        return true;
-    }
     if constexpr (K == Step::kSmallBits) {
         if (text.size() > 2) {
             return false;
         }
-        // Without branches on the digits, which follow no pattern. A one-digit value is
-        // followed by its NUL, so text[1] can be read.
-        const unsigned first = static_cast<unsigned char>(text[0]) - unsigned{'0'};
-        const unsigned second = static_cast<unsigned char>(text[1]) - unsigned{'0'};
-        const auto two = static_cast<unsigned>(text.size() - 1);  // 0 or 1
-        bits = first * (1 + 9 * two) + (second & (0u - two));
-        return ((first > 9) | (two & (second > 9)) | (bits > step.largest)) == 0;
+        // One look-up and no branch on the digits, which follow no pattern. A value is
+        // followed by its NUL, so two bytes can always be read.
+        const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+        bits = kSmallValues.value[at[0] | unsigned{at[1]} << 8];
+        return bits <= step.largest;
     } else {
         std::uint64_t value = 0;
+        if (text.empty()) {
+            bits = 0;
+            return true;
+        }
         if (!DigitsValue(text, 5, value) || value > step.largest) {
             return false;
         }

@@ -50,6 +50,7 @@ private:
         std::uint8_t shift = 0;     // of a bit string, from the word's least significant bit
         std::uint32_t largest = 0;  // the largest value of a bit string
         std::uint32_t divisor = 0;  // of a Number field
+        std::int8_t exponent = -1;  // of a divisor that is a power of ten
     };
     // Consecutive fields of one kind, filled by one loop of their own, so that the kind is
     // decided once a run rather than once a field.

@@ -22,9 +22,7 @@ std::optional<StoredPlace> StoredPlaceOf(const CBFField& field, std::int32_t rec
 
 // 10 to the power 0 to 9; 0 outside.
 constexpr std::uint32_t PowerOfTen(int exponent) {
-    std::uint32_t power = 1;
-    for (int i = 0; i < exponent; ++i) {
-        power *= 10;
-    }
-    return exponent >= 0 && exponent <= 9 ? power : 0;
+    constexpr std::uint32_t kPowers[] = {1,      10,      100,      1000,      10000,
+                                         100000, 1000000, 10000000, 100000000, 1000000000};
+    return exponent >= 0 && exponent <= 9 ? kPowers[exponent] : 0;
 }

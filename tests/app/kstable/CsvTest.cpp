@@ -179,6 +179,33 @@ TEST(CsvScan, EveryImplementationFindsTheSameStops) {
     EXPECT_EQ(ParseCsvScan("avx512"), std::nullopt);
 }
 
+// The reader's room for the spans of a record's values grows from 64: records on both
+// sides of each doubling, with unquoted, quoted and empty values, and a short record after
+// each so that a long one leaves nothing behind.
+TEST(CsvReader, RecordsOfManyValuesAreReadWhole) {
+    std::mt19937 random(64);
+    for (const std::size_t count : {63u, 64u, 65u, 128u, 129u, 1000u, 4097u}) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            static const char* const kValues[] = {"", "7", "\"a,b\"", "text", "\"\""};
+            if (i > 0) {
+                text += ',';
+            }
+            text += kValues[random() % 5];
+        }
+        text += "\r\nlast,one\n";
+        const kstest::CsvOutcome expected = kstest::ModelCsv(text);
+        ASSERT_EQ(expected.records.at(0).size(), count);
+        for (CsvScan scan : SupportedCsvScans()) {
+            for (const std::size_t size : kBufferSizes) {
+                const Read got = ReadAll(text, size, scan);
+                EXPECT_EQ(got.records, expected.records) << NameOf(scan) << " / " << size;
+                EXPECT_EQ(got.lines, (std::vector<std::int64_t>{1, 2}));
+            }
+        }
+    }
+}
+
 TEST(CsvReader, ARecordOfTheLargestSizeIsRead) {
     const std::string value(CsvReader::kMaxRecordBytes - 2, 'v');  // after "a,"
     Read got = ReadAll("a," + value + "\r\n", 16);
