@@ -6,8 +6,8 @@
 #   scan     a full scan summing one answer field and one amount: bench/table_scan through
 #            the record API, against SELECT sum(q7), sum(amount2)
 #   export   kstable export, against sqlite3 -csv -header SELECT *
-# Prints the median wall and CPU (user + system) seconds of each, the file sizes and the
-# ratios kstable / SQLite.
+# Prints the median wall and CPU (user + system) seconds of each, the file sizes, the
+# ratios kstable / SQLite and kstable's import and export in MB/s of comma-separated text.
 #
 #   bench/table.sh [RECORDS] [RUNS]     (default 1,000,000 records, 3 runs)
 set -euo pipefail
@@ -86,6 +86,12 @@ for step in import scan export; do
 done
 printf '%-8s %12.1f %12.1f %12s %38s   %s\n' "MB" "$(echo "$table_bytes / 1000000" | bc -l)" \
     "$(echo "$db_bytes / 1000000" | bc -l)" "$(ratio "$table_bytes" "$db_bytes")" "" "<= 0.5"
+# The import reads the comma-separated input, the export writes as much again (CR LF).
+kstable_export
+mb_per_s() { echo "scale=0; $1 / 1000000 / $2" | bc; }
+printf '\nkstable MB/s of comma-separated text: import %s, export %s   (goal >= 300)\n' \
+    "$(mb_per_s "$(stat -c %s "$input")" "${wall[kstable_import]}")" \
+    "$(mb_per_s "$(stat -c %s "$out")" "${wall[kstable_export]}")"
 printf '\nscan sums: kstable %s, sqlite %s\n' "$kstable_sums" "$sqlite_sums"
 if [ "$kstable_sums" != "$sqlite_sums" ]; then
     echo "the two scans disagree"

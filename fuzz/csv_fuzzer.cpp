@@ -1,6 +1,7 @@
-// Comma-separated text from untrusted bytes: whatever the buffer size, the reader gives the
-// same records and stops at the same record with the same error; every value is a NUL-free
-// C string; and what the writer makes of the records reads back as the same records.
+// Comma-separated text from untrusted bytes: whatever the buffer size and the stop search,
+// the reader gives the records of the plain model (tests/app/kstable/CsvModel.h) and stops
+// at the same record with the same error; every value is a NUL-free C string; and what the
+// writer makes of the records reads back as the same records.
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Csv.h"
+#include "app/kstable/CsvModel.h"
 #include "core/KsException.h"
 
 namespace {
@@ -33,15 +35,11 @@ private:
     std::size_t position_ = 0;
 };
 
-struct Outcome {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::int64_t> lines;
-    std::string error;
-};
+using Outcome = kstest::CsvOutcome;
 
-Outcome ReadAll(const std::string& text, std::size_t bufferSize) {
+Outcome ReadAll(const std::string& text, std::size_t bufferSize, CsvScan scan) {
     Bytes input(text);
-    CsvReader reader(input, bufferSize);
+    CsvReader reader(input, bufferSize, scan);
     Outcome outcome;
     try {
         while (reader.Next()) {
@@ -69,23 +67,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t smallBuffer = 1 + data[0] % 16;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const Outcome small = ReadAll(text, smallBuffer);
-    const Outcome large = ReadAll(text, 1 << 16);
-    if (small.records != large.records || small.error != large.error ||
-        small.lines != large.lines) {
-        __builtin_trap();
+    const Outcome model = kstest::ModelCsv(text);
+    for (CsvScan scan : SupportedCsvScans()) {
+        if (ReadAll(text, smallBuffer, scan) != model || ReadAll(text, 1 << 16, scan) != model) {
+            __builtin_trap();
+        }
     }
     Bytes written;
     CsvWriter writer(written, 64);
-    for (const auto& record : large.records) {
+    for (const auto& record : model.records) {
         for (const std::string& value : record) {
             writer.Value(value);
         }
         writer.EndRecord();
     }
     writer.Flush();
-    const Outcome again = ReadAll(written.Content(), smallBuffer);
-    if (!again.error.empty() || again.records != large.records) {
+    const Outcome again = ReadAll(written.Content(), smallBuffer, ChosenCsvScan());
+    if (!again.error.empty() || again.records != model.records) {
         __builtin_trap();
     }
     return 0;

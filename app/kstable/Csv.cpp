@@ -1,34 +1,57 @@
 #include "Csv.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/KsException.h"
+#include "io/KsIO.h"
 
 namespace {
 
 constexpr const char* kReaderClass = "CsvReader";
 
-struct StopBytes {
+// Bytes that make the writer quote a value.
+struct QuotedBytes {
     bool table[256] = {};
-    constexpr StopBytes(std::string_view bytes) {
-        for (char c : bytes) {
-            table[static_cast<unsigned char>(c)] = true;
+    constexpr QuotedBytes() {
+        for (unsigned char c : {',', '"', '\r', '\n'}) {
+            table[c] = true;
         }
     }
 };
+constexpr QuotedBytes kQuotedBytes;
 
-constexpr StopBytes kUnquotedStops(std::string_view(",\n\r\"\0", 5));
-// Bytes that make the writer quote a value.
-constexpr StopBytes kQuotedBytes(std::string_view(",\"\r\n", 4));
+// A buffer of `size` bytes and the block after them, zeroed once so that no byte the stop
+// search looks at is unset.
+std::unique_ptr<char[]> NewBuffer(std::size_t size) {
+    return std::unique_ptr<char[]>(new char[size + kCsvScanBlock]());
+}
 
 }  // namespace
 
-CsvReader::CsvReader(KsInputStreamInterface& input, std::size_t bufferSize)
+CsvReader::CsvReader(KsInputStreamInterface& input, std::size_t bufferSize, CsvScan scan)
     : input_(input),
+      file_(dynamic_cast<KsIO*>(&input)),
       capacity_(std::clamp<std::size_t>(bufferSize, 2, kMaxRecordBytes + 3)),
-      buffer_(new char[capacity_]) {
-    buffer_[0] = '\0';
+      buffer_(NewBuffer(capacity_)),
+      stopMask_(StopMaskOf(scan)) {
+    GrowValues();
+}
+
+void CsvReader::GrowValues() {
+    const std::size_t room = std::max<std::size_t>(64, 2 * valueRoom_);
+    std::unique_ptr<Span[]> grown(new Span[room]);
+    std::copy(values_.get(), values_.get() + count_, grown.get());
+    values_ = std::move(grown);
+    valueRoom_ = room;
+}
+
+void CsvReader::AddValue(std::size_t start, std::size_t length) {
+    if (count_ == valueRoom_) {
+        GrowValues();
+    }
+    values_[count_++] = {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)};
 }
 
 void CsvReader::Fail(const char* problem) const {
@@ -39,6 +62,7 @@ bool CsvReader::More() {
     if (atEnd_) {
         return false;
     }
+    stopsBase_ = kNoBlock;
     if (record_ > 0) {
         std::memmove(buffer_.get(), Record(), Available());
         end_ -= record_;
@@ -53,14 +77,17 @@ bool CsvReader::More() {
                                   static_cast<unsigned long>(kMaxRecordBytes));
         }
         const std::size_t larger = std::min(2 * capacity_, kLargest);
-        std::unique_ptr<char[]> grown(new char[larger]);
+        std::unique_ptr<char[]> grown = NewBuffer(larger);
         std::memcpy(grown.get(), buffer_.get(), end_);
         buffer_ = std::move(grown);
         capacity_ = larger;
     }
     buffer_[end_] = '\0';
-    const auto room = static_cast<std::int32_t>(capacity_ - end_ - 1);
-    const std::int32_t got = input_.Read(buffer_.get() + end_, room, false);
+    // Pieces small enough to be still in the cache when they are scanned; a file hands
+    // them over without a copy through its own buffer (and a pipe as they come).
+    const auto room = static_cast<std::int32_t>(std::min(capacity_ - end_ - 1, kReadBytes));
+    const std::int32_t got = file_ != nullptr ? file_->ReadAvailable(buffer_.get() + end_, room)
+                                              : input_.Read(buffer_.get() + end_, room, false);
     if (got <= 0) {
         atEnd_ = true;
         return false;
@@ -71,15 +98,73 @@ bool CsvReader::More() {
     return true;
 }
 
-int CsvReader::Scan(std::size_t& at, const bool (&stop)[256]) {
+std::size_t CsvReader::FindStop(std::size_t at) {
+    // Blocks are aligned to the buffer, not to the record, so that the stops of a block
+    // serve every value in it.
+    const std::size_t from = record_ + at;
+    const std::size_t base = from & ~(kCsvScanBlock - 1);
+    if (base != stopsBase_) {
+        stopsBase_ = base;
+        stops_ = stopMask_(buffer_.get() + base);
+    }
+    std::uint64_t later = (stops_.commas | stops_.others) & (~std::uint64_t{0} << (from - base));
+    while (later == 0) {
+        // The block holding end_ has its NUL, so this never passes end_.
+        stopsBase_ += kCsvScanBlock;
+        stops_ = stopMask_(buffer_.get() + stopsBase_);
+        later = stops_.commas | stops_.others;
+    }
+    return stopsBase_ + static_cast<std::size_t>(std::countr_zero(later)) - record_;
+}
+
+std::size_t CsvReader::TakeCommaEnded(std::size_t at) {
+    // Locals throughout: the NULs written over the commas could change any member for all
+    // the compiler knows.
+    char* const bytes = buffer_.get();
+    const std::size_t record = record_;
+    Span* spans = values_.get();
+    std::size_t count = count_;
+    std::size_t room = valueRoom_;
+    std::size_t from = record + at;
+    std::size_t base = from & ~(kCsvScanBlock - 1);
+    CsvStops stops = base == stopsBase_ ? stops_ : stopMask_(bytes + base);
+    std::uint64_t pending = (stops.commas | stops.others) & (~std::uint64_t{0} << (from - base));
     for (;;) {
-        const char* bytes = Record();
-        const std::size_t available = Available();
-        while (!stop[static_cast<unsigned char>(bytes[at])]) {
-            ++at;  // the NUL after the bytes read stops the scan at the latest
+        if (pending == 0) {
+            // The NUL at end_ is a stop of the other kind, so this never passes end_.
+            base += kCsvScanBlock;
+            stops = stopMask_(bytes + base);
+            pending = stops.commas | stops.others;
+            continue;
         }
-        if (at < available) {
-            return static_cast<unsigned char>(bytes[at]);
+        const std::uint64_t lowest = pending & (0 - pending);
+        if ((lowest & stops.others) != 0) {
+            break;
+        }
+        const std::size_t stop = base + static_cast<std::size_t>(std::countr_zero(pending));
+        bytes[stop] = '\0';
+        if (count == room) {
+            count_ = count;
+            GrowValues();
+            spans = values_.get();
+            room = valueRoom_;
+        }
+        spans[count++] = {static_cast<std::uint32_t>(from - record),
+                          static_cast<std::uint32_t>(stop - from)};
+        from = stop + 1;
+        pending ^= lowest;
+    }
+    count_ = count;
+    stopsBase_ = base;
+    stops_ = stops;
+    return from - record;
+}
+
+int CsvReader::Scan(std::size_t& at) {
+    for (;;) {
+        at = FindStop(at);
+        if (at < Available()) {
+            return static_cast<unsigned char>(Record()[at]);
         }
         if (!More()) {
             return -1;
@@ -92,8 +177,19 @@ void CsvReader::ReadQuoted(std::size_t& at, std::size_t& length) {
     std::size_t out = start;
     ++at;  // the opening quote
     for (;;) {
-        if (at == Available() && !More()) {
-            Fail("a quoted value is not closed before the end of the input");
+        // Bytes up to the next stop are the value's as they are; they move down over the
+        // quotes taken out so far (only bytes before `at` change, so the stops found stay).
+        const std::size_t stop = FindStop(at);
+        if (stop > at) {
+            std::memmove(Record() + out, Record() + at, stop - at);
+            out += stop - at;
+            at = stop;
+        }
+        if (at == Available()) {
+            if (!More()) {
+                Fail("a quoted value is not closed before the end of the input");
+            }
+            continue;
         }
         const char c = Record()[at];
         if (c == '"') {
@@ -149,7 +245,7 @@ void CsvReader::SkipByteOrderMark() {
 }
 
 bool CsvReader::Next() {
-    values_.clear();
+    count_ = 0;
     record_ = next_;
     if (!started_) {
         started_ = true;
@@ -161,35 +257,27 @@ bool CsvReader::Next() {
     recordLine_ = line_;
     std::size_t at = 0;
     for (;;) {
+        at = TakeCommaEnded(at);
         const std::size_t start = at;
-        // The common case first: an unquoted value and its comma inside the buffer.
-        char* bytes = Record();
-        while (!kUnquotedStops.table[static_cast<unsigned char>(bytes[at])]) {
-            ++at;  // the NUL after the bytes read stops the scan at the latest
-        }
-        if (bytes[at] == ',') {
-            bytes[at] = '\0';
-            values_.push_back(
-                {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(at - start)});
+        int separator = Scan(at);
+        if (separator == ',') {  // more input came after an unquoted value
+            Record()[at] = '\0';
+            AddValue(start, at - start);
             ++at;
             continue;
         }
-        std::size_t length = 0;
-        int separator = 0;
-        if (at == start && (at < Available() || More()) && Record()[at] == '"') {
+        std::size_t length = at - start;
+        if (separator == '"' && at == start) {
             ReadQuoted(at, length);
             const std::size_t afterQuote = at;
-            separator = Scan(at, kUnquotedStops.table);
+            separator = Scan(at);
             if (at != afterQuote) {
                 Fail("text after the closing quote of a value");
             }
-        } else {
-            separator = Scan(at, kUnquotedStops.table);
-            length = at - start;
         }
         const int taken = TakeSeparator(at, separator);
         Record()[start + length] = '\0';  // over the separator or the closing quote
-        values_.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length)});
+        AddValue(start, length);
         if (taken != ',') {
             if (start + length > kMaxRecordBytes) {
                 KsException::Generate("a record longer than %lu bytes", kReaderClass,
@@ -200,6 +288,7 @@ bool CsvReader::Next() {
         }
     }
 }
+
 CsvWriter::CsvWriter(KsOutputStreamInterface& output, std::size_t bufferSize)
     : output_(output), capacity_(bufferSize), room_(bufferSize + 1024), buffer_(new char[room_]) {}
 
@@ -214,22 +303,16 @@ char* CsvWriter::Reserve(std::size_t bytes) {
     return buffer_.get() + size_;
 }
 
-void CsvWriter::Value(std::string_view text) {
-    // At most: a comma, the quotes and every byte doubled.
-    char* out = Reserve(2 * text.size() + 3);
-    char* const first = out;
-    if (!firstValue_) {
-        *out++ = ',';
-    }
-    firstValue_ = false;
-    std::size_t i = 0;
+char* CsvWriter::PutValue(char* out, std::string_view text, bool quoted) {
+    std::size_t i = quoted ? text.size() + 1 : 0;
     while (i < text.size() && !kQuotedBytes.table[static_cast<unsigned char>(text[i])]) {
-        out[i] = text[i];
         ++i;
     }
     if (i == text.size()) {
-        size_ += static_cast<std::size_t>(out - first) + i;
-        return;
+        if (!text.empty()) {  // an empty view may have no bytes at all
+            std::memcpy(out, text.data(), text.size());
+        }
+        return out + text.size();
     }
     *out++ = '"';
     for (char c : text) {
@@ -239,7 +322,32 @@ void CsvWriter::Value(std::string_view text) {
         *out++ = c;
     }
     *out++ = '"';
-    size_ += static_cast<std::size_t>(out - first);
+    return out;
+}
+
+void CsvWriter::Value(std::string_view text) {
+    char* out = Reserve(MaxValueBytes(text.size()) + 1);
+    char* const first = out;
+    if (!firstValue_) {
+        *out++ = ',';
+    }
+    firstValue_ = false;
+    const bool mark = atStart_ && text.starts_with("\xEF\xBB\xBF");
+    atStart_ = false;
+    size_ += static_cast<std::size_t>(PutValue(out, text, mark) - first);
+}
+
+char* CsvWriter::RecordRoom(std::size_t bytes) {
+    return Reserve(bytes);
+}
+
+void CsvWriter::EndRecordAt(const char* end) {
+    size_ = static_cast<std::size_t>(end - buffer_.get());
+    firstValue_ = true;
+    atStart_ = false;
+    if (size_ >= capacity_) {
+        Flush();
+    }
 }
 
 void CsvWriter::EndRecord() {

@@ -160,23 +160,32 @@ CsvRecordFiller::FieldLimit CsvRecordFiller::LimitOf(const CBFField& field) {
     return limit;
 }
 
-void CsvRecordFiller::Fill(KsFileRecord& record, const CsvReader& reader_, std::size_t first) {
-    if (reader_.Count() != first + limits_.size()) {
+void CsvRecordFiller::Fill(KsFileRecord& record, const CsvReader& reader, std::size_t first) {
+    CheckCount(reader, first);
+    for (std::size_t i = 0; i < limits_.size(); ++i) {
+        FillField(record, static_cast<std::int32_t>(i), reader, first + i);
+    }
+}
+
+void CsvRecordFiller::CheckCount(const CsvReader& reader, std::size_t first) const {
+    if (reader.Count() != first + limits_.size()) {
         KsException::Generate(
-            "line %lld: %s, but the table has %s", kClass, static_cast<long long>(reader_.Line()),
-            Counted(static_cast<long long>(reader_.Count() - first), "value").c_str(),
+            "line %lld: %s, but the table has %s", kClass, static_cast<long long>(reader.Line()),
+            Counted(static_cast<long long>(reader.Count() - first), "value").c_str(),
             Counted(static_cast<long long>(limits_.size()), "field").c_str());
     }
-    for (std::size_t i = 0; i < limits_.size(); ++i) {
-        const auto n = static_cast<std::int32_t>(i);
-        try {
-            PutFieldText(record, n, reader_.Value(first + i), limits_[i].mode, limits_[i].range);
-            CheckFits(record, n, limits_[i], reader_.View(first + i));
-        } catch (const KsException& error) {
-            KsException::Generate("line %lld, field \"%s\": %s", kClass,
-                                  static_cast<long long>(reader_.Line()), record.GetFieldName(n),
-                                  error.GetErrorMessage());
-        }
+}
+
+void CsvRecordFiller::FillField(KsFileRecord& record, std::int32_t n, const CsvReader& reader,
+                                std::size_t value) const {
+    const FieldLimit& limit = limits_[static_cast<std::size_t>(n)];
+    try {
+        PutFieldText(record, n, reader.Value(value), limit.mode, limit.range);
+        CheckFits(record, n, limit, reader.View(value));
+    } catch (const KsException& error) {
+        KsException::Generate("line %lld, field \"%s\": %s", kClass,
+                              static_cast<long long>(reader.Line()), record.GetFieldName(n),
+                              error.GetErrorMessage());
     }
 }
 

@@ -21,6 +21,11 @@ public:
     // Fills `record` from the reader's values `first`, `first` + 1, ... (one a field);
     // raises "line L: ..." naming the field for a value that does not fit.
     void Fill(KsFileRecord& record, const CsvReader& reader, std::size_t first);
+    // The steps of Fill: the refusal of a record with another number of values than the
+    // table has fields, and the filling of field n from the reader's value `value`.
+    void CheckCount(const CsvReader& reader, std::size_t first) const;
+    void FillField(KsFileRecord& record, std::int32_t n, const CsvReader& reader,
+                   std::size_t value) const;
 
 private:
     struct FieldLimit {

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "Commands.h"
 #include "Csv.h"
+#include "ExportPlan.h"
 #include "Interrupt.h"
 #include "ProgressBar.h"
 #include "Table.h"
@@ -57,31 +59,35 @@ RecordRange ExportedRecords(const CBFFile& table, const CommandLine& line,
 
 void WriteRecords(CBFFile& table, const std::vector<std::int32_t>& fields, RecordRange range,
                   CsvWriter& writer) {
-    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     for (std::int32_t n : fields) {
-        writer.Value(record->GetFieldName(n));
+        writer.Value(table.GetField(n).GetName());
     }
     writer.EndRecord();
     std::unique_ptr<ProgressBar> bar;
     if (isatty(STDERR_FILENO)) {
         bar = std::make_unique<ProgressBar>(stderr);
     }
-    const auto total = static_cast<std::uint64_t>(range.last - range.first + 1) *
-                       static_cast<std::uint64_t>(table.GetRecordLength());
-    std::vector<char> text(2048);
-    for (std::int32_t r = range.first; r <= range.last; ++r) {
-        if (KsTool::Interrupted()) {
-            throw Interrupted();
-        }
-        table.GotoRecord(r, record.get());
-        for (std::int32_t n : fields) {
-            writer.Value(record->GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
-        }
-        writer.EndRecord();
-        if (bar && (r - range.first) % 1024 == 1023) {
-            bar->Update(static_cast<std::uint64_t>(r - range.first + 1) *
-                            static_cast<std::uint64_t>(table.GetRecordLength()),
-                        total);
+    ExportPlan plan(table, fields);
+    const std::size_t length = plan.RecordLength();
+    const auto total = static_cast<std::uint64_t>(range.last - range.first + 1) * length;
+    // The records come from the data file a batch at a time, as it stores them.
+    const auto batch = static_cast<std::int32_t>(std::max<std::size_t>(1, (1 << 20) / length));
+    std::vector<unsigned char> stored(static_cast<std::size_t>(batch) * length);
+    for (std::int64_t first = range.first; first <= range.last; first += batch) {
+        const auto count =
+            static_cast<std::int32_t>(std::min<std::int64_t>(batch, range.last - first + 1));
+        table.ReadStoredRecords(static_cast<std::int32_t>(first), count,
+                                reinterpret_cast<char*>(stored.data()));
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (KsTool::Interrupted()) {
+                throw Interrupted();
+            }
+            const std::int64_t done = first + i - range.first + 1;
+            writer.EndRecordAt(plan.Put(stored.data() + static_cast<std::size_t>(i) * length,
+                                        writer.RecordRoom(plan.MaxRecordBytes())));
+            if (bar && done % 1024 == 0) {
+                bar->Update(static_cast<std::uint64_t>(done) * length, total);
+            }
         }
     }
 }
@@ -96,6 +102,7 @@ int ExportRecords(const CommandLine& line) {
     const RecordRange range = ExportedRecords(table, line, files.data);
     KsIO output;
     output.OpenDescriptor(STDOUT_FILENO, "standard output", IO_WRITE);
+    output.SetBufferSize(KsIO::kMaximumBufferSize);  // the writer hands on a megabyte at a time
     CsvWriter writer(output);
     WriteRecords(table, fields, range, writer);
     writer.Flush();

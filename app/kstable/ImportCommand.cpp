@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "Counted.h"
 #include "Csv.h"
 #include "CsvRecord.h"
+#include "ImportPlan.h"
 #include "Interrupt.h"
 #include "ProgressBar.h"
 #include "Table.h"
@@ -33,15 +35,12 @@ std::uint64_t ProgressTotal(const std::string& name) {
     return static_cast<std::uint64_t>(status.st_size);
 }
 
-// Converts the records of the input into the table's records and appends them.
+// Converts the records of the input into the table's records and appends them, a batch at
+// a time in the form the data file stores them.
 class Importer {
 public:
     Importer(CBFFile& table, CsvReader& reader, std::uint64_t progressTotal)
-        : table_(table),
-          reader_(reader),
-          record_(table.GetNewRecord()),
-          filler_(table),
-          total_(progressTotal) {
+        : table_(table), reader_(reader), plan_(table), total_(progressTotal) {
         if (total_ > 0) {
             bar_ = std::make_unique<ProgressBar>(stderr);
         }
@@ -52,17 +51,25 @@ public:
         if (skipHeader) {
             NextRecord();
         }
+        const std::size_t length = plan_.RecordLength();
+        const std::size_t batch = std::max<std::size_t>(1, (1 << 20) / length);
+        std::vector<unsigned char> pending(batch * length);
+        std::size_t count = 0;
         std::int32_t added = 0;
         while (NextRecord()) {
             if (KsTool::Interrupted()) {
                 throw Interrupted();
             }
-            filler_.Fill(*record_, reader_, 0);
-            table_.DataAppend(*record_);
+            std::memcpy(pending.data() + count * length, plan_.Fill(reader_), length);
+            if (++count == batch) {
+                Append(pending.data(), count);
+                count = 0;
+            }
             if (++added % 1024 == 0 && bar_) {
                 bar_->Update(reader_.Consumed(), total_);
             }
         }
+        Append(pending.data(), count);
         return added;
     }
 
@@ -76,10 +83,27 @@ private:
         }
     }
 
+    void Append(const unsigned char* records, std::size_t count) {
+        const std::int32_t last = table_.GetNumRecords();
+        if (count == 0) {
+            return;
+        }
+        if (static_cast<std::size_t>(INT32_MAX - last) < count) {
+            // One by one, so that the table refuses the first record it cannot hold.
+            std::unique_ptr<KsFileRecord> record = table_.GetNewRecord();
+            for (std::size_t i = 0; i < count; ++i) {
+                record->Load(records + i * plan_.RecordLength());
+                table_.DataAppend(*record);
+            }
+            return;
+        }
+        table_.WriteStoredRecords(last + 1, static_cast<std::int32_t>(count),
+                                  reinterpret_cast<const char*>(records));
+    }
+
     CBFFile& table_;
     CsvReader& reader_;
-    std::unique_ptr<KsFileRecord> record_;
-    CsvRecordFiller filler_;
+    ImportPlan plan_;
     std::uint64_t total_;
     std::unique_ptr<ProgressBar> bar_;
 };

@@ -12,6 +12,7 @@
 #include "Counted.h"
 #include "Csv.h"
 #include "CsvRecord.h"
+#include "ExportPlan.h"
 #include "Table.h"
 #include "index/KsIndex.h"
 #include "index/KsRecordKey.h"
@@ -49,17 +50,19 @@ void WriteFoundRecords(CBFFile& table, const KsSet& found) {
     output.OpenDescriptor(STDOUT_FILENO, "standard output", IO_WRITE);
     CsvWriter writer(output);
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    std::vector<std::int32_t> fields;
     for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
         writer.Value(record->GetFieldName(n));
+        fields.push_back(n);
     }
     writer.EndRecord();
-    std::vector<char> text(2048);
+    // Written as export writes them.
+    ExportPlan plan(table, fields);
+    std::vector<unsigned char> stored(plan.RecordLength());
     for (std::int32_t r = found.GetNextInSet(0); r != 0; r = found.GetNextInSet(r)) {
         table.GotoRecord(r, record.get());
-        for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
-            writer.Value(record->GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
-        }
-        writer.EndRecord();
+        record->Store(stored.data());
+        writer.EndRecordAt(plan.Put(stored.data(), writer.RecordRoom(plan.MaxRecordBytes())));
     }
     writer.Flush();
     output.Close();

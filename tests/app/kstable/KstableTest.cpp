@@ -209,6 +209,32 @@ TEST_F(KstableTest, AFullDiskDuringAnImportLeavesTheTableAsItWas) {
     EXPECT_TRUE(Bytes() == before);
 }
 
+TEST_F(KstableTest, ImportAndExportGoABatchOfRecordsAtATimeAndStayAllOrNothing) {
+    Create({"n:I"});  // records of 4 bytes: 262144 to a batch of a megabyte
+    std::string csv = "n\n";
+    std::string exported = "n\r\n";
+    for (int i = 1; i <= 300000; ++i) {
+        csv += std::to_string(i) + "\n";
+        exported += std::to_string(i) + "\r\n";
+    }
+    WriteWholeFile(dir.File("in.csv"), csv);
+    auto o = Run({"import", "--header", table, dir.File("in.csv")});
+    EXPECT_EQ(o.out,
+              "Imported 300000 records into \"" + table + ".cbf\", which now holds 300000.\n");
+    EXPECT_EQ(Run({"export", table}).out, exported);
+    EXPECT_EQ(Run({"export", "--records", "262143-262146", table}).out,
+              "n\r\n262143\r\n262144\r\n262145\r\n262146\r\n");
+    // The first batch is in the data file when the bad value comes.
+    const TableBytes before = Bytes();
+    WriteWholeFile(dir.File("bad.csv"), csv + "x\n");
+    o = Run({"import", "--header", table, dir.File("bad.csv")});
+    EXPECT_EQ(o.err,
+              "kstable: line 300002, field \"n\": \"x\" is not a whole number from -2147483648 to "
+              "2147483647\nkstable: nothing was imported; \"" +
+                  table + ".cbf\" is as it was\n");
+    EXPECT_TRUE(Bytes() == before);
+}
+
 TEST_F(KstableTest, ExtraBytesAreReportedAndDroppedByTheNextImport) {
     Create({"n:U16"});
     ASSERT_EQ(Run({"import", table, "-"}, "1\n2\n").status, 0);

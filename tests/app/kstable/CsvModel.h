@@ -1,0 +1,93 @@
+#pragma once
+// Comma-separated text read the plain way, a byte at a time over the whole input: the model
+// that CsvReader, with every stop search and buffer size, must agree with. Records longer
+// than CsvReader::kMaxRecordBytes are not modelled.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kstest {
+
+struct CsvOutcome {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::int64_t> lines;  // of each record, then of the one that failed
+    std::string error;
+    bool operator==(const CsvOutcome&) const = default;
+};
+
+inline CsvOutcome ModelCsv(const std::string& text) {
+    CsvOutcome outcome;
+    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    std::int64_t line = 1;
+    auto fail = [&](const char* error, std::int64_t recordLine) {
+        outcome.error = error;
+        outcome.lines.push_back(recordLine);
+        return outcome;
+    };
+    const auto peek = [&](std::size_t i) { return i < text.size() ? text[i] : '\x01'; };
+    while (at < text.size()) {
+        const std::int64_t recordLine = line;
+        std::vector<std::string> record;
+        for (bool more = true; more;) {
+            std::string value;
+            if (peek(at) == '"') {
+                for (++at;; ++at) {
+                    if (at == text.size()) {
+                        return fail("a quoted value is not closed before the end of the input",
+                                    recordLine);
+                    }
+                    if (text[at] == '"' && peek(at + 1) == '"') {
+                        ++at;
+                    } else if (text[at] == '"') {
+                        ++at;
+                        break;
+                    } else if (text[at] == '\0') {
+                        return fail("a NUL byte in a value", recordLine);
+                    }
+                    line += text[at] == '\n';
+                    value += text[at];
+                }
+                if (at < text.size() && text[at] != ',' && text[at] != '\n' && text[at] != '\r' &&
+                    text[at] != '\0') {
+                    return fail("text after the closing quote of a value", recordLine);
+                }
+            } else {
+                while (at < text.size() && text[at] != ',' && text[at] != '\n' &&
+                       text[at] != '\r' && text[at] != '"' && text[at] != '\0') {
+                    value += text[at++];
+                }
+            }
+            record.push_back(value);
+            if (at == text.size()) {
+                break;
+            }
+            switch (text[at]) {
+                case ',':
+                    ++at;
+                    break;
+                case '\r':
+                    if (peek(at + 1) != '\n') {
+                        return fail("a carriage return not followed by a line feed", recordLine);
+                    }
+                    ++at;
+                    [[fallthrough]];
+                case '\n':
+                    ++at;
+                    ++line;
+                    more = false;
+                    break;
+                case '"':
+                    return fail("a quote inside a value that does not start with a quote",
+                                recordLine);
+                default:
+                    return fail("a NUL byte in a value", recordLine);
+            }
+        }
+        outcome.records.push_back(record);
+        outcome.lines.push_back(recordLine);
+    }
+    return outcome;
+}
+
+}  // namespace kstest

@@ -1,0 +1,394 @@
+// The import and export plans against the generic record text path they stand in for, on
+// random tables of every field type (some with a header changed by hand: a Currency field,
+// a Number without a divisor or with other decimals, a field read through its format
+// option, a long Binary field) and random values around every boundary: ranges, decimals,
+// text lengths, quoting. Import: the same bytes or the same message for every record.
+// Export: the same text for every record, random stored bytes included.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Csv.h"
+#include "CsvRecord.h"
+#include "ExportPlan.h"
+#include "ImportPlan.h"
+#include "Table.h"
+#include "core/KsByteOrder.h"
+#include "support/MemoryStream.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using kstest::ReadWholeFile;
+using kstest::WriteWholeFile;
+
+std::string RandomSpec(std::mt19937& random, int n) {
+    static const int kLengths[] = {1, 2, 3, 10, 254, 255};
+    static const int kDivisors[] = {1, 2, 4, 5, 8, 10, 25, 100, 125, 1000, 1000000, 1000000000};
+    const std::string name = "f" + std::to_string(n) + ":";
+    const int length = random() % 2 ? kLengths[random() % 6] : 1 + static_cast<int>(random() % 255);
+    const std::string bits = std::to_string(random() % 3 ? 1 + random() % 16 : 16);
+    switch (random() % 8) {
+        case 0:
+            return name + "A" + std::to_string(length);
+        case 1:
+            return name + "Y" + std::to_string(1 + random() % 8);
+        case 2:
+            return name + (random() % 4 ? "N/" + std::to_string(kDivisors[random() % 12]) : "N");
+        case 3:
+            return name + "I";
+        case 4:
+            return name + "W";
+        case 5:
+            return name + "S" + bits;
+        default:
+            return name + "U" + bits;
+    }
+}
+
+// Sets key=value in [FieldN] of a header's text (N from 1; lines end in CR LF).
+void SetKey(std::string& header, std::int32_t n, const std::string& key, const std::string& value) {
+    const std::size_t section = header.find("[Field" + std::to_string(n + 1) + "]\r\n");
+    const std::size_t end = std::min(header.find("\r\n\r\n", section), header.size());
+    const std::size_t at = header.find("\n" + key + "=", section);
+    if (at < end) {
+        header.erase(at + 1, header.find('\n', at + 1) - at);
+    }
+    header.insert(header.find('\n', section) + 1, key + "=" + value + "\r\n");
+}
+
+// Changes made by hand to some fields: kinds of fields that `create` does not make.
+void EditHeader(std::string& header, std::mt19937& random, const std::string& types) {
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const auto n = static_cast<std::int32_t>(i);
+        const auto change = random() % 6;
+        if (change == 0) {
+            SetKey(header, n, "FormatOption", "1");  // no format: shown plainly
+        } else if (types[i] == 'N' && change == 1) {
+            SetKey(header, n, "Type", "$");
+        } else if (types[i] == 'N' && change == 2) {
+            SetKey(header, n, "Divisor", "0");
+        } else if (types[i] == 'N' && change == 3) {
+            SetKey(header, n, "Precision", std::to_string(random() % 11));
+        }
+    }
+}
+
+struct Table {
+    kstest::TempDir dir;
+    CBFFile file;
+};
+
+// Creates the table as `create` makes it, changes its header with `edit` and opens it.
+template <class Edit>
+void OpenTable(Table& table, const std::vector<std::string>& specs, Edit edit) {
+    CommandLine line;
+    line.table = table.dir.File("t");
+    std::string types;
+    for (const std::string& spec : specs) {
+        line.fields.push_back(ParseFieldSpec(spec));
+        types += line.fields.back().type;
+    }
+    testing::internal::CaptureStdout();
+    CreateTable(line);
+    testing::internal::GetCapturedStdout();
+    std::string header = ReadWholeFile(line.table + ".kss");
+    edit(header, types);
+    WriteWholeFile(line.table + ".kss", header);
+    table.file.Open((line.table + ".cbf").c_str(), IO_READ | IO_WRITE);
+}
+
+void OpenRandomTable(Table& table, std::mt19937& random, bool edited) {
+    std::vector<std::string> specs;
+    const int fields = 1 + static_cast<int>(random() % 8);
+    for (int n = 0; n < fields; ++n) {
+        specs.push_back(RandomSpec(random, n));
+    }
+    OpenTable(table, specs, [&](std::string& header, const std::string& types) {
+        if (edited) {
+            EditHeader(header, random, types);
+        }
+    });
+}
+
+std::string Digits(std::mt19937& random, std::size_t count) {
+    std::string digits;
+    while (digits.size() < count) {
+        digits += static_cast<char>('0' + random() % 10);
+    }
+    return digits;
+}
+
+// k / divisor exactly, with as many decimals as the divisor needs.
+std::string ScaledText(std::int64_t k, std::int64_t divisor) {
+    std::int64_t power = 1;
+    int decimals = 0;
+    while (power % divisor != 0) {
+        power *= 10;
+        ++decimals;
+    }
+    const std::uint64_t magnitude =
+        static_cast<std::uint64_t>(k < 0 ? -k : k) * static_cast<std::uint64_t>(power / divisor);
+    std::string text = std::to_string(magnitude);
+    if (decimals > 0) {
+        text.insert(0, std::string(static_cast<std::size_t>(std::max<int>(
+                                       0, decimals + 1 - static_cast<int>(text.size()))),
+                                   '0'));
+        text.insert(text.size() - static_cast<std::size_t>(decimals), ".");
+    }
+    return (k < 0 ? "-" : "") + text;
+}
+
+std::string NumberValue(const CBFField& field, std::mt19937& random) {
+    const std::int64_t limit = INT32_MAX;
+    const std::int64_t ks[] = {0,
+                               1,
+                               limit,
+                               limit - 1,
+                               limit - 1024,
+                               limit - 1025,
+                               limit + 1,
+                               static_cast<std::int64_t>(random() % 100),
+                               static_cast<std::int64_t>(random() % (limit + 1))};
+    const std::int64_t k = ks[random() % 9] * (random() % 2 ? -1 : 1);
+    std::string text = ScaledText(k, std::max(1, field.GetDivisor()));
+    switch (random() % 8) {
+        case 0:  // more decimals, zeros or not
+            return text + (text.find('.') == std::string::npos ? "." : "") +
+                   (random() % 2 ? "0" : Digits(random, 1 + random() % 3));
+        case 1:  // leading zeros
+            return (k < 0 ? "-" : "") + std::string(random() % 22, '0') + text.substr(k < 0);
+        case 2:  // decimals dropped
+            return text.substr(0, text.find('.'));
+        default:
+            return text;
+    }
+}
+
+std::string IntegerValue(const CBFField& field, std::mt19937& random) {
+    std::int64_t low = INT32_MIN;
+    std::int64_t high = INT32_MAX;
+    if (field.GetType() == 'W') {
+        low = 0;
+        high = UINT32_MAX;
+    } else if (field.GetType() == 'S' || field.GetType() == 'U') {
+        low = 0;
+        high = (std::int64_t{1} << field.GetNumberOfBits()) - 1;
+    }
+    const std::int64_t values[] = {
+        low,      high,  low - 1,
+        high + 1, 0,     32767,
+        32768,    65535, 65536,
+        -1,       10,    99,
+        100,      9,     low + static_cast<std::int64_t>(random() % (high - low + 1))};
+    const std::int64_t value = values[random() % 15];
+    const std::string text = std::to_string(value < 0 ? -value : value);
+    const std::string zeros(random() % 4 == 0 ? random() % 8 : 0, '0');
+    return (value < 0 ? "-" : "") + zeros + text;
+}
+
+std::string TextValue(const CBFField& field, std::mt19937& random) {
+    static const std::string kPieces[] = {"a",    "Z",  " ",    "\t",       ",", "\"",
+                                          "\r\n", "\n", "\x01", "\xC3\xA9", "0", "9"};
+    std::string text;
+    const std::size_t length = random() % (static_cast<std::size_t>(field.GetLength()) + 2);
+    while (text.size() < length) {
+        text += kPieces[random() % 12];
+    }
+    return text;
+}
+
+std::string HexValue(const CBFField& field, std::mt19937& random) {
+    static const char kDigits[] = "0123456789ABCDEFabcdefG";
+    std::string text;
+    const std::size_t length = random() % (2 * static_cast<std::size_t>(field.GetLength()) + 3);
+    while (text.size() < length) {
+        text += kDigits[random() % (random() % 16 ? 22 : 23)];
+    }
+    return text;
+}
+
+std::string RandomValue(const CBFField& field, std::mt19937& random) {
+    static const char* const kOdd[] = {"",   "x",  "-",    "+1", " 1", "1 ",  "1e2",   "0x1F", ".5",
+                                       "5.", "-0", "-0.0", "+0", "00", "inf", "1.2.3", "--1"};
+    if (random() % 8 == 0) {
+        return kOdd[random() % 17];
+    }
+    switch (field.GetType()) {
+        case 'A':
+            return TextValue(field, random);
+        case 'Y':
+            return HexValue(field, random);
+        case 'N':
+        case '$':
+            return NumberValue(field, random);
+        default:
+            return IntegerValue(field, random);
+    }
+}
+
+// The bytes of the record, or the message that refused it.
+template <class Body>
+std::string Outcome(Body body) {
+    try {
+        return body();
+    } catch (const KsException& error) {
+        return "error: " + std::string(error.GetErrorMessage());
+    }
+}
+
+std::string CsvLine(const std::vector<std::string>& values) {
+    kstest::MemoryStream out;
+    CsvWriter writer(out);
+    for (const std::string& value : values) {
+        writer.Value(value);
+    }
+    writer.EndRecord();
+    writer.Flush();
+    return out.Bytes();
+}
+
+std::string GenericText(KsFileRecord& record, const std::vector<std::int32_t>& fields) {
+    kstest::MemoryStream out;
+    CsvWriter writer(out);
+    writer.Value("-");  // as the header line does, so that no value starts the output
+    writer.EndRecord();
+    std::vector<char> text(2048);
+    for (std::int32_t n : fields) {
+        writer.Value(record.GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
+    }
+    writer.EndRecord();
+    writer.Flush();
+    return out.Bytes().substr(3);
+}
+
+// What the plans took on themselves and what they left to the generic path, over all
+// tables: both must have happened for the comparison to mean anything.
+struct Coverage {
+    std::size_t planned = 0, generic = 0, refused = 0, stored = 0;
+};
+
+void CompareImports(CBFFile& table, std::mt19937& random, Coverage& coverage,
+                    std::vector<std::string>& stored) {
+    ImportPlan plan(table);
+    CsvRecordFiller filler(table);
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    coverage.planned += plan.PlannedFields();
+    coverage.generic += static_cast<std::size_t>(table.GetFieldCount()) - plan.PlannedFields();
+    for (int r = 0; r < 150; ++r) {
+        std::vector<std::string> values;
+        for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+            values.push_back(RandomValue(static_cast<const CBFField&>(table.GetField(n)), random));
+        }
+        if (random() % 40 == 0) {
+            values.resize(values.size() + (random() % 2 ? 1 : -1));
+        }
+        kstest::MemoryStream input(CsvLine(values));
+        CsvReader reader(input);
+        ASSERT_TRUE(reader.Next());
+        const std::string generic = Outcome([&] {
+            filler.Fill(*record, reader, 0);
+            std::string bytes(plan.RecordLength(), '\0');
+            record->Store(bytes.data());
+            return bytes;
+        });
+        const std::string planned = Outcome([&] {
+            return std::string(reinterpret_cast<const char*>(plan.Fill(reader)),
+                               plan.RecordLength());
+        });
+        ASSERT_EQ(planned, generic) << CsvLine(values);
+        if (generic.rfind("error: ", 0) == 0) {
+            ++coverage.refused;
+        } else {
+            ++coverage.stored;
+            stored.push_back(generic);
+        }
+    }
+}
+
+// Words at the ends of their ranges, and the sign and magnitude forms of zero, into some
+// of the numeric fields of a stored record.
+void PlantEdgeWords(const CBFFile& table, std::mt19937& random, std::string& bytes) {
+    static const std::uint32_t kWords[] = {0x80000000u, 0x7FFFFFFFu, 0xFFFFFFFFu, 0x80000001u, 0};
+    static const std::uint16_t kHalves[] = {0x8000u, 0x7FFFu, 0xFFFFu, 0};
+    for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
+        const KsField& field = table.GetField(n);
+        char* at = bytes.data() + field.GetByteOffset();
+        if (random() % 2 == 0 || std::string("AY").find(field.GetType()) != std::string::npos) {
+            continue;
+        }
+        if (field.GetType() == 'S' || field.GetType() == 'U') {
+            KsByteOrder::StoreBig(at, kHalves[random() % 4]);
+        } else {
+            KsByteOrder::StoreBig(at, kWords[random() % 5]);
+        }
+    }
+}
+
+void CompareExports(CBFFile& table, std::mt19937& random, std::vector<std::string> stored) {
+    std::vector<std::int32_t> fields;
+    for (std::int32_t n = 0; n < table.GetFieldCount() + 2; ++n) {
+        fields.push_back(
+            static_cast<std::int32_t>(random() % static_cast<unsigned>(table.GetFieldCount())));
+    }
+    ExportPlan plan(table, fields);
+    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
+    for (int r = 0; r < 150; ++r) {
+        std::string bytes(plan.RecordLength(), '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(random());
+        }
+        PlantEdgeWords(table, random, bytes);
+        stored.push_back(bytes);
+    }
+    std::string text(plan.MaxRecordBytes(), '\0');
+    for (const std::string& bytes : stored) {
+        record->Load(bytes.data());
+        const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+        const std::size_t length =
+            static_cast<std::size_t>(plan.Put(at, text.data()) - text.data());
+        ASSERT_LE(length, plan.MaxRecordBytes());
+        ASSERT_EQ(text.substr(0, length), GenericText(*record, fields));
+    }
+}
+
+// Fields whose stored values show with more decimals than a double keeps exactly, besides
+// the 16-bit and Currency ones.
+TEST(Plans, ExportTheAwkwardFieldsAsTheGenericPathDoes) {
+    Table table;
+    OpenTable(table,
+              {"fifths:N/5", "quarters:N/4", "whole:N", "s:S16", "u:U16", "i:I", "w:W", "m:N/100"},
+              [](std::string& header, const std::string&) {
+                  SetKey(header, 0, "Precision", "9");
+                  SetKey(header, 2, "Precision", "9");
+                  SetKey(header, 7, "Type", "$");
+              });
+    std::mt19937 random(99);
+    CompareExports(table.file, random, {});
+}
+
+TEST(Plans, MatchTheGenericPathOnRandomTablesAndValues) {
+    std::mt19937 random(4711);
+    Coverage coverage;
+    for (int round = 0; round < 40; ++round) {
+        Table table;
+        OpenRandomTable(table, random, round % 2 == 1);
+        std::vector<std::string> stored;
+        CompareImports(table.file, random, coverage, stored);
+        CompareExports(table.file, random, stored);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_GT(coverage.generic, 5u);
+    EXPECT_GT(coverage.planned, 100u);
+    EXPECT_GT(coverage.refused, 2000u);
+    EXPECT_GT(coverage.stored, 800u);
+}
+
+}  // namespace
