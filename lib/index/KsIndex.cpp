@@ -7,6 +7,7 @@
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsFile.h"
 #include "index/KsIndexImage.h"
 #include "index/KsIndexMap.h"
@@ -34,7 +35,7 @@ bool IsAlphaKey(const KsRecordKey& key) {
 // keys are three-character texts.
 std::unique_ptr<KsIndexKey> NewPrototype(char type, std::uint16_t keyLength, std::int32_t records) {
     return std::make_unique<KsIndexKey>(
-        KsRecordKey::Instantiate(type == 'B' ? 'A' : type, keyLength), records);
+        KsRecordKey::Instantiate(type == KS_BLOB_FLD ? KS_ALPHA_FLD : type, keyLength), records);
 }
 
 // Gathers an index file's many small writes into few large ones; Flush writes what is left.
@@ -118,7 +119,7 @@ KsIndex::KsIndex(char type, std::uint16_t keyLength, std::int32_t recordCount)
         }
         prototype_ = NewPrototype(type, keyLength, recordCount);
         keyLength_ = static_cast<std::uint16_t>(prototype_->Value().GetComparableKeyLength());
-        if (IsAlphaKey(prototype_->Value()) && type != 'B') {
+        if (IsAlphaKey(prototype_->Value()) && type != KS_BLOB_FLD) {
             alternateOrder_ = true;
         }
     });

@@ -4,6 +4,7 @@
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsFileRecord.h"
 #include "index/KsMultiRecordKey.h"
 #include "index/KsRecordKeyPieces.h"
@@ -15,23 +16,23 @@ constexpr const char* kClass = "KsRecordKey";
 // An empty key of the class for a type letter; null for a letter that forms no key.
 std::unique_ptr<KsRecordKey> NewKey(char type, std::uint32_t length) {
     switch (type) {
-        case 'A':
+        case KS_ALPHA_FLD:
             return std::make_unique<KsRecordKeyAlpha>(length);
-        case 'Y':
+        case KS_BINARY_FLD:
             return std::make_unique<KsRecordKeyBinary>(length);
-        case 'D':
+        case KS_DATE_FLD:
             return std::make_unique<KsRecordKeyDate>();
-        case 'I':
+        case KS_LONG_FLD:
             return std::make_unique<KsRecordKeyLong>();
-        case 'S':
+        case KS_SHORT_FLD:
             return std::make_unique<KsRecordKeyShort>();
-        case 'W':
+        case KS_ULONG_FLD:
             return std::make_unique<KsRecordKeyUnsignedLong>();
-        case 'U':
+        case KS_USHORT_FLD:
             return std::make_unique<KsRecordKeyUnsignedShort>();
-        case 'N':
+        case KS_NUMBER_FLD:
             return std::make_unique<KsRecordKeyNumber>();
-        case 'L':
+        case KS_BOOLEAN_FLD:
             return std::make_unique<KsRecordKeyBoolean>();
         default:
             return nullptr;
@@ -66,8 +67,9 @@ void KsRecordKey::SetValue(const KsRecord& record, KsKeyFieldNumbers fields) {
 std::unique_ptr<KsRecordKey> KsRecordKey::Extract(const KsRecord& record, std::int32_t field) {
     return KsCallpath("Extract()", kClass, [&] {
         char type = record.GetFieldType(field);
-        std::uint32_t length =
-            type == 'A' || type == 'Y' ? KsRecordKeyPieces::FieldLength(record, field) : 0;
+        std::uint32_t length = type == KS_ALPHA_FLD || type == KS_BINARY_FLD
+                                   ? KsRecordKeyPieces::FieldLength(record, field)
+                                   : 0;
         std::unique_ptr<KsRecordKey> key = NewKey(type, length);
         if (key == nullptr) {
             KsException::Generate("Field type of field %d is '%c', an unknown type.", kClass, field,
@@ -106,7 +108,7 @@ std::unique_ptr<KsRecordKey> KsRecordKey::GetConsolidatedKey(const KsRecord& rec
             return nullptr;
         }
         char type = record.GetFieldType(fields[0]);
-        if (type != 'A' && type != 'Y') {
+        if (type != KS_ALPHA_FLD && type != KS_BINARY_FLD) {
             return nullptr;
         }
         std::vector<std::uint16_t> pieces;
@@ -120,7 +122,7 @@ std::unique_ptr<KsRecordKey> KsRecordKey::GetConsolidatedKey(const KsRecord& rec
             total += length;
         }
         KsRecordKeyPieces::CheckedKeyLength(total, kClass);
-        if (type == 'Y') {
+        if (type == KS_BINARY_FLD) {
             return std::make_unique<KsRecordKeyBinary>(static_cast<std::uint32_t>(total));
         }
         return std::make_unique<KsRecordKeyAlpha>(std::move(pieces));
