@@ -8,7 +8,7 @@
 #include <random>
 
 #include "TableTestSupport.h"
-#include "io/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"
@@ -168,11 +168,13 @@ TEST(CBFFile, HostileHeadersAreRefusedWithTheirReason) {
         {"RecordLength=23", "RecordLength=0",
          header + "RecordLength \"0\" is not a record length of 1 to 32767 bytes"},
         {"RecordLength=23", "RecordLength=22",
-         header + "[Field6] ByteOffset 21 and Length 2 put \"Tag\" outside the record of 22 bytes (bytes 21 to 22)"},
+         header + "[Field6] ByteOffset 21 and Length 2 put \"Tag\" outside the record of 22 bytes "
+                  "(bytes 21 to 22)"},
         {"NumberOfFields=8", "NumberOfFields=9",
          header + "NumberOfFields is 9, but 8 field sections were found"},
         {"StartingBit=12", "StartingBit=15",
-         header + "[Field4] StartingBit 15 and NumberOfBits 3 put \"Flag\" past the end of its word (bits 15 to 17 of 16)"},
+         header + "[Field4] StartingBit 15 and NumberOfBits 3 put \"Flag\" past the end of its "
+                  "word (bits 15 to 17 of 16)"},
         {"ByteOffset=21", "ByteOffset=70000",
          "Section \"Field6\": ByteOffset=70000 is out of range [0, 65535]"},
         {"RecordLength=23", "RecordLength=23\r\nNumberOfUserBitFields=1",

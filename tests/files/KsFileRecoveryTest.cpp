@@ -9,11 +9,11 @@
 #include <functional>
 #include <regex>
 
-#include "../io/ChildProcess.h"
 #include "TableTestSupport.h"
 #include "files/KsTableLeftovers.h"
 #include "index/KsIndex.h"
 #include "io/KsIO.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
@@ -100,14 +100,14 @@ protected:
 // stale are built afresh, new files half written are removed; each repair is said.
 TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting) {
     const std::string table = Name();
-    const std::string rebuilt =
-        "the index file of field \"Id\" of \"" + table + "\" was built afresh|" +
-        "the index file of field \"Name\" of \"" + table + "\" was built afresh|";
+    const std::string rebuilt = "the index file of field \"Id\" of \"" + table +
+                                "\" was built afresh|" + "the index file of field \"Name\" of \"" +
+                                table + "\" was built afresh|";
     struct Case {
         const char* what;
         std::function<void(CBFFile&)> dieIn;
-        const char* ids;         // after the repair
-        std::string repairs;     // each followed by "|"; a new file's random part as XXXXXX
+        const char* ids;      // after the repair
+        std::string repairs;  // each followed by "|"; a new file's random part as XXXXXX
     } cases[] = {
         {"records appended under a marker that keeps four",
          [&](CBFFile& t) {
@@ -118,8 +118,9 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
              _exit(kstest::kDiedStatus);
          },
          "1234",
-         "\"" + table + "\" was cut back to its 4 records: a change that was adding 2 records "
-         "to it was cut short|"},
+         "\"" + table +
+             "\" was cut back to its 4 records: a change that was adding 2 records "
+             "to it was cut short|"},
         {"records appended to a table emptied first, under a marker that keeps none",
          [&](CBFFile& t) {
              t.KeepRecords(0);
@@ -129,8 +130,10 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
              _exit(kstest::kDiedStatus);
          },
          "",
-         "\"" + table + "\" was cut back to its 0 records: a change that was adding 1 record "
-         "to it was cut short|" + rebuilt},
+         "\"" + table +
+             "\" was cut back to its 0 records: a change that was adding 1 record "
+             "to it was cut short|" +
+             rebuilt},
         {"a sort's run file made and not yet nameless",
          [&](CBFFile& t) {
              std::filesystem::create_directory(dir.File("runs"));
@@ -161,8 +164,8 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
          "12349", rebuilt},
         {"a new structure file half written",
          [&](CBFFile& t) {
-             KsReplacementFile fresh(KsIOFactory::Default(), (table.substr(0, table.size() - 4) +
-                                                              ".kss").c_str(),
+             KsReplacementFile fresh(KsIOFactory::Default(),
+                                     (table.substr(0, table.size() - 4) + ".kss").c_str(),
                                      KsFile::kStructureTag);
              kstest::WriteWholeFile(fresh.GetName(), "[FileInfo]\r\n");
              (void)t;
@@ -189,9 +192,9 @@ TEST_F(KsFileRecovery, WhatAWriterThatDiedLeftIsRepairedAtTheNextOpenForWriting)
         for (const KsString& repair : t->GetRepairs()) {
             repairs += std::string(repair.GetCString()) + "|";
         }
-        EXPECT_EQ(std::regex_replace(repairs, std::regex("(kss|QJsrt)[A-Za-z0-9]{6}\""),
-                                     "$1XXXXXX\""),
-                  c.repairs);
+        EXPECT_EQ(
+            std::regex_replace(repairs, std::regex("(kss|QJsrt)[A-Za-z0-9]{6}\""), "$1XXXXXX\""),
+            c.repairs);
         EXPECT_EQ(Ids(*t), c.ids);
         EXPECT_TRUE(IndexFilesAgree(*t));
         t->Close();
@@ -225,7 +228,8 @@ TEST_F(KsFileRecovery, TheMarkerHoldsTheCountOfTheInnermostChangeAndStaysAfterAF
             }
             EXPECT_EQ(markerBytes(), "4B734368616E6765FFFFFFFF");
         }
-        for (auto op : {kstest::FaultOp::kWrite, kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush}) {
+        for (auto op :
+             {kstest::FaultOp::kWrite, kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush}) {
             factory.Plan().Fail(op, factory.Plan().Calls(op) + 1, EIO);
         }
         EXPECT_THROW(t->BeginChange(5), KsException);

@@ -257,16 +257,14 @@ TEST_F(KsIOTest, OnlyWrittenBytesGoBackToTheFile) {
         {100, 98}, {100, 113}, {4090, 4105}, {70000, 69990}, {77820, 77818}};
     for (auto [seek, otherAt] : seekAndOtherWrite) {
         SCOPED_TRACE(seek);
-        std::string expected(77833, '\0');
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            expected[i] = static_cast<char>('a' + i % 26);
-        }
+        std::string expected = kstest::Pattern(77833);
         WriteWholeFile(path, expected);
         KsIO file(path.c_str(), IO_READ | IO_WRITE);
         file.SetBufferSize(64000);
         ASSERT_EQ(file.Seek(seek, 0), seek);
         EXPECT_EQ(ReadAll(file, 10), expected.substr(static_cast<std::size_t>(seek), 10));
-        KsIO(path.c_str(), IO_READ | IO_WRITE).WriteTo(static_cast<std::uint64_t>(otherAt), "XY", 2);
+        KsIO(path.c_str(), IO_READ | IO_WRITE)
+            .WriteTo(static_cast<std::uint64_t>(otherAt), "XY", 2);
         file.Write("123", 3);
         file.Close();
         expected.replace(static_cast<std::size_t>(otherAt), 2, "XY");

@@ -7,12 +7,12 @@
 #include <functional>
 
 #include "TxnTestSupport.h"
-#include "../io/ChildProcess.h"
 #include "files/KsFileListener.h"
 #include "index/KsIndex.h"
 #include "index/KsSortFileWrapper.h"
 #include "io/KsIO.h"
 #include "progress/KsNullProgress.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 
 namespace {
@@ -79,19 +79,17 @@ protected:
     }
     // Walks `operation`'s power cuts: after each, the table is `before` or `after` (`after`
     // once the operation returned). Returns the cuts walked.
-    int Walk(const std::function<void(FaultInjectingFactory&)>& operation,
-             const TableState& before, const TableState& after) {
-        return kstest::WalkPowerCuts(dir.Path().string(), operation,
-                                     [&](const kstest::PowerCutPoint& cut) {
-                                         SCOPED_TRACE(cut.Describe());
-                                         bool agree = false;
-                                         TableState state = Reopened(agree);
-                                         EXPECT_TRUE(agree);
-                                         EXPECT_TRUE(state == after ||
-                                                     (!cut.Finished() && state == before))
-                                             << state.content << " " << state.title << " "
-                                             << state.indexed;
-                                     });
+    int Walk(const std::function<void(FaultInjectingFactory&)>& operation, const TableState& before,
+             const TableState& after) {
+        return kstest::WalkPowerCuts(
+            dir.Path().string(), operation, [&](const kstest::PowerCutPoint& cut) {
+                SCOPED_TRACE(cut.Describe());
+                bool agree = false;
+                TableState state = Reopened(agree);
+                EXPECT_TRUE(agree);
+                EXPECT_TRUE(state == after || (!cut.Finished() && state == before))
+                    << state.content << " " << state.title << " " << state.indexed;
+            });
     }
 };
 
@@ -162,9 +160,9 @@ TEST_F(PowerCutWalk, EveryWriteOfATableLeavesItOldOrNew) {
                  KsAppendAction append(*kstest::MakeRecord(t, 7, "n7"));
                  KsModifyAction modify(*kstest::MakeRecord(t, 8, "n8"), 2);
                  KsDeleteAction remove(1);
-                 for (KsRecordAction* action : {static_cast<KsRecordAction*>(&append),
-                                                static_cast<KsRecordAction*>(&modify),
-                                                static_cast<KsRecordAction*>(&remove)}) {
+                 for (KsRecordAction* action :
+                      {static_cast<KsRecordAction*>(&append), static_cast<KsRecordAction*>(&modify),
+                       static_cast<KsRecordAction*>(&remove)}) {
                      transaction.AddAction(t, *action);
                  }
                  transaction.Commit();
@@ -211,8 +209,8 @@ TEST_F(PowerCutWalk, TheRecoveryOfACutCommitSurvivesAPowerCut) {
               kstest::kDiedStatus);
     ASSERT_EQ(InverseBytes().size(), 1u);
     const TableState old{kFour, Name(), "0"};
-    const int cuts = Walk([&](FaultInjectingFactory& factory) { Change(factory, [](CBFFile&) {}); },
-                          old, old);
+    const int cuts =
+        Walk([&](FaultInjectingFactory& factory) { Change(factory, [](CBFFile&) {}); }, old, old);
     EXPECT_GT(cuts, 4);
     RecordProperty("the recovery", cuts);
 }
@@ -237,7 +235,8 @@ TEST_F(PowerCutWalk, ACreatedTableIsThereWholeOrNotAtAll) {
             SCOPED_TRACE(cut.Describe());
             if (!std::filesystem::exists(dir.File("fresh.kss"))) {
                 EXPECT_FALSE(cut.Finished());
-                EXPECT_TRUE(!std::filesystem::exists(fresh) || std::filesystem::file_size(fresh) == 0);
+                EXPECT_TRUE(!std::filesystem::exists(fresh) ||
+                            std::filesystem::file_size(fresh) == 0);
                 return;
             }
             CBFFile t;

@@ -6,11 +6,11 @@
 #include <regex>
 #include <thread>
 
-#include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "core/KsByteOrder.h"
 #include "index/KsIndex.h"
 #include "platform/KsSystemError.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 
 namespace {
@@ -269,9 +269,9 @@ TEST_F(Crash, DiesAtEveryWriteOfACommit) {
 }
 
 // Every kind of change, alone and followed by every kind (an append; an insert at 1, in the
-// middle and after the last record; a modify; a delete at 1, in the middle and at the end), committed by a child
-// that dies at each of its writes, positioned writes, flushes and cuts (before the call and
-// after it) and at each record change its listener hears of: the table reopened is as
+// middle and after the last record; a modify; a delete at 1, in the middle and at the end),
+// committed by a child that dies at each of its writes, positioned writes, flushes and cuts (before
+// the call and after it) and at each record change its listener hears of: the table reopened is as
 // before the transaction or as after it, record for record, with every index file in place
 // and agreeing, and nothing left behind.
 TEST_F(Crash, EveryPairOfKindsDiesAtEveryPoint) {
@@ -309,12 +309,12 @@ TEST_F(Crash, EveryPairOfKindsDiesAtEveryPoint) {
             std::vector<std::string> after = model;
             apply(after, changes[0]);
             if (second < std::size(kinds)) {
-                changes.push_back(changeOf(kinds[second], static_cast<std::int32_t>(after.size()), 202));
+                changes.push_back(
+                    changeOf(kinds[second], static_cast<std::int32_t>(after.size()), 202));
                 apply(after, changes[1]);
             }
-            const bool modifiesOnly = std::ranges::all_of(changes, [](const Change& c) {
-                return c.kind == 'M';
-            });
+            const bool modifiesOnly =
+                std::ranges::all_of(changes, [](const Change& c) { return c.kind == 'M'; });
             // Modifies alone are also committed synced: their inverses are saved together.
             for (int synced = 0; synced <= (modifiesOnly ? 1 : 0); ++synced) {
                 KsFileTransactionLog::SetSyncing(synced == 1);
@@ -368,17 +368,19 @@ TEST_F(Crash, ARollbackThatCannotFinishRefusesTheTableUntilItCan) {
               kstest::kDiedStatus);
     const auto left = InverseBytes();
     ASSERT_EQ(left.size(), 1u);
-    for (auto op : {kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush, kstest::FaultOp::kTruncate}) {
+    for (auto op :
+         {kstest::FaultOp::kWriteTo, kstest::FaultOp::kFlush, kstest::FaultOp::kTruncate}) {
         factory.Plan().Reset();
         factory.Plan().Fail(op, 1, EIO, true);
-        const std::string error = kstest::MessageOrEmpty(
-            [&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
+        const std::string error =
+            kstest::MessageOrEmpty([&] { table->Open(Name().c_str(), IO_READ | IO_WRITE); });
         EXPECT_TRUE(std::regex_match(
-            error, std::regex("The commit of transaction [0-9]{17} to \"" + Name() +
-                              "\" was cut short and cannot be rolled back \\(.+" +
-                              KsSystemErrorText(EIO) + "\\); the table cannot be opened for "
-                              "writing until it is, and \"" + left[0].first +
-                              "\" keeps what undoes the commit\\.")))
+            error,
+            std::regex("The commit of transaction [0-9]{17} to \"" + Name() +
+                       "\" was cut short and cannot be rolled back \\(.+" + KsSystemErrorText(EIO) +
+                       "\\); the table cannot be opened for "
+                       "writing until it is, and \"" +
+                       left[0].first + "\" keeps what undoes the commit\\.")))
             << error;
         EXPECT_EQ(InverseBytes().size(), 1u);
     }
