@@ -142,6 +142,15 @@ struct Counted : KsArrayPointerObject {
     int value;
 };
 
+// Every element a test makes is gone once its vectors are.
+class OwnershipTest : public ::testing::Test {
+protected:
+    OwnershipTest() { Counted::live = 0; }
+    void TearDown() override { EXPECT_EQ(Counted::live, 0); }
+};
+using KsPointerVectorTest = OwnershipTest;
+using KsSortedVectorTest = OwnershipTest;
+
 using Owning = KsPointerVector<Counted>;
 using Sorted = KsSortedVector<Counted>;
 
@@ -176,67 +185,59 @@ static_assert(!ExposesStoredPointers<Owning> && !ExposesStoredPointers<Sorted>);
 static_assert(AddsAnywhere<Owning> && !AddsAnywhere<Sorted>);
 static_assert(std::is_same_v<decltype(std::declval<const Owning&>()[0]), const Counted*>);
 
-TEST(KsPointerVectorTest, AddInsertDetachAndDeleteKeepOwnership) {
-    Counted::live = 0;
-    {
-        Owning v;
-        v.SetLowerBound(1);
-        EXPECT_EQ(v.Add(Make(2))->value, 2);
-        v.InsertAt(1, Make(1));
-        v.InsertAt(3, Make(4));  // one past the last appends
-        v.InsertAt(3, Make(3));
-        v.Add(nullptr);
-        EXPECT_EQ(ValuesOf(v), (Values{1, 2, 3, 4, 0}));
-        // A refused element is deleted, not leaked.
-        EXPECT_EQ(ClassAndMessageOf([&] { v.InsertAt(0, Make(9)); }), OutOfRange(0, 1, 5));
-        EXPECT_EQ(ClassAndMessageOf([&] { v.InsertAt(7, Make(9)); }), OutOfRange(7, 1, 5));
-        EXPECT_EQ(Counted::live, 4);
+TEST_F(KsPointerVectorTest, AddInsertDetachAndDeleteKeepOwnership) {
+    Owning v;
+    v.SetLowerBound(1);
+    EXPECT_EQ(v.Add(Make(2))->value, 2);
+    v.InsertAt(1, Make(1));
+    v.InsertAt(3, Make(4));  // one past the last appends
+    v.InsertAt(3, Make(3));
+    v.Add(nullptr);
+    EXPECT_EQ(ValuesOf(v), (Values{1, 2, 3, 4, 0}));
+    // A refused element is deleted, not leaked.
+    EXPECT_EQ(ClassAndMessageOf([&] { v.InsertAt(0, Make(9)); }), OutOfRange(0, 1, 5));
+    EXPECT_EQ(ClassAndMessageOf([&] { v.InsertAt(7, Make(9)); }), OutOfRange(7, 1, 5));
+    EXPECT_EQ(Counted::live, 4);
 
-        std::unique_ptr<Counted> taken = v.Detach(2);
-        EXPECT_EQ(taken->value, 2);
-        v.DeleteAt(1);
-        v.DeleteAt(3);  // the null element
-        EXPECT_EQ(ValuesOf(v), (Values{3, 4}));
-        EXPECT_EQ(Counted::live, 3);
-        EXPECT_EQ(ClassAndMessageOf([&] { v.DeleteAt(3); }), OutOfRange(3, 1, 2));
-        v.clear();
-        EXPECT_EQ(Counted::live, 1);
-        v.Add(Make(5));
-    }
-    EXPECT_EQ(Counted::live, 0);
+    std::unique_ptr<Counted> taken = v.Detach(2);
+    EXPECT_EQ(taken->value, 2);
+    v.DeleteAt(1);
+    v.DeleteAt(3);  // the null element
+    EXPECT_EQ(ValuesOf(v), (Values{3, 4}));
+    EXPECT_EQ(Counted::live, 3);
+    EXPECT_EQ(ClassAndMessageOf([&] { v.DeleteAt(3); }), OutOfRange(3, 1, 2));
+    v.clear();
+    EXPECT_EQ(Counted::live, 1);
+    v.Add(Make(5));
 }
 
-TEST(KsPointerVectorTest, CopiesOwnClonesAndFailedCopiesLeakNothing) {
-    Counted::live = 0;
-    {
-        Owning a;
-        a.SetLowerBound(1);
-        a.Add(Make(1));
-        a.Add(nullptr);
-        a.Add(Make(3));
-        Owning b(a);
-        EXPECT_EQ(Counted::live, 4);
-        EXPECT_NE(b[1], a[1]);
-        Owning c;
-        c.Add(Make(8));
-        c = a;
-        c = std::as_const(c);
-        EXPECT_EQ(Counted::live, 6);
-        Owning moved(std::move(c));
-        EXPECT_TRUE(c.empty());
-        b = std::move(moved);
-        EXPECT_EQ(Counted::live, 4);
-        EXPECT_EQ(b.GetLowerBound(), 1);
-        EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));
+TEST_F(KsPointerVectorTest, CopiesOwnClonesAndFailedCopiesLeakNothing) {
+    Owning a;
+    a.SetLowerBound(1);
+    a.Add(Make(1));
+    a.Add(nullptr);
+    a.Add(Make(3));
+    Owning b(a);
+    EXPECT_EQ(Counted::live, 4);
+    EXPECT_NE(b[1], a[1]);
+    Owning c;
+    c.Add(Make(8));
+    c = a;
+    c = std::as_const(c);
+    EXPECT_EQ(Counted::live, 6);
+    Owning moved(std::move(c));
+    EXPECT_TRUE(c.empty());
+    b = std::move(moved);
+    EXPECT_EQ(Counted::live, 4);
+    EXPECT_EQ(b.GetLowerBound(), 1);
+    EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));
 
-        a.Add(Make(-2));
-        EXPECT_EQ(kstest::ErrorOf([&] { Owning d(a); }),
-                  "cannot clone -2 / Counted / InplaceCopy() of KsPointerVector");
-        EXPECT_EQ(Counted::live, 5);
-        EXPECT_THROW(b = a, KsException);
-        EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));
-    }
-    EXPECT_EQ(Counted::live, 0);
+    a.Add(Make(-2));
+    EXPECT_EQ(kstest::ErrorOf([&] { Owning d(a); }),
+              "cannot clone -2 / Counted / InplaceCopy() of KsPointerVector");
+    EXPECT_EQ(Counted::live, 5);
+    EXPECT_THROW(b = a, KsException);
+    EXPECT_EQ(ValuesOf(b), (Values{1, 0, 3}));
 }
 
 // Storage that cannot grow: every push_back and insert fails as when memory runs out.
@@ -245,44 +246,39 @@ struct FullStorage : KsVector<Counted*> {
     iterator insert(const_iterator, Counted*) { throw std::bad_alloc(); }
 };
 
-TEST(KsPointerVectorTest, ElementIsDeletedWhenTheVectorCannotGrow) {
-    Counted::live = 0;
+TEST_F(KsPointerVectorTest, ElementIsDeletedWhenTheVectorCannotGrow) {
     KsPointerVector<Counted, FullStorage> v;
     EXPECT_THROW(v.Add(Make(1)), std::bad_alloc);
     EXPECT_THROW(v.InsertAt(0, Make(2)), std::bad_alloc);
     EXPECT_EQ(Counted::live + v.size(), 0u);
 }
 
-TEST(KsSortedVectorTest, FindPositionAndInsert) {
-    Counted::live = 0;
-    {
-        Sorted v;
-        for (int value : {5, 1, 3, 3, 9}) {
-            v.InsertElement(new Counted(value));
-        }
-        ASSERT_EQ(ValuesOf(v), (Values{1, 3, 3, 5, 9}));
-        Counted probe(3), missing(4), big(10);
-        EXPECT_EQ(Values({v.FindPosition(&probe), v.Find(&probe), v.FindPosition(&missing),
-                          v.Find(&missing), v.FindPosition(&big), v.Find(&big)}),
-                  (Values{1, 1, 3, -1, 5, -1}));
-        EXPECT_EQ(ClassAndMessageOf([&] { v.FindPosition(nullptr); }),
-                  "KsSortedVector: Null pointer passed to FindPosition");
-        EXPECT_EQ(ClassAndMessageOf([&] { v.InsertElement(nullptr); }),
-                  "KsSortedVector: Null pointer passed to InsertElement");
-
-        // Positions count from the lower bound; a copy owns sorted clones.
-        v.SetLowerBound(10);
-        EXPECT_EQ(v.InsertElement(Make(4)), 13);
-        EXPECT_EQ(v.Find(&missing), 13);
-        EXPECT_EQ(v.Find(&big), 9);
-        Sorted copy(v);
-        v.DeleteAt(10);
-        EXPECT_EQ(v.Detach(13)->value, 5);
-        EXPECT_EQ(ValuesOf(v), (Values{3, 3, 4, 9}));
-        EXPECT_EQ(ValuesOf(copy), (Values{1, 3, 3, 4, 5, 9}));
-        EXPECT_EQ(Counted::live, 13);
+TEST_F(KsSortedVectorTest, FindPositionAndInsert) {
+    Sorted v;
+    for (int value : {5, 1, 3, 3, 9}) {
+        v.InsertElement(new Counted(value));
     }
-    EXPECT_EQ(Counted::live, 0);
+    ASSERT_EQ(ValuesOf(v), (Values{1, 3, 3, 5, 9}));
+    Counted probe(3), missing(4), big(10);
+    EXPECT_EQ(Values({v.FindPosition(&probe), v.Find(&probe), v.FindPosition(&missing),
+                      v.Find(&missing), v.FindPosition(&big), v.Find(&big)}),
+              (Values{1, 1, 3, -1, 5, -1}));
+    EXPECT_EQ(ClassAndMessageOf([&] { v.FindPosition(nullptr); }),
+              "KsSortedVector: Null pointer passed to FindPosition");
+    EXPECT_EQ(ClassAndMessageOf([&] { v.InsertElement(nullptr); }),
+              "KsSortedVector: Null pointer passed to InsertElement");
+
+    // Positions count from the lower bound; a copy owns sorted clones.
+    v.SetLowerBound(10);
+    EXPECT_EQ(v.InsertElement(Make(4)), 13);
+    EXPECT_EQ(v.Find(&missing), 13);
+    EXPECT_EQ(v.Find(&big), 9);
+    Sorted copy(v);
+    v.DeleteAt(10);
+    EXPECT_EQ(v.Detach(13)->value, 5);
+    EXPECT_EQ(ValuesOf(v), (Values{3, 3, 4, 9}));
+    EXPECT_EQ(ValuesOf(copy), (Values{1, 3, 3, 4, 5, 9}));
+    EXPECT_EQ(Counted::live, 13);
 }
 
 }  // namespace

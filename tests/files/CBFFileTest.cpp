@@ -8,7 +8,7 @@
 #include <random>
 
 #include "TableTestSupport.h"
-#include "io/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/MemoryStream.h"

@@ -9,11 +9,11 @@
 #include <functional>
 #include <regex>
 
-#include "../io/ChildProcess.h"
 #include "TableTestSupport.h"
 #include "files/KsTableLeftovers.h"
 #include "index/KsIndex.h"
 #include "io/KsIO.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"

@@ -23,20 +23,13 @@ using kstest::ErrorOf;
 using kstest::FaultInjectingFactory;
 using kstest::FaultOp;
 using kstest::MessageOf;
+using kstest::Pattern;
 using kstest::ReadWholeFile;
 using kstest::WriteWholeFile;
 
 // " -- " and the system's text for the error.
 std::string Reason(int errorNumber) {
     return " -- " + KsSystemErrorText(errorNumber);
-}
-
-std::string Bytes(std::size_t count) {
-    std::string bytes(count, '\0');
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<char>('a' + i % 26);
-    }
-    return bytes;
 }
 
 class KsIOFaultTest : public ::testing::Test {
@@ -85,7 +78,7 @@ TEST_F(KsIOFaultTest, FailedFlushKeepsTheBytesForARetry) {
 // stay pending and Tell shows how many there are.
 TEST_F(KsIOFaultTest, FailedWriteNamesTheWindowAndKeepsWhatTheBufferTook) {
     auto file = OpenFile();
-    std::string bytes = Bytes(20000);
+    std::string bytes = Pattern(20000);
     factory.Plan().Fail(FaultOp::kWrite, 2, ENOSPC);
     EXPECT_EQ(ErrorOf([&] { file->Write(bytes.data(), 20000); }),
               "Unable to write 8000 bytes at offset 8000 of file \"" + path + "\"" +
@@ -100,7 +93,7 @@ TEST_F(KsIOFaultTest, FailedWriteNamesTheWindowAndKeepsWhatTheBufferTook) {
 
 TEST_F(KsIOFaultTest, PositionedWritesTruncationAndCloseReportTheSystemsReason) {
     auto file = OpenFile();
-    file->Write(Bytes(9000).data(), 9000);  // the window now starts at 8000
+    file->Write(Pattern(9000).data(), 9000);  // the window now starts at 8000
     factory.Plan().FailShort(FaultOp::kWriteTo, 1, 2, EIO);
     EXPECT_EQ(ErrorOf([&] { file->WriteTo(10, "12345", 5); }),
               "Unable to write 5 bytes at position 10 of file \"" + path + "\"" + Reason(EIO) +
@@ -116,7 +109,7 @@ TEST_F(KsIOFaultTest, PositionedWritesTruncationAndCloseReportTheSystemsReason) 
     EXPECT_EQ(ErrorOf([&] { file->Close(); }),
               "Unable to close file \"" + path + "\"" + Reason(EIO) + " / KsIO / Close() of KsIO");
     EXPECT_FALSE(file->IsOpen());
-    EXPECT_EQ(ReadWholeFile(path), Bytes(9000).replace(10, 2, "12"));
+    EXPECT_EQ(ReadWholeFile(path), Pattern(9000).replace(10, 2, "12"));
 }
 
 TEST_F(KsIOFaultTest, UnbufferedFilesFailTheirWritesAndCloses) {
@@ -192,7 +185,7 @@ TEST_F(KsIOFaultTest, RenameFallsBackToCopyAndDeleteReportsItsReason) {
 // two full windows while copying and the rest when it flushes, and closes both files.
 TEST_F(KsIOFaultTest, CopyFailingAtEachStepRaises) {
     std::string source = dir.File("source.bin");
-    std::string bytes = Bytes(600000);
+    std::string bytes = Pattern(600000);
     WriteWholeFile(source, bytes);
     KsIOInterface::Copy(path.c_str(), source.c_str(), nullptr, factory);
     ASSERT_TRUE(ReadWholeFile(path) == bytes);

@@ -25,16 +25,6 @@ using kstest::ReadWholeFile;
 using kstest::RecordingProgress;
 using kstest::WriteWholeFile;
 
-std::string PatternBytes(std::size_t count) {
-    std::string bytes(count, '\0');
-    std::uint32_t state = 12345;
-    for (char& c : bytes) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
 class KsIOInterfaceTest : public ::testing::Test {
 protected:
     kstest::TempDir dir;
@@ -73,7 +63,7 @@ TEST_F(KsIOInterfaceTest, CreateDeleteRenameAndCopyBlock) {
 }
 
 TEST_F(KsIOInterfaceTest, CopyIsByteIdenticalReportsEveryBlockAndStopsWhenCancelled) {
-    std::string bytes = PatternBytes(3 * 1024 * 1024 + 123);
+    std::string bytes = kstest::Pattern(3 * 1024 * 1024 + 123);
     WriteWholeFile(source, bytes);
     WriteWholeFile(target, std::string(5 * 1024 * 1024, 'x'));  // longer: it is emptied first
     RecordingProgress progress;

@@ -1,5 +1,5 @@
 // List files: their exact bytes, the allocator's reuse, damaged files and refused calls, the
-// iterator's locks, and thousands of random changes (against a model, with failing
+// iterator's locks, the page cache, and thousands of random changes (against a model, with failing
 // writes, from several processes at once), each followed by a walk of the bytes made without
 // the list classes.
 
@@ -15,10 +15,12 @@
 #include <random>
 #include <tuple>
 
-#include "ChildProcess.h"
 #include "core/KsByteOrder.h"
 #include "io/KsIOListCache.h"
+#include "io/KsIOListWords.h"
+#include "io/KsIOLockGuard.h"
 #include "io/KsIOUnbuffered.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
@@ -371,6 +373,58 @@ TEST_F(KsIOListTest, NodesRelocateAndAreGraftedIntoAnotherList) {
     it.Release();
     raw.Free(moved, 16);
     EXPECT_EQ(Contents({false, false}), (std::vector<Elements>{{{"a"}, {"c"}}, {{"b"}}}));
+}
+
+// The page cache: reads come from memory while its scope lives, and a read past the end
+// fails as the file's own does.
+TEST_F(KsIOListTest, CachedReadsComeFromMemoryWhileTheScopeLivesAndFailAsTheFileDoes) {
+    raw.PrepareFile(1);
+    KsIOList<void> list(file, 16);
+    auto it = list.begin(KsIOListBase::kUnlocked);
+    list.InsertElement(it, "kept", 4);
+    it.Release();
+    auto first = [&] {  // without the padding
+        KsIOList<void> reader(file, 16);
+        auto at = reader.begin(KsIOListBase::kUnlocked);
+        KsIOListObject object;
+        reader.ReadElement(at, object);
+        return std::string(static_cast<const char*>(object.GetData()), 4);
+    };
+    const std::uint64_t end = KsIOListWords::Size(file);
+    {
+        KsIOListCache::Scope outer(file);
+        KsIOListCache::Scope inner(file);  // shares the outer one's pages
+        EXPECT_EQ(first(), "kept");
+        // Changed behind the cache's back (which no process may do while the whole file is
+        // locked), the object still reads as cached.
+        KsIOUnbuffered(path.c_str(), IO_READ | IO_WRITE).WriteTo(end - 12, "lost", 4);
+        EXPECT_EQ(first(), "kept");
+        char bytes[8];
+        EXPECT_EQ(MessageOf([&] { KsIOListWords::ReadBytes(file, end - 4, bytes, 8); }),
+                  MessageOf([&] { file.ReadFrom(end - 4, bytes, 8, true); }));
+    }
+    EXPECT_EQ(first(), "lost");
+}
+
+// Under the whole-file lock and the cache, space at the end is taken without writing; what
+// is still not written when the cache ends is filled out, so the file ends where the blocks do.
+TEST_F(KsIOListTest, SpaceReservedUnderTheCacheIsFilledOutWhenItEnds) {
+    raw.PrepareFile(1);
+    auto size = [&] { return static_cast<std::uint64_t>(file.GetFileSize64()); };
+    const std::uint64_t start = size();
+    {
+        KsIOLockGuard whole(file, LOCK_WRITE, 0, 0);
+        KsIOListCache::Scope cache(file);
+        EXPECT_EQ(raw.Allocate(32), start);
+        EXPECT_EQ(raw.Allocate(16), start + 32);
+        EXPECT_EQ(size(), start);
+        EXPECT_EQ(raw.AppendSerializedObject("abcde", 5), start + 48);
+        KsIOListCache::Of(file)->Flush();  // the object's block is written whole, padding and all
+        EXPECT_EQ(size(), start + 64);
+        EXPECT_EQ(raw.Allocate(48), start + 64);
+    }
+    EXPECT_EQ(size(), start + 112);
+    EXPECT_EQ(raw.Allocate(16), start + 112);
 }
 
 // The first 3000 changes go through the file, the others through a second handle on it whose

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "ChildProcess.h"
 #include "io/KsIO.h"
 #include "io/KsIOUnbuffered.h"
+#include "support/ChildProcess.h"
 #include "support/KsErrorCapture.h"
 #include "support/TempDir.h"
 

@@ -1,12 +1,11 @@
 // Random sequences of seeks, reads, writes, positioned transfers, truncations, flushes and
 // buffer-size changes on the buffered and the unbuffered file, checked step by step against
 // a plain byte string; the line reading of the buffered file checked against byte-at-a-time
-// reading, and timed on one long line.
+// reading.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -195,39 +194,6 @@ TEST(KsIOLineTest, RandomInputsReadAsByteAtATimeReadingDoes) {
         ExpectSameLines(bytes, {0});
         ExpectSameLines(bytes, {0, 3, 1024, 1, 7, 0, 2});
     }
-}
-
-// Reading a line takes time in proportion to its length: one line of 10 MB reads about as
-// fast as the same bytes in short lines (time quadratic in the length would make it hundreds
-// of times slower). Best of two rounds each.
-TEST(KsIOLineTest, OneLongLineReadsAboutAsFastAsManyShortOnes) {
-    kstest::TempDir dir;
-    const std::size_t size = 10'000'000;
-    std::string text;
-    while (text.size() < size) {
-        text += "short line\r\n";
-    }
-    kstest::WriteWholeFile(dir.File("short"), text);
-    std::string longLine(size, 'x');
-    longLine[size / 2] = ',';
-    kstest::WriteWholeFile(dir.File("long"), longLine + "\r\n");
-    double best[2] = {1e9, 1e9};
-    for (int round = 0; round < 4; ++round) {
-        KsIO file(dir.File(round < 2 ? "short" : "long").c_str(), IO_READ);
-        KsString line;
-        std::uint64_t consumed = 0;
-        std::size_t longest = 0;
-        const auto start = std::chrono::steady_clock::now();
-        while (std::uint32_t n = file.ReadLine(line)) {
-            consumed += n;
-            longest = std::max<std::size_t>(longest, line.GetLength());
-        }
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best[round / 2] = std::min(best[round / 2], took.count());
-        EXPECT_EQ(longest, round < 2 ? 10u : size);
-        EXPECT_EQ(consumed, round < 2 ? text.size() : size + 2);
-    }
-    EXPECT_LT(best[1], 4 * best[0]) << best[1] << " s against " << best[0] << " s";
 }
 
 }  // namespace

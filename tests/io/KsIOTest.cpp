@@ -257,10 +257,7 @@ TEST_F(KsIOTest, OnlyWrittenBytesGoBackToTheFile) {
         {100, 98}, {100, 113}, {4090, 4105}, {70000, 69990}, {77820, 77818}};
     for (auto [seek, otherAt] : seekAndOtherWrite) {
         SCOPED_TRACE(seek);
-        std::string expected(77833, '\0');
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            expected[i] = static_cast<char>('a' + i % 26);
-        }
+        std::string expected = kstest::Pattern(77833);
         WriteWholeFile(path, expected);
         KsIO file(path.c_str(), IO_READ | IO_WRITE);
         file.SetBufferSize(64000);

@@ -39,4 +39,12 @@ void WriteWholeFile(const std::string& name, const std::string& content) {
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+std::string Pattern(std::size_t count, char first) {
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<char>(first + i % 23);
+    }
+    return bytes;
+}
+
 }  // namespace kstest

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh temporary directory for one test, removed with everything in it afterwards.
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -25,5 +26,8 @@ private:
 std::string ReadWholeFile(const std::string& name);
 // Replaces a file's content.
 void WriteWholeFile(const std::string& name, const std::string& content);
+// `count` bytes that differ from their neighbours, starting with `first`, so that a byte out
+// of its place shows.
+std::string Pattern(std::size_t count, char first = 'a');
 
 }  // namespace kstest

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <functional>
 
-#include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "files/KsFileListener.h"
 #include "index/KsIndex.h"
 #include "index/KsSortFileWrapper.h"
 #include "io/KsIO.h"
 #include "progress/KsNullProgress.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <regex>
 #include <thread>
 
-#include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "core/KsByteOrder.h"
 #include "index/KsIndex.h"
 #include "platform/KsSystemError.h"
+#include "support/ChildProcess.h"
 #include "support/FaultInjectingFile.h"
 
 namespace {

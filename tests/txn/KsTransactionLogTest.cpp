@@ -1,6 +1,6 @@
-#include "../io/ChildProcess.h"
 #include "TxnTestSupport.h"
 #include "io/KsIO.h"
+#include "support/ChildProcess.h"
 #include "support/MemoryStream.h"
 #include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionStatus.h"

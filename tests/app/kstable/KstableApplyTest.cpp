@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "../../io/ChildProcess.h"
 #include "KstableRun.h"
 #include "files/CBFFile.h"
 #include "progress/KsProgressInterface.h"
+#include "support/ChildProcess.h"
 #include "txn/KsInstallTransactions.h"
 #include "txn/KsTransactionNew.h"
 
