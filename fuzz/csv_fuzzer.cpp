@@ -3,7 +3,6 @@
 // at the same record with the same error; every value is a NUL-free C string; and what the
 // writer makes of the records reads back as the same records.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,33 +11,14 @@
 #include "Csv.h"
 #include "app/kstable/CsvModel.h"
 #include "core/KsException.h"
+#include "support/MemoryStream.h"
 
 namespace {
-
-class Bytes : public KsStreamInterface {
-public:
-    explicit Bytes(std::string bytes = {}) : bytes_(std::move(bytes)) {}
-    void GetFileName(KsString& out) override { out = "bytes"; }
-    std::int32_t Read(void* buffer, std::int32_t count, bool) override {
-        std::size_t n = std::min(static_cast<std::size_t>(count), bytes_.size() - position_);
-        std::memcpy(buffer, bytes_.data() + position_, n);
-        position_ += n;
-        return static_cast<std::int32_t>(n);
-    }
-    void Write(const void* buffer, std::int32_t count) override {
-        bytes_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    }
-    const std::string& Content() const { return bytes_; }
-
-private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
 
 using Outcome = kstest::CsvOutcome;
 
 Outcome ReadAll(const std::string& text, std::size_t bufferSize, CsvScan scan) {
-    Bytes input(text);
+    kstest::MemoryStream input(text);
     CsvReader reader(input, bufferSize, scan);
     Outcome outcome;
     try {
@@ -73,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     }
-    Bytes written;
+    kstest::MemoryStream written;
     CsvWriter writer(written, 64);
     for (const auto& record : model.records) {
         for (const std::string& value : record) {
@@ -82,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         writer.EndRecord();
     }
     writer.Flush();
-    const Outcome again = ReadAll(written.Content(), smallBuffer, ChosenCsvScan());
+    const Outcome again = ReadAll(written.Bytes(), smallBuffer, ChosenCsvScan());
     if (!again.error.empty() || again.records != model.records) {
         __builtin_trap();
     }

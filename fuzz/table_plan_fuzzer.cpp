@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,29 +17,11 @@
 #include "CsvRecord.h"
 #include "ExportPlan.h"
 #include "ImportPlan.h"
+#include "app/kstable/GenericExport.h"
 #include "core/KsException.h"
+#include "support/MemoryStream.h"
 
 namespace {
-
-class Bytes : public KsStreamInterface {
-public:
-    explicit Bytes(std::string bytes = {}) : bytes_(std::move(bytes)) {}
-    void GetFileName(KsString& out) override { out = "bytes"; }
-    std::int32_t Read(void* buffer, std::int32_t count, bool) override {
-        std::size_t n = std::min(static_cast<std::size_t>(count), bytes_.size() - position_);
-        std::memcpy(buffer, bytes_.data() + position_, n);
-        position_ += n;
-        return static_cast<std::int32_t>(n);
-    }
-    void Write(const void* buffer, std::int32_t count) override {
-        bytes_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    }
-    const std::string& Content() const { return bytes_; }
-
-private:
-    std::string bytes_;
-    std::size_t position_ = 0;
-};
 
 CBFFile& TheTable() {
     static CBFFile* table = [] {
@@ -67,20 +48,6 @@ CBFFile& TheTable() {
     return *table;
 }
 
-std::string ExportedByRecord(KsFileRecord& record, const std::vector<std::int32_t>& fields) {
-    Bytes out;
-    CsvWriter writer(out);
-    writer.Value("-");  // as the header line does, so that no value starts the output
-    writer.EndRecord();
-    std::vector<char> text(2048);
-    for (std::int32_t n : fields) {
-        writer.Value(record.GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
-    }
-    writer.EndRecord();
-    writer.Flush();
-    return out.Content().substr(3);
-}
-
 void CompareExports(CBFFile& table, const std::string& bytes) {
     static std::vector<std::int32_t> fields = [&] {
         std::vector<std::int32_t> all;
@@ -95,7 +62,7 @@ void CompareExports(CBFFile& table, const std::string& bytes) {
     std::string text(plan.MaxRecordBytes(), '\0');
     const auto* stored = reinterpret_cast<const unsigned char*>(bytes.data());
     text.resize(static_cast<std::size_t>(plan.Put(stored, text.data()) - text.data()));
-    if (text.size() > plan.MaxRecordBytes() || text != ExportedByRecord(*record, fields)) {
+    if (text.size() > plan.MaxRecordBytes() || text != kstest::GenericExportText(*record, fields)) {
         __builtin_trap();
     }
 }
@@ -117,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static CsvRecordFiller filler(table);
     static std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
     const std::string text(reinterpret_cast<const char*>(data), size);
-    Bytes input(text);
+    kstest::MemoryStream input(text);
     CsvReader reader(input, 64);
     try {
         for (int records = 0; records < 64 && reader.Next(); ++records) {

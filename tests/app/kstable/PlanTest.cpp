@@ -16,6 +16,7 @@
 #include "Csv.h"
 #include "CsvRecord.h"
 #include "ExportPlan.h"
+#include "GenericExport.h"
 #include "ImportPlan.h"
 #include "Table.h"
 #include "core/KsByteOrder.h"
@@ -253,20 +254,6 @@ std::string CsvLine(const std::vector<std::string>& values) {
     return out.Bytes();
 }
 
-std::string GenericText(KsFileRecord& record, const std::vector<std::int32_t>& fields) {
-    kstest::MemoryStream out;
-    CsvWriter writer(out);
-    writer.Value("-");  // as the header line does, so that no value starts the output
-    writer.EndRecord();
-    std::vector<char> text(2048);
-    for (std::int32_t n : fields) {
-        writer.Value(record.GetField(n, text.data(), static_cast<std::uint32_t>(text.size())));
-    }
-    writer.EndRecord();
-    writer.Flush();
-    return out.Bytes().substr(3);
-}
-
 // What the plans took on themselves and what they left to the generic path, over all
 // tables: both must have happened for the comparison to mean anything.
 struct Coverage {
@@ -353,7 +340,7 @@ void CompareExports(CBFFile& table, std::mt19937& random, std::vector<std::strin
         const std::size_t length =
             static_cast<std::size_t>(plan.Put(at, text.data()) - text.data());
         ASSERT_LE(length, plan.MaxRecordBytes());
-        ASSERT_EQ(text.substr(0, length), GenericText(*record, fields));
+        ASSERT_EQ(text.substr(0, length), kstest::GenericExportText(*record, fields));
     }
 }
 
