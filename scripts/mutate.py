@@ -150,6 +150,8 @@ def build_and_test(tree, build, programs, test_timeout, record=None):
         command = [program, "--gtest_brief=1"]
         if record is not None:
             command.append("--gtest_output=json:" + report)
+        else:
+            command.append("--gtest_fail_fast")
         if run(command, os.path.dirname(program), test_timeout) != 0:
             outcome = "caught"
             if record is None:
