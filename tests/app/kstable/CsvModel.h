@@ -1,27 +1,71 @@
 #pragma once
 // Comma-separated text read the plain way, a byte at a time over the whole input: the model
 // that CsvReader, with every stop search and buffer size, must agree with. Records longer
-// than CsvReader::kMaxRecordBytes are not modelled.
+// than CsvReader::kMaxRecordBytes are not modelled. Beside it, what the reader makes of a
+// text and what the writer makes of records, as the tests and the fuzzer compare them.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "Csv.h"
+#include "core/KsException.h"
+#include "support/MemoryStream.h"
+
 namespace kstest {
 
+using CsvRecords = std::vector<std::vector<std::string>>;
+
 struct CsvOutcome {
-    std::vector<std::vector<std::string>> records;
+    CsvRecords records;
     std::vector<std::int64_t> lines;  // of each record, then of the one that failed
     std::string error;
+    bool cStrings = true;  // every value's C string is its view
     bool operator==(const CsvOutcome&) const = default;
 };
+
+inline CsvOutcome ReadCsv(const std::string& text, std::size_t bufferSize, CsvScan scan) {
+    MemoryStream input(text);
+    CsvReader reader(input, bufferSize, scan);
+    CsvOutcome outcome;
+    try {
+        while (reader.Next()) {
+            outcome.records.emplace_back();
+            outcome.lines.push_back(reader.Line());
+            for (std::size_t i = 0; i < reader.Count(); ++i) {
+                outcome.cStrings = outcome.cStrings && reader.View(i) == reader.Value(i) &&
+                                   std::strlen(reader.Value(i)) == reader.View(i).size();
+                outcome.records.back().emplace_back(reader.View(i));
+            }
+        }
+        outcome.error = reader.Consumed() == text.size() ? "" : "input left unread";
+    } catch (const KsException& error) {
+        outcome.error = std::string(error.GetClassName()) + ": " + error.GetErrorMessage();
+        outcome.lines.push_back(reader.Line());
+    }
+    return outcome;
+}
+
+inline std::string WriteCsv(const CsvRecords& records, std::size_t bufferSize) {
+    MemoryStream output;
+    CsvWriter writer(output, bufferSize);
+    for (const auto& record : records) {
+        for (const std::string& value : record) {
+            writer.Value(value);
+        }
+        writer.EndRecord();
+    }
+    writer.Flush();
+    return output.Bytes();
+}
 
 inline CsvOutcome ModelCsv(const std::string& text) {
     CsvOutcome outcome;
     std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     std::int64_t line = 1;
     auto fail = [&](const char* error, std::int64_t recordLine) {
-        outcome.error = error;
+        outcome.error = std::string("CsvReader: ") + error;
         outcome.lines.push_back(recordLine);
         return outcome;
     };

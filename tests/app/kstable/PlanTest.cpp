@@ -14,6 +14,7 @@
 
 #include "Commands.h"
 #include "Csv.h"
+#include "CsvModel.h"
 #include "CsvRecord.h"
 #include "ExportPlan.h"
 #include "GenericExport.h"
@@ -146,16 +147,9 @@ std::string ScaledText(std::int64_t k, std::int64_t divisor) {
 }
 
 std::string NumberValue(const CBFField& field, std::mt19937& random) {
-    const std::int64_t limit = INT32_MAX;
-    const std::int64_t ks[] = {0,
-                               1,
-                               limit,
-                               limit - 1,
-                               limit - 1024,
-                               limit - 1025,
-                               limit + 1,
-                               static_cast<std::int64_t>(random() % 100),
-                               static_cast<std::int64_t>(random() % (limit + 1))};
+    const std::int64_t limit = INT32_MAX, some = random() % 100, any = random() % (limit + 1);
+    const std::int64_t ks[] = {0,         1,    limit, limit - 1, limit - 1024, limit - 1025,
+                               limit + 1, some, any};
     const std::int64_t k = ks[random() % 9] * (random() % 2 ? -1 : 1);
     std::string text = ScaledText(k, std::max(1, field.GetDivisor()));
     switch (random() % 8) {
@@ -244,14 +238,7 @@ std::string Outcome(Body body) {
 }
 
 std::string CsvLine(const std::vector<std::string>& values) {
-    kstest::MemoryStream out;
-    CsvWriter writer(out);
-    for (const std::string& value : values) {
-        writer.Value(value);
-    }
-    writer.EndRecord();
-    writer.Flush();
-    return out.Bytes();
+    return kstest::WriteCsv({values}, 1 << 16);
 }
 
 // What the plans took on themselves and what they left to the generic path, over all
