@@ -2,6 +2,7 @@
 /// @file
 
 #include <cstdint>
+#include <memory>
 
 #include "core/KsException.h"
 
@@ -28,7 +29,9 @@ public:
     virtual ~KsResizableChunk();
 
     /// A copy owned by the caller.
-    virtual KsResizableChunk* Clone() const { return new KsResizableChunk(*this); }
+    virtual std::unique_ptr<KsResizableChunk> Clone() const {
+        return std::make_unique<KsResizableChunk>(*this);
+    }
 
     /// New size keeping the leading bytes; size 0 releases the block.
     void Resize(std::int32_t newSize);

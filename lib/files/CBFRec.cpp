@@ -1,5 +1,6 @@
 #include "files/CBFRec.h"
 
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -174,7 +175,18 @@ const CBFField& CBFRec::FieldAt(std::int32_t n) const {
 
 // ---- Bit strings
 
+namespace {
+
+// Whether the field's bit string lies within its word, as the field checks let through.
+[[maybe_unused]] bool FitsItsWord(const CBFField& field) {
+    return field.GetStartingBit() >= 1 && field.GetNumberOfBits() >= 1 &&
+           field.GetStartingBit() - 1u + field.GetNumberOfBits() <= kCBFWordBits;
+}
+
+}  // namespace
+
 std::uint16_t CBFRec::GetBits(const CBFField& field) const {
+    assert(FitsItsWord(field));
     auto word = KsByteOrder::LoadBig<std::uint16_t>(buffer_.get() + field.GetByteOffset());
     std::uint32_t shift = kCBFWordBits - (field.GetStartingBit() - 1u) - field.GetNumberOfBits();
     std::uint32_t mask = (1u << field.GetNumberOfBits()) - 1;
@@ -182,6 +194,7 @@ std::uint16_t CBFRec::GetBits(const CBFField& field) const {
 }
 
 void CBFRec::PutBits(const CBFField& field, std::int64_t value) {
+    assert(FitsItsWord(field));
     std::uint32_t bits = field.GetNumberOfBits();
     if (value < 0 || value > static_cast<std::int64_t>((1u << bits) - 1)) {
         ThrowOutOfRange();

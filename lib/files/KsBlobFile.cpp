@@ -71,6 +71,7 @@ void KsBlobDescriptor::MakeUnused() {
 void KsBlobFile::DiskState::Add(std::int64_t begin, std::int64_t end) {
     if (begin < end) {
         ranges_.emplace_back(begin, end);
+        normalized_ = false;
     }
 }
 
@@ -85,9 +86,11 @@ void KsBlobFile::DiskState::Normalize() {
         }
     }
     ranges_.resize(kept);
+    normalized_ = true;
 }
 
 bool KsBlobFile::DiskState::Overlaps(std::int64_t begin, std::int64_t end) const {
+    assert(normalized_);
     if (begin >= end) {
         return false;
     }

@@ -55,6 +55,7 @@
 ///   overlapping extents, lists in order, in range, of the right states, without cycles. A
 ///   corrupt file raises `Blob file "<name>" is corrupt: ...`.
 
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -196,15 +197,22 @@ private:
     // Byte ranges [begin, end) that the state on disk uses, sorted and disjoint.
     class DiskState {
     public:
-        void Clear() { ranges_.clear(); }
+        void Clear() {
+            ranges_.clear();
+            normalized_ = true;
+        }
         /// Adds a range; Normalize must follow before the next question.
         void Add(std::int64_t begin, std::int64_t end);
         void Normalize();
         bool Overlaps(std::int64_t begin, std::int64_t end) const;
-        std::int64_t End() const { return ranges_.empty() ? 0 : ranges_.back().second; }
+        std::int64_t End() const {
+            assert(normalized_);
+            return ranges_.empty() ? 0 : ranges_.back().second;
+        }
 
     private:
         std::vector<std::pair<std::int64_t, std::int64_t>> ranges_;
+        bool normalized_ = true;
     };
     // Where storing `size` bytes would go: the front of free extent `number` (after
     // `predecessor`), or `offset` at the end of the data area when `number` is -1.

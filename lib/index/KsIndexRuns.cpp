@@ -1,6 +1,7 @@
 #include "index/KsIndexRuns.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "core/KsByteOrder.h"
@@ -45,6 +46,8 @@ std::vector<BlockValue> SortedValues(const unsigned char* bytes, std::size_t len
 // One pass over the keys so far and the block's sorted values: an old key equal to a value
 // keeps its records and takes the block's after them, which are all higher.
 void KsIndexRuns::Merge(const unsigned char* bytes, std::int32_t count, std::int32_t firstRecord) {
+    assert(count >= 0 && firstRecord >= nextRecord_);
+    nextRecord_ = firstRecord + count;
     const std::size_t length = keyLength_;
     std::vector<BlockValue> sorted = SortedValues(bytes, length, count);
     auto block = [&](std::size_t n) {
@@ -94,6 +97,8 @@ void KsIndexRuns::Merge(const unsigned char* bytes, std::int32_t count, std::int
     values_.swap(values);
     starts_.swap(starts);
     records_.swap(records);
+    assert(values_.size() == static_cast<std::size_t>(GetKeyCount()) * length &&
+           starts_.back() == static_cast<std::int32_t>(records_.size()));
 }
 
 std::int32_t KsIndexRuns::Bound(const void* value, bool upper) const {

@@ -49,4 +49,5 @@ private:
     std::vector<unsigned char> values_;
     std::vector<std::int32_t> starts_{0};  // key k's records are [starts_[k], starts_[k + 1])
     std::vector<std::int32_t> records_;
+    std::int32_t nextRecord_ = 0;  // no record below it may be merged any more
 };

@@ -398,6 +398,7 @@ void KsSet::Init(std::int32_t lRecords) {
         byteCount_ = ByteCountFor(lRecords);
         selectedCount_ = 0;
         compressed_ = false;
+        assert(HoldsItsForm());
     });
 }
 
@@ -482,6 +483,7 @@ void KsSet::SelectRecord(std::int32_t lRecord, bool bSelect) {
         if (selectedCount_ != -1) {
             selectedCount_ += bSelect ? 1 : -1;
         }
+        assert(HoldsItsForm());
     });
 }
 
@@ -500,6 +502,7 @@ void KsSet::AddToSet(std::int32_t lRecord, bool bSelect) {
         if (bSelect) {
             SelectRecord(lRecord, true);
         }
+        assert(HoldsItsForm());
     });
 }
 
@@ -514,6 +517,7 @@ void KsSet::DeleteFromSet(std::int32_t lRecord) {
         if (selectedCount_ != -1 && wasSelected) {
             --selectedCount_;
         }
+        assert(HoldsItsForm());
     });
 }
 
@@ -532,6 +536,7 @@ void KsSet::Truncate(std::int32_t lRecords) {
         std::memset(Bytes() + byteCount_, 0, kSlack);
         recordCount_ = lRecords;
         selectedCount_ = -1;
+        assert(HoldsItsForm());
     });
 }
 
@@ -544,6 +549,7 @@ void KsSet::CombineBlocks(Combine combine, const Others&... others) {
     // Blocks 0 to byteCount_ / 8 cover the bitmap; the last one may reach into the slack.
     CombineEachBlock(Bytes(), static_cast<std::size_t>(byteCount_ / 8 * 8 + 8), combine,
                      static_cast<const unsigned char*>(others.Bytes())...);
+    assert(HoldsItsForm());
 }
 
 void KsSet::AndSet(const KsSet& other) {
@@ -579,6 +585,7 @@ std::int32_t KsSet::AllRecords() {
         }
         std::memset(bits + byteCount_, 0, bits_.GetChunkSize() - byteCount_);
         selectedCount_ = recordCount_;
+        assert(HoldsItsForm());
         return recordCount_;
     });
 }
@@ -593,6 +600,7 @@ void KsSet::NoRecords() {
         // hold bits that a later growth would take in.
         std::memset(Bytes(), 0, bits_.GetChunkSize());
         selectedCount_ = 0;
+        assert(HoldsItsForm());
     });
 }
 
@@ -618,6 +626,7 @@ void KsSet::ByteAppend(const KsSet& other) {
             selectedCount_ != -1 && otherSelected != -1 ? selectedCount_ + otherSelected : -1;
         recordCount_ = static_cast<std::int32_t>(records);
         byteCount_ = ByteCountFor(recordCount_);
+        assert(HoldsItsForm());
     });
 }
 
@@ -659,6 +668,7 @@ void KsSet::PrivateExpand() const {
     assert(decoder.Produced() == byteCount_ && !decoder.Pending());
     bits_.Swap(out);
     compressed_ = false;
+    assert(HoldsItsForm());
 }
 
 void KsSet::Write(KsOutputStreamInterface& stream) const {
@@ -707,6 +717,25 @@ KsSet::Stored KsSet::Skip(KsInputStreamInterface& stream) {
         ReadCompressedBitmap<SkipSink>(stream, header, file.GetCString(), compressed);
         return Stored{header.records, header.selected};
     });
+}
+
+// The notes' form: the byte count follows the records; an expanded bitmap has no bits past
+// its last record and 8 zero bytes after it; a cached count lies within the records.
+bool KsSet::HoldsItsForm() const {
+    if (byteCount_ != ByteCountFor(recordCount_) || selectedCount_ < -1 ||
+        selectedCount_ > recordCount_) {
+        return false;
+    }
+    if (compressed_) {
+        return true;
+    }
+    const unsigned char* bits = Bytes();
+    if (bits_.GetChunkSize() < static_cast<std::uint32_t>(byteCount_ + kSlack) ||
+        (byteCount_ > 0 && (bits[byteCount_ - 1] & ~LastByteMask(recordCount_)) != 0)) {
+        return false;
+    }
+    return std::all_of(bits + byteCount_, bits + byteCount_ + kSlack,
+                       [](unsigned char c) { return c == 0; });
 }
 
 void KsSet::MakeRoom(std::int32_t byteCount) {

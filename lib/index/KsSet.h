@@ -131,6 +131,7 @@ private:
     void MakeRoom(std::int32_t byteCount);
     void CheckRecord(std::int32_t lRecord, std::int32_t lastValid) const;
     void CheckSameSize(const KsSet& other) const;
+    bool HoldsItsForm() const;
     void PrivateCompress() const;
     void PrivateExpand() const;
     unsigned char* Bytes() const { return reinterpret_cast<unsigned char*>(bits_.GetData()); }

@@ -3,6 +3,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <memory>
 
 /// The digits of every new timestamp: 1 January of year 1, 00:00:00.000.
 inline constexpr char kKsDefaultTimestampDigits[] = "00010101000000000";
@@ -33,7 +34,9 @@ public:
     /// @}
     virtual ~KsTimestamp() = default;
     /// A new timestamp with the same digits, owned by the caller.
-    virtual KsTimestamp* Clone() const { return new KsTimestamp(*this); }
+    virtual std::unique_ptr<KsTimestamp> Clone() const {
+        return std::make_unique<KsTimestamp>(*this);
+    }
 
     /// @{
     /// One field of the date or the time.
@@ -118,7 +121,7 @@ public:
     explicit KsDate(const KsTimestamp& timestamp) : timestamp_(timestamp) {}
     virtual ~KsDate() = default;
     /// A copy owned by the caller.
-    virtual KsDate* Clone() const { return new KsDate(*this); }
+    virtual std::unique_ptr<KsDate> Clone() const { return std::make_unique<KsDate>(*this); }
 
     /// @{
     /// The timestamp the date wraps.
@@ -140,7 +143,7 @@ public:
     explicit KsTime(const KsTimestamp& timestamp) : timestamp_(timestamp) {}
     virtual ~KsTime() = default;
     /// A copy owned by the caller.
-    virtual KsTime* Clone() const { return new KsTime(*this); }
+    virtual std::unique_ptr<KsTime> Clone() const { return std::make_unique<KsTime>(*this); }
 
     /// @{
     /// The timestamp the time wraps.
