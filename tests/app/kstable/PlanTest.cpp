@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Commands.h"
@@ -118,30 +119,33 @@ void OpenRandomTable(Table& table, std::mt19937& random, bool edited) {
     });
 }
 
-std::string Digits(std::mt19937& random, std::size_t count) {
-    std::string digits;
-    while (digits.size() < count) {
-        digits += static_cast<char>('0' + random() % 10);
+// Up to `length` pieces drawn from the first `choices` of `pieces`.
+std::string Pieces(std::mt19937& random, std::size_t length, const std::string_view* pieces,
+                   std::size_t choices) {
+    std::string text;
+    while (text.size() < length) {
+        text += pieces[random() % choices];
     }
-    return digits;
+    return text;
 }
+
+constexpr std::string_view kDigits[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B",
+                                        "C", "D", "E", "F", "a", "b", "c", "d", "e", "f", "G"};
+constexpr std::string_view kTextPieces[] = {"a",    "Z",  " ",    "\t",       ",", "\"",
+                                            "\r\n", "\n", "\x01", "\xC3\xA9", "0", "9"};
 
 // k / divisor exactly, with as many decimals as the divisor needs.
 std::string ScaledText(std::int64_t k, std::int64_t divisor) {
     std::int64_t power = 1;
-    int decimals = 0;
+    std::size_t decimals = 0;
     while (power % divisor != 0) {
         power *= 10;
         ++decimals;
     }
-    const std::uint64_t magnitude =
-        static_cast<std::uint64_t>(k < 0 ? -k : k) * static_cast<std::uint64_t>(power / divisor);
-    std::string text = std::to_string(magnitude);
+    std::string text = std::to_string((k < 0 ? -k : k) * (power / divisor));
     if (decimals > 0) {
-        text.insert(0, std::string(static_cast<std::size_t>(std::max<int>(
-                                       0, decimals + 1 - static_cast<int>(text.size()))),
-                                   '0'));
-        text.insert(text.size() - static_cast<std::size_t>(decimals), ".");
+        text.insert(0, std::max<std::size_t>(text.size(), decimals + 1) - text.size(), '0');
+        text.insert(text.size() - decimals, ".");
     }
     return (k < 0 ? "-" : "") + text;
 }
@@ -155,7 +159,7 @@ std::string NumberValue(const CBFField& field, std::mt19937& random) {
     switch (random() % 8) {
         case 0:  // more decimals, zeros or not
             return text + (text.find('.') == std::string::npos ? "." : "") +
-                   (random() % 2 ? "0" : Digits(random, 1 + random() % 3));
+                   (random() % 2 ? "0" : Pieces(random, 1 + random() % 3, kDigits, 10));
         case 1:  // leading zeros
             return (k < 0 ? "-" : "") + std::string(random() % 22, '0') + text.substr(k < 0);
         case 2:  // decimals dropped
@@ -165,47 +169,19 @@ std::string NumberValue(const CBFField& field, std::mt19937& random) {
     }
 }
 
-std::string IntegerValue(const CBFField& field, std::mt19937& random) {
-    std::int64_t low = INT32_MIN;
-    std::int64_t high = INT32_MAX;
-    if (field.GetType() == 'W') {
-        low = 0;
-        high = UINT32_MAX;
-    } else if (field.GetType() == 'S' || field.GetType() == 'U') {
-        low = 0;
-        high = (std::int64_t{1} << field.GetNumberOfBits()) - 1;
-    }
-    const std::int64_t values[] = {
-        low,      high,  low - 1,
-        high + 1, 0,     32767,
-        32768,    65535, 65536,
-        -1,       10,    99,
-        100,      9,     low + static_cast<std::int64_t>(random() % (high - low + 1))};
+std::string IntegerValue(const CBFField& field, std::mt19937& random) {  // I, W, S or U
+    const char type = field.GetType();
+    const std::int64_t low = type == 'I' ? INT32_MIN : 0;
+    const std::int64_t high = type == 'I'   ? INT32_MAX
+                              : type == 'W' ? UINT32_MAX
+                                            : (std::int64_t{1} << field.GetNumberOfBits()) - 1;
+    const std::int64_t any = low + static_cast<std::int64_t>(random() % (high - low + 1));
+    const std::int64_t values[] = {low,   high, low - 1, high + 1, 0,   32767, 32768, 65535,
+                                   65536, -1,   10,      99,       100, 9,     any};
     const std::int64_t value = values[random() % 15];
     const std::string text = std::to_string(value < 0 ? -value : value);
     const std::string zeros(random() % 4 == 0 ? random() % 8 : 0, '0');
     return (value < 0 ? "-" : "") + zeros + text;
-}
-
-std::string TextValue(const CBFField& field, std::mt19937& random) {
-    static const std::string kPieces[] = {"a",    "Z",  " ",    "\t",       ",", "\"",
-                                          "\r\n", "\n", "\x01", "\xC3\xA9", "0", "9"};
-    std::string text;
-    const std::size_t length = random() % (static_cast<std::size_t>(field.GetLength()) + 2);
-    while (text.size() < length) {
-        text += kPieces[random() % 12];
-    }
-    return text;
-}
-
-std::string HexValue(const CBFField& field, std::mt19937& random) {
-    static const char kDigits[] = "0123456789ABCDEFabcdefG";
-    std::string text;
-    const std::size_t length = random() % (2 * static_cast<std::size_t>(field.GetLength()) + 3);
-    while (text.size() < length) {
-        text += kDigits[random() % (random() % 16 ? 22 : 23)];
-    }
-    return text;
 }
 
 std::string RandomValue(const CBFField& field, std::mt19937& random) {
@@ -214,11 +190,12 @@ std::string RandomValue(const CBFField& field, std::mt19937& random) {
     if (random() % 8 == 0) {
         return kOdd[random() % 17];
     }
+    const auto length = static_cast<std::size_t>(field.GetLength());
     switch (field.GetType()) {
         case 'A':
-            return TextValue(field, random);
-        case 'Y':
-            return HexValue(field, random);
+            return Pieces(random, random() % (length + 2), kTextPieces, std::size(kTextPieces));
+        case 'Y':  // hexadecimal digits, and now and then one that is not
+            return Pieces(random, random() % (2 * length + 3), kDigits, random() % 16 ? 22 : 23);
         case 'N':
         case '$':
             return NumberValue(field, random);
