@@ -111,14 +111,17 @@ TEST(CsvReader, MalformedRecordsNameTheFaultAndTheirFirstLine) {
 // long and of many short values, so that the reader's room for the spans of a record's
 // values (64 at first) doubles several times.
 TEST(CsvReader, AgreesWithThePlainModelOnRandomInputs) {
-    // Every other input has no NUL or byte order mark, so that it gets further.
+    // Every other input has no NUL or byte order mark, so that it gets further; some have
+    // bytes of every value among them.
     static constexpr char kBytes[] = {',', '"', '\r', '\n', 'a', ' ', '\0', '\xEF', '\xBB', '\xBF'};
     std::mt19937 random(20240611);
     for (int round = 0; round < 3000; ++round) {
         std::string text = round % 5 == 0 ? "\xEF\xBB\xBF" : "";
         const std::size_t length = round % 100 == 0 ? 20000 : random() % 300;
         while (text.size() < length) {
-            const char c = kBytes[random() % (round % 2 == 0 ? 6 : sizeof kBytes)];
+            const char c = round % 7 == 3 && random() % 4 == 0  // any byte at all
+                               ? static_cast<char>(random())
+                               : kBytes[random() % (round % 2 == 0 ? 6 : sizeof kBytes)];
             text.append(c == 'a' && round % 100 != 0 ? random() % 90 : 1, c);
         }
         const CsvOutcome expected = kstest::ModelCsv(text);
@@ -129,19 +132,9 @@ TEST(CsvReader, AgreesWithThePlainModelOnRandomInputs) {
     }
 }
 
-TEST(CsvScan, EveryImplementationFindsTheSameStops) {
-    std::mt19937 random(7);
-    const std::string bytes = std::string(",\"\r\n\0a\x80\xFF\x2C\x0D", 10);
-    char block[kCsvScanBlock];
-    for (int round = 0; round < 20000; ++round) {
-        for (char& c : block) {
-            c = static_cast<char>(round % 3 == 0 ? random() : bytes[random() % bytes.size()]);
-        }
-        const CsvStops expected = StopMaskOf(CsvScan::kPortable)(block);
-        for (CsvScan scan : SupportedCsvScans()) {
-            ASSERT_TRUE(StopMaskOf(scan)(block) == expected) << NameOf(scan);
-        }
-    }
+// Every implementation is held to the model above (the bytes there include high ones, which
+// a signed comparison would take for small); here the portable masks' bit order.
+TEST(CsvScan, TheMasksNumberBytesFromTheLowestBit) {
     std::string exact(kCsvScanBlock, 'x');
     exact.replace(0, 5, std::string(",\n\r\"\0", 5));
     exact.back() = ',';
