@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -170,26 +169,20 @@ TEST(KsExceptionTest, GenerateFormatsMessageAndClassAndWrapsStandardErrors) {
 // no library handler catches still says what went wrong; a memory error reaches
 // std::exception twice and is caught as std::bad_alloc, with its message too.
 TEST(KsExceptionTest, HandlersOfStandardExceptionsSeeTheMessage) {
-    auto whatOf = [](const std::function<void()>& raise) -> std::string {
-        try {
-            raise();
-        } catch (const std::exception& error) {
-            return error.what();
-        } catch (...) {
-            return "(not a std::exception)";
-        }
-        return "(nothing raised)";
-    };
-    EXPECT_EQ(whatOf([] { KsException::Generate("%d records", "KsFile", 3); }), "3 records");
-    EXPECT_EQ(whatOf([] { KsFileException::Generate("gone", "KsIO", "a.dat"); }), "gone");
-    EXPECT_EQ(whatOf([] { KsException::GenerateAs<KsCommitFailure>("undone", "T"); }), "undone");
-    EXPECT_EQ(whatOf([] { KsNotImplementedError::Generate("no %s", "KsFile", "sort"); }),
+    auto what = [](const std::exception& error) { return std::string(error.what()); };
+    EXPECT_EQ(what(CaughtError([] { KsException::Generate("%d records", "KsFile", 3); })),
+              "3 records");
+    EXPECT_EQ(what(CaughtError<KsFileException>(
+                  [] { KsFileException::Generate("gone", "KsIO", "a.dat"); })),
+              "gone");
+    EXPECT_EQ(what(CaughtError<KsCommitFailure>(
+                  [] { KsException::GenerateAs<KsCommitFailure>("undone", "T"); })),
+              "undone");
+    EXPECT_EQ(what(CaughtError<KsNotImplementedError>(
+                  [] { KsNotImplementedError::Generate("no %s", "KsFile", "sort"); })),
               "no sort");
-    try {
-        throw KsMemoryException("Out of memory");
-    } catch (const std::bad_alloc& error) {
-        EXPECT_STREQ(error.what(), "Out of memory");
-    }
+    const std::bad_alloc& memory = KsMemoryException("Out of memory");
+    EXPECT_STREQ(memory.what(), "Out of memory");
 }
 
 TEST(KsExceptionTest, CallpathLinesAndTheirHelper) {

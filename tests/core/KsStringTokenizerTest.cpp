@@ -12,7 +12,6 @@
 
 namespace {
 
-using kstest::CaughtError;
 using kstest::ErrorOf;
 using kstest::MessageOf;
 using Tokens = std::vector<std::string>;
@@ -67,8 +66,8 @@ TEST(KsStringTokenizerTest, Splits) {
     }
 }
 
-TEST(KsStringTokenizerTest, CountsDownTokenStartsAndSetString) {
-    KsStringTokenizer tokenizer("a;b;", ";");
+TEST(KsStringTokenizerTest, CountsDownRestartsAndRefusesUnclosedGroupsAndBadArguments) {
+    KsStringTokenizer tokenizer("a;b;", ";", "(", false, ")");
     EXPECT_EQ(tokenizer.GetNumTokens(), 3u);
     EXPECT_STREQ(tokenizer.GetNextToken()->GetCString(), "a");
     EXPECT_EQ(tokenizer.GetNumTokens(), 2u);
@@ -77,26 +76,17 @@ TEST(KsStringTokenizerTest, CountsDownTokenStartsAndSetString) {
               "Index 3 out of range; array is from 0 to 2 / KsVector / ");
     // The failed call handed nothing out, so the count does not wrap around.
     EXPECT_EQ(tokenizer.GetNumTokens(), 0u);
+    // SetString starts over; the tokens before an unclosed group are kept.
+    EXPECT_THROW(tokenizer.SetString("a;b;(c;d"), KsStringTokenizerException);
+    EXPECT_EQ(Drain(tokenizer), (Tokens{"a", "b"}));
 
     KsStringTokenizer quoted("\"x;y\";z", ";", "\"");
     EXPECT_EQ(quoted.GetTokenStart(0), 1);
     EXPECT_EQ(quoted.GetTokenStart(1), 6);
-    quoted.GetNextToken();
-    quoted.SetString("\"p\";q");  // starts over
-    EXPECT_EQ(Drain(quoted), (Tokens{"p", "q"}));
     EXPECT_EQ(KsStringTokenizer("\"x;y\";z", ";", "\"", true).GetTokenStart(0), 0);
-}
-
-TEST(KsStringTokenizerTest, UnclosedGroupAndInvalidArguments) {
-    EXPECT_EQ(ErrorOf<KsStringTokenizerException>(
-                  [] { KsStringTokenizer tokenizer("\"x;y", ";", "\""); }),
+    EXPECT_EQ(ErrorOf<KsStringTokenizerException>([&] { quoted.SetString("\"x;y"); }),
               "A group token has no end delimeter.\nCannot retrieve token as specified.\n"
               "Please correct.\n\n / KsStringTokenizer / ");
-    // The tokens before the unclosed group are kept.
-    KsStringTokenizer tokenizer("", ";", "(", false, ")");
-    EXPECT_THROW(tokenizer.SetString("a;b;(c;d"), KsStringTokenizerException);
-    EXPECT_EQ(Drain(tokenizer), (Tokens{"a", "b"}));
-
     EXPECT_EQ(MessageOf([] { KsStringTokenizer t("a", ";", nullptr, false, ")"); }),
               "Group end delimeter specified without a group begin delimeter.");
     EXPECT_EQ(MessageOf([&] { tokenizer.SetString(nullptr); }), "Cannot tokenize null string.");
