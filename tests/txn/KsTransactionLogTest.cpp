@@ -1,8 +1,4 @@
 #include "TxnTestSupport.h"
-#include "io/KsIO.h"
-#include "support/ChildProcess.h"
-#include "support/MemoryStream.h"
-#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionStatus.h"
 #include "txn/KsTransactionListener.h"
 
@@ -66,7 +62,7 @@ TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
     Append(1, "one");
     Append(2, "two");
     KsTransactionNew mine(*table, 1, "mine");
-    Add(mine, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
+    Add(mine, 'M', 1, 1, "first");
     const KsTimestamp id = mine.GetIdentity();
     auto otherOpener = [&] {
         CBFFile other;
@@ -80,7 +76,7 @@ TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
         return 0;
     };
     ASSERT_EQ(kstest::RunInChild(otherOpener), 0);
-    Add(mine, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
+    Add(mine, 'M', 2, 2, "second");
     mine.Commit();
     EXPECT_EQ("1|child;2|second", kstest::Content(*table));
     std::string seen;  // newest first: description, status, actions
@@ -120,9 +116,9 @@ TEST_F(TxnLog, ABatchHoldingTheLogKeepsOthersOutUntilItEnds) {
         {
             KsTransactionNew batch(*table, 1, "batch");
             id = batch.GetIdentity();
-            Add(batch, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
+            Add(batch, 'M', 1, 1, "first");
             EXPECT_EQ(0, othersGetTheLog());
-            Add(batch, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
+            Add(batch, 'M', 2, 2, "second");
             batch.Commit();
         }
         table->Close();
