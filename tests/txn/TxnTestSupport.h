@@ -53,22 +53,14 @@ inline std::unique_ptr<KsFileRecord> MakeRecord(KsFile& table, int id, const cha
 // D(elete record n), R(emove) or, for any other kind, a null action.
 inline std::unique_ptr<KsRecordAction> MakeAction(char kind, const KsFileRecord& record,
                                                   std::int32_t n) {
-    switch (kind) {
-        case 'A':
-            return std::make_unique<KsAddAction>(record);
-        case 'P':
-            return std::make_unique<KsAppendAction>(record);
-        case 'I':
-            return std::make_unique<KsInsertAction>(record, n);
-        case 'M':
-            return std::make_unique<KsModifyAction>(record, n);
-        case 'D':
-            return std::make_unique<KsDeleteAction>(n);
-        case 'R':
-            return std::make_unique<KsRemoveAction>(record);
-        default:
-            return std::make_unique<KsNullAction>();
-    }
+    using Action = std::unique_ptr<KsRecordAction>;
+    return kind == 'A'   ? Action(new KsAddAction(record))
+           : kind == 'P' ? Action(new KsAppendAction(record))
+           : kind == 'I' ? Action(new KsInsertAction(record, n))
+           : kind == 'M' ? Action(new KsModifyAction(record, n))
+           : kind == 'D' ? Action(new KsDeleteAction(n))
+           : kind == 'R' ? Action(new KsRemoveAction(record))
+                         : Action(new KsNullAction());
 }
 
 // Every record as "id|name", separated by ";".
