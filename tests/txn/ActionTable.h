@@ -69,14 +69,6 @@ inline std::unique_ptr<ActionTable> MakeActionTable(const std::string& name, int
     return table;
 }
 
-// A record of the table with the given texts.
-inline std::unique_ptr<KsFileRecord> RecordOf(KsFile& table, const char* id, const char* name) {
-    std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
-    record->PutField(0, id, KsFileRecord::kPlain);
-    record->PutField(1, name, KsFileRecord::kPlain);
-    return record;
-}
-
 // Every record's texts in order, then the numbers of the selected records.
 inline std::string Snapshot(KsFile& table) {
     std::string out;

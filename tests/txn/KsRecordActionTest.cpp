@@ -1,15 +1,6 @@
-#include "txn/KsRecordAction.h"
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <string>
 #include <tuple>
 
-#include "support/KsErrorCapture.h"
-#include "support/MemoryStream.h"
-#include "support/TempDir.h"
+#include "TxnTestSupport.h"
 #include "txn/ActionTable.h"
 
 namespace {
@@ -35,25 +26,9 @@ protected:
     kstest::TempDir dir;
     std::unique_ptr<kstest::ActionTable> table = kstest::MakeActionTable(dir.File("t.cbf"), 3);
 
-    // A new action: its type, the record's texts (for the kinds with a record), the number.
-    ActionPtr Act(char type, const char* id = "9", const char* name = "new", std::int32_t n = 2) {
-        std::unique_ptr<KsFileRecord> record = kstest::RecordOf(*table, id, name);
-        switch (type) {
-            case 'A':
-                return std::make_unique<KsAddAction>(*record);
-            case 'P':
-                return std::make_unique<KsAppendAction>(*record);
-            case 'I':
-                return std::make_unique<KsInsertAction>(*record, n);
-            case 'M':
-                return std::make_unique<KsModifyAction>(*record, n);
-            case 'D':
-                return std::make_unique<KsDeleteAction>(n);
-            case 'R':
-                return std::make_unique<KsRemoveAction>(*record);
-            default:
-                return std::make_unique<KsNullAction>();
-        }
+    // A new action of `type` (see MakeAction) of the record (id, name).
+    ActionPtr Act(char type, int id = 9, const char* name = "new", std::int32_t n = 2) {
+        return kstest::MakeAction(type, *kstest::MakeRecord(*table, id, name), n);
     }
 };
 
@@ -74,12 +49,12 @@ TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
          "add 4;delete 4;", "delete the record at 4"},
         {Act('I'), "insertion", "insert the record 9,new, at 2",
          "1|r1;9|new;2|r2;3|r3; selected: 1 2 4", "add 2;delete 2;", "delete the record at 2"},
-        {Act('M', "3", "changed", 3), "modification", "modify the record at 3 to be 3,changed,",
+        {Act('M', 3, "changed", 3), "modification", "modify the record at 3 to be 3,changed,",
          "1|r1;2|r2;3|changed; selected: 1 3", "modify 3;modify 3;",
          "modify the record at 3 to be 3,r3,"},
         {Act('D'), "deletion", "delete the record at 2", "1|r1;3|r3; selected: 1 2",
          "delete 2;add 2;", "insert the record 2,r2, at 2"},
-        {Act('R', "2", ""), "removal", "remove the record 2,,", "1|r1;3|r3; selected: 1 2",
+        {Act('R', 2, ""), "removal", "remove the record 2,,", "1|r1;3|r3; selected: 1 2",
          "delete 2;add 2;", "insert the record 2,r2, at 2"},
         {Act(0), nullptr, "do nothing", "1|r1;2|r2;3|r3; selected: 1 3", "", "do nothing"},
     };
@@ -112,12 +87,12 @@ TEST_F(RecordActionTest, EachKindIsUndoneExactlyByItsInverse) {
 TEST_F(RecordActionTest, StreamFormIsTheTypeByteThenTheRecordThenTheNumber) {
     // clang-format off
     const std::pair<ActionPtr, const char*> cases[] = {
-        {Act('I', "3", "ab", 0x01020304), "49" "00" "03000000" "616200" "04030201"},
-        {Act('A', "1", ""), "41" "00" "01000000" "00"},
-        {Act('R', "1", "abcdefgh"), "52" "00" "01000000" "6162636465666768"},
-        {Act('P', "-7", "x"), "50" "00" "F9FFFFFF" "7800"},
-        {Act('M', "-7", "abcdefgh", -2), "4D" "00" "F9FFFFFF" "6162636465666768" "FEFFFFFF"},
-        {Act('D', "1", "", 17), "44" "11000000"},
+        {Act('I', 3, "ab", 0x01020304), "49" "00" "03000000" "616200" "04030201"},
+        {Act('A', 1, ""), "41" "00" "01000000" "00"},
+        {Act('R', 1, "abcdefgh"), "52" "00" "01000000" "6162636465666768"},
+        {Act('P', -7, "x"), "50" "00" "F9FFFFFF" "7800"},
+        {Act('M', -7, "abcdefgh", -2), "4D" "00" "F9FFFFFF" "6162636465666768" "FEFFFFFF"},
+        {Act('D', 1, "", 17), "44" "11000000"},
         {Act(0), "00"}};
     // clang-format on
     for (const auto& [action, hex] : cases) {
@@ -163,27 +138,27 @@ TEST_F(RecordActionTest, FailuresAndDelayedInverses) {
         table = kstest::MakeActionTable(dir.File(std::string(atomic) + ".cbf"), 3);
         table->failMaintenance = true;
         (failure[0] == 'd' ? table->failDelete : table->failInsert) = true;
-        ActionPtr action = Act(type, type == 'A' ? "9" : "1", "n", 1);
+        ActionPtr action = Act(type, type == 'A' ? 9 : 1, "n", 1);
         EXPECT_EQ(MessageOf([&] { action->PermanentCommit(*table); }),
                   "Atomic" + std::string(atomic) + "() rollback failed with message \"" + failure +
                       "\" for an original exception of \"maintenance failed\"");
     }
     table = kstest::MakeActionTable(dir.File("t2.cbf"), 3);
-    EXPECT_EQ(kstest::ErrorOf<KsCommitFailure>([&] { Act('R', "99")->PermanentCommit(*table); }),
+    EXPECT_EQ(kstest::ErrorOf<KsCommitFailure>([&] { Act('R', 99)->PermanentCommit(*table); }),
               "The removal of a record failed with message \"Keys not found in file\" / "
               "KsRecordAction / PermanentCommit() of KsRemoveAction");
     EXPECT_EQ(kstest::ErrorOf<KsRollbackFailure>([&] { Act('M')->GenerateInverse(*table); }),
               "Cannot perform delayed rollbacks on modifications; do not know the original value"
               " / KsModifyAction / GenerateInverse ( KsFile &theTable ) of KsModifyAction");
     EXPECT_EQ(Describe(*KsDeleteAction(3).GenerateInverse(*table)), "insert the record 3,r3, at 3");
-    EXPECT_EQ(Describe(*Act('R', "2")->GenerateInverse(*table)), "insert the record 2,r2, at 2");
-    EXPECT_EQ(Describe(*Act('R', "8", "")->GenerateInverse(*table)), "add the record 8,,");
+    EXPECT_EQ(Describe(*Act('R', 2)->GenerateInverse(*table)), "insert the record 2,r2, at 2");
+    EXPECT_EQ(Describe(*Act('R', 8, "")->GenerateInverse(*table)), "add the record 8,,");
     table->failInsert = true;
-    EXPECT_EQ(MessageOf([&] { Act('I', "3", "x", 1)->Commit(*table); }),
+    EXPECT_EQ(MessageOf([&] { Act('I', 3, "x", 1)->Commit(*table); }),
               "The insertion of a record failed for an unknown reason");
     table->failInsert = false;
     EXPECT_EQ(Snapshot(*table), "1|r1;2|r2;3|r3; selected: 1 2 3");
-    std::int32_t n = KsRecordAction::AtomicAppend(*table, *kstest::RecordOf(*table, "7", "x"));
+    std::int32_t n = KsRecordAction::AtomicAppend(*table, *kstest::MakeRecord(*table, 7, "x"));
     table->failMaintenance = table->failDelete = true;
     EXPECT_EQ(MessageOf([&] { KsRecordAction::UndoAppend(*table, n); }),
               "(Could not UndoAppend() of indexes : \"maintenance failed\")"

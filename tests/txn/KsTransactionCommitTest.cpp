@@ -1,15 +1,8 @@
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
 #include "TxnTestSupport.h"
-#include "core/KsByteOrder.h"
-#include "files/KsFileListener.h"
-#include "io/KsIO.h"
 #include "io/KsIOLockGuard.h"
-#include "progress/KsNullProgress.h"
-#include "support/FaultInjectingFile.h"
-#include "txn/KsFileTransactionCommitter.h"
 
 namespace {
 
@@ -123,12 +116,13 @@ TEST_F(Commit, EveryOutcomeIsLoggedAndUndoneOrKept) {
         Append(7, "seven");
         Append(8, "eight");
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "outcomes");
-        int number = 0;
-        for (char kind : code) {
-            auto record = MakeRecord(*table, ++number, std::string(1, kind).c_str());
-            std::int32_t n = kind == 'M' ? 1 : kind == 'N' || kind == 'Y' ? 2 : 99;
-            kind == 'P' ? Add(*transaction, KsAppendAction(*record))
-                        : Add(*transaction, KsModifyAction(*record, n));
+        for (int i = 0; i < static_cast<int>(code.size()); ++i) {
+            const char kind = code[i];
+            Add(*transaction, kind == 'P' ? 'P' : 'M',
+                kind == 'M'                  ? 1
+                : kind == 'N' || kind == 'Y' ? 2
+                                             : 99,
+                i + 1, std::string(1, kind).c_str());
         }
         EXPECT_EQ(transaction->GetActionCount(), code.size());
         FailingProgress progress(row.how[0]);
@@ -179,7 +173,7 @@ TEST_F(Commit, InverseFilesServeEveryCommitAndOnlyCommittingOnesAreApplied) {
     std::string stale;
     for (int round = 0; round < 2; ++round) {
         KsTransactionNew transaction(*table, 1, "reuse");
-        Add(transaction, KsModifyAction(*MakeRecord(*table, 10 + round, "m"), 1));
+        Add(transaction, 'M', 1, 10 + round, "m");
         auto committer = Log().BeginCommission(transaction.GetIdentity());
         committer->Commit(KsNullProgress::Instance());
         ASSERT_EQ(InverseBytes().size(), 1U);  // the one file of the table, reused
@@ -247,10 +241,7 @@ TEST_F(Commit, ACommitWaitsForTheDeviceOnlyWhereItMust) {
         auto transaction = std::make_unique<KsTransactionNew>(*table, 1, "syncs");
         int number = 0;
         for (char kind : std::string(row.actions)) {
-            auto record = MakeRecord(*table, ++number, "x");
-            kind == 'P'   ? Add(*transaction, KsAppendAction(*record))
-            : kind == 'M' ? Add(*transaction, KsModifyAction(*record, 1))
-                          : Add(*transaction, KsDeleteAction(table->GetNumRecords()));
+            Add(*transaction, kind, kind == 'M' ? 1 : table->GetNumRecords(), ++number, "x");
         }
         factory.Plan().Reset();
         transaction->Commit();

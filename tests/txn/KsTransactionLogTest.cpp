@@ -1,8 +1,4 @@
 #include "TxnTestSupport.h"
-#include "io/KsIO.h"
-#include "support/ChildProcess.h"
-#include "support/MemoryStream.h"
-#include "txn/KsFileTransactionCommitter.h"
 #include "txn/KsFileTransactionStatus.h"
 #include "txn/KsTransactionListener.h"
 
@@ -58,36 +54,64 @@ TEST_F(TxnLog, IdentitiesUncommittedTransactionsAndDamage) {
     }
 }
 
-// The log remembers where its transaction stands and what it logged. Another opener then
-// makes a newer transaction (the remembered node no longer heads the log) and rewrites a
-// logged action: the next action still joins the transaction, and the commit carries out
-// what the log holds, not what this process wrote there.
-TEST_F(TxnLog, ChangesOfAnotherOpenerBetweenActionsAreSeen) {
+// The log remembers where a transaction stands and what it logged. Another opener makes a
+// newer transaction (the remembered node no longer heads the log) and rewrites a logged
+// action: the next action still joins the transaction, and the commit carries out what the
+// log holds, not what this process wrote there. Then a batch holds the log from before its
+// transaction begins to after it ends: the locks of every step inside only count, so no
+// other process gets the log in between, and the steps read the log's pages from the one
+// cache of the held lock. The guard keeps the log's file until it goes, even past the
+// table's close.
+TEST_F(TxnLog, ABatchKeepsOthersOutAndOtherOpenersChangesBetweenActionsAreSeen) {
     Append(1, "one");
     Append(2, "two");
-    KsTransactionNew mine(*table, 1, "mine");
-    Add(mine, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
-    const KsTimestamp id = mine.GetIdentity();
-    auto otherOpener = [&] {
-        CBFFile other;
-        other.Open(Name().c_str(), IO_READ | IO_WRITE);
-        KsFileTransactionLog& log = KsFileTransactionLog::Of(other);
-        log.ForEachAction(id, [&](KsRecordActionListWrapper& logged) {
-            logged.Reset(std::make_unique<KsModifyAction>(*MakeRecord(other, 1, "child"), 1));
-            return true;
+    const std::string log = Log().GetFileName();
+    auto othersGetTheLog = [&] {
+        return kstest::RunInChild([&] {
+            KsIO file(log.c_str(), IO_READ | IO_WRITE);
+            return file.TryLock(LOCK_WRITE, 0, 0) ? 1 : 0;
         });
-        KsTransactionNew(other, 2, "theirs");  // heads the log from now on
-        return 0;
     };
-    ASSERT_EQ(kstest::RunInChild(otherOpener), 0);
-    Add(mine, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
-    mine.Commit();
-    EXPECT_EQ("1|child;2|second", kstest::Content(*table));
+    auto mine = std::make_unique<KsTransactionNew>(*table, 1, "mine");
+    Add(*mine, 'M', 1, 1, "mine");
+    const KsTimestamp id = mine->GetIdentity();
+    ASSERT_EQ(kstest::RunInChild([&] {
+                  CBFFile other;
+                  other.Open(Name().c_str(), IO_READ | IO_WRITE);
+                  KsFileTransactionLog::Of(other).ForEachAction(
+                      id, [&](KsRecordActionListWrapper& logged) {
+                          logged.Reset(
+                              std::make_unique<KsModifyAction>(*MakeRecord(other, 1, "child"), 1));
+                          return true;
+                      });
+                  KsTransactionNew(other, 2, "theirs");  // heads the log from now on
+                  return 0;
+              }),
+              0);
+    Add(*mine, 'M', 2, 2, "later");
+    mine->Commit();
+    mine.reset();
+    EXPECT_EQ("1|child;2|later", kstest::Content(*table));
+    {
+        KsFileTransactionLog::WholeLock hold = Log().LockAll();
+        {
+            KsTransactionNew batch(*table, 1, "batch");
+            Add(batch, 'M', 1, 1, "first");
+            EXPECT_EQ(0, othersGetTheLog());
+            Add(batch, 'M', 2, 2, "second");
+            batch.Commit();
+        }
+        table->Close();
+        EXPECT_EQ(0, othersGetTheLog());
+    }
+    EXPECT_EQ(1, othersGetTheLog());
+    table->Open(Name().c_str(), IO_READ | IO_WRITE);
+    EXPECT_EQ("1|first;2|second", kstest::Content(*table));
     std::string seen;  // newest first: description, status, actions
     Log().ForEach([&](const KsFileTransactionStatus& status, std::uint32_t actions) {
         seen += status.GetDescription() + (status.GetStatus() + std::to_string(actions)) + ";";
     });
-    EXPECT_EQ(seen, "theirsR0;mineC2;");
+    EXPECT_EQ(seen, "batchC2;theirsR0;mineC2;");
 }
 
 // Writes `from`, reads the bytes back into `to` and returns them in hexadecimal.
@@ -98,43 +122,6 @@ std::string RoundTrip(const Element& from, Element& to) {
     kstest::MemoryStream input(stream.Bytes());
     to.Read(input);
     return kstest::Hex(stream.Bytes(), 1);
-}
-
-// A batch holds the log from before its transaction begins to after it ends: the locks of
-// every step inside only count, so no other process gets the log in between, and the steps
-// read the log's pages from the one cache of the held lock. The guard keeps the log's file
-// until it goes, even past the table's close.
-TEST_F(TxnLog, ABatchHoldingTheLogKeepsOthersOutUntilItEnds) {
-    Append(1, "one");
-    Append(2, "two");
-    const std::string log = Log().GetFileName();
-    auto othersGetTheLog = [&] {
-        return kstest::RunInChild([&] {
-            KsIO file(log.c_str(), IO_READ | IO_WRITE);
-            return file.TryLock(LOCK_WRITE, 0, 0) ? 1 : 0;
-        });
-    };
-    KsTimestamp id;
-    {
-        KsFileTransactionLog::WholeLock hold = Log().LockAll();
-        {
-            KsTransactionNew batch(*table, 1, "batch");
-            id = batch.GetIdentity();
-            Add(batch, KsModifyAction(*MakeRecord(*table, 1, "first"), 1));
-            EXPECT_EQ(0, othersGetTheLog());
-            Add(batch, KsModifyAction(*MakeRecord(*table, 2, "second"), 2));
-            batch.Commit();
-        }
-        table->Close();
-        EXPECT_EQ(0, othersGetTheLog());
-    }
-    EXPECT_EQ(1, othersGetTheLog());
-    table->Open(Name().c_str(), IO_READ | IO_WRITE);
-    EXPECT_EQ("1|first;2|second", kstest::Content(*table));
-    EXPECT_EQ('C', StatusOf(id));
-    std::uint32_t logged = 0;
-    Log().ForEach([&](const KsFileTransactionStatus&, std::uint32_t actions) { logged = actions; });
-    EXPECT_EQ(2u, logged);
 }
 
 // A status element and an action element (status, the action's stream form, text), read
