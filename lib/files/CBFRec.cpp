@@ -154,6 +154,16 @@ bool CBFRec::IsBlank(std::int32_t n) const {
     return false;
 }
 
+namespace {
+
+// Whether the field's bit string lies within its word: FieldAt lets no other field through.
+bool FitsItsWord(const CBFField& field) {
+    return field.GetStartingBit() >= 1 && field.GetNumberOfBits() >= 1 &&
+           field.GetStartingBit() - 1u + field.GetNumberOfBits() <= kCBFWordBits;
+}
+
+}  // namespace
+
 const CBFField& CBFRec::FieldAt(std::int32_t n) const {
     const auto& field = static_cast<const CBFField&>(CheckedField(n));
     if (std::int32_t{field.GetByteOffset()} + BytesOf(field) > recordLength_) {
@@ -161,29 +171,18 @@ const CBFField& CBFRec::FieldAt(std::int32_t n) const {
                               field.GetName(), static_cast<int>(recordLength_));
     }
     if (IsBitType(field.GetType())) {
-        std::uint32_t first = field.GetStartingBit();
-        std::uint32_t bits = field.GetNumberOfBits();
-        if (first < 1 || bits < 1 || first - 1 + bits > kCBFWordBits) {
+        if (!FitsItsWord(field)) {
             KsException::Generate(
                 "Field %d (\"%s\") has a bit string of %u bits at bit %u of its "
                 "word",
-                kClass, n, field.GetName(), bits, first);
+                kClass, n, field.GetName(), std::uint32_t{field.GetNumberOfBits()},
+                std::uint32_t{field.GetStartingBit()});
         }
     }
     return field;
 }
 
 // ---- Bit strings
-
-namespace {
-
-// Whether the field's bit string lies within its word, as the field checks let through.
-[[maybe_unused]] bool FitsItsWord(const CBFField& field) {
-    return field.GetStartingBit() >= 1 && field.GetNumberOfBits() >= 1 &&
-           field.GetStartingBit() - 1u + field.GetNumberOfBits() <= kCBFWordBits;
-}
-
-}  // namespace
 
 std::uint16_t CBFRec::GetBits(const CBFField& field) const {
     assert(FitsItsWord(field));
