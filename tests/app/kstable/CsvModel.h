@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Csv.h"
@@ -70,35 +71,32 @@ inline CsvOutcome ModelCsv(const std::string& text) {
         return outcome;
     };
     const auto peek = [&](std::size_t i) { return i < text.size() ? text[i] : '\x01'; };
+    const std::string_view stops(",\n\r\"\0", 5);  // each ends a value that is not quoted
+    const auto ends = [&](std::size_t i) { return i == text.size() || stops.find(text[i]) < 5; };
     while (at < text.size()) {
         const std::int64_t recordLine = line;
         std::vector<std::string> record;
         for (bool more = true; more;) {
             std::string value;
             if (peek(at) == '"') {
-                for (++at;; ++at) {
+                for (++at; peek(at) != '"' || peek(at + 1) == '"'; ++at) {
                     if (at == text.size()) {
                         return fail("a quoted value is not closed before the end of the input",
                                     recordLine);
                     }
-                    if (text[at] == '"' && peek(at + 1) == '"') {
-                        ++at;
-                    } else if (text[at] == '"') {
-                        ++at;
-                        break;
-                    } else if (text[at] == '\0') {
+                    if (text[at] == '\0') {
                         return fail("a NUL byte in a value", recordLine);
                     }
+                    at += text[at] == '"';  // the first of two quotes that stand for one
                     line += text[at] == '\n';
                     value += text[at];
                 }
-                if (at < text.size() && text[at] != ',' && text[at] != '\n' && text[at] != '\r' &&
-                    text[at] != '\0') {
+                ++at;  // past the closing quote
+                if (!ends(at)) {
                     return fail("text after the closing quote of a value", recordLine);
                 }
             } else {
-                while (at < text.size() && text[at] != ',' && text[at] != '\n' &&
-                       text[at] != '\r' && text[at] != '"' && text[at] != '\0') {
+                while (!ends(at)) {
                     value += text[at++];
                 }
             }
