@@ -18,6 +18,13 @@ namespace kstest {
 
 using CsvRecords = std::vector<std::vector<std::string>>;
 
+// The reader's messages, without its class name.
+inline const std::string kCsvQuote = "a quote inside a value that does not start with a quote";
+inline const std::string kCsvOpen = "a quoted value is not closed before the end of the input";
+inline const std::string kCsvAfter = "text after the closing quote of a value";
+inline const std::string kCsvCr = "a carriage return not followed by a line feed";
+inline const std::string kCsvNul = "a NUL byte in a value";
+
 struct CsvOutcome {
     CsvRecords records;
     std::vector<std::int64_t> lines;  // of each record, then of the one that failed
@@ -65,8 +72,8 @@ inline CsvOutcome ModelCsv(const std::string& text) {
     CsvOutcome outcome;
     std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     std::int64_t line = 1;
-    auto fail = [&](const char* error, std::int64_t recordLine) {
-        outcome.error = std::string("CsvReader: ") + error;
+    auto fail = [&](const std::string& error, std::int64_t recordLine) {
+        outcome.error = "CsvReader: " + error;
         outcome.lines.push_back(recordLine);
         return outcome;
     };
@@ -81,11 +88,10 @@ inline CsvOutcome ModelCsv(const std::string& text) {
             if (peek(at) == '"') {
                 for (++at; peek(at) != '"' || peek(at + 1) == '"'; ++at) {
                     if (at == text.size()) {
-                        return fail("a quoted value is not closed before the end of the input",
-                                    recordLine);
+                        return fail(kCsvOpen, recordLine);
                     }
                     if (text[at] == '\0') {
-                        return fail("a NUL byte in a value", recordLine);
+                        return fail(kCsvNul, recordLine);
                     }
                     at += text[at] == '"';  // the first of two quotes that stand for one
                     line += text[at] == '\n';
@@ -93,7 +99,7 @@ inline CsvOutcome ModelCsv(const std::string& text) {
                 }
                 ++at;  // past the closing quote
                 if (!ends(at)) {
-                    return fail("text after the closing quote of a value", recordLine);
+                    return fail(kCsvAfter, recordLine);
                 }
             } else {
                 while (!ends(at)) {
@@ -101,30 +107,16 @@ inline CsvOutcome ModelCsv(const std::string& text) {
                 }
             }
             record.push_back(value);
-            if (at == text.size()) {
-                break;
+            const char stop = peek(at);
+            if (stop == '"') {
+                return fail(kCsvQuote, recordLine);
             }
-            switch (text[at]) {
-                case ',':
-                    ++at;
-                    break;
-                case '\r':
-                    if (peek(at + 1) != '\n') {
-                        return fail("a carriage return not followed by a line feed", recordLine);
-                    }
-                    ++at;
-                    [[fallthrough]];
-                case '\n':
-                    ++at;
-                    ++line;
-                    more = false;
-                    break;
-                case '"':
-                    return fail("a quote inside a value that does not start with a quote",
-                                recordLine);
-                default:
-                    return fail("a NUL byte in a value", recordLine);
+            if (stop == '\0' || (stop == '\r' && peek(at + 1) != '\n')) {
+                return fail(stop == '\0' ? kCsvNul : kCsvCr, recordLine);
             }
+            more = stop == ',';  // a line's end or the input's ends the record
+            line += stop == '\r' || stop == '\n';
+            at += stop == '\r' ? 2 : 1;
         }
         outcome.records.push_back(record);
         outcome.lines.push_back(recordLine);

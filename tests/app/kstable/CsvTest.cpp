@@ -61,25 +61,20 @@ TEST(CsvReader, ReadsRecordsWhateverTheBufferSize) {
 }
 
 TEST(CsvReader, MalformedRecordsNameTheFaultAndTheirFirstLine) {
-    const std::string quote = "a quote inside a value that does not start with a quote";
-    const std::string open = "a quoted value is not closed before the end of the input";
-    const std::string after = "text after the closing quote of a value",
-                      nul = "a NUL byte in a value";
-    const std::string cr = "a carriage return not followed by a line feed";
     const struct {
         std::string text, message;
         std::vector<std::int64_t> lines;
         CsvRecords before = {};
     } cases[] = {
-        {"ok\nab\"c\n", quote, {1, 2}, {{"ok"}}},
-        {"\"a\"b\n", after, {1}},
-        {"\"a\" ,b\n", after, {1}},
-        {"1\n2\n\"open,\n\nstill", open, {1, 2, 3}, {{"1"}, {"2"}}},
-        {"a\rb\n", cr, {1}},
-        {"a,b\r", cr, {1}},
-        {"\"q\"\rx", cr, {1}},
-        {std::string("a\0b\n", 4), nul, {1}},
-        {std::string("\"a\0\"\n", 5), nul, {1}},
+        {"ok\nab\"c\n", kstest::kCsvQuote, {1, 2}, {{"ok"}}},
+        {"\"a\"b\n", kstest::kCsvAfter, {1}},
+        {"\"a\" ,b\n", kstest::kCsvAfter, {1}},
+        {"1\n2\n\"open,\n\nstill", kstest::kCsvOpen, {1, 2, 3}, {{"1"}, {"2"}}},
+        {"a\rb\n", kstest::kCsvCr, {1}},
+        {"a,b\r", kstest::kCsvCr, {1}},
+        {"\"q\"\rx", kstest::kCsvCr, {1}},
+        {std::string("a\0b\n", 4), kstest::kCsvNul, {1}},
+        {std::string("\"a\0\"\n", 5), kstest::kCsvNul, {1}},
     };
     for (const auto& c : cases) {
         ExpectRead(c.text, {c.before, c.lines, "CsvReader: " + c.message, true});
@@ -119,14 +114,8 @@ TEST(CsvReader, AgreesWithThePlainModelOnRandomInputs) {
 }
 
 // Every implementation is held to the model above (the bytes there include high ones, which
-// a signed comparison would take for small); here the portable masks' bit order.
-TEST(CsvScan, TheMasksNumberBytesFromTheLowestBit) {
-    std::string exact(kCsvScanBlock, 'x');
-    exact.replace(0, 5, std::string(",\n\r\"\0", 5));
-    exact.back() = ',';
-    const CsvStops stops = StopMaskOf(CsvScan::kPortable)(exact.data());
-    EXPECT_EQ(stops.commas, 1u | (std::uint64_t{1} << 63));
-    EXPECT_EQ(stops.others, 0x1Eu);
+// a signed comparison would take for small); here the names that choose one.
+TEST(CsvScan, NamesChooseAnImplementation) {
     EXPECT_EQ(ParseCsvScan("avx2"), CsvScan::kAvx2);
     EXPECT_EQ(ParseCsvScan("avx512"), std::nullopt);
 }

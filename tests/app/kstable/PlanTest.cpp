@@ -77,25 +77,36 @@ struct Table {
     CBFFile file;
 };
 
-// Creates a random table as `create` makes it, changes some of its fields by hand when
-// `edited`, and opens it.
-void OpenRandomTable(Table& table, std::mt19937& random, bool edited) {
+// Creates the table as `create` makes it, changes its header with `edit` and opens it.
+template <class Edit>
+void OpenTable(Table& table, const std::vector<std::string>& specs, Edit edit) {
     CommandLine line;
     line.table = table.dir.File("t");
     std::string types;
-    for (int n = 0, fields = 1 + static_cast<int>(random() % 8); n < fields; ++n) {
-        line.fields.push_back(ParseFieldSpec(RandomSpec(random, n)));
+    for (const std::string& spec : specs) {
+        line.fields.push_back(ParseFieldSpec(spec));
         types += line.fields.back().type;
     }
     testing::internal::CaptureStdout();
     CreateTable(line);
     testing::internal::GetCapturedStdout();
     std::string header = ReadWholeFile(line.table + ".kss");
-    if (edited) {
-        EditHeader(header, random, types);
-    }
+    edit(header, types);
     WriteWholeFile(line.table + ".kss", header);
     table.file.Open((line.table + ".cbf").c_str(), IO_READ | IO_WRITE);
+}
+
+// A random table, some of whose fields are changed by hand when `edited`.
+void OpenRandomTable(Table& table, std::mt19937& random, bool edited) {
+    std::vector<std::string> specs(1 + random() % 8);
+    for (std::size_t n = 0; n < specs.size(); ++n) {
+        specs[n] = RandomSpec(random, static_cast<int>(n));
+    }
+    OpenTable(table, specs, [&](std::string& header, const std::string& types) {
+        if (edited) {
+            EditHeader(header, random, types);
+        }
+    });
 }
 
 // Up to `length` pieces drawn from the first `choices` of `pieces`.
@@ -117,8 +128,7 @@ constexpr std::string_view kTextPieces[] = {"a",    "Z",  " ",    "\t",       ",
 std::string ScaledText(std::int64_t k, std::int64_t divisor) {
     std::int64_t power = 1;
     std::size_t decimals = 0;
-    while (power % divisor != 0) {
-        power *= 10;
+    for (; power % divisor != 0; power *= 10) {
         ++decimals;
     }
     std::string text = std::to_string((k < 0 ? -k : k) * (power / divisor));
@@ -192,10 +202,10 @@ std::string Outcome(Body body) {
     }
 }
 
-// What the plans took on themselves and what they left to the generic path, over all
-// tables: both must have happened for the comparison to mean anything.
+// The records refused and stored over all tables: both must have happened for the
+// comparison to mean anything.
 struct Coverage {
-    std::size_t planned = 0, generic = 0, refused = 0, stored = 0;
+    std::size_t refused = 0, stored = 0;
 };
 
 void CompareImports(CBFFile& table, std::mt19937& random, Coverage& coverage,
@@ -203,8 +213,6 @@ void CompareImports(CBFFile& table, std::mt19937& random, Coverage& coverage,
     ImportPlan plan(table);
     CsvRecordFiller filler(table);
     std::unique_ptr<KsFileRecord> record = table.GetNewRecord();
-    coverage.planned += plan.PlannedFields();
-    coverage.generic += static_cast<std::size_t>(table.GetFieldCount()) - plan.PlannedFields();
     for (int r = 0; r < 150; ++r) {
         std::vector<std::string> values;
         for (std::int32_t n = 0; n < table.GetFieldCount(); ++n) {
@@ -275,6 +283,25 @@ void CompareExports(CBFFile& table, std::mt19937& random, std::vector<std::strin
     }
 }
 
+// Every field a plan has a converter for is converted by it, up to the last byte of the
+// record; the rest are left to the generic path: a field shown through a format, a Number
+// without a divisor, and for the export a Number whose decimals do not show its values
+// exactly, or only through a scale too large.
+TEST(Plans, ConvertEveryFieldTheyCanAndLeaveTheRestToTheGenericPath) {
+    Table table;
+    OpenTable(table,
+              {"s:S16", "u:U16", "i:I", "w:W", "a:A3", "y:Y2", "m:N/100", "formatted:A2",
+               "eighths:N/8", "whole:N", "fifths:N/5"},
+              [](std::string& header, const std::string&) {
+                  SetKey(header, 7, "FormatOption", "1");
+                  SetKey(header, 8, "Precision", "2");
+                  SetKey(header, 9, "Divisor", "0");
+                  SetKey(header, 10, "Precision", "9");
+              });
+    EXPECT_EQ(ImportPlan(table.file).PlannedFields(), 9u);
+    EXPECT_EQ(ExportPlan(table.file, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}).PlannedFields(), 7u);
+}
+
 TEST(Plans, MatchTheGenericPathOnRandomTablesAndValues) {
     std::mt19937 random(4711);
     Coverage coverage;
@@ -285,8 +312,6 @@ TEST(Plans, MatchTheGenericPathOnRandomTablesAndValues) {
         ASSERT_NO_FATAL_FAILURE(CompareImports(table.file, random, coverage, stored));
         ASSERT_NO_FATAL_FAILURE(CompareExports(table.file, random, stored));
     }
-    EXPECT_GT(coverage.generic, 5u);
-    EXPECT_GT(coverage.planned, 100u);
     EXPECT_GT(coverage.refused, 2000u);
     EXPECT_GT(coverage.stored, 800u);
 }
