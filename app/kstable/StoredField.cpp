@@ -17,7 +17,7 @@ std::optional<StoredPlace> StoredPlaceOf(const CBFField& field, std::int32_t rec
             place.bytes = kCBFWordBytes;
             const std::uint32_t first = field.GetStartingBit();
             const std::uint32_t bits = field.GetNumberOfBits();
-            if (first < 1 || bits < 1 || first - 1 + bits > kCBFWordBits) {
+            if (!field.BitsFitTheirWord()) {
                 return std::nullopt;
             }
             place.shift = static_cast<std::uint8_t>(kCBFWordBits - (first - 1) - bits);
