@@ -89,7 +89,11 @@ TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services, const HelpAddresses& 
     connect(lblBSRWebSite, &LinkLabel::clicked, this, &TdlgHelp::lblBSRWebSiteClick);
     connect(lblEmail, &LinkLabel::clicked, this, &TdlgHelp::lblEmailClick);
     connect(btnOK, &QPushButton::clicked, this, &TdlgHelp::btnOKClick);
+    LayOut();
+    btnOK->setFocus();
+}
 
+void TdlgHelp::LayOut() {
     // Heading, then each caption with its link indented below it; OK at the bottom right,
     // level with the last link.
     const int indent = fontMetrics().averageCharWidth();
@@ -113,7 +117,6 @@ TdlgHelp::TdlgHelp(QWidget* owner, FormServices& services, const HelpAddresses& 
     layout->addSpacing(indent);
     layout->addLayout(bottom);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    btnOK->setFocus();
 }
 
 void TdlgHelp::lblConverterWebSiteClick() {

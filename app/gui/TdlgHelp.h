@@ -39,6 +39,8 @@ public slots:
     void btnOKClick();
 
 private:
+    // Places the heading, the captions with their links and OK.
+    void LayOut();
     void OpenWebSite(const QString& address);
 
     QLabel* Label2;

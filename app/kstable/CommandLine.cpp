@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/KsText.h"
+#include "files/KsFieldTypeLetters.h"
 
 const char* const kUsageText =
     "Usage: kstable COMMAND [options] TABLE ...\n"
@@ -129,15 +130,15 @@ void ParseType(std::string_view spec, std::string_view type, FieldSpec& field) {
     const std::string_view suffix = type.substr(1);
     long long number = 0;
     switch (field.type) {
-        case 'A':
-        case 'Y':
+        case KS_ALPHA_FLD:
+        case KS_BINARY_FLD:
             if (!ReadNumber(suffix, 1, 255, number)) {
                 FieldError(spec, std::string(1, field.type) + " takes a length from 1 to 255");
             }
             field.length = static_cast<std::int16_t>(number);
             return;
-        case 'S':
-        case 'U':
+        case KS_SHORT_FLD:
+        case KS_USHORT_FLD:
             if (suffix.empty()) {
                 number = 16;
             } else if (!ReadNumber(suffix, 1, 16, number)) {
@@ -145,11 +146,11 @@ void ParseType(std::string_view spec, std::string_view type, FieldSpec& field) {
             }
             field.bits = static_cast<std::uint16_t>(number);
             return;
-        case 'N':
+        case KS_NUMBER_FLD:
             ParseNumberType(spec, suffix, field);
             return;
-        case 'I':
-        case 'W':
+        case KS_LONG_FLD:
+        case KS_ULONG_FLD:
             if (suffix.empty()) {
                 return;
             }

@@ -5,6 +5,7 @@
 #include "Counted.h"
 #include "Table.h"
 #include "files/CBFFile.h"
+#include "files/KsFieldTypeLetters.h"
 
 namespace {
 
@@ -16,24 +17,24 @@ std::unique_ptr<CBFField> NewField(const FieldSpec& spec) {
     field->SetName(spec.name.c_str());
     field->SetType(spec.type);
     switch (spec.type) {
-        case 'A':
+        case KS_ALPHA_FLD:
             field->SetLength(spec.length);
             break;
-        case 'Y':
+        case KS_BINARY_FLD:
             field->SetLength(spec.length);
             field->SetNumberOfBits(static_cast<std::uint16_t>(8 * spec.length));
             break;
-        case 'I':
-        case 'W':
+        case KS_LONG_FLD:
+        case KS_ULONG_FLD:
             field->SetNumberOfBits(32);
             break;
-        case 'S':
-        case 'U':
+        case KS_SHORT_FLD:
+        case KS_USHORT_FLD:
             field->SetNumberOfBits(spec.bits);
             break;
-        default:  // 'N'
+        default:  // KS_NUMBER_FLD
             field->SetDivisor(spec.divisor);
-            field->SetAttributes(0, 'N', 0, spec.precision, KsField::kNoCategory);
+            field->SetAttributes(0, KS_NUMBER_FLD, 0, spec.precision, KsField::kNoCategory);
             break;
     }
     return field;

@@ -14,6 +14,7 @@
 #include "Table.h"
 #include "core/KsConvertValue.h"
 #include "core/KsText.h"
+#include "files/KsFieldTypeLetters.h"
 #include "io/KsIO.h"
 
 namespace {
@@ -97,17 +98,17 @@ std::string NumberRange(const CBFField& field) {
 
 std::string FieldRangeText(const CBFField& field) {
     switch (field.GetType()) {
-        case 'I':
+        case KS_LONG_FLD:
             return WholeRange(INT32_MIN, INT32_MAX);
-        case 'W':
+        case KS_ULONG_FLD:
             return WholeRange(0, UINT32_MAX);
-        case 'U':
+        case KS_USHORT_FLD:
             return WholeRange(0, (1 << field.GetNumberOfBits()) - 1);
-        case 'S':
+        case KS_SHORT_FLD:
             // The text is read as a signed 16-bit number, the bits hold no sign.
             return WholeRange(0, std::min((1 << field.GetNumberOfBits()) - 1, INT16_MAX));
-        case 'N':
-        case '$':
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD:
             return NumberRange(field);
         default:
             return {};
@@ -141,15 +142,15 @@ CsvRecordFiller::FieldLimit CsvRecordFiller::LimitOf(const CBFField& field) {
     limit.range = FieldRangeText(field);
     const auto length = static_cast<std::size_t>(field.GetLength());
     switch (field.GetType()) {
-        case 'A':
+        case KS_ALPHA_FLD:
             limit.kind = FieldLimit::kText;
             limit.size = length;
             break;
-        case 'Y':
+        case KS_BINARY_FLD:
             limit.kind = FieldLimit::kBytes;
             limit.size = length;
             break;
-        case 'N':
+        case KS_NUMBER_FLD:
             limit.kind = IsDecimalDivisor(field) ? FieldLimit::kDecimals : FieldLimit::kSteps;
             limit.size = static_cast<std::size_t>(field.GetPrecision());
             limit.divisor = field.GetDivisor();

@@ -8,6 +8,7 @@
 #include "StoredField.h"
 #include "core/KsByteOrder.h"
 #include "core/KsText.h"
+#include "files/KsFieldTypeLetters.h"
 
 namespace {
 
@@ -114,29 +115,29 @@ ExportPlan::Step ExportPlan::StepOf(const CBFField& field, std::int32_t n,
     step.shift = place->shift;
     step.mask = place->mask;
     switch (field.GetType()) {
-        case 'A':
+        case KS_ALPHA_FLD:
             step.kind = Step::kText;
             break;
-        case 'Y':
+        case KS_BINARY_FLD:
             // Longer fields would be cut to GetField's buffer.
             if (2 * std::size_t{step.length} < kFieldText) {
                 step.kind = Step::kHex;
             }
             break;
-        case 'I':
+        case KS_LONG_FLD:
             step.kind = Step::kLong;
             break;
-        case 'W':
+        case KS_ULONG_FLD:
             step.kind = Step::kUnsignedLong;
             break;
-        case 'S':
+        case KS_SHORT_FLD:
             step.kind = Step::kShortBits;
             break;
-        case 'U':
+        case KS_USHORT_FLD:
             step.kind = step.mask < 100 ? Step::kSmallBits : Step::kBits;
             break;
-        case 'N':
-        case '$': {
+        case KS_NUMBER_FLD:
+        case KS_CURRENCY_FLD: {
             // The value is magnitude / divisor; with 10^decimals a multiple of the divisor
             // it has exactly those decimals.
             const std::int32_t divisor = field.GetDivisor();

@@ -5,6 +5,7 @@
 
 #include "StoredField.h"
 #include "core/KsByteOrder.h"
+#include "files/KsFieldTypeLetters.h"
 
 namespace {
 
@@ -208,30 +209,31 @@ ImportPlan::Step ImportPlan::StepOf(const CBFField& field, std::int32_t recordLe
     step.offset = place->offset;
     step.length = place->bytes;
     switch (field.GetType()) {
-        case 'A':
+        case KS_ALPHA_FLD:
             step.kind = Step::kText;
             break;
-        case 'Y':
+        case KS_BINARY_FLD:
             step.kind = Step::kHex;
             break;
-        case 'I':
+        case KS_LONG_FLD:
             step.kind = Step::kLong;
             break;
-        case 'W':
+        case KS_ULONG_FLD:
             step.kind = Step::kUnsignedLong;
             break;
-        case 'S':
-        case 'U':
+        case KS_SHORT_FLD:
+        case KS_USHORT_FLD:
             step.kind = Step::kBits;
             step.shift = place->shift;
             // A Short's text is read as a signed 16-bit number first.
-            step.largest = field.GetType() == 'S' ? std::min<std::uint32_t>(place->mask, INT16_MAX)
-                                                  : place->mask;
+            step.largest = field.GetType() == KS_SHORT_FLD
+                               ? std::min<std::uint32_t>(place->mask, INT16_MAX)
+                               : place->mask;
             if (step.largest < 100) {
                 step.kind = Step::kSmallBits;
             }
             break;
-        case 'N':
+        case KS_NUMBER_FLD:
             // Without a divisor the word holds a two's complement number.
             if (field.GetDivisor() > 0) {
                 step.kind = Step::kScaled;

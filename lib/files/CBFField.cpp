@@ -43,6 +43,11 @@ CBFField::CBFField(const KsField& source) : KsField(source) {
     }
 }
 
+bool CBFField::BitsFitTheirWord() const {
+    return startingBit_ >= 1 && numberOfBits_ >= 1 &&
+           startingBit_ - 1u + numberOfBits_ <= kCBFWordBits;
+}
+
 CBFField::CBFField(const CBFField& source)
     : KsField(source),
       startingBit_(source.startingBit_),

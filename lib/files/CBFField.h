@@ -66,6 +66,9 @@ public:
     std::uint16_t GetNumberOfBits() const { return numberOfBits_; }
     /// Sets the bits; checked when the table is laid out or read.
     void SetNumberOfBits(std::uint16_t bits) { numberOfBits_ = bits; }
+    /// Whether the bits, from the starting bit on, lie within one 16-bit word: a laid-out
+    /// Short or Unsigned Short field's do.
+    bool BitsFitTheirWord() const;
     /// What a Number field's value is multiplied by when stored; 0 for none.
     std::int32_t GetDivisor() const { return divisor_; }
     /// Sets the divisor.

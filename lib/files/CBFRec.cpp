@@ -154,16 +154,6 @@ bool CBFRec::IsBlank(std::int32_t n) const {
     return false;
 }
 
-namespace {
-
-// Whether the field's bit string lies within its word: FieldAt lets no other field through.
-bool FitsItsWord(const CBFField& field) {
-    return field.GetStartingBit() >= 1 && field.GetNumberOfBits() >= 1 &&
-           field.GetStartingBit() - 1u + field.GetNumberOfBits() <= kCBFWordBits;
-}
-
-}  // namespace
-
 const CBFField& CBFRec::FieldAt(std::int32_t n) const {
     const auto& field = static_cast<const CBFField&>(CheckedField(n));
     if (std::int32_t{field.GetByteOffset()} + BytesOf(field) > recordLength_) {
@@ -171,7 +161,7 @@ const CBFField& CBFRec::FieldAt(std::int32_t n) const {
                               field.GetName(), static_cast<int>(recordLength_));
     }
     if (IsBitType(field.GetType())) {
-        if (!FitsItsWord(field)) {
+        if (!field.BitsFitTheirWord()) {
             KsException::Generate(
                 "Field %d (\"%s\") has a bit string of %u bits at bit %u of its "
                 "word",
@@ -185,7 +175,7 @@ const CBFField& CBFRec::FieldAt(std::int32_t n) const {
 // ---- Bit strings
 
 std::uint16_t CBFRec::GetBits(const CBFField& field) const {
-    assert(FitsItsWord(field));
+    assert(field.BitsFitTheirWord());
     auto word = KsByteOrder::LoadBig<std::uint16_t>(buffer_.get() + field.GetByteOffset());
     std::uint32_t shift = kCBFWordBits - (field.GetStartingBit() - 1u) - field.GetNumberOfBits();
     std::uint32_t mask = (1u << field.GetNumberOfBits()) - 1;
@@ -193,7 +183,7 @@ std::uint16_t CBFRec::GetBits(const CBFField& field) const {
 }
 
 void CBFRec::PutBits(const CBFField& field, std::int64_t value) {
-    assert(FitsItsWord(field));
+    assert(field.BitsFitTheirWord());
     std::uint32_t bits = field.GetNumberOfBits();
     if (value < 0 || value > static_cast<std::int64_t>((1u << bits) - 1)) {
         ThrowOutOfRange();

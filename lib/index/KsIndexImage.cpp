@@ -292,11 +292,7 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
                                                   static_cast<std::size_t>(keyCount - k));
         auto done = static_cast<std::size_t>(k);
         std::size_t held = records_.size();
-        values_.resize((done + batch) * length);
-        records_.resize(held + batch);
-        if (!oneEach_) {
-            starts_.resize(done + 1 + batch);
-        }
+        SizeArrays(done + batch, held + batch);
         char* value = values_.data() + done * length;
         std::int32_t* record = records_.data() + held;
         std::size_t* start = oneEach_ ? nullptr : starts_.data() + done + 1;
@@ -323,11 +319,7 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
         }
         in.Skip(i * keyBytes);
         k = static_cast<std::int32_t>(done + i);
-        values_.resize(done * length + i * length);
-        records_.resize(held + i);
-        if (!oneEach_) {
-            starts_.resize(done + 1 + i);
-        }
+        SizeArrays(done + i, held + i);
         keyCount_ = k;
         if (i < batch) {
             break;
@@ -335,6 +327,14 @@ std::int32_t KsIndexImage::ScanAlphaSingles(Reader& in, std::int32_t k, std::int
     }
     valueBytes_ = length;
     return k;
+}
+
+void KsIndexImage::SizeArrays(std::size_t keys, std::size_t records) {
+    values_.resize(keys * keyLength_);
+    records_.resize(records);
+    if (!oneEach_) {
+        starts_.resize(keys + 1);
+    }
 }
 
 // Reads a value into `current`, keeps its bytes and checks that it follows `previous`.

@@ -84,6 +84,8 @@ private:
     void ScanValue(Reader& in, std::int32_t k, KsRecordKey& previous, KsRecordKey& current);
     bool ScanAlphaValue(Reader& in, std::int32_t k);
     std::int32_t ScanAlphaSingles(Reader& in, std::int32_t k, std::int32_t keyCount);
+    // Sizes the values and the starts for `keys` Alpha keys and the records for `records`.
+    void SizeArrays(std::size_t keys, std::size_t records);
     std::int32_t ScanRecords(Reader& in, std::int32_t k);
     bool ScanPlainVector(Reader& in, std::int32_t& count);
     void ReadInverse(Reader& in, const Layout& layout);

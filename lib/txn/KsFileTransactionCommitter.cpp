@@ -56,26 +56,6 @@ std::unique_ptr<KsRecordAction> PredictInverse(KsRecordAction& action, KsFile& t
     }
 }
 
-// Whether the two actions write the same bytes. Records of known equal content settle it
-// without serialising both, which costs more than the rest of a modify.
-bool SameBytes(const KsRecordAction& first, const KsRecordAction& second) {
-    const auto* one = dynamic_cast<const KsRecordActionData*>(&first);
-    const auto* other = dynamic_cast<const KsRecordActionData*>(&second);
-    if (one != nullptr && other != nullptr && first.GetType() == second.GetType() &&
-        one->GetNumber() == other->GetNumber() &&
-        (one->GetRecord() == nullptr
-             ? other->GetRecord() == nullptr
-             : other->GetRecord() != nullptr &&
-                   one->GetRecord()->HasSameContentAs(*other->GetRecord()))) {
-        return true;
-    }
-    KsIOListObject a;
-    KsIOListObject b;
-    KsRecordAction::Write(first, a);
-    KsRecordAction::Write(second, b);
-    return a.GetSize() == b.GetSize() && std::memcmp(a.GetData(), b.GetData(), a.GetSize()) == 0;
-}
-
 // Records copied at a time into or out of an entry of moved records: about 1 MB.
 std::int32_t RecordsAPiece(std::int32_t length) {
     return std::max<std::int32_t>(1, (1 << 20) / length);
@@ -303,7 +283,7 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         DropEntriesFrom(start);
         throw;
     }
-    if (!predicted || !SameBytes(*predicted, *inverse)) {
+    if (!predicted || !predicted->WritesSameAs(*inverse)) {
         ReplaceInverse(*inverse, start, before);
         moved = -1;
     }
@@ -379,7 +359,7 @@ std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& a
         return -1;
     }
     KsStoredRecords* table = table_->GetStoredRecords();
-    const auto* undo = dynamic_cast<const KsRecordActionData*>(&inverse);
+    const KsRecordActionData* undo = inverse.GetData();
     if (table == nullptr || undo == nullptr) {
         return -1;
     }

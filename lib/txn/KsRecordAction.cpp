@@ -1,5 +1,6 @@
 #include "txn/KsRecordAction.h"
 
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -8,6 +9,7 @@
 #include "core/KsException.h"
 #include "files/KsFile.h"
 #include "files/KsFileRecord.h"
+#include "io/KsIOList.h"
 #include "io/KsStreamInterface.h"
 
 namespace {
@@ -170,6 +172,15 @@ void KsRecordAction::Write(const KsRecordAction& action, KsOutputStreamInterface
         stream.Write(&type, 1);
         action.WriteData(stream);
     });
+}
+
+bool KsRecordAction::WritesSameAs(const KsRecordAction& other) const {
+    KsIOListObject mine;
+    KsIOListObject theirs;
+    Write(*this, mine);
+    Write(other, theirs);
+    return mine.GetSize() == theirs.GetSize() &&
+           std::memcmp(mine.GetData(), theirs.GetData(), mine.GetSize()) == 0;
 }
 
 // ---- Atomic changes

@@ -28,6 +28,7 @@ class KsFile;
 class KsFileRecord;
 class KsInputStreamInterface;
 class KsOutputStreamInterface;
+class KsRecordActionData;
 
 /// One change to a table (see the file notes). Errors are KsException or a subclass
 /// named here, with the call path of the action.
@@ -54,6 +55,11 @@ public:
     }
     /// Carries the action out without keeping an inverse.
     virtual void PermanentCommit(KsFile& table) = 0;
+    /// Whether `other` writes the same type byte and data as this action (see Write). By
+    /// default both are written and compared.
+    virtual bool WritesSameAs(const KsRecordAction& other) const;
+    /// The record and number data of a kind that keeps them, or null.
+    virtual const KsRecordActionData* GetData() const { return nullptr; }
     /// Appends a text saying what the action does.
     virtual void AppendDescription(KsString& out) const = 0;
     /// The type byte of the stream form.
@@ -124,6 +130,10 @@ public:
     std::unique_ptr<KsRecordAction> Commit(KsFile& table) override;
     /// Carries the action out as Commit does; the inverse is dropped.
     void PermanentCommit(KsFile& table) override;
+    /// Records of known equal content settle it without writing both, which costs more than
+    /// the rest of a modify.
+    bool WritesSameAs(const KsRecordAction& other) const override;
+    const KsRecordActionData* GetData() const override { return this; }
 
     /// @{
     /// The kind's record (owned by the action; null only in a prototype) and number.

@@ -75,6 +75,17 @@ void KsRecordActionData::PermanentCommit(KsFile& table) {
     KsCallpath("PermanentCommit()", className_, [&] { CarryOut(table); });
 }
 
+bool KsRecordActionData::WritesSameAs(const KsRecordAction& other) const {
+    const KsRecordActionData* data = other.GetData();
+    const KsFileRecord* record = data != nullptr ? data->GetRecord() : nullptr;
+    if (data != nullptr && GetType() == other.GetType() && number_ == data->GetNumber() &&
+        (record_ == nullptr ? record == nullptr
+                            : record != nullptr && record_->HasSameContentAs(*record))) {
+        return true;
+    }
+    return KsRecordAction::WritesSameAs(other);
+}
+
 void KsRecordActionData::WriteData(KsOutputStreamInterface& stream) const {
     KsCallpath("WriteData()", className_, [&] {
         if (record_) {

@@ -11,6 +11,7 @@
 #include "core/KsConvertValue.h"
 #include "core/KsText.h"
 #include "ini/KsIniFile.h"
+#include "values/KsValueTypeLetters.h"
 
 namespace {
 
@@ -20,60 +21,56 @@ constexpr const char* kFormatClass = "KsFormat";
 constexpr const char* kDictClass = "KsFormatDict";
 constexpr const char* kLibClass = "KsFormatLib";
 
+// Calls `use` with a zero of the native type of a number type letter (double, std::int32_t,
+// std::uint32_t, std::int16_t, std::uint16_t); false, without the call, for any other letter.
+template <class Use>
+bool WithNumberType(char type, Use use) {
+    switch (type) {
+        case KS_NUMBER_FLD:
+            use(double{});
+            return true;
+        case KS_LONG_FLD:
+            use(std::int32_t{});
+            return true;
+        case KS_ULONG_FLD:
+            use(std::uint32_t{});
+            return true;
+        case KS_SHORT_FLD:
+            use(std::int16_t{});
+            return true;
+        case KS_USHORT_FLD:
+            use(std::uint16_t{});
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool IsValueType(char type) {
-    return type == 'A' || type == 'N' || type == 'I' || type == 'W' || type == 'S' || type == 'U';
+    return type == KS_ALPHA_FLD || WithNumberType(type, [](auto) {});
 }
 
 // A number of the type from its text, by the library's strict conversion.
 double ConvertNumber(const std::string& text, char type) {
     std::string trimmed(KsText::TrimSpacesAndTabs(text));
-    switch (type) {
-        case 'N': {
-            double value = 0;
+    double number = 0;
+    if (!WithNumberType(type, [&](auto value) {
             KsConvertValue(value, trimmed.c_str(), false);
-            return value;
-        }
-        case 'I': {
-            std::int32_t value = 0;
-            KsConvertValue(value, trimmed.c_str(), false);
-            return value;
-        }
-        case 'W': {
-            std::uint32_t value = 0;
-            KsConvertValue(value, trimmed.c_str(), false);
-            return value;
-        }
-        case 'S': {
-            std::int16_t value = 0;
-            KsConvertValue(value, trimmed.c_str(), false);
-            return value;
-        }
-        case 'U': {
-            std::uint16_t value = 0;
-            KsConvertValue(value, trimmed.c_str(), false);
-            return value;
-        }
-        default:
-            KsException::Generate("Invalid character type", kLineClass);
+            number = value;
+        })) {
+        KsException::Generate("Invalid character type", kLineClass);
     }
+    return number;
 }
 
 // A native value of `type` as a double.
 double NativeNumber(const void* value, char type) {
-    switch (type) {
-        case 'N':
-            return *static_cast<const double*>(value);
-        case 'I':
-            return *static_cast<const std::int32_t*>(value);
-        case 'W':
-            return *static_cast<const std::uint32_t*>(value);
-        case 'S':
-            return *static_cast<const std::int16_t*>(value);
-        case 'U':
-            return *static_cast<const std::uint16_t*>(value);
-        default:
-            KsException::Generate("Invalid character type", kLineClass);
+    double number = 0;
+    if (!WithNumberType(type,
+                        [&](auto zero) { number = *static_cast<const decltype(zero)*>(value); })) {
+        KsException::Generate("Invalid character type", kLineClass);
     }
+    return number;
 }
 
 }  // namespace
@@ -81,7 +78,7 @@ double NativeNumber(const void* value, char type) {
 // ---- KsFormatRange
 
 KsFormatRange::KsFormatRange(const char* low, const char* high, std::uint8_t kind)
-    : kind_(kind), type_('A') {
+    : kind_(kind), type_(KS_ALPHA_FLD) {
     KsCallpath("Constructor(char *sLow)", kRangeClass, [&] {
         if (low == nullptr || high == nullptr || std::strlen(low) > kMaximumTextLength ||
             std::strlen(high) > kMaximumTextLength) {
@@ -95,7 +92,7 @@ KsFormatRange::KsFormatRange(const char* low, const char* high, std::uint8_t kin
 KsFormatRange::KsFormatRange(double low, double high, std::uint8_t kind, char type)
     : low_(low), high_(high), kind_(kind), type_(type) {
     KsCallpath("Constructor()", kRangeClass, [&] {
-        if (!IsValueType(type) || type == 'A') {
+        if (!IsValueType(type) || type == KS_ALPHA_FLD) {
             KsException::Generate("Invalid character type", kRangeClass);
         }
     });
@@ -103,27 +100,12 @@ KsFormatRange::KsFormatRange(double low, double high, std::uint8_t kind, char ty
 
 void KsFormatRange::GetLow(void* out, char type) const {
     KsCallpath("GetLow()", kRangeClass, [&] {
-        switch (type) {
-            case 'A':
-                std::memcpy(out, lowText_.c_str(), lowText_.size() + 1);
-                break;
-            case 'N':
-                *static_cast<double*>(out) = low_;
-                break;
-            case 'I':
-                *static_cast<std::int32_t*>(out) = static_cast<std::int32_t>(low_);
-                break;
-            case 'W':
-                *static_cast<std::uint32_t*>(out) = static_cast<std::uint32_t>(low_);
-                break;
-            case 'S':
-                *static_cast<std::int16_t*>(out) = static_cast<std::int16_t>(low_);
-                break;
-            case 'U':
-                *static_cast<std::uint16_t*>(out) = static_cast<std::uint16_t>(low_);
-                break;
-            default:
-                KsException::Generate("Invalid character type", kRangeClass);
+        if (type == KS_ALPHA_FLD) {
+            std::memcpy(out, lowText_.c_str(), lowText_.size() + 1);
+        } else if (!WithNumberType(type, [&](auto zero) {
+                       *static_cast<decltype(zero)*>(out) = static_cast<decltype(zero)>(low_);
+                   })) {
+            KsException::Generate("Invalid character type", kRangeClass);
         }
     });
 }
@@ -150,7 +132,7 @@ bool KsFormatRange::InRange(Compare compare) const {
 }
 
 bool KsFormatRange::Holds(const char* text, bool caseSensitive) const {
-    if (type_ != 'A' || text == nullptr) {
+    if (type_ != KS_ALPHA_FLD || text == nullptr) {
         return false;
     }
     return InRange([&](bool low) {
@@ -161,7 +143,7 @@ bool KsFormatRange::Holds(const char* text, bool caseSensitive) const {
 }
 
 bool KsFormatRange::Holds(double number) const {
-    if (type_ == 'A') {
+    if (type_ == KS_ALPHA_FLD) {
         return false;
     }
     return InRange([&](bool low) {
@@ -234,7 +216,7 @@ void KsFormatLine::CreateRange(const std::string& piece) {
         }
         // A '-' in front of a number is its sign, not the dash of a range.
         std::size_t searchFrom = 0;
-        if (type_ != 'A') {
+        if (type_ != KS_ALPHA_FLD) {
             std::string_view rest = KsText::TrimLeft(piece, KsText::IsSpaceOrTab);
             if (!rest.empty() && rest.front() == '-') {
                 searchFrom = piece.size() - rest.size() + 1;
@@ -263,7 +245,7 @@ void KsFormatLine::CreateRange(const std::string& piece) {
 
 void KsFormatLine::AddRange(const std::string& low, const std::string& high, std::uint8_t kind) {
     std::unique_ptr<KsFormatRange> range;
-    if (type_ == 'A') {
+    if (type_ == KS_ALPHA_FLD) {
         range = std::make_unique<KsFormatRange>(low.c_str(), high.c_str(), kind);
     } else {
         range = std::make_unique<KsFormatRange>(ConvertNumber(low, type_),
@@ -276,20 +258,20 @@ void KsFormatLine::CreateBlankRange() {
     KsCallpath("CreateBlankRange()", kLineClass, [&] {
         double blank = 0;
         switch (type_) {
-            case 'A':
+            case KS_ALPHA_FLD:
                 AddRange("", "", KsFormatRange::kSingle);
                 return;
-            case 'N':
+            case KS_NUMBER_FLD:
                 blank = -1.0e30;
                 break;
-            case 'I':
+            case KS_LONG_FLD:
                 blank = -2147483648.0;
                 break;
-            case 'S':
+            case KS_SHORT_FLD:
                 blank = -32768;
                 break;
-            case 'U':
-            case 'W':
+            case KS_USHORT_FLD:
+            case KS_ULONG_FLD:
                 blank = 0;
                 break;
             default:
@@ -304,14 +286,15 @@ bool KsFormatLine::GetIsInFormatLine(const void* value, char type, bool valueIsT
         if (value == nullptr) {
             KsException::Generate("Null value", kLineClass);
         }
-        bool isText = valueIsText || type == 'A';
+        bool isText = valueIsText || type == KS_ALPHA_FLD;
         const char* text = isText ? static_cast<const char*>(value) : nullptr;
         double number = 0;
-        if (type_ != 'A') {
+        if (type_ != KS_ALPHA_FLD) {
             number = isText ? ConvertNumber(text, type_) : NativeNumber(value, type);
         }
         for (const KsFormatRange* range : ranges_) {
-            bool hit = type_ == 'A' ? range->Holds(text, caseSensitive_) : range->Holds(number);
+            bool hit =
+                type_ == KS_ALPHA_FLD ? range->Holds(text, caseSensitive_) : range->Holds(number);
             if (hit) {
                 return true;
             }

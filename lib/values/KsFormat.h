@@ -7,6 +7,7 @@
 #include "core/KsArrayPointerObject.h"
 #include "core/KsString.h"
 #include "core/KsVector.h"
+#include "values/KsValueTypeLetters.h"
 
 /// One value or range of values of a format line.
 class KsFormatRange : public KsArrayPointerObject {
@@ -67,8 +68,8 @@ class KsFormatLine : public KsArrayPointerObject {
 public:
     /// Without a value list and a label the line is empty and has no range; otherwise
     /// the value list is parsed for values of `type`.
-    KsFormatLine(const char* valueSpec = nullptr, const char* label = nullptr, char type = 'I',
-                 bool caseSensitive = true);
+    KsFormatLine(const char* valueSpec = nullptr, const char* label = nullptr,
+                 char type = KS_LONG_FLD, bool caseSensitive = true);
     /// @{
     /// Copies the value list, the label and deep copies of the ranges.
     KsFormatLine(const KsFormatLine&) = default;
@@ -135,7 +136,7 @@ private:
 class KsFormat : public KsArrayPointerObject {
 public:
     /// An empty format in memory.
-    explicit KsFormat(const char* name = nullptr, char type = 'I');
+    explicit KsFormat(const char* name = nullptr, char type = KS_LONG_FLD);
     /// The format `name` of the dictionary file, `type` unless the file names another.
     KsFormat(const char* name, const char* dictionaryFile, char type);
     /// @{
@@ -197,7 +198,7 @@ private:
 class KsFormatDict : public KsArrayPointerObject {
 public:
     /// A dictionary of the file; without a file it holds only what is added to it.
-    explicit KsFormatDict(const char* fileName = nullptr, char defaultType = 'I');
+    explicit KsFormatDict(const char* fileName = nullptr, char defaultType = KS_LONG_FLD);
     /// Copies the file name and deep copies of the loaded formats.
     KsFormatDict(const KsFormatDict&) = default;
     ~KsFormatDict() override = default;
