@@ -30,7 +30,7 @@
 ///
 /// Operations that belong to transactions are declared here and raise KsNotImplementedError
 /// naming the operation until their layer provides them. The table's side of its indexes
-/// lives in KsFileIndexes.cpp.
+/// lives in a KsTableIndexes, its selection in a KsTableSelection, both owned by the table.
 ///
 /// Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
@@ -47,8 +47,9 @@
 #include "files/KsFileListener.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
+#include "files/KsTableIndexes.h"
+#include "files/KsTableSelection.h"
 #include "files/KsTransactionLog.h"
-#include "index/KsSet.h"
 #include "io/KsFileName.h"
 #include "io/KsIOFactory.h"
 #include "io/KsReplacementFile.h"
@@ -117,7 +118,7 @@ public:
 
     /// Creates empty index files for the indexed fields of the table `name` (the open
     /// table's when null). Nothing to do when no field is indexed.
-    virtual void BuildEmptyIndexes(const char* name = nullptr);
+    virtual void BuildEmptyIndexes(const char* name = nullptr) { indexes_.BuildEmptyIndexes(name); }
     /// Makes this table `newName` with the layout of `source` and copies every record of
     /// `source` into it, reporting "Copying %d records..." and "%s --> %s" to `progress`
     /// (may be null), which is asked every 1000 records whether to go on; a refusal fails
@@ -191,8 +192,12 @@ public:
     /// Builds the field's index from the records into its slot (not yet saved): "Index
     /// already exists" when one is loaded, "Cannot create an index on a mapped field".
     /// `progress` may be null.
-    virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
-    virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr);
+    virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr) {
+        indexes_.AddIndex(fieldNumber, progress);
+    }
+    virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr) {
+        indexes_.AddIndex(fieldName, progress);
+    }
     /// @}
     /// Starts a transaction that carries each action out at once (KsTransactionOld), which
     /// EndTransaction ends and deletes; with `lockForWriting` under a write lock held
@@ -243,9 +248,13 @@ public:
     /// records. With `rebuild` it is built from the records whatever is loaded or stored.
     /// The index is owned by the table; it stays valid until it is removed, the indexes
     /// are cleared or the table closes.
-    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false);
+    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false) {
+        return indexes_.GetIndex(fieldNumber, rebuild);
+    }
     /// Whether the index file of the field exists.
-    virtual bool IndexFileExists(std::uint16_t fieldNumber);
+    virtual bool IndexFileExists(std::uint16_t fieldNumber) {
+        return indexes_.IndexFileExists(fieldNumber);
+    }
     /// A new, empty field of the table's field class.
     virtual std::unique_ptr<KsField> GetNewField() const;
     /// The data file's name without folder and extension.
@@ -270,8 +279,8 @@ public:
     virtual void RegisterTransaction(KsTransaction* transaction);
     /// @{
     /// Releases the field's index and deletes its index file.
-    virtual void RemoveIndex(const char* fieldName);
-    virtual void RemoveIndex(std::uint16_t fieldNumber);
+    virtual void RemoveIndex(const char* fieldName) { indexes_.RemoveIndex(fieldName); }
+    virtual void RemoveIndex(std::uint16_t fieldNumber) { indexes_.RemoveIndex(fieldNumber); }
     /// @}
     /// Renames the table's files (data, structure, blob, log and index files) from `oldName`
     /// to `newName`; a password fails with "KsFile's Rename can not handle passwords".
@@ -287,7 +296,9 @@ public:
     /// every indexed field's index is built again and saved, without it they are deleted
     /// (GetIndex builds them when asked).
     virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
-                      KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
+                      KsProgressInterface* progress = nullptr, bool rebuildIndexes = false) {
+        indexes_.Sort(fieldNumbers, progress, rebuildIndexes);
+    }
     /// Puts the file `replacement` (the records' WriteRecord forms one after another) in the
     /// place of the table's data file in one rename and reads the table from it; the locks
     /// the table holds are taken on the new file first. When it raises, the table and its
@@ -366,15 +377,15 @@ public:
     bool GotoFirstRecord(KsFileRecord* record = nullptr);
     /// @{
     /// The selection: a set over the record numbers, owned by the table.
-    const KsSet& GetSelection() const { return selection_; }
-    KsSet& GetSelection() { return selection_; }
+    const KsSet& GetSelection() const { return selection_.GetSelection(); }
+    KsSet& GetSelection() { return selection_.GetSelection(); }
     /// @}
     /// The second set, kept in step with the selection.
-    const KsSet& GetSecondSet() const { return secondSet_; }
+    const KsSet& GetSecondSet() const { return selection_.GetSecondSet(); }
     /// Where GotoFirstRecord's walk through the selection stands; 0 before it starts.
-    std::int32_t GetSelectionPosition() const { return selectionPosition_; }
+    std::int32_t GetSelectionPosition() const { return selection_.GetPosition(); }
     /// The next GotoFirstRecord starts afresh.
-    void ResetSelectionPosition() { selectionPosition_ = 0; }
+    void ResetSelectionPosition() { selection_.ResetPosition(); }
 
     // ---- Table attributes
 
@@ -429,25 +440,29 @@ public:
     void SetFormatLib(KsFormatLib* library) { formatLib_ = library; }
 
     /// Whether record changes update the loaded indexes.
-    bool GetIndexingState() const { return indexingEnabled_; }
+    bool GetIndexingState() const { return indexes_.GetIndexingState(); }
     /// Turning indexing off releases the loaded indexes.
-    void SetIndexingState(bool enabled);
+    void SetIndexingState(bool enabled) { indexes_.SetIndexingState(enabled); }
     /// @{
     /// Bring the loaded indexes up to date after a record change (nothing when indexing is
     /// off). A Blob field's index is removed instead of updated.
-    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
-    void IndexRecordDeleted(std::int32_t n);
-    void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
+    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
+        indexes_.IndexRecordAdded(n, record);
+    }
+    void IndexRecordDeleted(std::int32_t n) { indexes_.IndexRecordDeleted(n); }
+    void IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
+        indexes_.IndexRecordModified(n, record);
+    }
     /// @}
     /// @{
     /// Whether the maintenance calls keep the sets in step with added and deleted records.
-    bool GetSetMaintenance() const { return setMaintenance_; }
-    void SetSetMaintenance(bool on) { setMaintenance_ = on; }
+    bool GetSetMaintenance() const { return selection_.GetSetMaintenance(); }
+    void SetSetMaintenance(bool on) { selection_.SetSetMaintenance(on); }
     /// @}
     /// @{
     /// Whether a record added under set maintenance enters the selection selected.
-    bool GetNewRecordsSelected() const { return newRecordsSelected_; }
-    void SetNewRecordsSelected(bool on) { newRecordsSelected_ = on; }
+    bool GetNewRecordsSelected() const { return selection_.GetNewRecordsSelected(); }
+    void SetNewRecordsSelected(bool on) { selection_.SetNewRecordsSelected(on); }
     /// @}
 
     /// @{
@@ -486,7 +501,9 @@ public:
     /// a three-digit extension.
     KsString GetIndexFileName(std::uint16_t fieldNumber, const char* name = nullptr) const;
     /// Deletes the index files of field numbers 0 ... count - 1 of the table `name`.
-    void DeleteIndexesFor(const char* name, std::int32_t count);
+    void DeleteIndexesFor(const char* name, std::int32_t count) {
+        indexes_.DeleteIndexesFor(name, count);
+    }
 
     // ---- Indexes (one index file per indexed field; see KsIndex for the format)
 
@@ -495,27 +512,35 @@ public:
     /// without a blob file" without one.
     std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length, std::int32_t recordCount);
     /// The loaded index of the field (of the field it is mapped to), or null.
-    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const;
+    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const {
+        return indexes_.GetLoadedIndex(fieldNumber);
+    }
     /// Builds every indexed field's missing index file (deleting every one first with
     /// `rebuild`) and deletes stray index files of unindexed fields; failures of single fields
     /// are collected and raised together.
     void VerifyIndexExists(bool rebuild, KsProgressInterface* progress = nullptr,
-                           std::int16_t version = 510);
+                           std::int16_t version = 510) {
+        indexes_.VerifyIndexExists(rebuild, progress, version);
+    }
     /// VerifyIndexExists without rebuilding, then GetIndex for every indexed field.
-    void LoadIndexes();
+    void LoadIndexes() { indexes_.LoadIndexes(); }
     /// Writes every loaded index that has changes to its file (see SaveIndex).
-    void SaveIndexes();
+    void SaveIndexes() { indexes_.SaveIndexes(); }
     /// Writes the field's loaded index to its file through a new file renamed over the old
     /// one, so that the file is always the old index or the new one.
-    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510);
+    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510) {
+        indexes_.SaveIndex(fieldNumber, version);
+    }
     /// Writes back the changed indexes (unless `discard`), then releases every index; with
     /// `discard` the index files are deleted.
-    void ClearIndexes(bool discard);
+    void ClearIndexes(bool discard) { indexes_.ClearIndexes(discard); }
     /// Releases every loaded index and deletes every field's index file.
-    void DeleteIndexes();
+    void DeleteIndexes() { indexes_.DeleteIndexes(); }
     /// Copies the index files of the open table's fields from the table `sourceName` to the
     /// table `targetName`.
-    void CopyIndexes(const char* sourceName, const char* targetName);
+    void CopyIndexes(const char* sourceName, const char* targetName) {
+        indexes_.CopyIndexes(sourceName, targetName);
+    }
     /// The log of new-style transactions; "No transaction log available; file is either not
     /// open or read-only." when the table has none.
     KsTransactionLog& GetTransactionLog();
@@ -607,7 +632,9 @@ protected:
                            const std::function<void(KsIniFile&)>& read);
     /// Writes an empty index file (no records) for every indexed, unmapped field of `fields`
     /// beside the data file `name`.
-    void BuildEmptyIndexesFor(const FieldList& fields, const char* name);
+    void BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
+        indexes_.BuildEmptyIndexesFor(fields, name);
+    }
     /// @{
     /// Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
@@ -631,12 +658,16 @@ protected:
     /// The fields being read or written (the table's own).
     FieldList& MutableFields() { return fields_; }
     /// The record count the selection is kept at.
-    void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
+    void SetSelectionSize(std::int32_t size) { selection_.SetSize(size); }
     /// Sends the destroy event once and releases the listeners. A concrete table calls it
     /// first thing in its destructor, while listeners may still use the whole table.
     void NotifyDestroy() noexcept;
 
 private:
+    // The index side reads the open flags, replaces index files like the other files, and
+    // marks the index files out for the repair.
+    friend class KsTableIndexes;
+
     void ReadFileInfo(KsIniSection& info, const char* dataFileName);
     void CheckPassword(KsIniSection& info, const char* dataFileName) const;
     void ReadCategories(KsIniSection& info);
@@ -651,9 +682,6 @@ private:
     // After record n left the table: the current record follows it (see
     // FileMaintenanceDelete).
     void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
-    // Takes record n out of both sets (refusing a number outside them); returns its bits.
-    std::pair<bool, bool> RemoveFromSets(std::int32_t n);
-    void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
     // Runs `undo` on a failure path; when it fails too, the indexes are discarded.
     void TakeBack(const std::function<void()>& undo) noexcept;
@@ -663,40 +691,14 @@ private:
     // which `fill` writes and which then replaces `name` in one step.
     void WriteReplacing(const char* name, const char* prefix,
                         const std::function<void(const char* fresh)>& fill);
-    // Index side (KsFileIndexes.cpp).
-    std::uint16_t IndexedFieldOf(std::uint16_t fieldNumber) const;
-    bool IsIndexedField(std::uint16_t fieldNumber) const;
-    std::unique_ptr<KsIndex>& IndexSlot(std::uint16_t fieldNumber);
-    std::unique_ptr<KsIndex> ReadIndexFile(std::uint16_t fieldNumber, std::int32_t recordCount);
-    std::unique_ptr<KsIndex> BuildBlobIndex(std::uint16_t fieldNumber,
-                                            KsProgressInterface& progress);
-    void WriteIndexFile(KsIndex& index, const char* name, std::int16_t version);
-    void DeleteIndexFile(std::uint16_t fieldNumber);
-    void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
-                        std::int16_t version);
-    // Builds each indexed field's index from the records (loading it), writes it over a
-    // file that does not hold the same, and deletes the index files of unindexed fields;
-    // returns the fields whose files were written.
-    std::vector<std::uint16_t> RepairIndexFiles();
-    // Runs `update` on the index of every indexed field that the change of a record
-    // concerns, loading index files written for recordsBefore records first; see the .cpp.
-    void UpdateIndexes(std::int32_t recordsBefore,
-                       const std::function<void(KsIndex&, std::uint16_t)>& update);
-
-    std::int32_t selectionPosition_ = 0;
-    std::int32_t selectionSize_ = 0;
     std::uint16_t writeLocks_ = 0;
     std::uint16_t readLocks_ = 0;
     std::uint16_t inputLayoutNumber_ = 0;
     std::uint16_t primaryKeyFieldCount_ = 0;
-    bool indexingEnabled_ = true;
-    bool setMaintenance_ = true;
-    bool newRecordsSelected_ = true;
     bool transactionWriteLocked_ = false;
     KsIOFactory& factory_;
     KsFileName fileName_;
-    KsSet selection_;
-    KsSet secondSet_;
+    KsTableSelection selection_;
     KsString inputLayout_;
     KsString title_;
     KsString information_;
@@ -708,8 +710,8 @@ private:
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
     std::unique_ptr<KsBlobFile> blobFile_;
-    // One slot per field, empty until the field's index is loaded or built.
-    std::vector<std::unique_ptr<KsIndex>> indexes_;
+    // After the fields and the blob file, which its indexes use: destroyed before them.
+    KsTableIndexes indexes_{*this};
     // The open flags of the table, for its blob file.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
