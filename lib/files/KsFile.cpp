@@ -194,11 +194,6 @@ std::int32_t KsFile::FindByKeyIndexes(const KsFileRecord& record) {
     return found.GetNextInSet(0);
 }
 
-std::unique_ptr<KsIndex> KsFile::GetNewIndex(char type, std::uint16_t length,
-                                             std::int32_t recordCount) {
-    return indexes_.GetNewIndex(type, length, recordCount);
-}
-
 void KsFile::OpenBlobFile() {
     KsCallpath("OpenBlobFile()", kClass, [&] {
         CloseBlobFile();
@@ -826,6 +821,66 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
         }
         KsFileException::Generate("Unable to open .KSS for %s", kClass, dataFileName, dataFileName);
     });
+}
+
+// ---- Indexes (the work is done by the index side, see KsTableIndexes)
+
+std::unique_ptr<KsIndex> KsFile::GetNewIndex(char type, std::uint16_t length,
+                                             std::int32_t recordCount) {
+    return indexes_.GetNewIndex(type, length, recordCount);
+}
+
+void KsFile::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) {
+    indexes_.AddIndex(fieldNumber, progress);
+}
+
+void KsFile::AddIndex(const char* fieldName, KsProgressInterface* progress) {
+    indexes_.AddIndex(fieldName, progress);
+}
+
+KsIndex* KsFile::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
+    return indexes_.GetIndex(fieldNumber, rebuild);
+}
+
+bool KsFile::IndexFileExists(std::uint16_t fieldNumber) {
+    return indexes_.IndexFileExists(fieldNumber);
+}
+
+void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
+                  bool rebuildIndexes) {
+    indexes_.Sort(fieldNumbers, progress, rebuildIndexes);
+}
+
+void KsFile::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
+    indexes_.IndexRecordAdded(n, record);
+}
+
+void KsFile::IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
+    indexes_.IndexRecordModified(n, record);
+}
+
+void KsFile::DeleteIndexesFor(const char* name, std::int32_t count) {
+    indexes_.DeleteIndexesFor(name, count);
+}
+
+KsIndex* KsFile::GetLoadedIndex(std::uint16_t fieldNumber) const {
+    return indexes_.GetLoadedIndex(fieldNumber);
+}
+
+void KsFile::VerifyIndexExists(bool rebuild, KsProgressInterface* progress, std::int16_t version) {
+    indexes_.VerifyIndexExists(rebuild, progress, version);
+}
+
+void KsFile::SaveIndex(std::uint16_t fieldNumber, std::int16_t version) {
+    indexes_.SaveIndex(fieldNumber, version);
+}
+
+void KsFile::CopyIndexes(const char* sourceName, const char* targetName) {
+    indexes_.CopyIndexes(sourceName, targetName);
+}
+
+void KsFile::BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
+    indexes_.BuildEmptyIndexesFor(fields, name);
 }
 
 // ---- Open and close

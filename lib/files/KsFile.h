@@ -192,12 +192,8 @@ public:
     /// Builds the field's index from the records into its slot (not yet saved): "Index
     /// already exists" when one is loaded, "Cannot create an index on a mapped field".
     /// `progress` may be null.
-    virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr) {
-        indexes_.AddIndex(fieldNumber, progress);
-    }
-    virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr) {
-        indexes_.AddIndex(fieldName, progress);
-    }
+    virtual void AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress = nullptr);
+    virtual void AddIndex(const char* fieldName, KsProgressInterface* progress = nullptr);
     /// @}
     /// Starts a transaction that carries each action out at once (KsTransactionOld), which
     /// EndTransaction ends and deletes; with `lockForWriting` under a write lock held
@@ -248,13 +244,9 @@ public:
     /// records. With `rebuild` it is built from the records whatever is loaded or stored.
     /// The index is owned by the table; it stays valid until it is removed, the indexes
     /// are cleared or the table closes.
-    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false) {
-        return indexes_.GetIndex(fieldNumber, rebuild);
-    }
+    virtual KsIndex* GetIndex(std::uint16_t fieldNumber, bool rebuild = false);
     /// Whether the index file of the field exists.
-    virtual bool IndexFileExists(std::uint16_t fieldNumber) {
-        return indexes_.IndexFileExists(fieldNumber);
-    }
+    virtual bool IndexFileExists(std::uint16_t fieldNumber);
     /// A new, empty field of the table's field class.
     virtual std::unique_ptr<KsField> GetNewField() const;
     /// The data file's name without folder and extension.
@@ -296,9 +288,7 @@ public:
     /// every indexed field's index is built again and saved, without it they are deleted
     /// (GetIndex builds them when asked).
     virtual void Sort(const KsVector<std::uint16_t>& fieldNumbers,
-                      KsProgressInterface* progress = nullptr, bool rebuildIndexes = false) {
-        indexes_.Sort(fieldNumbers, progress, rebuildIndexes);
-    }
+                      KsProgressInterface* progress = nullptr, bool rebuildIndexes = false);
     /// Puts the file `replacement` (the records' WriteRecord forms one after another) in the
     /// place of the table's data file in one rename and reads the table from it; the locks
     /// the table holds are taken on the new file first. When it raises, the table and its
@@ -446,13 +436,9 @@ public:
     /// @{
     /// Bring the loaded indexes up to date after a record change (nothing when indexing is
     /// off). A Blob field's index is removed instead of updated.
-    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
-        indexes_.IndexRecordAdded(n, record);
-    }
+    void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
     void IndexRecordDeleted(std::int32_t n) { indexes_.IndexRecordDeleted(n); }
-    void IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
-        indexes_.IndexRecordModified(n, record);
-    }
+    void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
     /// @}
     /// @{
     /// Whether the maintenance calls keep the sets in step with added and deleted records.
@@ -501,9 +487,7 @@ public:
     /// a three-digit extension.
     KsString GetIndexFileName(std::uint16_t fieldNumber, const char* name = nullptr) const;
     /// Deletes the index files of field numbers 0 ... count - 1 of the table `name`.
-    void DeleteIndexesFor(const char* name, std::int32_t count) {
-        indexes_.DeleteIndexesFor(name, count);
-    }
+    void DeleteIndexesFor(const char* name, std::int32_t count);
 
     // ---- Indexes (one index file per indexed field; see KsIndex for the format)
 
@@ -512,25 +496,19 @@ public:
     /// without a blob file" without one.
     std::unique_ptr<KsIndex> GetNewIndex(char type, std::uint16_t length, std::int32_t recordCount);
     /// The loaded index of the field (of the field it is mapped to), or null.
-    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const {
-        return indexes_.GetLoadedIndex(fieldNumber);
-    }
+    KsIndex* GetLoadedIndex(std::uint16_t fieldNumber) const;
     /// Builds every indexed field's missing index file (deleting every one first with
     /// `rebuild`) and deletes stray index files of unindexed fields; failures of single fields
     /// are collected and raised together.
     void VerifyIndexExists(bool rebuild, KsProgressInterface* progress = nullptr,
-                           std::int16_t version = 510) {
-        indexes_.VerifyIndexExists(rebuild, progress, version);
-    }
+                           std::int16_t version = 510);
     /// VerifyIndexExists without rebuilding, then GetIndex for every indexed field.
     void LoadIndexes() { indexes_.LoadIndexes(); }
     /// Writes every loaded index that has changes to its file (see SaveIndex).
     void SaveIndexes() { indexes_.SaveIndexes(); }
     /// Writes the field's loaded index to its file through a new file renamed over the old
     /// one, so that the file is always the old index or the new one.
-    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510) {
-        indexes_.SaveIndex(fieldNumber, version);
-    }
+    void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510);
     /// Writes back the changed indexes (unless `discard`), then releases every index; with
     /// `discard` the index files are deleted.
     void ClearIndexes(bool discard) { indexes_.ClearIndexes(discard); }
@@ -538,9 +516,7 @@ public:
     void DeleteIndexes() { indexes_.DeleteIndexes(); }
     /// Copies the index files of the open table's fields from the table `sourceName` to the
     /// table `targetName`.
-    void CopyIndexes(const char* sourceName, const char* targetName) {
-        indexes_.CopyIndexes(sourceName, targetName);
-    }
+    void CopyIndexes(const char* sourceName, const char* targetName);
     /// The log of new-style transactions; "No transaction log available; file is either not
     /// open or read-only." when the table has none.
     KsTransactionLog& GetTransactionLog();
@@ -632,9 +608,7 @@ protected:
                            const std::function<void(KsIniFile&)>& read);
     /// Writes an empty index file (no records) for every indexed, unmapped field of `fields`
     /// beside the data file `name`.
-    void BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
-        indexes_.BuildEmptyIndexesFor(fields, name);
-    }
+    void BuildEmptyIndexesFor(const FieldList& fields, const char* name);
     /// @{
     /// Lets the count follow a lock or unlock of the storage.
     void CountLock(int flags);
