@@ -686,7 +686,7 @@ private:
     std::unique_ptr<KsBlobFile> blobFile_;
     // After the fields and the blob file, which its indexes use: destroyed before them.
     KsTableIndexes indexes_{*this};
-    // The open flags of the table, for its blob file.
+    // The open flags of the table, for its blob file and its index side.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
     // Made at open for writing; reset before the fields go, since it reads actions back.
