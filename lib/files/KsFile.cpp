@@ -169,11 +169,12 @@ std::int32_t KsFile::GetRecordNumberByKey(const KsFileRecord& record) {
 // With every primary key field indexed (by an index of its own), the indexes answer a key
 // look-up; otherwise every record is compared.
 bool KsFile::KeyFieldsIndexed() const {
-    if (!indexingEnabled_) {
+    if (!indexes_.GetIndexingState()) {
         return false;
     }
     for (std::uint16_t i = 0; i < primaryKeyFieldCount_; ++i) {
-        if (!IsIndexedField(i) || IndexedFieldOf(i) != i || GetField(i).GetType() == KS_BLOB_FLD) {
+        if (!indexes_.IsIndexedField(i) || indexes_.IndexedFieldOf(i) != i ||
+            GetField(i).GetType() == KS_BLOB_FLD) {
             return false;
         }
     }
@@ -275,20 +276,13 @@ void KsFile::TakeBack(const std::function<void()>& undo) noexcept {
     }
 }
 
-void KsFile::AddToSets(std::int32_t n, bool selected, bool secondSelected) {
-    selectionPosition_ = 0;
-    selection_.AddToSet(n, selected);
-    secondSet_.AddToSet(n, secondSelected);
-    selectionSize_ = selection_.GetSelectedCount();
-}
-
 void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("FileMaintenanceAdd()", kClass, [&] {
         bool indexed = false, inSets = false;
         KsScopeExit takeBack([&]() noexcept {
             TakeBack([&] {
                 if (inSets) {
-                    RemoveFromSets(n);
+                    selection_.RemoveFromSets(n);
                 }
                 if (indexed) {
                     IndexRecordDeleted(n);
@@ -299,8 +293,8 @@ void KsFile::FileMaintenanceAdd(std::int32_t n, const KsFileRecord& record) {
         });
         IndexRecordAdded(n, record);
         indexed = true;
-        if (setMaintenance_) {
-            AddToSets(n, newRecordsSelected_, true);
+        if (selection_.GetSetMaintenance()) {
+            selection_.AddToSets(n, selection_.GetNewRecordsSelected(), true);
             inSets = true;
             listeners_.FLRecordAdded(*this, n, record);
         }
@@ -316,29 +310,20 @@ void KsFile::FileMaintenanceDelete(std::int32_t n) {
         KsScopeExit takeBack([&]() noexcept {
             TakeBack([&] {
                 if (removed) {
-                    AddToSets(n, bits.first, bits.second);
+                    selection_.AddToSets(n, bits.first, bits.second);
                 }
                 DiscardIndexesQuietly();  // the deleted values are gone: built afresh
             });
         });
         IndexRecordDeleted(n);
-        if (setMaintenance_) {
-            bits = RemoveFromSets(n);
+        if (selection_.GetSetMaintenance()) {
+            bits = selection_.RemoveFromSets(n);
             removed = true;
             listeners_.FLRecordRemoved(*this, n, *scratchRecord_);
         }
         takeBack.Dismiss();
         FollowDeletedCurrentRecord(n, current);
     });
-}
-
-std::pair<bool, bool> KsFile::RemoveFromSets(std::int32_t n) {
-    selectionPosition_ = 0;
-    std::pair<bool, bool> bits(selection_.IsSelected(n), secondSet_.IsSelected(n));
-    selection_.DeleteFromSet(n);
-    secondSet_.DeleteFromSet(n);
-    selectionSize_ = selection_.GetSelectedCount();
-    return bits;
 }
 
 void KsFile::FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current) {
@@ -371,7 +356,7 @@ void KsFile::FileMaintenanceModify(std::int32_t n, const KsFileRecord& oldRecord
         });
         IndexRecordModified(n, newRecord);
         indexed = true;
-        if (setMaintenance_) {
+        if (selection_.GetSetMaintenance()) {
             listeners_.FLRecordChanged(*this, n, oldRecord, n, newRecord);
         }
         takeBack.Dismiss();
@@ -386,20 +371,20 @@ void KsFile::FileMaintenanceReplace(std::int32_t oldNumber, std::int32_t newNumb
         KsScopeExit takeBack([&]() noexcept {
             TakeBack([&] {
                 if (added) {
-                    RemoveFromSets(newNumber);
+                    selection_.RemoveFromSets(newNumber);
                 }
                 if (removed) {
-                    AddToSets(oldNumber, bits.first, bits.second);
+                    selection_.AddToSets(oldNumber, bits.first, bits.second);
                 }
                 DiscardIndexesQuietly();
             });
         });
         IndexRecordDeleted(oldNumber);
         IndexRecordAdded(newNumber, newRecord);
-        if (setMaintenance_) {
-            bits = RemoveFromSets(oldNumber);
+        if (selection_.GetSetMaintenance()) {
+            bits = selection_.RemoveFromSets(oldNumber);
             removed = true;
-            AddToSets(newNumber, newRecordsSelected_, true);
+            selection_.AddToSets(newNumber, selection_.GetNewRecordsSelected(), true);
             added = true;
             listeners_.FLRecordReplaced(*this, oldNumber, oldRecord, newNumber, newRecord,
                                         bits.first, bits.second);
@@ -421,17 +406,8 @@ void KsFile::RestoreCheckPoint(KsFileCheckPoint& checkPoint) {
         if (&checkPoint.GetFile() != this) {
             KsException::Generate("The checkpoint was made on another file", kClass);
         }
-        checkPoint.GetSet(selection_);
-        selectionPosition_ = 0;
-        std::int32_t had = selection_.GetSize();
         std::int32_t count = GetNumRecords();
-        if (had > count) {
-            selection_.Truncate(count);
-        }
-        for (std::int32_t n = had + 1; n <= count; ++n) {
-            selection_.AddToSet(n, newRecordsSelected_);
-        }
-        selectionSize_ = selection_.GetSelectedCount();
+        std::int32_t had = selection_.Restore(checkPoint, count);
         if (had != count) {
             KsException::Generate(
                 "Checkpoint had %ld records in set, but file contains %ld records", kClass,
@@ -677,30 +653,19 @@ std::unique_ptr<KsField> KsFile::GetNewField() const {
 
 bool KsFile::GotoFirstRecord(KsFileRecord* record) {
     return KsCallpath("GotoFirstRecord()", kClass, [&] {
-        selectionPosition_ = 0;
-        std::int32_t first = selection_.GetNextInSet(0);
+        std::int32_t first = selection_.StartWalk();
         if (first == 0) {
             return false;
         }
         GotoRecord(first, record);
-        selectionPosition_ = 1;
-        selectionSize_ = selection_.GetSelectedCount();
+        selection_.WalkStarted();
         return true;
     });
 }
 
 void KsFile::Refresh() {
     KsCallpath("Refresh()", kClass, [&] {
-        std::int32_t count = GetNumRecords();
-        if (count != selection_.GetSize()) {
-            selection_.Reset(count, true);
-            secondSet_.Reset(count, true);
-            selectionPosition_ = 0;
-            selectionSize_ = selection_.GetSelectedCount();
-        } else if (selection_.GetSelectedCount() != selectionSize_) {
-            selectionSize_ = selection_.GetSelectedCount();
-            selectionPosition_ = 0;
-        }
+        selection_.FollowRecordCount(GetNumRecords());
         GotoFirstRecord();
         listeners_.FLRefresh(*this);
     });
@@ -858,6 +823,66 @@ std::unique_ptr<KsIniFile> KsFile::GetIniFile(const char* dataFileName) const {
     });
 }
 
+// ---- Indexes (the work is done by the index side, see KsTableIndexes)
+
+std::unique_ptr<KsIndex> KsFile::GetNewIndex(char type, std::uint16_t length,
+                                             std::int32_t recordCount) {
+    return indexes_.GetNewIndex(type, length, recordCount);
+}
+
+void KsFile::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) {
+    indexes_.AddIndex(fieldNumber, progress);
+}
+
+void KsFile::AddIndex(const char* fieldName, KsProgressInterface* progress) {
+    indexes_.AddIndex(fieldName, progress);
+}
+
+KsIndex* KsFile::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
+    return indexes_.GetIndex(fieldNumber, rebuild);
+}
+
+bool KsFile::IndexFileExists(std::uint16_t fieldNumber) {
+    return indexes_.IndexFileExists(fieldNumber);
+}
+
+void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
+                  bool rebuildIndexes) {
+    indexes_.Sort(fieldNumbers, progress, rebuildIndexes);
+}
+
+void KsFile::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
+    indexes_.IndexRecordAdded(n, record);
+}
+
+void KsFile::IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
+    indexes_.IndexRecordModified(n, record);
+}
+
+void KsFile::DeleteIndexesFor(const char* name, std::int32_t count) {
+    indexes_.DeleteIndexesFor(name, count);
+}
+
+KsIndex* KsFile::GetLoadedIndex(std::uint16_t fieldNumber) const {
+    return indexes_.GetLoadedIndex(fieldNumber);
+}
+
+void KsFile::VerifyIndexExists(bool rebuild, KsProgressInterface* progress, std::int16_t version) {
+    indexes_.VerifyIndexExists(rebuild, progress, version);
+}
+
+void KsFile::SaveIndex(std::uint16_t fieldNumber, std::int16_t version) {
+    indexes_.SaveIndex(fieldNumber, version);
+}
+
+void KsFile::CopyIndexes(const char* sourceName, const char* targetName) {
+    indexes_.CopyIndexes(sourceName, targetName);
+}
+
+void KsFile::BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
+    indexes_.BuildEmptyIndexesFor(fields, name);
+}
+
 // ---- Open and close
 
 void KsFile::Close() {
@@ -887,7 +912,7 @@ void KsFile::Close() {
             }
         }
         ReleaseClaimedMarkers();
-        indexes_.clear();
+        indexes_.ReleaseAll();
         // Records refer to the field list: they go first.
         currentRecord_.reset();
         scratchRecord_.reset();
@@ -895,8 +920,6 @@ void KsFile::Close() {
         userFlagTypes_.clear();
         categories_.clear();
         relateFields_.clear();
-        selectionPosition_ = 0;
-        selectionSize_ = 0;
         writeLocks_ = 0;
         readLocks_ = 0;
         inputLayoutNumber_ = 0;
@@ -908,8 +931,7 @@ void KsFile::Close() {
         title_.Clear();
         information_.Clear();
         password_.Clear();
-        selection_.Init(0);
-        secondSet_.Init(0);
+        selection_.Clear();
         openFlags_ = 0;
         CloseBlobFile();
         if (indexFailure) {
@@ -966,10 +988,7 @@ void KsFile::OpenFinish() {
         RepairBeforeLog();
     }
     std::int32_t count = GetNumRecords();
-    selection_.Reset(count, true);
-    secondSet_.Reset(count, true);
-    selectionPosition_ = 0;
-    selectionSize_ = count;
+    selection_.SelectAll(count);
     if (count > 0) {
         GotoFirstRecord();
     }

@@ -30,7 +30,7 @@
 ///
 /// Operations that belong to transactions are declared here and raise KsNotImplementedError
 /// naming the operation until their layer provides them. The table's side of its indexes
-/// lives in KsFileIndexes.cpp.
+/// lives in a KsTableIndexes, its selection in a KsTableSelection, both owned by the table.
 ///
 /// Every file is opened, renamed and deleted through the KsIOFactory given at construction.
 
@@ -47,8 +47,9 @@
 #include "files/KsFileListener.h"
 #include "files/KsFileRecord.h"
 #include "files/KsFlagType.h"
+#include "files/KsTableIndexes.h"
+#include "files/KsTableSelection.h"
 #include "files/KsTransactionLog.h"
-#include "index/KsSet.h"
 #include "io/KsFileName.h"
 #include "io/KsIOFactory.h"
 #include "io/KsReplacementFile.h"
@@ -117,7 +118,7 @@ public:
 
     /// Creates empty index files for the indexed fields of the table `name` (the open
     /// table's when null). Nothing to do when no field is indexed.
-    virtual void BuildEmptyIndexes(const char* name = nullptr);
+    virtual void BuildEmptyIndexes(const char* name = nullptr) { indexes_.BuildEmptyIndexes(name); }
     /// Makes this table `newName` with the layout of `source` and copies every record of
     /// `source` into it, reporting "Copying %d records..." and "%s --> %s" to `progress`
     /// (may be null), which is asked every 1000 records whether to go on; a refusal fails
@@ -270,8 +271,8 @@ public:
     virtual void RegisterTransaction(KsTransaction* transaction);
     /// @{
     /// Releases the field's index and deletes its index file.
-    virtual void RemoveIndex(const char* fieldName);
-    virtual void RemoveIndex(std::uint16_t fieldNumber);
+    virtual void RemoveIndex(const char* fieldName) { indexes_.RemoveIndex(fieldName); }
+    virtual void RemoveIndex(std::uint16_t fieldNumber) { indexes_.RemoveIndex(fieldNumber); }
     /// @}
     /// Renames the table's files (data, structure, blob, log and index files) from `oldName`
     /// to `newName`; a password fails with "KsFile's Rename can not handle passwords".
@@ -366,15 +367,15 @@ public:
     bool GotoFirstRecord(KsFileRecord* record = nullptr);
     /// @{
     /// The selection: a set over the record numbers, owned by the table.
-    const KsSet& GetSelection() const { return selection_; }
-    KsSet& GetSelection() { return selection_; }
+    const KsSet& GetSelection() const { return selection_.GetSelection(); }
+    KsSet& GetSelection() { return selection_.GetSelection(); }
     /// @}
     /// The second set, kept in step with the selection.
-    const KsSet& GetSecondSet() const { return secondSet_; }
+    const KsSet& GetSecondSet() const { return selection_.GetSecondSet(); }
     /// Where GotoFirstRecord's walk through the selection stands; 0 before it starts.
-    std::int32_t GetSelectionPosition() const { return selectionPosition_; }
+    std::int32_t GetSelectionPosition() const { return selection_.GetPosition(); }
     /// The next GotoFirstRecord starts afresh.
-    void ResetSelectionPosition() { selectionPosition_ = 0; }
+    void ResetSelectionPosition() { selection_.ResetPosition(); }
 
     // ---- Table attributes
 
@@ -429,25 +430,25 @@ public:
     void SetFormatLib(KsFormatLib* library) { formatLib_ = library; }
 
     /// Whether record changes update the loaded indexes.
-    bool GetIndexingState() const { return indexingEnabled_; }
+    bool GetIndexingState() const { return indexes_.GetIndexingState(); }
     /// Turning indexing off releases the loaded indexes.
-    void SetIndexingState(bool enabled);
+    void SetIndexingState(bool enabled) { indexes_.SetIndexingState(enabled); }
     /// @{
     /// Bring the loaded indexes up to date after a record change (nothing when indexing is
     /// off). A Blob field's index is removed instead of updated.
     void IndexRecordAdded(std::int32_t n, const KsFileRecord& record);
-    void IndexRecordDeleted(std::int32_t n);
+    void IndexRecordDeleted(std::int32_t n) { indexes_.IndexRecordDeleted(n); }
     void IndexRecordModified(std::int32_t n, const KsFileRecord& record);
     /// @}
     /// @{
     /// Whether the maintenance calls keep the sets in step with added and deleted records.
-    bool GetSetMaintenance() const { return setMaintenance_; }
-    void SetSetMaintenance(bool on) { setMaintenance_ = on; }
+    bool GetSetMaintenance() const { return selection_.GetSetMaintenance(); }
+    void SetSetMaintenance(bool on) { selection_.SetSetMaintenance(on); }
     /// @}
     /// @{
     /// Whether a record added under set maintenance enters the selection selected.
-    bool GetNewRecordsSelected() const { return newRecordsSelected_; }
-    void SetNewRecordsSelected(bool on) { newRecordsSelected_ = on; }
+    bool GetNewRecordsSelected() const { return selection_.GetNewRecordsSelected(); }
+    void SetNewRecordsSelected(bool on) { selection_.SetNewRecordsSelected(on); }
     /// @}
 
     /// @{
@@ -502,17 +503,17 @@ public:
     void VerifyIndexExists(bool rebuild, KsProgressInterface* progress = nullptr,
                            std::int16_t version = 510);
     /// VerifyIndexExists without rebuilding, then GetIndex for every indexed field.
-    void LoadIndexes();
+    void LoadIndexes() { indexes_.LoadIndexes(); }
     /// Writes every loaded index that has changes to its file (see SaveIndex).
-    void SaveIndexes();
+    void SaveIndexes() { indexes_.SaveIndexes(); }
     /// Writes the field's loaded index to its file through a new file renamed over the old
     /// one, so that the file is always the old index or the new one.
     void SaveIndex(std::uint16_t fieldNumber, std::int16_t version = 510);
     /// Writes back the changed indexes (unless `discard`), then releases every index; with
     /// `discard` the index files are deleted.
-    void ClearIndexes(bool discard);
+    void ClearIndexes(bool discard) { indexes_.ClearIndexes(discard); }
     /// Releases every loaded index and deletes every field's index file.
-    void DeleteIndexes();
+    void DeleteIndexes() { indexes_.DeleteIndexes(); }
     /// Copies the index files of the open table's fields from the table `sourceName` to the
     /// table `targetName`.
     void CopyIndexes(const char* sourceName, const char* targetName);
@@ -631,12 +632,16 @@ protected:
     /// The fields being read or written (the table's own).
     FieldList& MutableFields() { return fields_; }
     /// The record count the selection is kept at.
-    void SetSelectionSize(std::int32_t size) { selectionSize_ = size; }
+    void SetSelectionSize(std::int32_t size) { selection_.SetSize(size); }
     /// Sends the destroy event once and releases the listeners. A concrete table calls it
     /// first thing in its destructor, while listeners may still use the whole table.
     void NotifyDestroy() noexcept;
 
 private:
+    // The index side reads the open flags, replaces index files like the other files, and
+    // marks the index files out for the repair.
+    friend class KsTableIndexes;
+
     void ReadFileInfo(KsIniSection& info, const char* dataFileName);
     void CheckPassword(KsIniSection& info, const char* dataFileName) const;
     void ReadCategories(KsIniSection& info);
@@ -651,9 +656,6 @@ private:
     // After record n left the table: the current record follows it (see
     // FileMaintenanceDelete).
     void FollowDeletedCurrentRecord(std::int32_t n, std::int32_t current);
-    // Takes record n out of both sets (refusing a number outside them); returns its bits.
-    std::pair<bool, bool> RemoveFromSets(std::int32_t n);
-    void AddToSets(std::int32_t n, bool selected, bool secondSelected);
     void DiscardIndexesQuietly() noexcept;
     // Runs `undo` on a failure path; when it fails too, the indexes are discarded.
     void TakeBack(const std::function<void()>& undo) noexcept;
@@ -663,40 +665,14 @@ private:
     // which `fill` writes and which then replaces `name` in one step.
     void WriteReplacing(const char* name, const char* prefix,
                         const std::function<void(const char* fresh)>& fill);
-    // Index side (KsFileIndexes.cpp).
-    std::uint16_t IndexedFieldOf(std::uint16_t fieldNumber) const;
-    bool IsIndexedField(std::uint16_t fieldNumber) const;
-    std::unique_ptr<KsIndex>& IndexSlot(std::uint16_t fieldNumber);
-    std::unique_ptr<KsIndex> ReadIndexFile(std::uint16_t fieldNumber, std::int32_t recordCount);
-    std::unique_ptr<KsIndex> BuildBlobIndex(std::uint16_t fieldNumber,
-                                            KsProgressInterface& progress);
-    void WriteIndexFile(KsIndex& index, const char* name, std::int16_t version);
-    void DeleteIndexFile(std::uint16_t fieldNumber);
-    void VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
-                        std::int16_t version);
-    // Builds each indexed field's index from the records (loading it), writes it over a
-    // file that does not hold the same, and deletes the index files of unindexed fields;
-    // returns the fields whose files were written.
-    std::vector<std::uint16_t> RepairIndexFiles();
-    // Runs `update` on the index of every indexed field that the change of a record
-    // concerns, loading index files written for recordsBefore records first; see the .cpp.
-    void UpdateIndexes(std::int32_t recordsBefore,
-                       const std::function<void(KsIndex&, std::uint16_t)>& update);
-
-    std::int32_t selectionPosition_ = 0;
-    std::int32_t selectionSize_ = 0;
     std::uint16_t writeLocks_ = 0;
     std::uint16_t readLocks_ = 0;
     std::uint16_t inputLayoutNumber_ = 0;
     std::uint16_t primaryKeyFieldCount_ = 0;
-    bool indexingEnabled_ = true;
-    bool setMaintenance_ = true;
-    bool newRecordsSelected_ = true;
     bool transactionWriteLocked_ = false;
     KsIOFactory& factory_;
     KsFileName fileName_;
-    KsSet selection_;
-    KsSet secondSet_;
+    KsTableSelection selection_;
     KsString inputLayout_;
     KsString title_;
     KsString information_;
@@ -708,9 +684,9 @@ private:
     std::unique_ptr<KsFileRecord> currentRecord_;
     std::unique_ptr<KsFileRecord> scratchRecord_;
     std::unique_ptr<KsBlobFile> blobFile_;
-    // One slot per field, empty until the field's index is loaded or built.
-    std::vector<std::unique_ptr<KsIndex>> indexes_;
-    // The open flags of the table, for its blob file.
+    // After the fields and the blob file, which its indexes use: destroyed before them.
+    KsTableIndexes indexes_{*this};
+    // The open flags of the table, for its blob file and its index side.
     int openFlags_ = 0;
     KsFormatLib* formatLib_ = nullptr;
     // Made at open for writing; reset before the fields go, since it reads actions back.

@@ -288,7 +288,7 @@ void KsFile::RepairAfterLog() {
         return;
     }
     // Index files may be missing, stale or left over for fields no longer indexed.
-    for (std::uint16_t field : RepairIndexFiles()) {
+    for (std::uint16_t field : indexes_.RepairIndexFiles()) {
         repairs_.push_back(KsString());
         repairs_.back().printf("the index file of field \"%s\" of \"%s\" was built afresh",
                                GetField(field).GetName(), GetFileName());

@@ -14,6 +14,8 @@
 // count before the change) and updates them with the loaded ones; with indexing off, a
 // change deletes the index files instead, and the next GetIndex builds them afresh.
 
+#include "files/KsTableIndexes.h"
+
 #include <string>
 
 #include "core/KsCallpath.h"
@@ -28,6 +30,7 @@
 
 namespace {
 
+// Call paths name the table class, whose operations these are.
 constexpr const char* kClass = "KsFile";
 // Records between two questions to the progress object while blobs are indexed.
 constexpr std::int32_t kBlobReportInterval = 128;
@@ -40,161 +43,168 @@ KsProgressInterface& ProgressOrNull(KsProgressInterface* progress) {
 
 }  // namespace
 
+KsTableIndexes::KsTableIndexes(KsFile& table) : table_(table) {}
+
+KsTableIndexes::~KsTableIndexes() = default;
+
 // ---- Which fields, which slots
 
-std::uint16_t KsFile::IndexedFieldOf(std::uint16_t fieldNumber) const {
-    const KsField& field = GetField(fieldNumber);
-    return field.IsMapped() ? static_cast<std::uint16_t>(GetFieldNumber(field.GetMappedFieldName()))
-                            : fieldNumber;
+std::uint16_t KsTableIndexes::IndexedFieldOf(std::uint16_t fieldNumber) const {
+    const KsField& field = table_.GetField(fieldNumber);
+    return field.IsMapped()
+               ? static_cast<std::uint16_t>(table_.GetFieldNumber(field.GetMappedFieldName()))
+               : fieldNumber;
 }
 
-bool KsFile::IsIndexedField(std::uint16_t fieldNumber) const {
-    const KsField& field = GetField(fieldNumber);
+bool KsTableIndexes::IsIndexedField(std::uint16_t fieldNumber) const {
+    const KsField& field = table_.GetField(fieldNumber);
     return field.GetIndexCount() > 0 && !field.IsMapped();
 }
 
-std::unique_ptr<KsIndex>& KsFile::IndexSlot(std::uint16_t fieldNumber) {
-    (void)GetField(fieldNumber);  // the range check
-    if (indexes_.size() != fields_.size()) {
-        indexes_.resize(fields_.size());
+std::unique_ptr<KsIndex>& KsTableIndexes::IndexSlot(std::uint16_t fieldNumber) {
+    (void)table_.GetField(fieldNumber);  // the range check
+    if (indexes_.size() != table_.GetFields().size()) {
+        indexes_.resize(table_.GetFields().size());
     }
     return indexes_[fieldNumber];
 }
 
-KsIndex* KsFile::GetLoadedIndex(std::uint16_t fieldNumber) const {
+KsIndex* KsTableIndexes::GetLoadedIndex(std::uint16_t fieldNumber) const {
     std::uint16_t indexed = IndexedFieldOf(fieldNumber);
     return indexed < indexes_.size() ? indexes_[indexed].get() : nullptr;
 }
 
-std::unique_ptr<KsIndex> KsFile::GetNewIndex(char type, std::uint16_t length,
-                                             std::int32_t recordCount) {
+std::unique_ptr<KsIndex> KsTableIndexes::GetNewIndex(char type, std::uint16_t length,
+                                                     std::int32_t recordCount) {
     return KsCallpath("GetNewIndex()", kClass, [&]() -> std::unique_ptr<KsIndex> {
         if (type != 'B') {
             return std::make_unique<KsIndex>(type, length, recordCount);
         }
-        if (!blobFile_) {
+        if (!table_.GetBlobFile()) {
             KsException::Generate("Cannot create index on blob field without a blob file", kClass);
         }
-        return std::make_unique<KsBlobIndex>(*blobFile_, recordCount);
+        return std::make_unique<KsBlobIndex>(*table_.GetBlobFile(), recordCount);
     });
 }
 
 // ---- Building, reading, writing
 
-void KsFile::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) {
+void KsTableIndexes::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* progress) {
     KsCallpath("AddIndex()", kClass, [&] {
         std::unique_ptr<KsIndex>& slot = IndexSlot(fieldNumber);
         if (slot) {
             KsException::Generate("Index already exists", kClass);
         }
-        if (GetField(fieldNumber).IsMapped()) {
+        if (table_.GetField(fieldNumber).IsMapped()) {
             KsException::Generate("Cannot create an index on a mapped field", kClass);
         }
         KsProgressInterface& report = ProgressOrNull(progress);
         std::unique_ptr<KsIndex> index =
-            GetField(fieldNumber).GetType() == 'B'
+            table_.GetField(fieldNumber).GetType() == 'B'
                 ? BuildBlobIndex(fieldNumber, report)
-                : std::make_unique<KsIndex>(*this, fieldNumber, &report);
+                : std::make_unique<KsIndex>(table_, fieldNumber, &report);
         slot = std::move(index);
-        std::int32_t current = GetCurrentRecordNumber();
-        if (current > 0 && current <= GetNumRecords()) {
-            GotoRecord(current);
+        std::int32_t current = table_.GetCurrentRecordNumber();
+        if (current > 0 && current <= table_.GetNumRecords()) {
+            table_.GotoRecord(current);
         }
     });
 }
 
-void KsFile::AddIndex(const char* fieldName, KsProgressInterface* progress) {
-    KsCallpath("AddIndex()", kClass,
-               [&] { AddIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName)), progress); });
+void KsTableIndexes::AddIndex(const char* fieldName, KsProgressInterface* progress) {
+    KsCallpath("AddIndex()", kClass, [&] {
+        table_.AddIndex(static_cast<std::uint16_t>(table_.GetFieldNumber(fieldName)), progress);
+    });
 }
 
-std::unique_ptr<KsIndex> KsFile::BuildBlobIndex(std::uint16_t fieldNumber,
-                                                KsProgressInterface& progress) {
-    const KsField& field = GetField(fieldNumber);
-    std::int32_t count = GetNumRecords();
+std::unique_ptr<KsIndex> KsTableIndexes::BuildBlobIndex(std::uint16_t fieldNumber,
+                                                        KsProgressInterface& progress) {
+    const KsField& field = table_.GetField(fieldNumber);
+    std::int32_t count = table_.GetNumRecords();
     std::unique_ptr<KsIndex> index = GetNewIndex('B', KsBlobIndex::kPieceLength, count);
     auto& blobIndex = static_cast<KsBlobIndex&>(*index);
     SetTitlef(progress, 1023, "Indexing %d blobs...", count);
-    SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", field.GetName(), GetFileName());
+    SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", field.GetName(), table_.GetFileName());
     progress.SetRange(1, count);
-    std::unique_ptr<KsFileRecord> record = GetNewRecord();
+    std::unique_ptr<KsFileRecord> record = table_.GetNewRecord();
     for (std::int32_t r = 1; r <= count; ++r) {
-        GotoRecord(r, record.get());
+        table_.GotoRecord(r, record.get());
         blobIndex.InsertRecord(r, record->GetBLOBIndex(fieldNumber));
         if (r % kBlobReportInterval == 0) {
             progress.SetPosition(r);
             if (!progress.ShouldContinue()) {
                 KsException::GenerateAs<KsIndexBuildCanceled>(
                     "Build of blob index on field \"%s\" of file \"%s\" was cancelled by user.",
-                    kClass, field.GetName(), GetFileName());
+                    kClass, field.GetName(), table_.GetFileName());
             }
         }
     }
     return index;
 }
 
-std::unique_ptr<KsIndex> KsFile::ReadIndexFile(std::uint16_t fieldNumber,
-                                               std::int32_t recordCount) {
-    const KsField& field = GetField(fieldNumber);
+std::unique_ptr<KsIndex> KsTableIndexes::ReadIndexFile(std::uint16_t fieldNumber,
+                                                       std::int32_t recordCount) {
+    const KsField& field = table_.GetField(fieldNumber);
     std::unique_ptr<KsIndex> index =
         GetNewIndex(field.GetType(), static_cast<std::uint16_t>(field.GetLength()), recordCount);
     std::unique_ptr<KsIOInterface> file =
-        factory_.Open(GetIndexFileName(fieldNumber).GetCString(), IO_READ);
+        table_.GetFactory().Open(table_.GetIndexFileName(fieldNumber).GetCString(), IO_READ);
     index->Open(*file, false);
     return index;
 }
 
-KsIndex* KsFile::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
+KsIndex* KsTableIndexes::GetIndex(std::uint16_t fieldNumber, bool rebuild) {
     return KsCallpath("GetIndex()", kClass, [&] {
         std::uint16_t indexed = IndexedFieldOf(fieldNumber);
-        if (GetField(indexed).GetIndexCount() <= 0) {
+        if (table_.GetField(indexed).GetIndexCount() <= 0) {
             KsException::Generate("Index for field %hd of file \"%s\" does not exist", kClass,
-                                  static_cast<std::int16_t>(fieldNumber), GetFileName());
+                                  static_cast<std::int16_t>(fieldNumber), table_.GetFileName());
         }
         std::unique_ptr<KsIndex>& slot = IndexSlot(indexed);
         if (slot && rebuild) {
             slot.reset();
         }
-        if (!slot && !rebuild && IndexFileExists(indexed)) {
+        if (!slot && !rebuild && table_.IndexFileExists(indexed)) {
             try {
-                slot = ReadIndexFile(indexed, GetNumRecords());
+                slot = ReadIndexFile(indexed, table_.GetNumRecords());
             } catch (const KsException&) {
                 // Written for another table state, or damaged: built again below (and
                 // written over the file when the table is saved).
-                if ((openFlags_ & IO_WRITE) != 0) {
+                if ((table_.openFlags_ & IO_WRITE) != 0) {
                     DeleteIndexFile(indexed);
                 }
             }
         }
         if (!slot) {
-            AddIndex(indexed, nullptr);
+            table_.AddIndex(indexed, nullptr);
         }
         return slot.get();
     });
 }
 
-void KsFile::WriteIndexFile(KsIndex& index, const char* name, std::int16_t version) {
-    WriteReplacing(name, kIndexTag, [&](const char* fresh) {
-        std::unique_ptr<KsIOInterface> file = factory_.Open(fresh, IO_WRITE | IO_TRUNCATE);
+void KsTableIndexes::WriteIndexFile(KsIndex& index, const char* name, std::int16_t version) {
+    table_.WriteReplacing(name, KsFile::kIndexTag, [&](const char* fresh) {
+        std::unique_ptr<KsIOInterface> file =
+            table_.GetFactory().Open(fresh, IO_WRITE | IO_TRUNCATE);
         index.Write(*file, version);
         file->Close();
     });
 }
 
-void KsFile::SaveIndex(std::uint16_t fieldNumber, std::int16_t version) {
+void KsTableIndexes::SaveIndex(std::uint16_t fieldNumber, std::int16_t version) {
     KsCallpath("SaveIndex()", kClass, [&] {
         std::uint16_t indexed = IndexedFieldOf(fieldNumber);
         KsIndex* index = GetLoadedIndex(indexed);
         if (index == nullptr) {
             KsException::Generate("Index for field %hd of file \"%s\" is not loaded", kClass,
-                                  static_cast<std::int16_t>(fieldNumber), GetFileName());
+                                  static_cast<std::int16_t>(fieldNumber), table_.GetFileName());
         }
-        WriteIndexFile(*index, GetIndexFileName(indexed).GetCString(), version);
+        WriteIndexFile(*index, table_.GetIndexFileName(indexed).GetCString(), version);
         index->SetModified(false);
     });
 }
 
-void KsFile::SaveIndexes() {
+void KsTableIndexes::SaveIndexes() {
     KsCallpath("SaveIndexes()", kClass, [&] {
         for (std::size_t i = 0; i < indexes_.size(); ++i) {
             if (indexes_[i] && indexes_[i]->IsModified()) {
@@ -204,67 +214,69 @@ void KsFile::SaveIndexes() {
     });
 }
 
-void KsFile::BuildEmptyIndexes(const char* name) {
-    KsCallpath("BuildEmptyIndexes()", kClass,
-               [&] { BuildEmptyIndexesFor(fields_, name != nullptr ? name : GetFileName()); });
+void KsTableIndexes::BuildEmptyIndexes(const char* name) {
+    KsCallpath("BuildEmptyIndexes()", kClass, [&] {
+        BuildEmptyIndexesFor(table_.GetFields(), name != nullptr ? name : table_.GetFileName());
+    });
 }
 
-void KsFile::BuildEmptyIndexesFor(const FieldList& fields, const char* name) {
+void KsTableIndexes::BuildEmptyIndexesFor(const KsFieldList& fields, const char* name) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const KsField& field = *fields[static_cast<std::int32_t>(i)];
         if (field.GetIndexCount() > 0 && !field.IsMapped()) {
             KsIndex index(field.GetType(), static_cast<std::uint16_t>(field.GetLength()), 0);
-            WriteIndexFile(index,
-                           GetIndexFileName(static_cast<std::uint16_t>(i), name).GetCString(),
-                           KsIndex::kVersion);
+            WriteIndexFile(
+                index, table_.GetIndexFileName(static_cast<std::uint16_t>(i), name).GetCString(),
+                KsIndex::kVersion);
         }
     }
 }
 
 // ---- Checking, loading, releasing, deleting
 
-void KsFile::VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild, KsProgressInterface& progress,
-                            std::int16_t version) {
-    const KsField& field = GetField(fieldNumber);
+void KsTableIndexes::VerifyOneIndex(std::uint16_t fieldNumber, bool rebuild,
+                                    KsProgressInterface& progress, std::int16_t version) {
+    const KsField& field = table_.GetField(fieldNumber);
     if (field.IsMapped()) {
-        GetFieldNumber(field.GetMappedFieldName());
+        table_.GetFieldNumber(field.GetMappedFieldName());
         return;
     }
-    KsString name = GetIndexFileName(fieldNumber);
-    bool exists = factory_.Exists(name.GetCString());
+    KsString name = table_.GetIndexFileName(fieldNumber);
+    bool exists = table_.GetFactory().Exists(name.GetCString());
     if (!IsIndexedField(fieldNumber)) {
         if (exists) {
-            factory_.Delete(name.GetCString());
+            table_.GetFactory().Delete(name.GetCString());
         }
         return;
     }
     if (exists && rebuild) {
         IndexSlot(fieldNumber).reset();
-        factory_.Delete(name.GetCString());
+        table_.GetFactory().Delete(name.GetCString());
         exists = false;
     }
     if (!exists) {
         IndexSlot(fieldNumber).reset();
         progress.SetSubRange(progress.GetPosition(), progress.GetPosition() + kVerifyStepsPerField);
-        AddIndex(fieldNumber, progress.GetSubProgress());
+        table_.AddIndex(fieldNumber, progress.GetSubProgress());
         SaveIndex(fieldNumber, version);
     }
 }
 
-void KsFile::VerifyIndexExists(bool rebuild, KsProgressInterface* progress, std::int16_t version) {
+void KsTableIndexes::VerifyIndexExists(bool rebuild, KsProgressInterface* progress,
+                                       std::int16_t version) {
     KsCallpath("VerifyIndexExists()", kClass, [&] {
         KsProgressInterface& report = ProgressOrNull(progress);
         std::int32_t indexedCount = 0;
-        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+        for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
             indexedCount += IsIndexedField(static_cast<std::uint16_t>(i)) ? 1 : 0;
         }
         report.SetRange(0, kVerifyStepsPerField * indexedCount);
         report.SetPosition(0);
         std::string failures;
         std::int32_t handled = 0;
-        for (std::int32_t i = 0; i < GetFieldCount() && report.ShouldContinue(); ++i) {
+        for (std::int32_t i = 0; i < table_.GetFieldCount() && report.ShouldContinue(); ++i) {
             auto number = static_cast<std::uint16_t>(i);
-            const KsField& field = GetField(i);
+            const KsField& field = table_.GetField(i);
             if (IsIndexedField(number)) {
                 report.SetPosition(kVerifyStepsPerField * handled);
                 SetTitlef(report, 1023, "%hd out of %hd", static_cast<std::int16_t>(handled + 1),
@@ -288,12 +300,12 @@ void KsFile::VerifyIndexExists(bool rebuild, KsProgressInterface* progress, std:
     });
 }
 
-std::vector<std::uint16_t> KsFile::RepairIndexFiles() {
+std::vector<std::uint16_t> KsTableIndexes::RepairIndexFiles() {
     return KsCallpath("RepairIndexFiles()", kClass, [&] {
         std::vector<std::uint16_t> built;
-        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+        for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
             auto number = static_cast<std::uint16_t>(i);
-            const KsField& field = GetField(i);
+            const KsField& field = table_.GetField(i);
             if (field.IsMapped()) {
                 continue;
             }
@@ -305,11 +317,11 @@ std::vector<std::uint16_t> KsFile::RepairIndexFiles() {
             slot.reset();
             // Built from the records whatever the file holds: a power failure may bring
             // back a file deleted before a change, for the same record count.
-            AddIndex(number, nullptr);
+            table_.AddIndex(number, nullptr);
             bool agrees = false;
-            if (IndexFileExists(number)) {
+            if (table_.IndexFileExists(number)) {
                 try {
-                    agrees = ReadIndexFile(number, GetNumRecords())->IsSameAs(*slot);
+                    agrees = ReadIndexFile(number, table_.GetNumRecords())->IsSameAs(*slot);
                 } catch (const KsException&) {
                     // Damaged, or written for other records.
                 }
@@ -323,18 +335,18 @@ std::vector<std::uint16_t> KsFile::RepairIndexFiles() {
     });
 }
 
-void KsFile::LoadIndexes() {
+void KsTableIndexes::LoadIndexes() {
     KsCallpath("LoadIndexes()", kClass, [&] {
         VerifyIndexExists(false, nullptr, KsIndex::kVersion);
-        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+        for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
             if (IsIndexedField(static_cast<std::uint16_t>(i))) {
-                GetIndex(static_cast<std::uint16_t>(i));
+                table_.GetIndex(static_cast<std::uint16_t>(i));
             }
         }
     });
 }
 
-void KsFile::ClearIndexes(bool discard) {
+void KsTableIndexes::ClearIndexes(bool discard) {
     KsCallpath("ClearIndexes()", kClass, [&] {
         if (!discard) {
             SaveIndexes();
@@ -346,71 +358,78 @@ void KsFile::ClearIndexes(bool discard) {
     });
 }
 
-void KsFile::DeleteIndexes() {
+void KsTableIndexes::ReleaseAll() {
+    indexes_.clear();
+}
+
+void KsTableIndexes::DeleteIndexes() {
     KsCallpath("DeleteIndexes()", kClass, [&] {
-        if ((openFlags_ & IO_WRITE) != 0) {
-            for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+        if ((table_.openFlags_ & IO_WRITE) != 0) {
+            for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
                 if (IsIndexedField(static_cast<std::uint16_t>(i)) &&
-                    IndexFileExists(static_cast<std::uint16_t>(i))) {
+                    table_.IndexFileExists(static_cast<std::uint16_t>(i))) {
                     // Built again at the close, or by the repair when the process dies first.
-                    MarkIndexFilesOut();
+                    table_.MarkIndexFilesOut();
                     break;
                 }
             }
         }
         indexes_.clear();
-        DeleteIndexesFor(GetFileName(), GetFieldCount());
+        DeleteIndexesFor(table_.GetFileName(), table_.GetFieldCount());
     });
 }
 
-void KsFile::DeleteIndexFile(std::uint16_t fieldNumber) {
-    KsString name = GetIndexFileName(fieldNumber);
-    if (factory_.Exists(name.GetCString())) {
-        factory_.Delete(name.GetCString());
+void KsTableIndexes::DeleteIndexFile(std::uint16_t fieldNumber) {
+    KsString name = table_.GetIndexFileName(fieldNumber);
+    if (table_.GetFactory().Exists(name.GetCString())) {
+        table_.GetFactory().Delete(name.GetCString());
     }
 }
 
-void KsFile::DeleteIndexesFor(const char* name, std::int32_t count) {
+void KsTableIndexes::DeleteIndexesFor(const char* name, std::int32_t count) {
     KsCallpath("DeleteIndexesFor()", kClass, [&] {
         for (std::int32_t i = 0; i < count; ++i) {
-            KsString index = GetIndexFileName(static_cast<std::uint16_t>(i), name);
-            if (factory_.Exists(index.GetCString())) {
-                factory_.Delete(index.GetCString());
+            KsString index = table_.GetIndexFileName(static_cast<std::uint16_t>(i), name);
+            if (table_.GetFactory().Exists(index.GetCString())) {
+                table_.GetFactory().Delete(index.GetCString());
             }
         }
     });
 }
 
-void KsFile::RemoveIndex(std::uint16_t fieldNumber) {
+void KsTableIndexes::RemoveIndex(std::uint16_t fieldNumber) {
     KsCallpath("RemoveIndex(unsigned short)", kClass, [&] {
         IndexSlot(fieldNumber).reset();
         DeleteIndexFile(fieldNumber);
     });
 }
 
-void KsFile::RemoveIndex(const char* fieldName) {
-    KsCallpath("RemoveIndex(char *)", kClass,
-               [&] { RemoveIndex(static_cast<std::uint16_t>(GetFieldNumber(fieldName))); });
+void KsTableIndexes::RemoveIndex(const char* fieldName) {
+    KsCallpath("RemoveIndex(char *)", kClass, [&] {
+        table_.RemoveIndex(static_cast<std::uint16_t>(table_.GetFieldNumber(fieldName)));
+    });
 }
 
-void KsFile::CopyIndexes(const char* sourceName, const char* targetName) {
+void KsTableIndexes::CopyIndexes(const char* sourceName, const char* targetName) {
     KsCallpath("CopyIndexes()", kClass, [&] {
-        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
-            KsString from = GetIndexFileName(static_cast<std::uint16_t>(i), sourceName);
-            if (factory_.Exists(from.GetCString())) {
-                KsString to = GetIndexFileName(static_cast<std::uint16_t>(i), targetName);
-                KsIOInterface::Copy(to.GetCString(), from.GetCString(), nullptr, factory_);
+        for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
+            KsString from = table_.GetIndexFileName(static_cast<std::uint16_t>(i), sourceName);
+            if (table_.GetFactory().Exists(from.GetCString())) {
+                KsString to = table_.GetIndexFileName(static_cast<std::uint16_t>(i), targetName);
+                KsIOInterface::Copy(to.GetCString(), from.GetCString(), nullptr,
+                                    table_.GetFactory());
             }
         }
     });
 }
 
-bool KsFile::IndexFileExists(std::uint16_t fieldNumber) {
-    return KsCallpath("IndexFileExists", kClass,
-                      [&] { return factory_.Exists(GetIndexFileName(fieldNumber).GetCString()); });
+bool KsTableIndexes::IndexFileExists(std::uint16_t fieldNumber) {
+    return KsCallpath("IndexFileExists", kClass, [&] {
+        return table_.GetFactory().Exists(table_.GetIndexFileName(fieldNumber).GetCString());
+    });
 }
 
-void KsFile::SetIndexingState(bool enabled) {
+void KsTableIndexes::SetIndexingState(bool enabled) {
     KsCallpath("SetIndexingState()", kClass, [&] {
         if (!enabled) {
             ClearIndexes(false);
@@ -421,22 +440,22 @@ void KsFile::SetIndexingState(bool enabled) {
 
 // ---- Sorting
 
-void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterface* progress,
-                  bool rebuildIndexes) {
+void KsTableIndexes::Sort(const KsVector<std::uint16_t>& fieldNumbers,
+                          KsProgressInterface* progress, bool rebuildIndexes) {
     KsCallpath("Sort()", kClass, [&] {
         std::vector<KsSortField> fields;
         for (std::uint16_t number : fieldNumbers) {
             fields.push_back(KsSortField{number, false});
         }
         // KsSortTable deletes the index files, which describe the old order.
-        KsSortTable(*this, fields, ProgressOrNull(progress));
+        KsSortTable(table_, fields, ProgressOrNull(progress));
         if (!rebuildIndexes) {
             return;
         }
-        for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+        for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
             auto number = static_cast<std::uint16_t>(i);
             if (IsIndexedField(number)) {
-                AddIndex(number, progress);
+                table_.AddIndex(number, progress);
                 SaveIndex(number);
             }
         }
@@ -445,23 +464,23 @@ void KsFile::Sort(const KsVector<std::uint16_t>& fieldNumbers, KsProgressInterfa
 
 // ---- Keeping indexes in step with record changes
 
-void KsFile::UpdateIndexes(std::int32_t recordsBefore,
-                           const std::function<void(KsIndex&, std::uint16_t)>& update) {
-    for (std::int32_t i = 0; i < GetFieldCount(); ++i) {
+void KsTableIndexes::UpdateIndexes(std::int32_t recordsBefore,
+                                   const std::function<void(KsIndex&, std::uint16_t)>& update) {
+    for (std::int32_t i = 0; i < table_.GetFieldCount(); ++i) {
         auto number = static_cast<std::uint16_t>(i);
         if (!IsIndexedField(number)) {
             continue;
         }
         std::unique_ptr<KsIndex>& slot = IndexSlot(number);
-        if (!indexingEnabled_ || GetField(i).GetType() == 'B') {
+        if (!indexingEnabled_ || table_.GetField(i).GetType() == 'B') {
             slot.reset();
-            if (IndexFileExists(number)) {
-                MarkIndexFilesOut();
+            if (table_.IndexFileExists(number)) {
+                table_.MarkIndexFilesOut();
                 DeleteIndexFile(number);
             }
             continue;
         }
-        if (!slot && IndexFileExists(number)) {
+        if (!slot && table_.IndexFileExists(number)) {
             try {
                 slot = ReadIndexFile(number, recordsBefore);
             } catch (const KsException&) {
@@ -481,8 +500,8 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
             // now and is written afresh when the table closes, so a process that dies in
             // between leaves no stale index file to be trusted.
             if (!slot->IsModified()) {
-                if (IndexFileExists(number)) {
-                    MarkIndexFilesOut();
+                if (table_.IndexFileExists(number)) {
+                    table_.MarkIndexFilesOut();
                     DeleteIndexFile(number);
                 }
                 slot->SetModified(true);
@@ -492,24 +511,24 @@ void KsFile::UpdateIndexes(std::int32_t recordsBefore,
     }
 }
 
-void KsFile::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
+void KsTableIndexes::IndexRecordAdded(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("IndexRecordAdded()", kClass, [&] {
-        UpdateIndexes(GetNumRecords() - 1, [&](KsIndex& index, std::uint16_t field) {
+        UpdateIndexes(table_.GetNumRecords() - 1, [&](KsIndex& index, std::uint16_t field) {
             index.InsertRecord(n, KsRecordKey::ComparableKeyOf(record, field).data());
         });
     });
 }
 
-void KsFile::IndexRecordDeleted(std::int32_t n) {
+void KsTableIndexes::IndexRecordDeleted(std::int32_t n) {
     KsCallpath("IndexRecordDeleted()", kClass, [&] {
-        UpdateIndexes(GetNumRecords() + 1,
+        UpdateIndexes(table_.GetNumRecords() + 1,
                       [&](KsIndex& index, std::uint16_t) { index.DeleteRecord(n); });
     });
 }
 
-void KsFile::IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
+void KsTableIndexes::IndexRecordModified(std::int32_t n, const KsFileRecord& record) {
     KsCallpath("IndexRecordModified()", kClass, [&] {
-        UpdateIndexes(GetNumRecords(), [&](KsIndex& index, std::uint16_t field) {
+        UpdateIndexes(table_.GetNumRecords(), [&](KsIndex& index, std::uint16_t field) {
             index.UpdateRecord(n, KsRecordKey::ComparableKeyOf(record, field).data());
         });
     });
