@@ -43,20 +43,6 @@ void ExpectSame(const Model& model, const KsTableSelection& sets, const std::str
     ASSERT_EQ(model.position, sets.GetPosition());
 }
 
-TEST(KsTableSelection, StartsEmptyWithSetMaintenanceAndNewRecordsSelected) {
-    KsTableSelection sets;
-    EXPECT_EQ(0, sets.GetSelection().GetSize());
-    EXPECT_EQ(0, sets.GetSecondSet().GetSize());
-    EXPECT_EQ(0, sets.GetPosition());
-    EXPECT_TRUE(sets.GetSetMaintenance());
-    EXPECT_TRUE(sets.GetNewRecordsSelected());
-    EXPECT_EQ(0, sets.StartWalk());
-    sets.SetSetMaintenance(false);
-    sets.SetNewRecordsSelected(false);
-    EXPECT_FALSE(sets.GetSetMaintenance());
-    EXPECT_FALSE(sets.GetNewRecordsSelected());
-}
-
 // The walk restarts when the record count or the selected count changed since the
 // selection was last brought in step, and only then.
 TEST(KsTableSelection, FollowRecordCountRestartsTheWalkOnlyOnAChange) {
