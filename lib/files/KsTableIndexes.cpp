@@ -20,6 +20,7 @@
 
 #include "core/KsCallpath.h"
 #include "core/KsException.h"
+#include "files/KsFieldTypeLetters.h"
 #include "files/KsFile.h"
 #include "index/KsBlobIndex.h"
 #include "index/KsIndex.h"
@@ -77,7 +78,7 @@ KsIndex* KsTableIndexes::GetLoadedIndex(std::uint16_t fieldNumber) const {
 std::unique_ptr<KsIndex> KsTableIndexes::GetNewIndex(char type, std::uint16_t length,
                                                      std::int32_t recordCount) {
     return KsCallpath("GetNewIndex()", kClass, [&]() -> std::unique_ptr<KsIndex> {
-        if (type != 'B') {
+        if (type != KS_BLOB_FLD) {
             return std::make_unique<KsIndex>(type, length, recordCount);
         }
         if (!table_.GetBlobFile()) {
@@ -100,7 +101,7 @@ void KsTableIndexes::AddIndex(std::uint16_t fieldNumber, KsProgressInterface* pr
         }
         KsProgressInterface& report = ProgressOrNull(progress);
         std::unique_ptr<KsIndex> index =
-            table_.GetField(fieldNumber).GetType() == 'B'
+            table_.GetField(fieldNumber).GetType() == KS_BLOB_FLD
                 ? BuildBlobIndex(fieldNumber, report)
                 : std::make_unique<KsIndex>(table_, fieldNumber, &report);
         slot = std::move(index);
@@ -121,7 +122,7 @@ std::unique_ptr<KsIndex> KsTableIndexes::BuildBlobIndex(std::uint16_t fieldNumbe
                                                         KsProgressInterface& progress) {
     const KsField& field = table_.GetField(fieldNumber);
     std::int32_t count = table_.GetNumRecords();
-    std::unique_ptr<KsIndex> index = GetNewIndex('B', KsBlobIndex::kPieceLength, count);
+    std::unique_ptr<KsIndex> index = GetNewIndex(KS_BLOB_FLD, KsBlobIndex::kPieceLength, count);
     auto& blobIndex = static_cast<KsBlobIndex&>(*index);
     SetTitlef(progress, 1023, "Indexing %d blobs...", count);
     SetDetailf(progress, 1023, "Field \"%s\" of \"%s\"", field.GetName(), table_.GetFileName());
@@ -472,7 +473,7 @@ void KsTableIndexes::UpdateIndexes(std::int32_t recordsBefore,
             continue;
         }
         std::unique_ptr<KsIndex>& slot = IndexSlot(number);
-        if (!indexingEnabled_ || table_.GetField(i).GetType() == 'B') {
+        if (!indexingEnabled_ || table_.GetField(i).GetType() == KS_BLOB_FLD) {
             slot.reset();
             if (table_.IndexFileExists(number)) {
                 table_.MarkIndexFilesOut();
