@@ -142,6 +142,10 @@ KsIndex::KsIndex(KsFile& table, std::uint16_t fieldNumber, KsProgressInterface* 
 
 KsIndex::~KsIndex() = default;
 
+bool KsIndex::KeepsInverseIndex() const {
+    return fieldType_ != KS_BLOB_FLD;
+}
+
 std::int32_t KsIndex::GetKeyCount() const {
     if (map_) {
         return map_->GetKeyCount();

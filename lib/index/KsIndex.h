@@ -40,7 +40,6 @@
 #include <vector>
 
 #include "core/KsSortedVector.h"
-#include "files/KsFieldTypeLetters.h"
 #include "index/KsIndexKey.h"
 #include "index/KsInverseIndex.h"
 
@@ -181,7 +180,7 @@ public:
 
 protected:
     /// Whether records are in exactly one key each (not so for blob indexes).
-    bool KeepsInverseIndex() const { return fieldType_ != KS_BLOB_FLD; }
+    bool KeepsInverseIndex() const;
     /// The key whose value equals the prototype, or -1.
     std::int32_t FindPrototype() const;
     /// The scratch key that searches and updates fill with a value.

@@ -41,6 +41,14 @@ std::unique_ptr<KsRecordKey> NewKey(char type, std::uint32_t length) {
 
 }  // namespace
 
+std::uint32_t KsRecordKeyPieces::FieldLength(const KsRecord& record, std::int32_t field) {
+    std::int16_t length = record.GetFieldLength(field);
+    if (length < 0) {
+        KsException::Generate("Field %d has a length of %d", "KsRecordKey", field, length);
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
 void KsRecordKey::ThrowOtherClass(const KsRecordKey& self, const KsRecordKey& other) {
     KsException::Generate("Cannot compare a key of type %s with a key of type %s",
                           self.KeyClassName(), self.KeyTypeName(), other.KeyTypeName());

@@ -7,20 +7,13 @@
 #include <string_view>
 
 #include "core/KsException.h"
-#include "files/KsFileRecord.h"
 #include "index/KsRecordKey.h"
 #include "io/KsStreamInterface.h"
 
 namespace KsRecordKeyPieces {
 
 /// The length of field `field`; a negative length raises "Field %d has a length of %d".
-inline std::uint32_t FieldLength(const KsRecord& record, std::int32_t field) {
-    std::int16_t length = record.GetFieldLength(field);
-    if (length < 0) {
-        KsException::Generate("Field %d has a length of %d", "KsRecordKey", field, length);
-    }
-    return static_cast<std::uint32_t>(length);
-}
+std::uint32_t FieldLength(const KsRecord& record, std::int32_t field);
 
 /// `length` when a key of that many bytes can be made, else "A key of %llu bytes is longer
 /// than the longest of %u bytes".

@@ -15,6 +15,7 @@
 #include "files/KsTableLeftovers.h"
 #include "io/KsIOList.h"
 #include "progress/KsNullProgress.h"
+#include "txn/KsRecordAction.h"
 #include "txn/KsTransactionLogFormat.h"
 
 namespace {
@@ -217,7 +218,7 @@ bool KsFileTransactionCommitter::PrepareModifyBatch() {
         KsRecordActionListWrapper logged(*table_);
         for (auto it = actions.begin(KsFileTransactionLog::kWalk); !(it == actions.end()); ++it) {
             ReadAction(actions, it, logged);
-            if (logged.GetAction()->GetType() != 'M') {
+            if (logged.GetAction()->GetType() != KsActionType::kModify) {
                 return false;
             }
             inverses.push_back(PredictInverse(*logged.GetAction(), *table_));
@@ -287,7 +288,7 @@ void KsFileTransactionCommitter::CommitOne(KsRecordAction& action) {
         ReplaceInverse(*inverse, start, before);
         moved = -1;
     }
-    if (action.GetType() == 'M') {
+    if (action.GetType() == KsActionType::kModify) {
         // Writing old content back does no harm when the change was not made, so the
         // change may wait in the table's buffers.
         return;
@@ -355,7 +356,8 @@ void KsFileTransactionCommitter::DropEntriesFrom(std::int64_t at) noexcept {
 std::int64_t KsFileTransactionCommitter::AddMovedRecords(const KsRecordAction& action,
                                                          const KsRecordAction& inverse) {
     char type = action.GetType();
-    if (type != 'I' && type != 'D' && type != 'R') {
+    if (type != KsActionType::kInsert && type != KsActionType::kDelete &&
+        type != KsActionType::kRemove) {
         return -1;
     }
     KsStoredRecords* table = table_->GetStoredRecords();
@@ -600,7 +602,7 @@ void KsFileTransactionCommitter::RaiseAfterRollback(Outcome outcome, const KsStr
 
 bool KsFileTransactionCommitter::NeedsApplying(const KsRecordActionListWrapper& entry) const {
     char type = entry.GetAction()->GetType();
-    if (type == 'M' || type == 0) {
+    if (type == KsActionType::kModify || type == KsActionType::kNull) {
         // Writing the old content back twice does no harm.
         return true;
     }

@@ -30,6 +30,17 @@ class KsInputStreamInterface;
 class KsOutputStreamInterface;
 class KsRecordActionData;
 
+/// The type bytes of the stream form, one per kind.
+namespace KsActionType {
+inline constexpr char kAdd = 'A';
+inline constexpr char kAppend = 'P';
+inline constexpr char kInsert = 'I';
+inline constexpr char kModify = 'M';
+inline constexpr char kDelete = 'D';
+inline constexpr char kRemove = 'R';
+inline constexpr char kNull = 0;
+}  // namespace KsActionType
+
 /// One change to a table (see the file notes). Errors are KsException or a subclass
 /// named here, with the call path of the action.
 class KsRecordAction {
@@ -180,7 +191,7 @@ public:
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'A'; }
+    char GetType() const override { return KsActionType::kAdd; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -201,7 +212,7 @@ public:
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'P'; }
+    char GetType() const override { return KsActionType::kAppend; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -226,7 +237,7 @@ public:
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'I'; }
+    char GetType() const override { return KsActionType::kInsert; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -251,7 +262,7 @@ public:
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'M'; }
+    char GetType() const override { return KsActionType::kModify; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -271,7 +282,7 @@ public:
     std::unique_ptr<KsRecordAction> Copy() const override;
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'D'; }
+    char GetType() const override { return KsActionType::kDelete; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -290,7 +301,7 @@ public:
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     std::unique_ptr<KsRecordAction> PredictInverse(KsFile& table) override;
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 'R'; }
+    char GetType() const override { return KsActionType::kRemove; }
 
 protected:
     std::unique_ptr<KsRecordAction> CarryOut(KsFile& table) override;
@@ -312,7 +323,7 @@ public:
     std::unique_ptr<KsRecordAction> GenerateInverse(KsFile& table) override;
     void PermanentCommit(KsFile&) override {}
     void AppendDescription(KsString& out) const override;
-    char GetType() const override { return 0; }
+    char GetType() const override { return KsActionType::kNull; }
 
 protected:
     std::unique_ptr<KsRecordAction> ReadData(KsFile& table,
