@@ -32,13 +32,13 @@ class KsRecordActionData;
 
 /// The type bytes of the stream form, one per kind.
 namespace KsActionType {
-inline constexpr char kAdd = 'A';
-inline constexpr char kAppend = 'P';
-inline constexpr char kInsert = 'I';
-inline constexpr char kModify = 'M';
-inline constexpr char kDelete = 'D';
-inline constexpr char kRemove = 'R';
-inline constexpr char kNull = 0;
+inline constexpr char kAdd = 'A';     ///< KsAddAction: the record, placed by its primary key
+inline constexpr char kAppend = 'P';  ///< KsAppendAction: the record, after the last
+inline constexpr char kInsert = 'I';  ///< KsInsertAction: the record and its number
+inline constexpr char kModify = 'M';  ///< KsModifyAction: the record and the number it overwrites
+inline constexpr char kDelete = 'D';  ///< KsDeleteAction: the number
+inline constexpr char kRemove = 'R';  ///< KsRemoveAction: the record, found by its primary key
+inline constexpr char kNull = 0;      ///< KsNullAction: nothing
 }  // namespace KsActionType
 
 /// One change to a table (see the file notes). Errors are KsException or a subclass
