@@ -4,12 +4,12 @@ test suite catches.
 
     scripts/mutate.py --tree SCRATCH [--build SCRATCH/build] [--count 150] [--seed 7]
                       [--paths lib app] [--list mutants.json] [--out results.json]
-                      [--programs NAME ...] [--layered] [--record-tests]
+                      [--programs NAME ...] [--layered] [--record-tests] [--headers]
 
 SCRATCH is a checkout that may be changed (a git worktree); it is restored after every
 mutant. Mutants are drawn reproducibly from the .cpp files under --paths (folders, or .cpp
-files named directly, relative to SCRATCH): each is a file, the exact text of one line and
-its replacement. With --list, the mutants of an earlier run are planted again where their
+files named directly, relative to SCRATCH), and with --headers from the .h files too: each
+is a file, the exact text of one line and its replacement. With --list, the mutants of an earlier run are planted again where their
 line still stands exactly once, so that two versions of the suite can be compared on the
 same faults. A mutant that does not compile is not counted.
 
@@ -62,22 +62,23 @@ LAYER_PROGRAMS = {
 SKIP = re.compile(r"^\s*(//|#|\*|/\*)|static_assert|KS_PRINTF|template\s*<|operator")
 
 
-def sources(tree, paths):
-    """The .cpp files under each of `paths`, or the path itself when it names a .cpp file."""
+def sources(tree, paths, endings):
+    """The files with one of `endings` under each of `paths`, or the path itself when it
+    names such a file."""
     for top in paths:
         if os.path.isfile(os.path.join(tree, top)):
-            if top.endswith(".cpp"):
+            if top.endswith(endings):
                 yield os.path.normpath(top)
             continue
         for folder, _, files in os.walk(os.path.join(tree, top)):
             for name in sorted(files):
-                if name.endswith(".cpp"):
+                if name.endswith(endings):
                     yield os.path.relpath(os.path.join(folder, name), tree)
 
 
-def candidates(tree, paths):
+def candidates(tree, paths, endings=(".cpp",)):
     found = []
-    for path in sources(tree, paths):
+    for path in sources(tree, paths, endings):
         lines = open(os.path.join(tree, path), encoding="utf-8").read().split("\n")
         counts = {}
         for line in lines:
@@ -189,6 +190,8 @@ def main():
                         help="test programs to build and run instead of the whole suite")
     parser.add_argument("--layered", action="store_true",
                         help="run only the programs that link the mutated file's layer")
+    parser.add_argument("--headers", action="store_true",
+                        help="draw mutants from the headers (.h) under --paths too")
     parser.add_argument("--record-tests", action="store_true",
                         help="with --programs: run them all and record the tests that fail")
     args = parser.parse_args()
@@ -199,7 +202,8 @@ def main():
         mutants = json.load(open(args.list))
         mutants = [m["mutant"] if "mutant" in m else m for m in mutants]
     else:
-        pool = candidates(args.tree, args.paths)
+        endings = (".cpp", ".h") if args.headers else (".cpp",)
+        pool = candidates(args.tree, args.paths, endings)
         mutants = random.Random(args.seed).sample(pool, min(args.count, len(pool)))
     # Mutants of one file in a row: restoring a file and mutating it again costs one compile.
     mutants.sort(key=lambda mutant: mutant["file"])
