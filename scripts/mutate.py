@@ -9,9 +9,9 @@ test suite catches.
 SCRATCH is a checkout that may be changed (a git worktree); it is restored after every
 mutant. Mutants are drawn reproducibly from the .cpp files under --paths (folders, or .cpp
 files named directly, relative to SCRATCH), and with --headers from the .h files too: each
-is a file, the exact text of one line and its replacement. With --list, the mutants of an earlier run are planted again where their
-line still stands exactly once, so that two versions of the suite can be compared on the
-same faults. A mutant that does not compile is not counted.
+is a file, the exact text of one line and its replacement. With --list, the mutants of an
+earlier run are planted again where their line still stands exactly once, so that two
+versions of the suite can be compared on the same faults. A mutant that does not compile is not counted.
 
 By default every mutant rebuilds the tree and runs the whole suite through ctest. To make a
 mutant cheaper, --programs names the test programs (kestrel_core_tests, ...) that are built
@@ -76,7 +76,7 @@ def sources(tree, paths, endings):
                     yield os.path.relpath(os.path.join(folder, name), tree)
 
 
-def candidates(tree, paths, endings=(".cpp",)):
+def candidates(tree, paths, endings):
     found = []
     for path in sources(tree, paths, endings):
         lines = open(os.path.join(tree, path), encoding="utf-8").read().split("\n")
